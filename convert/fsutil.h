@@ -1,0 +1,28 @@
+// File-system utilities of the conversion engine: the recursive search and the full path.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "convert/filter.h"
+
+namespace fsutil {
+
+// One accepted file: its directory below the search root ("a/b", empty in the root) and name.
+struct search_file_info {
+  std::string relative_dir;
+  std::string file_name;
+};
+
+using search_callback = std::function<void(search_file_info&&)>;
+
+// Depth-first walk of `dir` (a copy of `root` at the top level; extended in place while
+// descending). Hidden entries, non-regular files and links to directories are passed over.
+void search_files(const std::string& root, std::string& dir, const search_callback& callback,
+                  const filter_set& filters);
+
+// Absolute, lexically normalised path; the file need not exist. Empty on failure.
+std::string full_path(std::string_view path);
+
+}  // namespace fsutil

@@ -1,0 +1,38 @@
+// Transcoding one file: read whole, BOM policy, iconv into one growing buffer, safe write.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+enum class ConvertStatus {
+  converted,       // written as asked
+  cannot_read,     // nothing written; `error` is errno
+  cannot_convert,  // written unchanged; `stop_offset` is where iconv stopped
+  not_supported,   // the converter does not know the pair; written unchanged
+  cannot_write,    // `error` is errno; an existing target is left as it was
+};
+
+struct ConvertResult {
+  ConvertStatus status = ConvertStatus::converted;
+  int error = 0;
+  uint64_t stop_offset = 0;  // byte offset in the content as read (BOM included)
+};
+
+// Outcome of convert_buffer. On failure `output` is left as it was given (prefix only).
+struct BufferOutcome {
+  bool ok = true;
+  bool unsupported = false;  // iconv_open failed
+  uint64_t stop_offset = 0;  // offset into the given input where conversion stopped
+  int error = 0;             // errno of the failing call (EILSEQ, EINVAL, ...)
+};
+
+// Appends the conversion of `input` to `output` (bytes already there, the prefix, stay).
+BufferOutcome convert_buffer(std::string& output, const char* input, size_t length,
+                             const char* from, const char* to);
+
+// Size of an open stream in 64 bits, or -1. Leaves the stream at its start.
+int64_t file_size(std::FILE* stream);
+
+// Creates every missing directory along `path` ('/' separated).
+void make_dirs(std::string path);

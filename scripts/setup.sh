@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs every Debian package the build, the tool, the tests and the benchmarks need.
+# Safe to run again; silent when everything is there.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config
+  libimgui-dev libsdl2-dev libgl-dev libyaml-cpp-dev
+  fonts-dejavu-core fonts-wqy-microhei fonts-font-awesome
+  libgtest-dev libgmock-dev libbenchmark-dev
+  xvfb xauth xdotool imagemagick libgl1-mesa-dri x11-utils
+  manpages-zh
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+[ "$(id -u)" -ne 0 ] && sudo="sudo"
+echo "Installing: ${missing[*]}"
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -1,0 +1,2 @@
+// The modal directory and save-file chooser.
+#pragma once
