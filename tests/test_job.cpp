@@ -1,0 +1,251 @@
+// The conversion job: checks, messages, output root, encodings of the run, failure lines,
+// the one-step start, the settings snapshot and stop-and-wait.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/app_state.h"
+#include "test_support.h"
+
+using namespace testing_support;
+
+namespace {
+
+constexpr size_t kStampLen = 25;
+
+// "中文编码" in GBK, and the same text in UTF-8.
+const std::string kGbk = "\xD6\xD0\xCE\xC4\xB1\xE0\xC2\xEB\n";
+const std::string kUtf8 = "\xE4\xB8\xAD\xE6\x96\x87\xE7\xBC\x96\xE7\xA0\x81\n";
+
+std::vector<std::string> messages(AppState& app) {
+  std::lock_guard g(app.log.lines_lock);
+  std::vector<std::string> out;
+  for (const auto& l : app.log.lines) out.push_back(l.substr(kStampLen));
+  return out;
+}
+
+bool starts_with(const std::string& s, const std::string& prefix) {
+  return s.compare(0, prefix.size(), prefix) == 0;
+}
+
+class JobTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    app.encodings = {"BIG5", "GBK", "UTF-8", "UTF-8 with BOM", "UTF-16LE"};
+    app.filters = {"*.cpp;*.h", "*.txt", "*.*"};
+    app.filter_index = 2;
+    app.from_index = app.index_of("GBK");
+    app.to_index = app.index_of("UTF-8");
+    app.input = tmp / "in";
+    app.output = tmp / "out";
+  }
+
+  // Runs one job on this thread, as the worker would.
+  std::vector<std::string> run() {
+    app.log.clear();
+    app.snapshot_job_settings();
+    app.run_convert_job();
+    EXPECT_TRUE(app.worker_idle.load());
+    return messages(app);
+  }
+
+  void wait_for_worker() {
+    while (!app.worker_idle.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (app.worker.joinable()) app.worker.join();
+  }
+
+  TempDir tmp;
+  AppState app{AppState::no_config};
+};
+
+}  // namespace
+
+// The three checks end the run with their one message.
+TEST_F(JobTest, ChecksEndTheRun) {
+  app.input.clear();
+  EXPECT_EQ(run(), std::vector<std::string>{"Input directory can't be empty!"});
+  write_file(tmp / "file", "x");
+  app.input = tmp / "file";
+  EXPECT_EQ(run(), std::vector<std::string>{"Input directory not exists!"});
+  app.input = tmp / "missing";
+  EXPECT_EQ(run(), std::vector<std::string>{"Input directory not exists!"});
+  mkdir(app.input.c_str(), 0755);
+  app.output.clear();
+  EXPECT_EQ(run(), std::vector<std::string>{"Output directory can't be empty!"});
+}
+
+// A clean run logs exactly the fixed lines and mirrors the tree, converted.
+TEST_F(JobTest, CleanRunLogsFixedLinesAndMirrorsTree) {
+  write_file(tmp / "in/a.txt", kGbk);
+  write_file(tmp / "in/sub/deeper/b.txt", kGbk + kGbk);
+  app.output = tmp / "out/x/y";  // missing, with missing parents
+  const auto m = run();
+  ASSERT_EQ(m.size(), 7u);
+  EXPECT_EQ(m[0], "Converting GBK-->UTF-8, please wait...");
+  EXPECT_EQ(m[1], "Searching files(*.*)...");
+  EXPECT_TRUE(starts_with(m[2], "Search complete, cost: ")) << m[2];
+  EXPECT_NE(m[2].find(", 2 files found, starting convert..."), std::string::npos) << m[2];
+  EXPECT_TRUE(starts_with(m[3], "Processing file: "));
+  EXPECT_TRUE(starts_with(m[5], "Processing file: "));
+  EXPECT_TRUE(starts_with(m[6], "Convert complete, total: 2, cost: ")) << m[6];
+  EXPECT_EQ(m[6].substr(m[6].size() - 10), "seconds\r\n");
+  EXPECT_EQ(read_file(tmp / "out/x/y/a.txt"), kUtf8);
+  EXPECT_EQ(read_file(tmp / "out/x/y/sub/deeper/b.txt"), kUtf8 + kUtf8);
+  EXPECT_FLOAT_EQ(app.progress.load(), 1.0f);
+  EXPECT_EQ(app.bytes_done.load(), 3 * kGbk.size());
+}
+
+// A filter index beyond the list runs with "*.*".
+TEST_F(JobTest, FilterIndexOutOfRangeMeansEveryFile) {
+  write_file(tmp / "in/Makefile", "all:\n");
+  app.filter_index = 7;
+  const auto m = run();
+  EXPECT_EQ(m[1], "Searching files(*.*)...");
+  EXPECT_EQ(read_file(tmp / "out/Makefile"), "all:\n");
+}
+
+// "UTF-8 with BOM" as target: converter name UTF-8, every file starts with one mark.
+TEST_F(JobTest, TargetWithBomWritesMark) {
+  write_file(tmp / "in/a.txt", kGbk);
+  app.to_index = app.index_of("UTF-8 with BOM");
+  const auto m = run();
+  EXPECT_EQ(m[0], "Converting GBK-->UTF-8 with BOM, please wait...");
+  EXPECT_EQ(app.to_charset, "UTF-8");
+  EXPECT_EQ(read_file(tmp / "out/a.txt"), "\xEF\xBB\xBF" + kUtf8);
+}
+
+// "UTF-8 with BOM" as source reads as UTF-8 with its mark dropped.
+TEST_F(JobTest, SourceWithBomReadsAsUtf8) {
+  write_file(tmp / "in/a.txt", "\xEF\xBB\xBF" + kUtf8);
+  app.from_index = app.index_of("UTF-8 with BOM");
+  app.to_index = app.index_of("GBK");
+  const auto m = run();
+  EXPECT_EQ(m.size(), 5u) << m.back();
+  EXPECT_EQ(read_file(tmp / "out/a.txt"), kGbk);
+}
+
+// Another base name "with BOM" loses the suffix and gets no mark.
+TEST_F(JobTest, OtherWithBomNameGetsNoMark) {
+  app.encodings.push_back("UTF-16LE with BOM");
+  app.to_index = app.index_of("UTF-16LE with BOM");
+  write_file(tmp / "in/a.txt", "A");
+  run();
+  EXPECT_EQ(app.to_charset, "UTF-16LE");
+  EXPECT_TRUE(app.bom_prefix.empty());
+  EXPECT_EQ(read_file(tmp / "out/a.txt"), std::string("A\0", 2));
+}
+
+// An encoding index that names no entry keeps the previous run's name.
+TEST_F(JobTest, EncodingIndexOutOfRangeKeepsPreviousName) {
+  mkdir(app.input.c_str(), 0755);
+  run();
+  app.from_index = static_cast<int32_t>(app.encodings.size());
+  app.to_index = -1;
+  EXPECT_EQ(run()[0], "Converting GBK-->UTF-8, please wait...");
+}
+
+// No file accepted: zero counts, progress keeps the previous value.
+TEST_F(JobTest, NoFilesKeepsProgress) {
+  write_file(tmp / "in/a.bin", "x");
+  app.filter_index = 0;
+  app.progress = 0.25f;
+  const auto m = run();
+  ASSERT_EQ(m.size(), 4u);
+  EXPECT_NE(m[2].find(", 0 files found,"), std::string::npos);
+  EXPECT_TRUE(starts_with(m[3], "Convert complete, total: 0, cost: "));
+  EXPECT_FLOAT_EQ(app.progress.load(), 0.25f);
+}
+
+// Every file not converted as asked gets one line after its "Processing file", and a count.
+TEST_F(JobTest, FailuresAreReported) {
+  write_file(tmp / "in/good.txt", kGbk);
+  write_file(tmp / "in/sub/bad.txt", "ab\xFF\xFF\xFF");
+  write_file(tmp / "in/sub/dir.txt", kGbk);
+  mkdir((tmp / "out").c_str(), 0755);
+  mkdir((tmp / "out/sub").c_str(), 0755);
+  mkdir((tmp / "out/sub/dir.txt").c_str(), 0755);  // a directory where the target goes
+  const auto m = run();
+  std::vector<std::string> failures;
+  for (size_t i = 0; i < m.size(); ++i)
+    if (starts_with(m[i], "Cannot ")) {
+      failures.push_back(m[i]);
+      EXPECT_TRUE(starts_with(m[i - 1], "Processing file: "));
+    }
+  ASSERT_EQ(failures.size(), 2u);
+  EXPECT_TRUE(std::count(failures.begin(), failures.end(),
+                         "Cannot convert file: sub/bad.txt, GBK-->UTF-8 stops at byte 2, "
+                         "copied unchanged"));
+  EXPECT_TRUE(std::count(failures.begin(), failures.end(),
+                         "Cannot write file: sub/dir.txt, error: 21"));
+  EXPECT_EQ(m.back(), "2 of 3 files were not converted, see above");
+  EXPECT_EQ(read_file(tmp / "out/sub/bad.txt"), "ab\xFF\xFF\xFF");
+}
+
+// A pair the converter does not know is named as such; the file is copied.
+TEST_F(JobTest, UnsupportedPairIsReported) {
+  write_file(tmp / "in/a.txt", kGbk);
+  app.encodings.push_back("NO-SUCH-CHARSET");
+  app.from_index = app.index_of("NO-SUCH-CHARSET");
+  const auto m = run();
+  EXPECT_EQ(m[4],
+            "Cannot convert file: a.txt, NO-SUCH-CHARSET-->UTF-8 is not supported, copied "
+            "unchanged");
+  EXPECT_EQ(read_file(tmp / "out/a.txt"), kGbk);
+}
+
+// Two start requests in a row start one job; the second logs the busy line.
+TEST_F(JobTest, TwoRequestsStartOneJob) {
+  for (int i = 0; i < 200; ++i) write_file(tmp / ("in/f" + std::to_string(i) + ".txt"), kGbk);
+  app.speed = 5.0f;
+  app.request_convert();
+  app.request_convert();
+  wait_for_worker();
+  int converting = 0, busy = 0;
+  for (const auto& s : messages(app)) {
+    converting += starts_with(s, "Converting ");
+    busy += s == "The worker thread is busy...";
+  }
+  EXPECT_EQ(converting, 1);
+  EXPECT_EQ(busy, 1);
+}
+
+// Editing the settings while a job runs changes nothing under it.
+TEST_F(JobTest, SettingsSnapshotIsolatesRunningJob) {
+  for (int i = 0; i < 300; ++i) write_file(tmp / ("in/f" + std::to_string(i) + ".txt"), kGbk);
+  app.request_convert();
+  for (int i = 0; i < 50; ++i) {
+    app.input = "/nonexistent";
+    app.output = tmp / "elsewhere";
+    app.filter_index = 0;
+    app.to_index = app.index_of("BIG5");
+  }
+  wait_for_worker();
+  EXPECT_EQ(read_file(tmp / "out/f299.txt"), kUtf8);
+  EXPECT_FALSE(file_exists(tmp / "elsewhere"));
+}
+
+// Stop-and-wait: the job ends between files; no file is left cut.
+TEST_F(JobTest, StopWaitsForCurrentFile) {
+  const std::string big(200000, 'a');
+  for (int i = 0; i < 400; ++i) write_file(tmp / ("in/f" + std::to_string(i) + ".txt"), big);
+  app.request_convert();
+  while (app.progress.load() == 0.0f) std::this_thread::yield();
+  app.stop_worker();
+  EXPECT_TRUE(app.worker_idle.load());
+  EXPECT_FALSE(app.worker.joinable());
+  int written = 0;
+  for (int i = 0; i < 400; ++i) {
+    const std::string p = tmp / ("out/f" + std::to_string(i) + ".txt");
+    if (!file_exists(p)) continue;
+    ++written;
+    EXPECT_EQ(read_file(p).size(), big.size()) << p;
+  }
+  EXPECT_LT(written, 400);
+  const auto m = messages(app);
+  EXPECT_TRUE(starts_with(m.back(), "Conversion stopped after ")) << m.back();
+}
