@@ -1,0 +1,20 @@
+// Generated benchmark input: real Chinese text in GBK, and trees of files made from it.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace bench_corpus {
+
+// About `bytes` of GBK text converted from the Chinese manual pages (empty when missing).
+std::string gbk_text(size_t bytes);
+
+// About `bytes` of the same text in UTF-8.
+std::string utf8_text(size_t bytes);
+
+// Creates `dir` with `files` files of min..max bytes cut from `text` at line ends, spread
+// over nested folders, unless it already exists. Returns `dir`.
+std::string make_tree(const std::string& dir, const std::string& text, size_t files,
+                      size_t min_bytes, size_t max_bytes);
+
+}  // namespace bench_corpus

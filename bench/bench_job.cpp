@@ -1,0 +1,167 @@
+// Whole-job throughput on generated GBK trees, interleaved with a plain iconv walk and cp -r.
+//
+// Usage: bench_job [data-dir] [rounds]
+// The trees are generated once under data-dir (default ./bench-data) from the Chinese manual
+// pages of manpages-zh and reused; every round writes into a fresh output folder.
+#include <dirent.h>
+#include <fcntl.h>
+#include <iconv.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/app_state.h"
+#include "bench_corpus.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Tree {
+  std::string name;
+  std::string dir;
+  size_t files = 0;
+  uint64_t bytes = 0;
+};
+
+// ---- the baseline: read whole, one whole-output iconv call, write whole ----
+
+bool read_whole(const std::string& path, std::string& out) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st;
+  ::fstat(fd, &st);
+  out.resize(static_cast<size_t>(st.st_size));
+  ssize_t n = ::read(fd, out.data(), out.size());
+  ::close(fd);
+  return n == st.st_size;
+}
+
+void plain_convert(const std::string& src, const std::string& dst, std::string& in,
+                   std::string& out) {
+  if (!read_whole(src, in)) return;
+  iconv_t cd = ::iconv_open("UTF-8", "GBK");
+  out.resize(in.size() * 2 + 16);
+  char* ip = in.data();
+  size_t il = in.size();
+  char* op = out.data();
+  size_t ol = out.size();
+  ::iconv(cd, &ip, &il, &op, &ol);
+  ::iconv_close(cd);
+  out.resize(out.size() - ol);
+  int fd = ::open(dst.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return;
+  if (::write(fd, out.data(), out.size()) < 0) std::perror("write");
+  ::close(fd);
+}
+
+void plain_walk(const std::string& src, const std::string& dst, std::string& in,
+                std::string& out) {
+  ::mkdir(dst.c_str(), 0755);
+  DIR* d = ::opendir(src.c_str());
+  if (!d) return;
+  while (dirent* e = ::readdir(d)) {
+    if (e->d_name[0] == '.') continue;
+    const std::string s = src + "/" + e->d_name;
+    const std::string t = dst + "/" + e->d_name;
+    if (e->d_type == DT_DIR)
+      plain_walk(s, t, in, out);
+    else if (e->d_type == DT_REG)
+      plain_convert(s, t, in, out);
+  }
+  ::closedir(d);
+}
+
+// ---- the candidate: the tool's own job on a real AppState ----
+
+void run_job(const std::string& src, const std::string& dst) {
+  AppState app(AppState::no_config);
+  app.input = src;
+  app.output = dst;
+  app.filters = {"*.*"};
+  app.from_index = app.index_of("GBK");
+  app.to_index = app.index_of("UTF-8");
+  app.snapshot_job_settings();
+  app.run_convert_job();
+}
+
+double time_it(const std::function<void()>& f) {
+  auto t0 = std::chrono::steady_clock::now();
+  f();
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+}
+
+double median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+Tree scan(const std::string& name, const std::string& dir) {
+  Tree t{name, dir};
+  for (const auto& e : fs::recursive_directory_iterator(dir))
+    if (e.is_regular_file()) {
+      ++t.files;
+      t.bytes += e.file_size();
+    }
+  return t;
+}
+
+void measure(const Tree& t, const std::string& out_root, int rounds) {
+  std::vector<double> job, plain, cp;
+  std::string in, out;
+  static int serial = 0;
+  auto fresh = [&](const char* what) {
+    return out_root + "/" + what + "-" + std::to_string(::getpid()) + "-" + std::to_string(serial++);
+  };
+  // One untimed round warms the page cache and the converter modules.
+  plain_walk(t.dir, fresh("warm"), in, out);
+  for (int r = 0; r < rounds; ++r) {
+    job.push_back(time_it([&] { run_job(t.dir, fresh("job")); }));
+    plain.push_back(time_it([&] { plain_walk(t.dir, fresh("plain"), in, out); }));
+    const std::string cmd = "cp -r '" + t.dir + "' '" + fresh("cp") + "'";
+    cp.push_back(time_it([&] {
+      if (std::system(cmd.c_str()) != 0) std::fprintf(stderr, "cp failed\n");
+    }));
+  }
+  const double mb = static_cast<double>(t.bytes) / 1e6;
+  auto row = [&](const char* what, double s) {
+    std::printf("  %-12s %8.3f s  %9.0f files/s  %7.1f MB/s\n", what, s,
+                static_cast<double>(t.files) / s, mb / s);
+  };
+  std::printf("%s: %zu files, %.1f MB, median of %d rounds\n", t.name.c_str(), t.files, mb,
+              rounds);
+  row("job", median(job));
+  row("plain walk", median(plain));
+  row("cp -r", median(cp));
+  std::printf("  job / plain walk = %.3fx, job / cp -r = %.3fx\n\n", median(job) / median(plain),
+              median(job) / median(cp));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string data = argc > 1 ? argv[1] : "bench-data";
+  const int rounds = argc > 2 ? std::atoi(argv[2]) : 5;
+  const std::string gbk = bench_corpus::gbk_text(1 << 20);
+  if (gbk.empty()) {
+    std::fprintf(stderr, "no Chinese text: install manpages-zh\n");
+    return 1;
+  }
+  const std::vector<Tree> trees = {
+      scan("source-like tree", bench_corpus::make_tree(data + "/source", gbk, 4000, 1000, 80000)),
+      scan("50,000 small files", bench_corpus::make_tree(data + "/small", gbk, 50000, 1000, 4000)),
+      scan("big files", bench_corpus::make_tree(data + "/big", gbk, 6, 10000000, 20000000)),
+  };
+  const std::string out_root = data + "/out";
+  fs::create_directories(out_root);
+  for (const auto& t : trees) measure(t, out_root, rounds);
+  return 0;
+}
