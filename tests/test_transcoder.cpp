@@ -196,6 +196,16 @@ TEST(ConvertFile, UnreadableSourceWritesNothing) {
   EXPECT_EQ(c.out(), "keep");
 }
 
+// A source that opens but cannot be read (a directory put in the file's place) writes nothing.
+TEST(ConvertFile, SourceFailingAtReadWritesNothing) {
+  Converter c("GBK", "UTF-8");
+  write_file(c.tmp / "out/f.txt", "keep");
+  ASSERT_EQ(::mkdir((c.tmp / "in").c_str(), 0755), 0);
+  ASSERT_EQ(::mkdir((c.tmp / "in/f.txt").c_str(), 0755), 0);
+  EXPECT_EQ(c.app.convert_file({"", "f.txt"}).status, ConvertStatus::cannot_read);
+  EXPECT_EQ(c.out(), "keep");
+}
+
 // A missing source (removed after the search) is a read failure too.
 TEST(ConvertFile, VanishedSourceIsReadFailure) {
   Converter c("GBK", "UTF-8");
