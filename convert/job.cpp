@@ -82,9 +82,14 @@ std::vector<fsutil::search_file_info> find_files(AppState& app) {
   filter_set filters;
   build_filter_set(app.active_filter, filters);
   std::string dir = app.job.input;
+  // A directory that cannot be listed would otherwise leave its files silently unconverted.
+  const fsutil::search_error_callback on_error = [&app](const std::string& path, int error) {
+    app.log.append("Cannot search directory: %s, error: %d", path.c_str(), error);
+  };
   fsutil::search_files(
       app.job.input, dir,
-      [&files](fsutil::search_file_info&& f) { files.push_back(std::move(f)); }, filters);
+      [&files](fsutil::search_file_info&& f) { files.push_back(std::move(f)); }, filters,
+      &on_error);
   return files;
 }
 

@@ -96,15 +96,15 @@ TEST_F(JobTest, CleanRunLogsFixedLinesAndMirrorsTree) {
   write_file(tmp / "in/sub/deeper/b.txt", kGbk + kGbk);
   app.output = tmp / "out/x/y";  // missing, with missing parents
   const auto m = run();
-  ASSERT_EQ(m.size(), 7u);
+  ASSERT_EQ(m.size(), 6u);
   EXPECT_EQ(m[0], "Converting GBK-->UTF-8, please wait...");
   EXPECT_EQ(m[1], "Searching files(*.*)...");
   EXPECT_TRUE(starts_with(m[2], "Search complete, cost: ")) << m[2];
   EXPECT_NE(m[2].find(", 2 files found, starting convert..."), std::string::npos) << m[2];
   EXPECT_TRUE(starts_with(m[3], "Processing file: "));
-  EXPECT_TRUE(starts_with(m[5], "Processing file: "));
-  EXPECT_TRUE(starts_with(m[6], "Convert complete, total: 2, cost: ")) << m[6];
-  EXPECT_EQ(m[6].substr(m[6].size() - 10), "seconds\r\n");
+  EXPECT_TRUE(starts_with(m[4], "Processing file: "));
+  EXPECT_TRUE(starts_with(m[5], "Convert complete, total: 2, cost: ")) << m[5];
+  EXPECT_EQ(m[5].substr(m[5].size() - 9), "seconds\r\n");
   EXPECT_EQ(read_file(tmp / "out/x/y/a.txt"), kUtf8);
   EXPECT_EQ(read_file(tmp / "out/x/y/sub/deeper/b.txt"), kUtf8 + kUtf8);
   EXPECT_FLOAT_EQ(app.progress.load(), 1.0f);
@@ -211,7 +211,8 @@ TEST_F(JobTest, UnsupportedPairIsReported) {
 
 // Two start requests in a row start one job; the second logs the busy line.
 TEST_F(JobTest, TwoRequestsStartOneJob) {
-  for (int i = 0; i < 200; ++i) write_file(tmp / ("in/f" + std::to_string(i) + ".txt"), kGbk);
+  // Few enough files that every line of the run stays within the log's 100-line cap.
+  for (int i = 0; i < 50; ++i) write_file(tmp / ("in/f" + std::to_string(i) + ".txt"), kGbk);
   app.speed = 5.0f;
   app.request_convert();
   app.request_convert();
