@@ -62,6 +62,7 @@ struct AppState {
   JobSettings job;                         // snapshot of the running job
   std::atomic<bool> stop_requested{false};  // checked by the job between files
   std::thread worker;
+  ConvertScratch scratch;  // worker only
 
   AppState();                     // catalogue, idle flag, "ouzel.yml", filter items
   explicit AppState(no_config_t);  // the same without touching any file (tests)

@@ -148,6 +148,7 @@ void AppState::run_convert_job() {
   } catch (const std::exception& e) {
     log.append("Conversion stopped: %s", e.what());
   }
+  scratch = ConvertScratch{};  // a big file's buffers are not kept after the run
 }
 
 void AppState::request_convert() {

@@ -2,7 +2,9 @@
 #include "convert/transcoder.h"
 
 #include <strings.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
@@ -49,23 +51,34 @@ int run_iconv(iconv_t cd, char** in, size_t* in_left, std::string& output, size_
   }
 }
 
-// Reads the whole stream; errno on failure (ENOMEM when the file does not fit in memory).
-int read_whole(std::FILE* f, std::string& content) {
-  const int64_t size = file_size(f);
-  if (size < 0) return errno;
-  try {
-    content.resize(static_cast<size_t>(size));
-  } catch (const std::bad_alloc&) {
-    return ENOMEM;
-  } catch (const std::length_error&) {
-    return EFBIG;
+// Reads the whole file into `content`; errno on failure (ENOMEM when it does not fit).
+int read_whole(const std::string& path, std::string& content) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return errno;
+  int err = 0;
+  const int64_t size = file_size(fd);
+  if (size < 0) {
+    err = errno;
+  } else {
+    try {
+      content.resize(static_cast<size_t>(size));
+    } catch (const std::bad_alloc&) {
+      err = ENOMEM;
+    } catch (const std::length_error&) {
+      err = EFBIG;
+    }
   }
-  const size_t got = content.empty() ? 0 : std::fread(content.data(), 1, content.size(), f);
-  if (got < content.size()) {
-    if (std::ferror(f)) return errno != 0 ? errno : EIO;
-    content.resize(got);  // shrank while we read it
+  size_t got = 0;
+  while (err == 0 && got < content.size()) {
+    const ssize_t n = ::read(fd, content.data() + got, content.size() - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) err = errno;
+    if (n <= 0) break;  // shrank while we read it
+    got += static_cast<size_t>(n);
   }
-  return 0;
+  ::close(fd);
+  content.resize(err == 0 ? got : 0);
+  return err;
 }
 
 std::string join(const std::string& dir, const std::string& rel, const std::string& name) {
@@ -77,6 +90,49 @@ std::string join(const std::string& dir, const std::string& rel, const std::stri
   }
   p += name;
   return p;
+}
+
+// The target directory, created when missing; the check is skipped while files keep coming
+// for the same directory.
+std::string target_dir(AppState& app, const fsutil::search_file_info& file) {
+  std::string dir = file.relative_dir.empty() ? app.job.output
+                                              : app.job.output + "/" + file.relative_dir;
+  if (dir != app.scratch.ready_dir) {
+    if (!platform::is_directory(dir)) make_dirs(dir);
+    app.scratch.ready_dir = dir;
+  }
+  return dir;
+}
+
+// Converts scratch.content and writes the target; the content as read when it cannot convert.
+ConvertResult convert_and_write(AppState& app, const fsutil::search_file_info& file) {
+  ConvertResult result;
+  const std::string& content = app.scratch.content;
+  std::string& output = app.scratch.output;
+  // Important: only a UTF-8 source loses its mark; the target gets one only from bom_prefix.
+  const size_t skip = strcasecmp(app.from_charset.c_str(), "utf-8") == 0 &&
+                              content.size() >= 3 && content.compare(0, 3, kUtf8Bom) == 0
+                          ? 3
+                          : 0;
+  output.assign(app.bom_prefix);
+  const BufferOutcome conv = convert_buffer(output, content.data() + skip, content.size() - skip,
+                                            app.from_charset.c_str(), app.to_charset.c_str());
+  if (!conv.ok) {
+    // The content exactly as read: never half converted, never a mark before raw bytes.
+    result.status = conv.unsupported ? ConvertStatus::not_supported
+                                     : ConvertStatus::cannot_convert;
+    result.error = conv.error;
+    result.stop_offset = skip + conv.stop_offset;
+  }
+  const std::string& data = conv.ok && !output.empty() ? output : content;
+  const std::string dir = target_dir(app, file);
+  int err = platform::write_file_safely(dir + "/" + file.file_name, data);
+  if (err == ENOENT) {  // the directory went away during the run
+    app.scratch.ready_dir.clear();
+    err = platform::write_file_safely(target_dir(app, file) + "/" + file.file_name, data);
+  }
+  if (err != 0) result = {ConvertStatus::cannot_write, err, 0};
+  return result;
 }
 
 }  // namespace
@@ -121,12 +177,10 @@ BufferOutcome convert_buffer(std::string& output, const char* input, size_t leng
   return outcome;
 }
 
-int64_t file_size(std::FILE* stream) {
-  if (fseeko(stream, 0, SEEK_END) != 0) return -1;
-  const off_t size = ftello(stream);
-  if (size < 0) return -1;
-  if (size != 0 && fseeko(stream, 0, SEEK_SET) != 0) return -1;
-  return static_cast<int64_t>(size);
+int64_t file_size(int fd) {
+  struct stat st;
+  if (::fstat(fd, &st) != 0) return -1;
+  return static_cast<int64_t>(st.st_size);
 }
 
 void make_dirs(std::string path) {
@@ -145,46 +199,11 @@ void make_dirs(std::string path) {
 ConvertResult AppState::convert_file(const fsutil::search_file_info& file) {
   const auto t0 = std::chrono::steady_clock::now();
   ConvertResult result;
-  std::string content;
-  const std::string source = join(job.input, file.relative_dir, file.file_name);
-  if (std::FILE* f = std::fopen(source.c_str(), "rb")) {
-    const int err = read_whole(f, content);
-    std::fclose(f);
-    if (err != 0) {
-      content.clear();
-      result = {ConvertStatus::cannot_read, err, 0};
-    }
-  } else {
-    result = {ConvertStatus::cannot_read, errno, 0};
-  }
-
+  std::string& content = scratch.content;
+  if (const int err = read_whole(join(job.input, file.relative_dir, file.file_name), content))
+    result = {ConvertStatus::cannot_read, err, 0};
   // A source that cannot be read writes nothing: with output == input it would be destroyed.
-  if (result.status != ConvertStatus::cannot_read) {
-    // Important: only a UTF-8 source loses its mark; the target gets one only from bom_prefix.
-    const size_t skip = strcasecmp(from_charset.c_str(), "utf-8") == 0 && content.size() >= 3 &&
-                                content.compare(0, 3, kUtf8Bom) == 0
-                            ? 3
-                            : 0;
-    std::string output = bom_prefix;
-    const BufferOutcome conv = convert_buffer(output, content.data() + skip,
-                                              content.size() - skip, from_charset.c_str(),
-                                              to_charset.c_str());
-    if (!conv.ok) {
-      // The content exactly as read: never half converted, never a mark before raw bytes.
-      result.status = conv.unsupported ? ConvertStatus::not_supported
-                                       : ConvertStatus::cannot_convert;
-      result.error = conv.error;
-      result.stop_offset = skip + conv.stop_offset;
-    }
-    const std::string target_dir = file.relative_dir.empty()
-                                       ? job.output
-                                       : job.output + "/" + file.relative_dir;
-    if (!platform::is_directory(target_dir)) make_dirs(target_dir);
-    const std::string& data = conv.ok && !output.empty() ? output : content;
-    if (const int err = platform::write_file_safely(target_dir + "/" + file.file_name, data)) {
-      result = {ConvertStatus::cannot_write, err, 0};
-    }
-  }
+  if (result.status != ConvertStatus::cannot_read) result = convert_and_write(*this, file);
 
   const uint64_t bytes = bytes_done.load(std::memory_order_relaxed) + content.size();
   const int64_t micros =

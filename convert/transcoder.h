@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
 
 enum class ConvertStatus {
@@ -31,8 +30,16 @@ struct BufferOutcome {
 BufferOutcome convert_buffer(std::string& output, const char* input, size_t length,
                              const char* from, const char* to);
 
-// Size of an open stream in 64 bits, or -1. Leaves the stream at its start.
-int64_t file_size(std::FILE* stream);
+// Size of an open file in 64 bits, or -1.
+int64_t file_size(int fd);
+
+// Buffers the worker reuses from file to file: a big file then costs no fresh pages, a small
+// one no allocation. Released when the job ends.
+struct ConvertScratch {
+  std::string content;    // the source as read
+  std::string output;     // the prefix and the converted text
+  std::string ready_dir;  // the last target directory known to exist
+};
 
 // Creates every missing directory along `path` ('/' separated).
 void make_dirs(std::string path);
