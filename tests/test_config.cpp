@@ -346,6 +346,72 @@ std::string random_text(std::mt19937& rng, bool allow_empty) {
   return s;
 }
 
+// The full construction loads "ouzel.yml" from the working directory and builds the items.
+TEST_F(ConfigTest, ConstructionLoadsWorkingDirectoryFile) {
+  write_file(tmp / "ouzel.yml", "filters: [ab, cde]\n");
+  AppState a;
+  EXPECT_EQ(a.path, "ouzel.yml");
+  EXPECT_EQ(a.filter_items, std::string("ab\0cde\0\0", 8));
+  EXPECT_TRUE(a.worker_idle.load());
+}
+
+// A FIFO or device under the name is never opened for reading: it would block the start.
+TEST_F(ConfigTest, NonRegularFileIsNotRead) {
+  ASSERT_EQ(::mkfifo("ouzel.yml", 0644), 0);
+  app->load_config("ouzel.yml");
+  EXPECT_EQ(messages(), std::vector<std::string>{
+                            "load config ouzel.yml failed, error: not a regular file"});
+  expect_defaults(*app);
+}
+
+// Mostly well-formed settings files with odd shapes, some broken ones.
+std::string random_yaml(std::mt19937& rng) {
+  static const char* const keys[] = {"input", "output", "filters", "filter-index", "from",
+                                     "to", "version", "x", "'input'", "? [k]\n"};
+  static const char* const values[] = {
+      "", "~", "a b", "'\xC4\xE3: x'", "\"\\t\xFF\"", "0x1", "-1", "010", "1.5", "2",
+      "[]", "['', \"*.c\", [x], ~]", "{a: [1, 2]}", "&a /src", "*a", "!!int 1", "!x y",
+      "\n  - '*.h'\n  - ''\n  - {b: c}", "UTF-8 with BOM", "GBK", "|\n  two\n  lines", "[",
+      "yes # c"};
+  std::string s = rng() % 8 == 0 ? "- a\n" : "";
+  for (int i = 0, n = static_cast<int>(rng() % 9); i < n; ++i) {
+    const std::string key = keys[rng() % std::size(keys)];
+    s += key + ": " + values[rng() % std::size(values)] + "\n";
+  }
+  return s;
+}
+
+// Any file loads without an exception into settings that hold their invariants, and saving
+// them writes a file that loads back to the same settings.
+TEST_F(ConfigTest, AnyFileLoadsAndSavesConsistently) {
+  std::mt19937 rng(4);
+  for (int round = 0; round < 400; ++round) {
+    const std::string text = random_yaml(rng);
+    SCOPED_TRACE("file: " + text);
+    AppState& a = load(text);
+    const auto names = static_cast<int32_t>(a.encodings.size());
+    ASSERT_TRUE(a.document.IsMap());
+    ASSERT_FALSE(a.filters.empty());
+    for (const auto& f : a.filters) ASSERT_FALSE(f.empty());
+    ASSERT_TRUE(a.filter_index >= 0 && a.filter_index < static_cast<int32_t>(a.filters.size()));
+    ASSERT_TRUE(a.from_index >= 0 && a.from_index <= names);
+    ASSERT_TRUE(a.to_index >= 0 && a.to_index <= names);
+    a.save_config();
+    ASSERT_NE(a.log.lines.back().find("success"), std::string::npos) << a.log.lines.back();
+    const std::string input = a.input, output = a.output;
+    const auto filters = a.filters;
+    const int32_t indexes[] = {a.filter_index, a.from_index, a.to_index};
+    AppState& b = load(read_file(tmp / "ouzel.yml"));
+    EXPECT_TRUE(b.log.lines.empty());
+    EXPECT_EQ(b.input, input);
+    EXPECT_EQ(b.output, output);
+    EXPECT_EQ(b.filters, filters);
+    EXPECT_EQ(b.filter_index, indexes[0]);
+    EXPECT_EQ(b.from_index, indexes[1]);
+    EXPECT_EQ(b.to_index, indexes[2]);
+  }
+}
+
 // Save then load gives back every field, for random settings.
 TEST_F(ConfigTest, SaveLoadRoundTripProperty) {
   std::mt19937 rng(20261208);
