@@ -34,7 +34,8 @@ void read_filters(AppState& app, const YAML::Node& value) {
       if (!f.empty()) app.filters.push_back(std::move(f));
     }
   }
-  if (app.filters.empty()) app.filters.assign(std::begin(kDefaultFilters), std::end(kDefaultFilters));
+  if (app.filters.empty())
+    app.filters.assign(std::begin(kDefaultFilters), std::end(kDefaultFilters));
 }
 
 // Important: the non-const subscript adds a valueless entry for each missing key, which fixes

@@ -35,8 +35,8 @@ const std::string kDefaultText =
     "from: GBK\n"
     "to: UTF-8";
 
-const std::vector<std::string> kDefaultFilters = {"*.cpp;*.h;*.c;*.hpp;*.lua",
-                                                  "*.xml;*.json;*.yml", "*.*"};
+const std::vector<std::string> kDefaultFilters = {"*.cpp;*.h;*.c;*.hpp;*.lua", "*.xml;*.json;*.yml",
+                                                  "*.*"};
 
 class ConfigTest : public ::testing::Test {
  protected:
@@ -146,8 +146,9 @@ TEST_F(ConfigTest, ShapelessFilesTakeFallbacks) {
 TEST_F(ConfigTest, LoneScalarIsLoggedAndReplacedByMapping) {
   for (const char* text : {"hello\n", "42"}) {
     load(text);
-    EXPECT_EQ(messages(), std::vector<std::string>{
-                              "load config ouzel.yml failed, error: the top level is not a mapping"});
+    EXPECT_EQ(messages(),
+              std::vector<std::string>{
+                  "load config ouzel.yml failed, error: the top level is not a mapping"});
     expect_defaults(*app);
     EXPECT_TRUE(app->document.IsMap());
   }
@@ -161,7 +162,8 @@ TEST_F(ConfigTest, SyntaxErrorLogsAndSaveWritesSixKeys) {
   load(text);
   const auto m = messages();
   ASSERT_EQ(m.size(), 1u);
-  EXPECT_EQ(m[0].rfind("load config ouzel.yml failed, error: yaml-cpp: error at line", 0), 0u) << m[0];
+  EXPECT_EQ(m[0].rfind("load config ouzel.yml failed, error: yaml-cpp: error at line", 0), 0u)
+      << m[0];
   expect_defaults(*app);
   EXPECT_FALSE(static_cast<const YAML::Node&>(app->document)["version"].IsDefined());
   EXPECT_EQ(read_file(tmp / "ouzel.yml"), text);
@@ -183,8 +185,8 @@ TEST_F(ConfigTest, TextFallbacks) {
 
 // Filters: only non-empty texts count; no usable entry gives the three defaults.
 TEST_F(ConfigTest, FilterListRules) {
-  for (const char* text : {"filters: []\n", "filters: ['', \"\"]\n", "filters: {a: b}\n",
-                           "filters: '*.c'\n"}) {
+  for (const char* text :
+       {"filters: []\n", "filters: ['', \"\"]\n", "filters: {a: b}\n", "filters: '*.c'\n"}) {
     SCOPED_TRACE(text);
     EXPECT_EQ(load(text).filters, kDefaultFilters);
   }
@@ -200,8 +202,8 @@ TEST_F(ConfigTest, FilterListRules) {
 TEST_F(ConfigTest, FilterIndexConversion) {
   const std::string ten = "filters: [a, b, c, d, e, f, g, h, i, j]\n";
   const std::pair<const char*, int> cases[] = {
-      {"-1", 0}, {"abc", 0}, {"1.5", 0}, {"0x1", 1}, {"010", 8}, {"9", 9},
-      {"10", 0}, {"4294967297", 0}, {"", 0}, {"[1]", 0}};
+      {"-1", 0}, {"abc", 0}, {"1.5", 0},        {"0x1", 1}, {"010", 8},
+      {"9", 9},  {"10", 0},  {"4294967297", 0}, {"", 0},    {"[1]", 0}};
   for (const auto& [value, want] : cases) {
     SCOPED_TRACE(value);
     EXPECT_EQ(load(ten + "filter-index: " + value + "\n").filter_index, want);
@@ -277,8 +279,7 @@ TEST_F(ConfigTest, SaveAsWritesOtherFile) {
   app->save_config();
   EXPECT_EQ(read_file(tmp / "ouzel.yml"), "input: /a\n");
   EXPECT_EQ(YAML::LoadFile(tmp / "other.yml")["input"].Scalar(), "/b");
-  EXPECT_EQ(messages().back(),
-            "save config to file " + fsutil::full_path(app->path) + " success");
+  EXPECT_EQ(messages().back(), "save config to file " + fsutil::full_path(app->path) + " success");
 }
 
 // An unopenable target is logged with its errno and leaves file and document unchanged.
@@ -310,8 +311,8 @@ TEST_F(ConfigTest, FailedWriteIsReportedAsFailure) {
   app->save_config();
   app->path = "new.yml";
   app->save_config();
-  EXPECT_EQ(messages(), std::vector<std::string>(2, "save config failed, error: " +
-                                                         std::to_string(ENOSPC)));
+  EXPECT_EQ(messages(),
+            std::vector<std::string>(2, "save config failed, error: " + std::to_string(ENOSPC)));
   EXPECT_EQ(read_file(tmp / "ouzel.yml"), text);
   EXPECT_FALSE(file_exists(tmp / "new.yml"));
 
@@ -336,10 +337,41 @@ TEST_F(ConfigTest, QuotedNonUtf8BytesSurviveSave) {
 }
 
 std::string random_text(std::mt19937& rng, bool allow_empty) {
-  static const char* const pieces[] = {
-      "/tmp/a b", " ", "'", "\"", ":", ": ", "#", " #", "*", "*.cpp", "yes", "~", "null",
-      "\xE4\xB8\xAD\xE6\x96\x87", "\xC4\xE3\xBA\xC3", "\xFF", "\x80", "\\", "\t", "-", "? ",
-      "&a", "!x", "%", "@", "[", "]", "{", "}", ",", "0x1", "010", "\xEF\xBB\xBF", "|", ">"};
+  static const char* const pieces[] = {"/tmp/a b",
+                                       " ",
+                                       "'",
+                                       "\"",
+                                       ":",
+                                       ": ",
+                                       "#",
+                                       " #",
+                                       "*",
+                                       "*.cpp",
+                                       "yes",
+                                       "~",
+                                       "null",
+                                       "\xE4\xB8\xAD\xE6\x96\x87",
+                                       "\xC4\xE3\xBA\xC3",
+                                       "\xFF",
+                                       "\x80",
+                                       "\\",
+                                       "\t",
+                                       "-",
+                                       "? ",
+                                       "&a",
+                                       "!x",
+                                       "%",
+                                       "@",
+                                       "[",
+                                       "]",
+                                       "{",
+                                       "}",
+                                       ",",
+                                       "0x1",
+                                       "010",
+                                       "\xEF\xBB\xBF",
+                                       "|",
+                                       ">"};
   std::string s;
   const int n = static_cast<int>(rng() % 5) + (allow_empty ? 0 : 1);
   for (int i = 0; i < n; ++i) s += pieces[rng() % std::size(pieces)];
@@ -359,20 +391,38 @@ TEST_F(ConfigTest, ConstructionLoadsWorkingDirectoryFile) {
 TEST_F(ConfigTest, NonRegularFileIsNotRead) {
   ASSERT_EQ(::mkfifo("ouzel.yml", 0644), 0);
   app->load_config("ouzel.yml");
-  EXPECT_EQ(messages(), std::vector<std::string>{
-                            "load config ouzel.yml failed, error: not a regular file"});
+  EXPECT_EQ(messages(),
+            std::vector<std::string>{"load config ouzel.yml failed, error: not a regular file"});
   expect_defaults(*app);
 }
 
 // Mostly well-formed settings files with odd shapes, some broken ones.
 std::string random_yaml(std::mt19937& rng) {
-  static const char* const keys[] = {"input", "output", "filters", "filter-index", "from",
-                                     "to", "version", "x", "'input'", "? [k]\n"};
-  static const char* const values[] = {
-      "", "~", "a b", "'\xC4\xE3: x'", "\"\\t\xFF\"", "0x1", "-1", "010", "1.5", "2",
-      "[]", "['', \"*.c\", [x], ~]", "{a: [1, 2]}", "&a /src", "*a", "!!int 1", "!x y",
-      "\n  - '*.h'\n  - ''\n  - {b: c}", "UTF-8 with BOM", "GBK", "|\n  two\n  lines", "[",
-      "yes # c"};
+  static const char* const keys[] = {"input", "output",  "filters", "filter-index", "from",
+                                     "to",    "version", "x",       "'input'",      "? [k]\n"};
+  static const char* const values[] = {"",
+                                       "~",
+                                       "a b",
+                                       "'\xC4\xE3: x'",
+                                       "\"\\t\xFF\"",
+                                       "0x1",
+                                       "-1",
+                                       "010",
+                                       "1.5",
+                                       "2",
+                                       "[]",
+                                       "['', \"*.c\", [x], ~]",
+                                       "{a: [1, 2]}",
+                                       "&a /src",
+                                       "*a",
+                                       "!!int 1",
+                                       "!x y",
+                                       "\n  - '*.h'\n  - ''\n  - {b: c}",
+                                       "UTF-8 with BOM",
+                                       "GBK",
+                                       "|\n  two\n  lines",
+                                       "[",
+                                       "yes # c"};
   std::string s = rng() % 8 == 0 ? "- a\n" : "";
   for (int i = 0, n = static_cast<int>(rng() % 9); i < n; ++i) {
     const std::string key = keys[rng() % std::size(keys)];

@@ -51,8 +51,9 @@ bool reaped(pid_t pid) { return !file_exists("/proc/" + std::to_string(pid)); }
 
 // A script that records its arguments in `<path>.args` and then runs `then`.
 void write_fake_program(const std::string& path, const std::string& then) {
-  write_file(path, "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"$0.tmp\"\n/bin/mv \"$0.tmp\" \"$0.args\"\n" +
-                       then + "\n");
+  write_file(path,
+             "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"$0.tmp\"\n/bin/mv \"$0.tmp\" \"$0.args\"\n" +
+                 then + "\n");
   ::chmod(path.c_str(), 0755);
 }
 
