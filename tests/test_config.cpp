@@ -107,6 +107,8 @@ TEST_F(ConfigTest, MissingFileCreatesDefault) {
   app->build_filter_items();
   const char items[] = "*.cpp;*.h;*.c;*.hpp;*.lua\0*.xml;*.json;*.yml\0*.*\0";
   EXPECT_EQ(app->filter_items, std::string(items, sizeof items));
+  app->save_config();  // the loaded default document writes back as the same text
+  EXPECT_EQ(read_file(tmp / "ouzel.yml"), kDefaultText);
 }
 
 // A directory named "ouzel.yml" or an unwritable directory: defaults, silently.
@@ -460,6 +462,19 @@ TEST_F(ConfigTest, AnyFileLoadsAndSavesConsistently) {
     EXPECT_EQ(b.from_index, indexes[1]);
     EXPECT_EQ(b.to_index, indexes[2]);
   }
+}
+
+// A document whose text would not read back the same is not written at all.
+TEST_F(ConfigTest, UnfaithfulTextIsNotWritten) {
+  const std::string text = "input: /a\n";
+  load(text);
+  YAML::Node odd("v");
+  odd.SetTag("a b");  // emitted as a verbatim tag the parser rejects
+  app->document.force_insert("x", odd);
+  app->save_config();
+  ASSERT_FALSE(messages().empty());
+  EXPECT_EQ(messages().front(), "save config failed, error: " + std::to_string(EILSEQ));
+  EXPECT_EQ(read_file(tmp / "ouzel.yml"), text);
 }
 
 // Save then load gives back every field, for random settings.
