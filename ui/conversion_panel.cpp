@@ -1,8 +1,107 @@
-// The conversion panel.
+// The conversion panel: directories, filter, encodings, start, throughput, progress, log.
 #include "ui/conversion_panel.h"
 
 #include <imgui.h>
+#include <imgui_stdlib.h>
+
+#include <cfloat>
+#include <mutex>
+#include <string>
 
 #include "app/app_state.h"
+#include "ui/file_dialog.h"
+#include "ui/icons.h"
+#include "ui/throughput.h"
+#include "ui/ui_probe.h"
 
-void draw_conversion_panel(AppState&) {}
+namespace {
+
+struct DirectoryRow {
+  const char* field_id;      // hidden label of the text field
+  const char* button;        // label of the chooser button
+  const char* dialog_key;    // file dialog key
+  const char* probe_field;   // probe names for tests
+  const char* probe_button;
+};
+
+constexpr DirectoryRow kInputRow{"##1", "Choose Input Directory", "ChooseInputDir", "input_dir",
+                                 "choose_input"};
+constexpr DirectoryRow kOutputRow{"##2", "Choose Output Directory", "ChooseOutputDir",
+                                  "output_dir", "choose_output"};
+
+void open_directory_chooser(const AppState& app, const char* key) {
+  const ImVec2 display = ImGui::GetIO().DisplaySize;
+  ImGui::SetNextWindowPos(ImVec2(display.x * 0.5f, display.y * 0.5f), ImGuiCond_Always,
+                          ImVec2(0.5f, 0.5f));
+  ImGui::SetNextWindowSize(ImVec2(500.0f * app.dpi_scale, 300.0f * app.dpi_scale),
+                           ImGuiCond_Always);
+  // No filter list: a directory chooser.
+  FileDialog::Instance().OpenModal(key, ICON_FOLDER_OPEN "Choose a Directory", nullptr, ".", "",
+                                   1, nullptr, FileDialog::None);
+}
+
+void draw_directory_row(const AppState& app, const DirectoryRow& row, std::string& field) {
+  ImGui::InputText(row.field_id, &field);
+  ui_probe::item(row.probe_field);
+  ImGui::SameLine();
+  if (ImGui::Button(row.button)) open_directory_chooser(app, row.dialog_key);
+  ui_probe::item(row.probe_button);
+
+  FileDialog& dialog = FileDialog::Instance();
+  if (dialog.Display(row.dialog_key)) {
+    // A cancelled chooser leaves the field as it was.
+    if (dialog.IsOk()) field = dialog.GetCurrentPath();
+    dialog.Close();
+  }
+}
+
+void draw_choices(AppState& app) {
+  ImGui::Combo("Filter", &app.filter_index, app.filter_items.c_str());
+  ui_probe::item("filter");
+  ImGui::Combo("From Encoding", &app.from_index, app.encoding_items.c_str());
+  ui_probe::item("from");
+  ImGui::Combo("To Encoding", &app.to_index, app.encoding_items.c_str());
+  ui_probe::item("to");
+}
+
+void draw_start_row(AppState& app) {
+  if (ImGui::Button("Start Convert")) app.request_convert();
+  ui_probe::item("start");
+  ImGui::SameLine();
+  format_speed(app.speed.load(std::memory_order_relaxed), app.speed_text,
+               sizeof app.speed_text);
+  ImGui::LabelText("##3", "%s/s", app.speed_text);
+  ui_probe::item("speed");
+  ImGui::ProgressBar(app.progress.load(std::memory_order_relaxed), ImVec2(-FLT_MIN, 0.0f));
+  ui_probe::item("progress");
+}
+
+void draw_log_view(LogBuffer& log) {
+  ImGui::BeginChild("##4", ImVec2(0.0f, 0.0f), false, 0);
+  ImGui::PushStyleVar(ImGuiStyleVar_ItemSpacing, ImVec2(0.0f, 1.0f));
+  {
+    // Important: drawn in place under text_lock, and nothing here may append to the log,
+    // since append takes lines_lock before text_lock.
+    std::lock_guard guard(log.text_lock);
+    ImGui::TextUnformatted(log.text.data(), log.text.data() + log.text.size());
+    if (log.scroll_to_end) ImGui::SetScrollHereY(1.0f);
+    log.scroll_to_end = false;
+  }
+  ImGui::PopStyleVar();
+  ImGui::EndChild();
+  ui_probe::item("log");
+}
+
+}  // namespace
+
+void draw_conversion_panel(AppState& app) {
+  draw_directory_row(app, kInputRow, app.input);
+  draw_directory_row(app, kOutputRow, app.output);
+  ImGui::Separator();
+  draw_choices(app);
+  draw_start_row(app);
+  ImGui::Separator();
+  if (ImGui::Button("Clear Log")) app.log.clear();
+  ui_probe::item("clear_log");
+  draw_log_view(app.log);
+}
