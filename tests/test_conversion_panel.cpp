@@ -110,3 +110,34 @@ TEST_F(ConversionPanelTest, LogViewScrollsAndClears) {
   EXPECT_EQ(view->Scroll.y, 0.0f);
   EXPECT_EQ(log_count("after clear"), 1);
 }
+
+// A choice in a combo changes only its index; the list opens scrolled to the current item.
+TEST_F(ConversionPanelTest, CombosPickItemsAndShowCurrent) {
+  app_.filters = {"*.cpp;*.h", "*.*"};
+  app_.build_filter_items();
+  app_.filter_index = 0;
+  draw();
+  click("filter");
+  draw();
+  click("filter:*.*");
+  EXPECT_EQ(app_.filter_index, 1);
+
+  app_.encodings.clear();
+  app_.encoding_items.clear();
+  for (int i = 0; i < 300; ++i) {
+    app_.encodings.push_back("ENC-" + std::to_string(i));
+    app_.encoding_items += app_.encodings.back() + '\0';
+  }
+  app_.encoding_items += '\0';
+  app_.to_index = 200;
+  draw();
+  click("to");
+  draw(2);
+  const ItemRect list = rect("to_popup");
+  const ItemRect current = rect("to:ENC-200");
+  EXPECT_GE(current.min.y, list.min.y);
+  EXPECT_LE(current.max.y, list.max.y);
+  click("to:ENC-201");
+  EXPECT_EQ(app_.to_index, 201);
+  EXPECT_EQ(app_.from_index, 0);
+}

@@ -5,6 +5,9 @@
 #include <imgui_stdlib.h>
 
 #include <cfloat>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <mutex>
 #include <string>
 
@@ -55,13 +58,58 @@ void draw_directory_row(const AppState& app, const DirectoryRow& row, std::strin
   }
 }
 
+struct ComboSpec {
+  const char* label;
+  const char* probe;        // the closed combo; its items as "<probe>:<item>"
+  const char* popup_probe;  // the open list's window
+};
+
+constexpr ComboSpec kFilterCombo{"Filter", "filter", "filter_popup"};
+constexpr ComboSpec kFromCombo{"From Encoding", "from", "from_popup"};
+constexpr ComboSpec kToCombo{"To Encoding", "to", "to_popup"};
+
+// Item `index` of a zero-separated list, or "" when there is none.
+const char* combo_item(const char* items, int32_t index) {
+  if (index < 0) return "";
+  for (const char* p = items; *p != '\0'; p += std::strlen(p) + 1)
+    if (index-- == 0) return p;
+  return "";
+}
+
+void probe_combo_item(const ComboSpec& spec, const char* item) {
+  if (!ui_probe::hook) return;
+  char id[256];
+  std::snprintf(id, sizeof id, "%s:%s", spec.probe, item);
+  ui_probe::hook(id, ImGui::GetItemRectMin(), ImGui::GetItemRectMax());
+}
+
+// ImGui::Combo over zero-separated items, spelled out so tests can find each item.
+void draw_combo(const ComboSpec& spec, int32_t& index, const char* items) {
+  if (!ImGui::BeginCombo(spec.label, combo_item(items, index))) {
+    ui_probe::item(spec.probe);  // once open, the last item is the list's
+    return;
+  }
+  if (ui_probe::hook) {
+    const ImVec2 pos = ImGui::GetWindowPos();
+    const ImVec2 size = ImGui::GetWindowSize();
+    ui_probe::hook(spec.popup_probe, pos, ImVec2(pos.x + size.x, pos.y + size.y));
+  }
+  int32_t i = 0;
+  for (const char* p = items; *p != '\0'; p += std::strlen(p) + 1, ++i) {
+    ImGui::PushID(i);
+    const bool selected = i == index;
+    if (ImGui::Selectable(p, selected)) index = i;
+    if (selected) ImGui::SetItemDefaultFocus();  // the list opens scrolled to it
+    probe_combo_item(spec, p);
+    ImGui::PopID();
+  }
+  ImGui::EndCombo();
+}
+
 void draw_choices(AppState& app) {
-  ImGui::Combo("Filter", &app.filter_index, app.filter_items.c_str());
-  ui_probe::item("filter");
-  ImGui::Combo("From Encoding", &app.from_index, app.encoding_items.c_str());
-  ui_probe::item("from");
-  ImGui::Combo("To Encoding", &app.to_index, app.encoding_items.c_str());
-  ui_probe::item("to");
+  draw_combo(kFilterCombo, app.filter_index, app.filter_items.c_str());
+  draw_combo(kFromCombo, app.from_index, app.encoding_items.c_str());
+  draw_combo(kToCombo, app.to_index, app.encoding_items.c_str());
 }
 
 void draw_start_row(AppState& app) {
