@@ -54,8 +54,19 @@ class JobTest : public ::testing::Test {
     return messages(app);
   }
 
+  // Bounded, so a job that never ends fails the test instead of hanging the suite.
+  template <typename Pred>
+  static bool wait_until(Pred pred) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!pred()) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    return true;
+  }
+
   void wait_for_worker() {
-    while (!app.worker_idle.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_TRUE(wait_until([&] { return app.worker_idle.load(); }));
     if (app.worker.joinable()) app.worker.join();
   }
 
@@ -234,8 +245,9 @@ TEST_F(JobTest, StopWaitsForCurrentFile) {
   const std::string big(200000, 'a');
   for (int i = 0; i < 400; ++i) write_file(tmp / ("in/f" + std::to_string(i) + ".txt"), big);
   app.request_convert();
-  while (app.progress.load() == 0.0f) std::this_thread::yield();
+  const bool started = wait_until([&] { return app.progress.load() > 0.0f; });
   app.stop_worker();
+  ASSERT_TRUE(started);
   EXPECT_TRUE(app.worker_idle.load());
   EXPECT_FALSE(app.worker.joinable());
   int written = 0;
