@@ -1,7 +1,174 @@
 // Recursive directory search and path qualification.
 #include "convert/fsutil.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
 namespace fsutil {
-void search_files(const std::string&, std::string&, const search_callback&, const filter_set&) {}
-std::string full_path(std::string_view) { return {}; }
+namespace {
+
+constexpr char kFile = 'f';
+constexpr char kDir = 'd';
+
+// What the search does with an entry: kFile, kDir, or 0 (passed over). Stats only when the
+// listing's type byte cannot tell.
+char kind_of(int dir_fd, const dirent& entry) {
+  const unsigned char type = entry.d_type;
+  if (type == DT_REG) return kFile;
+  if (type == DT_DIR) return kDir;
+  if (type != DT_LNK && type != DT_UNKNOWN) return 0;
+  struct stat st;
+  if (type == DT_UNKNOWN) {
+    if (::fstatat(dir_fd, entry.d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) return 0;
+    if (S_ISREG(st.st_mode)) return kFile;
+    if (S_ISDIR(st.st_mode)) return kDir;
+    if (!S_ISLNK(st.st_mode)) return 0;
+  }
+  // Important: a link to a directory is never entered (no cycles); one to a regular file is a
+  // file. stat does not open the target, so a link to a FIFO cannot block.
+  if (::fstatat(dir_fd, entry.d_name, &st, 0) != 0) return 0;
+  return S_ISREG(st.st_mode) ? kFile : 0;
+}
+
+struct Walker {
+  const search_callback& callback;
+  const filter_set& filters;
+  const search_error_callback* on_error;
+  std::string& dir;     // path of the directory being listed
+  std::string rel;      // its relative_dir
+  std::string match;    // scratch: match path of one file
+  std::string entries;  // per open level: kind byte, name, NUL for every kept entry
+
+  void fail(int error) const {
+    if (on_error != nullptr && *on_error) (*on_error)(dir, error);
+  }
+
+  // Appends the kept entries of `dir` to `entries` and closes the listing, so that one
+  // descriptor at a time is open however deep the tree goes.
+  bool list(bool top) {
+    // The root itself may be a link to a directory; below it, links are not followed.
+    const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | (top ? 0 : O_NOFOLLOW);
+    const int fd = ::open(dir.c_str(), flags);
+    if (fd < 0) {
+      // ELOOP/ENOTDIR: replaced by a link or a file since it was listed; nothing to search.
+      if (errno != ELOOP && errno != ENOTDIR) fail(errno);
+      return false;
+    }
+    DIR* listing = ::fdopendir(fd);
+    if (listing == nullptr) {
+      fail(errno);
+      ::close(fd);
+      return false;
+    }
+    for (;;) {
+      errno = 0;
+      const dirent* entry = ::readdir(listing);
+      if (entry == nullptr) break;
+      if (entry->d_name[0] == '.') continue;  // hidden, ".", ".."
+      const char kind = kind_of(fd, *entry);
+      if (kind == 0) continue;
+      entries += kind;
+      entries.append(entry->d_name);
+      entries += '\0';
+    }
+    if (errno != 0) fail(errno);
+    ::closedir(listing);
+    return true;
+  }
+
+  void report(std::string_view name) {
+    if (!filters.match_all) {
+      match.assign(1, '/');
+      if (!rel.empty()) {
+        match += rel;
+        match += '/';
+      }
+      match += name;
+      if (!filter_accepts(filters, match)) return;
+    }
+    callback(search_file_info{rel, std::string(name)});
+  }
+
+  void walk(bool top) {
+    const size_t begin = entries.size();
+    if (!list(top)) return;
+    const size_t end = entries.size();
+    const size_t dir_len = dir.size();
+    const size_t rel_len = rel.size();
+    for (size_t pos = begin; pos < end;) {
+      const char kind = entries[pos];
+      const size_t name_at = pos + 1;
+      const size_t name_len = std::strlen(entries.data() + name_at);
+      pos = name_at + name_len + 1;
+      if (kind == kFile) {
+        report(std::string_view(entries.data() + name_at, name_len));
+        continue;
+      }
+      // Important: `entries` grows while the subdirectory is searched; keep offsets only.
+      if (dir.back() != '/') dir += '/';
+      dir.append(entries, name_at, name_len);
+      if (!rel.empty()) rel += '/';
+      rel.append(entries, name_at, name_len);
+      walk(false);
+      dir.resize(dir_len);
+      rel.resize(rel_len);
+    }
+    entries.resize(begin);
+  }
+};
+
+// relative_dir of `dir` below `root`, without separators at either end.
+std::string relative_to(const std::string& root, const std::string& dir) {
+  if (dir.compare(0, root.size(), root) != 0) return {};
+  const size_t first = dir.find_first_not_of('/', root.size());
+  if (first == std::string::npos) return {};
+  return dir.substr(first, dir.find_last_not_of('/') + 1 - first);
+}
+
+// Appends the components of `path` to `out` ("/a/b"), resolving "." and ".." lexically.
+void append_components(std::string& out, std::string_view path) {
+  while (!path.empty()) {
+    const size_t end = path.find('/');
+    const std::string_view part = path.substr(0, end);
+    if (part == "..") {
+      const size_t slash = out.rfind('/');
+      out.resize(slash == std::string::npos ? 0 : slash);
+    } else if (!part.empty() && part != ".") {
+      out += '/';
+      out += part;
+    }
+    if (end == std::string_view::npos) break;
+    path.remove_prefix(end + 1);
+  }
+}
+
+}  // namespace
+
+void search_files(const std::string& root, std::string& dir, const search_callback& callback,
+                  const filter_set& filters, const search_error_callback* on_error) {
+  if (root.empty() || dir.empty()) return;
+  Walker walker{callback, filters, on_error, dir, relative_to(root, dir), {}, {}};
+  walker.walk(true);
+}
+
+std::string full_path(std::string_view path) {
+  if (path.empty() || path.find('\0') != std::string_view::npos) return {};
+  std::string out;
+  if (path.front() != '/') {
+    char* cwd = ::getcwd(nullptr, 0);
+    if (cwd == nullptr) return {};
+    append_components(out, cwd);
+    std::free(cwd);
+  }
+  append_components(out, path);
+  if (out.empty()) out.push_back('/');
+  return out;
+}
+
 }  // namespace fsutil

@@ -16,11 +16,15 @@ struct search_file_info {
 };
 
 using search_callback = std::function<void(search_file_info&&)>;
+// A directory that could not be listed (its path as opened, errno); the walk goes on.
+using search_error_callback = std::function<void(const std::string& dir, int error)>;
 
 // Depth-first walk of `dir` (a copy of `root` at the top level; extended in place while
-// descending). Hidden entries, non-regular files and links to directories are passed over.
+// descending, restored on return). Hidden entries (names starting with '.'), anything that is
+// neither a regular file nor a directory after following links, and links to directories are
+// passed over. A link to a regular file is reported like a file.
 void search_files(const std::string& root, std::string& dir, const search_callback& callback,
-                  const filter_set& filters);
+                  const filter_set& filters, const search_error_callback* on_error = nullptr);
 
 // Absolute, lexically normalised path; the file need not exist. Empty on failure.
 std::string full_path(std::string_view path);

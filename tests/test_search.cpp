@@ -1,0 +1,242 @@
+// The recursive search on real trees, and full_path.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <future>
+#include <memory>
+#include <set>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "convert/fsutil.h"
+#include "test_support.h"
+
+using namespace testing_support;
+
+namespace {
+
+using Found = std::vector<std::string>;  // "relative_dir|file_name" in the order reported
+
+struct SearchResult {
+  Found found;
+  std::vector<std::pair<std::string, int>> errors;
+};
+
+SearchResult search(const std::string& root, const std::string& filter = "") {
+  SearchResult r;
+  filter_set set;
+  build_filter_set(filter, set);
+  std::string dir = root;
+  const fsutil::search_error_callback on_error = [&r](const std::string& d, int e) {
+    r.errors.emplace_back(d, e);
+  };
+  fsutil::search_files(
+      root, dir,
+      [&r](fsutil::search_file_info&& f) { r.found.push_back(f.relative_dir + "|" + f.file_name); },
+      set, &on_error);
+  EXPECT_EQ(dir, root);  // extended while descending, restored on return
+  return r;
+}
+
+std::set<std::string> as_set(const Found& f) { return {f.begin(), f.end()}; }
+
+// Runs the search off this thread so that a blocking open fails the test instead of hanging it.
+SearchResult search_bounded(const std::string& root) {
+  auto promise = std::make_shared<std::promise<SearchResult>>();
+  std::future<SearchResult> done = promise->get_future();
+  std::thread([promise, root] { promise->set_value(search(root)); }).detach();
+  if (done.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+    ADD_FAILURE() << "search blocked";
+    return {};
+  }
+  return done.get();
+}
+
+void make_socket(const std::string& path) {
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_GE(fd, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  ASSERT_LT(path.size(), sizeof addr.sun_path);
+  path.copy(addr.sun_path, path.size());
+  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  ::close(fd);
+}
+
+}  // namespace
+
+// Names starting with '.' are never reported, hidden directories never entered.
+TEST(Search, HiddenEntriesPassedOver) {
+  TempDir tmp;
+  write_file(tmp / "a.txt", "x");
+  write_file(tmp / ".hidden.txt", "x");
+  write_file(tmp / ".git/config", "x");
+  write_file(tmp / "src/.b.txt", "x");
+  write_file(tmp / "src/b.txt", "x");
+  write_file(tmp / "src/.cache/c.txt", "x");
+  const SearchResult r = search(tmp.path());
+  EXPECT_EQ(as_set(r.found), (std::set<std::string>{"|a.txt", "src|b.txt"}));
+  EXPECT_TRUE(r.errors.empty());
+}
+
+// FIFOs, sockets and dangling links are passed over without blocking; a link to a regular
+// file is reported like a file.
+TEST(Search, SpecialFilesPassedOver) {
+  TempDir tmp;
+  write_file(tmp / "real.txt", "x");
+  ASSERT_EQ(::mkfifo((tmp / "fifo").c_str(), 0644), 0);
+  make_socket(tmp / "sock");
+  ASSERT_EQ(::symlink("nowhere", (tmp / "dangling").c_str()), 0);
+  ASSERT_EQ(::symlink("fifo", (tmp / "to_fifo").c_str()), 0);
+  ASSERT_EQ(::symlink("real.txt", (tmp / "to_real").c_str()), 0);
+  ASSERT_EQ(::symlink("to_real", (tmp / "to_to_real").c_str()), 0);
+  const SearchResult r = search_bounded(tmp.path());
+  EXPECT_EQ(as_set(r.found), (std::set<std::string>{"|real.txt", "|to_real", "|to_to_real"}));
+}
+
+// Links to directories are not entered, so a cycle of links cannot trap the search.
+TEST(Search, DirectoryLinksNotEntered) {
+  TempDir tmp;
+  TempDir outside;
+  write_file(tmp / "in/a.txt", "x");
+  write_file(outside / "b.txt", "x");
+  ASSERT_EQ(::symlink(".", (tmp / "in/loop").c_str()), 0);
+  ASSERT_EQ(::symlink("..", (tmp / "in/up").c_str()), 0);
+  ASSERT_EQ(::symlink(outside.path().c_str(), (tmp / "elsewhere").c_str()), 0);
+  const SearchResult r = search_bounded(tmp.path());
+  EXPECT_EQ(r.found, Found{"in|a.txt"});
+}
+
+// The root itself may be a link to a directory: it is what the user named.
+TEST(Search, LinkedRootIsSearched) {
+  TempDir tmp;
+  write_file(tmp / "real/a.txt", "x");
+  ASSERT_EQ(::symlink("real", (tmp / "root").c_str()), 0);
+  EXPECT_EQ(search(tmp / "root").found, Found{"|a.txt"});
+}
+
+// A subdirectory's files are reported where the listing meets it, before its parent goes on.
+TEST(Search, DepthFirstOrder) {
+  TempDir tmp;
+  std::set<std::string> expected;
+  for (const char* d : {"", "a", "a/x", "a/x/deep", "b", "b/y", "c"})
+    for (const char* f : {"1.txt", "2.txt", "3.txt"}) {
+      const std::string rel = d;
+      write_file(rel.empty() ? tmp / f : tmp / (rel + "/" + f), "x");
+      expected.insert(rel + "|" + f);
+    }
+  const Found found = search(tmp.path()).found;
+  EXPECT_EQ(as_set(found), expected);
+  // Every directory's subtree is one contiguous run of the output.
+  for (const std::string d : {"a", "a/x", "a/x/deep", "b", "b/y", "c"}) {
+    std::vector<size_t> at;
+    for (size_t i = 0; i < found.size(); ++i) {
+      const std::string rel = found[i].substr(0, found[i].find('|'));
+      if (rel == d || rel.compare(0, d.size() + 1, d + "/") == 0) at.push_back(i);
+    }
+    ASSERT_FALSE(at.empty()) << d;
+    EXPECT_EQ(at.back() - at.front() + 1, at.size()) << d;
+  }
+}
+
+// A root written with trailing separators yields the same relative directories.
+TEST(Search, TrailingSeparatorOnRoot) {
+  TempDir tmp;
+  write_file(tmp / "r/a.txt", "x");
+  write_file(tmp / "r/s/t/b.txt", "x");
+  const std::set<std::string> expected = {"|a.txt", "s/t|b.txt"};
+  EXPECT_EQ(as_set(search(tmp / "r").found), expected);
+  EXPECT_EQ(as_set(search(tmp / "r/").found), expected);
+  EXPECT_EQ(as_set(search(tmp / "r//").found), expected);
+}
+
+// The filter sees "/" + relative_dir + "/" + name; it applies to files, never to directories.
+TEST(Search, FilterSeesMatchPath) {
+  TempDir tmp;
+  write_file(tmp / "x.h", "x");
+  write_file(tmp / "sub/x.h", "x");
+  write_file(tmp / "sub/y.c", "x");
+  write_file(tmp / "lib.old/Makefile", "x");
+  EXPECT_EQ(as_set(search(tmp.path(), "!/sub/x").found),
+            (std::set<std::string>{"|x.h", "sub|y.c", "lib.old|Makefile"}));
+  EXPECT_EQ(as_set(search(tmp.path(), "*.h").found), (std::set<std::string>{"|x.h", "sub|x.h"}));
+  EXPECT_EQ(as_set(search(tmp.path(), "*.old/Makefile").found),
+            std::set<std::string>{"lib.old|Makefile"});
+}
+
+// An empty root lists nothing; a missing one is reported to the error callback.
+TEST(Search, EmptyOrMissingRoot) {
+  TempDir tmp;
+  write_file(tmp / "a.txt", "x");
+  ScopedCwd cwd(tmp.path());
+  const SearchResult empty = search("");
+  EXPECT_TRUE(empty.found.empty());
+  EXPECT_TRUE(empty.errors.empty());
+  const SearchResult missing = search(tmp / "missing");
+  EXPECT_TRUE(missing.found.empty());
+  ASSERT_EQ(missing.errors.size(), 1u);
+  EXPECT_EQ(missing.errors[0].second, ENOENT);
+}
+
+// A subdirectory that cannot be listed is reported and its siblings are still searched.
+TEST(Search, UnreadableSubdirectoryReported) {
+  if (::geteuid() == 0) GTEST_SKIP() << "permissions do not bind root";
+  TempDir tmp;
+  write_file(tmp / "a/1.txt", "x");
+  write_file(tmp / "locked/2.txt", "x");
+  write_file(tmp / "z/3.txt", "x");
+  ASSERT_EQ(::chmod((tmp / "locked").c_str(), 0), 0);
+  const SearchResult r = search(tmp.path());
+  EXPECT_EQ(as_set(r.found), (std::set<std::string>{"a|1.txt", "z|3.txt"}));
+  ASSERT_EQ(r.errors.size(), 1u);
+  EXPECT_EQ(r.errors[0].first, tmp / "locked");
+  EXPECT_EQ(r.errors[0].second, EACCES);
+}
+
+// A directory whose path is too long to open is reported, not silently dropped.
+TEST(Search, OverlongPathReported) {
+  TempDir tmp;
+  write_file(tmp / "a.txt", "x");
+  const std::string name(200, 'd');
+  const int depth = 4200 / 201 + 2;  // past PATH_MAX whatever the temp root
+  std::vector<int> fds{::open(tmp.path().c_str(), O_RDONLY | O_DIRECTORY)};
+  for (int i = 0; i < depth; ++i) {
+    ASSERT_EQ(::mkdirat(fds.back(), name.c_str(), 0755), 0);
+    fds.push_back(::openat(fds.back(), name.c_str(), O_RDONLY | O_DIRECTORY));
+    ASSERT_GE(fds.back(), 0);
+  }
+  const SearchResult r = search(tmp.path());
+  EXPECT_TRUE(std::find(r.found.begin(), r.found.end(), "|a.txt") != r.found.end());
+  ASSERT_FALSE(r.errors.empty());
+  EXPECT_EQ(r.errors.back().second, ENAMETOOLONG);
+  // Paths this long defeat the path-based clean-up; remove the chain from the bottom.
+  for (size_t i = fds.size() - 1; i > 0; --i) {
+    ::close(fds[i]);
+    EXPECT_EQ(::unlinkat(fds[i - 1], name.c_str(), AT_REMOVEDIR), 0);
+  }
+  ::close(fds[0]);
+}
+
+// full_path: absolute and lexically normalised, the file need not exist; empty for no path.
+TEST(FullPath, AbsoluteAndNormalised) {
+  TempDir tmp;
+  ScopedCwd cwd(tmp.path());
+  char* here = ::getcwd(nullptr, 0);
+  const std::string base = here;
+  ::free(here);
+  EXPECT_EQ(fsutil::full_path("ouzel.yml"), base + "/ouzel.yml");
+  EXPECT_EQ(fsutil::full_path("./a/../b//c/"), base + "/b/c");
+  EXPECT_EQ(fsutil::full_path("/x/./y/../z"), "/x/z");
+  EXPECT_EQ(fsutil::full_path("/../.."), "/");
+  EXPECT_EQ(fsutil::full_path("/"), "/");
+  EXPECT_EQ(fsutil::full_path(""), "");
+  EXPECT_EQ(fsutil::full_path(std::string_view("a\0b", 3)), "");
+}
