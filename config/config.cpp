@@ -1,10 +1,193 @@
 // Settings file: per-key fallbacks on load, in-place update and safe replace on save.
 #include "config/config.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <exception>
+
 #include "app/app_state.h"
+#include "config/yaml_text.h"
+#include "convert/fsutil.h"
+#include "platform/fs.h"
 
-std::string make_default_config(const std::string&) { return {}; }
+namespace {
 
-void AppState::load_config(const std::string& config_path) { path = config_path; }
+constexpr const char* kDefaultFilters[] = {"*.cpp;*.h;*.c;*.hpp;*.lua", "*.xml;*.json;*.yml",
+                                           "*.*"};
+// The keys the settings live under, in the order loading looks them up.
+constexpr const char* kKeys[] = {"input", "output", "filters", "filter-index", "from", "to"};
+enum Key { kInput, kOutput, kFilters, kFilterIndex, kFrom, kTo, kKeyCount };
 
-void AppState::save_config() {}
+// A scalar's text; "null" for a null; `fallback` when missing or a collection.
+std::string text_or(const YAML::Node& value, const char* fallback) {
+  if (value.IsScalar()) return value.Scalar();
+  if (value.IsNull()) return "null";
+  return fallback;
+}
+
+void read_filters(AppState& app, const YAML::Node& value) {
+  if (value.IsSequence()) {
+    app.filters.clear();
+    for (const auto& element : value) {
+      std::string f = text_or(element, "");
+      if (!f.empty()) app.filters.push_back(std::move(f));
+    }
+  }
+  if (app.filters.empty()) app.filters.assign(std::begin(kDefaultFilters), std::end(kDefaultFilters));
+}
+
+// Important: the non-const subscript adds a valueless entry for each missing key, which fixes
+// where a save puts it; the lookups therefore run in the order of kKeys.
+void read_settings(AppState& app) {
+  YAML::Node& doc = app.document;
+  app.input = text_or(doc[kKeys[kInput]], "");
+  app.output = text_or(doc[kKeys[kOutput]], kDefaultOutputDir);
+  app.filters.clear();
+  read_filters(app, doc[kKeys[kFilters]]);
+  const int32_t index = doc[kKeys[kFilterIndex]].as<int32_t>(0);
+  const auto count = static_cast<int32_t>(app.filters.size());
+  app.filter_index = index < 0 || index >= count ? 0 : index;
+  const std::string from = text_or(doc[kKeys[kFrom]], "GBK");
+  const std::string to = text_or(doc[kKeys[kTo]], "UTF-8");
+  const auto names = static_cast<int32_t>(app.encodings.size());
+  app.from_index = app.index_of(from);
+  if (app.from_index == names) app.from_index = app.index_of("GBK");
+  app.to_index = app.index_of(to);
+  if (app.to_index == names) app.to_index = app.index_of("UTF8");
+}
+
+// The parsed file, the default document when there is no file, or null after a logged failure.
+YAML::Node read_document(AppState& app) {
+  struct stat st;
+  if (::stat(app.path.c_str(), &st) != 0 || S_ISDIR(st.st_mode))
+    return YAML::Load(make_default_config(app.path));
+  if (!S_ISREG(st.st_mode)) {
+    // A FIFO or device would block the start or never end.
+    app.log.append("load config %s failed, error: %s", app.path.c_str(), "not a regular file");
+    return YAML::Node();
+  }
+  try {
+    return YAML::LoadFile(app.path);
+  } catch (const YAML::Exception& e) {
+    app.log.append("load config %s failed, error: %s", app.path.c_str(), e.what());
+    return YAML::Node();
+  }
+}
+
+YAML::Node encoding_name(const AppState& app, int32_t index, const char* fallback) {
+  const bool listed = index >= 0 && static_cast<size_t>(index) < app.encodings.size();
+  return YAML::Node(listed ? app.encodings[static_cast<size_t>(index)] : std::string(fallback));
+}
+
+// New value of one settings key; `old` is the document's current value for it.
+YAML::Node settings_value(const AppState& app, int key, const YAML::Node& old) {
+  switch (key) {
+    case kInput:
+      return YAML::Node(app.input);
+    case kOutput:
+      return YAML::Node(app.output);
+    case kFilters: {
+      // The file's own non-empty list stays as written, skipped entries included.
+      if (old.IsSequence() && old.size() > 0) return old;
+      YAML::Node list(YAML::NodeType::Sequence);
+      for (const auto& f : app.filters) list.push_back(f);
+      return list;
+    }
+    case kFilterIndex:
+      return YAML::Node(app.filter_index);
+    case kFrom:
+      return encoding_name(app, app.from_index, "GBK");
+    default:
+      return encoding_name(app, app.to_index, "UTF-8");
+  }
+}
+
+int settings_key(const YAML::Node& key) {
+  if (!key.IsScalar()) return -1;
+  for (int k = 0; k < kKeyCount; ++k)
+    if (key.Scalar() == kKeys[k]) return k;
+  return -1;
+}
+
+// A new mapping: the document's entries in place with the six keys' values replaced, then
+// the keys it lacked. Important: the document itself is not touched, since assigning through
+// a node would also change every alias of it in the file.
+YAML::Node settings_document(const AppState& app) {
+  YAML::Node out(YAML::NodeType::Map);
+  bool placed[kKeyCount] = {};
+  const YAML::Node& doc = app.document;
+  if (doc.IsMap()) {
+    for (auto it = doc.begin(); it != doc.end(); ++it) {
+      const int k = settings_key(it->first);
+      if (k >= 0 && !placed[k]) {
+        out.force_insert(it->first, settings_value(app, k, it->second));
+        placed[k] = true;
+      } else {
+        out.force_insert(it->first, it->second);
+      }
+    }
+  }
+  for (int k = 0; k < kKeyCount; ++k)
+    if (!placed[k]) out.force_insert(std::string(kKeys[k]), settings_value(app, k, YAML::Node()));
+  return out;
+}
+
+void write_settings(AppState& app) {
+  YAML::Node updated = settings_document(app);
+  std::string text;
+  if (!yamltext::emit_exact(updated, text)) {
+    app.log.append("save config failed, error: %d", EILSEQ);
+    app.log.append("a setting holds bytes that cannot be written so that they read back unchanged");
+    return;
+  }
+  if (int err = platform::write_file_safely(app.path, text)) {
+    app.log.append("save config failed, error: %d", err);
+    return;
+  }
+  app.document.reset(updated);
+  app.log.append("save config to file %s success", fsutil::full_path(app.path).c_str());
+}
+
+}  // namespace
+
+std::string make_default_config(const std::string& path) {
+  YAML::Emitter e;
+  e << YAML::BeginMap;
+  e << YAML::Key << "version" << YAML::Value << "3.0";
+  e << YAML::Key << "input" << YAML::Value << "";
+  e << YAML::Key << "output" << YAML::Value << kDefaultOutputDir;
+  e << YAML::Key << "filters" << YAML::Value << YAML::BeginSeq;
+  for (const char* f : kDefaultFilters) e << f;
+  e << YAML::EndSeq;
+  e << YAML::Key << "filter-index" << YAML::Value << 0;
+  e << YAML::Key << "from" << YAML::Value << "GBK";
+  e << YAML::Key << "to" << YAML::Value << "UTF-8";
+  e << YAML::EndMap;
+  std::string text(e.c_str(), e.size());
+  // Failures are ignored: loading parses `text`, so the defaults hold either way.
+  (void)platform::write_file_safely(path, text);
+  return text;
+}
+
+void AppState::load_config(const std::string& config_path) {
+  path = config_path;
+  try {
+    document.reset(read_document(*this));
+    if (!document.IsMap() && !document.IsNull() && !document.IsSequence())
+      throw YAML::Exception(YAML::Mark::null_mark(), "the top level is not a mapping");
+    read_settings(*this);
+  } catch (const std::exception& e) {
+    log.append("load config %s failed, error: %s", path.c_str(), e.what());
+    document.reset(YAML::Node(YAML::NodeType::Map));
+    read_settings(*this);
+  }
+}
+
+void AppState::save_config() {
+  try {
+    write_settings(*this);
+  } catch (const std::exception&) {
+    log.append("save config failed, error: %d", ENOMEM);
+  }
+}

@@ -1,0 +1,382 @@
+// The settings file on real files: defaults, per-key fallbacks, key order, safe saves.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "app/app_state.h"
+#include "config/config.h"
+#include "convert/fsutil.h"
+#include "platform/fs.h"
+#include "platform/sys_io.h"
+#include "test_support.h"
+
+using namespace testing_support;
+
+namespace {
+
+constexpr size_t kStampLen = 25;
+
+const std::string kDefaultText =
+    "version: 3.0\n"
+    "input: \"\"\n"
+    "output: /tmp/ouzel-out\n"
+    "filters:\n"
+    "  - \"*.cpp;*.h;*.c;*.hpp;*.lua\"\n"
+    "  - \"*.xml;*.json;*.yml\"\n"
+    "  - \"*.*\"\n"
+    "filter-index: 0\n"
+    "from: GBK\n"
+    "to: UTF-8";
+
+const std::vector<std::string> kDefaultFilters = {"*.cpp;*.h;*.c;*.hpp;*.lua",
+                                                  "*.xml;*.json;*.yml", "*.*"};
+
+class ConfigTest : public ::testing::Test {
+ protected:
+  ConfigTest() : cwd(tmp.path()) { reset_app(); }
+
+  void reset_app() {
+    app = std::make_unique<AppState>(AppState::no_config);
+    app->encodings = {"BIG5", "GBK", "UTF-8", "UTF-8 with BOM", "UTF8", "UTF-16LE"};
+  }
+
+  // Writes "ouzel.yml" and loads it into a fresh state.
+  AppState& load(const std::string& text) {
+    write_file(tmp / "ouzel.yml", text);
+    reset_app();
+    app->load_config("ouzel.yml");
+    return *app;
+  }
+
+  std::vector<std::string> messages() {
+    std::vector<std::string> out;
+    for (const auto& l : app->log.lines) out.push_back(l.substr(kStampLen));
+    return out;
+  }
+
+  // Top-level keys of a saved file, in order.
+  static std::vector<std::string> keys_of(const std::string& file) {
+    std::vector<std::string> keys;
+    for (const auto& kv : YAML::LoadFile(file)) keys.push_back(kv.first.Scalar());
+    return keys;
+  }
+
+  void expect_defaults(const AppState& a) {
+    EXPECT_EQ(a.input, "");
+    EXPECT_EQ(a.output, kDefaultOutputDir);
+    EXPECT_EQ(a.filters, kDefaultFilters);
+    EXPECT_EQ(a.filter_index, 0);
+    EXPECT_EQ(a.from_index, a.index_of("GBK"));
+    EXPECT_EQ(a.to_index, a.index_of("UTF-8"));
+  }
+
+  TempDir tmp;
+  ScopedCwd cwd;
+  std::unique_ptr<AppState> app;
+};
+
+const std::vector<std::string> kSixKeys = {"input",        "output", "filters",
+                                           "filter-index", "from",   "to"};
+
+// Runs `check` with permission bits in force (as an unprivileged user when we are root).
+bool with_permissions_enforced(const std::function<bool()>& check) {
+  if (::geteuid() != 0) return check();
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(2);
+    ::_exit(check() ? 0 : 1);
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// A missing file is created with the ten-line default text, LF ends, and nothing is logged.
+TEST_F(ConfigTest, MissingFileCreatesDefault) {
+  app->load_config("ouzel.yml");
+  EXPECT_EQ(read_file(tmp / "ouzel.yml"), kDefaultText);
+  EXPECT_TRUE(messages().empty());
+  expect_defaults(*app);
+  app->build_filter_items();
+  const char items[] = "*.cpp;*.h;*.c;*.hpp;*.lua\0*.xml;*.json;*.yml\0*.*\0";
+  EXPECT_EQ(app->filter_items, std::string(items, sizeof items));
+}
+
+// A directory named "ouzel.yml" or an unwritable directory: defaults, silently.
+TEST_F(ConfigTest, UnwritablePlacesUseDefaultsSilently) {
+  ASSERT_EQ(::mkdir("ouzel.yml", 0755), 0);
+  app->load_config("ouzel.yml");
+  expect_defaults(*app);
+  EXPECT_TRUE(messages().empty());
+  EXPECT_TRUE(platform::is_directory(tmp / "ouzel.yml"));
+
+  const std::string ro = tmp / "ro";
+  ASSERT_EQ(::mkdir(ro.c_str(), 0555), 0);
+  ASSERT_EQ(::chmod(tmp.path().c_str(), 0755), 0);
+  EXPECT_TRUE(with_permissions_enforced([&] {
+    AppState a(AppState::no_config);
+    a.load_config(ro + "/ouzel.yml");
+    return a.log.lines.empty() && a.output == kDefaultOutputDir && a.filters.size() == 3 &&
+           !file_exists(ro + "/ouzel.yml");
+  }));
+}
+
+// Empty, comment-only and top-level-sequence files read as all fallbacks, without a message.
+TEST_F(ConfigTest, ShapelessFilesTakeFallbacks) {
+  for (const char* text : {"", "# only a comment\n\n", "- a\n- b\n"}) {
+    SCOPED_TRACE(text);
+    expect_defaults(load(text));
+    EXPECT_TRUE(messages().empty());
+    EXPECT_EQ(read_file(tmp / "ouzel.yml"), text);
+  }
+  app->save_config();  // the sequence's positions stay as keys
+  std::vector<std::string> want = {"0", "1"};
+  want.insert(want.end(), kSixKeys.begin(), kSixKeys.end());
+  EXPECT_EQ(keys_of(tmp / "ouzel.yml"), want);
+}
+
+// A lone scalar is a failed load: one line, fallbacks, a mapping to save into.
+TEST_F(ConfigTest, LoneScalarIsLoggedAndReplacedByMapping) {
+  for (const char* text : {"hello\n", "42"}) {
+    load(text);
+    EXPECT_EQ(messages(), std::vector<std::string>{
+                              "load config ouzel.yml failed, error: the top level is not a mapping"});
+    expect_defaults(*app);
+    EXPECT_TRUE(app->document.IsMap());
+  }
+  app->save_config();
+  EXPECT_EQ(keys_of(tmp / "ouzel.yml"), kSixKeys);
+}
+
+// A syntax error: one line naming the file, fallbacks, file untouched until a save of six keys.
+TEST_F(ConfigTest, SyntaxErrorLogsAndSaveWritesSixKeys) {
+  const std::string text = "version: 1\ninput: [unclosed\n";
+  load(text);
+  const auto m = messages();
+  ASSERT_EQ(m.size(), 1u);
+  EXPECT_EQ(m[0].rfind("load config ouzel.yml failed, error: yaml-cpp: error at line", 0), 0u) << m[0];
+  expect_defaults(*app);
+  EXPECT_FALSE(static_cast<const YAML::Node&>(app->document)["version"].IsDefined());
+  EXPECT_EQ(read_file(tmp / "ouzel.yml"), text);
+  app->save_config();
+  EXPECT_EQ(keys_of(tmp / "ouzel.yml"), kSixKeys);
+}
+
+// Text values: scalar text, "null" for a null, the fallback when missing or a collection.
+TEST_F(ConfigTest, TextFallbacks) {
+  load("input:\noutput: [a]\nfrom: ~\nto: {a: b}\n");
+  EXPECT_EQ(app->input, "null");
+  EXPECT_EQ(app->output, kDefaultOutputDir);
+  EXPECT_EQ(app->from_index, app->index_of("GBK"));  // "null" is not listed
+  EXPECT_EQ(app->to_index, app->index_of("UTF-8"));  // a mapping reads as the text "UTF-8"
+  load("output: D:\\x # comment\n");
+  EXPECT_EQ(app->input, "");
+  EXPECT_EQ(app->output, "D:\\x");
+}
+
+// Filters: only non-empty texts count; no usable entry gives the three defaults.
+TEST_F(ConfigTest, FilterListRules) {
+  for (const char* text : {"filters: []\n", "filters: ['', \"\"]\n", "filters: {a: b}\n",
+                           "filters: '*.c'\n"}) {
+    SCOPED_TRACE(text);
+    EXPECT_EQ(load(text).filters, kDefaultFilters);
+  }
+  load("filters: ['*.txt', '', [x], ~]\nfilter-index: 1\n");
+  EXPECT_EQ(app->filters, (std::vector<std::string>{"*.txt", "null"}));
+  EXPECT_EQ(app->filter_index, 1);
+  load("filters: ['*.txt', '']\nfilter-index: 1\n");
+  EXPECT_EQ(app->filters, std::vector<std::string>{"*.txt"});
+  EXPECT_EQ(app->filter_index, 0);
+}
+
+// filter-index: whole 32-bit integers with base prefixes, in range, else 0.
+TEST_F(ConfigTest, FilterIndexConversion) {
+  const std::string ten = "filters: [a, b, c, d, e, f, g, h, i, j]\n";
+  const std::pair<const char*, int> cases[] = {
+      {"-1", 0}, {"abc", 0}, {"1.5", 0}, {"0x1", 1}, {"010", 8}, {"9", 9},
+      {"10", 0}, {"4294967297", 0}, {"", 0}, {"[1]", 0}};
+  for (const auto& [value, want] : cases) {
+    SCOPED_TRACE(value);
+    EXPECT_EQ(load(ten + "filter-index: " + value + "\n").filter_index, want);
+  }
+  EXPECT_EQ(load(ten).filter_index, 0);
+}
+
+// Encodings match exactly; unknown names fall back to "GBK" / "UTF8", else no selection.
+TEST_F(ConfigTest, EncodingNameFallbacks) {
+  load("from: gbk\nto: utf-8\n");
+  EXPECT_EQ(app->from_index, app->index_of("GBK"));
+  EXPECT_EQ(app->to_index, app->index_of("UTF8"));
+  load("from: BIG5\nto: UTF-8 with BOM\n");
+  EXPECT_EQ(app->from_index, 0);
+  EXPECT_EQ(app->to_index, app->index_of("UTF-8 with BOM"));
+  app->save_config();
+  EXPECT_EQ(YAML::LoadFile(tmp / "ouzel.yml")["to"].Scalar(), "UTF-8 with BOM");
+
+  write_file(tmp / "ouzel.yml", "to: utf-8\n");
+  AppState bare(AppState::no_config);
+  bare.encodings = {"UTF-8", "UTF-8 with BOM"};
+  bare.load_config("ouzel.yml");
+  EXPECT_EQ(bare.to_index, 2);
+  EXPECT_EQ(bare.from_index, 2);
+  bare.save_config();  // no selection writes the fallback names
+  const auto saved = YAML::LoadFile(tmp / "ouzel.yml");
+  EXPECT_EQ(saved["from"].Scalar(), "GBK");
+  EXPECT_EQ(saved["to"].Scalar(), "UTF-8");
+}
+
+// Unknown keys keep place and value; missing keys follow in loading order.
+TEST_F(ConfigTest, SaveKeepsKeyOrderAndUnknownKeys) {
+  load("# gone after save\nto: BIG5\nextra: {a: [1, 2]}\nversion: 2.9\ninput: /x\n");
+  app->save_config();
+  const std::string file = tmp / "ouzel.yml";
+  EXPECT_EQ(keys_of(file), (std::vector<std::string>{"to", "extra", "version", "input", "output",
+                                                     "filters", "filter-index", "from"}));
+  const auto saved = YAML::LoadFile(file);
+  EXPECT_EQ(saved["extra"]["a"][1].Scalar(), "2");
+  EXPECT_EQ(saved["version"].Scalar(), "2.9");
+  EXPECT_EQ(saved["filters"].size(), 3u);
+  EXPECT_EQ(read_file(file).find('#'), std::string::npos);
+  EXPECT_EQ(read_file(file).find('\r'), std::string::npos);
+}
+
+// A file's own filter list is written back as it was, skipped entries included.
+TEST_F(ConfigTest, SaveKeepsFilesFilterList) {
+  load("filters: ['*.a', '', [x]]\n");
+  app->save_config();
+  const auto f = YAML::LoadFile(tmp / "ouzel.yml")["filters"];
+  ASSERT_EQ(f.size(), 3u);
+  EXPECT_EQ(f[1].Scalar(), "");
+  EXPECT_TRUE(f[2].IsSequence());
+}
+
+// Setting a key whose value is an alias must not change the anchored value elsewhere.
+TEST_F(ConfigTest, SaveDoesNotWriteThroughAliases) {
+  load("base: &dir /src\ninput: *dir\n");
+  EXPECT_EQ(app->input, "/src");
+  app->input = "/other";
+  app->save_config();
+  const auto saved = YAML::LoadFile(tmp / "ouzel.yml");
+  EXPECT_EQ(saved["base"].Scalar(), "/src");
+  EXPECT_EQ(saved["input"].Scalar(), "/other");
+}
+
+// Save Config As writes the new path and logs it; "ouzel.yml" stays as it was.
+TEST_F(ConfigTest, SaveAsWritesOtherFile) {
+  load("input: /a\n");
+  app->input = "/b";
+  app->path = tmp / "sub/../other.yml";
+  ASSERT_EQ(::mkdir("sub", 0755), 0);
+  app->save_config();
+  EXPECT_EQ(read_file(tmp / "ouzel.yml"), "input: /a\n");
+  EXPECT_EQ(YAML::LoadFile(tmp / "other.yml")["input"].Scalar(), "/b");
+  EXPECT_EQ(messages().back(),
+            "save config to file " + fsutil::full_path(app->path) + " success");
+}
+
+// An unopenable target is logged with its errno and leaves file and document unchanged.
+TEST_F(ConfigTest, UnwritableTargetIsLoggedAndUntouched) {
+  const std::string text = "input: /a\n";
+  load(text);
+  ASSERT_EQ(::chmod("ouzel.yml", 0444), 0);
+  app->input = "/b";
+  app->save_config();
+  EXPECT_EQ(messages().back(), "save config failed, error: " + std::to_string(EACCES));
+  EXPECT_EQ(read_file(tmp / "ouzel.yml"), text);
+  EXPECT_EQ(static_cast<const YAML::Node&>(app->document)["input"].Scalar(), "/a");
+
+  app->path = "missing/dir.yml";
+  app->save_config();
+  EXPECT_EQ(messages().back(), "save config failed, error: " + std::to_string(ENOENT));
+}
+
+// A write that fails after the open (disk full) is a failure, and nothing half-written stays.
+TEST_F(ConfigTest, FailedWriteIsReportedAsFailure) {
+  const std::string text = "input: /a\n";
+  load(text);
+  ASSERT_EQ(::chmod("ouzel.yml", 0640), 0);
+  platform::ScopedSysIo restore;
+  platform::sysio().write = [](int, const void*, size_t) -> ssize_t {
+    errno = ENOSPC;
+    return -1;
+  };
+  app->save_config();
+  app->path = "new.yml";
+  app->save_config();
+  EXPECT_EQ(messages(), std::vector<std::string>(2, "save config failed, error: " +
+                                                         std::to_string(ENOSPC)));
+  EXPECT_EQ(read_file(tmp / "ouzel.yml"), text);
+  EXPECT_FALSE(file_exists(tmp / "new.yml"));
+
+  platform::sysio() = platform::real_sysio();
+  app->path = "ouzel.yml";
+  app->save_config();  // the replacement keeps the permission bits
+  struct stat st;
+  ASSERT_EQ(::stat("ouzel.yml", &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+}
+
+// Bytes the emitter would rewrite inside quotes (legacy code pages) come back unchanged.
+TEST_F(ConfigTest, QuotedNonUtf8BytesSurviveSave) {
+  AppState& a = load("version: \"\xC4\xE3: \xFF\"\n");
+  a.input = "\xC4\xE3\xBA\xC3 #1: *x";
+  a.output = " \xEF\xBF\xBF\xEE\x82\x80 ";  // a noncharacter and a private-use code point
+  a.save_config();
+  AppState& b = load(read_file(tmp / "ouzel.yml"));
+  EXPECT_EQ(b.input, "\xC4\xE3\xBA\xC3 #1: *x");
+  EXPECT_EQ(b.output, " \xEF\xBF\xBF\xEE\x82\x80 ");
+  EXPECT_EQ(YAML::LoadFile(tmp / "ouzel.yml")["version"].Scalar(), "\xC4\xE3: \xFF");
+}
+
+std::string random_text(std::mt19937& rng, bool allow_empty) {
+  static const char* const pieces[] = {
+      "/tmp/a b", " ", "'", "\"", ":", ": ", "#", " #", "*", "*.cpp", "yes", "~", "null",
+      "\xE4\xB8\xAD\xE6\x96\x87", "\xC4\xE3\xBA\xC3", "\xFF", "\x80", "\\", "\t", "-", "? ",
+      "&a", "!x", "%", "@", "[", "]", "{", "}", ",", "0x1", "010", "\xEF\xBB\xBF", "|", ">"};
+  std::string s;
+  const int n = static_cast<int>(rng() % 5) + (allow_empty ? 0 : 1);
+  for (int i = 0; i < n; ++i) s += pieces[rng() % std::size(pieces)];
+  return s;
+}
+
+// Save then load gives back every field, for random settings.
+TEST_F(ConfigTest, SaveLoadRoundTripProperty) {
+  std::mt19937 rng(20261208);
+  for (int round = 0; round < 300; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    reset_app();
+    AppState& a = *app;
+    a.path = "ouzel.yml";
+    a.input = random_text(rng, true);
+    a.output = random_text(rng, true);
+    a.filters.clear();
+    for (int i = 0, n = 1 + static_cast<int>(rng() % 4); i < n; ++i)
+      a.filters.push_back(random_text(rng, false));
+    a.filter_index = static_cast<int32_t>(rng() % a.filters.size());
+    a.from_index = static_cast<int32_t>(rng() % a.encodings.size());
+    a.to_index = static_cast<int32_t>(rng() % a.encodings.size());
+    a.save_config();
+    ASSERT_EQ(a.log.lines.size(), 1u);
+    ASSERT_NE(a.log.lines.back().find("success"), std::string::npos) << a.log.lines.back();
+
+    AppState b(AppState::no_config);
+    b.encodings = a.encodings;
+    b.load_config("ouzel.yml");
+    EXPECT_TRUE(b.log.lines.empty());
+    EXPECT_EQ(b.input, a.input);
+    EXPECT_EQ(b.output, a.output);
+    EXPECT_EQ(b.filters, a.filters);
+    EXPECT_EQ(b.filter_index, a.filter_index);
+    EXPECT_EQ(b.from_index, a.from_index);
+    EXPECT_EQ(b.to_index, a.to_index);
+  }
+}
+
+}  // namespace
