@@ -129,6 +129,7 @@ TEST_F(ConversionPanelTest, CombosPickItemsAndShowCurrent) {
     app_.encoding_items += app_.encodings.back() + '\0';
   }
   app_.encoding_items += '\0';
+  const int32_t from_before = app_.from_index;
   app_.to_index = 200;
   draw();
   click("to");
@@ -139,5 +140,5 @@ TEST_F(ConversionPanelTest, CombosPickItemsAndShowCurrent) {
   EXPECT_LE(current.max.y, list.max.y);
   click("to:ENC-201");
   EXPECT_EQ(app_.to_index, 201);
-  EXPECT_EQ(app_.from_index, 0);
+  EXPECT_EQ(app_.from_index, from_before);
 }
