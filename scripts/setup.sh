@@ -9,7 +9,7 @@ packages=(
   fonts-dejavu-core fonts-wqy-microhei fonts-font-awesome
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth xdotool imagemagick libgl1-mesa-dri x11-utils
-  manpages-zh
+  manpages-zh python3
 )
 
 missing=()
