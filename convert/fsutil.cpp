@@ -56,8 +56,8 @@ struct Walker {
     const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | (top ? 0 : O_NOFOLLOW);
     const int fd = ::open(dir.c_str(), flags);
     if (fd < 0) {
-      // ELOOP/ENOTDIR: replaced by a link or a file since it was listed; nothing to search.
-      if (errno != ELOOP && errno != ENOTDIR) fail(errno);
+      // ELOOP/ENOTDIR below the root: replaced by a link or a file since it was listed.
+      if (top || (errno != ELOOP && errno != ENOTDIR)) fail(errno);
       return false;
     }
     DIR* listing = ::fdopendir(fd);
@@ -126,6 +126,7 @@ struct Walker {
 // relative_dir of `dir` below `root`, without separators at either end.
 std::string relative_to(const std::string& root, const std::string& dir) {
   if (dir.compare(0, root.size(), root) != 0) return {};
+  if (dir.size() > root.size() && root.back() != '/' && dir[root.size()] != '/') return {};
   const size_t first = dir.find_first_not_of('/', root.size());
   if (first == std::string::npos) return {};
   return dir.substr(first, dir.find_last_not_of('/') + 1 - first);

@@ -184,6 +184,7 @@ TEST(Search, EmptyOrMissingRoot) {
   EXPECT_TRUE(missing.found.empty());
   ASSERT_EQ(missing.errors.size(), 1u);
   EXPECT_EQ(missing.errors[0].second, ENOENT);
+  EXPECT_EQ(search(tmp / "a.txt").errors.size(), 1u);
 }
 
 // A subdirectory that cannot be listed is reported and its siblings are still searched.
