@@ -34,11 +34,13 @@ void read_filters(AppState& app, const YAML::Node& value) {
       if (!f.empty()) app.filters.push_back(std::move(f));
     }
   }
-  if (app.filters.empty()) app.filters.assign(std::begin(kDefaultFilters), std::end(kDefaultFilters));
+  if (app.filters.empty())
+    app.filters.assign(std::begin(kDefaultFilters), std::end(kDefaultFilters));
 }
 
-// Important: the non-const subscript adds a valueless entry for each missing key, which fixes
-// where a save puts it; the lookups therefore run in the order of kKeys.
+// Important: the non-const subscript turns a null or sequence document into a mapping and adds
+// a valueless entry for each missing key; such entries are never written (see
+// settings_document for where a save puts those keys).
 void read_settings(AppState& app) {
   YAML::Node& doc = app.document;
   app.input = text_or(doc[kKeys[kInput]], "");

@@ -35,8 +35,8 @@ const std::string kDefaultText =
     "from: GBK\n"
     "to: UTF-8";
 
-const std::vector<std::string> kDefaultFilters = {"*.cpp;*.h;*.c;*.hpp;*.lua",
-                                                  "*.xml;*.json;*.yml", "*.*"};
+const std::vector<std::string> kDefaultFilters = {"*.cpp;*.h;*.c;*.hpp;*.lua", "*.xml;*.json;*.yml",
+                                                  "*.*"};
 
 class ConfigTest : public ::testing::Test {
  protected:
@@ -107,6 +107,8 @@ TEST_F(ConfigTest, MissingFileCreatesDefault) {
   app->build_filter_items();
   const char items[] = "*.cpp;*.h;*.c;*.hpp;*.lua\0*.xml;*.json;*.yml\0*.*\0";
   EXPECT_EQ(app->filter_items, std::string(items, sizeof items));
+  app->save_config();  // the loaded default document writes back as the same text
+  EXPECT_EQ(read_file(tmp / "ouzel.yml"), kDefaultText);
 }
 
 // A directory named "ouzel.yml" or an unwritable directory: defaults, silently.
@@ -146,8 +148,9 @@ TEST_F(ConfigTest, ShapelessFilesTakeFallbacks) {
 TEST_F(ConfigTest, LoneScalarIsLoggedAndReplacedByMapping) {
   for (const char* text : {"hello\n", "42"}) {
     load(text);
-    EXPECT_EQ(messages(), std::vector<std::string>{
-                              "load config ouzel.yml failed, error: the top level is not a mapping"});
+    EXPECT_EQ(messages(),
+              std::vector<std::string>{
+                  "load config ouzel.yml failed, error: the top level is not a mapping"});
     expect_defaults(*app);
     EXPECT_TRUE(app->document.IsMap());
   }
@@ -161,7 +164,8 @@ TEST_F(ConfigTest, SyntaxErrorLogsAndSaveWritesSixKeys) {
   load(text);
   const auto m = messages();
   ASSERT_EQ(m.size(), 1u);
-  EXPECT_EQ(m[0].rfind("load config ouzel.yml failed, error: yaml-cpp: error at line", 0), 0u) << m[0];
+  EXPECT_EQ(m[0].rfind("load config ouzel.yml failed, error: yaml-cpp: error at line", 0), 0u)
+      << m[0];
   expect_defaults(*app);
   EXPECT_FALSE(static_cast<const YAML::Node&>(app->document)["version"].IsDefined());
   EXPECT_EQ(read_file(tmp / "ouzel.yml"), text);
@@ -183,8 +187,8 @@ TEST_F(ConfigTest, TextFallbacks) {
 
 // Filters: only non-empty texts count; no usable entry gives the three defaults.
 TEST_F(ConfigTest, FilterListRules) {
-  for (const char* text : {"filters: []\n", "filters: ['', \"\"]\n", "filters: {a: b}\n",
-                           "filters: '*.c'\n"}) {
+  for (const char* text :
+       {"filters: []\n", "filters: ['', \"\"]\n", "filters: {a: b}\n", "filters: '*.c'\n"}) {
     SCOPED_TRACE(text);
     EXPECT_EQ(load(text).filters, kDefaultFilters);
   }
@@ -200,8 +204,8 @@ TEST_F(ConfigTest, FilterListRules) {
 TEST_F(ConfigTest, FilterIndexConversion) {
   const std::string ten = "filters: [a, b, c, d, e, f, g, h, i, j]\n";
   const std::pair<const char*, int> cases[] = {
-      {"-1", 0}, {"abc", 0}, {"1.5", 0}, {"0x1", 1}, {"010", 8}, {"9", 9},
-      {"10", 0}, {"4294967297", 0}, {"", 0}, {"[1]", 0}};
+      {"-1", 0}, {"abc", 0}, {"1.5", 0},        {"0x1", 1}, {"010", 8},
+      {"9", 9},  {"10", 0},  {"4294967297", 0}, {"", 0},    {"[1]", 0}};
   for (const auto& [value, want] : cases) {
     SCOPED_TRACE(value);
     EXPECT_EQ(load(ten + "filter-index: " + value + "\n").filter_index, want);
@@ -277,8 +281,7 @@ TEST_F(ConfigTest, SaveAsWritesOtherFile) {
   app->save_config();
   EXPECT_EQ(read_file(tmp / "ouzel.yml"), "input: /a\n");
   EXPECT_EQ(YAML::LoadFile(tmp / "other.yml")["input"].Scalar(), "/b");
-  EXPECT_EQ(messages().back(),
-            "save config to file " + fsutil::full_path(app->path) + " success");
+  EXPECT_EQ(messages().back(), "save config to file " + fsutil::full_path(app->path) + " success");
 }
 
 // An unopenable target is logged with its errno and leaves file and document unchanged.
@@ -310,8 +313,8 @@ TEST_F(ConfigTest, FailedWriteIsReportedAsFailure) {
   app->save_config();
   app->path = "new.yml";
   app->save_config();
-  EXPECT_EQ(messages(), std::vector<std::string>(2, "save config failed, error: " +
-                                                         std::to_string(ENOSPC)));
+  EXPECT_EQ(messages(),
+            std::vector<std::string>(2, "save config failed, error: " + std::to_string(ENOSPC)));
   EXPECT_EQ(read_file(tmp / "ouzel.yml"), text);
   EXPECT_FALSE(file_exists(tmp / "new.yml"));
 
@@ -336,14 +339,142 @@ TEST_F(ConfigTest, QuotedNonUtf8BytesSurviveSave) {
 }
 
 std::string random_text(std::mt19937& rng, bool allow_empty) {
-  static const char* const pieces[] = {
-      "/tmp/a b", " ", "'", "\"", ":", ": ", "#", " #", "*", "*.cpp", "yes", "~", "null",
-      "\xE4\xB8\xAD\xE6\x96\x87", "\xC4\xE3\xBA\xC3", "\xFF", "\x80", "\\", "\t", "-", "? ",
-      "&a", "!x", "%", "@", "[", "]", "{", "}", ",", "0x1", "010", "\xEF\xBB\xBF", "|", ">"};
+  static const char* const pieces[] = {"/tmp/a b",
+                                       " ",
+                                       "'",
+                                       "\"",
+                                       ":",
+                                       ": ",
+                                       "#",
+                                       " #",
+                                       "*",
+                                       "*.cpp",
+                                       "yes",
+                                       "~",
+                                       "null",
+                                       "\xE4\xB8\xAD\xE6\x96\x87",
+                                       "\xC4\xE3\xBA\xC3",
+                                       "\xFF",
+                                       "\x80",
+                                       "\\",
+                                       "\t",
+                                       "-",
+                                       "? ",
+                                       "&a",
+                                       "!x",
+                                       "%",
+                                       "@",
+                                       "[",
+                                       "]",
+                                       "{",
+                                       "}",
+                                       ",",
+                                       "0x1",
+                                       "010",
+                                       "\xEF\xBB\xBF",
+                                       "|",
+                                       ">"};
   std::string s;
   const int n = static_cast<int>(rng() % 5) + (allow_empty ? 0 : 1);
   for (int i = 0; i < n; ++i) s += pieces[rng() % std::size(pieces)];
   return s;
+}
+
+// The full construction loads "ouzel.yml" from the working directory and builds the items.
+TEST_F(ConfigTest, ConstructionLoadsWorkingDirectoryFile) {
+  write_file(tmp / "ouzel.yml", "filters: [ab, cde]\n");
+  AppState a;
+  EXPECT_EQ(a.path, "ouzel.yml");
+  EXPECT_EQ(a.filter_items, std::string("ab\0cde\0\0", 8));
+  EXPECT_TRUE(a.worker_idle.load());
+}
+
+// A FIFO or device under the name is never opened for reading: it would block the start.
+TEST_F(ConfigTest, NonRegularFileIsNotRead) {
+  ASSERT_EQ(::mkfifo("ouzel.yml", 0644), 0);
+  app->load_config("ouzel.yml");
+  EXPECT_EQ(messages(),
+            std::vector<std::string>{"load config ouzel.yml failed, error: not a regular file"});
+  expect_defaults(*app);
+}
+
+// Mostly well-formed settings files with odd shapes, some broken ones.
+std::string random_yaml(std::mt19937& rng) {
+  static const char* const keys[] = {"input", "output",  "filters", "filter-index", "from",
+                                     "to",    "version", "x",       "'input'",      "? [k]\n"};
+  static const char* const values[] = {"",
+                                       "~",
+                                       "a b",
+                                       "'\xC4\xE3: x'",
+                                       "\"\\t\xFF\"",
+                                       "0x1",
+                                       "-1",
+                                       "010",
+                                       "1.5",
+                                       "2",
+                                       "[]",
+                                       "['', \"*.c\", [x], ~]",
+                                       "{a: [1, 2]}",
+                                       "&a /src",
+                                       "*a",
+                                       "!!int 1",
+                                       "!x y",
+                                       "\n  - '*.h'\n  - ''\n  - {b: c}",
+                                       "UTF-8 with BOM",
+                                       "GBK",
+                                       "|\n  two\n  lines",
+                                       "[",
+                                       "yes # c"};
+  std::string s = rng() % 8 == 0 ? "- a\n" : "";
+  for (int i = 0, n = static_cast<int>(rng() % 9); i < n; ++i) {
+    const std::string key = keys[rng() % std::size(keys)];
+    s += key + ": " + values[rng() % std::size(values)] + "\n";
+  }
+  return s;
+}
+
+// Any file loads without an exception into settings that hold their invariants, and saving
+// them writes a file that loads back to the same settings.
+TEST_F(ConfigTest, AnyFileLoadsAndSavesConsistently) {
+  std::mt19937 rng(4);
+  for (int round = 0; round < 400; ++round) {
+    const std::string text = random_yaml(rng);
+    SCOPED_TRACE("file: " + text);
+    AppState& a = load(text);
+    const auto names = static_cast<int32_t>(a.encodings.size());
+    ASSERT_TRUE(a.document.IsMap());
+    ASSERT_FALSE(a.filters.empty());
+    for (const auto& f : a.filters) ASSERT_FALSE(f.empty());
+    ASSERT_TRUE(a.filter_index >= 0 && a.filter_index < static_cast<int32_t>(a.filters.size()));
+    ASSERT_TRUE(a.from_index >= 0 && a.from_index <= names);
+    ASSERT_TRUE(a.to_index >= 0 && a.to_index <= names);
+    a.save_config();
+    ASSERT_NE(a.log.lines.back().find("success"), std::string::npos) << a.log.lines.back();
+    const std::string input = a.input, output = a.output;
+    const auto filters = a.filters;
+    const int32_t indexes[] = {a.filter_index, a.from_index, a.to_index};
+    AppState& b = load(read_file(tmp / "ouzel.yml"));
+    EXPECT_TRUE(b.log.lines.empty());
+    EXPECT_EQ(b.input, input);
+    EXPECT_EQ(b.output, output);
+    EXPECT_EQ(b.filters, filters);
+    EXPECT_EQ(b.filter_index, indexes[0]);
+    EXPECT_EQ(b.from_index, indexes[1]);
+    EXPECT_EQ(b.to_index, indexes[2]);
+  }
+}
+
+// A document whose text would not read back the same is not written at all.
+TEST_F(ConfigTest, UnfaithfulTextIsNotWritten) {
+  const std::string text = "input: /a\n";
+  load(text);
+  YAML::Node odd("v");
+  odd.SetTag("a b");  // emitted as a verbatim tag the parser rejects
+  app->document.force_insert("x", odd);
+  app->save_config();
+  ASSERT_FALSE(messages().empty());
+  EXPECT_EQ(messages().front(), "save config failed, error: " + std::to_string(EILSEQ));
+  EXPECT_EQ(read_file(tmp / "ouzel.yml"), text);
 }
 
 // Save then load gives back every field, for random settings.

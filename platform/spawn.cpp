@@ -1,0 +1,84 @@
+// posix_spawn with a reaper thread per child.
+#include "platform/spawn.h"
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <system_error>
+#include <thread>
+
+extern char** environ;
+
+namespace platform {
+namespace {
+
+// A clean start for the child: no blocked signals, default dispositions, own session.
+bool init_attributes(posix_spawnattr_t& attr) {
+  if (posix_spawnattr_init(&attr) != 0) return false;
+  sigset_t none, all;
+  sigemptyset(&none);
+  sigfillset(&all);
+  posix_spawnattr_setsigmask(&attr, &none);
+  posix_spawnattr_setsigdefault(&attr, &all);
+  posix_spawnattr_setflags(&attr,
+                           POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSID);
+  return true;
+}
+
+}  // namespace
+
+bool is_executable_file(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), X_OK) == 0;
+}
+
+std::string find_in_path(std::string_view name) {
+  const char* env = std::getenv("PATH");
+  const std::string_view dirs = env ? env : "/usr/local/bin:/usr/bin:/bin";
+  for (size_t start = 0; start <= dirs.size();) {
+    size_t end = dirs.find(':', start);
+    if (end == std::string_view::npos) end = dirs.size();
+    std::string dir(dirs.substr(start, end - start));
+    std::string candidate = (dir.empty() ? std::string(".") : dir) + "/" + std::string(name);
+    if (is_executable_file(candidate)) return candidate;
+    start = end + 1;
+  }
+  return {};
+}
+
+pid_t spawn_detached(const std::vector<std::string>& argv) {
+  if (argv.empty()) return -1;
+  std::vector<char*> args;
+  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+
+  posix_spawnattr_t attr;
+  if (!init_attributes(attr)) return -1;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+  pid_t pid = -1;
+  const int err = posix_spawn(&pid, args[0], &actions, &attr, args.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attr);
+  if (err != 0) return -1;
+
+  // Important: reaping only this pid leaves every other child to whoever started it.
+  try {
+    std::thread([pid] {
+      int status;
+      while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+      }
+    }).detach();
+  } catch (const std::system_error&) {
+    // No thread to spare: the program still runs; it is reaped when we end.
+  }
+  return pid;
+}
+
+}  // namespace platform
