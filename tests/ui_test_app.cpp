@@ -3,6 +3,8 @@
 
 #include <mutex>
 
+#include "ui/file_dialog.h"
+
 void MainWindowTest::SetUp() {
   ImGuiFixture::SetUp();
   config_path_ = dir_ / "ouzel.yml";
@@ -27,6 +29,7 @@ void MainWindowTest::SetUp() {
 }
 
 void MainWindowTest::TearDown() {
+  FileDialog::Instance().Close();  // one instance for the whole process
   app_.stop_worker();
   ImGuiFixture::TearDown();
 }

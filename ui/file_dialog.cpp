@@ -1,6 +1,7 @@
 // The modal directory and save-file chooser.
 #include "ui/file_dialog.h"
 
+#include <imgui_internal.h>
 #include <imgui_stdlib.h>
 #include <strings.h>
 
@@ -199,9 +200,14 @@ bool FileDialog::Display(const std::string& key, ImGuiWindowFlags flags, ImVec2 
     ImGui::OpenPopup(popup_id_.c_str());
     popup_pending_ = false;
   }
+  // Important: a placement the caller set before OpenModal must win over these defaults,
+  // since a later SetNextWindow* call would replace it.
+  const ImGuiNextWindowDataFlags given = GImGui->NextWindowData.Flags;
   const ImGuiViewport* vp = ImGui::GetMainViewport();
-  ImGui::SetNextWindowPos(vp->GetCenter(), ImGuiCond_Appearing, ImVec2(0.5f, 0.5f));
-  ImGui::SetNextWindowSize(ImVec2(vp->Size.x * 0.8f, vp->Size.y * 0.8f), ImGuiCond_Appearing);
+  if (!(given & ImGuiNextWindowDataFlags_HasPos))
+    ImGui::SetNextWindowPos(vp->GetCenter(), ImGuiCond_Appearing, ImVec2(0.5f, 0.5f));
+  if (!(given & ImGuiNextWindowDataFlags_HasSize))
+    ImGui::SetNextWindowSize(ImVec2(vp->Size.x * 0.8f, vp->Size.y * 0.8f), ImGuiCond_Appearing);
   ImGui::SetNextWindowSizeConstraints(min_size, max_size);
   bool keep_open = true;
   if (!ImGui::BeginPopupModal(popup_id_.c_str(), &keep_open, flags)) {
