@@ -175,13 +175,20 @@ def main():
     try:
         in_dir, out_dir = os.path.join(work, "in"), os.path.join(work, "out dir")
         wanted, unwanted = make_tree(in_dir, chinese_text())
-        # The settings name the input tree; everything else is chosen in the window.
+        # The settings name the input tree in an untidy spelling that the chooser replaces;
+        # everything else is chosen in the window.
         with open(os.path.join(work, "ouzel.yml"), "w", encoding="utf-8") as f:
-            f.write('version: 3.0\ninput: "%s"\noutput: ""\nfilters:\n'
+            f.write('version: 3.0\ninput: "%s/./in/"\noutput: ""\nfilters:\n'
                     '  - "*.xml;*.json"\n  - "*.cpp;*.h"\n  - "*.*"\n'
-                    "filter-index: 0\nfrom: UTF-8\nto: GBK\nkept-key: kept\n" % in_dir)
+                    "filter-index: 0\nfrom: UTF-8\nto: GBK\nkept-key: kept\n" % work)
 
         tool = Tool(binary, work)
+        # The chooser starts in the working directory: enter "in", confirm.
+        tool.click("choose_input")
+        tool.click("dialog.entry.in")
+        tool.wait_item("dialog.entry.sub")
+        tool.click("dialog.ok")
+        tool.wait_gone("dialog.ok")
         tool.type_into("output_dir", out_dir)
         tool.choose("filter", "*.cpp;*.h")
         tool.choose("from", "GBK")
@@ -218,7 +225,7 @@ def main():
 
         with open(os.path.join(work, "ouzel.yml"), encoding="utf-8") as f:
             saved = f.read()
-        for key, value in (("output", out_dir), ("filter-index", "1"), ("from", "GBK"),
+        for key, value in (("input", in_dir), ("output", out_dir), ("filter-index", "1"), ("from", "GBK"),
                            ("to", "UTF-8"), ("kept-key", "kept")):
             if not re.search(r"^%s: \"?%s\"?$" % (key, re.escape(value)), saved, re.M):
                 raise Failure("saved settings lack %s: %s\n%s" % (key, value, saved))
