@@ -1,8 +1,11 @@
 // The three choosers as the main window uses them: placement, confirm, cancel, modality.
 #include <imgui_internal.h>
 
+#include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <thread>
 
 #include "tests/ui_test_app.h"
 #include "ui/file_dialog.h"
@@ -118,4 +121,30 @@ TEST_F(ChooserTest, SaveAsAsksBeforeOverwriting) {
   EXPECT_EQ(YAML::LoadFile(root_ + "/taken.yml")["output"].as<std::string>(""),
             "/chosen/output");
   EXPECT_EQ(quits_, 0);
+}
+
+// "Open Current Config" hands the editor the working directory's "ouzel.yml", even after
+// "Save Config As..." pointed the saves elsewhere.
+TEST_F(ChooserTest, OpenConfigNamesWorkingDirectoryFile) {
+  const std::string editor_dir = root_ + "/editor";
+  write_file(editor_dir + "/varnel.exe", "#!/bin/sh\nprintf '%s' \"$1\" > \"$0.arg.tmp\"\n"
+                                         "mv \"$0.arg.tmp\" \"$0.arg\"\n");
+  fs::permissions(editor_dir + "/varnel.exe", fs::perms::owner_all);
+  const char* saved_env = std::getenv("VN_INSTDIR");
+  const std::string saved_value = saved_env ? saved_env : "";
+  setenv("VN_INSTDIR", editor_dir.c_str(), 1);
+
+  app_.path = root_ + "/other.yml";
+  choose_file_menu("open_config");
+  const std::string arg_file = editor_dir + "/varnel.exe.arg";
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (!fs::exists(arg_file) && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  EXPECT_EQ(read_file(arg_file), root_ + "/ouzel.yml");
+  EXPECT_EQ(log_count("Expand Env var fail"), 0);
+
+  if (saved_env)
+    setenv("VN_INSTDIR", saved_value.c_str(), 1);
+  else
+    unsetenv("VN_INSTDIR");
 }
