@@ -20,19 +20,21 @@
 namespace {
 
 struct DirectoryRow {
-  const char* field_id;      // hidden label of the text field
-  const char* button;        // label of the chooser button
-  const char* dialog_key;    // file dialog key
-  const char* probe_field;   // probe names for tests
+  const char* field_id;            // hidden label of the text field
+  const char* button;              // label of the chooser button
+  const std::string& dialog_key;   // a string made once: Display runs every frame
+  const char* probe_field;         // probe names for tests
   const char* probe_button;
 };
 
-constexpr DirectoryRow kInputRow{"##1", "Choose Input Directory", "ChooseInputDir", "input_dir",
-                                 "choose_input"};
-constexpr DirectoryRow kOutputRow{"##2", "Choose Output Directory", "ChooseOutputDir",
-                                  "output_dir", "choose_output"};
+const std::string kInputKey = "ChooseInputDir";
+const std::string kOutputKey = "ChooseOutputDir";
+const DirectoryRow kInputRow{"##1", "Choose Input Directory", kInputKey, "input_dir",
+                             "choose_input"};
+const DirectoryRow kOutputRow{"##2", "Choose Output Directory", kOutputKey, "output_dir",
+                              "choose_output"};
 
-void open_directory_chooser(const AppState& app, const char* key) {
+void open_directory_chooser(const AppState& app, const std::string& key) {
   const ImVec2 display = ImGui::GetIO().DisplaySize;
   ImGui::SetNextWindowPos(ImVec2(display.x * 0.5f, display.y * 0.5f), ImGuiCond_Always,
                           ImVec2(0.5f, 0.5f));

@@ -3,6 +3,8 @@
 
 #include <imgui.h>
 
+#include <string>
+
 #include "app/app_state.h"
 #include "platform/open_config.h"
 #include "ui/conversion_panel.h"
@@ -12,7 +14,7 @@
 
 namespace {
 
-constexpr const char* kSaveKey = "ChooseSaveFile";
+const std::string kSaveKey = "ChooseSaveFile";  // made once: Display runs every frame
 
 void begin_main_window(const AppState& app, bool* open) {
   ImGui::SetNextWindowPos(ImVec2(0.0f, 0.0f), ImGuiCond_Always, ImVec2(0.0f, 0.0f));
