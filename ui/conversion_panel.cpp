@@ -60,15 +60,15 @@ void draw_directory_row(const AppState& app, const DirectoryRow& row, std::strin
   }
 }
 
-struct ComboSpec {
+struct ComboWidget {
   const char* label;
   const char* probe;        // the closed combo; its items as "<probe>:<item>"
   const char* popup_probe;  // the open list's window
 };
 
-constexpr ComboSpec kFilterCombo{"Filter", "filter", "filter_popup"};
-constexpr ComboSpec kFromCombo{"From Encoding", "from", "from_popup"};
-constexpr ComboSpec kToCombo{"To Encoding", "to", "to_popup"};
+constexpr ComboWidget kFilterCombo{"Filter", "filter", "filter_popup"};
+constexpr ComboWidget kFromCombo{"From Encoding", "from", "from_popup"};
+constexpr ComboWidget kToCombo{"To Encoding", "to", "to_popup"};
 
 // Item `index` of a zero-separated list, or "" when there is none.
 const char* combo_item(const char* items, int32_t index) {
@@ -78,23 +78,23 @@ const char* combo_item(const char* items, int32_t index) {
   return "";
 }
 
-void probe_combo_item(const ComboSpec& spec, const char* item) {
+void probe_combo_item(const ComboWidget& combo, const char* item) {
   if (!ui_probe::hook) return;
   char id[256];
-  std::snprintf(id, sizeof id, "%s:%s", spec.probe, item);
+  std::snprintf(id, sizeof id, "%s:%s", combo.probe, item);
   ui_probe::hook(id, ImGui::GetItemRectMin(), ImGui::GetItemRectMax());
 }
 
 // ImGui::Combo over zero-separated items, spelled out so tests can find each item.
-void draw_combo(const ComboSpec& spec, int32_t& index, const char* items) {
-  if (!ImGui::BeginCombo(spec.label, combo_item(items, index))) {
-    ui_probe::item(spec.probe);  // once open, the last item is the list's
+void draw_combo(const ComboWidget& combo, int32_t& index, const char* items) {
+  if (!ImGui::BeginCombo(combo.label, combo_item(items, index))) {
+    ui_probe::item(combo.probe);  // once open, the last item is the list's
     return;
   }
   if (ui_probe::hook) {
     const ImVec2 pos = ImGui::GetWindowPos();
     const ImVec2 size = ImGui::GetWindowSize();
-    ui_probe::hook(spec.popup_probe, pos, ImVec2(pos.x + size.x, pos.y + size.y));
+    ui_probe::hook(combo.popup_probe, pos, ImVec2(pos.x + size.x, pos.y + size.y));
   }
   int32_t i = 0;
   for (const char* p = items; *p != '\0'; p += std::strlen(p) + 1, ++i) {
@@ -102,7 +102,7 @@ void draw_combo(const ComboSpec& spec, int32_t& index, const char* items) {
     const bool selected = i == index;
     if (ImGui::Selectable(p, selected)) index = i;
     if (selected) ImGui::SetItemDefaultFocus();  // the list opens scrolled to it
-    probe_combo_item(spec, p);
+    probe_combo_item(combo, p);
     ImGui::PopID();
   }
   ImGui::EndCombo();
