@@ -1,7 +1,51 @@
-// Process entry: the application object, the window and the frame loop.
+// Process entry: the application object, the window, the GUI and the frame loop.
+#include <cstdio>
+#include <string>
+
+#include "app/app_metrics.h"
 #include "app/app_state.h"
+#include "app/fonts.h"
+#include "app/gui_loop.h"
+#include "app/screen_dpi.h"
+#include "app/sdl_window.h"
+#include "ui/main_window.h"
+
+namespace {
+
+int fail(MainWindow& win, const std::string& error) {
+  destroy_main_window(win);
+  stop_sdl();
+  std::fprintf(stderr, "ouzeltool: %s\n", error.c_str());
+  return 1;
+}
+
+}  // namespace
 
 int main() {
-  AppState app;
+  AppState app;  // settings loaded before any window exists
+  apply_metrics(app, metrics_for_dpi(sane_dpi(query_xft_dpi())));
+
+  MainWindow win;
+  std::string error;
+  if (!start_sdl(error)) {
+    std::fprintf(stderr, "ouzeltool: %s\n", error.c_str());
+    return 1;
+  }
+  if (!create_main_window(app, win, error)) return fail(win, error);
+
+  TitleDrag drag;  // written by the main window each frame, read by the hit test
+  install_title_drag(win.window, &drag);
+  place_and_show(win.window);
+
+  start_gui(win);
+  setup_fonts_and_style(app);
+  run_frame_loop(app, win, drag);
+
+  stop_gui();
+  destroy_main_window(win);
+  stop_sdl();
+  // Important: a job may still run on the worker thread; it must be finished before the
+  // application object it writes to goes away.
+  app.stop_worker();
   return 0;
 }

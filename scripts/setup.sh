@@ -5,11 +5,11 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  libimgui-dev libsdl2-dev libgl-dev libyaml-cpp-dev
+  libimgui-dev libsdl2-dev libgl-dev libx11-dev libyaml-cpp-dev
   fonts-dejavu-core fonts-wqy-microhei fonts-font-awesome
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth xdotool imagemagick libgl1-mesa-dri x11-utils
-  manpages-zh
+  manpages-zh python3
 )
 
 missing=()

@@ -5,6 +5,9 @@
 
 #include <cfloat>
 #include <string>
+#include <vector>
+
+#include "ui/dir_listing.h"
 
 class FileDialog {
  public:
@@ -12,8 +15,9 @@ class FileDialog {
 
   static FileDialog& Instance();
 
-  // `filters` null: a directory chooser; otherwise a file chooser ("*.*" shows every file).
-  // Does nothing while a dialog is already open.
+  // `filters` null: a directory chooser; otherwise a save-file chooser showing the files that
+  // end in one of the comma-separated suffixes (".yml,.yaml"; "*.*" shows every file).
+  // `path` empty or "." is the working directory. Does nothing while a dialog is open.
   void OpenModal(const std::string& key, const std::string& title, const char* filters,
                  const std::string& path, const std::string& default_file_name = "",
                  int max_selection = 1, void* user_data = nullptr, int flags = None);
@@ -23,12 +27,52 @@ class FileDialog {
                ImVec2 min_size = ImVec2(0, 0), ImVec2 max_size = ImVec2(FLT_MAX, FLT_MAX));
 
   bool IsOk() const;
-  std::string GetCurrentPath() const;   // the directory shown when the dialog closed
-  std::string GetFilePathName() const;  // directory + "/" + file name (save chooser)
+  // The chosen directory (directory chooser), the chosen file's directory (save chooser),
+  // or the directory shown.
+  std::string GetCurrentPath() const;
+  std::string GetFilePathName() const;  // the chosen file; the chosen directory for a chooser
   void Close();
   bool IsOpened() const;
 
   // Entries whose name ends in `filter` (e.g. ".cpp") are drawn in `color` with `icon` before.
   void SetExtentionInfos(const std::string& filter, const ImVec4& color,
                          const std::string& icon = "");
+
+ private:
+  enum class Phase { Closed, Open, Finished };
+  struct ExtInfo {
+    std::string suffix;
+    ImVec4 color;
+    std::string icon;
+  };
+
+  void go_to(const std::string& dir);
+  void apply_typed_path();
+  void try_accept();
+  void accept_file(const std::string& target);
+  void finish(bool ok);
+  bool shows(const DirEntry& e) const;
+  void close_stale_popup();
+
+  void draw_path_bar();
+  void draw_entries(float footer_height);
+  void draw_entry(const DirEntry& e, bool after_navigation);
+  void draw_footer();
+  void draw_overwrite_prompt();
+
+  Phase phase_ = Phase::Closed;
+  bool popup_pending_ = false;  // OpenPopup at the next Display
+  bool save_mode_ = false;
+  int flags_ = None;
+  std::string key_, popup_id_, stale_popup_id_;
+  std::vector<std::string> suffixes_;  // empty: every file
+  std::string dir_;
+  DirListing listing_;
+  std::string path_text_, name_text_, error_;
+  bool after_navigation_ = false;  // the listing changed since the last single click
+  std::string overwrite_target_;   // non-empty while the overwrite question is pending
+  bool overwrite_pending_ = false;
+  bool ok_ = false;
+  std::string result_dir_, result_file_;
+  std::vector<ExtInfo> ext_infos_;
 };

@@ -1,12 +1,104 @@
-// The main window.
+// The main window: title bar and its drag strip, "File" menu, save chooser, panel, quit save.
 #include "ui/main_window.h"
 
 #include <imgui.h>
 
-#include "app/app_state.h"
-#include "ui/conversion_panel.h"
+#include <string>
 
-bool draw_main_window(AppState& app, TitleDrag&) {
+#include "app/app_state.h"
+#include "platform/open_config.h"
+#include "ui/conversion_panel.h"
+#include "ui/file_dialog.h"
+#include "ui/icons.h"
+#include "ui/ui_probe.h"
+
+namespace {
+
+const std::string kSaveKey = "ChooseSaveFile";  // made once: Display runs every frame
+
+void begin_main_window(const AppState& app, bool* open) {
+  ImGui::SetNextWindowPos(ImVec2(0.0f, 0.0f), ImGuiCond_Always, ImVec2(0.0f, 0.0f));
+  ImGui::SetNextWindowSize(
+      ImVec2(static_cast<float>(app.window_width), static_cast<float>(app.window_height)),
+      ImGuiCond_Always);
+  ImGuiWindowFlags flags =
+      ImGuiWindowFlags_MenuBar | ImGuiWindowFlags_NoCollapse | ImGuiWindowFlags_NoResize;
+#ifdef IMGUI_HAS_DOCK
+  flags |= ImGuiWindowFlags_NoDocking;
+#endif
+  ImGui::Begin(kMainWindowTitle, open, flags);
+}
+
+// The title strip and its close button, right after Begin.
+void update_title_drag(TitleDrag& drag) {
+  const ImGuiStyle& style = ImGui::GetStyle();
+  const float font = ImGui::GetFontSize();
+  drag.strip_height = font + style.FramePadding.y * 2.0f;
+  // The log view is a child of the main window; menus and dialogs are not.
+  drag.enabled = ImGui::IsWindowFocused(ImGuiFocusedFlags_RootAndChildWindows |
+                                        ImGuiFocusedFlags_NoPopupHierarchy) &&
+                 !FileDialog::Instance().IsOpened();
+
+  const ImVec2 pos = ImGui::GetWindowPos();
+  const float right = pos.x + ImGui::GetWindowWidth();
+  const ImVec2 close_min(right - font - style.FramePadding.x * 2.0f, pos.y);
+  drag.close_button_x = close_min.x;
+  if (ui_probe::hook) ui_probe::hook("close", close_min, ImVec2(right, pos.y + drag.strip_height));
+}
+
+void open_save_chooser(const AppState& app) {
+  const ImVec2 display = ImGui::GetIO().DisplaySize;
+  ImGui::SetNextWindowPos(ImVec2(display.x * 0.5f, display.y * 0.5f), ImGuiCond_Always,
+                          ImVec2(0.5f, 0.5f));
+  ImGui::SetNextWindowSize(ImVec2(500.0f * app.dpi_scale, 300.0f * app.dpi_scale),
+                           ImGuiCond_Always);
+  FileDialog::Instance().OpenModal(kSaveKey, ICON_SAVE " Choose a File", "*.*", ".", "", 1,
+                                   nullptr, FileDialog::ConfirmOverwrite);
+}
+
+// The "File" menu; true when "Exit" was chosen.
+bool draw_file_menu(AppState& app) {
+  bool exit = false;
+  if (!ImGui::BeginMenuBar()) return false;
+  const bool menu_open = ImGui::BeginMenu("File");
+  if (!menu_open) ui_probe::item("menu_file");  // once open, the last item is the popup's
+  if (menu_open) {
+    if (ImGui::MenuItem("Open Current Config")) open_current_config(app.log);
+    ui_probe::item("open_config");
+    if (ImGui::MenuItem("Save Config")) app.save_config();
+    ui_probe::item("save_config");
+    if (ImGui::MenuItem("Save Config As...")) open_save_chooser(app);
+    ui_probe::item("save_config_as");
+    if (ImGui::MenuItem("Exit")) exit = true;
+    ui_probe::item("exit");
+    ImGui::EndMenu();
+  }
+  ImGui::EndMenuBar();
+  return exit;
+}
+
+void draw_save_chooser(AppState& app) {
+  FileDialog& dialog = FileDialog::Instance();
+  if (!dialog.Display(kSaveKey)) return;
+  if (dialog.IsOk()) {
+    app.path = dialog.GetFilePathName();
+    app.save_config();
+  }
+  dialog.Close();
+}
+
+}  // namespace
+
+bool draw_main_window(AppState& app, TitleDrag& drag) {
+  bool open = true;
+  begin_main_window(app, &open);
+  update_title_drag(drag);
+  bool quit = !open;
+  if (draw_file_menu(app)) quit = true;
+  draw_save_chooser(app);
   draw_conversion_panel(app);
-  return false;
+  ImGui::End();
+  // Important: no log lock is held here; save_config appends its outcome to the log.
+  if (quit) app.save_config();
+  return quit;
 }

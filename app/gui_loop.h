@@ -1,0 +1,13 @@
+// The GUI context on the main window, the frame loop and the GUI's shutdown.
+#pragma once
+
+struct AppState;
+struct MainWindow;
+struct TitleDrag;
+
+// Context with keyboard navigation and edge resizing, the dark colours, both back ends.
+void start_gui(const MainWindow& win);
+// Runs until the window system asks to quit (nothing saved) or the main window returns true.
+void run_frame_loop(AppState& app, const MainWindow& win, TitleDrag& drag);
+// Renderer back end, platform back end, then the context.
+void stop_gui();

@@ -1,0 +1,246 @@
+#!/usr/bin/env python3
+"""The whole tool as a person uses it: real window under Xvfb, driven with xdotool.
+
+Run inside an X server (xvfb-run). Arguments: the tool's binary, the source tree (where
+docs/using.png is written when OUZEL_UPDATE_SCREENSHOT=1). Every wait is bounded.
+"""
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+TITLE = "varnel Encoding Convert Tool v3.0"
+FALLBACK_TEXT = ("字符编码转换工具把源代码和文档从一种编码转换为另一种编码。\n"
+                 "中华人民共和国，简体中文的文本文件。\n")
+
+
+class Failure(Exception):
+    pass
+
+
+def run(cmd, timeout=20, **kw):
+    return subprocess.run(cmd, check=True, timeout=timeout, capture_output=True, **kw)
+
+
+def iconv(data, src, dst):
+    return run(["iconv", "-f", src, "-t", dst], input=data).stdout
+
+
+def chinese_text():
+    """Simplified Chinese from a manual page of manpages-zh, or a fixed paragraph."""
+    page = "/usr/share/man/zh_CN/man1/ls.1.gz"
+    if os.path.exists(page):
+        text = run(["zcat", page]).stdout
+        # -c drops the few characters GBK lacks, so the source is valid GBK whatever the page.
+        return run(["iconv", "-c", "-f", "UTF-8", "-t", "GBK"], input=text).stdout
+    return iconv(FALLBACK_TEXT.encode(), "UTF-8", "GBK")
+
+
+def wait_for(what, predicate, timeout):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        value = predicate()
+        if value:
+            return value
+        time.sleep(0.05)
+    raise Failure("timed out waiting for " + what)
+
+
+class Tool:
+    """The running tool: its window, and its widgets from the layout file it writes."""
+
+    def __init__(self, binary, workdir):
+        self.layout_path = os.path.join(workdir, "layout.tsv")
+        env = dict(os.environ, OUZEL_PROBE_FILE=self.layout_path)
+        self.proc = subprocess.Popen([binary], cwd=workdir, env=env)
+        wait_for("the first layout", lambda: "start" in self.layout(), 30)
+        self.wid = wait_for("the window", self.find_window, 10)
+        run(["xdotool", "windowfocus", "--sync", self.wid])
+
+    def find_window(self):
+        r = subprocess.run(["xdotool", "search", "--name", TITLE], capture_output=True,
+                           timeout=10, text=True)
+        ids = r.stdout.split()
+        return ids[0] if ids else None
+
+    def layout(self):
+        items = {}
+        try:
+            with open(self.layout_path, encoding="utf-8") as f:
+                for line in f:
+                    name, *box = line.rstrip("\n").split("\t")
+                    items[name] = tuple(float(v) for v in box)
+        except FileNotFoundError:
+            pass
+        return items
+
+    def wait_item(self, name, timeout=10):
+        return wait_for("widget " + name, lambda: self.layout().get(name), timeout)
+
+    def wait_gone(self, name, timeout=10):
+        wait_for(name + " to close", lambda: name not in self.layout(), timeout)
+
+    def click(self, name):
+        x0, y0, x1, y1 = self.wait_item(name)
+        run(["xdotool", "mousemove", "--window", self.wid, str(int((x0 + x1) / 2)),
+             str(int((y0 + y1) / 2)), "sleep", "0.1", "click", "1"])
+
+    def jump_near(self, item, popup):
+        """Clicks the list's scrollbar where `item` sits in proportion, as a person would."""
+        items = self.layout()
+        prefix = item.split(":", 1)[0] + ":"
+        boxes = [b for k, b in items.items() if k.startswith(prefix)]
+        box, view = items[item], items[popup]
+        top, bottom = min(b[1] for b in boxes), max(b[3] for b in boxes)
+        if bottom - top <= 2 * (view[3] - view[1]):
+            return  # a short list: the wheel is quicker
+        f = ((box[1] + box[3]) / 2 - top) / (bottom - top)
+        x, y = view[2] - 4, view[1] + f * (view[3] - view[1])
+        run(["xdotool", "mousemove", "--window", self.wid, str(int(x)), str(int(y)),
+             "sleep", "0.1", "click", "1"])
+        wait_for("the list to jump", lambda: self.layout() != items, 5)
+
+    def wheel_until_visible(self, item, popup, limit=100):
+        """Scrolls an open list with the wheel until `item` lies wholly inside it."""
+        if item in self.layout():
+            self.jump_near(item, popup)
+        for _ in range(limit):
+            items = self.layout()
+            box, view = items.get(item), items.get(popup)
+            if box is None or view is None:
+                raise Failure(item + " is not in the open list")
+            if box[1] >= view[1] + 2 and box[3] <= view[3] - 2:
+                return
+            before = items
+            button = "5" if box[3] > view[3] - 2 else "4"  # 5 scrolls down
+            x, y = (view[0] + view[2]) / 2, (view[1] + view[3]) / 2
+            run(["xdotool", "mousemove", "--window", self.wid, str(int(x)), str(int(y)),
+                 "click", button])
+            wait_for("the list to scroll", lambda: self.layout() != before, 5)
+        raise Failure("could not scroll to " + item)
+
+    def choose(self, combo, item):
+        self.click(combo)
+        popup = combo + "_popup"
+        self.wait_item(popup)
+        full = combo + ":" + item
+        self.wheel_until_visible(full, popup)
+        self.click(full)
+        self.wait_gone(popup)
+
+    def type_into(self, field, text):
+        self.click(field)
+        run(["xdotool", "key", "--window", self.wid, "ctrl+a", "BackSpace"])
+        run(["xdotool", "type", "--delay", "30", text], timeout=60)
+
+    def screenshot(self, path):
+        run(["import", "-window", self.wid, path], timeout=30)
+
+    def wait_exit(self, timeout=20):
+        try:
+            return self.proc.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            self.proc.wait()
+            raise Failure("the tool did not end after Exit")
+
+
+def make_tree(root, gbk):
+    """Matching files at three depths, plus files the run must leave alone."""
+    files = {
+        "a.cpp": gbk[:4000],
+        "sub/b.h": gbk[:9000],
+        "sub/deeper/c.cpp": gbk,
+        "notes.txt": gbk[:100],         # does not match the filter
+        ".hidden.cpp": gbk[:100],       # hidden file
+        ".cache/d.cpp": gbk[:100],      # in a hidden directory
+    }
+    for rel, data in files.items():
+        path = os.path.join(root, rel)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        # Cut at a line end so no GBK character is split.
+        cut = data.rfind(b"\n")
+        with open(path, "wb") as f:
+            f.write(data[:cut + 1] if cut >= 0 else data)
+    return ["a.cpp", "sub/b.h", "sub/deeper/c.cpp"], ["notes.txt", ".hidden.cpp", ".cache"]
+
+
+def main():
+    binary, source_dir = os.path.abspath(sys.argv[1]), sys.argv[2]
+    work = tempfile.mkdtemp(prefix="ouzel-e2e-")
+    tool = None
+    try:
+        in_dir, out_dir = os.path.join(work, "in"), os.path.join(work, "out dir")
+        wanted, unwanted = make_tree(in_dir, chinese_text())
+        # The settings name the input tree in an untidy spelling that the chooser replaces;
+        # everything else is chosen in the window.
+        with open(os.path.join(work, "ouzel.yml"), "w", encoding="utf-8") as f:
+            f.write('version: 3.0\ninput: "%s/./in/"\noutput: ""\nfilters:\n'
+                    '  - "*.xml;*.json"\n  - "*.cpp;*.h"\n  - "*.*"\n'
+                    "filter-index: 0\nfrom: UTF-8\nto: GBK\nkept-key: kept\n" % work)
+
+        tool = Tool(binary, work)
+        # The chooser starts in the working directory: enter "in", confirm.
+        tool.click("choose_input")
+        tool.click("dialog.entry.in")
+        tool.wait_item("dialog.entry.sub")
+        tool.click("dialog.ok")
+        tool.wait_gone("dialog.ok")
+        tool.type_into("output_dir", out_dir)
+        tool.choose("filter", "*.cpp;*.h")
+        tool.choose("from", "GBK")
+        tool.choose("to", "UTF-8")
+        tool.click("start")
+
+        def converted():
+            for rel in wanted:
+                target = os.path.join(out_dir, rel)
+                if not os.path.exists(target):
+                    return False
+                with open(os.path.join(in_dir, rel), "rb") as f:
+                    expected = iconv(f.read(), "GBK", "UTF-8")
+                with open(target, "rb") as f:
+                    if f.read() != expected:
+                        return False
+            return True
+        wait_for("every output byte-identical to iconv's", converted, 60)
+        for rel in unwanted:
+            if os.path.exists(os.path.join(out_dir, rel)):
+                raise Failure(rel + " was written")
+
+        shot = os.path.join(work, "using.png")
+        tool.screenshot(shot)
+        if os.environ.get("OUZEL_UPDATE_SCREENSHOT") == "1":
+            os.makedirs(os.path.join(source_dir, "docs"), exist_ok=True)
+            shutil.copyfile(shot, os.path.join(source_dir, "docs", "using.png"))
+
+        tool.click("menu_file")
+        tool.click("exit")
+        code = tool.wait_exit()
+        if code != 0:
+            raise Failure("exit code %d" % code)
+
+        with open(os.path.join(work, "ouzel.yml"), encoding="utf-8") as f:
+            saved = f.read()
+        for key, value in (("input", in_dir), ("output", out_dir), ("filter-index", "1"), ("from", "GBK"),
+                           ("to", "UTF-8"), ("kept-key", "kept")):
+            if not re.search(r"^%s: \"?%s\"?$" % (key, re.escape(value)), saved, re.M):
+                raise Failure("saved settings lack %s: %s\n%s" % (key, value, saved))
+        print("e2e: 1 passed, 0 failed")
+        return 0
+    except (Failure, subprocess.SubprocessError) as e:
+        print("e2e failed:", e, file=sys.stderr)
+        print("e2e: 0 passed, 1 failed")
+        return 1
+    finally:
+        if tool and tool.proc.poll() is None:
+            tool.proc.kill()
+            tool.proc.wait()
+        shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main())

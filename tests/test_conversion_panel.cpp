@@ -1,0 +1,144 @@
+// The conversion panel: throughput text, start rule, directory field, "Clear Log", log view.
+#include <imgui_internal.h>
+
+#include <cstring>
+#include <mutex>
+#include <string>
+
+#include "tests/ui_test_app.h"
+#include "ui/throughput.h"
+
+using testing_support::read_file;
+
+namespace {
+
+std::string speed_text(double bytes_per_second) {
+  char buf[128];
+  format_speed(bytes_per_second, buf, sizeof buf);
+  return buf;
+}
+
+// The log view's child window (its name ends in the identifier "##4" and an id).
+ImGuiWindow* log_window() {
+  for (ImGuiWindow* w : GImGui->Windows)
+    if (std::strstr(w->Name, "/##4_") != nullptr) return w;
+  return nullptr;
+}
+
+}  // namespace
+
+// Units switch at "at least" 1024, 2^20 and 2^30 bytes per second.
+TEST(Throughput, UnitThresholds) {
+  EXPECT_EQ(speed_text(0), "0B");
+  EXPECT_EQ(speed_text(1023), "1023B");
+  EXPECT_EQ(speed_text(1024), "1KB");
+  EXPECT_EQ(speed_text(3072), "3KB");
+  EXPECT_EQ(speed_text(1048575), "1024KB");
+  EXPECT_EQ(speed_text(1.5 * 1048576), "1.5MB");
+  EXPECT_EQ(speed_text(1073741824.0), "1.0GB");
+}
+
+using ConversionPanelTest = MainWindowTest;
+
+// The panel shows the current speed with "/s" after it.
+TEST_F(ConversionPanelTest, ShowsThroughput) {
+  app_.speed.store(3072.0f);
+  draw();
+  EXPECT_STREQ(app_.speed_text, "3KB");
+}
+
+// A click while a job runs logs one busy line and leaves the job's counters alone.
+TEST_F(ConversionPanelTest, StartWhileBusyLogsAndTouchesNothing) {
+  app_.worker_idle.store(false);  // as a running job has it
+  app_.bytes_done.store(1234);
+  app_.ticks_spent.store(56);
+  app_.speed.store(789.0f);
+  app_.progress.store(0.25f);
+  click("start");
+  EXPECT_EQ(log_count("The worker thread is busy..."), 1);
+  EXPECT_EQ(app_.bytes_done.load(), 1234u);
+  EXPECT_EQ(app_.ticks_spent.load(), 56);
+  EXPECT_EQ(app_.speed.load(), 789.0f);
+  EXPECT_EQ(app_.progress.load(), 0.25f);
+  EXPECT_FALSE(app_.worker.joinable());
+  app_.worker_idle.store(true);
+}
+
+// Two clicks before the new job has done anything start exactly one job.
+TEST_F(ConversionPanelTest, QuickSecondClickStartsNoSecondJob) {
+  app_.input.clear();  // the job ends after its first check, with one line
+  app_.bytes_done.store(99);
+  {
+    // Holding the log stalls the new job at its first line, however fast the clicks come.
+    std::unique_lock stall(app_.log.lines_lock);
+    click("start");
+    EXPECT_EQ(app_.bytes_done.load(), 0u);
+    click("start");
+  }
+  app_.stop_worker();  // joins the job
+  EXPECT_EQ(log_count("Input directory can't be empty!"), 1);
+  EXPECT_EQ(log_count("The worker thread is busy..."), 1);
+  EXPECT_TRUE(app_.worker_idle.load());
+}
+
+// Typing in a directory field changes the setting at once and the file only on save.
+TEST_F(ConversionPanelTest, TypingChangesSettingNotFile) {
+  click("input_dir");
+  type_text("/data/typed", body());
+  EXPECT_EQ(app_.input, "/data/typed");
+  EXPECT_EQ(read_file(config_path_), initial_text_);
+
+  choose_file_menu("save_config");
+  EXPECT_EQ(saved()["input"].as<std::string>(""), "/data/typed");
+}
+
+// The log view follows new text to its end; "Clear Log" empties it and it starts at the top.
+TEST_F(ConversionPanelTest, LogViewScrollsAndClears) {
+  for (int i = 0; i < 100; ++i) app_.log.append("line %d", i);
+  draw(2);  // a scroll request takes effect in the next frame
+  ImGuiWindow* view = log_window();
+  ASSERT_NE(view, nullptr);
+  EXPECT_GT(view->ScrollMax.y, 0.0f);
+  EXPECT_FLOAT_EQ(view->Scroll.y, view->ScrollMax.y);
+  EXPECT_FALSE(app_.log.scroll_to_end);
+
+  click("clear_log");
+  EXPECT_TRUE(app_.log.text.empty());
+  EXPECT_TRUE(app_.log.lines.empty());
+  app_.log.append("%s", "after clear");
+  draw(2);
+  EXPECT_EQ(view->Scroll.y, 0.0f);
+  EXPECT_EQ(log_count("after clear"), 1);
+}
+
+// A choice in a combo changes only its index; the list opens scrolled to the current item.
+TEST_F(ConversionPanelTest, CombosPickItemsAndShowCurrent) {
+  app_.filters = {"*.cpp;*.h", "*.*"};
+  app_.build_filter_items();
+  app_.filter_index = 0;
+  draw();
+  click("filter");
+  draw();
+  click("filter:*.*");
+  EXPECT_EQ(app_.filter_index, 1);
+
+  app_.encodings.clear();
+  app_.encoding_items.clear();
+  for (int i = 0; i < 300; ++i) {
+    app_.encodings.push_back("ENC-" + std::to_string(i));
+    app_.encoding_items += app_.encodings.back() + '\0';
+  }
+  app_.encoding_items += '\0';
+  const int32_t from_before = app_.from_index;
+  app_.to_index = 200;
+  draw();
+  click("to");
+  draw(2);
+  const ItemRect list = rect("to_popup");
+  const ItemRect current = rect("to:ENC-200");
+  EXPECT_GE(current.min.y, list.min.y);
+  EXPECT_LE(current.max.y, list.max.y);
+  click("to:ENC-201");
+  EXPECT_EQ(app_.to_index, 201);
+  EXPECT_EQ(app_.from_index, from_before);
+}

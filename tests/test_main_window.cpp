@@ -1,0 +1,54 @@
+// The main window: quitting saves first, the title strip, the menu's save command.
+#include <string>
+
+#include "tests/ui_test_app.h"
+
+using testing_support::read_file;
+
+// "Exit" saves the current settings to the file in use, then reports the quit.
+TEST_F(MainWindowTest, ExitSavesAndQuits) {
+  app_.input = "/data/exit-in";
+  choose_file_menu("exit");
+  EXPECT_EQ(quits_, 1);
+  EXPECT_EQ(saved()["input"].as<std::string>(""), "/data/exit-in");
+}
+
+// The title bar's close button does the same as "Exit".
+TEST_F(MainWindowTest, CloseButtonSavesAndQuits) {
+  app_.output = "/data/close-out";
+  EXPECT_EQ(quits_, 0);
+  click("close");
+  EXPECT_EQ(quits_, 1);
+  EXPECT_EQ(saved()["output"].as<std::string>(""), "/data/close-out");
+}
+
+// Frames without a quit request write nothing.
+TEST_F(MainWindowTest, DrawingAloneNeitherQuitsNorSaves) {
+  app_.input = "/data/unsaved";
+  draw(5);
+  EXPECT_EQ(quits_, 0);
+  EXPECT_EQ(read_file(config_path_), initial_text_);
+}
+
+// "Save Config" writes the file in use and does not quit.
+TEST_F(MainWindowTest, SaveConfigWritesWithoutQuitting) {
+  app_.output = "/data/saved-out";
+  choose_file_menu("save_config");
+  EXPECT_EQ(quits_, 0);
+  EXPECT_EQ(saved()["output"].as<std::string>(""), "/data/saved-out");
+}
+
+// The drag strip is the title bar, the close button excluded; a menu taking focus disables it.
+TEST_F(MainWindowTest, TitleStripDragsOnlyWhenMainWindowFocused) {
+  click("log");  // focus the main window, as a first click would
+  const ImGuiStyle& style = ImGui::GetStyle();
+  EXPECT_FLOAT_EQ(drag_.strip_height, ImGui::GetFontSize() + 2 * style.FramePadding.y);
+  EXPECT_TRUE(drag_.enabled);
+  EXPECT_GT(drag_.close_button_x, 700.0f);
+  EXPECT_LT(drag_.close_button_x, 800.0f);
+  EXPECT_LE(drag_.close_button_x, rect("close").min.x);
+
+  click("menu_file");
+  draw();
+  EXPECT_FALSE(drag_.enabled);
+}

@@ -1,0 +1,49 @@
+// The main-window test set-up: a small settings file loaded the way the tool loads it.
+#include "tests/ui_test_app.h"
+
+#include <mutex>
+
+#include "ui/file_dialog.h"
+
+void MainWindowTest::SetUp() {
+  ImGuiFixture::SetUp();
+  config_path_ = dir_ / "ouzel.yml";
+  initial_text_ =
+      "version: 3.0\n"
+      "input: \"\"\n"
+      "output: /tmp/ouzel-ui-test-out\n"
+      "filters:\n"
+      "  - \"*.cpp;*.h\"\n"
+      "  - \"*.*\"\n"
+      "filter-index: 0\n"
+      "from: GBK\n"
+      "to: UTF-8\n";
+  testing_support::write_file(config_path_, initial_text_);
+  app_.dpi_scale = 1.0f;
+  app_.window_width = 800;
+  app_.window_height = 500;
+  app_.font_size = 15.0f;
+  app_.load_config(config_path_);
+  app_.build_filter_items();
+  draw(2);  // first frames lay the window out
+}
+
+void MainWindowTest::TearDown() {
+  FileDialog::Instance().Close();  // one instance for the whole process
+  app_.stop_worker();
+  ImGuiFixture::TearDown();
+}
+
+void MainWindowTest::choose_file_menu(const std::string& item) {
+  click("menu_file");
+  draw();
+  click(item);
+}
+
+int MainWindowTest::log_count(const std::string& text) {
+  std::lock_guard guard(app_.log.lines_lock);
+  int n = 0;
+  for (const auto& line : app_.log.lines)
+    if (line.find(text) != std::string::npos) ++n;
+  return n;
+}
