@@ -61,7 +61,6 @@ main() {
   bin=$(realpath "$1") || fail "no binary"
   mode=$2
   src=${3:-}
-  local work
   work=$(mktemp -d)
   trap 'rm -rf "$work"' EXIT
   cd "$work" || fail "no temporary directory"
