@@ -294,6 +294,19 @@ TEST_F(DialogTest, KeyboardSave) {
   EXPECT_EQ(dlg().GetFilePathName(), root_ + "/typed.yml");
 }
 
+// The arrow keys move from the path bar into the list; Space enters the directory there.
+TEST_F(DialogTest, KeyboardNavigation) {
+  const Body b = body("dir");
+  dlg().OpenModal("dir", "Choose", nullptr, root_);
+  frames(2, b);
+  press_key(ImGuiKey_DownArrow, b);  // A_dir
+  press_key(ImGuiKey_DownArrow, b);  // b_dir
+  press_key(ImGuiKey_Space, b);
+  EXPECT_EQ(dlg().GetCurrentPath(), root_ + "/b_dir");
+  press_key(ImGuiKey_Escape, b);
+  EXPECT_EQ(closes_, 1);
+}
+
 // A double click on a directory enters it once; its second click neither enters what is
 // then under the pointer nor chooses a file there. A double click on a file chooses it.
 TEST_F(DialogTest, DoubleClicks) {

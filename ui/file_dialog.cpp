@@ -256,7 +256,8 @@ void FileDialog::draw_path_bar() {
 }
 
 void FileDialog::draw_entries(float footer_height) {
-  ImGui::BeginChild("##entries", ImVec2(0, -footer_height), true);
+  ImGui::BeginChild("##entries", ImVec2(0, -footer_height), true,
+                    ImGuiWindowFlags_NavFlattened);  // arrows move between bar and list
   // A click that is not the second of a double click starts a fresh selection.
   if (ImGui::IsMouseClicked(0) && !ImGui::IsMouseDoubleClicked(0)) after_navigation_ = false;
   const bool after_navigation = after_navigation_;
