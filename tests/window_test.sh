@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs the real program: in a virtual X server (window size and place, a screenshot that is
-# not blank, SIGTERM ends it with code 0 and the settings file untouched), and with no display
-# (code 1 and one line on stderr). Every wait is bounded.
+# not blank, a resize survived, SIGTERM ends it with code 0 and the settings file untouched),
+# and with no display (code 1 and one line on stderr). Every wait is bounded.
 # Usage: window_test.sh BINARY xvfb|no-display [SOURCE_DIR]
 # OUZEL_UPDATE_SCREENSHOT=1 copies the window's picture to SOURCE_DIR/docs/screenshot.png.
 set -uo pipefail
@@ -25,6 +25,10 @@ inner() {
   eval "$(xdotool getwindowgeometry --shell "$wid" | grep -E '^(WIDTH|HEIGHT|X|Y)=[0-9-]+$')"
   sleep 1  # a few frames
   timeout 30 import -window root shot.png || fail "screenshot failed"
+  # A size change from outside is survived.
+  timeout 10 xdotool windowsize --sync "$wid" 900 600 || fail "resize failed"
+  sleep 0.5
+  kill -0 "$pid" 2>/dev/null || fail "ended after a resize; stderr: $(cat err.txt)"
   kill -TERM "$pid"
   local rc=124
   for _ in $(seq 100); do
