@@ -23,6 +23,9 @@ inner() {
   [ -n "$wid" ] || { kill -KILL "$pid" 2>/dev/null; fail "no window appeared; stderr: $(cat err.txt)"; }
   local WIDTH=0 HEIGHT=0 X=0 Y=0
   eval "$(xdotool getwindowgeometry --shell "$wid" | grep -E '^(WIDTH|HEIGHT|X|Y)=[0-9-]+$')"
+  local wm_class
+  wm_class=$(timeout 10 xprop -id "$wid" WM_CLASS 2>/dev/null)
+  case $wm_class in *'"ouzeltool"'*) ;; *) fail "WM_CLASS is '$wm_class'" ;; esac
   sleep 1  # a few frames
   timeout 30 import -window root shot.png || fail "screenshot failed"
   # A size change from outside is survived.
@@ -79,7 +82,7 @@ main() {
       echo "exit code 1: $(cat err.txt)"
       ;;
     xvfb)
-      for tool in xvfb-run xdotool import convert; do
+      for tool in xvfb-run xdotool xprop import convert; do
         command -v "$tool" >/dev/null || fail "$tool is missing: run scripts/setup.sh"
       done
       cat >ouzel.yml <<'YML'
