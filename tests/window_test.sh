@@ -12,6 +12,7 @@ fail() {
 }
 
 title="varnel Encoding Convert Tool v3.0"
+self=$(realpath "$0")
 
 # Inside the virtual X server: start, find the window, check it, screenshot, SIGTERM.
 inner() {
@@ -101,7 +102,7 @@ YML
       local before
       before=$(stat -c '%Y %s' ouzel.yml; sha256sum ouzel.yml)
       timeout 120 xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" \
-        "$0" --inner "$bin" "$work" "$src" || fail "run in the virtual X server failed"
+        "$self" --inner "$bin" "$work" "$src" || fail "run in the virtual X server failed"
       [ "$(stat -c '%Y %s' ouzel.yml; sha256sum ouzel.yml)" = "$before" ] ||
         fail "the settings file was rewritten"
       ;;
