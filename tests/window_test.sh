@@ -18,10 +18,11 @@ self=$(realpath "$0")
 inner() {
   local bin=$1 src=$2
   "$bin" >out.txt 2>err.txt &
-  local pid=$!
+  pid=$!
+  trap 'kill -KILL "$pid" 2>/dev/null' EXIT  # never left running after a failed check
   local wid
   wid=$(timeout 30 xdotool search --sync --onlyvisible --name "^${title}\$" | head -n 1)
-  [ -n "$wid" ] || { kill -KILL "$pid" 2>/dev/null; fail "no window appeared; stderr: $(cat err.txt)"; }
+  [ -n "$wid" ] || fail "no window appeared; stderr: $(cat err.txt)"
   local WIDTH=0 HEIGHT=0 X=0 Y=0
   eval "$(xdotool getwindowgeometry --shell "$wid" | grep -E '^(WIDTH|HEIGHT|X|Y)=[0-9-]+$')"
   local wm_class
@@ -43,10 +44,7 @@ inner() {
     fi
     sleep 0.1
   done
-  if [ "$rc" = 124 ]; then
-    kill -KILL "$pid" 2>/dev/null
-    fail "still running 10 s after SIGTERM"
-  fi
+  [ "$rc" != 124 ] || fail "still running 10 s after SIGTERM"
   [ "$rc" -eq 0 ] || fail "exit code $rc after SIGTERM; stderr: $(cat err.txt)"
 
   # 96 DPI (no Xft.dpi in a bare server): 800 x 500, centred in 1280 x 1024.
