@@ -80,6 +80,11 @@ bool create_main_window(const AppState& app, MainWindow& win, std::string& error
   }
   win.gl_context = SDL_GL_CreateContext(win.window);
   if (!win.gl_context) {
+    // Some drivers offer core profiles only from 3.2 on; 3.0 without a profile does as well.
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, 0);
+    win.gl_context = SDL_GL_CreateContext(win.window);
+  }
+  if (!win.gl_context) {
     error = sdl_error("cannot create the OpenGL context");
     return false;
   }

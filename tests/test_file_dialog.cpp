@@ -162,6 +162,37 @@ TEST_F(DialogTest, OneDialogAtATime) {
   EXPECT_EQ(closes_, 1);
 }
 
+// The dialog fills most of the display unless the caller placed and sized it just before.
+TEST_F(DialogTest, CallerPlacementKeptOtherwiseCentred) {
+  const Body b = body("dir");
+  dlg().OpenModal("dir", "Choose", nullptr, root_);
+  frames(2, b);
+  const ItemRect r = rect("dialog.window");
+  EXPECT_FLOAT_EQ(r.max.x - r.min.x, 1280 * 0.8f);
+  EXPECT_FLOAT_EQ(r.center().x, 640.0f);
+  click_item("dialog.cancel", b);
+  dlg().Close();
+
+  bool opened = false;
+  const Body placed = [&] {
+    ImGui::Begin("host");
+    if (!opened) {
+      ImGui::SetNextWindowPos(ImVec2(100, 50), ImGuiCond_Always);
+      ImGui::SetNextWindowSize(ImVec2(500, 300), ImGuiCond_Always);
+      dlg().OpenModal("dir", "Choose", nullptr, root_);
+      opened = true;
+    }
+    dlg().Display("dir");
+    ImGui::End();
+  };
+  frames(3, placed);
+  const ItemRect p = rect("dialog.window");
+  EXPECT_NEAR(p.min.x, 100.0f, 1.0f);
+  EXPECT_NEAR(p.min.y, 50.0f, 1.0f);
+  EXPECT_FLOAT_EQ(p.max.x - p.min.x, 500.0f);
+  EXPECT_FLOAT_EQ(p.max.y - p.min.y, 300.0f);
+}
+
 // "." and an empty path open in the working directory; a missing one in its nearest parent.
 TEST_F(DialogTest, DotIsTheWorkingDirectory) {
   ScopedCwd cwd(root_ + "/b_dir");
@@ -261,6 +292,19 @@ TEST_F(DialogTest, KeyboardSave) {
   press_key(ImGuiKey_Enter, b);
   EXPECT_EQ(closes_, 1);
   EXPECT_EQ(dlg().GetFilePathName(), root_ + "/typed.yml");
+}
+
+// The arrow keys move from the path bar into the list; Space enters the directory there.
+TEST_F(DialogTest, KeyboardNavigation) {
+  const Body b = body("dir");
+  dlg().OpenModal("dir", "Choose", nullptr, root_);
+  frames(2, b);
+  press_key(ImGuiKey_DownArrow, b);  // A_dir
+  press_key(ImGuiKey_DownArrow, b);  // b_dir
+  press_key(ImGuiKey_Space, b);
+  EXPECT_EQ(dlg().GetCurrentPath(), root_ + "/b_dir");
+  press_key(ImGuiKey_Escape, b);
+  EXPECT_EQ(closes_, 1);
 }
 
 // A double click on a directory enters it once; its second click neither enters what is

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs the real program: in a virtual X server (window size and place, a screenshot that is
-# not blank, SIGTERM ends it with code 0 and the settings file untouched), and with no display
-# (code 1 and one line on stderr). Every wait is bounded.
+# not blank, a resize survived, SIGTERM ends it with code 0 and the settings file untouched),
+# and with no display (code 1 and one line on stderr). Every wait is bounded.
 # Usage: window_test.sh BINARY xvfb|no-display [SOURCE_DIR]
 # OUZEL_UPDATE_SCREENSHOT=1 copies the window's picture to SOURCE_DIR/docs/screenshot.png.
 set -uo pipefail
@@ -12,19 +12,28 @@ fail() {
 }
 
 title="varnel Encoding Convert Tool v3.0"
+self=$(realpath "$0")
 
 # Inside the virtual X server: start, find the window, check it, screenshot, SIGTERM.
 inner() {
   local bin=$1 src=$2
   "$bin" >out.txt 2>err.txt &
-  local pid=$!
+  pid=$!
+  trap 'kill -KILL "$pid" 2>/dev/null' EXIT  # never left running after a failed check
   local wid
   wid=$(timeout 30 xdotool search --sync --onlyvisible --name "^${title}\$" | head -n 1)
-  [ -n "$wid" ] || { kill -KILL "$pid" 2>/dev/null; fail "no window appeared; stderr: $(cat err.txt)"; }
+  [ -n "$wid" ] || fail "no window appeared; stderr: $(cat err.txt)"
   local WIDTH=0 HEIGHT=0 X=0 Y=0
   eval "$(xdotool getwindowgeometry --shell "$wid" | grep -E '^(WIDTH|HEIGHT|X|Y)=[0-9-]+$')"
+  local wm_class
+  wm_class=$(timeout 10 xprop -id "$wid" WM_CLASS 2>/dev/null)
+  case $wm_class in *'"ouzeltool"'*) ;; *) fail "WM_CLASS is '$wm_class'" ;; esac
   sleep 1  # a few frames
   timeout 30 import -window root shot.png || fail "screenshot failed"
+  # A size change from outside is survived.
+  timeout 10 xdotool windowsize --sync "$wid" 900 600 || fail "resize failed"
+  sleep 0.5
+  kill -0 "$pid" 2>/dev/null || fail "ended after a resize; stderr: $(cat err.txt)"
   kill -TERM "$pid"
   local rc=124
   for _ in $(seq 100); do
@@ -35,10 +44,7 @@ inner() {
     fi
     sleep 0.1
   done
-  if [ "$rc" = 124 ]; then
-    kill -KILL "$pid" 2>/dev/null
-    fail "still running 10 s after SIGTERM"
-  fi
+  [ "$rc" != 124 ] || fail "still running 10 s after SIGTERM"
   [ "$rc" -eq 0 ] || fail "exit code $rc after SIGTERM; stderr: $(cat err.txt)"
 
   # 96 DPI (no Xft.dpi in a bare server): 800 x 500, centred in 1280 x 1024.
@@ -61,7 +67,6 @@ main() {
   bin=$(realpath "$1") || fail "no binary"
   mode=$2
   src=${3:-}
-  local work
   work=$(mktemp -d)
   trap 'rm -rf "$work"' EXIT
   cd "$work" || fail "no temporary directory"
@@ -76,7 +81,7 @@ main() {
       echo "exit code 1: $(cat err.txt)"
       ;;
     xvfb)
-      for tool in xvfb-run xdotool import convert; do
+      for tool in xvfb-run xdotool xprop import convert; do
         command -v "$tool" >/dev/null || fail "$tool is missing: run scripts/setup.sh"
       done
       cat >ouzel.yml <<'YML'
@@ -95,7 +100,7 @@ YML
       local before
       before=$(stat -c '%Y %s' ouzel.yml; sha256sum ouzel.yml)
       timeout 120 xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" \
-        "$0" --inner "$bin" "$work" "$src" || fail "run in the virtual X server failed"
+        "$self" --inner "$bin" "$work" "$src" || fail "run in the virtual X server failed"
       [ "$(stat -c '%Y %s' ouzel.yml; sha256sum ouzel.yml)" = "$before" ] ||
         fail "the settings file was rewritten"
       ;;

@@ -200,20 +200,24 @@ bool FileDialog::Display(const std::string& key, ImGuiWindowFlags flags, ImVec2 
     ImGui::OpenPopup(popup_id_.c_str());
     popup_pending_ = false;
   }
-  // Important: a placement the caller set before OpenModal must win over these defaults,
-  // since a later SetNextWindow* call would replace it.
-  const ImGuiNextWindowDataFlags given = GImGui->NextWindowData.Flags;
+  // A place, size or constraint the caller set just before keeps precedence.
+  const ImGuiNextWindowDataFlags caller = ImGui::GetCurrentContext()->NextWindowData.Flags;
   const ImGuiViewport* vp = ImGui::GetMainViewport();
-  if (!(given & ImGuiNextWindowDataFlags_HasPos))
+  if (!(caller & ImGuiNextWindowDataFlags_HasPos))
     ImGui::SetNextWindowPos(vp->GetCenter(), ImGuiCond_Appearing, ImVec2(0.5f, 0.5f));
-  if (!(given & ImGuiNextWindowDataFlags_HasSize))
+  if (!(caller & ImGuiNextWindowDataFlags_HasSize))
     ImGui::SetNextWindowSize(ImVec2(vp->Size.x * 0.8f, vp->Size.y * 0.8f), ImGuiCond_Appearing);
-  ImGui::SetNextWindowSizeConstraints(min_size, max_size);
+  if (!(caller & ImGuiNextWindowDataFlags_HasSizeConstraint))
+    ImGui::SetNextWindowSizeConstraints(min_size, max_size);
   bool keep_open = true;
   if (!ImGui::BeginPopupModal(popup_id_.c_str(), &keep_open, flags)) {
     if (ImGui::IsPopupOpen(popup_id_.c_str())) return false;  // open but not drawn (collapsed)
     finish(false);  // closed by its own close button, or by the GUI library
     return true;
+  }
+  if (ui_probe::hook) {
+    const ImVec2 pos = ImGui::GetWindowPos(), size = ImGui::GetWindowSize();
+    ui_probe::hook("dialog.window", pos, ImVec2(pos.x + size.x, pos.y + size.y));
   }
   // An Escape that an active text field or the overwrite question received is theirs.
   const bool field_was_active = ImGui::IsAnyItemActive();
@@ -252,7 +256,8 @@ void FileDialog::draw_path_bar() {
 }
 
 void FileDialog::draw_entries(float footer_height) {
-  ImGui::BeginChild("##entries", ImVec2(0, -footer_height), true);
+  ImGui::BeginChild("##entries", ImVec2(0, -footer_height), true,
+                    ImGuiWindowFlags_NavFlattened);  // arrows move between bar and list
   // A click that is not the second of a double click starts a fresh selection.
   if (ImGui::IsMouseClicked(0) && !ImGui::IsMouseDoubleClicked(0)) after_navigation_ = false;
   const bool after_navigation = after_navigation_;

@@ -17,7 +17,9 @@ class FileDialog {
 
   // `filters` null: a directory chooser; otherwise a save-file chooser showing the files that
   // end in one of the comma-separated suffixes (".yml,.yaml"; "*.*" shows every file).
-  // `path` empty or "." is the working directory. Does nothing while a dialog is open.
+  // `path` empty or "." is the working directory, a missing one its nearest existing parent.
+  // One entry is chosen: `max_selection` and `user_data` are accepted for the callers' sake.
+  // Does nothing while a dialog is open.
   void OpenModal(const std::string& key, const std::string& title, const char* filters,
                  const std::string& path, const std::string& default_file_name = "",
                  int max_selection = 1, void* user_data = nullptr, int flags = None);
