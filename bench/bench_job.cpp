@@ -116,16 +116,20 @@ Tree scan(const std::string& name, const std::string& dir) {
 
 void measure(const Tree& t, const std::string& out_root, int rounds) {
   std::vector<double> job, plain, cp;
-  std::string in, out;
   static int serial = 0;
   auto fresh = [&](const char* what) {
     return out_root + "/" + what + "-" + std::to_string(::getpid()) + "-" + std::to_string(serial++);
   };
+  // Each walk gets fresh buffers, as each job does: a run of the tool starts with none.
+  auto walk = [&](const std::string& dst) {
+    std::string in, out;
+    plain_walk(t.dir, dst, in, out);
+  };
   // One untimed round warms the page cache and the converter modules.
-  plain_walk(t.dir, fresh("warm"), in, out);
+  walk(fresh("warm"));
   for (int r = 0; r < rounds; ++r) {
     job.push_back(time_it([&] { run_job(t.dir, fresh("job")); }));
-    plain.push_back(time_it([&] { plain_walk(t.dir, fresh("plain"), in, out); }));
+    plain.push_back(time_it([&] { walk(fresh("plain")); }));
     const std::string cmd = "cp -r '" + t.dir + "' '" + fresh("cp") + "'";
     cp.push_back(time_it([&] {
       if (std::system(cmd.c_str()) != 0) std::fprintf(stderr, "cp failed\n");

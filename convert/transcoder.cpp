@@ -61,6 +61,7 @@ int read_whole(const std::string& path, std::string& content) {
     err = errno;
   } else {
     try {
+      content.clear();  // a growth then copies nothing old
       content.resize(static_cast<size_t>(size));
     } catch (const std::bad_alloc&) {
       err = ENOMEM;
