@@ -55,7 +55,7 @@ void render(SDL_Window* window) {
 
 }  // namespace
 
-void start_gui(const MainWindow& win) {
+bool start_gui(const MainWindow& win, std::string& error) {
   IMGUI_CHECKVERSION();
   ImGui::CreateContext();
   ImGuiIO& io = ImGui::GetIO();
@@ -66,11 +66,18 @@ void start_gui(const MainWindow& win) {
   io.ConfigWindowsResizeFromEdges = true;
   ImGui::StyleColorsDark();
   ImGui_ImplSDL2_InitForOpenGL(win.window, win.gl_context);
-  ImGui_ImplOpenGL3_Init(glsl_version());
+  // Important: without its GL function loader the renderer would crash at the first frame.
+  if (!ImGui_ImplOpenGL3_Init(glsl_version())) {
+    ImGui_ImplSDL2_Shutdown();
+    ImGui::DestroyContext();
+    error = "cannot load the OpenGL functions";
+    return false;
+  }
   reset_viewport(win.window);
   // End-to-end tests find the widgets through this file.
   if (const char* probe = std::getenv("OUZEL_PROBE_FILE"); probe && *probe)
     probe_file::start(probe);
+  return true;
 }
 
 void run_frame_loop(AppState& app, const MainWindow& win, TitleDrag& drag) {

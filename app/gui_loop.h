@@ -1,12 +1,15 @@
 // The GUI context on the main window, the frame loop and the GUI's shutdown.
 #pragma once
 
+#include <string>
+
 struct AppState;
 struct MainWindow;
 struct TitleDrag;
 
 // Context with keyboard navigation and edge resizing, the dark colours, both back ends.
-void start_gui(const MainWindow& win);
+// False with `error` set, and nothing left to shut down, when the renderer cannot start.
+bool start_gui(const MainWindow& win, std::string& error);
 // Runs until the window system asks to quit (nothing saved) or the main window returns true.
 void run_frame_loop(AppState& app, const MainWindow& win, TitleDrag& drag);
 // Renderer back end, platform back end, then the context.

@@ -37,7 +37,7 @@ int main() {
   install_title_drag(win.window, &drag);
   place_and_show(win.window);
 
-  start_gui(win);
+  if (!start_gui(win, error)) return fail(win, error);
   setup_fonts_and_style(app);
   run_frame_loop(app, win, drag);
 
