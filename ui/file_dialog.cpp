@@ -109,6 +109,7 @@ void FileDialog::SetExtentionInfos(const std::string& filter, const ImVec4& colo
 void FileDialog::go_to(const std::string& dir) {
   dir_ = dir;
   listing_ = list_directory(dir);
+  ++listing_serial_;
   path_text_ = dir;
   error_.clear();
   after_navigation_ = true;
@@ -262,12 +263,14 @@ void FileDialog::draw_entries(float footer_height) {
   if (ImGui::IsMouseClicked(0) && !ImGui::IsMouseDoubleClicked(0)) after_navigation_ = false;
   const bool after_navigation = after_navigation_;
   if (!listing_.readable) ImGui::TextDisabled("This directory cannot be read.");
-  // Important: an entry may navigate away, which replaces listing_; iterate over a copy.
-  const std::vector<DirEntry> entries = listing_.entries;
-  for (size_t i = 0; i < entries.size() && phase_ == Phase::Open; ++i) {
-    if (!shows(entries[i])) continue;
+  // Important: an entry may navigate away, which replaces listing_ and its entries; the loop
+  // stops there rather than copying the listing every frame.
+  const unsigned listed = listing_serial_;
+  for (size_t i = 0; i < listing_.entries.size(); ++i) {
+    if (phase_ != Phase::Open || listing_serial_ != listed) break;
+    if (!shows(listing_.entries[i])) continue;
     ImGui::PushID(static_cast<int>(i));
-    draw_entry(entries[i], after_navigation);
+    draw_entry(listing_.entries[i], after_navigation);
     ImGui::PopID();
   }
   ImGui::EndChild();
@@ -275,23 +278,29 @@ void FileDialog::draw_entries(float footer_height) {
 
 void FileDialog::draw_entry(const DirEntry& e, bool after_navigation) {
   ImVec4 color = ImGui::GetStyleColorVec4(ImGuiCol_Text);
-  std::string label = e.is_dir ? ICON_OUZEL_FOLDER " " : ICON_OUZEL_FILE " ";
+  const char* icon = e.is_dir ? ICON_OUZEL_FOLDER : ICON_OUZEL_FILE;
   for (const ExtInfo& x : ext_infos_) {
     if (!e.is_dir && ends_with_nocase(e.name, x.suffix)) {
       color = x.color;
-      if (!x.icon.empty()) label = x.icon + " ";
+      if (!x.icon.empty()) icon = x.icon.c_str();
       break;
     }
   }
-  label += e.name;
-  const ImVec2 pos = ImGui::GetCursorScreenPos();
+  ImVec2 pos = ImGui::GetCursorScreenPos();
   const bool selected = !e.is_dir && e.name == name_text_;
   // The name is drawn as plain text: a "##" in a file name must not be read as an ID marker.
   const bool pressed =
       ImGui::Selectable("##entry", selected, ImGuiSelectableFlags_AllowDoubleClick);
   if (ui_probe::hook) probe("dialog.entry." + e.name);
-  ImGui::GetWindowDrawList()->AddText(pos, ImGui::GetColorU32(color), label.c_str(),
-                                      label.c_str() + label.size());
+  // Icon, a space, the name: drawn in pieces so that no label is built per entry and frame.
+  ImDrawList* draw = ImGui::GetWindowDrawList();
+  const ImU32 col = ImGui::GetColorU32(color);
+  draw->AddText(pos, col, icon);
+  ImFont* font = ImGui::GetFont();
+  const float size = ImGui::GetFontSize();
+  pos.x += font->CalcTextSizeA(size, FLT_MAX, 0.0f, icon).x +
+           font->CalcTextSizeA(size, FLT_MAX, 0.0f, " ").x;
+  draw->AddText(pos, col, e.name.data(), e.name.data() + e.name.size());
   if (!pressed) return;
   const bool double_click = ImGui::IsMouseDoubleClicked(0);
   if (double_click && after_navigation) return;  // second click of one that changed the list

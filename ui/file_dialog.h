@@ -70,6 +70,7 @@ class FileDialog {
   std::vector<std::string> suffixes_;  // empty: every file
   std::string dir_;
   DirListing listing_;
+  unsigned listing_serial_ = 0;  // changes whenever listing_ is replaced
   std::string path_text_, name_text_, error_;
   bool after_navigation_ = false;  // the listing changed since the last single click
   std::string overwrite_target_;   // non-empty while the overwrite question is pending
