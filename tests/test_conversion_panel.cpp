@@ -6,6 +6,7 @@
 #include <string>
 
 #include "tests/ui_test_app.h"
+#include "ui/conversion_panel.h"
 #include "ui/throughput.h"
 
 using testing_support::read_file;
@@ -23,6 +24,21 @@ ImGuiWindow* log_window() {
   for (ImGuiWindow* w : GImGui->Windows)
     if (std::strstr(w->Name, "/##4_") != nullptr) return w;
   return nullptr;
+}
+
+// Every text the panel draws in one frame, captured through the GUI library's text log,
+// which runs from inside a window to that window's end.
+std::string panel_text(AppState& app) {
+  ImGui::NewFrame();
+  ImGui::Begin("panel");
+  ImGui::LogToBuffer();
+  draw_conversion_panel(app);
+  std::string text = GImGui->LogBuffer.c_str();
+  ImGui::LogFinish();
+  GImGui->LogBuffer.clear();
+  ImGui::End();
+  ImGui::Render();
+  return text;
 }
 
 }  // namespace
@@ -43,7 +59,7 @@ using ConversionPanelTest = MainWindowTest;
 // The panel shows the current speed with "/s" after it.
 TEST_F(ConversionPanelTest, ShowsThroughput) {
   app_.speed.store(3072.0f);
-  draw();
+  EXPECT_NE(panel_text(app_).find("3KB/s"), std::string::npos);
   EXPECT_STREQ(app_.speed_text, "3KB");
 }
 
@@ -141,4 +157,24 @@ TEST_F(ConversionPanelTest, CombosPickItemsAndShowCurrent) {
   click("to:ENC-201");
   EXPECT_EQ(app_.to_index, 201);
   EXPECT_EQ(app_.from_index, from_before);
+}
+
+// Indexes that name no item show empty combos; nothing fails, and an item can still be chosen.
+TEST_F(ConversionPanelTest, IndexOutsideTheItemsShowsEmptyCombo) {
+  app_.filter_index = 2;  // two filters
+  app_.from_index = -1;
+  app_.to_index = static_cast<int32_t>(app_.encodings.size());
+  const std::string shown = panel_text(app_);
+  EXPECT_NE(shown.find("Filter"), std::string::npos);
+  EXPECT_NE(shown.find("0B/s"), std::string::npos);
+  EXPECT_EQ(shown.find("*.cpp;*.h"), std::string::npos);
+  EXPECT_EQ(shown.find("*.*"), std::string::npos);
+  EXPECT_EQ(shown.find("GBK"), std::string::npos);
+  EXPECT_EQ(shown.find("UTF-8"), std::string::npos);
+
+  click("filter");
+  draw();
+  click("filter:*.*");
+  EXPECT_EQ(app_.filter_index, 1);
+  EXPECT_NE(panel_text(app_).find("*.*"), std::string::npos);
 }
