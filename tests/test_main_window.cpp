@@ -52,3 +52,11 @@ TEST_F(MainWindowTest, TitleStripDragsOnlyWhenMainWindowFocused) {
   draw();
   EXPECT_FALSE(drag_.enabled);
 }
+
+// A save that fails on the way out is reported in the log, and the quit still proceeds.
+TEST_F(MainWindowTest, FailedExitSaveStillQuits) {
+  app_.path = dir_ / "no-such-dir/ouzel.yml";
+  choose_file_menu("exit");
+  EXPECT_EQ(quits_, 1);
+  EXPECT_EQ(log_count("save config failed, error: "), 1);
+}
