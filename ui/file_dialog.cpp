@@ -304,6 +304,7 @@ void FileDialog::draw_entry(const DirEntry& e, bool after_navigation) {
   if (!pressed) return;
   const bool double_click = ImGui::IsMouseDoubleClicked(0);
   if (double_click && after_navigation) return;  // second click of one that changed the list
+  // Important: go_to (also inside try_accept) replaces the listing that `e` lives in.
   if (e.is_dir) {
     if (!double_click) go_to(join_path(dir_, e.name));
     return;
