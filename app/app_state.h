@@ -60,7 +60,7 @@ struct AppState {
   std::atomic<bool> worker_idle{false};
 
   JobSettings job;                         // snapshot of the running job
-  std::atomic<bool> stop_requested{false};  // checked by the job between files
+  std::atomic<bool> stop_requested{false};  // checked by the search and between files
   std::thread worker;
   ConvertScratch scratch;  // worker only
 
@@ -85,6 +85,6 @@ struct AppState {
   void run_convert_job();
   // "Start Convert": busy message, or zeroed counters, snapshot and a new worker thread.
   void request_convert();
-  // Asks a running job to stop after its current file and waits for it.
+  // Asks a running job to stop (its search at once, else after its current file) and waits.
   void stop_worker();
 };

@@ -40,10 +40,13 @@ struct Walker {
   const search_callback& callback;
   const filter_set& filters;
   const search_error_callback* on_error;
+  const std::atomic<bool>* stop;
   std::string& dir;     // path of the directory being listed
   std::string rel;      // its relative_dir
   std::string match;    // scratch: match path of one file
   std::string entries;  // per open level: kind byte, name, NUL for every kept entry
+
+  bool stopped() const { return stop != nullptr && stop->load(std::memory_order_relaxed); }
 
   void fail(int error) const {
     if (on_error != nullptr && *on_error) (*on_error)(dir, error);
@@ -101,7 +104,7 @@ struct Walker {
     const size_t end = entries.size();
     const size_t dir_len = dir.size();
     const size_t rel_len = rel.size();
-    for (size_t pos = begin; pos < end;) {
+    for (size_t pos = begin; pos < end && !stopped();) {
       const char kind = entries[pos];
       const size_t name_at = pos + 1;
       const size_t name_len = std::strlen(entries.data() + name_at);
@@ -152,9 +155,10 @@ void append_components(std::string& out, std::string_view path) {
 }  // namespace
 
 void search_files(const std::string& root, std::string& dir, const search_callback& callback,
-                  const filter_set& filters, const search_error_callback* on_error) {
+                  const filter_set& filters, const search_error_callback* on_error,
+                  const std::atomic<bool>* stop) {
   if (root.empty() || dir.empty()) return;
-  Walker walker{callback, filters, on_error, dir, relative_to(root, dir), {}, {}};
+  Walker walker{callback, filters, on_error, stop, dir, relative_to(root, dir), {}, {}};
   walker.walk(true);
 }
 

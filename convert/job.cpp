@@ -89,7 +89,7 @@ std::vector<fsutil::search_file_info> find_files(AppState& app) {
   fsutil::search_files(
       app.job.input, dir,
       [&files](fsutil::search_file_info&& f) { files.push_back(std::move(f)); }, filters,
-      &on_error);
+      &on_error, &app.stop_requested);
   return files;
 }
 
@@ -102,6 +102,10 @@ void convert_all(AppState& app) {
   auto start = std::chrono::steady_clock::now();
   const std::vector<fsutil::search_file_info> files = find_files(app);
   const int total = static_cast<int>(files.size());
+  if (app.stop_requested.load(std::memory_order_relaxed)) {
+    app.log.append("%s", "Conversion stopped during the search");
+    return;
+  }
   app.log.append("Search complete, cost: %.3f, %d files found, starting convert...",
                  seconds_since(start), total);
 

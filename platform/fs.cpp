@@ -49,8 +49,11 @@ int replace_existing(const std::string& path, const struct stat& st, std::string
   if (is_read_only(path, st)) return EACCES;
   const size_t slash = path.rfind('/');
   const std::string dir = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-  // A hidden name, so a search running over the same tree passes it over.
+  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  // A hidden name, so a search running over the same tree passes it over; cut so that a
+  // target whose name is already NAME_MAX long still gets a temporary file.
+  constexpr size_t kTmpExtra = sizeof(".") - 1 + sizeof(".ouzel-XXXXXX") - 1;
+  if (name.size() > NAME_MAX - kTmpExtra) name.resize(NAME_MAX - kTmpExtra);
   std::string tmp = dir + "." + name + ".ouzel-XXXXXX";
   int fd = ::mkstemp(tmp.data());
   if (fd < 0) return errno;

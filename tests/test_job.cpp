@@ -241,6 +241,17 @@ TEST_F(JobTest, SettingsSnapshotIsolatesRunningJob) {
   EXPECT_FALSE(file_exists(tmp / "elsewhere"));
 }
 
+// A stop request that comes during the search ends the run before any file is converted.
+TEST_F(JobTest, StopDuringSearchConvertsNothing) {
+  write_file(tmp / "in/a.txt", kGbk);
+  app.stop_requested.store(true);
+  const auto m = run();
+  ASSERT_EQ(m.size(), 3u);
+  EXPECT_EQ(m[1], "Searching files(*.*)...");
+  EXPECT_EQ(m[2], "Conversion stopped during the search");
+  EXPECT_FALSE(file_exists(tmp / "out/a.txt"));
+}
+
 // Stop-and-wait: the job ends between files; no file is left cut.
 TEST_F(JobTest, StopWaitsForCurrentFile) {
   const std::string big(200000, 'a');

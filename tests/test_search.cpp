@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <future>
 #include <memory>
@@ -185,6 +186,31 @@ TEST(Search, EmptyOrMissingRoot) {
   ASSERT_EQ(missing.errors.size(), 1u);
   EXPECT_EQ(missing.errors[0].second, ENOENT);
   EXPECT_EQ(search(tmp / "a.txt").errors.size(), 1u);
+}
+
+// A stop request ends the walk: nothing more is reported once it is set.
+TEST(Search, StopRequestEndsWalk) {
+  TempDir tmp;
+  for (const char* f : {"a/1.txt", "a/2.txt", "b/3.txt", "c/d/4.txt", "5.txt"})
+    write_file(tmp / f, "x");
+  filter_set all;
+  build_filter_set("", all);
+  std::atomic<bool> stop{false};
+  int reported = 0;
+  std::string dir = tmp.path();
+  fsutil::search_files(
+      tmp.path(), dir,
+      [&](fsutil::search_file_info&&) {
+        ++reported;
+        stop.store(true);
+      },
+      all, nullptr, &stop);
+  EXPECT_EQ(reported, 1);
+  EXPECT_EQ(dir, tmp.path());
+  dir = tmp.path();
+  fsutil::search_files(
+      tmp.path(), dir, [&](fsutil::search_file_info&&) { ++reported; }, all, nullptr, &stop);
+  EXPECT_EQ(reported, 1);
 }
 
 // A subdirectory that cannot be listed is reported and its siblings are still searched.

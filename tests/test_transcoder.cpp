@@ -226,6 +226,15 @@ TEST(ConvertFile, ReadOnlyTargetIsKept) {
   EXPECT_EQ(c.out(), "old");
 }
 
+// An existing target whose name is as long as names may be is still replaced, not refused.
+TEST(ConvertFile, LongNameTargetIsReplaced) {
+  Converter c("GBK", "UTF-8");
+  const std::string name = std::string(251, 'n') + ".txt";
+  write_file(c.tmp / ("out/" + name), "old");
+  EXPECT_EQ(c.run("\xD6\xD0", "", name).status, ConvertStatus::converted);
+  EXPECT_EQ(read_file(c.tmp / ("out/" + name)), "\xE4\xB8\xAD");
+}
+
 // Converting in place replaces the file and keeps its permission bits.
 TEST(ConvertFile, InPlaceKeepsMode) {
   Converter c("GBK", "UTF-8");
