@@ -53,7 +53,8 @@ int run_iconv(iconv_t cd, char** in, size_t* in_left, std::string& output, size_
 
 // Reads the whole file into `content`; errno on failure (ENOMEM when it does not fit).
 int read_whole(const std::string& path, std::string& content) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking, so a FIFO put in a file's place after the search cannot hang the job.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return errno;
   int err = 0;
   const int64_t size = file_size(fd);
@@ -181,6 +182,10 @@ BufferOutcome convert_buffer(std::string& output, const char* input, size_t leng
 int64_t file_size(int fd) {
   struct stat st;
   if (::fstat(fd, &st) != 0) return -1;
+  if (!S_ISREG(st.st_mode)) {
+    errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+    return -1;
+  }
   return static_cast<int64_t>(st.st_size);
 }
 

@@ -207,6 +207,15 @@ TEST(ConvertFile, SourceFailingAtReadWritesNothing) {
   EXPECT_EQ(c.out(), "keep");
 }
 
+// A FIFO put in a file's place after the search fails at once instead of blocking the job.
+TEST(ConvertFile, FifoInPlaceOfSourceDoesNotBlock) {
+  Converter c("GBK", "UTF-8");
+  ASSERT_EQ(::mkdir((c.tmp / "in").c_str(), 0755), 0);
+  ASSERT_EQ(::mkfifo((c.tmp / "in/f.txt").c_str(), 0644), 0);
+  EXPECT_EQ(c.app.convert_file({"", "f.txt"}).status, ConvertStatus::cannot_read);
+  EXPECT_FALSE(file_exists(c.tmp / "out/f.txt"));
+}
+
 // A missing source (removed after the search) is a read failure too.
 TEST(ConvertFile, VanishedSourceIsReadFailure) {
   Converter c("GBK", "UTF-8");
