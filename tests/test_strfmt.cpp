@@ -34,7 +34,9 @@ TEST(StrFmt, MixedConversions) {
 // A format the formatter rejects yields the fixed error text after the retries.
 TEST(StrFmt, RejectedFormatGivesErrorText) {
   // A field width beyond INT_MAX makes glibc's vsnprintf fail with EOVERFLOW.
-  const std::string fmt = "%" + std::to_string(static_cast<long long>(INT_MAX) + 10) + "d";
+  std::string fmt = "%";
+  fmt += std::to_string(static_cast<long long>(INT_MAX) + 10);
+  fmt += 'd';
   std::string (*f)(const char*, ...) = strfmt;  // keep the format non-literal
   EXPECT_EQ(f(fmt.c_str(), 1), "kestrum::_strfmt: an error is encountered!");
 }

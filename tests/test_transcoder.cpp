@@ -337,7 +337,7 @@ TEST(ConvertSeam, DiskFullLosesNothing) {
 TEST(ConvertStats, CountersAndFiniteSpeed) {
   Converter c("UTF-8", "GBK");
   EXPECT_EQ(c.app.speed.load(), 0.0f);
-  for (int i = 0; i < 20; ++i) c.run(kBom + "ab", "", "f" + std::to_string(i));
+  for (int i = 0; i < 20; ++i) c.run(kBom + "ab", "", std::to_string(i) + ".txt");
   EXPECT_EQ(c.app.bytes_done.load(), 100u);
   EXPECT_TRUE(std::isfinite(c.app.speed.load()));
   EXPECT_GE(c.app.speed.load(), 0.0f);
