@@ -1,9 +1,10 @@
 // Font file choice and a check that a file holds a face the atlas can use.
 #include <sys/stat.h>
 
-#include <cstdio>
+#include <cstdint>
 
 #include "app/fonts.h"
+#include "platform/fs.h"
 
 // Important: a face the atlas builder cannot read trips an assertion inside the GUI library,
 // so every file is checked here with the same TrueType reader before it is handed over.
@@ -17,12 +18,7 @@
 
 namespace {
 
-constexpr long kMaxFontBytes = 64L << 20;
-
-bool is_regular_file(const std::string& path) {
-  struct stat st {};
-  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
+constexpr uint64_t kMaxFontBytes = uint64_t{64} << 20;
 
 bool usable_face(const std::vector<unsigned char>& data) {
   if (data.size() < 12) return false;
@@ -46,18 +42,10 @@ std::string choose_text_font(const TextFontPaths& paths) {
 }
 
 std::vector<unsigned char> read_font_file(const std::string& path) {
+  std::string bytes;
   std::vector<unsigned char> data;
-  if (!is_regular_file(path)) return data;
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return data;
-  if (std::fseek(f, 0, SEEK_END) == 0) {
-    const long size = std::ftell(f);
-    if (size > 0 && size <= kMaxFontBytes && std::fseek(f, 0, SEEK_SET) == 0) {
-      data.resize(static_cast<size_t>(size));
-      if (std::fread(data.data(), 1, data.size(), f) != data.size()) data.clear();
-    }
-  }
-  std::fclose(f);
+  if (platform::read_file(path, bytes, kMaxFontBytes) != 0) return data;
+  data.assign(bytes.begin(), bytes.end());
   if (!usable_face(data)) data.clear();
   return data;
 }

@@ -2,9 +2,7 @@
 #include "convert/transcoder.h"
 
 #include <strings.h>
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
@@ -49,38 +47,6 @@ int run_iconv(iconv_t cd, char** in, size_t* in_left, std::string& output, size_
     if (err != E2BIG) return err;
     if (!grow(output)) return ENOMEM;
   }
-}
-
-// Reads the whole file into `content`; errno on failure (ENOMEM when it does not fit).
-int read_whole(const std::string& path, std::string& content) {
-  // Non-blocking, so a FIFO put in a file's place after the search cannot hang the job.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return errno;
-  int err = 0;
-  const int64_t size = file_size(fd);
-  if (size < 0) {
-    err = errno;
-  } else {
-    try {
-      content.clear();  // a growth then copies nothing old
-      content.resize(static_cast<size_t>(size));
-    } catch (const std::bad_alloc&) {
-      err = ENOMEM;
-    } catch (const std::length_error&) {
-      err = EFBIG;
-    }
-  }
-  size_t got = 0;
-  while (err == 0 && got < content.size()) {
-    const ssize_t n = ::read(fd, content.data() + got, content.size() - got);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) err = errno;
-    if (n <= 0) break;  // shrank while we read it
-    got += static_cast<size_t>(n);
-  }
-  ::close(fd);
-  content.resize(err == 0 ? got : 0);
-  return err;
 }
 
 std::string join(const std::string& dir, const std::string& rel, const std::string& name) {
@@ -179,16 +145,6 @@ BufferOutcome convert_buffer(std::string& output, const char* input, size_t leng
   return outcome;
 }
 
-int64_t file_size(int fd) {
-  struct stat st;
-  if (::fstat(fd, &st) != 0) return -1;
-  if (!S_ISREG(st.st_mode)) {
-    errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-    return -1;
-  }
-  return static_cast<int64_t>(st.st_size);
-}
-
 void make_dirs(std::string path) {
   if (path.empty() || platform::is_directory(path)) return;
   for (size_t i = 1; i < path.size(); ++i) {
@@ -206,7 +162,7 @@ ConvertResult AppState::convert_file(const fsutil::search_file_info& file) {
   const auto t0 = std::chrono::steady_clock::now();
   ConvertResult result;
   std::string& content = scratch.content;
-  if (const int err = read_whole(join(job.input, file.relative_dir, file.file_name), content))
+  if (const int err = platform::read_file(join(job.input, file.relative_dir, file.file_name), content))
     result = {ConvertStatus::cannot_read, err, 0};
   // A source that cannot be read writes nothing: with output == input it would be destroyed.
   if (result.status != ConvertStatus::cannot_read) result = convert_and_write(*this, file);

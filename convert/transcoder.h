@@ -30,9 +30,6 @@ struct BufferOutcome {
 BufferOutcome convert_buffer(std::string& output, const char* input, size_t length,
                              const char* from, const char* to);
 
-// Size of an open regular file in 64 bits; -1 with errno set for anything else.
-int64_t file_size(int fd);
-
 // Buffers the worker reuses from file to file: a big file then costs no fresh pages, a small
 // one no allocation. Released when the job ends.
 struct ConvertScratch {

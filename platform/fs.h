@@ -1,6 +1,7 @@
 // Small file-system queries of the Linux layer.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -8,6 +9,14 @@ namespace platform {
 
 // stat succeeds and names a directory (links followed).
 bool is_directory(const std::string& path);
+
+// Size of an open regular file in 64 bits; -1 with errno set for anything else.
+int64_t file_size(int fd);
+
+// Reads a whole regular file into `content`, whose capacity is reused. Returns 0 or an errno:
+// EINVAL for a FIFO or device (never blocks), EFBIG beyond `max_bytes`, ENOMEM when it does
+// not fit in memory. `content` is empty on failure.
+int read_file(const std::string& path, std::string& content, uint64_t max_bytes = UINT64_MAX);
 
 // Writes `data` to `path` so that no half-written file is ever left: an existing target is
 // replaced through a temporary file and a rename and keeps its permission bits; a read-only

@@ -351,7 +351,7 @@ TEST(FileSize, SixtyFourBits) {
   ASSERT_EQ(::truncate((tmp / "big").c_str(), (int64_t{5} << 30) + 3), 0);
   const int fd = ::open((tmp / "big").c_str(), O_RDONLY);
   ASSERT_GE(fd, 0);
-  EXPECT_EQ(file_size(fd), (int64_t{5} << 30) + 3);
+  EXPECT_EQ(platform::file_size(fd), (int64_t{5} << 30) + 3);
   ::close(fd);
 }
 

@@ -16,6 +16,8 @@
 #include <string_view>
 #include <unordered_set>
 
+#include "platform/fs.h"
+
 extern char** environ;
 
 namespace {
@@ -31,20 +33,6 @@ uint16_t u16_at(const std::string& data, size_t at) {
   uint16_t v;
   std::memcpy(&v, data.data() + at, sizeof v);
   return v;
-}
-
-bool read_whole(const std::string& path, std::string& data) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  char buf[16384];
-  ssize_t n;
-  while ((n = ::read(fd, buf, sizeof buf)) != 0) {
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) break;
-    data.append(buf, static_cast<size_t>(n));
-  }
-  ::close(fd);
-  return n == 0;
 }
 
 std::string_view without_trailing_slashes(std::string_view name) {
@@ -97,8 +85,8 @@ std::string gconv_cache_path() {
 
 bool groups_from_gconv_cache(const std::string& path, EncodingGroups& groups, std::string& why) {
   std::string data;
-  if (!read_whole(path, data)) {
-    why = path + ": " + std::strerror(errno);
+  if (const int err = platform::read_file(path, data)) {
+    why = path + ": " + std::strerror(err);
     return false;
   }
   const auto bad = [&](const char* what) {
