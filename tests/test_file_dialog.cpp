@@ -263,20 +263,19 @@ TEST_F(DialogTest, TypedPath) {
   const Body b = body("dir");
   dlg().OpenModal("dir", "Choose", nullptr, root_);
   frames(2, b);
-  click_item("dialog.path", b);
-  type_text((root_ + "/A_dir").c_str(), b);
-  press_key(ImGuiKey_Enter, b);
+  const auto enter_path = [&](const std::string& text) {
+    click_item("dialog.path", b);
+    type_text(text.c_str(), b);
+    press_key(ImGuiKey_Enter, b);
+  };
+  enter_path(root_ + "/A_dir");
   EXPECT_EQ(dlg().GetCurrentPath(), root_ + "/A_dir");
 
-  click_item("dialog.path", b);
-  type_text((root_ + "/nothing").c_str(), b);
-  press_key(ImGuiKey_Enter, b);
+  enter_path(root_ + "/nothing");
   EXPECT_EQ(dlg().GetCurrentPath(), root_ + "/A_dir");
   EXPECT_TRUE(dlg().IsOpened());
 
-  click_item("dialog.path", b);
-  type_text("inner", b);
-  press_key(ImGuiKey_Enter, b);
+  enter_path("inner");
   EXPECT_EQ(dlg().GetCurrentPath(), root_ + "/A_dir/inner");
   click_item("dialog.ok", b);
   EXPECT_TRUE(dlg().IsOk());
