@@ -1,8 +1,8 @@
-// AppState construction in its fixed order, and the derived combo items.
+// AppState construction in its fixed order, settings, and the last report.
 #include "app/app_state.h"
 
 AppState::AppState(no_config_t) {
-  build_encoding_catalogue(*this);
+  build_encoding_catalogue(encodings, encoding_items, log);
   worker_idle.store(true);
 }
 
@@ -13,11 +13,19 @@ AppState::AppState() : AppState(no_config) {
 
 AppState::~AppState() { stop_worker(); }
 
-void AppState::build_filter_items() {
-  filter_items.clear();
-  for (const auto& f : filters) {
-    filter_items += f;
-    filter_items += '\0';
-  }
-  filter_items += '\0';
+void AppState::load_config(const std::string& config_path) {
+  ::load_config(*this, encodings, log, config_path);
+}
+
+void AppState::save_config() { ::save_config(*this, encodings, log); }
+
+std::shared_ptr<const JobReport> AppState::last_report() const {
+  std::lock_guard guard(report_lock_);
+  return last_report_;
+}
+
+void AppState::publish_report(JobReport report) {
+  auto shared = std::make_shared<const JobReport>(std::move(report));
+  std::lock_guard guard(report_lock_);
+  last_report_ = std::move(shared);
 }

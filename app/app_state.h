@@ -1,31 +1,26 @@
-// The one application object: settings, job state, throughput, catalogue and log.
+// The one application object: the window's adapter over the settings, the engine and the log.
 #pragma once
 
 #include <yaml-cpp/yaml.h>
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <thread>
-#include <vector>
 
+#include "config/config.h"
 #include "convert/fsutil.h"
-#include "convert/transcoder.h"
+#include "convert/job.h"
+#include "convert/report.h"
 #include "util/encoding_catalogue.h"
 #include "util/log_buffer.h"
 
-// What a job needs of the settings, copied on the thread that starts it, so that editing
-// the fields or combos while the job runs changes nothing under it.
-struct JobSettings {
-  std::string input;
-  std::string output;
-  std::string filter;         // the selected filter, or "*.*" when the index is out of range
-  std::string from_encoding;  // as chosen; kept from the previous run when out of range
-  std::string to_encoding;
-};
-
-struct AppState {
+// The persisted settings (document, path, input, output, filters, filter_index, filter_items,
+// from_index, to_index) come from ConvertConfig.
+struct AppState : ConvertConfig {
   struct no_config_t {};
   static constexpr no_config_t no_config{};
 
@@ -33,58 +28,71 @@ struct AppState {
   int32_t window_width = 0;
   int32_t window_height = 0;
   float font_size = 0.0f;
-  YAML::Node document;
-  std::string path;
-  std::string input;
-  std::string output;
   // Important: written by the worker, read by the UI every frame; atomics so neither waits.
   std::atomic<uint64_t> bytes_done{0};
-  std::atomic<int64_t> ticks_spent{0};  // microseconds of the monotonic clock
+  std::atomic<int64_t> ticks_spent{0};  // microseconds of the conversion phase (wall time)
   char speed_text[128] = {};
   std::atomic<float> speed{0.0f};  // bytes per second
-  int32_t filter_index = 0;
-  std::vector<std::string> filters;
-  std::string filter_items;
+  // The run's names, for the log and the Parts' readers; set by the worker after the checks.
   std::string active_filter;
-  int32_t from_index = 0;
-  int32_t to_index = 0;
   std::string from_encoding;
   std::string to_encoding;
   std::string bom_prefix;
   std::string to_charset;
-  std::string from_charset;  // source name handed to iconv ("UTF-8 with BOM" reads as UTF-8)
+  std::string from_charset;
   EncodingList encodings;
   std::string encoding_items;
   LogBuffer log;  // text_lock, text, scroll_to_end, lines_lock, lines
   std::atomic<float> progress{0.0f};
   std::atomic<bool> worker_idle{false};
+  std::atomic<uint64_t> files_done{0};  // of the current job, for "done / total"
+  std::atomic<uint64_t> files_total{0};
 
-  JobSettings job;                         // snapshot of the running job
-  std::atomic<bool> stop_requested{false};  // checked by the search and between files
+  // Important: `job` and `task` are made on the UI thread while no worker runs (in
+  // request_convert); the worker only runs `task`, and the UI touches it only to ask it to
+  // stop. Both are replaced only after the worker has been joined.
+  JobPlan job;
+  std::unique_ptr<ConvertJob> task;
   std::thread worker;
-  ConvertScratch scratch;  // worker only
 
-  AppState();                     // catalogue, idle flag, "ouzel.yml", filter items
+  AppState();                      // catalogue, idle flag, "ouzel.yml", filter items
   explicit AppState(no_config_t);  // the same without touching any file (tests)
   ~AppState();
   AppState(const AppState&) = delete;
   AppState& operator=(const AppState&) = delete;
 
   // Position of the first name equal to `name` (case-sensitive), or encodings.size().
-  int32_t index_of(std::string_view name) const;
+  int32_t index_of(std::string_view name) const { return ::index_of(encodings, name); }
 
   void load_config(const std::string& config_path);
   void save_config();
-  void build_filter_items();
 
-  ConvertResult convert_file(const fsutil::search_file_info& file);
+  // One file with the run's fields as they stand (from_charset, to_charset, bom_prefix, the
+  // job's directories); updates the throughput figures.
+  FileReport convert_file(const fsutil::search_file_info& file);
 
-  // Copies the settings the job reads into `job`. Only while no job runs.
+  // The plan of the next job from the settings, and a fresh task for it. Only while no job
+  // runs.
   void snapshot_job_settings();
-  // The worker's body. Expects `job` filled; sets worker_idle back to true on every way out.
+  // The worker's body: runs `task` (made from `job` when missing); sets worker_idle back to
+  // true on every way out.
   void run_convert_job();
   // "Start Convert": busy message, or zeroed counters, snapshot and a new worker thread.
   void request_convert();
-  // Asks a running job to stop (its search at once, else after its current file) and waits.
+  // Asks a running job to stop after the files in progress; returns at once.
+  void request_stop();
+  // Asks a running job to stop and waits for it.
   void stop_worker();
+
+  // The last finished job's report (null before the first). Any thread.
+  std::shared_ptr<const JobReport> last_report() const;
+
+ private:
+  friend class WindowJobObserver;
+  void publish_report(JobReport report);
+
+  // Important: the worker stores a finished job's report here once, at its end; the UI
+  // thread reads it. Nothing else is shared through it.
+  mutable std::mutex report_lock_;
+  std::shared_ptr<const JobReport> last_report_;
 };

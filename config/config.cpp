@@ -6,10 +6,10 @@
 #include <cerrno>
 #include <exception>
 
-#include "app/app_state.h"
 #include "config/yaml_text.h"
 #include "convert/fsutil.h"
 #include "platform/fs.h"
+#include "util/log_buffer.h"
 
 namespace {
 
@@ -26,82 +26,92 @@ std::string text_or(const YAML::Node& value, const char* fallback) {
   return fallback;
 }
 
-void read_filters(AppState& app, const YAML::Node& value) {
+void read_filters(ConvertConfig& cfg, const YAML::Node& value) {
   if (value.IsSequence()) {
-    app.filters.clear();
+    cfg.filters.clear();
     for (const auto& element : value) {
       std::string f = text_or(element, "");
-      if (!f.empty()) app.filters.push_back(std::move(f));
+      if (!f.empty()) cfg.filters.push_back(std::move(f));
     }
   }
-  if (app.filters.empty())
-    app.filters.assign(std::begin(kDefaultFilters), std::end(kDefaultFilters));
+  if (cfg.filters.empty())
+    cfg.filters.assign(std::begin(kDefaultFilters), std::end(kDefaultFilters));
 }
+
+// What loading and saving work on.
+struct Settings {
+  ConvertConfig& cfg;
+  const EncodingList& encodings;
+  LogBuffer& log;
+};
 
 // Important: the non-const subscript turns a null or sequence document into a mapping and adds
 // a valueless entry for each missing key; such entries are never written (see
 // settings_document for where a save puts those keys).
-void read_settings(AppState& app) {
-  YAML::Node& doc = app.document;
-  app.input = text_or(doc[kKeys[kInput]], "");
-  app.output = text_or(doc[kKeys[kOutput]], kDefaultOutputDir);
-  app.filters.clear();
-  read_filters(app, doc[kKeys[kFilters]]);
+void read_settings(Settings& s) {
+  ConvertConfig& cfg = s.cfg;
+  YAML::Node& doc = cfg.document;
+  cfg.input = text_or(doc[kKeys[kInput]], "");
+  cfg.output = text_or(doc[kKeys[kOutput]], kDefaultOutputDir);
+  cfg.filters.clear();
+  read_filters(cfg, doc[kKeys[kFilters]]);
   const int32_t index = doc[kKeys[kFilterIndex]].as<int32_t>(0);
-  const auto count = static_cast<int32_t>(app.filters.size());
-  app.filter_index = index < 0 || index >= count ? 0 : index;
+  const auto count = static_cast<int32_t>(cfg.filters.size());
+  cfg.filter_index = index < 0 || index >= count ? 0 : index;
   const std::string from = text_or(doc[kKeys[kFrom]], "GBK");
   const std::string to = text_or(doc[kKeys[kTo]], "UTF-8");
-  const auto names = static_cast<int32_t>(app.encodings.size());
-  app.from_index = app.index_of(from);
-  if (app.from_index == names) app.from_index = app.index_of("GBK");
-  app.to_index = app.index_of(to);
-  if (app.to_index == names) app.to_index = app.index_of("UTF8");
+  const auto names = static_cast<int32_t>(s.encodings.size());
+  cfg.from_index = index_of(s.encodings, from);
+  if (cfg.from_index == names) cfg.from_index = index_of(s.encodings, "GBK");
+  cfg.to_index = index_of(s.encodings, to);
+  if (cfg.to_index == names) cfg.to_index = index_of(s.encodings, "UTF8");
 }
 
 // The parsed file, the default document when there is no file, or null after a logged failure.
-YAML::Node read_document(AppState& app) {
+YAML::Node read_document(Settings& s) {
+  const std::string& path = s.cfg.path;
   struct stat st;
-  if (::stat(app.path.c_str(), &st) != 0 || S_ISDIR(st.st_mode))
-    return YAML::Load(make_default_config(app.path));
+  if (::stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode))
+    return YAML::Load(make_default_config(path));
   if (!S_ISREG(st.st_mode)) {
     // A FIFO or device would block the start or never end.
-    app.log.append("load config %s failed, error: %s", app.path.c_str(), "not a regular file");
+    s.log.append("load config %s failed, error: %s", path.c_str(), "not a regular file");
     return YAML::Node();
   }
   try {
-    return YAML::LoadFile(app.path);
+    return YAML::LoadFile(path);
   } catch (const YAML::Exception& e) {
-    app.log.append("load config %s failed, error: %s", app.path.c_str(), e.what());
+    s.log.append("load config %s failed, error: %s", path.c_str(), e.what());
     return YAML::Node();
   }
 }
 
-YAML::Node encoding_name(const AppState& app, int32_t index, const char* fallback) {
-  const bool listed = index >= 0 && static_cast<size_t>(index) < app.encodings.size();
-  return YAML::Node(listed ? app.encodings[static_cast<size_t>(index)] : std::string(fallback));
+YAML::Node encoding_name(const Settings& s, int32_t index, const char* fallback) {
+  const EncodingEntry* entry = entry_at(s.encodings, index);
+  return YAML::Node(entry != nullptr ? entry->name : std::string(fallback));
 }
 
 // New value of one settings key; `old` is the document's current value for it.
-YAML::Node settings_value(const AppState& app, int key, const YAML::Node& old) {
+YAML::Node settings_value(const Settings& s, int key, const YAML::Node& old) {
+  const ConvertConfig& cfg = s.cfg;
   switch (key) {
     case kInput:
-      return YAML::Node(app.input);
+      return YAML::Node(cfg.input);
     case kOutput:
-      return YAML::Node(app.output);
+      return YAML::Node(cfg.output);
     case kFilters: {
       // The file's own non-empty list stays as written, skipped entries included.
       if (old.IsSequence() && old.size() > 0) return old;
       YAML::Node list(YAML::NodeType::Sequence);
-      for (const auto& f : app.filters) list.push_back(f);
+      for (const auto& f : cfg.filters) list.push_back(f);
       return list;
     }
     case kFilterIndex:
-      return YAML::Node(app.filter_index);
+      return YAML::Node(cfg.filter_index);
     case kFrom:
-      return encoding_name(app, app.from_index, "GBK");
+      return encoding_name(s, cfg.from_index, "GBK");
     default:
-      return encoding_name(app, app.to_index, "UTF-8");
+      return encoding_name(s, cfg.to_index, "UTF-8");
   }
 }
 
@@ -115,15 +125,15 @@ int settings_key(const YAML::Node& key) {
 // A new mapping: the document's entries in place with the six keys' values replaced, then
 // the keys it lacked. Important: the document itself is not touched, since assigning through
 // a node would also change every alias of it in the file.
-YAML::Node settings_document(const AppState& app) {
+YAML::Node settings_document(const Settings& s) {
   YAML::Node out(YAML::NodeType::Map);
   bool placed[kKeyCount] = {};
-  const YAML::Node& doc = app.document;
+  const YAML::Node& doc = s.cfg.document;
   if (doc.IsMap()) {
     for (auto it = doc.begin(); it != doc.end(); ++it) {
       const int k = settings_key(it->first);
       if (k >= 0 && !placed[k]) {
-        out.force_insert(it->first, settings_value(app, k, it->second));
+        out.force_insert(it->first, settings_value(s, k, it->second));
         placed[k] = true;
       } else {
         out.force_insert(it->first, it->second);
@@ -131,24 +141,24 @@ YAML::Node settings_document(const AppState& app) {
     }
   }
   for (int k = 0; k < kKeyCount; ++k)
-    if (!placed[k]) out.force_insert(std::string(kKeys[k]), settings_value(app, k, YAML::Node()));
+    if (!placed[k]) out.force_insert(std::string(kKeys[k]), settings_value(s, k, YAML::Node()));
   return out;
 }
 
-void write_settings(AppState& app) {
-  YAML::Node updated = settings_document(app);
+void write_settings(Settings& s) {
+  YAML::Node updated = settings_document(s);
   std::string text;
   if (!yamltext::emit_exact(updated, text)) {
-    app.log.append("save config failed, error: %d", EILSEQ);
-    app.log.append("a setting holds bytes that cannot be written so that they read back unchanged");
+    s.log.append("save config failed, error: %d", EILSEQ);
+    s.log.append("a setting holds bytes that cannot be written so that they read back unchanged");
     return;
   }
-  if (int err = platform::write_file_safely(app.path, text)) {
-    app.log.append("save config failed, error: %d", err);
+  if (int err = platform::write_file_safely(s.cfg.path, text)) {
+    s.log.append("save config failed, error: %d", err);
     return;
   }
-  app.document.reset(updated);
-  app.log.append("save config to file %s success", fsutil::full_path(app.path).c_str());
+  s.cfg.document.reset(updated);
+  s.log.append("save config to file %s success", fsutil::full_path(s.cfg.path).c_str());
 }
 
 }  // namespace
@@ -172,23 +182,35 @@ std::string make_default_config(const std::string& path) {
   return text;
 }
 
-void AppState::load_config(const std::string& config_path) {
-  path = config_path;
+void ConvertConfig::build_filter_items() {
+  filter_items.clear();
+  for (const auto& f : filters) {
+    filter_items += f;
+    filter_items += '\0';
+  }
+  filter_items += '\0';
+}
+
+void load_config(ConvertConfig& config, const EncodingList& encodings, LogBuffer& log,
+                 const std::string& path) {
+  Settings s{config, encodings, log};
+  config.path = path;
   try {
-    document.reset(read_document(*this));
-    if (!document.IsMap() && !document.IsNull() && !document.IsSequence())
+    config.document.reset(read_document(s));
+    if (!config.document.IsMap() && !config.document.IsNull() && !config.document.IsSequence())
       throw YAML::Exception(YAML::Mark::null_mark(), "the top level is not a mapping");
-    read_settings(*this);
+    read_settings(s);
   } catch (const std::exception& e) {
     log.append("load config %s failed, error: %s", path.c_str(), e.what());
-    document.reset(YAML::Node(YAML::NodeType::Map));
-    read_settings(*this);
+    config.document.reset(YAML::Node(YAML::NodeType::Map));
+    read_settings(s);
   }
 }
 
-void AppState::save_config() {
+void save_config(ConvertConfig& config, const EncodingList& encodings, LogBuffer& log) {
+  Settings s{config, encodings, log};
   try {
-    write_settings(*this);
+    write_settings(s);
   } catch (const std::exception&) {
     log.append("save config failed, error: %d", ENOMEM);
   }

@@ -1,9 +1,39 @@
 // Loading and saving "ouzel.yml": the settings record and its YAML document.
 #pragma once
 
+#include <yaml-cpp/yaml.h>
+
+#include <cstdint>
 #include <string>
+#include <vector>
+
+#include "util/encoding_catalogue.h"
+
+struct LogBuffer;
 
 inline constexpr const char* kDefaultOutputDir = "/tmp/ouzel-out";
 
+// The persisted settings and the document they were read from.
+struct ConvertConfig {
+  YAML::Node document;
+  std::string path;  // the file "Save Config" writes
+  std::string input;
+  std::string output;
+  int32_t filter_index = 0;
+  std::vector<std::string> filters;
+  std::string filter_items;  // `filters` as combo items: each followed by NUL, then one more
+  int32_t from_index = 0;    // into the encoding catalogue
+  int32_t to_index = 0;
+
+  void build_filter_items();
+};
+
 // Text of the default settings document; also writes it to `path` (failures ignored).
 std::string make_default_config(const std::string& path);
+
+// Reads `path` into `config` with a fallback for every key; problems become log lines.
+void load_config(ConvertConfig& config, const EncodingList& encodings, LogBuffer& log,
+                 const std::string& path);
+
+// Writes the settings into the document and the document to `config.path`; logs the outcome.
+void save_config(ConvertConfig& config, const EncodingList& encodings, LogBuffer& log);

@@ -8,8 +8,7 @@
 #include <vector>
 
 // Predicate(match path, extension, decides_alone_flag_out) -> bool.
-using filter_pattern =
-    std::function<bool(const std::string_view&, const std::string_view&, bool&)>;
+using filter_pattern = std::function<bool(const std::string_view&, const std::string_view&, bool&)>;
 
 struct filter_set {
   bool match_all = false;

@@ -39,17 +39,28 @@ char kind_of(int dir_fd, const dirent& entry) {
 struct Walker {
   const search_callback& callback;
   const filter_set& filters;
-  const search_error_callback* on_error;
-  const std::atomic<bool>* stop;
+  const search_options& options;
   std::string& dir;     // path of the directory being listed
   std::string rel;      // its relative_dir
   std::string match;    // scratch: match path of one file
   std::string entries;  // per open level: kind byte, name, NUL for every kept entry
 
-  bool stopped() const { return stop != nullptr && stop->load(std::memory_order_relaxed); }
+  bool stopped() const {
+    return options.stop != nullptr && options.stop->load(std::memory_order_relaxed);
+  }
 
   void fail(int error) const {
-    if (on_error != nullptr && *on_error) (*on_error)(dir, error);
+    if (options.on_error != nullptr && *options.on_error) (*options.on_error)(dir, error);
+  }
+
+  bool excluded(int fd) const {
+    if (!options.exclude) return false;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || st.st_dev != options.exclude_dev ||
+        st.st_ino != options.exclude_ino)
+      return false;
+    if (options.on_excluded) options.on_excluded(dir);
+    return true;
   }
 
   // Appends the kept entries of `dir` to `entries` and closes the listing, so that one
@@ -61,6 +72,10 @@ struct Walker {
     if (fd < 0) {
       // ELOOP/ENOTDIR below the root: replaced by a link or a file since it was listed.
       if (top || (errno != ELOOP && errno != ENOTDIR)) fail(errno);
+      return false;
+    }
+    if (!top && excluded(fd)) {
+      ::close(fd);
       return false;
     }
     DIR* listing = ::fdopendir(fd);
@@ -155,11 +170,19 @@ void append_components(std::string& out, std::string_view path) {
 }  // namespace
 
 void search_files(const std::string& root, std::string& dir, const search_callback& callback,
+                  const filter_set& filters, const search_options& options) {
+  if (root.empty() || dir.empty()) return;
+  Walker walker{callback, filters, options, dir, relative_to(root, dir), {}, {}};
+  walker.walk(true);
+}
+
+void search_files(const std::string& root, std::string& dir, const search_callback& callback,
                   const filter_set& filters, const search_error_callback* on_error,
                   const std::atomic<bool>* stop) {
-  if (root.empty() || dir.empty()) return;
-  Walker walker{callback, filters, on_error, stop, dir, relative_to(root, dir), {}, {}};
-  walker.walk(true);
+  search_options options;
+  options.on_error = on_error;
+  options.stop = stop;
+  search_files(root, dir, callback, filters, options);
 }
 
 std::string full_path(std::string_view path) {

@@ -1,6 +1,8 @@
 // File-system utilities of the conversion engine: the recursive search and the full path.
 #pragma once
 
+#include <sys/types.h>
+
 #include <atomic>
 #include <functional>
 #include <string>
@@ -20,6 +22,18 @@ using search_callback = std::function<void(search_file_info&&)>;
 // A directory that could not be listed (its path as opened, errno); the walk goes on.
 using search_error_callback = std::function<void(const std::string& dir, int error)>;
 
+// What a search may be told besides its root and filter.
+struct search_options {
+  const search_error_callback* on_error = nullptr;
+  const std::atomic<bool>* stop = nullptr;  // set: the walk ends early
+  // A directory below the root that is left out (an output directory inside the input), by
+  // its device and inode, so that any path to it is recognised.
+  bool exclude = false;
+  dev_t exclude_dev = 0;
+  ino_t exclude_ino = 0;
+  std::function<void(const std::string& dir)> on_excluded;
+};
+
 // Depth-first walk of `dir` (a copy of `root` at the top level; extended in place while
 // descending, restored on return). Hidden entries (names starting with '.'), anything that is
 // neither a regular file nor a directory after following links, and links to directories are
@@ -28,6 +42,8 @@ using search_error_callback = std::function<void(const std::string& dir, int err
 void search_files(const std::string& root, std::string& dir, const search_callback& callback,
                   const filter_set& filters, const search_error_callback* on_error = nullptr,
                   const std::atomic<bool>* stop = nullptr);
+void search_files(const std::string& root, std::string& dir, const search_callback& callback,
+                  const filter_set& filters, const search_options& options);
 
 // Absolute, lexically normalised path; the file need not exist. Empty on failure.
 std::string full_path(std::string_view path);

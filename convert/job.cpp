@@ -1,185 +1,267 @@
-// The conversion job run by the worker thread, and its start and stop.
+// The run of a conversion job: checks, search, conversion threads, summary.
+#include "convert/job.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <chrono>
 #include <exception>
+#include <mutex>
 #include <system_error>
-#include <vector>
+#include <thread>
 
-#include "app/app_state.h"
+#include "convert/file_convert.h"
+#include "convert/filter.h"
+#include "convert/fsutil.h"
+#include "convert/in_place.h"
+#include "convert/job_messages.h"
+#include "convert/transcoder.h"
 #include "platform/fs.h"
+#include "util/strfmt.h"
 
 namespace {
 
-constexpr const char* kBomBytes = "\xEF\xBB\xBF";
+using Clock = std::chrono::steady_clock;
 
-double seconds_since(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+double seconds_since(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-// The converter's name for a catalogue entry: "X with BOM" reads as X.
-std::string charset_of(const std::string& name) {
-  const size_t p = name.find("with BOM");
-  if (p == std::string::npos || p == 0) return name;
-  return name.substr(0, p - 1);
+// One run: the job's state between its start and its report.
+class Runner {
+ public:
+  Runner(const JobPlan& plan, std::atomic<bool>& stop, JobObserver& observer)
+      : plan_(plan), stop_(stop), observer_(observer) {}
+
+  JobReport run();
+
+ private:
+  bool checks();
+  void prepare_context();
+  void collect_files();
+  void search();
+  void convert();
+  void worker();
+  void finish_file(size_t index, FileReport&& report, const Clock::time_point& start);
+  void say(const std::string& text);
+  bool stopped() const { return stop_.load(std::memory_order_relaxed); }
+
+  const JobPlan& plan_;
+  std::atomic<bool>& stop_;
+  JobObserver& observer_;
+  std::mutex observer_lock_;  // one observer call at a time; guards progress_ too
+  JobProgress progress_;
+  RunContext ctx_;
+  std::vector<JobFile> files_;
+  std::vector<char> processed_;  // one slot per file, each written by one thread
+  std::atomic<size_t> next_{0};
+  Clock::time_point convert_start_;
+  JobReport report_;
+};
+
+void Runner::say(const std::string& text) {
+  std::lock_guard guard(observer_lock_);
+  observer_.message(text);
 }
 
-std::string relative_path(const fsutil::search_file_info& f) {
-  return f.relative_dir.empty() ? f.file_name : f.relative_dir + "/" + f.file_name;
-}
-
-// Logs why a file was not converted as asked; false when it was.
-bool report_failure(AppState& app, const fsutil::search_file_info& f, const ConvertResult& r) {
-  switch (r.status) {
-    case ConvertStatus::converted:
-      return false;
-    case ConvertStatus::cannot_read:
-      app.log.append("Cannot read file: %s, error: %d", relative_path(f).c_str(), r.error);
-      break;
-    case ConvertStatus::cannot_convert:
-      app.log.append("Cannot convert file: %s, %s-->%s stops at byte %llu, copied unchanged",
-                     relative_path(f).c_str(), app.from_encoding.c_str(),
-                     app.to_encoding.c_str(), static_cast<unsigned long long>(r.stop_offset));
-      break;
-    case ConvertStatus::not_supported:
-      app.log.append("Cannot convert file: %s, %s-->%s is not supported, copied unchanged",
-                     relative_path(f).c_str(), app.from_encoding.c_str(),
-                     app.to_encoding.c_str());
-      break;
-    case ConvertStatus::cannot_write:
-      app.log.append("Cannot write file: %s, error: %d", relative_path(f).c_str(), r.error);
-      break;
+bool Runner::checks() {
+  if (plan_.input.empty()) {
+    say("Input directory can't be empty!");
+    return false;
+  }
+  if (!platform::is_directory(plan_.input)) {
+    say("Input directory not exists!");
+    return false;
+  }
+  if (plan_.output.empty()) {
+    say("Output directory can't be empty!");
+    return false;
   }
   return true;
 }
 
-// The run's filter and encodings from the snapshot; the three checks come first.
-bool prepare_run(AppState& app) {
-  if (app.job.input.empty()) {
-    app.log.append("Input directory can't be empty!");
-    return false;
-  }
-  if (!platform::is_directory(app.job.input)) {
-    app.log.append("Input directory not exists!");
-    return false;
-  }
-  if (app.job.output.empty()) {
-    app.log.append("Output directory can't be empty!");
-    return false;
-  }
-  app.active_filter = app.job.filter;
-  app.from_encoding = app.job.from_encoding;
-  app.to_encoding = app.job.to_encoding;
-  // Important: the mark is written only for UTF-8; any other "with BOM" name just loses its
-  // suffix. A source chosen "with BOM" is read as its base encoding, its mark dropped.
-  app.bom_prefix.clear();
-  app.to_charset = charset_of(app.to_encoding);
-  if (app.to_charset != app.to_encoding && app.to_charset == "UTF-8") app.bom_prefix = kBomBytes;
-  app.from_charset = charset_of(app.from_encoding);
-  return true;
+void Runner::prepare_context() {
+  ctx_.input = plan_.input;
+  ctx_.output = plan_.output;
+  ctx_.dry_run = plan_.options.dry_run;
+  ctx_.samples = plan_.options.samples;
+  ctx_.encodings = RunEncodings::resolve(plan_.source, plan_.target);
+  report_.input = plan_.input;
+  report_.output = plan_.output;
+  report_.source = plan_.source.name;
+  report_.target = plan_.target.name;
 }
 
-std::vector<fsutil::search_file_info> find_files(AppState& app) {
-  std::vector<fsutil::search_file_info> files;
+void Runner::search() {
   filter_set filters;
-  build_filter_set(app.active_filter, filters);
-  std::string dir = app.job.input;
-  // A directory that cannot be listed would otherwise leave its files silently unconverted.
-  const fsutil::search_error_callback on_error = [&app](const std::string& path, int error) {
-    app.log.append("Cannot search directory: %s, error: %d", path.c_str(), error);
+  build_filter_set(plan_.filter, filters);
+  const std::string& root = plan_.input;
+  const fsutil::search_error_callback on_error = [this, &root](const std::string& dir, int err) {
+    FileReport failure;
+    failure.path = dir.size() > root.size() ? dir.substr(root.size() + 1) : std::string(".");
+    failure.outcome = Outcome::search_failed;
+    failure.error = err;
+    say(search_failure_line(failure));
+    report_.search_failures.push_back(std::move(failure));
   };
+  fsutil::search_options options;
+  options.on_error = &on_error;
+  options.stop = &stop_;
+  struct stat out;
+  if (!ctx_.in_place && ::stat(plan_.output.c_str(), &out) == 0 && S_ISDIR(out.st_mode)) {
+    // A previous run's output inside the input would be converted again, into out/out/...
+    options.exclude = true;
+    options.exclude_dev = out.st_dev;
+    options.exclude_ino = out.st_ino;
+    options.on_excluded = [this](const std::string& dir) {
+      say(
+          kestrum::strfmt("The output directory %s is inside the input directory, left out of "
+                          "the search",
+                          dir.c_str()));
+    };
+  }
+  std::string dir = root;
   fsutil::search_files(
-      app.job.input, dir,
-      [&files](fsutil::search_file_info&& f) { files.push_back(std::move(f)); }, filters,
-      &on_error, &app.stop_requested);
-  return files;
+      root, dir,
+      [this](fsutil::search_file_info&& f) {
+        JobFile file;
+        file.relative_dir = std::move(f.relative_dir);
+        file.file_name = std::move(f.file_name);
+        files_.push_back(std::move(file));
+      },
+      filters, options);
 }
 
-void convert_all(AppState& app) {
-  app.log.append("Converting %s-->%s, please wait...", app.from_encoding.c_str(),
-                 app.to_encoding.c_str());
-  if (!platform::is_directory(app.job.output)) make_dirs(app.job.output);
-  app.log.append("Searching files(%s)...", app.active_filter.c_str());
-
-  auto start = std::chrono::steady_clock::now();
-  const std::vector<fsutil::search_file_info> files = find_files(app);
-  const int total = static_cast<int>(files.size());
-  if (app.stop_requested.load(std::memory_order_relaxed)) {
-    app.log.append("%s", "Conversion stopped during the search");
-    return;
-  }
-  app.log.append("Search complete, cost: %.3f, %d files found, starting convert...",
-                 seconds_since(start), total);
-
-  start = std::chrono::steady_clock::now();
-  int done = 0;
-  int failed = 0;
-  for (const auto& f : files) {
-    if (app.stop_requested.load(std::memory_order_relaxed)) {
-      app.log.append("Conversion stopped after %d of %d files", done, total);
-      return;
+void Runner::collect_files() {
+  if (!plan_.files) {
+    search();
+  } else {
+    for (const PlannedFile& p : *plan_.files) {
+      JobFile file;
+      file.relative_dir = p.relative_dir;
+      file.file_name = p.file_name;
+      file.source = p.source;
+      file.evidence = p.evidence;
+      file.confidence = p.confidence;
+      if (p.excluded) {
+        file.identity = Outcome::excluded;
+        file.identity_note = "left out in the preview";
+      }
+      files_.push_back(std::move(file));
     }
-    app.log.append("Processing file: %s", f.file_name.c_str());
-    if (report_failure(app, f, app.convert_file(f))) ++failed;
-    ++done;
-    app.progress.store(static_cast<float>(done) / static_cast<float>(total));
   }
-  app.log.append("Convert complete, total: %d, cost: %.3f seconds\r\n", total,
-                 seconds_since(start));
-  if (failed > 0) app.log.append("%d of %d files were not converted, see above", failed, total);
+  if (ctx_.in_place) resolve_in_place(plan_.input, files_);
+}
+
+void Runner::finish_file(size_t index, FileReport&& report, const Clock::time_point& start) {
+  const std::vector<std::string> lines = file_log_lines(files_[index], report, ctx_.in_place);
+  std::lock_guard guard(observer_lock_);
+  ++progress_.files_done;
+  progress_.bytes_done += report.bytes;
+  progress_.micros =
+      std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count();
+  report_.files[index] = std::move(report);
+  processed_[index] = 1;
+  observer_.file_done(index, report_.files[index], lines, progress_);
+}
+
+void Runner::worker() {
+  FileConverter converter(ctx_);
+  for (;;) {
+    if (stopped()) return;
+    const size_t i = next_.fetch_add(1);
+    if (i >= files_.size()) return;
+    FileReport report;
+    try {
+      report = converter.process(files_[i]);
+    } catch (const std::exception& e) {
+      // Out of memory on a huge file, say: that file fails, the job goes on.
+      report.path = files_[i].relative_path();
+      report.outcome = Outcome::cannot_convert;
+      report.note = e.what();
+      converter.release();
+    }
+    finish_file(i, std::move(report), convert_start_);
+  }
+}
+
+void Runner::convert() {
+  report_.files.resize(files_.size());
+  processed_.assign(files_.size(), 0);
+  progress_.files_total = files_.size();
+  convert_start_ = Clock::now();
+  const unsigned count = effective_threads(plan_.options.threads, files_.size());
+  std::vector<std::thread> threads;
+  for (unsigned t = 1; t < count; ++t) {
+    try {
+      threads.emplace_back([this] { worker(); });
+    } catch (const std::system_error&) {
+      break;  // fewer threads: the calling thread still does the work
+    }
+  }
+  worker();
+  for (auto& t : threads) t.join();
+  report_.convert_seconds = seconds_since(convert_start_);
+  report_.bytes = progress_.bytes_done;
+  for (size_t i = 0; i < files_.size(); ++i) {
+    if (processed_[i]) continue;
+    FileReport& r = report_.files[i];
+    r.path = files_[i].relative_path();
+    r.outcome = Outcome::not_reached;
+    r.source = plan_.source.name;
+    r.target = plan_.target.name;
+    r.note = "the job was stopped before this file";
+  }
+}
+
+JobReport Runner::run() {
+  if (!checks()) return std::move(report_);
+  report_.ran = true;
+  const bool dry = plan_.options.dry_run;
+  ctx_.in_place = same_directory(plan_.input, plan_.output);
+  prepare_context();
+  say(kestrum::strfmt(
+      dry ? "Previewing %s-->%s, nothing is written..." : "Converting %s-->%s, please wait...",
+      plan_.source.c_str(), plan_.target.c_str()));
+  if (!dry && !platform::is_directory(plan_.output)) make_dirs(plan_.output);
+  say(kestrum::strfmt("Searching files(%s)...", plan_.filter.c_str()));
+  const auto search_start = Clock::now();
+  collect_files();
+  report_.search_seconds = seconds_since(search_start);
+  if (stopped() && !plan_.files) {
+    report_.stopped = true;
+    say("Conversion stopped during the search");
+    return std::move(report_);
+  }
+  say(kestrum::strfmt("Search complete, cost: %.3f, %d files found, starting convert...",
+                      report_.search_seconds, static_cast<int>(files_.size())));
+  {
+    std::lock_guard guard(observer_lock_);
+    observer_.search_done(files_.size());
+  }
+  convert();
+  if (stopped()) {
+    report_.stopped = true;
+    say(kestrum::strfmt("Conversion stopped after %zu of %zu files", progress_.files_done,
+                        files_.size()));
+  } else {
+    say(kestrum::strfmt(dry ? "Preview complete, total: %d, cost: %.3f seconds\r\n"
+                            : "Convert complete, total: %d, cost: %.3f seconds\r\n",
+                        static_cast<int>(files_.size()), report_.convert_seconds));
+  }
+  for (const auto& line : summary_lines(report_)) say(line);
+  return std::move(report_);
 }
 
 }  // namespace
 
-void AppState::snapshot_job_settings() {
-  job.input = input;
-  job.output = output;
-  const bool filter_ok = filter_index >= 0 && static_cast<size_t>(filter_index) < filters.size();
-  job.filter = filter_ok ? filters[static_cast<size_t>(filter_index)] : "*.*";
-  // An index that names no entry keeps the previous run's name.
-  if (from_index >= 0 && static_cast<size_t>(from_index) < encodings.size())
-    job.from_encoding = encodings[static_cast<size_t>(from_index)];
-  if (to_index >= 0 && static_cast<size_t>(to_index) < encodings.size())
-    job.to_encoding = encodings[static_cast<size_t>(to_index)];
+unsigned effective_threads(unsigned requested, size_t files) {
+  unsigned n = requested != 0 ? requested : std::max(1u, std::thread::hardware_concurrency());
+  if (files < n) n = static_cast<unsigned>(std::max<size_t>(files, 1));
+  return n;
 }
 
-void AppState::run_convert_job() {
-  worker_idle.exchange(false);
-  struct IdleOnExit {
-    std::atomic<bool>& idle;
-    ~IdleOnExit() { idle.exchange(true); }
-  } idle_on_exit{worker_idle};
-  try {
-    if (prepare_run(*this)) convert_all(*this);
-  } catch (const std::exception& e) {
-    log.append("Conversion stopped: %s", e.what());
-  }
-  scratch = ConvertScratch{};  // a big file's buffers are not kept after the run
-}
-
-void AppState::request_convert() {
-  // Important: the compare-exchange makes the check and the claim one step, so two clicks
-  // in a row start one job.
-  bool expected = true;
-  if (!worker_idle.compare_exchange_strong(expected, false)) {
-    log.append("%s", "The worker thread is busy...");
-    return;
-  }
-  // The previous job set worker_idle as its last act; its thread is ending or has ended.
-  if (worker.joinable()) worker.join();
-  bytes_done.store(0);
-  ticks_spent.store(0);
-  speed.store(0.0f);
-  snapshot_job_settings();
-  stop_requested.store(false);
-  try {
-    worker = std::thread([this] { run_convert_job(); });
-  } catch (const std::system_error& e) {
-    worker_idle.store(true);
-    log.append("Cannot start the worker thread: %s", e.what());
-  }
-}
-
-void AppState::stop_worker() {
-  stop_requested.store(true);
-  if (worker.joinable()) worker.join();
-  stop_requested.store(false);
+JobReport ConvertJob::run(JobObserver& observer) {
+  Runner runner(plan_, stop_, observer);
+  return runner.run();
 }

@@ -1,20 +1,16 @@
-// Transcoding one file: read whole, BOM policy, iconv into one growing buffer, safe write.
+// Converting a buffer through iconv into one growing output; making target directories.
 #include "convert/transcoder.h"
 
-#include <strings.h>
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <chrono>
 #include <new>
+#include <stdexcept>
 
-#include "app/app_state.h"
 #include "platform/fs.h"
 #include "platform/sys_io.h"
 
 namespace {
-
-constexpr char kUtf8Bom[] = "\xEF\xBB\xBF";
 
 // Closes the converter on every way out.
 struct IconvHandle {
@@ -47,60 +43,6 @@ int run_iconv(iconv_t cd, char** in, size_t* in_left, std::string& output, size_
     if (err != E2BIG) return err;
     if (!grow(output)) return ENOMEM;
   }
-}
-
-std::string join(const std::string& dir, const std::string& rel, const std::string& name) {
-  std::string p = dir;
-  p += '/';
-  if (!rel.empty()) {
-    p += rel;
-    p += '/';
-  }
-  p += name;
-  return p;
-}
-
-// The target directory, created when missing; the check is skipped while files keep coming
-// for the same directory.
-std::string target_dir(AppState& app, const fsutil::search_file_info& file) {
-  std::string dir = file.relative_dir.empty() ? app.job.output
-                                              : app.job.output + "/" + file.relative_dir;
-  if (dir != app.scratch.ready_dir) {
-    if (!platform::is_directory(dir)) make_dirs(dir);
-    app.scratch.ready_dir = dir;
-  }
-  return dir;
-}
-
-// Converts scratch.content and writes the target; the content as read when it cannot convert.
-ConvertResult convert_and_write(AppState& app, const fsutil::search_file_info& file) {
-  ConvertResult result;
-  const std::string& content = app.scratch.content;
-  std::string& output = app.scratch.output;
-  // Important: only a UTF-8 source loses its mark; the target gets one only from bom_prefix.
-  const size_t skip = strcasecmp(app.from_charset.c_str(), "utf-8") == 0 &&
-                              content.size() >= 3 && content.compare(0, 3, kUtf8Bom) == 0
-                          ? 3
-                          : 0;
-  output.assign(app.bom_prefix);
-  const BufferOutcome conv = convert_buffer(output, content.data() + skip, content.size() - skip,
-                                            app.from_charset.c_str(), app.to_charset.c_str());
-  if (!conv.ok) {
-    // The content exactly as read: never half converted, never a mark before raw bytes.
-    result.status = conv.unsupported ? ConvertStatus::not_supported
-                                     : ConvertStatus::cannot_convert;
-    result.error = conv.error;
-    result.stop_offset = skip + conv.stop_offset;
-  }
-  const std::string& data = conv.ok && !output.empty() ? output : content;
-  const std::string dir = target_dir(app, file);
-  int err = platform::write_file_safely(dir + "/" + file.file_name, data);
-  if (err == ENOENT) {  // the directory went away during the run
-    app.scratch.ready_dir.clear();
-    err = platform::write_file_safely(target_dir(app, file) + "/" + file.file_name, data);
-  }
-  if (err != 0) result = {ConvertStatus::cannot_write, err, 0};
-  return result;
 }
 
 }  // namespace
@@ -151,31 +93,10 @@ void make_dirs(std::string path) {
     if (path[i] != '/' || path[i - 1] == '/') continue;
     path[i] = '\0';
     const char* prefix = path.c_str();
-    const bool ok = platform::is_directory(prefix) || ::mkdir(prefix, 0777) == 0;
+    const bool ok = platform::is_directory(prefix) || ::mkdir(prefix, 0777) == 0 ||
+                    (errno == EEXIST && platform::is_directory(prefix));
     path[i] = '/';
     if (!ok) return;
   }
   if (path.back() != '/' && !platform::is_directory(path)) ::mkdir(path.c_str(), 0777);
-}
-
-ConvertResult AppState::convert_file(const fsutil::search_file_info& file) {
-  const auto t0 = std::chrono::steady_clock::now();
-  ConvertResult result;
-  std::string& content = scratch.content;
-  if (const int err = platform::read_file(join(job.input, file.relative_dir, file.file_name), content))
-    result = {ConvertStatus::cannot_read, err, 0};
-  // A source that cannot be read writes nothing: with output == input it would be destroyed.
-  if (result.status != ConvertStatus::cannot_read) result = convert_and_write(*this, file);
-
-  const uint64_t bytes = bytes_done.load(std::memory_order_relaxed) + content.size();
-  const int64_t micros =
-      ticks_spent.load(std::memory_order_relaxed) +
-      std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - t0)
-          .count();
-  bytes_done.store(bytes, std::memory_order_relaxed);
-  ticks_spent.store(micros, std::memory_order_relaxed);
-  // No time measured yet means no speed yet, not infinity.
-  speed.store(micros > 0 ? static_cast<float>(bytes) / (static_cast<float>(micros) / 1e6f) : 0.0f,
-              std::memory_order_relaxed);
-  return result;
 }

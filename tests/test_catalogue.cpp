@@ -38,6 +38,14 @@ std::string items_of(const std::vector<std::string>& names) {
   return items + '\0';
 }
 
+std::string items_of(const EncodingList& entries) {
+  return items_of(std::vector<std::string>(entries.begin(), entries.end()));
+}
+
+std::vector<std::string> names_of(const EncodingList& entries) {
+  return std::vector<std::string>(entries.begin(), entries.end());
+}
+
 // Sets an environment variable for the scope of the object.
 class ScopedEnv {
  public:
@@ -76,12 +84,17 @@ TEST(Catalogue, GroupAppendsNamesAndBomEntry) {
   const char* first[] = {"A", "B", "UTF-8"};
   const char* second[] = {"UTF-8", "C"};
   const char* third[] = {"utf-8", "UTF8"};
-  EXPECT_EQ(add_encoding_group(3, first, &app), 0);
-  EXPECT_EQ(add_encoding_group(2, second, &app), 0);
-  EXPECT_EQ(add_encoding_group(2, third, &app), 0);
+  CatalogueSink sink{app.encodings, app.encoding_items};
+  EXPECT_EQ(add_encoding_group(3, first, &sink), 0);
+  EXPECT_EQ(add_encoding_group(2, second, &sink), 0);
+  EXPECT_EQ(add_encoding_group(2, third, &sink), 0);
   const std::vector<std::string> expected = {"A",     "B",     "UTF-8", "UTF-8 with BOM", "UTF-8",
                                              "UTF-8 with BOM", "C", "utf-8", "UTF8"};
-  EXPECT_EQ(app.encodings, expected);
+  EXPECT_EQ(names_of(app.encodings), expected);
+  // Only the exact "UTF-8 with BOM" writes a mark; its converter name is UTF-8.
+  EXPECT_TRUE(app.encodings[3].utf8_mark);
+  EXPECT_EQ(app.encodings[3].charset, "UTF-8");
+  EXPECT_FALSE(app.encodings[2].utf8_mark);
   app.encoding_items += '\0';
   EXPECT_EQ(app.encoding_items, items_of(expected));
 }
@@ -207,7 +220,7 @@ TEST(Catalogue, FallbackListWhenListingFails) {
   {
     ScopedEnv gconv("GCONV_PATH", "/nonexistent");
     ScopedEnv path("PATH", "/nonexistent");
-    build_encoding_catalogue(app);
+    build_encoding_catalogue(app.encodings, app.encoding_items, app.log);
   }
   {
     std::lock_guard g(app.log.lines_lock);

@@ -142,7 +142,7 @@ TEST_F(ConversionPanelTest, CombosPickItemsAndShowCurrent) {
   app_.encoding_items.clear();
   for (int i = 0; i < 300; ++i) {
     app_.encodings.push_back("ENC-" + std::to_string(i));
-    app_.encoding_items += app_.encodings.back() + '\0';
+    app_.encoding_items += app_.encodings.back().name + '\0';
   }
   app_.encoding_items += '\0';
   const int32_t from_before = app_.from_index;

@@ -189,10 +189,10 @@ TEST_F(JobTest, FailuresAreReported) {
     }
   ASSERT_EQ(failures.size(), 2u);
   EXPECT_TRUE(std::count(failures.begin(), failures.end(),
-                         "Cannot convert file: sub/bad.txt, GBK-->UTF-8 stops at byte 2, "
-                         "copied unchanged"));
+                         "Cannot convert file: sub/bad.txt, GBK-->UTF-8 stops at byte 2 (line "
+                         "1, column 3), copied unchanged"));
   EXPECT_TRUE(std::count(failures.begin(), failures.end(),
-                         "Cannot write file: sub/dir.txt, error: 21"));
+                         "Cannot write file: sub/dir.txt, error: 21 (Is a directory)"));
   EXPECT_EQ(m.back(), "2 of 3 files were not converted, see above");
   EXPECT_EQ(read_file(tmp / "out/sub/bad.txt"), "ab\xFF\xFF\xFF");
 }
@@ -244,8 +244,11 @@ TEST_F(JobTest, SettingsSnapshotIsolatesRunningJob) {
 // A stop request that comes during the search ends the run before any file is converted.
 TEST_F(JobTest, StopDuringSearchConvertsNothing) {
   write_file(tmp / "in/a.txt", kGbk);
-  app.stop_requested.store(true);
-  const auto m = run();
+  app.log.clear();
+  app.snapshot_job_settings();
+  app.task->request_stop();
+  app.run_convert_job();
+  const auto m = messages(app);
   ASSERT_EQ(m.size(), 3u);
   EXPECT_EQ(m[1], "Searching files(*.*)...");
   EXPECT_EQ(m[2], "Conversion stopped during the search");
@@ -271,5 +274,10 @@ TEST_F(JobTest, StopWaitsForCurrentFile) {
   }
   EXPECT_LT(written, 400);
   const auto m = messages(app);
-  EXPECT_TRUE(starts_with(m.back(), "Conversion stopped after ")) << m.back();
+  EXPECT_EQ(std::count_if(m.begin(), m.end(),
+                          [](const std::string& s) { return starts_with(s, "Conversion stopped after "); }),
+            1);
+  // The files never reached are counted as not converted.
+  EXPECT_TRUE(starts_with(m.back(), std::to_string(400 - written) + " of 400 files were not converted"))
+      << m.back();
 }

@@ -11,6 +11,7 @@
 #include <tuple>
 
 #include "app/app_state.h"
+#include "convert/transcoder.h"
 #include "platform/fs.h"
 #include "platform/sys_io.h"
 #include "test_support.h"
@@ -35,7 +36,7 @@ struct Converter {
     app.to_charset = app.to_encoding = to;
     if (bom) app.bom_prefix = kBom;
   }
-  ConvertResult run(const std::string& content, const std::string& rel = "",
+  FileReport run(const std::string& content, const std::string& rel = "",
                     const std::string& name = "f.txt") {
     write_file(tmp / ("in/" + (rel.empty() ? "" : rel + "/") + name), content);
     return app.convert_file({rel, name});
@@ -76,7 +77,7 @@ TEST_P(EncodingMatrix, ToUtf8MatchesIconvCommand) {
   const std::string source = iconv_command(sample_for(enc), "UTF-8", enc, &ok);
   ASSERT_TRUE(ok);
   Converter c(enc, "UTF-8", bom);
-  EXPECT_EQ(c.run(source).status, ConvertStatus::converted);
+  EXPECT_EQ(c.run(source).outcome, Outcome::converted);
   EXPECT_EQ(c.out(), (bom ? kBom : "") + iconv_command(source, enc, "UTF-8"));
 }
 
@@ -85,7 +86,7 @@ TEST_P(EncodingMatrix, FromUtf8DropsMarkAndMatchesIconvCommand) {
   const auto [enc, bom] = GetParam();
   const std::string text = sample_for(enc);
   Converter c("UTF-8", enc);
-  EXPECT_EQ(c.run((bom ? kBom : "") + text).status, ConvertStatus::converted);
+  EXPECT_EQ(c.run((bom ? kBom : "") + text).outcome, Outcome::converted);
   EXPECT_EQ(c.out(), iconv_command(text, "UTF-8", enc));
 }
 
@@ -137,16 +138,17 @@ TEST(ConvertFile, InvalidInputIsCopiedUnchanged) {
     std::string content;
     uint64_t offset;
   } cases[] = {
-      {"\xFF\xFE rest", 0},                                   // invalid at the first byte
+      {"\xFF rest", 0},                                       // invalid at the first byte
       {std::string(5000, 'a') + "\xE4\xB8\xAD\xFF tail", 5003},  // invalid after output
       {"abc\xE4\xB8", 3},                                     // cut at the end
       {kBom + "ok\xC3", 5},                                   // offset counts the mark
   };
   for (const auto& tc : cases) {
     Converter c("UTF-8", "GBK", /*bom=*/true);
-    const ConvertResult r = c.run(tc.content);
-    EXPECT_EQ(r.status, ConvertStatus::cannot_convert);
-    EXPECT_EQ(r.stop_offset, tc.offset);
+    const FileReport r = c.run(tc.content);
+    EXPECT_EQ(r.outcome, Outcome::cannot_convert);
+    ASSERT_TRUE(r.stop.has_value());
+    EXPECT_EQ(r.stop->offset, tc.offset);
     EXPECT_EQ(c.out(), tc.content);
   }
 }
@@ -154,16 +156,17 @@ TEST(ConvertFile, InvalidInputIsCopiedUnchanged) {
 // A pair the converter does not know: copied unchanged, even with a mark asked for.
 TEST(ConvertFile, UnknownEncodingIsCopiedUnchanged) {
   Converter c("NO-SUCH-CHARSET", "UTF-8", /*bom=*/true);
-  EXPECT_EQ(c.run("\xD6\xD0").status, ConvertStatus::not_supported);
+  EXPECT_EQ(c.run("\xD6\xD0").outcome, Outcome::not_supported);
   EXPECT_EQ(c.out(), "\xD6\xD0");
 }
 
-// Marks: a file of only a mark keeps it; an empty file gets just the prefix; one mark at most.
+// Marks: a source's own mark is dropped even when nothing follows it; an empty file gets
+// just the prefix; one mark at most; a UTF-8 mark on a legacy source is never read as text.
 TEST(ConvertFile, MarkEdgeCases) {
   {
     Converter c("UTF-8", "GBK");
-    c.run(kBom);
-    EXPECT_EQ(c.out(), kBom);
+    EXPECT_EQ(c.run(kBom).outcome, Outcome::ascii);
+    EXPECT_EQ(c.out(), "");  // a mark in front of GBK text would be garbage
   }
   {
     Converter c("UTF-8", "UTF-8", true);
@@ -176,9 +179,9 @@ TEST(ConvertFile, MarkEdgeCases) {
     EXPECT_EQ(c.out(), kBom + "x");
   }
   {
-    Converter c("CP1252", "UTF-8");  // not UTF-8: the three bytes are text
-    c.run(kBom);
-    EXPECT_EQ(c.out(), "\xC3\xAF\xC2\xBB\xC2\xBF");
+    Converter c("CP1252", "UTF-8");  // the mark says UTF-8: never turned into "ï»¿"
+    EXPECT_EQ(c.run(kBom).outcome, Outcome::marked);
+    EXPECT_EQ(c.out(), kBom);
   }
 }
 
@@ -191,8 +194,8 @@ TEST(ConvertFile, UnreadableSourceWritesNothing) {
   write_file(c.tmp / "out/f.txt", "keep");
   write_file(c.tmp / "in/f.txt", "\xD6\xD0");
   ::chmod((c.tmp / "in/f.txt").c_str(), 0);
-  const ConvertResult r = c.app.convert_file({"", "f.txt"});
-  EXPECT_EQ(r.status, ConvertStatus::cannot_read);
+  const FileReport r = c.app.convert_file({"", "f.txt"});
+  EXPECT_EQ(r.outcome, Outcome::cannot_read);
   EXPECT_EQ(r.error, EACCES);
   EXPECT_EQ(c.out(), "keep");
 }
@@ -203,7 +206,7 @@ TEST(ConvertFile, SourceFailingAtReadWritesNothing) {
   write_file(c.tmp / "out/f.txt", "keep");
   ASSERT_EQ(::mkdir((c.tmp / "in").c_str(), 0755), 0);
   ASSERT_EQ(::mkdir((c.tmp / "in/f.txt").c_str(), 0755), 0);
-  EXPECT_EQ(c.app.convert_file({"", "f.txt"}).status, ConvertStatus::cannot_read);
+  EXPECT_EQ(c.app.convert_file({"", "f.txt"}).outcome, Outcome::cannot_read);
   EXPECT_EQ(c.out(), "keep");
 }
 
@@ -212,15 +215,15 @@ TEST(ConvertFile, FifoInPlaceOfSourceDoesNotBlock) {
   Converter c("GBK", "UTF-8");
   ASSERT_EQ(::mkdir((c.tmp / "in").c_str(), 0755), 0);
   ASSERT_EQ(::mkfifo((c.tmp / "in/f.txt").c_str(), 0644), 0);
-  EXPECT_EQ(c.app.convert_file({"", "f.txt"}).status, ConvertStatus::cannot_read);
+  EXPECT_EQ(c.app.convert_file({"", "f.txt"}).outcome, Outcome::cannot_read);
   EXPECT_FALSE(file_exists(c.tmp / "out/f.txt"));
 }
 
 // A missing source (removed after the search) is a read failure too.
 TEST(ConvertFile, VanishedSourceIsReadFailure) {
   Converter c("GBK", "UTF-8");
-  const ConvertResult r = c.app.convert_file({"", "gone.txt"});
-  EXPECT_EQ(r.status, ConvertStatus::cannot_read);
+  const FileReport r = c.app.convert_file({"", "gone.txt"});
+  EXPECT_EQ(r.outcome, Outcome::cannot_read);
   EXPECT_EQ(r.error, ENOENT);
   EXPECT_FALSE(file_exists(c.tmp / "out/gone.txt"));
 }
@@ -230,8 +233,8 @@ TEST(ConvertFile, ReadOnlyTargetIsKept) {
   Converter c("GBK", "UTF-8");
   write_file(c.tmp / "out/f.txt", "old");
   ::chmod((c.tmp / "out/f.txt").c_str(), 0444);
-  const ConvertResult r = c.run("\xD6\xD0");
-  EXPECT_EQ(r.status, ConvertStatus::cannot_write);
+  const FileReport r = c.run("\xD6\xD0");
+  EXPECT_EQ(r.outcome, Outcome::cannot_write);
   EXPECT_EQ(c.out(), "old");
 }
 
@@ -240,7 +243,7 @@ TEST(ConvertFile, LongNameTargetIsReplaced) {
   Converter c("GBK", "UTF-8");
   const std::string name = std::string(251, 'n') + ".txt";
   write_file(c.tmp / ("out/" + name), "old");
-  EXPECT_EQ(c.run("\xD6\xD0", "", name).status, ConvertStatus::converted);
+  EXPECT_EQ(c.run("\xD6\xD0", "", name).outcome, Outcome::converted);
   EXPECT_EQ(read_file(c.tmp / ("out/" + name)), "\xE4\xB8\xAD");
 }
 
@@ -250,7 +253,7 @@ TEST(ConvertFile, InPlaceKeepsMode) {
   c.app.job.output = c.app.job.input;
   write_file(c.tmp / "in/f.txt", "\xD6\xD0");
   ::chmod((c.tmp / "in/f.txt").c_str(), 0640);
-  EXPECT_EQ(c.app.convert_file({"", "f.txt"}).status, ConvertStatus::converted);
+  EXPECT_EQ(c.app.convert_file({"", "f.txt"}).outcome, Outcome::converted);
   EXPECT_EQ(read_file(c.tmp / "in/f.txt"), "\xE4\xB8\xAD");
   struct stat st;
   ASSERT_EQ(::stat((c.tmp / "in/f.txt").c_str(), &st), 0);
@@ -260,7 +263,7 @@ TEST(ConvertFile, InPlaceKeepsMode) {
 // Files below the root land at the same relative path, directories created on the way.
 TEST(ConvertFile, MirrorsRelativePath) {
   Converter c("GBK", "UTF-8");
-  EXPECT_EQ(c.run("\xD6\xD0", "a/b c", "x.h").status, ConvertStatus::converted);
+  EXPECT_EQ(c.run("\xD6\xD0", "a/b c", "x.h").outcome, Outcome::converted);
   EXPECT_EQ(c.out("a/b c/x.h"), "\xE4\xB8\xAD");
 }
 
@@ -299,11 +302,12 @@ TEST(ConvertSeam, IconvErrorsAfterOutputCopyUnchanged) {
     platform::sysio().iconv = fake::iconv_fails;
     fake::calls = err;
     Converter c("CP1252", "UTF-8", true);
-    const ConvertResult r = c.run("abcdef");
-    EXPECT_EQ(r.status, ConvertStatus::cannot_convert);
+    const FileReport r = c.run("abcd\xE9" "f");
+    EXPECT_EQ(r.outcome, Outcome::cannot_convert);
     EXPECT_EQ(r.error, err);
-    EXPECT_EQ(r.stop_offset, 2u);
-    EXPECT_EQ(c.out(), "abcdef");
+    ASSERT_TRUE(r.stop.has_value());
+    EXPECT_EQ(r.stop->offset, 2u);
+    EXPECT_EQ(c.out(), "abcd\xE9" "f");
   }
 }
 
@@ -323,10 +327,10 @@ TEST(ConvertSeam, DiskFullLosesNothing) {
   platform::sysio().write = fake::write_enospc;
   Converter c("GBK", "UTF-8");
   write_file(c.tmp / "out/old.txt", "previous");
-  EXPECT_EQ(c.run("\xD6\xD0", "", "old.txt").status, ConvertStatus::cannot_write);
+  EXPECT_EQ(c.run("\xD6\xD0", "", "old.txt").outcome, Outcome::cannot_write);
   EXPECT_EQ(c.out("old.txt"), "previous");
-  const ConvertResult r = c.run("\xD6\xD0", "", "new.txt");
-  EXPECT_EQ(r.status, ConvertStatus::cannot_write);
+  const FileReport r = c.run("\xD6\xD0", "", "new.txt");
+  EXPECT_EQ(r.outcome, Outcome::cannot_write);
   EXPECT_EQ(r.error, ENOSPC);
   EXPECT_FALSE(file_exists(c.tmp / "out/new.txt"));
 }

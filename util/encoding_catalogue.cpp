@@ -5,68 +5,82 @@
 
 #include <cstring>
 
-#include "app/app_state.h"
 #include "util/encoding_sources.h"
+#include "util/log_buffer.h"
 
 namespace {
 
+constexpr std::string_view kWithBom = "with BOM";
+
 // Offered when the converter's names cannot be listed, so that the tool stays usable.
 EncodingGroups minimal_groups() {
-  return {{"BIG5"},       {"CP1252"},   {"EUC-JP"},   {"EUC-KR"},   {"GB18030"},
-          {"GBK"},        {"ISO-8859-1"}, {"SHIFT_JIS"}, {"UTF-16BE"}, {"UTF-16LE"},
-          {"UTF-8", "UTF8"}};
+  return {{"BIG5"},       {"CP1252"},    {"EUC-JP"},   {"EUC-KR"},   {"GB18030"},      {"GBK"},
+          {"ISO-8859-1"}, {"SHIFT_JIS"}, {"UTF-16BE"}, {"UTF-16LE"}, {"UTF-8", "UTF8"}};
 }
 
-void add_groups(AppState& app, const EncodingGroups& groups) {
+void add_groups(CatalogueSink& sink, const EncodingGroups& groups) {
   std::vector<const char*> names;
   for (const auto& group : groups) {
     names.clear();
     for (const auto& n : group) names.push_back(n.c_str());
-    add_encoding_group(static_cast<unsigned int>(names.size()), names.data(), &app);
+    add_encoding_group(static_cast<unsigned int>(names.size()), names.data(), &sink);
   }
 }
 
 }  // namespace
 
+EncodingEntry::EncodingEntry(std::string_view entry_name) : name(entry_name), charset(entry_name) {
+  const size_t p = entry_name.find(kWithBom);
+  if (p == std::string_view::npos || p == 0) return;
+  charset = std::string(entry_name.substr(0, p - 1));
+  utf8_mark = charset == "UTF-8";
+}
+
 int add_encoding_group(unsigned int count, const char* const* names, void* data) {
-  AppState& app = *static_cast<AppState*>(data);
+  CatalogueSink& sink = *static_cast<CatalogueSink*>(data);
   for (unsigned int i = 0; i < count; ++i) {
     const size_t length = std::strlen(names[i]);
-    app.encodings.emplace_back(names[i], length);
-    app.encoding_items.append(names[i], length + 1);  // the name and its NUL
+    sink.encodings.emplace_back(std::string_view(names[i], length));
+    sink.encoding_items.append(names[i], length + 1);  // the name and its NUL
     if (std::strcmp(names[i], "UTF-8") == 0) {
-      app.encodings.emplace_back(kUtf8WithBom);
-      app.encoding_items.append(kUtf8WithBom, std::strlen(kUtf8WithBom) + 1);
+      sink.encodings.emplace_back(kUtf8WithBom);
+      sink.encoding_items.append(kUtf8WithBom, std::strlen(kUtf8WithBom) + 1);
     }
   }
   return 0;
 }
 
-void build_encoding_catalogue(AppState& app) {
-  app.encodings.clear();
-  app.encoding_items.clear();
+void build_encoding_catalogue(EncodingList& encodings, std::string& encoding_items,
+                              LogBuffer& log) {
+  encodings.clear();
+  encoding_items.clear();
+  CatalogueSink sink{encodings, encoding_items};
 #if defined(_LIBICONV_VERSION)
-  iconvlist(add_encoding_group, &app);
-  if (app.encodings.empty()) {
-    app.log.append("%s", "The converter lists no encodings, offering a minimal list");
-    add_groups(app, minimal_groups());
+  iconvlist(add_encoding_group, &sink);
+  if (encodings.empty()) {
+    log.append("%s", "The converter lists no encodings, offering a minimal list");
+    add_groups(sink, minimal_groups());
   }
 #else
   EncodingGroups groups;
   std::string why;
   if (!list_encoding_groups(groups, why)) {
-    app.log.append("Cannot list the converter's encodings (%s), offering a minimal list",
-                   why.c_str());
+    log.append("Cannot list the converter's encodings (%s), offering a minimal list", why.c_str());
     groups = minimal_groups();
   }
   sort_groups(groups);
-  add_groups(app, groups);
+  add_groups(sink, groups);
 #endif
-  app.encoding_items += '\0';
+  encoding_items += '\0';
 }
 
-int32_t AppState::index_of(std::string_view name) const {
+int32_t index_of(const EncodingList& encodings, std::string_view name) {
   for (size_t i = 0; i < encodings.size(); ++i)
-    if (encodings[i] == name) return static_cast<int32_t>(i);
+    if (encodings[i].name == name) return static_cast<int32_t>(i);
   return static_cast<int32_t>(encodings.size());
+}
+
+const EncodingEntry* entry_at(const EncodingList& encodings, int32_t index) {
+  if (index < 0 || static_cast<size_t>(index) >= encodings.size()) return nullptr;
+  return &encodings[static_cast<size_t>(index)];
 }

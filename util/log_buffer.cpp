@@ -12,7 +12,8 @@ std::string log_timestamp() {
   using namespace std::chrono;
   const auto now = system_clock::now();
   const std::time_t secs = system_clock::to_time_t(now);
-  const int ms = static_cast<int>(duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000);
+  const int ms =
+      static_cast<int>(duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000);
   std::tm tm{};
   localtime_r(&secs, &tm);
   char buf[64];
@@ -33,7 +34,21 @@ void LogBuffer::append(const char* format, ...) {
   line += message;
   lines.push_back(std::move(line));
   if (lines.size() > kMaxLines) lines.pop_front();
+  rebuild_text();
+}
 
+void LogBuffer::append_lines(const std::vector<std::string>& messages) {
+  if (messages.empty()) return;
+  std::lock_guard lines_guard(lines_lock);
+  const std::string stamp = log_timestamp();
+  for (const auto& m : messages) {
+    lines.push_back(stamp + m);
+    if (lines.size() > kMaxLines) lines.pop_front();
+  }
+  rebuild_text();
+}
+
+void LogBuffer::rebuild_text() {
   size_t total = 0;
   for (const auto& l : lines) total += l.size() + 2;
   std::string display;

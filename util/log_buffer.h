@@ -4,6 +4,7 @@
 #include <deque>
 #include <mutex>
 #include <string>
+#include <vector>
 
 struct LogBuffer {
   static constexpr size_t kMaxLines = 100;
@@ -18,7 +19,12 @@ struct LogBuffer {
 
   // One timestamped line per call, from any thread.
   void append(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  // Several lines that stay together: no other thread's line comes between them.
+  void append_lines(const std::vector<std::string>& messages);
   void clear();
+
+ private:
+  void rebuild_text();  // with lines_lock held
 };
 
 // "[YYYY-MM-DD hh:mm:ss.mmm]" of the local time now.

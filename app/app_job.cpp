@@ -1,0 +1,144 @@
+// The window's side of a conversion job: the plan from the settings, the worker thread, and
+// the observer that feeds the log, the throughput and the progress.
+#include <chrono>
+#include <exception>
+#include <system_error>
+
+#include "app/app_state.h"
+#include "convert/file_convert.h"
+#include "convert/in_place.h"
+
+class WindowJobObserver final : public JobObserver {
+ public:
+  explicit WindowJobObserver(AppState& app) : app_(app) {}
+
+  void message(const std::string& text) override { app_.log.append("%s", text.c_str()); }
+
+  void search_done(size_t total) override {
+    app_.files_done.store(0);
+    app_.files_total.store(total);
+  }
+
+  void file_done(size_t, const FileReport&, const std::vector<std::string>& lines,
+                 const JobProgress& p) override {
+    app_.log.append_lines(lines);
+    app_.bytes_done.store(p.bytes_done, std::memory_order_relaxed);
+    app_.ticks_spent.store(p.micros, std::memory_order_relaxed);
+    // No time measured yet means no speed yet, not infinity.
+    const float speed =
+        p.micros > 0 ? static_cast<float>(p.bytes_done) / (static_cast<float>(p.micros) / 1e6f)
+                     : 0.0f;
+    app_.speed.store(speed, std::memory_order_relaxed);
+    app_.files_done.store(p.files_done, std::memory_order_relaxed);
+    app_.progress.store(static_cast<float>(p.files_done) / static_cast<float>(p.files_total));
+  }
+
+ private:
+  AppState& app_;
+};
+
+namespace {
+
+// The Parts' fields of the run, mirrored from its plan once the checks have passed.
+void mirror_run_fields(AppState& app, const JobPlan& plan) {
+  app.active_filter = plan.filter;
+  app.from_encoding = plan.source.name;
+  app.to_encoding = plan.target.name;
+  app.from_charset = plan.source.charset;
+  app.to_charset = plan.target.charset;
+  app.bom_prefix = plan.target.utf8_mark ? "\xEF\xBB\xBF" : "";
+}
+
+}  // namespace
+
+void AppState::snapshot_job_settings() {
+  job.input = input;
+  job.output = output;
+  const bool filter_ok = filter_index >= 0 && static_cast<size_t>(filter_index) < filters.size();
+  job.filter = filter_ok ? filters[static_cast<size_t>(filter_index)] : "*.*";
+  // An index that names no entry keeps the previous run's name.
+  if (const EncodingEntry* e = entry_at(encodings, from_index)) job.source = *e;
+  if (const EncodingEntry* e = entry_at(encodings, to_index)) job.target = *e;
+  job.files.reset();
+  task = std::make_unique<ConvertJob>(job);
+}
+
+void AppState::run_convert_job() {
+  worker_idle.exchange(false);
+  struct IdleOnExit {
+    std::atomic<bool>& idle;
+    ~IdleOnExit() { idle.exchange(true); }
+  } idle_on_exit{worker_idle};
+  if (!task) task = std::make_unique<ConvertJob>(job);
+  try {
+    WindowJobObserver observer(*this);
+    JobReport report = task->run(observer);
+    if (report.ran) mirror_run_fields(*this, task->plan());
+    publish_report(std::move(report));
+  } catch (const std::exception& e) {
+    log.append("Conversion stopped: %s", e.what());
+  }
+}
+
+void AppState::request_convert() {
+  // Important: the compare-exchange makes the check and the claim one step, so two clicks
+  // in a row start one job.
+  bool expected = true;
+  if (!worker_idle.compare_exchange_strong(expected, false)) {
+    log.append("%s", "The worker thread is busy...");
+    return;
+  }
+  // The previous job set worker_idle as its last act; its thread is ending or has ended.
+  if (worker.joinable()) worker.join();
+  bytes_done.store(0);
+  ticks_spent.store(0);
+  speed.store(0.0f);
+  snapshot_job_settings();
+  try {
+    worker = std::thread([this] { run_convert_job(); });
+  } catch (const std::system_error& e) {
+    worker_idle.store(true);
+    log.append("Cannot start the worker thread: %s", e.what());
+  }
+}
+
+void AppState::request_stop() {
+  if (task && !worker_idle.load()) task->request_stop();
+}
+
+void AppState::stop_worker() {
+  if (task) task->request_stop();
+  if (worker.joinable()) worker.join();
+}
+
+FileReport AppState::convert_file(const fsutil::search_file_info& file) {
+  const auto t0 = std::chrono::steady_clock::now();
+  RunContext ctx;
+  ctx.input = job.input;
+  ctx.output = job.output;
+  ctx.in_place = same_directory(job.input, job.output);
+  RunEncodings& enc = ctx.encodings;
+  enc.source_name = from_encoding;
+  enc.target_name = to_encoding;
+  enc.source_charset = from_charset.empty() ? from_encoding : from_charset;
+  enc.target_charset = to_charset;
+  enc.source = charset_traits(enc.source_charset);
+  enc.target = charset_traits(enc.target_charset);
+  enc.target_mark = !bom_prefix.empty();
+  FileConverter converter(ctx);
+  JobFile f;
+  f.relative_dir = file.relative_dir;
+  f.file_name = file.file_name;
+  FileReport report = converter.process(f);
+
+  const uint64_t bytes = bytes_done.load(std::memory_order_relaxed) + report.bytes;
+  const int64_t micros =
+      ticks_spent.load(std::memory_order_relaxed) +
+      std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - t0)
+          .count();
+  bytes_done.store(bytes, std::memory_order_relaxed);
+  ticks_spent.store(micros, std::memory_order_relaxed);
+  speed.store(micros > 0 ? static_cast<float>(bytes) / (static_cast<float>(micros) / 1e6f) : 0.0f,
+              std::memory_order_relaxed);
+  return report;
+}

@@ -1,0 +1,122 @@
+// Converter name probes, cached per name.
+#include "convert/charset.h"
+
+#include <iconv.h>
+
+#include <map>
+#include <mutex>
+#include <string_view>
+
+namespace {
+
+// One conversion through the real converter (never the test seam: probes are facts about
+// the C library, and a cached probe must not remember an injected failure).
+bool convert_all(const char* to, const char* from, std::string_view in, std::string& out) {
+  const iconv_t cd = ::iconv_open(to, from);
+  if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+  out.assign(in.size() * 4 + 16, '\0');
+  char* src = const_cast<char*>(in.data());
+  size_t src_left = in.size();
+  char* dst = out.data();
+  size_t dst_left = out.size();
+  bool ok = ::iconv(cd, &src, &src_left, &dst, &dst_left) != static_cast<size_t>(-1) &&
+            ::iconv(cd, nullptr, nullptr, &dst, &dst_left) != static_cast<size_t>(-1);
+  out.resize(out.size() - dst_left);
+  ::iconv_close(cd);
+  return ok && src_left == 0;
+}
+
+std::string ascii_bytes() {
+  std::string s(128, '\0');
+  for (int i = 0; i < 128; ++i) s[static_cast<size_t>(i)] = static_cast<char>(i);
+  return s;
+}
+
+UnicodeForm form_of_encoded_a(const std::string& a, const std::string& e_acute) {
+  using std::string_view;
+  if (a == "A") return e_acute == "\xC3\xA9" ? UnicodeForm::utf8 : UnicodeForm::none;
+  if (a == string_view("A\0", 2)) return UnicodeForm::utf16le;
+  if (a == string_view("\0A", 2)) return UnicodeForm::utf16be;
+  if (a == string_view("A\0\0\0", 4)) return UnicodeForm::utf32le;
+  if (a == string_view("\0\0\0A", 4)) return UnicodeForm::utf32be;
+  if (a == string_view("\xFF\xFE"
+                       "A\0",
+                       4) ||
+      a == string_view("\xFE\xFF\0A", 4))
+    return UnicodeForm::utf16;
+  if (a == string_view("\xFF\xFE\0\0"
+                       "A\0\0\0",
+                       8) ||
+      a == string_view("\0\0\xFE\xFF\0\0\0A", 8))
+    return UnicodeForm::utf32;
+  return UnicodeForm::none;
+}
+
+CharsetTraits probe(const std::string& charset) {
+  CharsetTraits t;
+  std::string out;
+  const iconv_t a = ::iconv_open("UTF-8", charset.c_str());
+  const iconv_t b = ::iconv_open(charset.c_str(), "UTF-8");
+  t.known = a != reinterpret_cast<iconv_t>(-1) && b != reinterpret_cast<iconv_t>(-1);
+  if (a != reinterpret_cast<iconv_t>(-1)) ::iconv_close(a);
+  if (b != reinterpret_cast<iconv_t>(-1)) ::iconv_close(b);
+  if (!t.known) return t;
+  const std::string ascii = ascii_bytes();
+  std::string back;
+  t.ascii_compatible = convert_all("UTF-8", charset.c_str(), ascii, out) && out == ascii &&
+                       convert_all(charset.c_str(), "UTF-8", ascii, back) && back == ascii;
+  std::string a_out, e_out;
+  if (convert_all(charset.c_str(), "UTF-8", "A", a_out)) {
+    convert_all(charset.c_str(), "UTF-8", "\xC3\xA9", e_out);
+    t.form = form_of_encoded_a(a_out, e_out);
+  }
+  return t;
+}
+
+}  // namespace
+
+CharsetTraits charset_traits(const std::string& charset) {
+  static std::mutex lock;
+  static std::map<std::string, CharsetTraits> cache;
+  {
+    std::lock_guard guard(lock);
+    if (auto it = cache.find(charset); it != cache.end()) return it->second;
+  }
+  const CharsetTraits t = probe(charset);
+  std::lock_guard guard(lock);
+  cache.emplace(charset, t);
+  return t;
+}
+
+const char* form_name(UnicodeForm form) {
+  switch (form) {
+    case UnicodeForm::utf8:
+      return "UTF-8";
+    case UnicodeForm::utf16le:
+      return "UTF-16LE";
+    case UnicodeForm::utf16be:
+      return "UTF-16BE";
+    case UnicodeForm::utf16:
+      return "UTF-16";
+    case UnicodeForm::utf32le:
+      return "UTF-32LE";
+    case UnicodeForm::utf32be:
+      return "UTF-32BE";
+    case UnicodeForm::utf32:
+      return "UTF-32";
+    case UnicodeForm::none:
+      break;
+  }
+  return "";
+}
+
+MarkInfo mark_at_start(std::string_view c) {
+  using std::string_view;
+  // UTF-32LE's mark begins with UTF-16LE's, so the longer marks are looked at first.
+  if (c.substr(0, 4) == string_view("\xFF\xFE\0\0", 4)) return {UnicodeForm::utf32le, 4};
+  if (c.substr(0, 4) == string_view("\0\0\xFE\xFF", 4)) return {UnicodeForm::utf32be, 4};
+  if (c.substr(0, 3) == "\xEF\xBB\xBF") return {UnicodeForm::utf8, 3};
+  if (c.substr(0, 2) == "\xFF\xFE") return {UnicodeForm::utf16le, 2};
+  if (c.substr(0, 2) == "\xFE\xFF") return {UnicodeForm::utf16be, 2};
+  return {};
+}

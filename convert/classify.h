@@ -1,0 +1,55 @@
+// The rules that decide, before anything is written, what happens to one file's content.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "convert/charset.h"
+#include "convert/outcome.h"
+#include "util/encoding_catalogue.h"
+
+// Source and target of a run (or of one file whose source was overridden), probed once.
+struct RunEncodings {
+  std::string source_name;  // as chosen, for the log and the report
+  std::string target_name;
+  std::string source_charset;  // handed to the converter
+  std::string target_charset;
+  CharsetTraits source;
+  CharsetTraits target;
+  bool target_mark = false;  // "UTF-8 with BOM": EF BB BF written first
+
+  static RunEncodings resolve(const EncodingEntry& source, const EncodingEntry& target);
+
+  bool target_is_utf8() const { return target.form == UnicodeForm::utf8; }
+  // Pure ASCII content may be written without the converter.
+  bool ascii_passthrough() const { return source.ascii_compatible && target.ascii_compatible; }
+};
+
+inline constexpr size_t kBinaryScanBytes = 64 * 1024;
+
+// What the rules look at in the content after the source's own mark.
+struct BodyFacts {
+  size_t nul_offset = std::string_view::npos;  // first NUL among the first 64 KiB
+  bool utf8_valid = true;
+  bool non_ascii = false;
+};
+BodyFacts body_facts(std::string_view body);
+
+struct Classification {
+  Outcome outcome = Outcome::converted;  // converted means: hand it to the converter
+  size_t mark_length = 0;                // the source's own mark, dropped before anything else
+  UnicodeForm foreign_mark = UnicodeForm::none;  // for marked: what the mark names
+  size_t nul_offset = 0;                         // for binary
+};
+
+// The mark rule alone: marked, or how many mark bytes the source drops. Looks at the first
+// four bytes.
+Classification classify_mark(std::string_view head, const RunEncodings& enc);
+
+// Every rule, the first that matches deciding: marked, binary, already UTF-8, ASCII only,
+// else converted.
+Classification classify(std::string_view content, const RunEncodings& enc);
+
+// The rules after the mark, on facts gathered at once or chunk by chunk.
+Outcome classify_body(const BodyFacts& facts, const RunEncodings& enc);

@@ -1,0 +1,166 @@
+// Per-file pipeline: read, classify, produce the bytes, publish them.
+#include "convert/file_convert.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+#include "convert/stop_point.h"
+#include "convert/transcoder.h"
+#include "platform/fs.h"
+
+namespace {
+
+constexpr char kUtf8Bom[] = "\xEF\xBB\xBF";
+
+std::string join_path(const std::string& dir, const std::string& rel, const std::string& name) {
+  std::string p = dir;
+  p += '/';
+  if (!rel.empty()) {
+    p += rel;
+    p += '/';
+  }
+  p += name;
+  return p;
+}
+
+// Replaces another name of a file with a hard link to its new content.
+int relink(const std::string& from, const std::string& name) {
+  const std::string tmp = name + ".ouzel-link";
+  ::unlink(tmp.c_str());
+  if (::link(from.c_str(), tmp.c_str()) != 0) return errno;
+  if (::rename(tmp.c_str(), name.c_str()) != 0) {
+    const int err = errno;
+    ::unlink(tmp.c_str());
+    return err;
+  }
+  return 0;
+}
+
+}  // namespace
+
+std::string join_relative(const std::string& relative_dir, const std::string& name) {
+  return relative_dir.empty() ? name : relative_dir + "/" + name;
+}
+
+std::string JobFile::relative_path() const { return join_relative(relative_dir, file_name); }
+
+void FileConverter::release() {
+  std::string().swap(content_);
+  std::string().swap(output_);
+}
+
+const RunEncodings& FileConverter::encodings_for(const JobFile& file) {
+  if (file.source.empty() || file.source.name == run_.encodings.source_name) return run_.encodings;
+  auto it = overrides_.find(file.source.name);
+  if (it == overrides_.end()) {
+    RunEncodings e = run_.encodings;
+    const RunEncodings probed =
+        RunEncodings::resolve(file.source, EncodingEntry(run_.encodings.target_name));
+    e.source_name = probed.source_name;
+    e.source_charset = probed.source_charset;
+    e.source = probed.source;
+    it = overrides_.emplace(file.source.name, std::move(e)).first;
+  }
+  return it->second;
+}
+
+const std::string& FileConverter::produce(const RunEncodings& enc, const Classification& cls,
+                                          FileReport& report) {
+  const std::string_view body = std::string_view(content_).substr(cls.mark_length);
+  switch (cls.outcome) {
+    case Outcome::marked:
+      report.note = std::string("marked as ") + form_name(cls.foreign_mark);
+      return content_;
+    case Outcome::binary:
+      report.note = "NUL byte at offset " + std::to_string(cls.nul_offset);
+      return content_;
+    case Outcome::already_utf8:
+    case Outcome::ascii:
+      output_.assign(enc.target_mark ? kUtf8Bom : "");
+      output_.append(body);
+      return output_;
+    default:
+      break;
+  }
+  output_.assign(enc.target_mark ? kUtf8Bom : "");
+  const BufferOutcome conv = convert_buffer(output_, body.data(), body.size(),
+                                            enc.source_charset.c_str(), enc.target_charset.c_str());
+  if (conv.ok) return output_;
+  // The content exactly as read: never half converted, never a mark before raw bytes.
+  if (conv.unsupported) {
+    report.outcome = Outcome::not_supported;
+    report.note = enc.source_name + "-->" + enc.target_name + " is not supported";
+  } else {
+    report.outcome = Outcome::cannot_convert;
+    report.error = conv.error;
+    report.stop = locate_stop(content_, cls.mark_length + conv.stop_offset, enc.source_charset,
+                              enc.source.form);
+  }
+  return content_;
+}
+
+std::string FileConverter::target_dir(const JobFile& file) {
+  std::string dir = file.relative_dir.empty() ? run_.output : run_.output + "/" + file.relative_dir;
+  if (dir != ready_dir_) {
+    if (!platform::is_directory(dir)) make_dirs(dir);
+    ready_dir_ = dir;
+  }
+  return dir;
+}
+
+void FileConverter::publish(const JobFile& file, const std::string& data, FileReport& report) {
+  if (run_.in_place && data == content_) {
+    report.unchanged = true;  // inode, links and times stay as they are
+    return;
+  }
+  if (run_.dry_run) return;
+  std::string path =
+      !file.write_path.empty() ? file.write_path : target_dir(file) + "/" + file.file_name;
+  int err = platform::write_file_safely(path, data);
+  if (err == ENOENT && file.write_path.empty()) {  // the directory went away during the run
+    ready_dir_.clear();
+    path = target_dir(file) + "/" + file.file_name;
+    err = platform::write_file_safely(path, data);
+  }
+  if (err != 0) {
+    report.outcome = Outcome::cannot_write;
+    report.error = err;
+    report.stop.reset();
+    return;
+  }
+  for (const auto& name : file.hard_links) {
+    if (const int e = relink(path, name)) {
+      report.note = "cannot link " + name + " to the new content, error: " + errno_text(e);
+    }
+  }
+}
+
+FileReport FileConverter::process(const JobFile& file) {
+  FileReport report;
+  report.path = file.relative_path();
+  const RunEncodings& enc = encodings_for(file);
+  report.source = enc.source_name;
+  report.target = enc.target_name;
+  report.evidence = file.evidence;
+  report.confidence = file.confidence;
+  if (file.identity != Outcome::converted) {
+    report.outcome = file.identity;
+    report.note = file.identity_note;
+    return report;
+  }
+  const std::string source_path = join_path(run_.input, file.relative_dir, file.file_name);
+  if (const int err = platform::read_file(source_path, content_)) {
+    // Nothing is written: with output == input the source would be destroyed.
+    report.outcome = Outcome::cannot_read;
+    report.error = err;
+    return report;
+  }
+  report.bytes = content_.size();
+  const Classification cls = classify(content_, enc);
+  report.outcome = cls.outcome;
+  const std::string& data = produce(enc, cls, report);
+  publish(file, data, report);
+  return report;
+}

@@ -1,0 +1,72 @@
+// File identities of an in-place run.
+#include "convert/in_place.h"
+
+#include <sys/stat.h>
+
+#include <climits>
+#include <cstdlib>
+#include <map>
+#include <utility>
+
+namespace {
+
+std::string real_path(const std::string& path) {
+  char buf[PATH_MAX];
+  return ::realpath(path.c_str(), buf) != nullptr ? std::string(buf) : std::string();
+}
+
+bool inside(const std::string& root, const std::string& path) {
+  if (root == "/") return true;
+  return path.size() > root.size() && path.compare(0, root.size(), root) == 0 &&
+         path[root.size()] == '/';
+}
+
+struct FirstName {
+  size_t index;
+  std::string written;  // the path the first name's content goes to
+};
+
+}  // namespace
+
+bool same_directory(const std::string& input, const std::string& output) {
+  struct stat a, b;
+  return ::stat(input.c_str(), &a) == 0 && ::stat(output.c_str(), &b) == 0 && S_ISDIR(a.st_mode) &&
+         a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+void resolve_in_place(const std::string& input, std::vector<JobFile>& files) {
+  const std::string root = real_path(input);
+  std::map<std::pair<dev_t, ino_t>, FirstName> seen;
+  for (size_t i = 0; i < files.size(); ++i) {
+    JobFile& f = files[i];
+    if (f.identity != Outcome::converted) continue;
+    const std::string path = input + "/" + f.relative_path();
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0) continue;  // gone: reading it reports why
+    const bool link = S_ISLNK(st.st_mode);
+    if (link) {
+      // Important: a link is written through to the file it names, and only when that file
+      // lies inside the input tree; the link itself stays a link.
+      const std::string real = real_path(path);
+      if (real.empty() || root.empty() || !inside(root, real) || ::stat(real.c_str(), &st) != 0) {
+        f.identity = Outcome::outside;
+        f.identity_note = "links to " + (real.empty() ? std::string("a missing file") : real) +
+                          ", outside the input directory";
+        continue;
+      }
+      f.write_path = real;
+    }
+    const auto key = std::make_pair(st.st_dev, st.st_ino);
+    auto it = seen.find(key);
+    if (it == seen.end()) {
+      seen.emplace(key, FirstName{i, link ? f.write_path : path});
+      continue;
+    }
+    JobFile& first = files[it->second.index];
+    f.identity = Outcome::same_file;
+    f.identity_note = "same file as " + first.relative_path();
+    // A second hard link keeps the new content too once the first name is written.
+    if (!link && st.st_nlink > 1 && real_path(path) != real_path(it->second.written))
+      first.hard_links.push_back(path);
+  }
+}

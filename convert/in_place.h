@@ -1,0 +1,16 @@
+// In place: every file converted once, nothing outside the input tree written, links kept.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "convert/file_convert.h"
+
+// Whether `output` names the same directory as `input` (by device and inode).
+bool same_directory(const std::string& input, const std::string& output);
+
+// Marks files reached again through another path (same device and inode) as same_file,
+// links that lead outside the input tree as outside, and points links inside it at the file
+// they name. Other names of a hard-linked file are re-linked to the new content after it is
+// written.
+void resolve_in_place(const std::string& input, std::vector<JobFile>& files);

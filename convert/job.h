@@ -1,0 +1,62 @@
+// The conversion job as a task object: it owns its plan, progress, stop request and report.
+#pragma once
+
+#include <atomic>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "convert/job_observer.h"
+#include "convert/report.h"
+#include "util/encoding_catalogue.h"
+
+struct JobOptions {
+  unsigned threads = 1;  // conversion threads; 0 means one per core
+  bool dry_run = false;  // classify and convert in memory, write nothing
+  bool samples = false;  // keep each file's first non-ASCII line (a preview)
+};
+
+// A file of a plan made by a preview: no search, the user's choices kept.
+struct PlannedFile {
+  std::string relative_dir;
+  std::string file_name;
+  EncodingEntry source;  // empty: the run's source
+  std::string evidence = "chosen";
+  int confidence = -1;
+  bool excluded = false;
+};
+
+// Everything a run needs, resolved once from the settings.
+struct JobPlan {
+  std::string input;
+  std::string output;
+  std::string filter;  // the selected filter list, or "*.*"
+  EncodingEntry source;
+  EncodingEntry target;
+  JobOptions options;
+  std::optional<std::vector<PlannedFile>> files;  // set: convert exactly these
+};
+
+class ConvertJob {
+ public:
+  explicit ConvertJob(JobPlan plan) : plan_(std::move(plan)) {}
+  ConvertJob(const ConvertJob&) = delete;
+  ConvertJob& operator=(const ConvertJob&) = delete;
+
+  // Runs the whole job on the calling thread (and its own conversion threads) and returns
+  // the report. Once per object.
+  JobReport run(JobObserver& observer);
+
+  // From any thread: the search ends at once, conversion after the files in progress.
+  void request_stop() { stop_.store(true); }
+  bool stop_requested() const { return stop_.load(std::memory_order_relaxed); }
+
+  const JobPlan& plan() const { return plan_; }
+
+ private:
+  const JobPlan plan_;
+  std::atomic<bool> stop_{false};
+};
+
+// Threads a job uses for `requested` (0: one per core), never more than files.
+unsigned effective_threads(unsigned requested, size_t files);

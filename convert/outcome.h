@@ -1,0 +1,41 @@
+// What happened to one accepted file (or one directory the search could not list).
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <optional>
+#include <string_view>
+
+enum class Outcome {
+  converted,     // re-encoded and written
+  ascii,         // no byte >= 0x80: written without the converter
+  already_utf8,  // valid UTF-8 while the target is UTF-8: only the mark policy applied
+  marked,        // a byte-order mark names another encoding than the source
+  binary,        // a NUL byte in the first 64 KiB of an ASCII-compatible source
+  same_file,     // in place: reached again through another path
+  outside,       // in place: a link to a file outside the input directory
+  cannot_read,
+  cannot_convert,  // the converter stopped; the content is kept exactly as read
+  not_supported,   // the converter does not know the pair
+  cannot_write,
+  search_failed,  // a directory that could not be listed
+  undetected,     // no candidate encoding reads the file
+  excluded,       // left out by the user in a preview
+  not_reached,    // the job was stopped before this file
+};
+
+inline constexpr size_t kOutcomeCount = static_cast<size_t>(Outcome::not_reached) + 1;
+
+// "converted", "already-utf8", ...: the names used in the log and in reports.
+std::string_view outcome_name(Outcome outcome);
+std::optional<Outcome> outcome_from_name(std::string_view name);
+
+// The file is as the user wanted it: converted, or it needed nothing.
+bool outcome_is_done(Outcome outcome);
+
+// The file was not converted and the user should look at it; counts in "N of M files were
+// not converted" and makes a command-line run fail. Binary files and the user's own
+// exclusions need nothing, so they are neither done nor failed.
+bool outcome_is_failure(Outcome outcome);
+
+using OutcomeCounts = std::array<size_t, kOutcomeCount>;

@@ -1,0 +1,59 @@
+// The report of a job: one entry for every accepted file and every unlistable directory.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "convert/outcome.h"
+
+// Where conversion stopped, counted in the content as read.
+struct StopPoint {
+  uint64_t offset = 0;
+  uint64_t line = 1;    // from 1
+  uint64_t column = 1;  // characters from 1 (bytes where the line cannot be decoded)
+};
+
+struct FileReport {
+  std::string path;  // relative to the input directory, '/'-separated; bytes as found
+  Outcome outcome = Outcome::not_reached;
+  std::string source;  // the encoding the file was read as
+  std::string target;
+  uint64_t bytes = 0;  // size as read
+  int error = 0;       // errno of a failure, 0 when none
+  std::optional<StopPoint> stop;
+  std::string note;        // the rest of the detail ("marked as UTF-16LE", "same file as a.cpp")
+  bool unchanged = false;  // in place: the bytes were already right and were not rewritten
+  std::string evidence;    // how the source was chosen: "chosen", "mark", "utf8", ...
+  int confidence = -1;     // 0-100 for a detected encoding, -1 when chosen
+  std::string sample;      // preview: the first non-ASCII line, decoded (UTF-8)
+};
+
+// "28 (No space left on device)".
+std::string errno_text(int error);
+
+// The detail column: the error with its text, where conversion stopped, or the note.
+std::string detail_text(const FileReport& report);
+
+struct JobReport {
+  std::string input, output, source, target;
+  std::vector<FileReport> files;            // search order
+  std::vector<FileReport> search_failures;  // outcome search_failed; path is the directory
+  bool ran = false;                         // false when a check ended the job before its search
+  bool stopped = false;                     // a stop request ended it early
+  double search_seconds = 0.0;
+  double convert_seconds = 0.0;
+  uint64_t bytes = 0;  // read from source files
+
+  OutcomeCounts counts() const;  // search failures included
+  size_t failures() const;       // entries with outcome_is_failure
+  size_t entries() const { return files.size() + search_failures.size(); }
+};
+
+// RFC 4180 text with the header row path,outcome,source,target,bytes,detail; CR LF line
+// ends; paths written as their bytes. A detected source's evidence ends the detail.
+std::string report_csv(const JobReport& report);
+
+// The same as a JSON document; a path that is not UTF-8 also comes as "path_hex".
+std::string report_json(const JobReport& report);

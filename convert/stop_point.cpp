@@ -1,0 +1,78 @@
+// Stop point location.
+#include "convert/stop_point.h"
+
+#include <iconv.h>
+
+#include <cstring>
+
+namespace {
+
+size_t unit_size(UnicodeForm form) {
+  switch (form) {
+    case UnicodeForm::utf16le:
+    case UnicodeForm::utf16be:
+    case UnicodeForm::utf16:
+      return 2;
+    case UnicodeForm::utf32le:
+    case UnicodeForm::utf32be:
+    case UnicodeForm::utf32:
+      return 4;
+    default:
+      return 1;
+  }
+}
+
+bool big_endian(UnicodeForm form) {
+  return form == UnicodeForm::utf16be || form == UnicodeForm::utf32be ||
+         form == UnicodeForm::utf16 || form == UnicodeForm::utf32;
+}
+
+bool is_line_feed(const unsigned char* p, size_t unit, bool be) {
+  for (size_t i = 0; i < unit; ++i) {
+    const unsigned char want = (be ? i == unit - 1 : i == 0) ? '\n' : 0;
+    if (p[i] != want) return false;
+  }
+  return true;
+}
+
+// Characters in `text` decoded with `charset`, or npos when it does not decode.
+size_t decoded_length(std::string_view text, const std::string& charset) {
+  if (text.empty()) return 0;
+  const iconv_t cd = ::iconv_open("UTF-8", charset.c_str());
+  if (cd == reinterpret_cast<iconv_t>(-1)) return std::string_view::npos;
+  std::string out(text.size() * 4 + 16, '\0');
+  char* in = const_cast<char*>(text.data());
+  size_t in_left = text.size();
+  char* dst = out.data();
+  size_t dst_left = out.size();
+  const size_t r = ::iconv(cd, &in, &in_left, &dst, &dst_left);
+  ::iconv_close(cd);
+  if (r == static_cast<size_t>(-1)) return std::string_view::npos;
+  size_t chars = 0;
+  for (const char* p = out.data(); p < dst; ++p)
+    if ((static_cast<unsigned char>(*p) & 0xC0) != 0x80) ++chars;
+  return chars;
+}
+
+}  // namespace
+
+StopPoint locate_stop(std::string_view content, uint64_t offset, const std::string& charset,
+                      UnicodeForm form) {
+  StopPoint at;
+  at.offset = offset;
+  const size_t end = offset < content.size() ? static_cast<size_t>(offset) : content.size();
+  const size_t unit = unit_size(form);
+  const bool be = big_endian(form);
+  const auto* p = reinterpret_cast<const unsigned char*>(content.data());
+  size_t line_start = 0;
+  for (size_t i = 0; i + unit <= end; i += unit) {
+    if (is_line_feed(p + i, unit, be)) {
+      ++at.line;
+      line_start = i + unit;
+    }
+  }
+  const std::string_view line = content.substr(line_start, end - line_start);
+  const size_t chars = unit == 1 ? decoded_length(line, charset) : std::string_view::npos;
+  at.column = 1 + (chars != std::string_view::npos ? chars : line.size() / unit);
+  return at;
+}

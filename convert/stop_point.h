@@ -1,0 +1,15 @@
+// Line and column of the byte where conversion stopped, for a message a person can act on.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "convert/charset.h"
+#include "convert/report.h"
+
+// `offset` counts bytes of `content` as read. Lines are counted by the line feeds of the
+// source's code unit size; the column counts the characters of the line before the offset
+// (decoded with `charset`), or its bytes when that part cannot be decoded.
+StopPoint locate_stop(std::string_view content, uint64_t offset, const std::string& charset,
+                      UnicodeForm form);

@@ -1,0 +1,167 @@
+// Strict UTF-8 validation with word-at-a-time ASCII runs.
+#include "convert/utf8.h"
+
+#include <cstdint>
+#include <cstring>
+
+namespace {
+
+constexpr uint64_t kHighBits = 0x8080808080808080ull;
+
+uint64_t load64(const unsigned char* p) {
+  uint64_t v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+bool cont(unsigned char c) { return (c & 0xC0) == 0x80; }
+
+// Length of the valid sequence at p (lead byte >= 0x80), or 0 when it is invalid or cut.
+size_t sequence_length(const unsigned char* p, size_t left) {
+  const unsigned char c = p[0];
+  if (c < 0xC2) return 0;
+  if (c < 0xE0) return left >= 2 && cont(p[1]) ? 2 : 0;
+  if (c < 0xF0) {
+    if (left < 3 || !cont(p[2])) return 0;
+    const unsigned char lo = c == 0xE0 ? 0xA0 : 0x80;  // overlong
+    const unsigned char hi = c == 0xED ? 0x9F : 0xBF;  // surrogates
+    return p[1] >= lo && p[1] <= hi ? 3 : 0;
+  }
+  if (c < 0xF5) {
+    if (left < 4 || !cont(p[2]) || !cont(p[3])) return 0;
+    const unsigned char lo = c == 0xF0 ? 0x90 : 0x80;  // overlong
+    const unsigned char hi = c == 0xF4 ? 0x8F : 0xBF;  // above U+10FFFF
+    return p[1] >= lo && p[1] <= hi ? 4 : 0;
+  }
+  return 0;
+}
+
+}  // namespace
+
+Utf8Check utf8_check(std::string_view text) {
+  Utf8Check r;
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const size_t n = text.size();
+  size_t i = 0;
+  while (i < n) {
+    if (p[i] < 0x80) {
+      // Runs of ASCII 32 bytes at a time; short runs between CJK characters fall through.
+      while (i + 32 <= n &&
+             ((load64(p + i) | load64(p + i + 8) | load64(p + i + 16) | load64(p + i + 24)) &
+              kHighBits) == 0)
+        i += 32;
+      while (i < n && p[i] < 0x80) ++i;
+      continue;
+    }
+    r.non_ascii = true;
+    // Three-byte characters (CJK) dominate non-Latin text: one masked compare for the
+    // common leads E1-EC and EE-EF.
+    if (i + 3 <= n && (p[i] & 0xF0) == 0xE0 && p[i] != 0xE0 && p[i] != 0xED && cont(p[i + 1]) &&
+        cont(p[i + 2])) {
+      i += 3;
+      continue;
+    }
+    const size_t len = sequence_length(p + i, n - i);
+    if (len == 0) {
+      r.valid = false;
+      r.error_offset = i;
+      return r;
+    }
+    i += len;
+  }
+  return r;
+}
+
+bool is_ascii(std::string_view text) {
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const size_t n = text.size();
+  size_t i = 0;
+  uint64_t acc = 0;
+  for (; i + 32 <= n; i += 32)
+    acc |= load64(p + i) | load64(p + i + 8) | load64(p + i + 16) | load64(p + i + 24);
+  for (; i < n; ++i) acc |= p[i];
+  return (acc & kHighBits) == 0;
+}
+
+size_t find_nul(std::string_view text, size_t limit) {
+  const size_t n = text.size() < limit ? text.size() : limit;
+  const void* hit = std::memchr(text.data(), '\0', n);
+  return hit == nullptr ? std::string_view::npos
+                        : static_cast<size_t>(static_cast<const char*>(hit) - text.data());
+}
+
+std::string utf8_or_replacement(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  while (!text.empty()) {
+    const Utf8Check c = utf8_check(text);
+    if (c.valid) {
+      out += text;
+      break;
+    }
+    out += text.substr(0, c.error_offset);
+    out += "\xEF\xBF\xBD";
+    text.remove_prefix(c.error_offset + 1);
+  }
+  return out;
+}
+
+size_t utf8_incomplete_tail(std::string_view text) {
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const size_t n = text.size();
+  for (size_t back = 1; back <= 3 && back <= n; ++back) {
+    const unsigned char c = p[n - back];
+    if (cont(c)) continue;
+    const size_t need = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+    return need > back ? back : 0;
+  }
+  return 0;
+}
+
+void Utf8Scanner::feed(std::string_view chunk) {
+  if (!result_.valid) return;
+  std::string joined;
+  if (!tail_.empty()) {
+    joined = tail_;
+    joined.append(chunk.substr(0, chunk.size() < 8 ? chunk.size() : 8));
+  }
+  // Finish the carried sequence with the first bytes of this chunk.
+  size_t skip = 0;
+  if (!tail_.empty()) {
+    const size_t carried = tail_.size();
+    const size_t cut = utf8_incomplete_tail(joined);
+    const std::string_view head(joined.data(), joined.size() - cut);
+    const Utf8Check c = utf8_check(head);
+    if (!c.valid && c.error_offset < carried) {
+      result_ = {false, true, consumed_ + c.error_offset};
+      return;
+    }
+    // The carried lead byte's sequence ends inside the first few bytes of the chunk.
+    const size_t len = (static_cast<unsigned char>(tail_[0]) >= 0xF0)   ? 4
+                       : (static_cast<unsigned char>(tail_[0]) >= 0xE0) ? 3
+                                                                        : 2;
+    if (joined.size() < len) {  // still incomplete: the chunk was tiny
+      tail_ = joined;
+      return;
+    }
+    skip = len - carried;
+    consumed_ += carried;
+    result_.non_ascii = true;
+    tail_.clear();
+  }
+  const std::string_view body = chunk.substr(skip);
+  const size_t cut = utf8_incomplete_tail(body);
+  const Utf8Check c = utf8_check(body.substr(0, body.size() - cut));
+  if (c.non_ascii) result_.non_ascii = true;
+  if (!c.valid) {
+    result_ = {false, true, consumed_ + skip + c.error_offset};
+    return;
+  }
+  consumed_ += skip + body.size() - cut;
+  tail_.assign(body.substr(body.size() - cut));
+}
+
+Utf8Check Utf8Scanner::finish() const {
+  if (result_.valid && !tail_.empty()) return {false, true, consumed_};
+  return result_;
+}

@@ -1,0 +1,39 @@
+// Strict UTF-8 validation (no overlong forms, no surrogates, nothing above U+10FFFF).
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+struct Utf8Check {
+  bool valid = true;        // the whole text is strict UTF-8
+  bool non_ascii = false;   // some byte >= 0x80 (looked at up to the first error)
+  size_t error_offset = 0;  // where the first invalid or incomplete sequence starts
+};
+
+Utf8Check utf8_check(std::string_view text);
+
+// No byte >= 0x80.
+bool is_ascii(std::string_view text);
+
+// Offset of the first NUL byte among the first `limit` bytes, or npos.
+size_t find_nul(std::string_view text, size_t limit);
+
+// The text with every byte that is not part of strict UTF-8 replaced by U+FFFD.
+std::string utf8_or_replacement(std::string_view text);
+
+// Length of a sequence cut at the end of `text` (0 to 3): bytes to carry into the next chunk.
+size_t utf8_incomplete_tail(std::string_view text);
+
+// Checks a text that arrives in chunks; a sequence split between chunks is carried over.
+class Utf8Scanner {
+ public:
+  void feed(std::string_view chunk);
+  // The result over everything fed; a sequence still open at the end is an error.
+  Utf8Check finish() const;
+
+ private:
+  Utf8Check result_;
+  size_t consumed_ = 0;  // bytes fed before the carried tail
+  std::string tail_;
+};
