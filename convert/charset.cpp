@@ -32,6 +32,24 @@ std::string ascii_bytes() {
   return s;
 }
 
+// Whether some non-ASCII character the charset has is written with a byte >= 0x80. A 7-bit
+// encoding (ISO-2022-*, UTF-7, HZ) writes its text in ASCII bytes, so bytes below 0x80 do not
+// make a file ASCII.
+bool eight_bit(const std::string& charset) {
+  const char* samples[] = {"\xC3\xA9", "\xE4\xB8\xAD", "\xD0\x96", "\xE3\x81\x82",
+                           "\xED\x95\x9C", "\xCE\xB1", "\xD7\x90", "\xD8\xA7", "\xE0\xB8\x81"};
+  bool any = false;
+  std::string out;
+  for (const char* s : samples) {
+    if (!convert_all(charset.c_str(), "UTF-8", s, out) || out.empty()) continue;
+    any = true;
+    bool high = false;
+    for (unsigned char c : out) high = high || c >= 0x80;
+    if (!high) return false;
+  }
+  return any;
+}
+
 UnicodeForm form_of_encoded_a(const std::string& a, const std::string& e_acute) {
   using std::string_view;
   if (a == "A") return e_acute == "\xC3\xA9" ? UnicodeForm::utf8 : UnicodeForm::none;
@@ -64,7 +82,8 @@ CharsetTraits probe(const std::string& charset) {
   const std::string ascii = ascii_bytes();
   std::string back;
   t.ascii_compatible = convert_all("UTF-8", charset.c_str(), ascii, out) && out == ascii &&
-                       convert_all(charset.c_str(), "UTF-8", ascii, back) && back == ascii;
+                       convert_all(charset.c_str(), "UTF-8", ascii, back) && back == ascii &&
+                       eight_bit(charset);
   std::string a_out, e_out;
   if (convert_all(charset.c_str(), "UTF-8", "A", a_out)) {
     convert_all(charset.c_str(), "UTF-8", "\xC3\xA9", e_out);

@@ -1,6 +1,8 @@
 // Helpers shared by the tests.
 #include "test_support.h"
 
+#include <fcntl.h>
+#include <iconv.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -74,6 +76,29 @@ std::string iconv_command(std::string_view input, const std::string& from, const
   return read_file(dir / "out");
 }
 
+std::string encoded(std::string_view utf8, const std::string& charset) {
+  const iconv_t cd = ::iconv_open(charset.c_str(), "UTF-8");
+  if (cd == reinterpret_cast<iconv_t>(-1)) return {};
+  std::string out(utf8.size() * 4 + 16, '\0');
+  char* in = const_cast<char*>(utf8.data());
+  size_t in_left = utf8.size();
+  char* dst = out.data();
+  size_t dst_left = out.size();
+  const bool ok = ::iconv(cd, &in, &in_left, &dst, &dst_left) != static_cast<size_t>(-1) &&
+                  ::iconv(cd, nullptr, nullptr, &dst, &dst_left) != static_cast<size_t>(-1);
+  ::iconv_close(cd);
+  out.resize(ok ? out.size() - dst_left : 0);
+  return out;
+}
+
+std::string binary_sample(size_t bytes) {
+  std::string data = read_file("/usr/bin/ls");
+  if (data.empty()) data = std::string("\x7F" "ELF\x02\x01\x01", 7) + std::string(64, '\0');
+  while (data.size() < bytes) data += data;
+  data.resize(bytes);
+  return data;
+}
+
 std::string chinese_text(size_t bytes) {
   std::string source;
   const char* candidates[] = {"/usr/share/man/zh_CN/man1/ls.1.gz",
@@ -100,6 +125,58 @@ std::string chinese_text(size_t bytes) {
   size_t cut = out.rfind('\n', bytes);
   out.resize(cut == std::string::npos ? out.size() : cut + 1);
   return out;
+}
+
+DeepChain::DeepChain(const std::string& parent) : name_(200, 'd') {
+  const int depth = 4200 / 201 + 2;  // past PATH_MAX whatever the temp root
+  fds_.push_back(::open(parent.c_str(), O_RDONLY | O_DIRECTORY));
+  for (int i = 0; i < depth && fds_.back() >= 0; ++i) {
+    if (::mkdirat(fds_.back(), name_.c_str(), 0755) != 0) break;
+    fds_.push_back(::openat(fds_.back(), name_.c_str(), O_RDONLY | O_DIRECTORY));
+  }
+}
+
+DeepChain::~DeepChain() {
+  // Paths this long defeat path-based removal; go from the bottom through the descriptors.
+  for (size_t i = fds_.size() - 1; i > 0; --i) {
+    if (fds_[i] >= 0) ::close(fds_[i]);
+    ::unlinkat(fds_[i - 1], name_.c_str(), AT_REMOVEDIR);
+  }
+  if (fds_[0] >= 0) ::close(fds_[0]);
+}
+
+void JobRecorder::message(const std::string& text) { messages.push_back(text); }
+
+void JobRecorder::file_done(size_t index, const FileReport&, const std::vector<std::string>& lines,
+                            const JobProgress& progress) {
+  file_lines.push_back(lines);
+  order.push_back(index);
+  last = progress;
+}
+
+JobReport run_job(const JobPlan& plan, JobRecorder* recorder) {
+  JobRecorder local;
+  ConvertJob job(plan);
+  return job.run(recorder != nullptr ? *recorder : local);
+}
+
+JobPlan make_plan(const std::string& input, const std::string& output, const char* from,
+                  const char* to) {
+  JobPlan plan;
+  plan.input = input;
+  plan.output = output;
+  plan.filter = "*.*";
+  plan.source = EncodingEntry(from);
+  plan.target = EncodingEntry(to);
+  return plan;
+}
+
+const FileReport* entry_for(const JobReport& report, const std::string& path) {
+  for (const auto& f : report.files)
+    if (f.path == path) return &f;
+  for (const auto& f : report.search_failures)
+    if (f.path == path) return &f;
+  return nullptr;
 }
 
 }  // namespace testing_support

@@ -1,8 +1,12 @@
 // Helpers shared by the tests: temporary directories, whole-file I/O, the iconv command.
 #pragma once
 
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "convert/job.h"
 
 namespace testing_support {
 
@@ -40,8 +44,51 @@ bool file_exists(const std::string& path);
 std::string iconv_command(std::string_view input, const std::string& from, const std::string& to,
                           bool* ok = nullptr);
 
+// `utf8` converted in-process to `charset` (an empty result when it cannot be).
+std::string encoded(std::string_view utf8, const std::string& charset);
+
+// The first `bytes` bytes of a real executable (/usr/bin/ls), NULs and all.
+std::string binary_sample(size_t bytes);
+
 // Real Chinese text (UTF-8) of about `bytes` bytes, from a manual page a Debian package ships,
 // or a built-in paragraph repeated when none is installed.
 std::string chinese_text(size_t bytes);
+
+// A chain of directories below `parent` whose path is longer than PATH_MAX (so it cannot be
+// opened by path), removed from the bottom on destruction.
+class DeepChain {
+ public:
+  explicit DeepChain(const std::string& parent);
+  ~DeepChain();
+  DeepChain(const DeepChain&) = delete;
+  DeepChain& operator=(const DeepChain&) = delete;
+
+ private:
+  std::string name_;
+  std::vector<int> fds_;
+};
+
+// Keeps everything a job reports, in the order it came.
+class JobRecorder : public JobObserver {
+ public:
+  void message(const std::string& text) override;
+  void file_done(size_t index, const FileReport& report, const std::vector<std::string>& lines,
+                 const JobProgress& progress) override;
+
+  std::vector<std::string> messages;
+  std::vector<std::vector<std::string>> file_lines;  // per file_done call
+  std::vector<size_t> order;                         // indices in the order they finished
+  JobProgress last;
+};
+
+// Runs a job on `plan` to its end.
+JobReport run_job(const JobPlan& plan, JobRecorder* recorder = nullptr);
+
+// A plan over two directories with the given encodings and filter "*.*".
+JobPlan make_plan(const std::string& input, const std::string& output, const char* from,
+                  const char* to);
+
+// The report entry for `path`, or nullptr.
+const FileReport* entry_for(const JobReport& report, const std::string& path);
 
 }  // namespace testing_support

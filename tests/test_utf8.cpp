@@ -1,0 +1,93 @@
+// The strict UTF-8 check, whole and in chunks, and the helpers around it.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "convert/utf8.h"
+#include "test_support.h"
+
+namespace {
+
+// Code points of every length, the longest ones outside the BMP.
+const std::string kMixed = "a\xC3\xA9\xE4\xB8\xAD\xF0\x9F\x98\x80z";
+
+}  // namespace
+
+// Strictness: overlong forms, surrogates, code points above U+10FFFF, stray continuation
+// bytes and cut sequences are all invalid, each reported where it starts.
+TEST(Utf8, StrictRejectsEveryIllFormedSequence) {
+  struct Case {
+    std::string text;
+    size_t offset;
+  } cases[] = {
+      {"ab\xC0\xAF", 2},            // overlong '/'
+      {"\xE0\x80\xAF", 0},          // overlong in three bytes
+      {"x\xED\xA0\x80", 1},         // a surrogate
+      {"\xF4\x90\x80\x80", 0},      // above U+10FFFF
+      {"\xF5\x80\x80\x80", 0},      // no such lead
+      {"abc\x80", 3},               // stray continuation
+      {"abc\xE4\xB8", 3},           // cut at the end
+      {kMixed + "\xFF", kMixed.size()},
+  };
+  for (const auto& c : cases) {
+    const Utf8Check r = utf8_check(c.text);
+    EXPECT_FALSE(r.valid) << testing::PrintToString(c.text);
+    EXPECT_EQ(r.error_offset, c.offset) << testing::PrintToString(c.text);
+  }
+}
+
+// Valid text of every sequence length passes, and says whether it had non-ASCII bytes.
+TEST(Utf8, AcceptsValidTextAndTellsAscii) {
+  EXPECT_TRUE(utf8_check(kMixed).valid);
+  EXPECT_TRUE(utf8_check(kMixed).non_ascii);
+  EXPECT_TRUE(utf8_check(testing_support::chinese_text(100000)).valid);
+  const std::string ascii(1000, 'q');
+  EXPECT_TRUE(utf8_check(ascii).valid);
+  EXPECT_FALSE(utf8_check(ascii).non_ascii);
+  EXPECT_TRUE(is_ascii(ascii));
+  EXPECT_FALSE(is_ascii(ascii + "\xC3\xA9"));
+  EXPECT_FALSE(is_ascii(std::string(40, 'a') + "\x80" + std::string(40, 'a')));
+  EXPECT_TRUE(utf8_check("").valid);
+}
+
+// A NUL counts only within the limit.
+TEST(Utf8, FindNulStopsAtLimit) {
+  const std::string s = std::string(10, 'a') + '\0';
+  EXPECT_EQ(find_nul(s, 100), 10u);
+  EXPECT_EQ(find_nul(s, 10), std::string::npos);
+}
+
+// Bytes that are not UTF-8 become U+FFFD; the rest stays.
+TEST(Utf8, ReplacementKeepsValidParts) {
+  EXPECT_EQ(utf8_or_replacement("a\xFF" "b\xE4\xB8\xAD"), "a\xEF\xBF\xBD" "b\xE4\xB8\xAD");
+}
+
+// The tail to carry is exactly the cut sequence.
+TEST(Utf8, IncompleteTail) {
+  EXPECT_EQ(utf8_incomplete_tail("ab\xE4\xB8"), 2u);
+  EXPECT_EQ(utf8_incomplete_tail("ab\xF0\x9F\x98"), 3u);
+  EXPECT_EQ(utf8_incomplete_tail("ab\xE4\xB8\xAD"), 0u);
+  EXPECT_EQ(utf8_incomplete_tail("ab"), 0u);
+}
+
+class Utf8Chunks : public ::testing::TestWithParam<size_t> {};
+
+// Fed in chunks of any size, sequences cut at every boundary, the scanner agrees with the
+// whole-buffer check: same validity, same error offset.
+TEST_P(Utf8Chunks, ScannerAgreesWithWholeCheck) {
+  const size_t chunk = GetParam();
+  const std::string good = kMixed + testing_support::chinese_text(300) + kMixed;
+  for (const std::string& text : {good, good + "\xE4\xB8", good.substr(0, 101) + "\xFF" + good}) {
+    Utf8Scanner scanner;
+    for (size_t i = 0; i < text.size(); i += chunk) scanner.feed(std::string_view(text).substr(i, chunk));
+    const Utf8Check whole = utf8_check(text);
+    const Utf8Check parts = scanner.finish();
+    EXPECT_EQ(parts.valid, whole.valid) << chunk;
+    if (!whole.valid) {
+      EXPECT_EQ(parts.error_offset, whole.error_offset) << chunk;
+    }
+    EXPECT_TRUE(parts.non_ascii);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, Utf8Chunks, ::testing::Values(1, 2, 3, 4, 5, 7, 64, 4096));
