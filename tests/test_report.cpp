@@ -66,7 +66,7 @@ TEST(Report, CsvDetailNamesEvidence) {
   f.evidence = "tree statistics";
   f.confidence = 94;
   r.files.push_back(f);
-  EXPECT_NE(report_csv(r).find(",read as GBK by tree statistics, confidence 94\r\n"),
+  EXPECT_NE(report_csv(r).find(",\"read as GBK by tree statistics, confidence 94\"\r\n"),
             std::string::npos);
 }
 
