@@ -1,6 +1,8 @@
 // AppState construction in its fixed order, settings, and the last report.
 #include "app/app_state.h"
 
+#include "platform/fs.h"
+
 AppState::AppState(no_config_t) {
   build_encoding_catalogue(encodings, encoding_items, log);
   worker_idle.store(true);
@@ -28,4 +30,18 @@ void AppState::publish_report(JobReport report) {
   auto shared = std::make_shared<const JobReport>(std::move(report));
   std::lock_guard guard(report_lock_);
   last_report_ = std::move(shared);
+}
+
+void AppState::save_report(const std::string& file) {
+  const std::shared_ptr<const JobReport> report = last_report();
+  if (!report) {
+    log.append("%s", "save report failed: no job has run yet");
+    return;
+  }
+  if (const int err = platform::write_file_safely(file, report_csv(*report))) {
+    log.append("save report failed, error: %s", errno_text(err).c_str());
+    return;
+  }
+  log.append("save report to file %s success, %zu entries", fsutil::full_path(file).c_str(),
+             report->entries());
 }

@@ -86,6 +86,8 @@ struct AppState : ConvertConfig {
 
   // The last finished job's report (null before the first). Any thread.
   std::shared_ptr<const JobReport> last_report() const;
+  // Writes the last report as CSV to `file`; logs the outcome.
+  void save_report(const std::string& file);
 
  private:
   friend class WindowJobObserver;

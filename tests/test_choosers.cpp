@@ -123,6 +123,40 @@ TEST_F(ChooserTest, SaveAsAsksBeforeOverwriting) {
   EXPECT_EQ(quits_, 0);
 }
 
+// "Save Report..." is offered once a job has run, asks before overwriting, and writes the
+// report as CSV to the chosen file.
+TEST_F(ChooserTest, SaveReportWritesTheLastJobsReport) {
+  choose_file_menu("save_report");
+  draw();
+  EXPECT_FALSE(FileDialog::Instance().IsOpened());  // no job yet: the item is greyed
+  press_key(ImGuiKey_Escape, body());               // the menu stays open; close it
+
+  write_file(root_ + "/in/a.txt", "\xD6\xD0\n");
+  write_file(root_ + "/in/b.bin", std::string("x\0y", 3));
+  app_.input = root_ + "/in";
+  app_.output = root_ + "/out";
+  app_.filters = {"*.*"};
+  app_.filter_index = 0;
+  app_.from_index = app_.index_of("GBK");
+  app_.to_index = app_.index_of("UTF-8");
+  app_.snapshot_job_settings();
+  app_.run_convert_job();
+
+  write_file(root_ + "/report.csv", "old");
+  choose_file_menu("save_report");
+  draw();
+  click("dialog.ok");  // the suggested name, which exists
+  draw();
+  EXPECT_EQ(read_file(root_ + "/report.csv"), "old");
+  click("dialog.overwrite.yes");
+  const std::string csv = read_file(root_ + "/report.csv");
+  EXPECT_EQ(csv.rfind("path,outcome,source,target,bytes,detail\r\n", 0), 0u);
+  EXPECT_NE(csv.find("\r\na.txt,converted,GBK,UTF-8,3,\r\n"), std::string::npos);
+  EXPECT_NE(csv.find("\r\nb.bin,binary,GBK,UTF-8,3,NUL byte at offset 1\r\n"),
+            std::string::npos);
+  EXPECT_EQ(log_count("save report to file " + root_ + "/report.csv success, 2 entries"), 1);
+}
+
 // "Open Current Config" hands the editor the working directory's "ouzel.yml", even after
 // "Save Config As..." pointed the saves elsewhere.
 TEST_F(ChooserTest, OpenConfigNamesWorkingDirectoryFile) {

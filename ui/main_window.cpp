@@ -15,6 +15,7 @@
 namespace {
 
 const std::string kSaveKey = "ChooseSaveFile";  // made once: Display runs every frame
+const std::string kReportKey = "ChooseReportFile";
 
 void begin_main_window(const AppState& app, bool* open) {
   ImGui::SetNextWindowPos(ImVec2(0.0f, 0.0f), ImGuiCond_Always, ImVec2(0.0f, 0.0f));
@@ -46,13 +47,13 @@ void update_title_drag(TitleDrag& drag) {
   if (ui_probe::hook) ui_probe::hook("close", close_min, ImVec2(right, pos.y + drag.strip_height));
 }
 
-void open_save_chooser(const AppState& app) {
+void open_save_chooser(const AppState& app, const std::string& key, const char* file_name) {
   const ImVec2 display = ImGui::GetIO().DisplaySize;
   ImGui::SetNextWindowPos(ImVec2(display.x * 0.5f, display.y * 0.5f), ImGuiCond_Always,
                           ImVec2(0.5f, 0.5f));
   ImGui::SetNextWindowSize(ImVec2(500.0f * app.dpi_scale, 300.0f * app.dpi_scale),
                            ImGuiCond_Always);
-  FileDialog::Instance().OpenModal(kSaveKey, ICON_SAVE " Choose a File", "*.*", ".", "", 1,
+  FileDialog::Instance().OpenModal(key, ICON_SAVE " Choose a File", "*.*", ".", file_name, 1,
                                    nullptr, FileDialog::ConfirmOverwrite);
 }
 
@@ -67,8 +68,12 @@ bool draw_file_menu(AppState& app) {
     ui_probe::item("open_config");
     if (ImGui::MenuItem("Save Config")) app.save_config();
     ui_probe::item("save_config");
-    if (ImGui::MenuItem("Save Config As...")) open_save_chooser(app);
+    if (ImGui::MenuItem("Save Config As...")) open_save_chooser(app, kSaveKey, "");
     ui_probe::item("save_config_as");
+    // Every outcome of the last job, long after the log has moved on.
+    if (ImGui::MenuItem("Save Report...", nullptr, false, app.last_report() != nullptr))
+      open_save_chooser(app, kReportKey, "report.csv");
+    ui_probe::item("save_report");
     if (ImGui::MenuItem("Exit")) exit = true;
     ui_probe::item("exit");
     ImGui::EndMenu();
@@ -87,6 +92,13 @@ void draw_save_chooser(AppState& app) {
   dialog.Close();
 }
 
+void draw_report_chooser(AppState& app) {
+  FileDialog& dialog = FileDialog::Instance();
+  if (!dialog.Display(kReportKey)) return;
+  if (dialog.IsOk()) app.save_report(dialog.GetFilePathName());
+  dialog.Close();
+}
+
 }  // namespace
 
 bool draw_main_window(AppState& app, TitleDrag& drag) {
@@ -96,6 +108,7 @@ bool draw_main_window(AppState& app, TitleDrag& drag) {
   bool quit = !open;
   if (draw_file_menu(app)) quit = true;
   draw_save_chooser(app);
+  draw_report_chooser(app);
   draw_conversion_panel(app);
   ImGui::End();
   // Important: no log lock is held here; save_config appends its outcome to the log.
