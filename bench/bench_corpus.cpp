@@ -44,6 +44,13 @@ const std::string& base_utf8() {
 
 std::string utf8_text(size_t bytes) { return repeat_to(base_utf8(), bytes); }
 
+std::string ascii_text(size_t bytes) {
+  static const std::string text =
+      run("cat /usr/include/*.h 2>/dev/null | LC_ALL=C tr -cd '\\11\\12\\40-\\176' | "
+          "head -c 4000000");
+  return repeat_to(text, bytes);
+}
+
 std::string gbk_text(size_t bytes) {
   const std::string u = utf8_text(bytes);
   if (u.empty()) return u;

@@ -12,6 +12,9 @@ std::string gbk_text(size_t bytes);
 // About `bytes` of the same text in UTF-8.
 std::string utf8_text(size_t bytes);
 
+// About `bytes` of pure ASCII text: the C headers of the system, other bytes removed.
+std::string ascii_text(size_t bytes);
+
 // Creates `dir` with `files` files of min..max bytes cut from `text` at line ends, spread
 // over nested folders, unless it already exists. Returns `dir`.
 std::string make_tree(const std::string& dir, const std::string& text, size_t files,

@@ -36,38 +36,118 @@ size_t sequence_length(const unsigned char* p, size_t left) {
   return 0;
 }
 
+// A shift-based DFA: each byte's row holds, for every state, the next state as a 6-bit
+// shift amount, so one step is a table load and a shift with no branch.
+enum State : uint64_t {
+  kAccept = 0,
+  kNeed1 = 6,
+  kNeed2 = 12,
+  kNeed3 = 18,
+  kAfterE0 = 24,  // second byte A0-BF (no overlong)
+  kAfterED = 30,  // second byte 80-9F (no surrogates)
+  kAfterF0 = 36,  // second byte 90-BF (no overlong)
+  kAfterF4 = 42,  // second byte 80-8F (nothing above U+10FFFF)
+  kError = 48,
+};
+
+constexpr uint64_t edge(State from, State to) { return static_cast<uint64_t>(to) << from; }
+
+constexpr uint64_t row_for(unsigned b) {
+  // Every state not named goes to kError, whose own row entry is kError as well.
+  uint64_t r = 0;
+  for (State s : {kAccept, kNeed1, kNeed2, kNeed3, kAfterE0, kAfterED, kAfterF0, kAfterF4, kError})
+    r |= edge(s, kError);
+  auto set = [&r](State from, State to) {
+    r &= ~(uint64_t{63} << from);
+    r |= edge(from, to);
+  };
+  if (b < 0x80) {
+    set(kAccept, kAccept);
+  } else if (b < 0xC0) {
+    set(kNeed1, kAccept);
+    set(kNeed2, kNeed1);
+    set(kNeed3, kNeed2);
+    if (b < 0x90) {
+      set(kAfterED, kNeed1);
+      set(kAfterF4, kNeed2);
+    } else if (b < 0xA0) {
+      set(kAfterED, kNeed1);
+      set(kAfterF0, kNeed2);
+    } else {
+      set(kAfterE0, kNeed1);
+      set(kAfterF0, kNeed2);
+    }
+  } else if (b >= 0xC2 && b < 0xE0) {
+    set(kAccept, kNeed1);
+  } else if (b == 0xE0) {
+    set(kAccept, kAfterE0);
+  } else if (b == 0xED) {
+    set(kAccept, kAfterED);
+  } else if (b >= 0xE1 && b < 0xF0) {
+    set(kAccept, kNeed2);
+  } else if (b == 0xF0) {
+    set(kAccept, kAfterF0);
+  } else if (b == 0xF4) {
+    set(kAccept, kAfterF4);
+  } else if (b > 0xF0 && b < 0xF4) {
+    set(kAccept, kNeed3);
+  }
+  return r;
+}
+
+struct Rows {
+  uint64_t row[256];
+  constexpr Rows() : row() {
+    for (unsigned b = 0; b < 256; ++b) row[b] = row_for(b);
+  }
+};
+constexpr Rows kRows;
+
+// Where the first invalid or cut sequence starts (the text is known to hold one).
+size_t first_error(const unsigned char* p, size_t n) {
+  size_t i = 0;
+  while (i < n) {
+    if (p[i] < 0x80) {
+      ++i;
+      continue;
+    }
+    const size_t len = sequence_length(p + i, n - i);
+    if (len == 0) return i;
+    i += len;
+  }
+  return n;
+}
+
 }  // namespace
 
 Utf8Check utf8_check(std::string_view text) {
   Utf8Check r;
   const auto* p = reinterpret_cast<const unsigned char*>(text.data());
   const size_t n = text.size();
+  uint64_t state = kAccept;
   size_t i = 0;
+  constexpr size_t kBlock = 64;
   while (i < n) {
-    if (p[i] < 0x80) {
-      // Runs of ASCII 32 bytes at a time; short runs between CJK characters fall through.
+    // Runs of ASCII 32 bytes at a time, between characters only.
+    if (state == kAccept) {
       while (i + 32 <= n &&
              ((load64(p + i) | load64(p + i + 8) | load64(p + i + 16) | load64(p + i + 24)) &
               kHighBits) == 0)
         i += 32;
-      while (i < n && p[i] < 0x80) ++i;
-      continue;
     }
+    const size_t end = n - i < kBlock ? n : i + kBlock;
+    uint64_t high = 0;
+    for (; i < end; ++i) {
+      high |= p[i];
+      state = (kRows.row[p[i]] >> state) & 63;
+    }
+    if (high & 0x80) r.non_ascii = true;
+    if (state == kError) break;
+  }
+  if (state != kAccept) {
+    r.valid = false;
     r.non_ascii = true;
-    // Three-byte characters (CJK) dominate non-Latin text: one masked compare for the
-    // common leads E1-EC and EE-EF.
-    if (i + 3 <= n && (p[i] & 0xF0) == 0xE0 && p[i] != 0xE0 && p[i] != 0xED && cont(p[i + 1]) &&
-        cont(p[i + 2])) {
-      i += 3;
-      continue;
-    }
-    const size_t len = sequence_length(p + i, n - i);
-    if (len == 0) {
-      r.valid = false;
-      r.error_offset = i;
-      return r;
-    }
-    i += len;
+    r.error_offset = first_error(p, n);
   }
   return r;
 }
