@@ -10,6 +10,7 @@
 #include "convert/fsutil.h"
 #include "platform/fs.h"
 #include "util/log_buffer.h"
+#include "util/strfmt.h"
 
 namespace {
 
@@ -149,12 +150,12 @@ void write_settings(Settings& s) {
   YAML::Node updated = settings_document(s);
   std::string text;
   if (!yamltext::emit_exact(updated, text)) {
-    s.log.append("save config failed, error: %d", EILSEQ);
+    s.log.append("save config failed, error: %s", errno_text(EILSEQ).c_str());
     s.log.append("a setting holds bytes that cannot be written so that they read back unchanged");
     return;
   }
   if (int err = platform::write_file_safely(s.cfg.path, text)) {
-    s.log.append("save config failed, error: %d", err);
+    s.log.append("save config failed, error: %s", errno_text(err).c_str());
     return;
   }
   s.cfg.document.reset(updated);
@@ -212,6 +213,6 @@ void save_config(ConvertConfig& config, const EncodingList& encodings, LogBuffer
   try {
     write_settings(s);
   } catch (const std::exception&) {
-    log.append("save config failed, error: %d", ENOMEM);
+    log.append("save config failed, error: %s", errno_text(ENOMEM).c_str());
   }
 }

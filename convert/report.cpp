@@ -7,13 +7,6 @@
 #include "convert/utf8.h"
 #include "util/strfmt.h"
 
-std::string errno_text(int error) {
-  char buf[256];
-  // GNU strerror_r: returns the text, which may or may not be in `buf`.
-  const char* text = ::strerror_r(error, buf, sizeof buf);
-  return kestrum::strfmt("%d (%s)", error, text);
-}
-
 std::string detail_text(const FileReport& r) {
   std::string detail;
   if (r.stop) {

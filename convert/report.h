@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "convert/outcome.h"
+#include "util/strfmt.h"
 
 // Where conversion stopped, counted in the content as read.
 struct StopPoint {
@@ -29,9 +30,6 @@ struct FileReport {
   int confidence = -1;     // 0-100 for a detected encoding, -1 when chosen
   std::string sample;      // preview: the first non-ASCII line, decoded (UTF-8)
 };
-
-// "28 (No space left on device)".
-std::string errno_text(int error);
 
 // The detail column: the error with its text, where conversion stopped, or the note.
 std::string detail_text(const FileReport& report);

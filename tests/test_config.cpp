@@ -291,13 +291,13 @@ TEST_F(ConfigTest, UnwritableTargetIsLoggedAndUntouched) {
   ASSERT_EQ(::chmod("ouzel.yml", 0444), 0);
   app->input = "/b";
   app->save_config();
-  EXPECT_EQ(messages().back(), "save config failed, error: " + std::to_string(EACCES));
+  EXPECT_EQ(messages().back(), "save config failed, error: " + errno_text(EACCES));
   EXPECT_EQ(read_file(tmp / "ouzel.yml"), text);
   EXPECT_EQ(static_cast<const YAML::Node&>(app->document)["input"].Scalar(), "/a");
 
   app->path = "missing/dir.yml";
   app->save_config();
-  EXPECT_EQ(messages().back(), "save config failed, error: " + std::to_string(ENOENT));
+  EXPECT_EQ(messages().back(), "save config failed, error: " + errno_text(ENOENT));
 }
 
 // A write that fails after the open (disk full) is a failure, and nothing half-written stays.
@@ -314,7 +314,7 @@ TEST_F(ConfigTest, FailedWriteIsReportedAsFailure) {
   app->path = "new.yml";
   app->save_config();
   EXPECT_EQ(messages(),
-            std::vector<std::string>(2, "save config failed, error: " + std::to_string(ENOSPC)));
+            std::vector<std::string>(2, "save config failed, error: " + errno_text(ENOSPC)));
   EXPECT_EQ(read_file(tmp / "ouzel.yml"), text);
   EXPECT_FALSE(file_exists(tmp / "new.yml"));
 
@@ -473,7 +473,7 @@ TEST_F(ConfigTest, UnfaithfulTextIsNotWritten) {
   app->document.force_insert("x", odd);
   app->save_config();
   ASSERT_FALSE(messages().empty());
-  EXPECT_EQ(messages().front(), "save config failed, error: " + std::to_string(EILSEQ));
+  EXPECT_EQ(messages().front(), "save config failed, error: " + errno_text(EILSEQ));
   EXPECT_EQ(read_file(tmp / "ouzel.yml"), text);
 }
 

@@ -13,3 +13,6 @@ std::string _strfmt(const char* format, va_list args) __attribute__((format(prin
 std::string strfmt(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 }  // namespace kestrum
+
+// An error number with its text, as the log shows it: "28 (No space left on device)".
+std::string errno_text(int error);
