@@ -111,11 +111,9 @@ std::string FileConverter::target_dir(const JobFile& file) {
 }
 
 void FileConverter::publish(const JobFile& file, const std::string& data, FileReport& report) {
-  if (run_.in_place && data == content_) {
-    report.unchanged = true;  // inode, links and times stay as they are
-    return;
-  }
-  if (run_.dry_run) return;
+  report.unchanged = data == content_;
+  // In place, unchanged bytes are not rewritten: inode, links and times stay as they are.
+  if ((run_.in_place && report.unchanged) || run_.dry_run) return;
   std::string path =
       !file.write_path.empty() ? file.write_path : target_dir(file) + "/" + file.file_name;
   int err = platform::write_file_safely(path, data);

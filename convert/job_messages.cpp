@@ -13,10 +13,11 @@ std::string outcome_line(const JobFile& file, const FileReport& r, bool in_place
       return {};
     case Outcome::ascii:
       return kestrum::strfmt("ASCII only: %s, %s", path,
-                             r.unchanged ? "left as it is" : "written without converting");
+                             in_place && r.unchanged ? "left as it is"
+                                                     : "written without converting");
     case Outcome::already_utf8:
       return kestrum::strfmt("Already UTF-8: %s, not converted again%s", path,
-                             r.unchanged ? ", left as it is" : "");
+                             in_place && r.unchanged ? ", left as it is" : "");
     case Outcome::marked:
       return kestrum::strfmt("Not converted: %s is %s, %s", path, r.note.c_str(), kept);
     case Outcome::binary:

@@ -25,7 +25,9 @@ struct FileReport {
   int error = 0;       // errno of a failure, 0 when none
   std::optional<StopPoint> stop;
   std::string note;        // the rest of the detail ("marked as UTF-16LE", "same file as a.cpp")
-  bool unchanged = false;  // in place: the bytes were already right and were not rewritten
+  // The bytes to write equal the bytes read: in place nothing is rewritten, and a check run
+  // knows the file needs nothing.
+  bool unchanged = false;
   std::string evidence;    // how the source was chosen: "chosen", "mark", "utf8", ...
   int confidence = -1;     // 0-100 for a detected encoding, -1 when chosen
   std::string sample;      // preview: the first non-ASCII line, decoded (UTF-8)
