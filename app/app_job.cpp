@@ -59,6 +59,7 @@ void AppState::snapshot_job_settings() {
   // An index that names no entry keeps the previous run's name.
   if (const EncodingEntry* e = entry_at(encodings, from_index)) job.source = *e;
   if (const EncodingEntry* e = entry_at(encodings, to_index)) job.target = *e;
+  job.options.threads = static_cast<unsigned>(threads);  // 0: one per core
   job.files.reset();
   task = std::make_unique<ConvertJob>(job);
 }

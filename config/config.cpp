@@ -16,9 +16,24 @@ namespace {
 
 constexpr const char* kDefaultFilters[] = {"*.cpp;*.h;*.c;*.hpp;*.lua", "*.xml;*.json;*.yml",
                                            "*.*"};
-// The keys the settings live under, in the order loading looks them up.
-constexpr const char* kKeys[] = {"input", "output", "filters", "filter-index", "from", "to"};
-enum Key { kInput, kOutput, kFilters, kFilterIndex, kFrom, kTo, kKeyCount };
+// The keys the settings live under, in the order loading looks them up. Those from kThreads
+// on are optional: absent from a new file, written only once they hold something other
+// than their default or the file already had them.
+constexpr const char* kKeys[] = {"input", "output",  "filters", "filter-index", "from",
+                                 "to",    "threads", "detect",  "candidates"};
+enum Key {
+  kInput,
+  kOutput,
+  kFilters,
+  kFilterIndex,
+  kFrom,
+  kTo,
+  kThreads,
+  kDetect,
+  kCandidates,
+  kKeyCount
+};
+constexpr int32_t kMaxThreads = 256;
 
 // A scalar's text; "null" for a null; `fallback` when missing or a collection.
 std::string text_or(const YAML::Node& value, const char* fallback) {
@@ -46,6 +61,17 @@ struct Settings {
   LogBuffer& log;
 };
 
+void read_options(ConvertConfig& cfg, YAML::Node& doc) {
+  const int32_t threads = doc[kKeys[kThreads]].as<int32_t>(0);
+  cfg.threads = threads < 0 || threads > kMaxThreads ? 0 : threads;
+  cfg.detect = doc[kKeys[kDetect]].as<bool>(false);
+  cfg.candidates.clear();
+  const YAML::Node list = doc[kKeys[kCandidates]];
+  if (list.IsSequence())
+    for (const auto& element : list)
+      if (element.IsScalar() && !element.Scalar().empty()) cfg.candidates.push_back(element.Scalar());
+}
+
 // Important: the non-const subscript turns a null or sequence document into a mapping and adds
 // a valueless entry for each missing key; such entries are never written (see
 // settings_document for where a save puts those keys).
@@ -66,6 +92,7 @@ void read_settings(Settings& s) {
   if (cfg.from_index == names) cfg.from_index = index_of(s.encodings, "GBK");
   cfg.to_index = index_of(s.encodings, to);
   if (cfg.to_index == names) cfg.to_index = index_of(s.encodings, "UTF8");
+  read_options(cfg, doc);
 }
 
 // The parsed file, the default document when there is no file, or null after a logged failure.
@@ -111,8 +138,31 @@ YAML::Node settings_value(const Settings& s, int key, const YAML::Node& old) {
       return YAML::Node(cfg.filter_index);
     case kFrom:
       return encoding_name(s, cfg.from_index, "GBK");
-    default:
+    case kTo:
       return encoding_name(s, cfg.to_index, "UTF-8");
+    case kThreads:
+      return YAML::Node(cfg.threads);
+    case kDetect:
+      return YAML::Node(cfg.detect);
+    default: {
+      YAML::Node list(YAML::NodeType::Sequence);
+      for (const auto& c : cfg.candidates) list.push_back(c);
+      return list;
+    }
+  }
+}
+
+// An optional key that the file lacks is added only when it holds something.
+bool worth_adding(const ConvertConfig& cfg, int key) {
+  switch (key) {
+    case kThreads:
+      return cfg.threads != 0;
+    case kDetect:
+      return cfg.detect;
+    case kCandidates:
+      return !cfg.candidates.empty();
+    default:
+      return true;
   }
 }
 
@@ -142,7 +192,8 @@ YAML::Node settings_document(const Settings& s) {
     }
   }
   for (int k = 0; k < kKeyCount; ++k)
-    if (!placed[k]) out.force_insert(std::string(kKeys[k]), settings_value(s, k, YAML::Node()));
+    if (!placed[k] && worth_adding(s.cfg, k))
+      out.force_insert(std::string(kKeys[k]), settings_value(s, k, YAML::Node()));
   return out;
 }
 

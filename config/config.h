@@ -24,6 +24,10 @@ struct ConvertConfig {
   std::string filter_items;  // `filters` as combo items: each followed by NUL, then one more
   int32_t from_index = 0;    // into the encoding catalogue
   int32_t to_index = 0;
+  // Beyond the window's fields; absent from a new file and from files that never set them.
+  int32_t threads = 0;                  // conversion threads; 0: one per core
+  bool detect = false;                  // detect each file's source encoding
+  std::vector<std::string> candidates;  // encodings or presets detection may choose from
 
   void build_filter_items();
 };

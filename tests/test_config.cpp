@@ -251,6 +251,45 @@ TEST_F(ConfigTest, SaveKeepsKeyOrderAndUnknownKeys) {
   EXPECT_EQ(read_file(file).find('\r'), std::string::npos);
 }
 
+// Options beyond the window's fields (threads, detect, candidates) are absent from a new
+// file and stay absent while they hold their defaults; once set they are written, and a
+// file that has them keeps them even at their defaults.
+TEST_F(ConfigTest, OptionalKeysOnlyWhenSet) {
+  app->load_config("ouzel.yml");
+  EXPECT_EQ(app->threads, 0);
+  EXPECT_FALSE(app->detect);
+  EXPECT_TRUE(app->candidates.empty());
+  app->save_config();
+  EXPECT_EQ(read_file(tmp / "ouzel.yml"), kDefaultText);
+
+  app->threads = 3;
+  app->detect = true;
+  app->candidates = {"Chinese", "BIG5"};
+  app->save_config();
+  AppState& again = load(read_file(tmp / "ouzel.yml"));
+  EXPECT_EQ(again.threads, 3);
+  EXPECT_TRUE(again.detect);
+  EXPECT_EQ(again.candidates, (std::vector<std::string>{"Chinese", "BIG5"}));
+
+  again.detect = false;
+  again.threads = 0;
+  again.save_config();
+  const auto saved = YAML::LoadFile(tmp / "ouzel.yml");
+  EXPECT_EQ(saved["detect"].Scalar(), "false");
+  EXPECT_EQ(saved["threads"].Scalar(), "0");
+}
+
+// Values that make no sense fall back to the defaults.
+TEST_F(ConfigTest, OptionalKeyFallbacks) {
+  AppState& a = load("threads: -4\ndetect: maybe\ncandidates: GBK\n");
+  EXPECT_EQ(a.threads, 0);
+  EXPECT_FALSE(a.detect);
+  EXPECT_TRUE(a.candidates.empty());
+  EXPECT_EQ(load("threads: 100000\n").threads, 0);
+  EXPECT_EQ(load("threads: 2\ncandidates: [GBK, [x], '']\n").candidates,
+            std::vector<std::string>{"GBK"});
+}
+
 // A file's own filter list is written back as it was, skipped entries included.
 TEST_F(ConfigTest, SaveKeepsFilesFilterList) {
   load("filters: ['*.a', '', [x]]\n");
