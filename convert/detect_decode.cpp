@@ -15,54 +15,120 @@ const char* utf32_name() {
   return std::endian::native == std::endian::little ? "UTF-32LE" : "UTF-32BE";
 }
 
+// Important: glibc unloads a converter module when its last descriptor closes and maps it
+// again at the next open, which costs more than decoding a small file. Each thread keeps its
+// descriptors open until it ends, reset to the initial state before every use.
+class Cache {
+ public:
+  ~Cache() {
+    for (Entry& e : entries_) e.close(e.cd);
+  }
+  iconv_t get(const std::string& from) {
+    const platform::SysIo& io = platform::sysio();
+    for (Entry& e : entries_) {
+      if (e.name == from && e.open == io.iconv_open) {
+        io.iconv(e.cd, nullptr, nullptr, nullptr, nullptr);
+        return e.cd;
+      }
+    }
+    iconv_t cd = io.iconv_open(utf32_name(), from.c_str());
+    // Descriptors of a swapped-in table (tests) are not kept: the table may change back.
+    if (cd != reinterpret_cast<iconv_t>(-1) && io.iconv_open == platform::real_sysio().iconv_open)
+      entries_.push_back({from, cd, io.iconv_open, io.iconv_close});
+    else if (cd != reinterpret_cast<iconv_t>(-1))
+      temporary_.push_back({from, cd, io.iconv_open, io.iconv_close});
+    return cd;
+  }
+  void release(iconv_t cd) {
+    for (size_t i = 0; i < temporary_.size(); ++i) {
+      if (temporary_[i].cd == cd) {
+        temporary_[i].close(cd);
+        temporary_.erase(temporary_.begin() + static_cast<std::ptrdiff_t>(i));
+        return;
+      }
+    }
+  }
+
+ private:
+  struct Entry {
+    std::string name;
+    iconv_t cd;
+    iconv_t (*open)(const char*, const char*);
+    int (*close)(iconv_t);
+  };
+  std::vector<Entry> entries_;
+  std::vector<Entry> temporary_;
+};
+
+Cache& cache() {
+  thread_local Cache c;
+  return c;
+}
+
 class Converter {
  public:
-  explicit Converter(const std::string& from)
-      : cd_(platform::sysio().iconv_open(utf32_name(), from.c_str())) {}
+  explicit Converter(const std::string& from) : cd_(cache().get(from)) {}
   ~Converter() {
-    if (ok()) platform::sysio().iconv_close(cd_);
+    if (ok()) cache().release(cd_);
   }
   Converter(const Converter&) = delete;
   Converter& operator=(const Converter&) = delete;
   bool ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
   iconv_t handle() const { return cd_; }
 
-  // Converts as much of [*in, *in + *left) as it can into `out`; returns the errno of the
-  // stop (0 when all was read).
+  // Converts as much of [*in, *in + *left) as it can into [out, out + cap); returns the errno
+  // of the stop (0 when all was read) and the code points written in *made.
+  int run_into(const char** in, size_t* left, char32_t* out, size_t cap, size_t* made) {
+    char* op = reinterpret_cast<char*>(out);
+    size_t room = cap * sizeof(char32_t);
+    char* ip = const_cast<char*>(*in);
+    const size_t r = platform::sysio().iconv(cd_, &ip, left, &op, &room);
+    // Important: errno right after the call, before anything may allocate.
+    int err = r == static_cast<size_t>(-1) ? errno : 0;
+    *in = ip;
+    if (err == 0) {
+      const size_t f = platform::sysio().iconv(cd_, nullptr, nullptr, &op, &room);
+      err = f == static_cast<size_t>(-1) ? errno : 0;
+    }
+    *made = static_cast<size_t>(reinterpret_cast<char32_t*>(op) - out);
+    return err;
+  }
+
+  // The same into a growing string.
   int run(const char** in, size_t* left, std::u32string& out) {
     while (true) {
       const size_t base = out.size();
       out.resize(base + *left + 16);
-      char* op = reinterpret_cast<char*>(out.data() + base);
-      size_t room = (out.size() - base) * sizeof(char32_t);
-      char* ip = const_cast<char*>(*in);
-      const size_t r = platform::sysio().iconv(cd_, &ip, left, &op, &room);
-      // Important: errno right after the call, before anything may allocate.
-      const int err = r == static_cast<size_t>(-1) ? errno : 0;
-      *in = ip;
-      out.resize(static_cast<size_t>(reinterpret_cast<char32_t*>(op) - out.data()));
-      if (err == E2BIG) continue;
-      if (err == 0) return flush(out);
-      return err;
+      size_t made = 0;
+      const int err = run_into(in, left, out.data() + base, out.size() - base, &made);
+      out.resize(base + made);
+      if (err != E2BIG) return err;
     }
   }
 
  private:
-  int flush(std::u32string& out) {
-    const size_t base = out.size();
-    out.resize(base + 8);
-    char* op = reinterpret_cast<char*>(out.data() + base);
-    size_t room = 8 * sizeof(char32_t);
-    const size_t r = platform::sysio().iconv(cd_, nullptr, nullptr, &op, &room);
-    const int err = r == static_cast<size_t>(-1) ? errno : 0;
-    out.resize(static_cast<size_t>(reinterpret_cast<char32_t*>(op) - out.data()));
-    return err;
-  }
-
   iconv_t cd_;
 };
 
 }  // namespace
+
+Decoded decode_into(std::string_view in, const std::string& encoding, char32_t* out,
+                    size_t capacity, size_t* made) {
+  Decoded d;
+  *made = 0;
+  Converter conv(encoding);
+  if (!conv.ok()) {
+    d.unsupported = true;
+    return d;
+  }
+  const char* p = in.data();
+  size_t left = in.size();
+  const int err = conv.run_into(&p, &left, out, capacity, made);
+  d.stop = static_cast<size_t>(p - in.data());
+  d.ok = err == 0 && left == 0;
+  d.incomplete = err == EINVAL;
+  return d;
+}
 
 Decoded decode_strict(std::string_view in, const std::string& encoding, std::u32string& out) {
   Decoded d;

@@ -16,8 +16,13 @@ struct Decoded {
 };
 
 // Appends the code points of `in` read as `encoding` to `out`, up to the first bad sequence.
-// Important: a fresh converter per call, so no shift state (ISO-2022) leaks between calls.
+// Important: the converter is reset before each call, so no shift state (ISO-2022) leaks.
 Decoded decode_strict(std::string_view in, const std::string& encoding, std::u32string& out);
+
+// The same into a caller's buffer of `capacity` code points (one per input byte is enough for
+// every ASCII-compatible encoding); *made is the count written.
+Decoded decode_into(std::string_view in, const std::string& encoding, char32_t* out,
+                    size_t capacity, size_t* made);
 
 // Like decode_strict, but an invalid byte becomes U+FFFD and decoding goes on; an incomplete
 // sequence at the end becomes one U+FFFD. False when the encoding is unknown.

@@ -66,22 +66,22 @@ bool special_form(const std::vector<Candidate>& candidates, int preferred, std::
 
 }  // namespace
 
-FileAnalysis analyse_file(const std::vector<Candidate>& candidates, int preferred,
-                          std::string_view content, const TreeDetector::Options& options) {
-  FileAnalysis fa;
-  if (special_form(candidates, preferred, content, fa)) {
-    fa.decided = true;
-    return fa;
-  }
-  const Excerpt ex = cut_excerpt(content, options.window);
-  fa.tallies.resize(candidates.size());
-  fa.standings.resize(candidates.size());
-  std::vector<size_t> stops(candidates.size(), 0);
+namespace {
+
+// Weighs every candidate over `ex`; false when none reads it.
+bool weigh(const std::vector<Candidate>& candidates, const Excerpt& ex, FileAnalysis& fa,
+           std::vector<size_t>& stops) {
+  fa.tallies.assign(candidates.size(), Tally{});
+  fa.standings.assign(candidates.size(), Standing{});
+  stops.assign(candidates.size(), 0);
+  // Important: one buffer per thread, grown once; the detector's threads never share it.
+  thread_local std::u32string buffer;
+  if (buffer.size() < ex.bytes.size() + 16) buffer.resize(ex.bytes.size() + 16);
   bool any = false;
-  std::u32string text;
   for (size_t i = 0; i < candidates.size(); ++i) {
-    text.clear();
-    const Decoded dec = decode_strict(ex.bytes, candidates[i].name, text);
+    size_t made = 0;
+    const Decoded dec =
+        decode_into(ex.bytes, candidates[i].name, buffer.data(), buffer.size(), &made);
     // A window cut inside a character leaves it incomplete: that is not the file's fault.
     const bool ok = dec.ok || (ex.truncated && dec.incomplete && dec.stop + 4 >= ex.bytes.size());
     stops[i] = dec.stop;
@@ -89,10 +89,58 @@ FileAnalysis analyse_file(const std::vector<Candidate>& candidates, int preferre
     st.viable = ok;
     if (!ok) continue;
     any = true;
+    const std::u32string_view text(buffer.data(), made);
     score_text(candidates[i].family, text, fa.tallies[i]);
     st.points = total_points(candidates[i].family, fa.tallies[i]);
     st.chars = fa.tallies[i].chars;
     st.signature = fnv1a(text);
+  }
+  return any;
+}
+
+// The evidence window saw part of the file: the chosen reading must hold for all of it. One
+// that fails drops out and the next best is tried, so a file gets its own best strict decoder.
+bool verify_whole(const std::vector<Candidate>& candidates, int preferred, std::string_view content,
+                  FileAnalysis& fa) {
+  std::string first_failure;
+  while (fa.own.index >= 0) {
+    const auto i = static_cast<size_t>(fa.own.index);
+    size_t stop = 0;
+    if (check_strict(content, candidates[i].name, &stop)) return true;
+    if (first_failure.empty()) {
+      const LineColumn lc = line_column(content, stop);
+      first_failure = "no candidate reads it: " + candidates[i].name + " stops at line " +
+                      std::to_string(lc.line) + ", column " + std::to_string(lc.column);
+    }
+    fa.standings[i].viable = false;
+    fa.own = choose(candidates, fa.standings, preferred);
+  }
+  fa.decision.note = first_failure;
+  return false;
+}
+
+// Evidence read first; a file whose reading is plain by then is not read further.
+constexpr size_t kFirstLook = 1024;
+constexpr double kPlainMargin = 40.0;
+
+}  // namespace
+
+FileAnalysis analyse_file(const std::vector<Candidate>& candidates, int preferred,
+                          std::string_view content, const TreeDetector::Options& options) {
+  FileAnalysis fa;
+  if (special_form(candidates, preferred, content, fa)) {
+    fa.decided = true;
+    return fa;
+  }
+  std::vector<size_t> stops;
+  Excerpt ex = cut_excerpt(content, std::min(kFirstLook, options.window));
+  bool any = weigh(candidates, ex, fa, stops);
+  if (ex.truncated && options.window > kFirstLook) {
+    const Choice first = any ? choose(candidates, fa.standings, preferred) : Choice{};
+    if (!any || first.alone || first.margin < kPlainMargin) {
+      ex = cut_excerpt(content, options.window);
+      any = weigh(candidates, ex, fa, stops);
+    }
   }
   if (!any) {
     fa.decided = true;
@@ -101,6 +149,11 @@ FileAnalysis analyse_file(const std::vector<Candidate>& candidates, int preferre
     return fa;
   }
   fa.own = choose(candidates, fa.standings, preferred);
+  if (ex.truncated && !verify_whole(candidates, preferred, content, fa)) {
+    fa.decided = true;
+    fa.decision = {"", Evidence::undetected, 0, fa.decision.note};
+    return fa;
+  }
   const std::string& name = candidates[static_cast<size_t>(fa.own.index)].name;
   if (fa.own.alone) {
     size_t viable = 0;
@@ -115,7 +168,7 @@ FileAnalysis analyse_file(const std::vector<Candidate>& candidates, int preferre
     fa.decided = true;
     fa.decision = {name, Evidence::file_statistics, fa.own.confidence, fa.own.note};
   }
-  fa.excerpt = ex.bytes;
+  fa.excerpt = std::move(ex.bytes);
   return fa;
 }
 

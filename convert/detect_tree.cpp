@@ -18,6 +18,7 @@ constexpr double kFailPenalty = 30.0;   // points per pooled file a candidate ca
 constexpr double kNodeMargin = 6.0;     // lead a folder's pool needs to stand on its own
 constexpr size_t kPoolBytes = 4096;     // evidence bytes a folder keeps for the libraries
 constexpr double kLibraryWeight = 4.0;  // points a full library vote is worth
+constexpr double kLibraryRange = 12.0;  // margins below this are close calls for the libraries
 
 struct Node {
   std::string path;
@@ -113,14 +114,17 @@ void TreeDetector::State::merge(Node& node, const FileAnalysis& fa, double scale
 
 Choice TreeDetector::State::choose_node(Node& node) {
   std::vector<Standing> s(candidates.size());
-  std::vector<double> votes;
-  if (options.libraries && !node.pool.empty()) votes = library_votes(node.pool, candidates);
   for (size_t i = 0; i < s.size(); ++i) {
     s[i].points = total_points(candidates[i].family, node.tally[i]) - kFailPenalty * node.fails[i];
-    if (!votes.empty()) s[i].points += kLibraryWeight * votes[i];
     s[i].chars = node.tally[i].chars;
     s[i].signature = node.signature[i];
   }
+  Choice c = choose(candidates, s, preferred);
+  // The libraries are slow next to the rest (ICU runs all its recognisers), so they are asked
+  // only where the detector's own points leave a close call.
+  if (!options.libraries || node.pool.empty() || c.margin >= kLibraryRange) return c;
+  const std::vector<double> votes = library_votes(node.pool, candidates);
+  for (size_t i = 0; i < s.size(); ++i) s[i].points += kLibraryWeight * votes[i];
   return choose(candidates, s, preferred);
 }
 
