@@ -2,6 +2,7 @@
 // encodings' own tables (level-1 hanzi/kanji, the KS X 1001 Hangul), so no data is shipped.
 #include "convert/detect_model.h"
 
+#include <iconv.h>
 #include <unicode/uchar.h>
 #include <unicode/uscript.h>
 
@@ -10,8 +11,6 @@
 #include <cmath>
 #include <mutex>
 #include <vector>
-
-#include "convert/detect_decode.h"
 
 namespace detect {
 namespace {
@@ -121,18 +120,31 @@ struct Tables {
   std::bitset<0x10000> gb_common, big5_common, jis_common, ks_hangul, ks_hanja;
 };
 
+// Important: straight to the C library, not through the platform seam: these are fixed
+// tables built once, and a test that swaps in a failing converter must not empty them.
 void fill_set(std::bitset<0x10000>& set, const char* encoding, int lead_from, int lead_to,
               int trail_from, int trail_to, bool big5_trails = false) {
+  iconv_t cd = ::iconv_open("UTF-32LE", encoding);
+  if (cd == reinterpret_cast<iconv_t>(-1)) return;
   for (int lead = lead_from; lead <= lead_to; ++lead) {
     for (int trail = trail_from; trail <= trail_to; ++trail) {
       if (big5_trails && trail > 0x7E && trail < 0xA1) continue;
-      const char bytes[2] = {static_cast<char>(lead), static_cast<char>(trail)};
-      std::u32string out;
-      if (decode_strict(std::string_view(bytes, 2), encoding, out).ok && out.size() == 1 &&
-          out[0] < 0x10000)
-        set.set(out[0]);
+      char bytes[2] = {static_cast<char>(lead), static_cast<char>(trail)};
+      unsigned char out[16];
+      char* ip = bytes;
+      size_t left = 2;
+      char* op = reinterpret_cast<char*>(out);
+      size_t room = sizeof out;
+      ::iconv(cd, nullptr, nullptr, nullptr, nullptr);
+      if (::iconv(cd, &ip, &left, &op, &room) == static_cast<size_t>(-1) || left != 0 ||
+          sizeof out - room != 4)
+        continue;
+      const uint32_t u = uint32_t{out[0]} | uint32_t{out[1]} << 8 | uint32_t{out[2]} << 16 |
+                         uint32_t{out[3]} << 24;
+      if (u < 0x10000) set.set(u);
     }
   }
+  ::iconv_close(cd);
 }
 
 const Tables& tables() {

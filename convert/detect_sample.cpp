@@ -28,7 +28,9 @@ std::u32string first_line_bytes(std::string_view content, const std::string& enc
   // Every byte before `pos` is ASCII, so any start before it is a character boundary.
   const size_t back = content.rfind('\n', pos);
   size_t start = back == std::string_view::npos ? 0 : back + 1;
-  if (!iso2022) start = std::max(start, pos > max_bytes ? pos - max_bytes : 0);
+  // A long ASCII lead-in is cut so that the non-ASCII text shows in the sample.
+  const size_t lead = max_bytes / 3;
+  if (!iso2022) start = std::max(start, pos > lead ? pos - lead : 0);
   size_t end = content.find('\n', pos);
   if (end == std::string_view::npos) end = content.size();
   end = std::min(end, pos + max_bytes * 4 + 16);

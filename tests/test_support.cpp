@@ -1,6 +1,7 @@
 // Helpers shared by the tests.
 #include "test_support.h"
 
+#include <iconv.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -72,6 +73,30 @@ std::string iconv_command(std::string_view input, const std::string& from, const
   const int rc = std::system(cmd.c_str());
   if (ok) *ok = rc == 0;
   return read_file(dir / "out");
+}
+
+std::string encode_as(std::string_view utf8, const std::string& encoding) {
+  iconv_t cd = ::iconv_open(encoding.c_str(), "UTF-8");
+  if (cd == reinterpret_cast<iconv_t>(-1)) throw std::runtime_error("no converter " + encoding);
+  std::string out(utf8.size() * 4 + 32, '\0');
+  char* ip = const_cast<char*>(utf8.data());
+  size_t il = utf8.size();
+  char* op = out.data();
+  size_t ol = out.size();
+  const bool ok = ::iconv(cd, &ip, &il, &op, &ol) != static_cast<size_t>(-1) &&
+                  ::iconv(cd, nullptr, nullptr, &op, &ol) != static_cast<size_t>(-1);
+  ::iconv_close(cd);
+  if (!ok || il != 0) throw std::runtime_error("text has no form in " + encoding);
+  out.resize(out.size() - ol);
+  return out;
+}
+
+std::string source_with_comment(std::string_view comment_utf8, const std::string& encoding,
+                                int serial) {
+  const std::string n = std::to_string(serial);
+  const std::string text = "#include <cstdio>\n\n// " + std::string(comment_utf8) + "\nint f" + n +
+                           "(int x) {\n  std::printf(\"%d\\n\", x);\n  return x + " + n + ";\n}\n";
+  return encode_as(text, encoding);
 }
 
 std::string chinese_text(size_t bytes) {

@@ -33,12 +33,19 @@ class ScopedCwd {
 };
 
 void write_file(const std::string& path, std::string_view data);  // creates parent dirs
-std::string read_file(const std::string& path);                  // empty when missing
+std::string read_file(const std::string& path);                   // empty when missing
 bool file_exists(const std::string& path);
 
 // What `iconv -f from -t to` makes of `input`; `ok` false when the command failed.
 std::string iconv_command(std::string_view input, const std::string& from, const std::string& to,
                           bool* ok = nullptr);
+
+// `utf8` converted in-process to `encoding`; throws when it has no form there.
+std::string encode_as(std::string_view utf8, const std::string& encoding);
+
+// A small C++ source file whose one comment is `comment_utf8`, in `encoding`.
+std::string source_with_comment(std::string_view comment_utf8, const std::string& encoding,
+                                int serial = 0);
 
 // Real Chinese text (UTF-8) of about `bytes` bytes, from a manual page a Debian package ships,
 // or a built-in paragraph repeated when none is installed.
