@@ -10,6 +10,9 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth xdotool imagemagick libgl1-mesa-dri x11-utils
   manpages-zh python3
+  libicu-dev libuchardet-dev
+  manpages-ja manpages-ru manpages-uk manpages-de manpages-fr manpages-es manpages-pl
+  manpages-cs manpages-hu manpages-el manpages-tr manpages-vi iso-codes
 )
 
 missing=()

@@ -8,7 +8,7 @@
 #include "convert/classify.h"
 #include "test_support.h"
 
-using testing_support::encoded;
+using testing_support::encode_as;
 
 namespace {
 
@@ -43,7 +43,7 @@ class MarkRule : public ::testing::TestWithParam<MarkCase> {};
 // for the converter), any other mark leaves the file unconverted.
 TEST_P(MarkRule, OwnMarkDroppedForeignMarkStops) {
   const MarkCase c = GetParam();
-  const std::string text = encoded("abc " + kChinese, c.source);
+  const std::string text = encode_as("abc " + kChinese, c.source);
   ASSERT_FALSE(text.empty());
   const std::string content = kMarks[c.mark] + text;
   const Classification r = classify(content, pair(c.source, "GBK"));
@@ -82,7 +82,7 @@ TEST(Classify, BinaryNeedsNulEarlyAndAsciiSource) {
   const std::string elf = testing_support::binary_sample(4096);
   EXPECT_EQ(classify(elf, pair("KOI8-R", "UTF-8")).outcome, Outcome::binary);
   EXPECT_EQ(classify(elf, pair("ISO-8859-1", "UTF-8")).outcome, Outcome::binary);
-  const std::string utf16 = encoded("plain text", "UTF-16LE");
+  const std::string utf16 = encode_as("plain text", "UTF-16LE");
   EXPECT_EQ(classify(utf16, pair("UTF-16LE", "UTF-8")).outcome, Outcome::converted);
   const std::string late = std::string(kBinaryScanBytes, 'a') + '\0';
   EXPECT_EQ(classify(late, pair("GBK", "UTF-8")).outcome, Outcome::ascii);
@@ -100,7 +100,7 @@ TEST(Classify, AlreadyUtf8OnlyForStrictTextTowardsUtf8) {
   for (const char* bad : {"a\xC0\xAF", "a\xED\xA0\x80", "a\xF4\x90\x80\x80"})
     EXPECT_EQ(classify(bad, pair("GBK", "UTF-8")).outcome, Outcome::converted) << bad;
   // GBK text is not valid UTF-8, so it is converted as it should be.
-  EXPECT_EQ(classify(encoded(text, "GBK"), pair("GBK", "UTF-8")).outcome, Outcome::converted);
+  EXPECT_EQ(classify(encode_as(text, "GBK"), pair("GBK", "UTF-8")).outcome, Outcome::converted);
 }
 
 // ASCII only: both converters must map ASCII to itself; stateful encodings, UTF-7 and

@@ -43,12 +43,12 @@ bool same_id(const FileId& a, const FileId& b) {
 // A tree as a user meets it: GBK sources, UTF-8 sources with one short comment, long UTF-8
 // texts, pure ASCII, binaries, UTF-16LE files with a mark.
 struct MixedTree {
-  std::string gbk_text = encoded("int a; " + kComment + chinese_text(3000), "GBK");
+  std::string gbk_text = encode_as("int a; " + kComment + chinese_text(3000), "GBK");
   std::string short_utf8 = "int x = 1;\n" + kComment;
   std::string long_utf8 = chinese_text(50000);
   std::string ascii = "int main() { return 0; }\n";
   std::string binary = binary_sample(20000);
-  std::string utf16 = "\xFF\xFE" + encoded("\xE4\xB8\xAD\xE6\x96\x87 text\n", "UTF-16LE");
+  std::string utf16 = "\xFF\xFE" + encode_as("\xE4\xB8\xAD\xE6\x96\x87 text\n", "UTF-16LE");
 
   explicit MixedTree(const std::string& root) {
     for (int i = 0; i < 3; ++i) {
@@ -126,7 +126,7 @@ TEST(Engine, InPlaceTwiceRewritesNothingTheSecondTime) {
 // In place, an unchanged file keeps its hard links; a converted one keeps them too.
 TEST(Engine, InPlaceKeepsHardLinks) {
   TempDir tmp;
-  const std::string gbk = encoded(kComment, "GBK");
+  const std::string gbk = encode_as(kComment, "GBK");
   write_file(tmp / "in/a.cpp", gbk);
   write_file(tmp / "in/sub/keep.txt", "x");
   ASSERT_EQ(::link((tmp / "in/a.cpp").c_str(), (tmp / "in/sub/b.cpp").c_str()), 0);
@@ -143,7 +143,7 @@ TEST(Engine, InPlaceKeepsHardLinks) {
 // not entered; links stay links.
 TEST(Engine, InPlaceLinksConvertOnceAndNeverWriteOutside) {
   TempDir tmp;
-  const std::string gbk = encoded(kComment, "GBK");
+  const std::string gbk = encode_as(kComment, "GBK");
   write_file(tmp / "outside/secret.cpp", gbk);
   write_file(tmp / "in/real.cpp", gbk);
   write_file(tmp / "in/dir/inner.cpp", gbk);
@@ -176,7 +176,7 @@ TEST(Engine, InPlaceLinksConvertOnceAndNeverWriteOutside) {
 // second run does exactly what the first did.
 TEST(Engine, OutputInsideInputIsLeftOut) {
   TempDir tmp;
-  write_file(tmp / "in/a.cpp", encoded(kComment, "GBK"));
+  write_file(tmp / "in/a.cpp", encode_as(kComment, "GBK"));
   write_file(tmp / "in/b.h", "int b;\n");
   const JobPlan plan = make_plan(tmp / "in", tmp / "in/out", "GBK", "UTF-8");
   JobRecorder first_log, second_log;
@@ -213,7 +213,7 @@ TEST(Engine, BinariesUntouchedUnderSingleByteSources) {
 TEST(Engine, Utf16MarkFollowsTargetPolicyOnly) {
   TempDir tmp;
   const std::string text = chinese_text(2000);
-  write_file(tmp / "in/w.txt", "\xFF\xFE" + encoded(text, "UTF-16LE"));
+  write_file(tmp / "in/w.txt", "\xFF\xFE" + encode_as(text, "UTF-16LE"));
   run_job(make_plan(tmp / "in", tmp / "plain", "UTF-16LE", "UTF-8"));
   EXPECT_EQ(read_file(tmp / "plain/w.txt"), text);
   run_job(make_plan(tmp / "in", tmp / "marked", "UTF-16LE", "UTF-8 with BOM"));

@@ -76,27 +76,36 @@ std::string iconv_command(std::string_view input, const std::string& from, const
   return read_file(dir / "out");
 }
 
-std::string encoded(std::string_view utf8, const std::string& charset) {
-  const iconv_t cd = ::iconv_open(charset.c_str(), "UTF-8");
-  if (cd == reinterpret_cast<iconv_t>(-1)) return {};
-  std::string out(utf8.size() * 4 + 16, '\0');
-  char* in = const_cast<char*>(utf8.data());
-  size_t in_left = utf8.size();
-  char* dst = out.data();
-  size_t dst_left = out.size();
-  const bool ok = ::iconv(cd, &in, &in_left, &dst, &dst_left) != static_cast<size_t>(-1) &&
-                  ::iconv(cd, nullptr, nullptr, &dst, &dst_left) != static_cast<size_t>(-1);
-  ::iconv_close(cd);
-  out.resize(ok ? out.size() - dst_left : 0);
-  return out;
-}
-
 std::string binary_sample(size_t bytes) {
   std::string data = read_file("/usr/bin/ls");
   if (data.empty()) data = std::string("\x7F" "ELF\x02\x01\x01", 7) + std::string(64, '\0');
   while (data.size() < bytes) data += data;
   data.resize(bytes);
   return data;
+}
+
+std::string encode_as(std::string_view utf8, const std::string& encoding) {
+  iconv_t cd = ::iconv_open(encoding.c_str(), "UTF-8");
+  if (cd == reinterpret_cast<iconv_t>(-1)) throw std::runtime_error("no converter " + encoding);
+  std::string out(utf8.size() * 4 + 32, '\0');
+  char* ip = const_cast<char*>(utf8.data());
+  size_t il = utf8.size();
+  char* op = out.data();
+  size_t ol = out.size();
+  const bool ok = ::iconv(cd, &ip, &il, &op, &ol) != static_cast<size_t>(-1) &&
+                  ::iconv(cd, nullptr, nullptr, &op, &ol) != static_cast<size_t>(-1);
+  ::iconv_close(cd);
+  if (!ok || il != 0) throw std::runtime_error("text has no form in " + encoding);
+  out.resize(out.size() - ol);
+  return out;
+}
+
+std::string source_with_comment(std::string_view comment_utf8, const std::string& encoding,
+                                int serial) {
+  const std::string n = std::to_string(serial);
+  const std::string text = "#include <cstdio>\n\n// " + std::string(comment_utf8) + "\nint f" + n +
+                           "(int x) {\n  std::printf(\"%d\\n\", x);\n  return x + " + n + ";\n}\n";
+  return encode_as(text, encoding);
 }
 
 std::string chinese_text(size_t bytes) {

@@ -44,11 +44,15 @@ bool file_exists(const std::string& path);
 std::string iconv_command(std::string_view input, const std::string& from, const std::string& to,
                           bool* ok = nullptr);
 
-// `utf8` converted in-process to `charset` (an empty result when it cannot be).
-std::string encoded(std::string_view utf8, const std::string& charset);
-
 // The first `bytes` bytes of a real executable (/usr/bin/ls), NULs and all.
 std::string binary_sample(size_t bytes);
+
+// `utf8` converted in-process to `encoding`; throws when it has no form there.
+std::string encode_as(std::string_view utf8, const std::string& encoding);
+
+// A small C++ source file whose one comment is `comment_utf8`, in `encoding`.
+std::string source_with_comment(std::string_view comment_utf8, const std::string& encoding,
+                                int serial = 0);
 
 // Real Chinese text (UTF-8) of about `bytes` bytes, from a manual page a Debian package ships,
 // or a built-in paragraph repeated when none is installed.

@@ -1,0 +1,119 @@
+// Encoding detection for files that no mark, UTF-8 or ASCII check decided: per file, or pooled
+// per folder and per tree when one file holds too little text.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace detect {
+
+// Why a file got its encoding. The engine sets mark, utf8, ascii, chosen and override_.
+enum class Evidence {
+  mark,
+  utf8,
+  ascii,
+  chosen,
+  override_,
+  file_statistics,
+  tree_statistics,
+  only_decoder,
+  undetected,
+};
+
+const char* evidence_name(Evidence evidence);  // "mark", "utf8", ..., "undetected"
+
+struct Decision {
+  std::string encoding;  // a glibc iconv name from the candidates; empty when undetected
+  Evidence evidence = Evidence::undetected;
+  int confidence = 0;  // 0-100
+  std::string note;    // short, for the log and the preview
+};
+
+struct Preset {
+  std::string name;                    // "Chinese", "Cyrillic", ...
+  std::vector<std::string> encodings;  // most likely first
+};
+
+const std::vector<Preset>& presets();
+
+// The upper-case glibc name for an alias ("sjis" -> "SHIFT_JIS", "windows-1251" -> "CP1251").
+std::string canonical_name(std::string_view encoding);
+
+// Preset names and encoding names mixed, case-insensitive, duplicates dropped, order kept.
+// Names that are neither a preset nor an encoding iconv knows go to `unknown` when given.
+std::vector<std::string> expand_candidates(const std::vector<std::string>& names_or_presets,
+                                           std::vector<std::string>* unknown = nullptr);
+
+// The preset holding `encoding` (or the wider label of it); nullptr for UTF forms and others.
+const Preset* preset_of(std::string_view encoding);
+
+// True for the Unicode forms the detector always considers besides the candidates.
+bool is_unicode_form(std::string_view encoding);
+
+// The wider label that reads everything `encoding` reads ("SHIFT_JIS" -> "CP932"); "" if none.
+std::string wider_label(std::string_view encoding);
+
+// Why the wider label was taken over a narrow one that also reads the text; "" if not a pair.
+std::string wider_label_note(std::string_view wide, std::string_view narrow);
+
+// For a narrow label chosen by hand: how the wider label would read `content` differently,
+// e.g. "SHIFT_JIS reads 0x5C as ¥; CP932 would read it as \". "" when they agree.
+std::string narrow_label_hint(std::string_view content, std::string_view chosen);
+
+// True when `content` converts from `encoding` with no invalid or incomplete sequence.
+bool decodes_strictly(std::string_view content, const std::string& encoding);
+
+// The first line holding non-ASCII text, in UTF-8, at most `max_bytes` bytes and never cut
+// inside a character; "" when there is none or the encoding is unknown.
+std::string sample_line(std::string_view content, const std::string& encoding,
+                        size_t max_bytes = 120);
+
+// "UTF-16LE" or "UTF-16BE" for text with no mark whose every other byte is mostly NUL; "".
+std::string unmarked_utf16(std::string_view content);
+
+// True when 7-bit content carries the escape sequences of ISO-2022-JP/KR/CN.
+bool has_iso2022_escapes(std::string_view content);
+
+// Decides a tree of files: first each file on its own text, then what is left pooled per
+// folder, then per tree.
+class TreeDetector {
+ public:
+  struct Options {
+    bool pooling = true;    // false: every file on its own text alone (for measurements)
+    bool libraries = true;  // let ICU and uchardet vote on the pools
+    size_t window = 8192;   // bytes of non-ASCII evidence read per file
+  };
+
+  // `candidates` are glibc names or preset names; `preferred` wins ties and close calls.
+  TreeDetector(std::vector<std::string> candidates, std::string preferred);
+  TreeDetector(std::vector<std::string> candidates, std::string preferred, Options options);
+  ~TreeDetector();
+  TreeDetector(const TreeDetector&) = delete;
+  TreeDetector& operator=(const TreeDetector&) = delete;
+
+  // Important: thread-safe; the heavy work runs outside the lock. `relative_dir` is the
+  // '/'-joined folder of the file below the tree root ("" for the root). Ids need not be dense.
+  void add(size_t id, std::string_view relative_dir, std::string_view content);
+
+  // Decides every file added. Call once, after the last add().
+  void finish();
+
+  // The decision for `id` after finish(); undetected with a note for an unknown id.
+  Decision decision(size_t id) const;
+
+  // The candidates after expansion, UTF forms excluded.
+  const std::vector<std::string>& candidates() const;
+
+  // The encoding the whole pooled tree points to ("" when nothing was pooled).
+  std::string tree_encoding() const;
+
+  struct State;
+
+ private:
+  std::unique_ptr<State> state_;
+};
+
+}  // namespace detect

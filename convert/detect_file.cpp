@@ -1,0 +1,175 @@
+// File-level analysis: Unicode forms and 7-bit escapes, then the statistics of the candidates.
+#include "convert/detect_file.h"
+
+#include <cstdio>
+
+#include "convert/detect_decode.h"
+#include "convert/detect_excerpt.h"
+
+namespace detect {
+namespace {
+
+uint64_t fnv1a(std::u32string_view text) {
+  uint64_t h = 1469598103934665603ull;
+  for (char32_t c : text) {
+    h ^= c;
+    h *= 1099511628211ull;
+  }
+  return h;
+}
+
+std::string undetected_reason(const std::vector<Candidate>& candidates, int preferred,
+                              std::string_view content, const Excerpt& ex,
+                              const std::vector<size_t>& stops) {
+  const size_t who = preferred >= 0 ? static_cast<size_t>(preferred) : 0;
+  const uint64_t at = ex.file_offset(stops[who]);
+  const LineColumn lc = line_column(content, at);
+  char bytes[16] = "";
+  if (at < content.size()) {
+    std::snprintf(bytes, sizeof bytes, " (byte 0x%02X)",
+                  static_cast<unsigned>(static_cast<unsigned char>(content[at])));
+  }
+  return "no candidate reads it: " + candidates[who].name + " stops at line " +
+         std::to_string(lc.line) + ", column " + std::to_string(lc.column) + bytes;
+}
+
+bool special_form(const std::vector<Candidate>& candidates, int preferred, std::string_view content,
+                  FileAnalysis& fa) {
+  Decision& d = fa.decision;
+  if (const std::string utf16 = unmarked_utf16(content); !utf16.empty()) {
+    d = {utf16, Evidence::file_statistics, 90, "no byte-order mark; every other byte is NUL"};
+    return true;
+  }
+  if (!has_high_byte(content)) {
+    if (has_iso2022_escapes(content)) {
+      for (const Candidate& c : candidates) {
+        std::u32string out;
+        if (c.name.rfind("ISO-2022", 0) == 0 &&
+            decode_strict(content.substr(0, 1 << 16), c.name, out).ok) {
+          d = {c.name, Evidence::file_statistics, 95, "escape sequences of " + c.name};
+          return true;
+        }
+      }
+    }
+    const std::string label =
+        candidates.empty() ? "US-ASCII"
+                           : candidates[static_cast<size_t>(preferred >= 0 ? preferred : 0)].name;
+    d = {label, Evidence::ascii, 100, "no byte above 0x7F"};
+    return true;
+  }
+  if (valid_utf8(content)) {
+    d = {"UTF-8", Evidence::utf8, 100, ""};
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+namespace {
+
+// Weighs every candidate over `ex`; false when none reads it.
+bool weigh(const std::vector<Candidate>& candidates, const Excerpt& ex, FileAnalysis& fa,
+           std::vector<size_t>& stops) {
+  fa.tallies.assign(candidates.size(), Tally{});
+  fa.standings.assign(candidates.size(), Standing{});
+  stops.assign(candidates.size(), 0);
+  // Important: one buffer per thread, grown once; the detector's threads never share it.
+  thread_local std::u32string buffer;
+  if (buffer.size() < ex.bytes.size() + 16) buffer.resize(ex.bytes.size() + 16);
+  bool any = false;
+  for (size_t i = 0; i < candidates.size(); ++i) {
+    size_t made = 0;
+    const Decoded dec =
+        decode_into(ex.bytes, candidates[i].name, buffer.data(), buffer.size(), &made);
+    // A window cut inside a character leaves it incomplete: that is not the file's fault.
+    const bool ok = dec.ok || (ex.truncated && dec.incomplete && dec.stop + 4 >= ex.bytes.size());
+    stops[i] = dec.stop;
+    Standing& st = fa.standings[i];
+    st.viable = ok;
+    if (!ok) continue;
+    any = true;
+    const std::u32string_view text(buffer.data(), made);
+    score_text(candidates[i].family, text, fa.tallies[i]);
+    st.points = total_points(candidates[i].family, fa.tallies[i]);
+    st.chars = fa.tallies[i].chars;
+    st.signature = fnv1a(text);
+  }
+  return any;
+}
+
+// The evidence window saw part of the file: the chosen reading must hold for all of it. One
+// that fails drops out and the next best is tried, so a file gets its own best strict decoder.
+bool verify_whole(const std::vector<Candidate>& candidates, int preferred, std::string_view content,
+                  FileAnalysis& fa) {
+  std::string first_failure;
+  while (fa.own.index >= 0) {
+    const auto i = static_cast<size_t>(fa.own.index);
+    size_t stop = 0;
+    if (check_strict(content, candidates[i].name, &stop)) return true;
+    if (first_failure.empty()) {
+      const LineColumn lc = line_column(content, stop);
+      first_failure = "no candidate reads it: " + candidates[i].name + " stops at line " +
+                      std::to_string(lc.line) + ", column " + std::to_string(lc.column);
+    }
+    fa.standings[i].viable = false;
+    fa.own = choose(candidates, fa.standings, preferred);
+  }
+  fa.decision.note = first_failure;
+  return false;
+}
+
+// Evidence read first; a file whose reading is plain by then is not read further.
+constexpr size_t kFirstLook = 1024;
+constexpr double kPlainMargin = 40.0;
+
+}  // namespace
+
+FileAnalysis analyse_file(const std::vector<Candidate>& candidates, int preferred,
+                          std::string_view content, const TreeDetector::Options& options) {
+  FileAnalysis fa;
+  if (special_form(candidates, preferred, content, fa)) {
+    fa.decided = true;
+    return fa;
+  }
+  std::vector<size_t> stops;
+  Excerpt ex = cut_excerpt(content, std::min(kFirstLook, options.window));
+  bool any = weigh(candidates, ex, fa, stops);
+  if (ex.truncated && options.window > kFirstLook) {
+    const Choice first = any ? choose(candidates, fa.standings, preferred) : Choice{};
+    if (!any || first.alone || first.margin < kPlainMargin) {
+      ex = cut_excerpt(content, options.window);
+      any = weigh(candidates, ex, fa, stops);
+    }
+  }
+  if (!any) {
+    fa.decided = true;
+    fa.decision = {"", Evidence::undetected, 0,
+                   undetected_reason(candidates, preferred, content, ex, stops)};
+    return fa;
+  }
+  fa.own = choose(candidates, fa.standings, preferred);
+  if (ex.truncated && !verify_whole(candidates, preferred, content, fa)) {
+    fa.decided = true;
+    fa.decision = {"", Evidence::undetected, 0, fa.decision.note};
+    return fa;
+  }
+  const std::string& name = candidates[static_cast<size_t>(fa.own.index)].name;
+  if (fa.own.alone) {
+    size_t viable = 0;
+    for (const Standing& st : fa.standings) viable += st.viable ? 1 : 0;
+    if (viable == 1) {
+      fa.decided = true;
+      fa.decision = {name, Evidence::only_decoder, fa.own.confidence,
+                     "the only candidate that reads it"};
+    }
+  }
+  if (!fa.decided && (fa.own.margin >= kOwnMargin || !options.pooling)) {
+    fa.decided = true;
+    fa.decision = {name, Evidence::file_statistics, fa.own.confidence, fa.own.note};
+  }
+  fa.excerpt = std::move(ex.bytes);
+  return fa;
+}
+
+}  // namespace detect
