@@ -6,6 +6,7 @@
 #include <strings.h>
 
 #include "ui/dialog_icons.h"
+#include "ui/glyph_demand.h"
 #include "ui/ui_probe.h"
 
 namespace {
@@ -110,6 +111,7 @@ void FileDialog::go_to(const std::string& dir) {
   dir_ = dir;
   listing_ = list_directory(dir);
   ++listing_serial_;
+  for (const DirEntry& e : listing_.entries) glyph_demand::note(e.name);
   path_text_ = dir;
   error_.clear();
   after_navigation_ = true;
@@ -223,6 +225,8 @@ bool FileDialog::Display(const std::string& key, ImGuiWindowFlags flags, ImVec2 
   // An Escape that an active text field or the overwrite question received is theirs.
   const bool field_was_active = ImGui::IsAnyItemActive();
   const bool prompt_was_open = overwrite_pending_;
+  for (const std::string* text : {&path_text_, &name_text_, &error_, &overwrite_target_})
+    glyph_demand::note(*text);
 
   draw_path_bar();
   const ImGuiStyle& style = ImGui::GetStyle();
@@ -320,8 +324,7 @@ void FileDialog::draw_footer() {
     ImGui::SameLine();
     ImGui::SetNextItemWidth(-FLT_MIN);
     if (ImGui::IsWindowAppearing()) ImGui::SetKeyboardFocusHere();
-    if (ImGui::InputText("##name", &name_text_, ImGuiInputTextFlags_EnterReturnsTrue))
-      try_accept();
+    if (ImGui::InputText("##name", &name_text_, ImGuiInputTextFlags_EnterReturnsTrue)) try_accept();
     probe("dialog.filename");
   }
   if (ImGui::Button(ICON_OUZEL_OK " OK")) try_accept();
@@ -333,8 +336,7 @@ void FileDialog::draw_footer() {
 
 void FileDialog::draw_overwrite_prompt() {
   if (overwrite_pending_ && !ImGui::IsPopupOpen(kOverwritePopup)) ImGui::OpenPopup(kOverwritePopup);
-  if (!ImGui::BeginPopupModal(kOverwritePopup, nullptr, ImGuiWindowFlags_AlwaysAutoResize))
-    return;
+  if (!ImGui::BeginPopupModal(kOverwritePopup, nullptr, ImGuiWindowFlags_AlwaysAutoResize)) return;
   ImGui::Text("%s already exists.", overwrite_target_.c_str());
   ImGui::TextUnformatted("Replace it?");
   bool close = false;

@@ -81,7 +81,12 @@ class Tool:
         return wait_for("widget " + name, lambda: self.layout().get(name), timeout)
 
     def wait_gone(self, name, timeout=10):
-        wait_for(name + " to close", lambda: name not in self.layout(), timeout)
+        try:
+            wait_for(name + " to close", lambda: name not in self.layout(), timeout)
+        except Failure:
+            self.screenshot("/tmp/e2e-fail.png")
+            print(open(self.layout_path).read(), file=sys.stderr)
+            raise
 
     def click(self, name):
         x0, y0, x1, y1 = self.wait_item(name)
@@ -130,6 +135,25 @@ class Tool:
         self.wheel_until_visible(full, popup)
         self.click(full)
         self.wait_gone(popup)
+
+    def pick_encoding(self, combo, typed, name, key=True):
+        """Opens an encoding list and types a filter (the field has the keyboard at once);
+        once `name` is the first match, picks it with Enter, or with a click."""
+        self.click(combo)
+        self.wait_item(combo + "_popup")
+        run(["xdotool", "type", "--delay", "30", typed], timeout=30)
+
+        def first_item():
+            items = self.layout()
+            rows = [(box[1], key) for key, box in items.items() if key.startswith(combo + ":")]
+            return min(rows)[1] if rows else None
+        wait_for(combo + " list filtered to " + name, lambda: first_item() == combo + ":" + name,
+                 10)
+        if key:
+            run(["xdotool", "key", "Return"])
+        else:
+            self.click(combo + ":" + name)
+        self.wait_gone(combo + "_popup")
 
     def type_into(self, field, text):
         self.click(field)
@@ -191,8 +215,8 @@ def main():
         tool.wait_gone("dialog.ok")
         tool.type_into("output_dir", out_dir)
         tool.choose("filter", "*.cpp;*.h")
-        tool.choose("from", "GBK")
-        tool.choose("to", "UTF-8")
+        tool.pick_encoding("from", "gbk", "GBK")
+        tool.pick_encoding("to", "utf", "UTF-8", key=False)
         tool.click("start")
 
         def converted():
