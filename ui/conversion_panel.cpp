@@ -24,10 +24,10 @@
 namespace {
 
 struct DirectoryRow {
-  const char* field_id;           // hidden label of the text field
-  const char* button;             // label of the chooser button
-  const std::string& dialog_key;  // a string made once: Display runs every frame
-  const char* probe_field;        // probe names for tests
+  const char* field_id;            // hidden label of the text field
+  const char* button;              // label of the chooser button
+  const std::string& dialog_key;   // a string made once: Display runs every frame
+  const char* probe_field;         // probe names for tests
   const char* probe_button;
 };
 
@@ -45,8 +45,8 @@ void open_directory_chooser(const AppState& app, const std::string& key) {
   ImGui::SetNextWindowSize(ImVec2(500.0f * app.dpi_scale, 300.0f * app.dpi_scale),
                            ImGuiCond_Always);
   // No filter list: a directory chooser.
-  FileDialog::Instance().OpenModal(key, ICON_FOLDER_OPEN "Choose a Directory", nullptr, ".", "", 1,
-                                   nullptr, FileDialog::None);
+  FileDialog::Instance().OpenModal(key, ICON_FOLDER_OPEN "Choose a Directory", nullptr, ".", "",
+                                   1, nullptr, FileDialog::None);
 }
 
 // Kept between frames: where drops land, and the two encoding lists.
@@ -135,7 +135,8 @@ void draw_start_row(AppState& app) {
   if (ImGui::Button("Start Convert")) app.request_convert();
   ui_probe::item("start");
   ImGui::SameLine();
-  format_speed(app.speed.load(std::memory_order_relaxed), app.speed_text, sizeof app.speed_text);
+  format_speed(app.speed.load(std::memory_order_relaxed), app.speed_text,
+               sizeof app.speed_text);
   ImGui::LabelText("##3", "%s/s", app.speed_text);
   ui_probe::item("speed");
   ImGui::ProgressBar(app.progress.load(std::memory_order_relaxed), ImVec2(-FLT_MIN, 0.0f));
