@@ -56,7 +56,7 @@ TEST_F(LogViewTest, CopyLogAndSelection) {
   EXPECT_NE(all.find("first line\n"), std::string::npos);
   EXPECT_NE(all.find("second line\n"), std::string::npos);
   EXPECT_EQ(all.find('\r'), std::string::npos);
-  EXPECT_EQ(all, main_log_view().text());
+  EXPECT_EQ(all, main_log_view().text() + "\n");
 
   ImGui::SetClipboardText("");
   click("log");
@@ -64,7 +64,7 @@ TEST_F(LogViewTest, CopyLogAndSelection) {
   press_key(ImGuiKey_A, body());
   press_key(ImGuiKey_C, body());
   io.KeyCtrl = false;
-  EXPECT_EQ(clipboard(), all);
+  EXPECT_EQ(clipboard() + "\n", all);
 }
 
 // The text is drawn with the log's lock free: a worker appending meanwhile never waits for
@@ -99,5 +99,25 @@ TEST_F(LogViewTest, FollowsTheLogThroughClear) {
   EXPECT_EQ(main_log_view().text(), "");
   app_.log.append("%s", "after");
   draw();
-  EXPECT_NE(main_log_view().text().find("after\n"), std::string::npos);
+  EXPECT_NE(main_log_view().text().find("after"), std::string::npos);
+}
+
+// Lines that fit leave the view without scroll bars; more lines add only the vertical one.
+TEST_F(LogViewTest, ShortLogScrollsNowhere) {
+  for (int i = 0; i < 3; ++i) app_.log.append("short line %d", i);
+  draw(4);
+  ImGuiWindow* view = log_view_window();
+  ASSERT_NE(view, nullptr);
+  EXPECT_EQ(view->ScrollMax.x, 0.0f);
+  EXPECT_EQ(view->ScrollMax.y, 0.0f);
+  EXPECT_FALSE(view->ScrollbarX);
+  EXPECT_FALSE(view->ScrollbarY);
+
+  // A long log scrolls down only, and its last line ends the view.
+  for (int i = 0; i < 60; ++i) app_.log.append("short line %d", i);
+  draw(4);
+  EXPECT_FALSE(view->ScrollbarX);
+  EXPECT_TRUE(view->ScrollbarY);
+  EXPECT_EQ(view->Scroll.y, view->ScrollMax.y);
+  EXPECT_LT(view->ContentSize.y - view->InnerRect.GetHeight() - view->ScrollMax.y, 1.0f);
 }

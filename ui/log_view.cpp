@@ -14,11 +14,14 @@ namespace {
 
 LogView main_view;
 
-std::string without_carriage_returns(const std::string& text) {
+// The text as shown: "\n" line ends, and none after the last line, which would add an empty
+// line to the field.
+std::string shown_text(const std::string& text) {
   std::string out;
   out.reserve(text.size());
   for (char c : text)
     if (c != '\r') out += c;
+  if (!out.empty() && out.back() == '\n') out.pop_back();
   return out;
 }
 
@@ -40,7 +43,7 @@ bool LogView::sync(LogBuffer& log, bool& scroll_to_end) {
 void LogView::draw(LogBuffer& log) {
   bool scroll_to_end = false;
   if (sync(log, scroll_to_end)) {
-    shown_ = without_carriage_returns(copy_);
+    shown_ = shown_text(copy_);
     glyph_demand::note(shown_);
     measured_font_ = nullptr;
   }
@@ -62,11 +65,11 @@ void LogView::draw_text() {
     measured_glyphs_ = font->Glyphs.Size;
   }
   const ImVec2 avail = ImGui::GetContentRegionAvail();
-  const float line = ImGui::GetTextLineHeight();
   ImGui::PushStyleVar(ImGuiStyleVar_FramePadding, ImVec2(0.0f, 0.0f));
   ImGui::PushStyleColor(ImGuiCol_FrameBg, ImVec4(0.0f, 0.0f, 0.0f, 0.0f));
-  // A line of slack below: the field counts the empty line after the last newline.
-  const ImVec2 size(std::max(avail.x, text_width_ + line), std::max(avail.y, text_height_ + line));
+  // A little room to the right for the cursor at a line's end.
+  const float cursor = 2.0f * ImGui::GetStyle().ItemInnerSpacing.x;
+  const ImVec2 size(std::max(avail.x, text_width_ + cursor), std::max(avail.y, text_height_));
   const ImVec2 top_left = ImGui::GetCursorScreenPos();
   ImGui::InputTextMultiline("##log_text", shown_.data(), shown_.size() + 1, size,
                             ImGuiInputTextFlags_ReadOnly);
@@ -78,7 +81,8 @@ void LogView::draw_text() {
 
 void LogView::draw_context_menu() {
   if (!ImGui::BeginPopupContextItem("##log_menu")) return;
-  if (ImGui::MenuItem("Copy Log")) ImGui::SetClipboardText(shown_.c_str());
+  if (ImGui::MenuItem("Copy Log"))
+    ImGui::SetClipboardText(shown_.empty() ? "" : (shown_ + '\n').c_str());
   ui_probe::item("copy_log");
   ImGui::EndPopup();
 }

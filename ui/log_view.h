@@ -10,7 +10,7 @@ class LogView {
   // Child "##4" filling the rest of the window. Takes a copy of the log's text only when it
   // differs from the one shown, and draws it outside the log's locks.
   void draw(LogBuffer& log);
-  // The text shown, lines ending in "\n".
+  // The text shown, lines separated by "\n".
   const std::string& text() const { return shown_; }
 
  private:
@@ -21,7 +21,7 @@ class LogView {
   void probe_lines(float top, float left) const;
 
   std::string copy_;   // the log's text as last copied ("\r\n" line ends)
-  std::string shown_;  // the same with "\n" line ends
+  std::string shown_;  // the same with "\n" between lines
   float text_width_ = 0.0f;
   float text_height_ = 0.0f;
   const void* measured_font_ = nullptr;  // the font and glyph count the sizes were measured with
