@@ -15,8 +15,9 @@ namespace {
 // they must live as long as the program.
 constexpr ImWchar kIconRanges[] = {0xF002, 0xF1C9, 0};
 
-// Loaded from the start: about 1,400 glyphs, a few milliseconds. CJK ideographs and hangul
-// syllables (tens of thousands, a quarter of a second and a 4096 x 4096 texture) come later.
+// Loaded from the start: about 1,000 glyphs of the first font, a few milliseconds. CJK
+// ideographs, kana and hangul (tens of thousands: a quarter of a second and a 4096 x 4096
+// texture) are added as they are met.
 // U+FFFD stays out so that a character no font has is drawn as "?", as before.
 constexpr ImWchar kBaseRanges[] = {
     0x0020, 0x024F,  // Latin, Latin-1, Latin Extended-A and -B
@@ -26,9 +27,6 @@ constexpr ImWchar kBaseRanges[] = {
     0x2000, 0x206F,  // punctuation
     0x20A0, 0x20CF,  // currency signs
     0x2190, 0x21FF,  // arrows
-    0x3000, 0x30FF,  // CJK punctuation, hiragana, katakana
-    0x3130, 0x318F,  // hangul compatibility jamo
-    0xFF00, 0xFFEF,  // half- and full-width forms
 };
 
 bool in_base_ranges(ImWchar c) {
@@ -90,11 +88,12 @@ TextFontSource TextFonts::setup(const AppState& app, const TextFontPaths& paths)
   std::vector<unsigned char> data;
   source_ = pick_text_font(paths, data);
   primary_.assign(std::move(data));
+  secondary_path_.clear();
   if (source_ == TextFontSource::Preferred) {
-    // What the preferred font lacks (CJK, hangul) comes from the fallback collection.
+    // What the preferred font lacks (CJK, hangul) comes from the fallback collection, read
+    // when the first such character is met: 5 MB the first frame need not wait for.
     primary_name_ = file_name(paths.preferred);
-    if (secondary_.assign(read_font_file(paths.fallback)))
-      secondary_name_ = file_name(paths.fallback);
+    secondary_path_ = paths.fallback;
   } else if (source_ == TextFontSource::Fallback) {
     primary_name_ = file_name(paths.fallback);
   }
@@ -120,12 +119,21 @@ void TextFonts::add_fonts_to_atlas() {
   merge_icon_font(atlas, size_);
 }
 
+bool TextFonts::secondary_has_glyph(ImWchar c) {
+  if (!secondary_path_.empty()) {
+    if (secondary_.assign(read_font_file(secondary_path_)))
+      secondary_name_ = file_name(secondary_path_);
+    secondary_path_.clear();  // one attempt
+  }
+  return secondary_.has_glyph(c);
+}
+
 bool TextFonts::add_requested_glyphs() {
   bool added = false;
   for (ImWchar c : glyph_demand::take()) {
     if (in_base_ranges(c) || extra_.count(c) != 0) continue;
-    if (c >= kIconRanges[0] && c <= kIconRanges[1]) continue;          // the icon font's own
-    if (!primary_.has_glyph(c) && !secondary_.has_glyph(c)) continue;  // drawn as "?"
+    if (c >= kIconRanges[0] && c <= kIconRanges[1]) continue;         // the icon font's own
+    if (!primary_.has_glyph(c) && !secondary_has_glyph(c)) continue;  // drawn as "?"
     extra_.insert(c);
     added = true;
   }

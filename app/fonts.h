@@ -70,10 +70,12 @@ class TextFonts {
 
  private:
   void add_fonts_to_atlas();
+  bool secondary_has_glyph(ImWchar c);  // reads the second file at the first call
 
   TextFontSource source_ = TextFontSource::BuiltIn;
   FontFace primary_, secondary_;
   std::string primary_name_, secondary_name_;
+  std::string secondary_path_;  // still to be read
   float size_ = 0.0f;
   std::set<ImWchar> extra_;
   // Important: the atlas reads its glyph ranges again at every build; they live here.
