@@ -73,7 +73,7 @@ TEST_F(LogViewTest, DrawsOutsideTheLogLock) {
   for (int i = 0; i < 5; ++i) app_.log.append("line %d", i);
   hooked_app = &app_;
   free_while_drawing = lines_checked = 0;
-  const ui_probe::Hook saved = ui_probe::hook;
+  const ui_probe::Hook fixture_hook = ui_probe::hook;
   ui_probe::hook = [](const char* id, const ImVec2&, const ImVec2&) {
     if (std::strncmp(id, "log.line:", 9) != 0) return;
     ++lines_checked;
@@ -84,7 +84,7 @@ TEST_F(LogViewTest, DrawsOutsideTheLogLock) {
     if (other_thread.get()) ++free_while_drawing;
   };
   draw();
-  ui_probe::hook = saved;
+  ui_probe::hook = fixture_hook;
   EXPECT_EQ(lines_checked, 5);
   EXPECT_EQ(free_while_drawing, lines_checked);
 }

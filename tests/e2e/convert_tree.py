@@ -2,7 +2,8 @@
 """The whole tool as a person uses it: real window under Xvfb, driven with xdotool.
 
 Run inside an X server (xvfb-run). Arguments: the tool's binary, the source tree (where
-docs/using.png is written when OUZEL_UPDATE_SCREENSHOT=1). Every wait is bounded.
+docs/using.png and docs/chooser.png are written when OUZEL_UPDATE_SCREENSHOT=1). Every wait
+is bounded.
 """
 import os
 import re
@@ -131,9 +132,10 @@ class Tool:
         self.click(full)
         self.wait_gone(popup)
 
-    def pick_encoding(self, combo, typed, name, key=True):
+    def pick_encoding(self, combo, typed, name, key=True, shot=None):
         """Opens an encoding list and types a filter (the field has the keyboard at once);
-        once `name` is the first match, picks it with Enter, or with a click."""
+        once `name` is the first match, picks it with Enter, or with a click. `shot`: a
+        screenshot of the filtered list is taken there."""
         self.click(combo)
         self.wait_item(combo + "_popup")
         run(["xdotool", "type", "--delay", "30", typed], timeout=30)
@@ -144,6 +146,9 @@ class Tool:
             return min(rows)[1] if rows else None
         wait_for(combo + " list filtered to " + name, lambda: first_item() == combo + ":" + name,
                  10)
+        if shot:
+            time.sleep(0.3)  # the cursor and hover settle
+            self.screenshot(shot)
         if key:
             run(["xdotool", "key", "Return"])
         else:
@@ -255,7 +260,8 @@ def main():
         tool.type_into("output_dir", out_dir)
         tool.choose("filter", "*.cpp;*.h")
         tool.pick_encoding("from", "gbk", "GBK")
-        tool.pick_encoding("to", "utf", "UTF-8", key=False)
+        chooser_shot = os.path.join(work, "chooser.png")
+        tool.pick_encoding("to", "utf", "UTF-8", key=False, shot=chooser_shot)
         tool.click("start")
 
         def converted():
@@ -289,6 +295,7 @@ def main():
         if os.environ.get("OUZEL_UPDATE_SCREENSHOT") == "1":
             os.makedirs(os.path.join(source_dir, "docs"), exist_ok=True)
             shutil.copyfile(shot, os.path.join(source_dir, "docs", "using.png"))
+            shutil.copyfile(chooser_shot, os.path.join(source_dir, "docs", "chooser.png"))
 
         tool.click("menu_file")
         tool.click("exit")
