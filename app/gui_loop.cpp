@@ -155,6 +155,7 @@ bool start_gui(const MainWindow& win, std::string& error) {
 void run_frame_loop(AppState& app, const MainWindow& win, TitleDrag& drag) {
   FramePacer pacer;
   bool key_pressed = false;
+  bool drawn_once = false;
   bool done = false;
   while (!done) {
     const bool busy = !app.worker_idle.load(std::memory_order_relaxed);
@@ -165,7 +166,8 @@ void run_frame_loop(AppState& app, const MainWindow& win, TitleDrag& drag) {
     if (events.quit) break;  // a quit from outside draws no further frame
     if (events.input || dropped_paths::pending()) pacer.owe(FramePacer::kSettleFrames);
     if (log_changed(app.log)) pacer.owe(1);
-    if (add_glyphs()) pacer.owe(1);  // this frame's text is drawn with them already
+    // The renderer makes its first texture in the first frame; later ones are replaced here.
+    if (drawn_once && add_glyphs()) pacer.owe(1);  // this frame already draws with them
     const int64_t now = ticks();
     if (!events.held && !pacer.due(now, busy, typing)) continue;
 
@@ -177,6 +179,7 @@ void run_frame_loop(AppState& app, const MainWindow& win, TitleDrag& drag) {
     render(win.window);  // the frame of a quit from the GUI is still shown
     pacer.drew(now, busy);
     key_pressed = false;
+    drawn_once = true;
     if (glyph_demand::pending()) pacer.owe(1);  // the next frame draws them
   }
 }
