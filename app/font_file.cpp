@@ -1,4 +1,4 @@
-// Font file choice and a check that a file holds a face the atlas can use.
+// Font file choice, a check that a file holds a face the atlas can use, and glyph coverage.
 #include <sys/stat.h>
 
 #include <cstdint>
@@ -20,15 +20,43 @@ namespace {
 
 constexpr uint64_t kMaxFontBytes = uint64_t{64} << 20;
 
-bool usable_face(const std::vector<unsigned char>& data) {
+bool init_face(const std::vector<unsigned char>& data, stbtt_fontinfo& info) {
   if (data.size() < 12) return false;
   const int offset = stbtt_GetFontOffsetForIndex(data.data(), 0);
   if (offset < 0) return false;
-  stbtt_fontinfo info{};
   return stbtt_InitFont(&info, data.data(), offset) != 0;
 }
 
 }  // namespace
+
+struct FontFace::Info {
+  stbtt_fontinfo stb{};
+};
+
+FontFace::FontFace() = default;
+FontFace::~FontFace() = default;
+
+bool FontFace::assign(std::vector<unsigned char> bytes) {
+  clear();
+  auto info = std::make_unique<Info>();
+  // The reader keeps a pointer into the bytes; moving the vector keeps its buffer.
+  bytes_ = std::move(bytes);
+  if (!init_face(bytes_, info->stb)) {
+    bytes_.clear();
+    return false;
+  }
+  info_ = std::move(info);
+  return true;
+}
+
+void FontFace::clear() {
+  info_.reset();
+  bytes_.clear();
+}
+
+bool FontFace::has_glyph(unsigned int code_point) const {
+  return info_ && stbtt_FindGlyphIndex(&info_->stb, static_cast<int>(code_point)) != 0;
+}
 
 TextFontPaths system_text_fonts() {
   return {"/usr/share/fonts/truetype/dejavu/DejaVuSansMono.ttf",
@@ -46,7 +74,8 @@ std::vector<unsigned char> read_font_file(const std::string& path) {
   std::vector<unsigned char> data;
   if (platform::read_file(path, bytes, kMaxFontBytes) != 0) return data;
   data.assign(bytes.begin(), bytes.end());
-  if (!usable_face(data)) data.clear();
+  stbtt_fontinfo info{};
+  if (!init_face(data, info)) data.clear();
   return data;
 }
 

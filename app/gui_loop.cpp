@@ -8,8 +8,14 @@
 #include <imgui.h>
 
 #include <cstdlib>
+#include <mutex>
 
+#include "app/app_state.h"
+#include "app/fonts.h"
+#include "app/frame_pacer.h"
 #include "app/sdl_window.h"
+#include "ui/drop_target.h"
+#include "ui/glyph_demand.h"
 #include "ui/main_window.h"
 #include "ui/probe_file.h"
 
@@ -22,22 +28,88 @@ void reset_viewport(SDL_Window* window) {
   if (w > 0 && h > 0) glViewport(0, 0, w, h);
 }
 
-// Drains every pending event; true when the window system asked the program to end.
+// Where the pointer is now, in window coordinates. A drop carries no position, and during a
+// drag the window gets no motion events, so the pointer is asked for.
+ImVec2 pointer_in_window(SDL_Window* window) {
+  int gx = 0, gy = 0, wx = 0, wy = 0;
+  SDL_GetGlobalMouseState(&gx, &gy);
+  SDL_GetWindowPosition(window, &wx, &wy);
+  return ImVec2(static_cast<float>(gx - wx), static_cast<float>(gy - wy));
+}
+
+// One event; true when the window system asked the program to end.
 // X11 has no system-menu mode that Alt could enter, so Alt needs no special handling.
-bool drain_events(SDL_Window* window) {
-  const Uint32 id = SDL_GetWindowID(window);
-  bool quit = false;
-  SDL_Event event;
-  while (SDL_PollEvent(&event)) {
-    ImGui_ImplSDL2_ProcessEvent(&event);
-    if (event.type == SDL_QUIT) {  // also SIGINT and SIGTERM
-      quit = true;
-    } else if (event.type == SDL_WINDOWEVENT && event.window.windowID == id) {
-      if (event.window.event == SDL_WINDOWEVENT_CLOSE) quit = true;
+bool handle_event(SDL_Window* window, SDL_Event& event) {
+  ImGui_ImplSDL2_ProcessEvent(&event);
+  switch (event.type) {
+    case SDL_QUIT:  // also SIGINT and SIGTERM
+      return true;
+    case SDL_WINDOWEVENT:
+      if (event.window.windowID != SDL_GetWindowID(window)) break;
+      if (event.window.event == SDL_WINDOWEVENT_CLOSE) return true;
       if (event.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) reset_viewport(window);
-    }
+      break;
+    case SDL_DROPBEGIN:
+      dropped_paths::begin_batch();
+      break;
+    case SDL_DROPFILE:
+      if (event.drop.file) dropped_paths::add(event.drop.file, pointer_in_window(window));
+      SDL_free(event.drop.file);  // Important: SDL hands the string over
+      break;
+    case SDL_DROPTEXT:
+      SDL_free(event.drop.file);
+      break;
+    default:
+      break;
   }
-  return quit;
+  return false;
+}
+
+struct Drained {
+  bool quit = false;   // the window system asked the program to end
+  bool input = false;  // any event arrived
+  bool held = false;   // a key release waits: a frame must see the press first
+};
+
+// Waits up to `timeout_ms` for the first event, then drains the waiting ones.
+// Important: this GUI version reads a key as held or not once per frame, so a press and its
+// release handled before the same frame would be lost. `key_pressed` says a press has not
+// been seen by a frame yet; a release then stays queued until one has. (The platform back
+// end latches mouse clicks itself.)
+Drained wait_and_drain(SDL_Window* window, int64_t timeout_ms, bool& key_pressed) {
+  Drained out;
+  SDL_Event event;
+  if (timeout_ms > 0 && !SDL_WaitEventTimeout(nullptr, static_cast<int>(timeout_ms))) return out;
+  SDL_PumpEvents();
+  while (SDL_PeepEvents(&event, 1, SDL_PEEKEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT) > 0) {
+    if (key_pressed && event.type == SDL_KEYUP) {
+      out.held = true;
+      break;
+    }
+    SDL_PeepEvents(&event, 1, SDL_GETEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT);
+    out.input = true;
+    if (event.type == SDL_KEYDOWN) key_pressed = true;
+    if (handle_event(window, event)) out.quit = true;
+  }
+  return out;
+}
+
+// Whether the log gained text since the view last copied it. Never waits for the worker:
+// a log that is being written counts as changed.
+bool log_changed(LogBuffer& log) {
+  std::unique_lock lock(log.text_lock, std::try_to_lock);
+  return !lock.owns_lock() || log.scroll_to_end;
+}
+
+// Glyphs for characters typed since the last frame, then for everything the last frame
+// met; a rebuilt atlas gets a new texture.
+bool add_glyphs() {
+  const ImGuiIO& io = ImGui::GetIO();
+  glyph_demand::note_chars(io.InputQueueCharacters.Data, io.InputQueueCharacters.Size);
+  if (!TextFonts::instance().add_requested_glyphs()) return false;
+  ImGui_ImplOpenGL3_DestroyFontsTexture();
+  ImGui_ImplOpenGL3_CreateFontsTexture();
+  return true;
 }
 
 void render(SDL_Window* window) {
@@ -81,15 +153,34 @@ bool start_gui(const MainWindow& win, std::string& error) {
 }
 
 void run_frame_loop(AppState& app, const MainWindow& win, TitleDrag& drag) {
+  FramePacer pacer;
+  bool key_pressed = false;
+  bool drawn_once = false;
   bool done = false;
   while (!done) {
-    if (drain_events(win.window)) break;  // a quit from outside draws no further frame
+    const bool busy = !app.worker_idle.load(std::memory_order_relaxed);
+    const bool typing = ImGui::GetIO().WantTextInput;
+    const auto ticks = [] { return static_cast<int64_t>(SDL_GetTicks64()); };
+    const int64_t wait = pacer.wait_ms(ticks(), busy, typing);
+    const Drained events = wait_and_drain(win.window, wait, key_pressed);
+    if (events.quit) break;  // a quit from outside draws no further frame
+    if (events.input || dropped_paths::pending()) pacer.owe(FramePacer::kSettleFrames);
+    if (log_changed(app.log)) pacer.owe(1);
+    // The renderer makes its first texture in the first frame; later ones are replaced here.
+    if (drawn_once && add_glyphs()) pacer.owe(1);  // this frame already draws with them
+    const int64_t now = ticks();
+    if (!events.held && !pacer.due(now, busy, typing)) continue;
+
     ImGui_ImplOpenGL3_NewFrame();
     ImGui_ImplSDL2_NewFrame();
     ImGui::NewFrame();
     done = draw_main_window(app, drag);
     probe_file::end_frame();
     render(win.window);  // the frame of a quit from the GUI is still shown
+    pacer.drew(now, busy);
+    key_pressed = false;
+    drawn_once = true;
+    if (glyph_demand::pending()) pacer.owe(1);  // the next frame draws them
   }
 }
 

@@ -89,6 +89,8 @@ bool create_main_window(const AppState& app, MainWindow& win, std::string& error
     return false;
   }
   SDL_GL_MakeCurrent(win.window, win.gl_context);
+  // Folders dropped from a file manager name the input or output directory.
+  SDL_EventState(SDL_DROPFILE, SDL_ENABLE);
   SDL_GL_SetSwapInterval(1);  // paced by the vertical blank; not every driver honours it
   return true;
 }

@@ -1,7 +1,20 @@
 // Headless Dear ImGui fixture: no back end, the atlas built in memory, input set on io.
 #include "tests/imgui_fixture.h"
 
+#include "app/app_state.h"
+#include "app/fonts.h"
 #include "ui/ui_probe.h"
+
+namespace {
+
+void upload_atlas() {
+  unsigned char* pixels = nullptr;
+  int w = 0, h = 0;
+  ImGui::GetIO().Fonts->GetTexDataAsRGBA32(&pixels, &w, &h);
+  ImGui::GetIO().Fonts->SetTexID(reinterpret_cast<ImTextureID>(1));
+}
+
+}  // namespace
 
 ImGuiFixture* ImGuiFixture::current_ = nullptr;
 
@@ -15,10 +28,7 @@ void ImGuiFixture::SetUp() {
   io.ConfigFlags |= ImGuiConfigFlags_NavEnableKeyboard;
   // Keys map to themselves so tests can press any ImGuiKey directly.
   for (int k = 0; k < ImGuiKey_COUNT; ++k) io.KeyMap[k] = k;
-  unsigned char* pixels = nullptr;
-  int w = 0, h = 0;
-  io.Fonts->GetTexDataAsRGBA32(&pixels, &w, &h);
-  io.Fonts->SetTexID(reinterpret_cast<ImTextureID>(1));
+  upload_atlas();
   current_ = this;
   ui_probe::hook = &ImGuiFixture::record;
 }
@@ -72,6 +82,27 @@ void ImGuiFixture::press_key(ImGuiKey key, const Body& body) {
   frame(body);
   io.KeysDown[key] = false;
   frame(body);
+}
+
+void ImGuiFixture::load_text_fonts(float font_size) {
+  AppState app(AppState::no_config);
+  app.dpi_scale = 1.0f;
+  app.font_size = font_size;
+  setup_fonts_and_style(app);
+  upload_atlas();
+}
+
+bool ImGuiFixture::add_requested_glyphs() {
+  if (!TextFonts::instance().add_requested_glyphs()) return false;
+  upload_atlas();
+  return true;
+}
+
+int ImGuiFixture::count_seen(const std::string& prefix) const {
+  int n = 0;
+  for (const auto& [id, rect] : items_)
+    if (id.rfind(prefix, 0) == 0) ++n;
+  return n;
 }
 
 ItemRect ImGuiFixture::rect(const std::string& id) const {

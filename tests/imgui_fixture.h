@@ -34,7 +34,15 @@ class ImGuiFixture : public ::testing::Test {
   // Presses and releases one key (two frames).
   void press_key(ImGuiKey key, const Body& body);
 
+  // Loads the system's text fonts into the atlas, as the tool does before its first frame.
+  void load_text_fonts(float font_size = 15.0f);
+  // Between frames, as the frame loop does: glyphs for the characters drawn so far are added
+  // and the atlas rebuilt. True when it was.
+  bool add_requested_glyphs();
+
   bool seen(const std::string& id) const { return items_.count(id) != 0; }
+  // Identifiers reported in the last frame that start with `prefix`.
+  int count_seen(const std::string& prefix) const;
   ItemRect rect(const std::string& id) const;
 
   ImGuiContext* ctx_ = nullptr;

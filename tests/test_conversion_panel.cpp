@@ -19,13 +19,6 @@ std::string speed_text(double bytes_per_second) {
   return buf;
 }
 
-// The log view's child window (its name ends in the identifier "##4" and an id).
-ImGuiWindow* log_window() {
-  for (ImGuiWindow* w : GImGui->Windows)
-    if (std::strstr(w->Name, "/##4_") != nullptr) return w;
-  return nullptr;
-}
-
 // Every text the panel draws in one frame, captured through the GUI library's text log,
 // which runs from inside a window to that window's end.
 std::string panel_text(AppState& app) {
@@ -112,7 +105,7 @@ TEST_F(ConversionPanelTest, TypingChangesSettingNotFile) {
 TEST_F(ConversionPanelTest, LogViewScrollsAndClears) {
   for (int i = 0; i < 100; ++i) app_.log.append("line %d", i);
   draw(2);  // a scroll request takes effect in the next frame
-  ImGuiWindow* view = log_window();
+  ImGuiWindow* view = log_view_window();
   ASSERT_NE(view, nullptr);
   EXPECT_GT(view->ScrollMax.y, 0.0f);
   EXPECT_FLOAT_EQ(view->Scroll.y, view->ScrollMax.y);

@@ -1,4 +1,5 @@
 // Text font choice and loading, the merged icon glyphs and the DPI-scaled style.
+#include <imgui_internal.h>
 #include <sys/stat.h>
 
 #include <cmath>
@@ -8,6 +9,8 @@
 #include "app/fonts.h"
 #include "tests/imgui_fixture.h"
 #include "tests/test_support.h"
+#include "tests/ui_test_app.h"
+#include "ui/glyph_demand.h"
 
 using testing_support::TempDir;
 using testing_support::write_file;
@@ -52,8 +55,7 @@ TEST(FontChoice, LoadsPreferredThenFallbackThenBuiltIn) {
   EXPECT_EQ(data.size(), std::filesystem::file_size(kSystem.fallback));
   EXPECT_EQ(pick_text_font({dir / "dir.ttf", kSystem.fallback}, data), TextFontSource::Fallback);
   EXPECT_EQ(pick_text_font({dir / "text.ttf", kSystem.fallback}, data), TextFontSource::Fallback);
-  EXPECT_EQ(pick_text_font({dir / "missing.ttf", dir / "text.ttf"}, data),
-            TextFontSource::BuiltIn);
+  EXPECT_EQ(pick_text_font({dir / "missing.ttf", dir / "text.ttf"}, data), TextFontSource::BuiltIn);
   EXPECT_TRUE(data.empty());
   EXPECT_EQ(pick_text_font({dir / "dir.ttf", dir / "dir.ttf"}, data), TextFontSource::BuiltIn);
 }
@@ -125,7 +127,98 @@ TEST_F(FontSetupTest, BuiltInFontWhenNeitherFileLoads) {
 // The fallback collection's first face is used when the preferred file is missing.
 TEST_F(FontSetupTest, FallbackCollectionFace0) {
   TempDir dir;
-  EXPECT_EQ(setup_and_build(1.25f, {dir / "none.ttf", kSystem.fallback}),
-            TextFontSource::Fallback);
+  EXPECT_EQ(setup_and_build(1.25f, {dir / "none.ttf", kSystem.fallback}), TextFontSource::Fallback);
   expect_text_and_icons(18.75f);
+}
+
+namespace {
+
+// Each code point of a UTF-8 string.
+std::vector<ImWchar> code_points(const char* utf8) {
+  std::vector<ImWchar> out;
+  for (const char* p = utf8; *p;) {
+    unsigned int c = 0;
+    p += ImTextCharFromUtf8(&c, p, nullptr);
+    out.push_back(static_cast<ImWchar>(c));
+  }
+  return out;
+}
+
+bool in_atlas(ImWchar c) { return ImGui::GetIO().Fonts->Fonts[0]->FindGlyphNoFallback(c); }
+
+class GlyphTest : public MainWindowTest {
+ protected:
+  void SetUp() override {
+    MainWindowTest::SetUp();
+    load_text_fonts();
+  }
+  // Draws a frame, then adds glyphs between frames as the loop does; true when it did.
+  bool draw_and_add() {
+    draw();
+    return add_requested_glyphs();
+  }
+};
+
+constexpr const char* kNames = "中文说明.txt 日本語.txt 한국어.txt русский.txt";
+
+}  // namespace
+
+// Cyrillic and Greek are in the atlas from the start; kana, ideographs and hangul, which come
+// from the second font, are not.
+TEST_F(GlyphTest, CheapScriptsLoadedUpFront) {
+  for (ImWchar c : code_points("русский Ελληνικά")) EXPECT_TRUE(in_atlas(c)) << c;
+  for (ImWchar c : code_points("中文한국ひら")) EXPECT_FALSE(in_atlas(c)) << c;
+  EXPECT_EQ(TextFonts::instance().added_glyphs(), 0u);
+}
+
+// After a log line with Chinese, Japanese, Korean and Russian names is drawn, every one of
+// their characters is in the atlas, drawn by the fallback face where the first one lacks it.
+TEST_F(GlyphTest, LogLineGlyphsAddedAfterFirstDraw) {
+  app_.log.append("Processing file: %s", kNames);
+  EXPECT_TRUE(draw_and_add());
+  for (ImWchar c : code_points(kNames)) EXPECT_TRUE(in_atlas(c)) << std::hex << c;
+  EXPECT_EQ(ImGui::GetIO().Fonts->Fonts.Size, 1);  // merged into the one text font
+  // Nothing new is drawn: no further rebuild.
+  EXPECT_FALSE(draw_and_add());
+}
+
+// Text typed into a directory field, and names in the directory chooser's listing, gain
+// their glyphs the same way.
+TEST_F(GlyphTest, TypedTextAndDialogListing) {
+  click("input_dir");
+  type_text("/数据/输入", body());
+  EXPECT_TRUE(draw_and_add());
+  for (ImWchar c : code_points("数据输入")) EXPECT_TRUE(in_atlas(c)) << std::hex << c;
+
+  std::filesystem::create_directory(dir_ / "目录");
+  testing_support::ScopedCwd cwd(dir_.path());
+  click("choose_output");
+  EXPECT_TRUE(draw_and_add());
+  EXPECT_TRUE(in_atlas(0x76EE));  // 目
+  EXPECT_TRUE(in_atlas(0x5F55));  // 录
+  click("dialog.cancel");
+}
+
+// A character neither font has stays "?" and never causes another rebuild.
+TEST_F(GlyphTest, CharacterNoFontHasIsAskedForOnce) {
+  app_.log.append("%s", "\xea\x80\x80");  // U+A000, a Yi syllable
+  EXPECT_FALSE(draw_and_add());
+  EXPECT_FALSE(in_atlas(0xA000));
+  app_.log.append("%s", "\xea\x80\x80 again");
+  EXPECT_FALSE(draw_and_add());
+}
+
+// With only the fallback collection, it draws the ideographs itself; with the built-in font
+// nothing is ever added.
+TEST_F(FontSetupTest, AddedGlyphsFromFallbackOnlyAndNoneWithBuiltIn) {
+  TempDir dir;
+  setup_and_build(1.0f, {dir / "none.ttf", kSystem.fallback});
+  glyph_demand::note("中文");
+  EXPECT_TRUE(TextFonts::instance().add_requested_glyphs());
+  EXPECT_TRUE(in_atlas(0x4E2D));
+
+  setup_and_build(1.0f, {dir / "none.ttf", dir / "none.ttc"});
+  glyph_demand::note("中文");
+  EXPECT_FALSE(TextFonts::instance().add_requested_glyphs());
+  expect_text_and_icons(15.0f);
 }

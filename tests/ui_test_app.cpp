@@ -1,9 +1,18 @@
 // The main-window test set-up: a small settings file loaded the way the tool loads it.
 #include "tests/ui_test_app.h"
 
+#include <imgui_internal.h>
+
+#include <cstring>
 #include <mutex>
 
 #include "ui/file_dialog.h"
+
+ImGuiWindow* log_view_window() {
+  for (ImGuiWindow* w : GImGui->Windows)
+    if (std::strstr(w->Name, "/##4_") != nullptr) return w;
+  return nullptr;
+}
 
 void MainWindowTest::SetUp() {
   ImGuiFixture::SetUp();

@@ -10,6 +10,11 @@
 #include "tests/test_support.h"
 #include "ui/main_window.h"
 
+struct ImGuiWindow;
+
+// The log view's child window (its name ends in the identifier "##4" and an id).
+ImGuiWindow* log_view_window();
+
 class MainWindowTest : public ImGuiFixture {
  protected:
   void SetUp() override;

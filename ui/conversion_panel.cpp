@@ -2,18 +2,22 @@
 #include "ui/conversion_panel.h"
 
 #include <imgui.h>
+#include <imgui_internal.h>
 #include <imgui_stdlib.h>
 
 #include <cfloat>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <mutex>
 #include <string>
 
 #include "app/app_state.h"
+#include "ui/drop_target.h"
+#include "ui/encoding_chooser.h"
 #include "ui/file_dialog.h"
+#include "ui/glyph_demand.h"
 #include "ui/icons.h"
+#include "ui/log_view.h"
 #include "ui/throughput.h"
 #include "ui/ui_probe.h"
 
@@ -45,12 +49,23 @@ void open_directory_chooser(const AppState& app, const std::string& key) {
                                    1, nullptr, FileDialog::None);
 }
 
-void draw_directory_row(const AppState& app, const DirectoryRow& row, std::string& field) {
+// Kept between frames: where drops land, and the two encoding lists.
+struct PanelState {
+  DropZones zones;
+  EncodingChooser from, to;
+};
+PanelState panel;
+
+// Draws one row; returns its rectangle (field and button).
+ImRect draw_directory_row(const AppState& app, const DirectoryRow& row, std::string& field) {
+  glyph_demand::note(field);
   ImGui::InputText(row.field_id, &field);
   ui_probe::item(row.probe_field);
+  const ImVec2 min = ImGui::GetItemRectMin();
   ImGui::SameLine();
   if (ImGui::Button(row.button)) open_directory_chooser(app, row.dialog_key);
   ui_probe::item(row.probe_button);
+  const ImRect rect(min, ImGui::GetItemRectMax());
 
   FileDialog& dialog = FileDialog::Instance();
   if (dialog.Display(row.dialog_key)) {
@@ -58,6 +73,7 @@ void draw_directory_row(const AppState& app, const DirectoryRow& row, std::strin
     if (dialog.IsOk()) field = dialog.GetCurrentPath();
     dialog.Close();
   }
+  return rect;
 }
 
 struct ComboWidget {
@@ -67,8 +83,8 @@ struct ComboWidget {
 };
 
 constexpr ComboWidget kFilterCombo{"Filter", "filter", "filter_popup"};
-constexpr ComboWidget kFromCombo{"From Encoding", "from", "from_popup"};
-constexpr ComboWidget kToCombo{"To Encoding", "to", "to_popup"};
+constexpr EncodingChooserIds kFromCombo{"From Encoding", "from", "from_popup", "from_filter"};
+constexpr EncodingChooserIds kToCombo{"To Encoding", "to", "to_popup", "to_filter"};
 
 // Item `index` of a zero-separated list, or "" when there is none.
 const char* combo_item(const char* items, int32_t index) {
@@ -109,9 +125,10 @@ void draw_combo(const ComboWidget& combo, int32_t& index, const char* items) {
 }
 
 void draw_choices(AppState& app) {
+  glyph_demand::note(app.filter_items);  // the filters come from the settings file
   draw_combo(kFilterCombo, app.filter_index, app.filter_items.c_str());
-  draw_combo(kFromCombo, app.from_index, app.encoding_items.c_str());
-  draw_combo(kToCombo, app.to_index, app.encoding_items.c_str());
+  panel.from.draw(kFromCombo, app.from_index, app.encodings);
+  panel.to.draw(kToCombo, app.to_index, app.encodings);
 }
 
 void draw_start_row(AppState& app) {
@@ -126,32 +143,18 @@ void draw_start_row(AppState& app) {
   ui_probe::item("progress");
 }
 
-void draw_log_view(LogBuffer& log) {
-  ImGui::BeginChild("##4", ImVec2(0.0f, 0.0f), false, 0);
-  ImGui::PushStyleVar(ImGuiStyleVar_ItemSpacing, ImVec2(0.0f, 1.0f));
-  {
-    // Important: drawn in place under text_lock, and nothing here may append to the log,
-    // since append takes lines_lock before text_lock.
-    std::lock_guard guard(log.text_lock);
-    ImGui::TextUnformatted(log.text.data(), log.text.data() + log.text.size());
-    if (log.scroll_to_end) ImGui::SetScrollHereY(1.0f);
-    log.scroll_to_end = false;
-  }
-  ImGui::PopStyleVar();
-  ImGui::EndChild();
-  ui_probe::item("log");
-}
-
 }  // namespace
 
 void draw_conversion_panel(AppState& app) {
+  apply_dropped_paths(app, panel.zones, FileDialog::Instance().IsOpened());
   draw_directory_row(app, kInputRow, app.input);
-  draw_directory_row(app, kOutputRow, app.output);
+  const ImRect output = draw_directory_row(app, kOutputRow, app.output);
+  panel.zones = DropZones{output.Min, output.Max};
   ImGui::Separator();
   draw_choices(app);
   draw_start_row(app);
   ImGui::Separator();
   if (ImGui::Button("Clear Log")) app.log.clear();
   ui_probe::item("clear_log");
-  draw_log_view(app.log);
+  main_log_view().draw(app.log);
 }

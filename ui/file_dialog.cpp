@@ -6,6 +6,7 @@
 #include <strings.h>
 
 #include "ui/dialog_icons.h"
+#include "ui/glyph_demand.h"
 #include "ui/ui_probe.h"
 
 namespace {
@@ -110,6 +111,7 @@ void FileDialog::go_to(const std::string& dir) {
   dir_ = dir;
   listing_ = list_directory(dir);
   ++listing_serial_;
+  for (const DirEntry& e : listing_.entries) glyph_demand::note(e.name);
   path_text_ = dir;
   error_.clear();
   after_navigation_ = true;
@@ -223,6 +225,8 @@ bool FileDialog::Display(const std::string& key, ImGuiWindowFlags flags, ImVec2 
   // An Escape that an active text field or the overwrite question received is theirs.
   const bool field_was_active = ImGui::IsAnyItemActive();
   const bool prompt_was_open = overwrite_pending_;
+  for (const std::string* text : {&path_text_, &name_text_, &error_, &overwrite_target_})
+    glyph_demand::note(*text);
 
   draw_path_bar();
   const ImGuiStyle& style = ImGui::GetStyle();

@@ -2,7 +2,8 @@
 """The whole tool as a person uses it: real window under Xvfb, driven with xdotool.
 
 Run inside an X server (xvfb-run). Arguments: the tool's binary, the source tree (where
-docs/using.png is written when OUZEL_UPDATE_SCREENSHOT=1). Every wait is bounded.
+docs/using.png and docs/chooser.png are written when OUZEL_UPDATE_SCREENSHOT=1). Every wait
+is bounded.
 """
 import os
 import re
@@ -131,10 +132,40 @@ class Tool:
         self.click(full)
         self.wait_gone(popup)
 
+    def pick_encoding(self, combo, typed, name, key=True, shot=None):
+        """Opens an encoding list and types a filter (the field has the keyboard at once);
+        once `name` is the first match, picks it with Enter, or with a click. `shot`: a
+        screenshot of the filtered list is taken there."""
+        self.click(combo)
+        self.wait_item(combo + "_popup")
+        run(["xdotool", "type", "--delay", "30", typed], timeout=30)
+
+        def first_item():
+            items = self.layout()
+            rows = [(box[1], key) for key, box in items.items() if key.startswith(combo + ":")]
+            return min(rows)[1] if rows else None
+        wait_for(combo + " list filtered to " + name, lambda: first_item() == combo + ":" + name,
+                 10)
+        if shot:
+            time.sleep(0.3)  # the cursor and hover settle
+            self.screenshot(shot)
+        if key:
+            run(["xdotool", "key", "Return"])
+        else:
+            self.click(combo + ":" + name)
+        self.wait_gone(combo + "_popup")
+
     def type_into(self, field, text):
         self.click(field)
         run(["xdotool", "key", "--window", self.wid, "ctrl+a", "BackSpace"])
         run(["xdotool", "type", "--delay", "30", text], timeout=60)
+
+    def log_line(self, suffix):
+        """(text, box) of the visible log line that ends in `suffix`."""
+        for key, box in self.layout().items():
+            if key.startswith("log.line:") and key.endswith(suffix):
+                return key[len("log.line:"):], box
+        raise Failure("no visible log line ends in " + suffix)
 
     def screenshot(self, path):
         run(["import", "-window", self.wid, path], timeout=30)
@@ -148,6 +179,12 @@ class Tool:
             raise Failure("the tool did not end after Exit")
 
 
+# Names in scripts the first font lacks (or has), each beside a name of as many "?" as it has
+# characters: drawn without their glyphs, the two would look the same.
+NAMED_PAIRS = [("中文说明", "????", ".cpp"), ("日本語", "???", ".h"), ("한국어", "???", ".cpp"),
+               ("русский", "???????", ".cpp")]
+
+
 def make_tree(root, gbk):
     """Matching files at three depths, plus files the run must leave alone."""
     files = {
@@ -158,6 +195,9 @@ def make_tree(root, gbk):
         ".hidden.cpp": gbk[:100],       # hidden file
         ".cache/d.cpp": gbk[:100],      # in a hidden directory
     }
+    for name, question_marks, ext in NAMED_PAIRS:
+        files["names/" + name + ext] = gbk[:300]
+        files["names/" + question_marks + ext] = gbk[:300]
     for rel, data in files.items():
         path = os.path.join(root, rel)
         os.makedirs(os.path.dirname(path), exist_ok=True)
@@ -165,7 +205,35 @@ def make_tree(root, gbk):
         cut = data.rfind(b"\n")
         with open(path, "wb") as f:
             f.write(data[:cut + 1] if cut >= 0 else data)
-    return ["a.cpp", "sub/b.h", "sub/deeper/c.cpp"], ["notes.txt", ".hidden.cpp", ".cache"]
+    named = [os.path.join("names", n + e) for pair in NAMED_PAIRS for n, e in
+             ((pair[0], pair[2]), (pair[1], pair[2]))]
+    return ["a.cpp", "sub/b.h", "sub/deeper/c.cpp"] + named, ["notes.txt", ".hidden.cpp", ".cache"]
+
+
+def gray_crop(image, box):
+    """The pixels of `box` (x0, y0, x1, y1) of a PNG file, 8-bit grey, row by row."""
+    x0, y0, x1, y1 = (int(round(v)) for v in box)
+    geometry = "%dx%d+%d+%d" % (x1 - x0, y1 - y0, x0, y0)
+    return run(["convert", image, "-crop", geometry, "+repage", "-depth", "8", "gray:-"]).stdout
+
+
+def check_name_glyphs(tool, shot):
+    """Each name's pixels in the log differ from those of its "?" twin, and are not blank."""
+    for name, question_marks, ext in NAMED_PAIRS:
+        line_a = tool.log_line("Processing file: " + name + ext)
+        line_b = tool.log_line("Processing file: " + question_marks + ext)
+        text_b, box_b = line_b
+        char_w = (box_b[2] - box_b[0]) / len(text_b)  # the twin's line is ASCII: one width
+        start = (len(text_b) - len(question_marks + ext)) * char_w
+        width = len(question_marks) * char_w
+        crops = []
+        for _, box in (line_a, line_b):
+            crops.append(gray_crop(shot, (box[0] + start, box[1], box[0] + start + width,
+                                          box[3])))
+        if crops[0] == crops[1]:
+            raise Failure(name + " is drawn like " + question_marks)
+        if max(crops[0]) - min(crops[0]) < 64:
+            raise Failure(name + " is drawn blank")
 
 
 def main():
@@ -191,8 +259,9 @@ def main():
         tool.wait_gone("dialog.ok")
         tool.type_into("output_dir", out_dir)
         tool.choose("filter", "*.cpp;*.h")
-        tool.choose("from", "GBK")
-        tool.choose("to", "UTF-8")
+        tool.pick_encoding("from", "gbk", "GBK")
+        chooser_shot = os.path.join(work, "chooser.png")
+        tool.pick_encoding("to", "utf", "UTF-8", key=False, shot=chooser_shot)
         tool.click("start")
 
         def converted():
@@ -211,11 +280,22 @@ def main():
             if os.path.exists(os.path.join(out_dir, rel)):
                 raise Failure(rel + " was written")
 
+        # The names' glyphs are added between frames once the log shows them.
+        def names_shown():
+            lines = [k for k in tool.layout() if k.startswith("log.line:")]
+            return all(any(k.endswith(": " + n + e) for k in lines)
+                       for pair in NAMED_PAIRS for n, e in ((pair[0], pair[2]), (pair[1], pair[2])))
+        wait_for("every name in the log", names_shown, 20)
+        wait_for("the wider ideographs", lambda: (
+            tool.log_line("中文说明.cpp")[1][2] > tool.log_line("????.cpp")[1][2]), 10)
+        time.sleep(0.3)
         shot = os.path.join(work, "using.png")
         tool.screenshot(shot)
+        check_name_glyphs(tool, shot)
         if os.environ.get("OUZEL_UPDATE_SCREENSHOT") == "1":
             os.makedirs(os.path.join(source_dir, "docs"), exist_ok=True)
             shutil.copyfile(shot, os.path.join(source_dir, "docs", "using.png"))
+            shutil.copyfile(chooser_shot, os.path.join(source_dir, "docs", "chooser.png"))
 
         tool.click("menu_file")
         tool.click("exit")

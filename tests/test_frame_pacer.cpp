@@ -1,0 +1,72 @@
+// Frame pacing: when frames are drawn on a simulated millisecond clock.
+#include <gtest/gtest.h>
+
+#include "app/frame_pacer.h"
+
+namespace {
+
+struct Clock {
+  FramePacer pacer;
+  int64_t now = 1000;
+  int frames = 0;
+  // Advances time in 1 ms steps for `ms`, drawing whenever a frame is due.
+  void run(int64_t ms, bool busy = false, bool typing = false) {
+    for (int64_t end = now + ms; now < end; ++now) {
+      if (!pacer.due(now, busy, typing)) continue;
+      pacer.drew(now, busy);
+      ++frames;
+    }
+  }
+};
+
+}  // namespace
+
+// With nothing to do no frame is drawn, and the loop only looks for changes now and then.
+TEST(FramePacer, IdleDrawsNothing) {
+  Clock c;
+  c.run(10);  // the first frame
+  EXPECT_EQ(c.frames, 1);
+  c.run(10000);
+  EXPECT_EQ(c.frames, 1);
+  EXPECT_EQ(c.pacer.wait_ms(c.now, false, false), FramePacer::kIdleCheckMs);
+}
+
+// Input earns a few frames to settle, at most one per 16 ms, then the loop rests again.
+TEST(FramePacer, InputSettlesInAFewFrames) {
+  Clock c;
+  c.run(10);
+  c.pacer.owe(FramePacer::kSettleFrames);
+  EXPECT_EQ(c.pacer.wait_ms(c.now, false, false), FramePacer::kInputIntervalMs - 10);
+  c.run(1000);
+  EXPECT_EQ(c.frames, 1 + FramePacer::kSettleFrames);
+}
+
+// While a job runs, at most 30 frames a second, even with input all the time; the frame
+// after it ended shows its end.
+TEST(FramePacer, BusyAtMostThirtyPerSecond) {
+  Clock c;
+  c.run(10);
+  const int before = c.frames;
+  for (int ms = 0; ms < 1000; ++ms) {
+    c.pacer.owe(FramePacer::kSettleFrames);
+    c.run(1, true);
+  }
+  EXPECT_LE(c.frames - before, 30);
+  EXPECT_GE(c.frames - before, 25);
+
+  Clock d;
+  d.run(10);
+  d.run(100, true);
+  const int busy_frames = d.frames;
+  d.run(1000, false);
+  EXPECT_EQ(d.frames, busy_frames + 1);
+}
+
+// An active text field keeps its cursor blinking with a few frames a second.
+TEST(FramePacer, TypingBlinksSlowly) {
+  Clock c;
+  c.run(10);
+  const int before = c.frames;
+  c.run(1000, false, true);
+  EXPECT_EQ(c.frames - before, 1000 / FramePacer::kCursorIntervalMs);
+}

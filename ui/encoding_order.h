@@ -1,0 +1,37 @@
+// The order the encoding list shows its names in, and what a typed filter keeps; no GUI.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct EncodingOrder {
+  std::vector<int32_t> items;  // catalogue positions, in display order
+  size_t common = 0;           // the first `common` items are the short group of common ones
+};
+
+// A name or typed text as it is compared: ASCII upper case, without '-', '_' and blanks.
+std::string fold_encoding_name(std::string_view name);
+
+// The names a person most often wants, in this order, those the catalogue has; every other
+// name follows alphabetically (numbers by value: ISO-8859-2 before ISO-8859-10).
+// With a filter only matching names stay, best first: common encodings whose name or usual
+// alias equals it ("sjis" is SHIFT_JIS), other common ones containing it, then any other name
+// equal to it ("cp936" is CP936), names beginning with it, names containing it.
+class EncodingSorter {
+ public:
+  explicit EncodingSorter(const std::vector<std::string>& catalogue);
+  EncodingOrder order(std::string_view filter) const;
+
+ private:
+  struct Entry {
+    int32_t position;
+    std::string folded;
+    int common_rank;  // position in the common group, or -1
+  };
+  bool common_matches(const Entry& e, const std::string& filter, bool whole) const;
+
+  std::vector<Entry> entries_;  // every catalogue name, alphabetically
+};
