@@ -9,7 +9,7 @@
 namespace {
 
 // Catalogue names at the order's first `n` positions.
-std::vector<std::string> first_names(const std::vector<std::string>& catalogue,
+std::vector<std::string> first_names(const EncodingList& catalogue,
                                      const EncodingOrder& order, size_t n) {
   std::vector<std::string> out;
   for (size_t i = 0; i < std::min(n, order.items.size()); ++i)
@@ -62,7 +62,7 @@ TEST_F(EncodingChooserTest, CommonEncodingsInSixKeys) {
 // Unfiltered: the common group in its order (those the catalogue has), then every other name
 // once, alphabetically with numbers by value.
 TEST(EncodingOrder, CommonGroupThenAlphabetical) {
-  const std::vector<std::string> catalogue = {"ISO-8859-10", "utf-7", "GBK",   "ISO-8859-2",
+  const EncodingList catalogue = {"ISO-8859-10", "utf-7", "GBK",   "ISO-8859-2",
                                               "UTF-8",       "ASCII", "BIG5",  "UTF-8 with BOM",
                                               "CP1252",      "SJIS",  "KOI8-R"};
   const EncodingOrder order = EncodingSorter(catalogue).order("");
@@ -76,7 +76,7 @@ TEST(EncodingOrder, CommonGroupThenAlphabetical) {
 // encoding by name or usual alias, then a name equal to the filter, then the rest.
 TEST(EncodingOrder, FilterFindsWhatIsMeant) {
   AppState app(AppState::no_config);
-  const std::vector<std::string>& names = app.encodings;
+  const EncodingList& names = app.encodings;
   ASSERT_GT(names.size(), 1000u) << "the converter's own list";
   const EncodingSorter sorter(names);
   const auto first = [&](const char* filter, size_t n) {

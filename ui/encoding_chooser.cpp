@@ -26,7 +26,7 @@ bool key_pressed(ImGuiKey key) { return ImGui::IsKeyPressed(ImGui::GetKeyIndex(k
 
 }  // namespace
 
-void EncodingChooser::open(int32_t index, const std::vector<std::string>& names) {
+void EncodingChooser::open(int32_t index, const EncodingList& names) {
   // The order is made once per catalogue; 1,200 names take well under a millisecond.
   if (!sorter_ || sorted_names_ != &names || sorted_count_ != names.size()) {
     sorter_ = std::make_unique<EncodingSorter>(names);
@@ -65,7 +65,7 @@ int EncodingChooser::on_filter_key(ImGuiInputTextCallbackData* data) {
 }
 
 bool EncodingChooser::draw(const EncodingChooserIds& ids, int32_t& index,
-                           const std::vector<std::string>& names) {
+                           const EncodingList& names) {
   const bool valid = index >= 0 && static_cast<size_t>(index) < names.size();
   if (!ImGui::BeginCombo(ids.label, valid ? names[static_cast<size_t>(index)].c_str() : "",
                          ImGuiComboFlags_HeightLargest)) {
@@ -99,7 +99,7 @@ bool EncodingChooser::draw(const EncodingChooserIds& ids, int32_t& index,
 }
 
 bool EncodingChooser::draw_list(const EncodingChooserIds& ids, int32_t& index,
-                                const std::vector<std::string>& names) {
+                                const EncodingList& names) {
   const float row = ImGui::GetTextLineHeightWithSpacing();
   const int count = static_cast<int>(order_.items.size());
   const int rows = std::clamp(count, 1, kVisibleRows);

@@ -23,18 +23,18 @@ class EncodingChooser {
   // The combo over `names` with `index` as its current item (any value; out of range shows
   // an empty combo). Typing filters, Up/Down move the highlight, Enter or a click picks,
   // Escape closes. True in the frame `index` changed.
-  bool draw(const EncodingChooserIds& ids, int32_t& index, const std::vector<std::string>& names);
+  bool draw(const EncodingChooserIds& ids, int32_t& index, const EncodingList& names);
 
  private:
-  void open(int32_t index, const std::vector<std::string>& names);
+  void open(int32_t index, const EncodingList& names);
   void refilter();
   void move_highlight(int delta);
   bool draw_list(const EncodingChooserIds& ids, int32_t& index,
-                 const std::vector<std::string>& names);
+                 const EncodingList& names);
   static int on_filter_key(ImGuiInputTextCallbackData* data);
 
   std::unique_ptr<EncodingSorter> sorter_;
-  const std::vector<std::string>* sorted_names_ = nullptr;
+  const EncodingList* sorted_names_ = nullptr;
   size_t sorted_count_ = 0;
   std::string filter_, filtered_for_;
   EncodingOrder order_;

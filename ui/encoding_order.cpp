@@ -50,14 +50,14 @@ std::string fold_encoding_name(std::string_view name) {
   return out;
 }
 
-EncodingSorter::EncodingSorter(const std::vector<std::string>& catalogue) {
+EncodingSorter::EncodingSorter(const EncodingList& catalogue) {
   entries_.reserve(catalogue.size());
   std::vector<std::string> keys;
   keys.reserve(catalogue.size());
   for (size_t i = 0; i < catalogue.size(); ++i) {
-    entries_.push_back(Entry{static_cast<int32_t>(i), fold_encoding_name(catalogue[i]),
-                             common_rank(catalogue[i])});
-    keys.push_back(upper(catalogue[i]));
+    entries_.push_back(Entry{static_cast<int32_t>(i), fold_encoding_name(catalogue[i].name),
+                             common_rank(catalogue[i].name)});
+    keys.push_back(upper(catalogue[i].name));
   }
   std::stable_sort(entries_.begin(), entries_.end(), [&keys](const Entry& a, const Entry& b) {
     return strverscmp(keys[static_cast<size_t>(a.position)].c_str(),

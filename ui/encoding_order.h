@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "util/encoding_catalogue.h"
+
 struct EncodingOrder {
   std::vector<int32_t> items;  // catalogue positions, in display order
   size_t common = 0;           // the first `common` items are the short group of common ones
@@ -22,7 +24,7 @@ std::string fold_encoding_name(std::string_view name);
 // equal to it ("cp936" is CP936), names beginning with it, names containing it.
 class EncodingSorter {
  public:
-  explicit EncodingSorter(const std::vector<std::string>& catalogue);
+  explicit EncodingSorter(const EncodingList& catalogue);
   EncodingOrder order(std::string_view filter) const;
 
  private:

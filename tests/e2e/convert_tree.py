@@ -195,9 +195,12 @@ def make_tree(root, gbk):
         ".hidden.cpp": gbk[:100],       # hidden file
         ".cache/d.cpp": gbk[:100],      # in a hidden directory
     }
+    # Text from the body of the page (its first lines are ASCII markup), starting at a line,
+    # so the named files are converted and their log lines stay in view.
+    body = gbk.index(b"\n", 2000) + 1
     for name, question_marks, ext in NAMED_PAIRS:
-        files["names/" + name + ext] = gbk[:300]
-        files["names/" + question_marks + ext] = gbk[:300]
+        files["names/" + name + ext] = gbk[body:body + 300]
+        files["names/" + question_marks + ext] = gbk[body:body + 300]
     for rel, data in files.items():
         path = os.path.join(root, rel)
         os.makedirs(os.path.dirname(path), exist_ok=True)
