@@ -16,5 +16,5 @@ std::vector<std::string> file_log_lines(const JobFile& file, const FileReport& r
 std::string search_failure_line(const FileReport& failure);
 
 // After "Convert complete": the count of each outcome when anything but plain conversion
-// happened, then "N of M files were not converted, see above" when any was not.
+// happened, then "N of M files were not converted, see the report" when any was not.
 std::vector<std::string> summary_lines(const JobReport& report);

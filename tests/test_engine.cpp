@@ -239,7 +239,7 @@ TEST(Engine, ReportListsEveryFileAndSearchFailure) {
   }
   EXPECT_NE(csv.find(",search-failed,"), std::string::npos);
   // Marked files and the unlistable directory: 3 + 1 not converted.
-  EXPECT_EQ(rec.messages.back(), "4 of 19 files were not converted, see above");
+  EXPECT_EQ(rec.messages.back(), "4 of 19 files were not converted, see the report");
   EXPECT_NE(std::find_if(rec.messages.begin(), rec.messages.end(),
                          [](const std::string& m) {
                            return m.find("search-failed: 1") != std::string::npos &&

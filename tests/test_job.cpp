@@ -193,7 +193,7 @@ TEST_F(JobTest, FailuresAreReported) {
                          "1, column 3), copied unchanged"));
   EXPECT_TRUE(std::count(failures.begin(), failures.end(),
                          "Cannot write file: sub/dir.txt, error: 21 (Is a directory)"));
-  EXPECT_EQ(m.back(), "2 of 3 files were not converted, see above");
+  EXPECT_EQ(m.back(), "2 of 3 files were not converted, see the report");
   EXPECT_EQ(read_file(tmp / "out/sub/bad.txt"), "ab\xFF\xFF\xFF");
 }
 
