@@ -51,16 +51,25 @@ void mirror_run_fields(AppState& app, const JobPlan& plan) {
 
 }  // namespace
 
-void AppState::snapshot_job_settings() {
-  job.input = input;
-  job.output = output;
+JobPlan AppState::plan_from_settings() const {
+  JobPlan plan = job;
+  plan.input = input;
+  plan.output = output;
   const bool filter_ok = filter_index >= 0 && static_cast<size_t>(filter_index) < filters.size();
-  job.filter = filter_ok ? filters[static_cast<size_t>(filter_index)] : "*.*";
+  plan.filter = filter_ok ? filters[static_cast<size_t>(filter_index)] : "*.*";
   // An index that names no entry keeps the previous run's name.
-  if (const EncodingEntry* e = entry_at(encodings, from_index)) job.source = *e;
-  if (const EncodingEntry* e = entry_at(encodings, to_index)) job.target = *e;
-  job.options.threads = static_cast<unsigned>(threads);  // 0: one per core
-  job.files.reset();
+  if (const EncodingEntry* e = entry_at(encodings, from_index)) plan.source = *e;
+  if (const EncodingEntry* e = entry_at(encodings, to_index)) plan.target = *e;
+  plan.options = JobOptions{};
+  plan.options.threads = static_cast<unsigned>(threads);  // 0: one per core
+  plan.options.detect = detect;
+  plan.options.candidates = candidates;
+  plan.files.reset();
+  return plan;
+}
+
+void AppState::snapshot_job_settings() {
+  job = plan_from_settings();
   task = std::make_unique<ConvertJob>(job);
 }
 
@@ -75,9 +84,23 @@ void AppState::run_convert_job() {
     WindowJobObserver observer(*this);
     JobReport report = task->run(observer);
     if (report.ran) mirror_run_fields(*this, task->plan());
-    publish_report(std::move(report));
+    if (task->plan().options.dry_run)
+      publish_preview(std::move(report));
+    else
+      publish_report(std::move(report));
   } catch (const std::exception& e) {
     log.append("Conversion stopped: %s", e.what());
+  }
+}
+
+bool AppState::start_worker() {
+  try {
+    worker = std::thread([this] { run_convert_job(); });
+    return true;
+  } catch (const std::system_error& e) {
+    worker_idle.store(true);
+    log.append("Cannot start the worker thread: %s", e.what());
+    return false;
   }
 }
 
@@ -95,12 +118,13 @@ void AppState::request_convert() {
   ticks_spent.store(0);
   speed.store(0.0f);
   snapshot_job_settings();
-  try {
-    worker = std::thread([this] { run_convert_job(); });
-  } catch (const std::system_error& e) {
-    worker_idle.store(true);
-    log.append("Cannot start the worker thread: %s", e.what());
+  if (preview && preview_current()) {
+    // Exactly the plan as shown, the user's overrides and exclusions included.
+    job.files = preview->files;
+    task = std::make_unique<ConvertJob>(job);
   }
+  preview.reset();  // what it showed is about to change
+  start_worker();
 }
 
 void AppState::request_stop() {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -17,6 +18,13 @@
 #include "convert/report.h"
 #include "util/encoding_catalogue.h"
 #include "util/log_buffer.h"
+
+// What a job would do, as a dry run found it, with the user's changes per file.
+struct Preview {
+  JobPlan plan;                    // the settings it was made from
+  std::vector<FileReport> rows;    // per file: planned outcome, encoding, evidence, sample
+  std::vector<PlannedFile> files;  // per file: what "Start Convert" will do with it
+};
 
 // The persisted settings (document, path, input, output, filters, filter_index, filter_items,
 // from_index, to_index) come from ConvertConfig.
@@ -54,6 +62,9 @@ struct AppState : ConvertConfig {
   JobPlan job;
   std::unique_ptr<ConvertJob> task;
   std::thread worker;
+  // UI thread only: the preview on show; "Start Convert" converts exactly it while the
+  // settings stay as they were when it was made.
+  std::optional<Preview> preview;
 
   AppState();                      // catalogue, idle flag, "ouzel.yml", filter items
   explicit AppState(no_config_t);  // the same without touching any file (tests)
@@ -71,6 +82,8 @@ struct AppState : ConvertConfig {
   // job's directories); updates the throughput figures.
   FileReport convert_file(const fsutil::search_file_info& file);
 
+  // The plan of a job from the settings as they are now.
+  JobPlan plan_from_settings() const;
   // The plan of the next job from the settings, and a fresh task for it. Only while no job
   // runs.
   void snapshot_job_settings();
@@ -79,6 +92,17 @@ struct AppState : ConvertConfig {
   void run_convert_job();
   // "Start Convert": busy message, or zeroed counters, snapshot and a new worker thread.
   void request_convert();
+  // "Preview": a dry run with samples on a new worker thread (busy message when one runs).
+  void request_preview();
+  // UI thread, each frame: takes over a finished preview; true when it did.
+  bool adopt_preview();
+  // The preview was made from the settings as they are now.
+  bool preview_current() const;
+  // Drops the preview once a setting it was made from has changed.
+  void discard_stale_preview();
+  // Reads preview row `index` with `source` from now on (empty: as planned by the run);
+  // its planned outcome and sample are worked out again at once.
+  void set_preview_source(size_t index, const EncodingEntry& source);
   // Asks a running job to stop after the files in progress; returns at once.
   void request_stop();
   // Asks a running job to stop and waits for it.
@@ -92,9 +116,12 @@ struct AppState : ConvertConfig {
  private:
   friend class WindowJobObserver;
   void publish_report(JobReport report);
+  void publish_preview(JobReport report);  // the worker's; adopted by the UI's next frame
+  bool start_worker();  // the busy check and the thread; the plan and task made before
 
   // Important: the worker stores a finished job's report here once, at its end; the UI
   // thread reads it. Nothing else is shared through it.
   mutable std::mutex report_lock_;
   std::shared_ptr<const JobReport> last_report_;
+  std::optional<Preview> finished_preview_;  // from the worker to adopt_preview
 };

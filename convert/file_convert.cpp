@@ -6,7 +6,10 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "convert/detect.h"
+#include "convert/source_detection.h"
 #include "convert/stop_point.h"
+#include "convert/utf8.h"
 #include "convert/transcoder.h"
 #include "platform/fs.h"
 
@@ -77,12 +80,25 @@ const std::string& FileConverter::produce(const RunEncodings& enc, const Classif
       report.note = "NUL byte at offset " + std::to_string(cls.nul_offset);
       return content_;
     case Outcome::already_utf8:
+      report.source = "UTF-8";  // what it was read as
+      [[fallthrough]];
     case Outcome::ascii:
       output_.assign(enc.target_mark ? kUtf8Bom : "");
       output_.append(body);
       return output_;
     default:
       break;
+  }
+  if (enc.source.form == UnicodeForm::utf8 && enc.target_is_utf8()) {
+    // UTF-8 to UTF-8 re-encodes nothing: valid text keeps its bytes, only the mark policy
+    // applies.
+    const Utf8Check check = utf8_check(body);
+    if (check.valid) {
+      report.outcome = Outcome::already_utf8;
+      output_.assign(enc.target_mark ? kUtf8Bom : "");
+      output_.append(body);
+      return output_;
+    }
   }
   output_.assign(enc.target_mark ? kUtf8Bom : "");
   const BufferOutcome conv = convert_buffer(output_, body.data(), body.size(),
@@ -143,7 +159,9 @@ FileReport FileConverter::process(const JobFile& file) {
   report.target = enc.target_name;
   report.evidence = file.evidence;
   report.confidence = file.confidence;
-  if (file.identity != Outcome::converted) {
+  report.detection_note = file.detection_note;
+  // Undetected files are still copied unchanged; the others are settled without reading.
+  if (file.identity != Outcome::converted && file.identity != Outcome::undetected) {
     report.outcome = file.identity;
     report.note = file.identity_note;
     return report;
@@ -156,9 +174,21 @@ FileReport FileConverter::process(const JobFile& file) {
     return report;
   }
   report.bytes = content_.size();
+  if (file.identity == Outcome::undetected) {
+    report.outcome = Outcome::undetected;
+    report.note = file.identity_note;
+    publish(file, content_, report);
+    return report;
+  }
+  if (run_.narrow != nullptr && file.source.empty() && run_.narrow->wanted())
+    hint_ = run_.narrow->check(content_, report.path);
   const Classification cls = classify(content_, enc);
   report.outcome = cls.outcome;
   const std::string& data = produce(enc, cls, report);
+  if (run_.samples && report.outcome != Outcome::marked && report.outcome != Outcome::binary)
+    report.sample = detect::sample_line(
+        std::string_view(content_).substr(cls.mark_length),
+        report.outcome == Outcome::already_utf8 ? std::string("UTF-8") : enc.source_charset);
   publish(file, data, report);
   return report;
 }

@@ -8,6 +8,8 @@
 #include "convert/classify.h"
 #include "convert/report.h"
 
+class NarrowLabelCheck;
+
 // What stays fixed for a whole run; shared read-only by the conversion threads.
 struct RunContext {
   std::string input;  // as entered
@@ -16,6 +18,7 @@ struct RunContext {
   bool dry_run = false;   // classify and convert in memory, write nothing
   bool samples = false;   // keep each file's first non-ASCII line in the report
   RunEncodings encodings;
+  NarrowLabelCheck* narrow = nullptr;  // set when a hand-picked label has a wider one
 };
 
 // One accepted file as the job hands it to a converter.
@@ -25,6 +28,7 @@ struct JobFile {
   EncodingEntry source;  // a source chosen for this file alone; empty for the run's
   std::string evidence = "chosen";
   int confidence = -1;
+  std::string detection_note;
   // Settled before reading: same_file, outside or excluded; converted means "process it".
   Outcome identity = Outcome::converted;
   std::string identity_note;
@@ -40,6 +44,9 @@ class FileConverter {
   explicit FileConverter(const RunContext& run) : run_(run) {}
 
   FileReport process(const JobFile& file);
+
+  // A line for the log that the last file gave rise to (a narrow-label hint), once.
+  std::string take_hint() { return std::move(hint_); }
 
   // Drops the buffers a big file left behind.
   void release();
@@ -57,6 +64,7 @@ class FileConverter {
   std::string content_;
   std::string output_;
   std::string ready_dir_;  // the last target directory known to exist
+  std::string hint_;
 };
 
 // "a/b/name" of a file (bare name in the root).

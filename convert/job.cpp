@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <chrono>
 #include <exception>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -15,6 +17,7 @@
 #include "convert/fsutil.h"
 #include "convert/in_place.h"
 #include "convert/job_messages.h"
+#include "convert/source_detection.h"
 #include "convert/transcoder.h"
 #include "platform/fs.h"
 #include "util/strfmt.h"
@@ -40,8 +43,11 @@ class Runner {
   void prepare_context();
   void collect_files();
   void search();
+  void detect_sources();
   void convert();
   void worker();
+  // Runs `work(index, buffer)` for every file on the job's threads until done or stopped.
+  void for_each_file(const std::function<void(size_t, std::string&)>& work);
   void finish_file(size_t index, FileReport&& report, const Clock::time_point& start);
   void say(const std::string& text);
   bool stopped() const { return stop_.load(std::memory_order_relaxed); }
@@ -52,6 +58,7 @@ class Runner {
   std::mutex observer_lock_;  // one observer call at a time; guards progress_ too
   JobProgress progress_;
   RunContext ctx_;
+  std::unique_ptr<NarrowLabelCheck> narrow_;
   std::vector<JobFile> files_;
   std::vector<char> processed_;  // one slot per file, each written by one thread
   std::atomic<size_t> next_{0};
@@ -86,6 +93,10 @@ void Runner::prepare_context() {
   ctx_.dry_run = plan_.options.dry_run;
   ctx_.samples = plan_.options.samples;
   ctx_.encodings = RunEncodings::resolve(plan_.source, plan_.target);
+  if (!plan_.options.detect) {
+    narrow_ = std::make_unique<NarrowLabelCheck>(plan_.source.charset);
+    if (narrow_->wanted()) ctx_.narrow = narrow_.get();
+  }
   report_.input = plan_.input;
   report_.output = plan_.output;
   report_.source = plan_.source.name;
@@ -143,9 +154,13 @@ void Runner::collect_files() {
       file.source = p.source;
       file.evidence = p.evidence;
       file.confidence = p.confidence;
+      file.detection_note = p.note;
       if (p.excluded) {
         file.identity = Outcome::excluded;
         file.identity_note = "left out in the preview";
+      } else if (p.source.empty() && p.evidence == "undetected") {
+        file.identity = Outcome::undetected;
+        file.identity_note = p.note;
       }
       files_.push_back(std::move(file));
     }
@@ -181,8 +196,41 @@ void Runner::worker() {
       report.note = e.what();
       converter.release();
     }
+    if (std::string hint = converter.take_hint(); !hint.empty()) say(hint);
     finish_file(i, std::move(report), convert_start_);
   }
+}
+
+void Runner::for_each_file(const std::function<void(size_t, std::string&)>& work) {
+  std::atomic<size_t> next{0};
+  const auto loop = [&] {
+    std::string buffer;
+    for (size_t i; !stopped() && (i = next.fetch_add(1)) < files_.size();) work(i, buffer);
+  };
+  std::vector<std::thread> threads;
+  const unsigned count = effective_threads(plan_.options.threads, files_.size());
+  for (unsigned t = 1; t < count; ++t) {
+    try {
+      threads.emplace_back(loop);
+    } catch (const std::system_error&) {
+      break;
+    }
+  }
+  loop();
+  for (auto& t : threads) t.join();
+}
+
+void Runner::detect_sources() {
+  SourceDetection detection(plan_.options.candidates, plan_.source, files_.size());
+  say(detection.opening_line());
+  for_each_file([&](size_t i, std::string& content) {
+    JobFile& f = files_[i];
+    if (f.identity != Outcome::converted) return;
+    // A file that cannot be read now is reported when the conversion reads it.
+    if (platform::read_file(plan_.input + "/" + f.relative_path(), content) != 0) return;
+    detection.examine(i, f, content);
+  });
+  for (const auto& line : detection.finish(files_)) say(line);
 }
 
 void Runner::convert() {
@@ -235,6 +283,7 @@ JobReport Runner::run() {
   }
   say(kestrum::strfmt("Search complete, cost: %.3f, %d files found, starting convert...",
                       report_.search_seconds, static_cast<int>(files_.size())));
+  if (plan_.options.detect && !plan_.files && !stopped()) detect_sources();
   {
     std::lock_guard guard(observer_lock_);
     observer_.search_done(files_.size());

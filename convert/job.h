@@ -14,6 +14,8 @@ struct JobOptions {
   unsigned threads = 1;  // conversion threads; 0 means one per core
   bool dry_run = false;  // classify and convert in memory, write nothing
   bool samples = false;  // keep each file's first non-ASCII line (a preview)
+  bool detect = false;   // decide each file's source; the plan's source is the preferred one
+  std::vector<std::string> candidates;  // encodings and presets; empty: the source's preset
 };
 
 // A file of a plan made by a preview: no search, the user's choices kept.
@@ -21,8 +23,9 @@ struct PlannedFile {
   std::string relative_dir;
   std::string file_name;
   EncodingEntry source;  // empty: the run's source
-  std::string evidence = "chosen";
+  std::string evidence = "chosen";  // "undetected" with no source: not converted
   int confidence = -1;
+  std::string note;  // what detection said of it
   bool excluded = false;
 };
 

@@ -59,6 +59,7 @@ std::string csv_detail(const FileReport& r) {
   if (!detail.empty()) detail += "; ";
   detail += "read as " + r.source + " by " + r.evidence;
   if (r.confidence >= 0) detail += ", confidence " + std::to_string(r.confidence);
+  if (!r.detection_note.empty()) detail += "; " + r.detection_note;
   return detail;
 }
 
@@ -146,6 +147,14 @@ void json_entry(std::string& out, const FileReport& r) {
     json_string(out, r.evidence);
   }
   if (r.confidence >= 0) out += ",\"confidence\":" + std::to_string(r.confidence);
+  if (!r.detection_note.empty()) {
+    out += ",\"detection_note\":";
+    json_string(out, r.detection_note);
+  }
+  if (!r.sample.empty()) {
+    out += ",\"sample\":";
+    json_string(out, r.sample);
+  }
   out += '}';
 }
 

@@ -30,6 +30,7 @@ struct FileReport {
   bool unchanged = false;
   std::string evidence;    // how the source was chosen: "chosen", "mark", "utf8", ...
   int confidence = -1;     // 0-100 for a detected encoding, -1 when chosen
+  std::string detection_note;  // what detection said ("CP932 rather than SHIFT_JIS: ...")
   std::string sample;      // preview: the first non-ASCII line, decoded (UTF-8)
 };
 

@@ -11,21 +11,11 @@
 using detect::Evidence;
 using detect::TreeDetector;
 using testing_support::encode_as;
+using testing_support::kSimplified;
+using testing_support::kTraditional;
 using testing_support::source_with_comment;
 
 namespace {
-
-const char* const kSimplified[] = {
-    "初始化缓冲区", "读取配置文件", "释放内存",       "检查参数", "打开文件失败", "计算校验和",
-    "更新索引",     "关闭连接",     "等待线程结束",   "处理错误", "解析命令行",   "写入日志",
-    "分配新节点",   "删除旧记录",   "比较两个字符串", "转换编码", "保存设置",     "加载字体",
-    "绘制窗口",     "发送请求",     "接收数据",       "重试三次", "清理临时文件", "返回结果"};
-
-const char* const kTraditional[] = {
-    "初始化緩衝區", "讀取設定檔", "釋放記憶體",     "檢查參數", "開啟檔案失敗", "計算校驗和",
-    "更新索引",     "關閉連線",   "等待執行緒結束", "處理錯誤", "解析命令列",   "寫入日誌",
-    "配置新節點",   "刪除舊記錄", "比較兩個字串",   "轉換編碼", "儲存設定",     "載入字型",
-    "繪製視窗",     "傳送請求",   "接收資料",       "重試三次", "清理暫存檔",   "傳回結果"};
 
 bool gbk_family(const std::string& e) { return e == "GBK" || e == "GB18030"; }
 bool big5_family(const std::string& e) { return e == "BIG5" || e == "BIG5-HKSCS"; }

@@ -50,6 +50,10 @@ std::string binary_sample(size_t bytes);
 // `utf8` converted in-process to `encoding`; throws when it has no form there.
 std::string encode_as(std::string_view utf8, const std::string& encoding);
 
+// Short code comments (UTF-8): 24 in simplified Chinese, the same 24 in traditional.
+extern const char* const kSimplified[24];
+extern const char* const kTraditional[24];
+
 // A small C++ source file whose one comment is `comment_utf8`, in `encoding`.
 std::string source_with_comment(std::string_view comment_utf8, const std::string& encoding,
                                 int serial = 0);

@@ -1,0 +1,171 @@
+// Detection inside the job: the evidence order on a real tree, pooled tiny files, two
+// folders in two encodings, undetectable files, previews and overrides, the narrow-label hint.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "app/app_state.h"
+#include "convert/job.h"
+#include "test_support.h"
+
+using namespace testing_support;
+
+namespace {
+
+JobPlan detecting(const std::string& in, const std::string& out, const char* preferred) {
+  JobPlan plan = make_plan(in, out, preferred, "UTF-8");
+  plan.options.detect = true;
+  plan.options.candidates = {"Chinese"};
+  return plan;
+}
+
+bool said(const JobRecorder& rec, const std::string& text) {
+  return std::any_of(rec.messages.begin(), rec.messages.end(),
+                     [&](const std::string& m) { return m.find(text) != std::string::npos; });
+}
+
+// A tree of tiny GBK sources (one comment each) and 24 Big5 ones in another folder.
+void make_two_folder_tree(const std::string& root) {
+  for (int i = 0; i < 24; ++i) {
+    write_file(root + "/app/f" + std::to_string(i) + ".cpp",
+               source_with_comment(kSimplified[i], "GBK", i));
+    write_file(root + "/vendor/lib/g" + std::to_string(i) + ".cpp",
+               source_with_comment(kTraditional[i], "BIG5", i));
+  }
+}
+
+}  // namespace
+
+// Tiny files in two folders, GBK and Big5: every file is read with its own folder's encoding,
+// so every output is what iconv makes with the right source.
+TEST(EngineDetect, TwoFoldersEachRight) {
+  TempDir tmp;
+  make_two_folder_tree(tmp / "in");
+  JobRecorder rec;
+  const JobReport r = run_job(detecting(tmp / "in", tmp / "out", "GBK"), &rec);
+  for (int i = 0; i < 24; ++i) {
+    const std::string n = std::to_string(i);
+    EXPECT_EQ(read_file(tmp / ("out/app/f" + n + ".cpp")),
+              source_with_comment(kSimplified[i], "UTF-8", i))
+        << entry_for(r, "app/f" + n + ".cpp")->source;
+    EXPECT_EQ(read_file(tmp / ("out/vendor/lib/g" + n + ".cpp")),
+              source_with_comment(kTraditional[i], "UTF-8", i))
+        << entry_for(r, "vendor/lib/g" + n + ".cpp")->source;
+  }
+  EXPECT_TRUE(said(rec, "Detecting each file's encoding among GB18030, GBK, BIG5"));
+  EXPECT_TRUE(said(rec, "Detected: "));
+}
+
+// The evidence order on a real tree: a mark, then strict UTF-8, then ASCII, then statistics;
+// each decision carries its evidence and a confidence.
+TEST(EngineDetect, EvidenceOrder) {
+  TempDir tmp;
+  const std::string text = chinese_text(3000);
+  write_file(tmp / "in/marked.txt", "\xFF\xFE" + encode_as(text, "UTF-16LE"));
+  write_file(tmp / "in/utf8.cpp", source_with_comment(kSimplified[0], "UTF-8"));
+  write_file(tmp / "in/plain.h", "int x;\n");
+  write_file(tmp / "in/long.txt", encode_as(text, "GBK"));
+  const JobReport r = run_job(detecting(tmp / "in", tmp / "out", "BIG5"));
+  const FileReport* marked = entry_for(r, "marked.txt");
+  EXPECT_EQ(marked->evidence, "mark");
+  EXPECT_EQ(marked->source, "UTF-16LE");
+  EXPECT_EQ(read_file(tmp / "out/marked.txt"), text);  // the mark goes with the source
+  EXPECT_EQ(entry_for(r, "utf8.cpp")->evidence, "utf8");
+  EXPECT_EQ(entry_for(r, "utf8.cpp")->outcome, Outcome::already_utf8);
+  EXPECT_EQ(entry_for(r, "plain.h")->outcome, Outcome::ascii);
+  const FileReport* gbk = entry_for(r, "long.txt");
+  EXPECT_TRUE(gbk->source == "GBK" || gbk->source == "GB18030") << gbk->source;
+  EXPECT_EQ(gbk->evidence, "file statistics");
+  EXPECT_GE(gbk->confidence, 80);
+  EXPECT_EQ(read_file(tmp / "out/long.txt"), text);
+}
+
+// A file that no candidate reads is not converted: copied unchanged, with the reason.
+TEST(EngineDetect, UndetectableFileIsNotConverted) {
+  TempDir tmp;
+  const std::string junk = "int a;\nint b; \xFF\xFF\xFF\n";
+  write_file(tmp / "in/junk.c", junk);
+  JobRecorder rec;
+  const JobReport r = run_job(detecting(tmp / "in", tmp / "out", "GBK"), &rec);
+  EXPECT_EQ(entry_for(r, "junk.c")->outcome, Outcome::undetected);
+  EXPECT_FALSE(entry_for(r, "junk.c")->note.empty());
+  EXPECT_EQ(read_file(tmp / "out/junk.c"), junk);
+  EXPECT_TRUE(said(rec, "1 of 1 files were not converted"));
+}
+
+// A preview writes nothing and shows for each file its encoding and a sample line read
+// with it; "Start Convert" after it converts the plan as shown, overrides and exclusions
+// included.
+TEST(EngineDetect, PreviewThenConvertThePlanAsShown) {
+  TempDir tmp;
+  make_two_folder_tree(tmp / "in");
+  AppState app(AppState::no_config);
+  app.input = tmp / "in";
+  app.output = tmp / "out";
+  app.filters = {"*.*"};
+  app.from_index = app.index_of("GBK");
+  app.to_index = app.index_of("UTF-8");
+  app.detect = true;
+  app.candidates = {"Chinese"};
+  app.request_preview();
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (!app.adopt_preview() && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  ASSERT_TRUE(app.preview.has_value());
+  EXPECT_FALSE(file_exists(tmp / "out"));
+  ASSERT_EQ(app.preview->rows.size(), 48u);
+  size_t f0 = 0, g0 = 0, f1 = 0;
+  for (size_t i = 0; i < app.preview->rows.size(); ++i) {
+    const std::string& p = app.preview->rows[i].path;
+    if (p == "app/f0.cpp") f0 = i;
+    if (p == "app/f1.cpp") f1 = i;
+    if (p == "vendor/lib/g0.cpp") g0 = i;
+  }
+  EXPECT_EQ(app.preview->rows[f0].sample, std::string("// ") + kSimplified[0]);
+  EXPECT_EQ(app.preview->rows[g0].sample, std::string("// ") + kTraditional[0]);
+
+  // Read as Big5 by the user's choice: the sample changes at once, and so does the output.
+  app.set_preview_source(f0, EncodingEntry("BIG5"));
+  EXPECT_NE(app.preview->rows[f0].sample, std::string("// ") + kSimplified[0]);
+  EXPECT_EQ(app.preview->rows[f0].source, "BIG5");
+  app.preview->files[f1].excluded = true;
+  app.request_convert();
+  while (!app.worker_idle.load() && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  app.stop_worker();
+  EXPECT_FALSE(app.preview.has_value());
+  EXPECT_EQ(read_file(tmp / "out/app/f0.cpp"),
+            iconv_command(source_with_comment(kSimplified[0], "GBK", 0), "BIG5", "UTF-8"));
+  EXPECT_FALSE(file_exists(tmp / "out/app/f1.cpp"));
+  EXPECT_EQ(read_file(tmp / "out/vendor/lib/g3.cpp"),
+            source_with_comment(kTraditional[3], "UTF-8", 3));
+}
+
+// Changing a setting the preview was made from discards it.
+TEST(EngineDetect, ChangedSettingDiscardsPreview) {
+  AppState app(AppState::no_config);
+  app.input = "/in";
+  app.output = "/out";
+  app.preview = Preview{app.plan_from_settings(), {}, {}};
+  app.discard_stale_preview();
+  EXPECT_TRUE(app.preview.has_value());
+  app.input = "/elsewhere";
+  app.discard_stale_preview();
+  EXPECT_FALSE(app.preview.has_value());
+}
+
+// A narrow label picked by hand that the wider one would read differently is named once.
+TEST(EngineDetect, NarrowLabelHintOnce) {
+  TempDir tmp;
+  const std::string code = "printf(\"\xE6\x97\xA5\xE6\x9C\xAC\\n\"); // \xE3\x83\x86\xE3\x82\xB9\n";
+  for (int i = 0; i < 3; ++i) write_file(tmp / ("in/f" + std::to_string(i) + ".c"), encode_as(code, "CP932"));
+  JobRecorder rec;
+  run_job(make_plan(tmp / "in", tmp / "out", "SHIFT_JIS", "UTF-8"), &rec);
+  const auto hints = std::count_if(rec.messages.begin(), rec.messages.end(),
+                                   [](const std::string& m) { return m.rfind("Hint: ", 0) == 0; });
+  EXPECT_EQ(hints, 1);
+  EXPECT_TRUE(said(rec, "choose CP932"));
+}
