@@ -83,14 +83,22 @@ void plain_walk(const std::string& src, const std::string& dst, std::string& in,
 
 // ---- the candidate: the tool's own job on a real AppState ----
 
-void run_job(const std::string& src, const std::string& dst) {
+enum class Mode { convert, preview_detecting, convert_detecting };
+
+void run_job(const std::string& src, const std::string& dst, Mode mode = Mode::convert) {
   AppState app(AppState::no_config);
   app.input = src;
   app.output = dst;
   app.filters = {"*.*"};
   app.from_index = app.index_of("GBK");
   app.to_index = app.index_of("UTF-8");
+  app.detect = mode != Mode::convert;
   app.snapshot_job_settings();
+  if (mode == Mode::preview_detecting) {
+    app.job.options.dry_run = true;
+    app.job.options.samples = true;
+    app.task = std::make_unique<ConvertJob>(app.job);
+  }
   app.run_convert_job();
 }
 
@@ -156,6 +164,29 @@ void measure(const Tree& t, const std::string& out_root, int rounds, bool in_pla
   std::printf("\n");
 }
 
+// What detection costs: a preview (detection, classification and conversion in memory, the
+// sample lines) and a detecting conversion, against the plain conversion of the same tree.
+void measure_detection(const Tree& t, const std::string& out_root, int rounds) {
+  std::vector<double> job, preview, detecting;
+  int serial = 0;
+  auto fresh = [&](const char* what) {
+    return out_root + "/" + what + "-" + std::to_string(::getpid()) + "-" + std::to_string(serial++);
+  };
+  run_job(t.dir, fresh("warm-detect"), Mode::preview_detecting);
+  for (int r = 0; r < rounds; ++r) {
+    job.push_back(time_it([&] { run_job(t.dir, fresh("job")); }));
+    preview.push_back(time_it([&] { run_job(t.dir, fresh("preview"), Mode::preview_detecting); }));
+    detecting.push_back(
+        time_it([&] { run_job(t.dir, fresh("detecting"), Mode::convert_detecting); }));
+  }
+  std::printf("detection on the %s: %zu files, median of %d rounds\n", t.name.c_str(), t.files,
+              rounds);
+  std::printf("  job %.3f s, preview with detection %.3f s (%.2fx), job with detection %.3f s "
+              "(%.2fx)\n\n",
+              median(job), median(preview), median(preview) / median(job), median(detecting),
+              median(detecting) / median(job));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -177,5 +208,6 @@ int main(int argc, char** argv) {
   const std::string out_root = data + "/out";
   fs::create_directories(out_root);
   for (const auto& t : trees) measure(t, out_root, rounds, &t == &trees.back());
+  measure_detection(trees.front(), out_root, rounds);
   return 0;
 }

@@ -193,8 +193,11 @@ std::string report_json(const JobReport& report) {
     if (counts[i] == 0) continue;
     out += first ? "" : ",";
     first = false;
-    out += "\"" + std::string(outcome_name(static_cast<Outcome>(i))) +
-           "\":" + std::to_string(counts[i]);
+    // Appended piece by piece: GCC 12 sees a false overlap in a chain of string additions.
+    out += '"';
+    out += outcome_name(static_cast<Outcome>(i));
+    out += "\":";
+    out += std::to_string(counts[i]);
   }
   out += "}";
   json_list(out, "files", report.files);
