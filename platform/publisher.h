@@ -18,9 +18,11 @@
 namespace platform {
 
 struct PublisherOptions {
-  bool durable = true;                        // flush before publishing; off: publish at once
-  uint64_t batch_bytes = uint64_t{64} << 20;  // a batch is flushed once it holds this much...
-  size_t batch_files = 256;  // ...or this many files; also bounds the descriptors held
+  bool durable = true;  // flush before publishing; off: publish at once
+  // A batch is flushed once it holds this many bytes or files. The files are capped at a quarter
+  // of the descriptor limit, as two batches of open files are held.
+  uint64_t batch_bytes = uint64_t{64} << 20;
+  size_t batch_files = 1024;
 };
 
 // The final result of one target: 0 once it is under its name, or the errno that kept it out.

@@ -121,10 +121,10 @@ int TargetFile::create_temp(const std::string& dir, const std::string& name) {
   if (tmpfile_usable()) {
     const std::string where = dir.empty() ? "." : dir;
     const int fd = retry_eintr(
-        [&] { return sysio().open(where.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600); });
+        [&] { return sysio().open(where.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666); });
     if (fd >= 0) {
       fd_ = fd;
-      return adopt_metadata();
+      return keep_owner_ ? adopt_metadata() : 0;  // a new file's mode is right already
     }
     // EOPNOTSUPP: the file system has no unnamed files; EISDIR: the kernel has none.
     if (errno != EOPNOTSUPP && errno != EISDIR) return errno;
