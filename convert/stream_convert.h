@@ -55,8 +55,10 @@ class StreamConverter {
 struct StreamSettings {
   std::string from, to;
   size_t chunk_size = size_t{8} << 20;
-  bool drop_utf8_mark = false;  // a leading EF BB BF is not converted (a UTF-8 source)
-  std::string prefix;           // written before the converted text (a mark for the target)
+  // Important: mark policy. Set only for a UTF-8 source: its leading EF BB BF is dropped, never
+  // converted into the target; a target gets a mark only from `prefix`.
+  bool drop_utf8_mark = false;
+  std::string prefix;  // written before the converted text
 };
 
 struct StreamFileResult {
