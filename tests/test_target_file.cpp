@@ -157,6 +157,21 @@ TEST_P(Targets, ExistingKeepsModeAndOldContentUntilCommit) {
   EXPECT_EQ(list_dir(dir), Names{"f.txt"});
 }
 
+// Set-user-ID and set-group-ID bits survive, and the owner is kept where we may set it.
+TEST_P(Targets, ExistingKeepsSpecialBitsAndOwner) {
+  write_file(target, "old");
+  const bool root = ::geteuid() == 0;
+  if (root) {
+    ASSERT_EQ(::chown(target.c_str(), 1234, 1234), 0);
+  }
+  ASSERT_EQ(::chmod(target.c_str(), 06755), 0);
+  ASSERT_EQ(write(target, "new"), 0);
+  EXPECT_EQ(file_mode(target), 06755u);
+  struct stat st;
+  ASSERT_EQ(::stat(target.c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, root ? 1234u : ::geteuid());
+}
+
 // A read-only target is refused and left as it was, also for root (the mode bits decide).
 TEST_P(Targets, ReadOnlyTargetUnchanged) {
   write_file(target, "old");
