@@ -101,8 +101,9 @@ class Targets : public ::testing::TestWithParam<bool> {
   std::string target = tmp / "out/f.txt";
 };
 
-INSTANTIATE_TEST_SUITE_P(Temporaries, Targets, ::testing::Bool(),
-                         [](const auto& info) { return info.param ? "named" : "unnamed"; });
+INSTANTIATE_TEST_SUITE_P(Temporaries, Targets, ::testing::Bool(), [](const auto& param_info) {
+  return param_info.param ? "named" : "unnamed";
+});
 
 // ---- Publishing -------------------------------------------------------------------------
 
