@@ -47,6 +47,8 @@ BufferOutcome whole(const std::string& in, const char* from, const char* to, std
 bool is_unicode(const std::string& enc) { return enc.rfind("UTF", 0) == 0 || enc == "GB18030"; }
 
 // ---- Encoding x chunk size matrix -------------------------------------------------------
+// UTF-7 keeps a shift state; BIG5-HKSCS and EUC-JISX0213 hold a character back in their state
+// while they wait for a combining one.
 
 using ChunkCase = std::tuple<const char*, size_t>;
 class StreamMatrix : public ::testing::TestWithParam<ChunkCase> {};
@@ -84,7 +86,8 @@ TEST_P(StreamMatrix, FromUtf8SameAsWhole) {
 INSTANTIATE_TEST_SUITE_P(Encodings, StreamMatrix,
                          ::testing::Combine(::testing::Values("GBK", "GB18030", "UTF-8", "UTF-16LE",
                                                               "UTF-16BE", "UTF-16", "UTF-32BE",
-                                                              "BIG5", "SHIFT_JIS"),
+                                                              "UTF-7", "BIG5", "BIG5-HKSCS",
+                                                              "SHIFT_JIS", "EUC-JISX0213"),
                                             ::testing::Values(1, 2, 3, 5, 7, 64, 4096)));
 
 // ---- State across chunks ----------------------------------------------------------------
@@ -109,6 +112,32 @@ TEST(StreamConverter, StatefulSourceAcrossChunks) {
     const Streamed s = stream(source, "ISO-2022-JP", "UTF-8", chunk);
     ASSERT_TRUE(s.outcome.ok) << chunk;
     EXPECT_EQ(s.out, text) << chunk;
+  }
+}
+
+// Targets that hold a character back until they see whether a combining one follows keep it
+// across chunk boundaries and write it at the end.
+TEST(StreamConverter, CombiningTargetsAcrossChunks) {
+  const std::string kana = "\xE3\x81\x8B";  // か
+  const std::string semi = "\xE3\x82\x9A";  // combining semi-voiced mark
+  const std::string e_hat = "\xC3\x8A";     // Ê
+  const std::string macron = "\xCC\x84";    // combining macron
+  const struct {
+    const char* target;
+    std::string text;
+  } cases[] = {
+      {"EUC-JISX0213", kana + semi + kana + "a" + kana + kana + semi + "\n" + kana},
+      {"BIG5-HKSCS", e_hat + macron + e_hat + "a" + e_hat + e_hat + macron + "\n" + e_hat},
+  };
+  for (const auto& c : cases) {
+    bool ok = false;
+    const std::string expected = iconv_command(c.text, "UTF-8", c.target, &ok);
+    ASSERT_TRUE(ok) << c.target;
+    for (size_t chunk = 1; chunk <= 7; ++chunk) {
+      const Streamed s = stream(c.text, "UTF-8", c.target, chunk);
+      ASSERT_TRUE(s.outcome.ok) << c.target << " " << chunk;
+      EXPECT_EQ(s.out, expected) << c.target << " " << chunk;
+    }
   }
 }
 
