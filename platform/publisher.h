@@ -33,9 +33,10 @@ using PublishCallback = std::function<void(uint64_t token, const std::string& pa
 // batch and then publishes it, while the job converts the next files. A batch whose syncfs
 // fails is flushed file by file, and only the files whose data reached the disk are published.
 // Important: the callback runs on the background thread (durable) or in submit (not durable),
-// so it must be safe to call from any thread, and finish must not be called while holding a
-// lock the callback takes. A submit blocks while one full batch waits for
-// the previous one to be flushed, so at most two batches of descriptors are held.
+// so it must be safe to call from any thread, and neither submit nor finish may be called while
+// holding a lock the callback takes (submit can wait for the background thread). A submit blocks
+// while one full batch waits for the previous one to be flushed, so at most two batches of
+// descriptors are held.
 class Publisher {
  public:
   Publisher(PublisherOptions options, PublishCallback on_result);
