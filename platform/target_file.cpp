@@ -86,6 +86,11 @@ void TargetFile::abort() {
 }
 
 int TargetFile::open(const std::string& path, LinkPolicy links) {
+  // A failed open is the answer of every later call too.
+  return error_ = prepare(path, links);
+}
+
+int TargetFile::prepare(const std::string& path, LinkPolicy links) {
   abort();
   error_ = 0;
   size_ = 0;

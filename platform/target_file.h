@@ -55,6 +55,7 @@ class TargetFile {
   uint64_t size() const { return size_; }
 
  private:
+  int prepare(const std::string& path, LinkPolicy links);
   int fail(int err);
   int create_temp(const std::string& dir, const std::string& name);
   int adopt_metadata();

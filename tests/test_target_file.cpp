@@ -178,6 +178,10 @@ TEST_P(Targets, ReadOnlyTargetUnchanged) {
   write_file(target, "old");
   ASSERT_EQ(::chmod(target.c_str(), 0444), 0);
   EXPECT_EQ(write(target, "new"), EACCES);
+  TargetFile file;
+  EXPECT_EQ(file.open(target, LinkPolicy::write_through), EACCES);
+  EXPECT_EQ(file.append("new"), EACCES);  // the refusal holds for every later call
+  EXPECT_EQ(file.commit(), EACCES);
   EXPECT_EQ(read_file(target), "old");
   EXPECT_EQ(file_mode(target), 0444u);
   EXPECT_EQ(list_dir(dir), Names{"f.txt"});
