@@ -34,9 +34,9 @@ std::string repeat_to(const std::string& text, size_t bytes) {
 // Only lines that survive UTF-8 -> GBK, so both directions convert cleanly.
 const std::string& base_utf8() {
   // iconv -c drops what GBK cannot hold, so the text converts cleanly both ways.
-  static const std::string text = run(
-      "for f in /usr/share/man/zh_CN/man1/*.gz; do zcat \"$f\"; done 2>/dev/null | "
-      "head -c 4000000 | iconv -c -f UTF-8 -t GBK | iconv -f GBK -t UTF-8");
+  static const std::string text =
+      run("for f in /usr/share/man/zh_CN/man1/*.gz; do zcat \"$f\"; done 2>/dev/null | "
+          "head -c 4000000 | iconv -c -f UTF-8 -t GBK | iconv -f GBK -t UTF-8");
   return text;
 }
 
@@ -79,8 +79,8 @@ std::string make_tree(const std::string& dir, const std::string& text, size_t fi
     size_t len = size(rng);
     size_t end = big.rfind('\n', start + len);
     if (end == std::string::npos || end <= start) end = start + len;
-    std::ofstream(sub, std::ios::binary).write(big.data() + start,
-                                               static_cast<std::streamsize>(end - start));
+    std::ofstream(sub, std::ios::binary)
+        .write(big.data() + start, static_cast<std::streamsize>(end - start));
   }
   fs::rename(staging, dir);
   return dir;

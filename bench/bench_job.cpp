@@ -64,8 +64,7 @@ void plain_convert(const std::string& src, const std::string& dst, std::string& 
   ::close(fd);
 }
 
-void plain_walk(const std::string& src, const std::string& dst, std::string& in,
-                std::string& out) {
+void plain_walk(const std::string& src, const std::string& dst, std::string& in, std::string& out) {
   ::mkdir(dst.c_str(), 0755);
   DIR* d = ::opendir(src.c_str());
   if (!d) return;
@@ -127,7 +126,8 @@ void measure(const Tree& t, const std::string& out_root, int rounds, bool in_pla
   std::vector<double> job, plain, cp, in_place;
   static int serial = 0;
   auto fresh = [&](const char* what) {
-    return out_root + "/" + what + "-" + std::to_string(::getpid()) + "-" + std::to_string(serial++);
+    return out_root + "/" + what + "-" + std::to_string(::getpid()) + "-" +
+           std::to_string(serial++);
   };
   // Each walk gets fresh buffers, as each job does: a run of the tool starts with none.
   auto walk = [&](const std::string& dst) {
@@ -151,8 +151,7 @@ void measure(const Tree& t, const std::string& out_root, int rounds, bool in_pla
     std::printf("  %-12s %8.3f s  %9.0f files/s  %7.1f MB/s\n", what, s,
                 static_cast<double>(t.files) / s, mb / s);
   };
-  std::printf("%s: %zu files, %.1f MB, median of %d rounds\n", t.name.c_str(), t.files, mb,
-              rounds);
+  std::printf("%s: %zu files, %.1f MB, median of %d rounds\n", t.name.c_str(), t.files, mb, rounds);
   row("job", median(job));
   if (in_place_too) row("job in place", median(in_place));
   row("plain walk", median(plain));

@@ -79,7 +79,8 @@ void BM_Baseline_FsIterator(benchmark::State& state) {
   for (auto _ : state) {
     std::vector<fsutil::search_file_info> found;
     std::error_code ec;
-    for (auto it = fs::recursive_directory_iterator(root, ec); it != fs::end(it); it.increment(ec)) {
+    for (auto it = fs::recursive_directory_iterator(root, ec); it != fs::end(it);
+         it.increment(ec)) {
       const std::string name = it->path().filename().string();
       if (name[0] == '.') {
         if (it->is_directory(ec)) it.disable_recursion_pending();

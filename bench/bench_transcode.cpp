@@ -55,8 +55,7 @@ BENCHMARK_CAPTURE(plain_iconv, gbk_to_utf8, "GBK", "UTF-8")->Unit(benchmark::kMi
 BENCHMARK_CAPTURE(ours, gbk_to_utf8, "GBK", "UTF-8")->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(plain_iconv, utf8_to_gbk, "UTF-8", "GBK")->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(ours, utf8_to_gbk, "UTF-8", "GBK")->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(plain_iconv, utf8_to_utf16le, "UTF-8", "UTF-16LE")
-    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(plain_iconv, utf8_to_utf16le, "UTF-8", "UTF-16LE")->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(ours, utf8_to_utf16le, "UTF-8", "UTF-16LE")->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();

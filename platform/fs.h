@@ -18,9 +18,9 @@ int64_t file_size(int fd);
 // not fit in memory. `content` is empty on failure.
 int read_file(const std::string& path, std::string& content, uint64_t max_bytes = UINT64_MAX);
 
-// Writes `data` to `path` so that no half-written file is ever left: an existing target is
-// replaced through a temporary file and a rename and keeps its permission bits; a read-only
-// one is left unchanged (EACCES); a new target that fails to write is removed again.
+// Writes `data` to `path` so that no half-written file is ever left: the content goes to a
+// temporary file and is published whole (TargetFile, links written through); an existing target
+// keeps its permission bits; a read-only one is left unchanged (EACCES). Not flushed.
 // Returns 0 or the errno of the failure.
 int write_file_safely(const std::string& path, std::string_view data);
 

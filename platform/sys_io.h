@@ -1,8 +1,10 @@
-// The thin layer every iconv call and file write goes through, so tests can make them fail.
+// The thin layer every iconv call and file operation goes through, so tests can make them fail.
 #pragma once
 
 #include <iconv.h>
 #include <sys/types.h>
+
+#include <cerrno>
 
 namespace platform {
 
@@ -13,13 +15,30 @@ struct SysIo {
   ssize_t (*write)(int fd, const void* buf, size_t count);
   int (*close)(int fd);
   int (*rename)(const char* from, const char* to);
+  int (*open)(const char* path, int flags, mode_t mode);
+  int (*mkostemp)(char* name_template, int flags);
+  ssize_t (*read)(int fd, void* buf, size_t count);
+  int (*fdatasync)(int fd);
+  int (*syncfs)(int fd);
+  int (*linkat)(int from_dir, const char* from, int to_dir, const char* to, int flags);
+  int (*unlink)(const char* path);
 };
 
 // The process-wide table; production code calls through it, tests swap entries.
+// Important: swap entries only while no other thread calls through the table.
 SysIo& sysio();
 
 // The real C library functions.
 SysIo real_sysio();
+
+// Calls `f` again while it fails with EINTR (a signal arrived before it did anything).
+template <typename F>
+auto retry_eintr(F f) {
+  for (;;) {
+    auto r = f();
+    if (!(r < 0 && errno == EINTR)) return r;
+  }
+}
 
 // Restores the real table when it goes out of scope (tests).
 class ScopedSysIo {

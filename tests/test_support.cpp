@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -63,6 +64,38 @@ std::string read_file(const std::string& path) {
 bool file_exists(const std::string& path) {
   struct stat st;
   return ::lstat(path.c_str(), &st) == 0;
+}
+
+std::vector<std::string> list_dir(const std::string& dir) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (const auto& e : fs::directory_iterator(dir, ec)) names.push_back(e.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+mode_t file_mode(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+std::string mixed_text(size_t pieces, bool astral, bool unicode_only) {
+  std::vector<std::string> chars = {"\xE4\xB8\xAD", "\xE6\x96\x87", "\xE5\xAD\x97"};  // 中文字
+  if (unicode_only) {
+    chars.push_back("\xC3\xA9");      // é: two bytes
+    chars.push_back("\xE2\x82\xAC");  // €
+  }
+  if (astral) {
+    chars.push_back("\xF0\x9F\x98\x80");  // U+1F600: four bytes, a surrogate pair in UTF-16
+    chars.push_back("\xF0\xA0\x80\x80");  // U+20000
+  }
+  std::string text;
+  for (size_t i = 0; i < pieces; ++i) {
+    text.append(i % 4, static_cast<char>('a' + i % 26));
+    text += chars[i % chars.size()];
+    if (i % 17 == 16) text += '\n';
+  }
+  return text;
 }
 
 std::string iconv_command(std::string_view input, const std::string& from, const std::string& to,

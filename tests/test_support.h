@@ -1,6 +1,8 @@
 // Helpers shared by the tests: temporary directories, whole-file I/O, the iconv command.
 #pragma once
 
+#include <sys/types.h>
+
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -37,8 +39,10 @@ class ScopedCwd {
 };
 
 void write_file(const std::string& path, std::string_view data);  // creates parent dirs
-std::string read_file(const std::string& path);                  // empty when missing
+std::string read_file(const std::string& path);                   // empty when missing
 bool file_exists(const std::string& path);
+std::vector<std::string> list_dir(const std::string& dir);  // names, sorted; "." and ".." left out
+mode_t file_mode(const std::string& path);                  // permission bits; 0 when missing
 
 // What `iconv -f from -t to` makes of `input`; `ok` false when the command failed.
 std::string iconv_command(std::string_view input, const std::string& from, const std::string& to,
@@ -57,6 +61,11 @@ extern const char* const kTraditional[24];
 // A small C++ source file whose one comment is `comment_utf8`, in `encoding`.
 std::string source_with_comment(std::string_view comment_utf8, const std::string& encoding,
                                 int serial = 0);
+
+// UTF-8 text that mixes ASCII runs of 0 to 3 bytes with sequences of two, three and (when
+// `astral`) four bytes, so chunk boundaries fall at every position inside a sequence. The
+// characters exist in GBK, Big5 and Shift_JIS unless `unicode_only` adds ones that do not.
+std::string mixed_text(size_t pieces, bool astral, bool unicode_only);
 
 // Real Chinese text (UTF-8) of about `bytes` bytes, from a manual page a Debian package ships,
 // or a built-in paragraph repeated when none is installed.

@@ -1,0 +1,216 @@
+// Chunked iconv conversion with the state and cut sequences carried across chunks.
+#include "convert/stream_convert.h"
+
+#include <fcntl.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <new>
+#include <stdexcept>
+
+#include "platform/fs.h"
+#include "platform/sys_io.h"
+
+namespace {
+
+const iconv_t kNoConverter = reinterpret_cast<iconv_t>(-1);
+constexpr char kUtf8Mark[] = "\xEF\xBB\xBF";
+
+// Resizes without throwing; false when memory runs out.
+bool try_resize(std::string& s, size_t size) {
+  try {
+    s.resize(size);
+  } catch (const std::bad_alloc&) {
+    return false;
+  } catch (const std::length_error&) {
+    return false;
+  }
+  return true;
+}
+
+// Runs iconv over the input (null: the closing call) and appends to `out`, growing it on E2BIG.
+// 0, or the errno that stopped it; `*in` then points at the first byte not converted.
+int convert_into(iconv_t cd, char** in, size_t* left, std::string& out) {
+  size_t used = out.size();
+  // One large output buffer: glibc's iconv has a fixed cost per call.
+  const size_t guess = in != nullptr ? *left + *left / 2 : 0;
+  if (!try_resize(out, used + guess + 64)) return ENOMEM;
+  for (;;) {
+    char* o = out.data() + used;
+    size_t o_left = out.size() - used;
+    const size_t r = platform::sysio().iconv(cd, in, left, &o, &o_left);
+    const int err = errno;  // before anything else can change it
+    used = out.size() - o_left;
+    if (r != static_cast<size_t>(-1) || err != E2BIG) {
+      out.resize(used);
+      return r != static_cast<size_t>(-1) ? 0 : err;
+    }
+    if (!try_resize(out, out.size() * 2)) {
+      out.resize(used);
+      return ENOMEM;
+    }
+  }
+}
+
+}  // namespace
+
+StreamConverter::StreamConverter(std::string from, std::string to)
+    : from_(std::move(from)), to_(std::move(to)) {}
+
+StreamConverter::~StreamConverter() {
+  if (cd_ != kNoConverter) platform::sysio().iconv_close(cd_);
+}
+
+bool StreamConverter::fail(int err, uint64_t offset) {
+  outcome_.ok = false;
+  outcome_.error = err;
+  outcome_.stop_offset = offset;
+  return false;
+}
+
+bool StreamConverter::feed(const char* data, size_t length, std::string& out) {
+  if (!outcome_.ok) return false;
+  if (length == 0) return true;
+  if (cd_ == kNoConverter) {
+    cd_ = platform::sysio().iconv_open(to_.c_str(), from_.c_str());
+    if (cd_ == kNoConverter) {
+      outcome_.unsupported = true;
+      return fail(errno, offset_);
+    }
+  }
+  if (!tail_.empty() && !feed_tail(data, length, out)) return false;
+  if (length == 0) return true;
+  char* in = const_cast<char*>(data);
+  size_t left = length;
+  const int err = convert_into(cd_, &in, &left, out);
+  offset_ += length - left;
+  if (err == EINVAL) {
+    tail_.assign(in, left);  // cut by the chunk's end: completed by the next chunk
+    return true;
+  }
+  return err == 0 || fail(err, offset_);
+}
+
+// Completes the kept sequence with the first bytes of the new chunk, converting only a few
+// bytes so the chunk itself is never copied; advances `data` past the bytes it used.
+bool StreamConverter::feed_tail(const char*& data, size_t& length, std::string& out) {
+  for (size_t take = std::min<size_t>(length, 32);; take = std::min(length, take * 2)) {
+    std::string joined = tail_;
+    joined.append(data, take);
+    char* in = joined.data();
+    size_t left = joined.size();
+    const int err = convert_into(cd_, &in, &left, out);
+    const size_t used = joined.size() - left;
+    if (err == EINVAL && used < tail_.size() && take < length) continue;  // still cut: take more
+    if (err != 0 && err != EINVAL) return fail(err, offset_ + used);
+    if (used < tail_.size()) {  // the whole chunk went into the kept sequence
+      tail_ = joined.substr(used);
+      offset_ += used;
+      data += length;
+      length = 0;
+      return true;
+    }
+    // Bytes of the chunk left over by EINVAL are converted with the rest of the chunk.
+    const size_t from_chunk = used - tail_.size();
+    offset_ += used;
+    tail_.clear();
+    data += from_chunk;
+    length -= from_chunk;
+    return true;
+  }
+}
+
+bool StreamConverter::finish(std::string& out) {
+  if (!outcome_.ok) return false;
+  if (!tail_.empty()) return fail(EINVAL, offset_);
+  if (cd_ == kNoConverter) return true;  // nothing was fed
+  // Important: the closing call ends a stateful target (ISO-2022-*) in its initial shift state.
+  const int err = convert_into(cd_, nullptr, nullptr, out);
+  return err == 0 || fail(err, offset_);
+}
+
+namespace {
+
+// A source opened for reading in chunks, closed on every way out.
+struct Source {
+  int fd = -1;
+  ~Source() {
+    if (fd >= 0) platform::sysio().close(fd);
+  }
+  int open(const std::string& path) {
+    // Non-blocking, so a FIFO put in a file's place cannot hang the job.
+    fd = platform::retry_eintr(
+        [&] { return platform::sysio().open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK, 0); });
+    if (fd < 0) return errno;
+    return platform::file_size(fd) < 0 ? errno : 0;
+  }
+  // Fills `buf` up to `want` bytes, less only at the end. Bytes read, or -1 with errno.
+  ssize_t read_chunk(std::string& buf, size_t want) {
+    size_t got = 0;
+    while (got < want) {
+      const ssize_t n = platform::retry_eintr(
+          [&] { return platform::sysio().read(fd, buf.data() + got, want - got); });
+      if (n < 0) return -1;
+      if (n == 0) break;
+      got += static_cast<size_t>(n);
+    }
+    return static_cast<ssize_t>(got);
+  }
+};
+
+// Reads `source` chunk by chunk and hands each to `take`; stops when it returns false.
+template <typename Take>
+StreamFileResult read_chunks(const std::string& source, size_t chunk_size, Take take) {
+  StreamFileResult result;
+  Source src;
+  std::string buf;
+  if ((result.read_error = src.open(source)) != 0) return result;
+  // At least three bytes, so the first chunk shows whether the file starts with a mark.
+  if (!try_resize(buf, std::max<size_t>(chunk_size, 3))) {
+    result.read_error = ENOMEM;
+    return result;
+  }
+  for (size_t want = buf.size();; want = std::max<size_t>(chunk_size, 1)) {
+    const ssize_t n = src.read_chunk(buf, want);
+    if (n < 0) {
+      result.read_error = errno;
+      return result;
+    }
+    if (n == 0) return result;
+    result.bytes_read += static_cast<uint64_t>(n);
+    if (!take(std::string_view(buf.data(), static_cast<size_t>(n)), result)) return result;
+  }
+}
+
+}  // namespace
+
+StreamFileResult stream_convert_file(const std::string& source, platform::TargetFile& target,
+                                     const StreamSettings& settings) {
+  StreamConverter conv(settings.from, settings.to);
+  std::string out = settings.prefix;
+  uint64_t skipped = 0;
+  auto take = [&](std::string_view chunk, StreamFileResult& r) {
+    if (settings.drop_utf8_mark && r.bytes_read == chunk.size() &&
+        chunk.substr(0, 3) == kUtf8Mark) {
+      chunk.remove_prefix(3);
+      skipped = 3;
+    }
+    const bool converted = conv.feed(chunk.data(), chunk.size(), out);
+    if (converted && (r.write_error = target.append(out)) != 0) return false;
+    out.clear();
+    return converted;
+  };
+  StreamFileResult result = read_chunks(source, settings.chunk_size, take);
+  if (result.read_error == 0 && result.write_error == 0 && conv.outcome().ok && conv.finish(out))
+    result.write_error = target.append(out);
+  result.conversion = conv.outcome();
+  if (!result.conversion.ok) result.conversion.stop_offset += skipped;
+  return result;
+}
+
+StreamFileResult stream_copy_file(const std::string& source, platform::TargetFile& target,
+                                  size_t chunk_size) {
+  return read_chunks(source, chunk_size, [&](std::string_view chunk, StreamFileResult& r) {
+    return (r.write_error = target.append(chunk)) == 0;
+  });
+}

@@ -1,0 +1,81 @@
+// Converting a stream chunk by chunk with one iconv converter, in bounded memory.
+#pragma once
+
+#include <iconv.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "platform/target_file.h"
+
+// Where and why a conversion stopped.
+struct StreamOutcome {
+  bool ok = true;
+  bool unsupported = false;  // iconv_open failed
+  int error = 0;             // errno of the failing call (EILSEQ, EINVAL at the end, ENOMEM...)
+  uint64_t stop_offset = 0;  // offset in the whole stream of the first byte not converted
+};
+
+// One converter over a stream given in chunks. The output is byte-identical to converting the
+// whole stream at once (convert_buffer, the iconv command).
+// Important: iconv state. The converter's shift state lives from chunk to chunk, a multibyte
+// sequence cut by a chunk's end is kept and completed from the next chunk, and finish makes the
+// closing call that returns a stateful target (ISO-2022-JP) to its initial shift state.
+class StreamConverter {
+ public:
+  StreamConverter(std::string from, std::string to);
+  ~StreamConverter();
+  StreamConverter(const StreamConverter&) = delete;
+  StreamConverter& operator=(const StreamConverter&) = delete;
+
+  // Converts the next `length` bytes of the stream and appends the result to `out`. The
+  // converter is opened at the first bytes, so an empty stream never needs one. false on
+  // failure (see outcome()); `out` then holds what was converted before it.
+  bool feed(const char* data, size_t length, std::string& out);
+  // Ends the stream: a sequence still incomplete is EINVAL; then the closing call. false on
+  // failure.
+  bool finish(std::string& out);
+
+  const StreamOutcome& outcome() const { return outcome_; }
+
+ private:
+  bool fail(int err, uint64_t offset);
+  bool feed_tail(const char*& data, size_t& length, std::string& out);
+
+  std::string from_, to_;
+  iconv_t cd_ = reinterpret_cast<iconv_t>(-1);
+  std::string tail_;     // an incomplete sequence from the end of the last chunk
+  uint64_t offset_ = 0;  // stream offset of the first byte not yet converted
+  StreamOutcome outcome_;
+};
+
+// How stream_convert_file reads and converts.
+struct StreamSettings {
+  std::string from, to;
+  size_t chunk_size = size_t{8} << 20;
+  // Important: mark policy. Set only for a UTF-8 source: its leading EF BB BF is dropped, never
+  // converted into the target; a target gets a mark only from `prefix`.
+  bool drop_utf8_mark = false;
+  std::string prefix;  // written before the converted text
+};
+
+struct StreamFileResult {
+  int read_error = 0;        // errno of opening or reading the source; nothing converted then
+  int write_error = 0;       // errno of the target's append (the target is then aborted)
+  StreamOutcome conversion;  // stop_offset counts from the file's first byte, mark included
+  uint64_t bytes_read = 0;
+  bool ok() const { return read_error == 0 && write_error == 0 && conversion.ok; }
+};
+
+// Reads `source` (a regular file; a FIFO or device is EINVAL at once) in chunks, converts and
+// appends to `target`, opened by the caller, after `prefix`. Stops at the first failure and
+// leaves the target to the caller: commit it when ok(), else abort it or write it anew.
+// Peak memory is about the chunk size times (1 + the widest growth of the pair).
+StreamFileResult stream_convert_file(const std::string& source, platform::TargetFile& target,
+                                     const StreamSettings& settings);
+
+// Appends `source` unchanged to `target` in chunks (content that cannot be converted).
+StreamFileResult stream_copy_file(const std::string& source, platform::TargetFile& target,
+                                  size_t chunk_size = size_t{8} << 20);

@@ -1,0 +1,141 @@
+// Batched flush-then-publish of written targets on a background thread.
+#include "platform/publisher.h"
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "platform/sys_io.h"
+#include "platform/temp_name.h"
+
+namespace platform {
+namespace {
+
+// A quarter of the descriptors at most per batch: two batches are held, the job needs the rest.
+size_t descriptor_cap() {
+  struct rlimit lim;
+  if (::getrlimit(RLIMIT_NOFILE, &lim) != 0 || lim.rlim_cur == RLIM_INFINITY) return SIZE_MAX;
+  return std::max<size_t>(1, static_cast<size_t>(lim.rlim_cur) / 4);
+}
+
+}  // namespace
+
+Publisher::Publisher(PublisherOptions options, PublishCallback on_result)
+    : options_(options), on_result_(std::move(on_result)) {
+  options_.batch_files = std::clamp<size_t>(options_.batch_files, 1, descriptor_cap());
+  if (options_.durable) worker_ = std::thread([this] { run(); });
+}
+
+Publisher::~Publisher() {
+  finish();
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stop_ = true;
+  }
+  changed_.notify_all();
+  if (worker_.joinable()) worker_.join();
+}
+
+bool Publisher::batch_full() const {
+  return filling_.size() >= options_.batch_files || filling_bytes_ >= options_.batch_bytes;
+}
+
+void Publisher::hand_over(std::unique_lock<std::mutex>&) {
+  handed_ = std::move(filling_);
+  filling_.clear();
+  filling_bytes_ = 0;
+  changed_.notify_all();
+}
+
+void Publisher::submit(TargetFile&& target, uint64_t token) {
+  if (!options_.durable) {
+    const int err = target.commit();
+    on_result_(token, target.path(), err);
+    return;
+  }
+  std::unique_lock<std::mutex> lock(mutex_);
+  filling_bytes_ += target.size();
+  filling_.push_back({std::move(target), token});
+  while (batch_full()) {
+    if (!handed_ && !busy_)
+      hand_over(lock);
+    else
+      changed_.wait(lock);
+  }
+}
+
+void Publisher::finish() {
+  if (!options_.durable) return;
+  std::unique_lock<std::mutex> lock(mutex_);
+  while (!filling_.empty() || handed_ || busy_) {
+    if (!filling_.empty() && !handed_ && !busy_)
+      hand_over(lock);
+    else
+      changed_.wait(lock);
+  }
+  sync_renamed();  // the background thread is idle and submits wait for the lock
+}
+
+void Publisher::run() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    changed_.wait(lock, [this] { return handed_.has_value() || stop_; });
+    if (!handed_) return;
+    Batch batch = std::move(*handed_);
+    handed_.reset();
+    busy_ = true;
+    lock.unlock();
+    process(batch);
+    batch.clear();
+    lock.lock();
+    busy_ = false;
+    changed_.notify_all();
+  }
+}
+
+void Publisher::process(Batch& batch) {
+  std::map<dev_t, std::vector<Item*>> groups;
+  std::vector<dev_t> devices(batch.size());
+  for (size_t i = 0; i < batch.size(); ++i) {
+    struct stat st;
+    if (batch[i].file.is_open() && ::fstat(batch[i].file.fd(), &st) == 0) {
+      devices[i] = st.st_dev;
+      groups[st.st_dev].push_back(&batch[i]);
+    }
+  }
+  for (auto& [dev, group] : groups) {
+    flush_group(group);
+    renamed_.erase(dev);  // this sync made the names published before it durable too
+  }
+  // Important: data first, names after; a crash in between leaves the old content or none.
+  for (size_t i = 0; i < batch.size(); ++i) {
+    TargetFile& file = batch[i].file;
+    const int err = file.commit();
+    if (err == 0) renamed_.try_emplace(devices[i], dir_part(file.final_path()));
+    on_result_(batch[i].token, file.path(), err);
+  }
+}
+
+void Publisher::flush_group(std::vector<Item*>& group) {
+  const int fd = group.front()->file.fd();
+  if (retry_eintr([&] { return sysio().syncfs(fd); }) == 0) return;
+  // Some data may not be on the disk; file by file, a file that fails is aborted and reported.
+  for (Item* item : group) item->file.flush();
+}
+
+void Publisher::sync_renamed() {
+  for (const auto& [dev, dir] : renamed_) {
+    const char* where = dir.empty() ? "." : dir.c_str();
+    const int fd =
+        retry_eintr([&] { return sysio().open(where, O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0); });
+    if (fd < 0) continue;  // removed since: none of our names is left to keep there
+    retry_eintr([&] { return sysio().syncfs(fd); });
+    sysio().close(fd);
+  }
+  renamed_.clear();
+}
+
+}  // namespace platform

@@ -1,0 +1,233 @@
+// Crash-safe target files: unnamed or hidden temporary file, published by linkat or rename.
+#include "platform/target_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <utility>
+
+#include "platform/sys_io.h"
+#include "platform/temp_name.h"
+
+namespace platform {
+namespace {
+
+mode_t read_umask() {
+  if (FILE* f = std::fopen("/proc/self/status", "re")) {
+    char line[256];
+    unsigned mask = 0;
+    bool found = false;
+    while (!found && std::fgets(line, sizeof line, f) != nullptr)
+      found = std::sscanf(line, "Umask: %o", &mask) == 1;
+    std::fclose(f);
+    if (found) return static_cast<mode_t>(mask);
+  }
+  const mode_t mask = ::umask(022);
+  ::umask(mask);
+  return mask;
+}
+
+// Important: read once before main, while one thread runs: umask() itself changes the mask.
+const mode_t kUmask = read_umask();
+
+bool tmpfile_usable() {
+  // linkat needs the /proc name of the descriptor; without /proc a named file is used.
+  static const bool usable = ::access("/proc/self/fd", X_OK) == 0;
+  return usable;
+}
+
+std::string proc_name(int fd) {
+  char name[40];
+  std::snprintf(name, sizeof name, "/proc/self/fd/%d", fd);
+  return name;
+}
+
+bool is_read_only(const std::string& path, const struct stat& st) {
+  // Important: root passes access(W_OK) on any file, so the mode bits decide too.
+  return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || ::access(path.c_str(), W_OK) != 0;
+}
+
+}  // namespace
+
+TargetFile::TargetFile(TargetFile&& other) noexcept { *this = std::move(other); }
+
+TargetFile& TargetFile::operator=(TargetFile&& other) noexcept {
+  if (this == &other) return *this;
+  abort();
+  fd_ = std::exchange(other.fd_, -1);
+  error_ = std::exchange(other.error_, 0);
+  existing_ = other.existing_;
+  keep_owner_ = other.keep_owner_;
+  mode_ = other.mode_;
+  uid_ = other.uid_;
+  gid_ = other.gid_;
+  path_ = std::move(other.path_);
+  final_ = std::move(other.final_);
+  temp_ = std::exchange(other.temp_, std::string());
+  size_ = std::exchange(other.size_, 0);
+  return *this;
+}
+
+int TargetFile::fail(int err) {
+  error_ = err;
+  abort();
+  return err;
+}
+
+void TargetFile::abort() {
+  if (fd_ >= 0) sysio().close(std::exchange(fd_, -1));
+  if (!temp_.empty()) sysio().unlink(temp_.c_str());
+  temp_.clear();
+}
+
+int TargetFile::open(const std::string& path, LinkPolicy links) {
+  // A failed open is the answer of every later call too.
+  return error_ = prepare(path, links);
+}
+
+int TargetFile::prepare(const std::string& path, LinkPolicy links) {
+  abort();
+  error_ = 0;
+  size_ = 0;
+  existing_ = keep_owner_ = false;
+  path_ = final_ = path;
+  if (name_part(path).empty()) return EISDIR;
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0) {
+    if (errno != ENOENT) return errno;
+    return create_temp(dir_part(final_), name_part(final_));
+  }
+  // Important: links. Written through, the file the link names is replaced and the link stays;
+  // otherwise the rename replaces the link itself and nothing it points to is touched.
+  if (S_ISLNK(st.st_mode) && links == LinkPolicy::write_through) {
+    char real[PATH_MAX];
+    if (::realpath(path.c_str(), real) == nullptr || ::stat(real, &st) != 0) return errno;
+    final_ = real;
+  }
+  existing_ = true;
+  if (!S_ISLNK(st.st_mode)) {
+    if (S_ISDIR(st.st_mode)) return EISDIR;
+    if (!S_ISREG(st.st_mode)) return EINVAL;
+    if (is_read_only(final_, st)) return EACCES;
+    keep_owner_ = true;
+    mode_ = st.st_mode & 07777;
+    uid_ = st.st_uid;
+    gid_ = st.st_gid;
+  }
+  return create_temp(dir_part(final_), name_part(final_));
+}
+
+int TargetFile::create_temp(const std::string& dir, const std::string& name) {
+  if (tmpfile_usable()) {
+    const std::string where = dir.empty() ? "." : dir;
+    const int fd = retry_eintr(
+        [&] { return sysio().open(where.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666); });
+    if (fd >= 0) {
+      fd_ = fd;
+      return keep_owner_ ? adopt_metadata() : 0;  // a new file's mode is right already
+    }
+    // EOPNOTSUPP: the file system has no unnamed files; EISDIR: the kernel has none.
+    if (errno != EOPNOTSUPP && errno != EISDIR) return errno;
+  }
+  std::string temp;
+  const int fd = retry_eintr([&] {
+    temp = temp_template(dir, name);
+    return sysio().mkostemp(temp.data(), O_CLOEXEC);
+  });
+  if (fd < 0) return errno;
+  fd_ = fd;
+  temp_ = std::move(temp);
+  return adopt_metadata();
+}
+
+int TargetFile::adopt_metadata() {
+  if (keep_owner_ && ::fchown(fd_, uid_, gid_) != 0) {
+    // Not the owner: the replacement belongs to us, as any new file would.
+  }
+  // After fchown, which clears the set-user-ID and set-group-ID bits.
+  const mode_t mode = keep_owner_ ? static_cast<mode_t>(mode_) : (0666 & ~kUmask);
+  if (::fchmod(fd_, mode) != 0) return fail(errno);
+  return 0;
+}
+
+int TargetFile::append(std::string_view data) {
+  if (error_ != 0) return error_;
+  if (fd_ < 0) return EBADF;
+  const char* p = data.data();
+  size_t left = data.size();
+  while (left > 0) {
+    const ssize_t n = retry_eintr([&] { return sysio().write(fd_, p, left); });
+    if (n < 0) return fail(errno);
+    if (n == 0) return fail(EIO);
+    p += n;
+    left -= static_cast<size_t>(n);
+  }
+  size_ += data.size();
+  return 0;
+}
+
+int TargetFile::flush() {
+  if (error_ != 0) return error_;
+  if (fd_ < 0) return EBADF;
+  if (retry_eintr([&] { return sysio().fdatasync(fd_); }) != 0) return fail(errno);
+  return 0;
+}
+
+int TargetFile::commit() {
+  if (error_ != 0) return error_;
+  if (fd_ < 0) return EBADF;
+  if (temp_.empty()) {
+    if (!existing_) return publish_new();
+    if (const int err = link_to_temp_name()) return fail(err);
+  }
+  return publish_by_rename();
+}
+
+int TargetFile::publish_new() {
+  // linkat fails with EEXIST when a file appeared meanwhile: theirs is kept.
+  if (sysio().linkat(AT_FDCWD, proc_name(fd_).c_str(), AT_FDCWD, final_.c_str(),
+                     AT_SYMLINK_FOLLOW) != 0)
+    return fail(errno);
+  if (sysio().close(std::exchange(fd_, -1)) != 0 && errno != EINTR) {
+    const int err = errno;
+    sysio().unlink(final_.c_str());  // named a moment ago by us: never left with unsure content
+    return fail(err);
+  }
+  return 0;
+}
+
+int TargetFile::link_to_temp_name() {
+  const std::string from = proc_name(fd_);
+  for (int tries = 0; tries < 100; ++tries) {
+    std::string temp = temp_template(dir_part(final_), name_part(final_));
+    fill_temp_suffix(temp);
+    if (sysio().linkat(AT_FDCWD, from.c_str(), AT_FDCWD, temp.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+      temp_ = std::move(temp);
+      return 0;
+    }
+    if (errno != EEXIST) return errno;
+  }
+  return EEXIST;
+}
+
+int TargetFile::publish_by_rename() {
+  // Important: on Linux close releases the descriptor even when it reports EINTR; never retried.
+  if (sysio().close(std::exchange(fd_, -1)) != 0 && errno != EINTR) return fail(errno);
+  if (sysio().rename(temp_.c_str(), final_.c_str()) != 0) return fail(errno);
+  temp_.clear();
+  return 0;
+}
+
+int write_target(const std::string& path, std::string_view data, LinkPolicy links) {
+  TargetFile file;
+  if (const int err = file.open(path, links)) return err;
+  if (const int err = file.append(data)) return err;
+  return file.commit();
+}
+
+}  // namespace platform

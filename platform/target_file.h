@@ -1,0 +1,81 @@
+// A target written under a temporary file and published whole by one link or rename.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+// What happens to a symbolic link found at the target path.
+enum class LinkPolicy {
+  // In place: the file the link names is replaced and the link stays. The caller has checked
+  // that this file lies inside the input tree.
+  write_through,
+  // A separate output tree: the link itself is replaced by the new regular file, so nothing
+  // outside the tree is ever written through a link someone left there.
+  replace_link,
+};
+
+// Crash-safe writing of one target: open, append chunks, commit (or abort; the destructor
+// aborts). At any instant the final path holds its old content or the complete new one.
+// - An existing target keeps its permission bits (and owner when we may set it).
+// - A read-only target fails with EACCES at open and stays unchanged; a directory is EISDIR,
+//   any other kind of file EINVAL.
+// - A failure removes the temporary file at once; commit then returns the failure.
+// - The temporary file is unnamed (O_TMPFILE) where the file system allows, else a hidden
+//   ".NAME.ouzel-XXXXXX" beside the target (removed by remove_leftovers after a kill).
+// - A new target that someone else creates before the commit is left to them (EEXIST).
+// Nothing is flushed here: a caller that wants durability flushes before commit (Publisher).
+class TargetFile {
+ public:
+  TargetFile() = default;
+  ~TargetFile() { abort(); }
+  TargetFile(TargetFile&& other) noexcept;
+  TargetFile& operator=(TargetFile&& other) noexcept;
+  TargetFile(const TargetFile&) = delete;
+  TargetFile& operator=(const TargetFile&) = delete;
+
+  // Prepares the temporary file for `path`. 0 or errno.
+  int open(const std::string& path, LinkPolicy links);
+  // Appends `data`, retrying short writes. 0 or errno (the file is then aborted).
+  int append(std::string_view data);
+  // Flushes the written data to the disk (fdatasync). 0 or errno (the file is then aborted).
+  int flush();
+  // Publishes the content under the final path and closes. 0 or errno; nothing is left behind
+  // on failure.
+  int commit();
+  // Drops the temporary file; the final path is untouched.
+  void abort();
+
+  bool is_open() const { return fd_ >= 0; }
+  int fd() const { return fd_; }
+  const std::string& path() const { return path_; }         // as given to open
+  const std::string& final_path() const { return final_; }  // the link's file when written through
+  uint64_t size() const { return size_; }
+
+ private:
+  int prepare(const std::string& path, LinkPolicy links);
+  int fail(int err);
+  int create_temp(const std::string& dir, const std::string& name);
+  int adopt_metadata();
+  int link_to_temp_name();
+  int publish_new();
+  int publish_by_rename();
+
+  int fd_ = -1;
+  int error_ = 0;          // the first failure, returned by commit
+  bool existing_ = false;  // something is at the final path: publish by rename over it
+  bool keep_owner_ = false;
+  unsigned mode_ = 0;  // the existing file's permission bits
+  unsigned uid_ = 0, gid_ = 0;
+  std::string path_;   // as given
+  std::string final_;  // where the content goes (the link's file when written through)
+  std::string temp_;   // the temporary file's name; empty while it is unnamed
+  uint64_t size_ = 0;
+};
+
+// Writes `data` whole through a TargetFile (links written through), unflushed. 0 or errno.
+int write_target(const std::string& path, std::string_view data, LinkPolicy links);
+
+}  // namespace platform

@@ -1,0 +1,367 @@
+// Streaming conversion: chunked output byte-identical to the whole-buffer conversion and the
+// iconv command for every chunk size, state and cut sequences across chunks, failure offsets,
+// and whole files streamed into a target through the I/O seam.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <string>
+#include <tuple>
+
+#include "convert/stream_convert.h"
+#include "convert/transcoder.h"
+#include "platform/sys_io.h"
+#include "platform/target_file.h"
+#include "test_support.h"
+
+using namespace testing_support;
+using platform::LinkPolicy;
+using platform::TargetFile;
+
+namespace {
+
+struct Streamed {
+  std::string out;
+  StreamOutcome outcome;
+};
+
+// Feeds `in` to one converter in pieces of `chunk` bytes, then finishes.
+Streamed stream(const std::string& in, const std::string& from, const std::string& to,
+                size_t chunk) {
+  StreamConverter conv(from, to);
+  Streamed r;
+  bool ok = true;
+  for (size_t pos = 0; ok && pos < in.size(); pos += chunk)
+    ok = conv.feed(in.data() + pos, std::min(chunk, in.size() - pos), r.out);
+  if (ok) conv.finish(r.out);
+  r.outcome = conv.outcome();
+  return r;
+}
+
+BufferOutcome whole(const std::string& in, const char* from, const char* to, std::string& out) {
+  return convert_buffer(out, in.data(), in.size(), from, to);
+}
+
+bool is_unicode(const std::string& enc) { return enc.rfind("UTF", 0) == 0 || enc == "GB18030"; }
+
+// ---- Encoding x chunk size matrix -------------------------------------------------------
+// UTF-7 keeps a shift state; BIG5-HKSCS and EUC-JISX0213 hold a character back in their state
+// while they wait for a combining one.
+
+using ChunkCase = std::tuple<const char*, size_t>;
+class StreamMatrix : public ::testing::TestWithParam<ChunkCase> {};
+
+std::string text_for(const std::string& enc) {
+  return mixed_text(240, is_unicode(enc), is_unicode(enc));
+}
+
+// Into UTF-8: sequences cut at every chunk boundary come out as the whole buffer does.
+TEST_P(StreamMatrix, IntoUtf8SameAsWhole) {
+  const auto [enc, chunk] = GetParam();
+  bool ok = false;
+  const std::string source = iconv_command(text_for(enc), "UTF-8", enc, &ok);
+  ASSERT_TRUE(ok);
+  const Streamed s = stream(source, enc, "UTF-8", chunk);
+  ASSERT_TRUE(s.outcome.ok) << s.outcome.error << " at " << s.outcome.stop_offset;
+  std::string expected;
+  ASSERT_TRUE(whole(source, enc, "UTF-8", expected).ok);
+  EXPECT_EQ(s.out, expected);
+  EXPECT_EQ(s.out, iconv_command(source, enc, "UTF-8"));
+}
+
+// From UTF-8: two-, three- and four-byte sequences cut anywhere, same bytes as the whole.
+TEST_P(StreamMatrix, FromUtf8SameAsWhole) {
+  const auto [enc, chunk] = GetParam();
+  const std::string text = text_for(enc);
+  const Streamed s = stream(text, "UTF-8", enc, chunk);
+  ASSERT_TRUE(s.outcome.ok) << s.outcome.error << " at " << s.outcome.stop_offset;
+  std::string expected;
+  ASSERT_TRUE(whole(text, "UTF-8", enc, expected).ok);
+  EXPECT_EQ(s.out, expected);
+  EXPECT_EQ(s.out, iconv_command(text, "UTF-8", enc));
+}
+
+INSTANTIATE_TEST_SUITE_P(Encodings, StreamMatrix,
+                         ::testing::Combine(::testing::Values("GBK", "GB18030", "UTF-8", "UTF-16LE",
+                                                              "UTF-16BE", "UTF-16", "UTF-32BE",
+                                                              "UTF-7", "BIG5", "BIG5-HKSCS",
+                                                              "SHIFT_JIS", "EUC-JISX0213"),
+                                            ::testing::Values(1, 2, 3, 5, 7, 64, 4096)));
+
+// ---- State across chunks ----------------------------------------------------------------
+
+// A stateful target keeps its shift state across chunks and ends in the initial one.
+TEST(StreamConverter, StatefulTargetAcrossChunks) {
+  const std::string text = mixed_text(60, false, false) + " end \xE6\x97\xA5";  // ends in Kanji
+  const std::string expected = iconv_command(text, "UTF-8", "ISO-2022-JP");
+  ASSERT_EQ(expected.substr(expected.size() - 3), "\x1B(B");
+  for (size_t chunk = 1; chunk <= 9; ++chunk) {
+    const Streamed s = stream(text, "UTF-8", "ISO-2022-JP", chunk);
+    ASSERT_TRUE(s.outcome.ok) << chunk;
+    EXPECT_EQ(s.out, expected) << chunk;
+  }
+}
+
+// A stateful source: escape sequences cut by chunk boundaries still switch the decoder.
+TEST(StreamConverter, StatefulSourceAcrossChunks) {
+  const std::string text = mixed_text(60, false, false);
+  const std::string source = iconv_command(text, "UTF-8", "ISO-2022-JP");
+  for (size_t chunk = 1; chunk <= 9; ++chunk) {
+    const Streamed s = stream(source, "ISO-2022-JP", "UTF-8", chunk);
+    ASSERT_TRUE(s.outcome.ok) << chunk;
+    EXPECT_EQ(s.out, text) << chunk;
+  }
+}
+
+// Targets that hold a character back until they see whether a combining one follows keep it
+// across chunk boundaries and write it at the end.
+TEST(StreamConverter, CombiningTargetsAcrossChunks) {
+  const std::string kana = "\xE3\x81\x8B";  // か
+  const std::string semi = "\xE3\x82\x9A";  // combining semi-voiced mark
+  const std::string e_hat = "\xC3\x8A";     // Ê
+  const std::string macron = "\xCC\x84";    // combining macron
+  const struct {
+    const char* target;
+    std::string text;
+  } cases[] = {
+      {"EUC-JISX0213", kana + semi + kana + "a" + kana + kana + semi + "\n" + kana},
+      {"BIG5-HKSCS", e_hat + macron + e_hat + "a" + e_hat + e_hat + macron + "\n" + e_hat},
+  };
+  for (const auto& c : cases) {
+    bool ok = false;
+    const std::string expected = iconv_command(c.text, "UTF-8", c.target, &ok);
+    ASSERT_TRUE(ok) << c.target;
+    for (size_t chunk = 1; chunk <= 7; ++chunk) {
+      const Streamed s = stream(c.text, "UTF-8", c.target, chunk);
+      ASSERT_TRUE(s.outcome.ok) << c.target << " " << chunk;
+      EXPECT_EQ(s.out, expected) << c.target << " " << chunk;
+    }
+  }
+}
+
+// Output several times the input (single byte -> UTF-32) grows the buffer inside a chunk.
+TEST(StreamConverter, WideTargetGrowsPerChunk) {
+  const std::string in(3 * 1024 * 1024 + 7, 'x');
+  const Streamed s = stream(in, "CP1252", "UTF-32LE", 1024 * 1024);
+  std::string expected;
+  ASSERT_TRUE(whole(in, "CP1252", "UTF-32LE", expected).ok);
+  EXPECT_EQ(s.out, expected);
+}
+
+// ---- Failures ---------------------------------------------------------------------------
+
+// An invalid sequence anywhere (also right after a cut sequence) stops at the offset the whole
+// conversion reports, counted in the whole stream.
+TEST(StreamConverter, InvalidSequenceOffsetInWholeStream) {
+  const std::string base = mixed_text(120, false, false);
+  for (size_t at = 195; at < 206; ++at) {
+    const std::string in = base.substr(0, at) + "\xFF" + base.substr(at);
+    std::string ignored;
+    const BufferOutcome expected = whole(in, "UTF-8", "GBK", ignored);
+    ASSERT_FALSE(expected.ok);
+    for (size_t chunk : {1, 3, 100}) {  // 100: the invalid byte is in the third chunk
+      const Streamed s = stream(in, "UTF-8", "GBK", chunk);
+      EXPECT_FALSE(s.outcome.ok);
+      EXPECT_EQ(s.outcome.error, EILSEQ) << at << "/" << chunk;
+      EXPECT_EQ(s.outcome.stop_offset, expected.stop_offset) << at << "/" << chunk;
+    }
+  }
+}
+
+// A sequence cut by the end of the stream is EINVAL at its first byte, as for the whole.
+TEST(StreamConverter, IncompleteAtEndIsEinval) {
+  const std::string in = "abc\xF0\x9F\x98";
+  for (size_t chunk : {1, 2, 4, 64}) {
+    const Streamed s = stream(in, "UTF-8", "UTF-16LE", chunk);
+    EXPECT_FALSE(s.outcome.ok);
+    EXPECT_EQ(s.outcome.error, EINVAL);
+    EXPECT_EQ(s.outcome.stop_offset, 3u);
+  }
+}
+
+// An unknown pair fails at the first bytes; an empty stream never opens a converter.
+TEST(StreamConverter, UnsupportedPairAndEmptyStream) {
+  const Streamed s = stream("abc", "NO-SUCH-CHARSET", "UTF-8", 2);
+  EXPECT_FALSE(s.outcome.ok);
+  EXPECT_TRUE(s.outcome.unsupported);
+  EXPECT_EQ(s.outcome.stop_offset, 0u);
+  const Streamed empty = stream("", "NO-SUCH-CHARSET", "UTF-8", 2);
+  EXPECT_TRUE(empty.outcome.ok);
+  EXPECT_EQ(empty.out, "");
+}
+
+// ---- Whole files through the seam -------------------------------------------------------
+
+namespace fake {
+int calls = 0;
+int fail_at = 0;  // the call that fails (1-based)
+int err = 0;
+ssize_t write_fails_at(int fd, const void* buf, size_t n) {
+  if (++calls == fail_at) {
+    errno = err;
+    return -1;
+  }
+  return platform::real_sysio().write(fd, buf, n);
+}
+ssize_t read_fails_at(int fd, void* buf, size_t n) {
+  if (++calls == fail_at) {
+    errno = err;
+    return -1;
+  }
+  return platform::real_sysio().read(fd, buf, n);
+}
+// Every other call is interrupted before doing anything.
+ssize_t read_interrupted(int fd, void* buf, size_t n) {
+  if (++calls % 2 == 1) {
+    errno = EINTR;
+    return -1;
+  }
+  return platform::real_sysio().read(fd, buf, n);
+}
+ssize_t write_interrupted(int fd, const void* buf, size_t n) {
+  if (++calls % 2 == 1) {
+    errno = EINTR;
+    return -1;
+  }
+  return platform::real_sysio().write(fd, buf, n);
+}
+void arm(int at, int error) {
+  calls = 0;
+  fail_at = at;
+  err = error;
+}
+}  // namespace fake
+
+struct FileCase {
+  TempDir tmp;
+  std::string source = tmp / "in.txt";
+  std::string target = tmp / "out/f.txt";
+  FileCase() { ::mkdir((tmp / "out").c_str(), 0755); }
+  StreamFileResult run(const StreamSettings& settings, TargetFile& file) {
+    EXPECT_EQ(file.open(target, LinkPolicy::replace_link), 0);
+    return stream_convert_file(source, file, settings);
+  }
+};
+
+StreamSettings settings(const char* from, const char* to, size_t chunk) {
+  StreamSettings s;
+  s.from = from;
+  s.to = to;
+  s.chunk_size = chunk;
+  return s;
+}
+
+// A file streamed in small chunks is the iconv command's result once committed.
+TEST(StreamFile, ChunkedFileMatchesIconvCommand) {
+  FileCase c;
+  const std::string gbk = iconv_command(chinese_text(200000), "UTF-8", "GBK");
+  write_file(c.source, gbk);
+  TargetFile file;
+  const StreamFileResult r = c.run(settings("GBK", "UTF-8", 4093), file);
+  ASSERT_TRUE(r.ok());
+  EXPECT_EQ(r.bytes_read, gbk.size());
+  ASSERT_EQ(file.commit(), 0);
+  EXPECT_EQ(read_file(c.target), iconv_command(gbk, "GBK", "UTF-8"));
+}
+
+// Mark policy: a UTF-8 source's mark is dropped, the prefix written first, offsets count the
+// mark; an empty source gets the prefix alone.
+TEST(StreamFile, MarkDroppedPrefixWrittenOffsetCountsMark) {
+  const std::string mark = "\xEF\xBB\xBF";
+  StreamSettings s = settings("UTF-8", "GBK", 1);
+  s.drop_utf8_mark = true;
+  s.prefix = "P";
+  {
+    FileCase c;
+    write_file(c.source, mark + "\xE4\xB8\xAD" + "x");
+    TargetFile file;
+    ASSERT_TRUE(c.run(s, file).ok());
+    ASSERT_EQ(file.commit(), 0);
+    EXPECT_EQ(read_file(c.target), "P\xD6\xD0x");
+  }
+  {
+    FileCase c;
+    write_file(c.source, mark + "ok\xC3");
+    TargetFile file;
+    const StreamFileResult r = c.run(s, file);
+    EXPECT_EQ(r.conversion.error, EINVAL);
+    EXPECT_EQ(r.conversion.stop_offset, 5u);
+  }
+  {
+    FileCase c;
+    write_file(c.source, "");
+    TargetFile file;
+    ASSERT_TRUE(c.run(s, file).ok());
+    ASSERT_EQ(file.commit(), 0);
+    EXPECT_EQ(read_file(c.target), "P");
+  }
+}
+
+// A full disk at the third write: no temporary file, no truncated target, an old one kept.
+TEST(StreamFile, DiskFullMidStreamLeavesNothing) {
+  for (bool existing : {false, true}) {
+    FileCase c;
+    if (existing) write_file(c.target, "previous");
+    write_file(c.source, std::string(10000, 'a'));
+    platform::ScopedSysIo scope;
+    platform::sysio().write = fake::write_fails_at;
+    fake::arm(3, ENOSPC);
+    TargetFile file;
+    const StreamFileResult r = c.run(settings("CP1252", "UTF-8", 1000), file);
+    EXPECT_EQ(r.write_error, ENOSPC);
+    EXPECT_EQ(file.commit(), ENOSPC);
+    EXPECT_EQ(list_dir(c.tmp / "out"),
+              existing ? std::vector<std::string>{"f.txt"} : std::vector<std::string>{});
+    if (existing) {
+      EXPECT_EQ(read_file(c.target), "previous");
+    }
+  }
+}
+
+// Interrupted reads and writes are retried; a read error stops the stream and is reported.
+TEST(StreamFile, InterruptedCallsRetriedReadErrorReported) {
+  FileCase c;
+  const std::string text = std::string(5000, 'b');
+  write_file(c.source, text);
+  {
+    platform::ScopedSysIo scope;
+    platform::sysio().read = fake::read_interrupted;
+    platform::sysio().write = fake::write_interrupted;
+    fake::arm(0, 0);
+    TargetFile file;
+    ASSERT_TRUE(c.run(settings("CP1252", "UTF-8", 700), file).ok());
+    ASSERT_EQ(file.commit(), 0);
+  }
+  EXPECT_EQ(read_file(c.target), text);
+  platform::ScopedSysIo scope;
+  platform::sysio().read = fake::read_fails_at;
+  fake::arm(2, EIO);
+  TargetFile file;
+  const StreamFileResult r = c.run(settings("CP1252", "UTF-8", 700), file);
+  EXPECT_EQ(r.read_error, EIO);
+  EXPECT_EQ(r.bytes_read, 700u);
+}
+
+// A FIFO in a source's place fails at once instead of blocking.
+TEST(StreamFile, FifoSourceFailsAtOnce) {
+  FileCase c;
+  ASSERT_EQ(::mkfifo(c.source.c_str(), 0644), 0);
+  TargetFile file;
+  EXPECT_EQ(c.run(settings("GBK", "UTF-8", 64), file).read_error, EINVAL);
+}
+
+// Content that cannot be converted is copied unchanged, chunk by chunk.
+TEST(StreamFile, CopyKeepsBytes) {
+  FileCase c;
+  const std::string raw = "abc\xFF\xFE" + std::string(3000, '\x80');
+  write_file(c.source, raw);
+  TargetFile file;
+  ASSERT_EQ(file.open(c.target, LinkPolicy::replace_link), 0);
+  ASSERT_TRUE(stream_copy_file(c.source, file, 7).ok());
+  ASSERT_EQ(file.commit(), 0);
+  EXPECT_EQ(read_file(c.target), raw);
+}
+
+}  // namespace
