@@ -7,11 +7,14 @@
 #include <cstdio>
 
 #include "convert/detect.h"
+#include "convert/output_dirs.h"
 #include "convert/source_detection.h"
 #include "convert/stop_point.h"
 #include "convert/utf8.h"
 #include "convert/transcoder.h"
 #include "platform/fs.h"
+#include "platform/publisher.h"
+#include "platform/target_file.h"
 
 namespace {
 
@@ -117,41 +120,70 @@ const std::string& FileConverter::produce(const RunEncodings& enc, const Classif
   return content_;
 }
 
-std::string FileConverter::target_dir(const JobFile& file) {
-  std::string dir = file.relative_dir.empty() ? run_.output : run_.output + "/" + file.relative_dir;
+int FileConverter::target_dir(const JobFile& file, std::string& dir) {
+  if (run_.dirs != nullptr) return run_.dirs->prepare(file.relative_dir, dir);
+  dir = file.relative_dir.empty() ? run_.output : run_.output + "/" + file.relative_dir;
   if (dir != ready_dir_) {
     if (!platform::is_directory(dir)) make_dirs(dir);
     ready_dir_ = dir;
   }
-  return dir;
+  return 0;
 }
 
-void FileConverter::publish(const JobFile& file, const std::string& data, FileReport& report) {
+int FileConverter::open_target(const JobFile& file, platform::TargetFile& target,
+                               std::string& path) {
+  // Important: in place a link (checked to stay inside the tree) is written through and stays a
+  // link; in a separate output tree a link found at the target is replaced, never followed.
+  const platform::LinkPolicy links =
+      run_.in_place ? platform::LinkPolicy::write_through : platform::LinkPolicy::replace_link;
+  if (!file.write_path.empty()) {
+    path = file.write_path;
+    return target.open(path, links);
+  }
+  std::string dir;
+  if (const int err = target_dir(file, dir)) return err;
+  path = dir + "/" + file.file_name;
+  int err = target.open(path, links);
+  if (err == ENOENT) {  // the directory went away during the run
+    make_dirs(dir);
+    err = target.open(path, links);
+  }
+  return err;
+}
+
+int FileConverter::finish_target(const JobFile& file, platform::TargetFile&& target,
+                                 uint64_t token, FileReport& report) {
+  if (run_.publisher != nullptr && file.hard_links.empty()) {
+    run_.publisher->submit(std::move(target), token);
+    return 0;
+  }
+  const std::string path = target.final_path();
+  if (const int err = target.commit()) return err;
+  for (const auto& name : file.hard_links) {
+    if (const int e = relink(path, name))
+      report.note = "cannot link " + name + " to the new content, error: " + errno_text(e);
+  }
+  return 0;
+}
+
+void FileConverter::publish(const JobFile& file, const std::string& data, FileReport& report,
+                            uint64_t token) {
   report.unchanged = data == content_;
   // In place, unchanged bytes are not rewritten: inode, links and times stay as they are.
   if ((run_.in_place && report.unchanged) || run_.dry_run) return;
-  std::string path =
-      !file.write_path.empty() ? file.write_path : target_dir(file) + "/" + file.file_name;
-  int err = platform::write_file_safely(path, data);
-  if (err == ENOENT && file.write_path.empty()) {  // the directory went away during the run
-    ready_dir_.clear();
-    path = target_dir(file) + "/" + file.file_name;
-    err = platform::write_file_safely(path, data);
-  }
+  platform::TargetFile target;
+  std::string path;
+  int err = open_target(file, target, path);
+  if (err == 0) err = target.append(data);
+  if (err == 0) err = finish_target(file, std::move(target), token, report);
   if (err != 0) {
     report.outcome = Outcome::cannot_write;
     report.error = err;
     report.stop.reset();
-    return;
-  }
-  for (const auto& name : file.hard_links) {
-    if (const int e = relink(path, name)) {
-      report.note = "cannot link " + name + " to the new content, error: " + errno_text(e);
-    }
   }
 }
 
-FileReport FileConverter::process(const JobFile& file) {
+FileReport FileConverter::process(const JobFile& file, uint64_t token) {
   FileReport report;
   report.path = file.relative_path();
   const RunEncodings& enc = encodings_for(file);
@@ -167,7 +199,11 @@ FileReport FileConverter::process(const JobFile& file) {
     return report;
   }
   const std::string source_path = join_path(run_.input, file.relative_dir, file.file_name);
-  if (const int err = platform::read_file(source_path, content_)) {
+  if (const int err = platform::read_file(source_path, content_, run_.whole_file_limit)) {
+    if (err == EFBIG) {
+      process_streamed(file, source_path, enc, report, token);
+      return report;
+    }
     // Nothing is written: with output == input the source would be destroyed.
     report.outcome = Outcome::cannot_read;
     report.error = err;
@@ -177,7 +213,7 @@ FileReport FileConverter::process(const JobFile& file) {
   if (file.identity == Outcome::undetected) {
     report.outcome = Outcome::undetected;
     report.note = file.identity_note;
-    publish(file, content_, report);
+    publish(file, content_, report, token);
     return report;
   }
   if (run_.narrow != nullptr && file.source.empty() && run_.narrow->wanted())
@@ -189,6 +225,6 @@ FileReport FileConverter::process(const JobFile& file) {
     report.sample = detect::sample_line(
         std::string_view(content_).substr(cls.mark_length),
         report.outcome == Outcome::already_utf8 ? std::string("UTF-8") : enc.source_charset);
-  publish(file, data, report);
+  publish(file, data, report, token);
   return report;
 }

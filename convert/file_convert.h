@@ -9,6 +9,13 @@
 #include "convert/report.h"
 
 class NarrowLabelCheck;
+class OutputDirs;
+namespace platform {
+class Publisher;
+class TargetFile;
+}  // namespace platform
+
+
 
 // What stays fixed for a whole run; shared read-only by the conversion threads.
 struct RunContext {
@@ -18,7 +25,14 @@ struct RunContext {
   bool dry_run = false;   // classify and convert in memory, write nothing
   bool samples = false;   // keep each file's first non-ASCII line in the report
   RunEncodings encodings;
+  // Files above whole_file_limit are classified and converted in chunks of stream_chunk, so
+  // memory stays bounded whatever the sizes: per conversion thread at most the whole-file
+  // content plus its output (grown to 3x for the widest pairs), about 176 MiB by default.
+  uint64_t whole_file_limit = uint64_t{32} << 20;
+  size_t stream_chunk = size_t{8} << 20;
   NarrowLabelCheck* narrow = nullptr;  // set when a hand-picked label has a wider one
+  OutputDirs* dirs = nullptr;              // null: directories made as they are needed
+  platform::Publisher* publisher = nullptr;  // null: each target published at once
 };
 
 // One accepted file as the job hands it to a converter.
@@ -43,7 +57,8 @@ class FileConverter {
  public:
   explicit FileConverter(const RunContext& run) : run_(run) {}
 
-  FileReport process(const JobFile& file);
+  // `token` names the file to the publisher's callback (the job's index of it).
+  FileReport process(const JobFile& file, uint64_t token = 0);
 
   // A line for the log that the last file gave rise to (a narrow-label hint), once.
   std::string take_hint() { return std::move(hint_); }
@@ -54,10 +69,20 @@ class FileConverter {
  private:
   const RunEncodings& encodings_for(const JobFile& file);
   // The bytes to publish for `cls` (or `content_` itself); fills the outcome's details.
-  const std::string& produce(const RunEncodings& enc, const struct Classification& cls,
+  const std::string& produce(const RunEncodings& enc, const Classification& cls,
                              FileReport& report);
-  std::string target_dir(const JobFile& file);
-  void publish(const JobFile& file, const std::string& data, FileReport& report);
+  // The directory of `file`'s target, prepared; 0 or errno.
+  int target_dir(const JobFile& file, std::string& dir);
+  // Opens the crash-safe target of `file`; 0 or errno.
+  int open_target(const JobFile& file, platform::TargetFile& target, std::string& path);
+  // Hands a fully written target on: to the publisher, or published at once.
+  int finish_target(const JobFile& file, platform::TargetFile&& target, uint64_t token,
+                    FileReport& report);
+  void publish(const JobFile& file, const std::string& data, FileReport& report,
+               uint64_t token);
+  // Files above kWholeFileLimit (big_file.cpp).
+  void process_streamed(const JobFile& file, const std::string& source,
+                        const RunEncodings& enc, FileReport& report, uint64_t token);
 
   const RunContext& run_;
   std::map<std::string, RunEncodings> overrides_;  // per overriding source name

@@ -11,15 +11,18 @@
 #include <mutex>
 #include <system_error>
 #include <thread>
+#include <unordered_map>
 
 #include "convert/file_convert.h"
 #include "convert/filter.h"
 #include "convert/fsutil.h"
 #include "convert/in_place.h"
 #include "convert/job_messages.h"
+#include "convert/output_dirs.h"
 #include "convert/source_detection.h"
 #include "convert/transcoder.h"
 #include "platform/fs.h"
+#include "platform/publisher.h"
 #include "util/strfmt.h"
 
 namespace {
@@ -49,6 +52,7 @@ class Runner {
   // Runs `work(index, buffer)` for every file on the job's threads until done or stopped.
   void for_each_file(const std::function<void(size_t, std::string&)>& work);
   void finish_file(size_t index, FileReport&& report, const Clock::time_point& start);
+  void published(uint64_t index, int error);
   void say(const std::string& text);
   bool stopped() const { return stop_.load(std::memory_order_relaxed); }
 
@@ -59,6 +63,9 @@ class Runner {
   JobProgress progress_;
   RunContext ctx_;
   std::unique_ptr<NarrowLabelCheck> narrow_;
+  std::unique_ptr<OutputDirs> dirs_;
+  std::unique_ptr<platform::Publisher> publisher_;
+  std::unordered_map<size_t, int> early_failures_;  // publish failures before finish_file
   std::vector<JobFile> files_;
   std::vector<char> processed_;  // one slot per file, each written by one thread
   std::atomic<size_t> next_{0};
@@ -92,6 +99,8 @@ void Runner::prepare_context() {
   ctx_.output = plan_.output;
   ctx_.dry_run = plan_.options.dry_run;
   ctx_.samples = plan_.options.samples;
+  ctx_.whole_file_limit = plan_.options.whole_file_limit;
+  ctx_.stream_chunk = plan_.options.stream_chunk;
   ctx_.encodings = RunEncodings::resolve(plan_.source, plan_.target);
   if (!plan_.options.detect) {
     narrow_ = std::make_unique<NarrowLabelCheck>(plan_.source.charset);
@@ -168,9 +177,31 @@ void Runner::collect_files() {
   if (ctx_.in_place) resolve_in_place(plan_.input, files_);
 }
 
-void Runner::finish_file(size_t index, FileReport&& report, const Clock::time_point& start) {
-  const std::vector<std::string> lines = file_log_lines(files_[index], report, ctx_.in_place);
+// A target the publisher could not put under its name after all (a rename or flush failure).
+void Runner::published(uint64_t index, int error) {
+  if (error == 0) return;
   std::lock_guard guard(observer_lock_);
+  if (!processed_[index]) {
+    early_failures_[index] = error;
+    return;
+  }
+  FileReport& r = report_.files[index];
+  r.outcome = Outcome::cannot_write;
+  r.error = error;
+  r.stop.reset();
+  observer_.message(file_log_lines(files_[index], r, ctx_.in_place).back());
+}
+
+void Runner::finish_file(size_t index, FileReport&& report, const Clock::time_point& start) {
+  std::unique_lock guard(observer_lock_);
+  if (auto it = early_failures_.find(index); it != early_failures_.end()) {
+    report.outcome = Outcome::cannot_write;
+    report.error = it->second;
+    report.stop.reset();
+  }
+  guard.unlock();
+  const std::vector<std::string> lines = file_log_lines(files_[index], report, ctx_.in_place);
+  guard.lock();
   ++progress_.files_done;
   progress_.bytes_done += report.bytes;
   progress_.micros =
@@ -188,7 +219,7 @@ void Runner::worker() {
     if (i >= files_.size()) return;
     FileReport report;
     try {
-      report = converter.process(files_[i]);
+      report = converter.process(files_[i], i);
     } catch (const std::exception& e) {
       // Out of memory on a huge file, say: that file fails, the job goes on.
       report.path = files_[i].relative_path();
@@ -249,6 +280,9 @@ void Runner::convert() {
   }
   worker();
   for (auto& t : threads) t.join();
+  // Important: every target is published (flushed first when durable) before the summary,
+  // also after a stop; no temporary file outlives the run.
+  if (publisher_) publisher_->finish();
   report_.convert_seconds = seconds_since(convert_start_);
   report_.bytes = progress_.bytes_done;
   for (size_t i = 0; i < files_.size(); ++i) {
@@ -271,7 +305,18 @@ JobReport Runner::run() {
   say(kestrum::strfmt(
       dry ? "Previewing %s-->%s, nothing is written..." : "Converting %s-->%s, please wait...",
       plan_.source.c_str(), plan_.target.c_str()));
-  if (!dry && !platform::is_directory(plan_.output)) make_dirs(plan_.output);
+  const bool root_is_new = !platform::is_directory(plan_.output);
+  if (!dry && root_is_new) make_dirs(plan_.output);
+  if (!dry) {
+    dirs_ = std::make_unique<OutputDirs>(plan_.output, root_is_new,
+                                         [this](const std::string& line) { say(line); });
+    ctx_.dirs = dirs_.get();
+    platform::PublisherOptions publishing;
+    publishing.durable = plan_.options.durable;
+    publisher_ = std::make_unique<platform::Publisher>(
+        publishing, [this](uint64_t token, const std::string&, int err) { published(token, err); });
+    ctx_.publisher = publisher_.get();
+  }
   say(kestrum::strfmt("Searching files(%s)...", plan_.filter.c_str()));
   const auto search_start = Clock::now();
   collect_files();

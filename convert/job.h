@@ -14,8 +14,12 @@ struct JobOptions {
   unsigned threads = 1;  // conversion threads; 0 means one per core
   bool dry_run = false;  // classify and convert in memory, write nothing
   bool samples = false;  // keep each file's first non-ASCII line (a preview)
+  bool durable = true;   // targets flushed to the disk (in batches) before they are published
   bool detect = false;   // decide each file's source; the plan's source is the preferred one
   std::vector<std::string> candidates;  // encodings and presets; empty: the source's preset
+  // Files above this many bytes are converted in chunks of stream_chunk (tests make both small).
+  uint64_t whole_file_limit = uint64_t{32} << 20;
+  size_t stream_chunk = size_t{8} << 20;
 };
 
 // A file of a plan made by a preview: no search, the user's choices kept.

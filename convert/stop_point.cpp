@@ -5,6 +5,8 @@
 
 #include <cstring>
 
+#include "convert/stream_convert.h"
+
 namespace {
 
 size_t unit_size(UnicodeForm form) {
@@ -74,5 +76,38 @@ StopPoint locate_stop(std::string_view content, uint64_t offset, const std::stri
   const std::string_view line = content.substr(line_start, end - line_start);
   const size_t chars = unit == 1 ? decoded_length(line, charset) : std::string_view::npos;
   at.column = 1 + (chars != std::string_view::npos ? chars : line.size() / unit);
+  return at;
+}
+
+StopPoint locate_stop_in_file(const std::string& path, uint64_t offset, const std::string& charset,
+                              UnicodeForm form) {
+  constexpr size_t kKeep = 64 * 1024;  // a longer last line is counted in bytes
+  const size_t unit = unit_size(form);
+  const bool be = big_endian(form);
+  StopPoint at;
+  at.offset = offset;
+  std::string line;  // the bytes since the last line feed, while short enough
+  uint64_t line_bytes = 0;
+  uint64_t pos = 0;
+  read_in_chunks(path, size_t{1} << 20, [&](std::string_view chunk) {
+    if (pos + chunk.size() > offset) chunk = chunk.substr(0, static_cast<size_t>(offset - pos));
+    const auto* p = reinterpret_cast<const unsigned char*>(chunk.data());
+    size_t start = 0;
+    for (size_t i = 0; i + unit <= chunk.size(); i += unit) {
+      if (!is_line_feed(p + i, unit, be)) continue;
+      ++at.line;
+      line.clear();
+      line_bytes = 0;
+      start = i + unit;
+    }
+    const std::string_view rest = chunk.substr(start);
+    line_bytes += rest.size();
+    if (line.size() + rest.size() <= kKeep) line.append(rest);
+    pos += chunk.size();
+    return pos < offset;
+  });
+  const size_t chars = unit == 1 && line.size() == line_bytes ? decoded_length(line, charset)
+                                                              : std::string_view::npos;
+  at.column = 1 + (chars != std::string_view::npos ? chars : line_bytes / unit);
   return at;
 }

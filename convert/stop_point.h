@@ -13,3 +13,7 @@
 // (decoded with `charset`), or its bytes when that part cannot be decoded.
 StopPoint locate_stop(std::string_view content, uint64_t offset, const std::string& charset,
                       UnicodeForm form);
+
+// The same for a file too big to hold: read up to `offset` in chunks.
+StopPoint locate_stop_in_file(const std::string& path, uint64_t offset, const std::string& charset,
+                              UnicodeForm form);

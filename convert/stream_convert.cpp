@@ -165,8 +165,8 @@ StreamFileResult read_chunks(const std::string& source, size_t chunk_size, Take 
   Source src;
   std::string buf;
   if ((result.read_error = src.open(source)) != 0) return result;
-  // At least three bytes, so the first chunk shows whether the file starts with a mark.
-  if (!try_resize(buf, std::max<size_t>(chunk_size, 3))) {
+  // At least four bytes, so the first chunk shows whether the file starts with a mark.
+  if (!try_resize(buf, std::max<size_t>(chunk_size, 4))) {
     result.read_error = ENOMEM;
     return result;
   }
@@ -186,23 +186,30 @@ StreamFileResult read_chunks(const std::string& source, size_t chunk_size, Take 
 
 StreamFileResult stream_convert_file(const std::string& source, platform::TargetFile& target,
                                      const StreamSettings& settings) {
+  return stream_convert_file(source, &target, settings);
+}
+
+StreamFileResult stream_convert_file(const std::string& source, platform::TargetFile* target,
+                                     const StreamSettings& settings) {
   StreamConverter conv(settings.from, settings.to);
   std::string out = settings.prefix;
   uint64_t skipped = 0;
   auto take = [&](std::string_view chunk, StreamFileResult& r) {
-    if (settings.drop_utf8_mark && r.bytes_read == chunk.size() &&
-        chunk.substr(0, 3) == kUtf8Mark) {
-      chunk.remove_prefix(3);
-      skipped = 3;
+    if (r.bytes_read == chunk.size()) {  // the first chunk
+      if (settings.drop_utf8_mark && chunk.substr(0, 3) == kUtf8Mark) skipped = 3;
+      skipped = std::max<uint64_t>(skipped, std::min<uint64_t>(settings.skip, chunk.size()));
+      chunk.remove_prefix(static_cast<size_t>(skipped));
     }
     const bool converted = conv.feed(chunk.data(), chunk.size(), out);
-    if (converted && (r.write_error = target.append(out)) != 0) return false;
+    if (converted && target != nullptr && (r.write_error = target->append(out)) != 0)
+      return false;
     out.clear();
     return converted;
   };
   StreamFileResult result = read_chunks(source, settings.chunk_size, take);
-  if (result.read_error == 0 && result.write_error == 0 && conv.outcome().ok && conv.finish(out))
-    result.write_error = target.append(out);
+  if (result.read_error == 0 && result.write_error == 0 && conv.outcome().ok &&
+      conv.finish(out) && target != nullptr)
+    result.write_error = target->append(out);
   result.conversion = conv.outcome();
   if (!result.conversion.ok) result.conversion.stop_offset += skipped;
   return result;
@@ -210,7 +217,23 @@ StreamFileResult stream_convert_file(const std::string& source, platform::Target
 
 StreamFileResult stream_copy_file(const std::string& source, platform::TargetFile& target,
                                   size_t chunk_size) {
+  return stream_copy_file(source, target, chunk_size, 0, "");
+}
+
+StreamFileResult stream_copy_file(const std::string& source, platform::TargetFile& target,
+                                  size_t chunk_size, uint64_t skip, const std::string& prefix) {
+  StreamFileResult early;
+  if (!prefix.empty() && (early.write_error = target.append(prefix)) != 0) return early;
   return read_chunks(source, chunk_size, [&](std::string_view chunk, StreamFileResult& r) {
+    if (r.bytes_read == chunk.size())
+      chunk.remove_prefix(static_cast<size_t>(std::min<uint64_t>(skip, chunk.size())));
     return (r.write_error = target.append(chunk)) == 0;
   });
+}
+
+int read_in_chunks(const std::string& source, size_t chunk_size,
+                   const std::function<bool(std::string_view)>& take) {
+  return read_chunks(source, chunk_size, [&](std::string_view chunk, StreamFileResult&) {
+                       return take(chunk);
+                     }).read_error;
 }

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -58,6 +59,8 @@ struct StreamSettings {
   // Important: mark policy. Set only for a UTF-8 source: its leading EF BB BF is dropped, never
   // converted into the target; a target gets a mark only from `prefix`.
   bool drop_utf8_mark = false;
+  // The source's own mark as classification found it (any form): these first bytes are dropped.
+  uint64_t skip = 0;
   std::string prefix;  // written before the converted text
 };
 
@@ -75,7 +78,19 @@ struct StreamFileResult {
 // Peak memory is about the chunk size times (1 + the widest growth of the pair).
 StreamFileResult stream_convert_file(const std::string& source, platform::TargetFile& target,
                                      const StreamSettings& settings);
+// The same with no target: the conversion is checked and its output dropped (a dry run).
+StreamFileResult stream_convert_file(const std::string& source, platform::TargetFile* target,
+                                     const StreamSettings& settings);
 
 // Appends `source` unchanged to `target` in chunks (content that cannot be converted).
 StreamFileResult stream_copy_file(const std::string& source, platform::TargetFile& target,
                                   size_t chunk_size = size_t{8} << 20);
+// Appends `prefix`, then `source` from byte `skip` on, unchanged (text that needs no
+// converter, with the target's mark policy applied).
+StreamFileResult stream_copy_file(const std::string& source, platform::TargetFile& target,
+                                  size_t chunk_size, uint64_t skip, const std::string& prefix);
+
+// Reads `source` (a regular file; a FIFO or device is EINVAL at once) chunk by chunk and hands
+// each chunk to `take` until it returns false. Returns 0 or the errno of opening or reading.
+int read_in_chunks(const std::string& source, size_t chunk_size,
+                   const std::function<bool(std::string_view)>& take);

@@ -66,6 +66,16 @@ bool file_exists(const std::string& path) {
   return ::lstat(path.c_str(), &st) == 0;
 }
 
+std::vector<std::string> list_tree(const std::string& dir) {
+  std::vector<std::string> out;
+  std::error_code ec;
+  for (auto it = fs::recursive_directory_iterator(dir, ec); !ec && it != fs::end(it);
+       it.increment(ec))
+    if (!it->is_directory(ec)) out.push_back(fs::relative(it->path(), dir, ec).string());
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
 std::vector<std::string> list_dir(const std::string& dir) {
   std::vector<std::string> names;
   std::error_code ec;

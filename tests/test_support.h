@@ -42,6 +42,7 @@ void write_file(const std::string& path, std::string_view data);  // creates par
 std::string read_file(const std::string& path);                   // empty when missing
 bool file_exists(const std::string& path);
 std::vector<std::string> list_dir(const std::string& dir);  // names, sorted; "." and ".." left out
+std::vector<std::string> list_tree(const std::string& dir);  // every file's relative path, sorted
 mode_t file_mode(const std::string& path);                  // permission bits; 0 when missing
 
 // What `iconv -f from -t to` makes of `input`; `ok` false when the command failed.

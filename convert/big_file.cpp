@@ -1,0 +1,136 @@
+// Files too big to hold whole: classified in one pass of chunks, then converted or copied in
+// chunks into their crash-safe target.
+#include <sys/stat.h>
+
+#include <cerrno>
+
+#include "convert/detect.h"
+#include "convert/file_convert.h"
+#include "convert/stop_point.h"
+#include "convert/stream_convert.h"
+#include "convert/utf8.h"
+#include "platform/target_file.h"
+
+namespace {
+
+constexpr char kUtf8Bom[] = "\xEF\xBB\xBF";
+constexpr size_t kSampleBytes = 64 * 1024;
+
+// What the rules need, gathered chunk by chunk; reading stops once nothing more can change.
+struct StreamedFacts {
+  Classification cls;
+  BodyFacts facts;
+  std::string head;  // the start of the text after the mark, for a preview's sample
+};
+
+int gather(const std::string& source, const RunEncodings& enc, size_t chunk_size,
+           StreamedFacts& out) {
+  Utf8Scanner scanner;
+  uint64_t body_pos = 0;
+  bool first = true;
+  const int err = read_in_chunks(source, chunk_size, [&](std::string_view chunk) {
+    if (first) {
+      first = false;
+      out.cls = classify_mark(chunk.substr(0, 4), enc);
+      if (out.cls.outcome == Outcome::marked) return false;
+      chunk.remove_prefix(std::min(out.cls.mark_length, chunk.size()));
+    }
+    if (out.head.size() < kSampleBytes)
+      out.head.append(chunk.substr(0, kSampleBytes - out.head.size()));
+    if (body_pos < kBinaryScanBytes && out.facts.nul_offset == std::string_view::npos) {
+      const size_t at = find_nul(chunk, static_cast<size_t>(kBinaryScanBytes - body_pos));
+      if (at != std::string_view::npos) out.facts.nul_offset = static_cast<size_t>(body_pos + at);
+    }
+    scanner.feed(chunk);
+    body_pos += chunk.size();
+    // Invalid UTF-8 means non-ASCII too: past the NUL window nothing is left to learn.
+    return scanner.finish().valid || body_pos < kBinaryScanBytes;
+  });
+  const Utf8Check check = scanner.finish();
+  out.facts.utf8_valid = check.valid;
+  out.facts.non_ascii = !check.valid || check.non_ascii;
+  return err;
+}
+
+uint64_t size_of(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+}
+
+}  // namespace
+
+void FileConverter::process_streamed(const JobFile& file, const std::string& source,
+                                     const RunEncodings& enc, FileReport& report,
+                                     uint64_t token) {
+  StreamedFacts sf;
+  if (const int err = gather(source, enc, run_.stream_chunk, sf)) {
+    report.outcome = Outcome::cannot_read;
+    report.error = err;
+    return;
+  }
+  report.bytes = size_of(source);
+  Classification& cls = sf.cls;
+  if (file.identity == Outcome::undetected) {
+    cls.outcome = Outcome::undetected;
+    report.note = file.identity_note;
+  } else if (cls.outcome != Outcome::marked) {
+    cls.outcome = classify_body(sf.facts, enc);
+    if (cls.outcome == Outcome::converted && enc.source.form == UnicodeForm::utf8 &&
+        enc.target_is_utf8() && sf.facts.utf8_valid)
+      cls.outcome = Outcome::already_utf8;  // UTF-8 to UTF-8 re-encodes nothing
+  }
+  report.outcome = cls.outcome;
+  if (cls.outcome == Outcome::marked)
+    report.note = std::string("marked as ") + form_name(cls.foreign_mark);
+  if (cls.outcome == Outcome::binary)
+    report.note = "NUL byte at offset " + std::to_string(cls.mark_length + sf.facts.nul_offset);
+  if (cls.outcome == Outcome::already_utf8) report.source = "UTF-8";
+  const bool as_read = cls.outcome == Outcome::marked || cls.outcome == Outcome::binary ||
+                       cls.outcome == Outcome::undetected;
+  const bool copied = cls.outcome == Outcome::ascii || cls.outcome == Outcome::already_utf8;
+  const std::string prefix = enc.target_mark ? kUtf8Bom : "";
+  if (run_.samples && !as_read)
+    report.sample = detect::sample_line(sf.head, copied && cls.outcome == Outcome::already_utf8
+                                                     ? std::string("UTF-8")
+                                                     : enc.source_charset);
+  report.unchanged = as_read || (copied && cls.mark_length == 0 && prefix.empty());
+  if (run_.dry_run && !(cls.outcome == Outcome::converted)) return;
+  if (run_.in_place && report.unchanged) return;
+
+  platform::TargetFile target;
+  std::string path;
+  int err = run_.dry_run ? 0 : open_target(file, target, path);
+  StreamFileResult r;
+  if (err == 0 && as_read) r = stream_copy_file(source, target, run_.stream_chunk);
+  if (err == 0 && copied) r = stream_copy_file(source, target, run_.stream_chunk, cls.mark_length, prefix);
+  if (err == 0 && cls.outcome == Outcome::converted) {
+    StreamSettings settings{enc.source_charset, enc.target_charset, run_.stream_chunk, false,
+                            cls.mark_length, prefix};
+    r = stream_convert_file(source, run_.dry_run ? nullptr : &target, settings);
+    if (!r.conversion.ok && r.read_error == 0 && r.write_error == 0) {
+      // Never half converted: the content exactly as read instead.
+      if (r.conversion.unsupported) {
+        report.outcome = Outcome::not_supported;
+        report.note = enc.source_name + "-->" + enc.target_name + " is not supported";
+      } else {
+        report.outcome = Outcome::cannot_convert;
+        report.error = r.conversion.error;
+        report.stop = locate_stop_in_file(source, r.conversion.stop_offset, enc.source_charset,
+                                          enc.source.form);
+      }
+      report.unchanged = true;
+      if (run_.dry_run || run_.in_place) return;
+      target.abort();
+      err = open_target(file, target, path);
+      if (err == 0) r = stream_copy_file(source, target, run_.stream_chunk);
+    }
+  }
+  if (run_.dry_run) return;
+  if (err == 0) err = r.read_error != 0 ? r.read_error : r.write_error;
+  if (err == 0) err = finish_target(file, std::move(target), token, report);
+  if (err != 0) {
+    report.outcome = r.read_error != 0 ? Outcome::cannot_read : Outcome::cannot_write;
+    report.error = err;
+    report.stop.reset();
+  }
+}

@@ -1,0 +1,51 @@
+// Target directories of a run.
+#include "convert/output_dirs.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+
+#include "platform/leftovers.h"
+#include "util/strfmt.h"
+
+OutputDirs::OutputDirs(std::string root, bool root_is_new, Say say)
+    : root_(std::move(root)), root_is_new_(root_is_new), say_(std::move(say)) {}
+
+int OutputDirs::make(const std::string& relative_dir) {
+  std::string path = root_;
+  bool made = root_is_new_;
+  size_t from = 0;
+  while (from < relative_dir.size()) {
+    size_t end = relative_dir.find('/', from);
+    if (end == std::string::npos) end = relative_dir.size();
+    path += '/';
+    path.append(relative_dir, from, end - from);
+    from = end + 1;
+    struct stat st;
+    if (::lstat(path.c_str(), &st) == 0) {
+      // Important: a link here would take every write below it out of the output tree.
+      if (S_ISLNK(st.st_mode)) return ELOOP;
+      if (!S_ISDIR(st.st_mode)) return ENOTDIR;
+      continue;
+    }
+    if (errno != ENOENT) return errno;
+    if (::mkdir(path.c_str(), 0777) != 0 && errno != EEXIST) return errno;
+    made = true;
+  }
+  // Important: swept before this run's first write here, so no temporary file of ours is
+  // taken; directories made now hold nothing to sweep.
+  if (!made) {
+    if (const int removed = platform::remove_leftovers(path); removed > 0 && say_)
+      say_(kestrum::strfmt("Removed %d temporary file%s a stopped run left in %s", removed,
+                           removed == 1 ? "" : "s", path.c_str()));
+  }
+  return 0;
+}
+
+int OutputDirs::prepare(const std::string& relative_dir, std::string& dir) {
+  dir = relative_dir.empty() ? root_ : root_ + "/" + relative_dir;
+  std::lock_guard guard(lock_);
+  auto it = done_.find(relative_dir);
+  if (it == done_.end()) it = done_.emplace(relative_dir, make(relative_dir)).first;
+  return it->second;
+}
