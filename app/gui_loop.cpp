@@ -167,7 +167,7 @@ void run_frame_loop(AppState& app, const MainWindow& win, TitleDrag& drag) {
     const Drained events = wait_and_drain(win.window, wait, key_pressed);
     // A quit from outside draws no further frame, unless a job must finish its files first.
     if (events.quit && begin_close(app, closing)) break;
-    if (events.input || dropped_paths::pending()) pacer.owe(FramePacer::kSettleFrames);
+    if (events.input || dropped_paths::pending()) pacer.owe_input();
     if (log_changed(app.log)) pacer.owe(1);
     // The renderer makes its first texture in the first frame; later ones are replaced here.
     if (drawn_once && add_glyphs()) pacer.owe(1);  // this frame already draws with them
