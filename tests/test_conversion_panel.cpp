@@ -90,6 +90,21 @@ TEST_F(ConversionPanelTest, QuickSecondClickStartsNoSecondJob) {
   EXPECT_TRUE(app_.worker_idle.load());
 }
 
+// A new job starts with an empty bar: the previous job's counts are not shown during its
+// search.
+TEST_F(ConversionPanelTest, StartZeroesTheBar) {
+  app_.progress.store(1.0f);
+  app_.files_done.store(12);
+  app_.files_total.store(12);
+  app_.input.clear();  // the job ends at its first check, before any count
+  click("start");
+  app_.worker.join();
+  EXPECT_EQ(app_.progress.load(), 0.0f);
+  EXPECT_EQ(app_.files_done.load(), 0u);
+  EXPECT_EQ(app_.files_total.load(), 0u);
+  EXPECT_EQ(panel_text(app_).find(" files"), std::string::npos);
+}
+
 // Typing in a directory field changes the setting at once and the file only on save.
 TEST_F(ConversionPanelTest, TypingChangesSettingNotFile) {
   click("input_dir");

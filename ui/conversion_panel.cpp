@@ -153,9 +153,11 @@ void draw_start_row(AppState& app) {
   if (ImGui::Button("Start Convert")) app.request_convert();
   ui_probe::item("start");
   ImGui::SameLine();
-  // Read after the start: a job started in this frame can be stopped at once.
+  // Read after the start: a job started in this frame can be stopped at once. Once asked,
+  // the job is finishing its files in progress and the button has done its part.
   const bool busy = !app.worker_idle.load();
-  ImGui::BeginDisabled(!busy);
+  const bool stopping = busy && app.task && app.task->stop_requested();
+  ImGui::BeginDisabled(!busy || stopping);
   if (ImGui::Button("Stop")) app.request_stop();
   ui_probe::item("stop");
   ImGui::EndDisabled();
