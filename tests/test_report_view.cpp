@@ -157,8 +157,14 @@ TEST_F(ReportViewTest, NewReportsAndWhenToBringThemForward) {
   EXPECT_FALSE(view_.update(nullptr));
   EXPECT_EQ(view_.rows().size(), 0u);
 
+  auto checks_failed = std::make_shared<JobReport>();  // "Input directory can't be empty!"
+  view_.update(checks_failed);
+  draw();
+  EXPECT_FALSE(seen("report.table"));
+
   view_.update(failed);
   draw(2);
+  EXPECT_TRUE(seen("report.table"));
   click_item("report.outcome", body());
   draw();
   click_item("report.outcome:cannot-read (1)", body());

@@ -38,6 +38,10 @@ void ReportView::draw() {
     ImGui::TextDisabled("No job has run yet.");
     return;
   }
+  if (!rows_.report()->ran) {  // its log line said why
+    ImGui::TextDisabled("The last job ended before its search: nothing to report.");
+    return;
+  }
   draw_filters();
   draw_table();
 }
