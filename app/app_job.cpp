@@ -117,6 +117,10 @@ void AppState::request_convert() {
   bytes_done.store(0);
   ticks_spent.store(0);
   speed.store(0.0f);
+  // The bar must not show the previous job's counts while this one searches.
+  progress.store(0.0f);
+  files_done.store(0);
+  files_total.store(0);
   snapshot_job_settings();
   if (preview && preview_current()) {
     // Exactly the plan as shown, the user's overrides and exclusions included.

@@ -14,6 +14,7 @@
 #include "app/fonts.h"
 #include "app/frame_pacer.h"
 #include "app/sdl_window.h"
+#include "ui/closing_notice.h"
 #include "ui/drop_target.h"
 #include "ui/glyph_demand.h"
 #include "ui/main_window.h"
@@ -154,6 +155,7 @@ bool start_gui(const MainWindow& win, std::string& error) {
 
 void run_frame_loop(AppState& app, const MainWindow& win, TitleDrag& drag) {
   FramePacer pacer;
+  WindowClosing closing;
   bool key_pressed = false;
   bool drawn_once = false;
   bool done = false;
@@ -163,8 +165,9 @@ void run_frame_loop(AppState& app, const MainWindow& win, TitleDrag& drag) {
     const auto ticks = [] { return static_cast<int64_t>(SDL_GetTicks64()); };
     const int64_t wait = pacer.wait_ms(ticks(), busy, typing);
     const Drained events = wait_and_drain(win.window, wait, key_pressed);
-    if (events.quit) break;  // a quit from outside draws no further frame
-    if (events.input || dropped_paths::pending()) pacer.owe(FramePacer::kSettleFrames);
+    // A quit from outside draws no further frame, unless a job must finish its files first.
+    if (events.quit && begin_close(app, closing)) break;
+    if (events.input || dropped_paths::pending()) pacer.owe_input();
     if (log_changed(app.log)) pacer.owe(1);
     // The renderer makes its first texture in the first frame; later ones are replaced here.
     if (drawn_once && add_glyphs()) pacer.owe(1);  // this frame already draws with them
@@ -174,7 +177,11 @@ void run_frame_loop(AppState& app, const MainWindow& win, TitleDrag& drag) {
     ImGui_ImplOpenGL3_NewFrame();
     ImGui_ImplSDL2_NewFrame();
     ImGui::NewFrame();
-    done = draw_main_window(app, drag);
+    const bool quit = draw_main_window(app, drag);  // saves the settings when it says so
+    if (closing.waiting)
+      done = draw_closing_notice(app);
+    else if (quit)
+      done = begin_close(app, closing);
     probe_file::end_frame();
     render(win.window);  // the frame of a quit from the GUI is still shown
     pacer.drew(now, busy);

@@ -1,7 +1,9 @@
 // The main window: quitting saves first, the title strip, the menu's save command.
+#include <mutex>
 #include <string>
 
 #include "tests/ui_test_app.h"
+#include "ui/closing_notice.h"
 
 using testing_support::read_file;
 
@@ -59,4 +61,45 @@ TEST_F(MainWindowTest, FailedExitSaveStillQuits) {
   choose_file_menu("exit");
   EXPECT_EQ(quits_, 1);
   EXPECT_EQ(log_count("save config failed, error: "), 1);
+}
+
+// Closing during a job: the job is asked to stop, a notice that takes no input stays while
+// its files in progress are finished, and the program may end once it has ended. "Exit"
+// still saves first. Without a job the program may end at once.
+TEST_F(MainWindowTest, CloseDuringAJobWaitsForItsEnd) {
+  WindowClosing closing;
+  EXPECT_TRUE(begin_close(app_, closing));
+  EXPECT_FALSE(closing.waiting);
+
+  testing_support::write_file(dir_ / "in/a.txt", "x");
+  app_.input = dir_ / "in";
+  app_.output = dir_ / "out";
+  bool done = false;
+  const Body loop = [&] {  // as the frame loop composes them
+    const bool quit = draw_main_window(app_, drag_);
+    if (closing.waiting)
+      done = draw_closing_notice(app_);
+    else if (quit)
+      done = begin_close(app_, closing);
+  };
+  {
+    std::unique_lock stall(app_.log.lines_lock);  // the job waits at its first line
+    click_item("start", loop);
+    click_item("menu_file", loop);
+    frame(loop);
+    click_item("exit", loop);
+    EXPECT_TRUE(closing.waiting);
+    EXPECT_TRUE(app_.task->stop_requested());
+    EXPECT_EQ(saved()["input"].as<std::string>(""), dir_ / "in");
+    frames(2, loop);
+    EXPECT_TRUE(seen("closing"));
+    EXPECT_FALSE(done);
+    click_item("start", loop);  // behind the notice
+    EXPECT_EQ(log_count("The worker thread is busy..."), 0);
+    EXPECT_FALSE(done);
+  }
+  app_.worker.join();
+  frame(loop);
+  EXPECT_TRUE(done);
+  EXPECT_EQ(log_count("Conversion stopped during the search"), 1);
 }
