@@ -11,5 +11,5 @@ ctest --test-dir build --output-on-failure --timeout 300
 
 cmake -S . -B build-tsan -G Ninja -DOUZEL_TSAN=ON -DOUZEL_GUI=ON -DOUZEL_BENCH=OFF >/dev/null
 cmake --build build-tsan
-TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/tests/tsan.supp" \
   ctest --test-dir build-tsan --output-on-failure --timeout 300 -LE 'e2e|window'
