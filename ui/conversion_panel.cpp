@@ -64,6 +64,7 @@ struct PanelState {
   std::string progress_text;
   ReportView report;
   PreviewView preview;
+  bool bring_log = false;  // a conversion started from the preview: its progress is in the log
 };
 PanelState panel;
 
@@ -157,10 +158,12 @@ void draw_progress(const AppState& app, bool busy) {
 void start_convert(AppState& app) {
   const bool had_preview = app.preview.has_value();
   app.request_convert();
-  if (had_preview && !app.preview)
+  if (had_preview && !app.preview) {
     panel.preview.dropped(
         "The conversion started from the preview, so its files have changed: "
         "press Preview to see them as they are now.");
+    panel.bring_log = true;
+  }
 }
 
 void draw_start_row(AppState& app) {
@@ -213,11 +216,15 @@ void draw_tabs(AppState& app) {
   const bool bring_report = panel.report.update(app.last_report());
   const bool bring_preview = follow_preview(app);
   if (!ImGui::BeginTabBar("##views")) return;
-  const bool log_open = ImGui::BeginTabItem("Log");
+  const bool log_open = ImGui::BeginTabItem(
+      "Log", nullptr, panel.bring_log ? ImGuiTabItemFlags_SetSelected : ImGuiTabItemFlags_None);
+  panel.bring_log = false;
   ui_probe::item("tab.log");
   if (log_open) {
     draw_log_tab(app);
     ImGui::EndTabItem();
+  } else {
+    main_log_view().hidden(app.log);
   }
   const bool report_open = ImGui::BeginTabItem(
       "Report", nullptr, bring_report ? ImGuiTabItemFlags_SetSelected : ImGuiTabItemFlags_None);
