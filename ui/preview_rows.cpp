@@ -12,6 +12,7 @@
 namespace {
 
 const std::string kNoEncoding;
+const std::string kAscii = "ASCII";
 
 // Least sure first: undetected, then by confidence; a choice made by hand is surest.
 int certainty(const FileReport& row) {
@@ -37,7 +38,10 @@ Outcome shown_outcome(const FileReport& row, const PlannedFile& file) {
 }
 
 const std::string& shown_encoding(const FileReport& row, const PlannedFile& file) {
-  return row.outcome == Outcome::undetected && file.source.empty() ? kNoEncoding : row.source;
+  if (row.outcome == Outcome::undetected && file.source.empty()) return kNoEncoding;
+  // Read as any candidate it is the same text, written without converting.
+  if (row.outcome == Outcome::ascii && row.evidence != "override") return kAscii;
+  return row.source;
 }
 
 void size_text(uint64_t bytes, char* out, size_t size) {

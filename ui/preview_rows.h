@@ -13,7 +13,8 @@ struct Preview;
 struct FileReport;
 struct PlannedFile;
 
-enum class PreviewColumn { leave_out, path, size, encoding, evidence, outcome, sample };
+// In the table's order: what a person reads first (does the sample read right?) comes first.
+enum class PreviewColumn { leave_out, path, encoding, outcome, sample, evidence, size };
 
 struct PreviewSortKey {
   PreviewColumn column = PreviewColumn::path;
@@ -28,7 +29,8 @@ inline constexpr int kLowConfidence = 60;
 bool needs_look(const FileReport& row, const PlannedFile& file);
 // The planned outcome as the table shows it: "excluded" once the file is left out.
 Outcome shown_outcome(const FileReport& row, const PlannedFile& file);
-// The encoding the file will be read as; "" when detection found none.
+// The encoding the file will be read as: "" when detection found none, "ASCII" for a file
+// of ASCII text unless one was chosen for it.
 const std::string& shown_encoding(const FileReport& row, const PlannedFile& file);
 // "912 B", "4.2 KB", "12.0 MB" into `out`.
 void size_text(uint64_t bytes, char* out, size_t size);

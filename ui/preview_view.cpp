@@ -113,13 +113,16 @@ void PreviewView::draw_filters() {
   if (ImGui::Checkbox(look_label_, &look_only_)) rows_.filter(outcome_, look_only_, text_);
   ui_probe::item("preview.look");
   ImGui::SameLine();
-  ImGui::SetNextItemWidth(ImGui::GetContentRegionAvail().x * 0.5f);
+  std::snprintf(count_text_, sizeof count_text_, "%zu of %zu files", rows_.visible().size(),
+                rows_.size());
+  ImGui::SetNextItemWidth(ImGui::GetContentRegionAvail().x - ImGui::CalcTextSize(count_text_).x -
+                          ImGui::GetStyle().ItemSpacing.x);
   glyph_demand::note(text_);
   if (ImGui::InputTextWithHint("##preview_text", "path, encoding or sample contains...", &text_))
     rows_.filter(outcome_, look_only_, text_);
   ui_probe::item("preview.text");
   ImGui::SameLine();
-  ImGui::TextDisabled("%zu of %zu files", rows_.visible().size(), rows_.size());
+  ImGui::TextDisabled("%s", count_text_);
 }
 
 void PreviewView::sort_if_asked() {
@@ -145,15 +148,17 @@ void PreviewView::draw_table(AppState& app) {
   if (!ImGui::BeginTable("##preview", kColumns, flags)) return;
   // The short columns as wide as their usual texts; path and sample share what is left.
   const ImGuiStyle& style = ImGui::GetStyle();
-  const float leave_w = ImGui::CalcTextSize("Leave out").x;
+  const float leave_w = ImGui::CalcTextSize("Leave out").x + ImGui::GetFontSize();  // + arrow
   const float size_w = ImGui::CalcTextSize("1023.9 KB").x;
   const float encoding_w =
       ImGui::CalcTextSize("BIG5-HKSCS").x + ImGui::GetFrameHeight() + style.FramePadding.x * 2.0f;
   const float evidence_w = ImGui::CalcTextSize("file statistics 00").x;
   const float outcome_w = ImGui::CalcTextSize("cannot-convert").x;
   const float spacing = static_cast<float>(kColumns) * (style.CellPadding.x * 2.0f + 1.0f);
-  const float rest = std::max(ImGui::GetContentRegionAvail().x - leave_w - size_w - encoding_w -
-                                  evidence_w - outcome_w - spacing - style.ScrollbarSize,
+  // Path and sample share what the other columns before the sample leave in view; evidence
+  // and size lie to the right, a scroll away, and in every row's tooltip.
+  const float rest = std::max(ImGui::GetContentRegionAvail().x - leave_w - encoding_w - outcome_w -
+                                  spacing - style.ScrollbarSize,
                               ImGui::GetFontSize() * 20.0f);
   const auto column = [](const char* name, float width, PreviewColumn id) {
     ImGui::TableSetupColumn(name, ImGuiTableColumnFlags_WidthFixed, width,
@@ -161,12 +166,12 @@ void PreviewView::draw_table(AppState& app) {
   };
   ImGui::TableSetupScrollFreeze(2, 1);  // the box, the path and the header stay in view
   column("Leave out", leave_w, PreviewColumn::leave_out);
-  column("Path", rest * 0.45f, PreviewColumn::path);
-  column("Size", size_w, PreviewColumn::size);
+  column("Path", rest * 0.4f, PreviewColumn::path);
   column("Encoding", encoding_w, PreviewColumn::encoding);
-  column("Evidence", evidence_w, PreviewColumn::evidence);
   column("Outcome", outcome_w, PreviewColumn::outcome);
-  column("Sample", rest * 0.55f, PreviewColumn::sample);
+  column("Sample", rest * 0.6f, PreviewColumn::sample);
+  column("Evidence", evidence_w, PreviewColumn::evidence);
+  column("Size", size_w, PreviewColumn::size);
   ImGui::TableHeadersRow();
   sort_if_asked();
 
@@ -221,14 +226,8 @@ void PreviewView::draw_row(AppState& app, uint32_t index) {
   }
 
   ImGui::TableNextColumn();
-  char size[32];
-  size_text(app.preview->rows[index].bytes, size, sizeof size);
-  text_cell(size);
-  ImGui::TableNextColumn();
   draw_encoding(app, index);  // may read the file again: `row` is taken only after it
   const FileReport& row = app.preview->rows[index];
-  ImGui::TableNextColumn();
-  evidence_cell(row);
   ImGui::TableNextColumn();
   const Outcome outcome = shown_outcome(row, file);
   const bool failed = outcome_is_failure(outcome);
@@ -238,6 +237,12 @@ void PreviewView::draw_row(AppState& app, uint32_t index) {
   ImGui::TableNextColumn();
   glyph_demand::note(row.sample);
   text_cell(row.sample);
+  ImGui::TableNextColumn();
+  evidence_cell(row);
+  ImGui::TableNextColumn();
+  char size[32];
+  size_text(row.bytes, size, sizeof size);
+  text_cell(size);
 
   if (left_out) ImGui::PopStyleColor();
   if (hovered) draw_tooltip(index);
@@ -274,6 +279,9 @@ void PreviewView::draw_tooltip(uint32_t index) const {
                 encoding.c_str(), row.confidence);
   else
     ImGui::Text("Read as %s (%s).", encoding.c_str(), row.evidence.c_str());
+  char size[32];
+  size_text(row.bytes, size, sizeof size);
+  ImGui::Text("%s, %s", size, std::string(outcome_name(shown_outcome(row, file))).c_str());
   for (const std::string* text : {&row.detection_note, &row.note}) {
     if (text->empty()) continue;
     glyph_demand::note(*text);

@@ -49,4 +49,5 @@ class PreviewView {
   int rows_drawn_ = 0;
   std::string probe_;
   char look_label_[64] = {};
+  char count_text_[64] = {};
 };
