@@ -99,6 +99,7 @@ TEST(PreviewRows, WhichRowsNeedALook) {
   EXPECT_EQ(shown_outcome(p.rows[2], left_out), Outcome::excluded);
   EXPECT_EQ(shown_encoding(p.rows[2], p.files[2]), "");  // undetected: no encoding to show
   EXPECT_EQ(shown_encoding(p.rows[0], p.files[0]), "GBK");
+  EXPECT_EQ(shown_encoding(p.rows[4], p.files[4]), "ASCII");
   FileReport at_limit = p.rows[1];
   at_limit.confidence = kLowConfidence;
   EXPECT_FALSE(needs_look(at_limit, p.files[1]));
@@ -123,7 +124,7 @@ TEST(PreviewRows, SortsByAnyColumn) {
   EXPECT_EQ(visible_paths(rows)[1], "src/b.cpp");  // 41
   rows.sort({{PreviewColumn::encoding, false}, {PreviewColumn::size, true}});
   EXPECT_EQ(visible_paths(rows),
-            (Paths{"lib/c.cpp", "lib/d.cpp", "src/b.cpp", "src/a.cpp", "e.h", "Docs/日本語.txt"}));
+            (Paths{"lib/c.cpp", "e.h", "lib/d.cpp", "src/b.cpp", "src/a.cpp", "Docs/日本語.txt"}));
   p.files[0].excluded = true;
   rows.refresh(0);
   rows.sort({{PreviewColumn::leave_out, true}});
@@ -243,13 +244,13 @@ TEST_F(PreviewViewTest, SortsOnlyWhenTheSortChanges) {
   EXPECT_EQ(view_.rows().sorts(), sorts);
 
   const ImGuiTable* t = table();
-  const ImGuiTableColumn& size = t->Columns[static_cast<int>(PreviewColumn::size)];
-  click_at(ImVec2((size.MinX + size.MaxX) / 2, t->OuterRect.Min.y + 5), body());
+  const ImGuiTableColumn& path = t->Columns[static_cast<int>(PreviewColumn::path)];
+  click_at(ImVec2((path.MinX + path.MaxX) / 2, t->OuterRect.Min.y + 5), body());
   draw(3);
   EXPECT_EQ(view_.rows().sorts(), sorts + 1);
   const std::vector<uint32_t>& order = view_.rows().visible();
-  EXPECT_EQ(app_.preview->rows[order.front()].bytes, 0u);
-  EXPECT_EQ(app_.preview->rows[order.back()].bytes, 49999u);
+  EXPECT_EQ(app_.preview->rows[order.front()].path, "dir/file0.cpp");
+  EXPECT_EQ(app_.preview->rows[order.back()].path, "dir/file9999.cpp");  // as text
 }
 
 // Drawing the table allocates nothing per row: a frame of the full table makes no allocation.
