@@ -243,9 +243,7 @@ TEST_F(PreviewViewTest, SortsOnlyWhenTheSortChanges) {
   draw(5);
   EXPECT_EQ(view_.rows().sorts(), sorts);
 
-  const ImGuiTable* t = table();
-  const ImGuiTableColumn& path = t->Columns[static_cast<int>(PreviewColumn::path)];
-  click_at(ImVec2((path.MinX + path.MaxX) / 2, t->OuterRect.Min.y + 5), body());
+  click_item("preview.header:Path", body());
   draw(3);
   EXPECT_EQ(view_.rows().sorts(), sorts + 1);
   const std::vector<uint32_t>& order = view_.rows().visible();

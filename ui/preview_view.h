@@ -29,6 +29,7 @@ class PreviewView {
   void draw_filters();
   void draw_outcome_combo();
   void draw_table(AppState& app);
+  void draw_headers();
   void sort_if_asked();
   void draw_row(AppState& app, uint32_t index);
   void draw_encoding(AppState& app, uint32_t index);
