@@ -111,7 +111,8 @@ TEST(CandidateList, EmptyMeansTheFromEncodingsPreset) {
 }
 
 // A preview writes nothing, brings its tab forward and lists every file with the encoding it
-// would be read as, its planned outcome and its sample; the undetected file is flagged.
+// would be read as, its planned outcome and its sample; the undetected file is flagged, and
+// its row's tooltip says why.
 TEST_F(PreviewWindowTest, PreviewListsEveryFile) {
   make_tree();
   preview();
@@ -137,6 +138,11 @@ TEST_F(PreviewWindowTest, PreviewListsEveryFile) {
   EXPECT_NE(text.find(std::string("// ") + kSimplified[2]), std::string::npos);
   EXPECT_NE(text.find(std::string("// ") + kTraditional[3]), std::string::npos);
   EXPECT_NE(text.find("// 日本語のコメント"), std::string::npos);
+
+  // The pointer over a row shows what detection said of it.
+  ImGui::GetIO().MousePos = rect("preview.row:junk.c||undetected|undetected").center();
+  draw(2);
+  EXPECT_NE(drawn_text().find("no candidate reads it"), std::string::npos);
 }
 
 // Reading a file with another encoding from its row changes its sample at once, and "Start

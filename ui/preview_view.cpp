@@ -288,13 +288,16 @@ void PreviewView::draw_tooltip(uint32_t index) const {
   if (encoding.empty())
     ImGui::TextUnformatted("No candidate encoding reads it: choose one, or leave it out.");
   else if (row.confidence >= 0 && row.confidence < kLowConfidence)
-    ImGui::Text("Read as %s, but only %d sure: check the sample, or choose the encoding.",
-                encoding.c_str(), row.confidence);
+    ImGui::Text(
+        "Read as %s with a confidence of only %d: check the sample, or choose the "
+        "encoding.",
+        encoding.c_str(), row.confidence);
   else
     ImGui::Text("Read as %s (%s).", encoding.c_str(), row.evidence.c_str());
   char size[32];
   size_text(row.bytes, size, sizeof size);
-  ImGui::Text("%s, %s", size, std::string(outcome_name(shown_outcome(row, file))).c_str());
+  const std::string_view outcome = outcome_name(shown_outcome(row, file));
+  ImGui::Text("%s, %.*s", size, static_cast<int>(outcome.size()), outcome.data());
   for (const std::string* text : {&row.detection_note, &row.note}) {
     if (text->empty()) continue;
     glyph_demand::note(*text);
