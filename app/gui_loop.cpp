@@ -16,6 +16,7 @@
 #include "app/sdl_window.h"
 #include "ui/closing_notice.h"
 #include "ui/drop_target.h"
+#include "ui/frame_request.h"
 #include "ui/glyph_demand.h"
 #include "ui/main_window.h"
 #include "ui/probe_file.h"
@@ -205,6 +206,7 @@ void run_frame_loop(AppState& app, const MainWindow& win, TitleDrag& drag) {
     key_pressed = false;
     drawn_once = true;
     if (glyph_demand::pending()) pacer.owe(1);  // the next frame draws them
+    if (frame_request::take()) pacer.owe(1);
   }
 }
 

@@ -9,6 +9,7 @@
 #include "tests/ui_test_app.h"
 #include "ui/candidate_chooser.h"
 #include "ui/conversion_panel.h"
+#include "ui/frame_request.h"
 #include "ui/preview_view.h"
 
 using namespace testing_support;
@@ -254,4 +255,20 @@ TEST_F(PreviewWindowTest, HiddenLogOwesNoFramesAndShowsItsEnd) {
   ASSERT_NE(view, nullptr);
   EXPECT_GT(view->ScrollMax.y, 0.0f);
   EXPECT_FLOAT_EQ(view->Scroll.y, view->ScrollMax.y);
+}
+
+// A tab brought forward shows from the next frame on: the frame that brings it asks the frame
+// loop for that frame, and the next one asks nothing more.
+TEST_F(PreviewWindowTest, TabBroughtForwardAsksForTheNextFrame) {
+  make_tree();
+  app_.detect = true;
+  click("preview");
+  app_.worker.join();
+  frame_request::take();
+  draw();  // the preview arrives
+  EXPECT_TRUE(frame_request::take());
+  EXPECT_FALSE(seen("preview.table"));
+  draw();
+  EXPECT_FALSE(frame_request::take());
+  EXPECT_TRUE(seen("preview.table"));
 }

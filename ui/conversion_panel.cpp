@@ -17,6 +17,7 @@
 #include "ui/drop_target.h"
 #include "ui/encoding_chooser.h"
 #include "ui/file_dialog.h"
+#include "ui/frame_request.h"
 #include "ui/glyph_demand.h"
 #include "ui/icons.h"
 #include "ui/log_view.h"
@@ -215,6 +216,8 @@ bool follow_preview(AppState& app) {
 void draw_tabs(AppState& app) {
   const bool bring_report = panel.report.update(app.last_report());
   const bool bring_preview = follow_preview(app);
+  // A tab brought forward is drawn from the next frame on, which must come.
+  if (bring_report || bring_preview || panel.bring_log) frame_request::ask();
   if (!ImGui::BeginTabBar("##views")) return;
   const bool log_open = ImGui::BeginTabItem(
       "Log", nullptr, panel.bring_log ? ImGuiTabItemFlags_SetSelected : ImGuiTabItemFlags_None);
