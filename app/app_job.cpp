@@ -52,7 +52,11 @@ void mirror_run_fields(AppState& app, const JobPlan& plan) {
 }  // namespace
 
 JobPlan AppState::plan_from_settings() const {
-  JobPlan plan = job;
+  // Not a copy of `job`: its file list (a converted preview's, possibly 50,000 entries) would
+  // be copied in every frame that checks whether the preview is still current.
+  JobPlan plan;
+  plan.source = job.source;
+  plan.target = job.target;
   plan.input = input;
   plan.output = output;
   const bool filter_ok = filter_index >= 0 && static_cast<size_t>(filter_index) < filters.size();
@@ -64,7 +68,6 @@ JobPlan AppState::plan_from_settings() const {
   plan.options.threads = static_cast<unsigned>(threads);  // 0: one per core
   plan.options.detect = detect;
   plan.options.candidates = candidates;
-  plan.files.reset();
   return plan;
 }
 

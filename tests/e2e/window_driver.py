@@ -160,6 +160,9 @@ class Tool:
 
     def type_into(self, field, text):
         self.click(field)
+        # Keys that arrive in the frame of the click reach no field yet: one that held text
+        # would keep it.
+        time.sleep(0.2)
         run(["xdotool", "key", "--window", self.wid, "ctrl+a", "BackSpace"])
         run(["xdotool", "type", "--delay", "30", text], timeout=60)
 
