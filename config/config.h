@@ -24,6 +24,9 @@ struct ConvertConfig {
   std::string filter_items;  // `filters` as combo items: each followed by NUL, then one more
   int32_t from_index = 0;    // into the encoding catalogue
   int32_t to_index = 0;
+  // The full path of a file that was there at load but could not be read as settings. The
+  // first save to it moves it aside ("ouzel.yml.bad") so that its text is never lost.
+  std::string unreadable;
 
   void build_filter_items();
 };
@@ -36,4 +39,6 @@ void load_config(ConvertConfig& config, const EncodingList& encodings, LogBuffer
                  const std::string& path);
 
 // Writes the settings into the document and the document to `config.path`; logs the outcome.
+// A file there that could not be read at load is first renamed to "PATH.bad" (".bad.1", ...)
+// and the log says so; when that fails nothing is written.
 void save_config(ConvertConfig& config, const EncodingList& encodings, LogBuffer& log);

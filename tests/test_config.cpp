@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <functional>
 #include <random>
@@ -171,6 +172,84 @@ TEST_F(ConfigTest, SyntaxErrorLogsAndSaveWritesSixKeys) {
   EXPECT_EQ(read_file(tmp / "ouzel.yml"), text);
   app->save_config();
   EXPECT_EQ(keys_of(tmp / "ouzel.yml"), kSixKeys);
+}
+
+// A quoted value without its closing quote fails the load, naming where it opens, instead of
+// swallowing every later key; closed quotes of every form still load.
+TEST_F(ConfigTest, UnclosedQuoteIsASyntaxError) {
+  load("version: 3.0\ninput: \"/src\nfilters: [a]\n");
+  EXPECT_EQ(messages(), std::vector<std::string>{"load config ouzel.yml failed, error: yaml-cpp: "
+                                                 "error at line 2, column 8: a quoted value has "
+                                                 "no closing quote"});
+  expect_defaults(*app);
+  load("\xEF\xBB\xBFinput: '\xE4\xB8\xAD it''s'\n'output': &o \"a\\\"b\"\nfilters: [\"x\", *o]\n"
+       "to: |\n  '\"\n");
+  EXPECT_TRUE(messages().empty());
+  EXPECT_EQ(app->input, "\xE4\xB8\xAD it's");
+  EXPECT_EQ(app->output, "a\"b");
+  load("to: 'UTF-8\n");
+  EXPECT_EQ(messages().size(), 1u);
+}
+
+// The first save over a file that could not be read moves it to "ouzel.yml.bad", byte for byte,
+// and says so once; later saves move nothing more.
+TEST_F(ConfigTest, UnreadableFileIsKeptAsBadOnFirstSave) {
+  for (const std::string text : {std::string("input: \"/src\nfilters: [a]\n"), std::string("hello\n")}) {
+    SCOPED_TRACE(text);
+    ::unlink("ouzel.yml.bad");
+    load(text);
+    app->input = "/new";
+    app->save_config();
+    app->save_config();
+    EXPECT_EQ(read_file(tmp / "ouzel.yml.bad"), text);
+    EXPECT_FALSE(file_exists(tmp / "ouzel.yml.bad.1"));
+    EXPECT_EQ(YAML::LoadFile(tmp / "ouzel.yml")["input"].Scalar(), "/new");
+    const auto m = messages();
+    EXPECT_EQ(std::count(m.begin(), m.end(),
+                         "the settings file ouzel.yml could not be read; its text is kept as "
+                         "ouzel.yml.bad"),
+              1);
+  }
+}
+
+// Earlier copies are never replaced: the copy takes the next free number.
+TEST_F(ConfigTest, UnreadableFileTakesNextFreeBadName) {
+  write_file(tmp / "ouzel.yml.bad", "first");
+  write_file(tmp / "ouzel.yml.bad.1", "second");
+  const std::string text = "to: 'UTF-8\n";
+  load(text);
+  app->save_config();
+  EXPECT_EQ(read_file(tmp / "ouzel.yml.bad"), "first");
+  EXPECT_EQ(read_file(tmp / "ouzel.yml.bad.1"), "second");
+  EXPECT_EQ(read_file(tmp / "ouzel.yml.bad.2"), text);
+}
+
+// A save to another file leaves the unreadable original in place; a later save back to it,
+// by any spelling of its path, still keeps it first.
+TEST_F(ConfigTest, SaveAsElsewhereLeavesUnreadableOriginal) {
+  const std::string text = "input: [unclosed\n";
+  load(text);
+  app->path = "other.yml";
+  app->save_config();
+  EXPECT_EQ(read_file(tmp / "ouzel.yml"), text);
+  EXPECT_FALSE(file_exists(tmp / "ouzel.yml.bad"));
+  app->path = tmp / "sub/../ouzel.yml";
+  ASSERT_EQ(::mkdir("sub", 0755), 0);
+  app->save_config();
+  EXPECT_EQ(read_file(tmp / "ouzel.yml.bad"), text);
+  EXPECT_EQ(keys_of(tmp / "ouzel.yml"), kSixKeys);
+}
+
+// When the unreadable file cannot be kept, the save writes nothing over it.
+TEST_F(ConfigTest, UnkeptUnreadableFileIsNotReplaced) {
+  write_file(tmp / "ouzel.yml.bad", "x");
+  for (int n = 1; n < 1000; ++n) write_file(tmp / ("ouzel.yml.bad." + std::to_string(n)), "x");
+  const std::string text = "input: [unclosed\n";
+  load(text);
+  app->save_config();
+  EXPECT_EQ(read_file(tmp / "ouzel.yml"), text);
+  EXPECT_EQ(messages().back(), "the unreadable settings file ouzel.yml is left as it was");
+  EXPECT_TRUE(app->log.lines.size() >= 2);
 }
 
 // Text values: scalar text, "null" for a null, the fallback when missing or a collection.
