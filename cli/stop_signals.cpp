@@ -42,11 +42,13 @@ void StopSignals::run() {
     int signal = 0;
     if (sigwait(&set_, &signal) != 0) continue;
     if (closing_.load()) return;
+    // Important: no hard exit on a second signal; a new target being written would be left
+    // truncated under its name.
     if (received_.exchange(true)) {
-      say("\nouzel-convert: stopped at once\n");
-      ::_exit(130);
+      say("\nouzel-convert: still finishing the files in progress\n");
+      continue;
     }
-    say("\nouzel-convert: stopping after the files in progress (again to stop at once)\n");
+    say("\nouzel-convert: stopping after the files in progress\n");
     if (on_stop_) on_stop_();
   }
 }

@@ -10,7 +10,7 @@
 // Important: construct it on the main thread before any other thread starts. It blocks the
 // two signals there, so every later thread inherits the mask and only the watcher thread
 // ever receives them (through sigwait, so no code runs in a signal handler). They stay
-// blocked to the end of the process. A second signal ends the process at once with 130.
+// blocked to the end of the process; later signals only say that the stop is under way.
 class StopSignals {
  public:
   StopSignals();

@@ -25,11 +25,20 @@ void require(bool ok, const char* what) {
   std::abort();
 }
 
+char g_dir[] = "/tmp/ouzel-fuzz-settings-XXXXXX";
+
+// Whatever a run left in the work directory, and the directory, at exit.
+void remove_work_dir() {
+  const std::string dir = g_dir;
+  for (const char* name : {"/ouzel.yml", "/ouzel.yml.bad"}) ::unlink((dir + name).c_str());
+  ::rmdir(g_dir);
+}
+
 const std::string& work_dir() {
   static const std::string dir = [] {
-    char tmpl[] = "/tmp/ouzel-fuzz-settings-XXXXXX";
-    require(::mkdtemp(tmpl) != nullptr, "mkdtemp");
-    return std::string(tmpl);
+    require(::mkdtemp(g_dir) != nullptr, "mkdtemp");
+    std::atexit(remove_work_dir);
+    return std::string(g_dir);
   }();
   return dir;
 }

@@ -10,6 +10,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth xdotool imagemagick libgl1-mesa-dri x11-utils
   manpages-zh python3
+  clang-14 clang-format-14 libclang-rt-14-dev
+  desktop-file-utils groff-base man-db
 )
 
 missing=()

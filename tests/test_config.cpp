@@ -182,8 +182,9 @@ TEST_F(ConfigTest, UnclosedQuoteIsASyntaxError) {
                                                  "error at line 2, column 8: a quoted value has "
                                                  "no closing quote"});
   expect_defaults(*app);
-  load("\xEF\xBB\xBFinput: '\xE4\xB8\xAD it''s'\n'output': &o \"a\\\"b\"\nfilters: [\"x\", *o]\n"
-       "to: |\n  '\"\n");
+  load(
+      "\xEF\xBB\xBFinput: '\xE4\xB8\xAD it''s'\n'output': &o \"a\\\"b\"\nfilters: [\"x\", *o]\n"
+      "to: |\n  '\"\n");
   EXPECT_TRUE(messages().empty());
   EXPECT_EQ(app->input, "\xE4\xB8\xAD it's");
   EXPECT_EQ(app->output, "a\"b");
@@ -194,7 +195,8 @@ TEST_F(ConfigTest, UnclosedQuoteIsASyntaxError) {
 // The first save over a file that could not be read moves it to "ouzel.yml.bad", byte for byte,
 // and says so once; later saves move nothing more.
 TEST_F(ConfigTest, UnreadableFileIsKeptAsBadOnFirstSave) {
-  for (const std::string text : {std::string("input: \"/src\nfilters: [a]\n"), std::string("hello\n")}) {
+  const std::string missing_quote = "input: \"/src\nfilters: [a]\n";
+  for (const std::string& text : {missing_quote, std::string("hello\n")}) {
     SCOPED_TRACE(text);
     ::unlink("ouzel.yml.bad");
     load(text);
