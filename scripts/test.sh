@@ -20,13 +20,13 @@ step "AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S . -B build-asan -G Ninja -DOUZEL_ASAN=ON -DOUZEL_GUI=ON -DOUZEL_BENCH=OFF >/dev/null
 cmake --build build-asan
 ASAN_OPTIONS="detect_leaks=1:abort_on_error=1" UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1" \
-  ctest --test-dir build-asan --output-on-failure --timeout 300 -LE 'e2e|window|install'
+  ctest --test-dir build-asan --output-on-failure --timeout 300 -j2 -LE 'e2e|window|install'
 
 step "ThreadSanitizer"
 cmake -S . -B build-tsan -G Ninja -DOUZEL_TSAN=ON -DOUZEL_GUI=ON -DOUZEL_BENCH=OFF >/dev/null
 cmake --build build-tsan
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
-  ctest --test-dir build-tsan --output-on-failure --timeout 300 -LE 'e2e|window|install'
+  ctest --test-dir build-tsan --output-on-failure --timeout 300 -j2 -LE 'e2e|window|install'
 
 step "fuzz targets, a few seconds each"
 ./scripts/fuzz.sh 5

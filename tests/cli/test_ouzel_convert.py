@@ -243,8 +243,12 @@ class OuzelConvert(unittest.TestCase):
         self.assertIn(b"bad.txt: cannot-convert", seen)
         self.assertIn(b"files in", seen)  # the summary
 
-    # --help and --version print to stdout and exit 0.
-    def test_help_and_version(self):
+    # --help, --version and --list-encodings print to stdout and exit 0; the list holds the
+    # names --from and --to take, "UTF-8 with BOM" right after "UTF-8".
+    def test_help_version_and_encodings(self):
+        names = self.run_cli("--list-encodings").stdout.decode().splitlines()
+        self.assertIn("GBK", names)
+        self.assertEqual(names[names.index("UTF-8") + 1], "UTF-8 with BOM")
         r = self.run_cli("--help")
         self.assertEqual(r.returncode, 0)
         self.assertIn(b"Examples:", r.stdout)
