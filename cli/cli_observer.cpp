@@ -95,9 +95,11 @@ void CliObserver::search_done(size_t total) {
 void CliObserver::file_done(size_t, const FileReport& report, const std::vector<std::string>&,
                             const JobProgress& progress) {
   last_ = progress;
-  if (file_is_listed(report, style_)) print_line(file_line(report, style_.check));
-  if (progress_shown_ && (throttle_.due(RedrawThrottle::Clock::now()) ||
-                          progress.files_done == progress.files_total)) {
+  const bool listed = file_is_listed(report, style_);
+  // A printed line redraws the progress line below it already.
+  if (listed) print_line(file_line(report, style_.check));
+  if (!progress_shown_ || listed) return;
+  if (throttle_.due(RedrawThrottle::Clock::now()) || progress.files_done == progress.files_total) {
     draw_progress();
     std::fflush(out_);
   }

@@ -293,6 +293,37 @@ TEST(ConsoleLines, Summary) {
   EXPECT_EQ(lines[1], "check failed: 3 of 3 entries would change or cannot be converted");
 }
 
+// On a terminal the progress line is drawn at the search's end, erased before every file line
+// and redrawn after it, shown complete after the last file and cleared before the summary.
+TEST(ConsoleLines, ProgressLineRedrawnInPlace) {
+  TempDir tmp;
+  std::FILE* out = std::fopen((tmp / "err").c_str(), "w+");
+  ASSERT_NE(out, nullptr);
+  ConsoleStyle style;
+  style.terminal = true;
+  CliObserver observer(out, style);
+  JobReport report;
+  report.ran = true;
+  report.files = {entry(Outcome::converted, false), entry(Outcome::binary, false)};
+  observer.search_done(2);
+  JobProgress p;
+  p.files_total = 2;
+  p.files_done = 1;
+  observer.file_done(0, report.files[0], {}, p);
+  p.files_done = 2;
+  observer.file_done(1, report.files[1], {}, p);
+  observer.finish(report);
+  std::fclose(out);
+  const std::string text = read_file(tmp / "err");
+  const std::string erase = "\r\x1b[K";
+  EXPECT_EQ(text.rfind(erase + "0/2 files" + erase + "a.c: binary\n" + erase + "2/2 files", 0), 0u)
+      << text;
+  const size_t last = text.find(erase + "2/2 files");
+  ASSERT_NE(last, std::string::npos) << text;
+  EXPECT_EQ(text.find(erase + "2 files in ", last), text.find(erase, last + 1)) << text;
+  EXPECT_EQ(text.back(), '\n');
+}
+
 // The program, given the window's settings file, writes the same tree, byte for byte, as the
 // window's own job on those settings.
 TEST(CliProcess, SameOutputAsWindowJob) {
