@@ -254,6 +254,27 @@ TEST_F(ConfigTest, UnkeptUnreadableFileIsNotReplaced) {
   EXPECT_TRUE(app->log.lines.size() >= 2);
 }
 
+// A save that fails after the unreadable file was moved aside puts it back under its name; the
+// next save that succeeds keeps it again.
+TEST_F(ConfigTest, FailedSaveRestoresUnreadableFile) {
+  const std::string text = "input: [unclosed\n";
+  load(text);
+  {
+    platform::ScopedSysIo restore;
+    platform::sysio().write = [](int, const void*, size_t) -> ssize_t {
+      errno = ENOSPC;
+      return -1;
+    };
+    app->save_config();
+  }
+  EXPECT_EQ(read_file(tmp / "ouzel.yml"), text);
+  EXPECT_FALSE(file_exists(tmp / "ouzel.yml.bad"));
+  EXPECT_EQ(messages().back(), "save config failed, error: " + errno_text(ENOSPC));
+  app->save_config();
+  EXPECT_EQ(read_file(tmp / "ouzel.yml.bad"), text);
+  EXPECT_EQ(keys_of(tmp / "ouzel.yml"), kSixKeys);
+}
+
 // Text values: scalar text, "null" for a null, the fallback when missing or a collection.
 TEST_F(ConfigTest, TextFallbacks) {
   load("input:\noutput: [a]\nfrom: ~\nto: {a: b}\n");
