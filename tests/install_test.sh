@@ -23,6 +23,9 @@ man -l "$root/share/man/man1/ouzel-convert.1" 2>/dev/null | grep -q -- '--check'
   fail "the manual page does not render"
 version=$("$root/bin/ouzel-convert" --version)
 [[ $version =~ ^ouzel-convert\ [0-9]+\.[0-9]+$ ]] || fail "--version says '$version'"
+# The page is written by hand: its header must follow the project's version.
+grep -q "^\.TH OUZEL-CONVERT 1 .*\"$version\"" "$root/share/man/man1/ouzel-convert.1" ||
+  fail "the manual page's header does not name $version"
 
 if [ "$gui" = gui ]; then
   [ -x "$root/bin/ouzeltool" ] || fail "bin/ouzeltool missing"
