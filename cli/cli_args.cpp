@@ -35,33 +35,69 @@ std::string parse_threads(CliOptions& o, const std::string& value) {
 
 const Flag kFlags[] = {
     {"--from", 'f', "NAME", "source encoding, as the window lists it (default GBK)",
-     [](CliOptions& o, const std::string& v) { return o.from = v, std::string(); }},
+     [](CliOptions& o, const std::string& v) {
+       o.from = v;
+       return std::string();
+     }},
     {"--to", 't', "NAME", "target encoding, \"UTF-8 with BOM\" included (default UTF-8)",
-     [](CliOptions& o, const std::string& v) { return o.to = v, std::string(); }},
+     [](CliOptions& o, const std::string& v) {
+       o.to = v;
+       return std::string();
+     }},
     {"--filter", 0, "TEXT", "which files, in the window's filter syntax (default \"*.*\")",
-     [](CliOptions& o, const std::string& v) { return o.filter = v, std::string(); }},
+     [](CliOptions& o, const std::string& v) {
+       o.filter = v;
+       return std::string();
+     }},
     {"--config", 'c', "FILE",
      "take input, output, the selected filter and the encodings from a settings file "
      "(ouzel.yml); options given beside it win; the file is never written",
-     [](CliOptions& o, const std::string& v) { return o.config = v, std::string(); }},
+     [](CliOptions& o, const std::string& v) {
+       o.config = v;
+       return std::string();
+     }},
     {"--threads", 'j', "N", "conversion threads (default 0: one per core)", parse_threads},
     {"--dry-run", 'n', nullptr, "classify and convert in memory, report, write nothing",
-     [](CliOptions& o, const std::string&) { return o.dry_run = true, std::string(); }},
+     [](CliOptions& o, const std::string&) {
+       o.dry_run = true;
+       return std::string();
+     }},
     {"--check", 0, nullptr,
      "write nothing; exit 1 when any file would change or cannot be read or converted",
-     [](CliOptions& o, const std::string&) { return o.check = true, std::string(); }},
+     [](CliOptions& o, const std::string&) {
+       o.check = true;
+       return std::string();
+     }},
     {"--report", 'r', "FILE", "write the report: JSON when FILE ends in .json, else CSV",
-     [](CliOptions& o, const std::string& v) { return o.report = v, std::string(); }},
+     [](CliOptions& o, const std::string& v) {
+       o.report = v;
+       return std::string();
+     }},
     {"--quiet", 'q', nullptr, "print only errors",
-     [](CliOptions& o, const std::string&) { return o.quiet = true, std::string(); }},
+     [](CliOptions& o, const std::string&) {
+       o.quiet = true;
+       return std::string();
+     }},
     {"--verbose", 'v', nullptr, "print every file and the engine's messages",
-     [](CliOptions& o, const std::string&) { return o.verbose = true, std::string(); }},
+     [](CliOptions& o, const std::string&) {
+       o.verbose = true;
+       return std::string();
+     }},
     {"--list-encodings", 0, nullptr, "print every encoding name, one a line, and exit",
-     [](CliOptions& o, const std::string&) { return o.list_encodings = true, std::string(); }},
+     [](CliOptions& o, const std::string&) {
+       o.list_encodings = true;
+       return std::string();
+     }},
     {"--help", 'h', nullptr, "print this help and exit",
-     [](CliOptions& o, const std::string&) { return o.help = true, std::string(); }},
+     [](CliOptions& o, const std::string&) {
+       o.help = true;
+       return std::string();
+     }},
     {"--version", 'V', nullptr, "print the version and exit",
-     [](CliOptions& o, const std::string&) { return o.version = true, std::string(); }},
+     [](CliOptions& o, const std::string&) {
+       o.version = true;
+       return std::string();
+     }},
 };
 
 const Flag* find_long(std::string_view name) {
