@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 #include "cli/check_rule.h"
 #include "cli/cli_args.h"
@@ -22,6 +23,16 @@ namespace {
 int usage_error(const std::string& line) {
   std::fprintf(stderr, "ouzel-convert: %s\n", line.c_str());
   return kExitUsage;
+}
+
+// What the catalogue logged (a converter that lists no names, say), without the time stamps.
+void print_log(LogBuffer& log) {
+  std::lock_guard guard(log.lines_lock);
+  for (const std::string& line : log.lines) {
+    const size_t text = line.find("] ");
+    std::fprintf(stderr, "ouzel-convert: %s\n",
+                 line.c_str() + (text == std::string::npos ? 0 : text + 2));
+  }
 }
 
 bool ends_with(const std::string& s, const char* suffix) {
@@ -99,6 +110,7 @@ int run_cli(const std::vector<std::string>& args) {
   std::string items;
   LogBuffer log;
   build_encoding_catalogue(encodings, items, log);
+  if (!o.quiet) print_log(log);
   if (o.list_encodings) {
     for (const EncodingEntry& e : encodings) std::printf("%s\n", e.c_str());
     return kExitOk;
