@@ -1,6 +1,9 @@
 // Finding a quoted scalar without its closing quote, from the parser's marks.
 #include "config/yaml_quotes.h"
 
+#include <set>
+#include <utility>
+
 namespace {
 
 constexpr int kMaxDepth = 256;
@@ -30,10 +33,17 @@ size_t opening_quote(std::string_view text, size_t pos) {
   return std::string_view::npos;
 }
 
-std::optional<YAML::Mark> find(const YAML::Node& node, std::string_view text, int depth,
-                               long& budget) {
-  // Aliases may form cycles: past these limits the rest counts as closed.
-  if (depth > kMaxDepth || --budget < 0) return std::nullopt;
+// Where a walk has been: collections by where they start in the text.
+struct Walk {
+  std::string_view text;
+  std::set<std::pair<int, int>> seen;  // (position, type)
+  long budget = kMaxVisited;
+};
+
+std::optional<YAML::Mark> find(const YAML::Node& node, Walk& walk, int depth) {
+  // Past these limits the rest counts as closed.
+  if (depth > kMaxDepth || --walk.budget < 0) return std::nullopt;
+  const std::string_view text = walk.text;
   if (node.IsScalar()) {
     // "!" is the parser's tag for a quoted or block scalar.
     const YAML::Mark mark = node.Mark();
@@ -43,11 +53,15 @@ std::optional<YAML::Mark> find(const YAML::Node& node, std::string_view text, in
     return std::nullopt;
   }
   if (!node.IsMap() && !node.IsSequence()) return std::nullopt;
+  // Important: an alias is the anchored node itself, so a document may contain itself; each
+  // collection is walked once, which also keeps a small file of many aliases fast.
+  if (!walk.seen.emplace(node.Mark().pos, static_cast<int>(node.Type())).second)
+    return std::nullopt;
   for (auto it = node.begin(); it != node.end(); ++it) {
     if (node.IsMap()) {
-      if (auto m = find(it->first, text, depth + 1, budget)) return m;
-      if (auto m = find(it->second, text, depth + 1, budget)) return m;
-    } else if (auto m = find(*it, text, depth + 1, budget)) {
+      if (auto m = find(it->first, walk, depth + 1)) return m;
+      if (auto m = find(it->second, walk, depth + 1)) return m;
+    } else if (auto m = find(*it, walk, depth + 1)) {
       return m;
     }
   }
@@ -59,6 +73,7 @@ std::optional<YAML::Mark> find(const YAML::Node& node, std::string_view text, in
 std::optional<YAML::Mark> unclosed_quote(const YAML::Node& doc, std::string_view text) {
   // The parser's positions count from after a UTF-8 byte-order mark.
   if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
-  long budget = kMaxVisited;
-  return find(doc, text, 0, budget);
+  Walk walk;
+  walk.text = text;
+  return find(doc, walk, 0);
 }

@@ -190,6 +190,19 @@ TEST_F(ConfigTest, UnclosedQuoteIsASyntaxError) {
   EXPECT_EQ(app->output, "a\"b");
   load("to: 'UTF-8\n");
   EXPECT_EQ(messages().size(), 1u);
+  // Aliases that repeat a collection 4^10 times (the fuzzer's slow input, in short): each
+  // collection is looked at once, so a missing quote after them is still found.
+  std::string repeated = "l0: &l0 [x, x, x, x]\n";
+  for (int i = 1; i <= 10; ++i) {
+    const std::string prev = "*l" + std::to_string(i - 1);
+    repeated += "l" + std::to_string(i) + ": &l" + std::to_string(i) + " [" + prev + ", " + prev +
+                ", " + prev + ", " + prev + "]\n";
+  }
+  load(repeated + "last: \"unclosed\n");
+  ASSERT_EQ(messages().size(), 1u);
+  EXPECT_NE(messages()[0].find("line 12, column 7: a quoted value has no closing quote"),
+            std::string::npos)
+      << messages()[0];
 }
 
 // The first save over a file that could not be read moves it to "ouzel.yml.bad", byte for byte,
