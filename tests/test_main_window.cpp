@@ -103,3 +103,20 @@ TEST_F(MainWindowTest, CloseDuringAJobWaitsForItsEnd) {
   EXPECT_TRUE(done);
   EXPECT_EQ(log_count("Conversion stopped during the search"), 1);
 }
+
+// A settings file with a syntax error survives a start, "Save Config" and "Exit" as
+// "ouzel.yml.bad", byte for byte; the log says so once.
+TEST_F(MainWindowTest, UnreadableSettingsSurviveSaveAndExit) {
+  const std::string text = initial_text_ + "input: \"/data/missing-quote\n";
+  testing_support::write_file(config_path_, text);
+  app_.load_config(config_path_);
+  app_.input = "/data/typed";
+  choose_file_menu("save_config");
+  draw();  // the menu closes
+  choose_file_menu("exit");
+  EXPECT_EQ(quits_, 1);
+  EXPECT_EQ(read_file(config_path_ + ".bad"), text);
+  EXPECT_FALSE(testing_support::file_exists(config_path_ + ".bad.1"));
+  EXPECT_EQ(saved()["input"].as<std::string>(""), "/data/typed");
+  EXPECT_EQ(log_count("could not be read; its text is kept as " + config_path_ + ".bad"), 1);
+}
