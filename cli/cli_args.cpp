@@ -33,6 +33,23 @@ std::string parse_threads(CliOptions& o, const std::string& value) {
   return {};
 }
 
+std::string parse_candidates(CliOptions& o, const std::string& value) {
+  std::vector<std::string> names;
+  size_t from = 0;
+  while (from <= value.size()) {
+    const size_t comma = value.find(',', from);
+    const std::string name =
+        value.substr(from, comma == std::string::npos ? std::string::npos : comma - from);
+    if (!name.empty()) names.push_back(name);
+    if (comma == std::string::npos) break;
+    from = comma + 1;
+  }
+  if (names.empty()) return "--candidates takes a comma-separated list of presets or encodings";
+  o.candidates = names;
+  o.detect = true;
+  return {};
+}
+
 const Flag kFlags[] = {
     {"--from", 'f', "NAME", "source encoding, as the window lists it (default GBK)",
      [](CliOptions& o, const std::string& v) {
@@ -57,6 +74,25 @@ const Flag kFlags[] = {
        return std::string();
      }},
     {"--threads", 'j', "N", "conversion threads (default 0: one per core)", parse_threads},
+    {"--detect", 'd', nullptr,
+     "detect each file's encoding (its mark, UTF-8, ASCII, else statistics over the file and its "
+     "folder); --from is the preferred one",
+     [](CliOptions& o, const std::string&) {
+       o.detect = true;
+       return std::string();
+     }},
+    {"--candidates", 0, "LIST",
+     "what detection may choose from: presets (Chinese, Japanese, Korean, Cyrillic, Western, "
+     "\"Central European\", Greek, Turkish, Hebrew, Arabic, Thai, Vietnamese) and encodings, "
+     "comma-separated; implies --detect (default: the preset of --from)",
+     parse_candidates},
+    {"--no-sync", 0, nullptr,
+     "publish targets without flushing them to the disk first (faster; a power loss right "
+     "after may leave empty targets, a crash still leaves none half written)",
+     [](CliOptions& o, const std::string&) {
+       o.no_sync = true;
+       return std::string();
+     }},
     {"--dry-run", 'n', nullptr, "classify and convert in memory, report, write nothing",
      [](CliOptions& o, const std::string&) {
        o.dry_run = true;
@@ -213,6 +249,7 @@ std::string help_text() {
       "  ouzel-convert --from Big5 --to 'UTF-8 with BOM' docs/ docs/     # in place\n"
       "  ouzel-convert --check --from GBK --to UTF-8 src/    # CI: is every file UTF-8 now?\n"
       "  ouzel-convert --config ouzel.yml --dry-run --report plan.json\n"
+      "  ouzel-convert --detect --candidates Chinese,Japanese --dry-run --report plan.csv old/\n"
       "  ouzel-convert --list-encodings | grep -i jis\n";
   return text;
 }

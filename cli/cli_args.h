@@ -15,6 +15,9 @@ struct CliOptions {
   std::optional<std::string> filter;
   std::optional<std::string> config;
   std::optional<unsigned> threads;
+  std::optional<bool> detect;
+  std::optional<std::vector<std::string>> candidates;
+  bool no_sync = false;
   std::string report;
   bool dry_run = false;
   bool check = false;

@@ -7,6 +7,7 @@
 
 #include "cli/encoding_lookup.h"
 #include "config/config.h"
+#include "convert/detect.h"
 #include "platform/fs.h"
 #include "util/log_buffer.h"
 #include "util/strfmt.h"
@@ -20,6 +21,9 @@ struct Choices {
   std::string filter = "*.*";
   std::string from = "GBK";
   std::string to = "UTF-8";
+  unsigned threads = 0;
+  bool detect = false;
+  std::vector<std::string> candidates;
 };
 
 // The text after "error: " of the log's last line, which load_config wrote.
@@ -53,6 +57,9 @@ std::string read_settings(const std::string& path, const EncodingList& encodings
   c.input = cfg.input;
   c.output = cfg.output;
   c.filter = cfg.filters[static_cast<size_t>(cfg.filter_index)];
+  c.threads = static_cast<unsigned>(cfg.threads);
+  c.detect = cfg.detect;
+  c.candidates = cfg.candidates;
   // Important: the loader falls back to GBK and UTF8 for names it does not know; a run
   // must not convert from a guess, so such a name is refused like an unknown --from.
   for (const auto& [key, name] : {std::pair{"from", &c.from}, std::pair{"to", &c.to}}) {
@@ -85,6 +92,18 @@ CliPlan make_cli_plan(const CliOptions& o, const EncodingList& encodings) {
   if (o.from) c.from = *o.from;
   if (o.to) c.to = *o.to;
   if (o.filter) c.filter = *o.filter;
+  if (o.threads) c.threads = *o.threads;
+  if (o.detect) c.detect = *o.detect;
+  if (o.candidates) c.candidates = *o.candidates;
+  if (c.detect) {
+    std::vector<std::string> unknown;
+    detect::expand_candidates(c.candidates, &unknown);
+    if (!unknown.empty()) {
+      result.error = "unknown candidate \"" + unknown.front() +
+                     "\": name a preset (Chinese, Japanese, ...) or an encoding";
+      return result;
+    }
+  }
   for (const std::string* name : {&c.from, &c.to}) {
     if (find_encoding(encodings, *name) == nullptr) {
       result.error = unknown_encoding_text(encodings, *name);
@@ -99,7 +118,10 @@ CliPlan make_cli_plan(const CliOptions& o, const EncodingList& encodings) {
   plan.filter = c.filter;
   plan.source = *find_encoding(encodings, c.from);
   plan.target = *find_encoding(encodings, c.to);
-  plan.options.threads = o.threads.value_or(0);
+  plan.options.threads = c.threads;
   plan.options.dry_run = o.dry_run || o.check;
+  plan.options.durable = !o.no_sync;
+  plan.options.detect = c.detect;
+  plan.options.candidates = c.candidates;
   return result;
 }

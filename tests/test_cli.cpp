@@ -166,6 +166,37 @@ TEST(CliPlan, SettingsFileUnderOptions) {
   EXPECT_EQ(read_file(tmp / "s.yml"), text);
 }
 
+// Detection: --detect and --candidates reach the plan, a settings file's detect, candidates
+// and threads are taken under the options, and a candidate that is neither a preset nor an
+// encoding is refused.
+TEST(CliPlan, DetectionAndCandidates) {
+  TempDir tmp;
+  write_file(tmp / "in/a.txt", "x");
+  write_file(tmp / "s.yml", "input: " + (tmp / "in") + "\noutput: " + (tmp / "out") +
+                                "\ndetect: true\ncandidates: [Japanese]\nthreads: 3\n");
+  CliOptions o;
+  o.config = tmp / "s.yml";
+  CliPlan p = make_cli_plan(o, kEncodings);
+  ASSERT_EQ(p.error, "");
+  EXPECT_TRUE(p.plan.options.detect);
+  EXPECT_EQ(p.plan.options.candidates, std::vector<std::string>{"Japanese"});
+  EXPECT_EQ(p.plan.options.threads, 3u);
+  EXPECT_TRUE(p.plan.options.durable);
+
+  const ParsedArgs args = parse_arguments({"--candidates", "Chinese,BIG5", "--no-sync",
+                                           tmp / "in", tmp / "out"});
+  ASSERT_EQ(args.error, "");
+  p = make_cli_plan(args.options, kEncodings);
+  EXPECT_TRUE(p.plan.options.detect);
+  EXPECT_EQ(p.plan.options.candidates, (std::vector<std::string>{"Chinese", "BIG5"}));
+  EXPECT_FALSE(p.plan.options.durable);
+
+  CliOptions bad = args.options;
+  bad.candidates = std::vector<std::string>{"Klingon"};
+  EXPECT_EQ(make_cli_plan(bad, kEncodings).error,
+            "unknown candidate \"Klingon\": name a preset (Chinese, Japanese, ...) or an encoding");
+}
+
 // A settings file that is missing (and is not created), not a file, unparsable, or names an
 // encoding the catalogue lacks is refused with its reason, instead of the loader's fallbacks.
 TEST(CliPlan, BadSettingsFilesAreRefused) {

@@ -80,6 +80,22 @@ class OuzelConvert(unittest.TestCase):
         write(os.path.join(self.src, "中文", "名字.txt"), GBK_TEXT + GBK_TEXT)
         write(os.path.join(self.src, "bad.txt"), b"\x81\x20broken\n")
 
+    # --detect reads each folder with its own encoding: GBK here, Big5 there, UTF-8 left as it is.
+    def test_detect_reads_each_folder_right(self):
+        comments = ["初始化缓冲区", "读取配置文件", "释放内存", "检查参数", "打开文件失败", "计算校验和"]
+        traditional = ["初始化緩衝區", "讀取設定檔", "釋放記憶體", "檢查參數", "開啟檔案失敗", "計算校驗和"]
+        expected = {}
+        for i, (s, t) in enumerate(zip(comments, traditional)):
+            for folder, text, enc in (("app", s, "gbk"), ("vendor", t, "big5")):
+                src = "int f%d(void);\n// %s\n" % (i, text)
+                write(os.path.join(self.src, folder, "f%d.c" % i), src.encode(enc))
+                expected[os.path.join(folder, "f%d.c" % i)] = src.encode("utf-8")
+        write(os.path.join(self.src, "u.c"), UTF8_TEXT)
+        expected["u.c"] = UTF8_TEXT
+        r = self.run_cli("--detect", "--candidates", "Chinese", self.src, self.out)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(tree(self.out), expected)
+
     # --dry-run classifies and reports, and writes nothing: no output tree, input unchanged.
     def test_dry_run_writes_nothing(self):
         self.mixed_tree()
@@ -178,6 +194,9 @@ class OuzelConvert(unittest.TestCase):
     # Bad usage, an unknown encoding or an unreadable settings file: exit 2, one line on
     # stderr, nothing written (a missing settings file is not created).
     def test_bad_usage_is_status_2_and_one_line(self):
+        r = self.run_cli("--candidates", "Klingon", self.tmp, self.out)
+        self.assertEqual(r.returncode, 2)
+        self.assertEqual(len(self.stderr_lines(r)), 1)
         write(os.path.join(self.src, "a.txt"), GBK_TEXT)
         write(os.path.join(self.tmp, "broken.yml"), b'input: "/src\nfrom: GBK\n')
         write(os.path.join(self.tmp, "odd.yml"), b"from: NOPE-1\n")
