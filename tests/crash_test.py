@@ -125,8 +125,10 @@ class CrashTest:
 
     def run(self, src, out, extra):
         p = subprocess.run(self.command(src, out, extra), stdout=subprocess.PIPE, timeout=60)
-        check(p.returncode == 0, "the run after the kill failed: %d" % p.returncode)
-        return p.stdout.decode("utf-8", "replace").splitlines()
+        lines = p.stdout.decode("utf-8", "replace").splitlines()
+        check(p.returncode == 0, "the run after the kill failed: %d\n%s" % (
+            p.returncode, "\n".join([l for l in lines if l.startswith("Cannot")][:6])))
+        return lines
 
     def calibrate(self):
         times = []
