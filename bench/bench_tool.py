@@ -24,6 +24,7 @@ import os
 import shutil
 import subprocess
 import sys
+import tempfile
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -78,14 +79,25 @@ def tree_size(path):
     return files, size
 
 
+def run_child(cmd):
+    """Runs cmd to its end: wall seconds, processor seconds (its own and its children's), peak
+    resident MB, standard output."""
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        start = time.monotonic()
+        p = subprocess.Popen(cmd, stdout=out, stderr=err)
+        _, status, usage = os.wait4(p.pid, 0)  # reaped here, so its usage is its own
+        seconds = time.monotonic() - start
+        p.returncode = code = os.waitstatus_to_exitcode(status)
+        out.seek(0)
+        err.seek(0)
+        if code != 0:
+            sys.exit("failed (%d): %s\n%s" % (code, " ".join(cmd), err.read().decode()[-2000:]))
+        return seconds, usage.ru_utime + usage.ru_stime, usage.ru_maxrss / 1024, out.read().decode()
+
+
 def run_timed(cmd):
     os.sync()  # untimed: every run starts with nothing dirty and pays for its own data only
-    start = time.monotonic()
-    p = subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-    seconds = time.monotonic() - start
-    if p.returncode != 0:
-        sys.exit("failed (%d): %s\n%s" % (p.returncode, " ".join(cmd), p.stderr.decode()[-2000:]))
-    return seconds, p.stdout.decode()
+    return run_child(cmd)
 
 
 def median(values):
@@ -106,6 +118,7 @@ def measure_tree(name, src, out_root, methods, rounds, slow_rounds):
     # Untimed: the page cache holds the input, the converter modules are on disk in the cache.
     run_timed(methods[0][2](src, fresh("warm")))
     times = {m[0]: [] for m in methods}
+    cpu = {m[0]: [] for m in methods}
     firsts = {}
     for r in range(rounds):
         for k in range(len(methods)):
@@ -113,15 +126,16 @@ def measure_tree(name, src, out_root, methods, rounds, slow_rounds):
             if slow and r >= slow_rounds:
                 continue
             out = fresh(label)
-            seconds, text = run_timed(cmd(src, out))
+            seconds, processor, _, text = run_timed(cmd(src, out))
             times[label].append(seconds)
+            cpu[label].append(processor)
             firsts.setdefault(label, out)
             if text.startswith("{") and json.loads(text)["failures"] != 0:
                 sys.exit("%s reported failures on %s: %s" % (label, name, text))
     # Untimed: the job writes what the plain walk writes.
     same = subprocess.run(["diff", "-rq", firsts["job"], firsts["plain walk, 1 thread"]],
                           stdout=subprocess.DEVNULL).returncode == 0
-    return {"name": TREES[name], "files": files, "bytes": size, "times": times,
+    return {"name": TREES[name], "files": files, "bytes": size, "times": times, "cpu": cpu,
             "load": (load, os.getloadavg()[0]), "same_output": same}
 
 
@@ -130,12 +144,14 @@ def report_tree(t, rounds, slow_rounds):
     print("%s: %d files, %.1f MB; %d rounds (%d for the slow ones); load %.1f -> %.1f" % (
         t["name"], t["files"], mb, rounds, slow_rounds, t["load"][0], t["load"][1]))
     med = {k: median(v) for k, v in t["times"].items() if v}
+    cpu = {k: median(v) for k, v in t["cpu"].items() if v}
     jobs = ["job", "job, not durable"]
-    print("  %-24s %9s %9s %10s %12s %12s" % ("method", "seconds", "MB/s", "files/s",
-                                             "job is x", "not durable"))
+    print("  %-24s %8s %8s %9s %8s %10s %12s" % ("method", "seconds", "MB/s", "files/s",
+                                                "cpu s", "job is x", "not durable"))
     for label, s in med.items():
-        ratio = "" if label in jobs else "%12.2f %12.2f" % (s / med[jobs[0]], s / med[jobs[1]])
-        print("  %-24s %9.3f %9.1f %10.0f %s" % (label, s, mb / s, t["files"] / s, ratio))
+        ratio = "" if label in jobs else "%10.2f %12.2f" % (s / med[jobs[0]], s / med[jobs[1]])
+        print("  %-24s %8.3f %8.1f %9.0f %8.3f %s" % (label, s, mb / s, t["files"] / s, cpu[label],
+                                                    ratio))
     if not t["same_output"]:
         print("  WARNING: the job's output differs from the plain walk's")
     print()
@@ -177,18 +193,10 @@ def measure_memory(runner, data, sizes_mib):
         try:
             subprocess.run([runner, "bigfile", os.path.join(where, "in", "one.txt"), str(mib)],
                            check=True)
-            os.sync()
-            start = time.monotonic()
-            p = subprocess.Popen([runner, "job", os.path.join(where, "in"),
-                                  os.path.join(where, "out")], stdout=subprocess.PIPE)
-            text = p.stdout.read().decode()
-            _, status, usage = os.wait4(p.pid, 0)
-            p.returncode = status
-            seconds = time.monotonic() - start
-            result = json.loads(text) if text.startswith("{") else {"failures": "?"}
-            print("peak memory, one %d MiB file: %.0f MB (max RSS), %.1f s, %.0f MB/s%s" % (
-                mib, usage.ru_maxrss / 1024, seconds, mib * 1.048576 / seconds,
-                "" if status == 0 and result["failures"] == 0 else ", FAILED"))
+            seconds, _, peak, _ = run_timed([runner, "job", os.path.join(where, "in"),
+                                             os.path.join(where, "out")])
+            print("peak memory, one %d MiB file: %.0f MB (max RSS), %.1f s, %.0f MB/s" % (
+                mib, peak, seconds, mib * 1.048576 / seconds))
         finally:
             shutil.rmtree(where, ignore_errors=True)
 
