@@ -111,8 +111,9 @@ void FileConverter::write(const JobFile& file, const RunEncodings& enc, const Cl
   }
 }
 
-int FileConverter::target_dir(const JobFile& file, std::string& dir) {
-  if (run_.dirs != nullptr) return run_.dirs->prepare(file.relative_dir, dir);
+int FileConverter::target_dir(const JobFile& file, std::string& dir, bool& made) {
+  made = false;
+  if (run_.dirs != nullptr) return run_.dirs->prepare(file.relative_dir, dir, &made);
   dir = file.relative_dir.empty() ? run_.output : run_.output + "/" + file.relative_dir;
   if (dir != ready_dir_) {
     if (!platform::is_directory(dir)) make_dirs(dir);
@@ -132,9 +133,10 @@ int FileConverter::open_target(const JobFile& file, platform::TargetFile& target
     return target.open(path, links);
   }
   std::string dir;
-  if (const int err = target_dir(file, dir)) return err;
+  bool made = false;
+  if (const int err = target_dir(file, dir, made)) return err;
   path = dir + "/" + file.file_name;
-  int err = target.open(path, links);
+  int err = made ? target.open_new(path) : target.open(path, links);
   if (err == ENOENT) {  // the directory went away during the run
     make_dirs(dir);
     err = target.open(path, links);

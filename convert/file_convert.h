@@ -78,8 +78,8 @@ class FileConverter {
   // on failure the content as read is published instead.
   void convert_whole(const JobFile& file, const RunEncodings& enc, const Classification& cls,
                      FileReport& report, uint64_t token);
-  // The directory of `file`'s target, prepared; 0 or errno.
-  int target_dir(const JobFile& file, std::string& dir);
+  // The directory of `file`'s target, prepared; 0 or errno. `made`: this run made it.
+  int target_dir(const JobFile& file, std::string& dir, bool& made);
   // Opens the crash-safe target of `file`; 0 or errno.
   int open_target(const JobFile& file, platform::TargetFile& target, std::string& path);
   // Hands a fully written target on: to the publisher, or published at once.

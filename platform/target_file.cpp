@@ -90,12 +90,22 @@ int TargetFile::open(const std::string& path, LinkPolicy links) {
   return error_ = prepare(path, links);
 }
 
-int TargetFile::prepare(const std::string& path, LinkPolicy links) {
+int TargetFile::open_new(const std::string& path) {
+  reset(path);
+  if (name_part(path).empty()) return error_ = EISDIR;
+  return error_ = create_temp(dir_part(final_), name_part(final_));
+}
+
+void TargetFile::reset(const std::string& path) {
   abort();
   error_ = 0;
   size_ = 0;
   existing_ = keep_owner_ = false;
   path_ = final_ = path;
+}
+
+int TargetFile::prepare(const std::string& path, LinkPolicy links) {
+  reset(path);
   if (name_part(path).empty()) return EISDIR;
   struct stat st;
   if (::lstat(path.c_str(), &st) != 0) {

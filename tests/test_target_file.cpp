@@ -209,15 +209,22 @@ TEST_P(Targets, LongestNameWritten) {
 }
 
 // A file someone creates under the new target's name before the commit is kept (EEXIST) where
-// unnamed files exist; elsewhere the rename replaces it whole.
+// unnamed files exist; elsewhere the rename replaces it whole. The same when the target was
+// opened as one in a new directory, without a look first.
 TEST_P(Targets, NewTargetCreatedMeanwhile) {
-  TargetFile file;
-  ASSERT_EQ(file.open(target, LinkPolicy::replace_link), 0);
-  ASSERT_EQ(file.append("ours"), 0);
-  write_file(target, "theirs");
-  EXPECT_EQ(file.commit(), named() ? 0 : EEXIST);
-  EXPECT_EQ(read_file(target), named() ? "ours" : "theirs");
-  EXPECT_EQ(list_dir(dir), Names{"f.txt"});
+  for (const bool looked : {true, false}) {
+    const std::string name = looked ? "f.txt" : "g.txt";
+    TargetFile file;
+    ASSERT_EQ(looked ? file.open(dir + "/" + name, LinkPolicy::replace_link)
+                     : file.open_new(dir + "/" + name),
+              0);
+    ASSERT_EQ(file.append("ours"), 0);
+    EXPECT_FALSE(file_exists(dir + "/" + name));
+    write_file(dir + "/" + name, "theirs");
+    EXPECT_EQ(file.commit(), named() ? 0 : EEXIST);
+    EXPECT_EQ(read_file(dir + "/" + name), named() ? "ours" : "theirs");
+  }
+  EXPECT_EQ(list_dir(dir), (Names{"f.txt", "g.txt"}));
 }
 
 // ---- Links ------------------------------------------------------------------------------
