@@ -105,8 +105,10 @@ int close(int fd) {
 int linkat(int from_dir, const char* from, int to_dir, const char* to, int flags) {
   {
     std::lock_guard lock(mutex);
+    // The open file is named by its descriptor, or by its /proc name.
     const std::string proc = "/proc/self/fd/";
-    const int fd = std::string(from).rfind(proc, 0) == 0 ? std::atoi(from + proc.size()) : -1;
+    int fd = (flags & AT_EMPTY_PATH) != 0 ? from_dir : -1;
+    if (std::string(from).rfind(proc, 0) == 0) fd = std::atoi(from + proc.size());
     const auto it = file_of_fd.find(fd);
     if (it != file_of_fd.end()) {
       if (platform::is_temp_name(platform::name_part(to)))

@@ -55,6 +55,14 @@ int linkat_eio(int, const char*, int, const char*, int) {
   errno = EIO;
   return -1;
 }
+// A kernel that names an open file only by its /proc name (before 6.10, unprivileged).
+int linkat_no_empty_path(int from_dir, const char* from, int to_dir, const char* to, int flags) {
+  if ((flags & AT_EMPTY_PATH) != 0) {
+    errno = ENOENT;
+    return -1;
+  }
+  return platform::real_sysio().linkat(from_dir, from, to_dir, to, flags);
+}
 // The first close reports EIO (the descriptor is released all the same).
 int close_eio_once(int fd) {
   platform::real_sysio().close(fd);
@@ -308,6 +316,18 @@ TEST_P(Targets, PublishFailureLeavesNothing) {
   EXPECT_EQ(write(target, "new"), named() ? 0 : EIO);
   EXPECT_EQ(read_file(target), named() ? "new" : "old");
   EXPECT_EQ(list_dir(dir), named() ? (Names{"f.txt", "new.txt"}) : Names{"f.txt"});
+}
+
+// Where the kernel refuses to name an open file directly, its /proc name serves: new and
+// replaced targets are published all the same.
+TEST_P(Targets, PublishedWithoutDirectLinks) {
+  platform::sysio().linkat = fake::linkat_no_empty_path;
+  write_file(target, "old");
+  EXPECT_EQ(write(target, "new"), 0);
+  EXPECT_EQ(write(dir + "/new.txt", "fresh"), 0);
+  EXPECT_EQ(read_file(target), "new");
+  EXPECT_EQ(read_file(dir + "/new.txt"), "fresh");
+  EXPECT_EQ(list_dir(dir), (Names{"f.txt", "new.txt"}));
 }
 
 // A close that reports a failure after the data went out: the new name is taken back.
