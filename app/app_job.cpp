@@ -52,7 +52,11 @@ void mirror_run_fields(AppState& app, const JobPlan& plan) {
 }  // namespace
 
 JobPlan AppState::plan_from_settings() const {
-  JobPlan plan = job;
+  // Not a copy of `job`: its file list (a converted preview's, possibly 50,000 entries) would
+  // be copied in every frame that checks whether the preview is still current.
+  JobPlan plan;
+  plan.source = job.source;
+  plan.target = job.target;
   plan.input = input;
   plan.output = output;
   const bool filter_ok = filter_index >= 0 && static_cast<size_t>(filter_index) < filters.size();
@@ -64,7 +68,6 @@ JobPlan AppState::plan_from_settings() const {
   plan.options.threads = static_cast<unsigned>(threads);  // 0: one per core
   plan.options.detect = detect;
   plan.options.candidates = candidates;
-  plan.files.reset();
   return plan;
 }
 
@@ -117,6 +120,10 @@ void AppState::request_convert() {
   bytes_done.store(0);
   ticks_spent.store(0);
   speed.store(0.0f);
+  // The bar must not show the previous job's counts while this one searches.
+  progress.store(0.0f);
+  files_done.store(0);
+  files_total.store(0);
   snapshot_job_settings();
   if (preview && preview_current()) {
     // Exactly the plan as shown, the user's overrides and exclusions included.

@@ -31,6 +31,10 @@ bool same_settings(const JobPlan& a, const JobPlan& b) {
 }  // namespace
 
 void AppState::publish_preview(JobReport report) {
+  // Important: a preview cut short (stopped, or ended at its checks) is no plan: "Start
+  // Convert" would skip the files it never found and read those it did not reach with the
+  // From Encoding instead of their detected one.
+  if (!report.ran || report.stopped) return;
   Preview p;
   p.plan = task->plan();
   p.plan.options.dry_run = false;

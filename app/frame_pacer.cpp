@@ -5,8 +5,13 @@
 
 void FramePacer::owe(int frames) { owed_ = std::max(owed_, frames); }
 
+void FramePacer::owe_input() {
+  owe(kSettleFrames);
+  owed_input_ = kSettleFrames;
+}
+
 int64_t FramePacer::interval_ms(bool busy, bool typing) const {
-  if (busy || was_busy_) return kBusyIntervalMs;
+  if (busy || was_busy_) return owed_input_ > 0 ? kBusyInputIntervalMs : kBusyIntervalMs;
   if (owed_ > 0) return kInputIntervalMs;
   if (typing) return kCursorIntervalMs;
   return -1;
@@ -26,5 +31,6 @@ bool FramePacer::due(int64_t now_ms, bool busy, bool typing) const {
 void FramePacer::drew(int64_t now_ms, bool busy) {
   last_ms_ = now_ms;
   if (owed_ > 0) --owed_;
+  if (owed_input_ > 0) --owed_input_;
   was_busy_ = busy;
 }

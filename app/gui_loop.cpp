@@ -14,7 +14,9 @@
 #include "app/fonts.h"
 #include "app/frame_pacer.h"
 #include "app/sdl_window.h"
+#include "ui/closing_notice.h"
 #include "ui/drop_target.h"
+#include "ui/frame_request.h"
 #include "ui/glyph_demand.h"
 #include "ui/main_window.h"
 #include "ui/probe_file.h"
@@ -37,11 +39,27 @@ ImVec2 pointer_in_window(SDL_Window* window) {
   return ImVec2(static_cast<float>(gx - wx), static_cast<float>(gy - wy));
 }
 
+// Important: the platform back end takes Ctrl, Shift, Alt and Super from SDL's state after
+// every queued event was pumped, not as they were at this key: with a press and its release
+// queued together (a loaded machine, xdotool), Ctrl+A would arrive as a bare A. The event's
+// own state is the right one.
+void key_modifiers(Uint16 mod) {
+  ImGuiIO& io = ImGui::GetIO();
+  io.KeyCtrl = (mod & KMOD_CTRL) != 0;
+  io.KeyShift = (mod & KMOD_SHIFT) != 0;
+  io.KeyAlt = (mod & KMOD_ALT) != 0;
+  io.KeySuper = (mod & KMOD_GUI) != 0;
+}
+
 // One event; true when the window system asked the program to end.
 // X11 has no system-menu mode that Alt could enter, so Alt needs no special handling.
 bool handle_event(SDL_Window* window, SDL_Event& event) {
   ImGui_ImplSDL2_ProcessEvent(&event);
   switch (event.type) {
+    case SDL_KEYDOWN:
+    case SDL_KEYUP:
+      key_modifiers(event.key.keysym.mod);
+      break;
     case SDL_QUIT:  // also SIGINT and SIGTERM
       return true;
     case SDL_WINDOWEVENT:
@@ -154,6 +172,7 @@ bool start_gui(const MainWindow& win, std::string& error) {
 
 void run_frame_loop(AppState& app, const MainWindow& win, TitleDrag& drag) {
   FramePacer pacer;
+  WindowClosing closing;
   bool key_pressed = false;
   bool drawn_once = false;
   bool done = false;
@@ -163,9 +182,11 @@ void run_frame_loop(AppState& app, const MainWindow& win, TitleDrag& drag) {
     const auto ticks = [] { return static_cast<int64_t>(SDL_GetTicks64()); };
     const int64_t wait = pacer.wait_ms(ticks(), busy, typing);
     const Drained events = wait_and_drain(win.window, wait, key_pressed);
-    if (events.quit) break;  // a quit from outside draws no further frame
-    if (events.input || dropped_paths::pending()) pacer.owe(FramePacer::kSettleFrames);
-    if (log_changed(app.log)) pacer.owe(1);
+    // A quit from outside draws no further frame, unless a job must finish its files first.
+    if (events.quit && begin_close(app, closing)) break;
+    if (events.input || dropped_paths::pending()) pacer.owe_input();
+    // Two frames: the first shows the new lines, the second applies its scroll to them.
+    if (log_changed(app.log)) pacer.owe(2);
     // The renderer makes its first texture in the first frame; later ones are replaced here.
     if (drawn_once && add_glyphs()) pacer.owe(1);  // this frame already draws with them
     const int64_t now = ticks();
@@ -174,13 +195,18 @@ void run_frame_loop(AppState& app, const MainWindow& win, TitleDrag& drag) {
     ImGui_ImplOpenGL3_NewFrame();
     ImGui_ImplSDL2_NewFrame();
     ImGui::NewFrame();
-    done = draw_main_window(app, drag);
+    const bool quit = draw_main_window(app, drag);  // saves the settings when it says so
+    if (closing.waiting)
+      done = draw_closing_notice(app);
+    else if (quit)
+      done = begin_close(app, closing);
     probe_file::end_frame();
     render(win.window);  // the frame of a quit from the GUI is still shown
     pacer.drew(now, busy);
     key_pressed = false;
     drawn_once = true;
     if (glyph_demand::pending()) pacer.owe(1);  // the next frame draws them
+    if (frame_request::take()) pacer.owe(1);
   }
 }
 

@@ -4,8 +4,11 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <exception>
 
+#include "config/settings_aside.h"
+#include "config/yaml_quotes.h"
 #include "config/yaml_text.h"
 #include "convert/fsutil.h"
 #include "platform/fs.h"
@@ -106,10 +109,21 @@ YAML::Node read_document(Settings& s) {
     s.log.append("load config %s failed, error: %s", path.c_str(), "not a regular file");
     return YAML::Node();
   }
+  std::string text;
+  if (const int err = platform::read_file(path, text)) {
+    s.log.append("load config %s failed, error: %s", path.c_str(), errno_text(err).c_str());
+    s.cfg.unreadable = fsutil::full_path(path);
+    return YAML::Node();
+  }
   try {
-    return YAML::LoadFile(path);
+    YAML::Node doc = YAML::Load(text);
+    if (const auto mark = unclosed_quote(doc, text)) {
+      throw YAML::ParserException(*mark, "a quoted value has no closing quote");
+    }
+    return doc;
   } catch (const YAML::Exception& e) {
     s.log.append("load config %s failed, error: %s", path.c_str(), e.what());
+    s.cfg.unreadable = fsutil::full_path(path);
     return YAML::Node();
   }
 }
@@ -197,6 +211,22 @@ YAML::Node settings_document(const Settings& s) {
   return out;
 }
 
+// Before the first save over a file that could not be read: its text is kept beside it.
+// Empty `moved_to` and true when there is nothing to keep; false when it could not be kept.
+bool keep_unreadable(Settings& s, std::string& moved_to) {
+  ConvertConfig& cfg = s.cfg;
+  // Important: a save to another file (Save As) leaves the unreadable original where it is.
+  if (cfg.unreadable.empty() || fsutil::full_path(cfg.path) != cfg.unreadable) return true;
+  const int err = move_aside(cfg.path, moved_to);
+  if (err != 0 && err != ENOENT) {
+    s.log.append("save config failed, error: %s", errno_text(err).c_str());
+    s.log.append("the unreadable settings file %s is left as it was", cfg.path.c_str());
+    return false;
+  }
+  cfg.unreadable.clear();
+  return true;
+}
+
 void write_settings(Settings& s) {
   YAML::Node updated = settings_document(s);
   std::string text;
@@ -205,10 +235,18 @@ void write_settings(Settings& s) {
     s.log.append("a setting holds bytes that cannot be written so that they read back unchanged");
     return;
   }
+  std::string moved_to;
+  if (!keep_unreadable(s, moved_to)) return;
   if (int err = platform::write_file_safely(s.cfg.path, text)) {
     s.log.append("save config failed, error: %s", errno_text(err).c_str());
+    // Nothing replaced it: the unreadable file goes back under its name.
+    if (!moved_to.empty() && ::rename(moved_to.c_str(), s.cfg.path.c_str()) == 0)
+      s.cfg.unreadable = fsutil::full_path(s.cfg.path);
     return;
   }
+  if (!moved_to.empty())
+    s.log.append("the settings file %s could not be read; its text is kept as %s",
+                 s.cfg.path.c_str(), moved_to.c_str());
   s.cfg.document.reset(updated);
   s.log.append("save config to file %s success", fsutil::full_path(s.cfg.path).c_str());
 }
@@ -247,6 +285,7 @@ void load_config(ConvertConfig& config, const EncodingList& encodings, LogBuffer
                  const std::string& path) {
   Settings s{config, encodings, log};
   config.path = path;
+  config.unreadable.clear();
   try {
     config.document.reset(read_document(s));
     if (!config.document.IsMap() && !config.document.IsNull() && !config.document.IsSequence())
@@ -254,6 +293,7 @@ void load_config(ConvertConfig& config, const EncodingList& encodings, LogBuffer
     read_settings(s);
   } catch (const std::exception& e) {
     log.append("load config %s failed, error: %s", path.c_str(), e.what());
+    config.unreadable = fsutil::full_path(path);
     config.document.reset(YAML::Node(YAML::NodeType::Map));
     read_settings(s);
   }

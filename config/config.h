@@ -28,6 +28,9 @@ struct ConvertConfig {
   int32_t threads = 0;                  // conversion threads; 0: one per core
   bool detect = false;                  // detect each file's source encoding
   std::vector<std::string> candidates;  // encodings or presets detection may choose from
+  // The full path of a file that was there at load but could not be read as settings. The
+  // first save to it moves it aside ("ouzel.yml.bad") so that its text is never lost.
+  std::string unreadable;
 
   void build_filter_items();
 };
@@ -40,4 +43,6 @@ void load_config(ConvertConfig& config, const EncodingList& encodings, LogBuffer
                  const std::string& path);
 
 // Writes the settings into the document and the document to `config.path`; logs the outcome.
+// A file there that could not be read at load is first renamed to "PATH.bad" (".bad.1", ...)
+// and the log says so; when that fails nothing is written.
 void save_config(ConvertConfig& config, const EncodingList& encodings, LogBuffer& log);

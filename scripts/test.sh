@@ -1,15 +1,47 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds into build/, runs every test; then the unit and headless UI
-# tests again under ThreadSanitizer in build-tsan/ (the real-window tests run the normal build).
+# Installs what is missing; builds every target with strict warnings as errors into build/ and
+# runs every test; runs the unit, command-line and headless UI tests again under AddressSanitizer
+# with UndefinedBehaviorSanitizer (build-asan/) and under ThreadSanitizer (build-tsan/) (the
+# real-window tests run the normal build); runs each fuzz target a few seconds (build-fuzz/);
+# checks the formatting of the sources.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-./scripts/setup.sh
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build
-ctest --test-dir build --output-on-failure --timeout 300
+step() { echo "=== $* ($(date +%T))"; }
 
+./scripts/setup.sh
+
+step "strict build and every test"
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOUZEL_STRICT=ON >/dev/null
+cmake --build build
+ctest --test-dir build --output-on-failure --timeout 300 -LE 'e2e|window'
+# Important: xvfb-run -a picks a free display number by its lock file, which races with other
+# X servers started at the same moment on a shared machine; a run that lost the race is
+# tried once more.
+ctest --test-dir build --output-on-failure --timeout 300 -L 'e2e|window' --repeat until-pass:2
+
+step "AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake -S . -B build-asan -G Ninja -DOUZEL_ASAN=ON -DOUZEL_GUI=ON -DOUZEL_BENCH=OFF >/dev/null
+cmake --build build-asan
+ASAN_OPTIONS="detect_leaks=1:abort_on_error=1" UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1" \
+  ctest --test-dir build-asan --output-on-failure --timeout 300 -j2 -LE 'e2e|window|install'
+
+step "ThreadSanitizer"
 cmake -S . -B build-tsan -G Ninja -DOUZEL_TSAN=ON -DOUZEL_GUI=ON -DOUZEL_BENCH=OFF >/dev/null
 cmake --build build-tsan
-TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
-  ctest --test-dir build-tsan --output-on-failure --timeout 300 -LE 'e2e|window'
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/tests/tsan.supp" \
+  ctest --test-dir build-tsan --output-on-failure --timeout 300 -j2 -LE 'e2e|window|install'
+
+step "fuzz targets, a few seconds each"
+./scripts/fuzz.sh 5
+
+step "formatting"
+# Important: the tree is reformatted once every branch has landed; until then a file formatted
+# otherwise is listed but fails the run only with OUZEL_FORMAT_STRICT=1.
+if ! ./scripts/check_format.sh; then
+  if [ "${OUZEL_FORMAT_STRICT:-0}" = 1 ]; then
+    exit 1
+  fi
+  echo "check_format: the files above are not formatted yet (not enforced: OUZEL_FORMAT_STRICT=1 enforces it)"
+fi
+step "done"

@@ -105,6 +105,14 @@ int ImGuiFixture::count_seen(const std::string& prefix) const {
   return n;
 }
 
+std::vector<std::string> ImGuiFixture::seen_with(const std::string& prefix) const {
+  std::vector<std::string> ids;
+  for (auto it = items_.lower_bound(prefix); it != items_.end() && it->first.rfind(prefix, 0) == 0;
+       ++it)
+    ids.push_back(it->first);
+  return ids;
+}
+
 ItemRect ImGuiFixture::rect(const std::string& id) const {
   auto it = items_.find(id);
   return it == items_.end() ? ItemRect{} : it->second;

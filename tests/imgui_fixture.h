@@ -7,6 +7,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <vector>
 
 struct ItemRect {
   ImVec2 min, max;
@@ -43,6 +44,8 @@ class ImGuiFixture : public ::testing::Test {
   bool seen(const std::string& id) const { return items_.count(id) != 0; }
   // Identifiers reported in the last frame that start with `prefix`.
   int count_seen(const std::string& prefix) const;
+  // Those identifiers themselves, in order.
+  std::vector<std::string> seen_with(const std::string& prefix) const;
   ItemRect rect(const std::string& id) const;
 
   ImGuiContext* ctx_ = nullptr;

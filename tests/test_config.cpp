@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <functional>
 #include <random>
@@ -170,6 +171,120 @@ TEST_F(ConfigTest, SyntaxErrorLogsAndSaveWritesSixKeys) {
   EXPECT_FALSE(static_cast<const YAML::Node&>(app->document)["version"].IsDefined());
   EXPECT_EQ(read_file(tmp / "ouzel.yml"), text);
   app->save_config();
+  EXPECT_EQ(keys_of(tmp / "ouzel.yml"), kSixKeys);
+}
+
+// A quoted value without its closing quote fails the load, naming where it opens, instead of
+// swallowing every later key; closed quotes of every form still load.
+TEST_F(ConfigTest, UnclosedQuoteIsASyntaxError) {
+  load("version: 3.0\ninput: \"/src\nfilters: [a]\n");
+  EXPECT_EQ(messages(), std::vector<std::string>{"load config ouzel.yml failed, error: yaml-cpp: "
+                                                 "error at line 2, column 8: a quoted value has "
+                                                 "no closing quote"});
+  expect_defaults(*app);
+  load(
+      "\xEF\xBB\xBFinput: '\xE4\xB8\xAD it''s'\n'output': &o \"a\\\"b\"\nfilters: [\"x\", *o]\n"
+      "to: |\n  '\"\n");
+  EXPECT_TRUE(messages().empty());
+  EXPECT_EQ(app->input, "\xE4\xB8\xAD it's");
+  EXPECT_EQ(app->output, "a\"b");
+  load("to: 'UTF-8\n");
+  EXPECT_EQ(messages().size(), 1u);
+  // Aliases that repeat a collection 4^10 times (the fuzzer's slow input, in short): each
+  // collection is looked at once, so a missing quote after them is still found.
+  std::string repeated = "l0: &l0 [x, x, x, x]\n";
+  for (int i = 1; i <= 10; ++i) {
+    const std::string prev = "*l" + std::to_string(i - 1);
+    repeated += "l" + std::to_string(i) + ": &l" + std::to_string(i) + " [" + prev + ", " + prev +
+                ", " + prev + ", " + prev + "]\n";
+  }
+  load(repeated + "last: \"unclosed\n");
+  ASSERT_EQ(messages().size(), 1u);
+  EXPECT_NE(messages()[0].find("line 12, column 7: a quoted value has no closing quote"),
+            std::string::npos)
+      << messages()[0];
+}
+
+// The first save over a file that could not be read moves it to "ouzel.yml.bad", byte for byte,
+// and says so once; later saves move nothing more.
+TEST_F(ConfigTest, UnreadableFileIsKeptAsBadOnFirstSave) {
+  const std::string missing_quote = "input: \"/src\nfilters: [a]\n";
+  for (const std::string& text : {missing_quote, std::string("hello\n")}) {
+    SCOPED_TRACE(text);
+    ::unlink("ouzel.yml.bad");
+    load(text);
+    app->input = "/new";
+    app->save_config();
+    app->save_config();
+    EXPECT_EQ(read_file(tmp / "ouzel.yml.bad"), text);
+    EXPECT_FALSE(file_exists(tmp / "ouzel.yml.bad.1"));
+    EXPECT_EQ(YAML::LoadFile(tmp / "ouzel.yml")["input"].Scalar(), "/new");
+    const auto m = messages();
+    EXPECT_EQ(std::count(m.begin(), m.end(),
+                         "the settings file ouzel.yml could not be read; its text is kept as "
+                         "ouzel.yml.bad"),
+              1);
+  }
+}
+
+// Earlier copies are never replaced: the copy takes the next free number.
+TEST_F(ConfigTest, UnreadableFileTakesNextFreeBadName) {
+  write_file(tmp / "ouzel.yml.bad", "first");
+  write_file(tmp / "ouzel.yml.bad.1", "second");
+  const std::string text = "to: 'UTF-8\n";
+  load(text);
+  app->save_config();
+  EXPECT_EQ(read_file(tmp / "ouzel.yml.bad"), "first");
+  EXPECT_EQ(read_file(tmp / "ouzel.yml.bad.1"), "second");
+  EXPECT_EQ(read_file(tmp / "ouzel.yml.bad.2"), text);
+}
+
+// A save to another file leaves the unreadable original in place; a later save back to it,
+// by any spelling of its path, still keeps it first.
+TEST_F(ConfigTest, SaveAsElsewhereLeavesUnreadableOriginal) {
+  const std::string text = "input: [unclosed\n";
+  load(text);
+  app->path = "other.yml";
+  app->save_config();
+  EXPECT_EQ(read_file(tmp / "ouzel.yml"), text);
+  EXPECT_FALSE(file_exists(tmp / "ouzel.yml.bad"));
+  app->path = tmp / "sub/../ouzel.yml";
+  ASSERT_EQ(::mkdir("sub", 0755), 0);
+  app->save_config();
+  EXPECT_EQ(read_file(tmp / "ouzel.yml.bad"), text);
+  EXPECT_EQ(keys_of(tmp / "ouzel.yml"), kSixKeys);
+}
+
+// When the unreadable file cannot be kept, the save writes nothing over it.
+TEST_F(ConfigTest, UnkeptUnreadableFileIsNotReplaced) {
+  write_file(tmp / "ouzel.yml.bad", "x");
+  for (int n = 1; n < 1000; ++n) write_file(tmp / ("ouzel.yml.bad." + std::to_string(n)), "x");
+  const std::string text = "input: [unclosed\n";
+  load(text);
+  app->save_config();
+  EXPECT_EQ(read_file(tmp / "ouzel.yml"), text);
+  EXPECT_EQ(messages().back(), "the unreadable settings file ouzel.yml is left as it was");
+  EXPECT_TRUE(app->log.lines.size() >= 2);
+}
+
+// A save that fails after the unreadable file was moved aside puts it back under its name; the
+// next save that succeeds keeps it again.
+TEST_F(ConfigTest, FailedSaveRestoresUnreadableFile) {
+  const std::string text = "input: [unclosed\n";
+  load(text);
+  {
+    platform::ScopedSysIo restore;
+    platform::sysio().write = [](int, const void*, size_t) -> ssize_t {
+      errno = ENOSPC;
+      return -1;
+    };
+    app->save_config();
+  }
+  EXPECT_EQ(read_file(tmp / "ouzel.yml"), text);
+  EXPECT_FALSE(file_exists(tmp / "ouzel.yml.bad"));
+  EXPECT_EQ(messages().back(), "save config failed, error: " + errno_text(ENOSPC));
+  app->save_config();
+  EXPECT_EQ(read_file(tmp / "ouzel.yml.bad"), text);
   EXPECT_EQ(keys_of(tmp / "ouzel.yml"), kSixKeys);
 }
 

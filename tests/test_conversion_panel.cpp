@@ -90,6 +90,21 @@ TEST_F(ConversionPanelTest, QuickSecondClickStartsNoSecondJob) {
   EXPECT_TRUE(app_.worker_idle.load());
 }
 
+// A new job starts with an empty bar: the previous job's counts are not shown during its
+// search.
+TEST_F(ConversionPanelTest, StartZeroesTheBar) {
+  app_.progress.store(1.0f);
+  app_.files_done.store(12);
+  app_.files_total.store(12);
+  app_.input.clear();  // the job ends at its first check, before any count
+  click("start");
+  app_.worker.join();
+  EXPECT_EQ(app_.progress.load(), 0.0f);
+  EXPECT_EQ(app_.files_done.load(), 0u);
+  EXPECT_EQ(app_.files_total.load(), 0u);
+  EXPECT_EQ(panel_text(app_).find(" files"), std::string::npos);
+}
+
 // Typing in a directory field changes the setting at once and the file only on save.
 TEST_F(ConversionPanelTest, TypingChangesSettingNotFile) {
   click("input_dir");
@@ -170,4 +185,46 @@ TEST_F(ConversionPanelTest, IndexOutsideTheItemsShowsEmptyCombo) {
   click("filter:*.*");
   EXPECT_EQ(app_.filter_index, 1);
   EXPECT_NE(panel_text(app_).find("*.*"), std::string::npos);
+}
+
+// "Stop" asks a running job to stop, and the engine ends it; with no job it does nothing.
+TEST_F(ConversionPanelTest, StopEndsTheRunningJobOnly) {
+  testing_support::write_file(dir_ / "in/a.txt", "x");
+  app_.input = dir_ / "in";
+  app_.output = dir_ / "out";
+  app_.filter_index = 1;
+  {
+    // Holding the log stalls the job at its first line, before its search.
+    std::unique_lock stall(app_.log.lines_lock);
+    click("start");
+    ASSERT_FALSE(app_.worker_idle.load());
+    click("stop");
+    EXPECT_TRUE(app_.task->stop_requested());
+  }
+  app_.worker.join();
+  EXPECT_EQ(log_count("Conversion stopped during the search"), 1);
+  EXPECT_FALSE(testing_support::file_exists(dir_ / "out/a.txt"));
+
+  app_.snapshot_job_settings();  // a fresh task, and no job runs
+  draw();
+  click("stop");
+  EXPECT_FALSE(app_.task->stop_requested());
+}
+
+// The bar says how many files are done of how many, and the time left once it can be told.
+TEST_F(ConversionPanelTest, ProgressShowsCountsAndTimeLeft) {
+  EXPECT_EQ(panel_text(app_).find(" files"), std::string::npos);  // no job yet
+  app_.worker_idle.store(false);                                  // as a running job has it
+  app_.files_total.store(10925);
+  app_.files_done.store(0);
+  EXPECT_NE(panel_text(app_).find("0 / 10925 files"), std::string::npos);
+  ImGui::GetIO().DeltaTime = 0.5f;
+  app_.files_done.store(100);
+  EXPECT_NE(panel_text(app_).find("100 / 10925 files\n"), std::string::npos);
+  panel_text(app_);
+  app_.files_done.store(1234);
+  const std::string shown = panel_text(app_);  // 1.5 s in
+  EXPECT_NE(shown.find("1234 / 10925 files, 0:12 left"), std::string::npos) << shown;
+  app_.worker_idle.store(true);
+  EXPECT_NE(panel_text(app_).find("1234 / 10925 files\n"), std::string::npos);
 }

@@ -1,7 +1,9 @@
 // The main window: quitting saves first, the title strip, the menu's save command.
+#include <mutex>
 #include <string>
 
 #include "tests/ui_test_app.h"
+#include "ui/closing_notice.h"
 
 using testing_support::read_file;
 
@@ -59,4 +61,62 @@ TEST_F(MainWindowTest, FailedExitSaveStillQuits) {
   choose_file_menu("exit");
   EXPECT_EQ(quits_, 1);
   EXPECT_EQ(log_count("save config failed, error: "), 1);
+}
+
+// Closing during a job: the job is asked to stop, a notice that takes no input stays while
+// its files in progress are finished, and the program may end once it has ended. "Exit"
+// still saves first. Without a job the program may end at once.
+TEST_F(MainWindowTest, CloseDuringAJobWaitsForItsEnd) {
+  WindowClosing closing;
+  EXPECT_TRUE(begin_close(app_, closing));
+  EXPECT_FALSE(closing.waiting);
+
+  testing_support::write_file(dir_ / "in/a.txt", "x");
+  app_.input = dir_ / "in";
+  app_.output = dir_ / "out";
+  bool done = false;
+  const Body loop = [&] {  // as the frame loop composes them
+    const bool quit = draw_main_window(app_, drag_);
+    if (closing.waiting)
+      done = draw_closing_notice(app_);
+    else if (quit)
+      done = begin_close(app_, closing);
+  };
+  {
+    std::unique_lock stall(app_.log.lines_lock);  // the job waits at its first line
+    click_item("start", loop);
+    click_item("menu_file", loop);
+    frame(loop);
+    click_item("exit", loop);
+    EXPECT_TRUE(closing.waiting);
+    EXPECT_TRUE(app_.task->stop_requested());
+    EXPECT_EQ(saved()["input"].as<std::string>(""), dir_ / "in");
+    frames(2, loop);
+    EXPECT_TRUE(seen("closing"));
+    EXPECT_FALSE(done);
+    click_item("start", loop);  // behind the notice
+    EXPECT_EQ(log_count("The worker thread is busy..."), 0);
+    EXPECT_FALSE(done);
+  }
+  app_.worker.join();
+  frame(loop);
+  EXPECT_TRUE(done);
+  EXPECT_EQ(log_count("Conversion stopped during the search"), 1);
+}
+
+// A settings file with a syntax error survives a start, "Save Config" and "Exit" as
+// "ouzel.yml.bad", byte for byte; the log says so once.
+TEST_F(MainWindowTest, UnreadableSettingsSurviveSaveAndExit) {
+  const std::string text = initial_text_ + "input: \"/data/missing-quote\n";
+  testing_support::write_file(config_path_, text);
+  app_.load_config(config_path_);
+  app_.input = "/data/typed";
+  choose_file_menu("save_config");
+  draw();  // the menu closes
+  choose_file_menu("exit");
+  EXPECT_EQ(quits_, 1);
+  EXPECT_EQ(read_file(config_path_ + ".bad"), text);
+  EXPECT_FALSE(testing_support::file_exists(config_path_ + ".bad.1"));
+  EXPECT_EQ(saved()["input"].as<std::string>(""), "/data/typed");
+  EXPECT_EQ(log_count("could not be read; its text is kept as " + config_path_ + ".bad"), 1);
 }

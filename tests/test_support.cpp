@@ -3,7 +3,9 @@
 
 #include <fcntl.h>
 #include <iconv.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -207,6 +209,44 @@ DeepChain::~DeepChain() {
     ::unlinkat(fds_[i - 1], name_.c_str(), AT_REMOVEDIR);
   }
   if (fds_[0] >= 0) ::close(fds_[0]);
+}
+
+int run_process(const std::vector<std::string>& argv, std::string* err) {
+  int pipe_fds[2];
+  if (::pipe2(pipe_fds, O_CLOEXEC) != 0) return -1;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], 2);
+  std::vector<char*> args;
+  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  pid_t pid = -1;
+  const int rc = ::posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(pipe_fds[1]);
+  std::string text;
+  char buf[4096];
+  ssize_t n;
+  while (rc == 0 && (n = ::read(pipe_fds[0], buf, sizeof buf)) > 0)
+    text.append(buf, static_cast<size_t>(n));
+  ::close(pipe_fds[0]);
+  if (err) *err = text;
+  if (rc != 0) return -1;
+  int status = 0;
+  if (::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
+
+std::map<std::string, std::string> read_tree(const std::string& root) {
+  std::map<std::string, std::string> files;
+  std::error_code ec;
+  for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::end(it);
+       it.increment(ec)) {
+    if (it->is_regular_file(ec))
+      files[fs::relative(it->path(), root).string()] = read_file(it->path().string());
+  }
+  return files;
 }
 
 void JobRecorder::message(const std::string& text) { messages.push_back(text); }

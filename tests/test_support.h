@@ -3,6 +3,7 @@
 
 #include <sys/types.h>
 
+#include <map>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -85,6 +86,13 @@ class DeepChain {
   std::string name_;
   std::vector<int> fds_;
 };
+
+// Runs the program `argv[0]` with `argv`, standard input from /dev/null; returns its exit
+// status (-1 when it could not start or died of a signal) and keeps its stderr in `err`.
+int run_process(const std::vector<std::string>& argv, std::string* err = nullptr);
+
+// Every regular file under `root`: relative path and content.
+std::map<std::string, std::string> read_tree(const std::string& root);
 
 // Keeps everything a job reports, in the order it came.
 class JobRecorder : public JobObserver {

@@ -3,6 +3,7 @@
 
 #include <imgui_internal.h>
 
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 
@@ -55,4 +56,17 @@ int MainWindowTest::log_count(const std::string& text) {
   for (const auto& line : app_.log.lines)
     if (line.find(text) != std::string::npos) ++n;
   return n;
+}
+
+std::string MainWindowTest::drawn_text() {
+  // Into a file: the main window's End (it is no child window) finishes the log, and a
+  // finished buffer is emptied.
+  const std::string path = dir_ / "drawn.txt";
+  std::remove(path.c_str());  // the library appends
+  ImGui::NewFrame();
+  ImGui::LogToFile(-1, path.c_str());
+  if (draw_main_window(app_, drag_)) ++quits_;
+  ImGui::LogFinish();
+  ImGui::Render();
+  return testing_support::read_file(path);
 }

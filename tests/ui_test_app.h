@@ -33,6 +33,8 @@ class MainWindowTest : public ImGuiFixture {
 
   // The settings file as written on disk now.
   YAML::Node saved() const { return YAML::LoadFile(config_path_); }
+  // Every text one frame of the main window draws, child windows included.
+  std::string drawn_text();
   // Log lines that contain `text`.
   int log_count(const std::string& text);
 

@@ -1,4 +1,5 @@
-// The conversion panel: directories, filter, encodings, start, throughput, progress, log.
+// The conversion panel: directories, filter, encodings, start and stop, throughput, progress,
+// and the log, report and preview tabs.
 #include "ui/conversion_panel.h"
 
 #include <imgui.h>
@@ -12,22 +13,27 @@
 #include <string>
 
 #include "app/app_state.h"
+#include "ui/candidate_chooser.h"
 #include "ui/drop_target.h"
 #include "ui/encoding_chooser.h"
 #include "ui/file_dialog.h"
+#include "ui/frame_request.h"
 #include "ui/glyph_demand.h"
 #include "ui/icons.h"
 #include "ui/log_view.h"
+#include "ui/preview_view.h"
+#include "ui/progress_text.h"
+#include "ui/report_view.h"
 #include "ui/throughput.h"
 #include "ui/ui_probe.h"
 
 namespace {
 
 struct DirectoryRow {
-  const char* field_id;            // hidden label of the text field
-  const char* button;              // label of the chooser button
-  const std::string& dialog_key;   // a string made once: Display runs every frame
-  const char* probe_field;         // probe names for tests
+  const char* field_id;           // hidden label of the text field
+  const char* button;             // label of the chooser button
+  const std::string& dialog_key;  // a string made once: Display runs every frame
+  const char* probe_field;        // probe names for tests
   const char* probe_button;
 };
 
@@ -45,14 +51,21 @@ void open_directory_chooser(const AppState& app, const std::string& key) {
   ImGui::SetNextWindowSize(ImVec2(500.0f * app.dpi_scale, 300.0f * app.dpi_scale),
                            ImGuiCond_Always);
   // No filter list: a directory chooser.
-  FileDialog::Instance().OpenModal(key, ICON_FOLDER_OPEN "Choose a Directory", nullptr, ".", "",
-                                   1, nullptr, FileDialog::None);
+  FileDialog::Instance().OpenModal(key, ICON_FOLDER_OPEN "Choose a Directory", nullptr, ".", "", 1,
+                                   nullptr, FileDialog::None);
 }
 
-// Kept between frames: where drops land, and the two encoding lists.
+// Kept between frames: where drops land, the encoding lists, the candidates, the job's
+// clock, the report and the preview.
 struct PanelState {
   DropZones zones;
   EncodingChooser from, to;
+  CandidateChooser candidates;
+  JobTimer timer;
+  std::string progress_text;
+  ReportView report;
+  PreviewView preview;
+  bool bring_log = false;  // a conversion started from the preview: its progress is in the log
 };
 PanelState panel;
 
@@ -128,19 +141,109 @@ void draw_choices(AppState& app) {
   glyph_demand::note(app.filter_items);  // the filters come from the settings file
   draw_combo(kFilterCombo, app.filter_index, app.filter_items.c_str());
   panel.from.draw(kFromCombo, app.from_index, app.encodings);
+  panel.candidates.draw(app);  // on the From Encoding's line
   panel.to.draw(kToCombo, app.to_index, app.encodings);
 }
 
+void draw_progress(const AppState& app, bool busy) {
+  const uint64_t total = app.files_total.load(std::memory_order_relaxed);
+  const double now = ImGui::GetTime();
+  panel.timer.update(busy, total, now);
+  panel.progress_text = progress_text(app.files_done.load(std::memory_order_relaxed), total, busy,
+                                      panel.timer.elapsed(now));
+  ImGui::ProgressBar(app.progress.load(std::memory_order_relaxed), ImVec2(-FLT_MIN, 0.0f),
+                     panel.progress_text.empty() ? nullptr : panel.progress_text.c_str());
+  ui_probe::item("progress");
+}
+
+void start_convert(AppState& app) {
+  const bool had_preview = app.preview.has_value();
+  app.request_convert();
+  if (had_preview && !app.preview) {
+    panel.preview.dropped(
+        "The conversion started from the preview, so its files have changed: "
+        "press Preview to see them as they are now.");
+    panel.bring_log = true;
+  }
+}
+
 void draw_start_row(AppState& app) {
-  if (ImGui::Button("Start Convert")) app.request_convert();
+  if (ImGui::Button("Start Convert")) start_convert(app);
   ui_probe::item("start");
   ImGui::SameLine();
-  format_speed(app.speed.load(std::memory_order_relaxed), app.speed_text,
-               sizeof app.speed_text);
+  // Read after the start: a job started in this frame can be stopped at once. Once asked,
+  // the job is finishing its files in progress and the button has done its part.
+  const bool busy = !app.worker_idle.load();
+  ImGui::BeginDisabled(busy);
+  if (ImGui::Button("Preview")) app.request_preview();
+  ui_probe::item("preview");
+  ImGui::EndDisabled();
+  ImGui::SameLine();
+  const bool stopping = busy && app.task && app.task->stop_requested();
+  ImGui::BeginDisabled(!busy || stopping);
+  if (ImGui::Button("Stop")) app.request_stop();
+  ui_probe::item("stop");
+  ImGui::EndDisabled();
+  ImGui::SameLine();
+  format_speed(app.speed.load(std::memory_order_relaxed), app.speed_text, sizeof app.speed_text);
   ImGui::LabelText("##3", "%s/s", app.speed_text);
   ui_probe::item("speed");
-  ImGui::ProgressBar(app.progress.load(std::memory_order_relaxed), ImVec2(-FLT_MIN, 0.0f));
-  ui_probe::item("progress");
+  draw_progress(app, busy);
+}
+
+void draw_log_tab(AppState& app) {
+  if (ImGui::Button("Clear Log")) app.log.clear();
+  ui_probe::item("clear_log");
+  main_log_view().draw(app.log);
+}
+
+// Takes over a finished preview and drops one whose settings changed; true when one arrived.
+bool follow_preview(AppState& app) {
+  const bool arrived = app.adopt_preview();
+  const bool had_preview = app.preview.has_value();
+  app.discard_stale_preview();
+  if (had_preview && !app.preview)
+    panel.preview.dropped(
+        "The preview was dropped: a setting it was made from has changed. "
+        "Press Preview again.");
+  panel.preview.follow(app);
+  return arrived && app.preview;
+}
+
+// The log, the last job's report and the preview. A job that leaves files not converted
+// brings the report forward (the log line "see the report" points to it), a new preview
+// itself.
+void draw_tabs(AppState& app) {
+  const bool bring_report = panel.report.update(app.last_report());
+  const bool bring_preview = follow_preview(app);
+  // A tab brought forward is drawn from the next frame on, which must come.
+  if (bring_report || bring_preview || panel.bring_log) frame_request::ask();
+  if (!ImGui::BeginTabBar("##views")) return;
+  const bool log_open = ImGui::BeginTabItem(
+      "Log", nullptr, panel.bring_log ? ImGuiTabItemFlags_SetSelected : ImGuiTabItemFlags_None);
+  panel.bring_log = false;
+  ui_probe::item("tab.log");
+  if (log_open) {
+    draw_log_tab(app);
+    ImGui::EndTabItem();
+  } else {
+    main_log_view().hidden(app.log);
+  }
+  const bool report_open = ImGui::BeginTabItem(
+      "Report", nullptr, bring_report ? ImGuiTabItemFlags_SetSelected : ImGuiTabItemFlags_None);
+  ui_probe::item("tab.report");
+  if (report_open) {
+    panel.report.draw();
+    ImGui::EndTabItem();
+  }
+  const bool preview_open = ImGui::BeginTabItem(
+      "Preview", nullptr, bring_preview ? ImGuiTabItemFlags_SetSelected : ImGuiTabItemFlags_None);
+  ui_probe::item("tab.preview");
+  if (preview_open) {
+    panel.preview.draw(app);
+    ImGui::EndTabItem();
+  }
+  ImGui::EndTabBar();
 }
 
 }  // namespace
@@ -154,7 +257,9 @@ void draw_conversion_panel(AppState& app) {
   draw_choices(app);
   draw_start_row(app);
   ImGui::Separator();
-  if (ImGui::Button("Clear Log")) app.log.clear();
-  ui_probe::item("clear_log");
-  main_log_view().draw(app.log);
+  draw_tabs(app);
 }
+
+ReportView& main_report_view() { return panel.report; }
+
+PreviewView& main_preview_view() { return panel.preview; }

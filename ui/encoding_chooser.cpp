@@ -64,10 +64,10 @@ int EncodingChooser::on_filter_key(ImGuiInputTextCallbackData* data) {
   return 0;
 }
 
-bool EncodingChooser::draw(const EncodingChooserIds& ids, int32_t& index,
-                           const EncodingList& names) {
+bool EncodingChooser::draw(const EncodingChooserIds& ids, int32_t& index, const EncodingList& names,
+                           const char* absent) {
   const bool valid = index >= 0 && static_cast<size_t>(index) < names.size();
-  if (!ImGui::BeginCombo(ids.label, valid ? names[static_cast<size_t>(index)].c_str() : "",
+  if (!ImGui::BeginCombo(ids.label, valid ? names[static_cast<size_t>(index)].c_str() : absent,
                          ImGuiComboFlags_HeightLargest)) {
     ui_probe::item(ids.probe);  // once open, the last item is the list's
     return false;

@@ -21,16 +21,16 @@ struct EncodingChooserIds {
 class EncodingChooser {
  public:
   // The combo over `names` with `index` as its current item (any value; out of range shows
-  // an empty combo). Typing filters, Up/Down move the highlight, Enter or a click picks,
-  // Escape closes. True in the frame `index` changed.
-  bool draw(const EncodingChooserIds& ids, int32_t& index, const EncodingList& names);
+  // `absent`: an encoding the catalogue lacks, or none). Typing filters, Up/Down move the
+  // highlight, Enter or a click picks, Escape closes. True in the frame `index` changed.
+  bool draw(const EncodingChooserIds& ids, int32_t& index, const EncodingList& names,
+            const char* absent = "");
 
  private:
   void open(int32_t index, const EncodingList& names);
   void refilter();
   void move_highlight(int delta);
-  bool draw_list(const EncodingChooserIds& ids, int32_t& index,
-                 const EncodingList& names);
+  bool draw_list(const EncodingChooserIds& ids, int32_t& index, const EncodingList& names);
   static int on_filter_key(ImGuiInputTextCallbackData* data);
 
   std::unique_ptr<EncodingSorter> sorter_;

@@ -40,6 +40,13 @@ bool LogView::sync(LogBuffer& log, bool& scroll_to_end) {
   return true;
 }
 
+void LogView::hidden(LogBuffer& log) {
+  std::unique_lock guard(log.text_lock, std::try_to_lock);  // a busy log is seen next frame
+  if (!guard.owns_lock() || !log.scroll_to_end) return;
+  log.scroll_to_end = false;
+  scroll_pending_ = true;
+}
+
 void LogView::draw(LogBuffer& log) {
   bool scroll_to_end = false;
   if (sync(log, scroll_to_end)) {
@@ -49,7 +56,8 @@ void LogView::draw(LogBuffer& log) {
   }
   ImGui::BeginChild("##4", ImVec2(0.0f, 0.0f), false, ImGuiWindowFlags_HorizontalScrollbar);
   draw_text();
-  if (scroll_to_end) ImGui::SetScrollHereY(1.0f);
+  if (scroll_to_end || scroll_pending_) ImGui::SetScrollHereY(1.0f);
+  scroll_pending_ = false;
   ImGui::EndChild();
   ui_probe::item("log");
 }

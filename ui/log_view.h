@@ -10,6 +10,10 @@ class LogView {
   // Child "##4" filling the rest of the window. Takes a copy of the log's text only when it
   // differs from the one shown, and draws it outside the log's locks.
   void draw(LogBuffer& log);
+  // In a frame the view is not drawn (another tab is shown): takes the log's "new lines"
+  // flag, so the frame loop does not keep drawing for them, and scrolls to the end once
+  // drawn again.
+  void hidden(LogBuffer& log);
   // The text shown, lines separated by "\n".
   const std::string& text() const { return shown_; }
 
@@ -26,6 +30,7 @@ class LogView {
   float text_height_ = 0.0f;
   const void* measured_font_ = nullptr;  // the font and glyph count the sizes were measured with
   int measured_glyphs_ = -1;
+  bool scroll_pending_ = false;  // new lines came while hidden
 };
 
 // The one view of the main window.

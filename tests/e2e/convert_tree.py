@@ -13,176 +13,16 @@ import sys
 import tempfile
 import time
 
-TITLE = "varnel Encoding Convert Tool v3.0"
-FALLBACK_TEXT = ("字符编码转换工具把源代码和文档从一种编码转换为另一种编码。\n"
-                 "中华人民共和国，简体中文的文本文件。\n")
-
-
-class Failure(Exception):
-    pass
-
-
-def run(cmd, timeout=20, **kw):
-    return subprocess.run(cmd, check=True, timeout=timeout, capture_output=True, **kw)
-
-
-def iconv(data, src, dst):
-    return run(["iconv", "-f", src, "-t", dst], input=data).stdout
-
-
-def chinese_text():
-    """Simplified Chinese from a manual page of manpages-zh, or a fixed paragraph."""
-    page = "/usr/share/man/zh_CN/man1/ls.1.gz"
-    if os.path.exists(page):
-        text = run(["zcat", page]).stdout
-        # -c drops the few characters GBK lacks, so the source is valid GBK whatever the page.
-        return run(["iconv", "-c", "-f", "UTF-8", "-t", "GBK"], input=text).stdout
-    return iconv(FALLBACK_TEXT.encode(), "UTF-8", "GBK")
-
-
-def wait_for(what, predicate, timeout):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        value = predicate()
-        if value:
-            return value
-        time.sleep(0.05)
-    raise Failure("timed out waiting for " + what)
-
-
-class Tool:
-    """The running tool: its window, and its widgets from the layout file it writes."""
-
-    def __init__(self, binary, workdir):
-        self.layout_path = os.path.join(workdir, "layout.tsv")
-        env = dict(os.environ, OUZEL_PROBE_FILE=self.layout_path)
-        self.proc = subprocess.Popen([binary], cwd=workdir, env=env)
-        wait_for("the first layout", lambda: "start" in self.layout(), 30)
-        self.wid = wait_for("the window", self.find_window, 10)
-        run(["xdotool", "windowfocus", "--sync", self.wid])
-
-    def find_window(self):
-        r = subprocess.run(["xdotool", "search", "--name", TITLE], capture_output=True,
-                           timeout=10, text=True)
-        ids = r.stdout.split()
-        return ids[0] if ids else None
-
-    def layout(self):
-        items = {}
-        try:
-            with open(self.layout_path, encoding="utf-8") as f:
-                for line in f:
-                    name, *box = line.rstrip("\n").split("\t")
-                    items[name] = tuple(float(v) for v in box)
-        except FileNotFoundError:
-            pass
-        return items
-
-    def wait_item(self, name, timeout=10):
-        return wait_for("widget " + name, lambda: self.layout().get(name), timeout)
-
-    def wait_gone(self, name, timeout=10):
-        wait_for(name + " to close", lambda: name not in self.layout(), timeout)
-
-    def click(self, name):
-        x0, y0, x1, y1 = self.wait_item(name)
-        run(["xdotool", "mousemove", "--window", self.wid, str(int((x0 + x1) / 2)),
-             str(int((y0 + y1) / 2)), "sleep", "0.1", "click", "1"])
-
-    def jump_near(self, item, popup):
-        """Clicks the list's scrollbar where `item` sits in proportion, as a person would."""
-        items = self.layout()
-        prefix = item.split(":", 1)[0] + ":"
-        boxes = [b for k, b in items.items() if k.startswith(prefix)]
-        box, view = items[item], items[popup]
-        top, bottom = min(b[1] for b in boxes), max(b[3] for b in boxes)
-        if bottom - top <= 2 * (view[3] - view[1]):
-            return  # a short list: the wheel is quicker
-        f = ((box[1] + box[3]) / 2 - top) / (bottom - top)
-        x, y = view[2] - 4, view[1] + f * (view[3] - view[1])
-        run(["xdotool", "mousemove", "--window", self.wid, str(int(x)), str(int(y)),
-             "sleep", "0.1", "click", "1"])
-        wait_for("the list to jump", lambda: self.layout() != items, 5)
-
-    def wheel_until_visible(self, item, popup, limit=100):
-        """Scrolls an open list with the wheel until `item` lies wholly inside it."""
-        if item in self.layout():
-            self.jump_near(item, popup)
-        for _ in range(limit):
-            items = self.layout()
-            box, view = items.get(item), items.get(popup)
-            if box is None or view is None:
-                raise Failure(item + " is not in the open list")
-            if box[1] >= view[1] + 2 and box[3] <= view[3] - 2:
-                return
-            before = items
-            button = "5" if box[3] > view[3] - 2 else "4"  # 5 scrolls down
-            x, y = (view[0] + view[2]) / 2, (view[1] + view[3]) / 2
-            run(["xdotool", "mousemove", "--window", self.wid, str(int(x)), str(int(y)),
-                 "click", button])
-            wait_for("the list to scroll", lambda: self.layout() != before, 5)
-        raise Failure("could not scroll to " + item)
-
-    def choose(self, combo, item):
-        self.click(combo)
-        popup = combo + "_popup"
-        self.wait_item(popup)
-        full = combo + ":" + item
-        self.wheel_until_visible(full, popup)
-        self.click(full)
-        self.wait_gone(popup)
-
-    def pick_encoding(self, combo, typed, name, key=True, shot=None):
-        """Opens an encoding list and types a filter (the field has the keyboard at once);
-        once `name` is the first match, picks it with Enter, or with a click. `shot`: a
-        screenshot of the filtered list is taken there."""
-        self.click(combo)
-        self.wait_item(combo + "_popup")
-        run(["xdotool", "type", "--delay", "30", typed], timeout=30)
-
-        def first_item():
-            items = self.layout()
-            rows = [(box[1], key) for key, box in items.items() if key.startswith(combo + ":")]
-            return min(rows)[1] if rows else None
-        wait_for(combo + " list filtered to " + name, lambda: first_item() == combo + ":" + name,
-                 10)
-        if shot:
-            time.sleep(0.3)  # the cursor and hover settle
-            self.screenshot(shot)
-        if key:
-            run(["xdotool", "key", "Return"])
-        else:
-            self.click(combo + ":" + name)
-        self.wait_gone(combo + "_popup")
-
-    def type_into(self, field, text):
-        self.click(field)
-        run(["xdotool", "key", "--window", self.wid, "ctrl+a", "BackSpace"])
-        run(["xdotool", "type", "--delay", "30", text], timeout=60)
-
-    def log_line(self, suffix):
-        """(text, box) of the visible log line that ends in `suffix`."""
-        for key, box in self.layout().items():
-            if key.startswith("log.line:") and key.endswith(suffix):
-                return key[len("log.line:"):], box
-        raise Failure("no visible log line ends in " + suffix)
-
-    def screenshot(self, path):
-        run(["import", "-window", self.wid, path], timeout=30)
-
-    def wait_exit(self, timeout=20):
-        try:
-            return self.proc.wait(timeout=timeout)
-        except subprocess.TimeoutExpired:
-            self.proc.kill()
-            self.proc.wait()
-            raise Failure("the tool did not end after Exit")
-
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from window_driver import Failure, Tool, chinese_text, iconv, run, wait_for  # noqa: E402
 
 # Names in scripts the first font lacks (or has), each beside a name of as many "?" as it has
 # characters: drawn without their glyphs, the two would look the same.
 NAMED_PAIRS = [("中文说明", "????", ".cpp"), ("日本語", "???", ".h"), ("한국어", "???", ".cpp"),
                ("русский", "???????", ".cpp")]
+
+
+BROKEN = "names/损坏.cpp"  # not GBK: added for a second run, whose report lists it first
 
 
 def make_tree(root, gbk):
@@ -292,9 +132,23 @@ def main():
         wait_for("the wider ideographs", lambda: (
             tool.log_line("中文说明.cpp")[1][2] > tool.log_line("????.cpp")[1][2]), 10)
         time.sleep(0.3)
-        shot = os.path.join(work, "using.png")
+        shot = os.path.join(work, "log.png")
         tool.screenshot(shot)
         check_name_glyphs(tool, shot)
+        # Run again with a file that is not GBK: the report comes forward, that file first,
+        # and its text filter narrows it to the named files.
+        with open(os.path.join(in_dir, BROKEN), "wb") as f:
+            f.write(b"GBK? \xff\xff\xff\n")
+        tool.click("start")
+        wait_for("the report", lambda: tool.report_rows()[:1] == [BROKEN], 60)
+        tool.type_into("report.text", "NAMES/")
+        named = [BROKEN] + sorted("names/" + n + e for pair in NAMED_PAIRS
+                                  for n, e in ((pair[0], pair[2]), (pair[1], pair[2])))
+        wait_for("the report's named files", lambda: (
+            tool.report_rows()[:1] + sorted(tool.report_rows()[1:]) == named), 10)
+        time.sleep(0.3)
+        shot = os.path.join(work, "using.png")
+        tool.screenshot(shot)
         if os.environ.get("OUZEL_UPDATE_SCREENSHOT") == "1":
             os.makedirs(os.path.join(source_dir, "docs"), exist_ok=True)
             shutil.copyfile(shot, os.path.join(source_dir, "docs", "using.png"))

@@ -1,0 +1,257 @@
+// The option table of ouzel-convert and its parser: a new flag is one entry in kFlags.
+#include "cli/cli_args.h"
+
+#include <charconv>
+#include <string>
+
+#ifndef OUZEL_VERSION
+#define OUZEL_VERSION "unknown"
+#endif
+
+namespace {
+
+constexpr unsigned kMaxThreads = 1024;
+
+// One option: its names, the name of its value (nullptr for a switch), its help, its effect.
+// `apply` returns an error line, or an empty string.
+struct Flag {
+  const char* name;
+  char short_name;
+  const char* value;
+  const char* help;
+  std::string (*apply)(CliOptions& options, const std::string& value);
+};
+
+std::string parse_threads(CliOptions& o, const std::string& value) {
+  unsigned n = 0;
+  const char* end = value.data() + value.size();
+  const auto [ptr, ec] = std::from_chars(value.data(), end, n);
+  if (ec != std::errc() || ptr != end || value.empty() || n > kMaxThreads)
+    return "--threads takes a number from 0 to " + std::to_string(kMaxThreads) + ", not \"" +
+           value + "\"";
+  o.threads = n;
+  return {};
+}
+
+std::string parse_candidates(CliOptions& o, const std::string& value) {
+  std::vector<std::string> names;
+  size_t from = 0;
+  while (from <= value.size()) {
+    const size_t comma = value.find(',', from);
+    const std::string name =
+        value.substr(from, comma == std::string::npos ? std::string::npos : comma - from);
+    if (!name.empty()) names.push_back(name);
+    if (comma == std::string::npos) break;
+    from = comma + 1;
+  }
+  if (names.empty()) return "--candidates takes a comma-separated list of presets or encodings";
+  o.candidates = names;
+  o.detect = true;
+  return {};
+}
+
+const Flag kFlags[] = {
+    {"--from", 'f', "NAME", "source encoding, as the window lists it (default GBK)",
+     [](CliOptions& o, const std::string& v) {
+       o.from = v;
+       return std::string();
+     }},
+    {"--to", 't', "NAME", "target encoding, \"UTF-8 with BOM\" included (default UTF-8)",
+     [](CliOptions& o, const std::string& v) {
+       o.to = v;
+       return std::string();
+     }},
+    {"--filter", 0, "TEXT", "which files, in the window's filter syntax (default \"*.*\")",
+     [](CliOptions& o, const std::string& v) {
+       o.filter = v;
+       return std::string();
+     }},
+    {"--config", 'c', "FILE",
+     "take input, output, the selected filter and the encodings from a settings file "
+     "(ouzel.yml); options given beside it win; the file is never written",
+     [](CliOptions& o, const std::string& v) {
+       o.config = v;
+       return std::string();
+     }},
+    {"--threads", 'j', "N", "conversion threads (default 0: one per core)", parse_threads},
+    {"--detect", 'd', nullptr,
+     "detect each file's encoding (its mark, UTF-8, ASCII, else statistics over the file and its "
+     "folder); --from is the preferred one",
+     [](CliOptions& o, const std::string&) {
+       o.detect = true;
+       return std::string();
+     }},
+    {"--candidates", 0, "LIST",
+     "what detection may choose from: presets (Chinese, Japanese, Korean, Cyrillic, Western, "
+     "\"Central European\", Greek, Turkish, Hebrew, Arabic, Thai, Vietnamese) and encodings, "
+     "comma-separated; implies --detect (default: the preset of --from)",
+     parse_candidates},
+    {"--no-sync", 0, nullptr,
+     "publish targets without flushing them to the disk first (faster; a power loss right "
+     "after may leave empty targets, a crash still leaves none half written)",
+     [](CliOptions& o, const std::string&) {
+       o.no_sync = true;
+       return std::string();
+     }},
+    {"--dry-run", 'n', nullptr, "classify and convert in memory, report, write nothing",
+     [](CliOptions& o, const std::string&) {
+       o.dry_run = true;
+       return std::string();
+     }},
+    {"--check", 0, nullptr,
+     "write nothing; exit 1 when any file would change or cannot be read or converted",
+     [](CliOptions& o, const std::string&) {
+       o.check = true;
+       return std::string();
+     }},
+    {"--report", 'r', "FILE", "write the report: JSON when FILE ends in .json, else CSV",
+     [](CliOptions& o, const std::string& v) {
+       o.report = v;
+       return std::string();
+     }},
+    {"--quiet", 'q', nullptr, "print only errors",
+     [](CliOptions& o, const std::string&) {
+       o.quiet = true;
+       return std::string();
+     }},
+    {"--verbose", 'v', nullptr, "print every file and the engine's messages",
+     [](CliOptions& o, const std::string&) {
+       o.verbose = true;
+       return std::string();
+     }},
+    {"--list-encodings", 0, nullptr, "print every encoding name, one a line, and exit",
+     [](CliOptions& o, const std::string&) {
+       o.list_encodings = true;
+       return std::string();
+     }},
+    {"--help", 'h', nullptr, "print this help and exit",
+     [](CliOptions& o, const std::string&) {
+       o.help = true;
+       return std::string();
+     }},
+    {"--version", 'V', nullptr, "print the version and exit",
+     [](CliOptions& o, const std::string&) {
+       o.version = true;
+       return std::string();
+     }},
+};
+
+const Flag* find_long(std::string_view name) {
+  for (const Flag& f : kFlags)
+    if (name == f.name) return &f;
+  return nullptr;
+}
+
+const Flag* find_short(char c) {
+  for (const Flag& f : kFlags)
+    if (f.short_name != 0 && f.short_name == c) return &f;
+  return nullptr;
+}
+
+// `text` broken at blanks into lines of at most `width`, every line after the first indented.
+std::string wrapped(const std::string& text, size_t indent, size_t width) {
+  std::string out;
+  size_t column = indent;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find(' ', start);
+    if (end == std::string::npos) end = text.size();
+    const size_t length = end - start;
+    if (column > indent && column + 1 + length > width) {
+      out += "\n" + std::string(indent, ' ');
+      column = indent;
+    } else if (column > indent) {
+      out += ' ';
+      ++column;
+    }
+    out.append(text, start, length);
+    column += length;
+    start = end + 1;
+  }
+  return out;
+}
+
+}  // namespace
+
+ParsedArgs parse_arguments(const std::vector<std::string>& args) {
+  ParsedArgs out;
+  CliOptions& o = out.options;
+  bool options_done = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (options_done || arg.size() < 2 || arg[0] != '-') {
+      o.paths.push_back(arg);
+      continue;
+    }
+    if (arg == "--") {
+      options_done = true;
+      continue;
+    }
+    const bool is_long = arg.rfind("--", 0) == 0;
+    const size_t eq = is_long ? arg.find('=') : std::string::npos;
+    const std::string name = arg.substr(0, eq);
+    const Flag* flag = is_long ? find_long(name) : (arg.size() == 2 ? find_short(arg[1]) : nullptr);
+    if (flag == nullptr) {
+      out.error = "unknown option " + name;
+      return out;
+    }
+    std::string value;
+    if (flag->value == nullptr) {
+      if (eq != std::string::npos) {
+        out.error = std::string(flag->name) + " takes no value";
+        return out;
+      }
+    } else if (eq != std::string::npos) {
+      value = arg.substr(eq + 1);
+    } else if (i + 1 < args.size()) {
+      value = args[++i];
+    } else {
+      out.error = std::string(flag->name) + " needs a value (" + flag->value + ")";
+      return out;
+    }
+    out.error = flag->apply(o, value);
+    if (!out.error.empty()) return out;
+  }
+  if (o.paths.size() > 2) out.error = "too many paths: give INPUT and OUTPUT only";
+  return out;
+}
+
+std::string help_text() {
+  std::string text =
+      "Usage: ouzel-convert [OPTIONS] INPUT [OUTPUT]\n"
+      "       ouzel-convert --config FILE [OPTIONS] [INPUT [OUTPUT]]\n"
+      "\n"
+      "Converts the character encoding of every matching file under INPUT and writes it at\n"
+      "the same relative path under OUTPUT (OUTPUT may be INPUT: converted in place). No file\n"
+      "is ever left half-written. With --dry-run or --check, OUTPUT may be left out: the tree\n"
+      "is looked at as an in-place conversion would see it.\n"
+      "\n"
+      "Options:\n";
+  for (const Flag& f : kFlags) {
+    std::string names = f.short_name != 0 ? std::string("-") + f.short_name + ", " : "    ";
+    names += f.name;
+    if (f.value != nullptr) names += std::string(" ") + f.value;
+    text += "  " + names;
+    text += names.size() < 24 ? std::string(24 - names.size(), ' ') : "\n" + std::string(26, ' ');
+    text += wrapped(f.help, 26, 90) + "\n";
+  }
+  text +=
+      "\n"
+      "Exit status:\n"
+      "  0    every file was converted or needed nothing (--check: and none would change)\n"
+      "  1    a file could not be read, converted or written (--check: or would change), or\n"
+      "       the report could not be written\n"
+      "  2    bad usage, an unknown encoding, an unreadable settings file or input directory\n"
+      "  130  stopped by SIGINT or SIGTERM after the files in progress\n"
+      "\n"
+      "Examples:\n"
+      "  ouzel-convert --from GBK --to UTF-8 --filter '*.cpp;*.h' src/ out/\n"
+      "  ouzel-convert --from Big5 --to 'UTF-8 with BOM' docs/ docs/     # in place\n"
+      "  ouzel-convert --check --from GBK --to UTF-8 src/    # CI: is every file UTF-8 now?\n"
+      "  ouzel-convert --config ouzel.yml --dry-run --report plan.json\n"
+      "  ouzel-convert --detect --candidates Chinese,Japanese --dry-run --report plan.csv old/\n"
+      "  ouzel-convert --list-encodings | grep -i jis\n";
+  return text;
+}
+
+std::string version_text() { return std::string("ouzel-convert ") + OUZEL_VERSION; }

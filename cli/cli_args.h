@@ -1,0 +1,45 @@
+// The command line of ouzel-convert: its options and the table-driven parser.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// What the command line asked for; unset optionals fall back to the settings file or the
+// defaults.
+struct CliOptions {
+  std::vector<std::string> paths;  // INPUT [OUTPUT]
+  std::optional<std::string> from;
+  std::optional<std::string> to;
+  std::optional<std::string> filter;
+  std::optional<std::string> config;
+  std::optional<unsigned> threads;
+  std::optional<bool> detect;
+  std::optional<std::vector<std::string>> candidates;
+  bool no_sync = false;
+  std::string report;
+  bool dry_run = false;
+  bool check = false;
+  bool quiet = false;
+  bool verbose = false;
+  bool help = false;
+  bool version = false;
+  bool list_encodings = false;
+};
+
+// `error` is one line for the user (without the program name), empty on success.
+struct ParsedArgs {
+  CliOptions options;
+  std::string error;
+};
+
+// Parses the arguments after the program name. "--name VALUE", "--name=VALUE", short
+// aliases, and "--" before paths that start with '-' are understood.
+ParsedArgs parse_arguments(const std::vector<std::string>& args);
+
+// The --help text: usage, every option of the table, exit statuses, examples.
+std::string help_text();
+
+// "ouzel-convert 3.0".
+std::string version_text();

@@ -1,0 +1,126 @@
+// Console output of a command-line run.
+#include "cli/cli_observer.h"
+
+#include "cli/check_rule.h"
+#include "util/strfmt.h"
+
+namespace {
+
+constexpr const char* kEraseLine = "\r\x1b[K";
+
+std::string counts_text(const JobReport& report) {
+  const OutcomeCounts counts = report.counts();
+  std::string text;
+  for (size_t i = 0; i < counts.size(); ++i) {
+    if (counts[i] == 0) continue;
+    if (!text.empty()) text += ", ";
+    text += std::string(outcome_name(static_cast<Outcome>(i))) + " " + std::to_string(counts[i]);
+  }
+  return text.empty() ? "no files" : text;
+}
+
+}  // namespace
+
+std::string file_line(const FileReport& r, bool check) {
+  std::string line = r.path + ": " + std::string(outcome_name(r.outcome));
+  std::string detail = detail_text(r);
+  if (check && !outcome_is_failure(r.outcome) && check_fails(r))
+    detail = detail.empty() ? "would change" : detail + "; would change";
+  if (!detail.empty()) line += ": " + detail;
+  return line;
+}
+
+bool file_is_listed(const FileReport& r, const ConsoleStyle& style) {
+  if (r.outcome == Outcome::not_reached) return style.verbosity == Verbosity::verbose;
+  if (style.check && check_fails(r)) return true;
+  switch (style.verbosity) {
+    case Verbosity::verbose:
+      return true;
+    case Verbosity::normal:
+      return !outcome_is_done(r.outcome);
+    default:
+      return outcome_is_failure(r.outcome);
+  }
+}
+
+std::vector<std::string> summary_text(const JobReport& report, const ConsoleStyle& style) {
+  std::vector<std::string> lines;
+  const size_t total = report.files.size();
+  const double seconds = report.search_seconds + report.convert_seconds;
+  const double speed = report.convert_seconds > 0
+                           ? static_cast<double>(report.bytes) / 1e6 / report.convert_seconds
+                           : 0.0;
+  std::string head = report.stopped ? "stopped: " : "";
+  if (style.dry_run) head += "nothing written: ";
+  head += kestrum::strfmt("%zu files in %.2f s, %.1f MB/s: ", total, seconds, speed);
+  lines.push_back(head + counts_text(report));
+  if (style.check) {
+    const size_t failed = check_failures(report);
+    lines.push_back(failed == 0 ? kestrum::strfmt("check passed: no file would change")
+                                : kestrum::strfmt("check failed: %zu of %zu entries would change "
+                                                  "or cannot be converted",
+                                                  failed, report.entries()));
+  } else if (const size_t failed = report.failures(); failed > 0) {
+    lines.push_back(
+        kestrum::strfmt("%zu of %zu files were not converted", failed, report.entries()));
+  }
+  return lines;
+}
+
+void CliObserver::print_line(const std::string& line) {
+  if (progress_shown_) std::fputs(kEraseLine, out_);
+  std::fputs(line.c_str(), out_);
+  std::fputc('\n', out_);
+  if (progress_shown_) draw_progress();
+  std::fflush(out_);
+}
+
+void CliObserver::message(const std::string& text) {
+  if (style_.verbosity != Verbosity::verbose) return;
+  // The engine's lines may end in the window log's CR LF.
+  std::string line = text;
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+  print_line(line);
+}
+
+void CliObserver::search_done(size_t total) {
+  last_.files_total = total;
+  if (!style_.terminal || style_.verbosity == Verbosity::quiet) return;
+  progress_shown_ = true;
+  draw_progress();
+  throttle_.due(RedrawThrottle::Clock::now());
+  std::fflush(out_);
+}
+
+void CliObserver::file_done(size_t, const FileReport& report, const std::vector<std::string>&,
+                            const JobProgress& progress) {
+  last_ = progress;
+  const bool listed = file_is_listed(report, style_);
+  // A printed line redraws the progress line below it already.
+  if (listed) print_line(file_line(report, style_.check));
+  if (!progress_shown_ || listed) return;
+  if (throttle_.due(RedrawThrottle::Clock::now()) || progress.files_done == progress.files_total) {
+    draw_progress();
+    std::fflush(out_);
+  }
+}
+
+void CliObserver::draw_progress() {
+  std::fputs(kEraseLine, out_);
+  std::fputs(progress_text(last_).c_str(), out_);
+}
+
+void CliObserver::clear_progress() {
+  if (!progress_shown_) return;
+  std::fputs(kEraseLine, out_);
+  progress_shown_ = false;
+}
+
+void CliObserver::finish(const JobReport& report) {
+  for (const FileReport& f : report.search_failures)
+    if (style_.verbosity != Verbosity::verbose) print_line(file_line(f, style_.check));
+  clear_progress();
+  if (style_.verbosity != Verbosity::quiet)
+    for (const std::string& line : summary_text(report, style_)) print_line(line);
+  std::fflush(out_);
+}

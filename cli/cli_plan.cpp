@@ -1,0 +1,127 @@
+// Resolving a command-line run: settings file, paths, encodings, filter and job options.
+#include "cli/cli_plan.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+
+#include "cli/encoding_lookup.h"
+#include "config/config.h"
+#include "convert/detect.h"
+#include "platform/fs.h"
+#include "util/log_buffer.h"
+#include "util/strfmt.h"
+
+namespace {
+
+// The paths and names a run takes before the catalogue is consulted.
+struct Choices {
+  std::string input;
+  std::string output;
+  std::string filter = "*.*";
+  std::string from = "GBK";
+  std::string to = "UTF-8";
+  unsigned threads = 0;
+  bool detect = false;
+  std::vector<std::string> candidates;
+};
+
+// The text after "error: " of the log's last line, which load_config wrote.
+std::string last_error(LogBuffer& log) {
+  std::lock_guard guard(log.lines_lock);
+  if (log.lines.empty()) return "cannot be read";
+  const std::string& line = log.lines.back();
+  const size_t at = line.find("error: ");
+  return at == std::string::npos ? line : line.substr(at + 7);
+}
+
+// A scalar the settings file names for `key`, or empty.
+std::string named_in(const ConvertConfig& cfg, const char* key) {
+  const YAML::Node& doc = cfg.document;
+  if (!doc.IsMap()) return {};
+  const YAML::Node value = doc[key];
+  return value.IsScalar() ? value.Scalar() : std::string();
+}
+
+// Takes the settings file's choices. Important: load_config writes a default file where
+// none exists, so a missing file is refused before it is called.
+std::string read_settings(const std::string& path, const EncodingList& encodings, Choices& c) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0)
+    return "cannot read settings file " + path + ": " + errno_text(errno);
+  if (!S_ISREG(st.st_mode)) return "cannot read settings file " + path + ": not a regular file";
+  ConvertConfig cfg;
+  LogBuffer log;
+  load_config(cfg, encodings, log, path);
+  if (!cfg.unreadable.empty()) return "cannot read settings file " + path + ": " + last_error(log);
+  c.input = cfg.input;
+  c.output = cfg.output;
+  c.filter = cfg.filters[static_cast<size_t>(cfg.filter_index)];
+  c.threads = static_cast<unsigned>(cfg.threads);
+  c.detect = cfg.detect;
+  c.candidates = cfg.candidates;
+  // Important: the loader falls back to GBK and UTF8 for names it does not know; a run
+  // must not convert from a guess, so such a name is refused like an unknown --from.
+  for (const auto& [key, name] : {std::pair{"from", &c.from}, std::pair{"to", &c.to}}) {
+    const std::string typed = named_in(cfg, key);
+    if (!typed.empty()) *name = typed;
+  }
+  return {};
+}
+
+std::string take_paths(const CliOptions& o, Choices& c) {
+  if (!o.paths.empty()) c.input = o.paths[0];
+  if (o.paths.size() > 1) c.output = o.paths[1];
+  if (c.input.empty()) return "no INPUT directory given (see --help)";
+  if (!platform::is_directory(c.input)) return "input directory " + c.input + " does not exist";
+  // Nothing is written when only looking: the tree is seen as it would be in place.
+  if (c.output.empty() && (o.dry_run || o.check)) c.output = c.input;
+  if (c.output.empty()) return "no OUTPUT directory given (see --help)";
+  return {};
+}
+
+}  // namespace
+
+CliPlan make_cli_plan(const CliOptions& o, const EncodingList& encodings) {
+  CliPlan result;
+  Choices c;
+  if (o.config) {
+    result.error = read_settings(*o.config, encodings, c);
+    if (!result.error.empty()) return result;
+  }
+  if (o.from) c.from = *o.from;
+  if (o.to) c.to = *o.to;
+  if (o.filter) c.filter = *o.filter;
+  if (o.threads) c.threads = *o.threads;
+  if (o.detect) c.detect = *o.detect;
+  if (o.candidates) c.candidates = *o.candidates;
+  if (c.detect) {
+    std::vector<std::string> unknown;
+    detect::expand_candidates(c.candidates, &unknown);
+    if (!unknown.empty()) {
+      result.error = "unknown candidate \"" + unknown.front() +
+                     "\": name a preset (Chinese, Japanese, ...) or an encoding";
+      return result;
+    }
+  }
+  for (const std::string* name : {&c.from, &c.to}) {
+    if (find_encoding(encodings, *name) == nullptr) {
+      result.error = unknown_encoding_text(encodings, *name);
+      return result;
+    }
+  }
+  result.error = take_paths(o, c);
+  if (!result.error.empty()) return result;
+  JobPlan& plan = result.plan;
+  plan.input = c.input;
+  plan.output = c.output;
+  plan.filter = c.filter;
+  plan.source = *find_encoding(encodings, c.from);
+  plan.target = *find_encoding(encodings, c.to);
+  plan.options.threads = c.threads;
+  plan.options.dry_run = o.dry_run || o.check;
+  plan.options.durable = !o.no_sync;
+  plan.options.detect = c.detect;
+  plan.options.candidates = c.candidates;
+  return result;
+}

@@ -1,0 +1,7 @@
+// Process entry of ouzel-convert, the command-line front end of the conversion engine.
+#include <string>
+#include <vector>
+
+#include "cli/cli_main.h"
+
+int main(int argc, char** argv) { return run_cli(std::vector<std::string>(argv + 1, argv + argc)); }

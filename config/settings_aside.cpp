@@ -1,0 +1,44 @@
+// Moving an unreadable settings file aside under a name that replaces nothing.
+#include "config/settings_aside.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+namespace {
+
+constexpr int kMaxTries = 1000;
+
+// rename() that fails with EEXIST instead of replacing `to`.
+int rename_no_replace(const std::string& from, const std::string& to) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS) return errno;
+  // Important: a file system without RENAME_NOREPLACE; a hard link is just as exclusive.
+  if (::link(from.c_str(), to.c_str()) == 0) {
+    ::unlink(from.c_str());
+    return 0;
+  }
+  if (errno != EPERM && errno != EOPNOTSUPP) return errno;
+  struct stat st;
+  if (::lstat(to.c_str(), &st) == 0) return EEXIST;
+  return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+}
+
+}  // namespace
+
+int move_aside(const std::string& path, std::string& moved_to) {
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0) return errno;
+  const std::string base = path + ".bad";
+  for (int n = 0; n < kMaxTries; ++n) {
+    const std::string name = n == 0 ? base : base + "." + std::to_string(n);
+    const int err = rename_no_replace(path, name);
+    if (err == EEXIST) continue;
+    if (err == 0) moved_to = name;
+    return err;
+  }
+  return EEXIST;
+}

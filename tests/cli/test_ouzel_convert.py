@@ -1,0 +1,282 @@
+#!/usr/bin/env python3
+"""ouzel-convert as a process: what it writes, its exit statuses, its reports, its output on a
+terminal and off one, and a stop by signal. Usage: test_ouzel_convert.py PATH_TO_OUZEL_CONVERT"""
+import csv
+import io
+import json
+import os
+import pty
+import select
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+BIN = ""
+GBK_TEXT = "字符编码转换工具，中文注释。\n".encode("gbk")
+UTF8_TEXT = "字符编码转换工具，中文注释。\n".encode("utf-8")
+
+
+def write(path, data):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def tree(root):
+    """{relative path: bytes} of every regular file under root."""
+    out = {}
+    for d, _, files in os.walk(root):
+        for name in files:
+            p = os.path.join(d, name)
+            out[os.path.relpath(p, root)] = read(p)
+    return out
+
+
+def unreadable_file(root):
+    """A file the search lists but whose path is too long to open, even for root."""
+    depth = root
+    while len(depth) < 3800:
+        depth = os.path.join(depth, "d" * 200)
+    os.makedirs(depth)
+    fd = os.open(depth, os.O_RDONLY | os.O_DIRECTORY)
+    try:
+        name = "f" * 250 + ".txt"
+        out = os.open(name, os.O_CREAT | os.O_WRONLY, 0o644, dir_fd=fd)
+        os.write(out, UTF8_TEXT)
+        os.close(out)
+    finally:
+        os.close(fd)
+    return os.path.relpath(os.path.join(depth, name), root)
+
+
+class OuzelConvert(unittest.TestCase):
+    def setUp(self):
+        self.tmp = tempfile.mkdtemp(prefix="ouzel-cli-")
+        self.src = os.path.join(self.tmp, "in")
+        self.out = os.path.join(self.tmp, "out")
+
+    def tearDown(self):
+        shutil.rmtree(self.tmp, ignore_errors=True)
+
+    def run_cli(self, *args, **kw):
+        return subprocess.run([BIN, *args], capture_output=True, timeout=120, cwd=self.tmp, **kw)
+
+    def stderr_lines(self, result):
+        return result.stderr.decode("utf-8", "replace").splitlines()
+
+    def mixed_tree(self):
+        write(os.path.join(self.src, "a.cpp"), GBK_TEXT)
+        write(os.path.join(self.src, "sub", "b.h"), b"int x;\n")
+        write(os.path.join(self.src, "sub", "c,d.txt"), UTF8_TEXT)
+        write(os.path.join(self.src, "中文", "名字.txt"), GBK_TEXT + GBK_TEXT)
+        write(os.path.join(self.src, "bad.txt"), b"\x81\x20broken\n")
+
+    # --detect reads each folder with its own encoding: GBK here, Big5 there, UTF-8 left as it is.
+    def test_detect_reads_each_folder_right(self):
+        comments = ["初始化缓冲区", "读取配置文件", "释放内存", "检查参数", "打开文件失败", "计算校验和"]
+        traditional = ["初始化緩衝區", "讀取設定檔", "釋放記憶體", "檢查參數", "開啟檔案失敗", "計算校驗和"]
+        expected = {}
+        for i, (s, t) in enumerate(zip(comments, traditional)):
+            for folder, text, enc in (("app", s, "gbk"), ("vendor", t, "big5")):
+                src = "int f%d(void);\n// %s\n" % (i, text)
+                write(os.path.join(self.src, folder, "f%d.c" % i), src.encode(enc))
+                expected[os.path.join(folder, "f%d.c" % i)] = src.encode("utf-8")
+        write(os.path.join(self.src, "u.c"), UTF8_TEXT)
+        expected["u.c"] = UTF8_TEXT
+        r = self.run_cli("--detect", "--candidates", "Chinese", self.src, self.out)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(tree(self.out), expected)
+
+    # --dry-run classifies and reports, and writes nothing: no output tree, input unchanged.
+    def test_dry_run_writes_nothing(self):
+        self.mixed_tree()
+        before = tree(self.src)
+        stamps = {p: os.stat(os.path.join(self.src, p)).st_mtime_ns for p in before}
+        r = self.run_cli("--dry-run", "--report", "r.json", self.src, self.out)
+        self.assertEqual(r.returncode, 1, r.stderr)  # bad.txt cannot be converted
+        self.assertFalse(os.path.exists(self.out))
+        r = self.run_cli("--dry-run", self.src)  # no OUTPUT: looked at in place
+        self.assertEqual(tree(self.src), before)
+        self.assertEqual({p: os.stat(os.path.join(self.src, p)).st_mtime_ns for p in before},
+                         stamps)
+        self.assertEqual(len(json.loads(read(os.path.join(self.tmp, "r.json")))["files"]), 5)
+
+    # --check passes on a tree that is already UTF-8 (ASCII and binary files included).
+    def test_check_passes_on_utf8_tree(self):
+        write(os.path.join(self.src, "a.cpp"), UTF8_TEXT)
+        write(os.path.join(self.src, "x", "b.h"), b"plain ascii\n")
+        write(os.path.join(self.src, "x", "pic.bin"), b"\x89PNG\x00\x00\xff")
+        r = self.run_cli("--check", "--from", "GBK", "--to", "UTF-8", self.src)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertIn("check passed", r.stderr.decode())
+        self.assertEqual(r.stdout, b"")
+
+    # --check fails on a tree with a file that would change, names it, and writes nothing.
+    def test_check_fails_on_mixed_tree(self):
+        write(os.path.join(self.src, "a.cpp"), UTF8_TEXT)
+        write(os.path.join(self.src, "old.cpp"), GBK_TEXT)
+        r = self.run_cli("--check", self.src, self.out)
+        self.assertEqual(r.returncode, 1, r.stderr)
+        self.assertIn("old.cpp: converted: would change", self.stderr_lines(r))
+        self.assertFalse(os.path.exists(self.out))
+        self.assertEqual(read(os.path.join(self.src, "old.cpp")), GBK_TEXT)
+        # A mark the target asks for is a change too.
+        r = self.run_cli("--check", "--to", "UTF-8 with BOM", os.path.join(self.src))
+        self.assertEqual(r.returncode, 1)
+
+    # --check fails on a file that cannot be read, even when everything else is UTF-8.
+    def test_check_fails_on_unreadable_file(self):
+        write(os.path.join(self.src, "a.cpp"), UTF8_TEXT)
+        rel = unreadable_file(self.src)
+        r = self.run_cli("--check", "--report", "r.csv", self.src)
+        self.assertEqual(r.returncode, 1, r.stderr)
+        rows = list(csv.DictReader(io.StringIO(read(os.path.join(self.tmp, "r.csv")).decode())))
+        outcomes = {row["path"]: row["outcome"] for row in rows}
+        self.assertEqual(outcomes[rel], "cannot-read")
+        self.assertEqual(outcomes["a.cpp"], "already-utf8")
+
+    # --report writes CSV or JSON by the extension; both parse and name every file once.
+    def test_reports_list_every_file_once(self):
+        self.mixed_tree()
+        expected = set(tree(self.src))
+        r = self.run_cli("--report", "r.csv", self.src, self.out)
+        self.assertEqual(r.returncode, 1)
+        rows = list(csv.DictReader(io.StringIO(read(os.path.join(self.tmp, "r.csv")).decode())))
+        self.assertEqual(sorted(row["path"] for row in rows), sorted(expected))
+        self.assertEqual({row["path"]: row["outcome"] for row in rows}["bad.txt"],
+                         "cannot-convert")
+        r = self.run_cli("--report", "r.json", "--dry-run", self.src, self.out)
+        doc = json.loads(read(os.path.join(self.tmp, "r.json")))
+        self.assertEqual(sorted(f["path"] for f in doc["files"]), sorted(expected))
+        self.assertEqual(doc["counts"]["converted"], 2)
+        self.assertFalse(doc["stopped"])
+
+    # SIGINT or SIGTERM mid-job: the files in progress finish, exit 130, every written file is
+    # whole, the report says what was done.
+    def test_signal_stops_after_files_in_progress(self):
+        for i in range(100):
+            for j in range(150):
+                write(os.path.join(self.src, "d%03d" % i, "f%03d.txt" % j), GBK_TEXT * 20)
+        total = 100 * 150
+        for sig in (signal.SIGINT, signal.SIGTERM):
+            with self.subTest(signal=sig):
+                shutil.rmtree(self.out, ignore_errors=True)
+                report = os.path.join(self.tmp, "stop.json")
+                p = subprocess.Popen([BIN, "--verbose", "--threads", "1", "--report", report,
+                                      self.src, self.out], stderr=subprocess.PIPE)
+                with p.stderr:
+                    line = b"?"
+                    while line and b": converted" not in line:
+                        line = p.stderr.readline()
+                    self.assertTrue(line, "the job ended before a file was converted")
+                    p.send_signal(sig)
+                    p.stderr.read()
+                self.assertEqual(p.wait(timeout=120), 130)
+                written = tree(self.out)
+                self.assertGreater(len(written), 0)
+                self.assertLess(len(written), total)
+                for path, data in written.items():
+                    self.assertEqual(data, UTF8_TEXT * 20, path)
+                doc = json.loads(read(report))
+                self.assertTrue(doc["stopped"])
+                self.assertEqual(doc["counts"]["converted"], len(written))
+                self.assertEqual(doc["counts"]["not-reached"], total - len(written))
+
+    # Bad usage, an unknown encoding or an unreadable settings file: exit 2, one line on
+    # stderr, nothing written (a missing settings file is not created).
+    def test_bad_usage_is_status_2_and_one_line(self):
+        r = self.run_cli("--candidates", "Klingon", self.tmp, self.out)
+        self.assertEqual(r.returncode, 2)
+        self.assertEqual(len(self.stderr_lines(r)), 1)
+        write(os.path.join(self.src, "a.txt"), GBK_TEXT)
+        write(os.path.join(self.tmp, "broken.yml"), b'input: "/src\nfrom: GBK\n')
+        write(os.path.join(self.tmp, "odd.yml"), b"from: NOPE-1\n")
+        cases = [
+            ["--bogus", self.src, self.out],
+            ["--from"],
+            ["--dry-run=yes", self.src],
+            ["--threads", "many", self.src, self.out],
+            [self.src, self.out, "third"],
+            [],
+            [os.path.join(self.tmp, "missing"), self.out],
+            [self.src],
+            ["--from", "gbk2", self.src, self.out],
+            ["--to", "UTF-8 with bom", self.src, self.out],
+            ["--config", "missing.yml"],
+            ["--config", "broken.yml", self.src, self.out],
+            ["--config", "odd.yml", self.src, self.out],
+            ["--quiet", "--verbose", self.src, self.out],
+        ]
+        for args in cases:
+            with self.subTest(args=args):
+                r = self.run_cli(*args)
+                self.assertEqual(r.returncode, 2, r.stderr)
+                lines = self.stderr_lines(r)
+                self.assertEqual(len(lines), 1, lines)
+                self.assertTrue(lines[0].startswith("ouzel-convert: "), lines[0])
+                self.assertEqual(r.stdout, b"")
+                self.assertFalse(os.path.exists(self.out))
+        self.assertFalse(os.path.exists(os.path.join(self.tmp, "missing.yml")))
+        r = self.run_cli("--to", "utf-8", self.src, self.out)
+        self.assertIn('did you mean "UTF-8"', r.stderr.decode())
+
+    # On a terminal, a progress line is redrawn in place on stderr; off one there is none.
+    def test_progress_only_on_terminal(self):
+        self.mixed_tree()
+        plain = self.run_cli("--dry-run", self.src)
+        self.assertNotIn(b"\r", plain.stderr)
+        self.assertNotIn(b"\x1b[K", plain.stderr)
+
+        master, slave = pty.openpty()
+        env = dict(os.environ, TERM="xterm")
+        p = subprocess.Popen([BIN, "--dry-run", self.src], stdin=subprocess.DEVNULL,
+                             stdout=subprocess.DEVNULL, stderr=slave, env=env)
+        os.close(slave)
+        seen = b""
+        deadline = time.monotonic() + 60
+        while time.monotonic() < deadline:
+            ready, _, _ = select.select([master], [], [], 1)
+            if not ready:
+                if p.poll() is not None:
+                    break
+                continue
+            try:
+                chunk = os.read(master, 4096)
+            except OSError:  # the other side closed
+                break
+            if not chunk:
+                break
+            seen += chunk
+        os.close(master)
+        self.assertEqual(p.wait(timeout=60), 1)
+        self.assertIn(b"\r\x1b[K5/5 files", seen)
+        self.assertIn(b"bad.txt: cannot-convert", seen)
+        self.assertIn(b"files in", seen)  # the summary
+
+    # --help, --version and --list-encodings print to stdout and exit 0; the list holds the
+    # names --from and --to take, "UTF-8 with BOM" right after "UTF-8".
+    def test_help_version_and_encodings(self):
+        names = self.run_cli("--list-encodings").stdout.decode().splitlines()
+        self.assertIn("GBK", names)
+        self.assertEqual(names[names.index("UTF-8") + 1], "UTF-8 with BOM")
+        r = self.run_cli("--help")
+        self.assertEqual(r.returncode, 0)
+        self.assertIn(b"Examples:", r.stdout)
+        self.assertIn(b"--check", r.stdout)
+        r = self.run_cli("--version")
+        self.assertEqual(r.returncode, 0)
+        self.assertRegex(r.stdout.decode(), r"^ouzel-convert \d+\.\d+\n$")
+
+
+if __name__ == "__main__":
+    BIN = os.path.abspath(sys.argv.pop(1))
+    unittest.main(verbosity=2)
