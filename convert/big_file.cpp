@@ -44,7 +44,8 @@ int gather(const std::string& source, const RunEncodings& enc, size_t chunk_size
     scanner.feed(chunk);
     body_pos += chunk.size();
     // Invalid UTF-8 means non-ASCII too: past the NUL window nothing is left to learn.
-    return scanner.finish().valid || body_pos < kBinaryScanBytes;
+    // Important: not finish(), which takes a sequence cut by this chunk's end for an error.
+    return scanner.valid_so_far() || body_pos < kBinaryScanBytes;
   });
   const Utf8Check check = scanner.finish();
   out.facts.utf8_valid = check.valid;

@@ -9,9 +9,8 @@
 #include "convert/detect.h"
 #include "convert/output_dirs.h"
 #include "convert/source_detection.h"
-#include "convert/stop_point.h"
-#include "convert/utf8.h"
 #include "convert/transcoder.h"
+#include "convert/utf8.h"
 #include "platform/fs.h"
 #include "platform/publisher.h"
 #include "platform/target_file.h"
@@ -54,7 +53,7 @@ std::string JobFile::relative_path() const { return join_relative(relative_dir, 
 
 void FileConverter::release() {
   std::string().swap(content_);
-  std::string().swap(output_);
+  std::string().swap(scratch_);
 }
 
 const RunEncodings& FileConverter::encodings_for(const JobFile& file) {
@@ -72,56 +71,49 @@ const RunEncodings& FileConverter::encodings_for(const JobFile& file) {
   return it->second;
 }
 
-const std::string& FileConverter::produce(const RunEncodings& enc, const Classification& cls,
-                                          FileReport& report) {
-  const std::string_view body = std::string_view(content_).substr(cls.mark_length);
+Outcome FileConverter::settle(const RunEncodings& enc, const Classification& cls,
+                              FileReport& report) {
   switch (cls.outcome) {
     case Outcome::marked:
       report.note = std::string("marked as ") + form_name(cls.foreign_mark);
-      return content_;
+      return cls.outcome;
     case Outcome::binary:
       report.note = "NUL byte at offset " + std::to_string(cls.nul_offset);
-      return content_;
+      return cls.outcome;
     case Outcome::already_utf8:
       report.source = "UTF-8";  // what it was read as
-      [[fallthrough]];
-    case Outcome::ascii:
-      output_.assign(enc.target_mark ? kUtf8Bom : "");
-      output_.append(body);
-      return output_;
-    default:
+      return cls.outcome;
+    case Outcome::converted:
       break;
+    default:
+      return cls.outcome;
   }
-  if (enc.source.form == UnicodeForm::utf8 && enc.target_is_utf8()) {
-    // UTF-8 to UTF-8 re-encodes nothing: valid text keeps its bytes, only the mark policy
-    // applies.
-    const Utf8Check check = utf8_check(body);
-    if (check.valid) {
-      report.outcome = Outcome::already_utf8;
-      output_.assign(enc.target_mark ? kUtf8Bom : "");
-      output_.append(body);
-      return output_;
-    }
-  }
-  output_.assign(enc.target_mark ? kUtf8Bom : "");
-  const BufferOutcome conv = convert_buffer(output_, body.data(), body.size(),
-                                            enc.source_charset.c_str(), enc.target_charset.c_str());
-  if (conv.ok) return output_;
-  // The content exactly as read: never half converted, never a mark before raw bytes.
-  if (conv.unsupported) {
-    report.outcome = Outcome::not_supported;
-    report.note = enc.source_name + "-->" + enc.target_name + " is not supported";
-  } else {
-    report.outcome = Outcome::cannot_convert;
-    report.error = conv.error;
-    report.stop = locate_stop(content_, cls.mark_length + conv.stop_offset, enc.source_charset,
-                              enc.source.form);
-  }
-  return content_;
+  // UTF-8 to UTF-8 re-encodes nothing: valid text keeps its bytes, only the mark policy applies.
+  if (enc.source.form == UnicodeForm::utf8 && enc.target_is_utf8() &&
+      utf8_check(std::string_view(content_).substr(cls.mark_length)).valid)
+    return Outcome::already_utf8;
+  return Outcome::converted;
 }
 
-int FileConverter::target_dir(const JobFile& file, std::string& dir) {
-  if (run_.dirs != nullptr) return run_.dirs->prepare(file.relative_dir, dir);
+void FileConverter::write(const JobFile& file, const RunEncodings& enc, const Classification& cls,
+                          FileReport& report, uint64_t token) {
+  const std::string_view body = std::string_view(content_).substr(cls.mark_length);
+  switch (report.outcome) {
+    case Outcome::ascii:
+    case Outcome::already_utf8:
+      publish(file, enc.target_mark ? kUtf8Bom : "", body, report, token);
+      return;
+    case Outcome::converted:
+      convert_whole(file, enc, cls, report, token);
+      return;
+    default:  // marked, binary: never a mark before raw bytes
+      publish_as_read(file, report, token);
+  }
+}
+
+int FileConverter::target_dir(const JobFile& file, std::string& dir, bool& made) {
+  made = false;
+  if (run_.dirs != nullptr) return run_.dirs->prepare(file.relative_dir, dir, &made);
   dir = file.relative_dir.empty() ? run_.output : run_.output + "/" + file.relative_dir;
   if (dir != ready_dir_) {
     if (!platform::is_directory(dir)) make_dirs(dir);
@@ -141,9 +133,10 @@ int FileConverter::open_target(const JobFile& file, platform::TargetFile& target
     return target.open(path, links);
   }
   std::string dir;
-  if (const int err = target_dir(file, dir)) return err;
+  bool made = false;
+  if (const int err = target_dir(file, dir, made)) return err;
   path = dir + "/" + file.file_name;
-  int err = target.open(path, links);
+  int err = made ? target.open_new(path) : target.open(path, links);
   if (err == ENOENT) {  // the directory went away during the run
     make_dirs(dir);
     err = target.open(path, links);
@@ -151,8 +144,8 @@ int FileConverter::open_target(const JobFile& file, platform::TargetFile& target
   return err;
 }
 
-int FileConverter::finish_target(const JobFile& file, platform::TargetFile&& target,
-                                 uint64_t token, FileReport& report) {
+int FileConverter::finish_target(const JobFile& file, platform::TargetFile&& target, uint64_t token,
+                                 FileReport& report) {
   if (run_.publisher != nullptr && file.hard_links.empty()) {
     run_.publisher->submit(std::move(target), token);
     return 0;
@@ -166,15 +159,21 @@ int FileConverter::finish_target(const JobFile& file, platform::TargetFile&& tar
   return 0;
 }
 
-void FileConverter::publish(const JobFile& file, const std::string& data, FileReport& report,
-                            uint64_t token) {
-  report.unchanged = data == content_;
+void FileConverter::publish(const JobFile& file, std::string_view head, std::string_view body,
+                            FileReport& report, uint64_t token) {
+  const std::string_view content = content_;
+  // `body` is most often the content itself or its end: then only the head needs a look.
+  const bool tail_of_content = body.data() + body.size() == content.data() + content.size();
+  report.unchanged = head.size() + body.size() == content.size() &&
+                     content.substr(0, head.size()) == head &&
+                     (tail_of_content || content.substr(head.size()) == body);
   // In place, unchanged bytes are not rewritten: inode, links and times stay as they are.
   if ((run_.in_place && report.unchanged) || run_.dry_run) return;
   platform::TargetFile target;
   std::string path;
   int err = open_target(file, target, path);
-  if (err == 0) err = target.append(data);
+  if (err == 0 && !head.empty()) err = target.append(head);
+  if (err == 0) err = target.append(body);
   if (err == 0) err = finish_target(file, std::move(target), token, report);
   if (err != 0) {
     report.outcome = Outcome::cannot_write;
@@ -213,18 +212,17 @@ FileReport FileConverter::process(const JobFile& file, uint64_t token) {
   if (file.identity == Outcome::undetected) {
     report.outcome = Outcome::undetected;
     report.note = file.identity_note;
-    publish(file, content_, report, token);
+    publish_as_read(file, report, token);
     return report;
   }
   if (run_.narrow != nullptr && file.source.empty() && run_.narrow->wanted())
     hint_ = run_.narrow->check(content_, report.path);
   const Classification cls = classify(content_, enc);
-  report.outcome = cls.outcome;
-  const std::string& data = produce(enc, cls, report);
+  report.outcome = settle(enc, cls, report);
   if (run_.samples && report.outcome != Outcome::marked && report.outcome != Outcome::binary)
     report.sample = detect::sample_line(
         std::string_view(content_).substr(cls.mark_length),
         report.outcome == Outcome::already_utf8 ? std::string("UTF-8") : enc.source_charset);
-  publish(file, data, report, token);
+  write(file, enc, cls, report, token);
   return report;
 }

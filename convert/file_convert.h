@@ -3,6 +3,7 @@
 
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "convert/classify.h"
@@ -15,8 +16,6 @@ class Publisher;
 class TargetFile;
 }  // namespace platform
 
-
-
 // What stays fixed for a whole run; shared read-only by the conversion threads.
 struct RunContext {
   std::string input;  // as entered
@@ -26,12 +25,14 @@ struct RunContext {
   bool samples = false;   // keep each file's first non-ASCII line in the report
   RunEncodings encodings;
   // Files above whole_file_limit are classified and converted in chunks of stream_chunk, so
-  // memory stays bounded whatever the sizes: per conversion thread at most the whole-file
-  // content plus its output (grown to 3x for the widest pairs), about 176 MiB by default.
+  // memory stays bounded whatever the sizes. Output is made and written in pieces of at most
+  // min(stream_chunk, kPieceBytes) input bytes. Per conversion thread at most the whole-file
+  // content (or one chunk) plus one piece's output (1.5x the piece, doubled as often as the
+  // widest pairs need): about 33 MiB by default.
   uint64_t whole_file_limit = uint64_t{32} << 20;
   size_t stream_chunk = size_t{8} << 20;
-  NarrowLabelCheck* narrow = nullptr;  // set when a hand-picked label has a wider one
-  OutputDirs* dirs = nullptr;              // null: directories made as they are needed
+  NarrowLabelCheck* narrow = nullptr;        // set when a hand-picked label has a wider one
+  OutputDirs* dirs = nullptr;                // null: directories made as they are needed
   platform::Publisher* publisher = nullptr;  // null: each target published at once
 };
 
@@ -68,26 +69,38 @@ class FileConverter {
 
  private:
   const RunEncodings& encodings_for(const JobFile& file);
-  // The bytes to publish for `cls` (or `content_` itself); fills the outcome's details.
-  const std::string& produce(const RunEncodings& enc, const Classification& cls,
-                             FileReport& report);
-  // The directory of `file`'s target, prepared; 0 or errno.
-  int target_dir(const JobFile& file, std::string& dir);
+  // The outcome after classification, with its details (already UTF-8 for UTF-8 to UTF-8).
+  Outcome settle(const RunEncodings& enc, const Classification& cls, FileReport& report);
+  // Writes what the settled outcome calls for: converted text, a copy, or the content as read.
+  void write(const JobFile& file, const RunEncodings& enc, const Classification& cls,
+             FileReport& report, uint64_t token);
+  // Converts the content after the mark piece by piece into the target (converted_file.cpp);
+  // on failure the content as read is published instead.
+  void convert_whole(const JobFile& file, const RunEncodings& enc, const Classification& cls,
+                     FileReport& report, uint64_t token);
+  // The directory of `file`'s target, prepared; 0 or errno. `made`: this run made it.
+  int target_dir(const JobFile& file, std::string& dir, bool& made);
   // Opens the crash-safe target of `file`; 0 or errno.
   int open_target(const JobFile& file, platform::TargetFile& target, std::string& path);
   // Hands a fully written target on: to the publisher, or published at once.
   int finish_target(const JobFile& file, platform::TargetFile&& target, uint64_t token,
                     FileReport& report);
-  void publish(const JobFile& file, const std::string& data, FileReport& report,
-               uint64_t token);
+  // Publishes `head` then `body` (nothing in a dry run, nor in place when they are the content
+  // as read).
+  void publish(const JobFile& file, std::string_view head, std::string_view body,
+               FileReport& report, uint64_t token);
+  // The content as read is the target: a file that is not converted.
+  void publish_as_read(const JobFile& file, FileReport& report, uint64_t token) {
+    publish(file, {}, content_, report, token);
+  }
   // Files above kWholeFileLimit (big_file.cpp).
-  void process_streamed(const JobFile& file, const std::string& source,
-                        const RunEncodings& enc, FileReport& report, uint64_t token);
+  void process_streamed(const JobFile& file, const std::string& source, const RunEncodings& enc,
+                        FileReport& report, uint64_t token);
 
   const RunContext& run_;
   std::map<std::string, RunEncodings> overrides_;  // per overriding source name
   std::string content_;
-  std::string output_;
+  std::string scratch_;    // one piece's output
   std::string ready_dir_;  // the last target directory known to exist
   std::string hint_;
 };

@@ -17,14 +17,20 @@ class OutputDirs {
   // The directory of `relative_dir` below the root, into `dir`. 0, or ELOOP when a component
   // is a symbolic link (writing through it could leave the tree), ENOTDIR when one is not a
   // directory, or the errno of making it. Thread-safe; the work is done once per directory.
-  int prepare(const std::string& relative_dir, std::string& dir);
+  // `made` (when given) tells whether this run made the directory, so that nothing of anyone
+  // else's was in it when the run began.
+  int prepare(const std::string& relative_dir, std::string& dir, bool* made = nullptr);
 
  private:
-  int make(const std::string& relative_dir);
+  struct Prepared {
+    int result;
+    bool made;
+  };
+  Prepared make(const std::string& relative_dir);
 
   const std::string root_;
   const bool root_is_new_;
   Say say_;
   std::mutex lock_;
-  std::unordered_map<std::string, int> done_;  // relative_dir -> its result
+  std::unordered_map<std::string, Prepared> done_;  // by relative_dir
 };

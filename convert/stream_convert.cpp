@@ -120,6 +120,20 @@ bool StreamConverter::feed_tail(const char*& data, size_t& length, std::string& 
   }
 }
 
+bool feed_in_pieces(StreamConverter& conv, std::string_view data, size_t piece,
+                    std::string& scratch, const std::function<int(std::string_view)>& take,
+                    int& take_error) {
+  piece = std::max<size_t>(piece, 1);
+  for (size_t pos = 0; pos < data.size(); pos += piece) {
+    const size_t n = std::min(piece, data.size() - pos);
+    scratch.clear();
+    if (!conv.feed(data.data() + pos, n, scratch)) return false;
+    if (!scratch.empty() && (take_error = take(scratch)) != 0) return false;
+  }
+  scratch.clear();
+  return true;
+}
+
 bool StreamConverter::finish(std::string& out) {
   if (!outcome_.ok) return false;
   if (!tail_.empty()) return fail(EINVAL, offset_);
@@ -192,24 +206,27 @@ StreamFileResult stream_convert_file(const std::string& source, platform::Target
 StreamFileResult stream_convert_file(const std::string& source, platform::TargetFile* target,
                                      const StreamSettings& settings) {
   StreamConverter conv(settings.from, settings.to);
-  std::string out = settings.prefix;
+  std::string out;
   uint64_t skipped = 0;
+  const auto append = [&](std::string_view piece) {
+    return target != nullptr ? target->append(piece) : 0;
+  };
+  const size_t piece = std::min(settings.chunk_size, kPieceBytes);
   auto take = [&](std::string_view chunk, StreamFileResult& r) {
     if (r.bytes_read == chunk.size()) {  // the first chunk
       if (settings.drop_utf8_mark && chunk.substr(0, 3) == kUtf8Mark) skipped = 3;
       skipped = std::max<uint64_t>(skipped, std::min<uint64_t>(settings.skip, chunk.size()));
       chunk.remove_prefix(static_cast<size_t>(skipped));
     }
-    const bool converted = conv.feed(chunk.data(), chunk.size(), out);
-    if (converted && target != nullptr && (r.write_error = target->append(out)) != 0)
-      return false;
-    out.clear();
-    return converted;
+    return feed_in_pieces(conv, chunk, piece, out, append, r.write_error);
   };
-  StreamFileResult result = read_chunks(source, settings.chunk_size, take);
-  if (result.read_error == 0 && result.write_error == 0 && conv.outcome().ok &&
-      conv.finish(out) && target != nullptr)
-    result.write_error = target->append(out);
+  StreamFileResult result;
+  if (!settings.prefix.empty() && (result.write_error = append(settings.prefix)) != 0)
+    return result;
+  result = read_chunks(source, settings.chunk_size, take);
+  if (result.read_error == 0 && result.write_error == 0 && conv.outcome().ok && conv.finish(out) &&
+      !out.empty())
+    result.write_error = append(out);
   result.conversion = conv.outcome();
   if (!result.conversion.ok) result.conversion.stop_offset += skipped;
   return result;
@@ -233,7 +250,7 @@ StreamFileResult stream_copy_file(const std::string& source, platform::TargetFil
 
 int read_in_chunks(const std::string& source, size_t chunk_size,
                    const std::function<bool(std::string_view)>& take) {
-  return read_chunks(source, chunk_size, [&](std::string_view chunk, StreamFileResult&) {
-                       return take(chunk);
-                     }).read_error;
+  return read_chunks(source, chunk_size,
+                     [&](std::string_view chunk, StreamFileResult&) { return take(chunk); })
+      .read_error;
 }

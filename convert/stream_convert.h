@@ -52,6 +52,19 @@ class StreamConverter {
   StreamOutcome outcome_;
 };
 
+// Input bytes converted at a time by feed_in_pieces: with its output this stays in the
+// processor's cache.
+inline constexpr size_t kPieceBytes = 256 * 1024;
+
+// Feeds `data` to `conv` in pieces of at most `piece` bytes and hands each piece's output to
+// `take` at once, through `scratch` (cleared after each). false when the conversion failed
+// (conv.outcome() says why) or `take` returned an errno, which is put in `take_error`.
+// Important: writing the output of a large buffer after converting it whole costs more than the
+// conversion itself on these machines (the output has left the cache); piece by piece it has not.
+bool feed_in_pieces(StreamConverter& conv, std::string_view data, size_t piece,
+                    std::string& scratch, const std::function<int(std::string_view)>& take,
+                    int& take_error);
+
 // How stream_convert_file reads and converts.
 struct StreamSettings {
   std::string from, to;
@@ -72,10 +85,10 @@ struct StreamFileResult {
   bool ok() const { return read_error == 0 && write_error == 0 && conversion.ok; }
 };
 
-// Reads `source` (a regular file; a FIFO or device is EINVAL at once) in chunks, converts and
-// appends to `target`, opened by the caller, after `prefix`. Stops at the first failure and
-// leaves the target to the caller: commit it when ok(), else abort it or write it anew.
-// Peak memory is about the chunk size times (1 + the widest growth of the pair).
+// Reads `source` (a regular file; a FIFO or device is EINVAL at once) in chunks, converts them
+// in pieces (feed_in_pieces) and appends to `target`, opened by the caller, after `prefix`. Stops
+// at the first failure and leaves the target to the caller: commit it when ok(), else abort it or
+// write it anew. Peak memory is about the chunk size and one piece's output.
 StreamFileResult stream_convert_file(const std::string& source, platform::TargetFile& target,
                                      const StreamSettings& settings);
 // The same with no target: the conversion is checked and its output dropped (a dry run).

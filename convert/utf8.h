@@ -31,6 +31,9 @@ class Utf8Scanner {
   void feed(std::string_view chunk);
   // The result over everything fed; a sequence still open at the end is an error.
   Utf8Check finish() const;
+  // No invalid sequence so far. Unlike finish(), a sequence cut by the end of the last chunk
+  // is no error yet: the next chunk may complete it.
+  bool valid_so_far() const { return result_.valid; }
 
  private:
   Utf8Check result_;

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -45,6 +46,21 @@ std::string proc_name(int fd) {
   char name[40];
   std::snprintf(name, sizeof name, "/proc/self/fd/%d", fd);
   return name;
+}
+
+// Gives the open file `fd` the name `to`. Directly (AT_EMPTY_PATH) where the kernel lets us: the
+// /proc name costs a path walk through /proc per file. Linux before 6.10 allows that only with
+// CAP_DAC_READ_SEARCH and says ENOENT otherwise; then the /proc name, from then on.
+int link_open_file(int fd, const std::string& to) {
+  static std::atomic<bool> direct{true};
+  if (direct.load(std::memory_order_relaxed)) {
+    if (sysio().linkat(fd, "", AT_FDCWD, to.c_str(), AT_EMPTY_PATH) == 0) return 0;
+    if (errno != ENOENT && errno != EPERM) return -1;
+  }
+  if (sysio().linkat(AT_FDCWD, proc_name(fd).c_str(), AT_FDCWD, to.c_str(), AT_SYMLINK_FOLLOW) != 0)
+    return -1;
+  direct.store(false, std::memory_order_relaxed);  // only the /proc name worked
+  return 0;
 }
 
 bool is_read_only(const std::string& path, const struct stat& st) {
@@ -90,12 +106,22 @@ int TargetFile::open(const std::string& path, LinkPolicy links) {
   return error_ = prepare(path, links);
 }
 
-int TargetFile::prepare(const std::string& path, LinkPolicy links) {
+int TargetFile::open_new(const std::string& path) {
+  reset(path);
+  if (name_part(path).empty()) return error_ = EISDIR;
+  return error_ = create_temp(dir_part(final_), name_part(final_));
+}
+
+void TargetFile::reset(const std::string& path) {
   abort();
   error_ = 0;
   size_ = 0;
   existing_ = keep_owner_ = false;
   path_ = final_ = path;
+}
+
+int TargetFile::prepare(const std::string& path, LinkPolicy links) {
+  reset(path);
   if (name_part(path).empty()) return EISDIR;
   struct stat st;
   if (::lstat(path.c_str(), &st) != 0) {
@@ -190,9 +216,7 @@ int TargetFile::commit() {
 
 int TargetFile::publish_new() {
   // linkat fails with EEXIST when a file appeared meanwhile: theirs is kept.
-  if (sysio().linkat(AT_FDCWD, proc_name(fd_).c_str(), AT_FDCWD, final_.c_str(),
-                     AT_SYMLINK_FOLLOW) != 0)
-    return fail(errno);
+  if (link_open_file(fd_, final_) != 0) return fail(errno);
   if (sysio().close(std::exchange(fd_, -1)) != 0 && errno != EINTR) {
     const int err = errno;
     sysio().unlink(final_.c_str());  // named a moment ago by us: never left with unsure content
@@ -202,11 +226,10 @@ int TargetFile::publish_new() {
 }
 
 int TargetFile::link_to_temp_name() {
-  const std::string from = proc_name(fd_);
   for (int tries = 0; tries < 100; ++tries) {
     std::string temp = temp_template(dir_part(final_), name_part(final_));
     fill_temp_suffix(temp);
-    if (sysio().linkat(AT_FDCWD, from.c_str(), AT_FDCWD, temp.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+    if (link_open_file(fd_, temp) == 0) {
       temp_ = std::move(temp);
       return 0;
     }

@@ -38,6 +38,9 @@ class TargetFile {
 
   // Prepares the temporary file for `path`. 0 or errno.
   int open(const std::string& path, LinkPolicy links);
+  // The same for a target in a directory this run made, so nothing was there to look at: one
+  // call fewer. A file someone else puts there meanwhile is left to them as above.
+  int open_new(const std::string& path);
   // Appends `data`, retrying short writes. 0 or errno (the file is then aborted).
   int append(std::string_view data);
   // Flushes the written data to the disk (fdatasync). 0 or errno (the file is then aborted).
@@ -55,6 +58,7 @@ class TargetFile {
   uint64_t size() const { return size_; }
 
  private:
+  void reset(const std::string& path);
   int prepare(const std::string& path, LinkPolicy links);
   int fail(int err);
   int create_temp(const std::string& dir, const std::string& name);

@@ -120,6 +120,21 @@ TEST_P(StreamedFile, MatchesIconvAtEveryCut) {
                                                           "ISO-2022-JP"));
 }
 
+// UTF-8 text read in chunks whose ends cut its sequences is still UTF-8: it keeps its bytes,
+// never converted again as Latin-1 (which would accept every byte and encode it twice), also
+// in place.
+TEST_P(StreamedFile, Utf8CutAtChunkEndsStaysUtf8) {
+  TempDir tmp;
+  const std::string text = std::string(70000, 'a') + mixed_text(400, true, false);
+  write_file(tmp / "in/u.txt", text);
+  const JobReport r =
+      run_job(streaming(tmp / "in", tmp / "out", "ISO-8859-1", "UTF-8", GetParam()));
+  EXPECT_EQ(entry_for(r, "u.txt")->outcome, Outcome::already_utf8);
+  EXPECT_EQ(read_file(tmp / "out/u.txt"), text);
+  run_job(streaming(tmp / "in", tmp / "in", "ISO-8859-1", "UTF-8", GetParam()));
+  EXPECT_EQ(read_file(tmp / "in/u.txt"), text);
+}
+
 INSTANTIATE_TEST_SUITE_P(ChunkSizes, StreamedFile, ::testing::Values(4, 5, 7, 64, 4096));
 
 // An invalid sequence in the third chunk: the file is written exactly as read, and the report

@@ -55,6 +55,14 @@ int linkat_eio(int, const char*, int, const char*, int) {
   errno = EIO;
   return -1;
 }
+// A kernel that names an open file only by its /proc name (before 6.10, unprivileged).
+int linkat_no_empty_path(int from_dir, const char* from, int to_dir, const char* to, int flags) {
+  if ((flags & AT_EMPTY_PATH) != 0) {
+    errno = ENOENT;
+    return -1;
+  }
+  return platform::real_sysio().linkat(from_dir, from, to_dir, to, flags);
+}
 // The first close reports EIO (the descriptor is released all the same).
 int close_eio_once(int fd) {
   platform::real_sysio().close(fd);
@@ -209,15 +217,22 @@ TEST_P(Targets, LongestNameWritten) {
 }
 
 // A file someone creates under the new target's name before the commit is kept (EEXIST) where
-// unnamed files exist; elsewhere the rename replaces it whole.
+// unnamed files exist; elsewhere the rename replaces it whole. The same when the target was
+// opened as one in a new directory, without a look first.
 TEST_P(Targets, NewTargetCreatedMeanwhile) {
-  TargetFile file;
-  ASSERT_EQ(file.open(target, LinkPolicy::replace_link), 0);
-  ASSERT_EQ(file.append("ours"), 0);
-  write_file(target, "theirs");
-  EXPECT_EQ(file.commit(), named() ? 0 : EEXIST);
-  EXPECT_EQ(read_file(target), named() ? "ours" : "theirs");
-  EXPECT_EQ(list_dir(dir), Names{"f.txt"});
+  for (const bool looked : {true, false}) {
+    const std::string name = looked ? "f.txt" : "g.txt";
+    TargetFile file;
+    ASSERT_EQ(looked ? file.open(dir + "/" + name, LinkPolicy::replace_link)
+                     : file.open_new(dir + "/" + name),
+              0);
+    ASSERT_EQ(file.append("ours"), 0);
+    EXPECT_FALSE(file_exists(dir + "/" + name));
+    write_file(dir + "/" + name, "theirs");
+    EXPECT_EQ(file.commit(), named() ? 0 : EEXIST);
+    EXPECT_EQ(read_file(dir + "/" + name), named() ? "ours" : "theirs");
+  }
+  EXPECT_EQ(list_dir(dir), (Names{"f.txt", "g.txt"}));
 }
 
 // ---- Links ------------------------------------------------------------------------------
@@ -301,6 +316,18 @@ TEST_P(Targets, PublishFailureLeavesNothing) {
   EXPECT_EQ(write(target, "new"), named() ? 0 : EIO);
   EXPECT_EQ(read_file(target), named() ? "new" : "old");
   EXPECT_EQ(list_dir(dir), named() ? (Names{"f.txt", "new.txt"}) : Names{"f.txt"});
+}
+
+// Where the kernel refuses to name an open file directly, its /proc name serves: new and
+// replaced targets are published all the same.
+TEST_P(Targets, PublishedWithoutDirectLinks) {
+  platform::sysio().linkat = fake::linkat_no_empty_path;
+  write_file(target, "old");
+  EXPECT_EQ(write(target, "new"), 0);
+  EXPECT_EQ(write(dir + "/new.txt", "fresh"), 0);
+  EXPECT_EQ(read_file(target), "new");
+  EXPECT_EQ(read_file(dir + "/new.txt"), "fresh");
+  EXPECT_EQ(list_dir(dir), (Names{"f.txt", "new.txt"}));
 }
 
 // A close that reports a failure after the data went out: the new name is taken back.

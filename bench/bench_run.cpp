@@ -1,0 +1,233 @@
+// Headless runs for bench_tool.py: the job on a tree, the plain walk baseline, the input trees.
+//
+//   bench_run job IN OUT [--from GBK] [--to UTF-8] [--threads N] [--no-durable] [--quiet]
+//   bench_run plain IN OUT [--from GBK] [--to UTF-8] [--threads N]
+//   bench_run trees DATA          (DATA/source, DATA/small, DATA/big; kept when present)
+//   bench_run bigfile PATH MIB    (one GBK file of MIB mebibytes)
+// job and plain print one line: files, bytes, seconds and failures, as JSON.
+#include <dirent.h>
+#include <fcntl.h>
+#include <iconv.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bench_corpus.h"
+#include "convert/job.h"
+#include "util/log_buffer.h"
+
+namespace {
+
+struct Args {
+  std::string in, out, from = "GBK", to = "UTF-8";
+  unsigned threads = 0;
+  bool durable = true;
+  bool quiet = false;
+};
+
+bool parse(int argc, char** argv, Args& a) {
+  if (argc < 4) return false;
+  a.in = argv[2];
+  a.out = argv[3];
+  for (int i = 4; i < argc; ++i) {
+    const std::string o = argv[i];
+    const bool has_value = i + 1 < argc;
+    if (o == "--from" && has_value) {
+      a.from = argv[++i];
+    } else if (o == "--to" && has_value) {
+      a.to = argv[++i];
+    } else if (o == "--threads" && has_value) {
+      a.threads = static_cast<unsigned>(std::strtoul(argv[++i], nullptr, 10));
+    } else if (o == "--no-durable") {
+      a.durable = false;
+    } else if (o == "--quiet") {
+      a.quiet = true;
+    } else {
+      std::fprintf(stderr, "unknown option %s\n", o.c_str());
+      return false;
+    }
+  }
+  return true;
+}
+
+double now_seconds() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+void print_result(size_t files, uint64_t bytes, double seconds, size_t failures) {
+  std::printf("{\"files\": %zu, \"bytes\": %llu, \"seconds\": %.6f, \"failures\": %zu}\n", files,
+              static_cast<unsigned long long>(bytes), seconds, failures);
+}
+
+// What the window does with a running job: every line into the log, the progress kept.
+class WindowLikeObserver final : public JobObserver {
+ public:
+  void message(const std::string& text) override { log_.append("%s", text.c_str()); }
+  void file_done(size_t, const FileReport&, const std::vector<std::string>& lines,
+                 const JobProgress& p) override {
+    log_.append_lines(lines);
+    done_.store(p.files_done, std::memory_order_relaxed);
+  }
+
+ private:
+  LogBuffer log_;
+  std::atomic<size_t> done_{0};
+};
+
+class QuietObserver final : public JobObserver {
+ public:
+  void message(const std::string&) override {}
+};
+
+int run_job(const Args& a) {
+  JobPlan plan;
+  plan.input = a.in;
+  plan.output = a.out;
+  plan.filter = "*.*";
+  plan.source = EncodingEntry(a.from);
+  plan.target = EncodingEntry(a.to);
+  plan.options.threads = a.threads;
+  plan.options.durable = a.durable;
+  WindowLikeObserver window;
+  QuietObserver quiet;
+  const double start = now_seconds();
+  ConvertJob job(plan);
+  const JobReport r = job.run(a.quiet ? static_cast<JobObserver&>(quiet) : window);
+  print_result(r.files.size(), r.bytes, now_seconds() - start, r.failures());
+  return r.ran && r.failures() == 0 ? 0 : 1;
+}
+
+// ---- the plain walk: read whole, one iconv call into an ample buffer, write whole ----
+
+struct PlainFile {
+  std::string src, dst;
+};
+
+// Lists the regular files below `src`, making their folders below `dst` on the way.
+void list_tree(const std::string& src, const std::string& dst, std::vector<PlainFile>& files) {
+  ::mkdir(dst.c_str(), 0755);
+  DIR* d = ::opendir(src.c_str());
+  if (d == nullptr) return;
+  while (const dirent* e = ::readdir(d)) {
+    if (e->d_name[0] == '.') continue;
+    std::string s = src + "/" + e->d_name;
+    std::string t = dst + "/" + e->d_name;
+    if (e->d_type == DT_DIR)
+      list_tree(s, t, files);
+    else if (e->d_type == DT_REG)
+      files.push_back({std::move(s), std::move(t)});
+  }
+  ::closedir(d);
+}
+
+bool read_whole(const std::string& path, std::string& out) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st;
+  if (::fstat(fd, &st) != 0) {
+    ::close(fd);
+    return false;
+  }
+  out.resize(static_cast<size_t>(st.st_size));
+  const ssize_t n = ::read(fd, out.data(), out.size());
+  ::close(fd);
+  return n == st.st_size;
+}
+
+bool plain_convert(const PlainFile& f, const Args& a, std::string& in, std::string& out) {
+  if (!read_whole(f.src, in)) return false;
+  const iconv_t cd = ::iconv_open(a.to.c_str(), a.from.c_str());
+  if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+  out.resize(in.size() * 2 + 16);
+  char* ip = in.data();
+  size_t il = in.size();
+  char* op = out.data();
+  size_t ol = out.size();
+  const bool ok = ::iconv(cd, &ip, &il, &op, &ol) != static_cast<size_t>(-1);
+  ::iconv_close(cd);
+  out.resize(out.size() - ol);
+  const int fd = ::open(f.dst.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  const bool written = ::write(fd, out.data(), out.size()) == static_cast<ssize_t>(out.size());
+  return ::close(fd) == 0 && ok && written;
+}
+
+int run_plain(const Args& a) {
+  const double start = now_seconds();
+  std::vector<PlainFile> files;
+  list_tree(a.in, a.out, files);
+  std::atomic<size_t> next{0}, failures{0};
+  std::atomic<uint64_t> bytes{0};
+  const auto loop = [&] {
+    std::string in, out;
+    for (size_t i; (i = next.fetch_add(1)) < files.size();) {
+      if (!plain_convert(files[i], a, in, out)) failures.fetch_add(1);
+      bytes.fetch_add(in.size());
+    }
+  };
+  std::vector<std::thread> threads;
+  const unsigned count = a.threads == 0 ? std::thread::hardware_concurrency() : a.threads;
+  for (unsigned t = 1; t < count; ++t) threads.emplace_back(loop);
+  loop();
+  for (auto& t : threads) t.join();
+  print_result(files.size(), bytes.load(), now_seconds() - start, failures.load());
+  return failures.load() == 0 ? 0 : 1;
+}
+
+// ---- inputs ----
+
+int make_trees(const std::string& data) {
+  const std::string gbk = bench_corpus::gbk_text(size_t{4} << 20);
+  if (gbk.empty()) {
+    std::fprintf(stderr, "no Chinese text: install manpages-zh\n");
+    return 1;
+  }
+  ::mkdir(data.c_str(), 0755);
+  // About 11,000 files and 170 MB, the sizes of a source tree's files.
+  bench_corpus::make_tree(data + "/source", gbk, 11000, 1000, 30000);
+  bench_corpus::make_tree(data + "/small", gbk, 50000, 1000, 4000);
+  bench_corpus::make_tree(data + "/big", gbk, 20, 12000000, 19000000);
+  return 0;
+}
+
+int make_big_file(const std::string& path, uint64_t mib) {
+  const std::string gbk = bench_corpus::gbk_text(size_t{16} << 20);
+  if (gbk.empty()) return 1;
+  FILE* f = std::fopen(path.c_str(), "wb");
+  if (f == nullptr) return 1;
+  uint64_t left = mib << 20;
+  bool ok = true;
+  while (ok && left > 0) {
+    size_t n = static_cast<size_t>(std::min<uint64_t>(left, gbk.size()));
+    // The text is cut at a line end, never inside a two-byte character.
+    if (n < gbk.size()) n = gbk.rfind('\n', n - 1) + 1;
+    ok = n > 0 && std::fwrite(gbk.data(), 1, n, f) == n;
+    left = n < left && n == gbk.size() ? left - n : 0;
+  }
+  return std::fclose(f) == 0 && ok ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string mode = argc > 1 ? argv[1] : "";
+  Args a;
+  if ((mode == "job" || mode == "plain") && parse(argc, argv, a))
+    return mode == "job" ? run_job(a) : run_plain(a);
+  if (mode == "trees" && argc == 3) return make_trees(argv[2]);
+  if (mode == "bigfile" && argc == 4)
+    return make_big_file(argv[2], std::strtoull(argv[3], nullptr, 10));
+  std::fprintf(stderr,
+               "usage: bench_run job|plain IN OUT [--from E] [--to E] [--threads N] "
+               "[--no-durable] [--quiet]\n       bench_run trees DATA\n"
+               "       bench_run bigfile PATH MIB\n");
+  return 2;
+}

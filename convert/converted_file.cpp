@@ -1,0 +1,105 @@
+// A whole file's conversion, written piece by piece into a target opened only once the output
+// differs from the content as read.
+#include <cerrno>
+#include <functional>
+
+#include "convert/file_convert.h"
+#include "convert/stop_point.h"
+#include "convert/stream_convert.h"
+#include "platform/target_file.h"
+
+namespace {
+
+constexpr char kUtf8Bom[] = "\xEF\xBB\xBF";
+
+// Where the pieces go. While they repeat the content as read nothing is opened, so a file
+// whose conversion changes nothing is not rewritten in place; at the first piece that differs
+// the target is opened and given the matching part first.
+class PieceSink {
+ public:
+  using Open = std::function<int(platform::TargetFile&)>;
+  // `open` null: a dry run, nothing is ever written.
+  PieceSink(std::string_view content, Open open) : content_(content), open_(std::move(open)) {}
+
+  // 0 or the errno of opening or writing the target.
+  int take(std::string_view piece) {
+    if (same_) {
+      if (content_.substr(matched_, piece.size()) == piece) {
+        matched_ += piece.size();
+        return 0;
+      }
+      same_ = false;
+      if (const int err = start()) return err;
+    }
+    return open_ ? target_.append(piece) : 0;
+  }
+  // The output was the content as read, all of it.
+  bool unchanged() const { return same_ && matched_ == content_.size(); }
+  // Makes sure the target holds the whole output (the matching part too); 0 or errno.
+  int complete() { return same_ ? start() : 0; }
+  platform::TargetFile& target() { return target_; }
+
+ private:
+  int start() {
+    if (!open_) return 0;
+    if (const int err = open_(target_)) return err;
+    return target_.append(content_.substr(0, matched_));
+  }
+
+  std::string_view content_;
+  Open open_;
+  platform::TargetFile target_;
+  size_t matched_ = 0;
+  bool same_ = true;
+};
+
+}  // namespace
+
+void FileConverter::convert_whole(const JobFile& file, const RunEncodings& enc,
+                                  const Classification& cls, FileReport& report, uint64_t token) {
+  PieceSink::Open open;
+  if (!run_.dry_run) {
+    open = [this, &file](platform::TargetFile& target) {
+      std::string path;
+      return open_target(file, target, path);
+    };
+  }
+  PieceSink sink(content_, std::move(open));
+  // A converter of its own for each file: a reused one, even reset, would read a UTF-16 file in
+  // the byte order of the file before it (glibc keeps that beyond the shift state).
+  StreamConverter conv(enc.source_charset, enc.target_charset);
+  const std::function<int(std::string_view)> take = [&sink](std::string_view p) {
+    return sink.take(p);
+  };
+  const size_t piece = std::min(run_.stream_chunk, kPieceBytes);
+  int write_error = sink.take(enc.target_mark ? kUtf8Bom : "");
+  if (write_error == 0 &&
+      feed_in_pieces(conv, std::string_view(content_).substr(cls.mark_length), piece, scratch_,
+                     take, write_error) &&
+      conv.finish(scratch_))
+    write_error = sink.take(scratch_);
+  if (write_error == 0 && !conv.outcome().ok) {
+    // The content exactly as read: never half converted, never a mark before raw bytes.
+    sink.target().abort();
+    if (conv.outcome().unsupported) {
+      report.outcome = Outcome::not_supported;
+      report.note = enc.source_name + "-->" + enc.target_name + " is not supported";
+    } else {
+      report.outcome = Outcome::cannot_convert;
+      report.error = conv.outcome().error;
+      report.stop = locate_stop(content_, cls.mark_length + conv.outcome().stop_offset,
+                                enc.source_charset, enc.source.form);
+    }
+    publish_as_read(file, report, token);
+    return;
+  }
+  report.unchanged = sink.unchanged();
+  if (write_error == 0 && (run_.dry_run || (run_.in_place && report.unchanged))) return;
+  if (write_error == 0) write_error = sink.complete();
+  if (write_error == 0) write_error = finish_target(file, std::move(sink.target()), token, report);
+  if (write_error != 0) {
+    sink.target().abort();
+    report.outcome = Outcome::cannot_write;
+    report.error = write_error;
+  }
+}

@@ -1,0 +1,228 @@
+#!/usr/bin/env python3
+"""Kill -9 of a running job at random instants: no target is ever truncated or mixed, and the
+next run over the same directories completes, removes what the killed one left and says so.
+
+    crash_test.py JOB_CHILD [ROUNDS]      (OUZEL_CRASH_SEED=N repeats a run's instants)
+
+A tree of many small GBK files and a few of several MiB (some above the whole-file limit, so
+converted in chunks) is converted to UTF-8 by tests/job_child, killed after a random delay:
+into a fresh output tree, over an output tree that holds older targets (named temporary files,
+as on a file system without unnamed ones), and in place. After each kill every target is
+absent, its old content, or exactly what the iconv command makes of its source.
+"""
+import glob
+import gzip
+import os
+import random
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+TEMP_NAME = re.compile(r"^\..+\.ouzel-[A-Za-z0-9]{6}$")
+REMOVED = re.compile(r"^Removed (\d+) temporary files? a stopped run left in ")
+# Small enough that two of the big files are converted in chunks of 256 KiB.
+LIMITS = ["--whole-limit", str(4 << 20), "--chunk", str(256 << 10)]
+FALLBACK = "中文编码转换工具把源代码从一种编码转换为另一种编码，文件名和注释都保持不变。\n"
+
+
+def chinese_gbk(size):
+    """About `size` bytes of real Chinese text in GBK, cut at line ends."""
+    text = ""
+    for path in sorted(glob.glob("/usr/share/man/zh_CN/man1/*.gz"))[:60]:
+        with gzip.open(path, "rb") as f:
+            text += f.read().decode("utf-8", "ignore")
+        if len(text) > size:
+            break
+    if len(text) < 1000:
+        text = FALLBACK * 200
+    # iconv -c keeps exactly what GBK can hold, as the iconv command reads it.
+    gbk = subprocess.run(["iconv", "-c", "-f", "UTF-8", "-t", "GBK"], input=text.encode(),
+                         stdout=subprocess.PIPE).stdout
+    while len(gbk) < size:
+        gbk += gbk
+    return gbk
+
+
+def make_tree(root, rng):
+    text = chinese_gbk(1 << 20)
+    lines = [i + 1 for i, b in enumerate(text) if b == 0x0A]
+
+    def piece(size):
+        start = rng.choice(lines[: len(lines) // 2])
+        end = max(start + 1, text.rfind(b"\n", start, start + size) + 1)
+        return text[start:end]
+
+    files = {}
+    for i in range(400):
+        rel = "d%d/e%d/f%d.txt" % (i % 7, i % 5, i)
+        files[rel] = piece(rng.randint(1000, 4000))
+    big = text * (7 * (1 << 20) // len(text) + 1)
+    for i, mib in enumerate([2, 3, 5, 6]):  # the last two are streamed
+        start = big.index(b"\n", rng.randint(0, 1 << 19)) + 1
+        end = big.rindex(b"\n", 0, start + (mib << 20)) + 1
+        files["d%d/big%d.txt" % (i, i)] = big[start:end]
+    for rel, data in files.items():
+        os.makedirs(os.path.dirname(os.path.join(root, rel)), exist_ok=True)
+        with open(os.path.join(root, rel), "wb") as f:
+            f.write(data)
+    return files
+
+
+def expected_outputs(root, files):
+    out = {}
+    for rel in files:
+        p = subprocess.run(["iconv", "-f", "GBK", "-t", "UTF-8", os.path.join(root, rel)],
+                           stdout=subprocess.PIPE, check=True)
+        out[rel] = p.stdout
+    return out
+
+
+def read(path):
+    try:
+        with open(path, "rb") as f:
+            return f.read()
+    except FileNotFoundError:
+        return None
+
+
+def walk(root):
+    """Relative paths of every file below root, hidden ones included."""
+    found = []
+    for d, _, names in os.walk(root):
+        found += [os.path.relpath(os.path.join(d, n), root) for n in names]
+    return found
+
+
+class Failure(Exception):
+    pass
+
+
+def check(cond, what):
+    if not cond:
+        raise Failure(what)
+
+
+class CrashTest:
+    def __init__(self, child, work, rng):
+        self.child, self.work, self.rng = child, work, rng
+        self.src = os.path.join(work, "src")
+        self.files = make_tree(self.src, rng)
+        self.expected = expected_outputs(self.src, self.files)
+        self.serial = 0
+        self.alive_kills = 0
+        self.leftovers_seen = 0
+
+    def fresh(self, what):
+        self.serial += 1
+        return os.path.join(self.work, "%s%d" % (what, self.serial))
+
+    def command(self, src, out, extra):
+        return [self.child, src, out, "GBK", "UTF-8"] + LIMITS + extra
+
+    def run(self, src, out, extra):
+        p = subprocess.run(self.command(src, out, extra), stdout=subprocess.PIPE, timeout=60)
+        lines = p.stdout.decode("utf-8", "replace").splitlines()
+        check(p.returncode == 0, "the run after the kill failed: %d\n%s" % (
+            p.returncode, "\n".join([l for l in lines if l.startswith("Cannot")][:6])))
+        return lines
+
+    def calibrate(self):
+        times = []
+        for _ in range(3):
+            start = time.monotonic()
+            self.run(self.src, self.fresh("calibrate"), [])
+            times.append(time.monotonic() - start)
+        return sorted(times)[1]
+
+    def kill_after(self, src, out, extra, delay):
+        p = subprocess.Popen(self.command(src, out, extra), stdout=subprocess.DEVNULL)
+        time.sleep(delay)
+        if p.poll() is None:
+            self.alive_kills += 1
+        p.send_signal(signal.SIGKILL)
+        p.wait()
+
+    def check_after_kill(self, out, old, label):
+        """Every target absent (no old content), old, or complete; only our temporary files
+        besides. Returns how many temporary files were left."""
+        leftovers = 0
+        for rel in walk(out):
+            name = os.path.basename(rel)
+            if TEMP_NAME.match(name):
+                leftovers += 1
+                continue
+            check(rel in self.files, "%s: %s is not a target" % (label, rel))
+        for rel in self.files:
+            got = read(os.path.join(out, rel))
+            ok = got == self.expected[rel] or got == old.get(rel)
+            check(ok, "%s: %s is truncated or mixed (%s bytes)" % (
+                label, rel, "no" if got is None else len(got)))
+        return leftovers
+
+    def check_after_rerun(self, out, lines, leftovers, label):
+        removed = sum(int(m.group(1)) for m in map(REMOVED.match, lines) if m)
+        check(removed == leftovers, "%s: %d temporary files left, %d reported removed" % (
+            label, leftovers, removed))
+        names = sorted(walk(out))
+        check(names == sorted(self.files), "%s: after the next run the tree holds %s" % (
+            label, [n for n in names if n not in self.files][:5]))
+        for rel in self.files:
+            check(read(os.path.join(out, rel)) == self.expected[rel],
+                  "%s: %s is not the complete conversion" % (label, rel))
+
+    def round(self, kind, delay, threads):
+        extra = ["--threads", str(threads)]
+        if kind == "fresh":
+            src, out, old = self.src, self.fresh("out"), {}
+        elif kind == "replace":
+            src, out = self.src, self.fresh("out")
+            old = {rel: b"older target of " + rel.encode() + b"\n" for rel in self.files}
+            for rel, data in old.items():
+                os.makedirs(os.path.dirname(os.path.join(out, rel)), exist_ok=True)
+                with open(os.path.join(out, rel), "wb") as f:
+                    f.write(data)
+            extra.append("--named-temp")
+        else:  # in place: the old content is the source itself
+            src = out = self.fresh("inplace")
+            shutil.copytree(self.src, out)
+            old = {rel: read(os.path.join(self.src, rel)) for rel in self.files}
+            if threads == 1:
+                extra.append("--named-temp")
+        label = "%s, %d thread(s), killed after %.3f s" % (kind, threads, delay)
+        self.kill_after(src, out, extra, delay)
+        leftovers = self.check_after_kill(out, old, label)
+        self.leftovers_seen += leftovers
+        lines = self.run(src, out, extra)
+        self.check_after_rerun(out, lines, leftovers, label)
+
+
+def main():
+    child = os.path.abspath(sys.argv[1])
+    rounds = int(sys.argv[2]) if len(sys.argv) > 2 else 24
+    seed = int(os.environ.get("OUZEL_CRASH_SEED", random.randrange(1 << 30)))
+    rng = random.Random(seed)
+    work = tempfile.mkdtemp(prefix="ouzel-crash-")
+    try:
+        t = CrashTest(child, work, rng)
+        full = t.calibrate()
+        kinds = ["fresh", "replace", "in place"]
+        for i in range(rounds):
+            t.round(kinds[i % 3], rng.uniform(0.02, 1.0) * full, 1 + i % 2)
+        print("%d kills (seed %d, a full run %.3f s): %d while the job ran, %d temporary files "
+              "left and removed by the next run" % (rounds, seed, full, t.alive_kills,
+                                                    t.leftovers_seen))
+        check(t.alive_kills >= rounds // 3, "too few kills landed while the job ran")
+    except Failure as e:
+        print("FAILED (seed %d): %s" % (seed, e))
+        return 1
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
