@@ -22,8 +22,7 @@ std::string sdl_error(const char* what) {
 
 SDL_HitTestResult title_hit_test(SDL_Window*, const SDL_Point* point, void* data) {
   const auto* drag = static_cast<const TitleDrag*>(data);
-  if (drag && drag->enabled && point->y >= 0 &&
-      static_cast<float>(point->y) < drag->strip_height &&
+  if (drag && drag->enabled && point->y >= 0 && static_cast<float>(point->y) < drag->strip_height &&
       static_cast<float>(point->x) < drag->close_button_x)
     return SDL_HITTEST_DRAGGABLE;
   return SDL_HITTEST_NORMAL;

@@ -169,7 +169,8 @@ void measure_detection(const Tree& t, const std::string& out_root, int rounds) {
   std::vector<double> job, preview, detecting;
   int serial = 0;
   auto fresh = [&](const char* what) {
-    return out_root + "/" + what + "-" + std::to_string(::getpid()) + "-" + std::to_string(serial++);
+    return out_root + "/" + what + "-" + std::to_string(::getpid()) + "-" +
+           std::to_string(serial++);
   };
   run_job(t.dir, fresh("warm-detect"), Mode::preview_detecting);
   for (int r = 0; r < rounds; ++r) {
@@ -180,10 +181,11 @@ void measure_detection(const Tree& t, const std::string& out_root, int rounds) {
   }
   std::printf("detection on the %s: %zu files, median of %d rounds\n", t.name.c_str(), t.files,
               rounds);
-  std::printf("  job %.3f s, preview with detection %.3f s (%.2fx), job with detection %.3f s "
-              "(%.2fx)\n\n",
-              median(job), median(preview), median(preview) / median(job), median(detecting),
-              median(detecting) / median(job));
+  std::printf(
+      "  job %.3f s, preview with detection %.3f s (%.2fx), job with detection %.3f s "
+      "(%.2fx)\n\n",
+      median(job), median(preview), median(preview) / median(job), median(detecting),
+      median(detecting) / median(job));
 }
 
 }  // namespace

@@ -72,7 +72,8 @@ void read_options(ConvertConfig& cfg, YAML::Node& doc) {
   const YAML::Node list = doc[kKeys[kCandidates]];
   if (list.IsSequence())
     for (const auto& element : list)
-      if (element.IsScalar() && !element.Scalar().empty()) cfg.candidates.push_back(element.Scalar());
+      if (element.IsScalar() && !element.Scalar().empty())
+        cfg.candidates.push_back(element.Scalar());
 }
 
 // Important: the non-const subscript turns a null or sequence document into a mapping and adds

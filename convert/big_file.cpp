@@ -61,8 +61,7 @@ uint64_t size_of(const std::string& path) {
 }  // namespace
 
 void FileConverter::process_streamed(const JobFile& file, const std::string& source,
-                                     const RunEncodings& enc, FileReport& report,
-                                     uint64_t token) {
+                                     const RunEncodings& enc, FileReport& report, uint64_t token) {
   StreamedFacts sf;
   if (const int err = gather(source, enc, run_.stream_chunk, sf)) {
     report.outcome = Outcome::cannot_read;
@@ -103,10 +102,11 @@ void FileConverter::process_streamed(const JobFile& file, const std::string& sou
   int err = run_.dry_run ? 0 : open_target(file, target, path);
   StreamFileResult r;
   if (err == 0 && as_read) r = stream_copy_file(source, target, run_.stream_chunk);
-  if (err == 0 && copied) r = stream_copy_file(source, target, run_.stream_chunk, cls.mark_length, prefix);
+  if (err == 0 && copied)
+    r = stream_copy_file(source, target, run_.stream_chunk, cls.mark_length, prefix);
   if (err == 0 && cls.outcome == Outcome::converted) {
-    StreamSettings settings{enc.source_charset, enc.target_charset, run_.stream_chunk, false,
-                            cls.mark_length, prefix};
+    StreamSettings settings{
+        enc.source_charset, enc.target_charset, run_.stream_chunk, false, cls.mark_length, prefix};
     r = stream_convert_file(source, run_.dry_run ? nullptr : &target, settings);
     if (!r.conversion.ok && r.read_error == 0 && r.write_error == 0) {
       // Never half converted: the content exactly as read instead.

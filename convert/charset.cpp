@@ -36,8 +36,8 @@ std::string ascii_bytes() {
 // encoding (ISO-2022-*, UTF-7, HZ) writes its text in ASCII bytes, so bytes below 0x80 do not
 // make a file ASCII.
 bool eight_bit(const std::string& charset) {
-  const char* samples[] = {"\xC3\xA9", "\xE4\xB8\xAD", "\xD0\x96", "\xE3\x81\x82",
-                           "\xED\x95\x9C", "\xCE\xB1", "\xD7\x90", "\xD8\xA7", "\xE0\xB8\x81"};
+  const char* samples[] = {"\xC3\xA9", "\xE4\xB8\xAD", "\xD0\x96", "\xE3\x81\x82", "\xED\x95\x9C",
+                           "\xCE\xB1", "\xD7\x90",     "\xD8\xA7", "\xE0\xB8\x81"};
   bool any = false;
   std::string out;
   for (const char* s : samples) {

@@ -16,7 +16,7 @@ enum class UnicodeForm {
 };
 
 struct CharsetTraits {
-  bool known = false;             // the converter opens it both ways with UTF-8
+  bool known = false;  // the converter opens it both ways with UTF-8
   // The 128 ASCII bytes convert to and from UTF-8 as themselves, and the text beyond ASCII is
   // written with bytes >= 0x80 (not ISO-2022-*, UTF-7, HZ).
   bool ascii_compatible = false;

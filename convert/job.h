@@ -26,7 +26,7 @@ struct JobOptions {
 struct PlannedFile {
   std::string relative_dir;
   std::string file_name;
-  EncodingEntry source;  // empty: the run's source
+  EncodingEntry source;             // empty: the run's source
   std::string evidence = "chosen";  // "undetected" with no source: not converted
   int confidence = -1;
   std::string note;  // what detection said of it

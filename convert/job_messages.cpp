@@ -12,9 +12,9 @@ std::string outcome_line(const JobFile& file, const FileReport& r, bool in_place
     case Outcome::converted:
       return {};
     case Outcome::ascii:
-      return kestrum::strfmt("ASCII only: %s, %s", path,
-                             in_place && r.unchanged ? "left as it is"
-                                                     : "written without converting");
+      return kestrum::strfmt(
+          "ASCII only: %s, %s", path,
+          in_place && r.unchanged ? "left as it is" : "written without converting");
     case Outcome::already_utf8:
       return kestrum::strfmt("Already UTF-8: %s, not converted again%s", path,
                              in_place && r.unchanged ? ", left as it is" : "");

@@ -24,14 +24,14 @@ struct FileReport {
   uint64_t bytes = 0;  // size as read
   int error = 0;       // errno of a failure, 0 when none
   std::optional<StopPoint> stop;
-  std::string note;        // the rest of the detail ("marked as UTF-16LE", "same file as a.cpp")
+  std::string note;  // the rest of the detail ("marked as UTF-16LE", "same file as a.cpp")
   // The bytes to write equal the bytes read: in place nothing is rewritten, and a check run
   // knows the file needs nothing.
   bool unchanged = false;
-  std::string evidence;    // how the source was chosen: "chosen", "mark", "utf8", ...
-  int confidence = -1;     // 0-100 for a detected encoding, -1 when chosen
+  std::string evidence;        // how the source was chosen: "chosen", "mark", "utf8", ...
+  int confidence = -1;         // 0-100 for a detected encoding, -1 when chosen
   std::string detection_note;  // what detection said ("CP932 rather than SHIFT_JIS: ...")
-  std::string sample;      // preview: the first non-ASCII line, decoded (UTF-8)
+  std::string sample;          // preview: the first non-ASCII line, decoded (UTF-8)
 };
 
 // The detail column: the error with its text, where conversion stopped, or the note.

@@ -84,9 +84,11 @@ std::vector<std::string> SourceDetection::finish(std::vector<JobFile>& files) {
     const auto& [name, evidence] = key;
     summary += summary.empty() ? "" : ", ";
     summary += kestrum::strfmt("%s %zu (%s", name.c_str(), g.first, evidence.c_str());
-    summary += g.second >= 0 && g.second < 100 ? kestrum::strfmt(", confidence %d+)", g.second) : ")";
+    summary +=
+        g.second >= 0 && g.second < 100 ? kestrum::strfmt(", confidence %d+)", g.second) : ")";
   }
-  if (undetected > 0) summary += kestrum::strfmt("%sundetected %zu", summary.empty() ? "" : ", ", undetected);
+  if (undetected > 0)
+    summary += kestrum::strfmt("%sundetected %zu", summary.empty() ? "" : ", ", undetected);
   std::vector<std::string> lines;
   lines.push_back("Detected: " + (summary.empty() ? std::string("nothing to decide") : summary));
   for (const auto& [note, count] : notes)

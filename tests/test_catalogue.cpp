@@ -88,8 +88,8 @@ TEST(Catalogue, GroupAppendsNamesAndBomEntry) {
   EXPECT_EQ(add_encoding_group(3, first, &sink), 0);
   EXPECT_EQ(add_encoding_group(2, second, &sink), 0);
   EXPECT_EQ(add_encoding_group(2, third, &sink), 0);
-  const std::vector<std::string> expected = {"A",     "B",     "UTF-8", "UTF-8 with BOM", "UTF-8",
-                                             "UTF-8 with BOM", "C", "utf-8", "UTF8"};
+  const std::vector<std::string> expected = {
+      "A", "B", "UTF-8", "UTF-8 with BOM", "UTF-8", "UTF-8 with BOM", "C", "utf-8", "UTF8"};
   EXPECT_EQ(names_of(app.encodings), expected);
   // Only the exact "UTF-8 with BOM" writes a mark; its converter name is UTF-8.
   EXPECT_TRUE(app.encodings[3].utf8_mark);

@@ -102,8 +102,7 @@ TEST_F(ChooserTest, SaveAsRedirectsLaterSaves) {
   app_.input = "/after/save-as";
   choose_file_menu("exit");
   EXPECT_EQ(quits_, 1);
-  EXPECT_EQ(YAML::LoadFile(root_ + "/other.yml")["input"].as<std::string>(""),
-            "/after/save-as");
+  EXPECT_EQ(YAML::LoadFile(root_ + "/other.yml")["input"].as<std::string>(""), "/after/save-as");
   EXPECT_EQ(read_file(config_path_), initial_text_);
 }
 
@@ -118,8 +117,7 @@ TEST_F(ChooserTest, SaveAsAsksBeforeOverwriting) {
   draw();
   EXPECT_EQ(read_file(root_ + "/taken.yml"), "old: 1\n");
   click("dialog.overwrite.yes");
-  EXPECT_EQ(YAML::LoadFile(root_ + "/taken.yml")["output"].as<std::string>(""),
-            "/chosen/output");
+  EXPECT_EQ(YAML::LoadFile(root_ + "/taken.yml")["output"].as<std::string>(""), "/chosen/output");
   EXPECT_EQ(quits_, 0);
 }
 
@@ -152,8 +150,7 @@ TEST_F(ChooserTest, SaveReportWritesTheLastJobsReport) {
   const std::string csv = read_file(root_ + "/report.csv");
   EXPECT_EQ(csv.rfind("path,outcome,source,target,bytes,detail\r\n", 0), 0u);
   EXPECT_NE(csv.find("\r\na.txt,converted,GBK,UTF-8,3,\r\n"), std::string::npos);
-  EXPECT_NE(csv.find("\r\nb.bin,binary,GBK,UTF-8,3,NUL byte at offset 1\r\n"),
-            std::string::npos);
+  EXPECT_NE(csv.find("\r\nb.bin,binary,GBK,UTF-8,3,NUL byte at offset 1\r\n"), std::string::npos);
   EXPECT_EQ(log_count("save report to file " + root_ + "/report.csv success, 2 entries"), 1);
 }
 
@@ -161,8 +158,9 @@ TEST_F(ChooserTest, SaveReportWritesTheLastJobsReport) {
 // "Save Config As..." pointed the saves elsewhere.
 TEST_F(ChooserTest, OpenConfigNamesWorkingDirectoryFile) {
   const std::string editor_dir = root_ + "/editor";
-  write_file(editor_dir + "/varnel.exe", "#!/bin/sh\nprintf '%s' \"$1\" > \"$0.arg.tmp\"\n"
-                                         "mv \"$0.arg.tmp\" \"$0.arg\"\n");
+  write_file(editor_dir + "/varnel.exe",
+             "#!/bin/sh\nprintf '%s' \"$1\" > \"$0.arg.tmp\"\n"
+             "mv \"$0.arg.tmp\" \"$0.arg\"\n");
   fs::permissions(editor_dir + "/varnel.exe", fs::perms::owner_all);
   const char* saved_env = std::getenv("VN_INSTDIR");
   const std::string saved_value = saved_env ? saved_env : "";

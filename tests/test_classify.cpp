@@ -31,8 +31,8 @@ enum Mark { none, utf8, utf16le, utf16be, utf32le, utf32be };
 struct MarkCase {
   const char* source;
   Mark mark;
-  Outcome outcome;     // marked, or what the text after a dropped mark becomes
-  size_t dropped;      // mark bytes the source drops
+  Outcome outcome;  // marked, or what the text after a dropped mark becomes
+  size_t dropped;   // mark bytes the source drops
 };
 
 class MarkRule : public ::testing::TestWithParam<MarkCase> {};
@@ -51,27 +51,29 @@ TEST_P(MarkRule, OwnMarkDroppedForeignMarkStops) {
   EXPECT_EQ(r.mark_length, c.dropped) << c.source << " mark " << c.mark;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    SourcesAndMarks, MarkRule,
-    ::testing::Values(MarkCase{"GBK", none, Outcome::converted, 0},
-                      MarkCase{"GBK", utf8, Outcome::marked, 0},
-                      MarkCase{"GBK", utf16le, Outcome::marked, 0},
-                      MarkCase{"GBK", utf32le, Outcome::marked, 0},
-                      MarkCase{"UTF-8", utf8, Outcome::converted, 3},
-                      MarkCase{"UTF-8", utf16be, Outcome::marked, 0},
-                      MarkCase{"UTF-16LE", utf16le, Outcome::converted, 2},
-                      MarkCase{"UTF-16LE", utf16be, Outcome::marked, 0},
-                      MarkCase{"UTF-16LE", utf8, Outcome::marked, 0},
-                      MarkCase{"UTF-16BE", utf16be, Outcome::converted, 2},
-                      MarkCase{"UTF-32LE", utf32le, Outcome::converted, 4},
-                      MarkCase{"UTF-32LE", utf16le, Outcome::marked, 0},
-                      MarkCase{"UTF-32BE", utf32be, Outcome::converted, 4},
-                      MarkCase{"UTF-16", utf16le, Outcome::converted, 0},
-                      MarkCase{"UTF-16", utf16be, Outcome::converted, 0}));
+INSTANTIATE_TEST_SUITE_P(SourcesAndMarks, MarkRule,
+                         ::testing::Values(MarkCase{"GBK", none, Outcome::converted, 0},
+                                           MarkCase{"GBK", utf8, Outcome::marked, 0},
+                                           MarkCase{"GBK", utf16le, Outcome::marked, 0},
+                                           MarkCase{"GBK", utf32le, Outcome::marked, 0},
+                                           MarkCase{"UTF-8", utf8, Outcome::converted, 3},
+                                           MarkCase{"UTF-8", utf16be, Outcome::marked, 0},
+                                           MarkCase{"UTF-16LE", utf16le, Outcome::converted, 2},
+                                           MarkCase{"UTF-16LE", utf16be, Outcome::marked, 0},
+                                           MarkCase{"UTF-16LE", utf8, Outcome::marked, 0},
+                                           MarkCase{"UTF-16BE", utf16be, Outcome::converted, 2},
+                                           MarkCase{"UTF-32LE", utf32le, Outcome::converted, 4},
+                                           MarkCase{"UTF-32LE", utf16le, Outcome::marked, 0},
+                                           MarkCase{"UTF-32BE", utf32be, Outcome::converted, 4},
+                                           MarkCase{"UTF-16", utf16le, Outcome::converted, 0},
+                                           MarkCase{"UTF-16", utf16be, Outcome::converted, 0}));
 
 // A foreign mark is named by its form.
 TEST(Classify, MarkedNamesTheForm) {
-  const Classification r = classify("\xFF\xFE" "a\0", pair("GBK", "UTF-8"));
+  const Classification r = classify(
+      "\xFF\xFE"
+      "a\0",
+      pair("GBK", "UTF-8"));
   EXPECT_EQ(r.outcome, Outcome::marked);
   EXPECT_STREQ(form_name(r.foreign_mark), "UTF-16LE");
 }

@@ -183,8 +183,8 @@ TEST(CliPlan, DetectionAndCandidates) {
   EXPECT_EQ(p.plan.options.threads, 3u);
   EXPECT_TRUE(p.plan.options.durable);
 
-  const ParsedArgs args = parse_arguments({"--candidates", "Chinese,BIG5", "--no-sync",
-                                           tmp / "in", tmp / "out"});
+  const ParsedArgs args =
+      parse_arguments({"--candidates", "Chinese,BIG5", "--no-sync", tmp / "in", tmp / "out"});
   ASSERT_EQ(args.error, "");
   p = make_cli_plan(args.options, kEncodings);
   EXPECT_TRUE(p.plan.options.detect);

@@ -9,8 +9,8 @@
 namespace {
 
 // Catalogue names at the order's first `n` positions.
-std::vector<std::string> first_names(const EncodingList& catalogue,
-                                     const EncodingOrder& order, size_t n) {
+std::vector<std::string> first_names(const EncodingList& catalogue, const EncodingOrder& order,
+                                     size_t n) {
   std::vector<std::string> out;
   for (size_t i = 0; i < std::min(n, order.items.size()); ++i)
     out.push_back(catalogue[static_cast<size_t>(order.items[i])]);
@@ -63,8 +63,8 @@ TEST_F(EncodingChooserTest, CommonEncodingsInSixKeys) {
 // once, alphabetically with numbers by value.
 TEST(EncodingOrder, CommonGroupThenAlphabetical) {
   const EncodingList catalogue = {"ISO-8859-10", "utf-7", "GBK",   "ISO-8859-2",
-                                              "UTF-8",       "ASCII", "BIG5",  "UTF-8 with BOM",
-                                              "CP1252",      "SJIS",  "KOI8-R"};
+                                  "UTF-8",       "ASCII", "BIG5",  "UTF-8 with BOM",
+                                  "CP1252",      "SJIS",  "KOI8-R"};
   const EncodingOrder order = EncodingSorter(catalogue).order("");
   EXPECT_EQ(order.common, 6u);
   EXPECT_EQ(first_names(catalogue, order, 99),

@@ -106,8 +106,8 @@ TEST(Engine, InPlaceTwiceRewritesNothingTheSecondTime) {
   EXPECT_EQ(read_file(tmp / "in/gbk/g0.cpp"), iconv_command(tree.gbk_text, "GBK", "UTF-8"));
   EXPECT_EQ(read_file(tmp / "in/utf8/s0.cpp"), tree.short_utf8);
   EXPECT_EQ(read_file(tmp / "in/bin/b0.o"), tree.binary);
-  const std::vector<std::string> paths = {"gbk/g0.cpp", "utf8/s1.cpp", "docs/long2.txt", "a0.h",
-                                          "bin/b1.o", "wide/w2.txt"};
+  const std::vector<std::string> paths = {"gbk/g0.cpp", "utf8/s1.cpp", "docs/long2.txt",
+                                          "a0.h",       "bin/b1.o",    "wide/w2.txt"};
   std::vector<FileId> before;
   std::vector<std::string> bytes;
   for (const auto& p : paths) {

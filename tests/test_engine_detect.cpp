@@ -161,7 +161,8 @@ TEST(EngineDetect, ChangedSettingDiscardsPreview) {
 TEST(EngineDetect, NarrowLabelHintOnce) {
   TempDir tmp;
   const std::string code = "printf(\"\xE6\x97\xA5\xE6\x9C\xAC\\n\"); // \xE3\x83\x86\xE3\x82\xB9\n";
-  for (int i = 0; i < 3; ++i) write_file(tmp / ("in/f" + std::to_string(i) + ".c"), encode_as(code, "CP932"));
+  for (int i = 0; i < 3; ++i)
+    write_file(tmp / ("in/f" + std::to_string(i) + ".c"), encode_as(code, "CP932"));
   JobRecorder rec;
   run_job(make_plan(tmp / "in", tmp / "out", "SHIFT_JIS", "UTF-8"), &rec);
   const auto hints = std::count_if(rec.messages.begin(), rec.messages.end(),

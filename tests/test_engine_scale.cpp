@@ -25,10 +25,17 @@ void make_many(const std::string& root, int count) {
     const std::string dir = root + "/d" + std::to_string(i % 13) + "/e" + std::to_string(i % 7);
     const std::string n = std::to_string(i);
     switch (i % 5) {
-      case 0: write_file(dir + "/u" + n + ".txt", chinese_text(300 + i % 700)); break;
-      case 1: write_file(dir + "/a" + n + ".h", "int x" + n + ";\n"); break;
-      case 2: write_file(dir + "/b" + n + ".bin", binary_sample(100 + i % 50)); break;
-      default: write_file(dir + "/g" + n + ".cpp", gbk.substr(0, gbk.find('\n', 200 + i % 900) + 1));
+      case 0:
+        write_file(dir + "/u" + n + ".txt", chinese_text(300 + i % 700));
+        break;
+      case 1:
+        write_file(dir + "/a" + n + ".h", "int x" + n + ";\n");
+        break;
+      case 2:
+        write_file(dir + "/b" + n + ".bin", binary_sample(100 + i % 50));
+        break;
+      default:
+        write_file(dir + "/g" + n + ".cpp", gbk.substr(0, gbk.find('\n', 200 + i % 900) + 1));
     }
   }
 }
@@ -39,8 +46,8 @@ std::string tree_listing(const std::string& root) {
   return out;
 }
 
-JobPlan streaming(const std::string& in, const std::string& out, const char* from,
-                  const char* to, size_t chunk) {
+JobPlan streaming(const std::string& in, const std::string& out, const char* from, const char* to,
+                  size_t chunk) {
   JobPlan plan = make_plan(in, out, from, to);
   plan.options.whole_file_limit = 0;  // every file in chunks
   plan.options.stream_chunk = chunk;
@@ -116,8 +123,8 @@ TEST_P(StreamedFile, MatchesIconvAtEveryCut) {
   const std::string japanese = mixed_text(200, false, false);
   write_file(tmp / "jin/j.txt", encode_as(japanese, "CP932"));
   run_job(streaming(tmp / "jin", tmp / "jout", "CP932", "ISO-2022-JP", chunk));
-  EXPECT_EQ(read_file(tmp / "jout/j.txt"), iconv_command(encode_as(japanese, "CP932"), "CP932",
-                                                          "ISO-2022-JP"));
+  EXPECT_EQ(read_file(tmp / "jout/j.txt"),
+            iconv_command(encode_as(japanese, "CP932"), "CP932", "ISO-2022-JP"));
 }
 
 // UTF-8 text read in chunks whose ends cut its sequences is still UTF-8: it keeps its bytes,
@@ -185,7 +192,8 @@ TEST(EngineScale, NextRunRemovesLeftovers) {
   EXPECT_TRUE(file_exists(tmp / "out/sub/.keep.ouzel-notmine"));
   EXPECT_EQ(std::count_if(rec.messages.begin(), rec.messages.end(),
                           [](const std::string& m) {
-                            return m.rfind("Removed 1 temporary file a stopped run left in ", 0) == 0;
+                            return m.rfind("Removed 1 temporary file a stopped run left in ", 0) ==
+                                   0;
                           }),
             1);
 }

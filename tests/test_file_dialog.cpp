@@ -41,8 +41,8 @@ TEST(DirListingTest, OrderAndWhatIsShown) {
   fs::create_directory_symlink(t / "b_dir", t / "c_link");
   const DirListing l = list_directory(t.path());
   EXPECT_TRUE(l.readable);
-  EXPECT_EQ(names(l), (std::vector<std::string>{"A_dir/", "b_dir/", "c_link/", "a.cpp", "B.txt",
-                                                "z.yml"}));
+  EXPECT_EQ(names(l),
+            (std::vector<std::string>{"A_dir/", "b_dir/", "c_link/", "a.cpp", "B.txt", "z.yml"}));
 }
 
 // A directory that cannot be opened lists as empty and unreadable.

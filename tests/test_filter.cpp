@@ -9,7 +9,8 @@
 namespace {
 
 // Which of `paths` the filter accepts.
-std::vector<std::string> accepted(const std::string& filter, const std::vector<std::string>& paths) {
+std::vector<std::string> accepted(const std::string& filter,
+                                  const std::vector<std::string>& paths) {
   filter_set set;
   build_filter_set(filter, set);
   std::vector<std::string> out;
@@ -82,6 +83,5 @@ TEST(Filter, LastPatternDecides) {
             (Paths{"/test/a.cpp", "/src/a.h"}));
   EXPECT_EQ(accepted("!a;!b", {"/a", "/b", "/ab", "/c"}), (Paths{"/a", "/c"}));
   // A suffix item last: an exclusion earlier does not reject, the suffix alone decides.
-  EXPECT_EQ(accepted("!test;*.h", {"/test/a.h", "/src/a.c", "/test/a.c"}),
-            Paths{"/test/a.h"});
+  EXPECT_EQ(accepted("!test;*.h", {"/test/a.h", "/src/a.c", "/test/a.c"}), Paths{"/test/a.h"});
 }

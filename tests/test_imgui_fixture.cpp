@@ -1,6 +1,5 @@
 // The headless fixture itself: a probed button is found and a synthetic click reaches it.
 #include "tests/imgui_fixture.h"
-
 #include "ui/ui_probe.h"
 
 using FixtureTest = ImGuiFixture;

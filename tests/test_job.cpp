@@ -274,10 +274,12 @@ TEST_F(JobTest, StopWaitsForCurrentFile) {
   }
   EXPECT_LT(written, 400);
   const auto m = messages(app);
-  EXPECT_EQ(std::count_if(m.begin(), m.end(),
-                          [](const std::string& s) { return starts_with(s, "Conversion stopped after "); }),
+  EXPECT_EQ(std::count_if(
+                m.begin(), m.end(),
+                [](const std::string& s) { return starts_with(s, "Conversion stopped after "); }),
             1);
   // The files never reached are counted as not converted.
-  EXPECT_TRUE(starts_with(m.back(), std::to_string(400 - written) + " of 400 files were not converted"))
+  EXPECT_TRUE(
+      starts_with(m.back(), std::to_string(400 - written) + " of 400 files were not converted"))
       << m.back();
 }

@@ -81,8 +81,10 @@ TEST(Report, JsonParsesAndKeepsRawPaths) {
   EXPECT_NE(json.find("\"counts\":{\"converted\":1,\"binary\":1}"), std::string::npos);
   TempDir tmp;
   write_file(tmp / "r.json", json);
-  const std::string cmd = "python3 -c 'import json,sys; d=json.load(open(sys.argv[1])); "
-                          "sys.exit(0 if len(d[\"files\"])==2 else 1)' " + (tmp / "r.json");
+  const std::string cmd =
+      "python3 -c 'import json,sys; d=json.load(open(sys.argv[1])); "
+      "sys.exit(0 if len(d[\"files\"])==2 else 1)' " +
+      (tmp / "r.json");
   EXPECT_EQ(std::system(cmd.c_str()), 0);
 }
 

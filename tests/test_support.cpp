@@ -123,7 +123,12 @@ std::string iconv_command(std::string_view input, const std::string& from, const
 
 std::string binary_sample(size_t bytes) {
   std::string data = read_file("/usr/bin/ls");
-  if (data.empty()) data = std::string("\x7F" "ELF\x02\x01\x01", 7) + std::string(64, '\0');
+  if (data.empty())
+    data = std::string(
+               "\x7F"
+               "ELF\x02\x01\x01",
+               7) +
+           std::string(64, '\0');
   while (data.size() < bytes) data += data;
   data.resize(bytes);
   return data;

@@ -42,9 +42,9 @@ class ScopedCwd {
 void write_file(const std::string& path, std::string_view data);  // creates parent dirs
 std::string read_file(const std::string& path);                   // empty when missing
 bool file_exists(const std::string& path);
-std::vector<std::string> list_dir(const std::string& dir);  // names, sorted; "." and ".." left out
+std::vector<std::string> list_dir(const std::string& dir);   // names, sorted; "." and ".." left out
 std::vector<std::string> list_tree(const std::string& dir);  // every file's relative path, sorted
-mode_t file_mode(const std::string& path);                  // permission bits; 0 when missing
+mode_t file_mode(const std::string& path);                   // permission bits; 0 when missing
 
 // What `iconv -f from -t to` makes of `input`; `ok` false when the command failed.
 std::string iconv_command(std::string_view input, const std::string& from, const std::string& to,

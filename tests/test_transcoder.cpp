@@ -1,7 +1,7 @@
 // Transcoding one file: results byte-identical to the iconv command across encodings and
 // marks, buffer growth, failures that never write a mix, safe writes, make_dirs, statistics.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -37,11 +37,13 @@ struct Converter {
     if (bom) app.bom_prefix = kBom;
   }
   FileReport run(const std::string& content, const std::string& rel = "",
-                    const std::string& name = "f.txt") {
+                 const std::string& name = "f.txt") {
     write_file(tmp / ("in/" + (rel.empty() ? "" : rel + "/") + name), content);
     return app.convert_file({rel, name});
   }
-  std::string out(const std::string& rel_path = "f.txt") { return read_file(tmp / ("out/" + rel_path)); }
+  std::string out(const std::string& rel_path = "f.txt") {
+    return read_file(tmp / ("out/" + rel_path));
+  }
 };
 
 // In-process reference: one iconv call into a buffer big enough for anything.
@@ -138,10 +140,10 @@ TEST(ConvertFile, InvalidInputIsCopiedUnchanged) {
     std::string content;
     uint64_t offset;
   } cases[] = {
-      {"\xFF rest", 0},                                       // invalid at the first byte
+      {"\xFF rest", 0},                                          // invalid at the first byte
       {std::string(5000, 'a') + "\xE4\xB8\xAD\xFF tail", 5003},  // invalid after output
-      {"abc\xE4\xB8", 3},                                     // cut at the end
-      {kBom + "ok\xC3", 5},                                   // offset counts the mark
+      {"abc\xE4\xB8", 3},                                        // cut at the end
+      {kBom + "ok\xC3", 5},                                      // offset counts the mark
   };
   for (const auto& tc : cases) {
     Converter c("UTF-8", "GBK", /*bom=*/true);
@@ -302,12 +304,16 @@ TEST(ConvertSeam, IconvErrorsAfterOutputCopyUnchanged) {
     platform::sysio().iconv = fake::iconv_fails;
     fake::calls = err;
     Converter c("CP1252", "UTF-8", true);
-    const FileReport r = c.run("abcd\xE9" "f");
+    const FileReport r = c.run(
+        "abcd\xE9"
+        "f");
     EXPECT_EQ(r.outcome, Outcome::cannot_convert);
     EXPECT_EQ(r.error, err);
     ASSERT_TRUE(r.stop.has_value());
     EXPECT_EQ(r.stop->offset, 2u);
-    EXPECT_EQ(c.out(), "abcd\xE9" "f");
+    EXPECT_EQ(c.out(),
+              "abcd\xE9"
+              "f");
   }
 }
 

@@ -20,13 +20,13 @@ TEST(Utf8, StrictRejectsEveryIllFormedSequence) {
     std::string text;
     size_t offset;
   } cases[] = {
-      {"ab\xC0\xAF", 2},            // overlong '/'
-      {"\xE0\x80\xAF", 0},          // overlong in three bytes
-      {"x\xED\xA0\x80", 1},         // a surrogate
-      {"\xF4\x90\x80\x80", 0},      // above U+10FFFF
-      {"\xF5\x80\x80\x80", 0},      // no such lead
-      {"abc\x80", 3},               // stray continuation
-      {"abc\xE4\xB8", 3},           // cut at the end
+      {"ab\xC0\xAF", 2},        // overlong '/'
+      {"\xE0\x80\xAF", 0},      // overlong in three bytes
+      {"x\xED\xA0\x80", 1},     // a surrogate
+      {"\xF4\x90\x80\x80", 0},  // above U+10FFFF
+      {"\xF5\x80\x80\x80", 0},  // no such lead
+      {"abc\x80", 3},           // stray continuation
+      {"abc\xE4\xB8", 3},       // cut at the end
       {kMixed + "\xFF", kMixed.size()},
   };
   for (const auto& c : cases) {
@@ -59,7 +59,10 @@ TEST(Utf8, FindNulStopsAtLimit) {
 
 // Bytes that are not UTF-8 become U+FFFD; the rest stays.
 TEST(Utf8, ReplacementKeepsValidParts) {
-  EXPECT_EQ(utf8_or_replacement("a\xFF" "b\xE4\xB8\xAD"), "a\xEF\xBF\xBD" "b\xE4\xB8\xAD");
+  EXPECT_EQ(utf8_or_replacement("a\xFF"
+                                "b\xE4\xB8\xAD"),
+            "a\xEF\xBF\xBD"
+            "b\xE4\xB8\xAD");
 }
 
 // The tail to carry is exactly the cut sequence.
@@ -79,7 +82,8 @@ TEST_P(Utf8Chunks, ScannerAgreesWithWholeCheck) {
   const std::string good = kMixed + testing_support::chinese_text(300) + kMixed;
   for (const std::string& text : {good, good + "\xE4\xB8", good.substr(0, 101) + "\xFF" + good}) {
     Utf8Scanner scanner;
-    for (size_t i = 0; i < text.size(); i += chunk) scanner.feed(std::string_view(text).substr(i, chunk));
+    for (size_t i = 0; i < text.size(); i += chunk)
+      scanner.feed(std::string_view(text).substr(i, chunk));
     const Utf8Check whole = utf8_check(text);
     const Utf8Check parts = scanner.finish();
     EXPECT_EQ(parts.valid, whole.valid) << chunk;

@@ -324,8 +324,7 @@ void FileDialog::draw_footer() {
     ImGui::SameLine();
     ImGui::SetNextItemWidth(-FLT_MIN);
     if (ImGui::IsWindowAppearing()) ImGui::SetKeyboardFocusHere();
-    if (ImGui::InputText("##name", &name_text_, ImGuiInputTextFlags_EnterReturnsTrue))
-      try_accept();
+    if (ImGui::InputText("##name", &name_text_, ImGuiInputTextFlags_EnterReturnsTrue)) try_accept();
     probe("dialog.filename");
   }
   if (ImGui::Button(ICON_OUZEL_OK " OK")) try_accept();
@@ -337,8 +336,7 @@ void FileDialog::draw_footer() {
 
 void FileDialog::draw_overwrite_prompt() {
   if (overwrite_pending_ && !ImGui::IsPopupOpen(kOverwritePopup)) ImGui::OpenPopup(kOverwritePopup);
-  if (!ImGui::BeginPopupModal(kOverwritePopup, nullptr, ImGuiWindowFlags_AlwaysAutoResize))
-    return;
+  if (!ImGui::BeginPopupModal(kOverwritePopup, nullptr, ImGuiWindowFlags_AlwaysAutoResize)) return;
   ImGui::Text("%s already exists.", overwrite_target_.c_str());
   ImGui::TextUnformatted("Replace it?");
   bool close = false;

@@ -38,8 +38,8 @@ void end_frame() {
     // Written aside and renamed, so a reader never sees half a layout.
     const std::string tmp = recorder.path + ".tmp";
     if (FILE* f = std::fopen(tmp.c_str(), "wb")) {
-      const bool ok = std::fwrite(recorder.frame.data(), 1, recorder.frame.size(), f) ==
-                      recorder.frame.size();
+      const bool ok =
+          std::fwrite(recorder.frame.data(), 1, recorder.frame.size(), f) == recorder.frame.size();
       if (std::fclose(f) == 0 && ok && std::rename(tmp.c_str(), recorder.path.c_str()) == 0)
         recorder.written = recorder.frame;
     }

@@ -72,7 +72,8 @@ std::string gconv_cache_path() {
   ::dl_iterate_phdr(collect_libc_dir, &libdir);
   std::vector<std::string> candidates;
   if (!libdir.empty()) {
-    if (libdir.compare(0, 5, "/lib/") == 0 || libdir == "/lib" || libdir.compare(0, 6, "/lib64") == 0)
+    if (libdir.compare(0, 5, "/lib/") == 0 || libdir == "/lib" ||
+        libdir.compare(0, 6, "/lib64") == 0)
       candidates.push_back("/usr" + libdir + "/gconv/gconv-modules.cache");
     candidates.push_back(libdir + "/gconv/gconv-modules.cache");
   }
@@ -118,7 +119,8 @@ bool groups_from_gconv_cache(const std::string& path, EncodingGroups& groups, st
     append_unique(by_module[module], seen, without_trailing_slashes(raw));
   }
   for (auto& [module, names] : by_module) {
-    const char* canon = table_string(data, strings, u16_at(data, modules + module * kModuleEntrySize));
+    const char* canon =
+        table_string(data, strings, u16_at(data, modules + module * kModuleEntrySize));
     const std::string_view canonical = without_trailing_slashes(canon != nullptr ? canon : "");
     const auto it = std::find(names.begin(), names.end(), canonical);
     if (it != names.end()) std::rotate(names.begin(), it, it + 1);
@@ -173,7 +175,8 @@ bool groups_from_iconv_command(EncodingGroups& groups, std::string& why) {
   while (pos < text.size()) {
     const size_t end = std::min(text.find_first_of(", \t\r\n", pos), text.size());
     std::vector<std::string> group;
-    append_unique(group, seen, without_trailing_slashes(std::string_view(text).substr(pos, end - pos)));
+    append_unique(group, seen,
+                  without_trailing_slashes(std::string_view(text).substr(pos, end - pos)));
     if (!group.empty()) groups.push_back(std::move(group));
     pos = end + 1;
   }
