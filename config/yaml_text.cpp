@@ -16,7 +16,7 @@ namespace {
 constexpr char32_t kMarkerFirst = 0xE080;
 constexpr char32_t kMarkerLast = 0xE0FF;
 constexpr int kMaxDepth = 256;
-constexpr long kMaxCompared = 200000;
+constexpr long kMaxCompared = 20000;
 constexpr size_t kMaxRewritten = 5000;
 
 // Length of the UTF-8 sequence at s[i] that the emitter copies unchanged, or 0.
