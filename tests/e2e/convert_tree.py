@@ -129,8 +129,17 @@ def main():
             return all(any(k.endswith(": " + n + e) for k in lines)
                        for pair in NAMED_PAIRS for n, e in ((pair[0], pair[2]), (pair[1], pair[2])))
         wait_for("every name in the log", names_shown, 20)
-        wait_for("the wider ideographs", lambda: (
-            tool.log_line("中文说明.cpp")[1][2] > tool.log_line("????.cpp")[1][2]), 10)
+        boxes = {}
+
+        def wider():
+            boxes["ideographs"] = tool.log_line("中文说明.cpp")
+            boxes["question marks"] = tool.log_line("????.cpp")
+            return boxes["ideographs"][1][2] > boxes["question marks"][1][2]
+        try:
+            wait_for("the wider ideographs", wider, 10)
+        except Failure as e:
+            # What was drawn, to tell a missing glyph from a line that moved or went away.
+            raise Failure("%s: %s" % (e, boxes)) from e
         time.sleep(0.3)
         shot = os.path.join(work, "log.png")
         tool.screenshot(shot)
