@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -10,7 +11,9 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <utility>
+#include <vector>
 
 #include "platform/sys_io.h"
 #include "platform/temp_name.h"
@@ -40,6 +43,25 @@ bool tmpfile_usable() {
   // linkat needs the /proc name of the descriptor; without /proc a named file is used.
   static const bool usable = ::access("/proc/self/fd", X_OK) == 0;
   return usable;
+}
+
+// Extended attributes of the file at `from` (ACLs among them: system.posix_acl_*) given to the
+// open file `to`. Best effort: an attribute the file system or our privileges refuse (trusted.*,
+// security.* for a plain user) stays behind, as `cp -a` leaves it.
+void copy_xattrs(const std::string& from, int to) {
+  ssize_t size = ::listxattr(from.c_str(), nullptr, 0);
+  if (size <= 0) return;
+  std::vector<char> names(static_cast<size_t>(size));
+  size = ::listxattr(from.c_str(), names.data(), names.size());
+  if (size <= 0) return;
+  std::vector<char> value;
+  for (const char* name = names.data(); name < names.data() + size; name += std::strlen(name) + 1) {
+    const ssize_t length = ::getxattr(from.c_str(), name, nullptr, 0);
+    if (length < 0) continue;
+    value.resize(static_cast<size_t>(length));
+    const ssize_t got = ::getxattr(from.c_str(), name, value.data(), value.size());
+    if (got >= 0) ::fsetxattr(to, name, value.data(), static_cast<size_t>(got), 0);
+  }
 }
 
 std::string proc_name(int fd) {
@@ -178,6 +200,8 @@ int TargetFile::adopt_metadata() {
   // After fchown, which clears the set-user-ID and set-group-ID bits.
   const mode_t mode = keep_owner_ ? static_cast<mode_t>(mode_) : (0666 & ~kUmask);
   if (::fchmod(fd_, mode) != 0) return fail(errno);
+  // After fchmod: an access ACL sets the group bits to its mask, as on the old file.
+  if (keep_owner_) copy_xattrs(final_, fd_);
   return 0;
 }
 

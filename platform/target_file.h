@@ -19,7 +19,8 @@ enum class LinkPolicy {
 
 // Crash-safe writing of one target: open, append chunks, commit (or abort; the destructor
 // aborts). At any instant the final path holds its old content or the complete new one.
-// - An existing target keeps its permission bits (and owner when we may set it).
+// - An existing target keeps its permission bits, its extended attributes and ACLs (those the
+//   file system and our privileges allow) and its owner when we may set it.
 // - A read-only target fails with EACCES at open and stays unchanged; a directory is EISDIR,
 //   any other kind of file EINVAL.
 // - A failure removes the temporary file at once; commit then returns the failure.

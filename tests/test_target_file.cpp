@@ -6,10 +6,12 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -179,6 +181,39 @@ TEST_P(Targets, ExistingKeepsSpecialBitsAndOwner) {
   struct stat st;
   ASSERT_EQ(::stat(target.c_str(), &st), 0);
   EXPECT_EQ(st.st_uid, root ? 1234u : ::geteuid());
+}
+
+// Extended attributes survive the replacement, an access ACL among them (with the group bits
+// its mask sets).
+TEST_P(Targets, ExistingKeepsExtendedAttributesAndAcl) {
+  write_file(target, "old");
+  if (::setxattr(target.c_str(), "user.origin", "gbk", 3, 0) != 0)
+    GTEST_SKIP() << "no user attributes on this file system";
+  // user::rw-, user:4321:r--, group::r--, mask::r--, other::--- in the kernel's raw form.
+  const auto entry = [](uint16_t tag, uint16_t perm, uint32_t id) {
+    std::string e(8, '\0');
+    std::memcpy(e.data(), &tag, 2);
+    std::memcpy(e.data() + 2, &perm, 2);
+    std::memcpy(e.data() + 4, &id, 4);
+    return e;
+  };
+  const uint32_t version = 2, none = 0xFFFFFFFF;
+  std::string acl(reinterpret_cast<const char*>(&version), 4);
+  acl += entry(0x01, 6, none) + entry(0x02, 4, 4321) + entry(0x04, 4, none) + entry(0x10, 4, none) +
+         entry(0x20, 0, none);
+  const bool has_acl =
+      ::setxattr(target.c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0) == 0;
+  const mode_t mode_before = file_mode(target);
+  ASSERT_EQ(write(target, "new"), 0);
+  char value[64] = {};
+  ASSERT_EQ(::getxattr(target.c_str(), "user.origin", value, sizeof value), 3);
+  EXPECT_EQ(std::string(value, 3), "gbk");
+  if (has_acl) {
+    char got[128];
+    const ssize_t n = ::getxattr(target.c_str(), "system.posix_acl_access", got, sizeof got);
+    EXPECT_EQ(std::string(got, n > 0 ? static_cast<size_t>(n) : 0), acl);
+  }
+  EXPECT_EQ(file_mode(target), mode_before);
 }
 
 // A read-only target is refused and left as it was, also for root (the mode bits decide).
