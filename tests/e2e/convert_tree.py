@@ -132,8 +132,10 @@ def main():
         boxes = {}
 
         def wider():
-            boxes["ideographs"] = tool.log_line("中文说明.cpp")
-            boxes["question marks"] = tool.log_line("????.cpp")
+            # Important: the whole name, "???????.cpp" (Russian) also ends in "????.cpp", and
+            # the threads log the files in any order.
+            boxes["ideographs"] = tool.log_line("Processing file: 中文说明.cpp")
+            boxes["question marks"] = tool.log_line("Processing file: ????.cpp")
             return boxes["ideographs"][1][2] > boxes["question marks"][1][2]
         try:
             wait_for("the wider ideographs", wider, 10)
