@@ -8,13 +8,11 @@ is bounded.
 import os
 import re
 import shutil
-import subprocess
 import sys
-import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from window_driver import Failure, Tool, chinese_text, iconv, run, wait_for  # noqa: E402
+from window_driver import Failure, Tool, chinese_text, iconv, run, run_e2e, wait_for  # noqa: E402
 
 # Names in scripts the first font lacks (or has), each beside a name of as many "?" as it has
 # characters: drawn without their glyphs, the two would look the same.
@@ -79,115 +77,105 @@ def check_name_glyphs(tool, shot):
             raise Failure(name + " is drawn blank")
 
 
+def check(work, binary, source_dir):
+    in_dir, out_dir = os.path.join(work, "in"), os.path.join(work, "out dir")
+    wanted, unwanted = make_tree(in_dir, chinese_text())
+    # The settings name the input tree in an untidy spelling that the chooser replaces;
+    # everything else is chosen in the window.
+    with open(os.path.join(work, "ouzel.yml"), "w", encoding="utf-8") as f:
+        f.write('version: 3.0\ninput: "%s/./in/"\noutput: ""\nfilters:\n'
+                '  - "*.xml;*.json"\n  - "*.cpp;*.h"\n  - "*.*"\n'
+                "filter-index: 0\nfrom: UTF-8\nto: GBK\nkept-key: kept\n" % work)
+
+    tool = Tool(binary, work)
+    # The chooser starts in the working directory: enter "in", confirm.
+    tool.click("choose_input")
+    tool.click("dialog.entry.in")
+    tool.wait_item("dialog.entry.sub")
+    tool.click("dialog.ok")
+    tool.wait_gone("dialog.ok")
+    tool.type_into("output_dir", out_dir)
+    tool.choose("filter", "*.cpp;*.h")
+    tool.pick_encoding("from", "gbk", "GBK")
+    chooser_shot = os.path.join(work, "chooser.png")
+    tool.pick_encoding("to", "utf", "UTF-8", key=False, shot=chooser_shot)
+    tool.click("start")
+
+    def converted():
+        for rel in wanted:
+            target = os.path.join(out_dir, rel)
+            if not os.path.exists(target):
+                return False
+            with open(os.path.join(in_dir, rel), "rb") as f:
+                expected = iconv(f.read(), "GBK", "UTF-8")
+            with open(target, "rb") as f:
+                if f.read() != expected:
+                    return False
+        return True
+    wait_for("every output byte-identical to iconv's", converted, 60)
+    for rel in unwanted:
+        if os.path.exists(os.path.join(out_dir, rel)):
+            raise Failure(rel + " was written")
+
+    # The names' glyphs are added between frames once the log shows them.
+    def names_shown():
+        lines = [k for k in tool.layout() if k.startswith("log.line:")]
+        return all(any(k.endswith(": " + n + e) for k in lines)
+                   for pair in NAMED_PAIRS for n, e in ((pair[0], pair[2]), (pair[1], pair[2])))
+    wait_for("every name in the log", names_shown, 20)
+    boxes = {}
+
+    def wider():
+        # Important: the whole name, "???????.cpp" (Russian) also ends in "????.cpp", and
+        # the threads log the files in any order.
+        boxes["ideographs"] = tool.log_line("Processing file: 中文说明.cpp")
+        boxes["question marks"] = tool.log_line("Processing file: ????.cpp")
+        return boxes["ideographs"][1][2] > boxes["question marks"][1][2]
+    try:
+        wait_for("the wider ideographs", wider, 10)
+    except Failure as e:
+        # What was drawn, to tell a missing glyph from a line that moved or went away.
+        raise Failure("%s: %s" % (e, boxes)) from e
+    time.sleep(0.3)
+    shot = os.path.join(work, "log.png")
+    tool.screenshot(shot)
+    check_name_glyphs(tool, shot)
+    # Run again with a file that is not GBK: the report comes forward, that file first,
+    # and its text filter narrows it to the named files.
+    with open(os.path.join(in_dir, BROKEN), "wb") as f:
+        f.write(b"GBK? \xff\xff\xff\n")
+    tool.click("start")
+    wait_for("the report", lambda: tool.report_rows()[:1] == [BROKEN], 60)
+    tool.type_into("report.text", "NAMES/")
+    named = [BROKEN] + sorted("names/" + n + e for pair in NAMED_PAIRS
+                              for n, e in ((pair[0], pair[2]), (pair[1], pair[2])))
+    wait_for("the report's named files", lambda: (
+        tool.report_rows()[:1] + sorted(tool.report_rows()[1:]) == named), 10)
+    time.sleep(0.3)
+    shot = os.path.join(work, "using.png")
+    tool.screenshot(shot)
+    if os.environ.get("OUZEL_UPDATE_SCREENSHOT") == "1":
+        os.makedirs(os.path.join(source_dir, "docs"), exist_ok=True)
+        shutil.copyfile(shot, os.path.join(source_dir, "docs", "using.png"))
+        shutil.copyfile(chooser_shot, os.path.join(source_dir, "docs", "chooser.png"))
+
+    tool.click("menu_file")
+    tool.click("exit")
+    code = tool.wait_exit()
+    if code != 0:
+        raise Failure("exit code %d" % code)
+
+    with open(os.path.join(work, "ouzel.yml"), encoding="utf-8") as f:
+        saved = f.read()
+    for key, value in (("input", in_dir), ("output", out_dir), ("filter-index", "1"), ("from", "GBK"),
+                       ("to", "UTF-8"), ("kept-key", "kept")):
+        if not re.search(r"^%s: \"?%s\"?$" % (key, re.escape(value)), saved, re.M):
+            raise Failure("saved settings lack %s: %s\n%s" % (key, value, saved))
+
+
 def main():
     binary, source_dir = os.path.abspath(sys.argv[1]), sys.argv[2]
-    work = tempfile.mkdtemp(prefix="ouzel-e2e-")
-    tool = None
-    try:
-        in_dir, out_dir = os.path.join(work, "in"), os.path.join(work, "out dir")
-        wanted, unwanted = make_tree(in_dir, chinese_text())
-        # The settings name the input tree in an untidy spelling that the chooser replaces;
-        # everything else is chosen in the window.
-        with open(os.path.join(work, "ouzel.yml"), "w", encoding="utf-8") as f:
-            f.write('version: 3.0\ninput: "%s/./in/"\noutput: ""\nfilters:\n'
-                    '  - "*.xml;*.json"\n  - "*.cpp;*.h"\n  - "*.*"\n'
-                    "filter-index: 0\nfrom: UTF-8\nto: GBK\nkept-key: kept\n" % work)
-
-        tool = Tool(binary, work)
-        # The chooser starts in the working directory: enter "in", confirm.
-        tool.click("choose_input")
-        tool.click("dialog.entry.in")
-        tool.wait_item("dialog.entry.sub")
-        tool.click("dialog.ok")
-        tool.wait_gone("dialog.ok")
-        tool.type_into("output_dir", out_dir)
-        tool.choose("filter", "*.cpp;*.h")
-        tool.pick_encoding("from", "gbk", "GBK")
-        chooser_shot = os.path.join(work, "chooser.png")
-        tool.pick_encoding("to", "utf", "UTF-8", key=False, shot=chooser_shot)
-        tool.click("start")
-
-        def converted():
-            for rel in wanted:
-                target = os.path.join(out_dir, rel)
-                if not os.path.exists(target):
-                    return False
-                with open(os.path.join(in_dir, rel), "rb") as f:
-                    expected = iconv(f.read(), "GBK", "UTF-8")
-                with open(target, "rb") as f:
-                    if f.read() != expected:
-                        return False
-            return True
-        wait_for("every output byte-identical to iconv's", converted, 60)
-        for rel in unwanted:
-            if os.path.exists(os.path.join(out_dir, rel)):
-                raise Failure(rel + " was written")
-
-        # The names' glyphs are added between frames once the log shows them.
-        def names_shown():
-            lines = [k for k in tool.layout() if k.startswith("log.line:")]
-            return all(any(k.endswith(": " + n + e) for k in lines)
-                       for pair in NAMED_PAIRS for n, e in ((pair[0], pair[2]), (pair[1], pair[2])))
-        wait_for("every name in the log", names_shown, 20)
-        boxes = {}
-
-        def wider():
-            # Important: the whole name, "???????.cpp" (Russian) also ends in "????.cpp", and
-            # the threads log the files in any order.
-            boxes["ideographs"] = tool.log_line("Processing file: 中文说明.cpp")
-            boxes["question marks"] = tool.log_line("Processing file: ????.cpp")
-            return boxes["ideographs"][1][2] > boxes["question marks"][1][2]
-        try:
-            wait_for("the wider ideographs", wider, 10)
-        except Failure as e:
-            # What was drawn, to tell a missing glyph from a line that moved or went away.
-            raise Failure("%s: %s" % (e, boxes)) from e
-        time.sleep(0.3)
-        shot = os.path.join(work, "log.png")
-        tool.screenshot(shot)
-        check_name_glyphs(tool, shot)
-        # Run again with a file that is not GBK: the report comes forward, that file first,
-        # and its text filter narrows it to the named files.
-        with open(os.path.join(in_dir, BROKEN), "wb") as f:
-            f.write(b"GBK? \xff\xff\xff\n")
-        tool.click("start")
-        wait_for("the report", lambda: tool.report_rows()[:1] == [BROKEN], 60)
-        tool.type_into("report.text", "NAMES/")
-        named = [BROKEN] + sorted("names/" + n + e for pair in NAMED_PAIRS
-                                  for n, e in ((pair[0], pair[2]), (pair[1], pair[2])))
-        wait_for("the report's named files", lambda: (
-            tool.report_rows()[:1] + sorted(tool.report_rows()[1:]) == named), 10)
-        time.sleep(0.3)
-        shot = os.path.join(work, "using.png")
-        tool.screenshot(shot)
-        if os.environ.get("OUZEL_UPDATE_SCREENSHOT") == "1":
-            os.makedirs(os.path.join(source_dir, "docs"), exist_ok=True)
-            shutil.copyfile(shot, os.path.join(source_dir, "docs", "using.png"))
-            shutil.copyfile(chooser_shot, os.path.join(source_dir, "docs", "chooser.png"))
-
-        tool.click("menu_file")
-        tool.click("exit")
-        code = tool.wait_exit()
-        if code != 0:
-            raise Failure("exit code %d" % code)
-
-        with open(os.path.join(work, "ouzel.yml"), encoding="utf-8") as f:
-            saved = f.read()
-        for key, value in (("input", in_dir), ("output", out_dir), ("filter-index", "1"), ("from", "GBK"),
-                           ("to", "UTF-8"), ("kept-key", "kept")):
-            if not re.search(r"^%s: \"?%s\"?$" % (key, re.escape(value)), saved, re.M):
-                raise Failure("saved settings lack %s: %s\n%s" % (key, value, saved))
-        print("e2e: 1 passed, 0 failed")
-        return 0
-    except (Failure, subprocess.SubprocessError) as e:
-        print("e2e failed:", e, file=sys.stderr)
-        print("e2e: 0 passed, 1 failed")
-        return 1
-    finally:
-        if tool and tool.proc.poll() is None:
-            tool.proc.kill()
-            tool.proc.wait()
-        shutil.rmtree(work, ignore_errors=True)
+    return run_e2e("ouzel-e2e-", lambda work: check(work, binary, source_dir))
 
 
 if __name__ == "__main__":

@@ -9,19 +9,15 @@ are saved, exit code 0); SIGTERM (the same, and nothing saved). Every wait is bo
 """
 import os
 import re
-import shutil
 import signal
-import subprocess
 import sys
-import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from window_driver import Failure, Tool, chinese_text, iconv, wait_for  # noqa: E402
+from window_driver import Failure, Tool, chinese_text, iconv, run_e2e, wait_for  # noqa: E402
 
 FILES = 4
 FILE_BYTES = 100 << 20
-STARTED = []  # every tool started, so a failed check leaves none running
 SETTINGS = ('# the first save drops this line\nversion: 3.0\ninput: "%s"\noutput: "%s"\n'
             'filters:\n  - "*.*"\nfilter-index: 0\nfrom: GBK\nto: UTF-8\n')
 
@@ -71,7 +67,6 @@ def start_job(work, in_dir, out_dir, binary):
     with open(os.path.join(work, "ouzel.yml"), "w", encoding="utf-8") as f:
         f.write(SETTINGS % (in_dir, out_dir))
     tool = Tool(binary, work)
-    STARTED.append(tool)
     tool.click("start")
     tool.wait_log("Search complete", 60)  # the files are being converted now
     return tool
@@ -133,26 +128,18 @@ def run_close(work, in_dir, expected, binary, how):
     return "%s with %d of %d files written" % (how, len(found), FILES)
 
 
+def check(work, binary):
+    in_dir = os.path.join(work, "in")
+    expected = make_tree(in_dir)
+    results = [run_stop(work, in_dir, expected, binary),
+               run_close(work, in_dir, expected, binary, "close"),
+               run_close(work, in_dir, expected, binary, "sigterm")]
+    print("e2e stop and close: " + "; ".join(results))
+
+
 def main():
     binary = os.path.abspath(sys.argv[1])
-    work = tempfile.mkdtemp(prefix="ouzel-e2e-stop-")
-    try:
-        in_dir = os.path.join(work, "in")
-        expected = make_tree(in_dir)
-        results = [run_stop(work, in_dir, expected, binary),
-                   run_close(work, in_dir, expected, binary, "close"),
-                   run_close(work, in_dir, expected, binary, "sigterm")]
-        print("e2e stop and close: " + "; ".join(results))
-        return 0
-    except (Failure, subprocess.SubprocessError) as e:
-        print("e2e failed:", e, file=sys.stderr)
-        return 1
-    finally:
-        for tool in STARTED:
-            if tool.proc.poll() is None:
-                tool.proc.kill()
-                tool.proc.wait()
-        shutil.rmtree(work, ignore_errors=True)
+    return run_e2e("ouzel-e2e-stop-", lambda work: check(work, binary))
 
 
 if __name__ == "__main__":

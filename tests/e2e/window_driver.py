@@ -3,7 +3,10 @@ writes ($OUZEL_PROBE_FILE), xdotool input, screenshots. Shared by the end-to-end
 window benchmark. Every wait is bounded.
 """
 import os
+import shutil
 import subprocess
+import sys
+import tempfile
 import time
 
 TITLE = "varnel Encoding Convert Tool v3.0"
@@ -23,14 +26,19 @@ def iconv(data, src, dst):
     return run(["iconv", "-f", src, "-t", dst], input=data).stdout
 
 
-def chinese_text():
-    """Simplified Chinese from a manual page of manpages-zh, or a fixed paragraph."""
-    page = "/usr/share/man/zh_CN/man1/ls.1.gz"
+def manual_text(locale, encoding, fallback):
+    """A manual page of the Chinese manuals for `locale` in `encoding`, or `fallback`."""
+    page = "/usr/share/man/%s/man1/ls.1.gz" % locale
     if os.path.exists(page):
         text = run(["zcat", page]).stdout
-        # -c drops the few characters GBK lacks, so the source is valid GBK whatever the page.
-        return run(["iconv", "-c", "-f", "UTF-8", "-t", "GBK"], input=text).stdout
-    return iconv(FALLBACK_TEXT.encode(), "UTF-8", "GBK")
+        # -c drops the few characters the encoding lacks, so the source is valid whatever the page.
+        return run(["iconv", "-c", "-f", "UTF-8", "-t", encoding], input=text).stdout
+    return iconv(fallback.encode(), "UTF-8", encoding)
+
+
+def chinese_text():
+    """Simplified Chinese in GBK from a manual page of manpages-zh, or a fixed paragraph."""
+    return manual_text("zh_CN", "GBK", FALLBACK_TEXT)
 
 
 def wait_for(what, predicate, timeout):
@@ -43,6 +51,29 @@ def wait_for(what, predicate, timeout):
     raise Failure("timed out waiting for " + what)
 
 
+STARTED = []  # every tool started, so that a failed check leaves none running
+
+
+def run_e2e(prefix, body):
+    """Runs body(work) in a fresh working directory and prints the verdict; afterwards no tool
+    it started runs and the directory is gone. The exit code."""
+    work = tempfile.mkdtemp(prefix=prefix)
+    try:
+        body(work)
+        print("e2e: 1 passed, 0 failed")
+        return 0
+    except (Failure, subprocess.SubprocessError) as e:
+        print("e2e failed:", e, file=sys.stderr)
+        print("e2e: 0 passed, 1 failed")
+        return 1
+    finally:
+        for tool in STARTED:
+            if tool.proc.poll() is None:
+                tool.proc.kill()
+                tool.proc.wait()
+        shutil.rmtree(work, ignore_errors=True)
+
+
 class Tool:
     """The running tool: its window, and its widgets from the layout file it writes."""
 
@@ -50,6 +81,7 @@ class Tool:
         self.layout_path = os.path.join(workdir, "layout.tsv")
         env = dict(os.environ, OUZEL_PROBE_FILE=self.layout_path)
         self.proc = subprocess.Popen([binary], cwd=workdir, env=env)
+        STARTED.append(self)
         wait_for("the first layout", lambda: "start" in self.layout(), 30)
         self.wid = wait_for("the window", self.find_window, 10)
         run(["xdotool", "windowfocus", "--sync", self.wid])
