@@ -107,13 +107,13 @@ bool AppState::start_worker() {
   }
 }
 
-void AppState::request_convert() {
+bool AppState::claim_worker() {
   // Important: the compare-exchange makes the check and the claim one step, so two clicks
   // in a row start one job.
   bool expected = true;
   if (!worker_idle.compare_exchange_strong(expected, false)) {
     log.append("%s", "The worker thread is busy...");
-    return;
+    return false;
   }
   // The previous job set worker_idle as its last act; its thread is ending or has ended.
   if (worker.joinable()) worker.join();
@@ -124,6 +124,11 @@ void AppState::request_convert() {
   progress.store(0.0f);
   files_done.store(0);
   files_total.store(0);
+  return true;
+}
+
+void AppState::request_convert() {
+  if (!claim_worker()) return;
   snapshot_job_settings();
   if (preview && preview_current()) {
     // Exactly the plan as shown, the user's overrides and exclusions included.

@@ -46,15 +46,7 @@ void AppState::publish_preview(JobReport report) {
 }
 
 void AppState::request_preview() {
-  bool expected = true;
-  if (!worker_idle.compare_exchange_strong(expected, false)) {
-    log.append("%s", "The worker thread is busy...");
-    return;
-  }
-  if (worker.joinable()) worker.join();
-  bytes_done.store(0);
-  ticks_spent.store(0);
-  speed.store(0.0f);
+  if (!claim_worker()) return;
   job = plan_from_settings();
   job.options.dry_run = true;
   job.options.samples = true;

@@ -117,7 +117,9 @@ struct AppState : ConvertConfig {
   friend class WindowJobObserver;
   void publish_report(JobReport report);
   void publish_preview(JobReport report);  // the worker's; adopted by the UI's next frame
-  bool start_worker();  // the busy check and the thread; the plan and task made before
+  // The busy check and the claim in one step, the last job's thread joined, the counters reset.
+  bool claim_worker();
+  bool start_worker();  // the thread; the plan and task made before
 
   // Important: the worker stores a finished job's report here once, at its end; the UI
   // thread reads it. Nothing else is shared through it.
