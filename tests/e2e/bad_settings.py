@@ -22,11 +22,7 @@ def check(work, binary):
     tool.click("menu_file")
     tool.click("save_config")
     wait_for("ouzel.yml.bad", lambda: os.path.exists(path + ".bad"), 10)
-    tool.click("menu_file")
-    tool.click("exit")
-    code = tool.wait_exit()
-    if code != 0:
-        raise Failure("exit code %d" % code)
+    tool.exit_by_menu()
     with open(path + ".bad", "rb") as f:
         if f.read() != BROKEN:
             raise Failure("ouzel.yml.bad is not the file as it was")

@@ -159,11 +159,7 @@ def check(work, binary, source_dir):
         shutil.copyfile(shot, os.path.join(source_dir, "docs", "using.png"))
         shutil.copyfile(chooser_shot, os.path.join(source_dir, "docs", "chooser.png"))
 
-    tool.click("menu_file")
-    tool.click("exit")
-    code = tool.wait_exit()
-    if code != 0:
-        raise Failure("exit code %d" % code)
+    tool.exit_by_menu()
 
     with open(os.path.join(work, "ouzel.yml"), encoding="utf-8") as f:
         saved = f.read()

@@ -195,11 +195,7 @@ def check(work, binary, source_dir):
     if preview_rows(tool):
         raise Failure("the preview is still shown after the conversion started")
 
-    tool.click("menu_file")
-    tool.click("exit")
-    code = tool.wait_exit()
-    if code != 0:
-        raise Failure("exit code %d" % code)
+    tool.exit_by_menu()
     with open(os.path.join(work, "ouzel.yml"), encoding="utf-8") as f:
         saved = f.read()
     if not re.search(r"^detect: true$", saved, re.M):

@@ -227,6 +227,14 @@ class Tool:
     def screenshot(self, path):
         run(["import", "-window", self.wid, path], timeout=30)
 
+    def exit_by_menu(self):
+        """File > Exit, which saves the settings; the program must end with code 0."""
+        self.click("menu_file")
+        self.click("exit")
+        code = self.wait_exit()
+        if code != 0:
+            raise Failure("exit code %d" % code)
+
     def wait_exit(self, timeout=20):
         try:
             return self.proc.wait(timeout=timeout)
