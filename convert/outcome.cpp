@@ -6,7 +6,8 @@ namespace {
 constexpr std::array<std::string_view, kOutcomeCount> kNames = {
     "converted",    "ascii",         "already-utf8", "marked",         "binary",
     "same-file",    "outside",       "cannot-read",  "cannot-convert", "not-supported",
-    "cannot-write", "search-failed", "undetected",   "excluded",       "not-reached"};
+    "cannot-write", "search-failed", "undetected",   "double-encoded", "mixed",
+    "excluded",     "not-reached"};
 
 }  // namespace
 
