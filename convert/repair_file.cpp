@@ -18,8 +18,8 @@ bool legacy_source(const RunEncodings& enc) {
 void mixed_report(const repair::MixedFacts& facts, FileReport& report, bool samples) {
   report.note = facts.counts_text();
   if (!samples) return;
-  report.sample = facts.first_utf8;
-  report.repaired_sample = facts.first_legacy;
+  report.sample = facts.first_utf8_misread;
+  report.repaired_sample = facts.first_utf8;
 }
 
 }  // namespace

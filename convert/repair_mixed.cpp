@@ -1,6 +1,7 @@
 // Line-by-line reading of a file of two encodings.
 #include "convert/repair_mixed.h"
 
+#include "convert/detect_decode.h"
 #include "convert/repair_codec.h"
 #include "convert/repair_score.h"
 #include "convert/utf8.h"
@@ -19,7 +20,7 @@ std::string shortened(std::string text) {
   if (text.size() <= kShownBytes) return text;
   text.resize(kShownBytes);
   text.resize(text.size() - utf8_incomplete_tail(text));
-  return text;
+  return text + "…";
 }
 
 }  // namespace
@@ -60,10 +61,10 @@ void LineSplitter::finish(const Take& take) {
 
 std::string MixedFacts::counts_text() const {
   using ull = unsigned long long;
-  return kestrum::strfmt("%llu lines UTF-8 (first: line %llu), %llu lines %s (first: line %llu)",
+  return kestrum::strfmt("%llu lines UTF-8 (line %llu: %s), %llu lines %s (line %llu: %s)",
                          static_cast<ull>(utf8_lines), static_cast<ull>(first_utf8_line),
-                         static_cast<ull>(legacy_lines), legacy.c_str(),
-                         static_cast<ull>(first_legacy_line));
+                         first_utf8.c_str(), static_cast<ull>(legacy_lines), legacy.c_str(),
+                         static_cast<ull>(first_legacy_line), first_legacy.c_str());
 }
 
 std::string MixedFacts::bad_line_text() const {
@@ -91,6 +92,11 @@ void MixedScan::line(std::string_view line) {
       if (facts_.utf8_lines++ == 0) {
         facts_.first_utf8_line = facts_.lines;
         facts_.first_utf8 = shortened(std::string(line));
+        std::u32string misread;
+        detect::decode_lenient(line, facts_.legacy, misread);
+        std::string text;
+        detect::append_utf8(text, misread);
+        facts_.first_utf8_misread = shortened(std::move(text));
       }
       return;
     case LineKind::legacy:

@@ -36,10 +36,11 @@ struct MixedFacts {
   uint64_t bad_line = 0;  // the first line that fits neither (from 1); 0 when none
   uint64_t first_utf8_line = 0, first_legacy_line = 0;  // from 1
   std::string first_utf8, first_legacy;  // the first line of each, decoded, shortened
+  std::string first_utf8_misread;  // the first UTF-8 line as a conversion from `legacy` reads it
 
   // Some lines in each encoding and none that fits neither.
   bool mixed() const { return utf8_lines > 0 && legacy_lines > 0 && bad_line == 0; }
-  // "12 lines UTF-8 (first: line 3), 30 lines GBK (first: line 1)"
+  // "12 lines UTF-8 (line 3: …), 30 lines GBK (line 1: …)"
   std::string counts_text() const;
   // "line 7 is neither UTF-8 nor GBK"
   std::string bad_line_text() const;

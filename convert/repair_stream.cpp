@@ -151,8 +151,8 @@ FileConverter::StreamRepair FileConverter::mixed_streamed(const JobFile& file,
   }
   report.note = facts.counts_text();
   if (run_.samples) {
-    report.sample = facts.first_utf8;
-    report.repaired_sample = facts.first_legacy;
+    report.sample = facts.first_utf8_misread;
+    report.repaired_sample = facts.first_utf8;
   }
   if (!run_.repair && !file.repair) {
     report.outcome = Outcome::mixed;
