@@ -214,7 +214,7 @@ TEST_F(ConversionPanelTest, StopEndsTheRunningJobOnly) {
 // The bar says how many files are done of how many, and the time left once it can be told.
 TEST_F(ConversionPanelTest, ProgressShowsCountsAndTimeLeft) {
   EXPECT_EQ(panel_text(app_).find(" / "), std::string::npos);  // no job yet
-  app_.worker_idle.store(false);                                  // as a running job has it
+  app_.worker_idle.store(false);                               // as a running job has it
   app_.files_total.store(10925);
   app_.files_done.store(0);
   EXPECT_NE(panel_text(app_).find("0 / 10925 files"), std::string::npos);
