@@ -7,6 +7,7 @@
 #include "convert/stream_convert.h"
 #include "convert/transcoder.h"
 #include "convert/utf8.h"
+#include "platform/fs.h"
 #include "platform/target_file.h"
 
 namespace {
@@ -54,11 +55,12 @@ void FileConverter::write_streamed(const JobFile& file, const RunEncodings& enc,
   };
   const bool ok = err == 0 && produce(sink);
   if (ok && run_.dry_run) return;
-  if (ok) err = finish_target(file, std::move(target), token, report);
+  if (ok && source_changed()) err = platform::kSourceChanged;
+  if (ok && err == 0) err = finish_target(file, std::move(target), token, report);
   if (ok && err == 0) return;
   if (!run_.dry_run) target.abort();
-  report.error = err;
-  report.outcome = err != 0 ? Outcome::cannot_write : Outcome::cannot_convert;
+  if (err != 0) return set_write_failure(report, err);
+  report.outcome = Outcome::cannot_convert;
   if (!converts) report.note += "; the repaired text has no form in " + enc.target_name;
 }
 
