@@ -154,7 +154,9 @@ class OuzelConvert(unittest.TestCase):
         self.assertEqual(sorted(row["path"] for row in rows), sorted(expected))
         self.assertEqual({row["path"]: row["outcome"] for row in rows}["bad.txt"],
                          "cannot-convert")
-        r = self.run_cli("--report", "r.json", "--dry-run", self.src, self.out)
+        r = self.run_cli("--report", "r.json", "--dry-run", "--from", "gbk", "--to", "utf_8",
+                         self.src, self.out)
+        self.assertTrue(read(os.path.join(self.tmp, "r.json")).endswith(b"}\n"))
         doc = json.loads(read(os.path.join(self.tmp, "r.json")))
         self.assertEqual(sorted(f["path"] for f in doc["files"]), sorted(expected))
         self.assertEqual(doc["counts"]["converted"], 2)
