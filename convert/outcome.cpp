@@ -6,7 +6,7 @@ namespace {
 constexpr std::array<std::string_view, kOutcomeCount> kNames = {
     "converted",     "ascii",       "already-utf8",   "marked",        "binary",       "same-file",
     "outside",       "cannot-read", "cannot-convert", "not-supported", "cannot-write", "changed",
-    "search-failed", "undetected",  "excluded",       "not-reached"};
+    "search-failed", "undetected",  "excluded",       "skipped",       "not-reached"};
 
 }  // namespace
 
@@ -31,5 +31,6 @@ bool outcome_is_done(Outcome outcome) {
 }
 
 bool outcome_is_failure(Outcome outcome) {
-  return !outcome_is_done(outcome) && outcome != Outcome::binary && outcome != Outcome::excluded;
+  return !outcome_is_done(outcome) && outcome != Outcome::binary && outcome != Outcome::excluded &&
+         outcome != Outcome::skipped;
 }

@@ -236,7 +236,7 @@ class OuzelConvert(unittest.TestCase):
             [os.path.join(self.tmp, "missing"), self.out],
             [self.src],
             ["--from", "gbk2", self.src, self.out],
-            ["--to", "UTF-8 with bom", self.src, self.out],
+            ["--to", "UTF-8 with bomb", self.src, self.out],
             ["--config", "missing.yml"],
             ["--config", "broken.yml", self.src, self.out],
             ["--config", "odd.yml", self.src, self.out],
@@ -252,7 +252,7 @@ class OuzelConvert(unittest.TestCase):
                 self.assertEqual(r.stdout, b"")
                 self.assertFalse(os.path.exists(self.out))
         self.assertFalse(os.path.exists(os.path.join(self.tmp, "missing.yml")))
-        r = self.run_cli("--to", "utf-8", self.src, self.out)
+        r = self.run_cli("--to", "utf-8x", self.src, self.out)
         self.assertIn('did you mean "UTF-8"', r.stderr.decode())
 
     # On a terminal, a progress line is redrawn in place on stderr; off one there is none.
