@@ -84,7 +84,9 @@ void plain_walk(const std::string& src, const std::string& dst, std::string& in,
 
 enum class Mode { convert, preview_detecting, convert_detecting };
 
-void run_job(const std::string& src, const std::string& dst, Mode mode = Mode::convert) {
+// Runs the job and checks that it converted every file of the tree without a failure.
+void run_job(const std::string& src, const std::string& dst, size_t files,
+             Mode mode = Mode::convert) {
   AppState app(AppState::no_config);
   app.input = src;
   app.output = dst;
@@ -99,9 +101,17 @@ void run_job(const std::string& src, const std::string& dst, Mode mode = Mode::c
     app.task = std::make_unique<ConvertJob>(app.job);
   }
   app.run_convert_job();
+  const std::shared_ptr<const JobReport> r = app.last_report();
+  if (!r || !r->ran || r->failures() != 0 || r->files.size() != files) {
+    std::fprintf(stderr, "the job on %s did not convert its %zu files\n", src.c_str(), files);
+    std::exit(1);
+  }
 }
 
+// Important: the job flushes what it writes (syncfs), which would also flush what the run before
+// it left dirty; every timed run starts with nothing of another's left to write.
 double time_it(const std::function<void()>& f) {
+  ::sync();
   auto t0 = std::chrono::steady_clock::now();
   f();
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
@@ -137,9 +147,9 @@ void measure(const Tree& t, const std::string& out_root, int rounds, bool in_pla
   // One untimed round warms the page cache and the converter modules.
   walk(fresh("warm"));
   for (int r = 0; r < rounds; ++r) {
-    job.push_back(time_it([&] { run_job(t.dir, fresh("job")); }));
+    job.push_back(time_it([&] { run_job(t.dir, fresh("job"), t.files); }));
     // Over a tree that needs nothing the job in place reads and writes nothing back.
-    if (in_place_too) in_place.push_back(time_it([&] { run_job(t.dir, t.dir); }));
+    if (in_place_too) in_place.push_back(time_it([&] { run_job(t.dir, t.dir, t.files); }));
     plain.push_back(time_it([&] { walk(fresh("plain")); }));
     const std::string cmd = "cp -r '" + t.dir + "' '" + fresh("cp") + "'";
     cp.push_back(time_it([&] {
@@ -172,12 +182,13 @@ void measure_detection(const Tree& t, const std::string& out_root, int rounds) {
     return out_root + "/" + what + "-" + std::to_string(::getpid()) + "-" +
            std::to_string(serial++);
   };
-  run_job(t.dir, fresh("warm-detect"), Mode::preview_detecting);
+  run_job(t.dir, fresh("warm-detect"), t.files, Mode::preview_detecting);
   for (int r = 0; r < rounds; ++r) {
-    job.push_back(time_it([&] { run_job(t.dir, fresh("job")); }));
-    preview.push_back(time_it([&] { run_job(t.dir, fresh("preview"), Mode::preview_detecting); }));
+    job.push_back(time_it([&] { run_job(t.dir, fresh("job"), t.files); }));
+    preview.push_back(
+        time_it([&] { run_job(t.dir, fresh("preview"), t.files, Mode::preview_detecting); }));
     detecting.push_back(
-        time_it([&] { run_job(t.dir, fresh("detecting"), Mode::convert_detecting); }));
+        time_it([&] { run_job(t.dir, fresh("detecting"), t.files, Mode::convert_detecting); }));
   }
   std::printf("detection on the %s: %zu files, median of %d rounds\n", t.name.c_str(), t.files,
               rounds);

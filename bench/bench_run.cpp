@@ -169,6 +169,7 @@ int run_plain(const Args& a) {
   const auto loop = [&] {
     std::string in, out;
     for (size_t i; (i = next.fetch_add(1)) < files.size();) {
+      in.clear();  // a file that cannot be opened adds nothing, not the previous file's size
       if (!plain_convert(files[i], a, in, out)) failures.fetch_add(1);
       bytes.fetch_add(in.size());
     }

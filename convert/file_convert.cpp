@@ -30,19 +30,6 @@ std::string join_path(const std::string& dir, const std::string& rel, const std:
   return p;
 }
 
-// Replaces another name of a file with a hard link to its new content.
-int relink(const std::string& from, const std::string& name) {
-  const std::string tmp = name + ".ouzel-link";
-  ::unlink(tmp.c_str());
-  if (::link(from.c_str(), tmp.c_str()) != 0) return errno;
-  if (::rename(tmp.c_str(), name.c_str()) != 0) {
-    const int err = errno;
-    ::unlink(tmp.c_str());
-    return err;
-  }
-  return 0;
-}
-
 }  // namespace
 
 std::string join_relative(const std::string& relative_dir, const std::string& name) {
@@ -170,13 +157,20 @@ int FileConverter::finish_target(const JobFile& file, platform::TargetFile&& tar
     run_.publisher->submit(std::move(target), token);
     return 0;
   }
-  const std::string path = target.final_path();
-  if (const int err = target.commit()) return err;
-  for (const auto& name : file.hard_links) {
-    if (const int e = relink(path, name))
-      report.note = "cannot link " + name + " to the new content, error: " + errno_text(e);
+  std::vector<std::pair<std::string, int>> unlinked;
+  int err = 0;
+  if (run_.publisher != nullptr) {
+    err = run_.publisher->publish_linked(std::move(target), file.hard_links, unlinked);
+  } else {
+    // No job around it (a single file): published at once, unflushed, like write_target.
+    const std::string path = target.final_path();
+    err = target.commit();
+    for (const auto& name : file.hard_links)
+      if (const int e = err == 0 ? platform::relink(path, name) : 0) unlinked.emplace_back(name, e);
   }
-  return 0;
+  for (const auto& [name, e] : unlinked)
+    report.note = "cannot link " + name + " to the new content, error: " + errno_text(e);
+  return err;
 }
 
 void FileConverter::publish(const JobFile& file, std::string_view head, std::string_view body,

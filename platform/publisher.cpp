@@ -23,6 +23,18 @@ size_t descriptor_cap() {
 
 }  // namespace
 
+int relink(const std::string& from, const std::string& name) {
+  const std::string tmp = name + ".ouzel-link";
+  sysio().unlink(tmp.c_str());
+  if (sysio().linkat(AT_FDCWD, from.c_str(), AT_FDCWD, tmp.c_str(), 0) != 0) return errno;
+  if (sysio().rename(tmp.c_str(), name.c_str()) != 0) {
+    const int err = errno;
+    sysio().unlink(tmp.c_str());
+    return err;
+  }
+  return 0;
+}
+
 Publisher::Publisher(PublisherOptions options, PublishCallback on_result)
     : options_(options), on_result_(std::move(on_result)) {
   options_.batch_files = std::clamp<size_t>(options_.batch_files, 1, descriptor_cap());
@@ -67,6 +79,30 @@ void Publisher::submit(TargetFile&& target, uint64_t token) {
   }
 }
 
+int Publisher::publish_linked(TargetFile&& target, const std::vector<std::string>& links,
+                              std::vector<std::pair<std::string, int>>& unlinked) {
+  struct stat st;
+  const bool known = target.is_open() && ::fstat(target.fd(), &st) == 0;
+  // Important: data first, names after, as for the batches.
+  if (options_.durable) {
+    if (const int err = target.flush()) return err;
+  }
+  const std::string path = target.final_path();
+  if (const int err = target.commit()) return err;
+  std::vector<std::string> names{path};
+  for (const std::string& name : links) {
+    if (const int err = relink(path, name))
+      unlinked.emplace_back(name, err);
+    else
+      names.push_back(name);
+  }
+  if (options_.durable && known) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (const std::string& name : names) linked_.try_emplace(st.st_dev, dir_part(name));
+  }
+  return 0;
+}
+
 void Publisher::finish() {
   if (!options_.durable) return;
   std::unique_lock<std::mutex> lock(mutex_);
@@ -76,6 +112,8 @@ void Publisher::finish() {
     else
       changed_.wait(lock);
   }
+  renamed_.merge(linked_);
+  linked_.clear();
   sync_renamed();  // the background thread is idle and submits wait for the lock
 }
 

@@ -11,11 +11,17 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/target_file.h"
 
 namespace platform {
+
+// Gives the file at `from` the name `name` too, replacing what was there in one rename (through
+// a hard link named `name` + ".ouzel-link"), through the I/O seam. 0 or errno; `name` is
+// unchanged on failure.
+int relink(const std::string& from, const std::string& name);
 
 struct PublisherOptions {
   bool durable = true;  // flush before publishing; off: publish at once
@@ -46,6 +52,12 @@ class Publisher {
 
   // Takes a fully written target; `token` is handed back to the callback with its result.
   void submit(TargetFile&& target, uint64_t token);
+  // Publishes `target` now, then gives its file the other names `links` too (relink); durable,
+  // its data is flushed first and the names are made durable by finish like the batches' names.
+  // 0 or the errno that kept the target out; a name that could not be linked is added to
+  // `unlinked` with its errno, the target staying published.
+  int publish_linked(TargetFile&& target, const std::vector<std::string>& links,
+                     std::vector<std::pair<std::string, int>>& unlinked);
   // Publishes everything pending and makes the new names durable too; every callback has run
   // when it returns. For a stop request and the normal end of a job; submit may follow.
   void finish();
@@ -76,6 +88,8 @@ class Publisher {
   // File systems with names published since their last syncfs: a directory on each. Only the
   // background thread, and finish while that thread is idle, use it.
   std::map<dev_t, std::string> renamed_;
+  // The same for names publish_linked gave, kept apart under mutex_ while the thread runs.
+  std::map<dev_t, std::string> linked_;
   std::thread worker_;
 };
 

@@ -71,6 +71,7 @@ TEST(EngineScale, ThreadsGiveWhatOneThreadGives) {
     EXPECT_EQ(report_csv(rn), report_csv(r1)) << threads;
     EXPECT_EQ(tree_listing(tmp / ("many" + std::to_string(threads))), tree_listing(tmp / "one"));
     EXPECT_EQ(rec.last.files_done, 3000u);
+    ASSERT_EQ(rec.file_lines.size(), 3000u);
     for (const auto& lines : rec.file_lines) EXPECT_EQ(lines[0].rfind("Processing file: ", 0), 0u);
   }
 }

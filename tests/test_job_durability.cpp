@@ -3,6 +3,7 @@
 // temporary file, whole or in chunks, new or replacing); without durability nothing is synced.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -27,6 +28,7 @@ long seq = 0;
 int next_id = 0;
 std::map<int, int> file_of_fd;            // open descriptors of our temporary files
 std::map<std::string, int> file_of_temp;  // named temporary files
+std::map<std::string, int> file_of_name;  // published names, which a link may give on
 std::map<int, long> last_write, last_flush;
 long last_syncfs = 0, last_publish = 0;
 int publishes = 0, syncs = 0;
@@ -39,6 +41,7 @@ void reset() {
   next_id = 0;
   file_of_fd.clear();
   file_of_temp.clear();
+  file_of_name.clear();
   last_write.clear();
   last_flush.clear();
   last_syncfs = last_publish = 0;
@@ -50,6 +53,7 @@ void reset() {
 void published(int id, const std::string& name) {
   ++publishes;
   last_publish = ++seq;
+  file_of_name[name] = id;
   const long flushed = std::max(last_syncfs, last_flush[id]);
   if (last_write.count(id) != 0 && flushed > last_write[id]) return;
   if (faults++ == 0) first_fault = name;
@@ -109,8 +113,10 @@ int linkat(int from_dir, const char* from, int to_dir, const char* to, int flags
     const std::string proc = "/proc/self/fd/";
     int fd = (flags & AT_EMPTY_PATH) != 0 ? from_dir : -1;
     if (std::string(from).rfind(proc, 0) == 0) fd = std::atoi(from + proc.size());
-    const auto it = file_of_fd.find(fd);
-    if (it != file_of_fd.end()) {
+    if (const auto named = file_of_name.find(from); fd < 0 && named != file_of_name.end()) {
+      // Another name for a published file: a staging name until its rename publishes it.
+      file_of_temp[to] = named->second;
+    } else if (const auto it = file_of_fd.find(fd); it != file_of_fd.end()) {
       if (platform::is_temp_name(platform::name_part(to)))
         file_of_temp[to] = it->second;
       else
@@ -182,6 +188,26 @@ TEST_F(JobDurability, DataReachesTheDiskBeforeItsName) {
     EXPECT_GT(trace::last_syncfs, trace::last_publish) << named;
     EXPECT_EQ(read_file(out + "/d0/f0.txt"), "\xE4\xB8\xAD\xE6\x96\x87 line\n0\n");
   }
+}
+
+// In place, a file with a second name (a hard link) is published through the same durable path:
+// its data reaches the disk before either name, and both names are made durable at the end.
+TEST_F(JobDurability, HardLinkedFileInPlace) {
+  write_file(tmp / "tree/a.txt", "\xD6\xD0\xCE\xC4 line\n");
+  write_file(tmp / "tree/other.txt", "\xD6\xD0\xCE\xC4\n");
+  ASSERT_EQ(::mkdir((tmp / "tree/sub").c_str(), 0777), 0);
+  ASSERT_EQ(::link((tmp / "tree/a.txt").c_str(), (tmp / "tree/sub/b.txt").c_str()), 0);
+  const JobReport r = run_job(make_plan(tmp / "tree", tmp / "tree", "GBK", "UTF-8"));
+  EXPECT_EQ(r.failures(), 0u);
+  std::lock_guard lock(trace::mutex);
+  EXPECT_EQ(trace::publishes, 3);  // a.txt, its second name, other.txt
+  EXPECT_EQ(trace::faults, 0) << "first: " << trace::first_fault;
+  EXPECT_GT(trace::last_syncfs, trace::last_publish);
+  EXPECT_EQ(read_file(tmp / "tree/sub/b.txt"), "\xE4\xB8\xAD\xE6\x96\x87 line\n");
+  struct stat a, b;
+  ASSERT_EQ(::stat((tmp / "tree/a.txt").c_str(), &a), 0);
+  ASSERT_EQ(::stat((tmp / "tree/sub/b.txt").c_str(), &b), 0);
+  EXPECT_EQ(a.st_ino, b.st_ino);
 }
 
 // Durability off: every target is published and nothing is synced.

@@ -2,6 +2,7 @@
 #include "test_support.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <iconv.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -58,6 +59,11 @@ void write_file(const std::string& path, std::string_view data) {
 
 std::string read_file(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    // Important: "" would compare equal to a reference that also came out empty.
+    ADD_FAILURE() << "cannot read " << path;
+    return {};
+  }
   std::ostringstream ss;
   ss << in.rdbuf();
   return ss.str();
@@ -117,8 +123,13 @@ std::string iconv_command(std::string_view input, const std::string& from, const
   const std::string cmd = "iconv -f '" + from + "' -t '" + to + "' '" + (dir / "in") + "' > '" +
                           (dir / "out") + "' 2>/dev/null";
   const int rc = std::system(cmd.c_str());
-  if (ok) *ok = rc == 0;
-  return read_file(dir / "out");
+  if (ok != nullptr) {
+    *ok = rc == 0;
+    return rc == 0 ? read_file(dir / "out") : std::string();
+  }
+  // A reference that could not be made would otherwise pass for an empty expected output.
+  if (rc != 0) ADD_FAILURE() << "iconv -f " << from << " -t " << to << " failed";
+  return rc == 0 ? read_file(dir / "out") : std::string();
 }
 
 std::string binary_sample(size_t bytes) {

@@ -108,7 +108,7 @@ YML
       touch -d '2001-01-01 00:00:00' ouzel.yml
       local before
       before=$(stat -c '%Y %s' ouzel.yml; sha256sum ouzel.yml)
-      timeout 120 xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" \
+      timeout 120 "$(dirname "$self")/xvfb_run.sh" -s "-screen 0 1280x1024x24 -nolisten tcp" \
         "$self" --inner "$bin" "$work" "$src" || fail "run in the virtual X server failed"
       [ "$(stat -c '%Y %s' ouzel.yml; sha256sum ouzel.yml)" = "$before" ] ||
         fail "the settings file was rewritten"
