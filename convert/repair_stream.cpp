@@ -116,7 +116,8 @@ FileConverter::StreamRepair FileConverter::mixed_streamed(const JobFile& file,
   const bool undetected = report.outcome == Outcome::undetected;
   // An undetected file's legacy lines are looked for in its beginning, cut at a line's end.
   const std::string legacy =
-      undetected ? repair::legacy_of(head.substr(0, head.rfind('\n') + 1), run_.repair_candidates)
+      undetected ? repair::legacy_of(head.substr(0, head.rfind('\n') + 1), run_.repair_candidates,
+                                     run_.encodings.source_charset)
                  : enc.source_charset;
   if (legacy.empty()) return StreamRepair::none;
   const auto scan = [&](bool check_legacy, repair::MixedFacts& facts, bool& utf8_valid) {
