@@ -95,6 +95,7 @@ bool FileConverter::repair_mixed_whole(const JobFile& file, const RunEncodings& 
 
 bool FileConverter::repair_whole(const JobFile& file, const RunEncodings& enc,
                                  const Classification& cls, FileReport& report, uint64_t token) {
+  if (!run_.repair_check) return false;
   const std::string_view body = std::string_view(content_).substr(cls.mark_length);
   if (report.outcome == Outcome::already_utf8)
     return repair_double_whole(file, enc, body, report, token);

@@ -193,6 +193,7 @@ FileConverter::StreamRepair FileConverter::mixed_streamed(const JobFile& file,
 FileConverter::StreamRepair FileConverter::repair_streamed(
     const JobFile& file, const std::string& source, const RunEncodings& enc, size_t mark_length,
     std::string_view head, FileReport& report, uint64_t token) {
+  if (!run_.repair_check) return StreamRepair::none;
   if (report.outcome == Outcome::already_utf8)
     return double_streamed(file, source, enc, mark_length, head, report, token);
   const bool legacy = enc.source.form == UnicodeForm::none && enc.source.ascii_compatible;
