@@ -18,6 +18,9 @@ namespace {
 // UTF-8 now and then ("模式" in GBK reads "ģʽ"), and must then keep its own reading.
 constexpr double kUtf8Lead = 0.5;
 constexpr size_t kShownBytes = 120;
+// A line of a multi-byte code page that is valid UTF-8 by chance holds one or two characters
+// ("Ϊ" is GBK 0xCF 0xAA); a real UTF-8 line among them holds more.
+constexpr size_t kCjkChars = 3;
 
 std::string shortened(std::string text) {
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
@@ -46,8 +49,9 @@ LineKind line_kind(std::string_view line, const std::string& legacy) {
     // never is ("Ã©"), and is UTF-8 unless its own reading is clearly better.
     const double as_utf8 = plausibility(line);
     const double as_legacy = plausibility_as(decoded, legacy);
-    const bool utf8 =
-        cjk_code_page(legacy) ? as_utf8 > as_legacy + kUtf8Lead : as_legacy <= as_utf8 + kUtf8Lead;
+    const bool utf8 = cjk_code_page(legacy)
+                          ? as_utf8 > as_legacy + kUtf8Lead && non_ascii_chars(line) >= kCjkChars
+                          : as_legacy <= as_utf8 + kUtf8Lead;
     if (utf8) return LineKind::utf8;
   }
   return legacy_reads ? LineKind::legacy : LineKind::neither;
