@@ -86,6 +86,13 @@ const Flag kFlags[] = {
      "\"Central European\", Greek, Turkish, Hebrew, Arabic, Thai, Vietnamese) and encodings, "
      "comma-separated; implies --detect (default: the preset of --from)",
      parse_candidates},
+    {"--eol", 0, "MODE",
+     "line endings of the text written: keep (default), lf or crlf; a file whose encoding is "
+     "right but whose line endings are not is rewritten",
+     [](CliOptions& o, const std::string& v) {
+       o.eol = v;
+       return std::string();
+     }},
     {"--no-sync", 0, nullptr,
      "publish targets without flushing them to the disk first (faster; a power loss right "
      "after may leave empty targets, a crash still leaves none half written)",

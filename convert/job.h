@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "convert/job_observer.h"
+#include "convert/line_endings.h"
 #include "convert/report.h"
 #include "util/encoding_catalogue.h"
 
@@ -17,6 +18,7 @@ struct JobOptions {
   bool durable = true;   // targets flushed to the disk (in batches) before they are published
   bool detect = false;   // decide each file's source; the plan's source is the preferred one
   std::vector<std::string> candidates;  // encodings and presets; empty: the source's preset
+  EolMode eol = EolMode::keep;          // line endings of the text written anew
   // Files above this many bytes are converted in chunks of stream_chunk (tests make both small).
   uint64_t whole_file_limit = uint64_t{32} << 20;
   size_t stream_chunk = size_t{8} << 20;
