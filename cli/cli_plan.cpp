@@ -25,6 +25,7 @@ struct Choices {
   bool detect = false;
   std::vector<std::string> candidates;
   EolMode eol = EolMode::keep;
+  bool repair = false;
 };
 
 // The text after "error: " of the log's last line, which load_config wrote.
@@ -67,6 +68,7 @@ std::string read_settings(const std::string& path, const EncodingList& encodings
   EolMode parsed = EolMode::keep;
   if (!eol.empty() && !parse_eol_mode(eol, parsed))
     return "settings file " + path + ": eol takes keep, lf or crlf, not \"" + eol + "\"";
+  c.repair = cfg.repair;
   // Important: the loader falls back to GBK and UTF8 for names it does not know; a run
   // must not convert from a guess, so such a name is refused like an unknown --from.
   for (const auto& [key, name] : {std::pair{"from", &c.from}, std::pair{"to", &c.to}}) {
@@ -106,6 +108,7 @@ CliPlan make_cli_plan(const CliOptions& o, const EncodingList& encodings) {
     result.error = "--eol takes keep, lf or crlf, not \"" + *o.eol + "\"";
     return result;
   }
+  if (o.repair) c.repair = *o.repair;
   if (c.detect) {
     std::vector<std::string> unknown;
     detect::expand_candidates(c.candidates, &unknown);
@@ -135,5 +138,6 @@ CliPlan make_cli_plan(const CliOptions& o, const EncodingList& encodings) {
   plan.options.detect = c.detect;
   plan.options.candidates = c.candidates;
   plan.options.eol = c.eol;
+  plan.options.repair = c.repair;
   return result;
 }

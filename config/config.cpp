@@ -22,8 +22,8 @@ constexpr const char* kDefaultFilters[] = {"*.cpp;*.h;*.c;*.hpp;*.lua", "*.xml;*
 // The keys the settings live under, in the order loading looks them up. Those from kThreads
 // on are optional: absent from a new file, written only once they hold something other
 // than their default or the file already had them.
-constexpr const char* kKeys[] = {"input", "output",  "filters", "filter-index", "from",
-                                 "to",    "threads", "detect",  "candidates",   "eol"};
+constexpr const char* kKeys[] = {"input",   "output", "filters",    "filter-index", "from",  "to",
+                                 "threads", "detect", "candidates", "eol",          "repair"};
 enum Key {
   kInput,
   kOutput,
@@ -35,6 +35,7 @@ enum Key {
   kDetect,
   kCandidates,
   kEol,
+  kRepair,
   kKeyCount
 };
 constexpr int32_t kMaxThreads = 256;
@@ -69,6 +70,7 @@ void read_options(ConvertConfig& cfg, YAML::Node& doc) {
   const int32_t threads = doc[kKeys[kThreads]].as<int32_t>(0);
   cfg.threads = threads < 0 || threads > kMaxThreads ? 0 : threads;
   cfg.detect = doc[kKeys[kDetect]].as<bool>(false);
+  cfg.repair = doc[kKeys[kRepair]].as<bool>(false);
   cfg.candidates.clear();
   const YAML::Node list = doc[kKeys[kCandidates]];
   if (list.IsSequence())
@@ -170,6 +172,8 @@ YAML::Node settings_value(const Settings& s, int key, const YAML::Node& old) {
         if (!old.IsScalar() || !parse_eol_mode(old.Scalar(), read)) return old;
       }
       return YAML::Node(std::string(eol_mode_name(cfg.eol)));
+    case kRepair:
+      return YAML::Node(cfg.repair);
     default: {
       YAML::Node list(YAML::NodeType::Sequence);
       for (const auto& c : cfg.candidates) list.push_back(c);
@@ -189,6 +193,8 @@ bool worth_adding(const ConvertConfig& cfg, int key) {
       return !cfg.candidates.empty();
     case kEol:
       return cfg.eol != EolMode::keep;
+    case kRepair:
+      return cfg.repair;
     default:
       return true;
   }

@@ -30,6 +30,7 @@ struct ConvertConfig {
   bool detect = false;                  // detect each file's source encoding
   std::vector<std::string> candidates;  // encodings or presets detection may choose from
   EolMode eol = EolMode::keep;          // line endings of the text written anew
+  bool repair = false;                  // double-encoded and mixed files are repaired
   // The full path of a file that was there at load but could not be read as settings. The
   // first save to it moves it aside ("ouzel.yml.bad") so that its text is never lost.
   std::string unreadable;

@@ -252,6 +252,11 @@ FileReport FileConverter::process(const JobFile& file, uint64_t token) {
   if (file.identity == Outcome::undetected) {
     report.outcome = Outcome::undetected;
     report.note = file.identity_note;
+    const Classification cls = classify_mark(content_.substr(0, 4), enc);
+    if (cls.outcome != Outcome::marked && repair_whole(file, enc, cls, report, token))
+      return report;
+    report.outcome = Outcome::undetected;
+    report.note = file.identity_note;
     publish_as_read(file, report, token);
     return report;
   }
@@ -263,6 +268,7 @@ FileReport FileConverter::process(const JobFile& file, uint64_t token) {
     report.sample = detect::sample_line(
         std::string_view(content_).substr(cls.mark_length),
         report.outcome == Outcome::already_utf8 ? std::string("UTF-8") : enc.source_charset);
+  if (repair_whole(file, enc, cls, report, token)) return report;
   write(file, enc, cls, report, token);
   return report;
 }

@@ -39,6 +39,12 @@ std::string outcome_line(const JobFile& file, const FileReport& r, bool in_place
       return kestrum::strfmt("Not converted: %s %s", path, r.note.c_str());
     case Outcome::undetected:
       return kestrum::strfmt("Not converted: %s, %s, %s", path, r.note.c_str(), kept);
+    case Outcome::double_encoded:
+      return kestrum::strfmt("Not converted: %s is double-encoded (%s), %s; repair to fix it", path,
+                             r.note.c_str(), kept);
+    case Outcome::mixed:
+      return kestrum::strfmt("Not converted: %s holds two encodings (%s), %s; repair to fix it",
+                             path, r.note.c_str(), kept);
     default:
       break;
   }

@@ -4,9 +4,10 @@
 namespace {
 
 constexpr std::array<std::string_view, kOutcomeCount> kNames = {
-    "converted",     "ascii",       "already-utf8",   "marked",        "binary",       "same-file",
-    "outside",       "cannot-read", "cannot-convert", "not-supported", "cannot-write", "changed",
-    "search-failed", "undetected",  "excluded",       "not-reached"};
+    "converted",    "ascii",    "already-utf8",  "marked",         "binary",
+    "same-file",    "outside",  "cannot-read",   "cannot-convert", "not-supported",
+    "cannot-write", "changed",  "search-failed", "undetected",     "double-encoded",
+    "mixed",        "excluded", "not-reached"};
 
 }  // namespace
 

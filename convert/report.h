@@ -37,6 +37,8 @@ struct FileReport {
   // be) written anew: not for files copied as they are.
   bool eol_counted = false;
   EolCounts eol_before, eol_after;
+  // Preview of a double-encoded or mixed file: the sample as the repair would write it.
+  std::string repaired_sample;
 };
 
 // "CRLF 12 -> LF 12", "LF 3" when nothing changes, empty when not counted.
