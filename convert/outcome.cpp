@@ -7,7 +7,7 @@ constexpr std::array<std::string_view, kOutcomeCount> kNames = {
     "converted",    "ascii",    "already-utf8",  "marked",         "binary",
     "same-file",    "outside",  "cannot-read",   "cannot-convert", "not-supported",
     "cannot-write", "changed",  "search-failed", "undetected",     "double-encoded",
-    "mixed",        "excluded", "not-reached"};
+    "mixed",        "excluded", "skipped",       "not-reached"};
 
 }  // namespace
 
@@ -32,5 +32,6 @@ bool outcome_is_done(Outcome outcome) {
 }
 
 bool outcome_is_failure(Outcome outcome) {
-  return !outcome_is_done(outcome) && outcome != Outcome::binary && outcome != Outcome::excluded;
+  return !outcome_is_done(outcome) && outcome != Outcome::binary && outcome != Outcome::excluded &&
+         outcome != Outcome::skipped;
 }
