@@ -70,8 +70,8 @@ void FileConverter::process_streamed(const JobFile& file, const std::string& sou
   }
   report.bytes = size_of(source);
   Classification& cls = sf.cls;
-  if (file.identity == Outcome::undetected) {
-    cls.outcome = Outcome::undetected;
+  if (outcome_is_unsettled(file.identity)) {
+    cls.outcome = file.identity;
     report.note = file.identity_note;
   } else if (cls.outcome != Outcome::marked) {
     cls.outcome = classify_body(sf.facts, enc);
@@ -86,7 +86,7 @@ void FileConverter::process_streamed(const JobFile& file, const std::string& sou
     report.note = "NUL byte at offset " + std::to_string(cls.mark_length + sf.facts.nul_offset);
   if (cls.outcome == Outcome::already_utf8) report.source = "UTF-8";
   const bool as_read = cls.outcome == Outcome::marked || cls.outcome == Outcome::binary ||
-                       cls.outcome == Outcome::undetected;
+                       outcome_is_unsettled(cls.outcome);
   const bool copied = cls.outcome == Outcome::ascii || cls.outcome == Outcome::already_utf8;
   const std::string prefix = enc.target_mark ? kUtf8Bom : "";
   if (run_.samples && !as_read)

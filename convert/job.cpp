@@ -167,8 +167,8 @@ void Runner::collect_files() {
       if (p.excluded) {
         file.identity = Outcome::excluded;
         file.identity_note = "left out in the preview";
-      } else if (p.source.empty() && p.evidence == "undetected") {
-        file.identity = Outcome::undetected;
+      } else if (p.source.empty() && (p.evidence == "undetected" || p.evidence == "ambiguous")) {
+        file.identity = p.evidence == "ambiguous" ? Outcome::ambiguous : Outcome::undetected;
         file.identity_note = p.note;
       }
       files_.push_back(std::move(file));

@@ -27,7 +27,7 @@ struct PlannedFile {
   std::string relative_dir;
   std::string file_name;
   EncodingEntry source;             // empty: the run's source
-  std::string evidence = "chosen";  // "undetected" with no source: not converted
+  std::string evidence = "chosen";  // "undetected" or "ambiguous" with no source: kept
   int confidence = -1;
   std::string note;  // what detection said of it
   bool excluded = false;

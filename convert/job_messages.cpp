@@ -37,6 +37,9 @@ std::string outcome_line(const JobFile& file, const FileReport& r, bool in_place
       return kestrum::strfmt("Cannot write file: %s, error: %s", path, errno_text(r.error).c_str());
     case Outcome::undetected:
       return kestrum::strfmt("Not converted: %s, %s, %s", path, r.note.c_str(), kept);
+    case Outcome::ambiguous:
+      return kestrum::strfmt("Not converted: %s, not sure which encoding: %s; %s (choose one)",
+                             path, r.note.c_str(), kept);
     default:
       break;
   }

@@ -4,9 +4,9 @@
 namespace {
 
 constexpr std::array<std::string_view, kOutcomeCount> kNames = {
-    "converted",    "ascii",         "already-utf8", "marked",         "binary",
-    "same-file",    "outside",       "cannot-read",  "cannot-convert", "not-supported",
-    "cannot-write", "search-failed", "undetected",   "excluded",       "not-reached"};
+    "converted",  "ascii",       "already-utf8",   "marked",        "binary",       "same-file",
+    "outside",    "cannot-read", "cannot-convert", "not-supported", "cannot-write", "search-failed",
+    "undetected", "ambiguous",   "excluded",       "not-reached"};
 
 }  // namespace
 
@@ -28,6 +28,10 @@ bool outcome_is_done(Outcome outcome) {
     default:
       return false;
   }
+}
+
+bool outcome_is_unsettled(Outcome outcome) {
+  return outcome == Outcome::undetected || outcome == Outcome::ambiguous;
 }
 
 bool outcome_is_failure(Outcome outcome) {

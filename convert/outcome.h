@@ -20,6 +20,7 @@ enum class Outcome {
   cannot_write,
   search_failed,  // a directory that could not be listed
   undetected,     // no candidate encoding reads the file
+  ambiguous,      // candidates read it as different text and the evidence does not choose
   excluded,       // left out by the user in a preview
   not_reached,    // the job was stopped before this file
 };
@@ -37,5 +38,8 @@ bool outcome_is_done(Outcome outcome);
 // not converted" and makes a command-line run fail. Binary files and the user's own
 // exclusions need nothing, so they are neither done nor failed.
 bool outcome_is_failure(Outcome outcome);
+
+// Detection left the file without an encoding (undetected, ambiguous): it is kept as read.
+bool outcome_is_unsettled(Outcome outcome);
 
 using OutcomeCounts = std::array<size_t, kOutcomeCount>;
