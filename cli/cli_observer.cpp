@@ -105,6 +105,10 @@ void CliObserver::file_done(size_t, const FileReport& report, const std::vector<
   }
 }
 
+void CliObserver::file_revised(size_t, const FileReport& report) {
+  if (file_is_listed(report, style_)) print_line(file_line(report, style_.check));
+}
+
 void CliObserver::draw_progress() {
   std::fputs(kEraseLine, out_);
   std::fputs(progress_text(last_).c_str(), out_);

@@ -38,6 +38,7 @@ class CliObserver final : public JobObserver {
   void search_done(size_t total) override;
   void file_done(size_t index, const FileReport& report, const std::vector<std::string>& lines,
                  const JobProgress& progress) override;
+  void file_revised(size_t index, const FileReport& report) override;
 
   // After the run: the search failures, the progress line cleared, the summary.
   void finish(const JobReport& report);

@@ -128,10 +128,15 @@ void FileConverter::process_streamed(const JobFile& file, const std::string& sou
   }
   if (run_.dry_run) return;
   if (err == 0) err = r.read_error != 0 ? r.read_error : r.write_error;
+  // Once the last chunk is read, and again when the target is published.
+  if (err == 0 && source_changed()) err = platform::kSourceChanged;
   if (err == 0) err = finish_target(file, std::move(target), token, report);
-  if (err != 0) {
-    report.outcome = r.read_error != 0 ? Outcome::cannot_read : Outcome::cannot_write;
+  if (err != 0 && r.read_error != 0) {
+    report.outcome = Outcome::cannot_read;
     report.error = err;
     report.stop.reset();
+  } else if (err != 0) {
+    target.abort();
+    set_write_failure(report, err);
   }
 }

@@ -99,7 +99,6 @@ void FileConverter::convert_whole(const JobFile& file, const RunEncodings& enc,
   if (write_error == 0) write_error = finish_target(file, std::move(sink.target()), token, report);
   if (write_error != 0) {
     sink.target().abort();
-    report.outcome = Outcome::cannot_write;
-    report.error = write_error;
+    set_write_failure(report, write_error);
   }
 }

@@ -49,7 +49,24 @@ std::string join_relative(const std::string& relative_dir, const std::string& na
   return relative_dir.empty() ? name : relative_dir + "/" + name;
 }
 
+void set_write_failure(FileReport& report, int error) {
+  report.stop.reset();
+  if (error == platform::kSourceChanged) {
+    report.outcome = Outcome::changed;
+    report.error = 0;
+    report.note = "changed while it was converted, left as it is; the next run converts it";
+    return;
+  }
+  report.outcome = Outcome::cannot_write;
+  report.error = error;
+}
+
 std::string JobFile::relative_path() const { return join_relative(relative_dir, file_name); }
+
+bool FileConverter::source_changed() const {
+  platform::FileStamp now;
+  return source_stamp_ && (platform::stamp_file(source_path_, now) != 0 || now != *source_stamp_);
+}
 
 void FileConverter::release() {
   std::string().swap(content_);
@@ -128,19 +145,22 @@ int FileConverter::open_target(const JobFile& file, platform::TargetFile& target
   // link; in a separate output tree a link found at the target is replaced, never followed.
   const platform::LinkPolicy links =
       run_.in_place ? platform::LinkPolicy::write_through : platform::LinkPolicy::replace_link;
+  int err = 0;
   if (!file.write_path.empty()) {
     path = file.write_path;
-    return target.open(path, links);
-  }
-  std::string dir;
-  bool made = false;
-  if (const int err = target_dir(file, dir, made)) return err;
-  path = dir + "/" + file.file_name;
-  int err = made ? target.open_new(path) : target.open(path, links);
-  if (err == ENOENT) {  // the directory went away during the run
-    make_dirs(dir);
     err = target.open(path, links);
+  } else {
+    std::string dir;
+    bool made = false;
+    if ((err = target_dir(file, dir, made)) != 0) return err;
+    path = dir + "/" + file.file_name;
+    err = made ? target.open_new(path) : target.open(path, links);
+    if (err == ENOENT) {  // the directory went away during the run
+      make_dirs(dir);
+      err = target.open(path, links);
+    }
   }
+  if (err == 0 && source_stamp_) target.guard_source(source_path_, *source_stamp_);
   return err;
 }
 
@@ -175,11 +195,7 @@ void FileConverter::publish(const JobFile& file, std::string_view head, std::str
   if (err == 0 && !head.empty()) err = target.append(head);
   if (err == 0) err = target.append(body);
   if (err == 0) err = finish_target(file, std::move(target), token, report);
-  if (err != 0) {
-    report.outcome = Outcome::cannot_write;
-    report.error = err;
-    report.stop.reset();
-  }
+  if (err != 0) set_write_failure(report, err);
 }
 
 FileReport FileConverter::process(const JobFile& file, uint64_t token) {
@@ -197,8 +213,14 @@ FileReport FileConverter::process(const JobFile& file, uint64_t token) {
     report.note = file.identity_note;
     return report;
   }
-  const std::string source_path = join_path(run_.input, file.relative_dir, file.file_name);
-  if (const int err = platform::read_file(source_path, content_, run_.whole_file_limit)) {
+  source_path_ = join_path(run_.input, file.relative_dir, file.file_name);
+  const std::string& source_path = source_path_;
+  source_stamp_.emplace();
+  const int read_error =
+      platform::read_file(source_path, content_, run_.whole_file_limit, &*source_stamp_);
+  // A file too big to hold is stamped too: before its first chunk is read.
+  if (read_error != 0 && read_error != EFBIG) source_stamp_.reset();
+  if (const int err = read_error) {
     if (err == EFBIG) {
       process_streamed(file, source_path, enc, report, token);
       return report;

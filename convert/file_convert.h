@@ -2,12 +2,14 @@
 #pragma once
 
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "convert/classify.h"
 #include "convert/report.h"
+#include "platform/fs.h"
 
 class NarrowLabelCheck;
 class OutputDirs;
@@ -93,17 +95,25 @@ class FileConverter {
   void publish_as_read(const JobFile& file, FileReport& report, uint64_t token) {
     publish(file, {}, content_, report, token);
   }
+  // The source no longer has the stamp it had when its reading began.
+  bool source_changed() const;
   // Files above kWholeFileLimit (big_file.cpp).
   void process_streamed(const JobFile& file, const std::string& source, const RunEncodings& enc,
                         FileReport& report, uint64_t token);
 
   const RunContext& run_;
   std::map<std::string, RunEncodings> overrides_;  // per overriding source name
+  std::string source_path_;
+  std::optional<platform::FileStamp> source_stamp_;  // set once the source is read
   std::string content_;
   std::string scratch_;    // one piece's output
   std::string ready_dir_;  // the last target directory known to exist
   std::string hint_;
 };
+
+// A target that could not be published: cannot_write with its error, or changed when the source
+// changed since it was read.
+void set_write_failure(FileReport& report, int error);
 
 // "a/b/name" of a file (bare name in the root).
 std::string join_relative(const std::string& relative_dir, const std::string& name);

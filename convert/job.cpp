@@ -177,7 +177,8 @@ void Runner::collect_files() {
   if (ctx_.in_place) resolve_in_place(plan_.input, files_);
 }
 
-// A target the publisher could not put under its name after all (a rename or flush failure).
+// A target the publisher could not put under its name after all (a rename or flush failure,
+// or its source changed meanwhile).
 void Runner::published(uint64_t index, int error) {
   if (error == 0) return;
   std::lock_guard guard(observer_lock_);
@@ -186,19 +187,15 @@ void Runner::published(uint64_t index, int error) {
     return;
   }
   FileReport& r = report_.files[index];
-  r.outcome = Outcome::cannot_write;
-  r.error = error;
-  r.stop.reset();
+  set_write_failure(r, error);
   observer_.message(file_log_lines(files_[index], r, ctx_.in_place).back());
+  observer_.file_revised(index, r);
 }
 
 void Runner::finish_file(size_t index, FileReport&& report, const Clock::time_point& start) {
   std::unique_lock guard(observer_lock_);
-  if (auto it = early_failures_.find(index); it != early_failures_.end()) {
-    report.outcome = Outcome::cannot_write;
-    report.error = it->second;
-    report.stop.reset();
-  }
+  if (auto it = early_failures_.find(index); it != early_failures_.end())
+    set_write_failure(report, it->second);
   guard.unlock();
   const std::vector<std::string> lines = file_log_lines(files_[index], report, ctx_.in_place);
   guard.lock();

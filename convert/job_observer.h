@@ -37,4 +37,11 @@ class JobObserver {
     (void)lines;
     (void)progress;
   }
+
+  // A file reported done turned out otherwise: its target could not be published after all
+  // (cannot-write, or changed). Its log line went to message() already.
+  virtual void file_revised(size_t index, const FileReport& report) {
+    (void)index;
+    (void)report;
+  }
 };

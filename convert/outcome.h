@@ -18,6 +18,7 @@ enum class Outcome {
   cannot_convert,  // the converter stopped; the content is kept exactly as read
   not_supported,   // the converter does not know the pair
   cannot_write,
+  changed,        // the source changed while it was converted: nothing written from it
   search_failed,  // a directory that could not be listed
   undetected,     // no candidate encoding reads the file
   ambiguous,      // candidates read it as different text and the evidence does not choose

@@ -19,9 +19,26 @@ bool is_directory(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-int64_t file_size(int fd) {
+namespace {
+
+int64_t nanoseconds(const struct timespec& t) {
+  return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+FileStamp stamp_of(const struct stat& st) {
+  FileStamp s;
+  s.dev = st.st_dev;
+  s.ino = st.st_ino;
+  s.size = static_cast<int64_t>(st.st_size);
+  s.mtime_ns = nanoseconds(st.st_mtim);
+  s.ctime_ns = nanoseconds(st.st_ctim);
+  return s;
+}
+
+int64_t regular_size(int fd, FileStamp* stamp) {
   struct stat st;
   if (::fstat(fd, &st) != 0) return -1;
+  if (stamp != nullptr) *stamp = stamp_of(st);
   if (!S_ISREG(st.st_mode)) {
     errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
     return -1;
@@ -29,14 +46,25 @@ int64_t file_size(int fd) {
   return static_cast<int64_t>(st.st_size);
 }
 
-int read_file(const std::string& path, std::string& content, uint64_t max_bytes) {
+}  // namespace
+
+int64_t file_size(int fd) { return regular_size(fd, nullptr); }
+
+int stamp_file(const std::string& path, FileStamp& stamp) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return errno;
+  stamp = stamp_of(st);
+  return 0;
+}
+
+int read_file(const std::string& path, std::string& content, uint64_t max_bytes, FileStamp* stamp) {
   content.clear();  // a growth then copies nothing old
   // Non-blocking, so a FIFO put in a file's place cannot hang the caller.
   const int fd =
       retry_eintr([&] { return sysio().open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK, 0); });
   if (fd < 0) return errno;
   int err = 0;
-  const int64_t size = file_size(fd);
+  const int64_t size = regular_size(fd, stamp);
   if (size < 0) {
     err = errno;
   } else if (static_cast<uint64_t>(size) > max_bytes) {

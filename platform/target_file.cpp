@@ -108,6 +108,8 @@ TargetFile& TargetFile::operator=(TargetFile&& other) noexcept {
   final_ = std::move(other.final_);
   temp_ = std::exchange(other.temp_, std::string());
   size_ = std::exchange(other.size_, 0);
+  source_ = std::move(other.source_);
+  source_stamp_ = std::exchange(other.source_stamp_, std::nullopt);
   return *this;
 }
 
@@ -140,6 +142,8 @@ void TargetFile::reset(const std::string& path) {
   size_ = 0;
   existing_ = keep_owner_ = false;
   path_ = final_ = path;
+  source_.clear();
+  source_stamp_.reset();
 }
 
 int TargetFile::prepare(const std::string& path, LinkPolicy links) {
@@ -228,9 +232,20 @@ int TargetFile::flush() {
   return 0;
 }
 
+void TargetFile::guard_source(const std::string& source, const FileStamp& stamp) {
+  source_ = source;
+  source_stamp_ = stamp;
+}
+
 int TargetFile::commit() {
   if (error_ != 0) return error_;
   if (fd_ < 0) return EBADF;
+  // Important: as late as can be, right before the name changes. A write between this check
+  // and the rename is still possible; no lock the writers honour exists to close that gap.
+  if (source_stamp_) {
+    FileStamp now;
+    if (stamp_file(source_, now) != 0 || now != *source_stamp_) return fail(kSourceChanged);
+  }
   if (temp_.empty()) {
     if (!existing_) return publish_new();
     if (const int err = link_to_temp_name()) return fail(err);

@@ -1,11 +1,18 @@
 // A target written under a temporary file and published whole by one link or rename.
 #pragma once
 
+#include <cerrno>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "platform/fs.h"
+
 namespace platform {
+
+// commit's answer when the guarded source changed since it was read; nothing is published.
+inline constexpr int kSourceChanged = ECANCELED;
 
 // What happens to a symbolic link found at the target path.
 enum class LinkPolicy {
@@ -46,6 +53,9 @@ class TargetFile {
   int append(std::string_view data);
   // Flushes the written data to the disk (fdatasync). 0 or errno (the file is then aborted).
   int flush();
+  // Makes commit refuse (kSourceChanged) unless `source` still has `stamp`: the content was
+  // made from it, and text written to it meanwhile would be lost or left out.
+  void guard_source(const std::string& source, const FileStamp& stamp);
   // Publishes the content under the final path and closes. 0 or errno; nothing is left behind
   // on failure.
   int commit();
@@ -78,6 +88,8 @@ class TargetFile {
   std::string final_;  // where the content goes (the link's file when written through)
   std::string temp_;   // the temporary file's name; empty while it is unnamed
   uint64_t size_ = 0;
+  std::string source_;  // the guarded source, with its stamp when read
+  std::optional<FileStamp> source_stamp_;
 };
 
 // Writes `data` whole through a TargetFile (links written through), unflushed. 0 or errno.

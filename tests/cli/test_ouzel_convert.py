@@ -160,6 +160,30 @@ class OuzelConvert(unittest.TestCase):
         self.assertEqual(doc["counts"]["converted"], 2)
         self.assertFalse(doc["stopped"])
 
+    # Another program appends to a big file while it is converted in place: not one appended
+    # line is lost; the file is reported `changed`, exit 1, and the next run converts it.
+    def test_appends_during_conversion_are_kept(self):
+        big = os.path.join(self.src, "big.txt")
+        line = "// 中文 text\n".encode("gbk")
+        write(big, line * (15000000 // len(line)))
+        p = subprocess.Popen([BIN, self.src, self.src], stderr=subprocess.PIPE, cwd=self.tmp)
+        appended = 0
+        while p.poll() is None:
+            appended += 1
+            with open(big, "ab") as f:
+                f.write(b"appended %d\n" % appended)
+            time.sleep(0.001)
+        err = p.stderr.read().decode("utf-8", "replace")
+        p.stderr.close()
+        self.assertEqual(p.returncode, 1, err)
+        self.assertIn("big.txt: changed", err)
+        self.assertEqual(read(big).count(b"appended "), appended)
+        r = self.run_cli(self.src, self.src)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        data = read(big)
+        self.assertEqual(data.count(b"appended "), appended)
+        self.assertTrue(data.startswith("// 中文 text\n".encode("utf-8")))
+
     # SIGINT or SIGTERM mid-job: the files in progress finish, exit 130, every written file is
     # whole, the report says what was done.
     def test_signal_stops_after_files_in_progress(self):

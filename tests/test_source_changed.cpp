@@ -1,0 +1,101 @@
+// A source written to while it is converted is never replaced or published from its old read:
+// the appended text survives, the report says `changed`, and the next run converts it.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <string>
+
+#include "convert/job.h"
+#include "platform/sys_io.h"
+#include "test_support.h"
+
+using namespace testing_support;
+
+namespace {
+
+const std::string kGbkLine = "// \xD6\xD0\xCE\xC4 text\n";  // "中文", GBK
+const std::string kAppended = "appended 1\n";
+
+// The other program: appends one line to `victim` the first time the seam sees the call it
+// is hooked into.
+std::string victim;
+std::atomic<int> appends{0};
+
+void append_once() {
+  if (appends.fetch_add(1) != 0) return;
+  const int fd = ::open(victim.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::write(fd, kAppended.data(), kAppended.size()),
+            static_cast<ssize_t>(kAppended.size()));
+  ::close(fd);
+}
+
+ssize_t write_then_append(int fd, const void* data, size_t size) {
+  append_once();  // while the target is being written
+  return platform::real_sysio().write(fd, data, size);
+}
+
+int syncfs_then_append(int fd) {
+  append_once();  // the target is written and flushed, its name not yet published
+  return platform::real_sysio().syncfs(fd);
+}
+
+enum class Hook { during_write, before_publish };
+enum class Size { whole, chunks };
+
+class SourceChanged : public ::testing::TestWithParam<std::tuple<Hook, Size, bool>> {
+ protected:
+  JobPlan plan(const std::string& out) {
+    JobPlan p = make_plan(tmp / "in", out, "GBK", "UTF-8");
+    if (std::get<1>(GetParam()) == Size::chunks) {
+      p.options.whole_file_limit = 4096;
+      p.options.stream_chunk = 1024;
+    }
+    return p;
+  }
+
+  platform::ScopedSysIo scope;
+  TempDir tmp;
+};
+
+TEST_P(SourceChanged, AppendedTextIsNeverLost) {
+  const auto [hook, size, in_place] = GetParam();
+  std::string original;
+  while (original.size() < (size == Size::chunks ? 20000u : 200u)) original += kGbkLine;
+  victim = tmp / "in/big.txt";
+  write_file(victim, original);
+  const std::string out = in_place ? tmp / "in" : tmp / "out";
+  if (!in_place) write_file(out + "/big.txt", "older target");
+
+  appends = 0;
+  if (hook == Hook::during_write)
+    platform::sysio().write = write_then_append;
+  else
+    platform::sysio().syncfs = syncfs_then_append;
+  const JobReport first = run_job(plan(out));
+  platform::sysio() = platform::real_sysio();
+  ASSERT_GE(appends.load(), 1) << "the hook never ran";
+
+  const FileReport* big = entry_for(first, "big.txt");
+  ASSERT_NE(big, nullptr);
+  EXPECT_EQ(big->outcome, Outcome::changed) << outcome_name(big->outcome);
+  EXPECT_NE(big->note.find("changed while it was converted"), std::string::npos) << big->note;
+  EXPECT_EQ(first.failures(), 1u);
+  EXPECT_EQ(read_file(victim), original + kAppended);
+  if (!in_place) {
+    EXPECT_EQ(read_file(out + "/big.txt"), "older target");
+  }
+
+  const JobReport second = run_job(plan(out));
+  EXPECT_EQ(entry_for(second, "big.txt")->outcome, Outcome::converted);
+  EXPECT_EQ(read_file(out + "/big.txt"), iconv_command(original + kAppended, "GBK", "UTF-8"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    WritersAndSizes, SourceChanged,
+    ::testing::Combine(::testing::Values(Hook::during_write, Hook::before_publish),
+                       ::testing::Values(Size::whole, Size::chunks), ::testing::Bool()));
+
+}  // namespace
