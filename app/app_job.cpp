@@ -68,6 +68,7 @@ JobPlan AppState::plan_from_settings() const {
   plan.options.threads = static_cast<unsigned>(threads);  // 0: one per core
   plan.options.detect = detect;
   plan.options.candidates = candidates;
+  plan.options.repair = repair;
   return plan;
 }
 

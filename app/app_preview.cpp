@@ -48,6 +48,8 @@ void AppState::publish_preview(JobReport report) {
 void AppState::request_preview() {
   if (!claim_worker()) return;
   job = plan_from_settings();
+  // The preview shows what needs repairing, before and after, whether or not it will be.
+  job.options.repair = false;
   job.options.dry_run = true;
   job.options.samples = true;
   task = std::make_unique<ConvertJob>(job);

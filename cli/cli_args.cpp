@@ -86,6 +86,14 @@ const Flag kFlags[] = {
      "\"Central European\", Greek, Turkish, Hebrew, Arabic, Thai, Vietnamese) and encodings, "
      "comma-separated; implies --detect (default: the preset of --from)",
      parse_candidates},
+    {"--repair", 0, nullptr,
+     "repair double-encoded files (UTF-8 misread through a legacy encoding and saved again) and "
+     "files of two encodings (UTF-8 lines beside legacy ones); without it they are reported as "
+     "double-encoded and mixed and left as they are",
+     [](CliOptions& o, const std::string&) {
+       o.repair = true;
+       return std::string();
+     }},
     {"--no-sync", 0, nullptr,
      "publish targets without flushing them to the disk first (faster; a power loss right "
      "after may leave empty targets, a crash still leaves none half written)",

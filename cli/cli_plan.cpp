@@ -24,6 +24,7 @@ struct Choices {
   unsigned threads = 0;
   bool detect = false;
   std::vector<std::string> candidates;
+  bool repair = false;
 };
 
 // The text after "error: " of the log's last line, which load_config wrote.
@@ -60,6 +61,7 @@ std::string read_settings(const std::string& path, const EncodingList& encodings
   c.threads = static_cast<unsigned>(cfg.threads);
   c.detect = cfg.detect;
   c.candidates = cfg.candidates;
+  c.repair = cfg.repair;
   // Important: the loader falls back to GBK and UTF8 for names it does not know; a run
   // must not convert from a guess, so such a name is refused like an unknown --from.
   for (const auto& [key, name] : {std::pair{"from", &c.from}, std::pair{"to", &c.to}}) {
@@ -95,6 +97,7 @@ CliPlan make_cli_plan(const CliOptions& o, const EncodingList& encodings) {
   if (o.threads) c.threads = *o.threads;
   if (o.detect) c.detect = *o.detect;
   if (o.candidates) c.candidates = *o.candidates;
+  if (o.repair) c.repair = *o.repair;
   if (c.detect) {
     std::vector<std::string> unknown;
     detect::expand_candidates(c.candidates, &unknown);
@@ -123,5 +126,6 @@ CliPlan make_cli_plan(const CliOptions& o, const EncodingList& encodings) {
   plan.options.durable = !o.no_sync;
   plan.options.detect = c.detect;
   plan.options.candidates = c.candidates;
+  plan.options.repair = c.repair;
   return result;
 }

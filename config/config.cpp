@@ -23,7 +23,7 @@ constexpr const char* kDefaultFilters[] = {"*.cpp;*.h;*.c;*.hpp;*.lua", "*.xml;*
 // on are optional: absent from a new file, written only once they hold something other
 // than their default or the file already had them.
 constexpr const char* kKeys[] = {"input", "output",  "filters", "filter-index", "from",
-                                 "to",    "threads", "detect",  "candidates"};
+                                 "to",    "threads", "detect",  "candidates",   "repair"};
 enum Key {
   kInput,
   kOutput,
@@ -34,6 +34,7 @@ enum Key {
   kThreads,
   kDetect,
   kCandidates,
+  kRepair,
   kKeyCount
 };
 constexpr int32_t kMaxThreads = 256;
@@ -68,6 +69,7 @@ void read_options(ConvertConfig& cfg, YAML::Node& doc) {
   const int32_t threads = doc[kKeys[kThreads]].as<int32_t>(0);
   cfg.threads = threads < 0 || threads > kMaxThreads ? 0 : threads;
   cfg.detect = doc[kKeys[kDetect]].as<bool>(false);
+  cfg.repair = doc[kKeys[kRepair]].as<bool>(false);
   cfg.candidates.clear();
   const YAML::Node list = doc[kKeys[kCandidates]];
   if (list.IsSequence())
@@ -159,6 +161,8 @@ YAML::Node settings_value(const Settings& s, int key, const YAML::Node& old) {
       return YAML::Node(cfg.threads);
     case kDetect:
       return YAML::Node(cfg.detect);
+    case kRepair:
+      return YAML::Node(cfg.repair);
     default: {
       YAML::Node list(YAML::NodeType::Sequence);
       for (const auto& c : cfg.candidates) list.push_back(c);
@@ -176,6 +180,8 @@ bool worth_adding(const ConvertConfig& cfg, int key) {
       return cfg.detect;
     case kCandidates:
       return !cfg.candidates.empty();
+    case kRepair:
+      return cfg.repair;
     default:
       return true;
   }

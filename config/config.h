@@ -28,6 +28,7 @@ struct ConvertConfig {
   int32_t threads = 0;                  // conversion threads; 0: one per core
   bool detect = false;                  // detect each file's source encoding
   std::vector<std::string> candidates;  // encodings or presets detection may choose from
+  bool repair = false;                  // double-encoded and mixed files are repaired
   // The full path of a file that was there at load but could not be read as settings. The
   // first save to it moves it aside ("ouzel.yml.bad") so that its text is never lost.
   std::string unreadable;

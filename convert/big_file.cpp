@@ -85,11 +85,17 @@ void FileConverter::process_streamed(const JobFile& file, const std::string& sou
   if (cls.outcome == Outcome::binary)
     report.note = "NUL byte at offset " + std::to_string(cls.mark_length + sf.facts.nul_offset);
   if (cls.outcome == Outcome::already_utf8) report.source = "UTF-8";
-  const bool as_read = cls.outcome == Outcome::marked || cls.outcome == Outcome::binary ||
-                       outcome_is_unsettled(cls.outcome);
+  const StreamRepair repaired =
+      cls.outcome == Outcome::marked
+          ? StreamRepair::none
+          : repair_streamed(file, source, enc, cls.mark_length, sf.head, report, token);
+  if (repaired == StreamRepair::written) return;
+  if (repaired == StreamRepair::as_read) cls.outcome = report.outcome;
+  const bool as_read = repaired == StreamRepair::as_read || cls.outcome == Outcome::marked ||
+                       cls.outcome == Outcome::binary || outcome_is_unsettled(cls.outcome);
   const bool copied = cls.outcome == Outcome::ascii || cls.outcome == Outcome::already_utf8;
   const std::string prefix = enc.target_mark ? kUtf8Bom : "";
-  if (run_.samples && !as_read)
+  if (run_.samples && !as_read && repaired == StreamRepair::none)
     report.sample = detect::sample_line(sf.head, copied && cls.outcome == Outcome::already_utf8
                                                      ? std::string("UTF-8")
                                                      : enc.source_charset);

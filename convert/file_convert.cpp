@@ -234,6 +234,11 @@ FileReport FileConverter::process(const JobFile& file, uint64_t token) {
   if (outcome_is_unsettled(file.identity)) {
     report.outcome = file.identity;
     report.note = file.identity_note;
+    const Classification cls = classify_mark(content_.substr(0, 4), enc);
+    if (cls.outcome != Outcome::marked && repair_whole(file, enc, cls, report, token))
+      return report;
+    report.outcome = file.identity;
+    report.note = file.identity_note;
     // The readings in question, each with its sample, are what a person settles it by.
     if (run_.samples && file.identity == Outcome::ambiguous) report.sample = file.identity_note;
     publish_as_read(file, report, token);
@@ -261,6 +266,7 @@ FileReport FileConverter::process(const JobFile& file, uint64_t token) {
     report.sample = detect::sample_line(
         std::string_view(content_).substr(cls.mark_length),
         report.outcome == Outcome::already_utf8 ? std::string("UTF-8") : enc.source_charset);
+  if (repair_whole(file, enc, cls, report, token)) return report;
   write(file, enc, cls, report, token);
   return report;
 }

@@ -1,6 +1,7 @@
 // One file of a job: read, classify, convert or pass through, and publish the target.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -33,6 +34,10 @@ struct RunContext {
   // widest pairs need): about 33 MiB by default.
   uint64_t whole_file_limit = uint64_t{32} << 20;
   size_t stream_chunk = size_t{8} << 20;
+  // Double-encoded and mixed files are repaired, not only reported.
+  bool repair = false;
+  // Where the legacy lines of a mixed file that detection left undetected may come from.
+  std::vector<std::string> repair_candidates;
   NarrowLabelCheck* narrow = nullptr;        // set when a hand-picked label has a wider one
   OutputDirs* dirs = nullptr;                // null: directories made as they are needed
   platform::Publisher* publisher = nullptr;  // null: each target published at once
@@ -51,6 +56,7 @@ struct JobFile {
   std::string identity_note;
   std::string write_path;               // in place: the file a link inside the tree names
   std::vector<std::string> hard_links;  // in place: other names of the same file to re-link
+  bool repair = false;                  // repaired even when the run does not repair
 
   std::string relative_path() const;
 };
@@ -95,6 +101,35 @@ class FileConverter {
   void publish_as_read(const JobFile& file, FileReport& report, uint64_t token) {
     publish(file, {}, content_, report, token);
   }
+  // Double-encoded and mixed files (repair_file.cpp): true when `report` is settled and
+  // written. `legacy`: the encoding of a mixed file's other lines.
+  bool repair_whole(const JobFile& file, const RunEncodings& enc, const Classification& cls,
+                    FileReport& report, uint64_t token);
+  bool repair_double_whole(const JobFile& file, const RunEncodings& enc, std::string_view body,
+                           FileReport& report, uint64_t token);
+  bool repair_mixed_whole(const JobFile& file, const RunEncodings& enc, std::string_view body,
+                          const std::string& legacy, FileReport& report, uint64_t token);
+  // Publishes UTF-8 `text` in the target encoding; on failure the content as read.
+  void publish_utf8(const JobFile& file, const RunEncodings& enc, std::string_view text,
+                    FileReport& report, uint64_t token);
+  // The same for files above whole_file_limit, read again chunk by chunk (repair_stream.cpp).
+  // `written`: the repair was written (or failed with its outcome); `as_read`: the file is
+  // reported and its content as read is the target.
+  enum class StreamRepair { none, as_read, written };
+  StreamRepair repair_streamed(const JobFile& file, const std::string& source,
+                               const RunEncodings& enc, size_t mark_length, std::string_view head,
+                               FileReport& report, uint64_t token);
+  StreamRepair double_streamed(const JobFile& file, const std::string& source,
+                               const RunEncodings& enc, size_t mark_length, std::string_view head,
+                               FileReport& report, uint64_t token);
+  StreamRepair mixed_streamed(const JobFile& file, const std::string& source,
+                              const RunEncodings& enc, size_t mark_length, std::string_view head,
+                              FileReport& report, uint64_t token);
+  // Writes what `produce` hands out (UTF-8, each piece whole characters) into the target in the
+  // target encoding; false with the outcome set when it fails.
+  using Produce = std::function<bool(const std::function<bool(std::string_view)>&)>;
+  void write_streamed(const JobFile& file, const RunEncodings& enc, const Produce& produce,
+                      FileReport& report, uint64_t token);
   // The source no longer has the stamp it had when its reading began.
   bool source_changed() const;
   // Files above kWholeFileLimit (big_file.cpp).

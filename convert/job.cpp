@@ -13,6 +13,7 @@
 #include <thread>
 #include <unordered_map>
 
+#include "convert/detect.h"
 #include "convert/file_convert.h"
 #include "convert/filter.h"
 #include "convert/fsutil.h"
@@ -102,6 +103,14 @@ void Runner::prepare_context() {
   ctx_.whole_file_limit = plan_.options.whole_file_limit;
   ctx_.stream_chunk = plan_.options.stream_chunk;
   ctx_.encodings = RunEncodings::resolve(plan_.source, plan_.target);
+  ctx_.repair = plan_.options.repair;
+  ctx_.repair_candidates = {plan_.source.charset};
+  if (plan_.options.detect) {
+    std::vector<std::string> names = plan_.options.candidates;
+    const detect::Preset* preset = detect::preset_of(plan_.source.charset);
+    if (names.empty() && preset != nullptr) names.push_back(preset->name);
+    ctx_.repair_candidates = detect::expand_candidates(names);
+  }
   if (!plan_.options.detect) {
     narrow_ = std::make_unique<NarrowLabelCheck>(plan_.source.charset);
     if (narrow_->wanted()) ctx_.narrow = narrow_.get();
@@ -164,6 +173,7 @@ void Runner::collect_files() {
       file.evidence = p.evidence;
       file.confidence = p.confidence;
       file.detection_note = p.note;
+      file.repair = p.repair;
       if (p.excluded) {
         file.identity = Outcome::excluded;
         file.identity_note = "left out in the preview";

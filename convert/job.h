@@ -17,6 +17,7 @@ struct JobOptions {
   bool durable = true;   // targets flushed to the disk (in batches) before they are published
   bool detect = false;   // decide each file's source; the plan's source is the preferred one
   std::vector<std::string> candidates;  // encodings and presets; empty: the source's preset
+  bool repair = false;  // double-encoded and mixed files are repaired, not only reported
   // Files above this many bytes are converted in chunks of stream_chunk (tests make both small).
   uint64_t whole_file_limit = uint64_t{32} << 20;
   size_t stream_chunk = size_t{8} << 20;
@@ -31,6 +32,7 @@ struct PlannedFile {
   int confidence = -1;
   std::string note;  // what detection said of it
   bool excluded = false;
+  bool repair = false;  // repaired (double-encoded, mixed) even when the run does not repair
 };
 
 // Everything a run needs, resolved once from the settings.

@@ -42,6 +42,12 @@ std::string outcome_line(const JobFile& file, const FileReport& r, bool in_place
     case Outcome::ambiguous:
       return kestrum::strfmt("Not converted: %s, not sure which encoding: %s; %s (choose one)",
                              path, r.note.c_str(), kept);
+    case Outcome::double_encoded:
+      return kestrum::strfmt("Not converted: %s is double-encoded (%s), %s; repair to fix it", path,
+                             r.note.c_str(), kept);
+    case Outcome::mixed:
+      return kestrum::strfmt("Not converted: %s holds two encodings (%s), %s; repair to fix it",
+                             path, r.note.c_str(), kept);
     default:
       break;
   }

@@ -4,9 +4,10 @@
 namespace {
 
 constexpr std::array<std::string_view, kOutcomeCount> kNames = {
-    "converted",     "ascii",       "already-utf8",   "marked",        "binary",       "same-file",
-    "outside",       "cannot-read", "cannot-convert", "not-supported", "cannot-write", "changed",
-    "search-failed", "undetected",  "ambiguous",      "excluded",      "not-reached"};
+    "converted",      "ascii",   "already-utf8",  "marked",         "binary",
+    "same-file",      "outside", "cannot-read",   "cannot-convert", "not-supported",
+    "cannot-write",   "changed", "search-failed", "undetected",     "ambiguous",
+    "double-encoded", "mixed",   "excluded",      "not-reached"};
 
 }  // namespace
 

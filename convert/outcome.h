@@ -18,12 +18,14 @@ enum class Outcome {
   cannot_convert,  // the converter stopped; the content is kept exactly as read
   not_supported,   // the converter does not know the pair
   cannot_write,
-  changed,        // the source changed while it was converted: nothing written from it
-  search_failed,  // a directory that could not be listed
-  undetected,     // no candidate encoding reads the file
-  ambiguous,      // candidates read it as different text and the evidence does not choose
-  excluded,       // left out by the user in a preview
-  not_reached,    // the job was stopped before this file
+  changed,         // the source changed while it was converted: nothing written from it
+  search_failed,   // a directory that could not be listed
+  undetected,      // no candidate encoding reads the file
+  ambiguous,       // candidates read it as different text and the evidence does not choose
+  double_encoded,  // UTF-8 text misread through a legacy encoding and saved again; not repaired
+  mixed,           // lines in UTF-8 beside lines in a legacy encoding; not repaired
+  excluded,        // left out by the user in a preview
+  not_reached,     // the job was stopped before this file
 };
 
 inline constexpr size_t kOutcomeCount = static_cast<size_t>(Outcome::not_reached) + 1;

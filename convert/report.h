@@ -32,6 +32,8 @@ struct FileReport {
   int confidence = -1;         // 0-100 for a detected encoding, -1 when chosen
   std::string detection_note;  // what detection said ("CP932 rather than SHIFT_JIS: ...")
   std::string sample;          // preview: the first non-ASCII line, decoded (UTF-8)
+  // Preview of a double-encoded or mixed file: the sample as the repair would write it.
+  std::string repaired_sample;
 };
 
 // The detail column: the error with its text, where conversion stopped, or the note.

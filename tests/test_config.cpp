@@ -366,7 +366,7 @@ TEST_F(ConfigTest, SaveKeepsKeyOrderAndUnknownKeys) {
   EXPECT_EQ(read_file(file).find('\r'), std::string::npos);
 }
 
-// Options beyond the window's fields (threads, detect, candidates) are absent from a new
+// Options beyond the window's fields (threads, detect, candidates, repair) are absent from a new
 // file and stay absent while they hold their defaults; once set they are written, and a
 // file that has them keeps them even at their defaults.
 TEST_F(ConfigTest, OptionalKeysOnlyWhenSet) {
@@ -374,10 +374,12 @@ TEST_F(ConfigTest, OptionalKeysOnlyWhenSet) {
   EXPECT_EQ(app->threads, 0);
   EXPECT_FALSE(app->detect);
   EXPECT_TRUE(app->candidates.empty());
+  EXPECT_FALSE(app->repair);
   app->save_config();
   EXPECT_EQ(read_file(tmp / "ouzel.yml"), kDefaultText);
 
   app->threads = 3;
+  app->repair = true;
   app->detect = true;
   app->candidates = {"Chinese", "BIG5"};
   app->save_config();
@@ -385,20 +387,24 @@ TEST_F(ConfigTest, OptionalKeysOnlyWhenSet) {
   EXPECT_EQ(again.threads, 3);
   EXPECT_TRUE(again.detect);
   EXPECT_EQ(again.candidates, (std::vector<std::string>{"Chinese", "BIG5"}));
+  EXPECT_TRUE(again.repair);
 
   again.detect = false;
+  again.repair = false;
   again.threads = 0;
   again.save_config();
   const auto saved = YAML::LoadFile(tmp / "ouzel.yml");
   EXPECT_EQ(saved["detect"].Scalar(), "false");
   EXPECT_EQ(saved["threads"].Scalar(), "0");
+  EXPECT_EQ(saved["repair"].Scalar(), "false");
 }
 
 // Values that make no sense fall back to the defaults.
 TEST_F(ConfigTest, OptionalKeyFallbacks) {
-  AppState& a = load("threads: -4\ndetect: maybe\ncandidates: GBK\n");
+  AppState& a = load("threads: -4\ndetect: maybe\ncandidates: GBK\nrepair: [yes]\n");
   EXPECT_EQ(a.threads, 0);
   EXPECT_FALSE(a.detect);
+  EXPECT_FALSE(a.repair);
   EXPECT_TRUE(a.candidates.empty());
   EXPECT_EQ(load("threads: 100000\n").threads, 0);
   EXPECT_EQ(load("threads: 2\ncandidates: [GBK, [x], '']\n").candidates,

@@ -102,7 +102,7 @@ TEST_F(ConversionPanelTest, StartZeroesTheBar) {
   EXPECT_EQ(app_.progress.load(), 0.0f);
   EXPECT_EQ(app_.files_done.load(), 0u);
   EXPECT_EQ(app_.files_total.load(), 0u);
-  EXPECT_EQ(panel_text(app_).find(" files"), std::string::npos);
+  EXPECT_EQ(panel_text(app_).find(" / "), std::string::npos);
 }
 
 // Typing in a directory field changes the setting at once and the file only on save.
@@ -213,8 +213,8 @@ TEST_F(ConversionPanelTest, StopEndsTheRunningJobOnly) {
 
 // The bar says how many files are done of how many, and the time left once it can be told.
 TEST_F(ConversionPanelTest, ProgressShowsCountsAndTimeLeft) {
-  EXPECT_EQ(panel_text(app_).find(" files"), std::string::npos);  // no job yet
-  app_.worker_idle.store(false);                                  // as a running job has it
+  EXPECT_EQ(panel_text(app_).find(" / "), std::string::npos);  // no job yet
+  app_.worker_idle.store(false);                               // as a running job has it
   app_.files_total.store(10925);
   app_.files_done.store(0);
   EXPECT_NE(panel_text(app_).find("0 / 10925 files"), std::string::npos);

@@ -185,6 +185,14 @@ void draw_start_row(AppState& app) {
   ui_probe::item("stop");
   ImGui::EndDisabled();
   ImGui::SameLine();
+  ImGui::Checkbox("Repair double-encoded files", &app.repair);
+  ui_probe::item("repair");
+  if (ImGui::IsItemHovered())
+    ImGui::SetTooltip(
+        "Also repair files that were UTF-8 misread through a legacy encoding and saved again, "
+        "and files with lines in two encodings. Unticked, they are reported and left alone; "
+        "the preview shows them before and after, and each row can be repaired on its own.");
+  ImGui::SameLine();
   format_speed(app.speed.load(std::memory_order_relaxed), app.speed_text, sizeof app.speed_text);
   ImGui::LabelText("##3", "%s/s", app.speed_text);
   ui_probe::item("speed");

@@ -83,8 +83,8 @@ void PreviewRows::refresh(size_t index) {
 void PreviewRows::fold(size_t index) {
   const FileReport& row = preview_->rows[index];
   std::string text = paths_[index];
-  for (const std::string* part :
-       {&shown_encoding(row, preview_->files[index]), &row.sample, &row.detection_note, &row.note})
+  for (const std::string* part : {&shown_encoding(row, preview_->files[index]), &row.sample,
+                                  &row.repaired_sample, &row.detection_note, &row.note})
     text.append(1, '\n').append(*part);
   folded_[index] = fold_case(utf8_or_replacement(text));
 }

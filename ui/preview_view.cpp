@@ -22,6 +22,10 @@ const ImVec4 kFailedColour(1.0f, 0.55f, 0.4f, 1.0f);
 constexpr ImU32 kLookBackground = IM_COL32(140, 90, 0, 70);
 constexpr int kColumns = 7;
 
+bool repairable(Outcome outcome) {
+  return outcome == Outcome::double_encoded || outcome == Outcome::mixed;
+}
+
 const OutcomeChoice* find_choice(const std::vector<OutcomeChoice>& choices, int value) {
   for (const OutcomeChoice& c : choices)
     if (c.value == value) return &c;
@@ -244,12 +248,26 @@ void PreviewView::draw_row(AppState& app, uint32_t index) {
   ImGui::TableNextColumn();
   const Outcome outcome = shown_outcome(row, file);
   const bool failed = outcome_is_failure(outcome);
+  if (repairable(outcome)) {
+    // The row's own opt-in: this file is repaired whatever the run's setting.
+    ImGui::Checkbox("##repair", &file.repair);
+    if (ui_probe::hook) ui_probe::item(probe_id("preview.repair:", index));
+    if (ImGui::IsItemHovered()) ImGui::SetTooltip("Repair this file when converting");
+    ImGui::SameLine();
+  }
   if (failed) ImGui::PushStyleColor(ImGuiCol_Text, kFailedColour);
   text_cell(outcome_name(outcome));
   if (failed) ImGui::PopStyleColor();
   ImGui::TableNextColumn();
-  glyph_demand::note(row.sample);
-  text_cell(row.sample);
+  if (row.repaired_sample.empty()) {
+    glyph_demand::note(row.sample);
+    text_cell(row.sample);
+  } else {
+    // Before and after the repair, side by side.
+    before_after_.assign(row.sample).append("  \u2192  ").append(row.repaired_sample);
+    glyph_demand::note(before_after_);
+    text_cell(before_after_);
+  }
   if (ui_probe::hook) {
     // "preview.sample:<path>|<sample>": what the row shows in its sample cell.
     probe_id("preview.sample:", index);
@@ -312,7 +330,12 @@ void PreviewView::draw_tooltip(uint32_t index) const {
     glyph_demand::note(*text);
     ImGui::TextUnformatted(text->c_str());
   }
-  if (!row.sample.empty()) {
+  if (!row.repaired_sample.empty()) {
+    ImGui::Separator();
+    ImGui::Text("Now: %s", row.sample.c_str());
+    ImGui::Text("Repaired: %s", row.repaired_sample.c_str());
+    if (file.repair) ImGui::TextUnformatted("This file will be repaired.");
+  } else if (!row.sample.empty()) {
     ImGui::Separator();
     ImGui::TextUnformatted(row.sample.c_str());
   }

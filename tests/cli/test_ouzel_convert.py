@@ -133,6 +133,35 @@ class OuzelConvert(unittest.TestCase):
         r = self.run_cli("--check", "--to", "UTF-8 with BOM", os.path.join(self.src))
         self.assertEqual(r.returncode, 1)
 
+    # A double-encoded file and a file of two encodings: --dry-run names them, --check fails on
+    # them, a run without --repair leaves them as they are, --repair writes the originals.
+    def test_repair_double_encoded_and_mixed(self):
+        text = "Le fichier n'a pas pu être ouvert : vérifiez les droits d'accès.\n"
+        write(os.path.join(self.src, "fr.txt"), text.encode("utf-8").decode("cp1252").encode("utf-8"))
+        lines = ["// 初始化缓冲区 %d\n" % i for i in range(6)]
+        mixed = b"".join(l.encode("gbk" if i % 2 else "utf-8") for i, l in enumerate(lines))
+        write(os.path.join(self.src, "mixed.c"), mixed)
+        write(os.path.join(self.src, "ok.c"), UTF8_TEXT)
+        r = self.run_cli("--dry-run", "--report", "r.json", self.src)
+        self.assertEqual(r.returncode, 1, r.stderr)
+        err = r.stderr.decode()
+        self.assertIn("fr.txt: double-encoded: UTF-8 read as CP1252", err)
+        self.assertIn("mixed.c: mixed: 3 lines UTF-8 (line 1: // 初始化缓冲区 0), 3 lines GBK", err)
+        report = {f["path"]: f for f in json.loads(read(os.path.join(self.tmp, "r.json")))["files"]}
+        self.assertEqual(report["fr.txt"]["outcome"], "double-encoded")
+        self.assertEqual(report["mixed.c"]["outcome"], "mixed")
+        self.assertEqual(self.run_cli("--check", self.src).returncode, 1)
+        before = tree(self.src)
+        r = self.run_cli(self.src, self.out)
+        self.assertEqual(r.returncode, 1, r.stderr)
+        self.assertEqual(tree(self.out), before)  # left as they are
+        r = self.run_cli("--repair", self.src, self.out + "2")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(tree(self.out + "2"), {"fr.txt": text.encode("utf-8"),
+                                                "mixed.c": "".join(lines).encode("utf-8"),
+                                                "ok.c": UTF8_TEXT})
+        self.assertEqual(self.run_cli("--check", self.out + "2").returncode, 0)
+
     # --check fails on a file that cannot be read, even when everything else is UTF-8.
     def test_check_fails_on_unreadable_file(self):
         write(os.path.join(self.src, "a.cpp"), UTF8_TEXT)

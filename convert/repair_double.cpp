@@ -1,0 +1,135 @@
+// Undoing misreadings: every chain of up to two legacy encodings is tried, cheaply on a window
+// first, and the one whose whole undoing reads best wins when it reads better than the file.
+#include "convert/repair_double.h"
+
+#include "convert/repair_codec.h"
+#include "convert/repair_score.h"
+#include "convert/utf8.h"
+
+namespace repair {
+namespace {
+
+constexpr size_t kWindow = 4096;
+// Points per character the repaired text must gain: the undoing being exact is most of the
+// evidence, the statistics only have to agree.
+constexpr double kBetter = 0.25;
+constexpr size_t kDepth = 2;
+
+// Where the first non-ASCII text is, a window of it cut at a character boundary.
+std::string_view window_of(std::string_view utf8) {
+  size_t at = 0;
+  while (at < utf8.size() && static_cast<unsigned char>(utf8[at]) < 0x80) ++at;
+  at -= std::min<size_t>(at, 64);
+  std::string_view w = utf8.substr(at, kWindow);
+  return w.substr(0, w.size() - utf8_incomplete_tail(w));
+}
+
+// One undoing is exact and leaves UTF-8 holding non-ASCII text: on `text` whole when `whole`,
+// else on a window of it (whose end may cut a character of the result).
+bool undoes(std::string_view text, const std::string& encoding, bool whole, std::string& out) {
+  out.clear();
+  const std::string_view in = whole ? text : window_of(text);
+  if (!encode_exact(in, encoding, out)) return false;
+  const std::string_view checked =
+      whole ? std::string_view(out)
+            : std::string_view(out).substr(0, out.size() - utf8_incomplete_tail(out));
+  const Utf8Check c = utf8_check(checked);
+  return c.valid && c.non_ascii && out != in;
+}
+
+struct Search {
+  std::string_view original;
+  double best_score = 0;
+  bool scored = false;  // the original is weighed only once some undoing is exact
+  DoubleEncoding best;
+};
+
+void search(std::string_view text, std::vector<std::string>& chain, Search& s) {
+  if (chain.size() == kDepth) return;
+  std::string probe, undone;
+  for (const std::string& enc : misreading_encodings()) {
+    if (!undoes(text, enc, false, probe)) continue;
+    if (!undoes(text, enc, true, undone)) continue;
+    chain.insert(chain.begin(), enc);
+    if (!s.scored) {
+      s.best_score = plausibility(s.original) + kBetter;
+      s.scored = true;
+    }
+    const double score = plausibility(undone);
+    if (score > s.best_score) {
+      s.best_score = score;
+      s.best.chain = chain;
+      s.best.repaired = undone;
+    }
+    search(undone, chain, s);
+    chain.erase(chain.begin());
+  }
+}
+
+}  // namespace
+
+const std::vector<std::string>& misreading_encodings() {
+  static const std::vector<std::string> list = {"CP1252", "ISO-8859-1", "GBK",    "GB18030",
+                                                "BIG5",   "CP932",      "CP1251", "KOI8-R"};
+  return list;
+}
+
+std::string chain_text(const std::vector<std::string>& chain) {
+  std::string out = "UTF-8";
+  for (size_t i = 0; i < chain.size(); ++i) {
+    if (i > 0 && chain[i] == chain[i - 1]) {
+      out += ", twice";
+      continue;
+    }
+    out += i == 0 ? " read as " : ", then as ";
+    out += chain[i];
+  }
+  return out;
+}
+
+DoubleEncoding find_double_encoding(std::string_view utf8) {
+  Search s;
+  s.original = utf8;
+  std::vector<std::string> chain;
+  search(utf8, chain, s);
+  return s.best;
+}
+
+bool undo_chain(std::string_view utf8, const std::vector<std::string>& chain, std::string& out) {
+  std::string text(utf8);
+  for (size_t i = chain.size(); i-- > 0;) {
+    out.clear();
+    if (!encode_exact(text, chain[i], out)) return false;
+    text.swap(out);
+  }
+  out.swap(text);
+  return true;
+}
+
+ChainUndo::ChainUndo(std::vector<std::string> chain)
+    : chain_(std::move(chain)), carry_(chain_.size()) {}
+
+bool ChainUndo::feed(std::string_view chunk, std::string& out) {
+  step_in_.assign(chunk);
+  for (size_t k = 0; k < chain_.size(); ++k) {
+    std::string& carry = carry_[k];
+    carry.append(step_in_);
+    const size_t whole = carry.size() - utf8_incomplete_tail(carry);
+    step_out_.clear();
+    if (!encode_exact(std::string_view(carry).substr(0, whole), chain_[chain_.size() - 1 - k],
+                      step_out_))
+      return false;
+    carry.erase(0, whole);
+    step_in_.swap(step_out_);
+  }
+  out.append(step_in_);
+  return true;
+}
+
+bool ChainUndo::finish() const {
+  for (const std::string& c : carry_)
+    if (!c.empty()) return false;
+  return true;
+}
+
+}  // namespace repair

@@ -1,0 +1,110 @@
+// Double-encoded and mixed files held whole: reported, or repaired when the user opted in.
+#include "convert/detect.h"
+#include "convert/file_convert.h"
+#include "convert/repair_double.h"
+#include "convert/repair_mixed.h"
+#include "convert/transcoder.h"
+#include "convert/utf8.h"
+
+namespace {
+
+constexpr char kUtf8Bom[] = "\xEF\xBB\xBF";
+
+// A legacy source whose lines may sit beside UTF-8 ones.
+bool legacy_source(const RunEncodings& enc) {
+  return enc.source.form == UnicodeForm::none && enc.source.ascii_compatible;
+}
+
+void mixed_report(const repair::MixedFacts& facts, FileReport& report, bool samples) {
+  report.note = facts.counts_text();
+  if (!samples) return;
+  report.sample = facts.first_utf8_misread;
+  report.repaired_sample = facts.first_utf8;
+}
+
+}  // namespace
+
+void FileConverter::publish_utf8(const JobFile& file, const RunEncodings& enc,
+                                 std::string_view text, FileReport& report, uint64_t token) {
+  if (enc.target_is_utf8())
+    return publish(file, enc.target_mark ? kUtf8Bom : "", text, report, token);
+  std::string out;
+  const BufferOutcome r =
+      convert_buffer(out, text.data(), text.size(), "UTF-8", enc.target_charset.c_str());
+  if (!r.ok) {
+    report.outcome = r.unsupported ? Outcome::not_supported : Outcome::cannot_convert;
+    report.error = r.error;
+    report.note += "; the repaired text has no form in " + enc.target_name;
+    return publish_as_read(file, report, token);
+  }
+  publish(file, {}, out, report, token);
+}
+
+bool FileConverter::repair_double_whole(const JobFile& file, const RunEncodings& enc,
+                                        std::string_view body, FileReport& report, uint64_t token) {
+  const repair::DoubleEncoding found = repair::find_double_encoding(body);
+  if (found.chain.empty()) return false;
+  const std::string chain = repair::chain_text(found.chain);
+  report.source = "UTF-8";
+  if (run_.samples) report.repaired_sample = detect::sample_line(found.repaired, "UTF-8");
+  if (!run_.repair && !file.repair) {
+    report.outcome = Outcome::double_encoded;
+    report.note = chain;
+    publish_as_read(file, report, token);
+    return true;
+  }
+  report.outcome = Outcome::converted;
+  report.note = "repaired: " + chain;
+  publish_utf8(file, enc, found.repaired, report, token);
+  return true;
+}
+
+bool FileConverter::repair_mixed_whole(const JobFile& file, const RunEncodings& enc,
+                                       std::string_view body, const std::string& legacy,
+                                       FileReport& report, uint64_t token) {
+  const repair::MixedFacts facts = repair::scan_mixed(body, legacy);
+  if (facts.utf8_lines == 0) return false;
+  if (facts.bad_line != 0) {
+    report.outcome = Outcome::cannot_convert;
+    report.source = legacy;
+    report.note = facts.bad_line_text();
+    report.stop.reset();
+    publish_as_read(file, report, token);
+    return true;
+  }
+  report.source = legacy;
+  mixed_report(facts, report, run_.samples);
+  if (!run_.repair && !file.repair) {
+    report.outcome = Outcome::mixed;
+    publish_as_read(file, report, token);
+    return true;
+  }
+  std::string text;
+  text.reserve(body.size() * 2);
+  repair::LineSplitter split;
+  const repair::LineSplitter::Take take = [&](std::string_view line) {
+    repair::line_to_utf8(line, legacy, text);
+  };
+  split.feed(body, take);
+  split.finish(take);
+  report.outcome = Outcome::converted;
+  report.note = "repaired: " + report.note;
+  publish_utf8(file, enc, text, report, token);
+  return true;
+}
+
+bool FileConverter::repair_whole(const JobFile& file, const RunEncodings& enc,
+                                 const Classification& cls, FileReport& report, uint64_t token) {
+  const std::string_view body = std::string_view(content_).substr(cls.mark_length);
+  if (report.outcome == Outcome::already_utf8)
+    return repair_double_whole(file, enc, body, report, token);
+  const bool undetected = report.outcome == Outcome::undetected;
+  if (report.outcome != Outcome::converted && !undetected) return false;
+  if (!undetected && !legacy_source(enc)) return false;
+  if (utf8_check(body).valid) return false;
+  // Important: a file no candidate reads whole may still be lines of UTF-8 beside lines of one.
+  const std::string legacy =
+      undetected ? repair::legacy_of(body, run_.repair_candidates) : enc.source_charset;
+  if (legacy.empty()) return false;
+  return repair_mixed_whole(file, enc, body, legacy, report, token);
+}

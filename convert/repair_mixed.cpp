@@ -1,0 +1,170 @@
+// Line-by-line reading of a file of two encodings.
+#include "convert/repair_mixed.h"
+
+#include "convert/detect_decode.h"
+#include "convert/repair_codec.h"
+#include "convert/repair_score.h"
+#include "convert/utf8.h"
+#include "util/strfmt.h"
+
+namespace repair {
+namespace {
+
+// Points per character a UTF-8 reading must lead the legacy one by: legacy text is valid
+// UTF-8 now and then ("模式" in GBK reads "ģʽ"), and must then keep its own reading.
+constexpr double kUtf8Lead = 0.5;
+constexpr size_t kShownBytes = 120;
+
+std::string shortened(std::string text) {
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  if (text.size() <= kShownBytes) return text;
+  text.resize(kShownBytes);
+  text.resize(text.size() - utf8_incomplete_tail(text));
+  return text + "…";
+}
+
+}  // namespace
+
+LineKind line_kind(std::string_view line, const std::string& legacy) {
+  if (is_ascii(line)) return LineKind::ascii;
+  std::string decoded;
+  const bool legacy_reads = decode_exact(line, legacy, decoded);
+  if (utf8_check(line).valid) {
+    if (!legacy_reads || plausibility(line) > plausibility(decoded) + kUtf8Lead)
+      return LineKind::utf8;
+  }
+  return legacy_reads ? LineKind::legacy : LineKind::neither;
+}
+
+void LineSplitter::feed(std::string_view chunk, const Take& take) {
+  while (!chunk.empty()) {
+    const size_t nl = chunk.find('\n');
+    if (nl == std::string_view::npos) {
+      carry_.append(chunk);
+      return;
+    }
+    if (carry_.empty()) {
+      take(chunk.substr(0, nl + 1));
+    } else {
+      carry_.append(chunk.substr(0, nl + 1));
+      take(carry_);
+      carry_.clear();
+    }
+    chunk.remove_prefix(nl + 1);
+  }
+}
+
+void LineSplitter::finish(const Take& take) {
+  if (!carry_.empty()) take(carry_);
+  carry_.clear();
+}
+
+std::string MixedFacts::counts_text() const {
+  using ull = unsigned long long;
+  return kestrum::strfmt("%llu lines UTF-8 (line %llu: %s), %llu lines %s (line %llu: %s)",
+                         static_cast<ull>(utf8_lines), static_cast<ull>(first_utf8_line),
+                         first_utf8.c_str(), static_cast<ull>(legacy_lines), legacy.c_str(),
+                         static_cast<ull>(first_legacy_line), first_legacy.c_str());
+}
+
+std::string MixedFacts::bad_line_text() const {
+  return kestrum::strfmt("line %llu is neither UTF-8 nor %s",
+                         static_cast<unsigned long long>(bad_line), legacy.c_str());
+}
+
+MixedScan::MixedScan(std::string legacy, bool check_legacy) : check_legacy_(check_legacy) {
+  facts_.legacy = std::move(legacy);
+}
+
+void MixedScan::line(std::string_view line) {
+  ++facts_.lines;
+  if (is_ascii(line)) return;
+  const bool utf8 = utf8_check(line).valid;
+  if (!utf8 && !check_legacy_) {
+    if (facts_.legacy_lines++ == 0) facts_.first_legacy_line = facts_.lines;
+    return;
+  }
+  if (utf8 && check_legacy_) return;  // counted in the first pass
+  switch (line_kind(line, facts_.legacy)) {
+    case LineKind::ascii:
+      return;
+    case LineKind::utf8:
+      if (facts_.utf8_lines++ == 0) {
+        facts_.first_utf8_line = facts_.lines;
+        facts_.first_utf8 = shortened(std::string(line));
+        std::u32string misread;
+        detect::decode_lenient(line, facts_.legacy, misread);
+        std::string text;
+        detect::append_utf8(text, misread);
+        facts_.first_utf8_misread = shortened(std::move(text));
+      }
+      return;
+    case LineKind::legacy:
+      if (!check_legacy_ && facts_.legacy_lines++ == 0) facts_.first_legacy_line = facts_.lines;
+      if (facts_.first_legacy.empty()) {
+        std::string decoded;
+        decode_exact(line, facts_.legacy, decoded);
+        facts_.first_legacy = shortened(std::move(decoded));
+      }
+      return;
+    case LineKind::neither:
+      if (facts_.bad_line == 0) facts_.bad_line = facts_.lines;
+      return;
+  }
+}
+
+std::string legacy_of(std::string_view text, const std::vector<std::string>& candidates) {
+  std::string best;
+  double best_score = -1e9;
+  std::string decoded;
+  for (const std::string& c : candidates) {
+    decoded.clear();
+    bool reads = true;
+    LineSplitter split;
+    const LineSplitter::Take take = [&](std::string_view line) {
+      if (reads && !utf8_check(line).valid) reads = decode_exact(line, c, decoded);
+    };
+    split.feed(text, take);
+    split.finish(take);
+    if (!reads || decoded.empty()) continue;
+    const double score = plausibility(decoded);
+    if (score > best_score) {
+      best_score = score;
+      best = c;
+    }
+  }
+  return best;
+}
+
+bool line_to_utf8(std::string_view line, const std::string& legacy, std::string& out) {
+  switch (line_kind(line, legacy)) {
+    case LineKind::ascii:
+    case LineKind::utf8:
+      out.append(line);
+      return true;
+    case LineKind::legacy:
+      return decode_exact(line, legacy, out);
+    case LineKind::neither:
+      return false;
+  }
+  return false;
+}
+
+MixedFacts scan_mixed(std::string_view text, const std::string& legacy) {
+  MixedScan scan(legacy, false);
+  LineSplitter split;
+  const LineSplitter::Take take = [&scan](std::string_view line) { scan.line(line); };
+  split.feed(text, take);
+  split.finish(take);
+  MixedFacts facts = scan.facts();
+  if (facts.utf8_lines == 0) return facts;
+  MixedScan second(legacy, true);
+  const LineSplitter::Take again = [&second](std::string_view line) { second.line(line); };
+  split.feed(text, again);
+  split.finish(again);
+  facts.bad_line = second.facts().bad_line;
+  facts.first_legacy = second.facts().first_legacy;
+  return facts;
+}
+
+}  // namespace repair

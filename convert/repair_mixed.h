@@ -1,0 +1,74 @@
+// Files of two encodings: lines in UTF-8 beside lines in one legacy encoding.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace repair {
+
+enum class LineKind { ascii, utf8, legacy, neither };
+
+// What one line is, read against `legacy`: UTF-8 when it is strict UTF-8 holding non-ASCII text
+// that reads better as UTF-8 than as `legacy` (or `legacy` cannot read it).
+LineKind line_kind(std::string_view line, const std::string& legacy);
+
+// Splits text arriving in chunks into lines (each with its '\n'); a line cut by a chunk's end
+// is carried into the next.
+class LineSplitter {
+ public:
+  using Take = std::function<void(std::string_view line)>;
+  void feed(std::string_view chunk, const Take& take);
+  void finish(const Take& take);  // the last line, when it has no '\n'
+
+ private:
+  std::string carry_;
+};
+
+// The verdict over a whole file, gathered line by line.
+struct MixedFacts {
+  std::string legacy;  // the encoding of the lines that are not UTF-8
+  uint64_t lines = 0;
+  uint64_t utf8_lines = 0;
+  uint64_t legacy_lines = 0;
+  uint64_t bad_line = 0;  // the first line that fits neither (from 1); 0 when none
+  uint64_t first_utf8_line = 0, first_legacy_line = 0;  // from 1
+  std::string first_utf8, first_legacy;  // the first line of each, decoded, shortened
+  std::string first_utf8_misread;  // the first UTF-8 line as a conversion from `legacy` reads it
+
+  // Some lines in each encoding and none that fits neither.
+  bool mixed() const { return utf8_lines > 0 && legacy_lines > 0 && bad_line == 0; }
+  // "12 lines UTF-8 (line 3: …), 30 lines GBK (line 1: …)"
+  std::string counts_text() const;
+  // "line 7 is neither UTF-8 nor GBK"
+  std::string bad_line_text() const;
+};
+
+// Gathers the facts line by line. Lines that are not UTF-8 are taken as legacy ones at first
+// (decoding each would cost a clean legacy file its time); `check_legacy` then looks at each
+// again in a second pass, only for a file that has UTF-8 lines.
+class MixedScan {
+ public:
+  MixedScan(std::string legacy, bool check_legacy);
+  void line(std::string_view line);
+  const MixedFacts& facts() const { return facts_; }
+
+ private:
+  MixedFacts facts_;
+  bool check_legacy_;
+};
+
+// The legacy encoding among `candidates` that reads every line of `text` that is not UTF-8,
+// best-reading first; "" when none reads them all. `text` must not be strict UTF-8.
+std::string legacy_of(std::string_view text, const std::vector<std::string>& candidates);
+
+// Appends `line` in UTF-8 to `out`, each line from its own encoding; false for a line neither
+// reads.
+bool line_to_utf8(std::string_view line, const std::string& legacy, std::string& out);
+
+// The facts of `text` (whole) against `legacy`, both passes.
+MixedFacts scan_mixed(std::string_view text, const std::string& legacy);
+
+}  // namespace repair

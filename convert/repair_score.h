@@ -1,0 +1,16 @@
+// How plausible a piece of decoded text is, for comparing two readings of the same bytes.
+#pragma once
+
+#include <string_view>
+
+namespace repair {
+
+// Points per non-ASCII character of `utf8` under the script family that explains it best
+// (higher reads better); 0 for text with no non-ASCII character. At most the first 64 KiB
+// are weighed.
+double plausibility(std::string_view utf8);
+
+// Characters above ASCII in `utf8` (counted as lead bytes).
+size_t non_ascii_chars(std::string_view utf8);
+
+}  // namespace repair

@@ -1,0 +1,201 @@
+// Double-encoded and mixed files too big to hold whole: decided on their beginning, verified
+// and written chunk by chunk, lines and characters carried across chunk ends.
+#include "convert/detect.h"
+#include "convert/file_convert.h"
+#include "convert/repair_double.h"
+#include "convert/repair_mixed.h"
+#include "convert/stream_convert.h"
+#include "convert/transcoder.h"
+#include "convert/utf8.h"
+#include "platform/fs.h"
+#include "platform/target_file.h"
+
+namespace {
+
+constexpr char kUtf8Bom[] = "\xEF\xBB\xBF";
+constexpr size_t kFlushBytes = 1u << 20;
+
+// Reads `source` after its mark in chunks; false when reading failed or `take` refused.
+bool each_chunk(const std::string& source, size_t chunk_size, size_t mark_length,
+                const std::function<bool(std::string_view)>& take, int& read_error) {
+  size_t skip = mark_length;
+  bool ok = true;
+  read_error = read_in_chunks(source, chunk_size, [&](std::string_view chunk) {
+    const size_t drop = std::min(skip, chunk.size());
+    skip -= drop;
+    chunk.remove_prefix(drop);
+    ok = take(chunk);
+    return ok;
+  });
+  return ok && read_error == 0;
+}
+
+}  // namespace
+
+void FileConverter::write_streamed(const JobFile& file, const RunEncodings& enc,
+                                   const Produce& produce, FileReport& report, uint64_t token) {
+  report.unchanged = false;
+  platform::TargetFile target;
+  std::string path;
+  int err = run_.dry_run ? 0 : open_target(file, target, path);
+  if (err == 0 && !run_.dry_run && enc.target_mark) err = target.append(kUtf8Bom);
+  std::string converted;
+  bool converts = true;
+  const auto sink = [&](std::string_view utf8) {
+    if (err != 0) return false;
+    if (enc.target_is_utf8()) {
+      if (!run_.dry_run) err = target.append(utf8);
+      return err == 0;
+    }
+    converted.clear();
+    converts =
+        convert_buffer(converted, utf8.data(), utf8.size(), "UTF-8", enc.target_charset.c_str()).ok;
+    if (converts && !run_.dry_run) err = target.append(converted);
+    return converts && err == 0;
+  };
+  const bool ok = err == 0 && produce(sink);
+  if (ok && run_.dry_run) return;
+  if (ok && source_changed()) err = platform::kSourceChanged;
+  if (ok && err == 0) err = finish_target(file, std::move(target), token, report);
+  if (ok && err == 0) return;
+  if (!run_.dry_run) target.abort();
+  if (err != 0) return set_write_failure(report, err);
+  report.outcome = Outcome::cannot_convert;
+  if (!converts) report.note += "; the repaired text has no form in " + enc.target_name;
+}
+
+FileConverter::StreamRepair FileConverter::double_streamed(
+    const JobFile& file, const std::string& source, const RunEncodings& enc, size_t mark_length,
+    std::string_view head, FileReport& report, uint64_t token) {
+  head = head.substr(0, head.size() - utf8_incomplete_tail(head));
+  const repair::DoubleEncoding found = repair::find_double_encoding(head);
+  if (found.chain.empty()) return StreamRepair::none;
+  // The whole file must undo exactly, not only its beginning.
+  const auto undo_all = [&](const std::function<bool(std::string_view)>& take) {
+    repair::ChainUndo undo(found.chain);
+    Utf8Scanner check;
+    std::string out, carry;
+    int read_error = 0;
+    const bool ok = each_chunk(
+        source, run_.stream_chunk, mark_length,
+        [&](std::string_view chunk) {
+          out.clear();
+          if (!undo.feed(chunk, out)) return false;
+          check.feed(out);
+          if (!check.valid_so_far()) return false;
+          carry += out;
+          const size_t whole = carry.size() - utf8_incomplete_tail(carry);
+          if (!take(std::string_view(carry).substr(0, whole))) return false;
+          carry.erase(0, whole);
+          return true;
+        },
+        read_error);
+    return ok && undo.finish() && check.finish().valid && carry.empty();
+  };
+  if (!undo_all([](std::string_view) { return true; })) return StreamRepair::none;
+  report.source = "UTF-8";
+  if (run_.samples) report.sample = detect::sample_line(head, "UTF-8");
+  if (run_.samples) report.repaired_sample = detect::sample_line(found.repaired, "UTF-8");
+  const std::string chain = repair::chain_text(found.chain);
+  if (!run_.repair && !file.repair) {
+    report.outcome = Outcome::double_encoded;
+    report.note = chain;
+    return StreamRepair::as_read;
+  }
+  report.outcome = Outcome::converted;
+  report.note = "repaired: " + chain;
+  write_streamed(file, enc, undo_all, report, token);
+  return StreamRepair::written;
+}
+
+FileConverter::StreamRepair FileConverter::mixed_streamed(const JobFile& file,
+                                                          const std::string& source,
+                                                          const RunEncodings& enc,
+                                                          size_t mark_length, std::string_view head,
+                                                          FileReport& report, uint64_t token) {
+  const bool undetected = report.outcome == Outcome::undetected;
+  // An undetected file's legacy lines are looked for in its beginning, cut at a line's end.
+  const std::string legacy =
+      undetected ? repair::legacy_of(head.substr(0, head.rfind('\n') + 1), run_.repair_candidates)
+                 : enc.source_charset;
+  if (legacy.empty()) return StreamRepair::none;
+  const auto scan = [&](bool check_legacy, repair::MixedFacts& facts, bool& utf8_valid) {
+    repair::MixedScan scanner(legacy, check_legacy);
+    repair::LineSplitter split;
+    Utf8Scanner utf8;
+    const repair::LineSplitter::Take take = [&](std::string_view line) { scanner.line(line); };
+    int read_error = 0;
+    const bool ok = each_chunk(
+        source, run_.stream_chunk, mark_length,
+        [&](std::string_view chunk) {
+          utf8.feed(chunk);
+          split.feed(chunk, take);
+          return true;
+        },
+        read_error);
+    split.finish(take);
+    facts = scanner.facts();
+    utf8_valid = utf8.finish().valid;
+    return ok;
+  };
+  repair::MixedFacts facts, second;
+  bool utf8_valid = false;
+  if (!scan(false, facts, utf8_valid) || utf8_valid || facts.utf8_lines == 0)
+    return StreamRepair::none;
+  if (!scan(true, second, utf8_valid)) return StreamRepair::none;
+  facts.bad_line = second.bad_line;
+  facts.first_legacy = second.first_legacy;
+  report.source = legacy;
+  if (facts.bad_line != 0) {
+    report.outcome = Outcome::cannot_convert;
+    report.note = facts.bad_line_text();
+    return StreamRepair::as_read;
+  }
+  report.note = facts.counts_text();
+  if (run_.samples) {
+    report.sample = facts.first_utf8_misread;
+    report.repaired_sample = facts.first_utf8;
+  }
+  if (!run_.repair && !file.repair) {
+    report.outcome = Outcome::mixed;
+    return StreamRepair::as_read;
+  }
+  report.outcome = Outcome::converted;
+  report.note = "repaired: " + report.note;
+  const Produce produce = [&](const std::function<bool(std::string_view)>& take) {
+    repair::LineSplitter split;
+    std::string out;
+    bool ok = true;
+    const repair::LineSplitter::Take line = [&](std::string_view l) {
+      if (!ok) return;
+      ok = repair::line_to_utf8(l, legacy, out);
+      if (ok && out.size() >= kFlushBytes) {
+        ok = take(out);
+        out.clear();
+      }
+    };
+    int read_error = 0;
+    const bool read = each_chunk(
+        source, run_.stream_chunk, mark_length,
+        [&](std::string_view chunk) {
+          split.feed(chunk, line);
+          return ok;
+        },
+        read_error);
+    split.finish(line);
+    return read && ok && take(out);
+  };
+  write_streamed(file, enc, produce, report, token);
+  return StreamRepair::written;
+}
+
+FileConverter::StreamRepair FileConverter::repair_streamed(
+    const JobFile& file, const std::string& source, const RunEncodings& enc, size_t mark_length,
+    std::string_view head, FileReport& report, uint64_t token) {
+  if (report.outcome == Outcome::already_utf8)
+    return double_streamed(file, source, enc, mark_length, head, report, token);
+  const bool legacy = enc.source.form == UnicodeForm::none && enc.source.ascii_compatible;
+  if (report.outcome == Outcome::undetected || (report.outcome == Outcome::converted && legacy))
+    return mixed_streamed(file, source, enc, mark_length, head, report, token);
+  return StreamRepair::none;
+}

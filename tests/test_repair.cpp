@@ -1,0 +1,236 @@
+// Repairs: double-encoded text through every legacy encoding (once and twice over), real text
+// that only looks double-encoded, files of two encodings (whole and in chunks of a big file),
+// and a line that neither encoding reads.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "convert/job.h"
+#include "convert/repair_double.h"
+#include "convert/repair_mixed.h"
+#include "test_support.h"
+
+using namespace testing_support;
+
+namespace {
+
+// Real sentences of program messages, UTF-8.
+const std::vector<std::string> kSentences = {
+    "Le fichier n'a pas pu être ouvert : vérifiez les droits d'accès à ce répertoire.",
+    "Die Datei konnte nicht geöffnet werden, überprüfen Sie die Zugriffsrechte.",
+    "Não foi possível abrir o arquivo; verifique as permissões de acesso.",
+    "Не удалось открыть файл: проверьте права доступа к каталогу.",
+    "无法打开文件，请检查访问权限。",
+    "ファイルを開けませんでした。アクセス権を確認してください。",
+    "Δεν ήταν δυνατό το άνοιγμα του αρχείου.",
+    "파일을 읽을 수 없습니다",
+    "中文",
+};
+
+// What a tool that read UTF-8 `text` as `encoding` wrote out as UTF-8; "" when that reading
+// is not strict (such a tool would have lost bytes, and nothing can be undone exactly).
+std::string misread(const std::string& text, const std::string& encoding) {
+  bool ok = false;
+  const std::string out = iconv_command(text, encoding, "UTF-8", &ok);
+  return ok ? out : std::string();
+}
+
+std::string lines(const std::vector<std::string>& list) {
+  std::string out;
+  for (const auto& l : list) out += l + "\n";
+  return out;
+}
+
+}  // namespace
+
+// Every encoding of the list: each sentence it can misread is found, named by a misreading
+// that makes the same file, and repaired to exactly the original.
+TEST(RepairDouble, EveryEncodingOnceOver) {
+  for (const std::string& enc : repair::misreading_encodings()) {
+    size_t tried = 0;
+    for (const std::string& text : kSentences) {
+      const std::string broken = misread(text, enc);
+      if (broken.empty() || broken == text) continue;
+      ++tried;
+      const repair::DoubleEncoding found = repair::find_double_encoding(broken);
+      ASSERT_EQ(found.chain.size(), 1u) << enc << ": " << broken;
+      EXPECT_EQ(found.repaired, text) << enc;
+      EXPECT_EQ(misread(text, found.chain[0]), broken) << enc << " named " << found.chain[0];
+      EXPECT_EQ(repair::chain_text(found.chain), "UTF-8 read as " + found.chain[0]);
+    }
+    EXPECT_GT(tried, 0u) << "no sentence misreads through " << enc;
+  }
+}
+
+TEST(RepairDouble, TwiceOverAndTwoEncodings) {
+  const std::string fr = kSentences[0];
+  const std::string twice = misread(misread(fr, "CP1252"), "CP1252");
+  const repair::DoubleEncoding a = repair::find_double_encoding(twice);
+  EXPECT_EQ(a.repaired, fr);
+  EXPECT_EQ(repair::chain_text(a.chain), "UTF-8 read as CP1252, twice");
+
+  const std::string ru = kSentences[3];
+  const std::string two = misread(misread(ru, "CP1251"), "CP1252");
+  ASSERT_FALSE(two.empty());
+  const repair::DoubleEncoding b = repair::find_double_encoding(two);
+  EXPECT_EQ(b.repaired, ru);
+  EXPECT_EQ(repair::chain_text(b.chain), "UTF-8 read as CP1251, then as CP1252");
+  std::string undone;
+  ASSERT_TRUE(repair::undo_chain(two, b.chain, undone));
+  EXPECT_EQ(undone, ru);
+}
+
+// Real text with characters that a misreading also makes ("Ã", "Â", "ï»¿"-like runs) and clean
+// text of every script is left alone, as are GBK words whose bytes happen to be UTF-8.
+TEST(RepairDouble, TextThatOnlyLooksDoubleEncoded) {
+  const std::vector<std::string> clean = {
+      "SÃO PAULO: A CIDADE QUE NÃO PARA. Ã vista, pagamento à vista.",
+      "Ông Ã đã đến Hà Nội hôm qua; Ã là tên của ông ấy.",
+      "Â© 2024 Société Générale — tous droits réservés",
+      "模式",
+      "目录 状态 停止",
+  };
+  for (const std::string& text : clean) {
+    const repair::DoubleEncoding found = repair::find_double_encoding(text);
+    EXPECT_TRUE(found.chain.empty()) << text << " -> " << found.repaired;
+  }
+  for (const std::string& text : kSentences)
+    EXPECT_TRUE(repair::find_double_encoding(text).chain.empty()) << text;
+}
+
+namespace {
+
+// Lines alternately in UTF-8 and in `encoding`, as the original (UTF-8) text and the file.
+struct TwoEncodings {
+  std::string original, file;
+};
+TwoEncodings two_encodings(const char* const* texts, size_t count, const std::string& encoding) {
+  TwoEncodings t;
+  for (size_t i = 0; i < count; ++i) {
+    const std::string line = std::string("// ") + texts[i] + " " + std::to_string(i);
+    t.original += line + "\n";
+    t.file += (i % 2 == 0 ? encode_as(line, encoding) : line) + "\n";
+  }
+  return t;
+}
+
+JobPlan repairing(const std::string& in, const std::string& out, const char* from, bool repair) {
+  JobPlan plan = make_plan(in, out, from, "UTF-8");
+  plan.options.repair = repair;
+  return plan;
+}
+
+}  // namespace
+
+TEST(RepairMixed, LinesOfEachEncodingCountedAndRead) {
+  const TwoEncodings gbk = two_encodings(kSimplified, 24, "GBK");
+  const repair::MixedFacts f = repair::scan_mixed(gbk.file, "GBK");
+  EXPECT_TRUE(f.mixed());
+  EXPECT_EQ(f.utf8_lines, 12u);
+  EXPECT_EQ(f.legacy_lines, 12u);
+  EXPECT_EQ(f.first_legacy_line, 1u);
+  EXPECT_EQ(f.first_utf8_line, 2u);
+  EXPECT_EQ(f.first_legacy, std::string("// ") + kSimplified[0] + " 0");
+  std::string text;
+  repair::LineSplitter split;
+  const repair::LineSplitter::Take take = [&](std::string_view l) {
+    EXPECT_TRUE(repair::line_to_utf8(l, "GBK", text));
+  };
+  split.feed(gbk.file, take);
+  split.finish(take);
+  EXPECT_EQ(text, gbk.original);
+  // A clean GBK file whose short lines are valid UTF-8 by chance ("模式" is C4 A3 CA BD) is
+  // one encoding, not two.
+  const std::string clean = encode_as(lines({"// 模式", "// 目录", "// 状态", "// 停止了"}), "GBK");
+  EXPECT_FALSE(repair::scan_mixed(clean, "GBK").mixed());
+  EXPECT_EQ(repair::scan_mixed(clean, "GBK").utf8_lines, 0u);
+}
+
+// Through the job: reported without the opt-in (copied unchanged), written as the original
+// text with it, a whole file and one big enough to be read in chunks that cut its lines.
+TEST(RepairMixed, JobReportsThenRepairsWholeAndInChunks) {
+  TempDir tmp;
+  const TwoEncodings big5 = two_encodings(kTraditional, 24, "BIG5");
+  std::string big_original, big_file;
+  for (int i = 0; i < 60; ++i) {
+    big_original += big5.original;
+    big_file += big5.file;
+  }
+  write_file(tmp / "in/small.txt", big5.file);
+  write_file(tmp / "in/big.txt", big_file);
+  for (bool repair : {false, true}) {
+    JobPlan plan = repairing(tmp / "in", tmp / (repair ? "fixed" : "plain"), "BIG5", repair);
+    plan.options.whole_file_limit = 8000;
+    plan.options.stream_chunk = 997;  // a prime: line ends fall everywhere inside chunks
+    const JobReport r = run_job(plan);
+    for (const char* name : {"small.txt", "big.txt"}) {
+      const FileReport* e = entry_for(r, name);
+      ASSERT_NE(e, nullptr);
+      EXPECT_EQ(e->source, "BIG5");
+      EXPECT_NE(e->note.find(std::string(name) == "big.txt" ? "720 lines UTF-8" : "12 lines UTF-8"),
+                std::string::npos)
+          << e->note;
+      if (!repair) {
+        EXPECT_EQ(e->outcome, Outcome::mixed) << name;
+        EXPECT_EQ(read_file(tmp / "plain/" + name), read_file(tmp / "in/" + name));
+      } else {
+        EXPECT_EQ(e->outcome, Outcome::converted) << name;
+      }
+    }
+  }
+  EXPECT_EQ(read_file(tmp / "fixed/small.txt"), big5.original);
+  EXPECT_EQ(read_file(tmp / "fixed/big.txt"), big_original);
+}
+
+// A line that is neither UTF-8 nor the legacy encoding is named, and nothing is converted.
+TEST(RepairMixed, LineNeitherEncodingReads) {
+  TempDir tmp;
+  const TwoEncodings gbk = two_encodings(kSimplified, 6, "GBK");
+  const std::string file = gbk.file + "// \x80\xFF broken\n" + gbk.file;
+  write_file(tmp / "in/a.c", file);
+  std::string big;
+  for (int i = 0; i < 40; ++i) big += gbk.file;
+  big += "\x80\xFF\n";
+  write_file(tmp / "in/big.c", big);
+  JobPlan plan = repairing(tmp / "in", tmp / "out", "GBK", true);
+  plan.options.whole_file_limit = 2000;
+  plan.options.stream_chunk = 333;
+  const JobReport r = run_job(plan);
+  const FileReport* e = entry_for(r, "a.c");
+  EXPECT_EQ(e->outcome, Outcome::cannot_convert);
+  EXPECT_EQ(e->note, "line 7 is neither UTF-8 nor GBK");
+  EXPECT_EQ(read_file(tmp / "out/a.c"), file);
+  const FileReport* b = entry_for(r, "big.c");
+  EXPECT_EQ(b->outcome, Outcome::cannot_convert);
+  EXPECT_EQ(b->note, "line 241 is neither UTF-8 nor GBK");
+  EXPECT_EQ(read_file(tmp / "out/big.c"), big);
+}
+
+// A double-encoded file through the job: reported and copied unchanged, or repaired with the
+// opt-in, the whole file and in chunks; a file only partly undoable is left as UTF-8.
+TEST(RepairDouble, JobReportsThenRepairsWholeAndInChunks) {
+  TempDir tmp;
+  std::string original;
+  for (int i = 0; i < 200; ++i) original += kSentences[static_cast<size_t>(i % 4)] + "\n";
+  write_file(tmp / "in/small.txt", misread(kSentences[0] + "\n", "CP1252"));
+  write_file(tmp / "in/big.txt", misread(original, "CP1251"));
+  // The last line was never misread: undoing it is not exact, so nothing is proposed.
+  write_file(tmp / "in/partly.txt", misread(kSentences[0], "CP1252") + "\n" + kSentences[4]);
+  for (bool repair : {false, true}) {
+    JobPlan plan = repairing(tmp / "in", tmp / (repair ? "fixed" : "plain"), "GBK", repair);
+    plan.options.whole_file_limit = 4000;
+    plan.options.stream_chunk = 1001;
+    const JobReport r = run_job(plan);
+    const FileReport* small = entry_for(r, "small.txt");
+    const FileReport* big = entry_for(r, "big.txt");
+    EXPECT_EQ(small->outcome, repair ? Outcome::converted : Outcome::double_encoded);
+    EXPECT_EQ(big->outcome, repair ? Outcome::converted : Outcome::double_encoded);
+    EXPECT_EQ(small->note, std::string(repair ? "repaired: " : "") + "UTF-8 read as CP1252");
+    EXPECT_EQ(big->note, std::string(repair ? "repaired: " : "") + "UTF-8 read as CP1251");
+    EXPECT_EQ(entry_for(r, "partly.txt")->outcome, Outcome::already_utf8);
+  }
+  EXPECT_EQ(read_file(tmp / "plain/big.txt"), read_file(tmp / "in/big.txt"));
+  EXPECT_EQ(read_file(tmp / "fixed/small.txt"), kSentences[0] + "\n");
+  EXPECT_EQ(read_file(tmp / "fixed/big.txt"), original);
+}
