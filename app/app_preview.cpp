@@ -19,6 +19,10 @@ PlannedFile planned_from(const FileReport& row) {
   const bool decided = !row.evidence.empty() && row.evidence != "chosen" &&
                        row.evidence != "ascii" && !outcome_is_unsettled(row.outcome);
   if (decided) f.source = EncodingEntry(row.source);
+  if (row.outcome == Outcome::skipped) {  // no file to convert: stays skipped
+    f.evidence = "skipped";
+    f.note = row.note;
+  }
   return f;
 }
 
@@ -79,7 +83,9 @@ void AppState::set_preview_source(size_t index, const EncodingEntry& source) {
   f.source = source;
   f.evidence = source.empty() ? "chosen" : "override";
   f.confidence = -1;
-  if (row.outcome == Outcome::same_file || row.outcome == Outcome::outside) return;
+  if (row.outcome == Outcome::same_file || row.outcome == Outcome::outside ||
+      row.outcome == Outcome::skipped)
+    return;
   // The file is read again with its new encoding: planned outcome and sample at once.
   RunContext ctx;
   ctx.input = preview->plan.input;

@@ -75,7 +75,12 @@ std::string take_paths(const CliOptions& o, Choices& c) {
   if (!o.paths.empty()) c.input = o.paths[0];
   if (o.paths.size() > 1) c.output = o.paths[1];
   if (c.input.empty()) return "no INPUT directory given (see --help)";
-  if (!platform::is_directory(c.input)) return "input directory " + c.input + " does not exist";
+  if (!platform::is_directory(c.input)) {
+    struct stat st;
+    if (::stat(c.input.c_str(), &st) == 0)
+      return "INPUT " + c.input + " is not a directory; name the directory that holds it";
+    return "input directory " + c.input + " does not exist";
+  }
   // Nothing is written when only looking: the tree is seen as it would be in place.
   if (c.output.empty() && (o.dry_run || o.check)) c.output = c.input;
   if (c.output.empty()) return "no OUTPUT directory given (see --help)";

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "util/encoding_order.h"
+
 namespace {
 
 constexpr size_t kMaxDistance = 2;
@@ -37,7 +39,8 @@ size_t distance(const std::string& a, const std::string& b) {
 }  // namespace
 
 const EncodingEntry* find_encoding(const EncodingList& encodings, std::string_view name) {
-  return entry_at(encodings, index_of(encodings, name));
+  if (const EncodingEntry* exact = entry_at(encodings, index_of(encodings, name))) return exact;
+  return entry_at(encodings, EncodingSorter(encodings).find(name));
 }
 
 std::vector<std::string> close_encoding_names(const EncodingList& encodings, std::string_view name,

@@ -7,7 +7,8 @@
 
 #include "util/encoding_catalogue.h"
 
-// The entry whose name is exactly `name` (case matters, as in the settings file), or nullptr.
+// The entry named `name` exactly, else the one it stands for as the window's lists match names
+// (any case, '-', '_' and blanks ignored, the usual aliases: "sjis", "latin1"), or nullptr.
 const EncodingEntry* find_encoding(const EncodingList& encodings, std::string_view name);
 
 // Up to `limit` catalogue names closest to `name`: the same letters and digits ignoring case,

@@ -113,8 +113,13 @@ YAML::Node read_document(Settings& s) {
     return YAML::Node();
   }
   std::string text;
-  if (const int err = platform::read_file(path, text)) {
-    s.log.append("load config %s failed, error: %s", path.c_str(), errno_text(err).c_str());
+  // Important: refused before it is read; a parse of tens of megabytes takes gigabytes and
+  // half a minute, and no settings file comes near this.
+  constexpr uint64_t kMaxSettingsBytes = uint64_t{1} << 20;
+  if (const int err = platform::read_file(path, text, kMaxSettingsBytes)) {
+    const std::string why =
+        err == EFBIG ? "larger than 1 MiB, too big for a settings file" : errno_text(err);
+    s.log.append("load config %s failed, error: %s", path.c_str(), why.c_str());
     s.cfg.unreadable = fsutil::full_path(path);
     return YAML::Node();
   }
@@ -295,7 +300,8 @@ void load_config(ConvertConfig& config, const EncodingList& encodings, LogBuffer
   config.unreadable.clear();
   try {
     config.document.reset(read_document(s));
-    if (!config.document.IsMap() && !config.document.IsNull() && !config.document.IsSequence())
+    // A list on top would be saved as a map keyed 0, 1, ...: refused, so it is kept aside.
+    if (!config.document.IsMap() && !config.document.IsNull())
       throw YAML::Exception(YAML::Mark::null_mark(), "the top level is not a mapping");
     read_settings(s);
   } catch (const std::exception& e) {

@@ -15,25 +15,68 @@ namespace {
 
 constexpr char kFile = 'f';
 constexpr char kDir = 'd';
+// Skipped entries, each kind its own byte.
+constexpr char kDangling = '1', kLoop = '2', kBadLink = '3', kFifo = '4', kSocket = '5',
+               kDevice = '6';
 
-// What the search does with an entry: kFile, kDir, or 0 (passed over). Stats only when the
-// listing's type byte cannot tell.
+const char* skip_reason(char kind) {
+  switch (kind) {
+    case kDangling:
+      return "a link to nothing (dangling)";
+    case kLoop:
+      return "a link loop";
+    case kBadLink:
+      return "a link that cannot be followed";
+    case kFifo:
+      return "a FIFO";
+    case kSocket:
+      return "a socket";
+    default:
+      return "a device";
+  }
+}
+
+char special_kind(mode_t mode) {
+  if (S_ISFIFO(mode)) return kFifo;
+  if (S_ISSOCK(mode)) return kSocket;
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return kDevice;
+  return 0;
+}
+
+char kind_of_type(unsigned char type) {
+  switch (type) {
+    case DT_FIFO:
+      return kFifo;
+    case DT_SOCK:
+      return kSocket;
+    case DT_CHR:
+    case DT_BLK:
+      return kDevice;
+    default:
+      return 0;
+  }
+}
+
+// What the search does with an entry: kFile, kDir, a skipped kind, or 0 (passed over: a link
+// to a directory). Stats only when the listing's type byte cannot tell.
 char kind_of(int dir_fd, const dirent& entry) {
   const unsigned char type = entry.d_type;
   if (type == DT_REG) return kFile;
   if (type == DT_DIR) return kDir;
-  if (type != DT_LNK && type != DT_UNKNOWN) return 0;
+  if (type != DT_LNK && type != DT_UNKNOWN) return kind_of_type(type);
   struct stat st;
   if (type == DT_UNKNOWN) {
     if (::fstatat(dir_fd, entry.d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) return 0;
     if (S_ISREG(st.st_mode)) return kFile;
     if (S_ISDIR(st.st_mode)) return kDir;
-    if (!S_ISLNK(st.st_mode)) return 0;
+    if (!S_ISLNK(st.st_mode)) return special_kind(st.st_mode);
   }
   // Important: a link to a directory is never entered (no cycles); one to a regular file is a
   // file. stat does not open the target, so a link to a FIFO cannot block.
-  if (::fstatat(dir_fd, entry.d_name, &st, 0) != 0) return 0;
-  return S_ISREG(st.st_mode) ? kFile : 0;
+  if (::fstatat(dir_fd, entry.d_name, &st, 0) != 0)
+    return errno == ENOENT ? kDangling : errno == ELOOP ? kLoop : kBadLink;
+  if (S_ISREG(st.st_mode)) return kFile;
+  return S_ISDIR(st.st_mode) ? 0 : special_kind(st.st_mode);
 }
 
 struct Walker {
@@ -90,7 +133,7 @@ struct Walker {
       if (entry == nullptr) break;
       if (entry->d_name[0] == '.') continue;  // hidden, ".", ".."
       const char kind = kind_of(fd, *entry);
-      if (kind == 0) continue;
+      if (kind == 0 || (kind != kFile && kind != kDir && !options.on_skipped)) continue;
       entries += kind;
       entries.append(entry->d_name);
       entries += '\0';
@@ -100,7 +143,16 @@ struct Walker {
     return true;
   }
 
+  void skip(std::string_view name, char kind) {
+    if (!options.on_skipped || !accepts(name)) return;
+    options.on_skipped(search_file_info{rel, std::string(name)}, skip_reason(kind));
+  }
+
   void report(std::string_view name) {
+    if (accepts(name)) callback(search_file_info{rel, std::string(name)});
+  }
+
+  bool accepts(std::string_view name) {
     if (!filters.match_all) {
       match.assign(1, '/');
       if (!rel.empty()) {
@@ -108,9 +160,9 @@ struct Walker {
         match += '/';
       }
       match += name;
-      if (!filter_accepts(filters, match)) return;
+      return filter_accepts(filters, match);
     }
-    callback(search_file_info{rel, std::string(name)});
+    return true;
   }
 
   void walk(bool top) {
@@ -126,6 +178,10 @@ struct Walker {
       pos = name_at + name_len + 1;
       if (kind == kFile) {
         report(std::string_view(entries.data() + name_at, name_len));
+        continue;
+      }
+      if (kind != kDir) {
+        skip(std::string_view(entries.data() + name_at, name_len), kind);
         continue;
       }
       // Important: `entries` grows while the subdirectory is searched; keep offsets only.

@@ -32,13 +32,16 @@ struct search_options {
   dev_t exclude_dev = 0;
   ino_t exclude_ino = 0;
   std::function<void(const std::string& dir)> on_excluded;
+  // Set: an entry the filter accepts but that is no file to convert (a dangling link, a link
+  // loop, a FIFO, a socket, a device) is handed here with why, instead of passed over silently.
+  std::function<void(search_file_info&& entry, const char* why)> on_skipped;
 };
 
 // Depth-first walk of `dir` (a copy of `root` at the top level; extended in place while
 // descending, restored on return). Hidden entries (names starting with '.'), anything that is
-// neither a regular file nor a directory after following links, and links to directories are
-// passed over. A link to a regular file is reported like a file. A set `stop` ends the walk
-// early (checked before each entry).
+// neither a regular file nor a directory after following links (see on_skipped), and links to
+// directories are passed over. A link to a regular file is reported like a file. A set `stop` ends
+// the walk early (checked before each entry).
 void search_files(const std::string& root, std::string& dir, const search_callback& callback,
                   const filter_set& filters, const search_error_callback* on_error = nullptr,
                   const std::atomic<bool>* stop = nullptr);

@@ -6,7 +6,10 @@
 #include <climits>
 #include <cstdlib>
 #include <map>
+#include <set>
 #include <utility>
+
+#include "util/strfmt.h"
 
 namespace {
 
@@ -23,8 +26,26 @@ bool inside(const std::string& root, const std::string& path) {
 
 struct FirstName {
   size_t index;
-  std::string written;  // the path the first name's content goes to
+  std::string written;          // the path the first name's content goes to
+  nlink_t links = 1;            // hard links the file has
+  std::set<std::string> names;  // its names found in the tree (only when it has several)
+  std::vector<size_t> members;  // every entry that reaches it
 };
+
+// Important: a file with a name the run does not reach (outside the tree, hidden, or left out
+// by the filter) would part from it when replaced; it is left alone, as a link outside is.
+void keep_linked_outside(std::vector<JobFile>& files, const FirstName& first) {
+  if (first.links <= 1 || first.names.size() >= first.links) return;
+  const std::string note = kestrum::strfmt(
+      "is a hard link: %zu of its %zu names are outside the files converted, which would keep "
+      "the old text",
+      static_cast<size_t>(first.links) - first.names.size(), static_cast<size_t>(first.links));
+  for (const size_t i : first.members) {
+    files[i].identity = Outcome::outside;
+    files[i].identity_note = note;
+    files[i].hard_links.clear();
+  }
+}
 
 }  // namespace
 
@@ -58,10 +79,13 @@ void resolve_in_place(const std::string& input, std::vector<JobFile>& files) {
     }
     const auto key = std::make_pair(st.st_dev, st.st_ino);
     auto it = seen.find(key);
-    if (it == seen.end()) {
-      seen.emplace(key, FirstName{i, link ? f.write_path : path});
-      continue;
-    }
+    const bool first_name = it == seen.end();
+    if (first_name)
+      it = seen.emplace(key, FirstName{i, link ? f.write_path : path, 1, {}, {}}).first;
+    it->second.links = st.st_nlink;
+    it->second.members.push_back(i);
+    if (st.st_nlink > 1) it->second.names.insert(link ? f.write_path : real_path(path));
+    if (first_name) continue;
     JobFile& first = files[it->second.index];
     f.identity = Outcome::same_file;
     f.identity_note = "same file as " + first.relative_path();
@@ -69,4 +93,5 @@ void resolve_in_place(const std::string& input, std::vector<JobFile>& files) {
     if (!link && st.st_nlink > 1 && real_path(path) != real_path(it->second.written))
       first.hard_links.push_back(path);
   }
+  for (const auto& [key, first] : seen) keep_linked_outside(files, first);
 }

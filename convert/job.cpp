@@ -149,6 +149,14 @@ void Runner::search() {
                           dir.c_str()));
     };
   }
+  options.on_skipped = [this](fsutil::search_file_info&& f, const char* why) {
+    JobFile file;
+    file.relative_dir = std::move(f.relative_dir);
+    file.file_name = std::move(f.file_name);
+    file.identity = Outcome::skipped;
+    file.identity_note = std::string("is ") + why;
+    files_.push_back(std::move(file));
+  };
   std::string dir = root;
   fsutil::search_files(
       root, dir,
@@ -177,6 +185,9 @@ void Runner::collect_files() {
       if (p.excluded) {
         file.identity = Outcome::excluded;
         file.identity_note = "left out in the preview";
+      } else if (p.evidence == "skipped") {
+        file.identity = Outcome::skipped;
+        file.identity_note = p.note;
       } else if (p.source.empty() && (p.evidence == "undetected" || p.evidence == "ambiguous")) {
         file.identity = p.evidence == "ambiguous" ? Outcome::ambiguous : Outcome::undetected;
         file.identity_note = p.note;

@@ -35,6 +35,8 @@ std::string outcome_line(const JobFile& file, const FileReport& r, bool in_place
       return kestrum::strfmt("Cannot convert file: %s, %s, %s", path, r.note.c_str(), kept);
     case Outcome::cannot_write:
       return kestrum::strfmt("Cannot write file: %s, error: %s", path, errno_text(r.error).c_str());
+    case Outcome::skipped:
+      return kestrum::strfmt("Skipped: %s %s, left alone", path, r.note.c_str());
     case Outcome::changed:
       return kestrum::strfmt("Not converted: %s %s", path, r.note.c_str());
     case Outcome::undetected:

@@ -7,7 +7,7 @@ constexpr std::array<std::string_view, kOutcomeCount> kNames = {
     "converted",      "ascii",   "already-utf8",  "marked",         "binary",
     "same-file",      "outside", "cannot-read",   "cannot-convert", "not-supported",
     "cannot-write",   "changed", "search-failed", "undetected",     "ambiguous",
-    "double-encoded", "mixed",   "excluded",      "not-reached"};
+    "double-encoded", "mixed",   "excluded",      "skipped",        "not-reached"};
 
 }  // namespace
 
@@ -36,5 +36,6 @@ bool outcome_is_unsettled(Outcome outcome) {
 }
 
 bool outcome_is_failure(Outcome outcome) {
-  return !outcome_is_done(outcome) && outcome != Outcome::binary && outcome != Outcome::excluded;
+  return !outcome_is_done(outcome) && outcome != Outcome::binary && outcome != Outcome::excluded &&
+         outcome != Outcome::skipped;
 }

@@ -25,6 +25,7 @@ enum class Outcome {
   double_encoded,  // UTF-8 text misread through a legacy encoding and saved again; not repaired
   mixed,           // lines in UTF-8 beside lines in a legacy encoding; not repaired
   excluded,        // left out by the user in a preview
+  skipped,         // met by the search, but no file to convert: a FIFO, a dangling link, ...
   not_reached,     // the job was stopped before this file
 };
 
@@ -38,8 +39,8 @@ std::optional<Outcome> outcome_from_name(std::string_view name);
 bool outcome_is_done(Outcome outcome);
 
 // The file was not converted and the user should look at it; counts in "N of M files were
-// not converted" and makes a command-line run fail. Binary files and the user's own
-// exclusions need nothing, so they are neither done nor failed.
+// not converted" and makes a command-line run fail. Binary files, the user's own exclusions and
+// entries that are no files to convert need nothing, so they are neither done nor failed.
 bool outcome_is_failure(Outcome outcome);
 
 // Detection left the file without an encoding (undetected, ambiguous): it is kept as read.

@@ -90,12 +90,31 @@ TEST(CliArgs, HelpAndVersion) {
   EXPECT_EQ(version_text(), "ouzel-convert " OUZEL_PROJECT_VERSION);
 }
 
-// Names are found exactly (case matters, as in the settings file); a near miss is offered the
-// close names, "UTF-8 with BOM" included; nonsense gets a pointer to the full list.
-TEST(EncodingLookup, ExactNamesAndSuggestions) {
-  EXPECT_EQ(find_encoding(kEncodings, "UTF-8 with BOM")->name, "UTF-8 with BOM");
-  EXPECT_TRUE(find_encoding(kEncodings, "UTF-8 with BOM")->utf8_mark);
-  EXPECT_EQ(find_encoding(kEncodings, "gbk"), nullptr);
+// Names are matched as the window's lists match them: exact names first ("UTF8" is its own
+// entry), then any case, '-', '_' and blanks ignored, and the common encodings' usual aliases;
+// what matches nothing whole is offered the close names, "UTF-8 with BOM" included; nonsense
+// gets a pointer to the full list.
+TEST(EncodingLookup, NamesAsTheWindowMatchesThem) {
+  const EncodingList names = {"BIG5",  "GB",   "GBK",      "CP936",          "ISO-8859-1",
+                              "UTF-8", "UTF8", "UTF-16LE", "UTF-8 with BOM", "SHIFT_JIS"};
+  const auto name_of = [&names](std::string_view typed) {
+    const EncodingEntry* e = find_encoding(names, typed);
+    return e == nullptr ? std::string("(none)") : e->name;
+  };
+  EXPECT_EQ(name_of("UTF-8 with BOM"), "UTF-8 with BOM");
+  EXPECT_TRUE(find_encoding(names, "utf-8 with bom")->utf8_mark);
+  EXPECT_EQ(name_of("UTF8"), "UTF8");
+  EXPECT_EQ(name_of("gbk"), "GBK");
+  EXPECT_EQ(name_of("utf8"), "UTF-8");
+  EXPECT_EQ(name_of("utf_8"), "UTF-8");
+  EXPECT_EQ(name_of("Shift-JIS"), "SHIFT_JIS");
+  EXPECT_EQ(name_of("sjis"), "SHIFT_JIS");
+  EXPECT_EQ(name_of("latin1"), "ISO-8859-1");
+  EXPECT_EQ(name_of("big 5"), "BIG5");
+  EXPECT_EQ(name_of("cp936"), "CP936");
+  EXPECT_EQ(name_of("gbx"), "(none)");
+  EXPECT_EQ(name_of("GB"), "GB");  // whole names only: no prefix match picks GBK
+  EXPECT_EQ(name_of(""), "(none)");
   EXPECT_EQ(close_encoding_names(kEncodings, "gbk"), std::vector<std::string>{"GBK"});
   EXPECT_EQ(close_encoding_names(kEncodings, "utf_8"), (std::vector<std::string>{"UTF-8", "UTF8"}));
   EXPECT_EQ(close_encoding_names(kEncodings, "utf-8 with bom")[0], "UTF-8 with BOM");
@@ -132,6 +151,10 @@ TEST(CliPlan, DefaultsAndPaths) {
   o.paths = {tmp / "missing"};
   EXPECT_EQ(make_cli_plan(o, kEncodings).error,
             "input directory " + (tmp / "missing") + " does not exist");
+  write_file(tmp / "a.txt", "text");
+  o.paths = {tmp / "a.txt"};
+  EXPECT_EQ(make_cli_plan(o, kEncodings).error,
+            "INPUT " + (tmp / "a.txt") + " is not a directory; name the directory that holds it");
   o.paths.clear();
   EXPECT_EQ(make_cli_plan(o, kEncodings).error, "no INPUT directory given (see --help)");
 }

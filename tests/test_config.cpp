@@ -131,23 +131,21 @@ TEST_F(ConfigTest, UnwritablePlacesUseDefaultsSilently) {
   }));
 }
 
-// Empty, comment-only and top-level-sequence files read as all fallbacks, without a message.
+// Empty and comment-only files read as all fallbacks, without a message.
 TEST_F(ConfigTest, ShapelessFilesTakeFallbacks) {
-  for (const char* text : {"", "# only a comment\n\n", "- a\n- b\n"}) {
+  for (const char* text : {"", "# only a comment\n\n"}) {
     SCOPED_TRACE(text);
     expect_defaults(load(text));
     EXPECT_TRUE(messages().empty());
     EXPECT_EQ(read_file(tmp / "ouzel.yml"), text);
   }
-  app->save_config();  // the sequence's positions stay as keys
-  std::vector<std::string> want = {"0", "1"};
-  want.insert(want.end(), kSixKeys.begin(), kSixKeys.end());
-  EXPECT_EQ(keys_of(tmp / "ouzel.yml"), want);
+  app->save_config();
+  EXPECT_EQ(keys_of(tmp / "ouzel.yml"), kSixKeys);
 }
 
-// A lone scalar is a failed load: one line, fallbacks, a mapping to save into.
+// A lone scalar or a list on top is a failed load: one line, fallbacks, a mapping to save into.
 TEST_F(ConfigTest, LoneScalarIsLoggedAndReplacedByMapping) {
-  for (const char* text : {"hello\n", "42"}) {
+  for (const char* text : {"hello\n", "42", "- a\n- b\n"}) {
     load(text);
     EXPECT_EQ(messages(),
               std::vector<std::string>{
@@ -157,6 +155,19 @@ TEST_F(ConfigTest, LoneScalarIsLoggedAndReplacedByMapping) {
   }
   app->save_config();
   EXPECT_EQ(keys_of(tmp / "ouzel.yml"), kSixKeys);
+}
+
+// A file over 1 MiB is refused unread, however well formed: one line, fallbacks.
+TEST_F(ConfigTest, OversizedFileIsRefusedUnread) {
+  std::string text = "input: /src\nfilters:\n";
+  while (text.size() <= (1u << 20)) text += "  - \"*.cpp;*.h\"\n";
+  load(text);
+  EXPECT_EQ(messages(), std::vector<std::string>{"load config ouzel.yml failed, error: larger "
+                                                 "than 1 MiB, too big for a settings file"});
+  expect_defaults(*app);
+  load(text.substr(0, text.rfind('\n', 1u << 19) + 1));  // half of it is taken
+  EXPECT_TRUE(messages().empty());
+  EXPECT_EQ(app->input, "/src");
 }
 
 // A syntax error: one line naming the file, fallbacks, file untouched until a save of six keys.
@@ -209,8 +220,11 @@ TEST_F(ConfigTest, UnclosedQuoteIsASyntaxError) {
 // and says so once; later saves move nothing more.
 TEST_F(ConfigTest, UnreadableFileIsKeptAsBadOnFirstSave) {
   const std::string missing_quote = "input: \"/src\nfilters: [a]\n";
-  for (const std::string& text : {missing_quote, std::string("hello\n")}) {
-    SCOPED_TRACE(text);
+  std::string too_big = "input: /src\nfilters:\n";
+  while (too_big.size() <= (1u << 20)) too_big += "  - \"*.cpp;*.h\"\n";
+  for (const std::string& text :
+       {missing_quote, std::string("hello\n"), std::string("- a\n- b\n"), too_big}) {
+    SCOPED_TRACE(text.substr(0, 20));
     ::unlink("ouzel.yml.bad");
     load(text);
     app->input = "/new";

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "tests/ui_test_app.h"
-#include "ui/encoding_order.h"
+#include "util/encoding_order.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/encoding_order.h"
+#include "util/encoding_order.h"
 
 struct ImGuiInputTextCallbackData;
 

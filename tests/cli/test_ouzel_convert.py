@@ -183,7 +183,9 @@ class OuzelConvert(unittest.TestCase):
         self.assertEqual(sorted(row["path"] for row in rows), sorted(expected))
         self.assertEqual({row["path"]: row["outcome"] for row in rows}["bad.txt"],
                          "cannot-convert")
-        r = self.run_cli("--report", "r.json", "--dry-run", self.src, self.out)
+        r = self.run_cli("--report", "r.json", "--dry-run", "--from", "gbk", "--to", "utf_8",
+                         self.src, self.out)
+        self.assertTrue(read(os.path.join(self.tmp, "r.json")).endswith(b"}\n"))
         doc = json.loads(read(os.path.join(self.tmp, "r.json")))
         self.assertEqual(sorted(f["path"] for f in doc["files"]), sorted(expected))
         self.assertEqual(doc["counts"]["converted"], 2)
@@ -263,7 +265,7 @@ class OuzelConvert(unittest.TestCase):
             [os.path.join(self.tmp, "missing"), self.out],
             [self.src],
             ["--from", "gbk2", self.src, self.out],
-            ["--to", "UTF-8 with bom", self.src, self.out],
+            ["--to", "UTF-8 with bomb", self.src, self.out],
             ["--config", "missing.yml"],
             ["--config", "broken.yml", self.src, self.out],
             ["--config", "odd.yml", self.src, self.out],
@@ -279,7 +281,7 @@ class OuzelConvert(unittest.TestCase):
                 self.assertEqual(r.stdout, b"")
                 self.assertFalse(os.path.exists(self.out))
         self.assertFalse(os.path.exists(os.path.join(self.tmp, "missing.yml")))
-        r = self.run_cli("--to", "utf-8", self.src, self.out)
+        r = self.run_cli("--to", "utf-8x", self.src, self.out)
         self.assertIn('did you mean "UTF-8"', r.stderr.decode())
 
     # On a terminal, a progress line is redrawn in place on stderr; off one there is none.

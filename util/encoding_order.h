@@ -1,4 +1,5 @@
-// The order the encoding list shows its names in, and what a typed filter keeps; no GUI.
+// The order the encoding lists show their names in, what a typed filter keeps, and the name a
+// typed one stands for; shared by the window and the command line.
 #pragma once
 
 #include <cstddef>
@@ -26,6 +27,9 @@ class EncodingSorter {
  public:
   explicit EncodingSorter(const EncodingList& catalogue);
   EncodingOrder order(std::string_view filter) const;
+  // The catalogue position of the name `typed` stands for whole (ignoring case, '-', '_' and
+  // blanks, or a common encoding's usual alias), a common one first; -1 when none.
+  int32_t find(std::string_view typed) const;
 
  private:
   struct Entry {

@@ -1,5 +1,5 @@
 // Ordering and filtering of the encoding list.
-#include "ui/encoding_order.h"
+#include "util/encoding_order.h"
 
 #include <string.h>
 
@@ -73,6 +73,21 @@ bool EncodingSorter::common_matches(const Entry& e, const std::string& filter, b
   for (const char* alias : kCommon[e.common_rank].aliases)
     if (alias && hit(alias)) return true;
   return false;
+}
+
+int32_t EncodingSorter::find(std::string_view typed) const {
+  const std::string key = fold_encoding_name(typed);
+  if (key.empty()) return -1;
+  const Entry* best = nullptr;
+  for (const Entry& e : entries_) {
+    const bool hit = e.common_rank >= 0 ? common_matches(e, key, true) : e.folded == key;
+    if (!hit) continue;
+    const bool better =
+        best == nullptr ||
+        (e.common_rank >= 0 && (best->common_rank < 0 || e.common_rank < best->common_rank));
+    if (better) best = &e;
+  }
+  return best != nullptr ? best->position : -1;
 }
 
 EncodingOrder EncodingSorter::order(std::string_view filter_text) const {
