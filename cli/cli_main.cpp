@@ -12,6 +12,7 @@
 #include "cli/cli_args.h"
 #include "cli/cli_observer.h"
 #include "cli/cli_plan.h"
+#include "cli/name_quote.h"
 #include "cli/stop_signals.h"
 #include "platform/fs.h"
 #include "util/encoding_catalogue.h"
@@ -21,7 +22,7 @@
 namespace {
 
 int usage_error(const std::string& line) {
-  std::fprintf(stderr, "ouzel-convert: %s\n", line.c_str());
+  std::fprintf(stderr, "ouzel-convert: %s\n", visible_text(line).c_str());
   return kExitUsage;
 }
 
@@ -76,8 +77,10 @@ int run_job(const CliOptions& o, const JobPlan& plan) {
     signals.watch([&job] { job.request_stop(); });
     report = job.run(observer);
   }
+  if (!report.ran)
+    return usage_error(report.refusal.empty() ? "the job did not start: " + plan.input
+                                              : report.refusal);
   observer.finish(report);
-  if (!report.ran) return usage_error("the job did not start: " + plan.input);
   int status = run_status(report, o.check);
   if (!o.report.empty()) {
     const std::string text =

@@ -2,6 +2,7 @@
 #include "cli/cli_observer.h"
 
 #include "cli/check_rule.h"
+#include "cli/name_quote.h"
 #include "util/strfmt.h"
 
 namespace {
@@ -22,7 +23,7 @@ std::string counts_text(const JobReport& report) {
 }  // namespace
 
 std::string file_line(const FileReport& r, bool check) {
-  std::string line = r.path + ": " + std::string(outcome_name(r.outcome));
+  std::string line = quote_name(r.path) + ": " + std::string(outcome_name(r.outcome));
   std::string detail = detail_text(r);
   if (check && !outcome_is_failure(r.outcome) && check_fails(r))
     detail = detail.empty() ? "would change" : detail + "; would change";
@@ -69,7 +70,9 @@ std::vector<std::string> summary_text(const JobReport& report, const ConsoleStyl
 
 void CliObserver::print_line(const std::string& line) {
   if (progress_shown_) std::fputs(kEraseLine, out_);
-  std::fputs(line.c_str(), out_);
+  // Important: a name holding a newline or an escape sequence must not make a second line or
+  // drive the terminal.
+  std::fputs(visible_text(line).c_str(), out_);
   std::fputc('\n', out_);
   if (progress_shown_) draw_progress();
   std::fflush(out_);

@@ -107,7 +107,7 @@ void FileConverter::process_streamed(const JobFile& file, const std::string& sou
   std::string path;
   int err = run_.dry_run ? 0 : open_target(file, target, path);
   StreamFileResult r;
-  if (err == 0 && as_read) r = stream_copy_file(source, target, run_.stream_chunk);
+  if (err == 0 && as_read) r = copy_whole_file(source, target);
   if (err == 0 && copied)
     r = stream_copy_file(source, target, run_.stream_chunk, cls.mark_length, prefix);
   if (err == 0 && cls.outcome == Outcome::converted) {
@@ -129,7 +129,7 @@ void FileConverter::process_streamed(const JobFile& file, const std::string& sou
       if (run_.dry_run || run_.in_place) return;
       target.abort();
       err = open_target(file, target, path);
-      if (err == 0) r = stream_copy_file(source, target, run_.stream_chunk);
+      if (err == 0) r = copy_whole_file(source, target);
     }
   }
   if (run_.dry_run) return;

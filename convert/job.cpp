@@ -20,6 +20,7 @@
 #include "convert/in_place.h"
 #include "convert/job_messages.h"
 #include "convert/output_dirs.h"
+#include "convert/run_checks.h"
 #include "convert/source_detection.h"
 #include "convert/transcoder.h"
 #include "platform/fs.h"
@@ -44,6 +45,10 @@ class Runner {
 
  private:
   bool checks();
+  // The run's checks once its files are known; true (and said) when it cannot work.
+  bool refused();
+  // Makes the output root when missing; directories and publishing of the targets.
+  void open_output();
   void prepare_context();
   void collect_files();
   void search();
@@ -77,6 +82,27 @@ class Runner {
 void Runner::say(const std::string& text) {
   std::lock_guard guard(observer_lock_);
   observer_.message(text);
+}
+
+bool Runner::refused() {
+  report_.refusal = run_refusal(plan_.output, files_, ctx_.in_place);
+  if (report_.refusal.empty()) return false;
+  say(report_.refusal);
+  report_.ran = false;
+  return true;
+}
+
+void Runner::open_output() {
+  const bool root_is_new = !platform::is_directory(plan_.output);
+  if (root_is_new) make_dirs(plan_.output);
+  dirs_ = std::make_unique<OutputDirs>(plan_.output, root_is_new,
+                                       [this](const std::string& line) { say(line); });
+  ctx_.dirs = dirs_.get();
+  platform::PublisherOptions publishing;
+  publishing.durable = plan_.options.durable;
+  publisher_ = std::make_unique<platform::Publisher>(
+      publishing, [this](uint64_t token, const std::string&, int err) { published(token, err); });
+  ctx_.publisher = publisher_.get();
 }
 
 bool Runner::checks() {
@@ -137,7 +163,18 @@ void Runner::search() {
   options.on_error = &on_error;
   options.stop = &stop_;
   struct stat out;
-  if (!ctx_.in_place && ::stat(plan_.output.c_str(), &out) == 0 && S_ISDIR(out.st_mode)) {
+  const bool out_exists = ::stat(plan_.output.c_str(), &out) == 0;
+  if (!ctx_.in_place && !out_exists && !plan_.options.dry_run) {
+    // Made only after the search now; said all the same, so every run reads alike.
+    const std::string in_full = fsutil::full_path(plan_.input) + "/";
+    const std::string out_full = fsutil::full_path(plan_.output);
+    if (out_full.compare(0, in_full.size(), in_full) == 0)
+      say(
+          kestrum::strfmt("The output directory %s is inside the input directory, left out of "
+                          "the search",
+                          plan_.output.c_str()));
+  }
+  if (!ctx_.in_place && out_exists && S_ISDIR(out.st_mode)) {
     // A previous run's output inside the input would be converted again, into out/out/...
     options.exclude = true;
     options.exclude_dev = out.st_dev;
@@ -323,18 +360,6 @@ JobReport Runner::run() {
   say(kestrum::strfmt(
       dry ? "Previewing %s-->%s, nothing is written..." : "Converting %s-->%s, please wait...",
       plan_.source.c_str(), plan_.target.c_str()));
-  const bool root_is_new = !platform::is_directory(plan_.output);
-  if (!dry && root_is_new) make_dirs(plan_.output);
-  if (!dry) {
-    dirs_ = std::make_unique<OutputDirs>(plan_.output, root_is_new,
-                                         [this](const std::string& line) { say(line); });
-    ctx_.dirs = dirs_.get();
-    platform::PublisherOptions publishing;
-    publishing.durable = plan_.options.durable;
-    publisher_ = std::make_unique<platform::Publisher>(
-        publishing, [this](uint64_t token, const std::string&, int err) { published(token, err); });
-    ctx_.publisher = publisher_.get();
-  }
   say(kestrum::strfmt("Searching files(%s)...", plan_.filter.c_str()));
   const auto search_start = Clock::now();
   collect_files();
@@ -344,6 +369,9 @@ JobReport Runner::run() {
     say("Conversion stopped during the search");
     return std::move(report_);
   }
+  // Important: refused before the first directory or file is made.
+  if (!dry && !refused()) open_output();
+  if (!report_.ran) return std::move(report_);
   say(kestrum::strfmt("Search complete, cost: %.3f, %d files found, starting convert...",
                       report_.search_seconds, static_cast<int>(files_.size())));
   if (plan_.options.detect && !plan_.files && !stopped()) detect_sources();

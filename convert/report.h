@@ -43,8 +43,9 @@ struct JobReport {
   std::string input, output, source, target;
   std::vector<FileReport> files;            // search order
   std::vector<FileReport> search_failures;  // outcome search_failed; path is the directory
-  bool ran = false;                         // false when a check ended the job before its search
-  bool stopped = false;                     // a stop request ended it early
+  bool ran = false;      // false when a check ended the job before anything was made
+  std::string refusal;   // then why, when the run's checks found it cannot work
+  bool stopped = false;  // a stop request ended it early
   double search_seconds = 0.0;
   double convert_seconds = 0.0;
   uint64_t bytes = 0;  // read from source files

@@ -10,6 +10,7 @@
 
 #include "platform/fs.h"
 #include "platform/sys_io.h"
+#include "platform/target_file.h"
 
 namespace {
 
@@ -246,6 +247,25 @@ StreamFileResult stream_copy_file(const std::string& source, platform::TargetFil
       chunk.remove_prefix(static_cast<size_t>(std::min<uint64_t>(skip, chunk.size())));
     return (r.write_error = target.append(chunk)) == 0;
   });
+}
+
+StreamFileResult copy_whole_file(const std::string& source, platform::TargetFile& target) {
+  StreamFileResult r;
+  const int fd = platform::retry_eintr(
+      [&] { return platform::sysio().open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK, 0); });
+  if (fd < 0) {
+    r.read_error = errno;
+    return r;
+  }
+  const int64_t size = platform::file_size(fd);
+  if (size < 0) {
+    r.read_error = errno;
+  } else {
+    r.write_error = target.copy_from(fd, static_cast<uint64_t>(size));
+    r.bytes_read = static_cast<uint64_t>(size);
+  }
+  platform::sysio().close(fd);
+  return r;
 }
 
 int read_in_chunks(const std::string& source, size_t chunk_size,

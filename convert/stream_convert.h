@@ -98,6 +98,9 @@ StreamFileResult stream_convert_file(const std::string& source, platform::Target
 // Appends `source` unchanged to `target` in chunks (content that cannot be converted).
 StreamFileResult stream_copy_file(const std::string& source, platform::TargetFile& target,
                                   size_t chunk_size = size_t{8} << 20);
+// Copies `source` unchanged into `target`, to which nothing was appended yet, keeping its holes
+// and sharing its extents where the file system can (TargetFile::copy_from).
+StreamFileResult copy_whole_file(const std::string& source, platform::TargetFile& target);
 // Appends `prefix`, then `source` from byte `skip` on, unchanged (text that needs no
 // converter, with the target's mark policy applied).
 StreamFileResult stream_copy_file(const std::string& source, platform::TargetFile& target,

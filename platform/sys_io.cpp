@@ -2,6 +2,8 @@
 #include "platform/sys_io.h"
 
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -13,11 +15,14 @@ namespace {
 // open is variadic; the table wants a fixed signature.
 int open_file(const char* path, int flags, mode_t mode) { return ::open(path, flags, mode); }
 
+int ficlone(int to_fd, int from_fd) { return ::ioctl(to_fd, FICLONE, from_fd); }
+
 }  // namespace
 
 SysIo real_sysio() {
-  return SysIo{::iconv_open, ::iconv, ::iconv_close, ::write,  ::close,  ::rename, open_file,
-               ::mkostemp,   ::read,  ::fdatasync,   ::syncfs, ::linkat, ::unlink};
+  return SysIo{::iconv_open,      ::iconv, ::iconv_close, ::write,  ::close,  ::rename, open_file,
+               ::mkostemp,        ::read,  ::fdatasync,   ::syncfs, ::linkat, ::unlink, ficlone,
+               ::copy_file_range, ::lseek};
 }
 
 SysIo& sysio() {

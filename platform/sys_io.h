@@ -22,6 +22,10 @@ struct SysIo {
   int (*syncfs)(int fd);
   int (*linkat)(int from_dir, const char* from, int to_dir, const char* to, int flags);
   int (*unlink)(const char* path);
+  int (*ficlone)(int to_fd, int from_fd);  // ioctl FICLONE: share the extents (a reflink)
+  ssize_t (*copy_file_range)(int from_fd, off_t* from_at, int to_fd, off_t* to_at, size_t count,
+                             unsigned flags);
+  off_t (*lseek)(int fd, off_t offset, int whence);
 };
 
 // The process-wide table; production code calls through it, tests swap entries.

@@ -51,6 +51,10 @@ class TargetFile {
   int open_new(const std::string& path);
   // Appends `data`, retrying short writes. 0 or errno (the file is then aborted).
   int append(std::string_view data);
+  // Copies the open regular file `from` (`length` bytes) into a target nothing was appended
+  // to: a reflink where the file system offers one, else its data ranges only, so its holes
+  // stay holes. 0 or errno (the file is then aborted).
+  int copy_from(int from, uint64_t length);
   // Flushes the written data to the disk (fdatasync). 0 or errno (the file is then aborted).
   int flush();
   // Makes commit refuse (kSourceChanged) unless `source` still has `stamp`: the content was
@@ -77,6 +81,7 @@ class TargetFile {
   int link_to_temp_name();
   int publish_new();
   int publish_by_rename();
+  int copy_range(int from, off_t begin, off_t end);
 
   int fd_ = -1;
   int error_ = 0;          // the first failure, returned by commit

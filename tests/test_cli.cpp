@@ -11,6 +11,7 @@
 #include "cli/cli_observer.h"
 #include "cli/cli_plan.h"
 #include "cli/encoding_lookup.h"
+#include "cli/name_quote.h"
 #include "cli/progress_line.h"
 #include "test_support.h"
 
@@ -326,6 +327,34 @@ TEST(ConsoleLines, ListedFilesAndWording) {
   EXPECT_EQ(file_line(r, false), "a.c: cannot-read: error: " + errno_text(ENOENT));
   EXPECT_EQ(file_line(entry(Outcome::converted, false), true), "a.c: converted: would change");
   EXPECT_EQ(file_line(entry(Outcome::converted, false), false), "a.c: converted");
+  r.path = "dir/a\nb.c";
+  r.error = 0;
+  EXPECT_EQ(file_line(r, false), "'dir/a'$'\\n''b.c': cannot-read");
+}
+
+// Names on the terminal as `ls` quotes them: plain names as they are, UTF-8 text shown, blanks
+// and quotes in shell quotes, control characters and bytes that are not UTF-8 as $'...'
+// escapes; never a raw control byte, so one name is one line.
+TEST(ConsoleLines, NamesQuotedAsLsQuotesThem) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"src/plain-name_1.c", "src/plain-name_1.c"},
+      {"\xE4\xB8\xAD\xE6\x96\x87.txt", "\xE4\xB8\xAD\xE6\x96\x87.txt"},
+      {"a b", "'a b'"},
+      {"it's", "\"it's\""},
+      {"it's $x", "'it'\\''s $x'"},
+      {"a\nb", "'a'$'\\n''b'"},
+      {"\xFF.txt", "$'\\377''.txt'"},
+      {"c\xC2\x85"
+       "d",
+       "'c'$'\\302\\205''d'"},  // a C1 control, valid UTF-8
+      {"e\x1B[31m", "'e'$'\\033''[31m'"},
+      {"\xED\xA0\x80", "$'\\355\\240\\200'"},  // an encoded surrogate
+      {"~home", "'~home'"},
+      {"", "''"},
+  };
+  for (const auto& [name, want] : cases) EXPECT_EQ(quote_name(name), want) << name;
+  EXPECT_EQ(visible_text("Cannot read a\nb\t\x1B: \xE4\xB8\xAD"),
+            "Cannot read a\\nb\\t\\033: \xE4\xB8\xAD");
 }
 
 // The summary: counts of each outcome; failures or the check's verdict below them.

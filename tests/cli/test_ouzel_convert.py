@@ -191,6 +191,23 @@ class OuzelConvert(unittest.TestCase):
         self.assertEqual(doc["counts"]["converted"], 2)
         self.assertFalse(doc["stopped"])
 
+    # A name holding a newline or a byte that is not UTF-8 is one quoted line on the terminal,
+    # as ls quotes it; the JSON report keeps the name as it is.
+    def test_odd_names_one_line_each(self):
+        os.makedirs(self.src)
+        for name in (b"bad\nname.txt", b"x\xff.txt"):
+            write(os.path.join(os.fsencode(self.src), name), b"\x81\x20broken\n")
+        r = self.run_cli("--report", "r.json", self.src, self.out)
+        self.assertEqual(r.returncode, 1)
+        lines = r.stderr.decode("utf-8", "replace").splitlines()
+        self.assertIn("'bad'$'\\n''name.txt': cannot-convert: stops at byte 0 (line 1, column 1)",
+                      lines)
+        self.assertEqual(len([l for l in lines if "cannot-convert:" in l]), 2, lines)
+        self.assertTrue(any(l.startswith("'x'$'\\377''.txt': cannot-convert") for l in lines),
+                        lines)
+        doc = json.loads(read(os.path.join(self.tmp, "r.json")))
+        self.assertIn("bad\nname.txt", [f["path"] for f in doc["files"]])
+
     # Another program appends to a big file while it is converted in place: not one appended
     # line is lost; the file is reported `changed`, exit 1, and the next run converts it.
     def test_appends_during_conversion_are_kept(self):
@@ -270,6 +287,7 @@ class OuzelConvert(unittest.TestCase):
             ["--config", "broken.yml", self.src, self.out],
             ["--config", "odd.yml", self.src, self.out],
             ["--quiet", "--verbose", self.src, self.out],
+            [self.src, os.path.join(self.out, *["d" * 250] * 17)],  # paths past PATH_MAX
         ]
         for args in cases:
             with self.subTest(args=args):

@@ -1,0 +1,73 @@
+// Checks made once the files are known and before the first directory or file is made.
+#include "convert/run_checks.h"
+
+#include <limits.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "util/strfmt.h"
+
+namespace {
+
+// The output itself, or the nearest of its parents that exists; empty when none does.
+std::string nearest_existing(std::string path, struct stat& st) {
+  while (!path.empty()) {
+    if (::stat(path.c_str(), &st) == 0) return path;
+    // Missing, below a file, or too long to name: its parent tells more.
+    if (errno != ENOENT && errno != ENOTDIR && errno != ENAMETOOLONG) return path;
+    const size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ::stat(".", &st) == 0 ? "." : std::string();
+    path.resize(slash == 0 ? 1 : slash);
+    if (path == "/") return ::stat("/", &st) == 0 ? path : std::string();
+  }
+  return {};
+}
+
+std::string too_long_component(const std::string& path) {
+  size_t from = 0;
+  while (from <= path.size()) {
+    size_t end = path.find('/', from);
+    if (end == std::string::npos) end = path.size();
+    if (end - from > NAME_MAX) return path.substr(from, end - from);
+    from = end + 1;
+  }
+  return {};
+}
+
+std::string output_refusal(const std::string& output) {
+  if (const std::string name = too_long_component(output); !name.empty())
+    return kestrum::strfmt("the output directory %s has a name longer than %d bytes",
+                           output.c_str(), NAME_MAX);
+  struct stat st;
+  const std::string there = nearest_existing(output, st);
+  if (there.empty()) return {};
+  if (::stat(there.c_str(), &st) != 0)
+    return kestrum::strfmt("cannot use the output directory %s: %s", output.c_str(),
+                           errno_text(errno).c_str());
+  if (!S_ISDIR(st.st_mode))
+    return kestrum::strfmt("the output directory %s cannot be made: %s is not a directory",
+                           output.c_str(), there.c_str());
+  if (::access(there.c_str(), W_OK | X_OK) != 0)
+    return kestrum::strfmt("cannot write in %s (the output directory %s): %s", there.c_str(),
+                           output.c_str(), errno_text(errno).c_str());
+  return {};
+}
+
+}  // namespace
+
+std::string run_refusal(const std::string& output, const std::vector<JobFile>& files,
+                        bool in_place) {
+  for (const JobFile& f : files) {
+    if (!f.write_path.empty()) continue;  // in place through a link: the file found
+    // A target's path with its NUL must fit PATH_MAX, or nothing can open it.
+    const size_t length = output.size() + 1 + f.relative_path().size();
+    if (length >= PATH_MAX)
+      return kestrum::strfmt(
+          "the output path of %s would be %zu bytes, longer than the %d a path may have; "
+          "choose a shorter output directory",
+          f.relative_path().c_str(), length, PATH_MAX - 1);
+  }
+  return in_place ? std::string() : output_refusal(output);
+}

@@ -1,0 +1,60 @@
+// A run that cannot work is refused with one line before it makes any directory or file.
+#include <gtest/gtest.h>
+#include <limits.h>
+
+#include <string>
+
+#include "convert/job.h"
+#include "test_support.h"
+
+using namespace testing_support;
+
+namespace {
+
+const std::string kGbk = "\xD6\xD0\xCE\xC4\n";
+
+// An output directory so deep that a target's path would pass PATH_MAX, though each of its
+// names is short enough: refused, nothing made, one message saying which file and why.
+TEST(RunChecks, OutputPathsLongerThanPathMaxAreRefusedFirst) {
+  TempDir tmp;
+  write_file(tmp / "in/sub/a.txt", kGbk);
+  std::string out = tmp / "out";
+  while (out.size() < PATH_MAX - 8) out += "/" + std::string(200, 'd');
+  JobRecorder rec;
+  const JobReport r = run_job(make_plan(tmp / "in", out, "GBK", "UTF-8"), &rec);
+  EXPECT_FALSE(r.ran);
+  EXPECT_TRUE(r.files.empty());
+  EXPECT_NE(r.refusal.find("the output path of sub/a.txt would be"), std::string::npos)
+      << r.refusal;
+  EXPECT_FALSE(file_exists(tmp / "out"));
+  EXPECT_EQ(std::count(rec.messages.begin(), rec.messages.end(), r.refusal), 1);
+
+  // The same tree into a short output goes through.
+  const JobReport ok = run_job(make_plan(tmp / "in", tmp / "short", "GBK", "UTF-8"));
+  EXPECT_TRUE(ok.ran);
+  EXPECT_EQ(ok.failures(), 0u);
+}
+
+// An output below a file, or with a name longer than NAME_MAX: refused, nothing made. A dry
+// run writes nothing and is not refused.
+TEST(RunChecks, OutputThatCannotBeMadeIsRefusedFirst) {
+  TempDir tmp;
+  write_file(tmp / "in/a.txt", kGbk);
+  write_file(tmp / "file", "x");
+  JobReport r = run_job(make_plan(tmp / "in", tmp / "file/out", "GBK", "UTF-8"));
+  EXPECT_FALSE(r.ran);
+  EXPECT_NE(r.refusal.find("file is not a directory"), std::string::npos) << r.refusal;
+  EXPECT_EQ(read_file(tmp / "file"), "x");
+
+  const std::string long_name = tmp / ("new/" + std::string(NAME_MAX + 1, 'n'));
+  r = run_job(make_plan(tmp / "in", long_name, "GBK", "UTF-8"));
+  EXPECT_FALSE(r.ran);
+  EXPECT_NE(r.refusal.find("longer than"), std::string::npos) << r.refusal;
+  EXPECT_FALSE(file_exists(tmp / "new"));
+
+  JobPlan dry = make_plan(tmp / "in", tmp / "file/out", "GBK", "UTF-8");
+  dry.options.dry_run = true;
+  EXPECT_TRUE(run_job(dry).ran);
+}
+
+}  // namespace
