@@ -5,6 +5,7 @@
 
 #include "convert/detect_decode.h"
 #include "convert/detect_excerpt.h"
+#include "convert/detect_libs.h"
 
 namespace detect {
 namespace {
@@ -146,6 +147,9 @@ std::string close_call_note(const std::vector<Candidate>& candidates, std::strin
          sample_line(content, b, 60) + "\u201D";
 }
 
+constexpr double kLibraryWeight = 4.0;  // points a full library vote is worth
+constexpr double kLibraryRange = 12.0;  // margins below this are close calls for the libraries
+
 // Evidence read first; a file whose reading is plain by then is not read further.
 constexpr size_t kFirstLook = 1024;
 constexpr double kPlainMargin = 40.0;
@@ -193,6 +197,13 @@ FileAnalysis analyse_file(const std::vector<Candidate>& candidates, int preferre
       fa.decision = {
           name, Evidence::only_decoder, fa.own.confidence, "the only candidate that reads it", {}};
     }
+  }
+  // A close call on the file's own statistics: the packaged detectors' answers on its text
+  // count too (they are slow, so they are asked only here).
+  if (!fa.decided && options.libraries && fa.own.margin < kLibraryRange) {
+    const std::vector<double> votes = library_votes(ex.bytes, candidates);
+    for (size_t i = 0; i < votes.size(); ++i) fa.standings[i].points += kLibraryWeight * votes[i];
+    fa.own = choose(candidates, fa.standings, preferred);
   }
   if (!fa.decided && fa.own.margin >= kOwnMargin) {
     fa.decided = true;
