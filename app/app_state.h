@@ -13,9 +13,9 @@
 #include <thread>
 
 #include "config/config.h"
-#include "convert/fsutil.h"
 #include "convert/job.h"
 #include "convert/report.h"
+#include "platform/fsutil.h"
 #include "util/encoding_catalogue.h"
 #include "util/log_buffer.h"
 

@@ -14,7 +14,8 @@
 #include <vector>
 
 #include "app/app_state.h"
-#include "convert/fsutil.h"
+#include "convert/filter.h"
+#include "platform/fsutil.h"
 #include "util/encoding_sources.h"
 
 namespace fs = std::filesystem;
@@ -60,7 +61,7 @@ void run_search(benchmark::State& state, const char* filter) {
     std::string dir = tree();
     fsutil::search_files(
         tree(), dir, [&found](fsutil::search_file_info&& f) { found.push_back(std::move(f)); },
-        set);
+        accept_by(set));
     files = found.size();
     benchmark::DoNotOptimize(found.data());
   }

@@ -10,8 +10,8 @@
 #include "config/settings_aside.h"
 #include "config/yaml_quotes.h"
 #include "config/yaml_text.h"
-#include "convert/fsutil.h"
 #include "platform/fs.h"
+#include "platform/fsutil.h"
 #include "util/log_buffer.h"
 #include "util/strfmt.h"
 

@@ -68,3 +68,8 @@ bool filter_accepts(const filter_set& set, std::string_view match_path) {
   }
   return last;
 }
+
+fsutil::search_accept accept_by(const filter_set& set) {
+  if (set.match_all) return {};
+  return [&set](std::string_view match_path) { return filter_accepts(set, match_path); };
+}

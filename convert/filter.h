@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/fsutil.h"
+
 // Predicate(match path, extension, decides_alone_flag_out) -> bool.
 using filter_pattern = std::function<bool(const std::string_view&, const std::string_view&, bool&)>;
 
@@ -24,3 +26,6 @@ void build_filter_set(const std::string& filter, filter_set& set);
 
 // Whether a regular file with this match path ("/dir/sub/name") is accepted.
 bool filter_accepts(const filter_set& set, std::string_view match_path);
+
+// The walk's test for `set` (which must outlive it); empty when the set matches everything.
+fsutil::search_accept accept_by(const filter_set& set);

@@ -16,7 +16,6 @@
 #include "convert/detect.h"
 #include "convert/file_convert.h"
 #include "convert/filter.h"
-#include "convert/fsutil.h"
 #include "convert/in_place.h"
 #include "convert/job_messages.h"
 #include "convert/output_dirs.h"
@@ -24,6 +23,7 @@
 #include "convert/source_detection.h"
 #include "convert/transcoder.h"
 #include "platform/fs.h"
+#include "platform/fsutil.h"
 #include "platform/publisher.h"
 #include "util/strfmt.h"
 
@@ -203,7 +203,7 @@ void Runner::search() {
         file.file_name = std::move(f.file_name);
         files_.push_back(std::move(file));
       },
-      filters, options);
+      accept_by(filters), options);
 }
 
 void Runner::collect_files() {

@@ -1,6 +1,7 @@
-// posix_spawn with a reaper thread per child.
+// posix_spawn with a reaper thread per detached child, or a pipe and a wait.
 #include "platform/spawn.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -30,7 +31,56 @@ bool init_attributes(posix_spawnattr_t& attr) {
   return true;
 }
 
+// Everything the child writes to `fd`, until end of file.
+int read_all(int fd, std::string& out) {
+  char buf[16384];
+  for (;;) {
+    const ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return errno;
+    if (n == 0) return 0;
+    out.append(buf, static_cast<size_t>(n));
+  }
+}
+
+int wait_exit_status(pid_t pid) {
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 }  // namespace
+
+captured_run run_captured(const char* name, const std::vector<std::string>& argv) {
+  captured_run run;
+  int out[2];
+  if (::pipe2(out, O_CLOEXEC) != 0) {
+    run.error = errno;
+    return run;
+  }
+  std::vector<char*> args;
+  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  pid_t pid = 0;
+  const int rc = ::posix_spawnp(&pid, name, &actions, nullptr, args.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(out[1]);
+  if (rc != 0) {
+    ::close(out[0]);
+    run.error = rc;
+    return run;
+  }
+  run.error = read_all(out[0], run.output);
+  ::close(out[0]);
+  run.exit_status = wait_exit_status(pid);
+  return run;
+}
 
 bool is_executable_file(const std::string& path) {
   struct stat st;

@@ -3,13 +3,16 @@
 # runs every test; runs the unit, command-line and headless UI tests again under AddressSanitizer
 # with UndefinedBehaviorSanitizer (build-asan/) and under ThreadSanitizer (build-tsan/) (the
 # real-window tests run the normal build); runs each fuzz target a few seconds (build-fuzz/);
-# checks the formatting of the sources.
+# checks the layering of the includes and the formatting of the sources.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 step() { echo "=== $* ($(date +%T))"; }
 
 ./scripts/setup.sh
+
+step "layers"
+./scripts/check_layers.sh
 
 step "strict build and every test"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOUZEL_STRICT=ON >/dev/null

@@ -2,7 +2,7 @@
 #include "tests/imgui_fixture.h"
 
 #include "app/app_state.h"
-#include "app/fonts.h"
+#include "ui/fonts.h"
 #include "ui/ui_probe.h"
 
 namespace {

@@ -13,8 +13,8 @@
 
 #include "app/app_state.h"
 #include "config/config.h"
-#include "convert/fsutil.h"
 #include "platform/fs.h"
+#include "platform/fsutil.h"
 #include "platform/sys_io.h"
 #include "test_support.h"
 

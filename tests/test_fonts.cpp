@@ -6,10 +6,10 @@
 #include <filesystem>
 
 #include "app/app_state.h"
-#include "app/fonts.h"
 #include "tests/imgui_fixture.h"
 #include "tests/test_support.h"
 #include "tests/ui_test_app.h"
+#include "ui/fonts.h"
 #include "ui/glyph_demand.h"
 
 using testing_support::TempDir;

@@ -1,7 +1,7 @@
 // Frame pacing: when frames are drawn on a simulated millisecond clock.
 #include <gtest/gtest.h>
 
-#include "app/frame_pacer.h"
+#include "ui/frame_pacer.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include <string>
 #include <thread>
 
-#include "convert/fsutil.h"
-#include "platform/open_config.h"
+#include "app/open_config.h"
+#include "platform/fsutil.h"
 #include "test_support.h"
 #include "util/log_buffer.h"
 

@@ -17,7 +17,8 @@
 #include <utility>
 #include <vector>
 
-#include "convert/fsutil.h"
+#include "convert/filter.h"
+#include "platform/fsutil.h"
 #include "test_support.h"
 
 using namespace testing_support;
@@ -42,7 +43,7 @@ SearchResult search(const std::string& root, const std::string& filter = "") {
   fsutil::search_files(
       root, dir,
       [&r](fsutil::search_file_info&& f) { r.found.push_back(f.relative_dir + "|" + f.file_name); },
-      set, &on_error);
+      accept_by(set), &on_error);
   EXPECT_EQ(dir, root);  // extended while descending, restored on return
   return r;
 }
@@ -204,12 +205,13 @@ TEST(Search, StopRequestEndsWalk) {
         ++reported;
         stop.store(true);
       },
-      all, nullptr, &stop);
+      accept_by(all), nullptr, &stop);
   EXPECT_EQ(reported, 1);
   EXPECT_EQ(dir, tmp.path());
   dir = tmp.path();
   fsutil::search_files(
-      tmp.path(), dir, [&](fsutil::search_file_info&&) { ++reported; }, all, nullptr, &stop);
+      tmp.path(), dir, [&](fsutil::search_file_info&&) { ++reported; }, accept_by(all), nullptr,
+      &stop);
   EXPECT_EQ(reported, 1);
 }
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "app/app_state.h"
-#include "platform/open_config.h"
+#include "app/open_config.h"
 #include "ui/conversion_panel.h"
 #include "ui/file_dialog.h"
 #include "ui/icons.h"

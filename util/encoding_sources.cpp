@@ -1,10 +1,7 @@
 // Sources of encoding names on glibc: the converter cache file, or the `iconv -l` command.
 #include "util/encoding_sources.h"
 
-#include <fcntl.h>
 #include <link.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -17,8 +14,7 @@
 #include <unordered_set>
 
 #include "platform/fs.h"
-
-extern char** environ;
+#include "platform/spawn.h"
 
 namespace {
 
@@ -131,44 +127,16 @@ bool groups_from_gconv_cache(const std::string& path, EncodingGroups& groups, st
 }
 
 bool groups_from_iconv_command(EncodingGroups& groups, std::string& why) {
-  int out[2];
-  if (::pipe2(out, O_CLOEXEC) != 0) {
-    why = std::string("iconv -l: pipe: ") + std::strerror(errno);
+  const platform::captured_run run = platform::run_captured("iconv", {"iconv", "-l"});
+  if (run.error != 0) {
+    why = std::string("iconv -l: ") + std::strerror(run.error);
     return false;
   }
-  posix_spawn_file_actions_t actions;
-  ::posix_spawn_file_actions_init(&actions);
-  ::posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  ::posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-  ::posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  char arg0[] = "iconv";
-  char arg1[] = "-l";
-  char* argv[] = {arg0, arg1, nullptr};
-  pid_t pid = 0;
-  const int rc = ::posix_spawnp(&pid, "iconv", &actions, nullptr, argv, environ);
-  ::posix_spawn_file_actions_destroy(&actions);
-  ::close(out[1]);
-  if (rc != 0) {
-    ::close(out[0]);
-    why = std::string("iconv -l: ") + std::strerror(rc);
+  if (run.exit_status != 0) {
+    why = "iconv -l: exit status " + std::to_string(run.exit_status);
     return false;
   }
-  std::string text;
-  char buf[16384];
-  for (;;) {
-    const ssize_t n = ::read(out[0], buf, sizeof buf);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    text.append(buf, static_cast<size_t>(n));
-  }
-  ::close(out[0]);
-  int status = 0;
-  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  if (WIFEXITED(status) && WEXITSTATUS(status) != 0) {
-    why = "iconv -l: exit status " + std::to_string(WEXITSTATUS(status));
-    return false;
-  }
+  const std::string& text = run.output;
   // One name a line when piped; commas and blanks separate them in the human form.
   std::unordered_set<std::string> seen;
   size_t pos = 0;

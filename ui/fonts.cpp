@@ -1,13 +1,13 @@
 // DPI-scaled style, the text fonts with the icon glyphs merged, glyphs added on demand, the
 // file dialog's colours.
-#include "app/fonts.h"
+#include "ui/fonts.h"
 
 #include <cstdio>
 
 #include "app/app_state.h"
-#include "app/icon_font.h"
 #include "ui/file_dialog.h"
 #include "ui/glyph_demand.h"
+#include "ui/icon_font.h"
 
 namespace {
 

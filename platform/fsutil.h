@@ -1,4 +1,4 @@
-// File-system utilities of the conversion engine: the recursive search and the full path.
+// The directory walk and the full path: the file-system side of finding the files to convert.
 #pragma once
 
 #include <sys/types.h>
@@ -7,8 +7,6 @@
 #include <functional>
 #include <string>
 #include <string_view>
-
-#include "convert/filter.h"
 
 namespace fsutil {
 
@@ -19,10 +17,12 @@ struct search_file_info {
 };
 
 using search_callback = std::function<void(search_file_info&&)>;
+// Whether a file with this match path ("/dir/sub/name") is kept; empty keeps every file.
+using search_accept = std::function<bool(std::string_view match_path)>;
 // A directory that could not be listed (its path as opened, errno); the walk goes on.
 using search_error_callback = std::function<void(const std::string& dir, int error)>;
 
-// What a search may be told besides its root and filter.
+// What a search may be told besides its root and which files to keep.
 struct search_options {
   const search_error_callback* on_error = nullptr;
   const std::atomic<bool>* stop = nullptr;  // set: the walk ends early
@@ -43,10 +43,10 @@ struct search_options {
 // directories are passed over. A link to a regular file is reported like a file. A set `stop` ends
 // the walk early (checked before each entry).
 void search_files(const std::string& root, std::string& dir, const search_callback& callback,
-                  const filter_set& filters, const search_error_callback* on_error = nullptr,
+                  const search_accept& accept, const search_error_callback* on_error = nullptr,
                   const std::atomic<bool>* stop = nullptr);
 void search_files(const std::string& root, std::string& dir, const search_callback& callback,
-                  const filter_set& filters, const search_options& options);
+                  const search_accept& accept, const search_options& options);
 
 // Absolute, lexically normalised path; the file need not exist. Empty on failure.
 std::string full_path(std::string_view path);

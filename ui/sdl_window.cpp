@@ -1,5 +1,5 @@
 // The borderless main window, its OpenGL context and the title-bar drag.
-#include "app/sdl_window.h"
+#include "ui/sdl_window.h"
 
 #include <SDL.h>
 

@@ -1,5 +1,5 @@
 // The GUI context on the main window, the frame loop and the GUI's shutdown.
-#include "app/gui_loop.h"
+#include "ui/gui_loop.h"
 
 #include <SDL.h>
 #include <SDL_opengl.h>
@@ -11,15 +11,15 @@
 #include <mutex>
 
 #include "app/app_state.h"
-#include "app/fonts.h"
-#include "app/frame_pacer.h"
-#include "app/sdl_window.h"
 #include "ui/closing_notice.h"
 #include "ui/drop_target.h"
+#include "ui/fonts.h"
+#include "ui/frame_pacer.h"
 #include "ui/frame_request.h"
 #include "ui/glyph_demand.h"
 #include "ui/main_window.h"
 #include "ui/probe_file.h"
+#include "ui/sdl_window.h"
 
 namespace {
 

@@ -4,11 +4,11 @@
 
 #include "app/app_metrics.h"
 #include "app/app_state.h"
-#include "app/fonts.h"
-#include "app/gui_loop.h"
-#include "app/screen_dpi.h"
-#include "app/sdl_window.h"
+#include "ui/fonts.h"
+#include "ui/gui_loop.h"
 #include "ui/main_window.h"
+#include "ui/screen_dpi.h"
+#include "ui/sdl_window.h"
 
 namespace {
 

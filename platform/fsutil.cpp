@@ -1,5 +1,5 @@
 // Recursive directory search and path qualification.
-#include "convert/fsutil.h"
+#include "platform/fsutil.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -81,7 +81,7 @@ char kind_of(int dir_fd, const dirent& entry) {
 
 struct Walker {
   const search_callback& callback;
-  const filter_set& filters;
+  const search_accept& accept;
   const search_options& options;
   std::string& dir;     // path of the directory being listed
   std::string rel;      // its relative_dir
@@ -153,14 +153,14 @@ struct Walker {
   }
 
   bool accepts(std::string_view name) {
-    if (!filters.match_all) {
+    if (accept) {
       match.assign(1, '/');
       if (!rel.empty()) {
         match += rel;
         match += '/';
       }
       match += name;
-      return filter_accepts(filters, match);
+      return accept(match);
     }
     return true;
   }
@@ -226,19 +226,19 @@ void append_components(std::string& out, std::string_view path) {
 }  // namespace
 
 void search_files(const std::string& root, std::string& dir, const search_callback& callback,
-                  const filter_set& filters, const search_options& options) {
+                  const search_accept& accept, const search_options& options) {
   if (root.empty() || dir.empty()) return;
-  Walker walker{callback, filters, options, dir, relative_to(root, dir), {}, {}};
+  Walker walker{callback, accept, options, dir, relative_to(root, dir), {}, {}};
   walker.walk(true);
 }
 
 void search_files(const std::string& root, std::string& dir, const search_callback& callback,
-                  const filter_set& filters, const search_error_callback* on_error,
+                  const search_accept& accept, const search_error_callback* on_error,
                   const std::atomic<bool>* stop) {
   search_options options;
   options.on_error = on_error;
   options.stop = stop;
-  search_files(root, dir, callback, filters, options);
+  search_files(root, dir, callback, accept, options);
 }
 
 std::string full_path(std::string_view path) {

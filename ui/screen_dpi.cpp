@@ -1,5 +1,5 @@
 // The logical DPI from the X server's resource database.
-#include "app/screen_dpi.h"
+#include "ui/screen_dpi.h"
 
 #include <X11/Xlib.h>
 

@@ -3,8 +3,8 @@
 
 #include <cstdint>
 
-#include "app/fonts.h"
 #include "platform/fs.h"
+#include "ui/fonts.h"
 
 // Important: a face the atlas builder cannot read trips an assertion inside the GUI library,
 // so every file is checked here with the same TrueType reader before it is handed over.

@@ -1,5 +1,5 @@
 // Frame pacing arithmetic.
-#include "app/frame_pacer.h"
+#include "ui/frame_pacer.h"
 
 #include <algorithm>
 

@@ -1,10 +1,10 @@
 // "Open Current Config": %NAME% expansion, choice of program, detached start.
-#include "platform/open_config.h"
+#include "app/open_config.h"
 
 #include <cerrno>
 #include <cstdlib>
 
-#include "convert/fsutil.h"
+#include "platform/fsutil.h"
 #include "platform/spawn.h"
 #include "util/log_buffer.h"
 
