@@ -36,6 +36,7 @@ struct RunContext {
   size_t stream_chunk = size_t{8} << 20;
   // Double-encoded and mixed files are repaired, not only reported.
   bool repair = false;
+  bool repair_check = true;  // false: double-encoded and mixed files are not looked for
   // Where the legacy lines of a mixed file that detection left undetected may come from.
   std::vector<std::string> repair_candidates;
   NarrowLabelCheck* narrow = nullptr;        // set when a hand-picked label has a wider one

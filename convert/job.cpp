@@ -130,6 +130,7 @@ void Runner::prepare_context() {
   ctx_.stream_chunk = plan_.options.stream_chunk;
   ctx_.encodings = RunEncodings::resolve(plan_.source, plan_.target);
   ctx_.repair = plan_.options.repair;
+  ctx_.repair_check = plan_.options.repair_check;
   ctx_.repair_candidates = {plan_.source.charset};
   if (plan_.options.detect) {
     std::vector<std::string> names = plan_.options.candidates;

@@ -17,7 +17,8 @@ struct JobOptions {
   bool durable = true;   // targets flushed to the disk (in batches) before they are published
   bool detect = false;   // decide each file's source; the plan's source is the preferred one
   std::vector<std::string> candidates;  // encodings and presets; empty: the source's preset
-  bool repair = false;  // double-encoded and mixed files are repaired, not only reported
+  bool repair = false;       // double-encoded and mixed files are repaired, not only reported
+  bool repair_check = true;  // false: they are not even looked for (benchmarks measure it)
   // Files above this many bytes are converted in chunks of stream_chunk (tests make both small).
   uint64_t whole_file_limit = uint64_t{32} << 20;
   size_t stream_chunk = size_t{8} << 20;

@@ -14,6 +14,8 @@ constexpr size_t kWindow = 4096;
 // evidence, the statistics only have to agree.
 constexpr double kBetter = 0.25;
 constexpr size_t kDepth = 2;
+constexpr size_t kConvincing = 3;   // multi-byte characters in the repaired text
+constexpr double kPlausible = 0.3;  // points per character of text that reads as a language
 
 // Where the first non-ASCII text is, a window of it cut at a character boundary.
 std::string_view window_of(std::string_view utf8) {
@@ -37,10 +39,19 @@ bool undoes(std::string_view text, const std::string& encoding, bool whole, std:
   return c.valid && c.non_ascii && out != in;
 }
 
+// Important: an exact undoing that leaves UTF-8 with several multi-byte characters is most of
+// the evidence (clean text almost never encodes to valid UTF-8 that way); the statistics need
+// then only find the result plausible. With fewer, it must read clearly better.
+bool reads_better(double score, double original, std::string_view repaired) {
+  if (score > original + kBetter) return true;
+  return non_ascii_chars(repaired) >= kConvincing && score >= kPlausible;
+}
+
 struct Search {
   std::string_view original;
-  double best_score = 0;
-  bool scored = false;  // the original is weighed only once some undoing is exact
+  double original_score = 0;
+  bool scored = false;
+  double best_score = -1e9;  // the original is weighed only once some undoing is exact
   DoubleEncoding best;
 };
 
@@ -52,11 +63,11 @@ void search(std::string_view text, std::vector<std::string>& chain, Search& s) {
     if (!undoes(text, enc, true, undone)) continue;
     chain.insert(chain.begin(), enc);
     if (!s.scored) {
-      s.best_score = plausibility(s.original) + kBetter;
+      s.original_score = plausibility(s.original);
       s.scored = true;
     }
     const double score = plausibility(undone);
-    if (score > s.best_score) {
+    if (score > s.best_score && reads_better(score, s.original_score, undone)) {
       s.best_score = score;
       s.best.chain = chain;
       s.best.repaired = undone;

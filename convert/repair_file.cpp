@@ -95,6 +95,7 @@ bool FileConverter::repair_mixed_whole(const JobFile& file, const RunEncodings& 
 
 bool FileConverter::repair_whole(const JobFile& file, const RunEncodings& enc,
                                  const Classification& cls, FileReport& report, uint64_t token) {
+  if (!run_.repair_check) return false;
   const std::string_view body = std::string_view(content_).substr(cls.mark_length);
   if (report.outcome == Outcome::already_utf8)
     return repair_double_whole(file, enc, body, report, token);
@@ -102,9 +103,17 @@ bool FileConverter::repair_whole(const JobFile& file, const RunEncodings& enc,
   if (report.outcome != Outcome::converted && !undetected) return false;
   if (!undetected && !legacy_source(enc)) return false;
   if (utf8_check(body).valid) return false;
-  // Important: a file no candidate reads whole may still be lines of UTF-8 beside lines of one.
-  const std::string legacy =
-      undetected ? repair::legacy_of(body, run_.repair_candidates) : enc.source_charset;
+  // Important: a file no candidate reads whole may still be lines of UTF-8 beside lines of one;
+  // and a detected one was weighed with its UTF-8 lines too, so once some are found its
+  // legacy lines alone choose their encoding.
+  const bool detected = file.evidence != "chosen" && file.evidence != "override";
+  std::string legacy = enc.source_charset;
+  if (!undetected) {
+    const repair::MixedFacts facts = repair::scan_mixed(body, legacy);
+    if (facts.utf8_lines == 0) return false;
+    if (!detected) return repair_mixed_whole(file, enc, body, legacy, report, token);
+  }
+  legacy = repair::legacy_of(body, run_.repair_candidates, run_.encodings.source_charset);
   if (legacy.empty()) return false;
   return repair_mixed_whole(file, enc, body, legacy, report, token);
 }

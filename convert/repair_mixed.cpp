@@ -1,7 +1,11 @@
 // Line-by-line reading of a file of two encodings.
 #include "convert/repair_mixed.h"
 
+#include <algorithm>
+
+#include "convert/detect.h"
 #include "convert/detect_decode.h"
+#include "convert/detect_model.h"
 #include "convert/repair_codec.h"
 #include "convert/repair_score.h"
 #include "convert/utf8.h"
@@ -14,6 +18,9 @@ namespace {
 // UTF-8 now and then ("模式" in GBK reads "ģʽ"), and must then keep its own reading.
 constexpr double kUtf8Lead = 0.5;
 constexpr size_t kShownBytes = 120;
+// A line of a multi-byte code page that is valid UTF-8 by chance holds one or two characters
+// ("Ϊ" is GBK 0xCF 0xAA); a real UTF-8 line among them holds more.
+constexpr size_t kCjkChars = 3;
 
 std::string shortened(std::string text) {
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
@@ -23,6 +30,12 @@ std::string shortened(std::string text) {
   return text + "…";
 }
 
+bool cjk_code_page(const std::string& encoding) {
+  using detect::Family;
+  const Family f = detect::family_of(encoding);
+  return f == Family::gb || f == Family::big5 || f == Family::japanese || f == Family::korean;
+}
+
 }  // namespace
 
 LineKind line_kind(std::string_view line, const std::string& legacy) {
@@ -30,8 +43,16 @@ LineKind line_kind(std::string_view line, const std::string& legacy) {
   std::string decoded;
   const bool legacy_reads = decode_exact(line, legacy, decoded);
   if (utf8_check(line).valid) {
-    if (!legacy_reads || plausibility(line) > plausibility(decoded) + kUtf8Lead)
-      return LineKind::utf8;
+    if (!legacy_reads) return LineKind::utf8;
+    // Important: short text of a multi-byte code page is valid UTF-8 now and then, and keeps
+    // its own reading unless UTF-8 reads clearly better; text of a single-byte one almost
+    // never is ("Ã©"), and is UTF-8 unless its own reading is clearly better.
+    const double as_utf8 = plausibility(line);
+    const double as_legacy = plausibility_as(decoded, legacy);
+    const bool utf8 = cjk_code_page(legacy)
+                          ? as_utf8 > as_legacy + kUtf8Lead && non_ascii_chars(line) >= kCjkChars
+                          : as_legacy <= as_utf8 + kUtf8Lead;
+    if (utf8) return LineKind::utf8;
   }
   return legacy_reads ? LineKind::legacy : LineKind::neither;
 }
@@ -113,27 +134,33 @@ void MixedScan::line(std::string_view line) {
   }
 }
 
-std::string legacy_of(std::string_view text, const std::vector<std::string>& candidates) {
-  std::string best;
-  double best_score = -1e9;
+std::string legacy_of(std::string_view text, const std::vector<std::string>& candidates,
+                      const std::string& preferred) {
+  // The lines that are not UTF-8, and which candidates read them all.
+  std::string legacy_lines;
+  LineSplitter split;
+  const LineSplitter::Take take = [&](std::string_view line) {
+    if (!utf8_check(line).valid) legacy_lines.append(line);
+  };
+  split.feed(text, take);
+  split.finish(take);
+  if (legacy_lines.empty()) return {};
+  std::vector<std::string> readers;
   std::string decoded;
   for (const std::string& c : candidates) {
     decoded.clear();
-    bool reads = true;
-    LineSplitter split;
-    const LineSplitter::Take take = [&](std::string_view line) {
-      if (reads && !utf8_check(line).valid) reads = decode_exact(line, c, decoded);
-    };
-    split.feed(text, take);
-    split.finish(take);
-    if (!reads || decoded.empty()) continue;
-    const double score = plausibility(decoded);
-    if (score > best_score) {
-      best_score = score;
-      best = c;
-    }
+    if (decode_exact(legacy_lines, c, decoded)) readers.push_back(c);
   }
-  return best;
+  if (readers.size() <= 1) return readers.empty() ? std::string() : readers.front();
+  // The detection's own statistics choose among them, on those lines alone.
+  detect::TreeDetector::Options options;
+  options.pooling = false;
+  detect::TreeDetector detector(readers, preferred, options);
+  detector.add(0, "", legacy_lines);
+  detector.finish();
+  const std::string chosen = detector.decision(0).encoding;
+  return std::find(readers.begin(), readers.end(), chosen) != readers.end() ? chosen
+                                                                            : readers.front();
 }
 
 bool line_to_utf8(std::string_view line, const std::string& legacy, std::string& out) {

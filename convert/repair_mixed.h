@@ -61,8 +61,10 @@ class MixedScan {
 };
 
 // The legacy encoding among `candidates` that reads every line of `text` that is not UTF-8,
-// best-reading first; "" when none reads them all. `text` must not be strict UTF-8.
-std::string legacy_of(std::string_view text, const std::vector<std::string>& candidates);
+// chosen by detection over those lines alone (`preferred` wins close calls); "" when none reads
+// them all.
+std::string legacy_of(std::string_view text, const std::vector<std::string>& candidates,
+                      const std::string& preferred);
 
 // Appends `line` in UTF-8 to `out`, each line from its own encoding; false for a line neither
 // reads.

@@ -10,6 +10,9 @@ namespace repair {
 // are weighed.
 double plausibility(std::string_view utf8);
 
+// The same under the family of `encoding` alone: how well the text reads as that encoding's.
+double plausibility_as(std::string_view utf8, const std::string& encoding);
+
 // Characters above ASCII in `utf8` (counted as lead bytes).
 size_t non_ascii_chars(std::string_view utf8);
 

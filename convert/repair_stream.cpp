@@ -116,7 +116,8 @@ FileConverter::StreamRepair FileConverter::mixed_streamed(const JobFile& file,
   const bool undetected = report.outcome == Outcome::undetected;
   // An undetected file's legacy lines are looked for in its beginning, cut at a line's end.
   const std::string legacy =
-      undetected ? repair::legacy_of(head.substr(0, head.rfind('\n') + 1), run_.repair_candidates)
+      undetected ? repair::legacy_of(head.substr(0, head.rfind('\n') + 1), run_.repair_candidates,
+                                     run_.encodings.source_charset)
                  : enc.source_charset;
   if (legacy.empty()) return StreamRepair::none;
   const auto scan = [&](bool check_legacy, repair::MixedFacts& facts, bool& utf8_valid) {
@@ -192,6 +193,7 @@ FileConverter::StreamRepair FileConverter::mixed_streamed(const JobFile& file,
 FileConverter::StreamRepair FileConverter::repair_streamed(
     const JobFile& file, const std::string& source, const RunEncodings& enc, size_t mark_length,
     std::string_view head, FileReport& report, uint64_t token) {
+  if (!run_.repair_check) return StreamRepair::none;
   if (report.outcome == Outcome::already_utf8)
     return double_streamed(file, source, enc, mark_length, head, report, token);
   const bool legacy = enc.source.form == UnicodeForm::none && enc.source.ascii_compatible;
