@@ -68,6 +68,7 @@ JobPlan AppState::plan_from_settings() const {
   plan.options.threads = static_cast<unsigned>(threads);  // 0: one per core
   plan.options.detect = detect;
   plan.options.candidates = candidates;
+  plan.options.eol = eol;
   plan.options.repair = repair;
   return plan;
 }
@@ -163,6 +164,7 @@ FileReport AppState::convert_file(const fsutil::search_file_info& file) {
   enc.source = charset_traits(enc.source_charset);
   enc.target = charset_traits(enc.target_charset);
   enc.target_mark = !bom_prefix.empty();
+  ctx.eol = job.options.eol;
   FileConverter converter(ctx);
   JobFile f;
   f.relative_dir = file.relative_dir;

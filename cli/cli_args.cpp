@@ -86,6 +86,13 @@ const Flag kFlags[] = {
      "\"Central European\", Greek, Turkish, Hebrew, Arabic, Thai, Vietnamese) and encodings, "
      "comma-separated; implies --detect (default: the preset of --from)",
      parse_candidates},
+    {"--eol", 0, "MODE",
+     "line endings of the text written: keep (default), lf or crlf; a file whose encoding is "
+     "right but whose line endings are not is rewritten",
+     [](CliOptions& o, const std::string& v) {
+       o.eol = v;
+       return std::string();
+     }},
     {"--repair", 0, nullptr,
      "repair double-encoded files (UTF-8 misread through a legacy encoding and saved again) and "
      "files of two encodings (UTF-8 lines beside legacy ones); without it they are reported as "

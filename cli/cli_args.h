@@ -17,6 +17,7 @@ struct CliOptions {
   std::optional<unsigned> threads;
   std::optional<bool> detect;
   std::optional<std::vector<std::string>> candidates;
+  std::optional<std::string> eol;
   std::optional<bool> repair;
   bool no_sync = false;
   std::string report;

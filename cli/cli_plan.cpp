@@ -24,6 +24,7 @@ struct Choices {
   unsigned threads = 0;
   bool detect = false;
   std::vector<std::string> candidates;
+  EolMode eol = EolMode::keep;
   bool repair = false;
 };
 
@@ -61,6 +62,12 @@ std::string read_settings(const std::string& path, const EncodingList& encodings
   c.threads = static_cast<unsigned>(cfg.threads);
   c.detect = cfg.detect;
   c.candidates = cfg.candidates;
+  c.eol = cfg.eol;
+  // The loader falls back to keep for a value it does not know; a run refuses it instead.
+  const std::string eol = named_in(cfg, "eol");
+  EolMode parsed = EolMode::keep;
+  if (!eol.empty() && !parse_eol_mode(eol, parsed))
+    return "settings file " + path + ": eol takes keep, lf or crlf, not \"" + eol + "\"";
   c.repair = cfg.repair;
   // Important: the loader falls back to GBK and UTF8 for names it does not know; a run
   // must not convert from a guess, so such a name is refused like an unknown --from.
@@ -102,6 +109,10 @@ CliPlan make_cli_plan(const CliOptions& o, const EncodingList& encodings) {
   if (o.threads) c.threads = *o.threads;
   if (o.detect) c.detect = *o.detect;
   if (o.candidates) c.candidates = *o.candidates;
+  if (o.eol && !parse_eol_mode(*o.eol, c.eol)) {
+    result.error = "--eol takes keep, lf or crlf, not \"" + *o.eol + "\"";
+    return result;
+  }
   if (o.repair) c.repair = *o.repair;
   if (c.detect) {
     std::vector<std::string> unknown;
@@ -131,6 +142,7 @@ CliPlan make_cli_plan(const CliOptions& o, const EncodingList& encodings) {
   plan.options.durable = !o.no_sync;
   plan.options.detect = c.detect;
   plan.options.candidates = c.candidates;
+  plan.options.eol = c.eol;
   plan.options.repair = c.repair;
   return result;
 }

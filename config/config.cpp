@@ -22,8 +22,8 @@ constexpr const char* kDefaultFilters[] = {"*.cpp;*.h;*.c;*.hpp;*.lua", "*.xml;*
 // The keys the settings live under, in the order loading looks them up. Those from kThreads
 // on are optional: absent from a new file, written only once they hold something other
 // than their default or the file already had them.
-constexpr const char* kKeys[] = {"input", "output",  "filters", "filter-index", "from",
-                                 "to",    "threads", "detect",  "candidates",   "repair"};
+constexpr const char* kKeys[] = {"input",   "output", "filters",    "filter-index", "from",  "to",
+                                 "threads", "detect", "candidates", "eol",          "repair"};
 enum Key {
   kInput,
   kOutput,
@@ -34,6 +34,7 @@ enum Key {
   kThreads,
   kDetect,
   kCandidates,
+  kEol,
   kRepair,
   kKeyCount
 };
@@ -76,6 +77,9 @@ void read_options(ConvertConfig& cfg, YAML::Node& doc) {
     for (const auto& element : list)
       if (element.IsScalar() && !element.Scalar().empty())
         cfg.candidates.push_back(element.Scalar());
+  cfg.eol = EolMode::keep;
+  const YAML::Node eol = doc[kKeys[kEol]];
+  if (eol.IsScalar()) parse_eol_mode(eol.Scalar(), cfg.eol);
 }
 
 // Important: the non-const subscript turns a null or sequence document into a mapping and adds
@@ -166,6 +170,13 @@ YAML::Node settings_value(const Settings& s, int key, const YAML::Node& old) {
       return YAML::Node(cfg.threads);
     case kDetect:
       return YAML::Node(cfg.detect);
+    case kEol:
+      // A value this version does not know stays as written while the setting is "keep".
+      if (cfg.eol == EolMode::keep && old.IsDefined() && !old.IsNull()) {
+        EolMode read = EolMode::keep;
+        if (!old.IsScalar() || !parse_eol_mode(old.Scalar(), read)) return old;
+      }
+      return YAML::Node(std::string(eol_mode_name(cfg.eol)));
     case kRepair:
       return YAML::Node(cfg.repair);
     default: {
@@ -185,6 +196,8 @@ bool worth_adding(const ConvertConfig& cfg, int key) {
       return cfg.detect;
     case kCandidates:
       return !cfg.candidates.empty();
+    case kEol:
+      return cfg.eol != EolMode::keep;
     case kRepair:
       return cfg.repair;
     default:

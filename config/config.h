@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "convert/line_endings.h"
 #include "util/encoding_catalogue.h"
 
 struct LogBuffer;
@@ -28,6 +29,7 @@ struct ConvertConfig {
   int32_t threads = 0;                  // conversion threads; 0: one per core
   bool detect = false;                  // detect each file's source encoding
   std::vector<std::string> candidates;  // encodings or presets detection may choose from
+  EolMode eol = EolMode::keep;          // line endings of the text written anew
   bool repair = false;                  // double-encoded and mixed files are repaired
   // The full path of a file that was there at load but could not be read as settings. The
   // first save to it moves it aside ("ouzel.yml.bad") so that its text is never lost.

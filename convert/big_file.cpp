@@ -53,6 +53,21 @@ int gather(const std::string& source, const RunEncodings& enc, size_t chunk_size
   return err;
 }
 
+// A dry run's count of the line ends of text that is copied: the rewriter's output is dropped.
+int count_line_ends(const std::string& source, uint64_t skip, size_t chunk_size, EolRewriter& eol) {
+  std::string dropped;
+  bool first = true;
+  const int err = read_in_chunks(source, chunk_size, [&](std::string_view chunk) {
+    if (first) chunk.remove_prefix(static_cast<size_t>(std::min<uint64_t>(skip, chunk.size())));
+    first = false;
+    dropped.clear();
+    eol.feed(chunk, dropped);
+    return true;
+  });
+  eol.finish(dropped);
+  return err;
+}
+
 uint64_t size_of(const std::string& path) {
   struct stat st;
   return ::stat(path.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
@@ -99,7 +114,20 @@ void FileConverter::process_streamed(const JobFile& file, const std::string& sou
     report.sample = detect::sample_line(sf.head, copied && cls.outcome == Outcome::already_utf8
                                                      ? std::string("UTF-8")
                                                      : enc.source_charset);
-  report.unchanged = as_read || (copied && cls.mark_length == 0 && prefix.empty());
+  // Text copied without the converter has single-byte line ends.
+  EolRewriter eol(run_.eol, copied ? EolUnits{1, false} : enc.target.eol_units);
+  const bool same_text = copied && cls.mark_length == 0 && prefix.empty();
+  report.unchanged = as_read || (same_text && eol.passes_through());
+  if (copied && !eol.passes_through() && run_.dry_run) {
+    const int err = count_line_ends(source, cls.mark_length, run_.stream_chunk, eol);
+    if (err != 0) {
+      report.outcome = Outcome::cannot_read;
+      report.error = err;
+      return;
+    }
+    note_line_ends(eol, report);
+    report.unchanged = same_text && !eol.changed();
+  }
   if (run_.dry_run && !(cls.outcome == Outcome::converted)) return;
   if (run_.in_place && report.unchanged) return;
 
@@ -108,12 +136,25 @@ void FileConverter::process_streamed(const JobFile& file, const std::string& sou
   int err = run_.dry_run ? 0 : open_target(file, target, path);
   StreamFileResult r;
   if (err == 0 && as_read) r = copy_whole_file(source, target);
-  if (err == 0 && copied)
-    r = stream_copy_file(source, target, run_.stream_chunk, cls.mark_length, prefix);
+  if (err == 0 && copied) {
+    r = stream_copy_file(source, target, run_.stream_chunk, cls.mark_length, prefix, &eol);
+    note_line_ends(eol, report);
+    report.unchanged = same_text && !eol.changed();
+    if (r.ok() && run_.in_place && report.unchanged) {
+      target.abort();  // in place, unchanged bytes are not rewritten
+      return;
+    }
+  }
   if (err == 0 && cls.outcome == Outcome::converted) {
-    StreamSettings settings{
-        enc.source_charset, enc.target_charset, run_.stream_chunk, false, cls.mark_length, prefix};
+    StreamSettings settings{enc.source_charset,
+                            enc.target_charset,
+                            run_.stream_chunk,
+                            false,
+                            cls.mark_length,
+                            prefix,
+                            &eol};
     r = stream_convert_file(source, run_.dry_run ? nullptr : &target, settings);
+    if (r.ok()) note_line_ends(eol, report);
     if (!r.conversion.ok && r.read_error == 0 && r.write_error == 0) {
       // Never half converted: the content exactly as read instead.
       if (r.conversion.unsupported) {

@@ -70,6 +70,22 @@ UnicodeForm form_of_encoded_a(const std::string& a, const std::string& e_acute) 
   return UnicodeForm::none;
 }
 
+// CR LF written as one-byte units, or as 2- or 4-byte units in the order the output shows.
+EolUnits eol_units_of(const std::string& charset) {
+  std::string out;
+  if (!convert_all(charset.c_str(), "UTF-8", "\r\n", out)) return {0, false};
+  // A self-marking form writes its mark first.
+  const MarkInfo mark = mark_at_start(out);
+  const std::string_view units = std::string_view(out).substr(mark.length);
+  using std::string_view;
+  if (units == "\r\n") return {1, false};
+  if (units == string_view("\r\0\n\0", 4)) return {2, false};
+  if (units == string_view("\0\r\0\n", 4)) return {2, true};
+  if (units == string_view("\r\0\0\0\n\0\0\0", 8)) return {4, false};
+  if (units == string_view("\0\0\0\r\0\0\0\n", 8)) return {4, true};
+  return {0, false};
+}
+
 CharsetTraits probe(const std::string& charset) {
   CharsetTraits t;
   std::string out;
@@ -89,6 +105,7 @@ CharsetTraits probe(const std::string& charset) {
     convert_all(charset.c_str(), "UTF-8", "\xC3\xA9", e_out);
     t.form = form_of_encoded_a(a_out, e_out);
   }
+  t.eol_units = eol_units_of(charset);
   return t;
 }
 

@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "convert/line_endings.h"
+
 enum class UnicodeForm {
   none,  // a legacy encoding
   utf8,
@@ -21,6 +23,7 @@ struct CharsetTraits {
   // written with bytes >= 0x80 (not ISO-2022-*, UTF-7, HZ).
   bool ascii_compatible = false;
   UnicodeForm form = UnicodeForm::none;
+  EolUnits eol_units{0, false};  // how CR and LF are written; width 0: not as ASCII units
 };
 
 // Probed once per name by converting a few characters; thread-safe.

@@ -68,16 +68,29 @@ void FileConverter::convert_whole(const JobFile& file, const RunEncodings& enc,
   // A converter of its own for each file: a reused one, even reset, would read a UTF-16 file in
   // the byte order of the file before it (glibc keeps that beyond the shift state).
   StreamConverter conv(enc.source_charset, enc.target_charset);
-  const std::function<int(std::string_view)> take = [&sink](std::string_view p) {
-    return sink.take(p);
+  // Important: line ends are rewritten in the target's code units, after the converter.
+  EolRewriter eol(run_.eol, enc.target.eol_units);
+  const std::function<int(std::string_view)> take = [&](std::string_view p) {
+    if (eol.passes_through()) {
+      eol.count(p);
+      return sink.take(p);
+    }
+    eol_out_.clear();
+    eol.feed(p, eol_out_);
+    return sink.take(eol_out_);
   };
   const size_t piece = std::min(run_.stream_chunk, kPieceBytes);
   int write_error = sink.take(enc.target_mark ? kUtf8Bom : "");
   if (write_error == 0 &&
       feed_in_pieces(conv, std::string_view(content_).substr(cls.mark_length), piece, scratch_,
                      take, write_error) &&
-      conv.finish(scratch_))
-    write_error = sink.take(scratch_);
+      conv.finish(scratch_)) {
+    write_error = take(scratch_);
+    eol_out_.clear();
+    eol.finish(eol_out_);
+    if (write_error == 0 && !eol.passes_through()) write_error = sink.take(eol_out_);
+    note_line_ends(eol, report);
+  }
   if (write_error == 0 && !conv.outcome().ok) {
     // The content exactly as read: never half converted, never a mark before raw bytes.
     sink.target().abort();

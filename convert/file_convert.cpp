@@ -49,6 +49,12 @@ std::string join_relative(const std::string& relative_dir, const std::string& na
   return relative_dir.empty() ? name : relative_dir + "/" + name;
 }
 
+void note_line_ends(const EolRewriter& eol, FileReport& report) {
+  report.eol_counted = eol.counts_known();
+  report.eol_before = eol.before();
+  report.eol_after = eol.after();
+}
+
 void set_write_failure(FileReport& report, int error) {
   report.stop.reset();
   if (error == platform::kSourceChanged) {
@@ -71,6 +77,7 @@ bool FileConverter::source_changed() const {
 void FileConverter::release() {
   std::string().swap(content_);
   std::string().swap(scratch_);
+  std::string().swap(eol_out_);
 }
 
 const RunEncodings& FileConverter::encodings_for(const JobFile& file) {
@@ -117,9 +124,20 @@ void FileConverter::write(const JobFile& file, const RunEncodings& enc, const Cl
   const std::string_view body = std::string_view(content_).substr(cls.mark_length);
   switch (report.outcome) {
     case Outcome::ascii:
-    case Outcome::already_utf8:
-      publish(file, enc.target_mark ? kUtf8Bom : "", body, report, token);
+    case Outcome::already_utf8: {
+      // Text that needs no converter is ASCII-compatible: its line ends are single bytes.
+      EolRewriter eol(run_.eol, EolUnits{1, false});
+      eol_out_.clear();
+      if (eol.passes_through())
+        eol.count(body);
+      else
+        eol.feed(body, eol_out_);
+      eol.finish(eol_out_);
+      note_line_ends(eol, report);
+      publish(file, enc.target_mark ? kUtf8Bom : "", eol.passes_through() ? body : eol_out_, report,
+              token);
       return;
+    }
     case Outcome::converted:
       convert_whole(file, enc, cls, report, token);
       return;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "convert/classify.h"
+#include "convert/line_endings.h"
 #include "convert/report.h"
 #include "platform/fs.h"
 
@@ -27,6 +28,7 @@ struct RunContext {
   bool dry_run = false;   // classify and convert in memory, write nothing
   bool samples = false;   // keep each file's first non-ASCII line in the report
   RunEncodings encodings;
+  EolMode eol = EolMode::keep;  // line endings of the text written anew
   // Files above whole_file_limit are classified and converted in chunks of stream_chunk, so
   // memory stays bounded whatever the sizes. Output is made and written in pieces of at most
   // min(stream_chunk, kPieceBytes) input bytes. Per conversion thread at most the whole-file
@@ -143,9 +145,13 @@ class FileConverter {
   std::optional<platform::FileStamp> source_stamp_;  // set once the source is read
   std::string content_;
   std::string scratch_;    // one piece's output
+  std::string eol_out_;    // one piece's output with its line ends rewritten
   std::string ready_dir_;  // the last target directory known to exist
   std::string hint_;
 };
+
+// Puts the line ends a rewriter saw and wrote into the report.
+void note_line_ends(const EolRewriter& eol, FileReport& report);
 
 // A target that could not be published: cannot_write with its error, or changed when the source
 // changed since it was read.

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "convert/job_observer.h"
+#include "convert/line_endings.h"
 #include "convert/report.h"
 #include "util/encoding_catalogue.h"
 
@@ -17,6 +18,7 @@ struct JobOptions {
   bool durable = true;   // targets flushed to the disk (in batches) before they are published
   bool detect = false;   // decide each file's source; the plan's source is the preferred one
   std::vector<std::string> candidates;  // encodings and presets; empty: the source's preset
+  EolMode eol = EolMode::keep;          // line endings of the text written anew
   bool repair = false;       // double-encoded and mixed files are repaired, not only reported
   bool repair_check = true;  // false: they are not even looked for (benchmarks measure it)
   // Files above this many bytes are converted in chunks of stream_chunk (tests make both small).

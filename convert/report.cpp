@@ -7,6 +7,12 @@
 #include "convert/utf8.h"
 #include "util/strfmt.h"
 
+std::string eol_change_text(const FileReport& r) {
+  if (!r.eol_counted) return {};
+  if (r.eol_before == r.eol_after) return eol_counts_text(r.eol_before);
+  return eol_counts_text(r.eol_before) + " -> " + eol_counts_text(r.eol_after);
+}
+
 std::string detail_text(const FileReport& r) {
   std::string detail;
   if (r.stop) {
@@ -65,6 +71,20 @@ std::string csv_detail(const FileReport& r) {
   return detail;
 }
 
+// The detail with the line ends, when they change or are mixed.
+std::string csv_detail_with_line_ends(const FileReport& r) {
+  std::string detail = csv_detail(r);
+  if (!r.eol_counted || (r.eol_before == r.eol_after && !r.eol_before.mixed())) return detail;
+  if (!detail.empty()) detail += "; ";
+  return detail + "line ends " + eol_change_text(r);
+}
+
+void json_counts(std::string& out, const char* key, const EolCounts& c) {
+  out += kestrum::strfmt(
+      ",\"%s\":{\"lf\":%llu,\"crlf\":%llu,\"cr\":%llu}", key, static_cast<unsigned long long>(c.lf),
+      static_cast<unsigned long long>(c.crlf), static_cast<unsigned long long>(c.cr));
+}
+
 void csv_row(std::string& out, const FileReport& r) {
   csv_field(out, r.path);
   out += ',';
@@ -76,7 +96,7 @@ void csv_row(std::string& out, const FileReport& r) {
   out += ',';
   out += std::to_string(r.bytes);
   out += ',';
-  csv_field(out, csv_detail(r));
+  csv_field(out, csv_detail_with_line_ends(r));
   out += "\r\n";
 }
 
@@ -156,6 +176,10 @@ void json_entry(std::string& out, const FileReport& r) {
   if (!r.sample.empty()) {
     out += ",\"sample\":";
     json_string(out, r.sample);
+  }
+  if (r.eol_counted) {
+    json_counts(out, "line_ends_before", r.eol_before);
+    json_counts(out, "line_ends_after", r.eol_after);
   }
   out += '}';
 }

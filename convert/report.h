@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "convert/line_endings.h"
 #include "convert/outcome.h"
 #include "util/strfmt.h"
 
@@ -32,9 +33,16 @@ struct FileReport {
   int confidence = -1;         // 0-100 for a detected encoding, -1 when chosen
   std::string detection_note;  // what detection said ("CP932 rather than SHIFT_JIS: ...")
   std::string sample;          // preview: the first non-ASCII line, decoded (UTF-8)
+  // Line ends of the text as read and as written; counted only for text that was (or would
+  // be) written anew: not for files copied as they are.
+  bool eol_counted = false;
+  EolCounts eol_before, eol_after;
   // Preview of a double-encoded or mixed file: the sample as the repair would write it.
   std::string repaired_sample;
 };
+
+// "CRLF 12 -> LF 12", "LF 3" when nothing changes, empty when not counted.
+std::string eol_change_text(const FileReport& report);
 
 // The detail column: the error with its text, where conversion stopped, or the note.
 std::string detail_text(const FileReport& report);

@@ -197,6 +197,28 @@ StreamFileResult read_chunks(const std::string& source, size_t chunk_size, Take 
   }
 }
 
+// Hands `piece` to `write` with its line ends rewritten (through `buf`), or as it is when the
+// rewriter only counts; 0 or the errno of `write`.
+template <typename Write>
+int rewrite_line_ends(EolRewriter& eol, std::string_view piece, std::string& buf, Write& write) {
+  if (eol.passes_through()) {
+    eol.count(piece);
+    return write(piece);
+  }
+  buf.clear();
+  eol.feed(piece, buf);
+  return buf.empty() ? 0 : write(buf);
+}
+
+// Writes what the rewriter held back at the stream's end.
+template <typename Write>
+int finish_line_ends(EolRewriter* eol, Write& write) {
+  if (eol == nullptr) return 0;
+  std::string rest;
+  eol->finish(rest);
+  return rest.empty() ? 0 : write(rest);
+}
+
 }  // namespace
 
 StreamFileResult stream_convert_file(const std::string& source, platform::TargetFile& target,
@@ -209,8 +231,13 @@ StreamFileResult stream_convert_file(const std::string& source, platform::Target
   StreamConverter conv(settings.from, settings.to);
   std::string out;
   uint64_t skipped = 0;
-  const auto append = [&](std::string_view piece) {
+  const auto write = [&](std::string_view piece) {
     return target != nullptr ? target->append(piece) : 0;
+  };
+  std::string eol_out;
+  const auto append = [&](std::string_view piece) {
+    return settings.eol != nullptr ? rewrite_line_ends(*settings.eol, piece, eol_out, write)
+                                   : write(piece);
   };
   const size_t piece = std::min(settings.chunk_size, kPieceBytes);
   auto take = [&](std::string_view chunk, StreamFileResult& r) {
@@ -222,12 +249,12 @@ StreamFileResult stream_convert_file(const std::string& source, platform::Target
     return feed_in_pieces(conv, chunk, piece, out, append, r.write_error);
   };
   StreamFileResult result;
-  if (!settings.prefix.empty() && (result.write_error = append(settings.prefix)) != 0)
-    return result;
+  if (!settings.prefix.empty() && (result.write_error = write(settings.prefix)) != 0) return result;
   result = read_chunks(source, settings.chunk_size, take);
-  if (result.read_error == 0 && result.write_error == 0 && conv.outcome().ok && conv.finish(out) &&
-      !out.empty())
-    result.write_error = append(out);
+  if (result.read_error == 0 && result.write_error == 0 && conv.outcome().ok && conv.finish(out)) {
+    if (!out.empty()) result.write_error = append(out);
+    if (result.write_error == 0) result.write_error = finish_line_ends(settings.eol, write);
+  }
   result.conversion = conv.outcome();
   if (!result.conversion.ok) result.conversion.stop_offset += skipped;
   return result;
@@ -239,14 +266,22 @@ StreamFileResult stream_copy_file(const std::string& source, platform::TargetFil
 }
 
 StreamFileResult stream_copy_file(const std::string& source, platform::TargetFile& target,
-                                  size_t chunk_size, uint64_t skip, const std::string& prefix) {
+                                  size_t chunk_size, uint64_t skip, const std::string& prefix,
+                                  EolRewriter* eol) {
   StreamFileResult early;
   if (!prefix.empty() && (early.write_error = target.append(prefix)) != 0) return early;
-  return read_chunks(source, chunk_size, [&](std::string_view chunk, StreamFileResult& r) {
-    if (r.bytes_read == chunk.size())
-      chunk.remove_prefix(static_cast<size_t>(std::min<uint64_t>(skip, chunk.size())));
-    return (r.write_error = target.append(chunk)) == 0;
-  });
+  const auto write = [&target](std::string_view piece) { return target.append(piece); };
+  std::string eol_out;
+  StreamFileResult r =
+      read_chunks(source, chunk_size, [&](std::string_view chunk, StreamFileResult& res) {
+        if (res.bytes_read == chunk.size())
+          chunk.remove_prefix(static_cast<size_t>(std::min<uint64_t>(skip, chunk.size())));
+        res.write_error =
+            eol != nullptr ? rewrite_line_ends(*eol, chunk, eol_out, write) : write(chunk);
+        return res.write_error == 0;
+      });
+  if (r.read_error == 0 && r.write_error == 0) r.write_error = finish_line_ends(eol, write);
+  return r;
 }
 
 StreamFileResult copy_whole_file(const std::string& source, platform::TargetFile& target) {

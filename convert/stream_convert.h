@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "convert/line_endings.h"
 #include "platform/target_file.h"
 
 // Where and why a conversion stopped.
@@ -74,7 +75,8 @@ struct StreamSettings {
   bool drop_utf8_mark = false;
   // The source's own mark as classification found it (any form): these first bytes are dropped.
   uint64_t skip = 0;
-  std::string prefix;  // written before the converted text
+  std::string prefix;          // written before the converted text
+  EolRewriter* eol = nullptr;  // set: the converted text's line ends go through it
 };
 
 struct StreamFileResult {
@@ -103,8 +105,10 @@ StreamFileResult stream_copy_file(const std::string& source, platform::TargetFil
 StreamFileResult copy_whole_file(const std::string& source, platform::TargetFile& target);
 // Appends `prefix`, then `source` from byte `skip` on, unchanged (text that needs no
 // converter, with the target's mark policy applied).
+// `eol` set: the text's line ends go through it.
 StreamFileResult stream_copy_file(const std::string& source, platform::TargetFile& target,
-                                  size_t chunk_size, uint64_t skip, const std::string& prefix);
+                                  size_t chunk_size, uint64_t skip, const std::string& prefix,
+                                  EolRewriter* eol = nullptr);
 
 // Reads `source` (a regular file; a FIFO or device is EINVAL at once) chunk by chunk and hands
 // each chunk to `take` until it returns false. Returns 0 or the errno of opening or reading.

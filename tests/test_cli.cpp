@@ -190,6 +190,25 @@ TEST(CliPlan, SettingsFileUnderOptions) {
   EXPECT_EQ(read_file(tmp / "s.yml"), text);
 }
 
+// Line endings from --eol over the settings file's eol; a value neither knows is refused.
+TEST(CliPlan, LineEndings) {
+  TempDir tmp;
+  write_file(tmp / "in/a.txt", "x");
+  write_file(tmp / "s.yml",
+             "input: " + (tmp / "in") + "\noutput: " + (tmp / "out") + "\neol: crlf\n");
+  CliOptions o;
+  o.config = tmp / "s.yml";
+  EXPECT_EQ(make_cli_plan(o, kEncodings).plan.options.eol, EolMode::crlf);
+  o.eol = "lf";
+  EXPECT_EQ(make_cli_plan(o, kEncodings).plan.options.eol, EolMode::lf);
+  o.eol = "unix";
+  EXPECT_EQ(make_cli_plan(o, kEncodings).error, "--eol takes keep, lf or crlf, not \"unix\"");
+  o.eol.reset();
+  write_file(tmp / "s.yml", "input: " + (tmp / "in") + "\neol: mac\n");
+  EXPECT_NE(make_cli_plan(o, kEncodings).error.find("eol takes keep, lf or crlf"),
+            std::string::npos);
+}
+
 // Detection: --detect and --candidates reach the plan, a settings file's detect, candidates
 // and threads are taken under the options, and a candidate that is neither a preset nor an
 // encoding is refused.

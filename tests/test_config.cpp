@@ -413,6 +413,26 @@ TEST_F(ConfigTest, OptionalKeysOnlyWhenSet) {
   EXPECT_EQ(saved["repair"].Scalar(), "false");
 }
 
+// Line endings: absent from a new file and from files that never set them (which save byte
+// for byte as before); once set they are written and read back; a value this version does not
+// know reads as keep and is written back as it was.
+TEST_F(ConfigTest, LineEndingsKey) {
+  const std::string old = kDefaultText + "\nthreads: 2\ndetect: true";
+  AppState& a = load(old);
+  EXPECT_EQ(a.eol, EolMode::keep);
+  a.save_config();
+  EXPECT_EQ(read_file(tmp / "ouzel.yml"), old);
+  a.eol = EolMode::crlf;
+  a.save_config();
+  EXPECT_EQ(YAML::LoadFile(tmp / "ouzel.yml")["eol"].Scalar(), "crlf");
+  EXPECT_EQ(load(read_file(tmp / "ouzel.yml")).eol, EolMode::crlf);
+  EXPECT_EQ(load("eol: LF\n").eol, EolMode::lf);
+  AppState& odd = load("eol: native\n");
+  EXPECT_EQ(odd.eol, EolMode::keep);
+  odd.save_config();
+  EXPECT_EQ(YAML::LoadFile(tmp / "ouzel.yml")["eol"].Scalar(), "native");
+}
+
 // Values that make no sense fall back to the defaults.
 TEST_F(ConfigTest, OptionalKeyFallbacks) {
   AppState& a = load("threads: -4\ndetect: maybe\ncandidates: GBK\nrepair: [yes]\n");

@@ -98,6 +98,9 @@ struct ComboWidget {
 constexpr ComboWidget kFilterCombo{"Filter", "filter", "filter_popup"};
 constexpr EncodingChooserIds kFromCombo{"From Encoding", "from", "from_popup", "from_filter"};
 constexpr EncodingChooserIds kToCombo{"To Encoding", "to", "to_popup", "to_filter"};
+constexpr ComboWidget kEolCombo{"Line Endings", "eol", "eol_popup"};
+// In the order of EolMode.
+constexpr char kEolItems[] = "Keep\0LF\0CRLF\0";
 
 // Item `index` of a zero-separated list, or "" when there is none.
 const char* combo_item(const char* items, int32_t index) {
@@ -137,12 +140,22 @@ void draw_combo(const ComboWidget& combo, int32_t& index, const char* items) {
   ImGui::EndCombo();
 }
 
+// Beside To Encoding, narrow: its longest item is "CRLF".
+void draw_line_endings(EolMode& mode) {
+  ImGui::SameLine();
+  ImGui::SetNextItemWidth(ImGui::GetFontSize() * 5.0f);
+  auto index = static_cast<int32_t>(mode);
+  draw_combo(kEolCombo, index, kEolItems);
+  mode = static_cast<EolMode>(index);
+}
+
 void draw_choices(AppState& app) {
   glyph_demand::note(app.filter_items);  // the filters come from the settings file
   draw_combo(kFilterCombo, app.filter_index, app.filter_items.c_str());
   panel.from.draw(kFromCombo, app.from_index, app.encodings);
   panel.candidates.draw(app);  // on the From Encoding's line
   panel.to.draw(kToCombo, app.to_index, app.encodings);
+  draw_line_endings(app.eol);
 }
 
 void draw_progress(const AppState& app, bool busy) {

@@ -138,6 +138,9 @@ bool PreviewRows::less(uint32_t a, uint32_t b, const std::vector<PreviewSortKey>
       case PreviewColumn::sample:
         c = compare(ra.sample, rb.sample);
         break;
+      case PreviewColumn::line_ends:
+        c = compare(eol_change_text(ra), eol_change_text(rb));
+        break;
     }
     if (c != 0) return key.descending ? c > 0 : c < 0;
   }

@@ -14,7 +14,7 @@ struct FileReport;
 struct PlannedFile;
 
 // In the table's order: what a person reads first (does the sample read right?) comes first.
-enum class PreviewColumn { leave_out, path, encoding, outcome, sample, evidence, size };
+enum class PreviewColumn { leave_out, path, encoding, outcome, sample, evidence, size, line_ends };
 
 struct PreviewSortKey {
   PreviewColumn column = PreviewColumn::path;

@@ -20,7 +20,7 @@ namespace {
 const ImVec4 kLookColour(1.0f, 0.7f, 0.25f, 1.0f);
 const ImVec4 kFailedColour(1.0f, 0.55f, 0.4f, 1.0f);
 constexpr ImU32 kLookBackground = IM_COL32(140, 90, 0, 70);
-constexpr int kColumns = 7;
+constexpr int kColumns = 8;
 
 bool repairable(Outcome outcome) {
   return outcome == Outcome::double_encoded || outcome == Outcome::mixed;
@@ -189,6 +189,7 @@ void PreviewView::draw_table(AppState& app) {
   column("Sample", rest * 0.6f, PreviewColumn::sample);
   column("Evidence", evidence_w, PreviewColumn::evidence);
   column("Size", size_w, PreviewColumn::size);
+  column("Line Ends", ImGui::CalcTextSize("CRLF 00000 -> LF 00000").x, PreviewColumn::line_ends);
   draw_headers();
   sort_if_asked();
 
@@ -279,6 +280,8 @@ void PreviewView::draw_row(AppState& app, uint32_t index) {
   char size[32];
   size_text(row.bytes, size, sizeof size);
   text_cell(size);
+  ImGui::TableNextColumn();
+  text_cell(eol_change_text(row));
 
   if (left_out) ImGui::PopStyleColor();
   if (hovered) draw_tooltip(index);
@@ -325,6 +328,7 @@ void PreviewView::draw_tooltip(uint32_t index) const {
   size_text(row.bytes, size, sizeof size);
   const std::string_view outcome = outcome_name(shown_outcome(row, file));
   ImGui::Text("%s, %.*s", size, static_cast<int>(outcome.size()), outcome.data());
+  if (row.eol_counted) ImGui::Text("Line ends: %s", eol_change_text(row).c_str());
   for (const std::string* text : {&row.detection_note, &row.note}) {
     if (text->empty()) continue;
     glyph_demand::note(*text);

@@ -103,11 +103,13 @@ void ReportView::draw_row(const ReportRow& row, bool evidence) {
   text_cell(entry.source);
   ImGui::TableNextColumn();
   text_cell(entry.target);
+  ImGui::TableNextColumn();
+  text_cell(eol_change_text(entry));
 }
 
 void ReportView::draw_table() {
   const bool evidence = rows_.has_evidence();
-  const int columns = evidence ? 7 : 5;
+  const int columns = evidence ? 8 : 6;
   const ImGuiTableFlags flags = ImGuiTableFlags_ScrollX | ImGuiTableFlags_ScrollY |
                                 ImGuiTableFlags_RowBg | ImGuiTableFlags_BordersOuter |
                                 ImGuiTableFlags_BordersV | ImGuiTableFlags_Resizable |
@@ -133,6 +135,8 @@ void ReportView::draw_table() {
   }
   ImGui::TableSetupColumn("Source", ImGuiTableColumnFlags_WidthFixed, name_width);
   ImGui::TableSetupColumn("Target", ImGuiTableColumnFlags_WidthFixed, name_width);
+  ImGui::TableSetupColumn("Line Ends", ImGuiTableColumnFlags_WidthFixed,
+                          ImGui::CalcTextSize("CRLF 00000 -> LF 00000").x);
   ImGui::TableHeadersRow();
 
   const std::vector<uint32_t>& visible = rows_.visible();
