@@ -15,9 +15,9 @@ PlannedFile planned_from(const FileReport& row) {
   f.file_name = slash == std::string::npos ? row.path : row.path.substr(slash + 1);
   f.evidence = row.evidence;
   f.confidence = row.confidence;
-  f.note = row.outcome == Outcome::undetected ? row.note : row.detection_note;
+  f.note = outcome_is_unsettled(row.outcome) ? row.note : row.detection_note;
   const bool decided = !row.evidence.empty() && row.evidence != "chosen" &&
-                       row.evidence != "ascii" && row.evidence != "undetected";
+                       row.evidence != "ascii" && !outcome_is_unsettled(row.outcome);
   if (decided) f.source = EncodingEntry(row.source);
   if (row.outcome == Outcome::skipped) {  // no file to convert: stays skipped
     f.evidence = "skipped";

@@ -85,8 +85,8 @@ void FileConverter::process_streamed(const JobFile& file, const std::string& sou
   }
   report.bytes = size_of(source);
   Classification& cls = sf.cls;
-  if (file.identity == Outcome::undetected) {
-    cls.outcome = Outcome::undetected;
+  if (outcome_is_unsettled(file.identity)) {
+    cls.outcome = file.identity;
     report.note = file.identity_note;
   } else if (cls.outcome != Outcome::marked) {
     cls.outcome = classify_body(sf.facts, enc);
@@ -107,7 +107,7 @@ void FileConverter::process_streamed(const JobFile& file, const std::string& sou
   if (repaired == StreamRepair::written) return;
   if (repaired == StreamRepair::as_read) cls.outcome = report.outcome;
   const bool as_read = repaired == StreamRepair::as_read || cls.outcome == Outcome::marked ||
-                       cls.outcome == Outcome::binary || cls.outcome == Outcome::undetected;
+                       cls.outcome == Outcome::binary || outcome_is_unsettled(cls.outcome);
   const bool copied = cls.outcome == Outcome::ascii || cls.outcome == Outcome::already_utf8;
   const std::string prefix = enc.target_mark ? kUtf8Bom : "";
   if (run_.samples && !as_read && repaired == StreamRepair::none)

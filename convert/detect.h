@@ -21,6 +21,7 @@ enum class Evidence {
   tree_statistics,
   only_decoder,
   undetected,
+  ambiguous,  // the best candidates read different text and nothing separates them
 };
 
 const char* evidence_name(Evidence evidence);  // "mark", "utf8", ..., "undetected"
@@ -28,8 +29,9 @@ const char* evidence_name(Evidence evidence);  // "mark", "utf8", ..., "undetect
 struct Decision {
   std::string encoding;  // a glibc iconv name from the candidates; empty when undetected
   Evidence evidence = Evidence::undetected;
-  int confidence = 0;  // 0-100
-  std::string note;    // short, for the log and the preview
+  int confidence = 0;               // 0-100
+  std::string note;                 // short, for the log and the preview
+  std::vector<std::string> rivals;  // ambiguous: the candidates in question, best first
 };
 
 struct Preset {
@@ -56,12 +58,21 @@ bool is_unicode_form(std::string_view encoding);
 // The wider label that reads everything `encoding` reads ("SHIFT_JIS" -> "CP932"); "" if none.
 std::string wider_label(std::string_view encoding);
 
+// True when `encoding` reads every printable ASCII byte as itself (SHIFT_JIS does not: 0x5C is
+// ¥ and 0x7E is ‾). Unknown encodings and those that are not ASCII-based count as keeping it.
+bool keeps_ascii(std::string_view encoding);
+
 // Why the wider label was taken over a narrow one that also reads the text; "" if not a pair.
 std::string wider_label_note(std::string_view wide, std::string_view narrow);
 
 // For a narrow label chosen by hand: how the wider label would read `content` differently,
 // e.g. "SHIFT_JIS reads 0x5C as ¥; CP932 would read it as \". "" when they agree.
 std::string narrow_label_hint(std::string_view content, std::string_view chosen);
+
+// Valid UTF-8 is evidence, not proof: true when `content`, valid UTF-8 with few non-ASCII
+// characters, reads as implausible text in UTF-8 (the GBK "模式" reads "ģʽ") while one of
+// `encodings` (names or presets) reads it as plausible text.
+bool utf8_doubtful(std::string_view content, const std::vector<std::string>& encodings);
 
 // True when `content` converts from `encoding` with no invalid or incomplete sequence.
 bool decodes_strictly(std::string_view content, const std::string& encoding);
@@ -77,8 +88,9 @@ std::string unmarked_utf16(std::string_view content);
 // True when 7-bit content carries the escape sequences of ISO-2022-JP/KR/CN.
 bool has_iso2022_escapes(std::string_view content);
 
-// Decides a tree of files: first each file on its own text, then what is left pooled per
-// folder, then per tree.
+// Decides a tree of files: first each file on its own text; a file with too little text of its
+// own is helped by the files of its folder whose own readings agree with it, never by other
+// folders. A close call nothing separates is `ambiguous`.
 class TreeDetector {
  public:
   struct Options {
@@ -104,11 +116,11 @@ class TreeDetector {
   // The decision for `id` after finish(); undetected with a note for an unknown id.
   Decision decision(size_t id) const;
 
+  // utf8_doubtful against this detector's candidates.
+  bool doubts_utf8(std::string_view content) const;
+
   // The candidates after expansion, UTF forms excluded.
   const std::vector<std::string>& candidates() const;
-
-  // The encoding the whole pooled tree points to ("" when nothing was pooled).
-  std::string tree_encoding() const;
 
   struct State;
 

@@ -5,6 +5,7 @@
 
 #include "convert/detect_decode.h"
 #include "convert/detect_excerpt.h"
+#include "convert/detect_libs.h"
 
 namespace detect {
 namespace {
@@ -37,7 +38,7 @@ bool special_form(const std::vector<Candidate>& candidates, int preferred, std::
                   FileAnalysis& fa) {
   Decision& d = fa.decision;
   if (const std::string utf16 = unmarked_utf16(content); !utf16.empty()) {
-    d = {utf16, Evidence::file_statistics, 90, "no byte-order mark; every other byte is NUL"};
+    d = {utf16, Evidence::file_statistics, 90, "no byte-order mark; every other byte is NUL", {}};
     return true;
   }
   if (!has_high_byte(content)) {
@@ -46,7 +47,7 @@ bool special_form(const std::vector<Candidate>& candidates, int preferred, std::
         std::u32string out;
         if (c.name.rfind("ISO-2022", 0) == 0 &&
             decode_strict(content.substr(0, 1 << 16), c.name, out).ok) {
-          d = {c.name, Evidence::file_statistics, 95, "escape sequences of " + c.name};
+          d = {c.name, Evidence::file_statistics, 95, "escape sequences of " + c.name, {}};
           return true;
         }
       }
@@ -54,11 +55,16 @@ bool special_form(const std::vector<Candidate>& candidates, int preferred, std::
     const std::string label =
         candidates.empty() ? "US-ASCII"
                            : candidates[static_cast<size_t>(preferred >= 0 ? preferred : 0)].name;
-    d = {label, Evidence::ascii, 100, "no byte above 0x7F"};
+    d = {label, Evidence::ascii, 100, "no byte above 0x7F", {}};
     return true;
   }
   if (valid_utf8(content)) {
-    d = {"UTF-8", Evidence::utf8, 100, ""};
+    std::string sample;
+    if (utf8_doubtful(content, candidates, &sample)) {
+      fa.utf8_doubt = "valid UTF-8, but it reads \u201C" + sample + "\u201D in UTF-8";
+      return false;
+    }
+    d = {"UTF-8", Evidence::utf8, 100, "", {}};
     return true;
   }
   return false;
@@ -119,6 +125,31 @@ bool verify_whole(const std::vector<Candidate>& candidates, int preferred, std::
   return false;
 }
 
+// The best viable reading whose text differs from the chosen one; -1 when all read alike.
+int rival_of(const FileAnalysis& fa) {
+  int rival = -1;
+  const auto own = static_cast<size_t>(fa.own.index);
+  for (size_t i = 0; i < fa.standings.size(); ++i) {
+    const Standing& st = fa.standings[i];
+    if (!st.viable || st.signature == fa.standings[own].signature) continue;
+    if (rival < 0 || st.points > fa.standings[static_cast<size_t>(rival)].points)
+      rival = static_cast<int>(i);
+  }
+  return rival;
+}
+
+// "CP1252 reads “à la ligne”, CP1250 “ŕ la ligne”": what a person needs to settle it.
+std::string close_call_note(const std::vector<Candidate>& candidates, std::string_view content,
+                            int first, int second) {
+  const std::string& a = candidates[static_cast<size_t>(first)].name;
+  const std::string& b = candidates[static_cast<size_t>(second)].name;
+  return a + " reads \u201C" + sample_line(content, a, 60) + "\u201D, " + b + " \u201C" +
+         sample_line(content, b, 60) + "\u201D";
+}
+
+constexpr double kLibraryWeight = 4.0;  // points a full library vote is worth
+constexpr double kLibraryRange = 12.0;  // margins below this are close calls for the libraries
+
 // Evidence read first; a file whose reading is plain by then is not read further.
 constexpr size_t kFirstLook = 1024;
 constexpr double kPlainMargin = 40.0;
@@ -144,14 +175,17 @@ FileAnalysis analyse_file(const std::vector<Candidate>& candidates, int preferre
   }
   if (!any) {
     fa.decided = true;
-    fa.decision = {"", Evidence::undetected, 0,
-                   undetected_reason(candidates, preferred, content, ex, stops)};
+    fa.decision = {"",
+                   Evidence::undetected,
+                   0,
+                   undetected_reason(candidates, preferred, content, ex, stops),
+                   {}};
     return fa;
   }
   fa.own = choose(candidates, fa.standings, preferred);
   if (ex.truncated && !verify_whole(candidates, preferred, content, fa)) {
     fa.decided = true;
-    fa.decision = {"", Evidence::undetected, 0, fa.decision.note};
+    fa.decision = {"", Evidence::undetected, 0, fa.decision.note, {}};
     return fa;
   }
   const std::string& name = candidates[static_cast<size_t>(fa.own.index)].name;
@@ -160,13 +194,28 @@ FileAnalysis analyse_file(const std::vector<Candidate>& candidates, int preferre
     for (const Standing& st : fa.standings) viable += st.viable ? 1 : 0;
     if (viable == 1) {
       fa.decided = true;
-      fa.decision = {name, Evidence::only_decoder, fa.own.confidence,
-                     "the only candidate that reads it"};
+      fa.decision = {
+          name, Evidence::only_decoder, fa.own.confidence, "the only candidate that reads it", {}};
     }
   }
-  if (!fa.decided && (fa.own.margin >= kOwnMargin || !options.pooling)) {
+  // A close call on the file's own statistics: the packaged detectors' answers on its text
+  // count too (they are slow, so they are asked only here).
+  if (!fa.decided && options.libraries && fa.own.margin < kLibraryRange) {
+    const std::vector<double> votes = library_votes(ex.bytes, candidates);
+    for (size_t i = 0; i < votes.size(); ++i) fa.standings[i].points += kLibraryWeight * votes[i];
+    fa.own = choose(candidates, fa.standings, preferred);
+  }
+  if (!fa.decided && fa.own.margin >= kOwnMargin) {
     fa.decided = true;
-    fa.decision = {name, Evidence::file_statistics, fa.own.confidence, fa.own.note};
+    fa.decision = {name, Evidence::file_statistics, fa.own.confidence, fa.own.note, {}};
+  }
+  if (!fa.utf8_doubt.empty()) {
+    std::string& note = fa.decided ? fa.decision.note : fa.own.note;
+    note = note.empty() ? fa.utf8_doubt : fa.utf8_doubt + "; " + note;
+  }
+  if (!fa.decided) {
+    fa.rival = rival_of(fa);
+    if (fa.rival >= 0) fa.close_call = close_call_note(candidates, content, fa.own.index, fa.rival);
   }
   fa.excerpt = std::move(ex.bytes);
   return fa;

@@ -73,7 +73,38 @@ bool iconv_knows(const std::string& name) {
   return true;
 }
 
+// Important: straight to the C library, not through the platform seam: a test that swaps in a
+// failing converter must not make every label look like one that changes ASCII.
+bool reads_ascii_as_itself(const std::string& name) {
+  iconv_t cd = ::iconv_open("UTF-8", name.c_str());
+  if (cd == reinterpret_cast<iconv_t>(-1)) return true;
+  ::iconv_close(cd);
+  cd = ::iconv_open("UTF-32LE", name.c_str());
+  if (cd == reinterpret_cast<iconv_t>(-1)) return true;
+  int changed = 0;
+  for (int b = 0x20; b < 0x7F; ++b) {
+    char in = static_cast<char>(b);
+    unsigned char out[8];
+    char* ip = &in;
+    char* op = reinterpret_cast<char*>(out);
+    size_t left = 1, room = sizeof out;
+    ::iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    const bool one = ::iconv(cd, &ip, &left, &op, &room) != static_cast<size_t>(-1) && left == 0 &&
+                     room == sizeof out - 4;
+    if (!one || out[0] != b || out[1] != 0 || out[2] != 0 || out[3] != 0) ++changed;
+  }
+  ::iconv_close(cd);
+  // A form that is not ASCII-based at all (EBCDIC, UTF-16) is not this rule's concern.
+  return changed == 0 || changed > 8;
+}
+
 }  // namespace
+
+bool keeps_ascii(std::string_view encoding) {
+  const std::string name = canonical_name(encoding);
+  if (name.rfind("UTF-", 0) == 0 || name.rfind("UCS-", 0) == 0) return true;
+  return reads_ascii_as_itself(name);
+}
 
 const char* evidence_name(Evidence evidence) {
   switch (evidence) {
@@ -95,6 +126,8 @@ const char* evidence_name(Evidence evidence) {
       return "only decoder";
     case Evidence::undetected:
       return "undetected";
+    case Evidence::ambiguous:
+      return "ambiguous";
   }
   return "undetected";
 }

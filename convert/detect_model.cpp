@@ -452,6 +452,145 @@ double latin_misfits(const LetterCounts& letters) {
   return best;
 }
 
+double text_points(Family f, std::u32string_view text, double* chars) {
+  Tally t;
+  score_text(f, text, t);
+  if (chars) *chars = t.chars;
+  return total_points(f, t);
+}
+
+namespace {
+
+// The script group of a character in a Unicode reading; none for neutral ones.
+enum class Group : uint8_t { none, junk, latin, cyrillic, greek, hebrew, arabic, thai, cjk };
+
+Group group_of(Cls k) {
+  switch (k) {
+    case latin_lower:
+    case latin_upper:
+      return Group::latin;
+    case cyr_lower:
+    case cyr_upper:
+      return Group::cyrillic;
+    case greek_lower:
+    case greek_upper:
+      return Group::greek;
+    case hebrew_letter:
+    case hebrew_mark:
+      return Group::hebrew;
+    case arabic_letter:
+    case arabic_mark:
+      return Group::arabic;
+    case thai_letter:
+    case thai_mark:
+      return Group::thai;
+    case han:
+    case hiragana:
+    case katakana:
+    case hangul:
+      return Group::cjk;
+    case space:
+    case digit:
+    case symbol:
+    case box:
+    case punct_common:
+    case punct_inword:
+    case cjk_punct:
+    case ascii_letter:
+    case ascii_other:
+      return Group::none;
+    default:
+      return Group::junk;
+  }
+}
+
+// Important: static lists; an initializer_list returned from a function would dangle.
+const std::vector<Family>& families_of(Group g) {
+  static const std::vector<Family> latin = {Family::latin, Family::vietnamese},
+                                   cyrillic = {Family::cyrillic}, greek = {Family::greek},
+                                   hebrew = {Family::hebrew}, arabic = {Family::arabic},
+                                   thai = {Family::thai},
+                                   cjk = {Family::gb, Family::big5, Family::japanese,
+                                          Family::korean},
+                                   any = {Family::latin,  Family::cyrillic, Family::greek,
+                                          Family::hebrew, Family::arabic,   Family::thai,
+                                          Family::gb,     Family::japanese};
+  switch (g) {
+    case Group::latin:
+      return latin;
+    case Group::cyrillic:
+      return cyrillic;
+    case Group::greek:
+      return greek;
+    case Group::hebrew:
+      return hebrew;
+    case Group::arabic:
+      return arabic;
+    case Group::thai:
+      return thai;
+    case Group::cjk:
+      return cjk;
+    default:
+      return any;
+  }
+}
+
+// Vietnamese writing: the Latin letters with the breve, horn, circumflex, stroke and the five
+// tone marks. Other Latin letters (ŀ, ģ) are no Vietnamese, whatever their weights.
+bool vietnamese_letter(char32_t c) {
+  return (c >= 0xC0 && c <= 0xFD) || c == 0x102 || c == 0x103 || c == 0x110 || c == 0x111 ||
+         c == 0x128 || c == 0x129 || c == 0x168 || c == 0x169 || c == 0x1A0 || c == 0x1A1 ||
+         c == 0x1AF || c == 0x1B0 || (c >= 0x1EA0 && c <= 0x1EF9);
+}
+
+bool all_vietnamese(std::u32string_view text, const std::vector<Group>& groups) {
+  for (size_t i = 0; i < text.size(); ++i)
+    if (groups[i] == Group::latin && !vietnamese_letter(text[i])) return false;
+  return true;
+}
+
+}  // namespace
+
+double unicode_points(std::u32string_view text, Family* best) {
+  const Tables& t = tables();
+  std::vector<Group> groups(text.size(), Group::none);
+  bool present[9] = {};
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] < 0x80) continue;
+    const Cls k = class_of(t, text[i]);
+    Group g = group_of(k);
+    // A combining accent after a letter is decomposed text, not a misreading.
+    if (k == combining && i > 0 && is_letter(class_of(t, text[i - 1]))) g = Group::none;
+    groups[i] = g;
+    present[static_cast<size_t>(g)] = true;
+  }
+  // Each script's letters weighed as their own writing, with the characters of no script
+  // (modifier letters, stray marks, controls) counted against every script present.
+  double total = 0, top_points = -1e300;
+  bool any_script = false;
+  for (size_t gi = static_cast<size_t>(Group::latin); gi <= static_cast<size_t>(Group::cjk); ++gi)
+    any_script = any_script || present[gi];
+  for (size_t gi = 1; gi < 9; ++gi) {
+    const auto g = static_cast<Group>(gi);
+    if (!present[gi] || (g == Group::junk && any_script)) continue;
+    std::u32string part(text);
+    for (size_t i = 0; i < part.size(); ++i)
+      if (part[i] >= 0x80 && groups[i] != g && groups[i] != Group::junk) part[i] = U' ';
+    double points = -1e300;
+    for (Family f : families_of(g)) {
+      if (f == Family::vietnamese && !all_vietnamese(text, groups)) continue;
+      const double p = text_points(f, part);
+      if (p > points) points = p;
+      if (p > top_points) {
+        top_points = p;
+        if (best) *best = f;
+      }
+    }
+    total += points;
+  }
+  return total;
+}
+
 double total_points(Family f, const Tally& tally) {
   if (f != Family::latin) return tally.points;
   return tally.points - 2.5 * latin_misfits(tally.letters);

@@ -220,7 +220,7 @@ FileReport FileConverter::process(const JobFile& file, uint64_t token) {
   report.confidence = file.confidence;
   report.detection_note = file.detection_note;
   // Undetected files are still copied unchanged; the others are settled without reading.
-  if (file.identity != Outcome::converted && file.identity != Outcome::undetected) {
+  if (file.identity != Outcome::converted && !outcome_is_unsettled(file.identity)) {
     report.outcome = file.identity;
     report.note = file.identity_note;
     return report;
@@ -243,21 +243,37 @@ FileReport FileConverter::process(const JobFile& file, uint64_t token) {
     return report;
   }
   report.bytes = content_.size();
-  if (file.identity == Outcome::undetected) {
-    report.outcome = Outcome::undetected;
+  if (outcome_is_unsettled(file.identity)) {
+    report.outcome = file.identity;
     report.note = file.identity_note;
     const Classification cls = classify_mark(content_.substr(0, 4), enc);
     if (cls.outcome != Outcome::marked && repair_whole(file, enc, cls, report, token))
       return report;
-    report.outcome = Outcome::undetected;
+    report.outcome = file.identity;
     report.note = file.identity_note;
+    // The readings in question, each with its sample, are what a person settles it by.
+    if (run_.samples && file.identity == Outcome::ambiguous) report.sample = file.identity_note;
     publish_as_read(file, report, token);
     return report;
   }
   if (run_.narrow != nullptr && file.source.empty() && run_.narrow->wanted())
     hint_ = run_.narrow->check(content_, report.path);
-  const Classification cls = classify(content_, enc);
+  Classification cls = classify(content_, enc);
+  // Valid UTF-8 that reads as nonsense while the source reads it as text is the source's.
+  if (cls.outcome == Outcome::already_utf8 &&
+      detect::utf8_doubtful(std::string_view(content_).substr(cls.mark_length),
+                            {enc.source_charset})) {
+    cls.outcome = Outcome::converted;
+    report.note = "valid UTF-8, but it reads as " + enc.source_name + " text";
+  }
   report.outcome = settle(enc, cls, report);
+  // A label chosen by hand that turns ASCII into other characters is converted as asked, with
+  // a warning on each file where it made a difference.
+  if (report.outcome == Outcome::converted && report.note.empty() &&
+      !detect::keeps_ascii(enc.source_charset)) {
+    const std::string hint = detect::narrow_label_hint(content_, enc.source_charset);
+    if (!hint.empty()) report.note = "warning: " + hint;
+  }
   if (run_.samples && report.outcome != Outcome::marked && report.outcome != Outcome::binary)
     report.sample = detect::sample_line(
         std::string_view(content_).substr(cls.mark_length),

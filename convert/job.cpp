@@ -227,8 +227,8 @@ void Runner::collect_files() {
       } else if (p.evidence == "skipped") {
         file.identity = Outcome::skipped;
         file.identity_note = p.note;
-      } else if (p.source.empty() && p.evidence == "undetected") {
-        file.identity = Outcome::undetected;
+      } else if (p.source.empty() && (p.evidence == "undetected" || p.evidence == "ambiguous")) {
+        file.identity = p.evidence == "ambiguous" ? Outcome::ambiguous : Outcome::undetected;
         file.identity_note = p.note;
       }
       files_.push_back(std::move(file));

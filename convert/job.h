@@ -31,8 +31,8 @@ struct PlannedFile {
   std::string relative_dir;
   std::string file_name;
   EncodingEntry source;             // empty: the run's source
-  std::string evidence = "chosen";  // "undetected" with no source: not converted; "skipped":
-                                    // no file to convert (note says why)
+  std::string evidence = "chosen";  // "undetected" or "ambiguous" with no source: kept as it
+                                    // is; "skipped": no file to convert (note says why)
   int confidence = -1;
   std::string note;  // what detection said of it
   bool excluded = false;

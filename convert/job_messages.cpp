@@ -41,6 +41,9 @@ std::string outcome_line(const JobFile& file, const FileReport& r, bool in_place
       return kestrum::strfmt("Not converted: %s %s", path, r.note.c_str());
     case Outcome::undetected:
       return kestrum::strfmt("Not converted: %s, %s, %s", path, r.note.c_str(), kept);
+    case Outcome::ambiguous:
+      return kestrum::strfmt("Not converted: %s, not sure which encoding: %s; %s (choose one)",
+                             path, r.note.c_str(), kept);
     case Outcome::double_encoded:
       return kestrum::strfmt("Not converted: %s is double-encoded (%s), %s; repair to fix it", path,
                              r.note.c_str(), kept);

@@ -4,10 +4,10 @@
 namespace {
 
 constexpr std::array<std::string_view, kOutcomeCount> kNames = {
-    "converted",    "ascii",    "already-utf8",  "marked",         "binary",
-    "same-file",    "outside",  "cannot-read",   "cannot-convert", "not-supported",
-    "cannot-write", "changed",  "search-failed", "undetected",     "double-encoded",
-    "mixed",        "excluded", "skipped",       "not-reached"};
+    "converted",      "ascii",   "already-utf8",  "marked",         "binary",
+    "same-file",      "outside", "cannot-read",   "cannot-convert", "not-supported",
+    "cannot-write",   "changed", "search-failed", "undetected",     "ambiguous",
+    "double-encoded", "mixed",   "excluded",      "skipped",        "not-reached"};
 
 }  // namespace
 
@@ -29,6 +29,10 @@ bool outcome_is_done(Outcome outcome) {
     default:
       return false;
   }
+}
+
+bool outcome_is_unsettled(Outcome outcome) {
+  return outcome == Outcome::undetected || outcome == Outcome::ambiguous;
 }
 
 bool outcome_is_failure(Outcome outcome) {

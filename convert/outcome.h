@@ -21,6 +21,7 @@ enum class Outcome {
   changed,         // the source changed while it was converted: nothing written from it
   search_failed,   // a directory that could not be listed
   undetected,      // no candidate encoding reads the file
+  ambiguous,       // candidates read it as different text and the evidence does not choose
   double_encoded,  // UTF-8 text misread through a legacy encoding and saved again; not repaired
   mixed,           // lines in UTF-8 beside lines in a legacy encoding; not repaired
   excluded,        // left out by the user in a preview
@@ -41,5 +42,8 @@ bool outcome_is_done(Outcome outcome);
 // not converted" and makes a command-line run fail. Binary files, the user's own exclusions and
 // entries that are no files to convert need nothing, so they are neither done nor failed.
 bool outcome_is_failure(Outcome outcome);
+
+// Detection left the file without an encoding (undetected, ambiguous): it is kept as read.
+bool outcome_is_unsettled(Outcome outcome);
 
 using OutcomeCounts = std::array<size_t, kOutcomeCount>;

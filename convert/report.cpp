@@ -61,7 +61,9 @@ void csv_field(std::string& out, std::string_view field) {
 // The detail, and how a detected source was chosen.
 std::string csv_detail(const FileReport& r) {
   std::string detail = detail_text(r);
-  if (r.evidence.empty() || r.evidence == "chosen") return detail;
+  // A file detection left unsettled was read as nothing: its note says why.
+  if (r.evidence.empty() || r.evidence == "chosen" || outcome_is_unsettled(r.outcome))
+    return detail;
   if (!detail.empty()) detail += "; ";
   detail += "read as " + r.source + " by " + r.evidence;
   if (r.confidence >= 0) detail += ", confidence " + std::to_string(r.confidence);

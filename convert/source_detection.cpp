@@ -46,7 +46,9 @@ void SourceDetection::examine(size_t index, JobFile& file, std::string_view cont
   }
   const std::string_view whole = content.substr(0, content.size() - utf8_incomplete_tail(content));
   const Utf8Check utf8 = utf8_check(whole);
-  if (utf8.valid && utf8.non_ascii) return decide(file, "UTF-8", "utf8", 100);
+  // Short legacy text can be valid UTF-8 by chance ("模式" in GBK): then the statistics decide.
+  if (utf8.valid && utf8.non_ascii && !tree_.doubts_utf8(whole))
+    return decide(file, "UTF-8", "utf8", 100);
   // ASCII and binary files keep the chosen source; the rules after this decide them.
   if (!utf8.non_ascii) return decide(file, "", "ascii", 100);
   if (find_nul(content, 64 * 1024) != std::string_view::npos) return decide(file, "", "", -1);
@@ -58,11 +60,19 @@ std::vector<std::string> SourceDetection::finish(std::vector<JobFile>& files) {
   tree_.finish();
   std::map<std::tuple<std::string, std::string>, std::pair<size_t, int>> groups;
   std::map<std::string, size_t> notes;
-  size_t undetected = 0;
+  size_t undetected = 0, ambiguous = 0;
   for (size_t i = 0; i < files.size(); ++i) {
     JobFile& f = files[i];
     if (i < pooled_.size() && pooled_[i]) {
       const detect::Decision d = tree_.decision(i);
+      if (d.evidence == detect::Evidence::ambiguous) {
+        f.identity = Outcome::ambiguous;
+        f.identity_note = d.note;
+        f.evidence = "ambiguous";
+        f.confidence = d.confidence;
+        ++ambiguous;
+        continue;
+      }
       if (d.encoding.empty()) {
         f.identity = Outcome::undetected;
         f.identity_note = d.note.empty() ? "no candidate encoding reads it" : d.note;
@@ -89,6 +99,8 @@ std::vector<std::string> SourceDetection::finish(std::vector<JobFile>& files) {
   }
   if (undetected > 0)
     summary += kestrum::strfmt("%sundetected %zu", summary.empty() ? "" : ", ", undetected);
+  if (ambiguous > 0)
+    summary += kestrum::strfmt("%sambiguous %zu", summary.empty() ? "" : ", ", ambiguous);
   std::vector<std::string> lines;
   lines.push_back("Detected: " + (summary.empty() ? std::string("nothing to decide") : summary));
   for (const auto& [note, count] : notes)
@@ -97,7 +109,9 @@ std::vector<std::string> SourceDetection::finish(std::vector<JobFile>& files) {
 }
 
 NarrowLabelCheck::NarrowLabelCheck(const std::string& charset)
-    : charset_(charset), wider_(detect::wider_label(charset)) {}
+    : charset_(charset),
+      // Labels that change ASCII get a warning on each file instead (see FileConverter).
+      wider_(detect::keeps_ascii(charset) ? detect::wider_label(charset) : std::string()) {}
 
 bool NarrowLabelCheck::wanted() const {
   return !wider_.empty() && !given_.load(std::memory_order_relaxed) &&

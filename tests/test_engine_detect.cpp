@@ -1,5 +1,6 @@
 // Detection inside the job: the evidence order on a real tree, pooled tiny files, two
-// folders in two encodings, undetectable files, previews and overrides, the narrow-label hint.
+// folders in two encodings, undetectable and ambiguous files, previews and overrides, the
+// narrow-label warnings and hint.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -25,6 +26,13 @@ JobPlan detecting(const std::string& in, const std::string& out, const char* pre
 bool said(const JobRecorder& rec, const std::string& text) {
   return std::any_of(rec.messages.begin(), rec.messages.end(),
                      [&](const std::string& m) { return m.find(text) != std::string::npos; });
+}
+
+// Every file's log lines, in the order the files finished.
+std::vector<std::string> file_lines(const JobRecorder& rec) {
+  std::vector<std::string> all;
+  for (const auto& lines : rec.file_lines) all.insert(all.end(), lines.begin(), lines.end());
+  return all;
 }
 
 // A tree of tiny GBK sources (one comment each) and 24 Big5 ones in another folder.
@@ -157,16 +165,92 @@ TEST(EngineDetect, ChangedSettingDiscardsPreview) {
   EXPECT_FALSE(app.preview.has_value());
 }
 
-// A narrow label picked by hand that the wider one would read differently is named once.
-TEST(EngineDetect, NarrowLabelHintOnce) {
+// A label picked by hand that turns ASCII into other characters (SHIFT_JIS: \ is ¥) converts
+// as asked, with one warning line per file holding such a byte, in the log and the report;
+// a narrow label that keeps ASCII gets one hint for the whole run.
+TEST(EngineDetect, NarrowLabelWarningsAndHint) {
   TempDir tmp;
   const std::string code = "printf(\"\xE6\x97\xA5\xE6\x9C\xAC\\n\"); // \xE3\x83\x86\xE3\x82\xB9\n";
   for (int i = 0; i < 3; ++i)
     write_file(tmp / ("in/f" + std::to_string(i) + ".c"), encode_as(code, "CP932"));
+  write_file(tmp / "in/plain.c", encode_as("// \xE3\x83\x86\xE3\x82\xB9 ok\n", "CP932"));
   JobRecorder rec;
-  run_job(make_plan(tmp / "in", tmp / "out", "SHIFT_JIS", "UTF-8"), &rec);
-  const auto hints = std::count_if(rec.messages.begin(), rec.messages.end(),
+  const JobReport r = run_job(make_plan(tmp / "in", tmp / "out", "SHIFT_JIS", "UTF-8"), &rec);
+  const std::vector<std::string> lines = file_lines(rec);
+  const auto warnings = std::count_if(lines.begin(), lines.end(), [](const std::string& m) {
+    return m.find("warning: SHIFT_JIS reads 0x5C as \xC2\xA5") != std::string::npos;
+  });
+  EXPECT_EQ(warnings, 3) << ::testing::PrintToString(lines);
+  for (int i = 0; i < 3; ++i) {
+    const FileReport* f = entry_for(r, "f" + std::to_string(i) + ".c");
+    EXPECT_EQ(f->outcome, Outcome::converted);
+    EXPECT_NE(f->note.find("CP932 would read it as \\"), std::string::npos) << f->note;
+    EXPECT_EQ(read_file(tmp / ("out/f" + std::to_string(i) + ".c")),
+              iconv_command(encode_as(code, "CP932"), "SHIFT_JIS", "UTF-8"));
+  }
+  EXPECT_EQ(entry_for(r, "plain.c")->note, "");
+  EXPECT_FALSE(said(rec, "Hint: "));
+
+  JobRecorder latin;
+  for (int i = 0; i < 3; ++i)
+    write_file(tmp / ("latin/f" + std::to_string(i) + ".txt"), "\x93quoted\x94 caf\xE9\n");
+  run_job(make_plan(tmp / "latin", tmp / "out2", "ISO-8859-1", "UTF-8"), &latin);
+  const auto hints = std::count_if(latin.messages.begin(), latin.messages.end(),
                                    [](const std::string& m) { return m.rfind("Hint: ", 0) == 0; });
   EXPECT_EQ(hints, 1);
-  EXPECT_TRUE(said(rec, "choose CP932"));
+  EXPECT_TRUE(said(latin, "choose CP1252"));
+}
+
+// A close call between readings of different text is not converted: ambiguous, copied as it
+// is, with both candidates and a sample of each; the run counts it as not converted. Chosen
+// by hand in the preview it converts as iconv does.
+TEST(EngineDetect, CloseCallIsAmbiguousUntilChosen) {
+  TempDir tmp;
+  // One letter, 0xE8: è in Latin-1 (French) and č in Latin-2 (Czech); nothing else to go on.
+  const std::string bytes = "x = 1; // pr\xE8s\n";
+  write_file(tmp / "in/a/close.c", bytes);
+  JobPlan plan = make_plan(tmp / "in", tmp / "out", "GBK", "UTF-8");
+  plan.options.detect = true;
+  plan.options.candidates = {"ISO-8859-1", "ISO-8859-2"};
+  JobRecorder rec;
+  const JobReport r = run_job(plan, &rec);
+  const FileReport* f = entry_for(r, "a/close.c");
+  ASSERT_NE(f, nullptr);
+  EXPECT_EQ(f->outcome, Outcome::ambiguous) << f->evidence << " " << f->source;
+  EXPECT_NE(f->note.find("ISO-8859-1 reads \xE2\x80\x9Cx = 1; // pr\xC3\xA8s\xE2\x80\x9D"),
+            std::string::npos)
+      << f->note;
+  EXPECT_NE(f->note.find("ISO-8859-2 \xE2\x80\x9Cx = 1; // pr\xC4\x8Ds\xE2\x80\x9D"),
+            std::string::npos)
+      << f->note;
+  EXPECT_EQ(read_file(tmp / "out/a/close.c"), bytes);
+  const std::vector<std::string> lines = file_lines(rec);
+  EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string& m) {
+    return m.find("a/close.c, not sure which encoding: ISO-8859-1 reads") != std::string::npos;
+  })) << ::testing::PrintToString(lines);
+  EXPECT_TRUE(said(rec, "1 of 1 files were not converted"));
+  EXPECT_NE(report_csv(r).find("a/close.c,ambiguous,"), std::string::npos) << report_csv(r);
+
+  AppState app(AppState::no_config);
+  app.input = tmp / "in";
+  app.output = tmp / "out3";
+  app.filters = {"*.*"};
+  app.from_index = app.index_of("GBK");
+  app.to_index = app.index_of("UTF-8");
+  app.detect = true;
+  app.candidates = {"ISO-8859-1", "ISO-8859-2"};
+  app.request_preview();
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (!app.adopt_preview() && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  ASSERT_TRUE(app.preview.has_value());
+  ASSERT_EQ(app.preview->rows.size(), 1u);
+  EXPECT_EQ(app.preview->rows[0].outcome, Outcome::ambiguous);
+  app.set_preview_source(0, EncodingEntry("ISO-8859-2"));
+  EXPECT_EQ(app.preview->rows[0].outcome, Outcome::converted);
+  app.request_convert();
+  while (!app.worker_idle.load() && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  app.stop_worker();
+  EXPECT_EQ(read_file(tmp / "out3/a/close.c"), iconv_command(bytes, "ISO-8859-2", "UTF-8"));
 }

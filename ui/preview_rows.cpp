@@ -16,7 +16,7 @@ const std::string kAscii = "ASCII";
 
 // Least sure first: undetected, then by confidence; a choice made by hand is surest.
 int certainty(const FileReport& row) {
-  if (row.outcome == Outcome::undetected) return -1;
+  if (outcome_is_unsettled(row.outcome)) return -1;
   return row.confidence >= 0 ? row.confidence : 101;
 }
 
@@ -29,7 +29,7 @@ int compare(const T& a, const T& b) {
 
 bool needs_look(const FileReport& row, const PlannedFile& file) {
   if (file.excluded) return false;
-  if (row.outcome == Outcome::undetected || outcome_is_failure(row.outcome)) return true;
+  if (outcome_is_failure(row.outcome)) return true;
   return row.confidence >= 0 && row.confidence < kLowConfidence;
 }
 
@@ -38,7 +38,7 @@ Outcome shown_outcome(const FileReport& row, const PlannedFile& file) {
 }
 
 const std::string& shown_encoding(const FileReport& row, const PlannedFile& file) {
-  if (row.outcome == Outcome::undetected && file.source.empty()) return kNoEncoding;
+  if (outcome_is_unsettled(row.outcome) && file.source.empty()) return kNoEncoding;
   // Read as any candidate it is the same text, written without converting.
   if (row.outcome == Outcome::ascii && row.evidence != "override") return kAscii;
   return row.source;

@@ -269,6 +269,11 @@ void PreviewView::draw_row(AppState& app, uint32_t index) {
     glyph_demand::note(before_after_);
     text_cell(before_after_);
   }
+  if (ui_probe::hook) {
+    // "preview.sample:<path>|<sample>": what the row shows in its sample cell.
+    probe_id("preview.sample:", index);
+    ui_probe::item(probe_.append(1, '|').append(row.sample).c_str());
+  }
   ImGui::TableNextColumn();
   evidence_cell(row);
   ImGui::TableNextColumn();
@@ -306,7 +311,11 @@ void PreviewView::draw_tooltip(uint32_t index) const {
   ImGui::BeginTooltip();
   ImGui::PushTextWrapPos(ImGui::GetFontSize() * 40.0f);
   ImGui::TextUnformatted(rows_.path(index).c_str());
-  if (encoding.empty())
+  if (row.outcome == Outcome::ambiguous && encoding.empty())
+    ImGui::TextUnformatted(
+        "Not sure: candidates read it as different text (the sample shows each). Choose its "
+        "encoding, or leave it out.");
+  else if (encoding.empty())
     ImGui::TextUnformatted("No candidate encoding reads it: choose one, or leave it out.");
   else if (row.confidence >= 0 && row.confidence < kLowConfidence)
     ImGui::Text(

@@ -1,0 +1,106 @@
+// Valid UTF-8 as evidence, not proof: short GBK text that happens to be valid UTF-8 is read as
+// GBK (or left ambiguous), with Detect and without; real UTF-8 text in many scripts stays UTF-8.
+#include <gtest/gtest.h>
+
+#include "convert/detect.h"
+#include "convert/job.h"
+#include "test_support.h"
+
+using namespace testing_support;
+
+namespace {
+
+// GBK words from real phrases whose GBK bytes are also valid UTF-8.
+const char* const kWords[] = {"模式", "目录", "状态", "停止"};
+
+std::string gbk_source(const char* word) {
+  return encode_as(std::string("int mode = 0;  // ") + word + "\nreturn mode;\n", "GBK");
+}
+
+const std::vector<std::string>& every_preset() {
+  static const std::vector<std::string> all = [] {
+    std::vector<std::string> names;
+    for (const detect::Preset& p : detect::presets()) names.push_back(p.name);
+    return names;
+  }();
+  return all;
+}
+
+}  // namespace
+
+// The premise holds (the bytes are valid UTF-8), and the GBK reading wins over the UTF-8 one.
+TEST(DetectUtf8, GbkWordsThatAreValidUtf8AreDoubted) {
+  for (const char* w : kWords) {
+    const std::string bytes = gbk_source(w);
+    ASSERT_TRUE(detect::decodes_strictly(bytes, "UTF-8")) << w;
+    EXPECT_TRUE(detect::utf8_doubtful(bytes, {"GBK"})) << w;
+    EXPECT_TRUE(detect::utf8_doubtful(bytes, every_preset())) << w;
+    detect::TreeDetector det({"Chinese"}, "");
+    det.add(0, "", bytes);
+    det.finish();
+    const detect::Decision d = det.decision(0);
+    const bool gbk = d.encoding == "GBK" || d.encoding == "GB18030";
+    EXPECT_TRUE(gbk || d.evidence == detect::Evidence::ambiguous) << w << ": " << d.encoding;
+    EXPECT_NE(d.evidence, detect::Evidence::utf8) << w;
+  }
+}
+
+// Ordinary UTF-8 text, short or long, in many scripts and with the symbols, emoji and
+// decomposed accents real files hold, is never doubted whatever the candidates.
+TEST(DetectUtf8, RealUtf8TextStaysUtf8) {
+  const char* const texts[] = {
+      "// Größe der Datei prüfen",
+      "/* café, crème brûlée, à la ligne */",
+      "# Ошибка: не удалось открыть файл",
+      "// Άγνωστο σφάλμα κατά την ανάγνωση",
+      "// 打开文件失败时返回错误",
+      "// ファイルを開けませんでした",
+      "// 파일을 읽을 수 없습니다",
+      "// שגיאה בקריאת הקובץ",
+      "// Copyright © 2024 — all rights reserved → see LICENSE",
+      "// done ✓ 🎉 50 °C ± 2",
+      "// naïve café (decomposed): cafe\xCC\x81 nai\xCC\x88ve",
+      "// Łódź, Kraków, Gdańsk; Praha, Brno, Plzeň; Győr",
+      "// Tiếng Việt có dấu",
+      "// ©",
+      "// é",
+      "// 中",
+  };
+  for (const char* t : texts) {
+    const std::string line = std::string("int x = 0;\n") + t + "\nreturn x;\n";
+    EXPECT_FALSE(detect::utf8_doubtful(line, every_preset())) << t;
+  }
+  // Past a hundred non-ASCII characters nothing is doubted at all, even unusual text.
+  std::string many = "x\n";
+  for (int i = 0; i < 60; ++i) many += "ģʽ ";
+  EXPECT_FALSE(detect::utf8_doubtful(many, every_preset()));
+  EXPECT_TRUE(detect::utf8_doubtful("x // ģʽ\n", every_preset()));
+}
+
+// In a job with or without Detect, the GBK comment is converted from GBK (or, with Detect,
+// left ambiguous), never left as "already UTF-8"; real UTF-8 files beside it stay UTF-8.
+TEST(DetectUtf8, JobsConvertTheGbkComments) {
+  TempDir tmp;
+  for (size_t i = 0; i < std::size(kWords); ++i)
+    write_file(tmp / ("in/w" + std::to_string(i) + ".cpp"), gbk_source(kWords[i]));
+  const std::string utf8 = "// Größe der Datei prüfen\n";
+  write_file(tmp / "in/real.cpp", utf8);
+  for (bool with_detect : {false, true}) {
+    const std::string out = tmp / (with_detect ? "out_detect" : "out_plain");
+    JobPlan plan = make_plan(tmp / "in", out, "GBK", "UTF-8");
+    plan.options.detect = with_detect;
+    plan.options.candidates = {"Chinese"};
+    const JobReport r = run_job(plan);
+    for (size_t i = 0; i < std::size(kWords); ++i) {
+      const std::string name = "w" + std::to_string(i) + ".cpp";
+      const FileReport* f = entry_for(r, name);
+      ASSERT_NE(f, nullptr);
+      if (with_detect && f->outcome == Outcome::ambiguous) continue;
+      EXPECT_EQ(f->outcome, Outcome::converted) << name << " detect " << with_detect;
+      EXPECT_EQ(read_file(out + "/" + name), iconv_command(gbk_source(kWords[i]), "GBK", "UTF-8"))
+          << kWords[i];
+    }
+    EXPECT_EQ(entry_for(r, "real.cpp")->outcome, Outcome::already_utf8);
+    EXPECT_EQ(read_file(out + "/real.cpp"), utf8);
+  }
+}
