@@ -9,6 +9,7 @@
 #include "convert/detect.h"
 #include "convert/output_dirs.h"
 #include "convert/source_detection.h"
+#include "convert/stream_convert.h"
 #include "convert/transcoder.h"
 #include "convert/utf8.h"
 #include "platform/fs.h"
@@ -16,6 +17,15 @@
 #include "platform/target_file.h"
 
 namespace {
+
+// A whole page of zero bytes: where a copied file may hold a hole.
+bool has_zero_block(std::string_view content) {
+  constexpr size_t kBlock = 4096;
+  static const std::string zeros(kBlock, '\0');
+  for (size_t at = 0; at + kBlock <= content.size(); at += kBlock)
+    if (content[at] == '\0' && content.compare(at, kBlock, zeros) == 0) return true;
+  return false;
+}
 
 constexpr char kUtf8Bom[] = "\xEF\xBB\xBF";
 
@@ -204,8 +214,15 @@ void FileConverter::publish(const JobFile& file, std::string_view head, std::str
   platform::TargetFile target;
   std::string path;
   int err = open_target(file, target, path);
-  if (err == 0 && !head.empty()) err = target.append(head);
-  if (err == 0) err = target.append(body);
+  if (err == 0 && report.unchanged && head.empty() && has_zero_block(content)) {
+    // Important: a copy of bytes held in memory would allocate the source's holes; the
+    // source's own extents keep them (a change since the read is caught before publishing).
+    const StreamFileResult r = copy_whole_file(source_path_, target);
+    err = r.read_error != 0 ? r.read_error : r.write_error;
+  } else {
+    if (err == 0 && !head.empty()) err = target.append(head);
+    if (err == 0) err = target.append(body);
+  }
   if (err == 0) err = finish_target(file, std::move(target), token, report);
   if (err != 0) set_write_failure(report, err);
 }

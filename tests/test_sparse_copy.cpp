@@ -92,6 +92,21 @@ TEST_F(SparseCopy, HolesStayHoles) {
   }
 }
 
+// A file read whole (below the chunked size) and copied unchanged keeps its holes too.
+TEST_F(SparseCopy, WholeFileHolesStayHoles) {
+  const std::string source = tmp / "in/blob.bin";
+  write_sparse(source);
+  ASSERT_LT(allocated(source), uint64_t{1} << 20) << "this file system makes no holes";
+  const std::string data = read_file(source);
+  JobPlan p = plan(tmp / "out");
+  p.options.whole_file_limit = uint64_t{256} << 20;
+  const JobReport r = run_job(p);
+  ASSERT_EQ(r.files.size(), 1u);
+  EXPECT_EQ(r.files[0].outcome, Outcome::binary);
+  EXPECT_TRUE(read_file(tmp / "out/blob.bin") == data);
+  EXPECT_LE(allocated(tmp / "out/blob.bin"), allocated(source) + (uint64_t{256} << 10));
+}
+
 // A copy that fails leaves no target and says so.
 TEST_F(SparseCopy, FailedCopyLeavesNothing) {
   write_sparse(tmp / "in/blob.bin");
