@@ -1,12 +1,9 @@
 // Entries of a tree that are no plain files to convert: each gets its report row and is left
 // alone.
 #include <gtest/gtest.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
-#include <cstring>
 #include <string>
 
 #include "convert/job.h"
@@ -18,17 +15,6 @@ using namespace testing_support;
 namespace {
 
 const std::string kGbk = "\xD6\xD0\xCE\xC4\n";
-
-void make_socket(const std::string& path) {
-  const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-  ASSERT_GE(fd, 0);
-  sockaddr_un addr{};
-  addr.sun_family = AF_UNIX;
-  ASSERT_LT(path.size(), sizeof addr.sun_path);
-  std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-  ASSERT_EQ(::bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr), 0);
-  ::close(fd);
-}
 
 // Dangling links, link loops, FIFOs, sockets and devices (here through a link) each get a
 // `skipped` row saying what they are, are counted, fail nothing and are left as they are;

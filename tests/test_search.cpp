@@ -1,9 +1,7 @@
 // The recursive search on real trees, and full_path.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -60,17 +58,6 @@ SearchResult search_bounded(const std::string& root) {
     return {};
   }
   return done.get();
-}
-
-void make_socket(const std::string& path) {
-  const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-  ASSERT_GE(fd, 0);
-  sockaddr_un addr{};
-  addr.sun_family = AF_UNIX;
-  ASSERT_LT(path.size(), sizeof addr.sun_path);
-  path.copy(addr.sun_path, path.size());
-  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-  ::close(fd);
 }
 
 }  // namespace

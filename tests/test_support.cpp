@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 #include <iconv.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -47,6 +49,17 @@ ScopedCwd::ScopedCwd(const std::string& dir) : saved_(fs::current_path().string(
 ScopedCwd::~ScopedCwd() {
   std::error_code ec;
   fs::current_path(saved_, ec);
+}
+
+void make_socket(const std::string& path) {
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_GE(fd, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  ASSERT_LT(path.size(), sizeof addr.sun_path);
+  path.copy(addr.sun_path, path.size());
+  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  ::close(fd);
 }
 
 void write_file(const std::string& path, std::string_view data) {

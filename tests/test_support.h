@@ -39,6 +39,8 @@ class ScopedCwd {
   std::string saved_;
 };
 
+// A Unix socket bound at `path` (closed at once; the entry stays).
+void make_socket(const std::string& path);
 void write_file(const std::string& path, std::string_view data);  // creates parent dirs
 std::string read_file(const std::string& path);                   // empty when missing
 bool file_exists(const std::string& path);
