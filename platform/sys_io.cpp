@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -20,9 +21,11 @@ int ficlone(int to_fd, int from_fd) { return ::ioctl(to_fd, FICLONE, from_fd); }
 }  // namespace
 
 SysIo real_sysio() {
-  return SysIo{::iconv_open,      ::iconv, ::iconv_close, ::write,  ::close,  ::rename, open_file,
-               ::mkostemp,        ::read,  ::fdatasync,   ::syncfs, ::linkat, ::unlink, ficlone,
-               ::copy_file_range, ::lseek};
+  return SysIo{
+      ::iconv_open,      ::iconv,  ::iconv_close, ::write,     ::close,  ::rename, open_file,
+      ::mkostemp,        ::read,   ::fdatasync,   ::syncfs,    ::linkat, ::unlink, ficlone,
+      ::copy_file_range, ::lseek,  ::access,      ::mkdir,     ::stat,   ::lstat,  ::fstat,
+      ::pread,           ::pwrite, ::ftruncate,   ::renameat2, ::link};
 }
 
 SysIo& sysio() {
