@@ -7,6 +7,7 @@
 #include "app/app_state.h"
 #include "convert/file_convert.h"
 #include "convert/in_place.h"
+#include "convert/utf8.h"
 
 class WindowJobObserver final : public JobObserver {
  public:
@@ -46,7 +47,7 @@ void mirror_run_fields(AppState& app, const JobPlan& plan) {
   app.to_encoding = plan.target.name;
   app.from_charset = plan.source.charset;
   app.to_charset = plan.target.charset;
-  app.bom_prefix = plan.target.utf8_mark ? "\xEF\xBB\xBF" : "";
+  app.bom_prefix = plan.target.utf8_mark ? kUtf8Bom : "";
 }
 
 }  // namespace

@@ -13,7 +13,6 @@
 
 namespace {
 
-constexpr char kUtf8Bom[] = "\xEF\xBB\xBF";
 constexpr size_t kSampleBytes = 64 * 1024;
 
 // What the rules need, gathered chunk by chunk; reading stops once nothing more can change.

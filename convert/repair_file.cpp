@@ -8,8 +8,6 @@
 
 namespace {
 
-constexpr char kUtf8Bom[] = "\xEF\xBB\xBF";
-
 // A legacy source whose lines may sit beside UTF-8 ones.
 bool legacy_source(const RunEncodings& enc) {
   return enc.source.form == UnicodeForm::none && enc.source.ascii_compatible;

@@ -12,7 +12,6 @@
 
 namespace {
 
-constexpr char kUtf8Bom[] = "\xEF\xBB\xBF";
 constexpr size_t kFlushBytes = 1u << 20;
 
 // Reads `source` after its mark in chunks; false when reading failed or `take` refused.

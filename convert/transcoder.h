@@ -1,4 +1,4 @@
-// Converting a buffer through iconv into one growing output, and the target directories.
+// Converting a buffer through iconv into one growing output.
 #pragma once
 
 #include <cstdint>
@@ -15,7 +15,3 @@ struct BufferOutcome {
 // Appends the conversion of `input` to `output` (bytes already there, the prefix, stay).
 BufferOutcome convert_buffer(std::string& output, const char* input, size_t length,
                              const char* from, const char* to);
-
-// Creates every missing directory along `path` ('/' separated). A directory that another
-// thread or program creates at the same moment counts as made.
-void make_dirs(std::string path);

@@ -1,5 +1,5 @@
 // Transcoding one file: results byte-identical to the iconv command across encodings and
-// marks, buffer growth, failures that never write a mix, safe writes, make_dirs, statistics.
+// marks, buffer growth, failures that never write a mix, safe writes, directories, statistics.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -11,6 +11,7 @@
 #include <tuple>
 
 #include "app/app_state.h"
+#include "convert/output_dirs.h"
 #include "convert/transcoder.h"
 #include "platform/fs.h"
 #include "platform/sys_io.h"
@@ -365,10 +366,10 @@ TEST(FileSize, SixtyFourBits) {
   ::close(fd);
 }
 
-// make_dirs splits at '/' only, passes over doubled and trailing separators.
+// make_directories splits at '/' only, passes over doubled and trailing separators.
 TEST(MakeDirs, MixedAndTrailingSeparators) {
   TempDir tmp;
-  make_dirs(tmp / "out//a\\b/c/");
+  EXPECT_EQ(make_directories(tmp / "out//a\\b/c/"), 0);
   EXPECT_TRUE(platform::is_directory(tmp / "out/a\\b/c"));
   EXPECT_FALSE(platform::is_directory(tmp / "out/a"));
 }
@@ -377,9 +378,55 @@ TEST(MakeDirs, MixedAndTrailingSeparators) {
 TEST(MakeDirs, StopsAtUncreatableComponent) {
   TempDir tmp;
   write_file(tmp / "file", "x");  // a file where a directory is needed
-  make_dirs(tmp / "file/sub/deeper");
+  EXPECT_EQ(make_directories(tmp / "file/sub/deeper"), ENOTDIR);
   EXPECT_FALSE(platform::is_directory(tmp / "file/sub"));
   EXPECT_EQ(read_file(tmp / "file"), "x");
+}
+
+// The root the user named may be reached through a link; it is followed.
+TEST(MakeDirs, RootThroughLinkFollowed) {
+  TempDir tmp;
+  ASSERT_EQ(make_directories(tmp / "real"), 0);
+  ASSERT_EQ(::symlink((tmp / "real").c_str(), (tmp / "link").c_str()), 0);
+  EXPECT_EQ(make_directories(tmp / "link/a/b"), 0);
+  EXPECT_TRUE(platform::is_directory(tmp / "real/a/b"));
+}
+
+int mkdir_eacces(const char*, mode_t) {
+  errno = EACCES;
+  return -1;
+}
+int lstat_eio(const char*, struct stat*) {
+  errno = EIO;
+  return -1;
+}
+
+// A target directory that cannot be made or looked at fails its files with that errno and
+// writes nothing; the job goes on with the others.
+TEST(MakeDirs, FailuresReachTheReport) {
+  const std::pair<void (*)(platform::SysIo&), int> faults[] = {
+      {[](platform::SysIo& io) { io.mkdir = mkdir_eacces; }, EACCES},
+      {[](platform::SysIo& io) { io.lstat = lstat_eio; }, EIO},
+  };
+  for (const auto& [inject, error] : faults) {
+    TempDir tmp;
+    write_file(tmp / "in/sub/a.txt", "abc");
+    write_file(tmp / "in/b.txt", "abc");
+    ASSERT_EQ(make_directories(tmp / "out"), 0);
+    platform::ScopedSysIo scope;
+    inject(platform::sysio());
+    const JobReport r = run_job(make_plan(tmp / "in", tmp / "out", "GBK", "UTF-8"));
+    ASSERT_EQ(r.files.size(), 2u);
+    for (const FileReport& f : r.files) {
+      if (f.path == "b.txt") {
+        EXPECT_EQ(f.outcome, Outcome::ascii);
+      } else {
+        EXPECT_EQ(f.outcome, Outcome::cannot_write) << error;
+        EXPECT_EQ(f.error, error);
+      }
+    }
+    EXPECT_EQ(list_tree(tmp / "out"), std::vector<std::string>{"b.txt"}) << error;
+  }
 }
 
 }  // namespace
