@@ -162,10 +162,12 @@ int FileConverter::open_target(const JobFile& file, platform::TargetFile& target
     err = target.open(path, links);
   } else {
     std::string dir;
-    bool made = false;
-    if ((err = dirs().prepare(file.relative_dir, dir, &made)) != 0) return err;
+    bool made = false, staged = false;
+    if ((err = dirs().prepare(file.relative_dir, dir, &made, &staged)) != 0) return err;
     path = dir + "/" + file.file_name;
-    err = made ? target.open_new(path) : target.open(path, links);
+    err = staged ? target.open_staged(path)
+          : made ? target.open_new(path)
+                 : target.open(path, links);
     if (err == ENOENT) {  // the directory went away during the run
       if ((err = dirs().prepare_again(file.relative_dir, dir)) != 0) return err;
       err = target.open(path, links);
@@ -177,6 +179,12 @@ int FileConverter::open_target(const JobFile& file, platform::TargetFile& target
 
 int FileConverter::finish_target(const JobFile& file, platform::TargetFile&& target, uint64_t token,
                                  FileReport& report) {
+  if (target.is_staged()) {  // named with its folder at the end of the run
+    const std::string path = target.path();
+    if (const int err = target.commit()) return err;
+    if (run_.dirs != nullptr) run_.dirs->staged_file(path, token, source_path_, source_stamp_);
+    return 0;
+  }
   if (run_.publisher != nullptr && file.hard_links.empty()) {
     run_.publisher->submit(std::move(target), token);
     return 0;

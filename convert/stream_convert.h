@@ -20,7 +20,7 @@ struct StreamOutcome {
 };
 
 // One converter over a stream given in chunks. The output is byte-identical to converting the
-// whole stream at once (convert_buffer, the iconv command).
+// whole stream at once (the iconv command).
 // Important: iconv state. The converter's shift state lives from chunk to chunk, a multibyte
 // sequence cut by a chunk's end is kept and completed from the next chunk, and finish makes the
 // closing call that returns a stateful target (ISO-2022-JP) to its initial shift state.

@@ -37,6 +37,8 @@ struct SysIo {
   int (*ftruncate)(int fd, off_t length);
   int (*renameat2)(int from_dir, const char* from, int to_dir, const char* to, unsigned flags);
   int (*link)(const char* from, const char* to);
+  // renameat2 with RENAME_NOREPLACE: EEXIST (or ENOTEMPTY) rather than replacing what is there.
+  int (*rename_noreplace)(const char* from, const char* to);
 };
 
 // The process-wide table; production code calls through it, tests swap entries.
