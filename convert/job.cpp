@@ -97,7 +97,7 @@ void Runner::open_output() {
   if (root_is_new) make_dirs(plan_.output);
   dirs_ = std::make_unique<OutputDirs>(
       plan_.output, root_is_new, [this](const std::string& line) { say(line); },
-      /*stage=*/!plan_.options.dry_run);
+      /*stage=*/!plan_.options.dry_run, plan_.options.durable);
   ctx_.dirs = dirs_.get();
   platform::PublisherOptions publishing;
   publishing.durable = plan_.options.durable;
