@@ -26,6 +26,18 @@ void mixed_report(const repair::MixedFacts& facts, FileReport& report, bool samp
 
 void FileConverter::publish_utf8(const JobFile& file, const RunEncodings& enc,
                                  std::string_view text, FileReport& report, uint64_t token) {
+  // Important: repaired text takes the run's line ends like any converted text; rewritten in
+  // UTF-8, whose line ends are single bytes, before the target encoding is made.
+  EolRewriter eol(run_.eol, EolUnits{1, false});
+  std::string ended;
+  if (eol.passes_through()) {
+    eol.count(text);
+  } else {
+    eol.feed(text, ended);
+    eol.finish(ended);
+    text = ended;
+  }
+  note_line_ends(eol, report);
   if (enc.target_is_utf8())
     return publish(file, enc.target_mark ? kUtf8Bom : "", text, report, token);
   std::string out;

@@ -234,3 +234,52 @@ TEST(RepairDouble, JobReportsThenRepairsWholeAndInChunks) {
   EXPECT_EQ(read_file(tmp / "fixed/small.txt"), kSentences[0] + "\n");
   EXPECT_EQ(read_file(tmp / "fixed/big.txt"), original);
 }
+
+// Repaired text takes the run's line ends like any converted file: whole and in chunks, a
+// double-encoded file and one of two encodings, to UTF-8 (and the latter to UTF-16LE).
+TEST(RepairLineEnds, RepairedTextTakesTheRunsLineEnds) {
+  TempDir tmp;
+  const TwoEncodings gbk = two_encodings(kSimplified, 24, "GBK");
+  std::string double_original, big_mixed, big_original;
+  for (int i = 0; i < 100; ++i) double_original += kSentences[static_cast<size_t>(i % 4)] + "\n";
+  for (int i = 0; i < 30; ++i) {
+    big_mixed += gbk.file;
+    big_original += gbk.original;
+  }
+  write_file(tmp / "in/double.txt", misread(double_original, "CP1251"));
+  const std::string small_original = kSentences[0] + "\n" + kSentences[1] + "\n";
+  write_file(tmp / "in/small.txt", misread(small_original, "CP1252"));
+  write_file(tmp / "in/mixed.c", gbk.file);
+  write_file(tmp / "in/big_mixed.c", big_mixed);
+  const auto crlf = [](const std::string& lf) {
+    std::string out;
+    for (char c : lf) out += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    return out;
+  };
+  for (const char* target : {"UTF-8", "UTF-16LE"}) {
+    const std::string out = tmp / target;
+    JobPlan plan = make_plan(tmp / "in", out, "GBK", target);
+    plan.options.repair = true;
+    plan.options.eol = EolMode::crlf;
+    plan.options.whole_file_limit = 8000;  // big_mixed and double.txt are read in chunks
+    plan.options.stream_chunk = 997;
+    const JobReport r = run_job(plan);
+    const std::vector<std::pair<std::string, std::string>> expected = {
+        {"double.txt", double_original},
+        {"small.txt", small_original},
+        {"mixed.c", gbk.original},
+        {"big_mixed.c", big_original}};
+    for (const auto& [name, original] : expected) {
+      // A UTF-8 file is double-encoded only for a UTF-8 target; for another it is a GBK one.
+      if (std::string(target) != "UTF-8" && name.find("mixed") == std::string::npos) continue;
+      const FileReport* e = entry_for(r, name);
+      ASSERT_NE(e, nullptr) << name;
+      EXPECT_EQ(e->outcome, Outcome::converted) << target << " " << name << ": " << e->note;
+      EXPECT_TRUE(read_file(out + "/" + name) == encode_as(crlf(original), target))
+          << target << " " << name;
+      EXPECT_TRUE(e->eol_counted) << name;
+      EXPECT_EQ(e->eol_after.crlf, e->eol_before.lf) << name;
+      EXPECT_GT(e->eol_after.crlf, 0u) << name;
+    }
+  }
+}
