@@ -6,9 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "convert/detect.h"
+#include "convert/detect_model.h"
 #include "convert/job.h"
 #include "convert/repair_double.h"
 #include "convert/repair_mixed.h"
+#include "convert/repair_script.h"
 #include "test_support.h"
 
 using namespace testing_support;
@@ -281,5 +284,83 @@ TEST(RepairLineEnds, RepairedTextTakesTheRunsLineEnds) {
       EXPECT_EQ(e->eol_after.crlf, e->eol_before.lf) << name;
       EXPECT_GT(e->eol_after.crlf, 0u) << name;
     }
+  }
+}
+
+namespace {
+
+const std::vector<std::string> kEveryPreset = {
+    "Chinese", "Japanese", "Korean", "Cyrillic", "Western",    "Central European",
+    "Greek",   "Turkish",  "Hebrew", "Arabic",   "Vietnamese", "Thai"};
+
+// Real sentences of program messages, a language each, for files of two encodings.
+struct Language {
+  const char* legacy;
+  std::vector<std::string> lines;
+};
+const std::vector<Language> kLanguages = {
+    {"CP1255",
+     {"לא ניתן לפתוח את הקובץ", "בדוק את הרשאות הגישה לתיקייה", "הקובץ נשמר בהצלחה",
+      "אין מספיק מקום בדיסק", "הפעולה בוטלה על ידי המשתמש", "שם הקובץ אינו חוקי"}},
+    {"CP1251",
+     {"Не удалось открыть файл", "Проверьте права доступа к каталогу", "Файл успешно сохранён",
+      "Недостаточно места на диске", "Операция отменена пользователем", "Недопустимое имя файла"}},
+    {"EUC-KR",
+     {"파일을 열 수 없습니다", "그림", "디렉터리 접근 권한을 확인하십시오", "테마",
+      "디스크 공간이 부족합니다", "사용자가 작업을 취소했습니다"}},
+};
+
+}  // namespace
+
+// The script of a file's UTF-8 lines names the family of its other lines; Latin and a blend
+// of scripts name none.
+TEST(RepairScript, UTF8LinesNameTheFamily) {
+  using detect::Family;
+  EXPECT_EQ(repair::families_of_script("לא ניתן לפתוח את הקובץ"),
+            std::vector<Family>{Family::hebrew});
+  EXPECT_EQ(repair::families_of_script("Не удалось открыть файл: 3 ошибки"),
+            std::vector<Family>{Family::cyrillic});
+  EXPECT_EQ(repair::families_of_script("파일을 열 수 없습니다"),
+            std::vector<Family>{Family::korean});
+  EXPECT_EQ(repair::families_of_script("ファイルを開けません"),
+            std::vector<Family>{Family::japanese});
+  EXPECT_EQ(repair::families_of_script("无法打开文件"),
+            (std::vector<Family>{Family::gb, Family::big5, Family::japanese}));
+  EXPECT_TRUE(repair::families_of_script("Le fichier n'a pas pu être ouvert").empty());
+  EXPECT_TRUE(repair::families_of_script("© 2024 — “quoted” …").empty());
+  EXPECT_TRUE(repair::families_of_script("Файл ファイル file αρχείο").empty());
+  EXPECT_TRUE(repair::families_of_script("그림").empty());  // too few letters to say
+  EXPECT_EQ(repair::families_of_script("그림", 1), std::vector<Family>{Family::korean});
+}
+
+// Lines alternately in UTF-8 and a legacy encoding, detected among every preset: the legacy
+// lines are read in their own language's encoding (not Greek for Hebrew, nor a Latin one for
+// Russian) and a short UTF-8 line of two Hangul stays UTF-8; written exactly as the original.
+TEST(RepairMixed, DetectedAmongEveryPresetByTheScriptOfTheUTF8Lines) {
+  TempDir tmp;
+  std::vector<std::pair<std::string, std::string>> expected;
+  for (const Language& lang : kLanguages) {
+    std::string file, original;
+    for (size_t i = 0; i < lang.lines.size(); ++i) {
+      const std::string line = "msg(\"" + lang.lines[i] + "\");\n";
+      original += line;
+      file += i % 2 == 0 ? encode_as(line, lang.legacy) : line;
+    }
+    const std::string name = std::string(lang.legacy) + ".c";
+    write_file(tmp / ("in/" + name), file);
+    expected.emplace_back(name, original);
+    const std::string legacy =
+        repair::legacy_of(file, detect::expand_candidates(kEveryPreset), "GBK");
+    EXPECT_EQ(detect::family_of(legacy), detect::family_of(lang.legacy)) << legacy;
+  }
+  JobPlan plan = repairing(tmp / "in", tmp / "out", "GBK", true);
+  plan.options.detect = true;
+  plan.options.candidates = kEveryPreset;
+  const JobReport r = run_job(plan);
+  for (const auto& [name, original] : expected) {
+    const FileReport* e = entry_for(r, name);
+    ASSERT_NE(e, nullptr) << name;
+    EXPECT_EQ(e->outcome, Outcome::converted) << name << ": " << e->note;
+    EXPECT_EQ(read_file(tmp / ("out/" + name)), original) << name << ": " << e->note;
   }
 }
