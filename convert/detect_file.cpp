@@ -1,11 +1,14 @@
 // File-level analysis: Unicode forms and 7-bit escapes, then the statistics of the candidates.
 #include "convert/detect_file.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <limits>
 
 #include "convert/detect_decode.h"
 #include "convert/detect_excerpt.h"
 #include "convert/detect_libs.h"
+#include "convert/lang_model.h"
 
 namespace detect {
 namespace {
@@ -74,6 +77,24 @@ bool special_form(const std::vector<Candidate>& candidates, int preferred, std::
 
 namespace {
 
+// The statistics of the best language the candidate serves; family weights where it serves none.
+void score_candidate(const Candidate& c, std::u32string_view text, Tally& tally) {
+  if (c.languages == 0) {
+    score_text(c.family, text, tally);
+    tally.points = total_points(c.family, tally);
+    return;
+  }
+  const LangModel& model = lang_model();
+  const bool wide = c.family == Family::gb || c.family == Family::big5 ||
+                    c.family == Family::japanese || c.family == Family::korean;
+  double totals[kMaxLanguages] = {};
+  tally.chars = static_cast<double>(model.score(text, c.languages, wide ? 2 : 1, totals));
+  double best = -std::numeric_limits<double>::infinity();
+  for (size_t l = 0; l < model.languages(); ++l)
+    if (c.languages >> l & 1) best = std::max(best, totals[l]);
+  tally.points = best;
+}
+
 // Weighs every candidate over `ex`; false when none reads it.
 bool weigh(const std::vector<Candidate>& candidates, const Excerpt& ex, FileAnalysis& fa,
            std::vector<size_t>& stops) {
@@ -96,8 +117,8 @@ bool weigh(const std::vector<Candidate>& candidates, const Excerpt& ex, FileAnal
     if (!ok) continue;
     any = true;
     const std::u32string_view text(buffer.data(), made);
-    score_text(candidates[i].family, text, fa.tallies[i]);
-    st.points = total_points(candidates[i].family, fa.tallies[i]);
+    score_candidate(candidates[i], text, fa.tallies[i]);
+    st.points = fa.tallies[i].points;
     st.chars = fa.tallies[i].chars;
     st.signature = fnv1a(text);
   }

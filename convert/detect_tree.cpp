@@ -214,7 +214,7 @@ TreeDetector::TreeDetector(std::vector<std::string> candidates, std::string pref
       s.names.push_back(kept);
   }
   if (!keeps_ascii(pref)) pref = wider_label(pref);
-  for (const std::string& name : s.names) s.candidates.push_back({name, family_of(name), -1});
+  for (const std::string& name : s.names) s.candidates.push_back(make_candidate(name));
   for (size_t i = 0; i < s.names.size(); ++i) {
     const auto it = std::find(s.names.begin(), s.names.end(), wider_label(s.names[i]));
     if (it != s.names.end()) s.candidates[i].wide = static_cast<int>(it - s.names.begin());
