@@ -364,3 +364,29 @@ TEST(RepairMixed, DetectedAmongEveryPresetByTheScriptOfTheUTF8Lines) {
     EXPECT_EQ(read_file(tmp / ("out/" + name)), original) << name << ": " << e->note;
   }
 }
+
+// Valid UTF-8 that the run's source reads as text can be double-encoded all the same: CJK
+// text misread through ISO-8859-1 is pairs like "ä¸" that GBK reads as Chinese. The exact
+// undoing wins over that reading, whole files and through the job.
+TEST(RepairDouble, MisreadingThatReadsAsTheSource) {
+  TempDir tmp;
+  const std::vector<std::string> originals = {
+      "import sys\n\nTEXT_0 = \"가능\"\n",
+      "Khơ-me\nViết ước hiệu\nGiáo hội Ai Cập\n",
+      "    /**\n     * Tclsh 設定了下列 Tcl 變數:\n     */\n"};
+  for (size_t i = 0; i < originals.size(); ++i)
+    write_file(tmp / ("in/" + std::to_string(i) + ".txt"), misread(originals[i], "ISO-8859-1"));
+  for (bool repair : {false, true}) {
+    const std::string out = tmp / (repair ? "fixed" : "plain");
+    const JobReport r = run_job(repairing(tmp / "in", out, "GBK", repair));
+    for (size_t i = 0; i < originals.size(); ++i) {
+      const std::string name = std::to_string(i) + ".txt";
+      const FileReport* e = entry_for(r, name);
+      ASSERT_NE(e, nullptr);
+      EXPECT_EQ(e->outcome, repair ? Outcome::converted : Outcome::double_encoded) << e->note;
+      EXPECT_EQ(e->note, std::string(repair ? "repaired: " : "") + "UTF-8 read as ISO-8859-1");
+      EXPECT_EQ(read_file(out + "/" + name),
+                repair ? originals[i] : read_file(tmp / ("in/" + name)));
+    }
+  }
+}
