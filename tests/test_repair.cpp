@@ -371,8 +371,7 @@ TEST(RepairMixed, DetectedAmongEveryPresetByTheScriptOfTheUTF8Lines) {
 TEST(RepairDouble, MisreadingThatReadsAsTheSource) {
   TempDir tmp;
   const std::vector<std::string> originals = {
-      "import sys\n\nTEXT_0 = \"가능\"\n",
-      "Khơ-me\nViết ước hiệu\nGiáo hội Ai Cập\n",
+      "import sys\n\nTEXT_0 = \"가능\"\n", "Khơ-me\nViết ước hiệu\nGiáo hội Ai Cập\n",
       "    /**\n     * Tclsh 設定了下列 Tcl 變數:\n     */\n"};
   for (size_t i = 0; i < originals.size(); ++i)
     write_file(tmp / ("in/" + std::to_string(i) + ".txt"), misread(originals[i], "ISO-8859-1"));
