@@ -168,7 +168,6 @@ std::string close_call_note(const std::vector<Candidate>& candidates, std::strin
          sample_line(content, b, 60) + "\u201D";
 }
 
-constexpr double kLibraryWeight = 4.0;  // points a full library vote is worth
 constexpr double kLibraryRange = 12.0;  // margins below this are close calls for the libraries
 
 // Evidence read first; a file whose reading is plain by then is not read further.
@@ -209,26 +208,39 @@ FileAnalysis analyse_file(const std::vector<Candidate>& candidates, int preferre
     fa.decision = {"", Evidence::undetected, 0, fa.decision.note, {}};
     return fa;
   }
-  const std::string& name = candidates[static_cast<size_t>(fa.own.index)].name;
   if (fa.own.alone) {
     size_t viable = 0;
     for (const Standing& st : fa.standings) viable += st.viable ? 1 : 0;
     if (viable == 1) {
       fa.decided = true;
-      fa.decision = {
-          name, Evidence::only_decoder, fa.own.confidence, "the only candidate that reads it", {}};
+      fa.decision = {candidates[static_cast<size_t>(fa.own.index)].name,
+                     Evidence::only_decoder,
+                     fa.own.confidence,
+                     "the only candidate that reads it",
+                     {}};
     }
   }
   // A close call on the file's own statistics: the packaged detectors' answers on its text
   // count too (they are slow, so they are asked only here).
   if (!fa.decided && options.libraries && fa.own.margin < kLibraryRange) {
     const std::vector<double> votes = library_votes(ex.bytes, candidates);
-    for (size_t i = 0; i < votes.size(); ++i) fa.standings[i].points += kLibraryWeight * votes[i];
+    for (size_t i = 0; i < votes.size(); ++i) fa.standings[i].points += votes[i];
     fa.own = choose(candidates, fa.standings, preferred);
+    // Important: the votes may raise a reading the window alone vouched for.
+    if (ex.truncated && !verify_whole(candidates, preferred, content, fa)) {
+      fa.decided = true;
+      fa.decision = {"", Evidence::undetected, 0, fa.decision.note, {}};
+      return fa;
+    }
   }
   if (!fa.decided && fa.own.margin >= kOwnMargin) {
     fa.decided = true;
-    fa.decision = {name, Evidence::file_statistics, fa.own.confidence, fa.own.note, {}};
+    // Important: named after the votes, which may have changed the choice.
+    fa.decision = {candidates[static_cast<size_t>(fa.own.index)].name,
+                   Evidence::file_statistics,
+                   fa.own.confidence,
+                   fa.own.note,
+                   {}};
   }
   if (!fa.utf8_doubt.empty()) {
     std::string& note = fa.decided ? fa.decision.note : fa.own.note;

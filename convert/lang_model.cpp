@@ -1,6 +1,8 @@
 // Reading the language statistics and scoring decoded text with them.
 #include "convert/lang_model.h"
 
+#include <unicode/uchar.h>
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -66,6 +68,27 @@ char32_t one_char(std::string_view field) {
   return c;
 }
 
+// Two-letter Unicode general categories in the order of ICU's UCharCategory.
+constexpr const char* kCategories[] = {"Cn", "Lu", "Ll", "Lt", "Lm", "Lo", "Mn", "Me", "Mc", "Nd",
+                                       "Nl", "No", "Zs", "Zl", "Zp", "Cc", "Cf", "Co", "Cs", "Pd",
+                                       "Ps", "Pe", "Pc", "Po", "Sm", "Sc", "Sk", "So", "Pi", "Pf"};
+constexpr size_t kCategoryCount = std::size(kCategories);
+
+size_t category_of(char32_t c) {
+  const auto t = static_cast<size_t>(u_charType(static_cast<UChar32>(c)));
+  return t < kCategoryCount ? t : 0;
+}
+
+// How many code points above ASCII in the BMP each category holds.
+const std::vector<double>& category_sizes() {
+  static const std::vector<double> sizes = [] {
+    std::vector<double> n(kCategoryCount, 0.0);
+    for (char32_t c = 0x80; c < 0x10000; ++c) n[category_of(c)] += 1;
+    return n;
+  }();
+  return sizes;
+}
+
 std::vector<std::string_view> split(std::string_view line, char sep) {
   std::vector<std::string_view> out;
   size_t start = 0;
@@ -92,6 +115,7 @@ struct ModelBuilder {
   struct Lang {
     double chars = 0;
     double steps[9] = {};  // aa as ah sa ss sh ha hs hh
+    double categories[kCategoryCount] = {};
     std::vector<std::pair<char32_t, double>> uni;
     std::vector<std::tuple<uint64_t, char32_t, double>> bi;
   };
@@ -107,6 +131,14 @@ struct ModelBuilder {
     if (it == names.end()) return "language \"" + std::string(f[1]) + "\" not declared before";
     Lang& lang = langs[static_cast<size_t>(it - names.begin())];
     double n = 0;
+    if (f[0] == "C" && f.size() == 4) {
+      const auto* end = std::end(kCategories);
+      const auto* at = std::find_if(std::begin(kCategories), end,
+                                    [&](const char* name) { return f[2] == name; });
+      if (at == end || !count_of(f[3], n)) return "a category record needs a category and a count";
+      lang.categories[static_cast<size_t>(at - std::begin(kCategories))] = n;
+      return "";
+    }
     if (f[0] == "U" && f.size() == 4) {
       const char32_t c = one_char(f[2]);
       if (c < 0x80 || !count_of(f[3], n))
@@ -173,15 +205,30 @@ struct ModelBuilder {
     size_t uni_entries = 0, bi_entries = 0;
     for (const Lang& l : langs) uni_entries += l.uni.size(), bi_entries += l.bi.size();
     auto uni = make_table(uni_entries, n), bi = make_table(bi_entries, n);
-    // Characters above ASCII among themselves; one a language never showed gets half a count.
-    std::vector<float> unseen(n);
-    for (size_t l = 0; l < n; ++l) unseen[l] = static_cast<float>(std::log(0.5 / langs[l].chars));
-    for (size_t l = 0; l < n; ++l)
-      for (const auto& [c, count] : langs[l].uni)
-        row(*uni, c, unseen)[l] = static_cast<float>(std::log(count / langs[l].chars));
+    // A character never seen: half a count, or less when its category is rare in the
+    // language (a ½ in French text), spread over the category's code points.
+    model->unseen_.assign(n * kCategoryCount, 0.0f);
+    for (size_t l = 0; l < n; ++l) {
+      const double half = std::log(0.5 / langs[l].chars);
+      for (size_t k = 0; k < kCategoryCount; ++k) {
+        const double share = (langs[l].categories[k] + 0.5) / (langs[l].chars + 15.0);
+        const double spread = std::log(share / std::max(1.0, category_sizes()[k]));
+        model->unseen_[l * kCategoryCount + k] = static_cast<float>(std::min(half, spread));
+      }
+    }
+    // Characters above ASCII among themselves.
+    std::vector<float> fill(n);
+    for (size_t l = 0; l < n; ++l) {
+      for (const auto& [c, count] : langs[l].uni) {
+        for (size_t o = 0; o < n; ++o)
+          fill[o] = model->unseen_[o * kCategoryCount + category_of(c)];
+        row(*uni, c, fill)[l] = static_cast<float>(std::log(count / langs[l].chars));
+      }
+    }
     auto uni_p = [&](char32_t c, size_t l) {
       const float* r = uni->find(c);
-      return std::exp(static_cast<double>(r ? r[l] : unseen[l]));
+      return std::exp(
+          static_cast<double>(r ? r[l] : model->unseen_[l * kCategoryCount + category_of(c)]));
     };
     // Pairs: the character after its predecessor among the characters above ASCII that follow
     // it, mixed with the character alone.
@@ -216,7 +263,6 @@ struct ModelBuilder {
         model->steps_[l * 6 + 3 + k] = static_cast<float>(std::log((st[6 + k] + 0.5) / out));
       }
     }
-    model->unseen_ = std::move(unseen);
     model->unigrams_ = std::move(uni);
     model->bigrams_ = std::move(bi);
     return model;
@@ -277,9 +323,11 @@ size_t LangModel::score(std::u32string_view text, uint32_t mask, int bytes_per_c
       ++chars;
       const float* pair = bigrams_->find(pair_key(prev, c));
       const float* single = pair ? nullptr : unigrams_->find(c);
+      const size_t category = pair || single ? 0 : category_of(c);
       for (size_t l = 0; l < n; ++l) {
         if (!(mask >> l & 1)) continue;
-        const double lp = pair ? pair[l] : (single ? single[l] : unseen_[l]) + alone;
+        const double lp =
+            pair ? pair[l] : (single ? single[l] : unseen_[l * kCategoryCount + category]) + alone;
         totals[l] += steps_[l * 6 + prev_kind] + lp + base;
       }
     }

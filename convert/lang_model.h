@@ -38,7 +38,7 @@ class LangModel {
   struct Table;  // open-addressing map from a 64-bit key to a row of per-language floats
   std::vector<std::string> names_;
   std::vector<std::vector<std::string>> encodings_;
-  std::vector<float> unseen_;  // per language, log-probability of a character it never showed
+  std::vector<float> unseen_;  // per language and category, log-probability of an unseen one
   std::vector<float> steps_;   // per language, log-probabilities of the kinds around one
   std::shared_ptr<const Table> unigrams_, bigrams_;
   friend struct ModelBuilder;

@@ -14,6 +14,7 @@ Output, UTF-8, tab-separated, one record a line, after a first line "ouzel-lang-
     L  <language>  <encodings it is written in, comma-separated>  <characters counted>
        then 9 counts of steps between kinds of character, in the order aa as ah sa ss sh ha
        hs hh (a: ASCII letter, s: other ASCII, h: above ASCII)
+    C  <language>  <Unicode general category, as Lu or So>  <characters of it counted>
     U  <language>  <character>  <count>
     B  <language>  <previous>  <character>  <count>
 """
@@ -21,6 +22,7 @@ import argparse
 import collections
 import os
 import sys
+import unicodedata
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import detect_corpus  # noqa: E402
@@ -71,9 +73,14 @@ def main():
     for language in sorted(uni):
         encodings = ",".join(detect_corpus.LANGUAGES[language][1])
         total = sum(uni[language].values())
+        categories = collections.Counter()
+        for c, n in uni[language].items():
+            categories[unicodedata.category(c)] += n
         t = steps[language]
         lines.append("L\t%s\t%s\t%d\t%s" % (language, encodings, total, "\t".join(
             str(t[a + b]) for a in "ash" for b in "ash")))
+        for category, n in sorted(categories.items()):
+            lines.append("C\t%s\t%s\t%d" % (language, category, n))
         for c, n in uni[language].most_common(UNIGRAMS):
             if n >= MIN_COUNT and clean(c):
                 lines.append("U\t%s\t%s\t%d" % (language, c, n))
