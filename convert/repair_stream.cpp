@@ -214,6 +214,14 @@ FileConverter::StreamRepair FileConverter::repair_streamed(
   if (report.outcome == Outcome::already_utf8)
     return double_streamed(file, source, enc, mark_length, head, report, token);
   const bool legacy = enc.source.form == UnicodeForm::none && enc.source.ascii_compatible;
+  if (report.outcome == Outcome::converted && legacy && enc.target_is_utf8() &&
+      utf8_check(head.substr(0, head.size() - utf8_incomplete_tail(head))).valid) {
+    // Important: as for a file read whole, valid UTF-8 taken for the source's text because it
+    // reads as such may be double-encoded; undoing it is then exact for the whole file.
+    const StreamRepair undone =
+        double_streamed(file, source, enc, mark_length, head, report, token);
+    if (undone != StreamRepair::none) return undone;
+  }
   if (report.outcome == Outcome::undetected || (report.outcome == Outcome::converted && legacy))
     return mixed_streamed(file, source, enc, mark_length, head, report, token);
   return StreamRepair::none;

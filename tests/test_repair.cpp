@@ -367,25 +367,32 @@ TEST(RepairMixed, DetectedAmongEveryPresetByTheScriptOfTheUTF8Lines) {
 
 // Valid UTF-8 that the run's source reads as text can be double-encoded all the same: CJK
 // text misread through ISO-8859-1 is pairs like "ä¸" that GBK reads as Chinese. The exact
-// undoing wins over that reading, whole files and through the job.
+// undoing wins over that reading, in files read whole and in chunks.
 TEST(RepairDouble, MisreadingThatReadsAsTheSource) {
   TempDir tmp;
   const std::vector<std::string> originals = {
       "import sys\n\nTEXT_0 = \"가능\"\n", "Khơ-me\nViết ước hiệu\nGiáo hội Ai Cập\n",
       "    /**\n     * Tclsh 設定了下列 Tcl 變數:\n     */\n"};
-  for (size_t i = 0; i < originals.size(); ++i)
-    write_file(tmp / ("in/" + std::to_string(i) + ".txt"), misread(originals[i], "ISO-8859-1"));
+  std::vector<std::string> texts = originals;
+  std::string code;  // a big file: ASCII code, then the same short text
+  for (int i = 0; i < 300; ++i) code += "    step(" + std::to_string(i) + ");\n";
+  texts.push_back(code + originals[0]);
+  for (size_t i = 0; i < texts.size(); ++i)
+    write_file(tmp / ("in/" + std::to_string(i) + ".txt"), misread(texts[i], "ISO-8859-1"));
   for (bool repair : {false, true}) {
     const std::string out = tmp / (repair ? "fixed" : "plain");
-    const JobReport r = run_job(repairing(tmp / "in", out, "GBK", repair));
-    for (size_t i = 0; i < originals.size(); ++i) {
+    JobPlan plan = repairing(tmp / "in", out, "GBK", repair);
+    plan.options.whole_file_limit = 4000;  // the last is read in chunks
+    plan.options.stream_chunk = 1001;
+    const JobReport r = run_job(plan);
+    for (size_t i = 0; i < texts.size(); ++i) {
       const std::string name = std::to_string(i) + ".txt";
       const FileReport* e = entry_for(r, name);
       ASSERT_NE(e, nullptr);
       EXPECT_EQ(e->outcome, repair ? Outcome::converted : Outcome::double_encoded) << e->note;
       EXPECT_EQ(e->note, std::string(repair ? "repaired: " : "") + "UTF-8 read as ISO-8859-1");
-      EXPECT_EQ(read_file(out + "/" + name),
-                repair ? originals[i] : read_file(tmp / ("in/" + name)));
+      EXPECT_EQ(read_file(out + "/" + name), repair ? texts[i] : read_file(tmp / ("in/" + name)))
+          << name;
     }
   }
 }
