@@ -14,7 +14,6 @@
 
 namespace {
 
-constexpr char kUtf8Bom[] = "\xEF\xBB\xBF";
 constexpr size_t kSampleBytes = 64 * 1024;
 // Lines kept for the UTF-8 doubt: past this many characters above ASCII, or lines this long,
 // valid UTF-8 is UTF-8 (the doubt weighs only text with few such characters).

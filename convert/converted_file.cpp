@@ -6,11 +6,10 @@
 #include "convert/file_convert.h"
 #include "convert/stop_point.h"
 #include "convert/stream_convert.h"
+#include "convert/utf8.h"
 #include "platform/target_file.h"
 
 namespace {
-
-constexpr char kUtf8Bom[] = "\xEF\xBB\xBF";
 
 // Where the pieces go. While they repeat the content as read nothing is opened, so a file
 // whose conversion changes nothing is not rewritten in place; at the first piece that differs

@@ -3,12 +3,10 @@
 #include "convert/file_convert.h"
 #include "convert/repair_double.h"
 #include "convert/repair_mixed.h"
-#include "convert/transcoder.h"
+#include "convert/stream_convert.h"
 #include "convert/utf8.h"
 
 namespace {
-
-constexpr char kUtf8Bom[] = "\xEF\xBB\xBF";
 
 // A legacy source whose lines may sit beside UTF-8 ones.
 bool legacy_source(const RunEncodings& enc) {
@@ -41,11 +39,10 @@ void FileConverter::publish_utf8(const JobFile& file, const RunEncodings& enc,
   if (enc.target_is_utf8())
     return publish(file, enc.target_mark ? kUtf8Bom : "", text, report, token);
   std::string out;
-  const BufferOutcome r =
-      convert_buffer(out, text.data(), text.size(), "UTF-8", enc.target_charset.c_str());
-  if (!r.ok) {
-    report.outcome = r.unsupported ? Outcome::not_supported : Outcome::cannot_convert;
-    report.error = r.error;
+  StreamConverter conv("UTF-8", enc.target_charset);
+  if (!conv.feed(text.data(), text.size(), out) || !conv.finish(out)) {
+    report.outcome = conv.outcome().unsupported ? Outcome::not_supported : Outcome::cannot_convert;
+    report.error = conv.outcome().error;
     report.note += "; the repaired text has no form in " + enc.target_name;
     return publish_as_read(file, report, token);
   }

@@ -5,14 +5,12 @@
 #include "convert/repair_double.h"
 #include "convert/repair_mixed.h"
 #include "convert/stream_convert.h"
-#include "convert/transcoder.h"
 #include "convert/utf8.h"
 #include "platform/fs.h"
 #include "platform/target_file.h"
 
 namespace {
 
-constexpr char kUtf8Bom[] = "\xEF\xBB\xBF";
 constexpr size_t kFlushBytes = 1u << 20;
 
 // Reads `source` after its mark in chunks; false when reading failed or `take` refused.
@@ -49,8 +47,9 @@ void FileConverter::write_streamed(const JobFile& file, const RunEncodings& enc,
       return err == 0;
     }
     converted.clear();
-    converts =
-        convert_buffer(converted, utf8.data(), utf8.size(), "UTF-8", enc.target_charset.c_str()).ok;
+    // Each piece is whole characters, converted and closed on its own.
+    StreamConverter conv("UTF-8", enc.target_charset);
+    converts = conv.feed(utf8.data(), utf8.size(), converted) && conv.finish(converted);
     if (converts && !run_.dry_run) err = target.append(converted);
     return converts && err == 0;
   };
