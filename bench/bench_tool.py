@@ -16,7 +16,8 @@ the end: removing many files makes creating files slow here for minutes).
 
 Options: --build DIR (default build-rel), --rounds N (5), --slow-rounds N (3; find -exec and
 xargs, which start one process per file), --trees big,source,small, --memory 1024,4608 (MiB of
-the huge files; 0 for none; skipped when the disk has too little room), --keep-outputs, --clean.
+the huge files; 0 for none; skipped when the disk has too little room), --keep-outputs, --clean, --out DIR
+(outputs on another file system, e.g. a freshly made ext4 or a tmpfs; the trees stay in DATA).
 """
 import argparse
 import json
@@ -166,14 +167,17 @@ def check_goals(results):
     ok = True
     for job in ("job", "job, not durable"):
         for key, med in results.items():
-            need = 1.7 if key == "big" else 1.5
-            goals = [("plain walk, 1 thread", need), ("plain walk, 2 threads", 0.95),
+            need = 1.7 if key == "big" else 1.4
+            # Durable at least 0.95x the two-thread walk; not durable ahead of it.
+            two = 0.95 if job == "job" else 1.0
+            goals = [("plain walk, 1 thread", need), ("plain walk, 2 threads", two),
                      ("xargs -P2 iconv", 1.0)]
             for base, want in goals:
                 if base not in med:
                     continue
                 got = med[base] / med[job]
-                met = got >= want if base != "xargs -P2 iconv" else got > want
+                met = got > want if (base, want) in (("xargs -P2 iconv", 1.0),
+                                                     ("plain walk, 2 threads", 1.0)) else got >= want
                 ok = ok and met
                 print("  %-17s %-18s vs %-22s %5.2fx (goal %s%.2fx) %s" % (
                     job, TREES[key], base, got, ">=" if want != 1.0 else ">", want,
@@ -214,6 +218,8 @@ def main():
     ap.add_argument("--memory", default="1024,4608")
     ap.add_argument("--keep-outputs", action="store_true")
     ap.add_argument("--clean", action="store_true")
+    ap.add_argument("--out", help="where the outputs go (default DATA/out): a fresh file system "
+                    "or a tmpfs, the trees staying in DATA")
     a = ap.parse_args()
     runner = os.path.abspath(os.path.join(a.build, "bench", "bench_run"))
     if not os.access(runner, os.X_OK):
@@ -229,7 +235,7 @@ def main():
         runner, os.cpu_count(), os.getloadavg()[0],
         shutil.disk_usage(os.path.dirname(data) or "/").free / 1e9, data))
     subprocess.run([runner, "trees", os.path.join(data, "trees")], check=True)
-    out_root = os.path.join(data, "out")
+    out_root = os.path.abspath(a.out) if a.out else os.path.join(data, "out")
     os.makedirs(out_root, exist_ok=True)
     methods = Methods(runner).all()
     results = {}
