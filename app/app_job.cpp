@@ -69,6 +69,7 @@ JobPlan AppState::plan_from_settings() const {
   plan.options.detect = detect;
   plan.options.candidates = candidates;
   plan.options.eol = eol;
+  plan.options.bom = bom;
   plan.options.repair = repair;
   return plan;
 }
@@ -165,6 +166,7 @@ FileReport AppState::convert_file(const fsutil::search_file_info& file) {
   enc.target = charset_traits(enc.target_charset);
   enc.target_mark = !bom_prefix.empty();
   ctx.eol = job.options.eol;
+  ctx.bom = job.options.bom;
   FileConverter converter(ctx);
   JobFile f;
   f.relative_dir = file.relative_dir;

@@ -29,7 +29,8 @@ PlannedFile planned_from(const FileReport& row) {
 bool same_settings(const JobPlan& a, const JobPlan& b) {
   return a.input == b.input && a.output == b.output && a.filter == b.filter &&
          a.source == b.source && a.target == b.target && a.options.detect == b.options.detect &&
-         a.options.candidates == b.options.candidates && a.options.eol == b.options.eol;
+         a.options.candidates == b.options.candidates && a.options.eol == b.options.eol &&
+         a.options.bom == b.options.bom;
 }
 
 }  // namespace
@@ -94,6 +95,7 @@ void AppState::set_preview_source(size_t index, const EncodingEntry& source) {
   ctx.dry_run = true;
   ctx.samples = true;
   ctx.eol = preview->plan.options.eol;
+  ctx.bom = preview->plan.options.bom;
   ctx.encodings = RunEncodings::resolve(preview->plan.source, preview->plan.target);
   FileConverter converter(ctx);
   JobFile file;

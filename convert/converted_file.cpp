@@ -10,8 +10,6 @@
 
 namespace {
 
-constexpr char kUtf8Bom[] = "\xEF\xBB\xBF";
-
 // Where the pieces go. While they repeat the content as read nothing is opened, so a file
 // whose conversion changes nothing is not rewritten in place; at the first piece that differs
 // the target is opened and given the matching part first.
@@ -80,7 +78,8 @@ void FileConverter::convert_whole(const JobFile& file, const RunEncodings& enc,
     return sink.take(eol_out_);
   };
   const size_t piece = std::min(run_.stream_chunk, kPieceBytes);
-  int write_error = sink.take(enc.target_mark ? kUtf8Bom : "");
+  const std::string_view mark = output_mark(enc, run_.bom, cls.own_mark);
+  int write_error = sink.take(mark);
   if (write_error == 0 &&
       feed_in_pieces(conv, std::string_view(content_).substr(cls.mark_length), piece, scratch_,
                      take, write_error) &&
@@ -90,6 +89,7 @@ void FileConverter::convert_whole(const JobFile& file, const RunEncodings& enc,
     eol.finish(eol_out_);
     if (write_error == 0 && !eol.passes_through()) write_error = sink.take(eol_out_);
     note_line_ends(eol, report);
+    note_marks(enc, cls.own_mark, mark, report);
   }
   if (write_error == 0 && !conv.outcome().ok) {
     // The content exactly as read: never half converted, never a mark before raw bytes.

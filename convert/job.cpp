@@ -127,6 +127,7 @@ void Runner::prepare_context() {
   ctx_.dry_run = plan_.options.dry_run;
   ctx_.samples = plan_.options.samples;
   ctx_.eol = plan_.options.eol;
+  ctx_.bom = plan_.options.bom;
   ctx_.whole_file_limit = plan_.options.whole_file_limit;
   ctx_.stream_chunk = plan_.options.stream_chunk;
   ctx_.encodings = RunEncodings::resolve(plan_.source, plan_.target);

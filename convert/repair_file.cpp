@@ -8,8 +8,6 @@
 
 namespace {
 
-constexpr char kUtf8Bom[] = "\xEF\xBB\xBF";
-
 // A legacy source whose lines may sit beside UTF-8 ones.
 bool legacy_source(const RunEncodings& enc) {
   return enc.source.form == UnicodeForm::none && enc.source.ascii_compatible;
@@ -27,7 +25,7 @@ void mixed_report(const repair::MixedFacts& facts, FileReport& report, bool samp
 void FileConverter::publish_utf8(const JobFile& file, const RunEncodings& enc,
                                  std::string_view text, FileReport& report, uint64_t token) {
   if (enc.target_is_utf8())
-    return publish(file, enc.target_mark ? kUtf8Bom : "", text, report, token);
+    return publish(file, output_mark(enc, run_.bom, false), text, report, token);
   std::string out;
   const BufferOutcome r =
       convert_buffer(out, text.data(), text.size(), "UTF-8", enc.target_charset.c_str());

@@ -12,7 +12,6 @@
 
 namespace {
 
-constexpr char kUtf8Bom[] = "\xEF\xBB\xBF";
 constexpr size_t kFlushBytes = 1u << 20;
 
 // Reads `source` after its mark in chunks; false when reading failed or `take` refused.
@@ -38,7 +37,8 @@ void FileConverter::write_streamed(const JobFile& file, const RunEncodings& enc,
   platform::TargetFile target;
   std::string path;
   int err = run_.dry_run ? 0 : open_target(file, target, path);
-  if (err == 0 && !run_.dry_run && enc.target_mark) err = target.append(kUtf8Bom);
+  const std::string_view mark = output_mark(enc, run_.bom, false);
+  if (err == 0 && !run_.dry_run && !mark.empty()) err = target.append(mark);
   std::string converted;
   bool converts = true;
   const auto sink = [&](std::string_view utf8) {
