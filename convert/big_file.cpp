@@ -2,6 +2,7 @@
 // chunks into their crash-safe target.
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "convert/detect.h"
@@ -14,12 +15,46 @@
 namespace {
 
 constexpr size_t kSampleBytes = 64 * 1024;
+// Lines kept for the UTF-8 doubt: past this many characters above ASCII, or lines this long,
+// valid UTF-8 is UTF-8 (the doubt weighs only text with few such characters).
+constexpr size_t kDoubtChars = 100;
+constexpr size_t kDoubtLineBytes = 16 * 1024;
+
+// The lines holding bytes above 0x7F, gathered while they stay few.
+struct HighLines {
+  std::string lines;  // whole lines, each ending in '\n'
+  std::string line;   // the line being read
+  size_t chars = 0;   // UTF-8 lead bytes above ASCII kept so far
+  bool too_many = false;
+
+  void feed(std::string_view chunk) {
+    while (!too_many && !chunk.empty()) {
+      const size_t end = chunk.find('\n');
+      line.append(chunk.substr(0, end));
+      if (line.size() > kDoubtLineBytes) too_many = true;
+      if (end == std::string_view::npos) return;
+      end_line();
+      chunk.remove_prefix(end + 1);
+    }
+  }
+  void end_line() {
+    size_t leads = 0;
+    for (char c : line) leads += static_cast<unsigned char>(c) >= 0xC0 ? 1 : 0;
+    if (leads > 0) {
+      chars += leads;
+      lines.append(line).push_back('\n');
+    }
+    too_many = too_many || chars > kDoubtChars;
+    line.clear();
+  }
+};
 
 // What the rules need, gathered chunk by chunk; reading stops once nothing more can change.
 struct StreamedFacts {
   Classification cls;
   BodyFacts facts;
   std::string head;  // the start of the text after the mark, for a preview's sample
+  HighLines high;    // for the UTF-8 doubt
 };
 
 int gather(const std::string& source, const RunEncodings& enc, size_t chunk_size,
@@ -41,11 +76,13 @@ int gather(const std::string& source, const RunEncodings& enc, size_t chunk_size
       if (at != std::string_view::npos) out.facts.nul_offset = static_cast<size_t>(body_pos + at);
     }
     scanner.feed(chunk);
+    if (scanner.valid_so_far()) out.high.feed(chunk);
     body_pos += chunk.size();
     // Invalid UTF-8 means non-ASCII too: past the NUL window nothing is left to learn.
     // Important: not finish(), which takes a sequence cut by this chunk's end for an error.
     return scanner.valid_so_far() || body_pos < kBinaryScanBytes;
   });
+  if (!out.high.too_many && !out.high.line.empty()) out.high.end_line();
   const Utf8Check check = scanner.finish();
   out.facts.utf8_valid = check.valid;
   out.facts.non_ascii = !check.valid || check.non_ascii;
@@ -92,8 +129,22 @@ void FileConverter::process_streamed(const JobFile& file, const std::string& sou
     if (cls.outcome == Outcome::converted && enc.source.form == UnicodeForm::utf8 &&
         enc.target_is_utf8() && sf.facts.utf8_valid)
       cls.outcome = Outcome::already_utf8;  // UTF-8 to UTF-8 re-encodes nothing
+    // Valid UTF-8 that reads as nonsense while the source reads it as text is the source's,
+    // as in a file read whole.
+    if (cls.outcome == Outcome::already_utf8 && !sf.high.too_many &&
+        detect::utf8_doubtful(sf.high.lines, {enc.source_charset})) {
+      cls.outcome = Outcome::converted;
+      report.note = "valid UTF-8, but it reads as " + enc.source_name + " text";
+    }
   }
   report.outcome = cls.outcome;
+  // A label chosen by hand that turns ASCII into other characters: converted as asked, with
+  // a warning when its start shows the difference.
+  if (cls.outcome == Outcome::converted && report.note.empty() &&
+      !detect::keeps_ascii(enc.source_charset)) {
+    const std::string hint = detect::narrow_label_hint(sf.head, enc.source_charset);
+    if (!hint.empty()) report.note = "warning: " + hint;
+  }
   if (cls.outcome == Outcome::marked)
     report.note = std::string("marked as ") + form_name(cls.foreign_mark);
   if (cls.outcome == Outcome::binary)

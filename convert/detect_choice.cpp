@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "convert/detect.h"
+#include "convert/lang_model.h"
 
 namespace detect {
 namespace {
@@ -22,6 +23,10 @@ int pick_in_group(const std::vector<Standing>& s, int best, int preferred) {
 }
 
 }  // namespace
+
+Candidate make_candidate(const std::string& name) {
+  return {name, family_of(name), -1, lang_model().served_by(name)};
+}
 
 Choice choose(const std::vector<Candidate>& candidates, const std::vector<Standing>& s,
               int preferred) {

@@ -13,8 +13,12 @@ namespace detect {
 struct Candidate {
   std::string name;  // canonical glibc name
   Family family = Family::latin;
-  int wide = -1;  // index of the listed candidate that is its wider label
+  int wide = -1;           // index of the listed candidate that is its wider label
+  uint32_t languages = 0;  // the languages of the statistics it serves; 0: family weights
 };
+
+// A candidate for `name` (canonical glibc name), with its family and languages.
+Candidate make_candidate(const std::string& name);
 
 // What some evidence (one file or a pool of them) says for one candidate.
 struct Standing {

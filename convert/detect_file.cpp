@@ -1,11 +1,14 @@
 // File-level analysis: Unicode forms and 7-bit escapes, then the statistics of the candidates.
 #include "convert/detect_file.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <limits>
 
 #include "convert/detect_decode.h"
 #include "convert/detect_excerpt.h"
 #include "convert/detect_libs.h"
+#include "convert/lang_model.h"
 
 namespace detect {
 namespace {
@@ -74,6 +77,24 @@ bool special_form(const std::vector<Candidate>& candidates, int preferred, std::
 
 namespace {
 
+// The statistics of the best language the candidate serves; family weights where it serves none.
+void score_candidate(const Candidate& c, std::u32string_view text, Tally& tally) {
+  if (c.languages == 0) {
+    score_text(c.family, text, tally);
+    tally.points = total_points(c.family, tally);
+    return;
+  }
+  const LangModel& model = lang_model();
+  const bool wide = c.family == Family::gb || c.family == Family::big5 ||
+                    c.family == Family::japanese || c.family == Family::korean;
+  double totals[kMaxLanguages] = {};
+  tally.chars = static_cast<double>(model.score(text, c.languages, wide ? 2 : 1, totals));
+  double best = -std::numeric_limits<double>::infinity();
+  for (size_t l = 0; l < model.languages(); ++l)
+    if (c.languages >> l & 1) best = std::max(best, totals[l]);
+  tally.points = best;
+}
+
 // Weighs every candidate over `ex`; false when none reads it.
 bool weigh(const std::vector<Candidate>& candidates, const Excerpt& ex, FileAnalysis& fa,
            std::vector<size_t>& stops) {
@@ -96,8 +117,8 @@ bool weigh(const std::vector<Candidate>& candidates, const Excerpt& ex, FileAnal
     if (!ok) continue;
     any = true;
     const std::u32string_view text(buffer.data(), made);
-    score_text(candidates[i].family, text, fa.tallies[i]);
-    st.points = total_points(candidates[i].family, fa.tallies[i]);
+    score_candidate(candidates[i], text, fa.tallies[i]);
+    st.points = fa.tallies[i].points;
     st.chars = fa.tallies[i].chars;
     st.signature = fnv1a(text);
   }
@@ -147,7 +168,6 @@ std::string close_call_note(const std::vector<Candidate>& candidates, std::strin
          sample_line(content, b, 60) + "\u201D";
 }
 
-constexpr double kLibraryWeight = 4.0;  // points a full library vote is worth
 constexpr double kLibraryRange = 12.0;  // margins below this are close calls for the libraries
 
 // Evidence read first; a file whose reading is plain by then is not read further.
@@ -188,26 +208,39 @@ FileAnalysis analyse_file(const std::vector<Candidate>& candidates, int preferre
     fa.decision = {"", Evidence::undetected, 0, fa.decision.note, {}};
     return fa;
   }
-  const std::string& name = candidates[static_cast<size_t>(fa.own.index)].name;
   if (fa.own.alone) {
     size_t viable = 0;
     for (const Standing& st : fa.standings) viable += st.viable ? 1 : 0;
     if (viable == 1) {
       fa.decided = true;
-      fa.decision = {
-          name, Evidence::only_decoder, fa.own.confidence, "the only candidate that reads it", {}};
+      fa.decision = {candidates[static_cast<size_t>(fa.own.index)].name,
+                     Evidence::only_decoder,
+                     fa.own.confidence,
+                     "the only candidate that reads it",
+                     {}};
     }
   }
   // A close call on the file's own statistics: the packaged detectors' answers on its text
   // count too (they are slow, so they are asked only here).
   if (!fa.decided && options.libraries && fa.own.margin < kLibraryRange) {
     const std::vector<double> votes = library_votes(ex.bytes, candidates);
-    for (size_t i = 0; i < votes.size(); ++i) fa.standings[i].points += kLibraryWeight * votes[i];
+    for (size_t i = 0; i < votes.size(); ++i) fa.standings[i].points += votes[i];
     fa.own = choose(candidates, fa.standings, preferred);
+    // Important: the votes may raise a reading the window alone vouched for.
+    if (ex.truncated && !verify_whole(candidates, preferred, content, fa)) {
+      fa.decided = true;
+      fa.decision = {"", Evidence::undetected, 0, fa.decision.note, {}};
+      return fa;
+    }
   }
   if (!fa.decided && fa.own.margin >= kOwnMargin) {
     fa.decided = true;
-    fa.decision = {name, Evidence::file_statistics, fa.own.confidence, fa.own.note, {}};
+    // Important: named after the votes, which may have changed the choice.
+    fa.decision = {candidates[static_cast<size_t>(fa.own.index)].name,
+                   Evidence::file_statistics,
+                   fa.own.confidence,
+                   fa.own.note,
+                   {}};
   }
   if (!fa.utf8_doubt.empty()) {
     std::string& note = fa.decided ? fa.decision.note : fa.own.note;

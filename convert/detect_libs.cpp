@@ -1,11 +1,12 @@
-// ICU and uchardet as voters. Both are weak on short text and name few of the Windows code
-// pages, so their answers only add to the detector's own points.
+// ICU and uchardet as voters: each one's answer adds to the detector's own points what its
+// record on the tune half of the corpus says it is worth.
 #include "convert/detect_libs.h"
 
 #include <uchardet.h>
 #include <unicode/ucsdet.h>
 
 #include <algorithm>
+#include <cmath>
 #include <initializer_list>
 #include <string>
 
@@ -13,6 +14,12 @@
 
 namespace detect {
 namespace {
+
+// Right and wrong per file on the tune half (bench_detect_accuracy --half tune --size full):
+// uchardet 93.2 % and 6.3 %, ICU 81.1 % and 19.1 %. A vote is worth the log-odds of its
+// being right, in the same natural-log points as the language statistics.
+const double kUchardetVote = std::log(93.2 / 6.3);
+const double kIcuVote = std::log(81.1 / 19.1);
 
 // Labels that a library's answer stands for when the exact one is not a candidate.
 const std::initializer_list<std::initializer_list<const char*>> kSiblings = {
@@ -54,13 +61,10 @@ void icu_votes(std::string_view bytes, const std::vector<Candidate>& cands,
   UCharsetDetector* det = ucsdet_open(&err);
   if (U_FAILURE(err)) return;
   ucsdet_setText(det, bytes.data(), static_cast<int32_t>(bytes.size()), &err);
-  int32_t found = 0;
-  const UCharsetMatch** matches = ucsdet_detectAll(det, &found, &err);
-  for (int32_t i = 0; U_SUCCESS(err) && i < found; ++i) {
-    const char* name = ucsdet_getName(matches[i], &err);
-    const int32_t conf = ucsdet_getConfidence(matches[i], &err);
-    if (U_SUCCESS(err) && name) vote(name, conf / 100.0, cands, votes);
-  }
+  // Only the best match: that is the answer whose record the weight stands for.
+  const UCharsetMatch* match = ucsdet_detect(det, &err);
+  const char* name = U_SUCCESS(err) && match ? ucsdet_getName(match, &err) : nullptr;
+  if (U_SUCCESS(err) && name) vote(name, kIcuVote, cands, votes);
   ucsdet_close(det);
 }
 
@@ -71,7 +75,7 @@ void uchardet_vote(std::string_view bytes, const std::vector<Candidate>& cands,
   if (uchardet_handle_data(u, bytes.data(), bytes.size()) == 0) {
     uchardet_data_end(u);
     const char* name = uchardet_get_charset(u);
-    if (name && *name) vote(name, 1.0, cands, votes);
+    if (name && *name) vote(name, kUchardetVote, cands, votes);
   }
   uchardet_delete(u);
 }
@@ -84,7 +88,7 @@ std::vector<double> library_votes(std::string_view bytes,
   if (bytes.empty() || bytes.size() > 0x7FFFFFFF) return icu;
   icu_votes(bytes, candidates, icu);
   uchardet_vote(bytes, candidates, uch);
-  for (size_t i = 0; i < icu.size(); ++i) icu[i] = (icu[i] + uch[i]) / 2.0;
+  for (size_t i = 0; i < icu.size(); ++i) icu[i] += uch[i];
   return icu;
 }
 

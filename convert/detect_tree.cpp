@@ -20,8 +20,7 @@ constexpr double kPoolMargin = 6.0;    // lead a pool needs to decide a weak fil
 // Readings this close to a file's best are the ones a pool may choose among; a file's lead
 // beyond it is never overturned by its neighbours.
 constexpr double kPoolRange = 6.0;
-constexpr size_t kPoolBytes = 4096;     // evidence bytes a folder keeps for the libraries
-constexpr double kLibraryWeight = 4.0;  // points a full library vote is worth
+constexpr size_t kPoolBytes = 4096;  // evidence bytes a folder keeps for the libraries
 
 struct FileRecord {
   size_t id = 0;
@@ -173,7 +172,7 @@ Decision TreeDetector::State::decide_weak(const FileRecord& f) const {
   Choice c = choose(candidates, s, preferred);
   if (options.libraries && !folder.pool.empty() && c.margin < kPoolMargin) {
     const std::vector<double> votes = library_votes(folder.pool, candidates);
-    for (size_t i = 0; i < n; ++i) s[i].points += kLibraryWeight * votes[i];
+    for (size_t i = 0; i < n; ++i) s[i].points += votes[i];
     c = choose(candidates, s, preferred);
   }
   if (c.index < 0 || c.margin < kPoolMargin) return decide_alone(f);
@@ -214,7 +213,7 @@ TreeDetector::TreeDetector(std::vector<std::string> candidates, std::string pref
       s.names.push_back(kept);
   }
   if (!keeps_ascii(pref)) pref = wider_label(pref);
-  for (const std::string& name : s.names) s.candidates.push_back({name, family_of(name), -1});
+  for (const std::string& name : s.names) s.candidates.push_back(make_candidate(name));
   for (size_t i = 0; i < s.names.size(); ++i) {
     const auto it = std::find(s.names.begin(), s.names.end(), wider_label(s.names[i]));
     if (it != s.names.end()) s.candidates[i].wide = static_cast<int>(it - s.names.begin());

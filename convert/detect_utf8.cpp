@@ -50,7 +50,7 @@ bool utf8_doubtful(std::string_view content, const std::vector<Candidate>& candi
 bool utf8_doubtful(std::string_view content, const std::vector<std::string>& encodings) {
   std::vector<Candidate> candidates;
   for (const std::string& name : expand_candidates(encodings))
-    if (!is_unicode_form(name)) candidates.push_back({name, family_of(name), -1});
+    if (!is_unicode_form(name)) candidates.push_back(make_candidate(name));
   return utf8_doubtful(content, candidates, nullptr);
 }
 

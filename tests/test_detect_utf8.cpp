@@ -78,16 +78,19 @@ TEST(DetectUtf8, RealUtf8TextStaysUtf8) {
 }
 
 // In a job with or without Detect, the GBK comment is converted from GBK (or, with Detect,
-// left ambiguous), never left as "already UTF-8"; real UTF-8 files beside it stay UTF-8.
+// left ambiguous), never left as "already UTF-8"; real UTF-8 files beside it stay UTF-8. The
+// same for files too big to read whole, converted in chunks.
 TEST(DetectUtf8, JobsConvertTheGbkComments) {
   TempDir tmp;
   for (size_t i = 0; i < std::size(kWords); ++i)
     write_file(tmp / ("in/w" + std::to_string(i) + ".cpp"), gbk_source(kWords[i]));
   const std::string utf8 = "// Größe der Datei prüfen\n";
   write_file(tmp / "in/real.cpp", utf8);
-  for (bool with_detect : {false, true}) {
-    const std::string out = tmp / (with_detect ? "out_detect" : "out_plain");
+  for (int run = 0; run < 4; ++run) {
+    const bool with_detect = run % 2 == 1, streamed = run >= 2;
+    const std::string out = tmp / ("out" + std::to_string(run));
     JobPlan plan = make_plan(tmp / "in", out, "GBK", "UTF-8");
+    if (streamed) plan.options.whole_file_limit = 8;
     plan.options.detect = with_detect;
     plan.options.candidates = {"Chinese"};
     const JobReport r = run_job(plan);
@@ -96,7 +99,7 @@ TEST(DetectUtf8, JobsConvertTheGbkComments) {
       const FileReport* f = entry_for(r, name);
       ASSERT_NE(f, nullptr);
       if (with_detect && f->outcome == Outcome::ambiguous) continue;
-      EXPECT_EQ(f->outcome, Outcome::converted) << name << " detect " << with_detect;
+      EXPECT_EQ(f->outcome, Outcome::converted) << name << " run " << run;
       EXPECT_EQ(read_file(out + "/" + name), iconv_command(gbk_source(kWords[i]), "GBK", "UTF-8"))
           << kWords[i];
     }

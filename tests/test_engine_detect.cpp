@@ -165,17 +165,18 @@ TEST(EngineDetect, ChangedSettingDiscardsPreview) {
   EXPECT_FALSE(app.preview.has_value());
 }
 
-// A label picked by hand that turns ASCII into other characters (SHIFT_JIS: \ is ¥) converts
-// as asked, with one warning line per file holding such a byte, in the log and the report;
-// a narrow label that keeps ASCII gets one hint for the whole run.
-TEST(EngineDetect, NarrowLabelWarningsAndHint) {
+namespace {
+
+void narrow_label_warnings(bool streamed) {
   TempDir tmp;
   const std::string code = "printf(\"\xE6\x97\xA5\xE6\x9C\xAC\\n\"); // \xE3\x83\x86\xE3\x82\xB9\n";
   for (int i = 0; i < 3; ++i)
     write_file(tmp / ("in/f" + std::to_string(i) + ".c"), encode_as(code, "CP932"));
   write_file(tmp / "in/plain.c", encode_as("// \xE3\x83\x86\xE3\x82\xB9 ok\n", "CP932"));
   JobRecorder rec;
-  const JobReport r = run_job(make_plan(tmp / "in", tmp / "out", "SHIFT_JIS", "UTF-8"), &rec);
+  JobPlan plan = make_plan(tmp / "in", tmp / "out", "SHIFT_JIS", "UTF-8");
+  if (streamed) plan.options.whole_file_limit = 8;
+  const JobReport r = run_job(plan, &rec);
   const std::vector<std::string> lines = file_lines(rec);
   const auto warnings = std::count_if(lines.begin(), lines.end(), [](const std::string& m) {
     return m.find("warning: SHIFT_JIS reads 0x5C as \xC2\xA5") != std::string::npos;
@@ -199,6 +200,19 @@ TEST(EngineDetect, NarrowLabelWarningsAndHint) {
                                    [](const std::string& m) { return m.rfind("Hint: ", 0) == 0; });
   EXPECT_EQ(hints, 1);
   EXPECT_TRUE(said(latin, "choose CP1252"));
+}
+
+}  // namespace
+
+// A label picked by hand that turns ASCII into other characters (SHIFT_JIS: \ is ¥) converts
+// as asked, with one warning line per file holding such a byte, in the log and the report,
+// whether the file is read whole or in chunks; a narrow label that keeps ASCII gets one hint
+// for the whole run.
+TEST(EngineDetect, NarrowLabelWarningsAndHint) {
+  for (bool streamed : {false, true}) {
+    SCOPED_TRACE(streamed ? "streamed" : "whole");
+    narrow_label_warnings(streamed);
+  }
 }
 
 // A close call between readings of different text is not converted: ambiguous, copied as it

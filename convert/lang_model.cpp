@@ -1,0 +1,380 @@
+// Reading the language statistics and scoring decoded text with them.
+#include "convert/lang_model.h"
+
+#include <unicode/uchar.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+
+#include "convert/detect.h"
+#include "convert/detect_model.h"
+#include "convert/lang_model_data.h"
+
+namespace detect {
+
+struct LangModel::Table {
+  std::vector<uint64_t> keys;  // kEmpty where free
+  std::vector<uint32_t> rows;
+  std::vector<float> values;  // rows of `stride` floats
+  size_t stride = 0;
+  static constexpr uint64_t kEmpty = ~uint64_t{0};
+
+  static size_t slot(uint64_t key, size_t mask) {
+    return static_cast<size_t>((key * 0x9E3779B97F4A7C15ull) >> 20) & mask;
+  }
+  const float* find(uint64_t key) const {
+    const size_t mask = keys.size() - 1;
+    for (size_t i = slot(key, mask);; i = (i + 1) & mask) {
+      if (keys[i] == key) return &values[rows[i] * stride];
+      if (keys[i] == kEmpty) return nullptr;
+    }
+  }
+};
+
+namespace {
+
+constexpr double kBigramShare = 0.7;  // weight of the pair statistics against the characters
+constexpr uint64_t kLetter = 'a', kOther = ' ';  // what an ASCII predecessor folds to
+
+uint64_t fold(char32_t c) {
+  if (c >= 0x80) return c;
+  const bool letter = (c | 0x20) >= 'a' && (c | 0x20) <= 'z';
+  return letter ? kLetter : kOther;
+}
+
+size_t kind_of(char32_t c) {
+  if (c >= 0x80) return 2;
+  return fold(c) == kLetter ? 0 : 1;
+}
+
+uint64_t pair_key(uint64_t prev, char32_t c) { return prev << 21 | c; }
+
+// One UTF-8 character making up all of `field`; 0 when it is not exactly one.
+char32_t one_char(std::string_view field) {
+  if (field.empty()) return 0;
+  const auto b0 = static_cast<unsigned char>(field[0]);
+  size_t len = b0 < 0x80 ? 1 : b0 >= 0xF0 ? 4 : b0 >= 0xE0 ? 3 : b0 >= 0xC2 ? 2 : 0;
+  if (len == 0 || field.size() != len) return 0;
+  char32_t c = len == 1 ? b0 : b0 & (0x3F >> (len - 1));
+  for (size_t i = 1; i < len; ++i) {
+    const auto b = static_cast<unsigned char>(field[i]);
+    if ((b & 0xC0) != 0x80) return 0;
+    c = c << 6 | (b & 0x3F);
+  }
+  return c;
+}
+
+// Two-letter Unicode general categories in the order of ICU's UCharCategory.
+constexpr const char* kCategories[] = {"Cn", "Lu", "Ll", "Lt", "Lm", "Lo", "Mn", "Me", "Mc", "Nd",
+                                       "Nl", "No", "Zs", "Zl", "Zp", "Cc", "Cf", "Co", "Cs", "Pd",
+                                       "Ps", "Pe", "Pc", "Po", "Sm", "Sc", "Sk", "So", "Pi", "Pf"};
+constexpr size_t kCategoryCount = std::size(kCategories);
+
+size_t category_of(char32_t c) {
+  const auto t = static_cast<size_t>(u_charType(static_cast<UChar32>(c)));
+  return t < kCategoryCount ? t : 0;
+}
+
+// How many code points above ASCII in the BMP each category holds.
+const std::vector<double>& category_sizes() {
+  static const std::vector<double> sizes = [] {
+    std::vector<double> n(kCategoryCount, 0.0);
+    for (char32_t c = 0x80; c < 0x10000; ++c) n[category_of(c)] += 1;
+    return n;
+  }();
+  return sizes;
+}
+
+std::vector<std::string_view> split(std::string_view line, char sep) {
+  std::vector<std::string_view> out;
+  size_t start = 0;
+  while (true) {
+    const size_t at = line.find(sep, start);
+    out.push_back(line.substr(start, at - start));
+    if (at == std::string_view::npos) return out;
+    start = at + 1;
+  }
+}
+
+bool count_of(std::string_view field, double& out) {
+  uint64_t n = 0;
+  const auto [end, ec] = std::from_chars(field.data(), field.data() + field.size(), n);
+  if (ec != std::errc() || end != field.data() + field.size()) return false;
+  out = static_cast<double>(n);
+  return true;
+}
+
+}  // namespace
+
+// Collects the counts, then turns them into log-probability tables.
+struct ModelBuilder {
+  struct Lang {
+    double chars = 0;
+    double steps[9] = {};  // aa as ah sa ss sh ha hs hh
+    double categories[kCategoryCount] = {};
+    std::vector<std::pair<char32_t, double>> uni;
+    std::vector<std::tuple<uint64_t, char32_t, double>> bi;
+  };
+  std::vector<std::string> names;
+  std::vector<std::vector<std::string>> encodings;
+  std::vector<Lang> langs;
+
+  std::string add_line(std::string_view line) {
+    const std::vector<std::string_view> f = split(line, '\t');
+    if (f[0] == "L") return add_language(f);
+    if (f.size() < 2) return "a record of unknown kind";
+    const auto it = std::find(names.begin(), names.end(), f[1]);
+    if (it == names.end()) return "language \"" + std::string(f[1]) + "\" not declared before";
+    Lang& lang = langs[static_cast<size_t>(it - names.begin())];
+    double n = 0;
+    if (f[0] == "C" && f.size() == 4) {
+      const auto* end = std::end(kCategories);
+      const auto* at = std::find_if(std::begin(kCategories), end,
+                                    [&](const char* name) { return f[2] == name; });
+      if (at == end || !count_of(f[3], n)) return "a category record needs a category and a count";
+      lang.categories[static_cast<size_t>(at - std::begin(kCategories))] = n;
+      return "";
+    }
+    if (f[0] == "U" && f.size() == 4) {
+      const char32_t c = one_char(f[2]);
+      if (c < 0x80 || !count_of(f[3], n))
+        return "a character record needs one character and a count";
+      lang.uni.emplace_back(c, n);
+      return "";
+    }
+    if (f[0] == "B" && f.size() == 5) {
+      const char32_t p = one_char(f[2]), c = one_char(f[3]);
+      const bool prev_ok = p >= 0x80 || p == kLetter || p == kOther;
+      if (!prev_ok || c < 0x80 || !count_of(f[4], n))
+        return "a pair record needs two characters and a count";
+      lang.bi.emplace_back(p, c, n);
+      return "";
+    }
+    return "a record of unknown kind or with a wrong number of fields";
+  }
+
+  std::string add_language(const std::vector<std::string_view>& f) {
+    if (f.size() != 13) return "a language record needs 13 fields";
+    if (names.size() == kMaxLanguages) return "more than 32 languages";
+    Lang lang;
+    bool counts = count_of(f[3], lang.chars) && lang.chars > 0;
+    for (size_t i = 0; i < 9; ++i) counts = counts && count_of(f[4 + i], lang.steps[i]);
+    if (!counts) return "a language record needs counts, the first above 0";
+    if (f[1].empty() || std::find(names.begin(), names.end(), f[1]) != names.end())
+      return "a language named twice or not at all";
+    names.emplace_back(f[1]);
+    std::vector<std::string> list;
+    for (std::string_view e : split(f[2], ',')) list.push_back(canonical_name(e));
+    encodings.push_back(std::move(list));
+    langs.push_back(std::move(lang));
+    return "";
+  }
+
+  static std::shared_ptr<LangModel::Table> make_table(size_t entries, size_t stride) {
+    auto t = std::make_shared<LangModel::Table>();
+    size_t size = 16;
+    while (size < entries * 2) size *= 2;
+    t->keys.assign(size, LangModel::Table::kEmpty);
+    t->rows.assign(size, 0);
+    t->stride = stride;
+    return t;
+  }
+
+  // The row of `key`, made (filled with `fill`) when new.
+  static float* row(LangModel::Table& t, uint64_t key, const std::vector<float>& fill) {
+    const size_t mask = t.keys.size() - 1;
+    size_t i = LangModel::Table::slot(key, mask);
+    while (t.keys[i] != key && t.keys[i] != LangModel::Table::kEmpty) i = (i + 1) & mask;
+    if (t.keys[i] == LangModel::Table::kEmpty) {
+      t.keys[i] = key;
+      t.rows[i] = static_cast<uint32_t>(t.values.size() / t.stride);
+      t.values.insert(t.values.end(), fill.begin(), fill.end());
+    }
+    return &t.values[t.rows[i] * t.stride];
+  }
+
+  std::shared_ptr<const LangModel> build() {
+    const size_t n = names.size();
+    auto model = std::make_shared<LangModel>();
+    model->names_ = names;
+    model->encodings_ = encodings;
+    size_t uni_entries = 0, bi_entries = 0;
+    for (const Lang& l : langs) uni_entries += l.uni.size(), bi_entries += l.bi.size();
+    auto uni = make_table(uni_entries, n), bi = make_table(bi_entries, n);
+    // A character never seen: half a count, or less when its category is rare in the
+    // language (a ½ in French text), spread over the category's code points.
+    model->unseen_.assign(n * kCategoryCount, 0.0f);
+    for (size_t l = 0; l < n; ++l) {
+      const double half = std::log(0.5 / langs[l].chars);
+      for (size_t k = 0; k < kCategoryCount; ++k) {
+        const double share = (langs[l].categories[k] + 0.5) / (langs[l].chars + 15.0);
+        const double spread = std::log(share / std::max(1.0, category_sizes()[k]));
+        model->unseen_[l * kCategoryCount + k] = static_cast<float>(std::min(half, spread));
+      }
+    }
+    // Characters above ASCII among themselves.
+    std::vector<float> fill(n);
+    for (size_t l = 0; l < n; ++l) {
+      for (const auto& [c, count] : langs[l].uni) {
+        for (size_t o = 0; o < n; ++o)
+          fill[o] = model->unseen_[o * kCategoryCount + category_of(c)];
+        row(*uni, c, fill)[l] = static_cast<float>(std::log(count / langs[l].chars));
+      }
+    }
+    auto uni_p = [&](char32_t c, size_t l) {
+      const float* r = uni->find(c);
+      return std::exp(
+          static_cast<double>(r ? r[l] : model->unseen_[l * kCategoryCount + category_of(c)]));
+    };
+    // Pairs: the character after its predecessor among the characters above ASCII that follow
+    // it, mixed with the character alone.
+    std::vector<float> no_pair(n, 0.0f);
+    for (size_t l = 0; l < n; ++l) {
+      const double* st = langs[l].steps;
+      const double after_high = (st[8] + 0.5) / (st[6] + st[7] + st[8] + 1.5);
+      for (const auto& [p, c, count] : langs[l].bi) {
+        double context = p == kLetter ? st[2] : p == kOther ? st[5] : 0;
+        if (p >= 0x80) context = uni_p(static_cast<char32_t>(p), l) * langs[l].chars * after_high;
+        float* r = row(*bi, pair_key(p, c), no_pair);
+        r[l] = static_cast<float>(count / std::max(context, count));
+      }
+    }
+    // Rows hold log(share * P(c | prev) + (1 - share) * P(c)) for every language.
+    for (size_t i = 0; i < bi->keys.size(); ++i) {
+      if (bi->keys[i] == LangModel::Table::kEmpty) continue;
+      const auto c = static_cast<char32_t>(bi->keys[i] & 0x1FFFFF);
+      float* r = &bi->values[bi->rows[i] * n];
+      for (size_t l = 0; l < n; ++l)
+        r[l] = static_cast<float>(std::log(kBigramShare * r[l] + (1 - kBigramShare) * uni_p(c, l)));
+    }
+    // What kind of character (ASCII letter, other ASCII, above ASCII) stands before and
+    // after one above ASCII. Important: given that character, not how often such characters
+    // come: the evidence excerpt keeps little ASCII, so densities would mislead.
+    model->steps_.assign(n * 6, 0.0f);
+    for (size_t l = 0; l < n; ++l) {
+      const double* st = langs[l].steps;
+      const double into = st[2] + st[5] + st[8] + 1.5, out = st[6] + st[7] + st[8] + 1.5;
+      for (size_t k = 0; k < 3; ++k) {
+        model->steps_[l * 6 + k] = static_cast<float>(std::log((st[k * 3 + 2] + 0.5) / into));
+        model->steps_[l * 6 + 3 + k] = static_cast<float>(std::log((st[6 + k] + 0.5) / out));
+      }
+    }
+    model->unigrams_ = std::move(uni);
+    model->bigrams_ = std::move(bi);
+    return model;
+  }
+};
+
+LangModel::Loaded LangModel::parse(std::string_view tsv) {
+  ModelBuilder builder;
+  size_t number = 0;
+  bool header = false;
+  for (std::string_view line : split(tsv, '\n')) {
+    ++number;
+    if (line.empty()) continue;
+    std::string error;
+    if (!header) {
+      header = line == "ouzel-lang-model 1";
+      if (!header) error = "not a language model (the first line must be \"ouzel-lang-model 1\")";
+    } else {
+      error = builder.add_line(line);
+    }
+    if (!error.empty()) return {nullptr, "line " + std::to_string(number) + ": " + error};
+  }
+  if (builder.names.empty()) return {nullptr, "no language in the model"};
+  for (size_t l = 0; l < builder.names.size(); ++l)
+    if (builder.langs[l].uni.empty())
+      return {nullptr, "language " + builder.names[l] + " has no character counts"};
+  return {builder.build(), ""};
+}
+
+int LangModel::language_index(std::string_view name) const {
+  const auto it = std::find(names_.begin(), names_.end(), name);
+  return it == names_.end() ? -1 : static_cast<int>(it - names_.begin());
+}
+
+uint32_t LangModel::served_by(std::string_view encoding) const {
+  const std::string name = canonical_name(encoding);
+  const Preset* preset = preset_of(name);
+  uint32_t mask = 0;
+  for (size_t l = 0; l < encodings_.size(); ++l) {
+    for (const std::string& e : encodings_[l]) {
+      if (e == name || (preset && preset == preset_of(e))) mask |= uint32_t{1} << l;
+    }
+  }
+  return mask;
+}
+
+size_t LangModel::score(std::u32string_view text, uint32_t mask, int bytes_per_char,
+                        double* totals) const {
+  const size_t n = names_.size();
+  const double base = bytes_per_char * std::log(128.0);
+  const double alone = std::log(1 - kBigramShare);
+  size_t chars = 0;
+  uint64_t prev = kOther;
+  size_t prev_kind = 1;
+  for (char32_t c : text) {
+    const size_t kind = kind_of(c);
+    if (kind == 2) {
+      ++chars;
+      const float* pair = bigrams_->find(pair_key(prev, c));
+      const float* single = pair ? nullptr : unigrams_->find(c);
+      const size_t category = pair || single ? 0 : category_of(c);
+      for (size_t l = 0; l < n; ++l) {
+        if (!(mask >> l & 1)) continue;
+        const double lp =
+            pair ? pair[l] : (single ? single[l] : unseen_[l * kCategoryCount + category]) + alone;
+        totals[l] += steps_[l * 6 + prev_kind] + lp + base;
+      }
+    }
+    if (prev_kind == 2) {
+      for (size_t l = 0; l < n; ++l)
+        if (mask >> l & 1) totals[l] += steps_[l * 6 + 3 + kind];
+    }
+    prev = fold(c);
+    prev_kind = kind;
+  }
+  return chars;
+}
+
+const LangModel& lang_model() {
+  static std::shared_ptr<const LangModel> model;
+  static std::once_flag once;
+  std::call_once(once, [] {
+    const std::string_view data(reinterpret_cast<const char*>(lang_model_data), lang_model_size);
+    LangModel::Loaded loaded = LangModel::parse(data);
+    if (!loaded.model) {
+      std::fprintf(stderr, "ouzel: the built-in language statistics are damaged (%s)\n",
+                   loaded.error.c_str());
+      std::abort();
+    }
+    model = std::move(loaded.model);
+  });
+  return *model;
+}
+
+double language_points(std::u32string_view text, std::string_view encoding, double* chars,
+                       std::string* language) {
+  const LangModel& m = lang_model();
+  const uint32_t mask = m.served_by(encoding);
+  const Family f = family_of(canonical_name(encoding));
+  const bool wide =
+      f == Family::gb || f == Family::big5 || f == Family::japanese || f == Family::korean;
+  double totals[kMaxLanguages] = {};
+  const size_t n = mask ? m.score(text, mask, wide ? 2 : 1, totals) : 0;
+  if (chars) *chars = static_cast<double>(n);
+  double best = 0;
+  int best_l = -1;
+  for (size_t l = 0; l < m.languages(); ++l) {
+    if ((mask >> l & 1) && (best_l < 0 || totals[l] > best))
+      best = totals[l], best_l = static_cast<int>(l);
+  }
+  if (language) *language = best_l >= 0 ? m.language(static_cast<size_t>(best_l)) : "";
+  return best_l >= 0 ? best : 0;
+}
+
+}  // namespace detect

@@ -1,0 +1,146 @@
+// The language statistics: the loader's errors, and the weak pairs of encodings on real
+// sentences with the language's own preset and with every preset.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "convert/detect.h"
+#include "convert/detect_decode.h"
+#include "convert/lang_model.h"
+#include "tests/test_support.h"
+
+using detect::LangModel;
+using detect::TreeDetector;
+using testing_support::encode_as;
+
+namespace {
+
+const char* const kTinyModel =
+    "ouzel-lang-model 1\n"
+    "L\txx\tCP1252\t10\t5\t1\t2\t1\t1\t1\t2\t1\t3\n"
+    "U\txx\t\xC3\xA9\t8\n"
+    "B\txx\ta\t\xC3\xA9\t2\n";
+
+std::vector<std::string> every_preset() {
+  std::vector<std::string> names;
+  for (const detect::Preset& p : detect::presets()) names.push_back(p.name);
+  return names;
+}
+
+detect::Decision alone(const std::vector<std::string>& candidates, const std::string& preferred,
+                       const std::string& bytes) {
+  TreeDetector det(candidates, preferred);
+  det.add(0, "", bytes);
+  det.finish();
+  return det.decision(0);
+}
+
+}  // namespace
+
+TEST(LangModel, LoaderRejectsGarbledData) {
+  ASSERT_TRUE(LangModel::parse(kTinyModel).model) << LangModel::parse(kTinyModel).error;
+  const struct {
+    std::string data;
+    const char* error;
+  } cases[] = {
+      {"", "no language"},
+      {"ouzel-lang-model 1\n", "no language"},
+      {"L\txx\tCP1252\t10\n", "line 1: not a language model"},
+      {std::string(kTinyModel) + "U\tyy\t\xC3\xA9\t8\n", "line 5: language \"yy\""},
+      {std::string(kTinyModel) + "U\txx\tab\t8\n", "line 5: a character record"},
+      {std::string(kTinyModel) + "U\txx\t\xC3\xA9\tmany\n", "line 5: a character record"},
+      {std::string(kTinyModel) + "B\txx\t\xC3\xA9\n", "line 5: a record of unknown kind"},
+      {std::string(kTinyModel) + "Q\txx\n", "line 5"},
+      {"ouzel-lang-model 1\nL\txx\tCP1252\t0\t5\t1\t2\t1\t1\t1\t2\t1\t3\n", "line 2: a language"},
+      {"ouzel-lang-model 1\nL\txx\tCP1252\t10\t5\t1\t2\t1\t1\t1\t2\t1\t3\n", "no character"},
+      {std::string(kTinyModel).substr(0, 60), "line 3"},  // cut short inside a record
+  };
+  for (const auto& c : cases) {
+    const LangModel::Loaded loaded = LangModel::parse(c.data);
+    EXPECT_FALSE(loaded.model) << c.error;
+    EXPECT_NE(loaded.error.find(c.error), std::string::npos) << loaded.error;
+  }
+}
+
+TEST(LangModel, BuiltInModelServesEveryPreset) {
+  const LangModel& m = detect::lang_model();
+  EXPECT_GE(m.languages(), 15u);
+  for (const detect::Preset& p : detect::presets())
+    for (const std::string& e : p.encodings) EXPECT_NE(m.served_by(e), 0u) << e;
+  const uint32_t hebrew = m.served_by("CP1255"), greek = m.served_by("ISO-8859-7");
+  EXPECT_EQ(hebrew, uint32_t{1} << m.language_index("he"));
+  EXPECT_EQ(greek & hebrew, 0u);
+  EXPECT_TRUE(m.served_by("KOI8-R") >> m.language_index("ru") & 1);
+  EXPECT_TRUE(m.served_by("ISO-8859-1") >> m.language_index("fr") & 1);
+  EXPECT_EQ(m.served_by("NO-SUCH-THING"), 0u);
+}
+
+// Right text scores above the same bytes read in another encoding of a rival script.
+TEST(LangModel, PlausibleTextOutscoresItsMisreadings) {
+  const struct {
+    const char* text;
+    const char* encoding;
+    const char* misread_as;
+  } cases[] = {
+      {"הקובץ לא נמצא בתיקייה שצוינה", "CP1255", "CP1253"},
+      {"Не удалось открыть файл для чтения", "CP1251", "KOI8-R"},
+      {"Le fichier a été déplacé à la corbeille", "ISO-8859-1", "ISO-8859-2"},
+      {"파일을 읽을 수 없습니다", "EUC-KR", "EUC-JP"},
+  };
+  for (const auto& c : cases) {
+    const std::string bytes = encode_as(c.text, c.encoding);
+    std::u32string right, wrong;
+    ASSERT_TRUE(detect::decode_strict(bytes, c.encoding, right).ok) << c.text;
+    ASSERT_TRUE(detect::decode_strict(bytes, c.misread_as, wrong).ok) << c.text;
+    double chars = 0;
+    std::string language;
+    const double good = detect::language_points(right, c.encoding, &chars, &language);
+    EXPECT_GT(chars, 0) << c.text;
+    EXPECT_GT(good, 0) << c.text << " as " << language;
+    EXPECT_GT(good, detect::language_points(wrong, c.misread_as) + 10) << c.text;
+  }
+}
+
+// The weak pairs, each sentence written for this test: read right with the language's own
+// preset, and as the same text with every preset as candidates (GBK and GB18030 may swap).
+TEST(LangModel, WeakPairsRightWithOwnAndEveryPreset) {
+  const struct {
+    const char* text;
+    const char* encoding;
+  } cases[] = {
+      {"// הקובץ לא נמצא בתיקייה שצוינה, נסו שוב מאוחר יותר\n", "CP1255"},
+      {"# שגיאה בעת קריאת הנתונים מהדיסק החיצוני\n", "ISO-8859-8"},
+      {"// Не удалось открыть файл для чтения: доступ запрещён\n", "CP1251"},
+      {"# Программа завершила работу с ошибкой\n", "KOI8-R"},
+      {"Сохранить изменения перед выходом из программы?\n", "CP866"},
+      {"/* Le fichier a été déplacé à la corbeille après la mise à jour */\n", "ISO-8859-1"},
+      {"La contraseña es incorrecta; inténtelo de nuevo más tarde.\n", "CP1252"},
+      {"Nie można otworzyć pliku źródłowego, sprawdź uprawnienia.\n", "CP1250"},
+      {"Soubor nelze uložit, protože disk je plný.\n", "ISO-8859-2"},
+      {"Dosya açılamadı, lütfen izinleri kontrol edin.\n", "CP1254"},
+      {"// 설정을 저장하지 못했습니다. 다시 시도하십시오.\n", "EUC-KR"},
+      {"// 파일을 읽을 수 없습니다\n", "CP949"},
+      {"Άγνωστο σφάλμα κατά την αποθήκευση του αρχείου.\n", "ISO-8859-7"},
+      {"Άγνωστο σφάλμα κατά την αποθήκευση του αρχείου.\n", "CP1253"},
+      {"// 无法打开配置文件，请检查路径\n", "GBK"},
+      {"// 無法開啟設定檔，請檢查路徑\n", "BIG5"},
+      {"// ファイルを開けませんでした。もう一度お試しください\n", "EUC-JP"},
+  };
+  for (const auto& c : cases) {
+    const std::string bytes = encode_as(c.text, c.encoding);
+    ASSERT_FALSE(bytes.empty()) << c.text;
+    const detect::Preset* own = detect::preset_of(c.encoding);
+    ASSERT_NE(own, nullptr) << c.encoding;
+    const detect::Decision d_own = alone({own->name}, own->encodings.front(), bytes);
+    const detect::Decision d_every = alone(every_preset(), "GBK", bytes);
+    std::u32string read;
+    for (const detect::Decision* d : {&d_own, &d_every}) {
+      read.clear();
+      ASSERT_TRUE(detect::decode_strict(bytes, d->encoding, read).ok) << c.text << d->note;
+      std::string utf8;
+      detect::append_utf8(utf8, read);
+      EXPECT_EQ(utf8, c.text) << c.encoding << " read as " << d->encoding << ": " << d->note;
+    }
+  }
+}
