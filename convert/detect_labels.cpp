@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <map>
+#include <mutex>
 #include <utility>
 
 #include "convert/detect.h"
@@ -103,7 +105,18 @@ bool reads_ascii_as_itself(const std::string& name) {
 bool keeps_ascii(std::string_view encoding) {
   const std::string name = canonical_name(encoding);
   if (name.rfind("UTF-", 0) == 0 || name.rfind("UCS-", 0) == 0) return true;
-  return reads_ascii_as_itself(name);
+  // Important: asked once per converted file; probing opens two converters, and on a tree of
+  // small files loading and unloading their modules each time cost more than the conversion.
+  static std::mutex lock;
+  static std::map<std::string, bool, std::less<>> known;
+  {
+    const std::lock_guard<std::mutex> hold(lock);
+    if (const auto it = known.find(name); it != known.end()) return it->second;
+  }
+  const bool keeps = reads_ascii_as_itself(name);
+  const std::lock_guard<std::mutex> hold(lock);
+  known.emplace(name, keeps);
+  return keeps;
 }
 
 const char* evidence_name(Evidence evidence) {

@@ -142,9 +142,9 @@ void FileConverter::write(const JobFile& file, const RunEncodings& enc, const Cl
   }
 }
 
-int FileConverter::target_dir(const JobFile& file, std::string& dir, bool& made) {
-  made = false;
-  if (run_.dirs != nullptr) return run_.dirs->prepare(file.relative_dir, dir, &made);
+int FileConverter::target_dir(const JobFile& file, std::string& dir, bool& made, bool& staged) {
+  made = staged = false;
+  if (run_.dirs != nullptr) return run_.dirs->prepare(file.relative_dir, dir, &made, &staged);
   dir = file.relative_dir.empty() ? run_.output : run_.output + "/" + file.relative_dir;
   if (dir != ready_dir_) {
     if (!platform::is_directory(dir)) make_dirs(dir);
@@ -165,10 +165,12 @@ int FileConverter::open_target(const JobFile& file, platform::TargetFile& target
     err = target.open(path, links);
   } else {
     std::string dir;
-    bool made = false;
-    if ((err = target_dir(file, dir, made)) != 0) return err;
+    bool made = false, staged = false;
+    if ((err = target_dir(file, dir, made, staged)) != 0) return err;
     path = dir + "/" + file.file_name;
-    err = made ? target.open_new(path) : target.open(path, links);
+    err = staged ? target.open_staged(path)
+          : made ? target.open_new(path)
+                 : target.open(path, links);
     if (err == ENOENT) {  // the directory went away during the run
       make_dirs(dir);
       err = target.open(path, links);
@@ -180,6 +182,12 @@ int FileConverter::open_target(const JobFile& file, platform::TargetFile& target
 
 int FileConverter::finish_target(const JobFile& file, platform::TargetFile&& target, uint64_t token,
                                  FileReport& report) {
+  if (target.is_staged()) {  // named with its folder at the end of the run
+    const std::string path = target.path();
+    if (const int err = target.commit()) return err;
+    if (run_.dirs != nullptr) run_.dirs->staged_file(path, token, source_path_, source_stamp_);
+    return 0;
+  }
   if (run_.publisher != nullptr && file.hard_links.empty()) {
     run_.publisher->submit(std::move(target), token);
     return 0;

@@ -92,7 +92,7 @@ class FileConverter {
   void convert_whole(const JobFile& file, const RunEncodings& enc, const Classification& cls,
                      FileReport& report, uint64_t token);
   // The directory of `file`'s target, prepared; 0 or errno. `made`: this run made it.
-  int target_dir(const JobFile& file, std::string& dir, bool& made);
+  int target_dir(const JobFile& file, std::string& dir, bool& made, bool& staged);
   // Opens the crash-safe target of `file`; 0 or errno.
   int open_target(const JobFile& file, platform::TargetFile& target, std::string& path);
   // Hands a fully written target on: to the publisher, or published at once.

@@ -95,8 +95,9 @@ bool Runner::refused() {
 void Runner::open_output() {
   const bool root_is_new = !platform::is_directory(plan_.output);
   if (root_is_new) make_dirs(plan_.output);
-  dirs_ = std::make_unique<OutputDirs>(plan_.output, root_is_new,
-                                       [this](const std::string& line) { say(line); });
+  dirs_ = std::make_unique<OutputDirs>(
+      plan_.output, root_is_new, [this](const std::string& line) { say(line); },
+      /*stage=*/!plan_.options.dry_run);
   ctx_.dirs = dirs_.get();
   platform::PublisherOptions publishing;
   publishing.durable = plan_.options.durable;
@@ -341,6 +342,9 @@ void Runner::convert() {
   // Important: every target is published (flushed first when durable) before the summary,
   // also after a stop; no temporary file outlives the run.
   if (publisher_) publisher_->finish();
+  if (dirs_)
+    dirs_->publish_staged(plan_.options.durable,
+                          [this](uint64_t token, int err) { published(token, err); });
   report_.convert_seconds = seconds_since(convert_start_);
   report_.bytes = progress_.bytes_done;
   for (size_t i = 0; i < files_.size(); ++i) {

@@ -1,60 +1,199 @@
 // Target directories of a run.
 #include "convert/output_dirs.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <map>
 
 #include "platform/leftovers.h"
+#include "platform/sys_io.h"
+#include "platform/target_file.h"
+#include "platform/temp_name.h"
 #include "util/strfmt.h"
 
-OutputDirs::OutputDirs(std::string root, bool root_is_new, Say say)
-    : root_(std::move(root)), root_is_new_(root_is_new), say_(std::move(say)) {}
+namespace {
 
-OutputDirs::Prepared OutputDirs::make(const std::string& relative_dir) {
-  std::string path = root_;
-  bool made = root_is_new_;
-  size_t from = 0;
-  while (from < relative_dir.size()) {
-    size_t end = relative_dir.find('/', from);
-    if (end == std::string::npos) end = relative_dir.size();
-    path += '/';
-    path.append(relative_dir, from, end - from);
-    from = end + 1;
-    // Important: a link here would take every write below it out of the output tree.
-    const auto kind = [&path] {
-      struct stat st;
-      if (::lstat(path.c_str(), &st) != 0) return errno;
-      return S_ISLNK(st.st_mode) ? ELOOP : S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
-    };
-    if (const int found = kind(); found != ENOENT) {
-      if (found != 0) return {found, false};
-      continue;
-    }
-    if (::mkdir(path.c_str(), 0777) != 0) {
-      if (errno != EEXIST) return {errno, false};
-      // Someone else made it just now: checked like any found entry, and anything may be in it.
-      if (const int found = kind(); found != 0) return {found, false};
-      made = false;
-      continue;
-    }
-    made = true;
-  }
-  // Important: swept before this run's first write here, so no temporary file of ours is
-  // taken; directories made now hold nothing to sweep.
-  if (!made) {
-    if (const int removed = platform::remove_leftovers(path); removed > 0 && say_)
-      say_(kestrum::strfmt("Removed %d temporary file%s a stopped run left in %s", removed,
-                           removed == 1 ? "" : "s", path.c_str()));
-  }
-  return {0, made};
+// 0 for a directory, ELOOP for a link, ENOTDIR for anything else, or lstat's errno.
+int kind_of(const std::string& path) {
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0) return errno;
+  return S_ISLNK(st.st_mode) ? ELOOP : S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
 }
 
-int OutputDirs::prepare(const std::string& relative_dir, std::string& dir, bool* made) {
-  dir = relative_dir.empty() ? root_ : root_ + "/" + relative_dir;
-  std::lock_guard guard(lock_);
+// One syncfs per file system holding one of `dirs`: per directory, 0 or the errno of its file
+// system's sync (or of finding it).
+std::vector<int> sync_file_systems(const std::vector<std::string>& dirs) {
+  std::vector<int> result(dirs.size(), 0);
+  std::vector<dev_t> device(dirs.size(), 0);
+  std::map<dev_t, int> synced;
+  for (size_t i = 0; i < dirs.size(); ++i) {
+    struct stat st;
+    if (::stat(dirs[i].c_str(), &st) != 0) {
+      result[i] = errno;
+      continue;
+    }
+    device[i] = st.st_dev;
+    if (synced.count(st.st_dev) != 0) continue;
+    int err = 0;
+    const int fd = platform::retry_eintr([&] {
+      return platform::sysio().open(dirs[i].c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
+    });
+    if (fd < 0) {
+      err = errno;
+    } else {
+      if (platform::retry_eintr([&] { return platform::sysio().syncfs(fd); }) != 0) err = errno;
+      platform::sysio().close(fd);
+    }
+    synced[st.st_dev] = err;
+  }
+  for (size_t i = 0; i < dirs.size(); ++i)
+    if (result[i] == 0) result[i] = synced[device[i]];
+  return result;
+}
+
+}  // namespace
+
+OutputDirs::OutputDirs(std::string root, bool root_is_new, Say say, bool stage)
+    : root_(std::move(root)), root_is_new_(root_is_new), say_(std::move(say)), stage_(stage) {}
+
+const OutputDirs::Prepared& OutputDirs::lookup(const std::string& relative_dir) {
   auto it = done_.find(relative_dir);
   if (it == done_.end()) it = done_.emplace(relative_dir, make(relative_dir)).first;
-  if (made != nullptr) *made = it->second.made;
-  return it->second.result;
+  return it->second;
+}
+
+OutputDirs::Prepared OutputDirs::make(const std::string& relative_dir) {
+  if (relative_dir.empty())
+    return root_is_new_ ? Prepared{0, true, root_, -1} : make_existing(root_);
+  const size_t slash = relative_dir.rfind('/');
+  const std::string parent = slash == std::string::npos ? "" : relative_dir.substr(0, slash);
+  const std::string name = relative_dir.substr(slash == std::string::npos ? 0 : slash + 1);
+  // Important: references into done_ stay valid while it grows.
+  const Prepared& up = lookup(parent);
+  if (up.result != 0) return {up.result, false, {}, -1};
+  const std::string final = root_ + "/" + relative_dir;
+  if (up.stage >= 0) {  // inside a folder nobody sees yet: nothing to look at
+    const std::string dir = up.dir + "/" + name;
+    if (::mkdir(dir.c_str(), 0777) != 0) return {errno, false, {}, -1};
+    return {0, true, dir, up.stage};
+  }
+  // Important: a link here would take every write below it out of the output tree.
+  if (const int found = kind_of(final); found != ENOENT)
+    return found != 0 ? Prepared{found, false, {}, -1} : make_existing(final);
+  if (stage_) return make_staged(up.dir, name, final);
+  if (::mkdir(final.c_str(), 0777) != 0) {
+    if (errno != EEXIST) return {errno, false, {}, -1};
+    // Someone else made it just now: checked like any found entry, and anything may be in it.
+    if (const int found = kind_of(final); found != 0) return {found, false, {}, -1};
+    return make_existing(final);
+  }
+  return {0, true, final, -1};
+}
+
+OutputDirs::Prepared OutputDirs::make_existing(const std::string& dir) {
+  // Important: swept before this run's first write here, so no temporary file of ours is
+  // taken; directories made now hold nothing to sweep.
+  int folders = 0;
+  const int removed = platform::remove_leftovers(dir, &folders);
+  if (removed > 0 && say_)
+    say_(kestrum::strfmt("Removed %d temporary file%s a stopped run left in %s", removed,
+                         removed == 1 ? "" : "s", dir.c_str()));
+  if (folders > 0 && say_)
+    say_(kestrum::strfmt("Removed %d unfinished folder%s a stopped run left in %s", folders,
+                         folders == 1 ? "" : "s", dir.c_str()));
+  return {0, false, dir, -1};
+}
+
+OutputDirs::Prepared OutputDirs::make_staged(const std::string& parent, const std::string& name,
+                                             const std::string& final) {
+  for (int tries = 0; tries < 100; ++tries) {
+    std::string dir = platform::staging_template(parent + "/", name);
+    platform::fill_temp_suffix(dir);
+    if (::mkdir(dir.c_str(), 0777) == 0) {
+      stages_.push_back({dir, final, {}});
+      return {0, true, std::move(dir), static_cast<int>(stages_.size() - 1)};
+    }
+    if (errno != EEXIST) return {errno, false, {}, -1};
+  }
+  return {EEXIST, false, {}, -1};
+}
+
+int OutputDirs::prepare(const std::string& relative_dir, std::string& dir, bool* made,
+                        bool* staged) {
+  std::lock_guard guard(lock_);
+  const Prepared& p = lookup(relative_dir);
+  dir = p.result == 0 ? p.dir : (relative_dir.empty() ? root_ : root_ + "/" + relative_dir);
+  if (made != nullptr) *made = p.made;
+  if (staged != nullptr) *staged = p.stage >= 0;
+  return p.result;
+}
+
+void OutputDirs::staged_file(const std::string& path, uint64_t token, const std::string& source,
+                             const std::optional<platform::FileStamp>& stamp) {
+  std::lock_guard guard(lock_);
+  for (Stage& s : stages_) {
+    if (path.size() > s.dir.size() && path.compare(0, s.dir.size(), s.dir) == 0 &&
+        path[s.dir.size()] == '/') {
+      s.files.push_back({path, token, source, stamp});
+      return;
+    }
+  }
+}
+
+void OutputDirs::drop_changed(Stage& stage, const Failed& failed) {
+  std::erase_if(stage.files, [&](const StagedFile& f) {
+    platform::FileStamp now;
+    if (!f.stamp || (platform::stamp_file(f.source, now) == 0 && now == *f.stamp)) return false;
+    platform::sysio().unlink(f.path.c_str());
+    failed(f.token, platform::kSourceChanged);
+    return true;
+  });
+}
+
+void OutputDirs::move_in(Stage& stage, const Failed& failed) {
+  for (const StagedFile& f : stage.files) {
+    const std::string target = stage.final + f.path.substr(stage.dir.size());
+    // The folders between: made where missing (someone made the top one meanwhile).
+    for (size_t at = stage.final.size() + 1; (at = target.find('/', at)) != std::string::npos; ++at)
+      ::mkdir(target.substr(0, at).c_str(), 0777);
+    if (platform::sysio().rename_noreplace(f.path.c_str(), target.c_str()) != 0)
+      failed(f.token, errno);
+  }
+}
+
+void OutputDirs::publish_staged(bool durable, const Failed& failed) {
+  std::vector<Stage> stages;
+  {
+    std::lock_guard guard(lock_);
+    stages.swap(stages_);
+  }
+  if (stages.empty()) return;
+  std::vector<std::string> dirs;
+  for (Stage& s : stages) {
+    drop_changed(s, failed);
+    dirs.push_back(s.dir);
+  }
+  const std::vector<int> flushed =
+      durable ? sync_file_systems(dirs) : std::vector<int>(dirs.size());
+  std::vector<std::string> named;
+  for (size_t i = 0; i < stages.size(); ++i) {
+    Stage& s = stages[i];
+    int err = flushed[i];
+    if (err == 0 && platform::sysio().rename_noreplace(s.dir.c_str(), s.final.c_str()) == 0) {
+      named.push_back(s.final);
+      continue;
+    }
+    if (err == 0) err = errno;
+    if (err == EEXIST || err == ENOTEMPTY) {
+      move_in(s, failed);
+      named.push_back(s.final);
+    } else {
+      for (const StagedFile& f : s.files) failed(f.token, err);
+    }
+    platform::remove_tree(s.dir);
+  }
+  // The new names themselves reach the disk before the run reports them.
+  if (durable) sync_file_systems(named);
 }

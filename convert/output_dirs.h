@@ -2,35 +2,81 @@
 // link among them would lead out of the tree, swept of what a killed run left.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <unordered_map>
+#include <vector>
+
+#include "platform/fs.h"
 
 class OutputDirs {
  public:
   using Say = std::function<void(const std::string&)>;
+  // A staged target that could not be published after all, with the errno.
+  using Failed = std::function<void(uint64_t token, int error)>;
 
   // `root_is_new`: the run has just made the output root, so nothing can be left in it.
-  OutputDirs(std::string root, bool root_is_new, Say say);
+  // `stage`: a missing directory is made under a hidden name beside it (".NAME.ouzel-new-XXXXXX")
+  // and named whole by publish_staged, so its files can be written under their own names: until
+  // then no one sees them, and a killed run leaves only the hidden folder, swept by the next.
+  OutputDirs(std::string root, bool root_is_new, Say say, bool stage = false);
 
   // The directory of `relative_dir` below the root, into `dir`. 0, or ELOOP when a component
   // is a symbolic link (writing through it could leave the tree), ENOTDIR when one is not a
   // directory, or the errno of making it. Thread-safe; the work is done once per directory.
   // `made` (when given) tells whether this run made the directory, so that nothing of anyone
-  // else's was in it when the run began.
-  int prepare(const std::string& relative_dir, std::string& dir, bool* made = nullptr);
+  // else's was in it when the run began; `staged` whether it lies in a staged folder.
+  int prepare(const std::string& relative_dir, std::string& dir, bool* made = nullptr,
+              bool* staged = nullptr);
+
+  // Records a target written whole into a staged folder (at its path there), made from
+  // `source` as it was at `stamp`. Thread-safe.
+  void staged_file(const std::string& path, uint64_t token, const std::string& source,
+                   const std::optional<platform::FileStamp>& stamp);
+
+  // Names every staged folder: flushed first and its new name made durable after when
+  // `durable`. A target whose source changed since it was read is removed (platform::
+  // kSourceChanged); when someone made the folder meanwhile the files move in one by one, and a
+  // file of theirs already at a target's name wins (EEXIST). Each target left out is passed to
+  // `failed`. Call once, after the last target was written.
+  void publish_staged(bool durable, const Failed& failed);
 
  private:
   struct Prepared {
-    int result;
-    bool made;
+    int result = 0;
+    bool made = false;
+    std::string dir;  // where the files go: inside the staged folder when staged
+    int stage = -1;   // the staged folder it lies in
   };
+  struct StagedFile {
+    std::string path;
+    uint64_t token;
+    std::string source;
+    std::optional<platform::FileStamp> stamp;
+  };
+  struct Stage {
+    std::string dir;    // the hidden name
+    std::string final;  // the name it gets
+    std::vector<StagedFile> files;
+  };
+  const Prepared& lookup(const std::string& relative_dir);
   Prepared make(const std::string& relative_dir);
+  Prepared make_existing(const std::string& final);
+  Prepared make_staged(const std::string& parent, const std::string& name,
+                       const std::string& final);
+  void sweep_staged(const std::string& parent);
+  void drop_changed(Stage& stage, const Failed& failed);
+  void move_in(Stage& stage, const Failed& failed);
 
   const std::string root_;
   const bool root_is_new_;
   Say say_;
+  const bool stage_;
   std::mutex lock_;
   std::unordered_map<std::string, Prepared> done_;  // by relative_dir
+  std::vector<Stage> stages_;
+  std::unordered_map<std::string, bool> swept_;  // parents of staged folders
 };

@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <linux/fs.h>
+#include <stdio.h>  // renameat2
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -17,12 +18,16 @@ int open_file(const char* path, int flags, mode_t mode) { return ::open(path, fl
 
 int ficlone(int to_fd, int from_fd) { return ::ioctl(to_fd, FICLONE, from_fd); }
 
+int rename_noreplace(const char* from, const char* to) {
+  return ::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE);
+}
+
 }  // namespace
 
 SysIo real_sysio() {
-  return SysIo{::iconv_open,      ::iconv, ::iconv_close, ::write,  ::close,  ::rename, open_file,
-               ::mkostemp,        ::read,  ::fdatasync,   ::syncfs, ::linkat, ::unlink, ficlone,
-               ::copy_file_range, ::lseek};
+  return SysIo{::iconv_open,      ::iconv, ::iconv_close,   ::write,  ::close,  ::rename, open_file,
+               ::mkostemp,        ::read,  ::fdatasync,     ::syncfs, ::linkat, ::unlink, ficlone,
+               ::copy_file_range, ::lseek, rename_noreplace};
 }
 
 SysIo& sysio() {

@@ -26,6 +26,8 @@ struct SysIo {
   ssize_t (*copy_file_range)(int from_fd, off_t* from_at, int to_fd, off_t* to_at, size_t count,
                              unsigned flags);
   off_t (*lseek)(int fd, off_t offset, int whence);
+  // renameat2 with RENAME_NOREPLACE: EEXIST (or ENOTEMPTY) rather than replacing what is there.
+  int (*rename_noreplace)(const char* from, const char* to);
 };
 
 // The process-wide table; production code calls through it, tests swap entries.

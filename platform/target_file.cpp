@@ -102,6 +102,7 @@ TargetFile& TargetFile::operator=(TargetFile&& other) noexcept {
   error_ = std::exchange(other.error_, 0);
   existing_ = other.existing_;
   keep_owner_ = other.keep_owner_;
+  staged_ = other.staged_;
   mode_ = other.mode_;
   uid_ = other.uid_;
   gid_ = other.gid_;
@@ -137,11 +138,23 @@ int TargetFile::open_new(const std::string& path) {
   return error_ = create_temp(dir_part(final_), name_part(final_));
 }
 
+int TargetFile::open_staged(const std::string& path) {
+  reset(path);
+  if (name_part(path).empty()) return error_ = EISDIR;
+  const int fd = retry_eintr(
+      [&] { return sysio().open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666); });
+  if (fd < 0) return error_ = errno;
+  fd_ = fd;
+  temp_ = path;  // removed by abort until committed
+  staged_ = true;
+  return 0;
+}
+
 void TargetFile::reset(const std::string& path) {
   abort();
   error_ = 0;
   size_ = 0;
-  existing_ = keep_owner_ = false;
+  existing_ = keep_owner_ = staged_ = false;
   path_ = final_ = path;
   source_.clear();
   source_stamp_.reset();
@@ -298,6 +311,11 @@ int TargetFile::commit() {
   if (source_stamp_) {
     FileStamp now;
     if (stamp_file(source_, now) != 0 || now != *source_stamp_) return fail(kSourceChanged);
+  }
+  if (staged_) {
+    if (sysio().close(std::exchange(fd_, -1)) != 0 && errno != EINTR) return fail(errno);
+    temp_.clear();
+    return 0;
   }
   if (temp_.empty()) {
     if (!existing_) return publish_new();

@@ -49,6 +49,10 @@ class TargetFile {
   // The same for a target in a directory this run made, so nothing was there to look at: one
   // call fewer. A file someone else puts there meanwhile is left to them as above.
   int open_new(const std::string& path);
+  // The same for a target in a folder the run fills under a hidden name and names whole at the
+  // end (OutputDirs): written under its own name there, as nobody sees it until then; commit
+  // only closes it, and the folder's rename publishes it.
+  int open_staged(const std::string& path);
   // Appends `data`, retrying short writes. 0 or errno (the file is then aborted).
   int append(std::string_view data);
   // Copies the open regular file `from` (`length` bytes) into a target nothing was appended
@@ -67,6 +71,7 @@ class TargetFile {
   void abort();
 
   bool is_open() const { return fd_ >= 0; }
+  bool is_staged() const { return staged_; }
   int fd() const { return fd_; }
   const std::string& path() const { return path_; }         // as given to open
   const std::string& final_path() const { return final_; }  // the link's file when written through
@@ -87,7 +92,8 @@ class TargetFile {
   int error_ = 0;          // the first failure, returned by commit
   bool existing_ = false;  // something is at the final path: publish by rename over it
   bool keep_owner_ = false;
-  unsigned mode_ = 0;  // the existing file's permission bits
+  bool staged_ = false;  // written under its name in a folder not yet published
+  unsigned mode_ = 0;    // the existing file's permission bits
   unsigned uid_ = 0, gid_ = 0;
   std::string path_;   // as given
   std::string final_;  // where the content goes (the link's file when written through)

@@ -8,6 +8,7 @@ namespace platform {
 namespace {
 
 constexpr std::string_view kTag = ".ouzel-";
+constexpr std::string_view kStagingTag = ".ouzel-new-";
 constexpr size_t kSuffix = 6;
 constexpr std::string_view kChars =
     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
@@ -28,17 +29,39 @@ std::string name_part(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-std::string temp_template(const std::string& dir, const std::string& name) {
-  constexpr size_t kExtra = 1 + kTag.size() + kSuffix;
+namespace {
+
+std::string tagged_template(const std::string& dir, const std::string& name, std::string_view tag) {
+  const size_t extra = 1 + tag.size() + kSuffix;
   std::string cut = name;
-  if (cut.size() > NAME_MAX - kExtra) cut.resize(NAME_MAX - kExtra);
+  if (cut.size() > NAME_MAX - extra) cut.resize(NAME_MAX - extra);
   std::string t = dir;
   t += '.';
   t += cut;
-  t += kTag;
+  t += tag;
   t.append(kSuffix, 'X');
   return t;
 }
+
+bool is_tagged(std::string_view name, std::string_view tag) {
+  if (name.size() < 1 + 1 + tag.size() + kSuffix || name.front() != '.') return false;
+  const std::string_view suffix = name.substr(name.size() - kSuffix);
+  for (char c : suffix)
+    if (!is_alnum(c)) return false;
+  return name.substr(name.size() - kSuffix - tag.size(), tag.size()) == tag;
+}
+
+}  // namespace
+
+std::string temp_template(const std::string& dir, const std::string& name) {
+  return tagged_template(dir, name, kTag);
+}
+
+std::string staging_template(const std::string& dir, const std::string& name) {
+  return tagged_template(dir, name, kStagingTag);
+}
+
+bool is_staging_name(std::string_view name) { return is_tagged(name, kStagingTag); }
 
 void fill_temp_suffix(std::string& name_template) {
   // Important: one generator per thread; the job's workers make names at the same time.
@@ -48,12 +71,6 @@ void fill_temp_suffix(std::string& name_template) {
     name_template[i] = kChars[pick(rng)];
 }
 
-bool is_temp_name(std::string_view name) {
-  if (name.size() < 1 + 1 + kTag.size() + kSuffix || name.front() != '.') return false;
-  const std::string_view suffix = name.substr(name.size() - kSuffix);
-  for (char c : suffix)
-    if (!is_alnum(c)) return false;
-  return name.substr(name.size() - kSuffix - kTag.size(), kTag.size()) == kTag;
-}
+bool is_temp_name(std::string_view name) { return is_tagged(name, kTag); }
 
 }  // namespace platform

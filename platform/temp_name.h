@@ -18,6 +18,11 @@ std::string temp_template(const std::string& dir, const std::string& name);
 // Replaces the trailing six X of a template with random letters and digits.
 void fill_temp_suffix(std::string& name_template);
 
+// "DIR/.NAME.ouzel-new-XXXXXX": a folder the run fills before giving it its NAME, six X as above.
+std::string staging_template(const std::string& dir, const std::string& name);
+// A name of exactly that pattern.
+bool is_staging_name(std::string_view name);
+
 // A name of exactly the temporary pattern: '.', at least one byte, ".ouzel-", six letters or
 // digits.
 bool is_temp_name(std::string_view name);

@@ -23,7 +23,9 @@ import tempfile
 import time
 
 TEMP_NAME = re.compile(r"^\..+\.ouzel-[A-Za-z0-9]{6}$")
-REMOVED = re.compile(r"^Removed (\d+) temporary files? a stopped run left in ")
+# A new folder is filled under this name and renamed whole at the end of the run.
+STAGING_NAME = re.compile(r"^\..+\.ouzel-new-[A-Za-z0-9]{6}$")
+REMOVED = re.compile(r"^Removed (\d+) (temporary files?|unfinished folders?) a stopped run left in ")
 # Small enough that two of the big files are converted in chunks of 256 KiB.
 LIMITS = ["--whole-limit", str(4 << 20), "--chunk", str(256 << 10)]
 FALLBACK = "中文编码转换工具把源代码从一种编码转换为另一种编码，文件名和注释都保持不变。\n"
@@ -90,10 +92,13 @@ def read(path):
 
 
 def walk(root):
-    """Relative paths of every file below root, hidden ones included."""
+    """Relative paths of every file below root, hidden ones included; a staging folder is
+    listed as itself, not what it holds."""
     found = []
-    for d, _, names in os.walk(root):
-        found += [os.path.relpath(os.path.join(d, n), root) for n in names]
+    for d, dirs, names in os.walk(root):
+        staged = [n for n in dirs if STAGING_NAME.match(n)]
+        dirs[:] = [n for n in dirs if n not in staged]
+        found += [os.path.relpath(os.path.join(d, n), root) for n in names + staged]
     return found
 
 
@@ -115,6 +120,7 @@ class CrashTest:
         self.serial = 0
         self.alive_kills = 0
         self.leftovers_seen = 0
+        self.staged_seen = 0
 
     def fresh(self, what):
         self.serial += 1
@@ -152,8 +158,9 @@ class CrashTest:
         leftovers = 0
         for rel in walk(out):
             name = os.path.basename(rel)
-            if TEMP_NAME.match(name):
+            if TEMP_NAME.match(name) or STAGING_NAME.match(name):
                 leftovers += 1
+                self.staged_seen += bool(STAGING_NAME.match(name))
                 continue
             check(rel in self.files, "%s: %s is not a target" % (label, rel))
         for rel in self.files:
@@ -213,9 +220,10 @@ def main():
         for i in range(rounds):
             t.round(kinds[i % 3], rng.uniform(0.02, 1.0) * full, 1 + i % 2)
         print("%d kills (seed %d, a full run %.3f s): %d while the job ran, %d temporary files "
-              "left and removed by the next run" % (rounds, seed, full, t.alive_kills,
-                                                    t.leftovers_seen))
+              "and unfinished folders (%d) left and removed by the next run" % (
+                  rounds, seed, full, t.alive_kills, t.leftovers_seen, t.staged_seen))
         check(t.alive_kills >= rounds // 3, "too few kills landed while the job ran")
+        check(t.staged_seen > 0, "no kill left an unfinished folder: the staging went untested")
     except Failure as e:
         print("FAILED (seed %d): %s" % (seed, e))
         return 1

@@ -26,9 +26,10 @@ namespace trace {
 std::mutex mutex;
 long seq = 0;
 int next_id = 0;
-std::map<int, int> file_of_fd;            // open descriptors of our temporary files
-std::map<std::string, int> file_of_temp;  // named temporary files
-std::map<std::string, int> file_of_name;  // published names, which a link may give on
+std::map<int, int> file_of_fd;              // open descriptors of our temporary files
+std::map<std::string, int> file_of_temp;    // named temporary files
+std::map<std::string, int> file_of_name;    // published names, which a link may give on
+std::map<std::string, int> file_of_staged;  // written under their names in a hidden new folder
 std::map<int, long> last_write, last_flush;
 long last_syncfs = 0, last_publish = 0;
 int publishes = 0, syncs = 0;
@@ -42,6 +43,7 @@ void reset() {
   file_of_fd.clear();
   file_of_temp.clear();
   file_of_name.clear();
+  file_of_staged.clear();
   last_write.clear();
   last_flush.clear();
   last_syncfs = last_publish = 0;
@@ -63,6 +65,9 @@ int open(const char* path, int flags, mode_t mode) {
   const int fd = platform::real_sysio().open(path, flags, mode);
   std::lock_guard lock(mutex);
   if (fd >= 0 && (flags & O_TMPFILE) == O_TMPFILE) file_of_fd[fd] = ++next_id;
+  if (fd >= 0 && (flags & O_TMPFILE) != O_TMPFILE && (flags & O_CREAT) != 0 &&
+      std::string(path).find(".ouzel-new-") != std::string::npos)
+    file_of_staged[path] = file_of_fd[fd] = ++next_id;
   return fd;
 }
 int open_without_tmpfile(const char* path, int flags, mode_t mode) {
@@ -132,6 +137,19 @@ int rename(const char* from, const char* to) {
   }
   return platform::real_sysio().rename(from, to);
 }
+// A staged folder's rename publishes every file in it; a single staged file's, that file.
+int rename_noreplace(const char* from, const char* to) {
+  {
+    std::lock_guard lock(mutex);
+    const std::string prefix = std::string(from) + "/";
+    for (const auto& [path, id] : file_of_staged) {
+      if (path == from) published(id, to);
+      if (path.rfind(prefix, 0) == 0)
+        published(id, std::string(to) + path.substr(prefix.size() - 1));
+    }
+  }
+  return platform::real_sysio().rename_noreplace(from, to);
+}
 }  // namespace trace
 
 class JobDurability : public ::testing::Test {
@@ -147,6 +165,7 @@ class JobDurability : public ::testing::Test {
     io.close = trace::close;
     io.linkat = trace::linkat;
     io.rename = trace::rename;
+    io.rename_noreplace = trace::rename_noreplace;
   }
 
   // Small files in several folders, one converted in chunks, and one target that replaces an

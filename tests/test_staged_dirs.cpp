@@ -1,0 +1,167 @@
+// New output folders filled under a hidden name and named whole at the end of a run.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <utime.h>
+
+#include <cerrno>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "convert/job.h"
+#include "convert/output_dirs.h"
+#include "platform/sys_io.h"
+#include "platform/target_file.h"
+#include "platform/temp_name.h"
+#include "test_support.h"
+
+namespace {
+using namespace testing_support;
+
+class StagedDirs : public ::testing::Test {
+ protected:
+  // Writes `name` with `text` into the prepared directory of `relative_dir`, as the job does.
+  void write(OutputDirs& dirs, const std::string& relative_dir, const std::string& name,
+             const std::string& text, uint64_t token,
+             const std::optional<platform::FileStamp>& stamp = std::nullopt,
+             const std::string& source = {}) {
+    std::string dir;
+    bool made = false, staged = false;
+    ASSERT_EQ(dirs.prepare(relative_dir, dir, &made, &staged), 0);
+    ASSERT_TRUE(made && staged) << dir;
+    platform::TargetFile t;
+    ASSERT_EQ(t.open_staged(dir + "/" + name), 0);
+    ASSERT_EQ(t.append(text), 0);
+    ASSERT_EQ(t.commit(), 0);
+    dirs.staged_file(dir + "/" + name, token, source, stamp);
+  }
+  std::map<uint64_t, int> publish(OutputDirs& dirs, bool durable = true) {
+    std::map<uint64_t, int> failed;
+    dirs.publish_staged(durable, [&](uint64_t token, int err) { failed[token] = err; });
+    return failed;
+  }
+  std::vector<std::string> said;
+  OutputDirs::Say say = [this](const std::string& line) { said.push_back(line); };
+  platform::ScopedSysIo scope;
+  TempDir tmp;
+};
+
+// Nothing shows under the real names until the end; then the folders appear whole, and no
+// hidden folder is left.
+TEST_F(StagedDirs, FolderAppearsWholeAtTheEnd) {
+  ::mkdir((tmp / "out").c_str(), 0777);
+  OutputDirs dirs(tmp / "out", false, say, true);
+  write(dirs, "a/b", "f.txt", "one", 1);
+  write(dirs, "a", "g.txt", "two", 2);
+  write(dirs, "c", "h.txt", "three", 3);
+  EXPECT_EQ(list_tree(tmp / "out").size(), 3u);  // all of them under hidden names
+  EXPECT_FALSE(file_exists(tmp / "out/a"));
+  EXPECT_FALSE(file_exists(tmp / "out/c"));
+  EXPECT_TRUE(publish(dirs).empty());
+  EXPECT_EQ(read_tree(tmp / "out"),
+            (std::map<std::string, std::string>{
+                {"a/b/f.txt", "one"}, {"a/g.txt", "two"}, {"c/h.txt", "three"}}));
+}
+
+// Someone makes the folder while the run fills its hidden twin: the files move in one by one,
+// and a file of theirs already at a target's name stays theirs.
+TEST_F(StagedDirs, FolderMadeMeanwhileIsMergedAndTheirsWins) {
+  ::mkdir((tmp / "out").c_str(), 0777);
+  OutputDirs dirs(tmp / "out", false, say, true);
+  write(dirs, "a/b", "f.txt", "ours f", 1);
+  write(dirs, "a/b", "g.txt", "ours g", 2);
+  write_file(tmp / "out/a/b/f.txt", "theirs");
+  const auto failed = publish(dirs);
+  EXPECT_EQ(failed, (std::map<uint64_t, int>{{1, EEXIST}}));
+  EXPECT_EQ(read_tree(tmp / "out"),
+            (std::map<std::string, std::string>{{"a/b/f.txt", "theirs"}, {"a/b/g.txt", "ours g"}}));
+}
+
+// A source that changed after it was read is left out: its output would miss what was written.
+TEST_F(StagedDirs, ChangedSourceIsLeftOut) {
+  write_file(tmp / "src/s.txt", "old");
+  platform::FileStamp stamp;
+  ASSERT_EQ(platform::stamp_file(tmp / "src/s.txt", stamp), 0);
+  OutputDirs dirs(tmp / "out", true, say, true);
+  ::mkdir((tmp / "out").c_str(), 0777);
+  write(dirs, "d", "s.txt", "converted old", 1, stamp, tmp / "src/s.txt");
+  write(dirs, "d", "t.txt", "other", 2);
+  write_file(tmp / "src/s.txt", "old and more");
+  EXPECT_EQ(publish(dirs), (std::map<uint64_t, int>{{1, platform::kSourceChanged}}));
+  EXPECT_EQ(read_tree(tmp / "out"), (std::map<std::string, std::string>{{"d/t.txt", "other"}}));
+}
+
+// A folder that cannot be named fails each of its files, and leaves nothing behind.
+TEST_F(StagedDirs, FailedRenameFailsEveryFileAndLeavesNothing) {
+  ::mkdir((tmp / "out").c_str(), 0777);
+  OutputDirs dirs(tmp / "out", false, say, true);
+  write(dirs, "a", "f.txt", "one", 1);
+  write(dirs, "a/b", "g.txt", "two", 2);
+  platform::sysio().rename_noreplace = [](const char*, const char*) {
+    errno = EIO;
+    return -1;
+  };
+  EXPECT_EQ(publish(dirs), (std::map<uint64_t, int>{{1, EIO}, {2, EIO}}));
+  EXPECT_TRUE(list_dir(tmp / "out").empty());
+}
+
+// Durable: a failed flush keeps the folder from being named at all.
+TEST_F(StagedDirs, FailedSyncNamesNothing) {
+  ::mkdir((tmp / "out").c_str(), 0777);
+  OutputDirs dirs(tmp / "out", false, say, true);
+  write(dirs, "a", "f.txt", "one", 7);
+  platform::sysio().syncfs = [](int) {
+    errno = ENOSPC;
+    return -1;
+  };
+  EXPECT_EQ(publish(dirs), (std::map<uint64_t, int>{{7, ENOSPC}}));
+  EXPECT_TRUE(list_dir(tmp / "out").empty());
+}
+
+// What a killed run left is swept (said so) before anything is written there; entries of other
+// kinds under similar names are not ours and stay.
+TEST_F(StagedDirs, KilledRunsFoldersAreSwept) {
+  write_file(tmp / "out/.a.ouzel-new-Ab12Cd/x/y.txt", "half");
+  write_file(tmp / "out/.b.ouzel-new-Ab12Cd", "a file, not a folder");
+  write_file(tmp / "out/.c.ouzel-new-Ab1/z.txt", "not the pattern");
+  ASSERT_EQ(::symlink("/tmp", (tmp / "out/.d.ouzel-new-Zz99Yy").c_str()), 0);
+  OutputDirs dirs(tmp / "out", false, say, true);
+  std::string dir;
+  ASSERT_EQ(dirs.prepare("", dir), 0);
+  EXPECT_EQ(
+      list_dir(tmp / "out"),
+      (std::vector<std::string>{".b.ouzel-new-Ab12Cd", ".c.ouzel-new-Ab1", ".d.ouzel-new-Zz99Yy"}));
+  ASSERT_EQ(said.size(), 1u);
+  EXPECT_EQ(said[0], "Removed 1 unfinished folder a stopped run left in " + (tmp / "out"));
+}
+
+// Without staging (a dry run) folders are made under their names, as before.
+TEST_F(StagedDirs, OffMakesFoldersUnderTheirNames) {
+  OutputDirs dirs(tmp / "out", false, say, false);
+  ::mkdir((tmp / "out").c_str(), 0777);
+  std::string dir;
+  bool made = false, staged = true;
+  ASSERT_EQ(dirs.prepare("a/b", dir, &made, &staged), 0);
+  EXPECT_EQ(dir, tmp / "out/a/b");
+  EXPECT_TRUE(made);
+  EXPECT_FALSE(staged);
+  EXPECT_TRUE(file_exists(tmp / "out/a/b"));
+}
+
+// The job over a fresh tree: every file converted, each folder named once, nothing hidden left,
+// and a stop still names what was done.
+TEST_F(StagedDirs, JobIntoFreshTreeLeavesNoHiddenFolder) {
+  for (int i = 0; i < 40; ++i)
+    write_file(tmp / ("in/d" + std::to_string(i % 4) + "/e/f" + std::to_string(i) + ".txt"),
+               "\xD6\xD0\xCE\xC4 " + std::to_string(i) + "\n");
+  const JobReport r = run_job(make_plan(tmp / "in", tmp / "out", "GBK", "UTF-8"));
+  EXPECT_EQ(r.failures(), 0u);
+  const auto tree = read_tree(tmp / "out");
+  ASSERT_EQ(tree.size(), 40u);
+  for (const auto& [path, text] : tree) {
+    EXPECT_EQ(path.find(".ouzel-"), std::string::npos) << path;
+    EXPECT_EQ(text.substr(0, 6), "\xE4\xB8\xAD\xE6\x96\x87") << path;
+  }
+}
+
+}  // namespace
