@@ -1,12 +1,10 @@
 // The window's side of a conversion job: the plan from the settings, the worker thread, and
 // the observer that feeds the log, the throughput and the progress.
-#include <chrono>
 #include <exception>
 #include <system_error>
 
 #include "app/app_state.h"
-#include "convert/file_convert.h"
-#include "convert/in_place.h"
+#include "convert/utf8.h"
 
 class WindowJobObserver final : public JobObserver {
  public:
@@ -46,7 +44,7 @@ void mirror_run_fields(AppState& app, const JobPlan& plan) {
   app.to_encoding = plan.target.name;
   app.from_charset = plan.source.charset;
   app.to_charset = plan.target.charset;
-  app.bom_prefix = plan.target.utf8_mark ? "\xEF\xBB\xBF" : "";
+  app.bom_prefix = plan.target.utf8_mark ? kUtf8Bom : "";
 }
 
 }  // namespace
@@ -149,38 +147,4 @@ void AppState::request_stop() {
 void AppState::stop_worker() {
   if (task) task->request_stop();
   if (worker.joinable()) worker.join();
-}
-
-FileReport AppState::convert_file(const fsutil::search_file_info& file) {
-  const auto t0 = std::chrono::steady_clock::now();
-  RunContext ctx;
-  ctx.input = job.input;
-  ctx.output = job.output;
-  ctx.in_place = same_directory(job.input, job.output);
-  RunEncodings& enc = ctx.encodings;
-  enc.source_name = from_encoding;
-  enc.target_name = to_encoding;
-  enc.source_charset = from_charset.empty() ? from_encoding : from_charset;
-  enc.target_charset = to_charset;
-  enc.source = charset_traits(enc.source_charset);
-  enc.target = charset_traits(enc.target_charset);
-  enc.target_mark = !bom_prefix.empty();
-  ctx.eol = job.options.eol;
-  ctx.bom = job.options.bom;
-  FileConverter converter(ctx);
-  JobFile f;
-  f.relative_dir = file.relative_dir;
-  f.file_name = file.file_name;
-  FileReport report = converter.process(f);
-
-  const uint64_t bytes = bytes_done.load(std::memory_order_relaxed) + report.bytes;
-  const int64_t micros =
-      ticks_spent.load(std::memory_order_relaxed) +
-      std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - t0)
-          .count();
-  bytes_done.store(bytes, std::memory_order_relaxed);
-  ticks_spent.store(micros, std::memory_order_relaxed);
-  speed.store(micros > 0 ? static_cast<float>(bytes) / (static_cast<float>(micros) / 1e6f) : 0.0f,
-              std::memory_order_relaxed);
-  return report;
 }

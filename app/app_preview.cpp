@@ -88,15 +88,10 @@ void AppState::set_preview_source(size_t index, const EncodingEntry& source) {
       row.outcome == Outcome::skipped)
     return;
   // The file is read again with its new encoding: planned outcome and sample at once.
-  RunContext ctx;
-  ctx.input = preview->plan.input;
-  ctx.output = preview->plan.output;
-  ctx.in_place = same_directory(ctx.input, ctx.output);
-  ctx.dry_run = true;
-  ctx.samples = true;
-  ctx.eol = preview->plan.options.eol;
-  ctx.bom = preview->plan.options.bom;
-  ctx.encodings = RunEncodings::resolve(preview->plan.source, preview->plan.target);
+  JobPlan plan = preview->plan;
+  plan.options.dry_run = true;
+  plan.options.samples = true;
+  const RunContext ctx = run_context(plan);
   FileConverter converter(ctx);
   JobFile file;
   file.relative_dir = f.relative_dir;

@@ -78,10 +78,6 @@ struct AppState : ConvertConfig {
   void load_config(const std::string& config_path);
   void save_config();
 
-  // One file with the run's fields as they stand (from_charset, to_charset, bom_prefix, the
-  // job's directories); updates the throughput figures.
-  FileReport convert_file(const fsutil::search_file_info& file);
-
   // The plan of a job from the settings as they are now.
   JobPlan plan_from_settings() const;
   // The plan of the next job from the settings, and a fresh task for it. Only while no job

@@ -23,8 +23,8 @@
 #include <vector>
 
 #include "bench_corpus.h"
+#include "convert/job.h"
 #include "convert/stream_convert.h"
-#include "convert/transcoder.h"
 #include "platform/fs.h"
 #include "platform/publisher.h"
 #include "platform/sys_io.h"
@@ -180,20 +180,30 @@ void measure_writes(const FileSet& set, const std::vector<Variant>& variants,
 
 // ---- big file: whole against streamed, each in a fresh process for its own peak memory ----
 
+// Discards the job's messages.
+struct Quiet : JobObserver {
+  void message(const std::string&) override {}
+};
+
+// `source` through the job into the directory `target`: held whole ("whole") or read in
+// chunks ("stream"), published without a flush as the plain writes are.
 int convert_one(const char* how, const char* source, const char* target) {
-  if (std::strcmp(how, "whole") == 0) {
-    std::string content, output;
-    if (platform::read_file(source, content) != 0) return 2;
-    if (!convert_buffer(output, content.data(), content.size(), "GBK", "UTF-8").ok) return 3;
-    return platform::write_file_safely(target, output) == 0 ? 0 : 4;
-  }
-  platform::TargetFile file;
-  if (file.open(target, platform::LinkPolicy::replace_link) != 0) return 4;
-  StreamSettings s;
-  s.from = "GBK";
-  s.to = "UTF-8";
-  if (!stream_convert_file(source, file, s).ok()) return 3;
-  return file.commit() == 0 ? 0 : 4;
+  const std::string path = source;
+  const size_t slash = path.rfind('/');
+  JobPlan plan;
+  plan.input = slash == std::string::npos ? "." : path.substr(0, slash);
+  plan.output = target;
+  plan.filter = "*.*";
+  plan.source = EncodingEntry("GBK");
+  plan.target = EncodingEntry("UTF-8");
+  plan.options.durable = false;
+  if (std::strcmp(how, "whole") == 0) plan.options.whole_file_limit = UINT64_MAX;
+  PlannedFile file;
+  file.file_name = slash == std::string::npos ? path : path.substr(slash + 1);
+  plan.files = std::vector<PlannedFile>{file};
+  Quiet quiet;
+  const JobReport r = ConvertJob(plan).run(quiet);
+  return r.files.size() == 1 && r.files[0].outcome == Outcome::converted ? 0 : 3;
 }
 
 // Runs this program on one file; seconds, and the child's peak resident size in MB.

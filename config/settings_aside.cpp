@@ -8,30 +8,33 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "platform/sys_io.h"
+
 namespace {
 
 constexpr int kMaxTries = 1000;
 
 // rename() that fails with EEXIST instead of replacing `to`.
 int rename_no_replace(const std::string& from, const std::string& to) {
-  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+  const platform::SysIo& io = platform::sysio();
+  if (io.renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
   if (errno != EINVAL && errno != ENOSYS) return errno;
   // Important: a file system without RENAME_NOREPLACE; a hard link is just as exclusive.
-  if (::link(from.c_str(), to.c_str()) == 0) {
-    ::unlink(from.c_str());
+  if (io.link(from.c_str(), to.c_str()) == 0) {
+    io.unlink(from.c_str());
     return 0;
   }
   if (errno != EPERM && errno != EOPNOTSUPP) return errno;
   struct stat st;
-  if (::lstat(to.c_str(), &st) == 0) return EEXIST;
-  return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+  if (io.lstat(to.c_str(), &st) == 0) return EEXIST;
+  return io.rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
 }
 
 }  // namespace
 
 int move_aside(const std::string& path, std::string& moved_to) {
   struct stat st;
-  if (::lstat(path.c_str(), &st) != 0) return errno;
+  if (platform::sysio().lstat(path.c_str(), &st) != 0) return errno;
   const std::string base = path + ".bad";
   for (int n = 0; n < kMaxTries; ++n) {
     const std::string name = n == 0 ? base : base + "." + std::to_string(n);

@@ -4,6 +4,8 @@
 #include <set>
 #include <utility>
 
+#include "convert/utf8.h"
+
 namespace {
 
 constexpr int kMaxDepth = 256;
@@ -72,7 +74,7 @@ std::optional<YAML::Mark> find(const YAML::Node& node, Walk& walk, int depth) {
 
 std::optional<YAML::Mark> unclosed_quote(const YAML::Node& doc, std::string_view text) {
   // The parser's positions count from after a UTF-8 byte-order mark.
-  if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+  if (text.substr(0, 3) == kUtf8Bom) text.remove_prefix(3);
   Walk walk;
   walk.text = text;
   return find(doc, walk, 0);

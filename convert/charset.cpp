@@ -1,29 +1,21 @@
 // Converter name probes, cached per name.
 #include "convert/charset.h"
 
-#include <iconv.h>
-
 #include <map>
 #include <mutex>
 #include <string_view>
+
+#include "convert/iconv_handle.h"
+#include "convert/utf8.h"
 
 namespace {
 
 // One conversion through the real converter (never the test seam: probes are facts about
 // the C library, and a cached probe must not remember an injected failure).
 bool convert_all(const char* to, const char* from, std::string_view in, std::string& out) {
-  const iconv_t cd = ::iconv_open(to, from);
-  if (cd == reinterpret_cast<iconv_t>(-1)) return false;
-  out.assign(in.size() * 4 + 16, '\0');
-  char* src = const_cast<char*>(in.data());
-  size_t src_left = in.size();
-  char* dst = out.data();
-  size_t dst_left = out.size();
-  bool ok = ::iconv(cd, &src, &src_left, &dst, &dst_left) != static_cast<size_t>(-1) &&
-            ::iconv(cd, nullptr, nullptr, &dst, &dst_left) != static_cast<size_t>(-1);
-  out.resize(out.size() - dst_left);
-  ::iconv_close(cd);
-  return ok && src_left == 0;
+  IconvHandle cd(to, from, IconvHandle::Via::c_library);
+  out.clear();
+  return cd.append_all(in, out) == 0;
 }
 
 std::string ascii_bytes() {
@@ -89,11 +81,8 @@ EolUnits eol_units_of(const std::string& charset) {
 CharsetTraits probe(const std::string& charset) {
   CharsetTraits t;
   std::string out;
-  const iconv_t a = ::iconv_open("UTF-8", charset.c_str());
-  const iconv_t b = ::iconv_open(charset.c_str(), "UTF-8");
-  t.known = a != reinterpret_cast<iconv_t>(-1) && b != reinterpret_cast<iconv_t>(-1);
-  if (a != reinterpret_cast<iconv_t>(-1)) ::iconv_close(a);
-  if (b != reinterpret_cast<iconv_t>(-1)) ::iconv_close(b);
+  t.known = IconvHandle("UTF-8", charset, IconvHandle::Via::c_library).is_open() &&
+            IconvHandle(charset, "UTF-8", IconvHandle::Via::c_library).is_open();
   if (!t.known) return t;
   const std::string ascii = ascii_bytes();
   std::string back;
@@ -151,7 +140,7 @@ MarkInfo mark_at_start(std::string_view c) {
   // UTF-32LE's mark begins with UTF-16LE's, so the longer marks are looked at first.
   if (c.substr(0, 4) == string_view("\xFF\xFE\0\0", 4)) return {UnicodeForm::utf32le, 4};
   if (c.substr(0, 4) == string_view("\0\0\xFE\xFF", 4)) return {UnicodeForm::utf32be, 4};
-  if (c.substr(0, 3) == "\xEF\xBB\xBF") return {UnicodeForm::utf8, 3};
+  if (c.substr(0, 3) == kUtf8Bom) return {UnicodeForm::utf8, 3};
   if (c.substr(0, 2) == "\xFF\xFE") return {UnicodeForm::utf16le, 2};
   if (c.substr(0, 2) == "\xFE\xFF") return {UnicodeForm::utf16be, 2};
   return {};

@@ -6,6 +6,7 @@
 #include "convert/file_convert.h"
 #include "convert/stop_point.h"
 #include "convert/stream_convert.h"
+#include "convert/utf8.h"
 #include "platform/target_file.h"
 
 namespace {

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "convert/detect.h"
+#include "convert/iconv_handle.h"
 
 namespace detect {
 namespace {
@@ -69,20 +70,15 @@ const std::pair<const char*, const char*> kWider[] = {
 };
 
 bool iconv_knows(const std::string& name) {
-  iconv_t cd = ::iconv_open("UTF-8", name.c_str());
-  if (cd == reinterpret_cast<iconv_t>(-1)) return false;
-  ::iconv_close(cd);
-  return true;
+  return IconvHandle("UTF-8", name, IconvHandle::Via::c_library).is_open();
 }
 
 // Important: straight to the C library, not through the platform seam: a test that swaps in a
 // failing converter must not make every label look like one that changes ASCII.
 bool reads_ascii_as_itself(const std::string& name) {
-  iconv_t cd = ::iconv_open("UTF-8", name.c_str());
-  if (cd == reinterpret_cast<iconv_t>(-1)) return true;
-  ::iconv_close(cd);
-  cd = ::iconv_open("UTF-32LE", name.c_str());
-  if (cd == reinterpret_cast<iconv_t>(-1)) return true;
+  if (!IconvHandle("UTF-8", name, IconvHandle::Via::c_library).is_open()) return true;
+  IconvHandle cd("UTF-32LE", name, IconvHandle::Via::c_library);
+  if (!cd.is_open()) return true;
   int changed = 0;
   for (int b = 0x20; b < 0x7F; ++b) {
     char in = static_cast<char>(b);
@@ -90,12 +86,11 @@ bool reads_ascii_as_itself(const std::string& name) {
     char* ip = &in;
     char* op = reinterpret_cast<char*>(out);
     size_t left = 1, room = sizeof out;
-    ::iconv(cd, nullptr, nullptr, nullptr, nullptr);
-    const bool one = ::iconv(cd, &ip, &left, &op, &room) != static_cast<size_t>(-1) && left == 0 &&
-                     room == sizeof out - 4;
+    cd.reset();
+    const bool one = ::iconv(cd.get(), &ip, &left, &op, &room) != static_cast<size_t>(-1) &&
+                     left == 0 && room == sizeof out - 4;
     if (!one || out[0] != b || out[1] != 0 || out[2] != 0 || out[3] != 0) ++changed;
   }
-  ::iconv_close(cd);
   // A form that is not ASCII-based at all (EBCDIC, UTF-16) is not this rule's concern.
   return changed == 0 || changed > 8;
 }

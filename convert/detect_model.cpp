@@ -12,6 +12,8 @@
 #include <mutex>
 #include <vector>
 
+#include "convert/iconv_handle.h"
+
 namespace detect {
 namespace {
 
@@ -124,8 +126,8 @@ struct Tables {
 // tables built once, and a test that swaps in a failing converter must not empty them.
 void fill_set(std::bitset<0x10000>& set, const char* encoding, int lead_from, int lead_to,
               int trail_from, int trail_to, bool big5_trails = false) {
-  iconv_t cd = ::iconv_open("UTF-32LE", encoding);
-  if (cd == reinterpret_cast<iconv_t>(-1)) return;
+  IconvHandle cd("UTF-32LE", encoding, IconvHandle::Via::c_library);
+  if (!cd.is_open()) return;
   for (int lead = lead_from; lead <= lead_to; ++lead) {
     for (int trail = trail_from; trail <= trail_to; ++trail) {
       if (big5_trails && trail > 0x7E && trail < 0xA1) continue;
@@ -135,8 +137,8 @@ void fill_set(std::bitset<0x10000>& set, const char* encoding, int lead_from, in
       size_t left = 2;
       char* op = reinterpret_cast<char*>(out);
       size_t room = sizeof out;
-      ::iconv(cd, nullptr, nullptr, nullptr, nullptr);
-      if (::iconv(cd, &ip, &left, &op, &room) == static_cast<size_t>(-1) || left != 0 ||
+      cd.reset();
+      if (::iconv(cd.get(), &ip, &left, &op, &room) == static_cast<size_t>(-1) || left != 0 ||
           sizeof out - room != 4)
         continue;
       const uint32_t u = uint32_t{out[0]} | uint32_t{out[1]} << 8 | uint32_t{out[2]} << 16 |
@@ -144,7 +146,6 @@ void fill_set(std::bitset<0x10000>& set, const char* encoding, int lead_from, in
       if (u < 0x10000) set.set(u);
     }
   }
-  ::iconv_close(cd);
 }
 
 const Tables& tables() {

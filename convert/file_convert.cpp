@@ -10,7 +10,6 @@
 #include "convert/output_dirs.h"
 #include "convert/source_detection.h"
 #include "convert/stream_convert.h"
-#include "convert/transcoder.h"
 #include "convert/utf8.h"
 #include "platform/fs.h"
 #include "platform/publisher.h"
@@ -63,6 +62,10 @@ void set_write_failure(FileReport& report, int error) {
 }
 
 std::string JobFile::relative_path() const { return join_relative(relative_dir, file_name); }
+
+FileConverter::FileConverter(const RunContext& run) : run_(run) {}
+
+FileConverter::~FileConverter() = default;
 
 bool FileConverter::source_changed() const {
   platform::FileStamp now;
@@ -142,15 +145,10 @@ void FileConverter::write(const JobFile& file, const RunEncodings& enc, const Cl
   }
 }
 
-int FileConverter::target_dir(const JobFile& file, std::string& dir, bool& made, bool& staged) {
-  made = staged = false;
-  if (run_.dirs != nullptr) return run_.dirs->prepare(file.relative_dir, dir, &made, &staged);
-  dir = file.relative_dir.empty() ? run_.output : run_.output + "/" + file.relative_dir;
-  if (dir != ready_dir_) {
-    if (!platform::is_directory(dir)) make_dirs(dir);
-    ready_dir_ = dir;
-  }
-  return 0;
+OutputDirs& FileConverter::dirs() {
+  if (run_.dirs != nullptr) return *run_.dirs;
+  if (!own_dirs_) own_dirs_ = OutputDirs::for_root(run_.output, nullptr);
+  return *own_dirs_;
 }
 
 int FileConverter::open_target(const JobFile& file, platform::TargetFile& target,
@@ -166,13 +164,13 @@ int FileConverter::open_target(const JobFile& file, platform::TargetFile& target
   } else {
     std::string dir;
     bool made = false, staged = false;
-    if ((err = target_dir(file, dir, made, staged)) != 0) return err;
+    if ((err = dirs().prepare(file.relative_dir, dir, &made, &staged)) != 0) return err;
     path = dir + "/" + file.file_name;
     err = staged ? target.open_staged(path)
           : made ? target.open_new(path)
                  : target.open(path, links);
     if (err == ENOENT) {  // the directory went away during the run
-      make_dirs(dir);
+      if ((err = dirs().prepare_again(file.relative_dir, dir)) != 0) return err;
       err = target.open(path, links);
     }
   }

@@ -3,6 +3,7 @@
 
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -44,7 +45,7 @@ struct RunContext {
   // Where the legacy lines of a mixed file that detection left undetected may come from.
   std::vector<std::string> repair_candidates;
   NarrowLabelCheck* narrow = nullptr;        // set when a hand-picked label has a wider one
-  OutputDirs* dirs = nullptr;                // null: directories made as they are needed
+  OutputDirs* dirs = nullptr;                // null: each converter prepares its own
   platform::Publisher* publisher = nullptr;  // null: each target published at once
 };
 
@@ -69,7 +70,10 @@ struct JobFile {
 // Per conversion thread: its buffers are reused from file to file.
 class FileConverter {
  public:
-  explicit FileConverter(const RunContext& run) : run_(run) {}
+  explicit FileConverter(const RunContext& run);
+  ~FileConverter();
+  FileConverter(const FileConverter&) = delete;
+  FileConverter& operator=(const FileConverter&) = delete;
 
   // `token` names the file to the publisher's callback (the job's index of it).
   FileReport process(const JobFile& file, uint64_t token = 0);
@@ -91,8 +95,8 @@ class FileConverter {
   // on failure the content as read is published instead.
   void convert_whole(const JobFile& file, const RunEncodings& enc, const Classification& cls,
                      FileReport& report, uint64_t token);
-  // The directory of `file`'s target, prepared; 0 or errno. `made`: this run made it.
-  int target_dir(const JobFile& file, std::string& dir, bool& made, bool& staged);
+  // The run's target directories, or this converter's own when the run has none.
+  OutputDirs& dirs();
   // Opens the crash-safe target of `file`; 0 or errno.
   int open_target(const JobFile& file, platform::TargetFile& target, std::string& path);
   // Hands a fully written target on: to the publisher, or published at once.
@@ -146,9 +150,9 @@ class FileConverter {
   std::string source_path_;
   std::optional<platform::FileStamp> source_stamp_;  // set once the source is read
   std::string content_;
-  std::string scratch_;    // one piece's output
-  std::string eol_out_;    // one piece's output with its line ends rewritten
-  std::string ready_dir_;  // the last target directory known to exist
+  std::string scratch_;  // one piece's output
+  std::string eol_out_;  // one piece's output with its line ends rewritten
+  std::unique_ptr<OutputDirs> own_dirs_;
   std::string hint_;
 };
 

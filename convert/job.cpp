@@ -21,11 +21,34 @@
 #include "convert/output_dirs.h"
 #include "convert/run_checks.h"
 #include "convert/source_detection.h"
-#include "convert/transcoder.h"
 #include "platform/fs.h"
 #include "platform/fsutil.h"
 #include "platform/publisher.h"
 #include "util/strfmt.h"
+
+RunContext run_context(const JobPlan& plan) {
+  RunContext ctx;
+  ctx.input = plan.input;
+  ctx.output = plan.output;
+  ctx.in_place = same_directory(plan.input, plan.output);
+  ctx.dry_run = plan.options.dry_run;
+  ctx.samples = plan.options.samples;
+  ctx.eol = plan.options.eol;
+  ctx.bom = plan.options.bom;
+  ctx.whole_file_limit = plan.options.whole_file_limit;
+  ctx.stream_chunk = plan.options.stream_chunk;
+  ctx.encodings = RunEncodings::resolve(plan.source, plan.target);
+  ctx.repair = plan.options.repair;
+  ctx.repair_check = plan.options.repair_check;
+  ctx.repair_candidates = {plan.source.charset};
+  if (plan.options.detect) {
+    std::vector<std::string> names = plan.options.candidates;
+    const detect::Preset* preset = detect::preset_of(plan.source.charset);
+    if (names.empty() && preset != nullptr) names.push_back(preset->name);
+    ctx.repair_candidates = detect::expand_candidates(names);
+  }
+  return ctx;
+}
 
 namespace {
 
@@ -93,10 +116,8 @@ bool Runner::refused() {
 }
 
 void Runner::open_output() {
-  const bool root_is_new = !platform::is_directory(plan_.output);
-  if (root_is_new) make_dirs(plan_.output);
-  dirs_ = std::make_unique<OutputDirs>(
-      plan_.output, root_is_new, [this](const std::string& line) { say(line); },
+  dirs_ = OutputDirs::for_root(
+      plan_.output, [this](const std::string& line) { say(line); },
       /*stage=*/!plan_.options.dry_run);
   ctx_.dirs = dirs_.get();
   platform::PublisherOptions publishing;
@@ -123,24 +144,7 @@ bool Runner::checks() {
 }
 
 void Runner::prepare_context() {
-  ctx_.input = plan_.input;
-  ctx_.output = plan_.output;
-  ctx_.dry_run = plan_.options.dry_run;
-  ctx_.samples = plan_.options.samples;
-  ctx_.eol = plan_.options.eol;
-  ctx_.bom = plan_.options.bom;
-  ctx_.whole_file_limit = plan_.options.whole_file_limit;
-  ctx_.stream_chunk = plan_.options.stream_chunk;
-  ctx_.encodings = RunEncodings::resolve(plan_.source, plan_.target);
-  ctx_.repair = plan_.options.repair;
-  ctx_.repair_check = plan_.options.repair_check;
-  ctx_.repair_candidates = {plan_.source.charset};
-  if (plan_.options.detect) {
-    std::vector<std::string> names = plan_.options.candidates;
-    const detect::Preset* preset = detect::preset_of(plan_.source.charset);
-    if (names.empty() && preset != nullptr) names.push_back(preset->name);
-    ctx_.repair_candidates = detect::expand_candidates(names);
-  }
+  ctx_ = run_context(plan_);
   if (!plan_.options.detect) {
     narrow_ = std::make_unique<NarrowLabelCheck>(plan_.source.charset);
     if (narrow_->wanted()) ctx_.narrow = narrow_.get();
@@ -362,7 +366,6 @@ JobReport Runner::run() {
   if (!checks()) return std::move(report_);
   report_.ran = true;
   const bool dry = plan_.options.dry_run;
-  ctx_.in_place = same_directory(plan_.input, plan_.output);
   prepare_context();
   say(kestrum::strfmt(
       dry ? "Previewing %s-->%s, nothing is written..." : "Converting %s-->%s, please wait...",

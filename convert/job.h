@@ -12,6 +12,8 @@
 #include "convert/report.h"
 #include "util/encoding_catalogue.h"
 
+struct RunContext;
+
 struct JobOptions {
   unsigned threads = 1;  // conversion threads; 0 means one per core
   bool dry_run = false;  // classify and convert in memory, write nothing
@@ -51,6 +53,10 @@ struct JobPlan {
   JobOptions options;
   std::optional<std::vector<PlannedFile>> files;  // set: convert exactly these
 };
+
+// What stays fixed for the whole of a run of `plan` (without the run's directories, publisher
+// and label check, which the job owns).
+RunContext run_context(const JobPlan& plan);
 
 class ConvertJob {
  public:

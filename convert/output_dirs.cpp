@@ -18,7 +18,7 @@ namespace {
 // 0 for a directory, ELOOP for a link, ENOTDIR for anything else, or lstat's errno.
 int kind_of(const std::string& path) {
   struct stat st;
-  if (::lstat(path.c_str(), &st) != 0) return errno;
+  if (platform::sysio().lstat(path.c_str(), &st) != 0) return errno;
   return S_ISLNK(st.st_mode) ? ELOOP : S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
 }
 
@@ -30,7 +30,7 @@ std::vector<int> sync_file_systems(const std::vector<std::string>& dirs) {
   std::map<dev_t, int> synced;
   for (size_t i = 0; i < dirs.size(); ++i) {
     struct stat st;
-    if (::stat(dirs[i].c_str(), &st) != 0) {
+    if (platform::sysio().stat(dirs[i].c_str(), &st) != 0) {
       result[i] = errno;
       continue;
     }
@@ -53,7 +53,36 @@ std::vector<int> sync_file_systems(const std::vector<std::string>& dirs) {
   return result;
 }
 
+// Makes `path` unless a directory (links followed) is there; 0 or errno.
+int make_one(const std::string& path) {
+  struct stat st;
+  const platform::SysIo& io = platform::sysio();
+  if (io.stat(path.c_str(), &st) == 0) return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
+  if (errno != ENOENT) return errno;
+  if (io.mkdir(path.c_str(), 0777) == 0) return 0;
+  if (errno != EEXIST) return errno;
+  // Someone else made it just now.
+  if (io.stat(path.c_str(), &st) != 0) return errno;
+  return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
+}
+
 }  // namespace
+
+int make_directories(const std::string& path) {
+  for (size_t end = 1; end <= path.size(); ++end) {
+    if (end < path.size() && path[end] != '/') continue;
+    if (path[end - 1] == '/') continue;
+    if (const int err = make_one(path.substr(0, end))) return err;
+  }
+  return 0;
+}
+
+std::unique_ptr<OutputDirs> OutputDirs::for_root(const std::string& root, Say say, bool stage) {
+  struct stat st;
+  const bool root_is_new = platform::sysio().stat(root.c_str(), &st) != 0 || !S_ISDIR(st.st_mode);
+  if (root_is_new) make_directories(root);
+  return std::make_unique<OutputDirs>(root, root_is_new, std::move(say), stage);
+}
 
 OutputDirs::OutputDirs(std::string root, bool root_is_new, Say say, bool stage)
     : root_(std::move(root)), root_is_new_(root_is_new), say_(std::move(say)), stage_(stage) {}
@@ -76,14 +105,14 @@ OutputDirs::Prepared OutputDirs::make(const std::string& relative_dir) {
   const std::string final = root_ + "/" + relative_dir;
   if (up.stage >= 0) {  // inside a folder nobody sees yet: nothing to look at
     const std::string dir = up.dir + "/" + name;
-    if (::mkdir(dir.c_str(), 0777) != 0) return {errno, false, {}, -1};
+    if (platform::sysio().mkdir(dir.c_str(), 0777) != 0) return {errno, false, {}, -1};
     return {0, true, dir, up.stage};
   }
   // Important: a link here would take every write below it out of the output tree.
   if (const int found = kind_of(final); found != ENOENT)
     return found != 0 ? Prepared{found, false, {}, -1} : make_existing(final);
   if (stage_) return make_staged(up.dir, name, final);
-  if (::mkdir(final.c_str(), 0777) != 0) {
+  if (platform::sysio().mkdir(final.c_str(), 0777) != 0) {
     if (errno != EEXIST) return {errno, false, {}, -1};
     // Someone else made it just now: checked like any found entry, and anything may be in it.
     if (const int found = kind_of(final); found != 0) return {found, false, {}, -1};
@@ -111,7 +140,7 @@ OutputDirs::Prepared OutputDirs::make_staged(const std::string& parent, const st
   for (int tries = 0; tries < 100; ++tries) {
     std::string dir = platform::staging_template(parent + "/", name);
     platform::fill_temp_suffix(dir);
-    if (::mkdir(dir.c_str(), 0777) == 0) {
+    if (platform::sysio().mkdir(dir.c_str(), 0777) == 0) {
       stages_.push_back({dir, final, {}});
       return {0, true, std::move(dir), static_cast<int>(stages_.size() - 1)};
     }
@@ -128,6 +157,14 @@ int OutputDirs::prepare(const std::string& relative_dir, std::string& dir, bool*
   if (made != nullptr) *made = p.made;
   if (staged != nullptr) *staged = p.stage >= 0;
   return p.result;
+}
+
+int OutputDirs::prepare_again(const std::string& relative_dir, std::string& dir) {
+  {
+    std::lock_guard guard(lock_);
+    done_.erase(relative_dir);
+  }
+  return prepare(relative_dir, dir);
 }
 
 void OutputDirs::staged_file(const std::string& path, uint64_t token, const std::string& source,
@@ -157,7 +194,7 @@ void OutputDirs::move_in(Stage& stage, const Failed& failed) {
     const std::string target = stage.final + f.path.substr(stage.dir.size());
     // The folders between: made where missing (someone made the top one meanwhile).
     for (size_t at = stage.final.size() + 1; (at = target.find('/', at)) != std::string::npos; ++at)
-      ::mkdir(target.substr(0, at).c_str(), 0777);
+      platform::sysio().mkdir(target.substr(0, at).c_str(), 0777);
     if (platform::sysio().rename_noreplace(f.path.c_str(), target.c_str()) != 0)
       failed(f.token, errno);
   }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -11,6 +12,12 @@
 #include <vector>
 
 #include "platform/fs.h"
+
+// Makes every missing directory along `path` ('/' separated; doubled and trailing separators
+// pass). One that another thread or program makes at the same moment counts as made. 0, or the
+// errno of the first component that could not be made (nothing after it is tried). Links are
+// followed: for a root the user named, never for directories below it.
+int make_directories(const std::string& path);
 
 class OutputDirs {
  public:
@@ -23,6 +30,9 @@ class OutputDirs {
   // and named whole by publish_staged, so its files can be written under their own names: until
   // then no one sees them, and a killed run leaves only the hidden folder, swept by the next.
   OutputDirs(std::string root, bool root_is_new, Say say, bool stage = false);
+  // The directories below `root`, made first when missing (a root that cannot be made fails
+  // each target with its errno).
+  static std::unique_ptr<OutputDirs> for_root(const std::string& root, Say say, bool stage = false);
 
   // The directory of `relative_dir` below the root, into `dir`. 0, or ELOOP when a component
   // is a symbolic link (writing through it could leave the tree), ENOTDIR when one is not a
@@ -31,6 +41,8 @@ class OutputDirs {
   // else's was in it when the run began; `staged` whether it lies in a staged folder.
   int prepare(const std::string& relative_dir, std::string& dir, bool* made = nullptr,
               bool* staged = nullptr);
+  // The same, done again: the directory went away during the run.
+  int prepare_again(const std::string& relative_dir, std::string& dir);
 
   // Records a target written whole into a staged folder (at its path there), made from
   // `source` as it was at `stamp`. Thread-safe.

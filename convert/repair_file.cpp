@@ -3,7 +3,7 @@
 #include "convert/file_convert.h"
 #include "convert/repair_double.h"
 #include "convert/repair_mixed.h"
-#include "convert/transcoder.h"
+#include "convert/stream_convert.h"
 #include "convert/utf8.h"
 
 namespace {
@@ -27,11 +27,10 @@ void FileConverter::publish_utf8(const JobFile& file, const RunEncodings& enc,
   if (enc.target_is_utf8())
     return publish(file, output_mark(enc, run_.bom, false), text, report, token);
   std::string out;
-  const BufferOutcome r =
-      convert_buffer(out, text.data(), text.size(), "UTF-8", enc.target_charset.c_str());
-  if (!r.ok) {
-    report.outcome = r.unsupported ? Outcome::not_supported : Outcome::cannot_convert;
-    report.error = r.error;
+  StreamConverter conv("UTF-8", enc.target_charset);
+  if (!conv.feed(text.data(), text.size(), out) || !conv.finish(out)) {
+    report.outcome = conv.outcome().unsupported ? Outcome::not_supported : Outcome::cannot_convert;
+    report.error = conv.outcome().error;
     report.note += "; the repaired text has no form in " + enc.target_name;
     return publish_as_read(file, report, token);
   }

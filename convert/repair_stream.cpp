@@ -5,7 +5,6 @@
 #include "convert/repair_double.h"
 #include "convert/repair_mixed.h"
 #include "convert/stream_convert.h"
-#include "convert/transcoder.h"
 #include "convert/utf8.h"
 #include "platform/fs.h"
 #include "platform/target_file.h"
@@ -48,8 +47,9 @@ void FileConverter::write_streamed(const JobFile& file, const RunEncodings& enc,
       return err == 0;
     }
     converted.clear();
-    converts =
-        convert_buffer(converted, utf8.data(), utf8.size(), "UTF-8", enc.target_charset.c_str()).ok;
+    // Each piece is whole characters, converted and closed on its own.
+    StreamConverter conv("UTF-8", enc.target_charset);
+    converts = conv.feed(utf8.data(), utf8.size(), converted) && conv.finish(converted);
     if (converts && !run_.dry_run) err = target.append(converted);
     return converts && err == 0;
   };

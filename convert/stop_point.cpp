@@ -1,10 +1,9 @@
 // Stop point location.
 #include "convert/stop_point.h"
 
-#include <iconv.h>
-
 #include <cstring>
 
+#include "convert/iconv_handle.h"
 #include "convert/stream_convert.h"
 
 namespace {
@@ -40,19 +39,14 @@ bool is_line_feed(const unsigned char* p, size_t unit, bool be) {
 // Characters in `text` decoded with `charset`, or npos when it does not decode.
 size_t decoded_length(std::string_view text, const std::string& charset) {
   if (text.empty()) return 0;
-  const iconv_t cd = ::iconv_open("UTF-8", charset.c_str());
-  if (cd == reinterpret_cast<iconv_t>(-1)) return std::string_view::npos;
-  std::string out(text.size() * 4 + 16, '\0');
+  IconvHandle cd("UTF-8", charset, IconvHandle::Via::c_library);
+  std::string out;
   char* in = const_cast<char*>(text.data());
   size_t in_left = text.size();
-  char* dst = out.data();
-  size_t dst_left = out.size();
-  const size_t r = ::iconv(cd, &in, &in_left, &dst, &dst_left);
-  ::iconv_close(cd);
-  if (r == static_cast<size_t>(-1)) return std::string_view::npos;
+  if (cd.append(&in, &in_left, out) != 0) return std::string_view::npos;
   size_t chars = 0;
-  for (const char* p = out.data(); p < dst; ++p)
-    if ((static_cast<unsigned char>(*p) & 0xC0) != 0x80) ++chars;
+  for (const char c : out)
+    if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++chars;
   return chars;
 }
 

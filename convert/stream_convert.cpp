@@ -8,14 +8,12 @@
 #include <new>
 #include <stdexcept>
 
+#include "convert/utf8.h"
 #include "platform/fs.h"
 #include "platform/sys_io.h"
 #include "platform/target_file.h"
 
 namespace {
-
-const iconv_t kNoConverter = reinterpret_cast<iconv_t>(-1);
-constexpr char kUtf8Mark[] = "\xEF\xBB\xBF";
 
 // Resizes without throwing; false when memory runs out.
 bool try_resize(std::string& s, size_t size) {
@@ -29,38 +27,10 @@ bool try_resize(std::string& s, size_t size) {
   return true;
 }
 
-// Runs iconv over the input (null: the closing call) and appends to `out`, growing it on E2BIG.
-// 0, or the errno that stopped it; `*in` then points at the first byte not converted.
-int convert_into(iconv_t cd, char** in, size_t* left, std::string& out) {
-  size_t used = out.size();
-  // One large output buffer: glibc's iconv has a fixed cost per call.
-  const size_t guess = in != nullptr ? *left + *left / 2 : 0;
-  if (!try_resize(out, used + guess + 64)) return ENOMEM;
-  for (;;) {
-    char* o = out.data() + used;
-    size_t o_left = out.size() - used;
-    const size_t r = platform::sysio().iconv(cd, in, left, &o, &o_left);
-    const int err = errno;  // before anything else can change it
-    used = out.size() - o_left;
-    if (r != static_cast<size_t>(-1) || err != E2BIG) {
-      out.resize(used);
-      return r != static_cast<size_t>(-1) ? 0 : err;
-    }
-    if (!try_resize(out, out.size() * 2)) {
-      out.resize(used);
-      return ENOMEM;
-    }
-  }
-}
-
 }  // namespace
 
 StreamConverter::StreamConverter(std::string from, std::string to)
     : from_(std::move(from)), to_(std::move(to)) {}
-
-StreamConverter::~StreamConverter() {
-  if (cd_ != kNoConverter) platform::sysio().iconv_close(cd_);
-}
 
 bool StreamConverter::fail(int err, uint64_t offset) {
   outcome_.ok = false;
@@ -72,18 +42,18 @@ bool StreamConverter::fail(int err, uint64_t offset) {
 bool StreamConverter::feed(const char* data, size_t length, std::string& out) {
   if (!outcome_.ok) return false;
   if (length == 0) return true;
-  if (cd_ == kNoConverter) {
-    cd_ = platform::sysio().iconv_open(to_.c_str(), from_.c_str());
-    if (cd_ == kNoConverter) {
+  if (!cd_.is_open()) {
+    cd_ = IconvHandle(to_, from_);
+    if (!cd_.is_open()) {
       outcome_.unsupported = true;
-      return fail(errno, offset_);
+      return fail(cd_.open_error(), offset_);
     }
   }
   if (!tail_.empty() && !feed_tail(data, length, out)) return false;
   if (length == 0) return true;
   char* in = const_cast<char*>(data);
   size_t left = length;
-  const int err = convert_into(cd_, &in, &left, out);
+  const int err = cd_.append(&in, &left, out);
   offset_ += length - left;
   if (err == EINVAL) {
     tail_.assign(in, left);  // cut by the chunk's end: completed by the next chunk
@@ -100,7 +70,7 @@ bool StreamConverter::feed_tail(const char*& data, size_t& length, std::string& 
     joined.append(data, take);
     char* in = joined.data();
     size_t left = joined.size();
-    const int err = convert_into(cd_, &in, &left, out);
+    const int err = cd_.append(&in, &left, out);
     const size_t used = joined.size() - left;
     if (err == EINVAL && used < tail_.size() && take < length) continue;  // still cut: take more
     if (err != 0 && err != EINVAL) return fail(err, offset_ + used);
@@ -138,9 +108,9 @@ bool feed_in_pieces(StreamConverter& conv, std::string_view data, size_t piece,
 bool StreamConverter::finish(std::string& out) {
   if (!outcome_.ok) return false;
   if (!tail_.empty()) return fail(EINVAL, offset_);
-  if (cd_ == kNoConverter) return true;  // nothing was fed
+  if (!cd_.is_open()) return true;  // nothing was fed
   // Important: the closing call ends a stateful target (ISO-2022-*) in its initial shift state.
-  const int err = convert_into(cd_, nullptr, nullptr, out);
+  const int err = cd_.append(nullptr, nullptr, out);
   return err == 0 || fail(err, offset_);
 }
 
@@ -242,7 +212,7 @@ StreamFileResult stream_convert_file(const std::string& source, platform::Target
   const size_t piece = std::min(settings.chunk_size, kPieceBytes);
   auto take = [&](std::string_view chunk, StreamFileResult& r) {
     if (r.bytes_read == chunk.size()) {  // the first chunk
-      if (settings.drop_utf8_mark && chunk.substr(0, 3) == kUtf8Mark) skipped = 3;
+      if (settings.drop_utf8_mark && chunk.substr(0, 3) == kUtf8Bom) skipped = 3;
       skipped = std::max<uint64_t>(skipped, std::min<uint64_t>(settings.skip, chunk.size()));
       chunk.remove_prefix(static_cast<size_t>(skipped));
     }

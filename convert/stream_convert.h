@@ -1,14 +1,13 @@
 // Converting a stream chunk by chunk with one iconv converter, in bounded memory.
 #pragma once
 
-#include <iconv.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
 
+#include "convert/iconv_handle.h"
 #include "convert/line_endings.h"
 #include "platform/target_file.h"
 
@@ -21,14 +20,13 @@ struct StreamOutcome {
 };
 
 // One converter over a stream given in chunks. The output is byte-identical to converting the
-// whole stream at once (convert_buffer, the iconv command).
+// whole stream at once (the iconv command).
 // Important: iconv state. The converter's shift state lives from chunk to chunk, a multibyte
 // sequence cut by a chunk's end is kept and completed from the next chunk, and finish makes the
 // closing call that returns a stateful target (ISO-2022-JP) to its initial shift state.
 class StreamConverter {
  public:
   StreamConverter(std::string from, std::string to);
-  ~StreamConverter();
   StreamConverter(const StreamConverter&) = delete;
   StreamConverter& operator=(const StreamConverter&) = delete;
 
@@ -47,7 +45,7 @@ class StreamConverter {
   bool feed_tail(const char*& data, size_t& length, std::string& out);
 
   std::string from_, to_;
-  iconv_t cd_ = reinterpret_cast<iconv_t>(-1);
+  IconvHandle cd_;       // opened at the first bytes
   std::string tail_;     // an incomplete sequence from the end of the last chunk
   uint64_t offset_ = 0;  // stream offset of the first byte not yet converted
   StreamOutcome outcome_;

@@ -5,6 +5,9 @@
 #include <string>
 #include <string_view>
 
+// The UTF-8 byte order mark.
+inline constexpr char kUtf8Bom[] = "\xEF\xBB\xBF";
+
 struct Utf8Check {
   bool valid = true;        // the whole text is strict UTF-8
   bool non_ascii = false;   // some byte >= 0x80 (looked at up to the first error)

@@ -82,7 +82,8 @@ void Publisher::submit(TargetFile&& target, uint64_t token) {
 int Publisher::publish_linked(TargetFile&& target, const std::vector<std::string>& links,
                               std::vector<std::pair<std::string, int>>& unlinked) {
   struct stat st;
-  const bool known = target.is_open() && ::fstat(target.fd(), &st) == 0;
+  // A device that cannot be told is key 0, like in process: its names are still synced.
+  const dev_t dev = target.is_open() && sysio().fstat(target.fd(), &st) == 0 ? st.st_dev : 0;
   // Important: data first, names after, as for the batches.
   if (options_.durable) {
     if (const int err = target.flush()) return err;
@@ -96,9 +97,9 @@ int Publisher::publish_linked(TargetFile&& target, const std::vector<std::string
     else
       names.push_back(name);
   }
-  if (options_.durable && known) {
+  if (options_.durable) {
     std::lock_guard<std::mutex> lock(mutex_);
-    for (const std::string& name : names) linked_.try_emplace(st.st_dev, dir_part(name));
+    for (const std::string& name : names) linked_.try_emplace(dev, dir_part(name));
   }
   return 0;
 }
@@ -139,9 +140,13 @@ void Publisher::process(Batch& batch) {
   std::vector<dev_t> devices(batch.size());
   for (size_t i = 0; i < batch.size(); ++i) {
     struct stat st;
-    if (batch[i].file.is_open() && ::fstat(batch[i].file.fd(), &st) == 0) {
+    if (!batch[i].file.is_open()) continue;
+    if (sysio().fstat(batch[i].file.fd(), &st) == 0) {
       devices[i] = st.st_dev;
       groups[st.st_dev].push_back(&batch[i]);
+    } else {
+      // Important: with its device unknown it is flushed alone, never published unsynced.
+      batch[i].file.flush();
     }
   }
   for (auto& [dev, group] : groups) {

@@ -5,6 +5,7 @@
 #include <linux/fs.h>
 #include <stdio.h>  // renameat2
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -25,9 +26,11 @@ int rename_noreplace(const char* from, const char* to) {
 }  // namespace
 
 SysIo real_sysio() {
-  return SysIo{::iconv_open,      ::iconv, ::iconv_close,   ::write,  ::close,  ::rename, open_file,
-               ::mkostemp,        ::read,  ::fdatasync,     ::syncfs, ::linkat, ::unlink, ficlone,
-               ::copy_file_range, ::lseek, rename_noreplace};
+  return SysIo{
+      ::iconv_open,      ::iconv,  ::iconv_close, ::write,     ::close,  ::rename,        open_file,
+      ::mkostemp,        ::read,   ::fdatasync,   ::syncfs,    ::linkat, ::unlink,        ficlone,
+      ::copy_file_range, ::lseek,  ::access,      ::mkdir,     ::stat,   ::lstat,         ::fstat,
+      ::pread,           ::pwrite, ::ftruncate,   ::renameat2, ::link,   rename_noreplace};
 }
 
 SysIo& sysio() {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <iconv.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cerrno>
@@ -26,6 +27,16 @@ struct SysIo {
   ssize_t (*copy_file_range)(int from_fd, off_t* from_at, int to_fd, off_t* to_at, size_t count,
                              unsigned flags);
   off_t (*lseek)(int fd, off_t offset, int whence);
+  int (*access)(const char* path, int mode);
+  int (*mkdir)(const char* path, mode_t mode);
+  int (*stat)(const char* path, struct stat* st);
+  int (*lstat)(const char* path, struct stat* st);
+  int (*fstat)(int fd, struct stat* st);
+  ssize_t (*pread)(int fd, void* buf, size_t count, off_t offset);
+  ssize_t (*pwrite)(int fd, const void* buf, size_t count, off_t offset);
+  int (*ftruncate)(int fd, off_t length);
+  int (*renameat2)(int from_dir, const char* from, int to_dir, const char* to, unsigned flags);
+  int (*link)(const char* from, const char* to);
   // renameat2 with RENAME_NOREPLACE: EEXIST (or ENOTEMPTY) rather than replacing what is there.
   int (*rename_noreplace)(const char* from, const char* to);
 };

@@ -258,7 +258,7 @@ int TargetFile::copy_from(int from, uint64_t length) {
     at = hole;
   }
   // The holes at the end: the length without allocating them.
-  if (::ftruncate(fd_, end) != 0) return fail(errno);
+  if (sysio().ftruncate(fd_, end) != 0) return fail(errno);
   size_ = length;
   return 0;
 }
@@ -275,12 +275,12 @@ int TargetFile::copy_range(int from, off_t begin, off_t end) {
     // Not between these file systems: read and write it.
     std::vector<char> buffer(std::min<size_t>(size_t{1} << 20, static_cast<size_t>(end - in)));
     while (in < end) {
-      const ssize_t got =
-          ::pread(from, buffer.data(), std::min(buffer.size(), static_cast<size_t>(end - in)), in);
+      const ssize_t got = sysio().pread(from, buffer.data(),
+                                        std::min(buffer.size(), static_cast<size_t>(end - in)), in);
       if (got <= 0) return got == 0 ? EIO : errno;
       for (ssize_t put = 0; put < got;) {
         const ssize_t w =
-            ::pwrite(fd_, buffer.data() + put, static_cast<size_t>(got - put), out + put);
+            sysio().pwrite(fd_, buffer.data() + put, static_cast<size_t>(got - put), out + put);
         if (w <= 0) return w == 0 ? EIO : errno;
         put += w;
       }

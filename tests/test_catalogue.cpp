@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/app_state.h"
+#include "platform/sys_io.h"
 #include "test_support.h"
 #include "util/encoding_sources.h"
 
@@ -171,6 +172,17 @@ TEST(Catalogue, GroupsAreConvertersInOrder) {
   EXPECT_NE(group_of("GBK"), group_of("BIG5"));
   for (size_t i = 1; i < groups.size(); ++i)
     EXPECT_LT(::strverscmp(groups[i - 1].front().c_str(), groups[i].front().c_str()), 0);
+}
+
+// A converter cache that cannot be read is not offered: the list then comes from elsewhere.
+TEST(Catalogue, UnreadableCacheNotOffered) {
+  ASSERT_FALSE(gconv_cache_path().empty());
+  platform::ScopedSysIo scope;
+  platform::sysio().access = [](const char*, int) {
+    errno = EACCES;
+    return -1;
+  };
+  EXPECT_EQ(gconv_cache_path(), "");
 }
 
 // A damaged converter cache is refused with a reason instead of yielding garbage.

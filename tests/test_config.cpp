@@ -281,6 +281,55 @@ TEST_F(ConfigTest, UnkeptUnreadableFileIsNotReplaced) {
   EXPECT_TRUE(app->log.lines.size() >= 2);
 }
 
+int renameat2_unsupported(int, const char*, int, const char*, unsigned) {
+  errno = EINVAL;
+  return -1;
+}
+int link_eperm(const char*, const char*) {
+  errno = EPERM;
+  return -1;
+}
+int link_eio(const char*, const char*) {
+  errno = EIO;
+  return -1;
+}
+
+// Without an exclusive rename the unreadable file is kept through a hard link, else by a
+// rename to a name checked free; a failure of either keeps it where it was, and says so.
+TEST_F(ConfigTest, UnreadableFileKeptWithoutExclusiveRename) {
+  const std::string text = "input: [unclosed\n";
+  using Inject = void (*)(platform::SysIo&);
+  const std::pair<Inject, bool> ways[] = {
+      {[](platform::SysIo& io) { io.renameat2 = renameat2_unsupported; }, true},
+      {[](platform::SysIo& io) {
+         io.renameat2 = renameat2_unsupported;
+         io.link = link_eperm;
+       },
+       true},
+      {[](platform::SysIo& io) {
+         io.renameat2 = renameat2_unsupported;
+         io.link = link_eio;
+       },
+       false},
+  };
+  for (const auto& [inject, kept] : ways) {
+    ::unlink("ouzel.yml.bad");
+    load(text);
+    platform::ScopedSysIo restore;
+    inject(platform::sysio());
+    app->input = "/new";
+    app->save_config();
+    if (kept) {
+      EXPECT_EQ(read_file(tmp / "ouzel.yml.bad"), text);
+      EXPECT_EQ(YAML::LoadFile(tmp / "ouzel.yml")["input"].Scalar(), "/new");
+    } else {
+      EXPECT_FALSE(file_exists(tmp / "ouzel.yml.bad"));
+      EXPECT_EQ(read_file(tmp / "ouzel.yml"), text);
+      EXPECT_EQ(messages().back(), "the unreadable settings file ouzel.yml is left as it was");
+    }
+  }
+}
+
 // A save that fails after the unreadable file was moved aside puts it back under its name; the
 // next save that succeeds keeps it again.
 TEST_F(ConfigTest, FailedSaveRestoresUnreadableFile) {

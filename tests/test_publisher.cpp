@@ -1,6 +1,6 @@
 // The publisher: data flushed before any name is published, batches by count and bytes, every
 // target's final result reported once, nothing pending or temporary after finish, failures of
-// syncfs and rename through the seam, several submitting threads.
+// syncfs, fstat and rename through the seam, several submitting threads.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -79,6 +79,10 @@ int rename_fails_for_b(const char* from, const char* to) {
     return -1;
   }
   return rename(from, to);
+}
+int fstat_eio(int, struct stat*) {
+  errno = EIO;
+  return -1;
 }
 int linkat(int fd, const char* from, int to_fd, const char* to, int flags) {
   if (!platform::is_temp_name(platform::name_part(to))) add('P');
@@ -200,6 +204,22 @@ TEST_F(PublisherTest, SyncfsFailureFlushesFileByFile) {
   EXPECT_EQ(events::fdatasyncs, 3);
   EXPECT_EQ(read_file(tmp / name(1)), "old");
   EXPECT_EQ(list_dir(tmp.path()), (Names{name(0), name(1), name(2)}));
+}
+
+// A target whose device cannot be told is flushed alone before its name is published, and the
+// name is made durable at the end; one whose flush fails is not published.
+TEST_F(PublisherTest, UnknownDeviceFlushedAlone) {
+  platform::sysio().fstat = events::fstat_eio;
+  events::fail_fdatasync_at = 2;
+  write_file(tmp / name(1), "old");
+  Publisher publisher(durable(2), results.callback());
+  for (int i = 0; i < 2; ++i) publisher.submit(written(name(i), "new"), static_cast<uint64_t>(i));
+  publisher.finish();
+  EXPECT_EQ(results.error, (std::map<uint64_t, int>{{0, 0}, {1, EIO}}));
+  EXPECT_EQ(events::fdatasyncs, 2);
+  EXPECT_EQ(events::log, "PS");  // no syncfs of a group, the directory's sync after the name
+  EXPECT_EQ(read_file(tmp / name(0)), "new");
+  EXPECT_EQ(read_file(tmp / name(1)), "old");
 }
 
 // An interrupted syncfs is called again, not taken for a failure.

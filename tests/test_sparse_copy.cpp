@@ -1,4 +1,4 @@
-// Files copied unchanged keep their holes, try a reflink first, and fail whole.
+// Files copied unchanged keep their holes, try a reflink first, and fail whole at any step.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -32,6 +32,18 @@ ssize_t no_copy_range(int, off_t*, int, off_t*, size_t, unsigned) {
 }
 ssize_t failing_copy_range(int, off_t*, int, off_t*, size_t, unsigned) {
   errno = EIO;
+  return -1;
+}
+ssize_t pread_eio(int, void*, size_t, off_t) {
+  errno = EIO;
+  return -1;
+}
+ssize_t pwrite_enospc(int, const void*, size_t, off_t) {
+  errno = ENOSPC;
+  return -1;
+}
+int ftruncate_efbig(int, off_t) {
+  errno = EFBIG;
   return -1;
 }
 
@@ -117,6 +129,28 @@ TEST_F(SparseCopy, FailedCopyLeavesNothing) {
   EXPECT_EQ(r.files[0].outcome, Outcome::cannot_write);
   EXPECT_EQ(r.files[0].error, EIO);
   EXPECT_TRUE(list_tree(tmp / "out").empty());
+}
+
+// Each step of the copy made by reading and writing can fail: its errno is reported and no
+// target is left.
+TEST_F(SparseCopy, ReadWriteCopyFailuresLeaveNothing) {
+  write_sparse(tmp / "in/blob.bin");
+  const std::pair<void (*)(platform::SysIo&), int> faults[] = {
+      {[](platform::SysIo& io) { io.pread = pread_eio; }, EIO},
+      {[](platform::SysIo& io) { io.pwrite = pwrite_enospc; }, ENOSPC},
+      {[](platform::SysIo& io) { io.ftruncate = ftruncate_efbig; }, EFBIG},
+  };
+  for (const auto& [inject, error] : faults) {
+    platform::sysio() = platform::real_sysio();
+    platform::sysio().ficlone = no_clone;
+    platform::sysio().copy_file_range = no_copy_range;
+    inject(platform::sysio());
+    const JobReport r = run_job(plan(tmp / "out"));
+    ASSERT_EQ(r.files.size(), 1u);
+    EXPECT_EQ(r.files[0].outcome, Outcome::cannot_write) << error;
+    EXPECT_EQ(r.files[0].error, error);
+    EXPECT_TRUE(list_tree(tmp / "out").empty()) << error;
+  }
 }
 
 }  // namespace

@@ -1,17 +1,16 @@
 // Transcoding one file: results byte-identical to the iconv command across encodings and
-// marks, buffer growth, failures that never write a mix, safe writes, make_dirs, statistics.
+// marks, buffer growth, failures that never write a mix, safe writes, directories.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cmath>
 #include <string>
 #include <tuple>
 
-#include "app/app_state.h"
-#include "convert/transcoder.h"
+#include "convert/output_dirs.h"
+#include "convert/stream_convert.h"
 #include "platform/fs.h"
 #include "platform/sys_io.h"
 #include "test_support.h"
@@ -24,22 +23,29 @@ const std::string kBom = "\xEF\xBB\xBF";
 // Code points outside the BMP: four bytes in UTF-8, a surrogate pair in UTF-16.
 const std::string kAstral = "\xF0\x9F\x98\x80 \xF0\xA0\x80\x80\n";
 
-// A state set up as the job leaves it before the first file.
+// One file at a time through the job, as "Start Convert" after a preview runs it: exactly the
+// files named, no search.
 struct Converter {
   TempDir tmp;
-  AppState app{AppState::no_config};
+  JobPlan plan;
 
-  Converter(const std::string& from, const std::string& to, bool bom = false) {
-    app.job.input = tmp / "in";
-    app.job.output = tmp / "out";
-    app.from_charset = app.from_encoding = from;
-    app.to_charset = app.to_encoding = to;
-    if (bom) app.bom_prefix = kBom;
+  Converter(const std::string& from, const std::string& to, bool bom = false)
+      : plan(make_plan(tmp / "in", tmp / "out", from.c_str(), to.c_str())) {
+    plan.target.utf8_mark = bom;  // with a legacy target too: the mark must never reach it
+  }
+  FileReport convert(const std::string& rel, const std::string& name) {
+    PlannedFile file;
+    file.relative_dir = rel;
+    file.file_name = name;
+    plan.files = std::vector<PlannedFile>{file};
+    const JobReport report = run_job(plan);
+    EXPECT_EQ(report.files.size(), 1u);
+    return report.files.empty() ? FileReport{} : report.files[0];
   }
   FileReport run(const std::string& content, const std::string& rel = "",
                  const std::string& name = "f.txt") {
     write_file(tmp / ("in/" + (rel.empty() ? "" : rel + "/") + name), content);
-    return app.convert_file({rel, name});
+    return convert(rel, name);
   }
   std::string out(const std::string& rel_path = "f.txt") {
     return read_file(tmp / ("out/" + rel_path));
@@ -103,7 +109,8 @@ INSTANTIATE_TEST_SUITE_P(Encodings, EncodingMatrix,
 TEST(ConvertBuffer, GrowsForWideTargets) {
   const std::string in(3 * 1024 * 1024 + 7, 'x');
   std::string out = kBom;
-  ASSERT_TRUE(convert_buffer(out, in.data(), in.size(), "CP1252", "UTF-32LE").ok);
+  StreamConverter conv("CP1252", "UTF-32LE");
+  ASSERT_TRUE(conv.feed(in.data(), in.size(), out) && conv.finish(out));
   EXPECT_EQ(out, kBom + reference(in, "CP1252", "UTF-32LE"));
 }
 
@@ -112,23 +119,27 @@ TEST(ConvertBuffer, SequenceStraddlingGrowthBoundary) {
   for (size_t n = 0; n < 300; ++n) {
     const std::string in = std::string(n, 'a') + "\xE4\xB8\xAD" + kAstral;
     std::string out;
-    ASSERT_TRUE(convert_buffer(out, in.data(), in.size(), "UTF-8", "UTF-16LE").ok) << n;
+    StreamConverter conv("UTF-8", "UTF-16LE");
+    ASSERT_TRUE(conv.feed(in.data(), in.size(), out) && conv.finish(out)) << n;
     ASSERT_EQ(out, reference(in, "UTF-8", "UTF-16LE")) << n;
   }
 }
 
 // A stateful target ends in its initial shift state, as the iconv command writes it.
-TEST(ConvertBuffer, StatefulTargetIsClosed) {
+TEST(ConvertFile, StatefulTargetIsClosed) {
   const std::string text = "abc \xE6\x97\xA5\xE6\x9C\xAC";  // ends inside a Kanji shift
-  std::string out;
-  ASSERT_TRUE(convert_buffer(out, text.data(), text.size(), "UTF-8", "ISO-2022-JP").ok);
-  EXPECT_EQ(out, iconv_command(text, "UTF-8", "ISO-2022-JP"));
+  Converter c("UTF-8", "ISO-2022-JP");
+  EXPECT_EQ(c.run(text).outcome, Outcome::converted);
+  bool ok = false;
+  EXPECT_EQ(c.out(), iconv_command(text, "UTF-8", "ISO-2022-JP", &ok));
+  EXPECT_TRUE(ok);
 }
 
 // An empty input appends nothing and never opens a converter.
 TEST(ConvertBuffer, EmptyInputAppendsNothing) {
   std::string out = kBom;
-  EXPECT_TRUE(convert_buffer(out, "", 0, "NO-SUCH", "UTF-8").ok);
+  StreamConverter conv("NO-SUCH", "UTF-8");
+  EXPECT_TRUE(conv.feed("", 0, out) && conv.finish(out));
   EXPECT_EQ(out, kBom);
 }
 
@@ -196,7 +207,7 @@ TEST(ConvertFile, UnreadableSourceWritesNothing) {
   write_file(c.tmp / "out/f.txt", "keep");
   write_file(c.tmp / "in/f.txt", "\xD6\xD0");
   ::chmod((c.tmp / "in/f.txt").c_str(), 0);
-  const FileReport r = c.app.convert_file({"", "f.txt"});
+  const FileReport r = c.convert("", "f.txt");
   EXPECT_EQ(r.outcome, Outcome::cannot_read);
   EXPECT_EQ(r.error, EACCES);
   EXPECT_EQ(c.out(), "keep");
@@ -208,7 +219,7 @@ TEST(ConvertFile, SourceFailingAtReadWritesNothing) {
   write_file(c.tmp / "out/f.txt", "keep");
   ASSERT_EQ(::mkdir((c.tmp / "in").c_str(), 0755), 0);
   ASSERT_EQ(::mkdir((c.tmp / "in/f.txt").c_str(), 0755), 0);
-  EXPECT_EQ(c.app.convert_file({"", "f.txt"}).outcome, Outcome::cannot_read);
+  EXPECT_EQ(c.convert("", "f.txt").outcome, Outcome::cannot_read);
   EXPECT_EQ(c.out(), "keep");
 }
 
@@ -217,14 +228,15 @@ TEST(ConvertFile, FifoInPlaceOfSourceDoesNotBlock) {
   Converter c("GBK", "UTF-8");
   ASSERT_EQ(::mkdir((c.tmp / "in").c_str(), 0755), 0);
   ASSERT_EQ(::mkfifo((c.tmp / "in/f.txt").c_str(), 0644), 0);
-  EXPECT_EQ(c.app.convert_file({"", "f.txt"}).outcome, Outcome::cannot_read);
+  EXPECT_EQ(c.convert("", "f.txt").outcome, Outcome::cannot_read);
   EXPECT_FALSE(file_exists(c.tmp / "out/f.txt"));
 }
 
 // A missing source (removed after the search) is a read failure too.
 TEST(ConvertFile, VanishedSourceIsReadFailure) {
   Converter c("GBK", "UTF-8");
-  const FileReport r = c.app.convert_file({"", "gone.txt"});
+  ASSERT_EQ(::mkdir((c.tmp / "in").c_str(), 0755), 0);
+  const FileReport r = c.convert("", "gone.txt");
   EXPECT_EQ(r.outcome, Outcome::cannot_read);
   EXPECT_EQ(r.error, ENOENT);
   EXPECT_FALSE(file_exists(c.tmp / "out/gone.txt"));
@@ -252,10 +264,10 @@ TEST(ConvertFile, LongNameTargetIsReplaced) {
 // Converting in place replaces the file and keeps its permission bits.
 TEST(ConvertFile, InPlaceKeepsMode) {
   Converter c("GBK", "UTF-8");
-  c.app.job.output = c.app.job.input;
+  c.plan.output = c.plan.input;
   write_file(c.tmp / "in/f.txt", "\xD6\xD0");
   ::chmod((c.tmp / "in/f.txt").c_str(), 0640);
-  EXPECT_EQ(c.app.convert_file({"", "f.txt"}).outcome, Outcome::converted);
+  EXPECT_EQ(c.convert("", "f.txt").outcome, Outcome::converted);
   EXPECT_EQ(read_file(c.tmp / "in/f.txt"), "\xE4\xB8\xAD");
   struct stat st;
   ASSERT_EQ(::stat((c.tmp / "in/f.txt").c_str(), &st), 0);
@@ -322,9 +334,9 @@ TEST(ConvertSeam, E2bigGrowsAndContinues) {
   platform::ScopedSysIo scope;
   platform::sysio().iconv = fake::iconv_e2big_once;
   fake::calls = 0;
-  std::string out;
-  ASSERT_TRUE(convert_buffer(out, "\xD6\xD0", 2, "GBK", "UTF-8").ok);
-  EXPECT_EQ(out, "\xE4\xB8\xAD");
+  Converter c("GBK", "UTF-8");
+  EXPECT_EQ(c.run("\xD6\xD0").outcome, Outcome::converted);
+  EXPECT_EQ(c.out(), "\xE4\xB8\xAD");
 }
 
 // A full disk: an existing target stays whole, a new one is not left behind truncated.
@@ -343,17 +355,6 @@ TEST(ConvertSeam, DiskFullLosesNothing) {
 
 // ---- Statistics and helpers --------------------------------------------------------------
 
-// Counters add the bytes as read (mark included); speed is finite, never inf or NaN.
-TEST(ConvertStats, CountersAndFiniteSpeed) {
-  Converter c("UTF-8", "GBK");
-  EXPECT_EQ(c.app.speed.load(), 0.0f);
-  for (int i = 0; i < 20; ++i) c.run(kBom + "ab", "", std::to_string(i) + ".txt");
-  EXPECT_EQ(c.app.bytes_done.load(), 100u);
-  EXPECT_TRUE(std::isfinite(c.app.speed.load()));
-  EXPECT_GE(c.app.speed.load(), 0.0f);
-  EXPECT_GT(c.app.ticks_spent.load(), 0);  // microseconds: tiny files still measure time
-}
-
 // file_size is 64-bit: a sparse file beyond 4 GiB reports its whole size.
 TEST(FileSize, SixtyFourBits) {
   TempDir tmp;
@@ -365,10 +366,10 @@ TEST(FileSize, SixtyFourBits) {
   ::close(fd);
 }
 
-// make_dirs splits at '/' only, passes over doubled and trailing separators.
+// make_directories splits at '/' only, passes over doubled and trailing separators.
 TEST(MakeDirs, MixedAndTrailingSeparators) {
   TempDir tmp;
-  make_dirs(tmp / "out//a\\b/c/");
+  EXPECT_EQ(make_directories(tmp / "out//a\\b/c/"), 0);
   EXPECT_TRUE(platform::is_directory(tmp / "out/a\\b/c"));
   EXPECT_FALSE(platform::is_directory(tmp / "out/a"));
 }
@@ -377,9 +378,55 @@ TEST(MakeDirs, MixedAndTrailingSeparators) {
 TEST(MakeDirs, StopsAtUncreatableComponent) {
   TempDir tmp;
   write_file(tmp / "file", "x");  // a file where a directory is needed
-  make_dirs(tmp / "file/sub/deeper");
+  EXPECT_EQ(make_directories(tmp / "file/sub/deeper"), ENOTDIR);
   EXPECT_FALSE(platform::is_directory(tmp / "file/sub"));
   EXPECT_EQ(read_file(tmp / "file"), "x");
+}
+
+// The root the user named may be reached through a link; it is followed.
+TEST(MakeDirs, RootThroughLinkFollowed) {
+  TempDir tmp;
+  ASSERT_EQ(make_directories(tmp / "real"), 0);
+  ASSERT_EQ(::symlink((tmp / "real").c_str(), (tmp / "link").c_str()), 0);
+  EXPECT_EQ(make_directories(tmp / "link/a/b"), 0);
+  EXPECT_TRUE(platform::is_directory(tmp / "real/a/b"));
+}
+
+int mkdir_eacces(const char*, mode_t) {
+  errno = EACCES;
+  return -1;
+}
+int lstat_eio(const char*, struct stat*) {
+  errno = EIO;
+  return -1;
+}
+
+// A target directory that cannot be made or looked at fails its files with that errno and
+// writes nothing; the job goes on with the others.
+TEST(MakeDirs, FailuresReachTheReport) {
+  const std::pair<void (*)(platform::SysIo&), int> faults[] = {
+      {[](platform::SysIo& io) { io.mkdir = mkdir_eacces; }, EACCES},
+      {[](platform::SysIo& io) { io.lstat = lstat_eio; }, EIO},
+  };
+  for (const auto& [inject, error] : faults) {
+    TempDir tmp;
+    write_file(tmp / "in/sub/a.txt", "abc");
+    write_file(tmp / "in/b.txt", "abc");
+    ASSERT_EQ(make_directories(tmp / "out"), 0);
+    platform::ScopedSysIo scope;
+    inject(platform::sysio());
+    const JobReport r = run_job(make_plan(tmp / "in", tmp / "out", "GBK", "UTF-8"));
+    ASSERT_EQ(r.files.size(), 2u);
+    for (const FileReport& f : r.files) {
+      if (f.path == "b.txt") {
+        EXPECT_EQ(f.outcome, Outcome::ascii);
+      } else {
+        EXPECT_EQ(f.outcome, Outcome::cannot_write) << error;
+        EXPECT_EQ(f.error, error);
+      }
+    }
+    EXPECT_EQ(list_tree(tmp / "out"), std::vector<std::string>{"b.txt"}) << error;
+  }
 }
 
 }  // namespace

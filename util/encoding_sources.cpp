@@ -15,6 +15,7 @@
 
 #include "platform/fs.h"
 #include "platform/spawn.h"
+#include "platform/sys_io.h"
 
 namespace {
 
@@ -76,7 +77,7 @@ std::string gconv_cache_path() {
   candidates.push_back("/usr/lib64/gconv/gconv-modules.cache");
   candidates.push_back("/usr/lib/gconv/gconv-modules.cache");
   for (const auto& c : candidates)
-    if (::access(c.c_str(), R_OK) == 0) return c;
+    if (platform::sysio().access(c.c_str(), R_OK) == 0) return c;
   return {};
 }
 
