@@ -16,7 +16,9 @@ AppState::AppState() : AppState(no_config) {
 AppState::~AppState() { stop_worker(); }
 
 void AppState::load_config(const std::string& config_path) {
-  ::load_config(*this, encodings, log, config_path);
+  const ConfigProblem problem = ::load_config(*this, encodings, config_path);
+  if (!problem.empty())
+    log.append("load config %s failed, error: %s", config_path.c_str(), problem.why.c_str());
 }
 
 void AppState::save_config() { ::save_config(*this, encodings, log); }

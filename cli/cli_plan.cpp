@@ -9,7 +9,6 @@
 #include "config/config.h"
 #include "convert/detect.h"
 #include "platform/fs.h"
-#include "util/log_buffer.h"
 #include "util/strfmt.h"
 
 namespace {
@@ -29,15 +28,6 @@ struct Choices {
   bool repair = false;
 };
 
-// The text after "error: " of the log's last line, which load_config wrote.
-std::string last_error(LogBuffer& log) {
-  std::lock_guard guard(log.lines_lock);
-  if (log.lines.empty()) return "cannot be read";
-  const std::string& line = log.lines.back();
-  const size_t at = line.find("error: ");
-  return at == std::string::npos ? line : line.substr(at + 7);
-}
-
 // A scalar the settings file names for `key`, or empty.
 std::string named_in(const ConvertConfig& cfg, const char* key) {
   const YAML::Node& doc = cfg.document;
@@ -54,9 +44,8 @@ std::string read_settings(const std::string& path, const EncodingList& encodings
     return "cannot read settings file " + path + ": " + errno_text(errno);
   if (!S_ISREG(st.st_mode)) return "cannot read settings file " + path + ": not a regular file";
   ConvertConfig cfg;
-  LogBuffer log;
-  load_config(cfg, encodings, log, path);
-  if (!cfg.unreadable.empty()) return "cannot read settings file " + path + ": " + last_error(log);
+  const ConfigProblem problem = load_config(cfg, encodings, path);
+  if (!problem.empty()) return "cannot read settings file " + path + ": " + problem.why;
   c.input = cfg.input;
   c.output = cfg.output;
   c.filter = cfg.filters[static_cast<size_t>(cfg.filter_index)];

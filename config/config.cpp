@@ -65,7 +65,7 @@ void read_filters(ConvertConfig& cfg, const YAML::Node& value) {
 struct Settings {
   ConvertConfig& cfg;
   const EncodingList& encodings;
-  LogBuffer& log;
+  LogBuffer* log;  // where saving reports; null while loading, which returns its problem
 };
 
 void read_options(ConvertConfig& cfg, YAML::Node& doc) {
@@ -110,15 +110,15 @@ void read_settings(Settings& s) {
   read_options(cfg, doc);
 }
 
-// The parsed file, the default document when there is no file, or null after a logged failure.
-YAML::Node read_document(Settings& s) {
-  const std::string& path = s.cfg.path;
+// The parsed file, the default document when there is no file, or null with `problem` set.
+YAML::Node read_document(ConvertConfig& cfg, ConfigProblem& problem) {
+  const std::string& path = cfg.path;
   struct stat st;
   if (::stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode))
     return YAML::Load(make_default_config(path));
   if (!S_ISREG(st.st_mode)) {
     // A FIFO or device would block the start or never end.
-    s.log.append("load config %s failed, error: %s", path.c_str(), "not a regular file");
+    problem = {EINVAL, "not a regular file"};
     return YAML::Node();
   }
   std::string text;
@@ -128,8 +128,8 @@ YAML::Node read_document(Settings& s) {
   if (const int err = platform::read_file(path, text, kMaxSettingsBytes)) {
     const std::string why =
         err == EFBIG ? "larger than 1 MiB, too big for a settings file" : errno_text(err);
-    s.log.append("load config %s failed, error: %s", path.c_str(), why.c_str());
-    s.cfg.unreadable = fsutil::full_path(path);
+    problem = {err, why};
+    cfg.unreadable = fsutil::full_path(path);
     return YAML::Node();
   }
   try {
@@ -139,8 +139,8 @@ YAML::Node read_document(Settings& s) {
     }
     return doc;
   } catch (const YAML::Exception& e) {
-    s.log.append("load config %s failed, error: %s", path.c_str(), e.what());
-    s.cfg.unreadable = fsutil::full_path(path);
+    problem = {0, e.what()};
+    cfg.unreadable = fsutil::full_path(path);
     return YAML::Node();
   }
 }
@@ -258,8 +258,8 @@ bool keep_unreadable(Settings& s, std::string& moved_to) {
   if (cfg.unreadable.empty() || fsutil::full_path(cfg.path) != cfg.unreadable) return true;
   const int err = move_aside(cfg.path, moved_to);
   if (err != 0 && err != ENOENT) {
-    s.log.append("save config failed, error: %s", errno_text(err).c_str());
-    s.log.append("the unreadable settings file %s is left as it was", cfg.path.c_str());
+    s.log->append("save config failed, error: %s", errno_text(err).c_str());
+    s.log->append("the unreadable settings file %s is left as it was", cfg.path.c_str());
     return false;
   }
   cfg.unreadable.clear();
@@ -270,24 +270,24 @@ void write_settings(Settings& s) {
   YAML::Node updated = settings_document(s);
   std::string text;
   if (!yamltext::emit_exact(updated, text)) {
-    s.log.append("save config failed, error: %s", errno_text(EILSEQ).c_str());
-    s.log.append("a setting holds bytes that cannot be written so that they read back unchanged");
+    s.log->append("save config failed, error: %s", errno_text(EILSEQ).c_str());
+    s.log->append("a setting holds bytes that cannot be written so that they read back unchanged");
     return;
   }
   std::string moved_to;
   if (!keep_unreadable(s, moved_to)) return;
   if (int err = platform::write_file_safely(s.cfg.path, text)) {
-    s.log.append("save config failed, error: %s", errno_text(err).c_str());
+    s.log->append("save config failed, error: %s", errno_text(err).c_str());
     // Nothing replaced it: the unreadable file goes back under its name.
     if (!moved_to.empty() && ::rename(moved_to.c_str(), s.cfg.path.c_str()) == 0)
       s.cfg.unreadable = fsutil::full_path(s.cfg.path);
     return;
   }
   if (!moved_to.empty())
-    s.log.append("the settings file %s could not be read; its text is kept as %s",
-                 s.cfg.path.c_str(), moved_to.c_str());
+    s.log->append("the settings file %s could not be read; its text is kept as %s",
+                  s.cfg.path.c_str(), moved_to.c_str());
   s.cfg.document.reset(updated);
-  s.log.append("save config to file %s success", fsutil::full_path(s.cfg.path).c_str());
+  s.log->append("save config to file %s success", fsutil::full_path(s.cfg.path).c_str());
 }
 
 }  // namespace
@@ -320,27 +320,29 @@ void ConvertConfig::build_filter_items() {
   filter_items += '\0';
 }
 
-void load_config(ConvertConfig& config, const EncodingList& encodings, LogBuffer& log,
-                 const std::string& path) {
-  Settings s{config, encodings, log};
+ConfigProblem load_config(ConvertConfig& config, const EncodingList& encodings,
+                          const std::string& path) {
+  ConfigProblem problem;
+  Settings s{config, encodings, nullptr};
   config.path = path;
   config.unreadable.clear();
   try {
-    config.document.reset(read_document(s));
+    config.document.reset(read_document(config, problem));
     // A list on top would be saved as a map keyed 0, 1, ...: refused, so it is kept aside.
     if (!config.document.IsMap() && !config.document.IsNull())
       throw YAML::Exception(YAML::Mark::null_mark(), "the top level is not a mapping");
     read_settings(s);
   } catch (const std::exception& e) {
-    log.append("load config %s failed, error: %s", path.c_str(), e.what());
+    problem = {0, e.what()};
     config.unreadable = fsutil::full_path(path);
     config.document.reset(YAML::Node(YAML::NodeType::Map));
     read_settings(s);
   }
+  return problem;
 }
 
 void save_config(ConvertConfig& config, const EncodingList& encodings, LogBuffer& log) {
-  Settings s{config, encodings, log};
+  Settings s{config, encodings, &log};
   try {
     write_settings(s);
   } catch (const std::exception&) {

@@ -43,9 +43,17 @@ struct ConvertConfig {
 // Text of the default settings document; also writes it to `path` (failures ignored).
 std::string make_default_config(const std::string& path);
 
-// Reads `path` into `config` with a fallback for every key; problems become log lines.
-void load_config(ConvertConfig& config, const EncodingList& encodings, LogBuffer& log,
-                 const std::string& path);
+// Why a settings file could not be read; empty when it was (or was made with the defaults).
+struct ConfigProblem {
+  int error = 0;    // errno of reading it; 0 when its text is not valid settings
+  std::string why;  // the reason, for a person
+  bool empty() const { return why.empty(); }
+};
+
+// Reads `path` into `config` with a fallback for every key. The problem, when there is one, is
+// for the caller to show: the window logs it, the command line prints it.
+ConfigProblem load_config(ConvertConfig& config, const EncodingList& encodings,
+                          const std::string& path);
 
 // Writes the settings into the document and the document to `config.path`; logs the outcome.
 // A file there that could not be read at load is first renamed to "PATH.bad" (".bad.1", ...)

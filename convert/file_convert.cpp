@@ -182,8 +182,10 @@ int FileConverter::finish_target(const JobFile& file, platform::TargetFile&& tar
                                  FileReport& report) {
   if (target.is_staged()) {  // named with its folder at the end of the run
     const std::string path = target.path();
+    const uint64_t bytes = target.size();
     if (const int err = target.commit()) return err;
-    if (run_.dirs != nullptr) run_.dirs->staged_file(path, token, source_path_, source_stamp_);
+    if (run_.dirs != nullptr)
+      run_.dirs->staged_file(path, bytes, token, source_path_, source_stamp_);
     return 0;
   }
   if (run_.publisher != nullptr && file.hard_links.empty()) {

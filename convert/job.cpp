@@ -118,7 +118,7 @@ bool Runner::refused() {
 void Runner::open_output() {
   dirs_ = OutputDirs::for_root(
       plan_.output, [this](const std::string& line) { say(line); },
-      /*stage=*/!plan_.options.dry_run);
+      /*stage=*/!plan_.options.dry_run, plan_.options.durable);
   ctx_.dirs = dirs_.get();
   platform::PublisherOptions publishing;
   publishing.durable = plan_.options.durable;

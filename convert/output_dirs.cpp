@@ -6,6 +6,8 @@
 
 #include <cerrno>
 #include <map>
+#include <system_error>
+#include <utility>
 
 #include "platform/leftovers.h"
 #include "platform/sys_io.h"
@@ -77,15 +79,69 @@ int make_directories(const std::string& path) {
   return 0;
 }
 
-std::unique_ptr<OutputDirs> OutputDirs::for_root(const std::string& root, Say say, bool stage) {
+std::unique_ptr<OutputDirs> OutputDirs::for_root(const std::string& root, Say say, bool stage,
+                                                 bool durable) {
   struct stat st;
   const bool root_is_new = platform::sysio().stat(root.c_str(), &st) != 0 || !S_ISDIR(st.st_mode);
   if (root_is_new) make_directories(root);
-  return std::make_unique<OutputDirs>(root, root_is_new, std::move(say), stage);
+  return std::make_unique<OutputDirs>(root, root_is_new, std::move(say), stage, durable);
 }
 
-OutputDirs::OutputDirs(std::string root, bool root_is_new, Say say, bool stage)
-    : root_(std::move(root)), root_is_new_(root_is_new), say_(std::move(say)), stage_(stage) {}
+// Important: the background flush only starts the disk early; the flush before naming still
+// decides, so a failure here is not looked at.
+constexpr uint64_t kFlushEvery = uint64_t{32} << 20;
+
+OutputDirs::OutputDirs(std::string root, bool root_is_new, Say say, bool stage, bool durable)
+    : root_(std::move(root)),
+      root_is_new_(root_is_new),
+      say_(std::move(say)),
+      stage_(stage),
+      durable_(durable) {}
+
+OutputDirs::~OutputDirs() { stop_flushing(); }
+
+void OutputDirs::kick_flush(const std::string& dir) {
+  std::lock_guard guard(flush_lock_);
+  if (flush_stop_) return;
+  flush_dir_ = dir;
+  if (!flusher_.joinable()) {
+    try {
+      flusher_ = std::thread([this] { flush_in_background(); });
+    } catch (const std::system_error&) {
+      flush_dir_.clear();  // no thread: the last flush does it all
+      return;
+    }
+  }
+  flush_wanted_.notify_one();
+}
+
+void OutputDirs::flush_in_background() {
+  std::unique_lock lock(flush_lock_);
+  for (;;) {
+    flush_wanted_.wait(lock, [this] { return flush_stop_ || !flush_dir_.empty(); });
+    if (flush_stop_) return;
+    const std::string dir = std::exchange(flush_dir_, std::string());
+    lock.unlock();
+    const int fd = platform::retry_eintr(
+        [&] { return platform::sysio().open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0); });
+    if (fd >= 0) {
+      platform::retry_eintr([&] { return platform::sysio().syncfs(fd); });
+      platform::sysio().close(fd);
+    }
+    lock.lock();
+  }
+}
+
+void OutputDirs::stop_flushing() {
+  std::thread flusher;
+  {
+    std::lock_guard guard(flush_lock_);
+    flush_stop_ = true;
+    flusher = std::move(flusher_);
+  }
+  flush_wanted_.notify_one();
+  if (flusher.joinable()) flusher.join();
+}
 
 const OutputDirs::Prepared& OutputDirs::lookup(const std::string& relative_dir) {
   auto it = done_.find(relative_dir);
@@ -167,16 +223,26 @@ int OutputDirs::prepare_again(const std::string& relative_dir, std::string& dir)
   return prepare(relative_dir, dir);
 }
 
-void OutputDirs::staged_file(const std::string& path, uint64_t token, const std::string& source,
+void OutputDirs::staged_file(const std::string& path, uint64_t bytes, uint64_t token,
+                             const std::string& source,
                              const std::optional<platform::FileStamp>& stamp) {
-  std::lock_guard guard(lock_);
-  for (Stage& s : stages_) {
-    if (path.size() > s.dir.size() && path.compare(0, s.dir.size(), s.dir) == 0 &&
-        path[s.dir.size()] == '/') {
-      s.files.push_back({path, token, source, stamp});
-      return;
+  std::string flush;
+  {
+    std::lock_guard guard(lock_);
+    for (Stage& s : stages_) {
+      if (path.size() > s.dir.size() && path.compare(0, s.dir.size(), s.dir) == 0 &&
+          path[s.dir.size()] == '/') {
+        s.files.push_back({path, token, source, stamp});
+        unflushed_ += bytes;
+        if (durable_ && unflushed_ >= kFlushEvery) {
+          unflushed_ = 0;
+          flush = s.dir;
+        }
+        break;
+      }
     }
   }
+  if (!flush.empty()) kick_flush(flush);
 }
 
 void OutputDirs::drop_changed(Stage& stage, const Failed& failed) {
@@ -201,6 +267,7 @@ void OutputDirs::move_in(Stage& stage, const Failed& failed) {
 }
 
 void OutputDirs::publish_staged(bool durable, const Failed& failed) {
+  stop_flushing();
   std::vector<Stage> stages;
   {
     std::lock_guard guard(lock_);

@@ -2,12 +2,14 @@
 // link among them would lead out of the tree, swept of what a killed run left.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -29,10 +31,16 @@ class OutputDirs {
   // `stage`: a missing directory is made under a hidden name beside it (".NAME.ouzel-new-XXXXXX")
   // and named whole by publish_staged, so its files can be written under their own names: until
   // then no one sees them, and a killed run leaves only the hidden folder, swept by the next.
-  OutputDirs(std::string root, bool root_is_new, Say say, bool stage = false);
+  // `durable` (with `stage`): the staged files are flushed in the background while the run
+  // goes on, so that little is left for the flush before they are named.
+  OutputDirs(std::string root, bool root_is_new, Say say, bool stage = false, bool durable = false);
+  ~OutputDirs();
+  OutputDirs(const OutputDirs&) = delete;
+  OutputDirs& operator=(const OutputDirs&) = delete;
   // The directories below `root`, made first when missing (a root that cannot be made fails
   // each target with its errno).
-  static std::unique_ptr<OutputDirs> for_root(const std::string& root, Say say, bool stage = false);
+  static std::unique_ptr<OutputDirs> for_root(const std::string& root, Say say, bool stage = false,
+                                              bool durable = false);
 
   // The directory of `relative_dir` below the root, into `dir`. 0, or ELOOP when a component
   // is a symbolic link (writing through it could leave the tree), ENOTDIR when one is not a
@@ -44,10 +52,10 @@ class OutputDirs {
   // The same, done again: the directory went away during the run.
   int prepare_again(const std::string& relative_dir, std::string& dir);
 
-  // Records a target written whole into a staged folder (at its path there), made from
-  // `source` as it was at `stamp`. Thread-safe.
-  void staged_file(const std::string& path, uint64_t token, const std::string& source,
-                   const std::optional<platform::FileStamp>& stamp);
+  // Records a target of `bytes` written whole into a staged folder (at its path there), made
+  // from `source` as it was at `stamp`. Thread-safe.
+  void staged_file(const std::string& path, uint64_t bytes, uint64_t token,
+                   const std::string& source, const std::optional<platform::FileStamp>& stamp);
 
   // Names every staged folder: flushed first and its new name made durable after when
   // `durable`. A target whose source changed since it was read is removed (platform::
@@ -82,6 +90,9 @@ class OutputDirs {
   void sweep_staged(const std::string& parent);
   void drop_changed(Stage& stage, const Failed& failed);
   void move_in(Stage& stage, const Failed& failed);
+  void kick_flush(const std::string& dir);
+  void flush_in_background();
+  void stop_flushing();
 
   const std::string root_;
   const bool root_is_new_;
@@ -90,5 +101,12 @@ class OutputDirs {
   std::mutex lock_;
   std::unordered_map<std::string, Prepared> done_;  // by relative_dir
   std::vector<Stage> stages_;
-  std::unordered_map<std::string, bool> swept_;  // parents of staged folders
+  // The background flush: its thread, and what the run hands it, under flush_lock_.
+  const bool durable_;
+  std::mutex flush_lock_;
+  std::condition_variable flush_wanted_;
+  std::string flush_dir_;  // a staged folder on the file system to flush; empty: nothing asked
+  bool flush_stop_ = false;
+  uint64_t unflushed_ = 0;  // bytes staged since the last request (under lock_)
+  std::thread flusher_;
 };

@@ -216,6 +216,31 @@ TEST_F(ConfigTest, UnclosedQuoteIsASyntaxError) {
       << messages()[0];
 }
 
+// Loading returns what kept a file from being read, with its errno when reading failed; it
+// writes no log line of its own.
+TEST_F(ConfigTest, LoadReturnsItsProblem) {
+  const EncodingList names = {"GBK", "UTF-8"};
+  std::string too_big = "input: /src\n#";
+  too_big.append(size_t{1} << 20, 'x');
+  const struct {
+    std::string text;
+    int error;
+  } cases[] = {{"input: [unclosed\n", 0}, {too_big, EFBIG}, {"input: /src\n", -1}};
+  for (const auto& c : cases) {
+    write_file(tmp / "s.yml", c.text);
+    ConvertConfig cfg;
+    const ConfigProblem problem = load_config(cfg, names, "s.yml");
+    EXPECT_EQ(problem.empty(), c.error < 0) << problem.why;
+    if (c.error >= 0) {
+      EXPECT_EQ(problem.error, c.error) << problem.why;
+    }
+    EXPECT_EQ(cfg.unreadable.empty(), c.error < 0);
+    if (c.error < 0) {
+      EXPECT_EQ(cfg.input, "/src");
+    }
+  }
+}
+
 // The first save over a file that could not be read moves it to "ouzel.yml.bad", byte for byte,
 // and says so once; later saves move nothing more.
 TEST_F(ConfigTest, UnreadableFileIsKeptAsBadOnFirstSave) {

@@ -3,9 +3,12 @@
 #include <sys/stat.h>
 #include <utime.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "convert/job.h"
@@ -33,7 +36,7 @@ class StagedDirs : public ::testing::Test {
     ASSERT_EQ(t.open_staged(dir + "/" + name), 0);
     ASSERT_EQ(t.append(text), 0);
     ASSERT_EQ(t.commit(), 0);
-    dirs.staged_file(dir + "/" + name, token, source, stamp);
+    dirs.staged_file(dir + "/" + name, text.size(), token, source, stamp);
   }
   std::map<uint64_t, int> publish(OutputDirs& dirs, bool durable = true) {
     std::map<uint64_t, int> failed;
@@ -89,6 +92,28 @@ TEST_F(StagedDirs, ChangedSourceIsLeftOut) {
   write_file(tmp / "src/s.txt", "old and more");
   EXPECT_EQ(publish(dirs), (std::map<uint64_t, int>{{1, platform::kSourceChanged}}));
   EXPECT_EQ(read_tree(tmp / "out"), (std::map<std::string, std::string>{{"d/t.txt", "other"}}));
+}
+
+std::atomic<int> background_syncs{0};
+
+// Durable: once enough is staged a flush starts while the run goes on, and the flush before
+// naming still comes.
+TEST_F(StagedDirs, DurableFlushStartsInTheBackground) {
+  ::mkdir((tmp / "out").c_str(), 0777);
+  platform::sysio().syncfs = [](int fd) {
+    ++background_syncs;
+    return platform::real_sysio().syncfs(fd);
+  };
+  OutputDirs dirs(tmp / "out", false, say, true, true);
+  const std::string big(12 << 20, 'x');
+  for (uint64_t i = 0; i < 3; ++i) write(dirs, "a", "f" + std::to_string(i), big, i);
+  for (int waited = 0; background_syncs == 0 && waited < 500; ++waited)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_EQ(background_syncs, 1);  // 36 MiB staged: one request
+  EXPECT_FALSE(file_exists(tmp / "out/a"));
+  EXPECT_TRUE(publish(dirs).empty());
+  EXPECT_EQ(background_syncs, 3);  // then one before naming, one after
+  EXPECT_EQ(read_file(tmp / "out/a/f2").size(), big.size());
 }
 
 // A folder that cannot be named fails each of its files, and leaves nothing behind.
