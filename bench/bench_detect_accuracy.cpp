@@ -14,6 +14,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -95,6 +96,7 @@ class Scorer {
       const layouts::Answer a = it == answers.end() ? layouts::Answer{"", "missing"} : it->second;
       const score::Verdict v = score::judge(files_[i], a.named, a.outcome);
       board_.add(run, files_[i], v);
+      if (run.detector == "tool") verdicts_[run.layout + "\t" + run.setting][i] = v;
       if (v == score::Verdict::wrong && run.detector == "tool" && shown_ < show_wrong_) {
         ++shown_;
         std::fprintf(stderr, "wrong: %s, %s: %s (%s %s) read as %s (%s)\n", run.layout.c_str(),
@@ -105,11 +107,32 @@ class Scorer {
   }
 
   const score::Board& board() const { return board_; }
+
+  // Files right with their own preset that every preset as candidates does not get right.
+  struct Hurt {
+    size_t own_right = 0, wrong = 0, refused = 0;
+  };
+  Hurt hurt(const std::string& layout) const {
+    Hurt h;
+    const auto own = verdicts_.find(layout + "\t" + kOwn);
+    const auto every = verdicts_.find(layout + "\t" + kEvery);
+    if (own == verdicts_.end() || every == verdicts_.end()) return h;
+    for (const auto& [i, v] : own->second) {
+      if (v != score::Verdict::right) continue;
+      ++h.own_right;
+      const auto it = every->second.find(i);
+      const score::Verdict e = it == every->second.end() ? score::Verdict::refused : it->second;
+      h.wrong += e == score::Verdict::wrong ? 1 : 0;
+      h.refused += e == score::Verdict::refused ? 1 : 0;
+    }
+    return h;
+  }
   size_t missing() const { return missing_; }
 
  private:
   const Files& files_;
   score::Board board_;
+  std::map<std::string, std::map<size_t, score::Verdict>> verdicts_;  // per layout and setting
   size_t show_wrong_, shown_ = 0, missing_ = 0;
 };
 
@@ -156,7 +179,22 @@ void run_peers(const Files& files, const layouts::Placement& by_encoding,
   }
 }
 
-score::Board measure(const std::string& root, const Files& files, const Options& o) {
+std::string hurt_table(const Scorer& scorer) {
+  std::string out =
+      "### More candidates: files right with their own preset, and how many of them every "
+      "preset gets wrong or refuses\n\n| layout | right with own preset | wrong with every "
+      "preset | refused with every preset |\n|---|---|---|---|\n";
+  for (const char* layout :
+       {"folder per encoding", "mixed folders", "each file alone", "whole tree"}) {
+    const Scorer::Hurt h = scorer.hurt(layout);
+    out += std::string("| ") + layout + " | " + std::to_string(h.own_right) + " | " +
+           std::to_string(h.wrong) + " | " + std::to_string(h.refused) + " |\n";
+  }
+  return out + "\n";
+}
+
+score::Board measure(const std::string& root, const Files& files, const Options& o,
+                     std::string* hurt) {
   const layouts::Placement by_encoding = layouts::by_encoding(files);
   const layouts::Placement mixed = layouts::mixed(files, 10);
   const layouts::Placement alone = layouts::alone(files);
@@ -175,6 +213,7 @@ score::Board measure(const std::string& root, const Files& files, const Options&
   run_tool(root, files, alone, alone, "each file alone", scorer);
   run_tool(root, files, tree_own, tree_every, "whole tree", scorer);
   run_peers(files, by_encoding, mixed, scorer);
+  *hurt = hurt_table(scorer);
   if (scorer.missing())
     std::fprintf(stderr,
                  "bench_detect_accuracy: %zu answers missing from job reports "
@@ -310,11 +349,13 @@ int main(int argc, char** argv) {
   }
   int status = 0;
   if (o.accuracy) {
-    const score::Board board = measure(root, files, o);
+    std::string hurt;
+    const score::Board board = measure(root, files, o, &hurt);
     if (o.print_floors) {
       std::printf("%s", score::floors_text(score::measured_floors(board, 1.0)).c_str());
     } else {
       print_tables(board, files, o);
+      std::printf("%s", hurt.c_str());
     }
     if (!o.tsv.empty()) std::ofstream(o.tsv) << score::tsv(board);
     if (!o.floors.empty() && !o.print_floors) status = check_floors(board, o.floors);

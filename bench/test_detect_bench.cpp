@@ -83,9 +83,10 @@ score::Board board_with(size_t right, size_t wrong, size_t refused) {
 }  // namespace
 
 // Floors written from a run pass that run, and fail one a file worse either way; a floor for
-// a row the run did not measure fails rather than passing unseen; peers get no floors.
+// a row the run did not measure, or measured over too few files, fails rather than passing
+// unseen; peers get no floors.
 TEST(DetectScore, FloorsGateTheToolsRows) {
-  const score::Board measured = board_with(180, 10, 10);
+  const score::Board measured = board_with(1800, 100, 100);
   const std::vector<score::Floor> floors = score::measured_floors(measured, 1.0);
   ASSERT_EQ(floors.size(), 2u);  // "small" and "all" of the one tool run
   EXPECT_DOUBLE_EQ(floors[0].min_right, 89.0);
@@ -95,12 +96,15 @@ TEST(DetectScore, FloorsGateTheToolsRows) {
   ASSERT_TRUE(score::parse_floors(score::floors_text(floors), &parsed, &error)) << error;
   ASSERT_EQ(parsed.size(), floors.size());
   EXPECT_TRUE(score::check_floors(measured, parsed).empty());
-  EXPECT_EQ(score::check_floors(board_with(177, 10, 13), parsed).size(), 2u);  // right 88.5 %
-  EXPECT_EQ(score::check_floors(board_with(180, 13, 7), parsed).size(), 2u);   // wrong 6.5 %
+  EXPECT_EQ(score::check_floors(board_with(1770, 100, 130), parsed).size(), 2u);  // right 88.5 %
+  EXPECT_EQ(score::check_floors(board_with(1800, 130, 70), parsed).size(), 2u);   // wrong 6.5 %
+  const std::vector<std::string> few = score::check_floors(board_with(18, 1, 1), parsed);
+  ASSERT_EQ(few.size(), 1u);  // the same shares over 20 files: too few for a whole layout
+  EXPECT_NE(few[0].find("20 files measured, fewer than 500"), std::string::npos) << few[0];
   parsed[0].layout = "each file alone";
   const std::vector<std::string> unseen = score::check_floors(measured, parsed);
   ASSERT_EQ(unseen.size(), 1u);
-  EXPECT_NE(unseen[0].find("not measured"), std::string::npos);
+  EXPECT_NE(unseen[0].find("0 files measured"), std::string::npos) << unseen[0];
 }
 
 TEST(DetectScore, RefusesMalformedFloors) {

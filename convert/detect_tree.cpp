@@ -133,10 +133,12 @@ void TreeDetector::State::count(const FileRecord& f, const FileAnalysis& fa) {
   }
 }
 
-// Its own reading, or ambiguous when it barely leads a reading of other text.
+// Its own reading, or ambiguous when it barely leads a reading of other text. The preferred
+// encoding settles a close call only when the file's own text puts it ahead: a bonus alone
+// (a two-byte file read either way) is no evidence.
 Decision TreeDetector::State::decide_alone(const FileRecord& f) const {
   const std::string& name = candidates[static_cast<size_t>(f.own)].name;
-  const bool preferred_leads = f.own == preferred;
+  const bool preferred_leads = f.own == preferred && f.own_margin > 0;
   if (f.rival < 0 || f.own_margin >= kAmbiguousMargin || preferred_leads)
     return {name, Evidence::file_statistics, f.own_confidence, f.own_note, {}};
   return {"",
@@ -177,6 +179,14 @@ Decision TreeDetector::State::decide_weak(const FileRecord& f) const {
   }
   if (c.index < 0 || c.margin < kPoolMargin) return decide_alone(f);
   const std::string where = folder.path.empty() ? "the top folder" : folder.path;
+  // Its own text already chose this reading clearly enough: the folder only agrees.
+  if (f.own_margin >= kAmbiguousMargin &&
+      f.signature[static_cast<size_t>(c.index)] == f.signature[static_cast<size_t>(f.own)]) {
+    Decision own = decide_alone(f);
+    own.note += std::string(own.note.empty() ? "" : "; ") + "the files of " + where +
+                " that read alike agree";
+    return own;
+  }
   std::string note = "pooled with " + std::to_string(members - 1) + " file" +
                      (members == 2 ? "" : "s") + " of " + where + " that read alike";
   if (!c.note.empty()) note += "; " + c.note;

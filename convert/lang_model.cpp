@@ -357,6 +357,22 @@ const LangModel& lang_model() {
   return *model;
 }
 
+double best_language_points(std::u32string_view text, double* chars, std::string* language) {
+  const LangModel& m = lang_model();
+  uint32_t wide = 0;
+  for (const char* name : {"GBK", "BIG5", "CP932", "CP949"}) wide |= m.served_by(name);
+  const uint32_t all = m.languages() >= 32 ? ~uint32_t{0} : (uint32_t{1} << m.languages()) - 1;
+  double totals[kMaxLanguages] = {};
+  const size_t n = m.score(text, wide, 2, totals);
+  m.score(text, all & ~wide, 1, totals);
+  if (chars) *chars = static_cast<double>(n);
+  size_t best = 0;
+  for (size_t l = 1; l < m.languages(); ++l)
+    if (totals[l] > totals[best]) best = l;
+  if (language) *language = m.language(best);
+  return totals[best];
+}
+
 double language_points(std::u32string_view text, std::string_view encoding, double* chars,
                        std::string* language) {
   const LangModel& m = lang_model();

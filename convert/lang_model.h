@@ -60,4 +60,10 @@ const LangModel& lang_model();
 double language_points(std::u32string_view text, std::string_view encoding, double* chars = nullptr,
                        std::string* language = nullptr);
 
+// The same for text of no stated encoding (a UTF-8 reading, a repaired text): the best of
+// every language, a character of the Chinese, Japanese and Korean statistics counted as two
+// bytes, any other as one.
+double best_language_points(std::u32string_view text, double* chars = nullptr,
+                            std::string* language = nullptr);
+
 }  // namespace detect

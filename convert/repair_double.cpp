@@ -1,4 +1,4 @@
-// Undoing misreadings: every chain of up to two legacy encodings is tried, cheaply on a window
+// Undoing misreadings: every chain of up to two legacy encodings is tried, cheaply on pieces
 // first, and the one whose whole undoing reads best wins when it reads better than the file.
 #include "convert/repair_double.h"
 
@@ -10,6 +10,8 @@ namespace repair {
 namespace {
 
 constexpr size_t kWindow = 4096;
+// Bytes tried before the window: clean text fails on its first few characters.
+constexpr size_t kProbe = 256;
 // Points per character the repaired text must gain: the undoing being exact is most of the
 // evidence, the statistics only have to agree.
 constexpr double kBetter = 0.25;
@@ -17,26 +19,31 @@ constexpr size_t kDepth = 2;
 constexpr size_t kConvincing = 3;   // multi-byte characters in the repaired text
 constexpr double kPlausible = 0.3;  // points per character of text that reads as a language
 
-// Where the first non-ASCII text is, a window of it cut at a character boundary.
-std::string_view window_of(std::string_view utf8) {
+// `size` bytes from a little before the first non-ASCII text, cut at a character boundary.
+std::string_view piece_of(std::string_view utf8, size_t size) {
   size_t at = 0;
   while (at < utf8.size() && static_cast<unsigned char>(utf8[at]) < 0x80) ++at;
   at -= std::min<size_t>(at, 64);
-  std::string_view w = utf8.substr(at, kWindow);
+  std::string_view w = utf8.substr(at, size);
   return w.substr(0, w.size() - utf8_incomplete_tail(w));
 }
 
-// One undoing is exact and leaves UTF-8 holding non-ASCII text: on `text` whole when `whole`,
-// else on a window of it (whose end may cut a character of the result).
-bool undoes(std::string_view text, const std::string& encoding, bool whole, std::string& out) {
+// Undoing one misreading of a piece of `text` is exact and leaves UTF-8 so far (the piece's
+// end may cut a character of the result).
+bool piece_undoes(std::string_view text, const std::string& encoding, size_t size,
+                  std::string& out) {
   out.clear();
-  const std::string_view in = whole ? text : window_of(text);
+  const std::string_view in = piece_of(text, size);
   if (!encode_exact(in, encoding, out)) return false;
-  const std::string_view checked =
-      whole ? std::string_view(out)
-            : std::string_view(out).substr(0, out.size() - utf8_incomplete_tail(out));
-  const Utf8Check c = utf8_check(checked);
-  return c.valid && c.non_ascii && out != in;
+  return utf8_check(std::string_view(out).substr(0, out.size() - utf8_incomplete_tail(out))).valid;
+}
+
+// Undoing one misreading of all of `text` is exact and leaves UTF-8 holding non-ASCII text.
+bool undoes(std::string_view text, const std::string& encoding, std::string& out) {
+  out.clear();
+  if (!encode_exact(text, encoding, out)) return false;
+  const Utf8Check c = utf8_check(out);
+  return c.valid && c.non_ascii && out != text;
 }
 
 // Important: an exact undoing that leaves UTF-8 with several multi-byte characters is most of
@@ -59,8 +66,11 @@ void search(std::string_view text, std::vector<std::string>& chain, Search& s) {
   if (chain.size() == kDepth) return;
   std::string probe, undone;
   for (const std::string& enc : misreading_encodings()) {
-    if (!undoes(text, enc, false, probe)) continue;
-    if (!undoes(text, enc, true, undone)) continue;
+    // Important: each step fails whenever the next would (the misreadings are stateless, so
+    // a piece undoes to a prefix of what the whole does); the cheap ones go first.
+    if (!piece_undoes(text, enc, kProbe, probe)) continue;
+    if (text.size() > kProbe && !piece_undoes(text, enc, kWindow, probe)) continue;
+    if (!undoes(text, enc, undone)) continue;
     chain.insert(chain.begin(), enc);
     if (!s.scored) {
       s.original_score = plausibility(s.original);

@@ -24,6 +24,18 @@ void mixed_report(const repair::MixedFacts& facts, FileReport& report, bool samp
 
 void FileConverter::publish_utf8(const JobFile& file, const RunEncodings& enc,
                                  std::string_view text, FileReport& report, uint64_t token) {
+  // Important: repaired text takes the run's line ends like any converted text; rewritten in
+  // UTF-8, whose line ends are single bytes, before the target encoding is made.
+  EolRewriter eol(run_.eol, EolUnits{1, false});
+  std::string ended;
+  if (eol.passes_through()) {
+    eol.count(text);
+  } else {
+    eol.feed(text, ended);
+    eol.finish(ended);
+    text = ended;
+  }
+  note_line_ends(eol, report);
   if (enc.target_is_utf8())
     return publish(file, output_mark(enc, run_.bom, false), text, report, token);
   std::string out;
@@ -43,6 +55,7 @@ bool FileConverter::repair_double_whole(const JobFile& file, const RunEncodings&
   if (found.chain.empty()) return false;
   const std::string chain = repair::chain_text(found.chain);
   report.source = "UTF-8";
+  if (run_.samples) report.sample = detect::sample_line(body, "UTF-8");
   if (run_.samples) report.repaired_sample = detect::sample_line(found.repaired, "UTF-8");
   if (!run_.repair && !file.repair) {
     report.outcome = Outcome::double_encoded;
@@ -99,7 +112,12 @@ bool FileConverter::repair_whole(const JobFile& file, const RunEncodings& enc,
   const bool undetected = report.outcome == Outcome::undetected;
   if (report.outcome != Outcome::converted && !undetected) return false;
   if (!undetected && !legacy_source(enc)) return false;
-  if (utf8_check(body).valid) return false;
+  if (utf8_check(body).valid) {
+    // Important: valid UTF-8 taken for the source's text because it reads as such may be
+    // double-encoded ("Ã©" pairs read as GBK text); a misreading undone exactly explains it.
+    if (report.outcome != Outcome::converted || !enc.target_is_utf8()) return false;
+    return repair_double_whole(file, enc, body, report, token);
+  }
   // Important: a file no candidate reads whole may still be lines of UTF-8 beside lines of one;
   // and a detected one was weighed with its UTF-8 lines too, so once some are found its
   // legacy lines alone choose their encoding.

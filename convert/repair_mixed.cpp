@@ -8,6 +8,7 @@
 #include "convert/detect_model.h"
 #include "convert/repair_codec.h"
 #include "convert/repair_score.h"
+#include "convert/repair_script.h"
 #include "convert/utf8.h"
 #include "util/strfmt.h"
 
@@ -19,7 +20,7 @@ namespace {
 constexpr double kUtf8Lead = 0.5;
 constexpr size_t kShownBytes = 120;
 // A line of a multi-byte code page that is valid UTF-8 by chance holds one or two characters
-// ("Ϊ" is GBK 0xCF 0xAA); a real UTF-8 line among them holds more.
+// ("Ϊ" is GBK 0xCF 0xAA); a real UTF-8 line among them holds more, or is of its script.
 constexpr size_t kCjkChars = 3;
 
 std::string shortened(std::string text) {
@@ -36,6 +37,14 @@ bool cjk_code_page(const std::string& encoding) {
   return f == Family::gb || f == Family::big5 || f == Family::japanese || f == Family::korean;
 }
 
+// Important: a short line (one or two characters) is UTF-8 only when they are of the script
+// the code page writes: one of GBK read as UTF-8 by chance is of another ("ģʽ").
+bool enough_for_cjk(std::string_view line, const std::string& legacy) {
+  if (non_ascii_chars(line) >= kCjkChars) return true;
+  const std::vector<detect::Family> families = families_of_script(line, 1);
+  return std::find(families.begin(), families.end(), detect::family_of(legacy)) != families.end();
+}
+
 }  // namespace
 
 LineKind line_kind(std::string_view line, const std::string& legacy) {
@@ -50,7 +59,7 @@ LineKind line_kind(std::string_view line, const std::string& legacy) {
     const double as_utf8 = plausibility(line);
     const double as_legacy = plausibility_as(decoded, legacy);
     const bool utf8 = cjk_code_page(legacy)
-                          ? as_utf8 > as_legacy + kUtf8Lead && non_ascii_chars(line) >= kCjkChars
+                          ? as_utf8 > as_legacy + kUtf8Lead && enough_for_cjk(line, legacy)
                           : as_legacy <= as_utf8 + kUtf8Lead;
     if (utf8) return LineKind::utf8;
   }
@@ -137,10 +146,10 @@ void MixedScan::line(std::string_view line) {
 std::string legacy_of(std::string_view text, const std::vector<std::string>& candidates,
                       const std::string& preferred) {
   // The lines that are not UTF-8, and which candidates read them all.
-  std::string legacy_lines;
+  std::string legacy_lines, utf8_lines;
   LineSplitter split;
   const LineSplitter::Take take = [&](std::string_view line) {
-    if (!utf8_check(line).valid) legacy_lines.append(line);
+    (utf8_check(line).valid ? utf8_lines : legacy_lines).append(line);
   };
   split.feed(text, take);
   split.finish(take);
@@ -152,6 +161,15 @@ std::string legacy_of(std::string_view text, const std::vector<std::string>& can
     if (decode_exact(legacy_lines, c, decoded)) readers.push_back(c);
   }
   if (readers.size() <= 1) return readers.empty() ? std::string() : readers.front();
+  // Important: the lines of one file are of one language. The script of its UTF-8 lines is
+  // sure where a few short legacy lines leave the statistics unsure (Hebrew read as Greek).
+  const std::vector<detect::Family> families = families_of_script(utf8_lines);
+  std::vector<std::string> same_script;
+  for (const std::string& r : readers)
+    if (std::find(families.begin(), families.end(), detect::family_of(r)) != families.end())
+      same_script.push_back(r);
+  if (!same_script.empty()) readers.swap(same_script);
+  if (readers.size() == 1) return readers.front();
   // The detection's own statistics choose among them, on those lines alone.
   detect::TreeDetector::Options options;
   options.pooling = false;

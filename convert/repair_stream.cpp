@@ -38,10 +38,11 @@ void FileConverter::write_streamed(const JobFile& file, const RunEncodings& enc,
   int err = run_.dry_run ? 0 : open_target(file, target, path);
   const std::string_view mark = output_mark(enc, run_.bom, false);
   if (err == 0 && !run_.dry_run && !mark.empty()) err = target.append(mark);
-  std::string converted;
+  std::string converted, ended;
   bool converts = true;
-  const auto sink = [&](std::string_view utf8) {
-    if (err != 0) return false;
+  // Important: line ends as the run asks, rewritten in UTF-8 before the target is made.
+  EolRewriter eol(run_.eol, EolUnits{1, false});
+  const auto put = [&](std::string_view utf8) {
     if (enc.target_is_utf8()) {
       if (!run_.dry_run) err = target.append(utf8);
       return err == 0;
@@ -53,7 +54,23 @@ void FileConverter::write_streamed(const JobFile& file, const RunEncodings& enc,
     if (converts && !run_.dry_run) err = target.append(converted);
     return converts && err == 0;
   };
-  const bool ok = err == 0 && produce(sink);
+  const auto sink = [&](std::string_view utf8) {
+    if (err != 0) return false;
+    if (eol.passes_through()) {
+      eol.count(utf8);
+      return put(utf8);
+    }
+    ended.clear();
+    eol.feed(utf8, ended);
+    return put(ended);
+  };
+  const auto ends = [&] {
+    ended.clear();
+    eol.finish(ended);
+    note_line_ends(eol, report);
+    return eol.passes_through() || put(ended);
+  };
+  const bool ok = err == 0 && produce(sink) && err == 0 && ends();
   if (ok && run_.dry_run) return;
   if (ok && source_changed()) err = platform::kSourceChanged;
   if (ok && err == 0) err = finish_target(file, std::move(target), token, report);
@@ -197,6 +214,14 @@ FileConverter::StreamRepair FileConverter::repair_streamed(
   if (report.outcome == Outcome::already_utf8)
     return double_streamed(file, source, enc, mark_length, head, report, token);
   const bool legacy = enc.source.form == UnicodeForm::none && enc.source.ascii_compatible;
+  if (report.outcome == Outcome::converted && legacy && enc.target_is_utf8() &&
+      utf8_check(head.substr(0, head.size() - utf8_incomplete_tail(head))).valid) {
+    // Important: as for a file read whole, valid UTF-8 taken for the source's text because it
+    // reads as such may be double-encoded; undoing it is then exact for the whole file.
+    const StreamRepair undone =
+        double_streamed(file, source, enc, mark_length, head, report, token);
+    if (undone != StreamRepair::none) return undone;
+  }
   if (report.outcome == Outcome::undetected || (report.outcome == Outcome::converted && legacy))
     return mixed_streamed(file, source, enc, mark_length, head, report, token);
   return StreamRepair::none;

@@ -356,3 +356,28 @@ TEST(DetectTree, LabelsThatChangeAsciiAreNeverNamed) {
   const TreeDetector japanese({"Japanese"}, "CP932");
   for (const std::string& c : japanese.candidates()) EXPECT_NE(c, "SHIFT_JIS");
 }
+
+// A very short close call is not settled by the preferred encoding when the file's own text
+// puts the other reading ahead: one byte, æ in Latin-1 and ć in Latin-2, is ambiguous.
+TEST(DetectTree, PreferenceAloneSettlesNoShortCloseCall) {
+  TreeDetector det({"ISO-8859-2", "ISO-8859-1"}, "ISO-8859-1");
+  det.add(1, "", "x = 1; // \xE6\n");
+  det.finish();
+  const detect::Decision d = det.decision(1);
+  EXPECT_EQ(d.evidence, Evidence::ambiguous) << d.encoding << " " << d.note;
+  EXPECT_EQ(d.rivals.size(), 2u);
+}
+
+// A file whose own text chose its reading is reported as read from its own text, even when
+// its folder's files agree; "tree statistics" is for files the folder decided.
+TEST(DetectTree, OwnAnswerKeepsItsOwnEvidenceInAnAgreeingFolder) {
+  TreeDetector det({"ISO-8859-2", "ISO-8859-1"}, "ISO-8859-2");
+  det.add(1, "a", "// voil\xE0\n");
+  det.add(2, "a", "// caf\xE9 \xE9t\xE9 d\xE9j\xE0\n");
+  det.add(3, "a", "// \xE0 bient\xF4t\n");
+  det.finish();
+  const detect::Decision d = det.decision(1);
+  EXPECT_EQ(d.encoding, "ISO-8859-1") << d.note;
+  EXPECT_EQ(d.evidence, Evidence::file_statistics) << d.note;
+  EXPECT_NE(d.note.find("agree"), std::string::npos) << d.note;
+}

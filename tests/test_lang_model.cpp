@@ -102,6 +102,28 @@ TEST(LangModel, PlausibleTextOutscoresItsMisreadings) {
   }
 }
 
+// Text of no stated encoding: real writing in any language scores above the misreadings of
+// the same bytes (the GBK comment 模式 read as UTF-8 is ģʽ).
+TEST(LangModel, BestLanguageOfUnstatedText) {
+  const struct {
+    const char32_t* right;
+    const char32_t* wrong;
+    const char* language;
+  } cases[] = {
+      {U"// 模式", U"// ģʽ", "zh_CN"},
+      {U"Größe der Datei prüfen", U"GrÃ¶ÃŸe der Datei prÃ¼fen", "de"},
+      {U"Ошибка чтения файла", U"Îøèáêà ÷òåíèÿ ôàéëà", "ru"},
+  };
+  for (const auto& c : cases) {
+    std::string language;
+    double chars = 0;
+    const double right = detect::best_language_points(c.right, &chars, &language);
+    EXPECT_GT(chars, 0);
+    EXPECT_EQ(language, c.language);
+    EXPECT_GT(right, detect::best_language_points(c.wrong) + 5) << language;
+  }
+}
+
 // The weak pairs, each sentence written for this test: read right with the language's own
 // preset, and as the same text with every preset as candidates (GBK and GB18030 may swap).
 TEST(LangModel, WeakPairsRightWithOwnAndEveryPreset) {

@@ -6,9 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "convert/detect.h"
+#include "convert/detect_model.h"
 #include "convert/job.h"
 #include "convert/repair_double.h"
 #include "convert/repair_mixed.h"
+#include "convert/repair_script.h"
 #include "test_support.h"
 
 using namespace testing_support;
@@ -233,4 +236,163 @@ TEST(RepairDouble, JobReportsThenRepairsWholeAndInChunks) {
   EXPECT_EQ(read_file(tmp / "plain/big.txt"), read_file(tmp / "in/big.txt"));
   EXPECT_EQ(read_file(tmp / "fixed/small.txt"), kSentences[0] + "\n");
   EXPECT_EQ(read_file(tmp / "fixed/big.txt"), original);
+}
+
+// Repaired text takes the run's line ends like any converted file: whole and in chunks, a
+// double-encoded file and one of two encodings, to UTF-8 (and the latter to UTF-16LE).
+TEST(RepairLineEnds, RepairedTextTakesTheRunsLineEnds) {
+  TempDir tmp;
+  const TwoEncodings gbk = two_encodings(kSimplified, 24, "GBK");
+  std::string double_original, big_mixed, big_original;
+  for (int i = 0; i < 100; ++i) double_original += kSentences[static_cast<size_t>(i % 4)] + "\n";
+  for (int i = 0; i < 30; ++i) {
+    big_mixed += gbk.file;
+    big_original += gbk.original;
+  }
+  write_file(tmp / "in/double.txt", misread(double_original, "CP1251"));
+  const std::string small_original = kSentences[0] + "\n" + kSentences[1] + "\n";
+  write_file(tmp / "in/small.txt", misread(small_original, "CP1252"));
+  write_file(tmp / "in/mixed.c", gbk.file);
+  write_file(tmp / "in/big_mixed.c", big_mixed);
+  const auto crlf = [](const std::string& lf) {
+    std::string out;
+    for (char c : lf) out += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    return out;
+  };
+  for (const char* target : {"UTF-8", "UTF-16LE"}) {
+    const std::string out = tmp / target;
+    JobPlan plan = make_plan(tmp / "in", out, "GBK", target);
+    plan.options.repair = true;
+    plan.options.eol = EolMode::crlf;
+    plan.options.whole_file_limit = 8000;  // big_mixed and double.txt are read in chunks
+    plan.options.stream_chunk = 997;
+    const JobReport r = run_job(plan);
+    const std::vector<std::pair<std::string, std::string>> expected = {
+        {"double.txt", double_original},
+        {"small.txt", small_original},
+        {"mixed.c", gbk.original},
+        {"big_mixed.c", big_original}};
+    for (const auto& [name, original] : expected) {
+      // A UTF-8 file is double-encoded only for a UTF-8 target; for another it is a GBK one.
+      if (std::string(target) != "UTF-8" && name.find("mixed") == std::string::npos) continue;
+      const FileReport* e = entry_for(r, name);
+      ASSERT_NE(e, nullptr) << name;
+      EXPECT_EQ(e->outcome, Outcome::converted) << target << " " << name << ": " << e->note;
+      EXPECT_TRUE(read_file(out + "/" + name) == encode_as(crlf(original), target))
+          << target << " " << name;
+      EXPECT_TRUE(e->eol_counted) << name;
+      EXPECT_EQ(e->eol_after.crlf, e->eol_before.lf) << name;
+      EXPECT_GT(e->eol_after.crlf, 0u) << name;
+    }
+  }
+}
+
+namespace {
+
+const std::vector<std::string> kEveryPreset = {
+    "Chinese", "Japanese", "Korean", "Cyrillic", "Western",    "Central European",
+    "Greek",   "Turkish",  "Hebrew", "Arabic",   "Vietnamese", "Thai"};
+
+// Real sentences of program messages, a language each, for files of two encodings.
+struct Language {
+  const char* legacy;
+  std::vector<std::string> lines;
+};
+const std::vector<Language> kLanguages = {
+    {"CP1255",
+     {"לא ניתן לפתוח את הקובץ", "בדוק את הרשאות הגישה לתיקייה", "הקובץ נשמר בהצלחה",
+      "אין מספיק מקום בדיסק", "הפעולה בוטלה על ידי המשתמש", "שם הקובץ אינו חוקי"}},
+    {"CP1251",
+     {"Не удалось открыть файл", "Проверьте права доступа к каталогу", "Файл успешно сохранён",
+      "Недостаточно места на диске", "Операция отменена пользователем", "Недопустимое имя файла"}},
+    {"EUC-KR",
+     {"파일을 열 수 없습니다", "그림", "디렉터리 접근 권한을 확인하십시오", "테마",
+      "디스크 공간이 부족합니다", "사용자가 작업을 취소했습니다"}},
+};
+
+}  // namespace
+
+// The script of a file's UTF-8 lines names the family of its other lines; Latin and a blend
+// of scripts name none.
+TEST(RepairScript, UTF8LinesNameTheFamily) {
+  using detect::Family;
+  EXPECT_EQ(repair::families_of_script("לא ניתן לפתוח את הקובץ"),
+            std::vector<Family>{Family::hebrew});
+  EXPECT_EQ(repair::families_of_script("Не удалось открыть файл: 3 ошибки"),
+            std::vector<Family>{Family::cyrillic});
+  EXPECT_EQ(repair::families_of_script("파일을 열 수 없습니다"),
+            std::vector<Family>{Family::korean});
+  EXPECT_EQ(repair::families_of_script("ファイルを開けません"),
+            std::vector<Family>{Family::japanese});
+  EXPECT_EQ(repair::families_of_script("无法打开文件"),
+            (std::vector<Family>{Family::gb, Family::big5, Family::japanese}));
+  EXPECT_TRUE(repair::families_of_script("Le fichier n'a pas pu être ouvert").empty());
+  EXPECT_TRUE(repair::families_of_script("© 2024 — “quoted” …").empty());
+  EXPECT_TRUE(repair::families_of_script("Файл ファイル file αρχείο").empty());
+  EXPECT_TRUE(repair::families_of_script("그림").empty());  // too few letters to say
+  EXPECT_EQ(repair::families_of_script("그림", 1), std::vector<Family>{Family::korean});
+}
+
+// Lines alternately in UTF-8 and a legacy encoding, detected among every preset: the legacy
+// lines are read in their own language's encoding (not Greek for Hebrew, nor a Latin one for
+// Russian) and a short UTF-8 line of two Hangul stays UTF-8; written exactly as the original.
+TEST(RepairMixed, DetectedAmongEveryPresetByTheScriptOfTheUTF8Lines) {
+  TempDir tmp;
+  std::vector<std::pair<std::string, std::string>> expected;
+  for (const Language& lang : kLanguages) {
+    std::string file, original;
+    for (size_t i = 0; i < lang.lines.size(); ++i) {
+      const std::string line = "msg(\"" + lang.lines[i] + "\");\n";
+      original += line;
+      file += i % 2 == 0 ? encode_as(line, lang.legacy) : line;
+    }
+    const std::string name = std::string(lang.legacy) + ".c";
+    write_file(tmp / ("in/" + name), file);
+    expected.emplace_back(name, original);
+    const std::string legacy =
+        repair::legacy_of(file, detect::expand_candidates(kEveryPreset), "GBK");
+    EXPECT_EQ(detect::family_of(legacy), detect::family_of(lang.legacy)) << legacy;
+  }
+  JobPlan plan = repairing(tmp / "in", tmp / "out", "GBK", true);
+  plan.options.detect = true;
+  plan.options.candidates = kEveryPreset;
+  const JobReport r = run_job(plan);
+  for (const auto& [name, original] : expected) {
+    const FileReport* e = entry_for(r, name);
+    ASSERT_NE(e, nullptr) << name;
+    EXPECT_EQ(e->outcome, Outcome::converted) << name << ": " << e->note;
+    EXPECT_EQ(read_file(tmp / ("out/" + name)), original) << name << ": " << e->note;
+  }
+}
+
+// Valid UTF-8 that the run's source reads as text can be double-encoded all the same: CJK
+// text misread through ISO-8859-1 is pairs like "ä¸" that GBK reads as Chinese. The exact
+// undoing wins over that reading, in files read whole and in chunks.
+TEST(RepairDouble, MisreadingThatReadsAsTheSource) {
+  TempDir tmp;
+  const std::vector<std::string> originals = {
+      "import sys\n\nTEXT_0 = \"가능\"\n", "Khơ-me\nViết ước hiệu\nGiáo hội Ai Cập\n",
+      "    /**\n     * Tclsh 設定了下列 Tcl 變數:\n     */\n"};
+  std::vector<std::string> texts = originals;
+  std::string code;  // a big file: ASCII code, then the same short text
+  for (int i = 0; i < 300; ++i) code += "    step(" + std::to_string(i) + ");\n";
+  texts.push_back(code + originals[0]);
+  for (size_t i = 0; i < texts.size(); ++i)
+    write_file(tmp / ("in/" + std::to_string(i) + ".txt"), misread(texts[i], "ISO-8859-1"));
+  for (bool repair : {false, true}) {
+    const std::string out = tmp / (repair ? "fixed" : "plain");
+    JobPlan plan = repairing(tmp / "in", out, "GBK", repair);
+    plan.options.whole_file_limit = 4000;  // the last is read in chunks
+    plan.options.stream_chunk = 1001;
+    const JobReport r = run_job(plan);
+    for (size_t i = 0; i < texts.size(); ++i) {
+      const std::string name = std::to_string(i) + ".txt";
+      const FileReport* e = entry_for(r, name);
+      ASSERT_NE(e, nullptr);
+      EXPECT_EQ(e->outcome, repair ? Outcome::converted : Outcome::double_encoded) << e->note;
+      EXPECT_EQ(e->note, std::string(repair ? "repaired: " : "") + "UTF-8 read as ISO-8859-1");
+      EXPECT_EQ(read_file(out + "/" + name), repair ? texts[i] : read_file(tmp / ("in/" + name)))
+          << name;
+    }
+  }
 }

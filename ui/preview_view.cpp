@@ -262,19 +262,18 @@ void PreviewView::draw_row(AppState& app, uint32_t index) {
   text_cell(outcome_name(outcome));
   if (failed) ImGui::PopStyleColor();
   ImGui::TableNextColumn();
-  if (row.repaired_sample.empty()) {
-    glyph_demand::note(row.sample);
-    text_cell(row.sample);
-  } else {
+  const std::string* shown = &row.sample;
+  if (!row.repaired_sample.empty()) {
     // Before and after the repair, side by side.
     before_after_.assign(row.sample).append("  \u2192  ").append(row.repaired_sample);
-    glyph_demand::note(before_after_);
-    text_cell(before_after_);
+    shown = &before_after_;
   }
+  glyph_demand::note(*shown);
+  text_cell(*shown);
   if (ui_probe::hook) {
     // "preview.sample:<path>|<sample>": what the row shows in its sample cell.
     probe_id("preview.sample:", index);
-    ui_probe::item(probe_.append(1, '|').append(row.sample).c_str());
+    ui_probe::item(probe_.append(1, '|').append(*shown).c_str());
   }
   ImGui::TableNextColumn();
   evidence_cell(row);

@@ -189,6 +189,21 @@ class OuzelConvert(unittest.TestCase):
                                                 "ok.c": UTF8_TEXT})
         self.assertEqual(self.run_cli("--check", self.out + "2").returncode, 0)
 
+    # Repaired files go through the same later stages as converted ones: --eol crlf and the
+    # target's mark.
+    def test_repair_takes_line_ends_and_mark(self):
+        text = "Le fichier n'a pas pu être ouvert.\nVérifiez les droits d'accès.\n"
+        write(os.path.join(self.src, "fr.txt"), text.encode("utf-8").decode("cp1252").encode("utf-8"))
+        lines = ["// 初始化缓冲区 %d\n" % i for i in range(6)]
+        write(os.path.join(self.src, "mixed.c"),
+              b"".join(l.encode("gbk" if i % 2 else "utf-8") for i, l in enumerate(lines)))
+        r = self.run_cli("--repair", "--eol", "crlf", "--to", "UTF-8 with BOM", self.src, self.out)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        bom = b"\xef\xbb\xbf"
+        self.assertEqual(tree(self.out), {
+            "fr.txt": bom + text.replace("\n", "\r\n").encode("utf-8"),
+            "mixed.c": bom + "".join(lines).replace("\n", "\r\n").encode("utf-8")})
+
     # --check fails on a file that cannot be read, even when everything else is UTF-8.
     def test_check_fails_on_unreadable_file(self):
         write(os.path.join(self.src, "a.cpp"), UTF8_TEXT)
