@@ -67,6 +67,7 @@ JobPlan AppState::plan_from_settings() const {
   plan.options.detect = detect;
   plan.options.candidates = candidates;
   plan.options.eol = eol;
+  plan.options.bom = bom;
   plan.options.repair = repair;
   return plan;
 }

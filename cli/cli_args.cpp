@@ -93,6 +93,13 @@ const Flag kFlags[] = {
        o.eol = v;
        return std::string();
      }},
+    {"--bom", 0, "MODE",
+     "byte-order mark of UTF targets: keep (the source's own, or none), add, or remove (the "
+     "default); the target \"UTF-8 with BOM\" always adds one",
+     [](CliOptions& o, const std::string& v) {
+       o.bom = v;
+       return std::string();
+     }},
     {"--repair", 0, nullptr,
      "repair double-encoded files (UTF-8 misread through a legacy encoding and saved again) and "
      "files of two encodings (UTF-8 lines beside legacy ones); without it they are reported as "

@@ -18,6 +18,7 @@ struct CliOptions {
   std::optional<bool> detect;
   std::optional<std::vector<std::string>> candidates;
   std::optional<std::string> eol;
+  std::optional<std::string> bom;
   std::optional<bool> repair;
   bool no_sync = false;
   std::string report;

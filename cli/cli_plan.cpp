@@ -24,6 +24,7 @@ struct Choices {
   bool detect = false;
   std::vector<std::string> candidates;
   EolMode eol = EolMode::keep;
+  BomMode bom = kDefaultBom;
   bool repair = false;
 };
 
@@ -57,6 +58,11 @@ std::string read_settings(const std::string& path, const EncodingList& encodings
   EolMode parsed = EolMode::keep;
   if (!eol.empty() && !parse_eol_mode(eol, parsed))
     return "settings file " + path + ": eol takes keep, lf or crlf, not \"" + eol + "\"";
+  c.bom = cfg.bom;
+  const std::string bom = named_in(cfg, "bom");
+  BomMode bom_parsed = kDefaultBom;
+  if (!bom.empty() && !parse_bom_mode(bom, bom_parsed))
+    return "settings file " + path + ": bom takes keep, add or remove, not \"" + bom + "\"";
   c.repair = cfg.repair;
   // Important: the loader falls back to GBK and UTF8 for names it does not know; a run
   // must not convert from a guess, so such a name is refused like an unknown --from.
@@ -102,6 +108,10 @@ CliPlan make_cli_plan(const CliOptions& o, const EncodingList& encodings) {
     result.error = "--eol takes keep, lf or crlf, not \"" + *o.eol + "\"";
     return result;
   }
+  if (o.bom && !parse_bom_mode(*o.bom, c.bom)) {
+    result.error = "--bom takes keep, add or remove, not \"" + *o.bom + "\"";
+    return result;
+  }
   if (o.repair) c.repair = *o.repair;
   if (c.detect) {
     std::vector<std::string> unknown;
@@ -132,6 +142,7 @@ CliPlan make_cli_plan(const CliOptions& o, const EncodingList& encodings) {
   plan.options.detect = c.detect;
   plan.options.candidates = c.candidates;
   plan.options.eol = c.eol;
+  plan.options.bom = c.bom;
   plan.options.repair = c.repair;
   return result;
 }

@@ -22,8 +22,9 @@ constexpr const char* kDefaultFilters[] = {"*.cpp;*.h;*.c;*.hpp;*.lua", "*.xml;*
 // The keys the settings live under, in the order loading looks them up. Those from kThreads
 // on are optional: absent from a new file, written only once they hold something other
 // than their default or the file already had them.
-constexpr const char* kKeys[] = {"input",   "output", "filters",    "filter-index", "from",  "to",
-                                 "threads", "detect", "candidates", "eol",          "repair"};
+constexpr const char* kKeys[] = {"input",      "output", "filters", "filter-index",
+                                 "from",       "to",     "threads", "detect",
+                                 "candidates", "eol",    "repair",  "bom"};
 enum Key {
   kInput,
   kOutput,
@@ -36,6 +37,7 @@ enum Key {
   kCandidates,
   kEol,
   kRepair,
+  kBom,
   kKeyCount
 };
 constexpr int32_t kMaxThreads = 256;
@@ -80,6 +82,9 @@ void read_options(ConvertConfig& cfg, YAML::Node& doc) {
   cfg.eol = EolMode::keep;
   const YAML::Node eol = doc[kKeys[kEol]];
   if (eol.IsScalar()) parse_eol_mode(eol.Scalar(), cfg.eol);
+  cfg.bom = kDefaultBom;
+  const YAML::Node bom = doc[kKeys[kBom]];
+  if (bom.IsScalar()) parse_bom_mode(bom.Scalar(), cfg.bom);
 }
 
 // Important: the non-const subscript turns a null or sequence document into a mapping and adds
@@ -179,6 +184,13 @@ YAML::Node settings_value(const Settings& s, int key, const YAML::Node& old) {
       return YAML::Node(std::string(eol_mode_name(cfg.eol)));
     case kRepair:
       return YAML::Node(cfg.repair);
+    case kBom:
+      // Like eol: an unknown value stays as written while the setting is the default.
+      if (cfg.bom == kDefaultBom && old.IsDefined() && !old.IsNull()) {
+        BomMode read = kDefaultBom;
+        if (!old.IsScalar() || !parse_bom_mode(old.Scalar(), read)) return old;
+      }
+      return YAML::Node(std::string(bom_mode_name(cfg.bom)));
     default: {
       YAML::Node list(YAML::NodeType::Sequence);
       for (const auto& c : cfg.candidates) list.push_back(c);
@@ -200,6 +212,8 @@ bool worth_adding(const ConvertConfig& cfg, int key) {
       return cfg.eol != EolMode::keep;
     case kRepair:
       return cfg.repair;
+    case kBom:
+      return cfg.bom != kDefaultBom;
     default:
       return true;
   }

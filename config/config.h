@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "convert/line_endings.h"
+#include "convert/marks.h"
 #include "util/encoding_catalogue.h"
 
 struct LogBuffer;
@@ -30,6 +31,7 @@ struct ConvertConfig {
   bool detect = false;                  // detect each file's source encoding
   std::vector<std::string> candidates;  // encodings or presets detection may choose from
   EolMode eol = EolMode::keep;          // line endings of the text written anew
+  BomMode bom = kDefaultBom;            // the mark of UTF targets
   bool repair = false;                  // double-encoded and mixed files are repaired
   // The full path of a file that was there at load but could not be read as settings. The
   // first save to it moves it aside ("ouzel.yml.bad") so that its text is never lost.

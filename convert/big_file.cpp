@@ -159,14 +159,16 @@ void FileConverter::process_streamed(const JobFile& file, const std::string& sou
   const bool as_read = repaired == StreamRepair::as_read || cls.outcome == Outcome::marked ||
                        cls.outcome == Outcome::binary || outcome_is_unsettled(cls.outcome);
   const bool copied = cls.outcome == Outcome::ascii || cls.outcome == Outcome::already_utf8;
-  const std::string prefix = enc.target_mark ? kUtf8Bom : "";
+  const std::string prefix(output_mark(enc, run_.bom, cls.own_mark));
   if (run_.samples && !as_read && repaired == StreamRepair::none)
     report.sample = detect::sample_line(sf.head, copied && cls.outcome == Outcome::already_utf8
                                                      ? std::string("UTF-8")
                                                      : enc.source_charset);
   // Text copied without the converter has single-byte line ends.
   EolRewriter eol(run_.eol, copied ? EolUnits{1, false} : enc.target.eol_units);
-  const bool same_text = copied && cls.mark_length == 0 && prefix.empty();
+  // A copied file's own mark can only be UTF-8's, and so can its prefix.
+  const bool same_text = copied && cls.mark_length == prefix.size();
+  if (copied) note_marks(enc, cls.own_mark, prefix, report);
   report.unchanged = as_read || (same_text && eol.passes_through());
   if (copied && !eol.passes_through() && run_.dry_run) {
     const int err = count_line_ends(source, cls.mark_length, run_.stream_chunk, eol);
@@ -204,7 +206,10 @@ void FileConverter::process_streamed(const JobFile& file, const std::string& sou
                             prefix,
                             &eol};
     r = stream_convert_file(source, run_.dry_run ? nullptr : &target, settings);
-    if (r.ok()) note_line_ends(eol, report);
+    if (r.ok()) {
+      note_line_ends(eol, report);
+      note_marks(enc, cls.own_mark, prefix, report);
+    }
     if (!r.conversion.ok && r.read_error == 0 && r.write_error == 0) {
       // Never half converted: the content exactly as read instead.
       if (r.conversion.unsupported) {

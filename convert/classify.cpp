@@ -46,6 +46,7 @@ Classification classify_mark(std::string_view head, const RunEncodings& enc) {
   const MarkInfo mark = mark_at_start(head);
   if (mark.form == UnicodeForm::none) return c;
   if (own_mark(enc.source.form, mark.form)) {
+    c.own_mark = true;
     // Important: the converter of a self-marking form needs its mark to know the byte
     // order; every other form has the mark dropped, and only the target's own policy
     // decides whether the output has one.

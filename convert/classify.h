@@ -39,6 +39,7 @@ BodyFacts body_facts(std::string_view body);
 struct Classification {
   Outcome outcome = Outcome::converted;  // converted means: hand it to the converter
   size_t mark_length = 0;                // the source's own mark, dropped before anything else
+  bool own_mark = false;                 // the source starts with a mark of its own
   UnicodeForm foreign_mark = UnicodeForm::none;  // for marked: what the mark names
   size_t nul_offset = 0;                         // for binary
 };

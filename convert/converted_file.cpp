@@ -79,7 +79,8 @@ void FileConverter::convert_whole(const JobFile& file, const RunEncodings& enc,
     return sink.take(eol_out_);
   };
   const size_t piece = std::min(run_.stream_chunk, kPieceBytes);
-  int write_error = sink.take(enc.target_mark ? kUtf8Bom : "");
+  const std::string_view mark = output_mark(enc, run_.bom, cls.own_mark);
+  int write_error = sink.take(mark);
   if (write_error == 0 &&
       feed_in_pieces(conv, std::string_view(content_).substr(cls.mark_length), piece, scratch_,
                      take, write_error) &&
@@ -89,6 +90,7 @@ void FileConverter::convert_whole(const JobFile& file, const RunEncodings& enc,
     eol.finish(eol_out_);
     if (write_error == 0 && !eol.passes_through()) write_error = sink.take(eol_out_);
     note_line_ends(eol, report);
+    note_marks(enc, cls.own_mark, mark, report);
   }
   if (write_error == 0 && !conv.outcome().ok) {
     // The content exactly as read: never half converted, never a mark before raw bytes.

@@ -132,8 +132,9 @@ void FileConverter::write(const JobFile& file, const RunEncodings& enc, const Cl
         eol.feed(body, eol_out_);
       eol.finish(eol_out_);
       note_line_ends(eol, report);
-      publish(file, enc.target_mark ? kUtf8Bom : "", eol.passes_through() ? body : eol_out_, report,
-              token);
+      const std::string_view mark = output_mark(enc, run_.bom, cls.own_mark);
+      note_marks(enc, cls.own_mark, mark, report);
+      publish(file, mark, eol.passes_through() ? body : eol_out_, report, token);
       return;
     }
     case Outcome::converted:

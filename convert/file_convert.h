@@ -11,6 +11,7 @@
 
 #include "convert/classify.h"
 #include "convert/line_endings.h"
+#include "convert/marks.h"
 #include "convert/report.h"
 #include "platform/fs.h"
 
@@ -30,6 +31,7 @@ struct RunContext {
   bool samples = false;   // keep each file's first non-ASCII line in the report
   RunEncodings encodings;
   EolMode eol = EolMode::keep;  // line endings of the text written anew
+  BomMode bom = kDefaultBom;    // the mark of UTF targets
   // Files above whole_file_limit are classified and converted in chunks of stream_chunk, so
   // memory stays bounded whatever the sizes. Output is made and written in pieces of at most
   // min(stream_chunk, kPieceBytes) input bytes. Per conversion thread at most the whole-file

@@ -34,6 +34,7 @@ RunContext run_context(const JobPlan& plan) {
   ctx.dry_run = plan.options.dry_run;
   ctx.samples = plan.options.samples;
   ctx.eol = plan.options.eol;
+  ctx.bom = plan.options.bom;
   ctx.whole_file_limit = plan.options.whole_file_limit;
   ctx.stream_chunk = plan.options.stream_chunk;
   ctx.encodings = RunEncodings::resolve(plan.source, plan.target);

@@ -8,6 +8,7 @@
 
 #include "convert/job_observer.h"
 #include "convert/line_endings.h"
+#include "convert/marks.h"
 #include "convert/report.h"
 #include "util/encoding_catalogue.h"
 
@@ -21,6 +22,7 @@ struct JobOptions {
   bool detect = false;   // decide each file's source; the plan's source is the preferred one
   std::vector<std::string> candidates;  // encodings and presets; empty: the source's preset
   EolMode eol = EolMode::keep;          // line endings of the text written anew
+  BomMode bom = kDefaultBom;            // the mark of UTF targets
   bool repair = false;       // double-encoded and mixed files are repaired, not only reported
   bool repair_check = true;  // false: they are not even looked for (benchmarks measure it)
   // Files above this many bytes are converted in chunks of stream_chunk (tests make both small).

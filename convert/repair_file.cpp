@@ -37,7 +37,7 @@ void FileConverter::publish_utf8(const JobFile& file, const RunEncodings& enc,
   }
   note_line_ends(eol, report);
   if (enc.target_is_utf8())
-    return publish(file, enc.target_mark ? kUtf8Bom : "", text, report, token);
+    return publish(file, output_mark(enc, run_.bom, false), text, report, token);
   std::string out;
   StreamConverter conv("UTF-8", enc.target_charset);
   if (!conv.feed(text.data(), text.size(), out) || !conv.finish(out)) {

@@ -36,7 +36,8 @@ void FileConverter::write_streamed(const JobFile& file, const RunEncodings& enc,
   platform::TargetFile target;
   std::string path;
   int err = run_.dry_run ? 0 : open_target(file, target, path);
-  if (err == 0 && !run_.dry_run && enc.target_mark) err = target.append(kUtf8Bom);
+  const std::string_view mark = output_mark(enc, run_.bom, false);
+  if (err == 0 && !run_.dry_run && !mark.empty()) err = target.append(mark);
   std::string converted, ended;
   bool converts = true;
   // Important: line ends as the run asks, rewritten in UTF-8 before the target is made.

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "convert/marks.h"
 #include "convert/utf8.h"
 #include "util/strfmt.h"
 
@@ -71,12 +72,18 @@ std::string csv_detail(const FileReport& r) {
   return detail;
 }
 
-// The detail with the line ends, when they change or are mixed.
+// The detail with the line ends when they change or are mixed, and the mark when it changes.
 std::string csv_detail_with_line_ends(const FileReport& r) {
   std::string detail = csv_detail(r);
-  if (!r.eol_counted || (r.eol_before == r.eol_after && !r.eol_before.mixed())) return detail;
-  if (!detail.empty()) detail += "; ";
-  return detail + "line ends " + eol_change_text(r);
+  if (r.eol_counted && (r.eol_before != r.eol_after || r.eol_before.mixed())) {
+    if (!detail.empty()) detail += "; ";
+    detail += "line ends " + eol_change_text(r);
+  }
+  if (r.mark_known && r.mark_before != r.mark_after) {
+    if (!detail.empty()) detail += "; ";
+    detail += "mark " + mark_change_text(r);
+  }
+  return detail;
 }
 
 void json_counts(std::string& out, const char* key, const EolCounts& c) {
@@ -180,6 +187,10 @@ void json_entry(std::string& out, const FileReport& r) {
   if (r.eol_counted) {
     json_counts(out, "line_ends_before", r.eol_before);
     json_counts(out, "line_ends_after", r.eol_after);
+  }
+  if (r.mark_known) {
+    out += r.mark_before ? ",\"mark_before\":true" : ",\"mark_before\":false";
+    out += r.mark_after ? ",\"mark_after\":true" : ",\"mark_after\":false";
   }
   out += '}';
 }

@@ -37,6 +37,9 @@ struct FileReport {
   // be) written anew: not for files copied as they are.
   bool eol_counted = false;
   EolCounts eol_before, eol_after;
+  // Byte-order marks of a file written anew, before and after; not for files copied as read.
+  bool mark_known = false;
+  bool mark_before = false, mark_after = false;
   // Preview of a double-encoded or mixed file: the sample as the repair would write it.
   std::string repaired_sample;
 };

@@ -209,6 +209,28 @@ TEST(CliPlan, LineEndings) {
             std::string::npos);
 }
 
+// Marks from --bom over the settings file's bom; removed when neither says; a value neither
+// knows is refused.
+TEST(CliPlan, Marks) {
+  TempDir tmp;
+  write_file(tmp / "in/a.txt", "x");
+  write_file(tmp / "s.yml", "input: " + (tmp / "in") + "\noutput: " + (tmp / "out") + "\n");
+  CliOptions o;
+  o.config = tmp / "s.yml";
+  EXPECT_EQ(make_cli_plan(o, kEncodings).plan.options.bom, BomMode::remove);
+  write_file(tmp / "s.yml",
+             "input: " + (tmp / "in") + "\noutput: " + (tmp / "out") + "\nbom: keep\n");
+  EXPECT_EQ(make_cli_plan(o, kEncodings).plan.options.bom, BomMode::keep);
+  o.bom = "add";
+  EXPECT_EQ(make_cli_plan(o, kEncodings).plan.options.bom, BomMode::add);
+  o.bom = "yes";
+  EXPECT_EQ(make_cli_plan(o, kEncodings).error, "--bom takes keep, add or remove, not \"yes\"");
+  o.bom.reset();
+  write_file(tmp / "s.yml", "input: " + (tmp / "in") + "\nbom: maybe\n");
+  EXPECT_NE(make_cli_plan(o, kEncodings).error.find("bom takes keep, add or remove"),
+            std::string::npos);
+}
+
 // Detection: --detect and --candidates reach the plan, a settings file's detect, candidates
 // and threads are taken under the options, and a candidate that is neither a preset nor an
 // encoding is refused.

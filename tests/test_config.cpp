@@ -507,6 +507,27 @@ TEST_F(ConfigTest, LineEndingsKey) {
   EXPECT_EQ(YAML::LoadFile(tmp / "ouzel.yml")["eol"].Scalar(), "native");
 }
 
+// Marks: absent from a new file and from files that never set them (saved byte for byte), the
+// default dropping the source's mark as before; once set written and read back; a value this
+// version does not know reads as the default and is written back as it was.
+TEST_F(ConfigTest, MarksKey) {
+  EXPECT_EQ(make_default_config("").find("bom"), std::string::npos);
+  const std::string old = kDefaultText + "\neol: crlf";
+  AppState& a = load(old);
+  EXPECT_EQ(a.bom, BomMode::remove);
+  a.save_config();
+  EXPECT_EQ(read_file(tmp / "ouzel.yml"), old);
+  a.bom = BomMode::keep;
+  a.save_config();
+  EXPECT_EQ(YAML::LoadFile(tmp / "ouzel.yml")["bom"].Scalar(), "keep");
+  EXPECT_EQ(load(read_file(tmp / "ouzel.yml")).bom, BomMode::keep);
+  EXPECT_EQ(load("bom: ADD\n").bom, BomMode::add);
+  AppState& odd = load("bom: sometimes\n");
+  EXPECT_EQ(odd.bom, BomMode::remove);
+  odd.save_config();
+  EXPECT_EQ(YAML::LoadFile(tmp / "ouzel.yml")["bom"].Scalar(), "sometimes");
+}
+
 // Values that make no sense fall back to the defaults.
 TEST_F(ConfigTest, OptionalKeyFallbacks) {
   AppState& a = load("threads: -4\ndetect: maybe\ncandidates: GBK\nrepair: [yes]\n");

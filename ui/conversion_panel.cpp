@@ -101,6 +101,9 @@ constexpr EncodingChooserIds kToCombo{"To Encoding", "to", "to_popup", "to_filte
 constexpr ComboWidget kEolCombo{"Line Endings", "eol", "eol_popup"};
 // In the order of EolMode.
 constexpr char kEolItems[] = "Keep\0LF\0CRLF\0";
+constexpr ComboWidget kBomCombo{"Marks", "bom", "bom_popup"};
+// In the order of BomMode.
+constexpr char kBomItems[] = "Keep\0Add\0Remove\0";
 
 // Item `index` of a zero-separated list, or "" when there is none.
 const char* combo_item(const char* items, int32_t index) {
@@ -149,6 +152,17 @@ void draw_line_endings(EolMode& mode) {
   mode = static_cast<EolMode>(index);
 }
 
+// Beside Line Endings; "UTF-8 with BOM" in To Encoding adds a mark whatever it says.
+void draw_marks(BomMode& mode) {
+  ImGui::SameLine();
+  ImGui::SetNextItemWidth(ImGui::GetFontSize() * 5.5f);
+  auto index = static_cast<int32_t>(mode);
+  draw_combo(kBomCombo, index, kBomItems);
+  if (ImGui::IsItemHovered())
+    ImGui::SetTooltip("Byte-order mark of UTF targets: the source's own, added, or removed");
+  mode = static_cast<BomMode>(index);
+}
+
 void draw_choices(AppState& app) {
   glyph_demand::note(app.filter_items);  // the filters come from the settings file
   draw_combo(kFilterCombo, app.filter_index, app.filter_items.c_str());
@@ -156,6 +170,7 @@ void draw_choices(AppState& app) {
   panel.candidates.draw(app);  // on the From Encoding's line
   panel.to.draw(kToCombo, app.to_index, app.encodings);
   draw_line_endings(app.eol);
+  draw_marks(app.bom);
 }
 
 void draw_progress(const AppState& app, bool busy) {

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "app/app_state.h"
+#include "convert/marks.h"
 #include "convert/outcome.h"
 #include "convert/utf8.h"
 #include "util/strfmt.h"
@@ -140,6 +141,9 @@ bool PreviewRows::less(uint32_t a, uint32_t b, const std::vector<PreviewSortKey>
         break;
       case PreviewColumn::line_ends:
         c = compare(eol_change_text(ra), eol_change_text(rb));
+        break;
+      case PreviewColumn::mark:
+        c = compare(mark_change_text(ra), mark_change_text(rb));
         break;
     }
     if (c != 0) return key.descending ? c > 0 : c < 0;

@@ -14,7 +14,17 @@ struct FileReport;
 struct PlannedFile;
 
 // In the table's order: what a person reads first (does the sample read right?) comes first.
-enum class PreviewColumn { leave_out, path, encoding, outcome, sample, evidence, size, line_ends };
+enum class PreviewColumn {
+  leave_out,
+  path,
+  encoding,
+  outcome,
+  sample,
+  evidence,
+  size,
+  line_ends,
+  mark
+};
 
 struct PreviewSortKey {
   PreviewColumn column = PreviewColumn::path;

@@ -11,6 +11,7 @@
 #include <unordered_map>
 
 #include "app/app_state.h"
+#include "convert/marks.h"
 #include "ui/glyph_demand.h"
 #include "ui/icons.h"
 #include "ui/ui_probe.h"
@@ -20,7 +21,7 @@ namespace {
 const ImVec4 kLookColour(1.0f, 0.7f, 0.25f, 1.0f);
 const ImVec4 kFailedColour(1.0f, 0.55f, 0.4f, 1.0f);
 constexpr ImU32 kLookBackground = IM_COL32(140, 90, 0, 70);
-constexpr int kColumns = 8;
+constexpr int kColumns = 9;
 
 bool repairable(Outcome outcome) {
   return outcome == Outcome::double_encoded || outcome == Outcome::mixed;
@@ -190,6 +191,7 @@ void PreviewView::draw_table(AppState& app) {
   column("Evidence", evidence_w, PreviewColumn::evidence);
   column("Size", size_w, PreviewColumn::size);
   column("Line Ends", ImGui::CalcTextSize("CRLF 00000 -> LF 00000").x, PreviewColumn::line_ends);
+  column("Mark", ImGui::CalcTextSize("none -> BOM").x, PreviewColumn::mark);
   draw_headers();
   sort_if_asked();
 
@@ -281,6 +283,8 @@ void PreviewView::draw_row(AppState& app, uint32_t index) {
   text_cell(size);
   ImGui::TableNextColumn();
   text_cell(eol_change_text(row));
+  ImGui::TableNextColumn();
+  text_cell(mark_change_text(row));
 
   if (left_out) ImGui::PopStyleColor();
   if (hovered) draw_tooltip(index);
@@ -328,6 +332,7 @@ void PreviewView::draw_tooltip(uint32_t index) const {
   const std::string_view outcome = outcome_name(shown_outcome(row, file));
   ImGui::Text("%s, %.*s", size, static_cast<int>(outcome.size()), outcome.data());
   if (row.eol_counted) ImGui::Text("Line ends: %s", eol_change_text(row).c_str());
+  if (row.mark_known) ImGui::Text("Mark: %s", mark_change_text(row).c_str());
   for (const std::string* text : {&row.detection_note, &row.note}) {
     if (text->empty()) continue;
     glyph_demand::note(*text);

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 
+#include "convert/marks.h"
 #include "ui/glyph_demand.h"
 #include "ui/ui_probe.h"
 
@@ -105,11 +106,13 @@ void ReportView::draw_row(const ReportRow& row, bool evidence) {
   text_cell(entry.target);
   ImGui::TableNextColumn();
   text_cell(eol_change_text(entry));
+  ImGui::TableNextColumn();
+  text_cell(mark_change_text(entry));
 }
 
 void ReportView::draw_table() {
   const bool evidence = rows_.has_evidence();
-  const int columns = evidence ? 8 : 6;
+  const int columns = evidence ? 9 : 7;
   const ImGuiTableFlags flags = ImGuiTableFlags_ScrollX | ImGuiTableFlags_ScrollY |
                                 ImGuiTableFlags_RowBg | ImGuiTableFlags_BordersOuter |
                                 ImGuiTableFlags_BordersV | ImGuiTableFlags_Resizable |
@@ -137,6 +140,8 @@ void ReportView::draw_table() {
   ImGui::TableSetupColumn("Target", ImGuiTableColumnFlags_WidthFixed, name_width);
   ImGui::TableSetupColumn("Line Ends", ImGuiTableColumnFlags_WidthFixed,
                           ImGui::CalcTextSize("CRLF 00000 -> LF 00000").x);
+  ImGui::TableSetupColumn("Mark", ImGuiTableColumnFlags_WidthFixed,
+                          ImGui::CalcTextSize("none -> BOM").x);
   ImGui::TableHeadersRow();
 
   const std::vector<uint32_t>& visible = rows_.visible();

@@ -120,6 +120,33 @@ class OuzelConvert(unittest.TestCase):
         self.assertIn("check passed", r.stderr.decode())
         self.assertEqual(r.stdout, b"")
 
+    # --bom: add marks a converted file (the JSON report says the mark before and after); in
+    # place keep leaves a marked UTF-8 file untouched, --check with the default (remove) fails
+    # on it, and remove drops the mark; an unknown mode is a usage error.
+    def test_bom_modes(self):
+        write(os.path.join(self.src, "g.cpp"), GBK_TEXT)
+        r = self.run_cli("--to", "UTF-8", "--bom", "add", "--report", "r.json", self.src,
+                         self.out)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(read(os.path.join(self.out, "g.cpp")), b"\xef\xbb\xbf" + UTF8_TEXT)
+        entry = [f for f in json.loads(read(os.path.join(self.tmp, "r.json")))["files"]
+                 if f["path"] == "g.cpp"][0]
+        self.assertEqual((entry["mark_before"], entry["mark_after"]), (False, True))
+        os.remove(os.path.join(self.src, "g.cpp"))
+        write(os.path.join(self.src, "m.cpp"), b"\xef\xbb\xbf" + UTF8_TEXT)
+        ino = os.stat(os.path.join(self.src, "m.cpp")).st_ino
+        r = self.run_cli("--from", "UTF-8", "--to", "UTF-8", "--bom", "keep", self.src, self.src)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(os.stat(os.path.join(self.src, "m.cpp")).st_ino, ino)
+        r = self.run_cli("--from", "UTF-8", "--to", "UTF-8", "--check", self.src)
+        self.assertEqual(r.returncode, 1, r.stderr)
+        self.assertIn("m.cpp", r.stderr.decode() + r.stdout.decode())
+        r = self.run_cli("--from", "UTF-8", "--to", "UTF-8", "--bom", "remove", self.src,
+                         self.src)
+        self.assertEqual(read(os.path.join(self.src, "m.cpp")), UTF8_TEXT)
+        r = self.run_cli("--bom", "sometimes", self.src)
+        self.assertEqual(r.returncode, 2)
+
     # --check fails on a tree with a file that would change, names it, and writes nothing.
     def test_check_fails_on_mixed_tree(self):
         write(os.path.join(self.src, "a.cpp"), UTF8_TEXT)
