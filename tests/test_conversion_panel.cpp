@@ -167,6 +167,14 @@ TEST_F(ConversionPanelTest, CombosPickItemsAndShowCurrent) {
   EXPECT_EQ(app_.from_index, from_before);
 }
 
+// The added combos and their labels fit in the window as it is made (800 pixels at 96 DPI).
+TEST_F(ConversionPanelTest, AddedCombosFitInTheWindow) {
+  load_text_fonts(app_.font_size);  // the widths the window has
+  draw();
+  for (const char* probe : {"eol", "bom"})  // a combo's rectangle holds its label
+    EXPECT_LE(rect(probe).max.x, static_cast<float>(app_.window_width)) << probe;
+}
+
 // Indexes that name no item show empty combos; nothing fails, and an item can still be chosen.
 TEST_F(ConversionPanelTest, IndexOutsideTheItemsShowsEmptyCombo) {
   app_.filter_index = 2;  // two filters

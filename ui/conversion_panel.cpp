@@ -152,7 +152,8 @@ void draw_line_endings(EolMode& mode) {
   mode = static_cast<EolMode>(index);
 }
 
-// Beside Line Endings; "UTF-8 with BOM" in To Encoding adds a mark whatever it says.
+// Beside Filter, the one line with room for it in an 800-pixel window; "UTF-8 with BOM" in To
+// Encoding adds a mark whatever it says.
 void draw_marks(BomMode& mode) {
   ImGui::SameLine();
   ImGui::SetNextItemWidth(ImGui::GetFontSize() * 5.5f);
@@ -166,11 +167,11 @@ void draw_marks(BomMode& mode) {
 void draw_choices(AppState& app) {
   glyph_demand::note(app.filter_items);  // the filters come from the settings file
   draw_combo(kFilterCombo, app.filter_index, app.filter_items.c_str());
+  draw_marks(app.bom);
   panel.from.draw(kFromCombo, app.from_index, app.encodings);
   panel.candidates.draw(app);  // on the From Encoding's line
   panel.to.draw(kToCombo, app.to_index, app.encodings);
   draw_line_endings(app.eol);
-  draw_marks(app.bom);
 }
 
 void draw_progress(const AppState& app, bool busy) {
