@@ -11,23 +11,14 @@ import os
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from window_driver import Failure, Tool, iconv, run, run_e2e, wait_for  # noqa: E402
+from window_driver import (Failure, Tool, iconv, probe_rows, run, run_e2e, wait_for,  # noqa: E402
+                           wait_outputs)
 
 CLOSE = "notes/près.txt"
 CLOSE_BYTES = b"x = 1; // pr\xe8s\n"
 PLAIN = "docs/menu.txt"
 PLAIN_BYTES = ("Là-bas, à côté de la fenêtre, il y a très peu de lumière; voilà pourquoi le "
                "père est déjà prêt à partir, à pied, près de la forêt.\n" * 4).encode("cp1252")
-
-
-def probe_rows(tool, prefix):
-    """{path: rest} of the probe items `prefix<path>|<rest>` in sight."""
-    rows = {}
-    for key in tool.layout():
-        if key.startswith(prefix):
-            path, rest = key[len(prefix):].split("|", 1)
-            rows[path] = rest
-    return rows
 
 
 def check(work, binary):
@@ -73,16 +64,7 @@ def check(work, binary):
     expected = {CLOSE: iconv(CLOSE_BYTES, "ISO-8859-2", "UTF-8"),
                 PLAIN: iconv(PLAIN_BYTES, "ISO-8859-1", "UTF-8")}
 
-    def converted():
-        for rel, data in expected.items():
-            target = os.path.join(out_dir, rel)
-            if not os.path.exists(target):
-                return False
-            with open(target, "rb") as f:
-                if f.read() != data:
-                    return False
-        return True
-    wait_for("both outputs byte-identical to iconv's", converted, 60)
+    wait_outputs(out_dir, expected, "both outputs byte-identical to iconv's")
     tool.wait_log("Convert complete, total: 2")
     tool.exit_by_menu()
 

@@ -16,7 +16,8 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from window_driver import Failure, Tool, chinese_text, iconv, run, run_e2e, wait_for  # noqa: E402
+from window_driver import (Failure, Tool, chinese_text, iconv, probe_rows, run, run_e2e,  # noqa: E402
+                           wait_for, wait_outputs)
 
 DOUBLE = "notes/résumé.txt"
 MIXED = "src/混合.txt"
@@ -65,35 +66,6 @@ def write_settings(work, in_dir, out_dir):
     with open(os.path.join(work, "ouzel.yml"), "w", encoding="utf-8") as f:
         f.write('version: 3.0\ninput: "%s"\noutput: "%s"\nfilters:\n  - "*.*"\n'
                 "filter-index: 0\nfrom: GBK\nto: UTF-8\n" % (in_dir, out_dir))
-
-
-def probe_rows(tool, prefix):
-    rows = {}
-    for key in tool.layout():
-        if key.startswith(prefix):
-            path, rest = key[len(prefix):].split("|", 1)
-            rows[path] = rest
-    return rows
-
-
-def wait_outputs(out_dir, expected, what):
-    def written():
-        for rel, data in expected.items():
-            target = os.path.join(out_dir, rel)
-            if not os.path.exists(target):
-                return False
-            with open(target, "rb") as f:
-                if f.read() != data:
-                    return False
-        return True
-    try:
-        wait_for(what, written, 60)
-    except Failure:
-        found = {}
-        for rel in expected:
-            target = os.path.join(out_dir, rel)
-            found[rel] = open(target, "rb").read()[:80] if os.path.exists(target) else None
-        raise Failure("%s; the outputs begin %r" % (what, found))
 
 
 def check_preview(tool, lines):

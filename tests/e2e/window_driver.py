@@ -51,6 +51,35 @@ def wait_for(what, predicate, timeout):
     raise Failure("timed out waiting for " + what)
 
 
+def probe_rows(tool, prefix):
+    rows = {}
+    for key in tool.layout():
+        if key.startswith(prefix):
+            path, rest = key[len(prefix):].split("|", 1)
+            rows[path] = rest
+    return rows
+
+
+def wait_outputs(out_dir, expected, what):
+    def written():
+        for rel, data in expected.items():
+            target = os.path.join(out_dir, rel)
+            if not os.path.exists(target):
+                return False
+            with open(target, "rb") as f:
+                if f.read() != data:
+                    return False
+        return True
+    try:
+        wait_for(what, written, 60)
+    except Failure:
+        found = {}
+        for rel in expected:
+            target = os.path.join(out_dir, rel)
+            found[rel] = open(target, "rb").read()[:80] if os.path.exists(target) else None
+        raise Failure("%s; the outputs begin %r" % (what, found))
+
+
 STARTED = []  # every tool started, so that a failed check leaves none running
 
 
