@@ -8,9 +8,6 @@
 
 #include "platform/sys_io.h"
 
-namespace {
-
-// Resizes without throwing; false when memory runs out.
 bool try_resize(std::string& s, size_t size) {
   try {
     s.resize(size);
@@ -21,8 +18,6 @@ bool try_resize(std::string& s, size_t size) {
   }
   return true;
 }
-
-}  // namespace
 
 IconvHandle::IconvHandle(const std::string& to, const std::string& from, Via via) {
   const platform::SysIo io = via == Via::seam ? platform::sysio() : platform::real_sysio();

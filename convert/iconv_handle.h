@@ -6,6 +6,9 @@
 #include <string>
 #include <string_view>
 
+// Resizes without throwing; false when memory runs out.
+bool try_resize(std::string& s, size_t size);
+
 class IconvHandle {
  public:
   // seam: through platform::sysio(), so tests can make it fail. c_library: straight to the C

@@ -16,15 +16,7 @@ constexpr size_t kWeighedBytes = 64 * 1024;
 std::u32string code_points(std::string_view utf8) {
   std::u32string out;
   out.reserve(utf8.size());
-  for (size_t i = 0; i < utf8.size();) {
-    const auto b = static_cast<unsigned char>(utf8[i]);
-    const size_t n = b < 0x80 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
-    char32_t c = n == 1 ? b : n == 2 ? (b & 0x1Fu) : n == 3 ? (b & 0x0Fu) : (b & 0x07u);
-    for (size_t k = 1; k < n && i + k < utf8.size(); ++k)
-      c = (c << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3Fu);
-    out.push_back(c);
-    i += n;
-  }
+  for (size_t i = 0; i < utf8.size();) out.push_back(utf8_next(utf8, i));
   return out;
 }
 

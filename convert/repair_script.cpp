@@ -4,6 +4,8 @@
 #include <array>
 #include <cstddef>
 
+#include "convert/utf8.h"
+
 namespace repair {
 namespace {
 
@@ -38,13 +40,8 @@ size_t script_of(char32_t c) {
 std::array<size_t, kScripts> count_scripts(std::string_view utf8) {
   std::array<size_t, kScripts> counts{};
   for (size_t i = 0; i < utf8.size();) {
-    const auto b = static_cast<unsigned char>(utf8[i]);
-    const size_t n = b < 0x80 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
-    char32_t c = n == 1 ? b : n == 2 ? (b & 0x1Fu) : n == 3 ? (b & 0x0Fu) : (b & 0x07u);
-    for (size_t k = 1; k < n && i + k < utf8.size(); ++k)
-      c = (c << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3Fu);
-    i += n;
-    const size_t s = b < 0x80 ? kNone : script_of(c);
+    const char32_t c = utf8_next(utf8, i);
+    const size_t s = c < 0x80 ? kNone : script_of(c);
     if (s != kNone) ++counts[s];
   }
   return counts;

@@ -8,26 +8,11 @@
 #include <new>
 #include <stdexcept>
 
+#include "convert/iconv_handle.h"
 #include "convert/utf8.h"
 #include "platform/fs.h"
 #include "platform/sys_io.h"
 #include "platform/target_file.h"
-
-namespace {
-
-// Resizes without throwing; false when memory runs out.
-bool try_resize(std::string& s, size_t size) {
-  try {
-    s.resize(size);
-  } catch (const std::bad_alloc&) {
-    return false;
-  } catch (const std::length_error&) {
-    return false;
-  }
-  return true;
-}
-
-}  // namespace
 
 StreamConverter::StreamConverter(std::string from, std::string to)
     : from_(std::move(from)), to_(std::move(to)) {}

@@ -16,6 +16,17 @@ struct Utf8Check {
 
 Utf8Check utf8_check(std::string_view text);
 
+// The code point starting at `at` of text known to be valid UTF-8; `at` moves past it.
+inline char32_t utf8_next(std::string_view valid, size_t& at) {
+  const auto b = static_cast<unsigned char>(valid[at]);
+  const size_t n = b < 0x80 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
+  char32_t c = n == 1 ? b : n == 2 ? (b & 0x1Fu) : n == 3 ? (b & 0x0Fu) : (b & 0x07u);
+  for (size_t k = 1; k < n && at + k < valid.size(); ++k)
+    c = (c << 6) | (static_cast<unsigned char>(valid[at + k]) & 0x3Fu);
+  at += n;
+  return c;
+}
+
 // No byte >= 0x80.
 bool is_ascii(std::string_view text);
 
