@@ -15,7 +15,7 @@ for attempt in 1 2; do
   # Important: only the messages of a display that never came up; a test that fails after the
   # window opened is not tried again.
   if [ "$attempt" -eq 1 ] &&
-     grep -qE 'Xvfb failed to start|cannot start SDL video: .*(open|display)' "$err"; then
+     grep -qE 'Xvfb failed to start|cannot start SDL video: .*(open|display|not available)' "$err"; then
     echo "xvfb_run: the virtual display could not be opened; trying once more" >&2
     continue
   fi
