@@ -137,7 +137,7 @@ bool RulesTable::draw(std::vector<FileRule>& rules, const EncodingList& encoding
     ImGui::TableSetupColumn("#", ImGuiTableColumnFlags_WidthFixed, font * 1.5f);
     ImGui::TableSetupColumn("Filter", ImGuiTableColumnFlags_WidthStretch, 1.0f);
     ImGui::TableSetupColumn("To", ImGuiTableColumnFlags_WidthFixed, font * 10.0f);
-    ImGui::TableSetupColumn("Line Endings", ImGuiTableColumnFlags_WidthFixed, font * 5.5f);
+    ImGui::TableSetupColumn("Line Endings", ImGuiTableColumnFlags_WidthFixed, font * 6.5f);
     ImGui::TableSetupColumn("Marks", ImGuiTableColumnFlags_WidthFixed, font * 5.5f);
     ImGui::TableSetupColumn("##buttons", ImGuiTableColumnFlags_WidthFixed, font * 7.5f);
     ImGui::TableHeadersRow();
