@@ -261,6 +261,12 @@ void draw_tabs(AppState& app, WindowState& window) {
     panel.preview.draw(app);
     ImGui::EndTabItem();
   }
+  const bool rules_open = ImGui::BeginTabItem("Rules");
+  ui_probe::item("tab.rules");
+  if (rules_open) {
+    panel.rules.draw(app.rules, app.encodings);
+    ImGui::EndTabItem();
+  }
   ImGui::EndTabBar();
 }
 

@@ -11,6 +11,7 @@
 #include "ui/preview_view.h"
 #include "ui/progress_text.h"
 #include "ui/report_view.h"
+#include "ui/rules_table.h"
 
 // The conversion panel's: where drops land, the encoding lists, the candidates, the job's
 // clock, the report and the preview.
@@ -23,6 +24,7 @@ struct PanelState {
   char speed_text[128] = {};
   ReportView report;
   PreviewView preview;
+  RulesTable rules;
   bool bring_log = false;  // a conversion started from the preview: its progress is in the log
 };
 
