@@ -10,6 +10,7 @@
 #include "config/config.h"
 #include "convert/detect.h"
 #include "platform/fs.h"
+#include "platform/sys_io.h"
 #include "util/strfmt.h"
 
 namespace {
@@ -42,7 +43,7 @@ std::string named_in(const ConvertConfig& cfg, const char* key) {
 // none exists, so a missing file is refused before it is called.
 std::string read_settings(const std::string& path, const EncodingList& encodings, Choices& c) {
   struct stat st;
-  if (::stat(path.c_str(), &st) != 0)
+  if (platform::sysio().stat(path.c_str(), &st) != 0)
     return "cannot read settings file " + path + ": " + errno_text(errno);
   if (!S_ISREG(st.st_mode)) return "cannot read settings file " + path + ": not a regular file";
   ConvertConfig cfg;

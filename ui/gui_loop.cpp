@@ -20,6 +20,7 @@
 #include "ui/main_window.h"
 #include "ui/probe_file.h"
 #include "ui/sdl_window.h"
+#include "ui/window_state.h"
 
 namespace {
 
@@ -172,6 +173,7 @@ bool start_gui(const MainWindow& win, std::string& error) {
 
 void run_frame_loop(AppState& app, const MainWindow& win, TitleDrag& drag) {
   FramePacer pacer;
+  WindowState window;
   WindowClosing closing;
   bool key_pressed = false;
   bool drawn_once = false;
@@ -195,7 +197,7 @@ void run_frame_loop(AppState& app, const MainWindow& win, TitleDrag& drag) {
     ImGui_ImplOpenGL3_NewFrame();
     ImGui_ImplSDL2_NewFrame();
     ImGui::NewFrame();
-    const bool quit = draw_main_window(app, drag);  // saves the settings when it says so
+    const bool quit = draw_main_window(app, window, drag);  // saves the settings when it says so
     if (closing.waiting)
       done = draw_closing_notice(app);
     else if (quit)
