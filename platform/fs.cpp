@@ -16,7 +16,17 @@ namespace platform {
 
 bool is_directory(const std::string& path) {
   struct stat st;
-  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  return platform::sysio().stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+PathKind path_kind(const std::string& path, int* error) {
+  struct stat st;
+  if (sysio().stat(path.c_str(), &st) != 0) {
+    if (error != nullptr) *error = errno;
+    return PathKind::missing;
+  }
+  if (S_ISDIR(st.st_mode)) return PathKind::directory;
+  return S_ISREG(st.st_mode) ? PathKind::file : PathKind::other;
 }
 
 namespace {
@@ -37,7 +47,7 @@ FileStamp stamp_of(const struct stat& st) {
 
 int64_t regular_size(int fd, FileStamp* stamp) {
   struct stat st;
-  if (::fstat(fd, &st) != 0) return -1;
+  if (platform::sysio().fstat(fd, &st) != 0) return -1;
   if (stamp != nullptr) *stamp = stamp_of(st);
   if (!S_ISREG(st.st_mode)) {
     errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
@@ -52,7 +62,7 @@ int64_t file_size(int fd) { return regular_size(fd, nullptr); }
 
 int stamp_file(const std::string& path, FileStamp& stamp) {
   struct stat st;
-  if (::stat(path.c_str(), &st) != 0) return errno;
+  if (platform::sysio().stat(path.c_str(), &st) != 0) return errno;
   stamp = stamp_of(st);
   return 0;
 }
