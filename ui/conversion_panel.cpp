@@ -274,7 +274,7 @@ void draw_tabs(AppState& app, WindowState& window) {
 
 void draw_conversion_panel(AppState& app, WindowState& window) {
   PanelState& panel = window.panel;
-  apply_dropped_paths(app, panel.zones, window.dialog.is_opened());
+  apply_dropped_paths(app, window.drops, panel.zones, window.dialog.is_opened());
   draw_directory_row(app, window.dialog, kInputRow, app.input);
   const ImRect output = draw_directory_row(app, window.dialog, kOutputRow, app.output);
   panel.zones = DropZones{output.Min, output.Max};

@@ -32,6 +32,7 @@ struct WindowState {
   WindowState();  // the dialog's colours
 
   FileDialog dialog;  // one chooser open at a time: directories, settings, report
+  DroppedPaths drops;
   LogView log_view;
   PanelState panel;
 };
