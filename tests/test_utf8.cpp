@@ -95,3 +95,51 @@ TEST_P(Utf8Chunks, ScannerAgreesWithWholeCheck) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, Utf8Chunks, ::testing::Values(1, 2, 3, 4, 5, 7, 64, 4096));
+
+namespace {
+
+// The slow reading of the same question: split at '\n', check each line whole.
+bool utf8_line_by_lines(std::string_view text) {
+  while (!text.empty()) {
+    const size_t nl = text.find('\n');
+    const std::string_view line =
+        text.substr(0, nl == std::string_view::npos ? text.size() : nl + 1);
+    if (!is_ascii(line) && utf8_check(line).valid) return true;
+    text.remove_prefix(line.size());
+  }
+  return false;
+}
+
+}  // namespace
+
+// The one-pass question agrees with the line-by-line one, whatever offset each line, its
+// sequences and its line end fall at (the word-at-a-time skip must not jump over either).
+TEST(Utf8, HasUtf8LineAgreesWithLineByLine) {
+  const std::string lines[] = {
+      "\xE4\xB8\xAD\xE6\x96\x87\n",  // UTF-8 "中文"
+      "\xC4\xA3\xCA\xBD\n",          // GBK "模式": valid UTF-8 by chance
+      "\xD6\xD0\xCE\xC4\n",          // GBK "中文": not UTF-8
+      "\xE4\xB8\n",                  // cut by its line end
+      "\xE4\n\xB8\xAD\n",            // a line end inside a sequence
+      "plain ascii\n",
+      "\xC3\xA9",            // last line without a line end
+      "\x80\xE4\xB8\xAD\n",  // a stray byte, then a character
+  };
+  int found = 0, not_found = 0;
+  for (size_t pad = 0; pad < 18; ++pad) {
+    for (const std::string& a : lines) {
+      for (const std::string& b : lines) {
+        const std::string text = std::string(pad, 'x') + "\n" + std::string(pad, 'y') + a +
+                                 std::string(17 - pad, 'z') + b;
+        const bool expected = utf8_line_by_lines(text);
+        EXPECT_EQ(has_utf8_line(text), expected) << testing::PrintToString(text);
+        ++(expected ? found : not_found);
+      }
+    }
+  }
+  // The oracle must have said both answers many times, or the agreement means nothing.
+  EXPECT_GT(found, 100);
+  EXPECT_GT(not_found, 100);
+  EXPECT_FALSE(has_utf8_line(""));
+  EXPECT_FALSE(has_utf8_line(std::string(100, 'a') + "\n\n"));
+}
