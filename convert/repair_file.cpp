@@ -124,7 +124,6 @@ bool FileConverter::repair_whole(const JobFile& file, const RunEncodings& enc,
   const bool detected = file.evidence != "chosen" && file.evidence != "override";
   std::string legacy = enc.source_charset;
   if (!undetected) {
-    if (!has_utf8_line(body)) return false;  // most legacy files: one pass, no line split
     const repair::MixedFacts facts = repair::scan_mixed(body, legacy);
     if (facts.utf8_lines == 0) return false;
     if (!detected) return repair_mixed_whole(file, enc, body, legacy, report, token);

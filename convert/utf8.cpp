@@ -149,12 +149,16 @@ Utf8Check utf8_check(std::string_view text) {
   return r;
 }
 
-bool has_utf8_line(std::string_view text) {
+std::string_view find_utf8_line(std::string_view text, size_t& from) {
   const auto* p = reinterpret_cast<const unsigned char*>(text.data());
   const size_t n = text.size();
-  size_t i = 0;
+  size_t i = from, start = from;
   uint64_t state = kAccept;
   bool high = false;
+  const auto found = [&](size_t end) {
+    from = end;
+    return text.substr(start, end - start);
+  };
   while (i < n) {
     // Important: ASCII is skipped only between characters, and only words with no line end.
     if (state == kAccept) {
@@ -167,7 +171,8 @@ bool has_utf8_line(std::string_view text) {
     }
     const unsigned char b = p[i++];
     if (b == '\n') {
-      if (high && state == kAccept) return true;
+      if (high && state == kAccept) return found(i);
+      start = i;
       high = false;
       state = kAccept;
       continue;
@@ -177,13 +182,16 @@ bool has_utf8_line(std::string_view text) {
     if (state == kError) {
       // The rest of this line cannot make it valid.
       const void* nl = std::memchr(p + i, '\n', n - i);
-      if (nl == nullptr) return false;
+      if (nl == nullptr) break;
       i = static_cast<size_t>(static_cast<const unsigned char*>(nl) - p) + 1;
+      start = i;
       high = false;
       state = kAccept;
     }
   }
-  return high && state == kAccept;
+  if (high && state == kAccept && start < n) return found(n);
+  from = n;
+  return {};
 }
 
 bool is_ascii(std::string_view text) {
