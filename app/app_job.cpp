@@ -68,6 +68,7 @@ JobPlan AppState::plan_from_settings() const {
   plan.options.candidates = candidates;
   plan.options.eol = eol;
   plan.options.bom = bom;
+  plan.options.rules = rules;
   plan.options.repair = repair;
   return plan;
 }

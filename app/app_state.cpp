@@ -19,6 +19,8 @@ void AppState::load_config(const std::string& config_path) {
   const ConfigProblem problem = ::load_config(*this, encodings, config_path);
   if (!problem.empty())
     log.append("load config %s failed, error: %s", config_path.c_str(), problem.why.c_str());
+  for (const std::string& d : problem.diagnostics)
+    log.append("load config %s: %s", config_path.c_str(), d.c_str());
 }
 
 void AppState::save_config() { ::save_config(*this, encodings, log); }

@@ -1,6 +1,7 @@
 // Headless runs for bench_tool.py: the job on a tree, the plain walk baseline, the input trees.
 //
 //   bench_run job IN OUT [--from GBK] [--to UTF-8] [--threads N] [--no-durable] [--quiet]
+//                        [--eol MODE] [--bom MODE] [--rule FILTER:EOL:BOM]...
 //   bench_run plain IN OUT [--from GBK] [--to UTF-8] [--threads N]
 //   bench_run trees DATA          (DATA/source, DATA/small, DATA/big; kept when present)
 //   bench_run bigfile PATH MIB    (one GBK file of MIB mebibytes)
@@ -31,7 +32,26 @@ struct Args {
   unsigned threads = 0;
   bool durable = true;
   bool quiet = false;
+  EolMode eol = EolMode::keep;
+  BomMode bom = kDefaultBom;
+  std::vector<FileRule> rules;
 };
+
+// "FILTER:EOL:BOM" ("*.cpp;*.h:crlf:add"); an empty part leaves that setting to the run.
+bool parse_rule(const std::string& text, FileRule& rule) {
+  const size_t b = text.rfind(':');
+  const size_t e = b == std::string::npos || b == 0 ? std::string::npos : text.rfind(':', b - 1);
+  if (e == std::string::npos) return false;
+  rule.filter = text.substr(0, e);
+  const std::string eol = text.substr(e + 1, b - e - 1), bom = text.substr(b + 1);
+  EolMode em = EolMode::keep;
+  BomMode bm = kDefaultBom;
+  if (!eol.empty() && !parse_eol_mode(eol, em)) return false;
+  if (!bom.empty() && !parse_bom_mode(bom, bm)) return false;
+  if (!eol.empty()) rule.eol = em;
+  if (!bom.empty()) rule.bom = bm;
+  return true;
+}
 
 bool parse(int argc, char** argv, Args& a) {
   if (argc < 4) return false;
@@ -50,6 +70,17 @@ bool parse(int argc, char** argv, Args& a) {
       a.durable = false;
     } else if (o == "--quiet") {
       a.quiet = true;
+    } else if (o == "--eol" && has_value && parse_eol_mode(argv[i + 1], a.eol)) {
+      ++i;
+    } else if (o == "--bom" && has_value && parse_bom_mode(argv[i + 1], a.bom)) {
+      ++i;
+    } else if (o == "--rule" && has_value) {
+      FileRule rule;
+      if (!parse_rule(argv[++i], rule)) {
+        std::fprintf(stderr, "--rule takes FILTER:EOL:BOM, not %s\n", argv[i]);
+        return false;
+      }
+      a.rules.push_back(std::move(rule));
     } else {
       std::fprintf(stderr, "unknown option %s\n", o.c_str());
       return false;
@@ -96,6 +127,9 @@ int run_job(const Args& a) {
   plan.target = EncodingEntry(a.to);
   plan.options.threads = a.threads;
   plan.options.durable = a.durable;
+  plan.options.eol = a.eol;
+  plan.options.bom = a.bom;
+  plan.options.rules = a.rules;
   WindowLikeObserver window;
   QuietObserver quiet;
   const double start = now_seconds();
@@ -228,7 +262,8 @@ int main(int argc, char** argv) {
     return make_big_file(argv[2], std::strtoull(argv[3], nullptr, 10));
   std::fprintf(stderr,
                "usage: bench_run job|plain IN OUT [--from E] [--to E] [--threads N] "
-               "[--no-durable] [--quiet]\n       bench_run trees DATA\n"
+               "[--no-durable] [--quiet]\n               [--eol MODE] [--bom MODE] [--rule "
+               "FILTER:EOL:BOM]...\n       bench_run trees DATA\n"
                "       bench_run bigfile PATH MIB\n");
   return 2;
 }

@@ -26,6 +26,7 @@ struct Choices {
   EolMode eol = EolMode::keep;
   BomMode bom = kDefaultBom;
   bool repair = false;
+  std::vector<FileRule> rules;
 };
 
 // A scalar the settings file names for `key`, or empty.
@@ -46,6 +47,10 @@ std::string read_settings(const std::string& path, const EncodingList& encodings
   ConvertConfig cfg;
   const ConfigProblem problem = load_config(cfg, encodings, path);
   if (!problem.empty()) return "cannot read settings file " + path + ": " + problem.why;
+  // A rule left out would convert its files by the run's settings: a run refuses it instead.
+  if (!problem.diagnostics.empty())
+    return "settings file " + path + ": " + problem.diagnostics.front();
+  c.rules = cfg.rules;
   c.input = cfg.input;
   c.output = cfg.output;
   c.filter = cfg.filters[static_cast<size_t>(cfg.filter_index)];
@@ -143,6 +148,7 @@ CliPlan make_cli_plan(const CliOptions& o, const EncodingList& encodings) {
   plan.options.candidates = c.candidates;
   plan.options.eol = c.eol;
   plan.options.bom = c.bom;
+  plan.options.rules = c.rules;
   plan.options.repair = c.repair;
   return result;
 }

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <exception>
 
+#include "config/rules_yaml.h"
 #include "config/settings_aside.h"
 #include "config/yaml_quotes.h"
 #include "config/yaml_text.h"
@@ -22,9 +23,9 @@ constexpr const char* kDefaultFilters[] = {"*.cpp;*.h;*.c;*.hpp;*.lua", "*.xml;*
 // The keys the settings live under, in the order loading looks them up. Those from kThreads
 // on are optional: absent from a new file, written only once they hold something other
 // than their default or the file already had them.
-constexpr const char* kKeys[] = {"input",      "output", "filters", "filter-index",
-                                 "from",       "to",     "threads", "detect",
-                                 "candidates", "eol",    "repair",  "bom"};
+constexpr const char* kKeys[] = {"input",  "output",  "filters", "filter-index", "from",
+                                 "to",     "threads", "detect",  "candidates",   "eol",
+                                 "repair", "bom",     "rules"};
 enum Key {
   kInput,
   kOutput,
@@ -38,6 +39,7 @@ enum Key {
   kEol,
   kRepair,
   kBom,
+  kRules,
   kKeyCount
 };
 constexpr int32_t kMaxThreads = 256;
@@ -66,6 +68,7 @@ struct Settings {
   ConvertConfig& cfg;
   const EncodingList& encodings;
   LogBuffer* log;  // where saving reports; null while loading, which returns its problem
+  std::vector<std::string>* diagnostics = nullptr;  // loading: what was read but not taken
 };
 
 void read_options(ConvertConfig& cfg, YAML::Node& doc) {
@@ -108,6 +111,8 @@ void read_settings(Settings& s) {
   cfg.to_index = index_of(s.encodings, to);
   if (cfg.to_index == names) cfg.to_index = index_of(s.encodings, "UTF8");
   read_options(cfg, doc);
+  std::vector<std::string> dropped;
+  cfg.rules = read_rules(doc[kKeys[kRules]], s.encodings, s.diagnostics ? *s.diagnostics : dropped);
 }
 
 // The parsed file, the default document when there is no file, or null with `problem` set.
@@ -118,7 +123,8 @@ YAML::Node read_document(ConvertConfig& cfg, ConfigProblem& problem) {
     return YAML::Load(make_default_config(path));
   if (!S_ISREG(st.st_mode)) {
     // A FIFO or device would block the start or never end.
-    problem = {EINVAL, "not a regular file"};
+    problem.error = EINVAL;
+    problem.why = "not a regular file";
     return YAML::Node();
   }
   std::string text;
@@ -128,7 +134,8 @@ YAML::Node read_document(ConvertConfig& cfg, ConfigProblem& problem) {
   if (const int err = platform::read_file(path, text, kMaxSettingsBytes)) {
     const std::string why =
         err == EFBIG ? "larger than 1 MiB, too big for a settings file" : errno_text(err);
-    problem = {err, why};
+    problem.error = err;
+    problem.why = why;
     cfg.unreadable = fsutil::full_path(path);
     return YAML::Node();
   }
@@ -139,7 +146,8 @@ YAML::Node read_document(ConvertConfig& cfg, ConfigProblem& problem) {
     }
     return doc;
   } catch (const YAML::Exception& e) {
-    problem = {0, e.what()};
+    problem.error = 0;
+    problem.why = e.what();
     cfg.unreadable = fsutil::full_path(path);
     return YAML::Node();
   }
@@ -191,6 +199,8 @@ YAML::Node settings_value(const Settings& s, int key, const YAML::Node& old) {
         if (!old.IsScalar() || !parse_bom_mode(old.Scalar(), read)) return old;
       }
       return YAML::Node(std::string(bom_mode_name(cfg.bom)));
+    case kRules:
+      return write_rules(cfg.rules, old, s.encodings);
     default: {
       YAML::Node list(YAML::NodeType::Sequence);
       for (const auto& c : cfg.candidates) list.push_back(c);
@@ -214,6 +224,8 @@ bool worth_adding(const ConvertConfig& cfg, int key) {
       return cfg.repair;
     case kBom:
       return cfg.bom != kDefaultBom;
+    case kRules:
+      return !cfg.rules.empty();
     default:
       return true;
   }
@@ -323,7 +335,7 @@ void ConvertConfig::build_filter_items() {
 ConfigProblem load_config(ConvertConfig& config, const EncodingList& encodings,
                           const std::string& path) {
   ConfigProblem problem;
-  Settings s{config, encodings, nullptr};
+  Settings s{config, encodings, nullptr, &problem.diagnostics};
   config.path = path;
   config.unreadable.clear();
   try {
@@ -333,9 +345,11 @@ ConfigProblem load_config(ConvertConfig& config, const EncodingList& encodings,
       throw YAML::Exception(YAML::Mark::null_mark(), "the top level is not a mapping");
     read_settings(s);
   } catch (const std::exception& e) {
-    problem = {0, e.what()};
+    problem.error = 0;
+    problem.why = e.what();
     config.unreadable = fsutil::full_path(path);
     config.document.reset(YAML::Node(YAML::NodeType::Map));
+    problem.diagnostics.clear();
     read_settings(s);
   }
   return problem;

@@ -9,6 +9,7 @@
 
 #include "convert/line_endings.h"
 #include "convert/marks.h"
+#include "convert/rules.h"
 #include "util/encoding_catalogue.h"
 
 struct LogBuffer;
@@ -32,6 +33,7 @@ struct ConvertConfig {
   std::vector<std::string> candidates;  // encodings or presets detection may choose from
   EolMode eol = EolMode::keep;          // line endings of the text written anew
   BomMode bom = kDefaultBom;            // the mark of UTF targets
+  std::vector<FileRule> rules;          // per pattern; the first that matches a file decides
   bool repair = false;                  // double-encoded and mixed files are repaired
   // The full path of a file that was there at load but could not be read as settings. The
   // first save to it moves it aside ("ouzel.yml.bad") so that its text is never lost.
@@ -47,6 +49,9 @@ std::string make_default_config(const std::string& path);
 struct ConfigProblem {
   int error = 0;    // errno of reading it; 0 when its text is not valid settings
   std::string why;  // the reason, for a person
+  // Read, but not taken as written (a bad rule, left out), each for a person; the file itself
+  // keeps them. Set whether or not the file was read.
+  std::vector<std::string> diagnostics;
   bool empty() const { return why.empty(); }
 };
 

@@ -159,13 +159,13 @@ void FileConverter::process_streamed(const JobFile& file, const std::string& sou
   const bool as_read = repaired == StreamRepair::as_read || cls.outcome == Outcome::marked ||
                        cls.outcome == Outcome::binary || outcome_is_unsettled(cls.outcome);
   const bool copied = cls.outcome == Outcome::ascii || cls.outcome == Outcome::already_utf8;
-  const std::string prefix(output_mark(enc, run_.bom, cls.own_mark));
+  const std::string prefix(output_mark(enc, bom_, cls.own_mark));
   if (run_.samples && !as_read && repaired == StreamRepair::none)
     report.sample = detect::sample_line(sf.head, copied && cls.outcome == Outcome::already_utf8
                                                      ? std::string("UTF-8")
                                                      : enc.source_charset);
   // Text copied without the converter has single-byte line ends.
-  EolRewriter eol(run_.eol, copied ? EolUnits{1, false} : enc.target.eol_units);
+  EolRewriter eol(eol_, copied ? EolUnits{1, false} : enc.target.eol_units);
   // A copied file's own mark can only be UTF-8's, and so can its prefix.
   const bool same_text = copied && cls.mark_length == prefix.size();
   if (copied) note_marks(enc, cls.own_mark, prefix, report);

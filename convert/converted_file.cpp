@@ -68,7 +68,7 @@ void FileConverter::convert_whole(const JobFile& file, const RunEncodings& enc,
   // the byte order of the file before it (glibc keeps that beyond the shift state).
   StreamConverter conv(enc.source_charset, enc.target_charset);
   // Important: line ends are rewritten in the target's code units, after the converter.
-  EolRewriter eol(run_.eol, enc.target.eol_units);
+  EolRewriter eol(eol_, enc.target.eol_units);
   const std::function<int(std::string_view)> take = [&](std::string_view p) {
     if (eol.passes_through()) {
       eol.count(p);
@@ -79,7 +79,7 @@ void FileConverter::convert_whole(const JobFile& file, const RunEncodings& enc,
     return sink.take(eol_out_);
   };
   const size_t piece = std::min(run_.stream_chunk, kPieceBytes);
-  const std::string_view mark = output_mark(enc, run_.bom, cls.own_mark);
+  const std::string_view mark = output_mark(enc, bom_, cls.own_mark);
   int write_error = sink.take(mark);
   if (write_error == 0 &&
       feed_in_pieces(conv, std::string_view(content_).substr(cls.mark_length), piece, scratch_,

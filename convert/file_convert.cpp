@@ -78,19 +78,47 @@ void FileConverter::release() {
   std::string().swap(eol_out_);
 }
 
-const RunEncodings& FileConverter::encodings_for(const JobFile& file) {
-  if (file.source.empty() || file.source.name == run_.encodings.source_name) return run_.encodings;
-  auto it = overrides_.find(file.source.name);
+const RunEncodings& FileConverter::encodings_for(const JobFile& file, const EncodingEntry& to) {
+  const bool own_source = !file.source.empty() && file.source.name != run_.encodings.source_name;
+  const bool own_target = !to.empty() && to.name != run_.encodings.target_name;
+  if (!own_source && !own_target) return run_.encodings;
+  const std::string key = (own_source ? file.source.name : std::string()) + '\n' +
+                          (own_target ? to.name : std::string());
+  auto it = overrides_.find(key);
   if (it == overrides_.end()) {
     RunEncodings e = run_.encodings;
     const RunEncodings probed =
-        RunEncodings::resolve(file.source, EncodingEntry(run_.encodings.target_name));
-    e.source_name = probed.source_name;
-    e.source_charset = probed.source_charset;
-    e.source = probed.source;
-    it = overrides_.emplace(file.source.name, std::move(e)).first;
+        RunEncodings::resolve(own_source ? file.source : EncodingEntry(e.source_name),
+                              own_target ? to : EncodingEntry(e.target_name));
+    if (own_source) {
+      e.source_name = probed.source_name;
+      e.source_charset = probed.source_charset;
+      e.source = probed.source;
+    }
+    if (own_target) {
+      e.target_name = probed.target_name;
+      e.target_charset = probed.target_charset;
+      e.target = probed.target;
+      e.target_mark = probed.target_mark;
+    }
+    it = overrides_.emplace(key, std::move(e)).first;
   }
   return it->second;
+}
+
+const EncodingEntry& FileConverter::apply_policy(const JobFile& file, FileReport& report) {
+  static const EncodingEntry kRunTarget;
+  if (!run_.policy) {
+    eol_ = run_.eol;
+    bom_ = run_.bom;
+    return kRunTarget;
+  }
+  policy_ =
+      run_.policy->resolve(report.path, join_path(run_.input, file.relative_dir, file.file_name));
+  report.rule = policy_.decided_by;
+  eol_ = policy_.eol;
+  bom_ = policy_.bom;
+  return policy_.to;
 }
 
 Outcome FileConverter::settle(const RunEncodings& enc, const Classification& cls,
@@ -124,7 +152,7 @@ void FileConverter::write(const JobFile& file, const RunEncodings& enc, const Cl
     case Outcome::ascii:
     case Outcome::already_utf8: {
       // Text that needs no converter is ASCII-compatible: its line ends are single bytes.
-      EolRewriter eol(run_.eol, EolUnits{1, false});
+      EolRewriter eol(eol_, EolUnits{1, false});
       eol_out_.clear();
       if (eol.passes_through())
         eol.count(body);
@@ -132,7 +160,7 @@ void FileConverter::write(const JobFile& file, const RunEncodings& enc, const Cl
         eol.feed(body, eol_out_);
       eol.finish(eol_out_);
       note_line_ends(eol, report);
-      const std::string_view mark = output_mark(enc, run_.bom, cls.own_mark);
+      const std::string_view mark = output_mark(enc, bom_, cls.own_mark);
       note_marks(enc, cls.own_mark, mark, report);
       publish(file, mark, eol.passes_through() ? body : eol_out_, report, token);
       return;
@@ -237,7 +265,7 @@ void FileConverter::publish(const JobFile& file, std::string_view head, std::str
 FileReport FileConverter::process(const JobFile& file, uint64_t token) {
   FileReport report;
   report.path = file.relative_path();
-  const RunEncodings& enc = encodings_for(file);
+  const RunEncodings& enc = encodings_for(file, apply_policy(file, report));
   report.source = enc.source_name;
   report.target = enc.target_name;
   report.evidence = file.evidence;

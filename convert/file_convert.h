@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "convert/classify.h"
+#include "convert/file_policy.h"
 #include "convert/line_endings.h"
 #include "convert/marks.h"
 #include "convert/report.h"
@@ -32,6 +33,8 @@ struct RunContext {
   RunEncodings encodings;
   EolMode eol = EolMode::keep;  // line endings of the text written anew
   BomMode bom = kDefaultBom;    // the mark of UTF targets
+  // Each file's target, line ends and mark (rules first); null: the run's for every file.
+  std::shared_ptr<const PolicyResolver> policy;
   // Files above whole_file_limit are classified and converted in chunks of stream_chunk, so
   // memory stays bounded whatever the sizes. Output is made and written in pieces of at most
   // min(stream_chunk, kPieceBytes) input bytes. Per conversion thread at most the whole-file
@@ -85,7 +88,11 @@ class FileConverter {
   void release();
 
  private:
-  const RunEncodings& encodings_for(const JobFile& file);
+  // The file's encodings: its own source, and the target its policy names (empty: the run's).
+  const RunEncodings& encodings_for(const JobFile& file, const EncodingEntry& to);
+  // Resolves the file's policy (what decided goes in the report), sets eol_ and bom_, and
+  // returns the target it names.
+  const EncodingEntry& apply_policy(const JobFile& file, FileReport& report);
   // The outcome after classification, with its details (already UTF-8 for UTF-8 to UTF-8).
   Outcome settle(const RunEncodings& enc, const Classification& cls, FileReport& report);
   // Writes what the settled outcome calls for: converted text, a copy, or the content as read.
@@ -146,7 +153,10 @@ class FileConverter {
                         FileReport& report, uint64_t token);
 
   const RunContext& run_;
-  std::map<std::string, RunEncodings> overrides_;  // per overriding source name
+  std::map<std::string, RunEncodings> overrides_;  // per overriding source and target name
+  FilePolicy policy_;                              // the current file's
+  EolMode eol_ = EolMode::keep;                    // the current file's line ends and mark
+  BomMode bom_ = kDefaultBom;
   std::string source_path_;
   std::optional<platform::FileStamp> source_stamp_;  // set once the source is read
   std::string content_;

@@ -26,6 +26,17 @@
 #include "platform/publisher.h"
 #include "util/strfmt.h"
 
+namespace {
+
+// Each file's policy, or null when every file gets the run's settings. Other policy sources
+// (.editorconfig) are added here, after the rules: see convert/file_policy.h.
+std::shared_ptr<const PolicyResolver> make_policy(const JobOptions& options) {
+  if (options.rules.empty()) return nullptr;
+  return std::make_shared<const PolicyResolver>(options.eol, options.bom, options.rules);
+}
+
+}  // namespace
+
 RunContext run_context(const JobPlan& plan) {
   RunContext ctx;
   ctx.input = plan.input;
@@ -35,6 +46,7 @@ RunContext run_context(const JobPlan& plan) {
   ctx.samples = plan.options.samples;
   ctx.eol = plan.options.eol;
   ctx.bom = plan.options.bom;
+  ctx.policy = make_policy(plan.options);
   ctx.whole_file_limit = plan.options.whole_file_limit;
   ctx.stream_chunk = plan.options.stream_chunk;
   ctx.encodings = RunEncodings::resolve(plan.source, plan.target);

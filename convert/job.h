@@ -10,6 +10,7 @@
 #include "convert/line_endings.h"
 #include "convert/marks.h"
 #include "convert/report.h"
+#include "convert/rules.h"
 #include "util/encoding_catalogue.h"
 
 struct RunContext;
@@ -23,6 +24,7 @@ struct JobOptions {
   std::vector<std::string> candidates;  // encodings and presets; empty: the source's preset
   EolMode eol = EolMode::keep;          // line endings of the text written anew
   BomMode bom = kDefaultBom;            // the mark of UTF targets
+  std::vector<FileRule> rules;          // per pattern, the first that matches deciding
   bool repair = false;       // double-encoded and mixed files are repaired, not only reported
   bool repair_check = true;  // false: they are not even looked for (benchmarks measure it)
   // Files above this many bytes are converted in chunks of stream_chunk (tests make both small).

@@ -26,7 +26,7 @@ void FileConverter::publish_utf8(const JobFile& file, const RunEncodings& enc,
                                  std::string_view text, FileReport& report, uint64_t token) {
   // Important: repaired text takes the run's line ends like any converted text; rewritten in
   // UTF-8, whose line ends are single bytes, before the target encoding is made.
-  EolRewriter eol(run_.eol, EolUnits{1, false});
+  EolRewriter eol(eol_, EolUnits{1, false});
   std::string ended;
   if (eol.passes_through()) {
     eol.count(text);
@@ -37,7 +37,7 @@ void FileConverter::publish_utf8(const JobFile& file, const RunEncodings& enc,
   }
   note_line_ends(eol, report);
   if (enc.target_is_utf8())
-    return publish(file, output_mark(enc, run_.bom, false), text, report, token);
+    return publish(file, output_mark(enc, bom_, false), text, report, token);
   std::string out;
   StreamConverter conv("UTF-8", enc.target_charset);
   if (!conv.feed(text.data(), text.size(), out) || !conv.finish(out)) {

@@ -36,12 +36,12 @@ void FileConverter::write_streamed(const JobFile& file, const RunEncodings& enc,
   platform::TargetFile target;
   std::string path;
   int err = run_.dry_run ? 0 : open_target(file, target, path);
-  const std::string_view mark = output_mark(enc, run_.bom, false);
+  const std::string_view mark = output_mark(enc, bom_, false);
   if (err == 0 && !run_.dry_run && !mark.empty()) err = target.append(mark);
   std::string converted, ended;
   bool converts = true;
   // Important: line ends as the run asks, rewritten in UTF-8 before the target is made.
-  EolRewriter eol(run_.eol, EolUnits{1, false});
+  EolRewriter eol(eol_, EolUnits{1, false});
   const auto put = [&](std::string_view utf8) {
     if (enc.target_is_utf8()) {
       if (!run_.dry_run) err = target.append(utf8);

@@ -28,6 +28,10 @@ std::string detail_text(const FileReport& r) {
     if (!detail.empty()) detail += "; ";
     detail += r.note;
   }
+  if (!r.rule.empty()) {
+    if (!detail.empty()) detail += "; ";
+    detail += "decided by " + r.rule;
+  }
   return detail;
 }
 
@@ -171,6 +175,10 @@ void json_entry(std::string& out, const FileReport& r) {
   }
   out += ",\"detail\":";
   json_string(out, detail_text(r));
+  if (!r.rule.empty()) {
+    out += ",\"rule\":";
+    json_string(out, r.rule);
+  }
   if (!r.evidence.empty()) {
     out += ",\"evidence\":";
     json_string(out, r.evidence);

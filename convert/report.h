@@ -40,6 +40,7 @@ struct FileReport {
   // Byte-order marks of a file written anew, before and after; not for files copied as read.
   bool mark_known = false;
   bool mark_before = false, mark_after = false;
+  std::string rule;  // what decided its target, line ends, mark ("rule 1: *.cpp;*.h"), or empty
   // Preview of a double-encoded or mixed file: the sample as the repair would write it.
   std::string repaired_sample;
 };

@@ -800,3 +800,77 @@ TEST_F(ConfigTest, SaveLoadRoundTripProperty) {
 }
 
 }  // namespace
+
+// Rules: absent from a file without them (saved byte for byte, and never added while empty);
+// read in order with what each sets; a file's own rules, unchanged, are written back as written.
+TEST_F(ConfigTest, RulesKeyReadAndSaved) {
+  AppState& plain = load(kDefaultText);
+  EXPECT_TRUE(plain.rules.empty());
+  plain.save_config();
+  EXPECT_EQ(read_file(tmp / "ouzel.yml"), kDefaultText);
+  const std::string text = kDefaultText +
+                           "\nrules:\n  - {filter: \"*.cpp;*.h\", to: UTF-8 with BOM, eol: CRLF}\n"
+                           "  - filter: \"*.sh\"\n    bom: remove";
+  AppState& a = load(text);
+  EXPECT_TRUE(messages().empty());
+  ASSERT_EQ(a.rules.size(), 2u);
+  EXPECT_EQ(a.rules[0].filter, "*.cpp;*.h");
+  EXPECT_EQ(a.rules[0].to.name, "UTF-8 with BOM");
+  EXPECT_EQ(a.rules[0].eol, EolMode::crlf);
+  EXPECT_FALSE(a.rules[0].bom);
+  EXPECT_TRUE(a.rules[1].to.empty());
+  EXPECT_FALSE(a.rules[1].eol);
+  EXPECT_EQ(a.rules[1].bom, BomMode::remove);
+  a.save_config();
+  EXPECT_EQ(read_file(tmp / "ouzel.yml"), text);
+  // Edited, they are written in their new order and read back the same.
+  std::swap(a.rules[0], a.rules[1]);
+  a.rules[1].eol = EolMode::lf;
+  a.save_config();
+  const std::vector<FileRule> saved = a.rules;
+  EXPECT_EQ(load(read_file(tmp / "ouzel.yml")).rules, saved);
+  // Added to a file that had none, after its own keys.
+  AppState& b = load(kDefaultText);
+  b.rules = {saved[0]};
+  b.save_config();
+  EXPECT_EQ(keys_of(tmp / "ouzel.yml").back(), "rules");
+}
+
+// A bad rule is left out whole with a message naming it; the rest still apply in order, and
+// the file keeps the bad entry, also after the rules are edited in the window.
+TEST_F(ConfigTest, BadRulesAreNamedAndKept) {
+  const std::string text = kDefaultText +
+                           "\nrules:\n  - filter: \"*.sh\"\n    eol: unix\n"
+                           "  - {to: UTF-8}\n  - \"*.c\"\n  - {filter: \"*.h\", to: KLINGON}\n"
+                           "  - {filter: \"*.x\", tos: UTF-8}\n  - {filter: \"*.md\", bom: add}";
+  AppState& a = load(text);
+  ASSERT_EQ(a.rules.size(), 1u);
+  EXPECT_EQ(a.rules[0].filter, "*.md");
+  const std::vector<std::string> want = {
+      "load config ouzel.yml: rule 1 (*.sh) eol takes keep, lf or crlf, not \"unix\"; it is left "
+      "out",
+      "load config ouzel.yml: rule 2 has no filter; it is left out",
+      "load config ouzel.yml: rule 3 is not a map of filter, to, eol and bom; it is left out",
+      "load config ouzel.yml: rule 4 (*.h) to names no encoding of the To list: \"KLINGON\"; it "
+      "is left out",
+      "load config ouzel.yml: rule 5 (*.x) has an unknown key \"tos\" (filter, to, eol, bom); it "
+      "is left out"};
+  EXPECT_EQ(messages(), want);
+  a.save_config();
+  EXPECT_EQ(read_file(tmp / "ouzel.yml"), text);
+  a.rules.push_back(a.rules[0]);
+  a.rules[1].filter = "*.txt";
+  a.save_config();
+  const YAML::Node list = YAML::LoadFile(tmp / "ouzel.yml")["rules"];
+  ASSERT_EQ(list.size(), 7u);
+  EXPECT_EQ(list[1]["filter"].Scalar(), "*.txt");
+  EXPECT_EQ(list[2]["eol"].Scalar(), "unix");
+  EXPECT_EQ(list[4].Scalar(), "*.c");
+  // Not a list at all: said, no rule used, written back as it was.
+  AppState& odd = load("rules: '*.c'\n");
+  EXPECT_TRUE(odd.rules.empty());
+  EXPECT_EQ(messages(), std::vector<std::string>{"load config ouzel.yml: rules is not a list of "
+                                                 "rules; none is used"});
+  odd.save_config();
+  EXPECT_EQ(YAML::LoadFile(tmp / "ouzel.yml")["rules"].Scalar(), "*.c");
+}

@@ -24,6 +24,7 @@
 #include "ui/preview_view.h"
 #include "ui/progress_text.h"
 #include "ui/report_view.h"
+#include "ui/rules_table.h"
 #include "ui/throughput.h"
 #include "ui/ui_probe.h"
 
@@ -65,6 +66,7 @@ struct PanelState {
   std::string progress_text;
   ReportView report;
   PreviewView preview;
+  RulesTable rules;
   bool bring_log = false;  // a conversion started from the preview: its progress is in the log
 };
 PanelState panel;
@@ -278,6 +280,12 @@ void draw_tabs(AppState& app) {
   ui_probe::item("tab.preview");
   if (preview_open) {
     panel.preview.draw(app);
+    ImGui::EndTabItem();
+  }
+  const bool rules_open = ImGui::BeginTabItem("Rules");
+  ui_probe::item("tab.rules");
+  if (rules_open) {
+    panel.rules.draw(app.rules, app.encodings);
     ImGui::EndTabItem();
   }
   ImGui::EndTabBar();

@@ -145,6 +145,9 @@ bool PreviewRows::less(uint32_t a, uint32_t b, const std::vector<PreviewSortKey>
       case PreviewColumn::mark:
         c = compare(mark_change_text(ra), mark_change_text(rb));
         break;
+      case PreviewColumn::rule:
+        c = compare(ra.rule, rb.rule);
+        break;
     }
     if (c != 0) return key.descending ? c > 0 : c < 0;
   }

@@ -23,7 +23,8 @@ enum class PreviewColumn {
   evidence,
   size,
   line_ends,
-  mark
+  mark,
+  rule
 };
 
 struct PreviewSortKey {

@@ -21,7 +21,7 @@ namespace {
 const ImVec4 kLookColour(1.0f, 0.7f, 0.25f, 1.0f);
 const ImVec4 kFailedColour(1.0f, 0.55f, 0.4f, 1.0f);
 constexpr ImU32 kLookBackground = IM_COL32(140, 90, 0, 70);
-constexpr int kColumns = 9;
+constexpr int kColumns = 10;
 
 bool repairable(Outcome outcome) {
   return outcome == Outcome::double_encoded || outcome == Outcome::mixed;
@@ -192,6 +192,7 @@ void PreviewView::draw_table(AppState& app) {
   column("Size", size_w, PreviewColumn::size);
   column("Line Ends", ImGui::CalcTextSize("CRLF 00000 -> LF 00000").x, PreviewColumn::line_ends);
   column("Mark", ImGui::CalcTextSize("none -> BOM").x, PreviewColumn::mark);
+  column("Rule", ImGui::CalcTextSize("rule 10: *.cpp;*.h;*.hpp").x, PreviewColumn::rule);
   draw_headers();
   sort_if_asked();
 
@@ -285,6 +286,14 @@ void PreviewView::draw_row(AppState& app, uint32_t index) {
   text_cell(eol_change_text(row));
   ImGui::TableNextColumn();
   text_cell(mark_change_text(row));
+  ImGui::TableNextColumn();
+  text_cell(row.rule);
+  if (ui_probe::hook) {
+    // "preview.rule:<path>|<rule>|<target>": what decided the row, and what it is written as.
+    probe_id("preview.rule:", index);
+    ui_probe::item(
+        probe_.append(1, '|').append(row.rule).append(1, '|').append(row.target).c_str());
+  }
 
   if (left_out) ImGui::PopStyleColor();
   if (hovered) draw_tooltip(index);
@@ -333,6 +342,8 @@ void PreviewView::draw_tooltip(uint32_t index) const {
   ImGui::Text("%s, %.*s", size, static_cast<int>(outcome.size()), outcome.data());
   if (row.eol_counted) ImGui::Text("Line ends: %s", eol_change_text(row).c_str());
   if (row.mark_known) ImGui::Text("Mark: %s", mark_change_text(row).c_str());
+  if (!row.rule.empty())
+    ImGui::Text("Written as %s, decided by %s", row.target.c_str(), row.rule.c_str());
   for (const std::string* text : {&row.detection_note, &row.note}) {
     if (text->empty()) continue;
     glyph_demand::note(*text);

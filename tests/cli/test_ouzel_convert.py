@@ -147,6 +147,43 @@ class OuzelConvert(unittest.TestCase):
         r = self.run_cli("--bom", "sometimes", self.src)
         self.assertEqual(r.returncode, 2)
 
+    # Rules from --config: the first match decides per file, the run's settings fill the rest;
+    # the text, CSV and JSON reports name the rule; a bad rule refuses the run, writing nothing.
+    def test_rules_from_config(self):
+        crlf = GBK_TEXT.replace(b"\n", b"\r\n")
+        for rel in ("a.cpp", "sub/b.h", "notes.txt", "run.sh"):
+            write(os.path.join(self.src, rel), crlf)
+        settings = os.path.join(self.tmp, "s.yml")
+        with open(settings, "w") as f:
+            f.write("filters: ['*.*']\neol: lf\nrules:\n"
+                    "  - {filter: '*.cpp;*.h', to: UTF-8 with BOM, eol: crlf}\n"
+                    "  - {filter: '*.sh', bom: add}\n")
+        r = self.run_cli("--config", settings, "-v", "--report", "r.json", self.src, self.out)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        utf8_crlf = UTF8_TEXT.replace(b"\n", b"\r\n")
+        self.assertEqual(tree(self.out), {"a.cpp": b"\xef\xbb\xbf" + utf8_crlf,
+                                          "sub/b.h": b"\xef\xbb\xbf" + utf8_crlf,
+                                          "notes.txt": UTF8_TEXT,
+                                          "run.sh": b"\xef\xbb\xbf" + UTF8_TEXT})
+        text = r.stdout.decode() + r.stderr.decode()
+        self.assertIn("a.cpp: converted: decided by rule 1: *.cpp;*.h", text)
+        self.assertIn("run.sh: converted: decided by rule 2: *.sh", text)
+        files = {f["path"]: f for f in json.loads(read(os.path.join(self.tmp, "r.json")))["files"]}
+        self.assertEqual(files["sub/b.h"]["rule"], "rule 1: *.cpp;*.h")
+        self.assertEqual(files["sub/b.h"]["target"], "UTF-8 with BOM")
+        self.assertNotIn("rule", files["notes.txt"])
+        r = self.run_cli("--config", settings, "--dry-run", "--report", "r.csv", self.src, self.out)
+        rows = {row["path"]: row for row in
+                csv.DictReader(io.StringIO(read(os.path.join(self.tmp, "r.csv")).decode()))}
+        self.assertIn("decided by rule 2: *.sh", rows["run.sh"]["detail"])
+        with open(settings, "w") as f:
+            f.write("rules:\n  - {filter: '*.cpp', eol: unix}\n")
+        shutil.rmtree(self.out)
+        r = self.run_cli("--config", settings, self.src, self.out)
+        self.assertEqual(r.returncode, 2)
+        self.assertIn("rule 1 (*.cpp) eol takes keep, lf or crlf, not \"unix\"", r.stderr.decode())
+        self.assertFalse(os.path.exists(self.out))
+
     # --check fails on a tree with a file that would change, names it, and writes nothing.
     def test_check_fails_on_mixed_tree(self):
         write(os.path.join(self.src, "a.cpp"), UTF8_TEXT)

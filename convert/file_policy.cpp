@@ -1,0 +1,57 @@
+// Resolving each file's policy from the rules, the extra sources and the run's settings.
+#include "convert/file_policy.h"
+
+namespace {
+
+// Fills what `into` lacks from `part`; names `part` when it set anything.
+void fill(PolicyPart& into, const PolicyPart& part) {
+  bool used = false;
+  if (into.to.empty() && !part.to.empty()) {
+    into.to = part.to;
+    used = true;
+  }
+  if (!into.eol && part.eol) {
+    into.eol = part.eol;
+    used = true;
+  }
+  if (!into.bom && part.bom) {
+    into.bom = part.bom;
+    used = true;
+  }
+  if (used && !part.label.empty()) {
+    if (!into.label.empty()) into.label += "; ";
+    into.label += part.label;
+  }
+}
+
+}  // namespace
+
+PolicyResolver::PolicyResolver(EolMode run_eol, BomMode run_bom, const std::vector<FileRule>& rules)
+    : run_eol_(run_eol), run_bom_(run_bom), rules_(rules) {}
+
+void PolicyResolver::add_source(PolicySource source) { sources_.push_back(std::move(source)); }
+
+FilePolicy PolicyResolver::resolve(std::string_view relative_path,
+                                   const std::string& full_path) const {
+  PolicyPart got;
+  const size_t index = rules_.match(relative_path);
+  if (index != std::string::npos) {
+    const FileRule& rule = rules_.rule(index);
+    // Important: a matching rule is named even when it sets nothing, since it still decided
+    // that later rules do not apply.
+    got.to = rule.to;
+    got.eol = rule.eol;
+    got.bom = rule.bom;
+    got.label = rule_label(index, rule);
+  }
+  for (const PolicySource& source : sources_) {
+    if (!got.to.empty() && got.eol && got.bom) break;
+    fill(got, source(relative_path, full_path));
+  }
+  FilePolicy policy;
+  policy.to = got.to;
+  policy.eol = got.eol.value_or(run_eol_);
+  policy.bom = got.bom.value_or(run_bom_);
+  policy.decided_by = std::move(got.label);
+  return policy;
+}

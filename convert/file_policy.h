@@ -1,0 +1,65 @@
+// The per-file policy resolver: what target, line ends and mark each file of a run gets.
+//
+// Precedence, field by field (target encoding, line ends, mark):
+//   1. the first rule (`rules:`) whose filter accepts the file: what it sets;
+//   2. then each extra source in the order added (.editorconfig plugs in here): what it sets;
+//   3. then the run's own settings fill whatever is still unset.
+// A rule that matches but leaves a field out lets the later sources fill that field.
+// `decided_by` names the sources that set something, the rule first ("rule 1: *.cpp;*.h").
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "convert/line_endings.h"
+#include "convert/marks.h"
+#include "convert/rules.h"
+#include "util/encoding_catalogue.h"
+
+// What one source sets for a file; an unset field is left to the sources after it.
+struct PolicyPart {
+  EncodingEntry to;  // empty: not set
+  std::optional<EolMode> eol;
+  std::optional<BomMode> bom;
+  std::string label;  // how the report names this source for the file; empty: it set nothing
+
+  bool sets_anything() const { return !to.empty() || eol || bom; }
+};
+
+// What a file gets: every field settled.
+struct FilePolicy {
+  EncodingEntry to;  // empty: the run's target
+  EolMode eol = EolMode::keep;
+  BomMode bom = kDefaultBom;
+  std::string decided_by;  // the rule (and sources) that set anything, "; "-joined; empty: none
+};
+
+// A source between the rules and the run's settings. Called from the conversion threads at
+// once: it must be safe to call concurrently. `relative_path` is "a/b/name" under the input,
+// `full_path` the file as opened.
+using PolicySource =
+    std::function<PolicyPart(std::string_view relative_path, const std::string& full_path)>;
+
+class PolicyResolver {
+ public:
+  PolicyResolver(EolMode run_eol, BomMode run_bom, const std::vector<FileRule>& rules);
+
+  // Consulted after the rules, in the order added. Before the run starts only.
+  void add_source(PolicySource source);
+
+  // The policy of one file. Thread-safe once the run has started.
+  FilePolicy resolve(std::string_view relative_path, const std::string& full_path) const;
+
+  // Without rules or sources every file gets the run's settings.
+  bool trivial() const { return rules_.empty() && sources_.empty(); }
+
+ private:
+  EolMode run_eol_;
+  BomMode run_bom_;
+  RuleSet rules_;
+  std::vector<PolicySource> sources_;
+};
