@@ -35,38 +35,56 @@ bool same_settings(const JobPlan& a, const JobPlan& b) {
 
 }  // namespace
 
-void AppState::publish_preview(JobReport report) {
+void AppState::publish_preview(const JobPlan& plan, JobReport report) {
   // Important: a preview cut short (stopped, or ended at its checks) is no plan: "Start
   // Convert" would skip the files it never found and read those it did not reach with the
   // From Encoding instead of their detected one.
   if (!report.ran || report.stopped) return;
   Preview p;
-  p.plan = task->plan();
+  p.plan = plan;
   p.plan.options.dry_run = false;
   p.plan.options.samples = false;
   for (const FileReport& row : report.files) p.files.push_back(planned_from(row));
   p.rows = std::move(report.files);
-  std::lock_guard guard(report_lock_);
+  p.rereading.assign(p.rows.size(), false);
+  std::lock_guard guard(preview_lock_);
   finished_preview_ = std::move(p);
 }
 
 void AppState::request_preview() {
-  if (!claim_worker()) return;
-  job = plan_from_settings();
+  if (!jobs.claim()) return;
+  JobPlan plan = plan_from_settings();
   // The preview shows what needs repairing, before and after, whether or not it will be.
-  job.options.repair = false;
-  job.options.dry_run = true;
-  job.options.samples = true;
-  task = std::make_unique<ConvertJob>(job);
-  start_worker();
+  plan.options.repair = false;
+  plan.options.dry_run = true;
+  plan.options.samples = true;
+  jobs.prepare(std::move(plan));
+  jobs.launch();
 }
 
 bool AppState::adopt_preview() {
-  std::lock_guard guard(report_lock_);
-  if (!finished_preview_) return false;
-  preview = std::move(finished_preview_);
-  finished_preview_.reset();
-  return true;
+  std::vector<RereadRow> rows;
+  bool arrived = false;
+  {
+    std::lock_guard guard(preview_lock_);
+    if (finished_preview_) {
+      preview = std::move(finished_preview_);
+      preview->serial = ++preview_serial_;
+      finished_preview_.reset();
+      arrived = true;
+    }
+    rows.swap(reread_done_);
+  }
+  if (!preview) return false;
+  for (RereadRow& r : rows) {
+    // A row chosen again since is read again once more; this reading is stale.
+    if (r.serial != preview->serial || !(preview->files[r.index].source == r.source)) continue;
+    preview->rows[r.index] = std::move(r.row);
+    preview->rereading[r.index] = false;
+    preview->reread_arrived.push_back(r.index);
+  }
+  start_rereads();
+  return arrived;
 }
 
 bool AppState::preview_current() const {
@@ -80,23 +98,45 @@ void AppState::discard_stale_preview() {
 void AppState::set_preview_source(size_t index, const EncodingEntry& source) {
   if (!preview || index >= preview->rows.size()) return;
   PlannedFile& f = preview->files[index];
-  FileReport& row = preview->rows[index];
+  const FileReport& row = preview->rows[index];
   f.source = source;
   f.evidence = source.empty() ? "chosen" : "override";
   f.confidence = -1;
   if (row.outcome == Outcome::same_file || row.outcome == Outcome::outside ||
       row.outcome == Outcome::skipped)
     return;
-  // The file is read again with its new encoding: planned outcome and sample at once.
+  // The file is read again with its new encoding, off the UI thread.
+  preview->rereading.resize(preview->rows.size());
+  preview->rereading[index] = true;
+  preview->reread_waiting.push_back(index);
+  start_rereads();
+}
+
+void AppState::start_rereads() {
+  if (!preview || preview->reread_waiting.empty()) return;
   JobPlan plan = preview->plan;
   plan.options.dry_run = true;
   plan.options.samples = true;
-  const RunContext ctx = run_context(plan);
-  FileConverter converter(ctx);
-  JobFile file;
-  file.relative_dir = f.relative_dir;
-  file.file_name = f.file_name;
-  file.source = f.source;
-  file.evidence = f.evidence;
-  row = converter.process(file);
+  std::vector<RereadRow> todo;
+  std::vector<JobFile> files;
+  for (const size_t index : preview->reread_waiting) {
+    const PlannedFile& f = preview->files[index];
+    JobFile file;
+    file.relative_dir = f.relative_dir;
+    file.file_name = f.file_name;
+    file.source = f.source;
+    file.evidence = f.evidence;
+    files.push_back(std::move(file));
+    todo.push_back(RereadRow{preview->serial, index, f.source, {}});
+  }
+  auto work = [this, plan = std::move(plan), files = std::move(files),
+               todo = std::move(todo)]() mutable {
+    const RunContext ctx = run_context(plan);
+    FileConverter converter(ctx);
+    for (size_t i = 0; i < files.size(); ++i) todo[i].row = converter.process(files[i]);
+    std::lock_guard guard(preview_lock_);
+    for (RereadRow& r : todo) reread_done_.push_back(std::move(r));
+  };
+  // A busy worker (a job, or rows read before) leaves them waiting for a later frame.
+  if (jobs.launch_work(std::move(work))) preview->reread_waiting.clear();
 }

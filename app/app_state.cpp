@@ -3,9 +3,11 @@
 
 #include "platform/fs.h"
 
-AppState::AppState(no_config_t) {
+AppState::AppState(no_config_t)
+    : jobs(log, [this](const JobPlan& plan,
+                       JobReport report) { publish_preview(plan, std::move(report)); }),
+      worker_idle(jobs.idle_flag()) {
   build_encoding_catalogue(encodings, encoding_items, log);
-  worker_idle.store(true);
 }
 
 AppState::AppState() : AppState(no_config) {
@@ -24,17 +26,6 @@ void AppState::load_config(const std::string& config_path) {
 }
 
 void AppState::save_config() { ::save_config(*this, encodings, log); }
-
-std::shared_ptr<const JobReport> AppState::last_report() const {
-  std::lock_guard guard(report_lock_);
-  return last_report_;
-}
-
-void AppState::publish_report(JobReport report) {
-  auto shared = std::make_shared<const JobReport>(std::move(report));
-  std::lock_guard guard(report_lock_);
-  last_report_ = std::move(shared);
-}
 
 void AppState::save_report(const std::string& file) {
   const std::shared_ptr<const JobReport> report = last_report();

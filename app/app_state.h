@@ -10,8 +10,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <thread>
 
+#include "app/job_controller.h"
 #include "config/config.h"
 #include "convert/job.h"
 #include "convert/report.h"
@@ -21,13 +21,28 @@
 
 // What a job would do, as a dry run found it, with the user's changes per file.
 struct Preview {
-  JobPlan plan;                    // the settings it was made from
-  std::vector<FileReport> rows;    // per file: planned outcome, encoding, evidence, sample
-  std::vector<PlannedFile> files;  // per file: what "Start Convert" will do with it
+  JobPlan plan;                        // the settings it was made from
+  std::vector<FileReport> rows;        // per file: planned outcome, encoding, evidence, sample
+  std::vector<PlannedFile> files;      // per file: what "Start Convert" will do with it
+  std::vector<bool> rereading;         // per file: read again with a new encoding, not back
+  std::vector<size_t> reread_waiting;  // rows to read again once the worker is free
+  std::vector<size_t> reread_arrived;  // rows read again, in the order they came back
+  uint64_t serial = 0;                 // tells one preview's rows read again from another's
+
+  bool rereading_row(size_t index) const { return index < rereading.size() && rereading[index]; }
 };
 
-// The persisted settings (document, path, input, output, filters, filter_index, filter_items,
-// from_index, to_index) come from ConvertConfig.
+// A preview row read again with its new encoding on the worker.
+struct RereadRow {
+  uint64_t serial;  // the preview's
+  size_t index;
+  EncodingEntry source;  // the encoding it was read with
+  FileReport row;
+};
+
+// What the window holds: the persisted settings (document, path, input, output, filters,
+// filter_index, filter_items, from_index, to_index come from ConvertConfig), the encoding
+// catalogue, the log, the job controller and the preview.
 struct AppState : ConvertConfig {
   struct no_config_t {};
   static constexpr no_config_t no_config{};
@@ -36,32 +51,13 @@ struct AppState : ConvertConfig {
   int32_t window_width = 0;
   int32_t window_height = 0;
   float font_size = 0.0f;
-  // Important: written by the worker, read by the UI every frame; atomics so neither waits.
-  std::atomic<uint64_t> bytes_done{0};
-  std::atomic<int64_t> ticks_spent{0};  // microseconds of the conversion phase (wall time)
-  char speed_text[128] = {};
-  std::atomic<float> speed{0.0f};  // bytes per second
-  // The run's names, for the log and the Parts' readers; set by the worker after the checks.
-  std::string active_filter;
-  std::string from_encoding;
-  std::string to_encoding;
-  std::string bom_prefix;
-  std::string to_charset;
-  std::string from_charset;
   EncodingList encodings;
   std::string encoding_items;
   LogBuffer log;  // text_lock, text, scroll_to_end, lines_lock, lines
-  std::atomic<float> progress{0.0f};
-  std::atomic<bool> worker_idle{false};
-  std::atomic<uint64_t> files_done{0};  // of the current job, for "done / total"
-  std::atomic<uint64_t> files_total{0};
-
-  // Important: `job` and `task` are made on the UI thread while no worker runs (in
-  // request_convert); the worker only runs `task`, and the UI touches it only to ask it to
-  // stop. Both are replaced only after the worker has been joined.
-  JobPlan job;
-  std::unique_ptr<ConvertJob> task;
-  std::thread worker;
+  // The worker thread, the job it runs, its progress and its last report.
+  JobController jobs;
+  // True while no job runs; the controller's own flag.
+  std::atomic<bool>& worker_idle;
   // UI thread only: the preview on show; "Start Convert" converts exactly it while the
   // settings stay as they were when it was made.
   std::optional<Preview> preview;
@@ -83,43 +79,40 @@ struct AppState : ConvertConfig {
   // The plan of the next job from the settings, and a fresh task for it. Only while no job
   // runs.
   void snapshot_job_settings();
-  // The worker's body: runs `task` (made from `job` when missing); sets worker_idle back to
-  // true on every way out.
-  void run_convert_job();
+  // The worker's body, on this thread: runs the job made last (or one from the last plan).
+  void run_convert_job() { jobs.run(); }
   // "Start Convert": busy message, or zeroed counters, snapshot and a new worker thread.
   void request_convert();
   // "Preview": a dry run with samples on a new worker thread (busy message when one runs).
   void request_preview();
-  // UI thread, each frame: takes over a finished preview; true when it did.
+  // UI thread, each frame: takes over a finished preview and the rows read again; true when
+  // a new preview arrived. Starts the rows waiting to be read again when the worker is free.
   bool adopt_preview();
   // The preview was made from the settings as they are now.
   bool preview_current() const;
   // Drops the preview once a setting it was made from has changed.
   void discard_stale_preview();
-  // Reads preview row `index` with `source` from now on (empty: as planned by the run);
-  // its planned outcome and sample are worked out again at once.
+  // Reads preview row `index` with `source` from now on (empty: as planned by the run); its
+  // planned outcome and sample are worked out again on the worker, the row pending meanwhile.
   void set_preview_source(size_t index, const EncodingEntry& source);
   // Asks a running job to stop after the files in progress; returns at once.
-  void request_stop();
+  void request_stop() { jobs.request_stop(); }
   // Asks a running job to stop and waits for it.
-  void stop_worker();
+  void stop_worker() { jobs.stop_and_wait(); }
 
   // The last finished job's report (null before the first). Any thread.
-  std::shared_ptr<const JobReport> last_report() const;
+  std::shared_ptr<const JobReport> last_report() const { return jobs.last_report(); }
   // Writes the last report as CSV to `file`; logs the outcome.
   void save_report(const std::string& file);
 
  private:
-  friend class WindowJobObserver;
-  void publish_report(JobReport report);
-  void publish_preview(JobReport report);  // the worker's; adopted by the UI's next frame
-  // The busy check and the claim in one step, the last job's thread joined, the counters reset.
-  bool claim_worker();
-  bool start_worker();  // the thread; the plan and task made before
+  void publish_preview(const JobPlan& plan, JobReport report);  // on the worker
+  void start_rereads();
 
-  // Important: the worker stores a finished job's report here once, at its end; the UI
-  // thread reads it. Nothing else is shared through it.
-  mutable std::mutex report_lock_;
-  std::shared_ptr<const JobReport> last_report_;
-  std::optional<Preview> finished_preview_;  // from the worker to adopt_preview
+  // Important: the worker stores a finished preview and rows read again here; the UI thread
+  // takes them in adopt_preview. Nothing else is shared through it.
+  mutable std::mutex preview_lock_;
+  std::optional<Preview> finished_preview_;
+  std::vector<RereadRow> reread_done_;
+  uint64_t preview_serial_ = 0;  // UI thread
 };

@@ -44,7 +44,7 @@ int run_job(char** argv) {
   }
   const auto t0 = std::chrono::steady_clock::now();
   app.request_convert();
-  app.worker.join();  // the job ends on its own
+  app.jobs.wait();  // the job ends on its own
   const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
   const std::shared_ptr<const JobReport> report = app.last_report();
   if (!report || !report->ran) {

@@ -94,12 +94,12 @@ void run_job(const std::string& src, const std::string& dst, size_t files,
   app.from_index = app.index_of("GBK");
   app.to_index = app.index_of("UTF-8");
   app.detect = mode != Mode::convert;
-  app.snapshot_job_settings();
+  JobPlan plan = app.plan_from_settings();
   if (mode == Mode::preview_detecting) {
-    app.job.options.dry_run = true;
-    app.job.options.samples = true;
-    app.task = std::make_unique<ConvertJob>(app.job);
+    plan.options.dry_run = true;
+    plan.options.samples = true;
   }
+  app.jobs.prepare(std::move(plan));
   app.run_convert_job();
   const std::shared_ptr<const JobReport> r = app.last_report();
   if (!r || !r->ran || r->failures() != 0 || r->files.size() != files) {

@@ -9,6 +9,7 @@
 #include "config/config.h"
 #include "convert/detect.h"
 #include "platform/fs.h"
+#include "platform/sys_io.h"
 #include "util/strfmt.h"
 
 namespace {
@@ -41,7 +42,7 @@ std::string named_in(const ConvertConfig& cfg, const char* key) {
 // none exists, so a missing file is refused before it is called.
 std::string read_settings(const std::string& path, const EncodingList& encodings, Choices& c) {
   struct stat st;
-  if (::stat(path.c_str(), &st) != 0)
+  if (platform::sysio().stat(path.c_str(), &st) != 0)
     return "cannot read settings file " + path + ": " + errno_text(errno);
   if (!S_ISREG(st.st_mode)) return "cannot read settings file " + path + ": not a regular file";
   ConvertConfig cfg;
@@ -84,7 +85,7 @@ std::string take_paths(const CliOptions& o, Choices& c) {
   if (c.input.empty()) return "no INPUT directory given (see --help)";
   if (!platform::is_directory(c.input)) {
     struct stat st;
-    if (::stat(c.input.c_str(), &st) == 0)
+    if (platform::sysio().stat(c.input.c_str(), &st) == 0)
       return "INPUT " + c.input + " is not a directory; name the directory that holds it";
     return "input directory " + c.input + " does not exist";
   }

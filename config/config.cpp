@@ -13,6 +13,7 @@
 #include "config/yaml_text.h"
 #include "platform/fs.h"
 #include "platform/fsutil.h"
+#include "platform/sys_io.h"
 #include "util/log_buffer.h"
 #include "util/strfmt.h"
 
@@ -119,8 +120,16 @@ void read_settings(Settings& s) {
 YAML::Node read_document(ConvertConfig& cfg, ConfigProblem& problem) {
   const std::string& path = cfg.path;
   struct stat st;
-  if (::stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode))
-    return YAML::Load(make_default_config(path));
+  if (platform::sysio().stat(path.c_str(), &st) != 0) {
+    // Important: only a missing file gets the defaults; they are written over `path`, and a
+    // file that failed to stat for another reason is still the user's.
+    if (errno == ENOENT) return YAML::Load(make_default_config(path));
+    problem.error = errno;
+    problem.why = errno_text(problem.error);
+    cfg.unreadable = fsutil::full_path(path);
+    return YAML::Node();
+  }
+  if (S_ISDIR(st.st_mode)) return YAML::Load(make_default_config(path));
   if (!S_ISREG(st.st_mode)) {
     // A FIFO or device would block the start or never end.
     problem.error = EINVAL;
@@ -291,7 +300,7 @@ void write_settings(Settings& s) {
   if (int err = platform::write_file_safely(s.cfg.path, text)) {
     s.log->append("save config failed, error: %s", errno_text(err).c_str());
     // Nothing replaced it: the unreadable file goes back under its name.
-    if (!moved_to.empty() && ::rename(moved_to.c_str(), s.cfg.path.c_str()) == 0)
+    if (!moved_to.empty() && platform::sysio().rename(moved_to.c_str(), s.cfg.path.c_str()) == 0)
       s.cfg.unreadable = fsutil::full_path(s.cfg.path);
     return;
   }

@@ -10,6 +10,7 @@
 #include "convert/stop_point.h"
 #include "convert/stream_convert.h"
 #include "convert/utf8.h"
+#include "platform/sys_io.h"
 #include "platform/target_file.h"
 
 namespace {
@@ -106,7 +107,7 @@ int count_line_ends(const std::string& source, uint64_t skip, size_t chunk_size,
 
 uint64_t size_of(const std::string& path) {
   struct stat st;
-  return ::stat(path.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+  return platform::sysio().stat(path.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <set>
 #include <utility>
 
+#include "platform/sys_io.h"
 #include "util/strfmt.h"
 
 namespace {
@@ -51,7 +52,8 @@ void keep_linked_outside(std::vector<JobFile>& files, const FirstName& first) {
 
 bool same_directory(const std::string& input, const std::string& output) {
   struct stat a, b;
-  return ::stat(input.c_str(), &a) == 0 && ::stat(output.c_str(), &b) == 0 && S_ISDIR(a.st_mode) &&
+  return platform::sysio().stat(input.c_str(), &a) == 0 &&
+         platform::sysio().stat(output.c_str(), &b) == 0 && S_ISDIR(a.st_mode) &&
          a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
@@ -63,13 +65,14 @@ void resolve_in_place(const std::string& input, std::vector<JobFile>& files) {
     if (f.identity != Outcome::converted) continue;
     const std::string path = input + "/" + f.relative_path();
     struct stat st;
-    if (::lstat(path.c_str(), &st) != 0) continue;  // gone: reading it reports why
+    if (platform::sysio().lstat(path.c_str(), &st) != 0) continue;  // gone: reading it reports why
     const bool link = S_ISLNK(st.st_mode);
     if (link) {
       // Important: a link is written through to the file it names, and only when that file
       // lies inside the input tree; the link itself stays a link.
       const std::string real = real_path(path);
-      if (real.empty() || root.empty() || !inside(root, real) || ::stat(real.c_str(), &st) != 0) {
+      if (real.empty() || root.empty() || !inside(root, real) ||
+          platform::sysio().stat(real.c_str(), &st) != 0) {
         f.identity = Outcome::outside;
         f.identity_note = "links to " + (real.empty() ? std::string("a missing file") : real) +
                           ", outside the input directory";

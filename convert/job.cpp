@@ -24,6 +24,7 @@
 #include "platform/fs.h"
 #include "platform/fsutil.h"
 #include "platform/publisher.h"
+#include "platform/sys_io.h"
 #include "util/strfmt.h"
 
 namespace {
@@ -183,7 +184,7 @@ void Runner::search() {
   options.on_error = &on_error;
   options.stop = &stop_;
   struct stat out;
-  const bool out_exists = ::stat(plan_.output.c_str(), &out) == 0;
+  const bool out_exists = platform::sysio().stat(plan_.output.c_str(), &out) == 0;
   if (!ctx_.in_place && !out_exists && !plan_.options.dry_run) {
     // Made only after the search now; said all the same, so every run reads alike.
     const std::string in_full = fsutil::full_path(plan_.input) + "/";

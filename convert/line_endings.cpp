@@ -121,9 +121,16 @@ void EolRewriter::feed_bytes(std::string_view in, std::string& out) {
     put_line_end(*p == '\n' ? kCrlfEnd : kCrEnd, out);
     if (*p == '\n') ++p;
   }
+  // Important: the next LF is looked for once and kept until passed, so text of lone CRs
+  // stays linear; both searches are memchr rather than a loop over every byte.
+  const char* lf = nullptr;
   while (p != end) {
-    const char* q = p;
-    while (q != end && *q != '\n' && *q != '\r') ++q;
+    if (lf == nullptr || lf < p) {
+      const void* found = std::memchr(p, '\n', size_t(end - p));
+      lf = found != nullptr ? static_cast<const char*>(found) : end;
+    }
+    const void* cr = std::memchr(p, '\r', size_t(lf - p));
+    const char* q = cr != nullptr ? static_cast<const char*>(cr) : lf;
     out.append(p, size_t(q - p));
     if (q == end) break;
     if (*q == '\n') {

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 
+#include "platform/sys_io.h"
 #include "util/strfmt.h"
 
 namespace {
@@ -14,13 +15,14 @@ namespace {
 // The output itself, or the nearest of its parents that exists; empty when none does.
 std::string nearest_existing(std::string path, struct stat& st) {
   while (!path.empty()) {
-    if (::stat(path.c_str(), &st) == 0) return path;
+    if (platform::sysio().stat(path.c_str(), &st) == 0) return path;
     // Missing, below a file, or too long to name: its parent tells more.
     if (errno != ENOENT && errno != ENOTDIR && errno != ENAMETOOLONG) return path;
     const size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos) return ::stat(".", &st) == 0 ? "." : std::string();
+    if (slash == std::string::npos)
+      return platform::sysio().stat(".", &st) == 0 ? "." : std::string();
     path.resize(slash == 0 ? 1 : slash);
-    if (path == "/") return ::stat("/", &st) == 0 ? path : std::string();
+    if (path == "/") return platform::sysio().stat("/", &st) == 0 ? path : std::string();
   }
   return {};
 }
@@ -43,13 +45,13 @@ std::string output_refusal(const std::string& output) {
   struct stat st;
   const std::string there = nearest_existing(output, st);
   if (there.empty()) return {};
-  if (::stat(there.c_str(), &st) != 0)
+  if (platform::sysio().stat(there.c_str(), &st) != 0)
     return kestrum::strfmt("cannot use the output directory %s: %s", output.c_str(),
                            errno_text(errno).c_str());
   if (!S_ISDIR(st.st_mode))
     return kestrum::strfmt("the output directory %s cannot be made: %s is not a directory",
                            output.c_str(), there.c_str());
-  if (::access(there.c_str(), W_OK | X_OK) != 0)
+  if (platform::sysio().access(there.c_str(), W_OK | X_OK) != 0)
     return kestrum::strfmt("cannot write in %s (the output directory %s): %s", there.c_str(),
                            output.c_str(), errno_text(errno).c_str());
   return {};

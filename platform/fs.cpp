@@ -16,7 +16,7 @@ namespace platform {
 
 bool is_directory(const std::string& path) {
   struct stat st;
-  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  return platform::sysio().stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 namespace {
@@ -37,7 +37,7 @@ FileStamp stamp_of(const struct stat& st) {
 
 int64_t regular_size(int fd, FileStamp* stamp) {
   struct stat st;
-  if (::fstat(fd, &st) != 0) return -1;
+  if (platform::sysio().fstat(fd, &st) != 0) return -1;
   if (stamp != nullptr) *stamp = stamp_of(st);
   if (!S_ISREG(st.st_mode)) {
     errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
@@ -52,7 +52,7 @@ int64_t file_size(int fd) { return regular_size(fd, nullptr); }
 
 int stamp_file(const std::string& path, FileStamp& stamp) {
   struct stat st;
-  if (::stat(path.c_str(), &st) != 0) return errno;
+  if (platform::sysio().stat(path.c_str(), &st) != 0) return errno;
   stamp = stamp_of(st);
   return 0;
 }

@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/sys_io.h"
+
 namespace fsutil {
 namespace {
 
@@ -99,7 +101,7 @@ struct Walker {
   bool excluded(int fd) const {
     if (!options.exclude) return false;
     struct stat st;
-    if (::fstat(fd, &st) != 0 || st.st_dev != options.exclude_dev ||
+    if (platform::sysio().fstat(fd, &st) != 0 || st.st_dev != options.exclude_dev ||
         st.st_ino != options.exclude_ino)
       return false;
     if (options.on_excluded) options.on_excluded(dir);
@@ -111,7 +113,7 @@ struct Walker {
   bool list(bool top) {
     // The root itself may be a link to a directory; below it, links are not followed.
     const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | (top ? 0 : O_NOFOLLOW);
-    const int fd = ::open(dir.c_str(), flags);
+    const int fd = platform::sysio().open(dir.c_str(), flags, 0);
     if (fd < 0) {
       // ELOOP/ENOTDIR below the root: replaced by a link or a file since it was listed.
       if (top || (errno != ELOOP && errno != ENOTDIR)) fail(errno);

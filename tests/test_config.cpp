@@ -241,6 +241,29 @@ TEST_F(ConfigTest, LoadReturnsItsProblem) {
   }
 }
 
+// A settings file that exists but fails to stat (an I/O error) is not taken for a missing
+// one: the defaults are not written over it, and the first save keeps it aside.
+TEST_F(ConfigTest, FailedStatIsAProblemNotAMissingFile) {
+  const std::string text = "input: /src\nfilter-index: 1\n";
+  write_file(tmp / "s.yml", text);
+  ConvertConfig cfg;
+  ConfigProblem problem;
+  {
+    platform::ScopedSysIo restore;
+    platform::sysio().stat = [](const char*, struct stat*) {
+      errno = EIO;
+      return -1;
+    };
+    problem = load_config(cfg, {"GBK", "UTF-8"}, "s.yml");
+  }
+  EXPECT_EQ(problem.error, EIO) << problem.why;
+  EXPECT_EQ(read_file(tmp / "s.yml"), text);
+  EXPECT_FALSE(cfg.unreadable.empty());
+  // A missing file still gets the defaults, written.
+  EXPECT_TRUE(load_config(cfg, {"GBK", "UTF-8"}, "new.yml").empty());
+  EXPECT_EQ(read_file(tmp / "new.yml"), kDefaultText);
+}
+
 // The first save over a file that could not be read moves it to "ouzel.yml.bad", byte for byte,
 // and says so once; later saves move nothing more.
 TEST_F(ConfigTest, UnreadableFileIsKeptAsBadOnFirstSave) {

@@ -21,11 +21,11 @@ std::string speed_text(double bytes_per_second) {
 
 // Every text the panel draws in one frame, captured through the GUI library's text log,
 // which runs from inside a window to that window's end.
-std::string panel_text(AppState& app) {
+std::string panel_text(AppState& app, WindowState& window) {
   ImGui::NewFrame();
   ImGui::Begin("panel");
   ImGui::LogToBuffer();
-  draw_conversion_panel(app);
+  draw_conversion_panel(app, window);
   std::string text = GImGui->LogBuffer.c_str();
   ImGui::LogFinish();
   GImGui->LogBuffer.clear();
@@ -51,37 +51,39 @@ using ConversionPanelTest = MainWindowTest;
 
 // The panel shows the current speed with "/s" after it.
 TEST_F(ConversionPanelTest, ShowsThroughput) {
-  app_.speed.store(3072.0f);
-  EXPECT_NE(panel_text(app_).find("3KB/s"), std::string::npos);
-  EXPECT_STREQ(app_.speed_text, "3KB");
+  ProgressSnapshot p;
+  p.speed = 3072.0f;
+  app_.jobs.publish(p);
+  EXPECT_NE(panel_text(app_, window_).find("3KB/s"), std::string::npos);
+  EXPECT_STREQ(window_.panel.speed_text, "3KB");
 }
 
 // A click while a job runs logs one busy line and leaves the job's counters alone.
 TEST_F(ConversionPanelTest, StartWhileBusyLogsAndTouchesNothing) {
   app_.worker_idle.store(false);  // as a running job has it
-  app_.bytes_done.store(1234);
-  app_.ticks_spent.store(56);
-  app_.speed.store(789.0f);
-  app_.progress.store(0.25f);
+  const ProgressSnapshot running{1234, 56, 789.0f, 0.25f, 3, 12};
+  app_.jobs.publish(running);
   click("start");
   EXPECT_EQ(log_count("The worker thread is busy..."), 1);
-  EXPECT_EQ(app_.bytes_done.load(), 1234u);
-  EXPECT_EQ(app_.ticks_spent.load(), 56);
-  EXPECT_EQ(app_.speed.load(), 789.0f);
-  EXPECT_EQ(app_.progress.load(), 0.25f);
-  EXPECT_FALSE(app_.worker.joinable());
+  const ProgressSnapshot after = app_.jobs.progress();
+  EXPECT_EQ(after.bytes_done, 1234u);
+  EXPECT_EQ(after.micros, 56);
+  EXPECT_EQ(after.speed, 789.0f);
+  EXPECT_EQ(after.fraction, 0.25f);
+  EXPECT_EQ(after.files_done, 3u);
+  EXPECT_EQ(after.files_total, 12u);
   app_.worker_idle.store(true);
 }
 
 // Two clicks before the new job has done anything start exactly one job.
 TEST_F(ConversionPanelTest, QuickSecondClickStartsNoSecondJob) {
   app_.input.clear();  // the job ends after its first check, with one line
-  app_.bytes_done.store(99);
+  app_.jobs.publish(ProgressSnapshot{99, 0, 0.0f, 0.0f, 0, 0});
   {
     // Holding the log stalls the new job at its first line, however fast the clicks come.
     std::unique_lock stall(app_.log.lines_lock);
     click("start");
-    EXPECT_EQ(app_.bytes_done.load(), 0u);
+    EXPECT_EQ(app_.jobs.progress().bytes_done, 0u);
     click("start");
   }
   app_.stop_worker();  // joins the job
@@ -93,16 +95,15 @@ TEST_F(ConversionPanelTest, QuickSecondClickStartsNoSecondJob) {
 // A new job starts with an empty bar: the previous job's counts are not shown during its
 // search.
 TEST_F(ConversionPanelTest, StartZeroesTheBar) {
-  app_.progress.store(1.0f);
-  app_.files_done.store(12);
-  app_.files_total.store(12);
+  app_.jobs.publish(ProgressSnapshot{100, 10, 10.0f, 1.0f, 12, 12});
   app_.input.clear();  // the job ends at its first check, before any count
   click("start");
-  app_.worker.join();
-  EXPECT_EQ(app_.progress.load(), 0.0f);
-  EXPECT_EQ(app_.files_done.load(), 0u);
-  EXPECT_EQ(app_.files_total.load(), 0u);
-  EXPECT_EQ(panel_text(app_).find(" / "), std::string::npos);
+  app_.jobs.wait();
+  const ProgressSnapshot p = app_.jobs.progress();
+  EXPECT_EQ(p.fraction, 0.0f);
+  EXPECT_EQ(p.files_done, 0u);
+  EXPECT_EQ(p.files_total, 0u);
+  EXPECT_EQ(panel_text(app_, window_).find(" / "), std::string::npos);
 }
 
 // Typing in a directory field changes the setting at once and the file only on save.
@@ -180,7 +181,7 @@ TEST_F(ConversionPanelTest, IndexOutsideTheItemsShowsEmptyCombo) {
   app_.filter_index = 2;  // two filters
   app_.from_index = -1;
   app_.to_index = static_cast<int32_t>(app_.encodings.size());
-  const std::string shown = panel_text(app_);
+  const std::string shown = panel_text(app_, window_);
   EXPECT_NE(shown.find("Filter"), std::string::npos);
   EXPECT_NE(shown.find("0B/s"), std::string::npos);
   EXPECT_EQ(shown.find("*.cpp;*.h"), std::string::npos);
@@ -192,7 +193,7 @@ TEST_F(ConversionPanelTest, IndexOutsideTheItemsShowsEmptyCombo) {
   draw();
   click("filter:*.*");
   EXPECT_EQ(app_.filter_index, 1);
-  EXPECT_NE(panel_text(app_).find("*.*"), std::string::npos);
+  EXPECT_NE(panel_text(app_, window_).find("*.*"), std::string::npos);
 }
 
 // "Stop" asks a running job to stop, and the engine ends it; with no job it does nothing.
@@ -207,32 +208,34 @@ TEST_F(ConversionPanelTest, StopEndsTheRunningJobOnly) {
     click("start");
     ASSERT_FALSE(app_.worker_idle.load());
     click("stop");
-    EXPECT_TRUE(app_.task->stop_requested());
+    EXPECT_TRUE(app_.jobs.stop_requested());
   }
-  app_.worker.join();
+  app_.jobs.wait();
   EXPECT_EQ(log_count("Conversion stopped during the search"), 1);
   EXPECT_FALSE(testing_support::file_exists(dir_ / "out/a.txt"));
 
   app_.snapshot_job_settings();  // a fresh task, and no job runs
   draw();
   click("stop");
-  EXPECT_FALSE(app_.task->stop_requested());
+  EXPECT_FALSE(app_.jobs.stop_requested());
 }
 
 // The bar says how many files are done of how many, and the time left once it can be told.
 TEST_F(ConversionPanelTest, ProgressShowsCountsAndTimeLeft) {
-  EXPECT_EQ(panel_text(app_).find(" / "), std::string::npos);  // no job yet
-  app_.worker_idle.store(false);                               // as a running job has it
-  app_.files_total.store(10925);
-  app_.files_done.store(0);
-  EXPECT_NE(panel_text(app_).find("0 / 10925 files"), std::string::npos);
+  EXPECT_EQ(panel_text(app_, window_).find(" / "), std::string::npos);  // no job yet
+  app_.worker_idle.store(false);                                        // as a running job has it
+  const auto done = [&](uint64_t files) {
+    app_.jobs.publish(ProgressSnapshot{0, 0, 0.0f, 0.0f, files, 10925});
+  };
+  done(0);
+  EXPECT_NE(panel_text(app_, window_).find("0 / 10925 files"), std::string::npos);
   ImGui::GetIO().DeltaTime = 0.5f;
-  app_.files_done.store(100);
-  EXPECT_NE(panel_text(app_).find("100 / 10925 files\n"), std::string::npos);
-  panel_text(app_);
-  app_.files_done.store(1234);
-  const std::string shown = panel_text(app_);  // 1.5 s in
+  done(100);
+  EXPECT_NE(panel_text(app_, window_).find("100 / 10925 files\n"), std::string::npos);
+  panel_text(app_, window_);
+  done(1234);
+  const std::string shown = panel_text(app_, window_);  // 1.5 s in
   EXPECT_NE(shown.find("1234 / 10925 files, 0:12 left"), std::string::npos) << shown;
   app_.worker_idle.store(true);
-  EXPECT_NE(panel_text(app_).find("1234 / 10925 files\n"), std::string::npos);
+  EXPECT_NE(panel_text(app_, window_).find("1234 / 10925 files\n"), std::string::npos);
 }

@@ -21,8 +21,8 @@ class DropTest : public MainWindowTest {
   }
   // One drag that brings `paths`, let go at `pos`, then a frame.
   void drop(std::initializer_list<std::string> paths, ImVec2 pos) {
-    dropped_paths::begin_batch();
-    for (const std::string& p : paths) dropped_paths::add(p, pos);
+    window_.drops.begin_batch();
+    for (const std::string& p : paths) window_.drops.add(p, pos);
     draw();
   }
   ImVec2 elsewhere() const { return rect("log").center(); }

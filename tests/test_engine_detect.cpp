@@ -137,6 +137,10 @@ TEST(EngineDetect, PreviewThenConvertThePlanAsShown) {
 
   // Read as Big5 by the user's choice: the sample changes at once, and so does the output.
   app.set_preview_source(f0, EncodingEntry("BIG5"));
+  EXPECT_TRUE(app.preview->rereading[f0]);  // read again on the worker
+  app.jobs.wait();
+  app.adopt_preview();
+  EXPECT_FALSE(app.preview->rereading[f0]);
   EXPECT_NE(app.preview->rows[f0].sample, std::string("// ") + kSimplified[0]);
   EXPECT_EQ(app.preview->rows[f0].source, "BIG5");
   app.preview->files[f1].excluded = true;
@@ -157,7 +161,8 @@ TEST(EngineDetect, ChangedSettingDiscardsPreview) {
   AppState app(AppState::no_config);
   app.input = "/in";
   app.output = "/out";
-  app.preview = Preview{app.plan_from_settings(), {}, {}};
+  app.preview.emplace();
+  app.preview->plan = app.plan_from_settings();
   app.discard_stale_preview();
   EXPECT_TRUE(app.preview.has_value());
   app.input = "/elsewhere";
@@ -261,6 +266,8 @@ TEST(EngineDetect, CloseCallIsAmbiguousUntilChosen) {
   ASSERT_EQ(app.preview->rows.size(), 1u);
   EXPECT_EQ(app.preview->rows[0].outcome, Outcome::ambiguous);
   app.set_preview_source(0, EncodingEntry("ISO-8859-2"));
+  app.jobs.wait();
+  app.adopt_preview();
   EXPECT_EQ(app.preview->rows[0].outcome, Outcome::converted);
   app.request_convert();
   while (!app.worker_idle.load() && std::chrono::steady_clock::now() < deadline)

@@ -86,15 +86,16 @@ class DialogTest : public ImGuiFixture {
     write_file(root_ + "/.hidden.yml", "h");
   }
   void TearDown() override {
-    dlg().Close();
+    dlg().close();
     ImGuiFixture::TearDown();
   }
-  static FileDialog& dlg() { return FileDialog::Instance(); }
+  FileDialog& dlg() { return dialog_; }
+  FileDialog dialog_;
 
   Body body(const std::string& key) {
     return [this, key] {
       ImGui::Begin("host");
-      if (dlg().Display(key)) ++closes_;
+      if (dlg().display(key)) ++closes_;
       ImGui::End();
     };
   }
@@ -108,20 +109,20 @@ class DialogTest : public ImGuiFixture {
 
 // Choosing a directory: a click on a directory enters it, OK returns the shown directory.
 TEST_F(DialogTest, ChooseDirectory) {
-  dlg().OpenModal("dir", "Choose a Directory", nullptr, root_);
+  dlg().open_modal("dir", "Choose a Directory", nullptr, root_);
   const Body b = body("dir");
   frames(2, b);
   EXPECT_TRUE(seen("dialog.entry.A_dir"));
   EXPECT_FALSE(seen("dialog.entry.z.yml"));  // a directory chooser lists no files
   EXPECT_FALSE(seen("dialog.entry..hidden_dir"));
   click_item("dialog.entry.b_dir", b);
-  EXPECT_EQ(dlg().GetCurrentPath(), root_ + "/b_dir");
+  EXPECT_EQ(dlg().current_path(), root_ + "/b_dir");
   frame(b);
   click_item("dialog.ok", b);
   EXPECT_EQ(closes_, 1);
-  EXPECT_TRUE(dlg().IsOk());
-  EXPECT_FALSE(dlg().IsOpened());
-  EXPECT_EQ(dlg().GetCurrentPath(), root_ + "/b_dir");
+  EXPECT_TRUE(dlg().is_ok());
+  EXPECT_FALSE(dlg().is_opened());
+  EXPECT_EQ(dlg().current_path(), root_ + "/b_dir");
   frames(2, b);
   EXPECT_EQ(closes_, 1);  // reported once
   EXPECT_FALSE(seen("dialog.ok"));
@@ -130,31 +131,31 @@ TEST_F(DialogTest, ChooseDirectory) {
 // Cancel and Escape close without a result; the parent button goes up.
 TEST_F(DialogTest, CancelAndEscape) {
   const Body b = body("dir");
-  dlg().OpenModal("dir", "Choose", nullptr, root_ + "/A_dir");
+  dlg().open_modal("dir", "Choose", nullptr, root_ + "/A_dir");
   frames(2, b);
   click_item("dialog.up", b);
-  EXPECT_EQ(dlg().GetCurrentPath(), root_);
+  EXPECT_EQ(dlg().current_path(), root_);
   click_item("dialog.cancel", b);
   EXPECT_EQ(closes_, 1);
-  EXPECT_FALSE(dlg().IsOk());
-  dlg().Close();
+  EXPECT_FALSE(dlg().is_ok());
+  dlg().close();
 
-  dlg().OpenModal("dir", "Choose", nullptr, root_);
+  dlg().open_modal("dir", "Choose", nullptr, root_);
   frames(2, b);
   press_key(ImGuiKey_Escape, b);
   EXPECT_EQ(closes_, 2);
-  EXPECT_FALSE(dlg().IsOk());
+  EXPECT_FALSE(dlg().is_ok());
 }
 
 // One dialog at a time: opening another while one is open changes nothing.
 TEST_F(DialogTest, OneDialogAtATime) {
-  dlg().OpenModal("first", "First", nullptr, root_);
-  dlg().OpenModal("second", "Second", nullptr, root_ + "/b_dir");
-  EXPECT_EQ(dlg().GetCurrentPath(), root_);
+  dlg().open_modal("first", "First", nullptr, root_);
+  dlg().open_modal("second", "Second", nullptr, root_ + "/b_dir");
+  EXPECT_EQ(dlg().current_path(), root_);
   ImGuiFixture::Body both = [this] {
     ImGui::Begin("host");
-    if (dlg().Display("first")) ++closes_;
-    if (dlg().Display("second")) closes_ += 100;
+    if (dlg().display("first")) ++closes_;
+    if (dlg().display("second")) closes_ += 100;
     ImGui::End();
   };
   frames(2, both);
@@ -165,13 +166,13 @@ TEST_F(DialogTest, OneDialogAtATime) {
 // The dialog fills most of the display unless the caller placed and sized it just before.
 TEST_F(DialogTest, CallerPlacementKeptOtherwiseCentred) {
   const Body b = body("dir");
-  dlg().OpenModal("dir", "Choose", nullptr, root_);
+  dlg().open_modal("dir", "Choose", nullptr, root_);
   frames(2, b);
   const ItemRect r = rect("dialog.window");
   EXPECT_FLOAT_EQ(r.max.x - r.min.x, 1280 * 0.8f);
   EXPECT_FLOAT_EQ(r.center().x, 640.0f);
   click_item("dialog.cancel", b);
-  dlg().Close();
+  dlg().close();
 
   bool opened = false;
   const Body placed = [&] {
@@ -179,10 +180,10 @@ TEST_F(DialogTest, CallerPlacementKeptOtherwiseCentred) {
     if (!opened) {
       ImGui::SetNextWindowPos(ImVec2(100, 50), ImGuiCond_Always);
       ImGui::SetNextWindowSize(ImVec2(500, 300), ImGuiCond_Always);
-      dlg().OpenModal("dir", "Choose", nullptr, root_);
+      dlg().open_modal("dir", "Choose", nullptr, root_);
       opened = true;
     }
-    dlg().Display("dir");
+    dlg().display("dir");
     ImGui::End();
   };
   frames(3, placed);
@@ -196,21 +197,21 @@ TEST_F(DialogTest, CallerPlacementKeptOtherwiseCentred) {
 // "." and an empty path open in the working directory; a missing one in its nearest parent.
 TEST_F(DialogTest, DotIsTheWorkingDirectory) {
   ScopedCwd cwd(root_ + "/b_dir");
-  dlg().OpenModal("dir", "Choose", nullptr, ".");
-  EXPECT_EQ(dlg().GetCurrentPath(), root_ + "/b_dir");
-  dlg().Close();
-  dlg().OpenModal("dir", "Choose", nullptr, "");
-  EXPECT_EQ(dlg().GetCurrentPath(), root_ + "/b_dir");
-  dlg().Close();
-  dlg().OpenModal("dir", "Choose", nullptr, root_ + "/gone/deeper");
-  EXPECT_EQ(dlg().GetCurrentPath(), root_);
+  dlg().open_modal("dir", "Choose", nullptr, ".");
+  EXPECT_EQ(dlg().current_path(), root_ + "/b_dir");
+  dlg().close();
+  dlg().open_modal("dir", "Choose", nullptr, "");
+  EXPECT_EQ(dlg().current_path(), root_ + "/b_dir");
+  dlg().close();
+  dlg().open_modal("dir", "Choose", nullptr, root_ + "/gone/deeper");
+  EXPECT_EQ(dlg().current_path(), root_);
 }
 
 // Save chooser: only matching files and directories are listed; a new name is accepted as is.
 TEST_F(DialogTest, SaveNewFile) {
   const Body b = body("save");
-  dlg().OpenModal("save", "Save", ".yml", root_, "new.yml", 1, nullptr,
-                  FileDialog::ConfirmOverwrite);
+  dlg().open_modal("save", "Save", ".yml", root_, "new.yml", 1, nullptr,
+                   FileDialog::ConfirmOverwrite);
   frames(2, b);
   EXPECT_TRUE(seen("dialog.entry.z.yml"));
   EXPECT_TRUE(seen("dialog.entry.A_dir"));
@@ -218,15 +219,15 @@ TEST_F(DialogTest, SaveNewFile) {
   EXPECT_FALSE(seen("dialog.entry..hidden.yml"));
   click_item("dialog.ok", b);
   EXPECT_EQ(closes_, 1);
-  EXPECT_TRUE(dlg().IsOk());
-  EXPECT_EQ(dlg().GetFilePathName(), root_ + "/new.yml");
-  EXPECT_EQ(dlg().GetCurrentPath(), root_);
+  EXPECT_TRUE(dlg().is_ok());
+  EXPECT_EQ(dlg().file_path_name(), root_ + "/new.yml");
+  EXPECT_EQ(dlg().current_path(), root_);
 }
 
 // An existing file is only chosen after the overwrite question is answered yes.
 TEST_F(DialogTest, ConfirmOverwrite) {
   const Body b = body("save");
-  dlg().OpenModal("save", "Save", "*.*", root_, "", 1, nullptr, FileDialog::ConfirmOverwrite);
+  dlg().open_modal("save", "Save", "*.*", root_, "", 1, nullptr, FileDialog::ConfirmOverwrite);
   frames(2, b);
   click_item("dialog.entry.z.yml", b);
   click_item("dialog.ok", b);
@@ -237,31 +238,31 @@ TEST_F(DialogTest, ConfirmOverwrite) {
   frame(b);
   EXPECT_EQ(closes_, 0);
   EXPECT_FALSE(seen("dialog.overwrite.yes"));
-  EXPECT_TRUE(dlg().IsOpened());
+  EXPECT_TRUE(dlg().is_opened());
 
   click_item("dialog.ok", b);
   frame(b);
   click_item("dialog.overwrite.yes", b);
   EXPECT_EQ(closes_, 1);
-  EXPECT_TRUE(dlg().IsOk());
-  EXPECT_EQ(dlg().GetFilePathName(), root_ + "/z.yml");
+  EXPECT_TRUE(dlg().is_ok());
+  EXPECT_EQ(dlg().file_path_name(), root_ + "/z.yml");
 }
 
 // Without the flag an existing file is chosen at once.
 TEST_F(DialogTest, NoQuestionWithoutTheFlag) {
   const Body b = body("save");
-  dlg().OpenModal("save", "Save", ".yml", root_, "z.yml");
+  dlg().open_modal("save", "Save", ".yml", root_, "z.yml");
   frames(2, b);
   click_item("dialog.ok", b);
   EXPECT_EQ(closes_, 1);
-  EXPECT_EQ(dlg().GetFilePathName(), root_ + "/z.yml");
+  EXPECT_EQ(dlg().file_path_name(), root_ + "/z.yml");
 }
 
 // A path typed into the path bar is shown when it is a directory; otherwise an error is
 // shown and the listing stays; relative paths are taken from the shown directory.
 TEST_F(DialogTest, TypedPath) {
   const Body b = body("dir");
-  dlg().OpenModal("dir", "Choose", nullptr, root_);
+  dlg().open_modal("dir", "Choose", nullptr, root_);
   frames(2, b);
   const auto enter_path = [&](const std::string& text) {
     click_item("dialog.path", b);
@@ -269,39 +270,39 @@ TEST_F(DialogTest, TypedPath) {
     press_key(ImGuiKey_Enter, b);
   };
   enter_path(root_ + "/A_dir");
-  EXPECT_EQ(dlg().GetCurrentPath(), root_ + "/A_dir");
+  EXPECT_EQ(dlg().current_path(), root_ + "/A_dir");
 
   enter_path(root_ + "/nothing");
-  EXPECT_EQ(dlg().GetCurrentPath(), root_ + "/A_dir");
-  EXPECT_TRUE(dlg().IsOpened());
+  EXPECT_EQ(dlg().current_path(), root_ + "/A_dir");
+  EXPECT_TRUE(dlg().is_opened());
 
   enter_path("inner");
-  EXPECT_EQ(dlg().GetCurrentPath(), root_ + "/A_dir/inner");
+  EXPECT_EQ(dlg().current_path(), root_ + "/A_dir/inner");
   click_item("dialog.ok", b);
-  EXPECT_TRUE(dlg().IsOk());
-  EXPECT_EQ(dlg().GetCurrentPath(), root_ + "/A_dir/inner");
+  EXPECT_TRUE(dlg().is_ok());
+  EXPECT_EQ(dlg().current_path(), root_ + "/A_dir/inner");
 }
 
 // The keyboard alone saves: the name field has the focus, Enter accepts.
 TEST_F(DialogTest, KeyboardSave) {
   const Body b = body("save");
-  dlg().OpenModal("save", "Save", ".yml", root_);
+  dlg().open_modal("save", "Save", ".yml", root_);
   frames(2, b);
   type_text("typed.yml", b);
   press_key(ImGuiKey_Enter, b);
   EXPECT_EQ(closes_, 1);
-  EXPECT_EQ(dlg().GetFilePathName(), root_ + "/typed.yml");
+  EXPECT_EQ(dlg().file_path_name(), root_ + "/typed.yml");
 }
 
 // The arrow keys move from the path bar into the list; Space enters the directory there.
 TEST_F(DialogTest, KeyboardNavigation) {
   const Body b = body("dir");
-  dlg().OpenModal("dir", "Choose", nullptr, root_);
+  dlg().open_modal("dir", "Choose", nullptr, root_);
   frames(2, b);
   press_key(ImGuiKey_DownArrow, b);  // A_dir
   press_key(ImGuiKey_DownArrow, b);  // b_dir
   press_key(ImGuiKey_Space, b);
-  EXPECT_EQ(dlg().GetCurrentPath(), root_ + "/b_dir");
+  EXPECT_EQ(dlg().current_path(), root_ + "/b_dir");
   press_key(ImGuiKey_Escape, b);
   EXPECT_EQ(closes_, 1);
 }
@@ -312,49 +313,49 @@ TEST_F(DialogTest, DoubleClicks) {
   fs::create_directories(root_ + "/b_dir/0_sub");
   write_file(root_ + "/b_dir/first.yml", "f");  // second row, where b_dir is in the parent
   const Body b = body("save");
-  dlg().OpenModal("save", "Save", ".yml", root_);
+  dlg().open_modal("save", "Save", ".yml", root_);
   frames(2, b);
   const ImVec2 pos = rect("dialog.entry.A_dir").center();
   click_at(pos, b);
   click_at(pos, b);  // the listing now shows A_dir/inner at that place
-  EXPECT_EQ(dlg().GetCurrentPath(), root_ + "/A_dir");
+  EXPECT_EQ(dlg().current_path(), root_ + "/A_dir");
   click_item("dialog.up", b);
   frames(20, b);  // past the double-click time
   const ImVec2 dir = rect("dialog.entry.b_dir").center();
   click_at(dir, b);
   click_at(dir, b);  // b_dir/first.yml is now under the pointer
   ASSERT_NEAR(rect("dialog.entry.first.yml").center().y, dir.y, 1.0f);
-  EXPECT_EQ(dlg().GetCurrentPath(), root_ + "/b_dir");
+  EXPECT_EQ(dlg().current_path(), root_ + "/b_dir");
   EXPECT_EQ(closes_, 0);
   frames(20, b);
   const ImVec2 file = rect("dialog.entry.first.yml").center();
   click_at(file, b);
   click_at(file, b);
   EXPECT_EQ(closes_, 1);
-  EXPECT_EQ(dlg().GetFilePathName(), root_ + "/b_dir/first.yml");
+  EXPECT_EQ(dlg().file_path_name(), root_ + "/b_dir/first.yml");
 }
 
 // A shown directory that becomes unreadable lists as empty, says so, and nothing fails.
 TEST_F(DialogTest, UnreadableDirectory) {
   const Body b = body("dir");
-  dlg().OpenModal("dir", "Choose", nullptr, root_ + "/A_dir/inner");
+  dlg().open_modal("dir", "Choose", nullptr, root_ + "/A_dir/inner");
   frames(2, b);
   fs::remove(root_ + "/A_dir/inner");
   click_item("dialog.refresh", b);
   frames(2, b);
-  EXPECT_TRUE(dlg().IsOpened());
+  EXPECT_TRUE(dlg().is_opened());
   click_item("dialog.ok", b);  // a vanished directory cannot be chosen
   EXPECT_EQ(closes_, 0);
   click_item("dialog.up", b);
-  EXPECT_EQ(dlg().GetCurrentPath(), root_ + "/A_dir");
+  EXPECT_EQ(dlg().current_path(), root_ + "/A_dir");
   if (geteuid() != 0) {  // root reads any directory
     ASSERT_EQ(chmod((root_ + "/b_dir").c_str(), 0), 0);
     click_item("dialog.up", b);
     frame(b);
     click_item("dialog.entry.b_dir", b);
     frames(2, b);
-    EXPECT_EQ(dlg().GetCurrentPath(), root_ + "/b_dir");
-    EXPECT_TRUE(dlg().IsOpened());
+    EXPECT_EQ(dlg().current_path(), root_ + "/b_dir");
+    EXPECT_TRUE(dlg().is_opened());
     chmod((root_ + "/b_dir").c_str(), 0755);
   }
 }

@@ -67,7 +67,7 @@ class JobTest : public ::testing::Test {
 
   void wait_for_worker() {
     ASSERT_TRUE(wait_until([&] { return app.worker_idle.load(); }));
-    if (app.worker.joinable()) app.worker.join();
+    app.jobs.wait();
   }
 
   TempDir tmp;
@@ -107,8 +107,8 @@ TEST_F(JobTest, CleanRunLogsFixedLinesAndMirrorsTree) {
   EXPECT_EQ(m[5].substr(m[5].size() - 9), "seconds\r\n");
   EXPECT_EQ(read_file(tmp / "out/x/y/a.txt"), kUtf8);
   EXPECT_EQ(read_file(tmp / "out/x/y/sub/deeper/b.txt"), kUtf8 + kUtf8);
-  EXPECT_FLOAT_EQ(app.progress.load(), 1.0f);
-  EXPECT_EQ(app.bytes_done.load(), 3 * kGbk.size());
+  EXPECT_FLOAT_EQ(app.jobs.progress().fraction, 1.0f);
+  EXPECT_EQ(app.jobs.progress().bytes_done, 3 * kGbk.size());
 }
 
 // A filter index beyond the list runs with "*.*".
@@ -126,7 +126,7 @@ TEST_F(JobTest, TargetWithBomWritesMark) {
   app.to_index = app.index_of("UTF-8 with BOM");
   const auto m = run();
   EXPECT_EQ(m[0], "Converting GBK-->UTF-8 with BOM, please wait...");
-  EXPECT_EQ(app.to_charset, "UTF-8");
+  EXPECT_EQ(app.jobs.plan().target.charset, "UTF-8");
   EXPECT_EQ(read_file(tmp / "out/a.txt"), "\xEF\xBB\xBF" + kUtf8);
 }
 
@@ -146,8 +146,8 @@ TEST_F(JobTest, OtherWithBomNameGetsNoMark) {
   app.to_index = app.index_of("UTF-16LE with BOM");
   write_file(tmp / "in/a.txt", "A");
   run();
-  EXPECT_EQ(app.to_charset, "UTF-16LE");
-  EXPECT_TRUE(app.bom_prefix.empty());
+  EXPECT_EQ(app.jobs.plan().target.charset, "UTF-16LE");
+  EXPECT_FALSE(app.jobs.plan().target.utf8_mark);
   EXPECT_EQ(read_file(tmp / "out/a.txt"), std::string("A\0", 2));
 }
 
@@ -164,12 +164,12 @@ TEST_F(JobTest, EncodingIndexOutOfRangeKeepsPreviousName) {
 TEST_F(JobTest, NoFilesKeepsProgress) {
   write_file(tmp / "in/a.bin", "x");
   app.filter_index = 0;
-  app.progress = 0.25f;
+  app.jobs.publish(ProgressSnapshot{0, 0, 0.0f, 0.25f, 0, 0});
   const auto m = run();
   ASSERT_EQ(m.size(), 4u);
   EXPECT_NE(m[2].find(", 0 files found,"), std::string::npos);
   EXPECT_TRUE(starts_with(m[3], "Convert complete, total: 0, cost: "));
-  EXPECT_FLOAT_EQ(app.progress.load(), 0.25f);
+  EXPECT_FLOAT_EQ(app.jobs.progress().fraction, 0.25f);
 }
 
 // Every file not converted as asked gets one line after its "Processing file", and a count.
@@ -213,7 +213,6 @@ TEST_F(JobTest, UnsupportedPairIsReported) {
 TEST_F(JobTest, TwoRequestsStartOneJob) {
   // Few enough files that every line of the run stays within the log's 100-line cap.
   for (int i = 0; i < 50; ++i) write_file(tmp / ("in/f" + std::to_string(i) + ".txt"), kGbk);
-  app.speed = 5.0f;
   app.request_convert();
   app.request_convert();
   wait_for_worker();
@@ -245,8 +244,7 @@ TEST_F(JobTest, SettingsSnapshotIsolatesRunningJob) {
 TEST_F(JobTest, StopDuringSearchConvertsNothing) {
   write_file(tmp / "in/a.txt", kGbk);
   app.log.clear();
-  app.snapshot_job_settings();
-  app.task->request_stop();
+  app.jobs.prepare(app.plan_from_settings()).request_stop();
   app.run_convert_job();
   const auto m = messages(app);
   ASSERT_EQ(m.size(), 3u);
@@ -260,11 +258,10 @@ TEST_F(JobTest, StopWaitsForCurrentFile) {
   const std::string big(200000, 'a');
   for (int i = 0; i < 400; ++i) write_file(tmp / ("in/f" + std::to_string(i) + ".txt"), big);
   app.request_convert();
-  const bool started = wait_until([&] { return app.progress.load() > 0.0f; });
+  const bool started = wait_until([&] { return app.jobs.progress().fraction > 0.0f; });
   app.stop_worker();
   ASSERT_TRUE(started);
   EXPECT_TRUE(app.worker_idle.load());
-  EXPECT_FALSE(app.worker.joinable());
   int written = 0;
   for (int i = 0; i < 400; ++i) {
     const std::string p = tmp / ("out/f" + std::to_string(i) + ".txt");

@@ -33,7 +33,7 @@ TEST_F(LogViewTest, LongLinesScrollSideways) {
   draw(3);
   ImGuiWindow* view = log_view_window();
   ASSERT_NE(view, nullptr);
-  const float width = ImGui::CalcTextSize(main_log_view().text().c_str()).x;
+  const float width = ImGui::CalcTextSize(window_.log_view.text().c_str()).x;
   EXPECT_GT(width, view->Size.x);
   EXPECT_GE(view->ScrollMax.x + view->Size.x, width);
 }
@@ -56,7 +56,7 @@ TEST_F(LogViewTest, CopyLogAndSelection) {
   EXPECT_NE(all.find("first line\n"), std::string::npos);
   EXPECT_NE(all.find("second line\n"), std::string::npos);
   EXPECT_EQ(all.find('\r'), std::string::npos);
-  EXPECT_EQ(all, main_log_view().text() + "\n");
+  EXPECT_EQ(all, window_.log_view.text() + "\n");
 
   ImGui::SetClipboardText("");
   click("log");
@@ -93,13 +93,13 @@ TEST_F(LogViewTest, DrawsOutsideTheLogLock) {
 TEST_F(LogViewTest, FollowsTheLogThroughClear) {
   app_.log.append("%s", "before");
   draw();
-  EXPECT_NE(main_log_view().text().find("before"), std::string::npos);
+  EXPECT_NE(window_.log_view.text().find("before"), std::string::npos);
   click("clear_log");
   draw();
-  EXPECT_EQ(main_log_view().text(), "");
+  EXPECT_EQ(window_.log_view.text(), "");
   app_.log.append("%s", "after");
   draw();
-  EXPECT_NE(main_log_view().text().find("after"), std::string::npos);
+  EXPECT_NE(window_.log_view.text().find("after"), std::string::npos);
 }
 
 // Lines that fit leave the view without scroll bars; more lines add only the vertical one.

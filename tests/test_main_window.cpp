@@ -76,7 +76,7 @@ TEST_F(MainWindowTest, CloseDuringAJobWaitsForItsEnd) {
   app_.output = dir_ / "out";
   bool done = false;
   const Body loop = [&] {  // as the frame loop composes them
-    const bool quit = draw_main_window(app_, drag_);
+    const bool quit = draw_main_window(app_, window_, drag_);
     if (closing.waiting)
       done = draw_closing_notice(app_);
     else if (quit)
@@ -89,7 +89,7 @@ TEST_F(MainWindowTest, CloseDuringAJobWaitsForItsEnd) {
     frame(loop);
     click_item("exit", loop);
     EXPECT_TRUE(closing.waiting);
-    EXPECT_TRUE(app_.task->stop_requested());
+    EXPECT_TRUE(app_.jobs.stop_requested());
     EXPECT_EQ(saved()["input"].as<std::string>(""), dir_ / "in");
     frames(2, loop);
     EXPECT_TRUE(seen("closing"));
@@ -98,7 +98,7 @@ TEST_F(MainWindowTest, CloseDuringAJobWaitsForItsEnd) {
     EXPECT_EQ(log_count("The worker thread is busy..."), 0);
     EXPECT_FALSE(done);
   }
-  app_.worker.join();
+  app_.jobs.wait();
   frame(loop);
   EXPECT_TRUE(done);
   EXPECT_EQ(log_count("Conversion stopped during the search"), 1);

@@ -268,7 +268,9 @@ TEST_F(PreviewViewTest, SortsOnlyWhenTheSortChanges) {
 // nor does the check that the preview is still current, whatever the last job converted.
 TEST_F(PreviewViewTest, NoAllocationPerFrame) {
   app_.preview->plan = app_.plan_from_settings();
-  app_.job.files = app_.preview->files;  // as a conversion of a preview leaves it
+  JobPlan converted = app_.plan_from_settings();
+  converted.files = app_.preview->files;  // as a conversion of a preview leaves it
+  app_.jobs.prepare(std::move(converted));
   const Body checked = [this] {
     app_.discard_stale_preview();
     body()();

@@ -46,7 +46,7 @@ class PreviewWindowTest : public MainWindowTest {
   void preview() {
     if (!app_.detect) click("detect");
     click("preview");
-    app_.worker.join();
+    app_.jobs.wait();
     draw(2);
   }
 
@@ -67,7 +67,7 @@ class PreviewWindowTest : public MainWindowTest {
 
   void convert() {
     click("start");
-    app_.worker.join();
+    app_.jobs.wait();
     draw(2);
   }
 };
@@ -133,7 +133,7 @@ TEST_F(PreviewWindowTest, PreviewListsEveryFile) {
   EXPECT_EQ(shown_row("utf8/日本語.txt"), "UTF-8|utf8|already-utf8");
   EXPECT_EQ(shown_row("ascii/plain.h"), "ASCII|ascii|ascii");
   EXPECT_EQ(shown_row("junk.c"), "|undetected|undetected");
-  EXPECT_EQ(main_preview_view().rows().look_count(), 1u);
+  EXPECT_EQ(window_.panel.preview.rows().look_count(), 1u);
 
   const std::string text = drawn_text();
   EXPECT_NE(text.find(std::string("// ") + kSimplified[2]), std::string::npos);
@@ -218,7 +218,6 @@ TEST_F(PreviewWindowTest, BusyAndCutShortPreviews) {
   app_.worker_idle.store(false);  // as a running job has it
   click("preview");
   EXPECT_EQ(log_count("The worker thread is busy..."), 0);
-  EXPECT_FALSE(app_.worker.joinable());
   app_.worker_idle.store(true);
 
   make_tree();
@@ -228,14 +227,14 @@ TEST_F(PreviewWindowTest, BusyAndCutShortPreviews) {
     click("preview");
     app_.request_stop();
   }
-  app_.worker.join();
+  app_.jobs.wait();
   draw(2);
   EXPECT_EQ(log_count("Conversion stopped during the search"), 1);
   EXPECT_FALSE(app_.preview.has_value());
 
   app_.input = dir_ / "missing";
   click("preview");
-  app_.worker.join();
+  app_.jobs.wait();
   draw(2);
   EXPECT_FALSE(app_.preview.has_value());
 }
@@ -263,7 +262,7 @@ TEST_F(PreviewWindowTest, TabBroughtForwardAsksForTheNextFrame) {
   make_tree();
   app_.detect = true;
   click("preview");
-  app_.worker.join();
+  app_.jobs.wait();
   frame_request::take();
   draw();  // the preview arrives
   EXPECT_TRUE(frame_request::take());

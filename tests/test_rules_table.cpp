@@ -99,7 +99,8 @@ TEST_F(RulesTableTest, ReorderAndRemove) {
 
 // A preview made before the rules changed is dropped: it no longer says what would happen.
 TEST_F(RulesTableTest, ChangedRulesDropThePreview) {
-  app_.preview = Preview{app_.plan_from_settings(), {}, {}};
+  app_.preview.emplace();
+  app_.preview->plan = app_.plan_from_settings();
   draw();
   ASSERT_TRUE(app_.preview.has_value());
   add_rule("*.txt");

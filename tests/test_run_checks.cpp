@@ -1,11 +1,15 @@
 // A run that cannot work is refused with one line before it makes any directory or file.
 #include <gtest/gtest.h>
 #include <limits.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 
 #include "convert/job.h"
+#include "platform/sys_io.h"
 #include "test_support.h"
+#include "util/strfmt.h"
 
 using namespace testing_support;
 
@@ -55,6 +59,31 @@ TEST(RunChecks, OutputThatCannotBeMadeIsRefusedFirst) {
   JobPlan dry = make_plan(tmp / "in", tmp / "file/out", "GBK", "UTF-8");
   dry.options.dry_run = true;
   EXPECT_TRUE(run_job(dry).ran);
+}
+
+// An output directory the run may not write in (unreachable as root without the seam): refused
+// with the reason, nothing written into it.
+TEST(RunChecks, OutputWithoutWritePermissionIsRefusedFirst) {
+  TempDir tmp;
+  write_file(tmp / "in/a.txt", kGbk);
+  ASSERT_EQ(::mkdir((tmp / "out").c_str(), 0755), 0);
+  JobReport r;
+  {
+    platform::ScopedSysIo restore;
+    platform::sysio().access = [](const char* path, int mode) {
+      const std::string p(path);
+      if ((mode & W_OK) && p.size() >= 4 && p.compare(p.size() - 4, 4, "/out") == 0) {
+        errno = EACCES;
+        return -1;
+      }
+      return ::access(path, mode);
+    };
+    r = run_job(make_plan(tmp / "in", tmp / "out", "GBK", "UTF-8"));
+  }
+  EXPECT_FALSE(r.ran);
+  EXPECT_NE(r.refusal.find("cannot write in " + tmp / "out"), std::string::npos) << r.refusal;
+  EXPECT_NE(r.refusal.find(errno_text(EACCES)), std::string::npos) << r.refusal;
+  EXPECT_FALSE(file_exists(tmp / "out/a.txt"));
 }
 
 }  // namespace

@@ -39,7 +39,6 @@ void MainWindowTest::SetUp() {
 }
 
 void MainWindowTest::TearDown() {
-  FileDialog::Instance().Close();  // one instance for the whole process
   app_.stop_worker();
   ImGuiFixture::TearDown();
 }
@@ -65,7 +64,7 @@ std::string MainWindowTest::drawn_text() {
   std::remove(path.c_str());  // the library appends
   ImGui::NewFrame();
   ImGui::LogToFile(-1, path.c_str());
-  if (draw_main_window(app_, drag_)) ++quits_;
+  if (draw_main_window(app_, window_, drag_)) ++quits_;
   ImGui::LogFinish();
   ImGui::Render();
   return testing_support::read_file(path);

@@ -9,6 +9,7 @@
 #include "tests/imgui_fixture.h"
 #include "tests/test_support.h"
 #include "ui/main_window.h"
+#include "ui/window_state.h"
 
 struct ImGuiWindow;
 
@@ -23,7 +24,7 @@ class MainWindowTest : public ImGuiFixture {
   // One frame of the main window as the frame loop draws it.
   Body body() {
     return [this] {
-      if (draw_main_window(app_, drag_)) ++quits_;
+      if (draw_main_window(app_, window_, drag_)) ++quits_;
     };
   }
   void draw(int count = 1) { frames(count, body()); }
@@ -42,6 +43,7 @@ class MainWindowTest : public ImGuiFixture {
   std::string config_path_;
   std::string initial_text_;
   AppState app_{AppState::no_config};
+  WindowState window_;
   TitleDrag drag_;
   int quits_ = 0;
 };

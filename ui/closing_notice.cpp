@@ -31,11 +31,11 @@ bool draw_closing_notice(const AppState& app) {
                                  ImGuiWindowFlags_NoSavedSettings;
   if (ImGui::BeginPopupModal(kNotice, nullptr, flags)) {
     ImGui::TextUnformatted("Finishing the file in progress...");
-    const uint64_t total = app.files_total.load();
-    if (total > 0)
+    const ProgressSnapshot progress = app.jobs.progress();
+    if (progress.files_total > 0)
       ImGui::TextDisabled("%llu of %llu files done",
-                          static_cast<unsigned long long>(app.files_done.load()),
-                          static_cast<unsigned long long>(total));
+                          static_cast<unsigned long long>(progress.files_done),
+                          static_cast<unsigned long long>(progress.files_total));
     ImGui::TextDisabled("The window closes when it is written.");
     if (ui_probe::hook) {
       const ImVec2 pos = ImGui::GetWindowPos(), size = ImGui::GetWindowSize();

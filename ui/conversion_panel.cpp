@@ -13,20 +13,13 @@
 #include <string>
 
 #include "app/app_state.h"
-#include "ui/candidate_chooser.h"
-#include "ui/drop_target.h"
-#include "ui/encoding_chooser.h"
-#include "ui/file_dialog.h"
 #include "ui/frame_request.h"
 #include "ui/glyph_demand.h"
 #include "ui/icons.h"
-#include "ui/log_view.h"
-#include "ui/preview_view.h"
 #include "ui/progress_text.h"
-#include "ui/report_view.h"
-#include "ui/rules_table.h"
 #include "ui/throughput.h"
 #include "ui/ui_probe.h"
+#include "ui/window_state.h"
 
 namespace {
 
@@ -45,48 +38,33 @@ const DirectoryRow kInputRow{"##1", "Choose Input Directory", kInputKey, "input_
 const DirectoryRow kOutputRow{"##2", "Choose Output Directory", kOutputKey, "output_dir",
                               "choose_output"};
 
-void open_directory_chooser(const AppState& app, const std::string& key) {
+void open_directory_chooser(const AppState& app, FileDialog& dialog, const std::string& key) {
   const ImVec2 display = ImGui::GetIO().DisplaySize;
   ImGui::SetNextWindowPos(ImVec2(display.x * 0.5f, display.y * 0.5f), ImGuiCond_Always,
                           ImVec2(0.5f, 0.5f));
   ImGui::SetNextWindowSize(ImVec2(500.0f * app.dpi_scale, 300.0f * app.dpi_scale),
                            ImGuiCond_Always);
   // No filter list: a directory chooser.
-  FileDialog::Instance().OpenModal(key, ICON_FOLDER_OPEN "Choose a Directory", nullptr, ".", "", 1,
-                                   nullptr, FileDialog::None);
+  dialog.open_modal(key, ICON_FOLDER_OPEN "Choose a Directory", nullptr, ".", "", 1, nullptr,
+                    FileDialog::None);
 }
 
-// Kept between frames: where drops land, the encoding lists, the candidates, the job's
-// clock, the report and the preview.
-struct PanelState {
-  DropZones zones;
-  EncodingChooser from, to;
-  CandidateChooser candidates;
-  JobTimer timer;
-  std::string progress_text;
-  ReportView report;
-  PreviewView preview;
-  RulesTable rules;
-  bool bring_log = false;  // a conversion started from the preview: its progress is in the log
-};
-PanelState panel;
-
 // Draws one row; returns its rectangle (field and button).
-ImRect draw_directory_row(const AppState& app, const DirectoryRow& row, std::string& field) {
+ImRect draw_directory_row(const AppState& app, FileDialog& dialog, const DirectoryRow& row,
+                          std::string& field) {
   glyph_demand::note(field);
   ImGui::InputText(row.field_id, &field);
   ui_probe::item(row.probe_field);
   const ImVec2 min = ImGui::GetItemRectMin();
   ImGui::SameLine();
-  if (ImGui::Button(row.button)) open_directory_chooser(app, row.dialog_key);
+  if (ImGui::Button(row.button)) open_directory_chooser(app, dialog, row.dialog_key);
   ui_probe::item(row.probe_button);
   const ImRect rect(min, ImGui::GetItemRectMax());
 
-  FileDialog& dialog = FileDialog::Instance();
-  if (dialog.Display(row.dialog_key)) {
+  if (dialog.display(row.dialog_key)) {
     // A cancelled chooser leaves the field as it was.
-    if (dialog.IsOk()) field = dialog.GetCurrentPath();
-    dialog.Close();
+    if (dialog.is_ok()) field = dialog.current_path();
+    dialog.close();
   }
   return rect;
 }
@@ -166,7 +144,7 @@ void draw_marks(BomMode& mode) {
   mode = static_cast<BomMode>(index);
 }
 
-void draw_choices(AppState& app) {
+void draw_choices(AppState& app, PanelState& panel) {
   glyph_demand::note(app.filter_items);  // the filters come from the settings file
   draw_combo(kFilterCombo, app.filter_index, app.filter_items.c_str());
   draw_marks(app.bom);
@@ -176,18 +154,17 @@ void draw_choices(AppState& app) {
   draw_line_endings(app.eol);
 }
 
-void draw_progress(const AppState& app, bool busy) {
-  const uint64_t total = app.files_total.load(std::memory_order_relaxed);
+void draw_progress(const ProgressSnapshot& progress, PanelState& panel, bool busy) {
+  const uint64_t total = progress.files_total;
   const double now = ImGui::GetTime();
   panel.timer.update(busy, total, now);
-  panel.progress_text = progress_text(app.files_done.load(std::memory_order_relaxed), total, busy,
-                                      panel.timer.elapsed(now));
-  ImGui::ProgressBar(app.progress.load(std::memory_order_relaxed), ImVec2(-FLT_MIN, 0.0f),
+  panel.progress_text = progress_text(progress.files_done, total, busy, panel.timer.elapsed(now));
+  ImGui::ProgressBar(progress.fraction, ImVec2(-FLT_MIN, 0.0f),
                      panel.progress_text.empty() ? nullptr : panel.progress_text.c_str());
   ui_probe::item("progress");
 }
 
-void start_convert(AppState& app) {
+void start_convert(AppState& app, PanelState& panel) {
   const bool had_preview = app.preview.has_value();
   app.request_convert();
   if (had_preview && !app.preview) {
@@ -198,8 +175,8 @@ void start_convert(AppState& app) {
   }
 }
 
-void draw_start_row(AppState& app) {
-  if (ImGui::Button("Start Convert")) start_convert(app);
+void draw_start_row(AppState& app, PanelState& panel) {
+  if (ImGui::Button("Start Convert")) start_convert(app, panel);
   ui_probe::item("start");
   ImGui::SameLine();
   // Read after the start: a job started in this frame can be stopped at once. Once asked,
@@ -210,7 +187,7 @@ void draw_start_row(AppState& app) {
   ui_probe::item("preview");
   ImGui::EndDisabled();
   ImGui::SameLine();
-  const bool stopping = busy && app.task && app.task->stop_requested();
+  const bool stopping = busy && app.jobs.stop_requested();
   ImGui::BeginDisabled(!busy || stopping);
   if (ImGui::Button("Stop")) app.request_stop();
   ui_probe::item("stop");
@@ -224,20 +201,21 @@ void draw_start_row(AppState& app) {
         "and files with lines in two encodings. Unticked, they are reported and left alone; "
         "the preview shows them before and after, and each row can be repaired on its own.");
   ImGui::SameLine();
-  format_speed(app.speed.load(std::memory_order_relaxed), app.speed_text, sizeof app.speed_text);
-  ImGui::LabelText("##3", "%s/s", app.speed_text);
+  const ProgressSnapshot progress = app.jobs.progress();
+  format_speed(progress.speed, panel.speed_text, sizeof panel.speed_text);
+  ImGui::LabelText("##3", "%s/s", panel.speed_text);
   ui_probe::item("speed");
-  draw_progress(app, busy);
+  draw_progress(progress, panel, busy);
 }
 
-void draw_log_tab(AppState& app) {
+void draw_log_tab(AppState& app, LogView& view) {
   if (ImGui::Button("Clear Log")) app.log.clear();
   ui_probe::item("clear_log");
-  main_log_view().draw(app.log);
+  view.draw(app.log);
 }
 
 // Takes over a finished preview and drops one whose settings changed; true when one arrived.
-bool follow_preview(AppState& app) {
+bool follow_preview(AppState& app, PanelState& panel) {
   const bool arrived = app.adopt_preview();
   const bool had_preview = app.preview.has_value();
   app.discard_stale_preview();
@@ -252,9 +230,10 @@ bool follow_preview(AppState& app) {
 // The log, the last job's report and the preview. A job that leaves files not converted
 // brings the report forward (the log line "see the report" points to it), a new preview
 // itself.
-void draw_tabs(AppState& app) {
+void draw_tabs(AppState& app, WindowState& window) {
+  PanelState& panel = window.panel;
   const bool bring_report = panel.report.update(app.last_report());
-  const bool bring_preview = follow_preview(app);
+  const bool bring_preview = follow_preview(app, panel);
   // A tab brought forward is drawn from the next frame on, which must come.
   if (bring_report || bring_preview || panel.bring_log) frame_request::ask();
   if (!ImGui::BeginTabBar("##views")) return;
@@ -263,10 +242,10 @@ void draw_tabs(AppState& app) {
   panel.bring_log = false;
   ui_probe::item("tab.log");
   if (log_open) {
-    draw_log_tab(app);
+    draw_log_tab(app, window.log_view);
     ImGui::EndTabItem();
   } else {
-    main_log_view().hidden(app.log);
+    window.log_view.hidden(app.log);
   }
   const bool report_open = ImGui::BeginTabItem(
       "Report", nullptr, bring_report ? ImGuiTabItemFlags_SetSelected : ImGuiTabItemFlags_None);
@@ -293,18 +272,15 @@ void draw_tabs(AppState& app) {
 
 }  // namespace
 
-void draw_conversion_panel(AppState& app) {
-  apply_dropped_paths(app, panel.zones, FileDialog::Instance().IsOpened());
-  draw_directory_row(app, kInputRow, app.input);
-  const ImRect output = draw_directory_row(app, kOutputRow, app.output);
+void draw_conversion_panel(AppState& app, WindowState& window) {
+  PanelState& panel = window.panel;
+  apply_dropped_paths(app, window.drops, panel.zones, window.dialog.is_opened());
+  draw_directory_row(app, window.dialog, kInputRow, app.input);
+  const ImRect output = draw_directory_row(app, window.dialog, kOutputRow, app.output);
   panel.zones = DropZones{output.Min, output.Max};
   ImGui::Separator();
-  draw_choices(app);
-  draw_start_row(app);
+  draw_choices(app, panel);
+  draw_start_row(app, panel);
   ImGui::Separator();
-  draw_tabs(app);
+  draw_tabs(app, window);
 }
-
-ReportView& main_report_view() { return panel.report; }
-
-PreviewView& main_preview_view() { return panel.preview; }

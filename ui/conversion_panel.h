@@ -3,11 +3,6 @@
 #pragma once
 
 struct AppState;
-class PreviewView;
-class ReportView;
+struct WindowState;
 
-void draw_conversion_panel(AppState& app);
-// The panel's report view, kept between frames.
-ReportView& main_report_view();
-// The panel's preview view, kept between frames.
-PreviewView& main_preview_view();
+void draw_conversion_panel(AppState& app, WindowState& window);

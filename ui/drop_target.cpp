@@ -9,39 +9,16 @@
 #include "app/app_state.h"
 #include "ui/dir_listing.h"
 
-namespace dropped_paths {
-namespace {
+void DroppedPaths::add(const std::string& path, ImVec2 pos) {
+  drops_.push_back(Drop{path, pos, batch_started_});
+  batch_started_ = false;
+}
 
-struct Drop {
-  std::string path;
-  ImVec2 pos;
-  bool first_of_batch;
-};
-
-struct Queue {
-  std::vector<Drop> drops;
-  bool batch_started = true;  // a drop with no begin event is a batch of its own
-};
-Queue queue;
-
-std::vector<Drop> take() {
+std::vector<DroppedPaths::Drop> DroppedPaths::take() {
   std::vector<Drop> out;
-  out.swap(queue.drops);
+  out.swap(drops_);
   return out;
 }
-
-}  // namespace
-
-void begin_batch() { queue.batch_started = true; }
-
-void add(const std::string& path, ImVec2 pos) {
-  queue.drops.push_back(Drop{path, pos, queue.batch_started});
-  queue.batch_started = false;
-}
-
-bool pending() { return !queue.drops.empty(); }
-
-}  // namespace dropped_paths
 
 namespace {
 
@@ -61,9 +38,10 @@ std::string dropped_directory(const std::string& path) {
 
 }  // namespace
 
-void apply_dropped_paths(AppState& app, const DropZones& zones, bool dialog_open) {
-  if (!dropped_paths::pending()) return;
-  for (const auto& drop : dropped_paths::take()) {
+void apply_dropped_paths(AppState& app, DroppedPaths& drops, const DropZones& zones,
+                         bool dialog_open) {
+  if (!drops.pending()) return;
+  for (const auto& drop : drops.take()) {
     if (dialog_open) {
       app.log.append("Dropped while a dialog is open, ignored: %s", drop.path.c_str());
       continue;

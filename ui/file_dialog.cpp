@@ -54,14 +54,9 @@ void probe(const std::string& id) {
 
 }  // namespace
 
-FileDialog& FileDialog::Instance() {
-  static FileDialog instance;
-  return instance;
-}
-
-void FileDialog::OpenModal(const std::string& key, const std::string& title, const char* filters,
-                           const std::string& path, const std::string& default_file_name, int,
-                           void*, int flags) {
+void FileDialog::open_modal(const std::string& key, const std::string& title, const char* filters,
+                            const std::string& path, const std::string& default_file_name, int,
+                            void*, int flags) {
   if (phase_ == Phase::Open) return;
   phase_ = Phase::Open;
   popup_pending_ = true;
@@ -79,24 +74,24 @@ void FileDialog::OpenModal(const std::string& key, const std::string& title, con
   go_to(existing_directory(resolve_path(path, working_directory())));
 }
 
-bool FileDialog::IsOk() const { return ok_; }
-bool FileDialog::IsOpened() const { return phase_ == Phase::Open; }
+bool FileDialog::is_ok() const { return ok_; }
+bool FileDialog::is_opened() const { return phase_ == Phase::Open; }
 
-std::string FileDialog::GetCurrentPath() const {
+std::string FileDialog::current_path() const {
   return phase_ == Phase::Finished && ok_ ? result_dir_ : dir_;
 }
 
-std::string FileDialog::GetFilePathName() const { return result_file_; }
+std::string FileDialog::file_path_name() const { return result_file_; }
 
-void FileDialog::Close() {
+void FileDialog::close() {
   if (phase_ == Phase::Open && !popup_pending_) stale_popup_id_ = popup_id_;
   phase_ = Phase::Closed;
   popup_pending_ = false;
   overwrite_pending_ = false;
 }
 
-void FileDialog::SetExtentionInfos(const std::string& filter, const ImVec4& color,
-                                   const std::string& icon) {
+void FileDialog::set_extension_info(const std::string& filter, const ImVec4& color,
+                                    const std::string& icon) {
   for (ExtInfo& e : ext_infos_) {
     if (e.suffix == filter) {
       e.color = color;
@@ -195,7 +190,7 @@ void FileDialog::close_stale_popup() {
   stale_popup_id_.clear();
 }
 
-bool FileDialog::Display(const std::string& key, ImGuiWindowFlags flags, ImVec2 min_size,
+bool FileDialog::display(const std::string& key, ImGuiWindowFlags flags, ImVec2 min_size,
                          ImVec2 max_size) {
   close_stale_popup();
   if (phase_ != Phase::Open || key != key_) return false;

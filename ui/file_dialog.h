@@ -1,4 +1,4 @@
-// The modal directory and save-file chooser: one process-wide instance, drawn with ImGui.
+// The modal directory and save-file chooser, drawn with ImGui.
 #pragma once
 
 #include <imgui.h>
@@ -13,32 +13,30 @@ class FileDialog {
  public:
   enum Flags { None = 0, ConfirmOverwrite = 1 };
 
-  static FileDialog& Instance();
-
   // `filters` null: a directory chooser; otherwise a save-file chooser showing the files that
   // end in one of the comma-separated suffixes (".yml,.yaml"; "*.*" shows every file).
   // `path` empty or "." is the working directory, a missing one its nearest existing parent.
   // One entry is chosen: `max_selection` and `user_data` are accepted for the callers' sake.
   // Does nothing while a dialog is open.
-  void OpenModal(const std::string& key, const std::string& title, const char* filters,
-                 const std::string& path, const std::string& default_file_name = "",
-                 int max_selection = 1, void* user_data = nullptr, int flags = None);
+  void open_modal(const std::string& key, const std::string& title, const char* filters,
+                  const std::string& path, const std::string& default_file_name = "",
+                  int max_selection = 1, void* user_data = nullptr, int flags = None);
 
   // Draws the dialog of `key` if it is the open one; true in the frame the user closed it.
-  bool Display(const std::string& key, ImGuiWindowFlags flags = ImGuiWindowFlags_NoCollapse,
+  bool display(const std::string& key, ImGuiWindowFlags flags = ImGuiWindowFlags_NoCollapse,
                ImVec2 min_size = ImVec2(0, 0), ImVec2 max_size = ImVec2(FLT_MAX, FLT_MAX));
 
-  bool IsOk() const;
+  bool is_ok() const;
   // The chosen directory (directory chooser), the chosen file's directory (save chooser),
   // or the directory shown.
-  std::string GetCurrentPath() const;
-  std::string GetFilePathName() const;  // the chosen file; the chosen directory for a chooser
-  void Close();
-  bool IsOpened() const;
+  std::string current_path() const;
+  std::string file_path_name() const;  // the chosen file; the chosen directory for a chooser
+  void close();
+  bool is_opened() const;
 
   // Entries whose name ends in `filter` (e.g. ".cpp") are drawn in `color` with `icon` before.
-  void SetExtentionInfos(const std::string& filter, const ImVec4& color,
-                         const std::string& icon = "");
+  void set_extension_info(const std::string& filter, const ImVec4& color,
+                          const std::string& icon = "");
 
  private:
   enum class Phase { Closed, Open, Finished };

@@ -5,7 +5,6 @@
 #include <cstdio>
 
 #include "app/app_state.h"
-#include "ui/file_dialog.h"
 #include "ui/glyph_demand.h"
 #include "ui/icon_font.h"
 
@@ -99,7 +98,6 @@ TextFontSource TextFonts::setup(const AppState& app, const TextFontPaths& paths)
   }
   add_fonts_to_atlas();
 
-  FileDialog::Instance().SetExtentionInfos(".cpp", ImVec4(1.0f, 1.0f, 0.0f, 0.9f), "");
   return source_;
 }
 

@@ -20,6 +20,7 @@
 #include "ui/main_window.h"
 #include "ui/probe_file.h"
 #include "ui/sdl_window.h"
+#include "ui/window_state.h"
 
 namespace {
 
@@ -53,7 +54,7 @@ void key_modifiers(Uint16 mod) {
 
 // One event; true when the window system asked the program to end.
 // X11 has no system-menu mode that Alt could enter, so Alt needs no special handling.
-bool handle_event(SDL_Window* window, SDL_Event& event) {
+bool handle_event(SDL_Window* window, DroppedPaths& drops, SDL_Event& event) {
   ImGui_ImplSDL2_ProcessEvent(&event);
   switch (event.type) {
     case SDL_KEYDOWN:
@@ -68,10 +69,10 @@ bool handle_event(SDL_Window* window, SDL_Event& event) {
       if (event.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) reset_viewport(window);
       break;
     case SDL_DROPBEGIN:
-      dropped_paths::begin_batch();
+      drops.begin_batch();
       break;
     case SDL_DROPFILE:
-      if (event.drop.file) dropped_paths::add(event.drop.file, pointer_in_window(window));
+      if (event.drop.file) drops.add(event.drop.file, pointer_in_window(window));
       SDL_free(event.drop.file);  // Important: SDL hands the string over
       break;
     case SDL_DROPTEXT:
@@ -94,7 +95,8 @@ struct Drained {
 // release handled before the same frame would be lost. `key_pressed` says a press has not
 // been seen by a frame yet; a release then stays queued until one has. (The platform back
 // end latches mouse clicks itself.)
-Drained wait_and_drain(SDL_Window* window, int64_t timeout_ms, bool& key_pressed) {
+Drained wait_and_drain(SDL_Window* window, DroppedPaths& drops, int64_t timeout_ms,
+                       bool& key_pressed) {
   Drained out;
   SDL_Event event;
   if (timeout_ms > 0 && !SDL_WaitEventTimeout(nullptr, static_cast<int>(timeout_ms))) return out;
@@ -107,7 +109,7 @@ Drained wait_and_drain(SDL_Window* window, int64_t timeout_ms, bool& key_pressed
     SDL_PeepEvents(&event, 1, SDL_GETEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT);
     out.input = true;
     if (event.type == SDL_KEYDOWN) key_pressed = true;
-    if (handle_event(window, event)) out.quit = true;
+    if (handle_event(window, drops, event)) out.quit = true;
   }
   return out;
 }
@@ -172,6 +174,7 @@ bool start_gui(const MainWindow& win, std::string& error) {
 
 void run_frame_loop(AppState& app, const MainWindow& win, TitleDrag& drag) {
   FramePacer pacer;
+  WindowState window;
   WindowClosing closing;
   bool key_pressed = false;
   bool drawn_once = false;
@@ -181,10 +184,10 @@ void run_frame_loop(AppState& app, const MainWindow& win, TitleDrag& drag) {
     const bool typing = ImGui::GetIO().WantTextInput;
     const auto ticks = [] { return static_cast<int64_t>(SDL_GetTicks64()); };
     const int64_t wait = pacer.wait_ms(ticks(), busy, typing);
-    const Drained events = wait_and_drain(win.window, wait, key_pressed);
+    const Drained events = wait_and_drain(win.window, window.drops, wait, key_pressed);
     // A quit from outside draws no further frame, unless a job must finish its files first.
     if (events.quit && begin_close(app, closing)) break;
-    if (events.input || dropped_paths::pending()) pacer.owe_input();
+    if (events.input || window.drops.pending()) pacer.owe_input();
     // Two frames: the first shows the new lines, the second applies its scroll to them.
     if (log_changed(app.log)) pacer.owe(2);
     // The renderer makes its first texture in the first frame; later ones are replaced here.
@@ -195,7 +198,7 @@ void run_frame_loop(AppState& app, const MainWindow& win, TitleDrag& drag) {
     ImGui_ImplOpenGL3_NewFrame();
     ImGui_ImplSDL2_NewFrame();
     ImGui::NewFrame();
-    const bool quit = draw_main_window(app, drag);  // saves the settings when it says so
+    const bool quit = draw_main_window(app, window, drag);  // saves the settings when it says so
     if (closing.waiting)
       done = draw_closing_notice(app);
     else if (quit)

@@ -12,8 +12,6 @@
 
 namespace {
 
-LogView main_view;
-
 // The text as shown: "\n" line ends, and none after the last line, which would add an empty
 // line to the field.
 std::string shown_text(const std::string& text) {
@@ -26,8 +24,6 @@ std::string shown_text(const std::string& text) {
 }
 
 }  // namespace
-
-LogView& main_log_view() { return main_view; }
 
 bool LogView::sync(LogBuffer& log, bool& scroll_to_end) {
   // Important: the worker appends under this lock, so it is held only for a comparison and,

@@ -32,6 +32,3 @@ class LogView {
   int measured_glyphs_ = -1;
   bool scroll_pending_ = false;  // new lines came while hidden
 };
-
-// The one view of the main window.
-LogView& main_log_view();

@@ -11,6 +11,7 @@
 #include "ui/file_dialog.h"
 #include "ui/icons.h"
 #include "ui/ui_probe.h"
+#include "ui/window_state.h"
 
 namespace {
 
@@ -31,14 +32,14 @@ void begin_main_window(const AppState& app, bool* open) {
 }
 
 // The title strip and its close button, right after Begin.
-void update_title_drag(TitleDrag& drag) {
+void update_title_drag(TitleDrag& drag, bool dialog_open) {
   const ImGuiStyle& style = ImGui::GetStyle();
   const float font = ImGui::GetFontSize();
   drag.strip_height = font + style.FramePadding.y * 2.0f;
   // The log view is a child of the main window; menus and dialogs are not.
   drag.enabled = ImGui::IsWindowFocused(ImGuiFocusedFlags_RootAndChildWindows |
                                         ImGuiFocusedFlags_NoPopupHierarchy) &&
-                 !FileDialog::Instance().IsOpened();
+                 !dialog_open;
 
   const ImVec2 pos = ImGui::GetWindowPos();
   const float right = pos.x + ImGui::GetWindowWidth();
@@ -47,18 +48,19 @@ void update_title_drag(TitleDrag& drag) {
   if (ui_probe::hook) ui_probe::hook("close", close_min, ImVec2(right, pos.y + drag.strip_height));
 }
 
-void open_save_chooser(const AppState& app, const std::string& key, const char* file_name) {
+void open_save_chooser(const AppState& app, FileDialog& dialog, const std::string& key,
+                       const char* file_name) {
   const ImVec2 display = ImGui::GetIO().DisplaySize;
   ImGui::SetNextWindowPos(ImVec2(display.x * 0.5f, display.y * 0.5f), ImGuiCond_Always,
                           ImVec2(0.5f, 0.5f));
   ImGui::SetNextWindowSize(ImVec2(500.0f * app.dpi_scale, 300.0f * app.dpi_scale),
                            ImGuiCond_Always);
-  FileDialog::Instance().OpenModal(key, ICON_SAVE " Choose a File", "*.*", ".", file_name, 1,
-                                   nullptr, FileDialog::ConfirmOverwrite);
+  dialog.open_modal(key, ICON_SAVE " Choose a File", "*.*", ".", file_name, 1, nullptr,
+                    FileDialog::ConfirmOverwrite);
 }
 
 // The "File" menu; true when "Exit" was chosen.
-bool draw_file_menu(AppState& app) {
+bool draw_file_menu(AppState& app, FileDialog& dialog) {
   bool exit = false;
   if (!ImGui::BeginMenuBar()) return false;
   const bool menu_open = ImGui::BeginMenu("File");
@@ -68,11 +70,11 @@ bool draw_file_menu(AppState& app) {
     ui_probe::item("open_config");
     if (ImGui::MenuItem("Save Config")) app.save_config();
     ui_probe::item("save_config");
-    if (ImGui::MenuItem("Save Config As...")) open_save_chooser(app, kSaveKey, "");
+    if (ImGui::MenuItem("Save Config As...")) open_save_chooser(app, dialog, kSaveKey, "");
     ui_probe::item("save_config_as");
     // Every outcome of the last job, long after the log has moved on.
     if (ImGui::MenuItem("Save Report...", nullptr, false, app.last_report() != nullptr))
-      open_save_chooser(app, kReportKey, "report.csv");
+      open_save_chooser(app, dialog, kReportKey, "report.csv");
     ui_probe::item("save_report");
     if (ImGui::MenuItem("Exit")) exit = true;
     ui_probe::item("exit");
@@ -82,34 +84,32 @@ bool draw_file_menu(AppState& app) {
   return exit;
 }
 
-void draw_save_chooser(AppState& app) {
-  FileDialog& dialog = FileDialog::Instance();
-  if (!dialog.Display(kSaveKey)) return;
-  if (dialog.IsOk()) {
-    app.path = dialog.GetFilePathName();
+void draw_save_chooser(AppState& app, FileDialog& dialog) {
+  if (!dialog.display(kSaveKey)) return;
+  if (dialog.is_ok()) {
+    app.path = dialog.file_path_name();
     app.save_config();
   }
-  dialog.Close();
+  dialog.close();
 }
 
-void draw_report_chooser(AppState& app) {
-  FileDialog& dialog = FileDialog::Instance();
-  if (!dialog.Display(kReportKey)) return;
-  if (dialog.IsOk()) app.save_report(dialog.GetFilePathName());
-  dialog.Close();
+void draw_report_chooser(AppState& app, FileDialog& dialog) {
+  if (!dialog.display(kReportKey)) return;
+  if (dialog.is_ok()) app.save_report(dialog.file_path_name());
+  dialog.close();
 }
 
 }  // namespace
 
-bool draw_main_window(AppState& app, TitleDrag& drag) {
+bool draw_main_window(AppState& app, WindowState& window, TitleDrag& drag) {
   bool open = true;
   begin_main_window(app, &open);
-  update_title_drag(drag);
+  update_title_drag(drag, window.dialog.is_opened());
   bool quit = !open;
-  if (draw_file_menu(app)) quit = true;
-  draw_save_chooser(app);
-  draw_report_chooser(app);
-  draw_conversion_panel(app);
+  if (draw_file_menu(app, window.dialog)) quit = true;
+  draw_save_chooser(app, window.dialog);
+  draw_report_chooser(app, window.dialog);
+  draw_conversion_panel(app, window);
   ImGui::End();
   // Important: no log lock is held here; save_config appends its outcome to the log.
   if (quit) app.save_config();

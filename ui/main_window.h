@@ -4,6 +4,7 @@
 #include <cfloat>
 
 struct AppState;
+struct WindowState;
 
 // Where a press may drag the OS window; computed every frame, read by the window's hit test.
 struct TitleDrag {
@@ -17,4 +18,4 @@ struct TitleDrag {
 inline constexpr const char* kMainWindowTitle = "varnel Encoding Convert Tool v3.0";
 
 // Returns true when the user asked to quit in this frame, after the settings were saved.
-bool draw_main_window(AppState& app, TitleDrag& drag);
+bool draw_main_window(AppState& app, WindowState& window, TitleDrag& drag);

@@ -22,6 +22,7 @@ const ImVec4 kLookColour(1.0f, 0.7f, 0.25f, 1.0f);
 const ImVec4 kFailedColour(1.0f, 0.55f, 0.4f, 1.0f);
 constexpr ImU32 kLookBackground = IM_COL32(140, 90, 0, 70);
 constexpr int kColumns = 10;
+const std::string kReadingAgain = "reading again...";
 
 bool repairable(Outcome outcome) {
   return outcome == Outcome::double_encoded || outcome == Outcome::mixed;
@@ -58,10 +59,14 @@ void PreviewView::follow(const AppState& app) {
   const Preview* p = app.preview ? &*app.preview : nullptr;
   const void* data = p ? static_cast<const void*>(p->rows.data()) : nullptr;
   const size_t n = p ? p->rows.size() : 0;
-  if (p == rows_.preview() && data == loaded_rows_ && n == loaded_count_) return;
+  if (p == rows_.preview() && data == loaded_rows_ && n == loaded_count_) {
+    if (p) take_rereads(*p);
+    return;
+  }
   rows_.load(p);
   loaded_rows_ = data;
   loaded_count_ = n;
+  rereads_seen_ = p ? p->reread_arrived.size() : 0;
   encoding_index_.assign(n, -1);
   if (p) {
     why_.clear();
@@ -76,6 +81,14 @@ void PreviewView::follow(const AppState& app) {
   }
   // A choice the new preview has no row for would hide everything.
   if (!find_choice(rows_.choices(), outcome_)) outcome_ = kAllOutcomes;
+  rows_.filter(outcome_, look_only_, text_);
+}
+
+void PreviewView::take_rereads(const Preview& p) {
+  if (rereads_seen_ == p.reread_arrived.size()) return;
+  for (size_t i = rereads_seen_; i < p.reread_arrived.size(); ++i)
+    rows_.refresh(p.reread_arrived[i]);
+  rereads_seen_ = p.reread_arrived.size();
   rows_.filter(outcome_, look_only_, text_);
 }
 
@@ -269,8 +282,14 @@ void PreviewView::draw_row(AppState& app, uint32_t index) {
     before_after_.assign(row.sample).append("  \u2192  ").append(row.repaired_sample);
     shown = &before_after_;
   }
+  // Read again with the encoding just chosen, on the worker: the old sample would mislead.
+  const bool reading = app.preview->rereading_row(index);
+  if (reading) shown = &kReadingAgain;
   glyph_demand::note(*shown);
+  if (reading)
+    ImGui::PushStyleColor(ImGuiCol_Text, ImGui::GetStyleColorVec4(ImGuiCol_TextDisabled));
   text_cell(*shown);
+  if (reading) ImGui::PopStyleColor();
   if (ui_probe::hook) {
     // "preview.sample:<path>|<sample>": what the row shows in its sample cell.
     probe_id("preview.sample:", index);

@@ -34,12 +34,14 @@ class PreviewView {
   void draw_row(AppState& app, uint32_t index);
   void draw_encoding(AppState& app, uint32_t index);
   void draw_tooltip(uint32_t index) const;
+  void take_rereads(const Preview& p);
   // The probe identifier "<prefix><path>" of a row in a reused buffer (tests only).
   const char* probe_id(const char* prefix, uint32_t index);
 
   PreviewRows rows_;
   const void* loaded_rows_ = nullptr;  // the preview's row storage when it was loaded
   size_t loaded_count_ = 0;
+  size_t rereads_seen_ = 0;              // of the preview's rows read again, those refreshed here
   std::vector<int32_t> encoding_index_;  // per row: its encoding in the catalogue, or -1
   EncodingChooser chooser_;              // one list is open at a time
   int outcome_ = kAllOutcomes;

@@ -1,0 +1,38 @@
+// The window's own state, kept between frames and handed to the widgets that draw it.
+#pragma once
+
+#include <string>
+
+#include "ui/candidate_chooser.h"
+#include "ui/drop_target.h"
+#include "ui/encoding_chooser.h"
+#include "ui/file_dialog.h"
+#include "ui/log_view.h"
+#include "ui/preview_view.h"
+#include "ui/progress_text.h"
+#include "ui/report_view.h"
+#include "ui/rules_table.h"
+
+// The conversion panel's: where drops land, the encoding lists, the candidates, the job's
+// clock, the report and the preview.
+struct PanelState {
+  DropZones zones;
+  EncodingChooser from, to;
+  CandidateChooser candidates;
+  JobTimer timer;
+  std::string progress_text;
+  char speed_text[128] = {};
+  ReportView report;
+  PreviewView preview;
+  RulesTable rules;
+  bool bring_log = false;  // a conversion started from the preview: its progress is in the log
+};
+
+struct WindowState {
+  WindowState();  // the dialog's colours
+
+  FileDialog dialog;  // one chooser open at a time: directories, settings, report
+  DroppedPaths drops;
+  LogView log_view;
+  PanelState panel;
+};
