@@ -1,5 +1,6 @@
 // What the double-encoding and two-encoding check costs a job over a tree of clean UTF-8 files:
-// the same job with the check and without it, in interleaved rounds, medians and their ratio.
+// the same job with the check and without it, in interleaved rounds, medians and their ratio,
+// of wall time and of processor time (all threads; steadier on a shared, loaded machine).
 //
 // Usage: bench_repair DATA [ROUNDS] [FILES]
 //          DATA (outside the repository) receives the tree (UTF-8 cut from the Chinese manual
@@ -8,6 +9,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -24,7 +26,11 @@ class Quiet : public JobObserver {
                  const JobProgress&) override {}
 };
 
-double run_once(const std::string& in, const std::string& out, bool check, size_t& flagged) {
+struct Times {
+  double wall = 0, cpu = 0;
+};
+
+Times run_once(const std::string& in, const std::string& out, bool check, size_t& flagged) {
   JobPlan plan;
   plan.input = in;
   plan.output = out;
@@ -35,13 +41,16 @@ double run_once(const std::string& in, const std::string& out, bool check, size_
   Quiet quiet;
   ConvertJob job(plan);
   const auto t0 = std::chrono::steady_clock::now();
+  const std::clock_t c0 = std::clock();
   const JobReport report = job.run(quiet);
-  const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  Times t;
+  t.cpu = static_cast<double>(std::clock() - c0) / CLOCKS_PER_SEC;
+  t.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
   flagged = 0;
   for (const FileReport& f : report.files)
     flagged += f.outcome == Outcome::double_encoded || f.outcome == Outcome::mixed ? 1 : 0;
   std::filesystem::remove_all(out);
-  return s;
+  return t;
 }
 
 double median(std::vector<double> v) {
@@ -65,24 +74,31 @@ int main(int argc, char** argv) {
     return 1;
   }
   const std::string in = bench_corpus::make_tree(data + "/repair-utf8", text, files, 500, 8000);
-  std::vector<double> with, without, ratios;
+  std::vector<double> with, without, ratios, cpu_with, cpu_without, cpu_ratios;
   size_t flagged = 0, flagged_any = 0;
   for (int r = 0; r < rounds; ++r) {
     // Each round starts with the other one, so neither always runs on a warmer cache.
     const bool check_first = r % 2 == 0;
-    const double a = run_once(in, data + "/repair-out-a", check_first, flagged);
+    const Times a = run_once(in, data + "/repair-out-a", check_first, flagged);
     flagged_any += check_first ? flagged : 0;
-    const double b = run_once(in, data + "/repair-out-b", !check_first, flagged);
+    const Times b = run_once(in, data + "/repair-out-b", !check_first, flagged);
     flagged_any += check_first ? 0 : flagged;
-    with.push_back(check_first ? a : b);
-    without.push_back(check_first ? b : a);
-    ratios.push_back(with.back() / without.back());
-    std::printf("round %d: with the check %.3f s, without %.3f s\n", r + 1, with.back(),
-                without.back());
+    const Times& on = check_first ? a : b;
+    const Times& off = check_first ? b : a;
+    with.push_back(on.wall);
+    without.push_back(off.wall);
+    ratios.push_back(on.wall / off.wall);
+    cpu_with.push_back(on.cpu);
+    cpu_without.push_back(off.cpu);
+    cpu_ratios.push_back(on.cpu / off.cpu);
+    std::printf("round %d: with the check %.3f s (processor %.3f s), without %.3f s (%.3f s)\n",
+                r + 1, on.wall, on.cpu, off.wall, off.cpu);
   }
   std::printf(
       "%zu clean UTF-8 files, %d rounds: median with the check %.3f s, without %.3f s, "
-      "median ratio %.3f; files flagged double-encoded or mixed: %zu\n",
-      files, rounds, median(with), median(without), median(ratios), flagged_any);
+      "median ratio %.3f; processor time %.3f s and %.3f s, median ratio %.3f; files flagged "
+      "double-encoded or mixed: %zu\n",
+      files, rounds, median(with), median(without), median(ratios), median(cpu_with),
+      median(cpu_without), median(cpu_ratios), flagged_any);
   return 0;
 }

@@ -73,6 +73,20 @@ const Flag kFlags[] = {
        o.config = v;
        return std::string();
      }},
+    {"--in-place", 'i', nullptr,
+     "every path is an input (files and folders), converted where it is; needed to write files "
+     "named on the command line",
+     [](CliOptions& o, const std::string&) {
+       o.in_place = true;
+       return std::string();
+     }},
+    {"--output", 'o', "DIR",
+     "every path is an input (files and folders), written under DIR at its path relative to "
+     "the current folder (or to the deepest folder holding them all)",
+     [](CliOptions& o, const std::string& v) {
+       o.output = v;
+       return std::string();
+     }},
     {"--threads", 'j', "N", "conversion threads (default 0: one per core)", parse_threads},
     {"--detect", 'd', nullptr,
      "detect each file's encoding (its mark, UTF-8, ASCII, else statistics over the file and its "
@@ -234,19 +248,25 @@ ParsedArgs parse_arguments(const std::vector<std::string>& args) {
     out.error = flag->apply(o, value);
     if (!out.error.empty()) return out;
   }
-  if (o.paths.size() > 2) out.error = "too many paths: give INPUT and OUTPUT only";
+  if (o.in_place && o.output) out.error = "--in-place and --output exclude each other";
   return out;
 }
 
 std::string help_text() {
   std::string text =
       "Usage: ouzel-convert [OPTIONS] INPUT [OUTPUT]\n"
+      "       ouzel-convert [OPTIONS] (--in-place | --output DIR | --check) PATH...\n"
       "       ouzel-convert --config FILE [OPTIONS] [INPUT [OUTPUT]]\n"
       "\n"
       "Converts the character encoding of every matching file under INPUT and writes it at\n"
       "the same relative path under OUTPUT (OUTPUT may be INPUT: converted in place). No file\n"
       "is ever left half-written. With --dry-run or --check, OUTPUT may be left out: the tree\n"
       "is looked at as an in-place conversion would see it.\n"
+      "\n"
+      "Files and folders as PATHs (any file among them, more than two, or --in-place or\n"
+      "--output given): each folder is searched, each file taken when the filter accepts it, a\n"
+      "file named twice is converted once. Written in place with --in-place, under DIR with\n"
+      "--output DIR; --check and --dry-run need neither.\n"
       "\n"
       "Options:\n";
   for (const Flag& f : kFlags) {
@@ -270,6 +290,8 @@ std::string help_text() {
       "  ouzel-convert --from GBK --to UTF-8 --filter '*.cpp;*.h' src/ out/\n"
       "  ouzel-convert --from Big5 --to 'UTF-8 with BOM' docs/ docs/     # in place\n"
       "  ouzel-convert --check --from GBK --to UTF-8 src/    # CI: is every file UTF-8 now?\n"
+      "  ouzel-convert --check --to UTF-8 a.cpp b.h    # a commit hook: the staged files\n"
+      "  ouzel-convert --in-place --from GBK --to UTF-8 a.cpp include/\n"
       "  ouzel-convert --config ouzel.yml --dry-run --report plan.json\n"
       "  ouzel-convert --detect --candidates Chinese,Japanese --dry-run --report plan.csv old/\n"
       "  ouzel-convert --list-encodings | grep -i jis\n";

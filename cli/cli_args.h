@@ -9,7 +9,9 @@
 // What the command line asked for; unset optionals fall back to the settings file or the
 // defaults.
 struct CliOptions {
-  std::vector<std::string> paths;  // INPUT [OUTPUT]
+  std::vector<std::string> paths;     // INPUT [OUTPUT], or files and folders
+  std::optional<std::string> output;  // --output: every path is an input, written under it
+  bool in_place = false;              // every path is an input, written where it is
   std::optional<std::string> from;
   std::optional<std::string> to;
   std::optional<std::string> filter;

@@ -6,6 +6,7 @@
 #include <cerrno>
 
 #include "cli/encoding_lookup.h"
+#include "cli/named_paths.h"
 #include "config/config.h"
 #include "convert/detect.h"
 #include "platform/fs.h"
@@ -79,16 +80,37 @@ std::string read_settings(const std::string& path, const EncodingList& encodings
   return {};
 }
 
-std::string take_paths(const CliOptions& o, Choices& c) {
+// Files and folders as paths, rather than INPUT [OUTPUT].
+bool names_paths(const CliOptions& o) {
+  if (o.in_place || o.output || o.paths.size() > 2) return true;
+  for (const std::string& p : o.paths) {
+    const platform::PathKind kind = platform::path_kind(p);
+    if (kind != platform::PathKind::missing && kind != platform::PathKind::directory) return true;
+  }
+  return false;
+}
+
+// Important: files named without --in-place or --output are only looked at; writing them
+// where they are is never a guess.
+std::string take_named_paths(const CliOptions& o, Choices& c, std::vector<std::string>& roots) {
+  if (o.paths.empty()) return "no files or folders given (see --help)";
+  const NamedPaths named = resolve_named_paths(o.paths);
+  if (!named.error.empty()) return named.error;
+  c.input = named.base;
+  roots = named.roots;
+  if (o.output) c.output = *o.output;
+  if (o.in_place || (!o.output && (o.dry_run || o.check))) c.output = c.input;
+  if (c.output.empty())
+    return "files named: add --in-place to convert them where they are, or --output DIR";
+  return {};
+}
+
+std::string take_paths(const CliOptions& o, Choices& c, std::vector<std::string>& roots) {
+  if (names_paths(o)) return take_named_paths(o, c, roots);
   if (!o.paths.empty()) c.input = o.paths[0];
   if (o.paths.size() > 1) c.output = o.paths[1];
   if (c.input.empty()) return "no INPUT directory given (see --help)";
-  if (!platform::is_directory(c.input)) {
-    struct stat st;
-    if (platform::sysio().stat(c.input.c_str(), &st) == 0)
-      return "INPUT " + c.input + " is not a directory; name the directory that holds it";
-    return "input directory " + c.input + " does not exist";
-  }
+  if (!platform::is_directory(c.input)) return "input directory " + c.input + " does not exist";
   // Nothing is written when only looking: the tree is seen as it would be in place.
   if (c.output.empty() && (o.dry_run || o.check)) c.output = c.input;
   if (c.output.empty()) return "no OUTPUT directory given (see --help)";
@@ -134,7 +156,7 @@ CliPlan make_cli_plan(const CliOptions& o, const EncodingList& encodings) {
       return result;
     }
   }
-  result.error = take_paths(o, c);
+  result.error = take_paths(o, c, result.plan.roots);
   if (!result.error.empty()) return result;
   JobPlan& plan = result.plan;
   plan.input = c.input;

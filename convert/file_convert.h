@@ -70,6 +70,13 @@ struct JobFile {
   std::string relative_path() const;
 };
 
+// The encoding of the legacy lines beside UTF-8 ones in a file of the run's source: the source,
+// or for a narrow label that misreads ASCII its wider one (SHIFT_JIS: CP932), as detection
+// names it; "" when lines of the source cannot sit beside UTF-8 ones (repair_file.cpp).
+std::string named_legacy(const RunEncodings& enc);
+// The run's encoding that switches by escapes, whose lines are valid UTF-8 too; "" if none.
+std::string escaped_legacy(const RunContext& run);
+
 // Per conversion thread: its buffers are reused from file to file.
 class FileConverter {
  public:
@@ -121,6 +128,10 @@ class FileConverter {
   // written. `legacy`: the encoding of a mixed file's other lines.
   bool repair_whole(const JobFile& file, const RunEncodings& enc, const Classification& cls,
                     FileReport& report, uint64_t token);
+  bool repair_utf8_whole(const JobFile& file, const RunEncodings& enc, std::string_view body,
+                         FileReport& report, uint64_t token);
+  bool repair_ambiguous_whole(const JobFile& file, const RunEncodings& enc, std::string_view body,
+                              FileReport& report, uint64_t token);
   bool repair_double_whole(const JobFile& file, const RunEncodings& enc, std::string_view body,
                            FileReport& report, uint64_t token);
   bool repair_mixed_whole(const JobFile& file, const RunEncodings& enc, std::string_view body,

@@ -12,6 +12,7 @@
 #include <system_error>
 #include <thread>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "convert/detect.h"
 #include "convert/file_convert.h"
@@ -88,6 +89,10 @@ class Runner {
   void prepare_context();
   void collect_files();
   void search();
+  // One named path below the input: a folder searched, a file taken as the search would.
+  void search_root(const std::string& root, const fsutil::search_options& options,
+                   const fsutil::search_accept& accept);
+  void drop_repeats();
   void detect_sources();
   void convert();
   void worker();
@@ -215,16 +220,52 @@ void Runner::search() {
     file.identity_note = std::string("is ") + why;
     files_.push_back(std::move(file));
   };
-  std::string dir = root;
-  fsutil::search_files(
-      root, dir,
-      [this](fsutil::search_file_info&& f) {
-        JobFile file;
-        file.relative_dir = std::move(f.relative_dir);
-        file.file_name = std::move(f.file_name);
-        files_.push_back(std::move(file));
-      },
-      accept_by(filters), options);
+  const fsutil::search_accept accept = accept_by(filters);
+  if (plan_.roots.empty()) {
+    search_root({}, options, accept);
+    return;
+  }
+  for (const std::string& named : plan_.roots) {
+    if (stopped()) return;
+    search_root(named, options, accept);
+  }
+  drop_repeats();
+}
+
+void Runner::search_root(const std::string& named, const fsutil::search_options& options,
+                         const fsutil::search_accept& accept) {
+  const std::string& root = plan_.input;
+  std::string dir = named.empty() ? root : root + "/" + named;
+  if (named.empty() || platform::is_directory(dir)) {
+    fsutil::search_files(
+        root, dir,
+        [this](fsutil::search_file_info&& f) {
+          JobFile file;
+          file.relative_dir = std::move(f.relative_dir);
+          file.file_name = std::move(f.file_name);
+          files_.push_back(std::move(file));
+        },
+        accept, options);
+    return;
+  }
+  // Important: a named file is taken even when hidden; what it is (gone, a FIFO) is found
+  // when it is read, so it is reported like any other file.
+  if (accept && !accept("/" + named)) return;
+  const size_t slash = named.rfind('/');
+  JobFile file;
+  if (slash != std::string::npos) file.relative_dir = named.substr(0, slash);
+  file.file_name = named.substr(slash == std::string::npos ? 0 : slash + 1);
+  files_.push_back(std::move(file));
+}
+
+// A file named twice, or named and inside a named folder, is converted once.
+void Runner::drop_repeats() {
+  std::unordered_set<std::string> seen;
+  std::vector<JobFile> kept;
+  kept.reserve(files_.size());
+  for (JobFile& f : files_)
+    if (seen.insert(f.relative_path()).second) kept.push_back(std::move(f));
+  files_ = std::move(kept);
 }
 
 void Runner::collect_files() {

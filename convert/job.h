@@ -54,6 +54,10 @@ struct JobPlan {
   EncodingEntry target;
   JobOptions options;
   std::optional<std::vector<PlannedFile>> files;  // set: convert exactly these
+  // Empty: the whole input is searched. Else paths below the input (files and folders named
+  // on a command line): each folder is searched, each file taken when the filter accepts it,
+  // and a file reached twice is taken once.
+  std::vector<std::string> roots;
 };
 
 // What stays fixed for the whole of a run of `plan` (without the run's directories, publisher

@@ -3,27 +3,30 @@
 #include "convert/repair_double.h"
 
 #include "convert/repair_codec.h"
+#include "convert/repair_leads.h"
 #include "convert/repair_score.h"
 #include "convert/utf8.h"
 
 namespace repair {
 namespace {
 
-constexpr size_t kWindow = 4096;
-// Bytes tried before the window: clean text fails on its first few characters.
-constexpr size_t kProbe = 256;
+// Growing pieces from the first non-ASCII character tried before the whole text.
+constexpr size_t kPieces[] = {16, 256, 4096};
+// Runs of non-ASCII text whose first characters (in the first 256 bytes) are looked up
+// before any conversion.
+constexpr size_t kRunStarts = 16;
 // Points per character the repaired text must gain: the undoing being exact is most of the
-// evidence, the statistics only have to agree.
-constexpr double kBetter = 0.25;
+// evidence, the statistics only have to agree (misread text scores 5 to 13 below its repair).
+constexpr double kBetter = 1.0;
 constexpr size_t kDepth = 2;
 constexpr size_t kConvincing = 3;   // multi-byte characters in the repaired text
-constexpr double kPlausible = 0.3;  // points per character of text that reads as a language
+constexpr double kPlausible = 1.0;  // points per character of text that reads as a language
 
-// `size` bytes from a little before the first non-ASCII text, cut at a character boundary.
+// `size` bytes from the first non-ASCII character, cut at a character boundary; empty when
+// the text is ASCII. Every misreading keeps ASCII as it is, so nothing before it can fail.
 std::string_view piece_of(std::string_view utf8, size_t size) {
   size_t at = 0;
   while (at < utf8.size() && static_cast<unsigned char>(utf8[at]) < 0x80) ++at;
-  at -= std::min<size_t>(at, 64);
   std::string_view w = utf8.substr(at, size);
   return w.substr(0, w.size() - utf8_incomplete_tail(w));
 }
@@ -38,6 +41,19 @@ bool piece_undoes(std::string_view text, const std::string& encoding, size_t siz
   return utf8_check(std::string_view(out).substr(0, out.size() - utf8_incomplete_tail(out))).valid;
 }
 
+// Important: each step fails whenever the next would (the misreadings are stateless, so a
+// piece undoes to a prefix of what the whole does); clean text fails on its first few
+// characters, so the cheap steps go first and most files never reach the whole.
+bool pieces_undo(std::string_view text, const std::string& encoding, std::string& out) {
+  size_t covered = 0;
+  for (const size_t size : kPieces) {
+    if (covered >= text.size()) break;
+    if (!piece_undoes(text, encoding, size, out)) return false;
+    covered = size;
+  }
+  return true;
+}
+
 // Undoing one misreading of all of `text` is exact and leaves UTF-8 holding non-ASCII text.
 bool undoes(std::string_view text, const std::string& encoding, std::string& out) {
   out.clear();
@@ -48,10 +64,10 @@ bool undoes(std::string_view text, const std::string& encoding, std::string& out
 
 // Important: an exact undoing that leaves UTF-8 with several multi-byte characters is most of
 // the evidence (clean text almost never encodes to valid UTF-8 that way); the statistics need
-// then only find the result plausible. With fewer, it must read clearly better.
+// then only find the result plausible and better. With fewer, it must read clearly better.
 bool reads_better(double score, double original, std::string_view repaired) {
   if (score > original + kBetter) return true;
-  return non_ascii_chars(repaired) >= kConvincing && score >= kPlausible;
+  return non_ascii_chars(repaired) >= kConvincing && score >= kPlausible && score > original;
 }
 
 struct Search {
@@ -64,13 +80,12 @@ struct Search {
 
 void search(std::string_view text, std::vector<std::string>& chain, Search& s) {
   if (chain.size() == kDepth) return;
+  const std::u32string starts = run_starts(text, kRunStarts, kPieces[1]);
+  if (starts.empty()) return;
   std::string probe, undone;
   for (const std::string& enc : misreading_encodings()) {
-    // Important: each step fails whenever the next would (the misreadings are stateless, so
-    // a piece undoes to a prefix of what the whole does); the cheap ones go first.
-    if (!piece_undoes(text, enc, kProbe, probe)) continue;
-    if (text.size() > kProbe && !piece_undoes(text, enc, kWindow, probe)) continue;
-    if (!undoes(text, enc, undone)) continue;
+    if (!may_be_misread(starts, enc)) continue;
+    if (!pieces_undo(text, enc, probe) || !undoes(text, enc, undone)) continue;
     chain.insert(chain.begin(), enc);
     if (!s.scored) {
       s.original_score = plausibility(s.original);

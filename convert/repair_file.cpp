@@ -6,12 +6,20 @@
 #include "convert/stream_convert.h"
 #include "convert/utf8.h"
 
-namespace {
-
-// A legacy source whose lines may sit beside UTF-8 ones.
-bool legacy_source(const RunEncodings& enc) {
-  return enc.source.form == UnicodeForm::none && enc.source.ascii_compatible;
+std::string named_legacy(const RunEncodings& enc) {
+  if (enc.source.form != UnicodeForm::none) return {};
+  if (enc.source.ascii_compatible) return enc.source_charset;
+  const std::string wider = detect::wider_label(enc.source_charset);
+  return !wider.empty() && detect::keeps_ascii(wider) ? wider : std::string();
 }
+
+std::string escaped_legacy(const RunContext& run) {
+  for (const std::string& name : run.repair_candidates)
+    if (repair::switches_by_escapes(name)) return name;
+  return {};
+}
+
+namespace {
 
 void mixed_report(const repair::MixedFacts& facts, FileReport& report, bool samples) {
   report.note = facts.counts_text();
@@ -103,15 +111,44 @@ bool FileConverter::repair_mixed_whole(const JobFile& file, const RunEncodings& 
   return true;
 }
 
+bool FileConverter::repair_utf8_whole(const JobFile& file, const RunEncodings& enc,
+                                      std::string_view body, FileReport& report, uint64_t token) {
+  if (repair_double_whole(file, enc, body, report, token)) return true;
+  // Important: lines of an encoding that switches by escapes are 7-bit, so a file of them
+  // beside UTF-8 lines is valid UTF-8 as a whole.
+  const std::string escaped = escaped_legacy(run_);
+  if (escaped.empty() || !repair::has_escapes(body)) return false;
+  return repair_mixed_whole(file, enc, body, escaped, report, token);
+}
+
+bool FileConverter::repair_ambiguous_whole(const JobFile& file, const RunEncodings& enc,
+                                           std::string_view body, FileReport& report,
+                                           uint64_t token) {
+  // Important: undoing a misreading exactly, or reading the lines beside the UTF-8 ones, does
+  // not depend on the readings in question; when those lines alone are still in question the
+  // file stays ambiguous.
+  if (utf8_check(body).valid) return repair_utf8_whole(file, enc, body, report, token);
+  const std::string legacy =
+      repair::legacy_of(body, run_.repair_candidates, run_.encodings.source_charset, true);
+  if (legacy.empty()) return false;
+  return repair_mixed_whole(file, enc, body, legacy, report, token);
+}
+
 bool FileConverter::repair_whole(const JobFile& file, const RunEncodings& enc,
                                  const Classification& cls, FileReport& report, uint64_t token) {
   if (!run_.repair_check) return false;
   const std::string_view body = std::string_view(content_).substr(cls.mark_length);
   if (report.outcome == Outcome::already_utf8)
-    return repair_double_whole(file, enc, body, report, token);
+    return repair_utf8_whole(file, enc, body, report, token);
+  if (report.outcome == Outcome::ambiguous)
+    return repair_ambiguous_whole(file, enc, body, report, token);
   const bool undetected = report.outcome == Outcome::undetected;
-  if (report.outcome != Outcome::converted && !undetected) return false;
-  if (!undetected && !legacy_source(enc)) return false;
+  const std::string named = named_legacy(enc);
+  // A source that misreads ASCII (SHIFT_JIS) stops at the first UTF-8 line.
+  const bool stopped =
+      report.outcome == Outcome::cannot_convert && !named.empty() && named != enc.source_charset;
+  if (report.outcome != Outcome::converted && !undetected && !stopped) return false;
+  if (!undetected && named.empty()) return false;
   if (utf8_check(body).valid) {
     // Important: valid UTF-8 taken for the source's text because it reads as such may be
     // double-encoded ("Ã©" pairs read as GBK text); a misreading undone exactly explains it.
@@ -122,7 +159,7 @@ bool FileConverter::repair_whole(const JobFile& file, const RunEncodings& enc,
   // and a detected one was weighed with its UTF-8 lines too, so once some are found its
   // legacy lines alone choose their encoding.
   const bool detected = file.evidence != "chosen" && file.evidence != "override";
-  std::string legacy = enc.source_charset;
+  std::string legacy = undetected ? enc.source_charset : named;
   if (!undetected) {
     const repair::MixedFacts facts = repair::scan_mixed(body, legacy);
     if (facts.utf8_lines == 0) return false;

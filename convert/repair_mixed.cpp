@@ -45,9 +45,38 @@ bool enough_for_cjk(std::string_view line, const std::string& legacy) {
   return std::find(families.begin(), families.end(), detect::family_of(legacy)) != families.end();
 }
 
+bool escaped(std::string_view line, const std::string& legacy) {
+  return switches_by_escapes(legacy) && has_escapes(line);
+}
+
+// Such text ends each line back in a one-byte set (ESC ( B); a line left in a two-byte one
+// runs on into the next, which alone would read as ASCII nonsense.
+bool ends_in_one_byte_set(std::string_view line) {
+  const size_t last = line.rfind('\x1b');
+  return last + 1 < line.size() && line[last + 1] == '(';
+}
+
 }  // namespace
 
+bool switches_by_escapes(std::string_view encoding) { return encoding.rfind("ISO-2022-", 0) == 0; }
+
+bool has_escapes(std::string_view text) {
+  for (size_t at = text.find('\x1b'); at != std::string_view::npos && at + 1 < text.size();
+       at = text.find('\x1b', at + 1)) {
+    if (text[at + 1] == '$' || text[at + 1] == '(') return true;
+  }
+  return false;
+}
+
 LineKind line_kind(std::string_view line, const std::string& legacy) {
+  if (escaped(line, legacy)) {
+    // Important: 7-bit text read per line; a line whose escapes do not read exactly (a state
+    // carried from the line before) is named, never left as escape codes.
+    std::string decoded;
+    if (!ends_in_one_byte_set(line) || !decode_exact(line, legacy, decoded))
+      return LineKind::neither;
+    return decoded == line ? LineKind::ascii : LineKind::legacy;
+  }
   if (is_ascii(line)) return LineKind::ascii;
   std::string decoded;
   const bool legacy_reads = decode_exact(line, legacy, decoded);
@@ -108,13 +137,14 @@ MixedScan::MixedScan(std::string legacy, bool check_legacy) : check_legacy_(chec
 
 void MixedScan::line(std::string_view line) {
   ++facts_.lines;
-  if (is_ascii(line)) return;
-  const bool utf8 = utf8_check(line).valid;
-  if (!utf8 && !check_legacy_) {
+  const bool escapes = escaped(line, facts_.legacy);
+  if (!escapes && is_ascii(line)) return;
+  const bool utf8 = !escapes && utf8_check(line).valid;
+  if (!utf8 && !escapes && !check_legacy_) {
     if (facts_.legacy_lines++ == 0) facts_.first_legacy_line = facts_.lines;
     return;
   }
-  if (utf8 && check_legacy_) return;  // counted in the first pass
+  if ((utf8 || escapes) && check_legacy_) return;  // counted in the first pass
   switch (line_kind(line, facts_.legacy)) {
     case LineKind::ascii:
       return;
@@ -131,7 +161,8 @@ void MixedScan::line(std::string_view line) {
       return;
     case LineKind::legacy:
       if (!check_legacy_ && facts_.legacy_lines++ == 0) facts_.first_legacy_line = facts_.lines;
-      if (facts_.first_legacy.empty()) {
+      if (facts_.first_legacy.empty() &&
+          (check_legacy_ || facts_.first_legacy_line == facts_.lines)) {
         std::string decoded;
         decode_exact(line, facts_.legacy, decoded);
         facts_.first_legacy = shortened(std::move(decoded));
@@ -144,7 +175,7 @@ void MixedScan::line(std::string_view line) {
 }
 
 std::string legacy_of(std::string_view text, const std::vector<std::string>& candidates,
-                      const std::string& preferred) {
+                      const std::string& preferred, bool sure) {
   // The lines that are not UTF-8, and which candidates read them all.
   std::string legacy_lines, utf8_lines;
   LineSplitter split;
@@ -176,7 +207,11 @@ std::string legacy_of(std::string_view text, const std::vector<std::string>& can
   detect::TreeDetector detector(readers, preferred, options);
   detector.add(0, "", legacy_lines);
   detector.finish();
-  const std::string chosen = detector.decision(0).encoding;
+  const detect::Decision& decision = detector.decision(0);
+  const bool unsure = decision.evidence == detect::Evidence::ambiguous ||
+                      decision.evidence == detect::Evidence::undetected;
+  if (sure && unsure) return {};
+  const std::string chosen = decision.encoding;
   return std::find(readers.begin(), readers.end(), chosen) != readers.end() ? chosen
                                                                             : readers.front();
 }
@@ -225,9 +260,14 @@ MixedFacts scan_mixed(std::string_view text, const std::string& legacy) {
   const LineSplitter::Take again = [&second](std::string_view line) { second.line(line); };
   split.feed(text, again);
   split.finish(again);
-  facts.bad_line = second.facts().bad_line;
-  facts.first_legacy = second.facts().first_legacy;
+  merge_second_pass(facts, second.facts());
   return facts;
+}
+
+void merge_second_pass(MixedFacts& first, const MixedFacts& second) {
+  if (second.bad_line != 0 && (first.bad_line == 0 || second.bad_line < first.bad_line))
+    first.bad_line = second.bad_line;
+  if (first.first_legacy.empty()) first.first_legacy = second.first_legacy;
 }
 
 }  // namespace repair

@@ -11,8 +11,18 @@ namespace repair {
 
 enum class LineKind { ascii, utf8, legacy, neither };
 
+// An encoding that switches character sets by escape sequences (ISO-2022-JP): its text is
+// 7-bit, so its lines are valid UTF-8 too and are told apart by their escapes.
+bool switches_by_escapes(std::string_view encoding);
+
+// Some line of `text` switches character sets by escape (ESC $ or ESC ( ...), as such text
+// does; terminal colours (ESC [) do not count.
+bool has_escapes(std::string_view text);
+
 // What one line is, read against `legacy`: UTF-8 when it is strict UTF-8 holding non-ASCII text
-// that reads better as UTF-8 than as `legacy` (or `legacy` cannot read it).
+// that reads better as UTF-8 than as `legacy` (or `legacy` cannot read it). Against an
+// encoding that switches by escapes, a line with escapes is `legacy` when it reads it exactly
+// and `neither` when not.
 LineKind line_kind(std::string_view line, const std::string& legacy);
 
 // Splits text arriving in chunks into lines (each with its '\n'); a line cut by a chunk's end
@@ -48,7 +58,8 @@ struct MixedFacts {
 
 // Gathers the facts line by line. Lines that are not UTF-8 are taken as legacy ones at first
 // (decoding each would cost a clean legacy file its time); `check_legacy` then looks at each
-// again in a second pass, only for a file that has UTF-8 lines.
+// again in a second pass, only for a file that has UTF-8 lines. Lines with escapes, against
+// an encoding that switches by them, are read at once in the first pass.
 class MixedScan {
  public:
   MixedScan(std::string legacy, bool check_legacy);
@@ -62,9 +73,9 @@ class MixedScan {
 
 // The legacy encoding among `candidates` that reads every line of `text` that is not UTF-8,
 // chosen by detection over those lines alone (`preferred` wins close calls); "" when none reads
-// them all.
+// them all, or when `sure` and detection finds those lines ambiguous too.
 std::string legacy_of(std::string_view text, const std::vector<std::string>& candidates,
-                      const std::string& preferred);
+                      const std::string& preferred, bool sure = false);
 
 // Appends `line` in UTF-8 to `out`, each line from its own encoding; false for a line neither
 // reads.
@@ -73,5 +84,8 @@ bool line_to_utf8(std::string_view line, const std::string& legacy, std::string&
 // The facts of `text` (whole) against `legacy`, both passes; only the encoding's name and no
 // counts when no line reads as UTF-8.
 MixedFacts scan_mixed(std::string_view text, const std::string& legacy);
+
+// The facts of the first pass completed by those of the second.
+void merge_second_pass(MixedFacts& first, const MixedFacts& second);
 
 }  // namespace repair

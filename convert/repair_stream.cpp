@@ -131,11 +131,14 @@ FileConverter::StreamRepair FileConverter::mixed_streamed(const JobFile& file,
                                                           size_t mark_length, std::string_view head,
                                                           FileReport& report, uint64_t token) {
   const bool undetected = report.outcome == Outcome::undetected;
+  // Important: lines of an encoding that switches by escapes leave the file valid UTF-8.
+  const bool utf8_file = report.outcome == Outcome::already_utf8;
   // An undetected file's legacy lines are looked for in its beginning, cut at a line's end.
   const std::string legacy =
-      undetected ? repair::legacy_of(head.substr(0, head.rfind('\n') + 1), run_.repair_candidates,
-                                     run_.encodings.source_charset)
-                 : enc.source_charset;
+      utf8_file    ? escaped_legacy(run_)
+      : undetected ? repair::legacy_of(head.substr(0, head.rfind('\n') + 1), run_.repair_candidates,
+                                       run_.encodings.source_charset)
+                   : named_legacy(enc);
   if (legacy.empty()) return StreamRepair::none;
   const auto scan = [&](bool check_legacy, repair::MixedFacts& facts, bool& utf8_valid) {
     repair::MixedScan scanner(legacy, check_legacy);
@@ -158,11 +161,11 @@ FileConverter::StreamRepair FileConverter::mixed_streamed(const JobFile& file,
   };
   repair::MixedFacts facts, second;
   bool utf8_valid = false;
-  if (!scan(false, facts, utf8_valid) || utf8_valid || facts.utf8_lines == 0)
+  if (!scan(false, facts, utf8_valid) || (utf8_valid && !utf8_file) || facts.utf8_lines == 0 ||
+      facts.legacy_lines == 0)
     return StreamRepair::none;
   if (!scan(true, second, utf8_valid)) return StreamRepair::none;
-  facts.bad_line = second.bad_line;
-  facts.first_legacy = second.first_legacy;
+  repair::merge_second_pass(facts, second);
   report.source = legacy;
   if (facts.bad_line != 0) {
     report.outcome = Outcome::cannot_convert;
@@ -211,8 +214,13 @@ FileConverter::StreamRepair FileConverter::repair_streamed(
     const JobFile& file, const std::string& source, const RunEncodings& enc, size_t mark_length,
     std::string_view head, FileReport& report, uint64_t token) {
   if (!run_.repair_check) return StreamRepair::none;
-  if (report.outcome == Outcome::already_utf8)
-    return double_streamed(file, source, enc, mark_length, head, report, token);
+  if (report.outcome == Outcome::already_utf8) {
+    const StreamRepair undone =
+        double_streamed(file, source, enc, mark_length, head, report, token);
+    if (undone != StreamRepair::none || escaped_legacy(run_).empty() || !repair::has_escapes(head))
+      return undone;
+    return mixed_streamed(file, source, enc, mark_length, head, report, token);
+  }
   const bool legacy = enc.source.form == UnicodeForm::none && enc.source.ascii_compatible;
   if (report.outcome == Outcome::converted && legacy && enc.target_is_utf8() &&
       utf8_check(head.substr(0, head.size() - utf8_incomplete_tail(head))).valid) {
@@ -222,7 +230,9 @@ FileConverter::StreamRepair FileConverter::repair_streamed(
         double_streamed(file, source, enc, mark_length, head, report, token);
     if (undone != StreamRepair::none) return undone;
   }
-  if (report.outcome == Outcome::undetected || (report.outcome == Outcome::converted && legacy))
+  // A narrow label that misreads ASCII (SHIFT_JIS) has its lines read as its wider one.
+  if (report.outcome == Outcome::undetected ||
+      (report.outcome == Outcome::converted && !named_legacy(enc).empty()))
     return mixed_streamed(file, source, enc, mark_length, head, report, token);
   return StreamRepair::none;
 }

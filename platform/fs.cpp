@@ -19,6 +19,16 @@ bool is_directory(const std::string& path) {
   return platform::sysio().stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+PathKind path_kind(const std::string& path, int* error) {
+  struct stat st;
+  if (sysio().stat(path.c_str(), &st) != 0) {
+    if (error != nullptr) *error = errno;
+    return PathKind::missing;
+  }
+  if (S_ISDIR(st.st_mode)) return PathKind::directory;
+  return S_ISREG(st.st_mode) ? PathKind::file : PathKind::other;
+}
+
 namespace {
 
 int64_t nanoseconds(const struct timespec& t) {

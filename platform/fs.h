@@ -12,6 +12,10 @@ namespace platform {
 // stat succeeds and names a directory (links followed).
 bool is_directory(const std::string& path);
 
+// What a path names, links followed; `error` is the errno when it names nothing.
+enum class PathKind { missing, directory, file, other };
+PathKind path_kind(const std::string& path, int* error = nullptr);
+
 // Size of an open regular file in 64 bits; -1 with errno set for anything else.
 int64_t file_size(int fd);
 

@@ -3,7 +3,8 @@
 # runs every test; runs the unit, command-line and headless UI tests again under AddressSanitizer
 # with UndefinedBehaviorSanitizer (build-asan/) and under ThreadSanitizer (build-tsan/) (the
 # real-window tests run the normal build); runs each fuzz target a few seconds (build-fuzz/);
-# checks the layering of the includes and the formatting of the sources.
+# builds, installs and removes the Debian package from build/; checks the layering of the
+# includes and the formatting of the sources.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -22,6 +23,9 @@ ctest --test-dir build --output-on-failure --timeout 300 -LE 'e2e|window'
 # A run whose virtual display could not be opened is tried once more by tests/xvfb_run.sh;
 # no other failure is.
 ctest --test-dir build --output-on-failure --timeout 300 -L 'e2e|window'
+
+step "Debian package"
+./scripts/package_test.sh build
 
 step "AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S . -B build-asan -G Ninja -DOUZEL_ASAN=ON -DOUZEL_GUI=ON -DOUZEL_BENCH=OFF >/dev/null

@@ -35,5 +35,9 @@ if [ "$gui" = gui ]; then
   grep -qx 'Name=varnel Encoding Convert Tool' "$entry" || fail "the entry's Name"
   grep -qx 'Exec=ouzeltool' "$entry" || fail "the entry's Exec"
   grep -q '^Categories=.*Utility;' "$entry" || fail "the entry's Categories"
+  grep -qx 'Icon=ouzeltool' "$entry" || fail "the entry's Icon"
+  icon=$root/share/icons/hicolor/scalable/apps/ouzeltool.svg
+  python3 -c 'import sys, xml.etree.ElementTree as E; sys.exit(not E.parse(sys.argv[1]).getroot().tag.endswith("svg"))' \
+    "$icon" || fail "the icon is not an SVG image"
 fi
 echo "install into DESTDIR: ok"

@@ -12,6 +12,7 @@
 #include "cli/cli_plan.h"
 #include "cli/encoding_lookup.h"
 #include "cli/name_quote.h"
+#include "cli/named_paths.h"
 #include "cli/progress_line.h"
 #include "test_support.h"
 
@@ -65,7 +66,7 @@ TEST(CliArgs, ErrorsNameTheProblem) {
   EXPECT_NE(parse({"--threads=2x"}).error, "");
   EXPECT_NE(parse({"--threads", "1025"}).error, "");
   EXPECT_EQ(parse({"--threads", "0"}).options.threads, 0u);
-  EXPECT_EQ(parse({"a", "b", "c"}).error, "too many paths: give INPUT and OUTPUT only");
+  EXPECT_EQ(parse({"-i", "-o", "x", "a"}).error, "--in-place and --output exclude each other");
 }
 
 // "--" ends the options, so a path may start with '-'; a lone "-" is a path.
@@ -154,8 +155,9 @@ TEST(CliPlan, DefaultsAndPaths) {
             "input directory " + (tmp / "missing") + " does not exist");
   write_file(tmp / "a.txt", "text");
   o.paths = {tmp / "a.txt"};
+  o.check = false;
   EXPECT_EQ(make_cli_plan(o, kEncodings).error,
-            "INPUT " + (tmp / "a.txt") + " is not a directory; name the directory that holds it");
+            "files named: add --in-place to convert them where they are, or --output DIR");
   o.paths.clear();
   EXPECT_EQ(make_cli_plan(o, kEncodings).error, "no INPUT directory given (see --help)");
 }
@@ -477,4 +479,52 @@ TEST(CliProcess, SameOutputAsWindowJob) {
   EXPECT_EQ(window.size(), 7u);  // every file but skipped.h
   EXPECT_EQ(read_tree(tmp / "cli"), window);
   EXPECT_EQ(window.at("a.cpp"), "\xEF\xBB\xBF\xE4\xB8\xAD\xE6\x96\x87\xE7\xBC\x96\xE7\xA0\x81\n");
+}
+
+// Named paths share the deepest folder that holds them all; the current folder when it holds
+// them (so reports name them as typed), and folders are compared by whole names.
+TEST(NamedPaths, BaseAndRoots) {
+  EXPECT_EQ(parent_of("/a/b"), "/a");
+  EXPECT_EQ(parent_of("/a"), "/");
+  EXPECT_EQ(common_folder("/a/b/c", "/a/b/d"), "/a/b");
+  EXPECT_EQ(common_folder("/a/bc", "/a/b"), "/a");
+  EXPECT_EQ(common_folder("/x", "/y/z"), "/");
+  TempDir tmp;
+  write_file(tmp / "one/a.c", "x");
+  write_file(tmp / "two/deep/b.c", "x");
+  NamedPaths n = resolve_named_paths({tmp / "one/a.c", tmp / "two/deep/b.c", tmp / "one/./a.c"});
+  ASSERT_EQ(n.error, "");
+  EXPECT_EQ(n.base, tmp.path());
+  EXPECT_EQ(n.roots, (std::vector<std::string>{"one/a.c", "two/deep/b.c"}));
+  n = resolve_named_paths({tmp / "two/deep", tmp / "two/deep/b.c"});
+  EXPECT_EQ(n.base, tmp / "two/deep");
+  EXPECT_EQ(n.roots, (std::vector<std::string>{"", "b.c"}));
+  EXPECT_EQ(resolve_named_paths({tmp / "one/a.c", tmp / "nope"}).error,
+            tmp / "nope" + " does not exist");
+}
+
+// A plan of named paths: input is their base, output it (in place) or --output; the roots
+// reach the job.
+TEST(CliPlan, NamedPathsPlan) {
+  TempDir tmp;
+  write_file(tmp / "a.c", "x");
+  write_file(tmp / "d/b.c", "x");
+  CliOptions o;
+  o.paths = {tmp / "a.c", tmp / "d"};
+  o.in_place = true;
+  CliPlan p = make_cli_plan(o, kEncodings);
+  ASSERT_EQ(p.error, "");
+  EXPECT_EQ(p.plan.output, p.plan.input);
+  EXPECT_EQ(p.plan.roots, (std::vector<std::string>{"a.c", "d"}));
+  o.in_place = false;
+  o.output = tmp / "out";
+  p = make_cli_plan(o, kEncodings);
+  ASSERT_EQ(p.error, "");
+  EXPECT_EQ(p.plan.output, tmp / "out");
+  o.output.reset();
+  o.paths = {tmp.path(), tmp / "d"};  // two folders: INPUT and OUTPUT, as before
+  p = make_cli_plan(o, kEncodings);
+  ASSERT_EQ(p.error, "");
+  EXPECT_TRUE(p.plan.roots.empty());
+  EXPECT_EQ(p.plan.output, tmp / "d");
 }

@@ -280,3 +280,24 @@ TEST_F(JobTest, StopWaitsForCurrentFile) {
       starts_with(m.back(), std::to_string(400 - written) + " of 400 files were not converted"))
       << m.back();
 }
+
+// Named roots (files and folders from a command line): each folder searched, each file taken
+// when the filter accepts it (hidden or not), a file reached twice taken once, and nothing
+// outside the roots touched.
+TEST(JobRoots, NamedFilesAndFoldersOnce) {
+  TempDir tmp;
+  const std::string gbk = "\xD6\xD0\xCE\xC4\n";
+  for (const char* f : {"a.c", ".hidden.c", "dir/b.c", "dir/.h/c.c", "dir/n.txt", "other/d.c"})
+    write_file(tmp / "in/" + f, gbk);
+  JobPlan plan = make_plan(tmp / "in", tmp / "out", "GBK", "UTF-8");
+  plan.filter = "*.c";
+  plan.roots = {"a.c", "dir", ".hidden.c", "dir/b.c", "a.c", "dir/n.txt"};
+  const JobReport r = run_job(plan);
+  std::vector<std::string> paths;
+  for (const FileReport& f : r.files) paths.push_back(f.path);
+  std::sort(paths.begin(), paths.end());
+  EXPECT_EQ(paths, (std::vector<std::string>{".hidden.c", "a.c", "dir/b.c"}));
+  EXPECT_EQ(read_file(tmp / "out/dir/b.c"), "中文\n");
+  EXPECT_FALSE(file_exists(tmp / "out/other/d.c"));
+  EXPECT_FALSE(file_exists(tmp / "out/dir/n.txt"));
+}

@@ -381,6 +381,83 @@ class OuzelConvert(unittest.TestCase):
         r = self.run_cli("--to", "utf-8x", self.src, self.out)
         self.assertIn('did you mean "UTF-8"', r.stderr.decode())
 
+    def named_tree(self):
+        """GBK files with a blank and Chinese in their names, a UTF-8 one, a folder of GBK."""
+        names = {"a b.cpp": GBK_TEXT, "中文 名字.h": GBK_TEXT, "ok.h": UTF8_TEXT,
+                 "lib/x.c": GBK_TEXT, "lib/deep/y.c": GBK_TEXT, "lib/skip.txt": GBK_TEXT}
+        for name, data in names.items():
+            write(os.path.join(self.tmp, name), data)
+        return names
+
+    # Files named as arguments, the way a commit hook passes them: --check names each that
+    # would change (blanks and CJK quoted as on a terminal), a file named twice or also inside
+    # a named folder is checked once, and the check writes nothing.
+    def test_check_named_files(self):
+        names = self.named_tree()
+        before = tree(self.tmp)
+        r = self.run_cli("--check", "--to", "UTF-8", "a b.cpp", "ok.h", "中文 名字.h",
+                         "./a b.cpp", "lib", "lib/x.c", "--report", "lib/r.json")
+        self.assertEqual(r.returncode, 1, r.stderr)
+        err = r.stderr.decode()
+        self.assertIn("'a b.cpp': converted", err)
+        self.assertIn("'中文 名字.h': converted", err)
+        self.assertNotIn("ok.h:", err)
+        doc = json.loads(read(os.path.join(self.tmp, "lib/r.json")))
+        os.remove(os.path.join(self.tmp, "lib/r.json"))
+        self.assertEqual(tree(self.tmp), before)
+        paths = sorted(f["path"] for f in doc["files"])
+        self.assertEqual(paths, sorted(["a b.cpp", "ok.h", "中文 名字.h", "lib/x.c",
+                                        "lib/deep/y.c", "lib/skip.txt"]))
+        r = self.run_cli("--check", "--to", "UTF-8", "ok.h", os.path.join(self.tmp, "ok.h"))
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(names["ok.h"], read(os.path.join(self.tmp, "ok.h")))
+
+    # Writing named files needs --in-place or --output: in place each is converted where it
+    # is (the filter still applies); under --output each keeps its path relative to the
+    # current folder, and files outside it keep theirs below the folder holding them all.
+    def test_convert_named_files(self):
+        self.named_tree()
+        r = self.run_cli("--to", "UTF-8", "a b.cpp", "lib")
+        self.assertEqual(r.returncode, 2, r.stderr)
+        self.assertIn("--in-place", r.stderr.decode())
+        self.assertEqual(read(os.path.join(self.tmp, "a b.cpp")), GBK_TEXT)
+        r = self.run_cli("--output", "out", "--filter", "*.c;*.cpp", "a b.cpp", "lib")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(tree(os.path.join(self.tmp, "out")),
+                         {"a b.cpp": UTF8_TEXT, "lib/x.c": UTF8_TEXT, "lib/deep/y.c": UTF8_TEXT})
+        r = self.run_cli("--in-place", "lib/deep/y.c", "中文 名字.h", "中文 名字.h")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(read(os.path.join(self.tmp, "lib/deep/y.c")), UTF8_TEXT)
+        self.assertEqual(read(os.path.join(self.tmp, "中文 名字.h")), UTF8_TEXT)
+        self.assertEqual(read(os.path.join(self.tmp, "lib/x.c")), GBK_TEXT)
+        elsewhere = tempfile.mkdtemp(prefix="ouzel-cli-other-")
+        try:
+            r = subprocess.run([BIN, "--output", os.path.join(self.tmp, "o2"),
+                                os.path.join(self.tmp, "lib/x.c"), os.path.join(self.tmp, "a b.cpp")],
+                               capture_output=True, timeout=120, cwd=elsewhere)
+            self.assertEqual(r.returncode, 0, r.stderr)
+            self.assertEqual(tree(os.path.join(self.tmp, "o2")),
+                             {"a b.cpp": UTF8_TEXT, "lib/x.c": UTF8_TEXT})
+        finally:
+            shutil.rmtree(elsewhere)
+
+    # A named path that is missing or no file (a FIFO) is exit 2 with one line naming it,
+    # before anything is looked at or written.
+    def test_named_path_errors(self):
+        self.named_tree()
+        os.mkfifo(os.path.join(self.tmp, "pipe"))
+        for args, says in ((["--in-place", "a b.cpp", "gone.cpp"], "gone.cpp does not exist"),
+                           (["--check", "gone.cpp", "ok.h"], "gone.cpp does not exist"),
+                           (["--check", "ok.h", "pipe"], "pipe is neither a file nor a folder"),
+                           (["--in-place", "--output", "o", "ok.h"], "exclude each other")):
+            with self.subTest(args=args):
+                r = self.run_cli(*args)
+                self.assertEqual(r.returncode, 2, r.stderr)
+                lines = self.stderr_lines(r)
+                self.assertEqual(len(lines), 1, lines)
+                self.assertIn(says, lines[0])
+        self.assertEqual(read(os.path.join(self.tmp, "a b.cpp")), GBK_TEXT)
+
     # On a terminal, a progress line is redrawn in place on stderr; off one there is none.
     def test_progress_only_on_terminal(self):
         self.mixed_tree()
