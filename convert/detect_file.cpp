@@ -159,6 +159,31 @@ int rival_of(const FileAnalysis& fa) {
   return rival;
 }
 
+// True when candidates that read the first look alike with `chosen` read the wider window
+// differently: the first look cannot choose among them.
+// Important: ISO-8859-7 and CP1253 read a Greek text alike until its first capital Ά; the
+// first look must not settle which of them it is.
+bool group_parts_later(const std::vector<Candidate>& candidates, const FileAnalysis& fa, int chosen,
+                       std::string_view content, size_t window) {
+  if (chosen < 0) return false;
+  const Standing& own = fa.standings[static_cast<size_t>(chosen)];
+  std::vector<size_t> members;
+  for (size_t i = 0; i < fa.standings.size(); ++i)
+    if (fa.standings[i].viable && fa.standings[i].signature == own.signature) members.push_back(i);
+  if (members.size() < 2) return false;
+  const Excerpt wide = cut_excerpt(content, window);
+  uint64_t first = 0;
+  for (size_t k = 0; k < members.size(); ++k) {
+    std::u32string text;
+    const Decoded dec = decode_strict(wide.bytes, candidates[members[k]].name, text);
+    if (!dec.ok && !dec.incomplete) return true;  // one of them fails later: weigh it all
+    const uint64_t h = fnv1a(text);
+    if (k > 0 && h != first) return true;
+    first = h;
+  }
+  return false;
+}
+
 // "CP1252 reads “à la ligne”, CP1250 “ŕ la ligne”": what a person needs to settle it.
 std::string close_call_note(const std::vector<Candidate>& candidates, std::string_view content,
                             int first, int second) {
@@ -188,7 +213,8 @@ FileAnalysis analyse_file(const std::vector<Candidate>& candidates, int preferre
   bool any = weigh(candidates, ex, fa, stops);
   if (ex.truncated && options.window > kFirstLook) {
     const Choice first = any ? choose(candidates, fa.standings, preferred) : Choice{};
-    if (!any || first.alone || first.margin < kPlainMargin) {
+    if (!any || first.alone || first.margin < kPlainMargin ||
+        group_parts_later(candidates, fa, first.index, content, options.window)) {
       ex = cut_excerpt(content, options.window);
       any = weigh(candidates, ex, fa, stops);
     }

@@ -48,14 +48,4 @@ double latin_misfits(const LetterCounts& letters);
 // The total a candidate gets: weights, less a penalty for letters no language explains.
 double total_points(Family f, const Tally& tally);
 
-// How plausible decoded `text` is as writing of family `f`: its total points (about +1 per
-// non-ASCII character for ordinary text, below 0 for misdecoded text); `*chars` gets the
-// count of non-ASCII characters weighed.
-double text_points(Family f, std::u32string_view text, double* chars = nullptr);
-
-// The same for text of no stated family (a UTF-8 reading): the best family's points, with
-// symbols, digits and punctuation neutral, since Unicode text holds them freely. Letters and
-// marks that no one script's writing puts together (ģʽ) make it negative.
-double unicode_points(std::u32string_view text, Family* best = nullptr);
-
 }  // namespace detect

@@ -69,7 +69,11 @@ bool viable(const FileRecord& f, size_t i) { return !std::isnan(f.points[i]); }
 // the 64th count as plausible, which only widens a pool.
 uint64_t plausible_set(const FileRecord& f) {
   uint64_t mask = 0;
-  const double best = f.points[static_cast<size_t>(f.own)];
+  // The best reading of the file's own text, whichever label of it carries the name.
+  double best = f.points[static_cast<size_t>(f.own)];
+  for (size_t i = 0; i < f.points.size(); ++i)
+    if (viable(f, i) && f.signature[i] == f.signature[static_cast<size_t>(f.own)])
+      best = std::max(best, static_cast<double>(f.points[i]));
   for (size_t i = 0; i < f.points.size(); ++i)
     if (i >= 64 || (viable(f, i) && f.points[i] >= best - kPoolRange))
       mask |= i < 64 ? uint64_t{1} << i : 0;

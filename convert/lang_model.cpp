@@ -4,11 +4,13 @@
 #include <unicode/uchar.h>
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
+#include <unordered_map>
 
 #include "convert/detect.h"
 #include "convert/detect_model.h"
@@ -38,18 +40,26 @@ struct LangModel::Table {
 namespace {
 
 constexpr double kBigramShare = 0.7;  // weight of the pair statistics against the characters
-constexpr uint64_t kLetter = 'a', kOther = ' ';  // what an ASCII predecessor folds to
+constexpr uint64_t kOther = ' ';      // what an ASCII character other than a letter folds to
+constexpr uint64_t kAnyLetter = 'A';  // the pairs of any ASCII letter, for letters seen too little
+// How many counts of the letters after any character above ASCII stand behind the letters
+// after one character: its own counts outweigh them once it has been seen a few times.
+constexpr double kNextPrior = 2.0;
 
+bool ascii_letter(char32_t c) { return (c | 0x20) >= 'a' && (c | 0x20) <= 'z'; }
+
+// An ASCII letter in lower case, any other ASCII character as a blank.
 uint64_t fold(char32_t c) {
   if (c >= 0x80) return c;
-  const bool letter = (c | 0x20) >= 'a' && (c | 0x20) <= 'z';
-  return letter ? kLetter : kOther;
+  return ascii_letter(c) ? (c | 0x20) : kOther;
 }
 
 size_t kind_of(char32_t c) {
   if (c >= 0x80) return 2;
-  return fold(c) == kLetter ? 0 : 1;
+  return ascii_letter(c) ? 0 : 1;
 }
+
+uint64_t next_key(char32_t c, uint64_t letter) { return uint64_t{c} << 8 | letter; }
 
 uint64_t pair_key(uint64_t prev, char32_t c) { return prev << 21 | c; }
 
@@ -118,6 +128,7 @@ struct ModelBuilder {
     double categories[kCategoryCount] = {};
     std::vector<std::pair<char32_t, double>> uni;
     std::vector<std::tuple<uint64_t, char32_t, double>> bi;
+    std::vector<std::tuple<char32_t, uint64_t, double>> next;  // (character, letter after it)
   };
   std::vector<std::string> names;
   std::vector<std::vector<std::string>> encodings;
@@ -148,10 +159,17 @@ struct ModelBuilder {
     }
     if (f[0] == "B" && f.size() == 5) {
       const char32_t p = one_char(f[2]), c = one_char(f[3]);
-      const bool prev_ok = p >= 0x80 || p == kLetter || p == kOther;
+      const bool prev_ok = p >= 0x80 || (p >= 'a' && p <= 'z') || p == kOther || p == kAnyLetter;
       if (!prev_ok || c < 0x80 || !count_of(f[4], n))
         return "a pair record needs two characters and a count";
       lang.bi.emplace_back(p, c, n);
+      return "";
+    }
+    if (f[0] == "N" && f.size() == 5) {
+      const char32_t c = one_char(f[2]), x = one_char(f[3]);
+      if (c < 0x80 || x < 'a' || x > 'z' || !count_of(f[4], n))
+        return "a record of a letter after a character needs both and a count";
+      lang.next.emplace_back(c, x, n);
       return "";
     }
     return "a record of unknown kind or with a wrong number of fields";
@@ -197,6 +215,42 @@ struct ModelBuilder {
     return &t.values[t.rows[i] * t.stride];
   }
 
+  // Rows of log(P(letter | character) / P(letter | any character)) for the ASCII letter after
+  // a character above ASCII, the character's own counts smoothed towards all of them; the
+  // key with letter 0 holds the value for a letter never seen after it. 0 where a language
+  // has no counts for the character.
+  std::shared_ptr<LangModel::Table> build_nexts(size_t n) {
+    size_t entries = 0;
+    std::vector<std::unordered_map<char32_t, double>> after(n);  // letters after a character
+    std::vector<std::array<double, 128>> letters(n);             // letters after any of them
+    std::vector<double> all(n, 0.0);
+    for (size_t l = 0; l < n; ++l) {
+      letters[l].fill(0.0);
+      for (const auto& [c, x, count] : langs[l].next) {
+        after[l][c] += count;
+        letters[l][x] += count, all[l] += count;
+      }
+      entries += langs[l].next.size() + after[l].size();
+    }
+    auto t = make_table(entries, n);
+    auto never_seen = [&](char32_t c) {
+      std::vector<float> v(n, 0.0f);
+      for (size_t l = 0; l < n; ++l)
+        if (const auto it = after[l].find(c); it != after[l].end())
+          v[l] = static_cast<float>(std::log(kNextPrior / (it->second + kNextPrior)));
+      return v;
+    };
+    for (size_t l = 0; l < n; ++l) {
+      for (const auto& [c, total] : after[l]) row(*t, next_key(c, 0), never_seen(c));
+      for (const auto& [c, x, count] : langs[l].next) {
+        const double q = letters[l][x] / all[l];
+        const double p = (count + kNextPrior * q) / (after[l][c] + kNextPrior);
+        row(*t, next_key(c, x), never_seen(c))[l] = static_cast<float>(std::log(p / q));
+      }
+    }
+    return t;
+  }
+
   std::shared_ptr<const LangModel> build() {
     const size_t n = names.size();
     auto model = std::make_shared<LangModel>();
@@ -236,8 +290,15 @@ struct ModelBuilder {
     for (size_t l = 0; l < n; ++l) {
       const double* st = langs[l].steps;
       const double after_high = (st[8] + 0.5) / (st[6] + st[7] + st[8] + 1.5);
+      // How often each ASCII letter comes before a character above ASCII.
+      double before_high[128] = {};
+      for (const auto& [p, c, count] : langs[l].bi)
+        if (p < 0x80) before_high[p] += count;
       for (const auto& [p, c, count] : langs[l].bi) {
-        double context = p == kLetter ? st[2] : p == kOther ? st[5] : 0;
+        double context = p == kOther       ? st[5]
+                         : p == kAnyLetter ? st[2]
+                         : p < 0x80        ? before_high[p]
+                                           : 0;
         if (p >= 0x80) context = uni_p(static_cast<char32_t>(p), l) * langs[l].chars * after_high;
         float* r = row(*bi, pair_key(p, c), no_pair);
         r[l] = static_cast<float>(count / std::max(context, count));
@@ -265,6 +326,7 @@ struct ModelBuilder {
     }
     model->unigrams_ = std::move(uni);
     model->bigrams_ = std::move(bi);
+    model->nexts_ = build_nexts(n);
     return model;
   }
 };
@@ -278,8 +340,8 @@ LangModel::Loaded LangModel::parse(std::string_view tsv) {
     if (line.empty()) continue;
     std::string error;
     if (!header) {
-      header = line == "ouzel-lang-model 1";
-      if (!header) error = "not a language model (the first line must be \"ouzel-lang-model 1\")";
+      header = line == "ouzel-lang-model 2";
+      if (!header) error = "not a language model (the first line must be \"ouzel-lang-model 2\")";
     } else {
       error = builder.add_line(line);
     }
@@ -317,18 +379,26 @@ size_t LangModel::score(std::u32string_view text, uint32_t mask, int bytes_per_c
   size_t chars = 0;
   uint64_t prev = kOther;
   size_t prev_kind = 1;
-  for (char32_t c : text) {
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char32_t c = text[i];
     const size_t kind = kind_of(c);
     if (kind == 2) {
       ++chars;
       const float* pair = bigrams_->find(pair_key(prev, c));
+      if (!pair && prev < 0x80 && prev != kOther) pair = bigrams_->find(pair_key(kAnyLetter, c));
       const float* single = pair ? nullptr : unigrams_->find(c);
       const size_t category = pair || single ? 0 : category_of(c);
+      // The ASCII letter after it, where one follows: how typical that letter is after it.
+      const float* after = nullptr;
+      if (i + 1 < text.size() && ascii_letter(text[i + 1])) {
+        after = nexts_->find(next_key(c, fold(text[i + 1])));
+        if (!after) after = nexts_->find(next_key(c, 0));
+      }
       for (size_t l = 0; l < n; ++l) {
         if (!(mask >> l & 1)) continue;
         const double lp =
             pair ? pair[l] : (single ? single[l] : unseen_[l * kCategoryCount + category]) + alone;
-        totals[l] += steps_[l * 6 + prev_kind] + lp + base;
+        totals[l] += steps_[l * 6 + prev_kind] + lp + base + (after ? after[l] : 0.0f);
       }
     }
     if (prev_kind == 2) {
@@ -359,8 +429,12 @@ const LangModel& lang_model() {
 
 double best_language_points(std::u32string_view text, double* chars, std::string* language) {
   const LangModel& m = lang_model();
-  uint32_t wide = 0;
-  for (const char* name : {"GBK", "BIG5", "CP932", "CP949"}) wide |= m.served_by(name);
+  // Important: served_by() compares names; once per process, not per call.
+  static const uint32_t wide = [&m] {
+    uint32_t mask = 0;
+    for (const char* name : {"GBK", "BIG5", "CP932", "CP949"}) mask |= m.served_by(name);
+    return mask;
+  }();
   const uint32_t all = m.languages() >= 32 ? ~uint32_t{0} : (uint32_t{1} << m.languages()) - 1;
   double totals[kMaxLanguages] = {};
   const size_t n = m.score(text, wide, 2, totals);
@@ -376,10 +450,22 @@ double best_language_points(std::u32string_view text, double* chars, std::string
 double language_points(std::u32string_view text, std::string_view encoding, double* chars,
                        std::string* language) {
   const LangModel& m = lang_model();
-  const uint32_t mask = m.served_by(encoding);
-  const Family f = family_of(canonical_name(encoding));
-  const bool wide =
-      f == Family::gb || f == Family::big5 || f == Family::japanese || f == Family::korean;
+  // Important: the languages of an encoding take name comparisons to find; a caller scoring
+  // many texts asks for the same few encodings, so each thread keeps what it found.
+  struct Served {
+    uint32_t mask;
+    bool wide;
+  };
+  thread_local std::unordered_map<std::string, Served> known;
+  auto it = known.find(std::string(encoding));
+  if (it == known.end()) {
+    const Family f = family_of(canonical_name(encoding));
+    const bool wide_family =
+        f == Family::gb || f == Family::big5 || f == Family::japanese || f == Family::korean;
+    it = known.emplace(std::string(encoding), Served{m.served_by(encoding), wide_family}).first;
+  }
+  const uint32_t mask = it->second.mask;
+  const bool wide = it->second.wide;
   double totals[kMaxLanguages] = {};
   const size_t n = mask ? m.score(text, mask, wide ? 2 : 1, totals) : 0;
   if (chars) *chars = static_cast<double>(n);

@@ -29,8 +29,10 @@ class LangModel {
   uint32_t served_by(std::string_view encoding) const;
 
   // Adds to totals[l], for each language l in `mask`, the log-likelihood of every non-ASCII
-  // character of `text` after its predecessor, plus `bytes_per_char` * ln 128 per character
-  // (what random bytes would score), so plausible text is above 0 and misdecoded text below.
+  // character of `text` after its predecessor (an ASCII letter as itself), plus
+  // `bytes_per_char` * ln 128 per character (what random bytes would score), so plausible text
+  // is above 0 and misdecoded text below; and how much likelier than usual the ASCII letter
+  // after it is.
   // Returns the count of non-ASCII characters.
   size_t score(std::u32string_view text, uint32_t mask, int bytes_per_char, double* totals) const;
 
@@ -40,7 +42,7 @@ class LangModel {
   std::vector<std::vector<std::string>> encodings_;
   std::vector<float> unseen_;  // per language and category, log-probability of an unseen one
   std::vector<float> steps_;   // per language, log-probabilities of the kinds around one
-  std::shared_ptr<const Table> unigrams_, bigrams_;
+  std::shared_ptr<const Table> unigrams_, bigrams_, nexts_;
   friend struct ModelBuilder;
 };
 

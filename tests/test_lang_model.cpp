@@ -17,7 +17,7 @@ using testing_support::encode_as;
 namespace {
 
 const char* const kTinyModel =
-    "ouzel-lang-model 1\n"
+    "ouzel-lang-model 2\n"
     "L\txx\tCP1252\t10\t5\t1\t2\t1\t1\t1\t2\t1\t3\n"
     "U\txx\t\xC3\xA9\t8\n"
     "B\txx\ta\t\xC3\xA9\t2\n";
@@ -40,20 +40,25 @@ detect::Decision alone(const std::vector<std::string>& candidates, const std::st
 
 TEST(LangModel, LoaderRejectsGarbledData) {
   ASSERT_TRUE(LangModel::parse(kTinyModel).model) << LangModel::parse(kTinyModel).error;
+  const std::string with_next = std::string(kTinyModel) + "N\txx\t\xC3\xA9\tt\t2\n";
+  ASSERT_TRUE(LangModel::parse(with_next).model) << LangModel::parse(with_next).error;
   const struct {
     std::string data;
     const char* error;
   } cases[] = {
       {"", "no language"},
-      {"ouzel-lang-model 1\n", "no language"},
+      {"ouzel-lang-model 2\n", "no language"},
       {"L\txx\tCP1252\t10\n", "line 1: not a language model"},
       {std::string(kTinyModel) + "U\tyy\t\xC3\xA9\t8\n", "line 5: language \"yy\""},
       {std::string(kTinyModel) + "U\txx\tab\t8\n", "line 5: a character record"},
       {std::string(kTinyModel) + "U\txx\t\xC3\xA9\tmany\n", "line 5: a character record"},
       {std::string(kTinyModel) + "B\txx\t\xC3\xA9\n", "line 5: a record of unknown kind"},
       {std::string(kTinyModel) + "Q\txx\n", "line 5"},
-      {"ouzel-lang-model 1\nL\txx\tCP1252\t0\t5\t1\t2\t1\t1\t1\t2\t1\t3\n", "line 2: a language"},
-      {"ouzel-lang-model 1\nL\txx\tCP1252\t10\t5\t1\t2\t1\t1\t1\t2\t1\t3\n", "no character"},
+      {std::string(kTinyModel) + "N\txx\t\xC3\xA9\tT\t3\n", "line 5: a record of a letter"},
+      {std::string(kTinyModel) + "N\txx\te\tt\t3\n", "line 5: a record of a letter"},
+      {"ouzel-lang-model 1\n" + std::string(kTinyModel).substr(19), "line 1: not a language"},
+      {"ouzel-lang-model 2\nL\txx\tCP1252\t0\t5\t1\t2\t1\t1\t1\t2\t1\t3\n", "line 2: a language"},
+      {"ouzel-lang-model 2\nL\txx\tCP1252\t10\t5\t1\t2\t1\t1\t1\t2\t1\t3\n", "no character"},
       {std::string(kTinyModel).substr(0, 60), "line 3"},  // cut short inside a record
   };
   for (const auto& c : cases) {
