@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "util/byte_scan.h"
+
 namespace {
 
 constexpr uint32_t kCr = 0x0D;
@@ -95,7 +97,7 @@ void EolRewriter::count_bytes(std::string_view in) {
     ++(*p == '\n' ? before_.crlf : before_.cr);
     if (*p == '\n') ++p;
   }
-  const auto lfs = static_cast<uint64_t>(std::count(p, end, '\n'));
+  const auto lfs = static_cast<uint64_t>(bytes::count(std::string_view(p, size_t(end - p)), '\n'));
   uint64_t crlfs = 0;
   uint64_t crs = 0;
   for (const char* q = p; (q = static_cast<const char*>(std::memchr(q, '\r', size_t(end - q))));) {

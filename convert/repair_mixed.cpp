@@ -230,7 +230,25 @@ bool line_to_utf8(std::string_view line, const std::string& legacy, std::string&
   return false;
 }
 
+namespace {
+
+// Whether some line reads as UTF-8 rather than the legacy encoding; one pass skips the rest.
+bool has_utf8_reading(std::string_view text, const std::string& legacy) {
+  size_t at = 0;
+  for (std::string_view line; !(line = find_utf8_line(text, at)).empty();)
+    if (line_kind(line, legacy) == LineKind::utf8) return true;
+  return false;
+}
+
+}  // namespace
+
 MixedFacts scan_mixed(std::string_view text, const std::string& legacy) {
+  // Important: nearly every legacy file has no UTF-8 line, and its lines need no counting.
+  if (!has_utf8_reading(text, legacy)) {
+    MixedFacts none;
+    none.legacy = legacy;
+    return none;
+  }
   MixedScan scan(legacy, false);
   LineSplitter split;
   const LineSplitter::Take take = [&scan](std::string_view line) { scan.line(line); };

@@ -81,7 +81,8 @@ std::string legacy_of(std::string_view text, const std::vector<std::string>& can
 // reads.
 bool line_to_utf8(std::string_view line, const std::string& legacy, std::string& out);
 
-// The facts of `text` (whole) against `legacy`, both passes.
+// The facts of `text` (whole) against `legacy`, both passes; only the encoding's name and no
+// counts when no line reads as UTF-8.
 MixedFacts scan_mixed(std::string_view text, const std::string& legacy);
 
 // The facts of the first pass completed by those of the second.

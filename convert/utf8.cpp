@@ -4,15 +4,12 @@
 #include <cstdint>
 #include <cstring>
 
+#include "util/byte_scan.h"
+
 namespace {
 
-constexpr uint64_t kHighBits = 0x8080808080808080ull;
-
-uint64_t load64(const unsigned char* p) {
-  uint64_t v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
+using bytes::kHighBits;
+using bytes::load64;
 
 bool cont(unsigned char c) { return (c & 0xC0) == 0x80; }
 
@@ -150,6 +147,51 @@ Utf8Check utf8_check(std::string_view text) {
     r.error_offset = first_error(p, n);
   }
   return r;
+}
+
+std::string_view find_utf8_line(std::string_view text, size_t& from) {
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const size_t n = text.size();
+  size_t i = from, start = from;
+  uint64_t state = kAccept;
+  bool high = false;
+  const auto found = [&](size_t end) {
+    from = end;
+    return text.substr(start, end - start);
+  };
+  while (i < n) {
+    // Important: ASCII is skipped only between characters, and only words with no line end.
+    if (state == kAccept) {
+      while (i + 8 <= n) {
+        const uint64_t w = load64(p + i);
+        if ((w & kHighBits) != 0 || bytes::equal_bytes(w, '\n') != 0) break;
+        i += 8;
+      }
+      if (i == n) break;
+    }
+    const unsigned char b = p[i++];
+    if (b == '\n') {
+      if (high && state == kAccept) return found(i);
+      start = i;
+      high = false;
+      state = kAccept;
+      continue;
+    }
+    high |= b >= 0x80;
+    state = (kRows.row[b] >> state) & 63;
+    if (state == kError) {
+      // The rest of this line cannot make it valid.
+      const void* nl = std::memchr(p + i, '\n', n - i);
+      if (nl == nullptr) break;
+      i = static_cast<size_t>(static_cast<const unsigned char*>(nl) - p) + 1;
+      start = i;
+      high = false;
+      state = kAccept;
+    }
+  }
+  if (high && state == kAccept && start < n) return found(n);
+  from = n;
+  return {};
 }
 
 bool is_ascii(std::string_view text) {

@@ -27,6 +27,11 @@ inline char32_t utf8_next(std::string_view valid, size_t& at) {
   return c;
 }
 
+// The next line at or after `from` (with its '\n') that is strict UTF-8 holding a byte >= 0x80,
+// `from` moved past it; empty when there is none. One pass, for the cheap first question before
+// a line-by-line look at a file that may be of two encodings.
+std::string_view find_utf8_line(std::string_view text, size_t& from);
+
 // No byte >= 0x80.
 bool is_ascii(std::string_view text);
 

@@ -159,6 +159,8 @@ TEST_F(PreviewWindowTest, OverrideChangesSampleAndConversion) {
   ASSERT_TRUE(seen("preview.enc_popup"));
   type_text("big5", body());
   press_key(ImGuiKey_Enter, body());
+  app_.jobs.wait();  // the file is read again on the worker
+  draw(2);
   EXPECT_EQ(app_.preview->rows[f0].source, "BIG5");
   EXPECT_NE(app_.preview->rows[f0].sample, before);
   EXPECT_EQ(shown_row("gbk/f0.cpp").rfind("BIG5|override|", 0), 0u);

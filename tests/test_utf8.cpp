@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "convert/utf8.h"
 #include "test_support.h"
@@ -95,3 +96,59 @@ TEST_P(Utf8Chunks, ScannerAgreesWithWholeCheck) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, Utf8Chunks, ::testing::Values(1, 2, 3, 4, 5, 7, 64, 4096));
+
+namespace {
+
+// The slow reading of the same question: split at '\n', check each line whole.
+std::vector<std::string_view> utf8_lines_one_by_one(std::string_view text) {
+  std::vector<std::string_view> found;
+  while (!text.empty()) {
+    const size_t nl = text.find('\n');
+    const std::string_view line =
+        text.substr(0, nl == std::string_view::npos ? text.size() : nl + 1);
+    if (!is_ascii(line) && utf8_check(line).valid) found.push_back(line);
+    text.remove_prefix(line.size());
+  }
+  return found;
+}
+
+std::vector<std::string_view> utf8_lines_in_one_pass(std::string_view text) {
+  std::vector<std::string_view> found;
+  size_t at = 0;
+  for (std::string_view line; !(line = find_utf8_line(text, at)).empty();) found.push_back(line);
+  return found;
+}
+
+}  // namespace
+
+// The one pass finds the same lines as the line-by-line look, whatever offset each line, its
+// sequences and its line end fall at (the word-at-a-time skip must not jump over either).
+TEST(Utf8, FindUtf8LineAgreesWithLineByLine) {
+  const std::string lines[] = {
+      "\xE4\xB8\xAD\xE6\x96\x87\n",  // UTF-8 "中文"
+      "\xC4\xA3\xCA\xBD\n",          // GBK "模式": valid UTF-8 by chance
+      "\xD6\xD0\xCE\xC4\n",          // GBK "中文": not UTF-8
+      "\xE4\xB8\n",                  // cut by its line end
+      "\xE4\n\xB8\xAD\n",            // a line end inside a sequence
+      "plain ascii\n",
+      "\xC3\xA9",            // last line without a line end
+      "\x80\xE4\xB8\xAD\n",  // a stray byte, then a character
+  };
+  int some = 0, none = 0;
+  for (size_t pad = 0; pad < 18; ++pad) {
+    for (const std::string& a : lines) {
+      for (const std::string& b : lines) {
+        const std::string text = std::string(pad, 'x') + "\n" + std::string(pad, 'y') + a +
+                                 std::string(17 - pad, 'z') + b;
+        const auto expected = utf8_lines_one_by_one(text);
+        EXPECT_EQ(utf8_lines_in_one_pass(text), expected) << testing::PrintToString(text);
+        ++(expected.empty() ? none : some);
+      }
+    }
+  }
+  // The oracle must have given both answers many times, or the agreement means nothing.
+  EXPECT_GT(some, 100);
+  EXPECT_GT(none, 100);
+  EXPECT_TRUE(utf8_lines_in_one_pass("").empty());
+  EXPECT_TRUE(utf8_lines_in_one_pass(std::string(100, 'a') + "\n\n").empty());
+}
