@@ -149,47 +149,48 @@ Utf8Check utf8_check(std::string_view text) {
   return r;
 }
 
+namespace {
+
+// The first byte above 0x7F at or after i, or n.
+size_t skip_ascii(const unsigned char* p, size_t n, size_t i) {
+  while (i + 32 <= n &&
+         ((load64(p + i) | load64(p + i + 8) | load64(p + i + 16) | load64(p + i + 24)) &
+          kHighBits) == 0)
+    i += 32;
+  while (i + 8 <= n && (load64(p + i) & kHighBits) == 0) i += 8;
+  while (i < n && p[i] < 0x80) ++i;
+  return i;
+}
+
+}  // namespace
+
 std::string_view find_utf8_line(std::string_view text, size_t& from) {
   const auto* p = reinterpret_cast<const unsigned char*>(text.data());
   const size_t n = text.size();
-  size_t i = from, start = from;
-  uint64_t state = kAccept;
-  bool high = false;
-  const auto found = [&](size_t end) {
-    from = end;
-    return text.substr(start, end - start);
-  };
-  while (i < n) {
-    // Important: ASCII is skipped only between characters, and only words with no line end.
+  size_t line = from;  // always where a line starts
+  while (line < n) {
+    // Important: ASCII lines need no look at all, so line ends are found only around the
+    // first byte above 0x7F, from which the line is read as UTF-8 until it fails or ends.
+    size_t i = skip_ascii(p, n, line);
+    if (i == n) break;
+    const void* before = memrchr(p + line, '\n', i - line);
+    const size_t start =
+        before == nullptr ? line
+                          : static_cast<size_t>(static_cast<const unsigned char*>(before) - p) + 1;
+    uint64_t state = kAccept;
+    for (; i < n && p[i] != '\n'; ++i) {
+      state = (kRows.row[p[i]] >> state) & 63;
+      if (state == kError) break;
+    }
     if (state == kAccept) {
-      while (i + 8 <= n) {
-        const uint64_t w = load64(p + i);
-        if ((w & kHighBits) != 0 || bytes::equal_bytes(w, '\n') != 0) break;
-        i += 8;
-      }
-      if (i == n) break;
+      from = i < n ? i + 1 : n;
+      return text.substr(start, from - start);
     }
-    const unsigned char b = p[i++];
-    if (b == '\n') {
-      if (high && state == kAccept) return found(i);
-      start = i;
-      high = false;
-      state = kAccept;
-      continue;
-    }
-    high |= b >= 0x80;
-    state = (kRows.row[b] >> state) & 63;
-    if (state == kError) {
-      // The rest of this line cannot make it valid.
-      const void* nl = std::memchr(p + i, '\n', n - i);
-      if (nl == nullptr) break;
-      i = static_cast<size_t>(static_cast<const unsigned char*>(nl) - p) + 1;
-      start = i;
-      high = false;
-      state = kAccept;
-    }
+    if (i == n) break;
+    const void* nl = p[i] == '\n' ? p + i : std::memchr(p + i, '\n', n - i);
+    if (nl == nullptr) break;
+    line = static_cast<size_t>(static_cast<const unsigned char*>(nl) - p) + 1;
   }
-  if (high && state == kAccept && start < n) return found(n);
   from = n;
   return {};
 }
