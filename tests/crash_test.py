@@ -147,10 +147,11 @@ class CrashTest:
     def kill_after(self, src, out, extra, delay):
         p = subprocess.Popen(self.command(src, out, extra), stdout=subprocess.DEVNULL)
         time.sleep(delay)
-        if p.poll() is None:
-            self.alive_kills += 1
+        alive = p.poll() is None
+        self.alive_kills += alive
         p.send_signal(signal.SIGKILL)
         p.wait()
+        return alive
 
     def check_after_kill(self, out, old, label):
         """Every target absent (no old content), old, or complete; only our temporary files
@@ -200,11 +201,12 @@ class CrashTest:
             if threads == 1:
                 extra.append("--named-temp")
         label = "%s, %d thread(s), killed after %.3f s" % (kind, threads, delay)
-        self.kill_after(src, out, extra, delay)
+        alive = self.kill_after(src, out, extra, delay)
         leftovers = self.check_after_kill(out, old, label)
         self.leftovers_seen += leftovers
         lines = self.run(src, out, extra)
         self.check_after_rerun(out, lines, leftovers, label)
+        return alive
 
 
 def main():
@@ -217,8 +219,12 @@ def main():
         t = CrashTest(child, work, rng)
         full = t.calibrate()
         kinds = ["fresh", "replace", "in place"]
+        # Important: the calibration runs can be slower than the killed ones (a cold cache, a
+        # busy machine); kills that come after the end shrink the span the next ones fall in.
+        span = 1.0
         for i in range(rounds):
-            t.round(kinds[i % 3], rng.uniform(0.02, 1.0) * full, 1 + i % 2)
+            alive = t.round(kinds[i % 3], rng.uniform(0.02, 1.0) * full * span, 1 + i % 2)
+            span = min(1.0, span * 1.1) if alive else max(0.05, span * 0.7)
         print("%d kills (seed %d, a full run %.3f s): %d while the job ran, %d temporary files "
               "and unfinished folders (%d) left and removed by the next run" % (
                   rounds, seed, full, t.alive_kills, t.leftovers_seen, t.staged_seen))
