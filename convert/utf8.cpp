@@ -173,16 +173,19 @@ std::string_view find_utf8_line(std::string_view text, size_t& from) {
     // first byte above 0x7F, from which the line is read as UTF-8 until it fails or ends.
     size_t i = skip_ascii(p, n, line);
     if (i == n) break;
-    const void* before = memrchr(p + line, '\n', i - line);
-    const size_t start =
-        before == nullptr ? line
-                          : static_cast<size_t>(static_cast<const unsigned char*>(before) - p) + 1;
+    const size_t first = i;
     uint64_t state = kAccept;
     for (; i < n && p[i] != '\n'; ++i) {
       state = (kRows.row[p[i]] >> state) & 63;
       if (state == kError) break;
     }
     if (state == kAccept) {
+      // The line's start only now: most lines fail, and need none.
+      const void* before = memrchr(p + line, '\n', first - line);
+      const size_t start =
+          before == nullptr
+              ? line
+              : static_cast<size_t>(static_cast<const unsigned char*>(before) - p) + 1;
       from = i < n ? i + 1 : n;
       return text.substr(start, from - start);
     }
