@@ -126,8 +126,9 @@ void Runner::say(const std::string& text) {
 }
 
 bool Runner::refused() {
-  report_.refusal = run_refusal(plan_.output, files_, ctx_.in_place);
-  if (report_.refusal.empty()) return false;
+  const platform::Status can_run = run_refusal(plan_.output, files_, ctx_.in_place);
+  if (can_run) return false;
+  report_.refusal = can_run.error().context;
   say(report_.refusal);
   report_.ran = false;
   return true;
@@ -375,7 +376,7 @@ void Runner::detect_sources() {
     JobFile& f = files_[i];
     if (f.identity != Outcome::converted) return;
     // A file that cannot be read now is reported when the conversion reads it.
-    if (platform::read_file(plan_.input + "/" + f.relative_path(), content) != 0) return;
+    if (!platform::read_file(plan_.input + "/" + f.relative_path(), content)) return;
     detection.examine(i, f, content);
   });
   for (const auto& line : detection.finish(files_)) say(line);
