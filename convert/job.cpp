@@ -130,8 +130,9 @@ void Runner::say(const std::string& text) {
 }
 
 bool Runner::refused() {
-  report_.refusal = run_refusal(plan_.output, files_, ctx_.in_place);
-  if (report_.refusal.empty()) return false;
+  const platform::Status can_run = run_refusal(plan_.output, files_, ctx_.in_place);
+  if (can_run) return false;
+  report_.refusal = can_run.error().context;
   say(report_.refusal);
   report_.ran = false;
   return true;
@@ -196,9 +197,10 @@ void Runner::search() {
   const bool out_exists = platform::sysio().stat(plan_.output.c_str(), &out) == 0;
   if (!ctx_.in_place && !out_exists && !plan_.options.dry_run) {
     // Made only after the search now; said all the same, so every run reads alike.
-    const std::string in_full = fsutil::full_path(plan_.input) + "/";
-    const std::string out_full = fsutil::full_path(plan_.output);
-    if (out_full.compare(0, in_full.size(), in_full) == 0)
+    // Important: a path that cannot be resolved is no prefix ("/" would match everything).
+    const platform::Result<std::string> in_full = fsutil::full_path(plan_.input);
+    const platform::Result<std::string> out_full = fsutil::full_path(plan_.output);
+    if (in_full && out_full && out_full->rfind(*in_full + "/", 0) == 0)
       say(
           kestrum::strfmt("The output directory %s is inside the input directory, left out of "
                           "the search",
@@ -379,7 +381,7 @@ void Runner::detect_sources() {
     JobFile& f = files_[i];
     if (f.identity != Outcome::converted) return;
     // A file that cannot be read now is reported when the conversion reads it.
-    if (platform::read_file(plan_.input + "/" + f.relative_path(), content) != 0) return;
+    if (!platform::read_file(plan_.input + "/" + f.relative_path(), content)) return;
     detection.examine(i, f, content);
   });
   for (const auto& line : detection.finish(files_)) say(line);
