@@ -78,11 +78,13 @@ std::string EditorconfigReader::unreadable_above(const std::string& dir, int& er
 
 EditorconfigLookup EditorconfigReader::lookup(const std::string& path) {
   EditorconfigLookup out;
-  const std::string full = fsutil::full_path(path);
-  if (full.empty()) {
-    out.error = "cannot make an absolute path of " + path;
+  const Result<std::string> absolute = fsutil::full_path(path);
+  if (!absolute) {
+    out.error_number = absolute.err();
+    out.error = "cannot make an absolute path of " + path + ": " + std::strerror(absolute.err());
     return out;
   }
+  const std::string& full = *absolute;
   int error_number = 0;
   const std::string unreadable = unreadable_above(parent_of(full), error_number);
   if (!unreadable.empty()) {
