@@ -20,6 +20,8 @@ const char* eol_mode_name(EolMode mode) {
       return "lf";
     case EolMode::crlf:
       return "crlf";
+    case EolMode::cr:
+      return "cr";
     case EolMode::keep:
       break;
   }
@@ -59,7 +61,7 @@ EolRewriter::EolRewriter(EolMode mode, EolUnits units) : mode_(mode), units_(uni
 EolCounts EolRewriter::after() const {
   if (passes_through()) return before_;
   EolCounts a;
-  (mode_ == EolMode::lf ? a.lf : a.crlf) = before_.total();
+  (mode_ == EolMode::lf ? a.lf : (mode_ == EolMode::cr ? a.cr : a.crlf)) = before_.total();
   return a;
 }
 
@@ -68,11 +70,12 @@ void EolRewriter::put_line_end(int kind, std::string& out) {
   if (kind == kCrlfEnd) ++before_.crlf;
   if (kind == kCrEnd) ++before_.cr;
   if (units_.width == 1) {
-    out.append(mode_ == EolMode::crlf ? "\r\n" : "\n", mode_ == EolMode::crlf ? 2 : 1);
+    if (mode_ != EolMode::lf) out.push_back('\r');
+    if (mode_ != EolMode::cr) out.push_back('\n');
     return;
   }
-  if (mode_ == EolMode::crlf) put_unit(kCr, out);
-  put_unit(kLf, out);
+  if (mode_ != EolMode::lf) put_unit(kCr, out);
+  if (mode_ != EolMode::cr) put_unit(kLf, out);
 }
 
 // Text without a CR: only its LFs change, if any; one pass, its size known beforehand.
@@ -81,6 +84,12 @@ void EolRewriter::feed_lf_only(std::string_view in, std::string& out) {
   before_.lf += lfs;
   if (mode_ == EolMode::lf || lfs == 0) {
     out.append(in);
+    return;
+  }
+  if (mode_ == EolMode::cr) {
+    const size_t from = out.size();
+    out.append(in);
+    std::replace(out.begin() + static_cast<std::ptrdiff_t>(from), out.end(), '\n', '\r');
     return;
   }
   const size_t base = out.size();

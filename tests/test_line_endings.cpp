@@ -13,39 +13,47 @@ using namespace testing_support;
 
 namespace {
 
-// A text, its line ends, and what it becomes under lf and under crlf (written out by hand).
+// A text, its line ends, and what it becomes under lf, crlf and cr (written out by hand).
 struct EolCase {
   const char* name;
   std::string text;
   EolCounts counts;
   std::string as_lf;
   std::string as_crlf;
+  std::string as_cr;  // only an .editorconfig asks for it
 };
 
 // Lines of every length up to three words, so a line end falls at each place in a word, two
 // ends side by side and a word with no end at all.
 EolCase long_lf_case() {
-  EolCase c{"long lf", "", {0, 0, 0}, "", ""};
+  EolCase c{"long lf", "", {0, 0, 0}, "", "", ""};
   for (size_t len = 0; len <= 24; ++len) {
     const std::string line =
         std::string(len % 7, 'x') + (len % 3 == 0 ? "中" : "") + std::string(len - len % 7, 'y');
     c.text += line + "\n";
     c.as_crlf += line + "\r\n";
+    c.as_cr += line + "\r";
     ++c.counts.lf;
   }
   c.text += "tail";
   c.as_crlf += "tail";
+  c.as_cr += "tail";
   c.as_lf = c.text;
   return c;
 }
 
 const std::vector<EolCase>& eol_cases() {
   static const std::vector<EolCase> cases = {
-      {"lf", "a\n中文\n\n", {3, 0, 0}, "a\n中文\n\n", "a\r\n中文\r\n\r\n"},
-      {"crlf", "a\r\n中文\r\nz", {0, 2, 0}, "a\n中文\nz", "a\r\n中文\r\nz"},
-      {"lone cr", "\r中\rb\r", {0, 0, 3}, "\n中\nb\n", "\r\n中\r\nb\r\n"},
-      {"mixed", "a\r\nb\nc\r\r\nд\r", {1, 2, 2}, "a\nb\nc\n\nд\n", "a\r\nb\r\nc\r\n\r\nд\r\n"},
-      {"none", "中文 text", {0, 0, 0}, "中文 text", "中文 text"},
+      {"lf", "a\n中文\n\n", {3, 0, 0}, "a\n中文\n\n", "a\r\n中文\r\n\r\n", "a\r中文\r\r"},
+      {"crlf", "a\r\n中文\r\nz", {0, 2, 0}, "a\n中文\nz", "a\r\n中文\r\nz", "a\r中文\rz"},
+      {"lone cr", "\r中\rb\r", {0, 0, 3}, "\n中\nb\n", "\r\n中\r\nb\r\n", "\r中\rb\r"},
+      {"mixed",
+       "a\r\nb\nc\r\r\nд\r",
+       {1, 2, 2},
+       "a\nb\nc\n\nд\n",
+       "a\r\nb\r\nc\r\n\r\nд\r\n",
+       "a\rb\rc\r\rд\r"},
+      {"none", "中文 text", {0, 0, 0}, "中文 text", "中文 text", "中文 text"},
       long_lf_case(),
   };
   return cases;
@@ -102,7 +110,8 @@ TEST(LineEndings, EveryKindIntoEveryTargetAtEveryCut) {
         std::string want;
       } modes[] = {{EolMode::keep, in},
                    {EolMode::lf, encode_as(c.as_lf, target)},
-                   {EolMode::crlf, encode_as(c.as_crlf, target)}};
+                   {EolMode::crlf, encode_as(c.as_crlf, target)},
+                   {EolMode::cr, encode_as(c.as_cr, target)}};
       for (const auto& m : modes) {
         SCOPED_TRACE(std::string(target) + " " + c.name + " " + eol_mode_name(m.mode));
         for (size_t cut = 0; cut <= in.size(); ++cut) {
