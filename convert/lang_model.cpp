@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -391,6 +392,7 @@ uint32_t LangModel::served_by(std::string_view encoding) const {
 size_t LangModel::score(std::u32string_view text, uint32_t mask, int bytes_per_char,
                         double* totals) const {
   const size_t n = names_.size();
+  if (n < 32) mask &= (uint32_t{1} << n) - 1;  // bits of languages the model lacks
   const double base = bytes_per_char * std::log(128.0);
   const double alone = std::log(1 - kBigramShare);
   size_t chars = 0;
@@ -411,16 +413,17 @@ size_t LangModel::score(std::u32string_view text, uint32_t mask, int bytes_per_c
         after = nexts_->find(next_key(c, fold(text[i + 1])));
         if (!after) after = nexts_->find(next_key(c, 0));
       }
-      for (size_t l = 0; l < n; ++l) {
-        if (!(mask >> l & 1)) continue;
+      for (uint32_t m = mask; m != 0; m &= m - 1) {
+        const auto l = static_cast<size_t>(std::countr_zero(m));
         const double lp =
             pair ? pair[l] : (single ? single[l] : unseen_[l * kCategoryCount + category]) + alone;
         totals[l] += steps_[l * 6 + prev_kind] + lp + base + (after ? after[l] : 0.0f);
       }
     }
     if (prev_kind == 2) {
-      for (size_t l = 0; l < n; ++l)
-        if (mask >> l & 1) totals[l] += steps_[l * 6 + 3 + kind];
+      for (uint32_t m = mask; m != 0; m &= m - 1)
+        totals[std::countr_zero(m)] +=
+            steps_[static_cast<size_t>(std::countr_zero(m)) * 6 + 3 + kind];
     }
     prev = fold(c);
     prev_kind = kind;
