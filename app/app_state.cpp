@@ -25,7 +25,10 @@ void AppState::load_config(const std::string& config_path) {
     log.append("load config %s: %s", config_path.c_str(), d.c_str());
 }
 
-void AppState::save_config() { ::save_config(*this, encodings, log); }
+void AppState::save_config() {
+  for (const std::string& line : save_config_lines(::save_config(*this, encodings), path))
+    log.append("%s", line.c_str());
+}
 
 void AppState::save_report(const std::string& file) {
   const std::shared_ptr<const JobReport> report = last_report();
@@ -33,8 +36,9 @@ void AppState::save_report(const std::string& file) {
     log.append("%s", "save report failed: no job has run yet");
     return;
   }
-  if (const int err = platform::write_file_safely(file, report_csv(*report))) {
-    log.append("save report failed, error: %s", errno_text(err).c_str());
+  if (const platform::Status written = platform::write_file_safely(file, report_csv(*report));
+      !written) {
+    log.append("save report failed, error: %s", errno_text(written.err()).c_str());
     return;
   }
   log.append("save report to file %s success, %zu entries", fsutil::full_path(file).c_str(),

@@ -41,9 +41,9 @@ std::vector<std::string> open_config_command(std::string_view expanded, const st
     if (c != '"') editor += c == '\\' ? '/' : c;
   }
   if (platform::is_executable_file(editor)) return {editor, file};
-  std::string opener = platform::find_in_path("xdg-open");
-  if (opener.empty()) return {};
-  return {opener, file};
+  platform::Result<std::string> opener = platform::find_in_path("xdg-open");
+  if (!opener) return {};
+  return {std::move(*opener), file};
 }
 
 pid_t open_current_config(LogBuffer& log) {
@@ -54,5 +54,5 @@ pid_t open_current_config(LogBuffer& log) {
   }
   // Always the working directory's file, whatever "Save Config As..." chose since.
   const auto command = open_config_command(expanded, fsutil::full_path("ouzel.yml"));
-  return command.empty() ? -1 : platform::spawn_detached(command);
+  return command.empty() ? -1 : platform::spawn_detached(command).value_or(-1);
 }

@@ -87,7 +87,7 @@ int write_with(const std::string& root, const FileSet& set, platform::PublisherO
     });
     for (size_t i = 0; i < set.paths.size(); ++i) {
       platform::TargetFile file;
-      if (file.open(root + "/" + set.paths[i], platform::LinkPolicy::replace_link) != 0 ||
+      if (!file.open(root + "/" + set.paths[i], platform::LinkPolicy::replace_link) ||
           file.append(set.contents[i]) != 0) {
         ++failures;
         continue;

@@ -85,9 +85,9 @@ int run_job(const CliOptions& o, const JobPlan& plan) {
   if (!o.report.empty()) {
     const std::string text =
         ends_with(o.report, ".json") ? report_json(report) : report_csv(report);
-    if (const int err = platform::write_file_safely(o.report, text)) {
+    if (const platform::Status written = platform::write_file_safely(o.report, text); !written) {
       observer.print_line("ouzel-convert: cannot write the report " + o.report + ": " +
-                          errno_text(err));
+                          errno_text(written.err()));
       if (status == kExitOk) status = kExitFailed;
     }
   }

@@ -84,8 +84,8 @@ std::string read_settings(const std::string& path, const EncodingList& encodings
 bool names_paths(const CliOptions& o) {
   if (o.in_place || o.output || o.paths.size() > 2) return true;
   for (const std::string& p : o.paths) {
-    const platform::PathKind kind = platform::path_kind(p);
-    if (kind != platform::PathKind::missing && kind != platform::PathKind::directory) return true;
+    const platform::Result<platform::PathKind> kind = platform::path_kind(p);
+    if (kind && *kind != platform::PathKind::directory) return true;
   }
   return false;
 }

@@ -22,12 +22,11 @@ std::string below(const std::string& folder, const std::string& path) {
 
 // Empty, or why `path` cannot be named.
 std::string kind_error(const std::string& path, bool& folder) {
-  int err = 0;
-  const platform::PathKind kind = platform::path_kind(path, &err);
-  if (kind == platform::PathKind::missing)
-    return err == ENOENT ? path + " does not exist" : path + ": " + errno_text(err);
-  folder = kind == platform::PathKind::directory;
-  if (kind == platform::PathKind::other) return path + " is neither a file nor a folder";
+  const platform::Result<platform::PathKind> kind = platform::path_kind(path);
+  if (!kind)
+    return kind.err() == ENOENT ? path + " does not exist" : path + ": " + errno_text(kind.err());
+  folder = *kind == platform::PathKind::directory;
+  if (*kind == platform::PathKind::other) return path + " is neither a file nor a folder";
   return {};
 }
 

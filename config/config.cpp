@@ -14,7 +14,6 @@
 #include "platform/fs.h"
 #include "platform/fsutil.h"
 #include "platform/sys_io.h"
-#include "util/log_buffer.h"
 #include "util/strfmt.h"
 
 namespace {
@@ -68,7 +67,6 @@ void read_filters(ConvertConfig& cfg, const YAML::Node& value) {
 struct Settings {
   ConvertConfig& cfg;
   const EncodingList& encodings;
-  LogBuffer* log;  // where saving reports; null while loading, which returns its problem
   std::vector<std::string>* diagnostics = nullptr;  // loading: what was read but not taken
 };
 
@@ -140,7 +138,8 @@ YAML::Node read_document(ConvertConfig& cfg, ConfigProblem& problem) {
   // Important: refused before it is read; a parse of tens of megabytes takes gigabytes and
   // half a minute, and no settings file comes near this.
   constexpr uint64_t kMaxSettingsBytes = uint64_t{1} << 20;
-  if (const int err = platform::read_file(path, text, kMaxSettingsBytes)) {
+  if (const platform::Status read = platform::read_file(path, text, kMaxSettingsBytes); !read) {
+    const int err = read.err();
     const std::string why =
         err == EFBIG ? "larger than 1 MiB, too big for a settings file" : errno_text(err);
     problem.error = err;
@@ -271,44 +270,39 @@ YAML::Node settings_document(const Settings& s) {
   return out;
 }
 
-// Before the first save over a file that could not be read: its text is kept beside it.
-// Empty `moved_to` and true when there is nothing to keep; false when it could not be kept.
-bool keep_unreadable(Settings& s, std::string& moved_to) {
+// Before the first save over a file that could not be read: its text is kept beside it, and
+// `saved.kept_as` names where; left empty when there is nothing to keep.
+platform::Status keep_unreadable(Settings& s, SavedConfig& saved) {
   ConvertConfig& cfg = s.cfg;
   // Important: a save to another file (Save As) leaves the unreadable original where it is.
-  if (cfg.unreadable.empty() || fsutil::full_path(cfg.path) != cfg.unreadable) return true;
-  const int err = move_aside(cfg.path, moved_to);
-  if (err != 0 && err != ENOENT) {
-    s.log->append("save config failed, error: %s", errno_text(err).c_str());
-    s.log->append("the unreadable settings file %s is left as it was", cfg.path.c_str());
-    return false;
-  }
+  if (cfg.unreadable.empty() || fsutil::full_path(cfg.path) != cfg.unreadable) return {};
+  platform::Result<std::string> moved = move_aside(cfg.path);
+  if (!moved && moved.err() != ENOENT)
+    return platform::Error{moved.err(),
+                           "the unreadable settings file " + cfg.path + " is left as it was"};
+  if (moved) saved.kept_as = std::move(*moved);
   cfg.unreadable.clear();
-  return true;
+  return {};
 }
 
-void write_settings(Settings& s) {
+platform::Result<SavedConfig> write_settings(Settings& s) {
   YAML::Node updated = settings_document(s);
   std::string text;
-  if (!yamltext::emit_exact(updated, text)) {
-    s.log->append("save config failed, error: %s", errno_text(EILSEQ).c_str());
-    s.log->append("a setting holds bytes that cannot be written so that they read back unchanged");
-    return;
-  }
-  std::string moved_to;
-  if (!keep_unreadable(s, moved_to)) return;
-  if (int err = platform::write_file_safely(s.cfg.path, text)) {
-    s.log->append("save config failed, error: %s", errno_text(err).c_str());
+  if (!yamltext::emit_exact(updated, text))
+    return platform::Error{
+        EILSEQ, "a setting holds bytes that cannot be written so that they read back unchanged"};
+  SavedConfig saved;
+  if (platform::Status kept = keep_unreadable(s, saved); !kept) return kept.error();
+  if (const platform::Status written = platform::write_file_safely(s.cfg.path, text); !written) {
     // Nothing replaced it: the unreadable file goes back under its name.
-    if (!moved_to.empty() && platform::sysio().rename(moved_to.c_str(), s.cfg.path.c_str()) == 0)
+    if (!saved.kept_as.empty() &&
+        platform::sysio().rename(saved.kept_as.c_str(), s.cfg.path.c_str()) == 0)
       s.cfg.unreadable = fsutil::full_path(s.cfg.path);
-    return;
+    return platform::Error{written.err(), {}};
   }
-  if (!moved_to.empty())
-    s.log->append("the settings file %s could not be read; its text is kept as %s",
-                  s.cfg.path.c_str(), moved_to.c_str());
   s.cfg.document.reset(updated);
-  s.log->append("save config to file %s success", fsutil::full_path(s.cfg.path).c_str());
+  saved.path = fsutil::full_path(s.cfg.path);
+  return saved;
 }
 
 }  // namespace
@@ -344,7 +338,7 @@ void ConvertConfig::build_filter_items() {
 ConfigProblem load_config(ConvertConfig& config, const EncodingList& encodings,
                           const std::string& path) {
   ConfigProblem problem;
-  Settings s{config, encodings, nullptr, &problem.diagnostics};
+  Settings s{config, encodings, &problem.diagnostics};
   config.path = path;
   config.unreadable.clear();
   try {
@@ -364,11 +358,26 @@ ConfigProblem load_config(ConvertConfig& config, const EncodingList& encodings,
   return problem;
 }
 
-void save_config(ConvertConfig& config, const EncodingList& encodings, LogBuffer& log) {
-  Settings s{config, encodings, &log};
+platform::Result<SavedConfig> save_config(ConvertConfig& config, const EncodingList& encodings) {
+  Settings s{config, encodings};
   try {
-    write_settings(s);
+    return write_settings(s);
   } catch (const std::exception&) {
-    log.append("save config failed, error: %s", errno_text(ENOMEM).c_str());
+    return platform::Error{ENOMEM, {}};
   }
+}
+
+std::vector<std::string> save_config_lines(const platform::Result<SavedConfig>& saved,
+                                           const std::string& path) {
+  if (!saved) {
+    std::vector<std::string> lines{"save config failed, error: " + errno_text(saved.err())};
+    if (!saved.error().context.empty()) lines.push_back(saved.error().context);
+    return lines;
+  }
+  std::vector<std::string> lines;
+  if (!saved->kept_as.empty())
+    lines.push_back("the settings file " + path + " could not be read; its text is kept as " +
+                    saved->kept_as);
+  lines.push_back("save config to file " + saved->path + " success");
+  return lines;
 }

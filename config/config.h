@@ -10,9 +10,8 @@
 #include "convert/line_endings.h"
 #include "convert/marks.h"
 #include "convert/rules.h"
+#include "platform/result.h"
 #include "util/encoding_catalogue.h"
-
-struct LogBuffer;
 
 inline constexpr const char* kDefaultOutputDir = "/tmp/ouzel-out";
 
@@ -60,7 +59,19 @@ struct ConfigProblem {
 ConfigProblem load_config(ConvertConfig& config, const EncodingList& encodings,
                           const std::string& path);
 
-// Writes the settings into the document and the document to `config.path`; logs the outcome.
-// A file there that could not be read at load is first renamed to "PATH.bad" (".bad.1", ...)
-// and the log says so; when that fails nothing is written.
-void save_config(ConvertConfig& config, const EncodingList& encodings, LogBuffer& log);
+// What a save did: the full path written, and where the text of an unreadable file that was
+// there went (empty when none was).
+struct SavedConfig {
+  std::string path;
+  std::string kept_as;
+};
+
+// Writes the settings into the document and the document to `config.path`. A file there that
+// could not be read at load is first renamed to "PATH.bad" (".bad.1", ...); when that fails
+// nothing is written. A failure's context is the sentence that explains it beyond its errno,
+// or empty.
+platform::Result<SavedConfig> save_config(ConvertConfig& config, const EncodingList& encodings);
+
+// The outcome of a save as the lines a person reads; `path` as the settings named it.
+std::vector<std::string> save_config_lines(const platform::Result<SavedConfig>& saved,
+                                           const std::string& path);

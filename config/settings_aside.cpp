@@ -32,16 +32,16 @@ int rename_no_replace(const std::string& from, const std::string& to) {
 
 }  // namespace
 
-int move_aside(const std::string& path, std::string& moved_to) {
+platform::Result<std::string> move_aside(const std::string& path) {
   struct stat st;
-  if (platform::sysio().lstat(path.c_str(), &st) != 0) return errno;
+  if (platform::sysio().lstat(path.c_str(), &st) != 0) return platform::last_error("stat " + path);
   const std::string base = path + ".bad";
   for (int n = 0; n < kMaxTries; ++n) {
-    const std::string name = n == 0 ? base : base + "." + std::to_string(n);
+    std::string name = n == 0 ? base : base + "." + std::to_string(n);
     const int err = rename_no_replace(path, name);
     if (err == EEXIST) continue;
-    if (err == 0) moved_to = name;
-    return err;
+    if (err != 0) return platform::Error{err, "rename " + path + " to " + name};
+    return name;
   }
-  return EEXIST;
+  return platform::Error{EEXIST, "rename " + path + " aside"};
 }

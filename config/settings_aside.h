@@ -3,7 +3,8 @@
 
 #include <string>
 
+#include "platform/result.h"
+
 // Renames `path` to the first free name of "PATH.bad", "PATH.bad.1", ... without ever
-// replacing an existing file. Returns 0 with `moved_to` set, or the errno of the failure
-// (ENOENT: there is nothing to keep).
-int move_aside(const std::string& path, std::string& moved_to);
+// replacing an existing file. Returns the new name; ENOENT: there is nothing to keep.
+platform::Result<std::string> move_aside(const std::string& path);

@@ -68,8 +68,9 @@ FileConverter::FileConverter(const RunContext& run) : run_(run) {}
 FileConverter::~FileConverter() = default;
 
 bool FileConverter::source_changed() const {
-  platform::FileStamp now;
-  return source_stamp_ && (platform::stamp_file(source_path_, now) != 0 || now != *source_stamp_);
+  if (!source_stamp_) return false;
+  const platform::Result<platform::FileStamp> now = platform::stamp_file(source_path_);
+  return !now || *now != *source_stamp_;
 }
 
 void FileConverter::release() {
@@ -188,18 +189,19 @@ int FileConverter::open_target(const JobFile& file, platform::TargetFile& target
   int err = 0;
   if (!file.write_path.empty()) {
     path = file.write_path;
-    err = target.open(path, links);
+    err = target.open(path, links).err();
   } else {
     std::string dir;
     bool made = false, staged = false;
     if ((err = dirs().prepare(file.relative_dir, dir, &made, &staged)) != 0) return err;
     path = dir + "/" + file.file_name;
-    err = staged ? target.open_staged(path)
-          : made ? target.open_new(path)
-                 : target.open(path, links);
+    err = (staged ? target.open_staged(path)
+           : made ? target.open_new(path)
+                  : target.open(path, links))
+              .err();
     if (err == ENOENT) {  // the directory went away during the run
       if ((err = dirs().prepare_again(file.relative_dir, dir)) != 0) return err;
-      err = target.open(path, links);
+      err = target.open(path, links).err();
     }
   }
   if (err == 0 && source_stamp_) target.guard_source(source_path_, *source_stamp_);
@@ -229,7 +231,8 @@ int FileConverter::finish_target(const JobFile& file, platform::TargetFile&& tar
     const std::string path = target.final_path();
     err = target.commit();
     for (const auto& name : file.hard_links)
-      if (const int e = err == 0 ? platform::relink(path, name) : 0) unlinked.emplace_back(name, e);
+      if (const int e = err == 0 ? platform::relink(path, name).err() : 0)
+        unlinked.emplace_back(name, e);
   }
   for (const auto& [name, e] : unlinked)
     report.note = "cannot link " + name + " to the new content, error: " + errno_text(e);
@@ -281,7 +284,7 @@ FileReport FileConverter::process(const JobFile& file, uint64_t token) {
   const std::string& source_path = source_path_;
   source_stamp_.emplace();
   const int read_error =
-      platform::read_file(source_path, content_, run_.whole_file_limit, &*source_stamp_);
+      platform::read_file(source_path, content_, run_.whole_file_limit, &*source_stamp_).err();
   // A file too big to hold is stamped too: before its first chunk is read.
   if (read_error != 0 && read_error != EFBIG) source_stamp_.reset();
   if (const int err = read_error) {

@@ -375,7 +375,7 @@ void Runner::detect_sources() {
     JobFile& f = files_[i];
     if (f.identity != Outcome::converted) return;
     // A file that cannot be read now is reported when the conversion reads it.
-    if (platform::read_file(plan_.input + "/" + f.relative_path(), content) != 0) return;
+    if (!platform::read_file(plan_.input + "/" + f.relative_path(), content)) return;
     detection.examine(i, f, content);
   });
   for (const auto& line : detection.finish(files_)) say(line);

@@ -70,20 +70,22 @@ int make_one(const std::string& path) {
 
 }  // namespace
 
-int make_directories(const std::string& path) {
+platform::Status make_directories(const std::string& path) {
   for (size_t end = 1; end <= path.size(); ++end) {
     if (end < path.size() && path[end] != '/') continue;
     if (path[end - 1] == '/') continue;
-    if (const int err = make_one(path.substr(0, end))) return err;
+    if (const int err = make_one(path.substr(0, end)))
+      return platform::Error{err, "make directory " + path.substr(0, end)};
   }
-  return 0;
+  return {};
 }
 
 std::unique_ptr<OutputDirs> OutputDirs::for_root(const std::string& root, Say say, bool stage,
                                                  bool durable) {
   struct stat st;
   const bool root_is_new = platform::sysio().stat(root.c_str(), &st) != 0 || !S_ISDIR(st.st_mode);
-  if (root_is_new) make_directories(root);
+  // A root that cannot be made fails each file's open with the errno.
+  if (root_is_new) (void)make_directories(root);
   return std::make_unique<OutputDirs>(root, root_is_new, std::move(say), stage, durable);
 }
 
@@ -247,8 +249,9 @@ void OutputDirs::staged_file(const std::string& path, uint64_t bytes, uint64_t t
 
 void OutputDirs::drop_changed(Stage& stage, const Failed& failed) {
   std::erase_if(stage.files, [&](const StagedFile& f) {
-    platform::FileStamp now;
-    if (!f.stamp || (platform::stamp_file(f.source, now) == 0 && now == *f.stamp)) return false;
+    if (!f.stamp) return false;
+    const platform::Result<platform::FileStamp> now = platform::stamp_file(f.source);
+    if (now && *now == *f.stamp) return false;
     platform::sysio().unlink(f.path.c_str());
     failed(f.token, platform::kSourceChanged);
     return true;
@@ -296,7 +299,7 @@ void OutputDirs::publish_staged(bool durable, const Failed& failed) {
     } else {
       for (const StagedFile& f : s.files) failed(f.token, err);
     }
-    platform::remove_tree(s.dir);
+    (void)platform::remove_tree(s.dir);
   }
   // The new names themselves reach the disk before the run reports them.
   if (durable) sync_file_systems(named);

@@ -16,10 +16,10 @@
 #include "platform/fs.h"
 
 // Makes every missing directory along `path` ('/' separated; doubled and trailing separators
-// pass). One that another thread or program makes at the same moment counts as made. 0, or the
-// errno of the first component that could not be made (nothing after it is tried). Links are
-// followed: for a root the user named, never for directories below it.
-int make_directories(const std::string& path);
+// pass). One that another thread or program makes at the same moment counts as made. Fails at
+// the first component that could not be made (nothing after it is tried). Links are followed:
+// for a root the user named, never for directories below it.
+platform::Status make_directories(const std::string& path);
 
 class OutputDirs {
  public:

@@ -112,7 +112,7 @@ struct Source {
     fd = platform::retry_eintr(
         [&] { return platform::sysio().open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK, 0); });
     if (fd < 0) return errno;
-    return platform::file_size(fd) < 0 ? errno : 0;
+    return platform::file_size(fd).err();
   }
   // Fills `buf` up to `want` bytes, less only at the end. Bytes read, or -1 with errno.
   ssize_t read_chunk(std::string& buf, size_t want) {
@@ -247,12 +247,12 @@ StreamFileResult copy_whole_file(const std::string& source, platform::TargetFile
     r.read_error = errno;
     return r;
   }
-  const int64_t size = platform::file_size(fd);
-  if (size < 0) {
-    r.read_error = errno;
+  const platform::Result<int64_t> size = platform::file_size(fd);
+  if (!size) {
+    r.read_error = size.err();
   } else {
-    r.write_error = target.copy_from(fd, static_cast<uint64_t>(size));
-    r.bytes_read = static_cast<uint64_t>(size);
+    r.write_error = target.copy_from(fd, static_cast<uint64_t>(*size));
+    r.bytes_read = static_cast<uint64_t>(*size);
   }
   platform::sysio().close(fd);
   return r;

@@ -14,19 +14,16 @@
 
 namespace platform {
 
-bool is_directory(const std::string& path) {
+Result<PathKind> path_kind(const std::string& path) {
   struct stat st;
-  return platform::sysio().stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-PathKind path_kind(const std::string& path, int* error) {
-  struct stat st;
-  if (sysio().stat(path.c_str(), &st) != 0) {
-    if (error != nullptr) *error = errno;
-    return PathKind::missing;
-  }
+  if (sysio().stat(path.c_str(), &st) != 0) return last_error("stat " + path);
   if (S_ISDIR(st.st_mode)) return PathKind::directory;
   return S_ISREG(st.st_mode) ? PathKind::file : PathKind::other;
+}
+
+bool is_directory(const std::string& path) {
+  const Result<PathKind> kind = path_kind(path);
+  return kind && *kind == PathKind::directory;
 }
 
 namespace {
@@ -45,6 +42,7 @@ FileStamp stamp_of(const struct stat& st) {
   return s;
 }
 
+// Important: errno is set on failure, for the caller's context.
 int64_t regular_size(int fd, FileStamp* stamp) {
   struct stat st;
   if (platform::sysio().fstat(fd, &st) != 0) return -1;
@@ -56,38 +54,42 @@ int64_t regular_size(int fd, FileStamp* stamp) {
   return static_cast<int64_t>(st.st_size);
 }
 
-}  // namespace
-
-int64_t file_size(int fd) { return regular_size(fd, nullptr); }
-
-int stamp_file(const std::string& path, FileStamp& stamp) {
-  struct stat st;
-  if (platform::sysio().stat(path.c_str(), &st) != 0) return errno;
-  stamp = stamp_of(st);
+// Sizes `content` for `size` bytes; 0 or the errno.
+int make_room(std::string& content, int64_t size, uint64_t max_bytes) {
+  if (static_cast<uint64_t>(size) > max_bytes) return EFBIG;
+  try {
+    content.resize(static_cast<size_t>(size));
+  } catch (const std::bad_alloc&) {
+    return ENOMEM;
+  } catch (const std::length_error&) {
+    return EFBIG;
+  }
   return 0;
 }
 
-int read_file(const std::string& path, std::string& content, uint64_t max_bytes, FileStamp* stamp) {
+}  // namespace
+
+Result<int64_t> file_size(int fd) {
+  const int64_t size = regular_size(fd, nullptr);
+  if (size < 0) return last_error("size of descriptor " + std::to_string(fd));
+  return size;
+}
+
+Result<FileStamp> stamp_file(const std::string& path) {
+  struct stat st;
+  if (platform::sysio().stat(path.c_str(), &st) != 0) return last_error("stat " + path);
+  return stamp_of(st);
+}
+
+Status read_file(const std::string& path, std::string& content, uint64_t max_bytes,
+                 FileStamp* stamp) {
   content.clear();  // a growth then copies nothing old
   // Non-blocking, so a FIFO put in a file's place cannot hang the caller.
   const int fd =
       retry_eintr([&] { return sysio().open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK, 0); });
-  if (fd < 0) return errno;
-  int err = 0;
+  if (fd < 0) return last_error("open " + path);
   const int64_t size = regular_size(fd, stamp);
-  if (size < 0) {
-    err = errno;
-  } else if (static_cast<uint64_t>(size) > max_bytes) {
-    err = EFBIG;
-  } else {
-    try {
-      content.resize(static_cast<size_t>(size));
-    } catch (const std::bad_alloc&) {
-      err = ENOMEM;
-    } catch (const std::length_error&) {
-      err = EFBIG;
-    }
-  }
+  int err = size < 0 ? errno : make_room(content, size, max_bytes);
   size_t got = 0;
   while (err == 0 && got < content.size()) {
     const ssize_t n =
@@ -98,10 +100,11 @@ int read_file(const std::string& path, std::string& content, uint64_t max_bytes,
   }
   sysio().close(fd);
   content.resize(err == 0 ? got : 0);
-  return err;
+  if (err != 0) return Error{err, "read " + path};
+  return {};
 }
 
-int write_file_safely(const std::string& path, std::string_view data) {
+Status write_file_safely(const std::string& path, std::string_view data) {
   return write_target(path, data, LinkPolicy::write_through);
 }
 

@@ -28,16 +28,17 @@ int remove_leftovers(const std::string& dir, int* folders) {
     if (::fstatat(::dirfd(d), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
     const std::string path = dir + "/" + e->d_name;
     if (file && S_ISREG(st.st_mode) && sysio().unlink(path.c_str()) == 0) ++removed;
-    if (folder && S_ISDIR(st.st_mode) && remove_tree(path) == 0) ++*folders;
+    if (folder && S_ISDIR(st.st_mode) && remove_tree(path)) ++*folders;
   }
   ::closedir(d);
   return removed;
 }
 
-int remove_tree(const std::string& dir) {
+Status remove_tree(const std::string& dir) {
   std::error_code ec;
   std::filesystem::remove_all(dir, ec);
-  return ec ? ec.value() : 0;
+  if (ec) return Error{ec.value(), "remove " + dir};
+  return {};
 }
 
 }  // namespace platform

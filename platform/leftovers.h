@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "platform/result.h"
+
 namespace platform {
 
 // Removes from `dir` (not below it) the regular files whose names have exactly the temporary
@@ -14,7 +16,7 @@ namespace platform {
 // created hold none and need no call.
 int remove_leftovers(const std::string& dir, int* folders = nullptr);
 
-// Removes the folder `dir` and everything below it, never following a link. 0 or errno.
-int remove_tree(const std::string& dir);
+// Removes the folder `dir` and everything below it, never following a link.
+Status remove_tree(const std::string& dir);
 
 }  // namespace platform

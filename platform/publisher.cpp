@@ -23,16 +23,17 @@ size_t descriptor_cap() {
 
 }  // namespace
 
-int relink(const std::string& from, const std::string& name) {
+Status relink(const std::string& from, const std::string& name) {
   const std::string tmp = name + ".ouzel-link";
   sysio().unlink(tmp.c_str());
-  if (sysio().linkat(AT_FDCWD, from.c_str(), AT_FDCWD, tmp.c_str(), 0) != 0) return errno;
+  if (sysio().linkat(AT_FDCWD, from.c_str(), AT_FDCWD, tmp.c_str(), 0) != 0)
+    return last_error("link " + from + " to " + tmp);
   if (sysio().rename(tmp.c_str(), name.c_str()) != 0) {
-    const int err = errno;
+    Error err = last_error("rename " + tmp + " to " + name);
     sysio().unlink(tmp.c_str());
     return err;
   }
-  return 0;
+  return {};
 }
 
 Publisher::Publisher(PublisherOptions options, PublishCallback on_result)
@@ -92,8 +93,8 @@ int Publisher::publish_linked(TargetFile&& target, const std::vector<std::string
   if (const int err = target.commit()) return err;
   std::vector<std::string> names{path};
   for (const std::string& name : links) {
-    if (const int err = relink(path, name))
-      unlinked.emplace_back(name, err);
+    if (const Status linked = relink(path, name); !linked)
+      unlinked.emplace_back(name, linked.err());
     else
       names.push_back(name);
   }

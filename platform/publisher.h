@@ -19,9 +19,9 @@
 namespace platform {
 
 // Gives the file at `from` the name `name` too, replacing what was there in one rename (through
-// a hard link named `name` + ".ouzel-link"), through the I/O seam. 0 or errno; `name` is
-// unchanged on failure.
-int relink(const std::string& from, const std::string& name);
+// a hard link named `name` + ".ouzel-link"), through the I/O seam; `name` is unchanged on
+// failure.
+Status relink(const std::string& from, const std::string& name);
 
 struct PublisherOptions {
   bool durable = true;  // flush before publishing; off: publish at once

@@ -21,8 +21,9 @@ namespace platform {
 namespace {
 
 // A clean start for the child: no blocked signals, default dispositions, own session.
-bool init_attributes(posix_spawnattr_t& attr) {
-  if (posix_spawnattr_init(&attr) != 0) return false;
+// 0 or the errno.
+int init_attributes(posix_spawnattr_t& attr) {
+  if (const int err = posix_spawnattr_init(&attr)) return err;
   sigset_t none, all;
   sigemptyset(&none);
   sigfillset(&all);
@@ -30,7 +31,7 @@ bool init_attributes(posix_spawnattr_t& attr) {
   posix_spawnattr_setsigdefault(&attr, &all);
   posix_spawnattr_setflags(&attr,
                            POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSID);
-  return true;
+  return 0;
 }
 
 // Everything the child writes to `fd`, until end of file.
@@ -54,13 +55,10 @@ int wait_exit_status(pid_t pid) {
 
 }  // namespace
 
-captured_run run_captured(const char* name, const std::vector<std::string>& argv) {
+Result<captured_run> run_captured(const char* name, const std::vector<std::string>& argv) {
   captured_run run;
   int out[2];
-  if (::pipe2(out, O_CLOEXEC) != 0) {
-    run.error = errno;
-    return run;
-  }
+  if (::pipe2(out, O_CLOEXEC) != 0) return last_error(std::string("pipe for ") + name);
   std::vector<char*> args;
   for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
@@ -75,12 +73,12 @@ captured_run run_captured(const char* name, const std::vector<std::string>& argv
   ::close(out[1]);
   if (rc != 0) {
     ::close(out[0]);
-    run.error = rc;
-    return run;
+    return Error{rc, std::string("start ") + name};
   }
-  run.error = read_all(out[0], run.output);
+  const int err = read_all(out[0], run.output);
   ::close(out[0]);
   run.exit_status = wait_exit_status(pid);
+  if (err != 0) return Error{err, std::string("read the output of ") + name};
   return run;
 }
 
@@ -90,7 +88,7 @@ bool is_executable_file(const std::string& path) {
          platform::sysio().access(path.c_str(), X_OK) == 0;
 }
 
-std::string find_in_path(std::string_view name) {
+Result<std::string> find_in_path(std::string_view name) {
   const char* env = std::getenv("PATH");
   const std::string_view dirs = env ? env : "/usr/local/bin:/usr/bin:/bin";
   for (size_t start = 0; start <= dirs.size();) {
@@ -101,17 +99,17 @@ std::string find_in_path(std::string_view name) {
     if (is_executable_file(candidate)) return candidate;
     start = end + 1;
   }
-  return {};
+  return Error{ENOENT, "find " + std::string(name) + " in $PATH"};
 }
 
-pid_t spawn_detached(const std::vector<std::string>& argv) {
-  if (argv.empty()) return -1;
+Result<pid_t> spawn_detached(const std::vector<std::string>& argv) {
+  if (argv.empty()) return Error{EINVAL, "start a program not named"};
   std::vector<char*> args;
   for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
 
   posix_spawnattr_t attr;
-  if (!init_attributes(attr)) return -1;
+  if (const int err = init_attributes(attr)) return Error{err, "start " + argv[0]};
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addclosefrom_np(&actions, 3);
@@ -119,7 +117,7 @@ pid_t spawn_detached(const std::vector<std::string>& argv) {
   const int err = posix_spawn(&pid, args[0], &actions, &attr, args.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attr);
-  if (err != 0) return -1;
+  if (err != 0) return Error{err, "start " + argv[0]};
 
   // Important: reaping only this pid leaves every other child to whoever started it.
   try {

@@ -128,27 +128,32 @@ void TargetFile::abort() {
   temp_.clear();
 }
 
-int TargetFile::open(const std::string& path, LinkPolicy links) {
+Status TargetFile::opened(int err) {
   // A failed open is the answer of every later call too.
-  return error_ = prepare(path, links);
+  if ((error_ = err) != 0) return Error{err, "open " + path_ + " for writing"};
+  return {};
 }
 
-int TargetFile::open_new(const std::string& path) {
-  reset(path);
-  if (name_part(path).empty()) return error_ = EISDIR;
-  return error_ = create_temp(dir_part(final_), name_part(final_));
+Status TargetFile::open(const std::string& path, LinkPolicy links) {
+  return opened(prepare(path, links));
 }
 
-int TargetFile::open_staged(const std::string& path) {
+Status TargetFile::open_new(const std::string& path) {
   reset(path);
-  if (name_part(path).empty()) return error_ = EISDIR;
+  if (name_part(path).empty()) return opened(EISDIR);
+  return opened(create_temp(dir_part(final_), name_part(final_)));
+}
+
+Status TargetFile::open_staged(const std::string& path) {
+  reset(path);
+  if (name_part(path).empty()) return opened(EISDIR);
   const int fd = retry_eintr(
       [&] { return sysio().open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666); });
-  if (fd < 0) return error_ = errno;
+  if (fd < 0) return opened(errno);
   fd_ = fd;
   temp_ = path;  // removed by abort until committed
   staged_ = true;
-  return 0;
+  return {};
 }
 
 void TargetFile::reset(const std::string& path) {
@@ -311,8 +316,8 @@ int TargetFile::commit() {
   // Important: as late as can be, right before the name changes. A write between this check
   // and the rename is still possible; no lock the writers honour exists to close that gap.
   if (source_stamp_) {
-    FileStamp now;
-    if (stamp_file(source_, now) != 0 || now != *source_stamp_) return fail(kSourceChanged);
+    const Result<FileStamp> now = stamp_file(source_);
+    if (!now || *now != *source_stamp_) return fail(kSourceChanged);
   }
   if (staged_) {
     if (sysio().close(std::exchange(fd_, -1)) != 0 && errno != EINTR) return fail(errno);
@@ -358,11 +363,12 @@ int TargetFile::publish_by_rename() {
   return 0;
 }
 
-int write_target(const std::string& path, std::string_view data, LinkPolicy links) {
+Status write_target(const std::string& path, std::string_view data, LinkPolicy links) {
   TargetFile file;
-  if (const int err = file.open(path, links)) return err;
-  if (const int err = file.append(data)) return err;
-  return file.commit();
+  if (Status opened = file.open(path, links); !opened) return opened;
+  if (const int err = file.append(data)) return Error{err, "write " + path};
+  if (const int err = file.commit()) return Error{err, "publish " + path};
+  return {};
 }
 
 }  // namespace platform

@@ -44,15 +44,15 @@ class TargetFile {
   TargetFile(const TargetFile&) = delete;
   TargetFile& operator=(const TargetFile&) = delete;
 
-  // Prepares the temporary file for `path`. 0 or errno.
-  int open(const std::string& path, LinkPolicy links);
+  // Prepares the temporary file for `path`.
+  Status open(const std::string& path, LinkPolicy links);
   // The same for a target in a directory this run made, so nothing was there to look at: one
   // call fewer. A file someone else puts there meanwhile is left to them as above.
-  int open_new(const std::string& path);
+  Status open_new(const std::string& path);
   // The same for a target in a folder the run fills under a hidden name and names whole at the
   // end (OutputDirs): written under its own name there, as nobody sees it until then; commit
   // only closes it, and the folder's rename publishes it.
-  int open_staged(const std::string& path);
+  Status open_staged(const std::string& path);
   // Appends `data`, retrying short writes. 0 or errno (the file is then aborted).
   int append(std::string_view data);
   // Copies the open regular file `from` (`length` bytes) into a target nothing was appended
@@ -79,6 +79,7 @@ class TargetFile {
 
  private:
   void reset(const std::string& path);
+  Status opened(int err);
   int prepare(const std::string& path, LinkPolicy links);
   int fail(int err);
   int create_temp(const std::string& dir, const std::string& name);
@@ -103,7 +104,7 @@ class TargetFile {
   std::optional<FileStamp> source_stamp_;
 };
 
-// Writes `data` whole through a TargetFile (links written through), unflushed. 0 or errno.
-int write_target(const std::string& path, std::string_view data, LinkPolicy links);
+// Writes `data` whole through a TargetFile, unflushed.
+Status write_target(const std::string& path, std::string_view data, LinkPolicy links);
 
 }  // namespace platform

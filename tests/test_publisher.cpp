@@ -116,7 +116,7 @@ class PublisherTest : public ::testing::Test {
   // A written, uncommitted target `name` in the output folder.
   TargetFile written(const std::string& name, const std::string& content) {
     TargetFile file;
-    EXPECT_EQ(file.open(tmp / name, LinkPolicy::replace_link), 0);
+    EXPECT_TRUE(file.open(tmp / name, LinkPolicy::replace_link));
     EXPECT_EQ(file.append(content), 0);
     return file;
   }

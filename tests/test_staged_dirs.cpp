@@ -33,7 +33,7 @@ class StagedDirs : public ::testing::Test {
     ASSERT_EQ(dirs.prepare(relative_dir, dir, &made, &staged), 0);
     ASSERT_TRUE(made && staged) << dir;
     platform::TargetFile t;
-    ASSERT_EQ(t.open_staged(dir + "/" + name), 0);
+    ASSERT_TRUE(t.open_staged(dir + "/" + name));
     ASSERT_EQ(t.append(text), 0);
     ASSERT_EQ(t.commit(), 0);
     dirs.staged_file(dir + "/" + name, text.size(), token, source, stamp);
@@ -83,8 +83,9 @@ TEST_F(StagedDirs, FolderMadeMeanwhileIsMergedAndTheirsWins) {
 // A source that changed after it was read is left out: its output would miss what was written.
 TEST_F(StagedDirs, ChangedSourceIsLeftOut) {
   write_file(tmp / "src/s.txt", "old");
-  platform::FileStamp stamp;
-  ASSERT_EQ(platform::stamp_file(tmp / "src/s.txt", stamp), 0);
+  const platform::Result<platform::FileStamp> stamped = platform::stamp_file(tmp / "src/s.txt");
+  ASSERT_TRUE(stamped);
+  const platform::FileStamp stamp = *stamped;
   OutputDirs dirs(tmp / "out", true, say, true);
   ::mkdir((tmp / "out").c_str(), 0777);
   write(dirs, "d", "s.txt", "converted old", 1, stamp, tmp / "src/s.txt");

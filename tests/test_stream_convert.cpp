@@ -257,7 +257,7 @@ struct FileCase {
   std::string target = tmp / "out/f.txt";
   FileCase() { ::mkdir((tmp / "out").c_str(), 0755); }
   StreamFileResult run(const StreamSettings& settings, TargetFile& file) {
-    EXPECT_EQ(file.open(target, LinkPolicy::replace_link), 0);
+    EXPECT_TRUE(file.open(target, LinkPolicy::replace_link));
     return stream_convert_file(source, file, settings);
   }
 };
@@ -375,7 +375,7 @@ TEST(StreamFile, CopyKeepsBytes) {
   const std::string raw = "abc\xFF\xFE" + std::string(3000, '\x80');
   write_file(c.source, raw);
   TargetFile file;
-  ASSERT_EQ(file.open(c.target, LinkPolicy::replace_link), 0);
+  ASSERT_TRUE(file.open(c.target, LinkPolicy::replace_link));
   ASSERT_TRUE(stream_copy_file(c.source, file, 7).ok());
   ASSERT_EQ(file.commit(), 0);
   EXPECT_EQ(read_file(c.target), raw);

@@ -99,7 +99,7 @@ class Targets : public ::testing::TestWithParam<bool> {
   int write(const std::string& path, const std::string& data,
             LinkPolicy links = LinkPolicy::replace_link) {
     TargetFile file;
-    if (int err = file.open(path, links)) return err;
+    if (int err = file.open(path, links).err()) return err;
     if (int err = file.append(data.substr(0, data.size() / 2))) return err;
     if (int err = file.append(data.substr(data.size() / 2))) return err;
     return file.commit();
@@ -120,7 +120,7 @@ INSTANTIATE_TEST_SUITE_P(Temporaries, Targets, ::testing::Bool(), [](const auto&
 // A new target has no name until it is complete; then the default mode and no temporary file.
 TEST_P(Targets, NewTargetAppearsOnlyWhole) {
   TargetFile file;
-  ASSERT_EQ(file.open(target, LinkPolicy::replace_link), 0);
+  ASSERT_TRUE(file.open(target, LinkPolicy::replace_link));
   ASSERT_EQ(file.append("first "), 0);
   EXPECT_FALSE(file_exists(target));
   const Names during = list_dir(dir);
@@ -140,13 +140,13 @@ TEST_P(Targets, NewTargetAppearsOnlyWhole) {
 TEST_P(Targets, AbortLeavesNothing) {
   {
     TargetFile file;
-    ASSERT_EQ(file.open(target, LinkPolicy::replace_link), 0);
+    ASSERT_TRUE(file.open(target, LinkPolicy::replace_link));
     ASSERT_EQ(file.append("partial"), 0);
   }
   EXPECT_EQ(list_dir(dir), Names{});
   write_file(target, "old");
   TargetFile file;
-  ASSERT_EQ(file.open(target, LinkPolicy::replace_link), 0);
+  ASSERT_TRUE(file.open(target, LinkPolicy::replace_link));
   ASSERT_EQ(file.append("partial"), 0);
   file.abort();
   EXPECT_EQ(list_dir(dir), Names{"f.txt"});
@@ -159,7 +159,7 @@ TEST_P(Targets, ExistingKeepsModeAndOldContentUntilCommit) {
   write_file(target, "old");
   ASSERT_EQ(::chmod(target.c_str(), 0751), 0);
   TargetFile file;
-  ASSERT_EQ(file.open(target, LinkPolicy::replace_link), 0);
+  ASSERT_TRUE(file.open(target, LinkPolicy::replace_link));
   ASSERT_EQ(file.append("new"), 0);
   EXPECT_EQ(read_file(target), "old");
   ASSERT_EQ(file.commit(), 0);
@@ -222,7 +222,7 @@ TEST_P(Targets, ReadOnlyTargetUnchanged) {
   ASSERT_EQ(::chmod(target.c_str(), 0444), 0);
   EXPECT_EQ(write(target, "new"), EACCES);
   TargetFile file;
-  EXPECT_EQ(file.open(target, LinkPolicy::write_through), EACCES);
+  EXPECT_EQ(file.open(target, LinkPolicy::write_through).err(), EACCES);
   EXPECT_EQ(file.append("new"), EACCES);  // the refusal holds for every later call
   EXPECT_EQ(file.commit(), EACCES);
   EXPECT_EQ(read_file(target), "old");
@@ -258,9 +258,8 @@ TEST_P(Targets, NewTargetCreatedMeanwhile) {
   for (const bool looked : {true, false}) {
     const std::string name = looked ? "f.txt" : "g.txt";
     TargetFile file;
-    ASSERT_EQ(looked ? file.open(dir + "/" + name, LinkPolicy::replace_link)
-                     : file.open_new(dir + "/" + name),
-              0);
+    ASSERT_TRUE(looked ? file.open(dir + "/" + name, LinkPolicy::replace_link)
+                       : file.open_new(dir + "/" + name));
     ASSERT_EQ(file.append("ours"), 0);
     EXPECT_FALSE(file_exists(dir + "/" + name));
     write_file(dir + "/" + name, "theirs");
@@ -310,11 +309,11 @@ TEST_P(Targets, WriteFileSafelyContract) {
   const std::string real = tmp / "real.yml";
   write_file(real, "old");
   ASSERT_EQ(::symlink(real.c_str(), target.c_str()), 0);
-  ASSERT_EQ(platform::write_file_safely(target, "new"), 0);
+  ASSERT_TRUE(platform::write_file_safely(target, "new"));
   EXPECT_TRUE(is_link(target));
   EXPECT_EQ(read_file(real), "new");
   ASSERT_EQ(::chmod(real.c_str(), 0444), 0);
-  EXPECT_EQ(platform::write_file_safely(target, "newer"), EACCES);
+  EXPECT_EQ(platform::write_file_safely(target, "newer").err(), EACCES);
   EXPECT_EQ(read_file(real), "new");
 }
 
@@ -382,8 +381,8 @@ TEST_P(Targets, KilledWriterLeftoversRemoved) {
   ASSERT_GE(child, 0);
   if (child == 0) {
     TargetFile a, b;
-    if (a.open(target, LinkPolicy::replace_link) == 0 && a.append("half") == 0 &&
-        b.open(dir + "/old.txt", LinkPolicy::replace_link) == 0 && b.append("half") == 0)
+    if (a.open(target, LinkPolicy::replace_link) && a.append("half") == 0 &&
+        b.open(dir + "/old.txt", LinkPolicy::replace_link) && b.append("half") == 0)
       ::raise(SIGKILL);
     ::_exit(1);
   }

@@ -72,7 +72,7 @@ std::string choose_text_font(const TextFontPaths& paths) {
 std::vector<unsigned char> read_font_file(const std::string& path) {
   std::string bytes;
   std::vector<unsigned char> data;
-  if (platform::read_file(path, bytes, kMaxFontBytes) != 0) return data;
+  if (!platform::read_file(path, bytes, kMaxFontBytes)) return data;
   data.assign(bytes.begin(), bytes.end());
   stbtt_fontinfo info{};
   if (!init_face(data, info)) data.clear();

@@ -83,8 +83,8 @@ std::string gconv_cache_path() {
 
 bool groups_from_gconv_cache(const std::string& path, EncodingGroups& groups, std::string& why) {
   std::string data;
-  if (const int err = platform::read_file(path, data)) {
-    why = path + ": " + std::strerror(err);
+  if (const platform::Status read = platform::read_file(path, data); !read) {
+    why = path + ": " + std::strerror(read.err());
     return false;
   }
   const auto bad = [&](const char* what) {
@@ -128,11 +128,13 @@ bool groups_from_gconv_cache(const std::string& path, EncodingGroups& groups, st
 }
 
 bool groups_from_iconv_command(EncodingGroups& groups, std::string& why) {
-  const platform::captured_run run = platform::run_captured("iconv", {"iconv", "-l"});
-  if (run.error != 0) {
-    why = std::string("iconv -l: ") + std::strerror(run.error);
+  const platform::Result<platform::captured_run> ran =
+      platform::run_captured("iconv", {"iconv", "-l"});
+  if (!ran) {
+    why = std::string("iconv -l: ") + std::strerror(ran.err());
     return false;
   }
+  const platform::captured_run& run = *ran;
   if (run.exit_status != 0) {
     why = "iconv -l: exit status " + std::to_string(run.exit_status);
     return false;

@@ -74,10 +74,3 @@ std::string strfmt(const char* format, ...) {
 }
 
 }  // namespace kestrum
-
-std::string errno_text(int error) {
-  char buf[256];
-  // GNU strerror_r: returns the text, which may or may not be in `buf`.
-  const char* text = ::strerror_r(error, buf, sizeof buf);
-  return kestrum::strfmt("%d (%s)", error, text);
-}

@@ -4,6 +4,8 @@
 #include <cstdarg>
 #include <string>
 
+#include "platform/result.h"  // errno_text
+
 namespace kestrum {
 
 // Formats with a caller-started va_list; the list is copied for every pass, never consumed.
@@ -13,6 +15,3 @@ std::string _strfmt(const char* format, va_list args) __attribute__((format(prin
 std::string strfmt(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 }  // namespace kestrum
-
-// An error number with its text, as the log shows it: "28 (No space left on device)".
-std::string errno_text(int error);
