@@ -126,8 +126,9 @@ void Runner::say(const std::string& text) {
 }
 
 bool Runner::refused() {
-  report_.refusal = run_refusal(plan_.output, files_, ctx_.in_place);
-  if (report_.refusal.empty()) return false;
+  const platform::Status can_run = run_refusal(plan_.output, files_, ctx_.in_place);
+  if (can_run) return false;
+  report_.refusal = can_run.error().context;
   say(report_.refusal);
   report_.ran = false;
   return true;

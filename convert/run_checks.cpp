@@ -38,38 +38,47 @@ std::string too_long_component(const std::string& path) {
   return {};
 }
 
-std::string output_refusal(const std::string& output) {
+platform::Status output_refusal(const std::string& output) {
+  using kestrum::strfmt;
   if (const std::string name = too_long_component(output); !name.empty())
-    return kestrum::strfmt("the output directory %s has a name longer than %d bytes",
-                           output.c_str(), NAME_MAX);
+    return platform::Error{ENAMETOOLONG,
+                           strfmt("the output directory %s has a name longer than %d bytes",
+                                  output.c_str(), NAME_MAX)};
   struct stat st;
   const std::string there = nearest_existing(output, st);
   if (there.empty()) return {};
-  if (platform::sysio().stat(there.c_str(), &st) != 0)
-    return kestrum::strfmt("cannot use the output directory %s: %s", output.c_str(),
-                           errno_text(errno).c_str());
+  if (platform::sysio().stat(there.c_str(), &st) != 0) {
+    const int err = errno;
+    return platform::Error{err, strfmt("cannot use the output directory %s: %s", output.c_str(),
+                                       errno_text(err).c_str())};
+  }
   if (!S_ISDIR(st.st_mode))
-    return kestrum::strfmt("the output directory %s cannot be made: %s is not a directory",
-                           output.c_str(), there.c_str());
-  if (platform::sysio().access(there.c_str(), W_OK | X_OK) != 0)
-    return kestrum::strfmt("cannot write in %s (the output directory %s): %s", there.c_str(),
-                           output.c_str(), errno_text(errno).c_str());
+    return platform::Error{ENOTDIR,
+                           strfmt("the output directory %s cannot be made: %s is not a directory",
+                                  output.c_str(), there.c_str())};
+  if (platform::sysio().access(there.c_str(), W_OK | X_OK) != 0) {
+    const int err = errno;
+    return platform::Error{err, strfmt("cannot write in %s (the output directory %s): %s",
+                                       there.c_str(), output.c_str(), errno_text(err).c_str())};
+  }
   return {};
 }
 
 }  // namespace
 
-std::string run_refusal(const std::string& output, const std::vector<JobFile>& files,
-                        bool in_place) {
+platform::Status run_refusal(const std::string& output, const std::vector<JobFile>& files,
+                             bool in_place) {
   for (const JobFile& f : files) {
     if (!f.write_path.empty()) continue;  // in place through a link: the file found
     // A target's path with its NUL must fit PATH_MAX, or nothing can open it.
     const size_t length = output.size() + 1 + f.relative_path().size();
     if (length >= PATH_MAX)
-      return kestrum::strfmt(
-          "the output path of %s would be %zu bytes, longer than the %d a path may have; "
-          "choose a shorter output directory",
-          f.relative_path().c_str(), length, PATH_MAX - 1);
+      return platform::Error{
+          ENAMETOOLONG,
+          kestrum::strfmt("the output path of %s would be %zu bytes, longer than the %d a path "
+                          "may have; choose a shorter output directory",
+                          f.relative_path().c_str(), length, PATH_MAX - 1)};
   }
-  return in_place ? std::string() : output_refusal(output);
+  if (in_place) return {};
+  return output_refusal(output);
 }

@@ -5,9 +5,11 @@
 #include <vector>
 
 #include "convert/file_convert.h"
+#include "platform/result.h"
 
-// Empty when the run can work, else the one line saying why not. `files` are the run's files;
+// Whether the run can work; a refusal's context is the one line saying why not, the errno's text
+// in it where one decided (so it is shown as it is, not as message()). `files` are the run's files;
 // the output directory and everything below it may not exist yet. In place only the lengths
 // are checked: the tree's folders are written where they are.
-std::string run_refusal(const std::string& output, const std::vector<JobFile>& files,
-                        bool in_place);
+platform::Status run_refusal(const std::string& output, const std::vector<JobFile>& files,
+                             bool in_place);

@@ -5,11 +5,11 @@
 
 #include <mutex>
 #include <string>
+#include <utility>
 
 #include "tests/ui_test_app.h"
 #include "ui/candidate_chooser.h"
 #include "ui/conversion_panel.h"
-#include "ui/frame_request.h"
 #include "ui/preview_view.h"
 
 using namespace testing_support;
@@ -265,11 +265,11 @@ TEST_F(PreviewWindowTest, TabBroughtForwardAsksForTheNextFrame) {
   app_.detect = true;
   click("preview");
   app_.jobs.wait();
-  frame_request::take();
+  window_.panel.next_frame = false;
   draw();  // the preview arrives
-  EXPECT_TRUE(frame_request::take());
+  EXPECT_TRUE(std::exchange(window_.panel.next_frame, false));
   EXPECT_FALSE(seen("preview.table"));
   draw();
-  EXPECT_FALSE(frame_request::take());
+  EXPECT_FALSE(window_.panel.next_frame);
   EXPECT_TRUE(seen("preview.table"));
 }

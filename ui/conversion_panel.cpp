@@ -13,7 +13,6 @@
 #include <string>
 
 #include "app/app_state.h"
-#include "ui/frame_request.h"
 #include "ui/glyph_demand.h"
 #include "ui/icons.h"
 #include "ui/progress_text.h"
@@ -235,7 +234,7 @@ void draw_tabs(AppState& app, WindowState& window) {
   const bool bring_report = panel.report.update(app.last_report());
   const bool bring_preview = follow_preview(app, panel);
   // A tab brought forward is drawn from the next frame on, which must come.
-  if (bring_report || bring_preview || panel.bring_log) frame_request::ask();
+  if (bring_report || bring_preview || panel.bring_log) panel.next_frame = true;
   if (!ImGui::BeginTabBar("##views")) return;
   const bool log_open = ImGui::BeginTabItem(
       "Log", nullptr, panel.bring_log ? ImGuiTabItemFlags_SetSelected : ImGuiTabItemFlags_None);

@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "platform/sys_io.h"
+
 DirListing list_directory(const std::string& dir) {
   DirListing out;
   DIR* d = opendir(dir.c_str());
@@ -21,7 +23,8 @@ DirListing list_directory(const std::string& dir) {
     std::string name = e->d_name;
     if (name.empty() || name[0] == '.') continue;
     struct stat st {};
-    if (stat(join_path(dir, name).c_str(), &st) != 0) continue;  // dangling link, raced away
+    if (platform::sysio().stat(join_path(dir, name).c_str(), &st) != 0)
+      continue;  // dangling link, raced away
     if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode)) continue;
     out.entries.push_back(DirEntry{std::move(name), S_ISDIR(st.st_mode)});
   }
@@ -68,12 +71,7 @@ std::string join_path(const std::string& dir, const std::string& name) {
   return dir + "/" + name;
 }
 
-bool is_directory_path(const std::string& path) {
-  struct stat st {};
-  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
 bool path_exists(const std::string& path) {
   struct stat st {};
-  return lstat(path.c_str(), &st) == 0;
+  return platform::sysio().lstat(path.c_str(), &st) == 0;
 }

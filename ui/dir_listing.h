@@ -30,5 +30,4 @@ std::string resolve_path(const std::string& path, const std::string& base);
 
 std::string parent_directory(const std::string& dir);  // "/" stays "/"
 std::string join_path(const std::string& dir, const std::string& name);
-bool is_directory_path(const std::string& path);
 bool path_exists(const std::string& path);

@@ -2,11 +2,11 @@
 #include "ui/drop_target.h"
 
 #include <imgui_internal.h>
-#include <sys/stat.h>
 
 #include <vector>
 
 #include "app/app_state.h"
+#include "platform/fs.h"
 #include "ui/dir_listing.h"
 
 void DroppedPaths::add(const std::string& path, ImVec2 pos) {
@@ -29,10 +29,10 @@ bool inside(ImVec2 p, ImVec2 min, ImVec2 max) {
 // The directory a dropped path names: itself, or a regular file's folder; empty otherwise.
 std::string dropped_directory(const std::string& path) {
   const std::string full = resolve_path(path, working_directory());
-  struct stat st {};
-  if (stat(full.c_str(), &st) != 0) return {};
-  if (S_ISDIR(st.st_mode)) return full;
-  if (S_ISREG(st.st_mode)) return parent_directory(full);
+  const platform::Result<platform::PathKind> kind = platform::path_kind(full);
+  if (!kind) return {};
+  if (*kind == platform::PathKind::directory) return full;
+  if (*kind == platform::PathKind::file) return parent_directory(full);
   return {};
 }
 

@@ -5,6 +5,7 @@
 #include <imgui_stdlib.h>
 #include <strings.h>
 
+#include "platform/fs.h"
 #include "ui/dialog_icons.h"
 #include "ui/glyph_demand.h"
 #include "ui/ui_probe.h"
@@ -44,7 +45,7 @@ std::vector<std::string> parse_suffixes(const char* filters) {
 
 // The directory itself when it exists, else its nearest existing ancestor.
 std::string existing_directory(std::string dir) {
-  while (dir != "/" && !is_directory_path(dir)) dir = parent_directory(dir);
+  while (dir != "/" && !platform::is_directory(dir)) dir = parent_directory(dir);
   return dir;
 }
 
@@ -114,9 +115,9 @@ void FileDialog::go_to(const std::string& dir) {
 
 void FileDialog::apply_typed_path() {
   const std::string target = resolve_path(trim(path_text_), dir_);
-  if (is_directory_path(target)) {
+  if (platform::is_directory(target)) {
     go_to(target);
-  } else if (save_mode_ && is_directory_path(parent_directory(target))) {
+  } else if (save_mode_ && platform::is_directory(parent_directory(target))) {
     go_to(parent_directory(target));
     name_text_ = target.substr(target.find_last_of('/') + 1);
   } else {
@@ -127,7 +128,7 @@ void FileDialog::apply_typed_path() {
 
 void FileDialog::try_accept() {
   if (!save_mode_) {
-    if (!is_directory_path(dir_)) {
+    if (!platform::is_directory(dir_)) {
       error_ = "The directory no longer exists: " + dir_;
       return;
     }
@@ -142,12 +143,12 @@ void FileDialog::try_accept() {
     return;
   }
   const std::string target = resolve_path(name, dir_);
-  if (is_directory_path(target)) {
+  if (platform::is_directory(target)) {
     go_to(target);
     name_text_.clear();
     return;
   }
-  if (!is_directory_path(parent_directory(target))) {
+  if (!platform::is_directory(parent_directory(target))) {
     error_ = "No such directory: " + parent_directory(target);
     return;
   }

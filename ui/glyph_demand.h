@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+// Process-wide by nature, like the one ImGui context and its font atlas (TextFonts) it feeds:
+// every widget that draws text notes it, the frame loop hands it to the atlas; one thread.
 namespace glyph_demand {
 
 // Every widget that shows text from outside the program (file names, the log, typed text)

@@ -9,13 +9,13 @@
 
 #include <cstdlib>
 #include <mutex>
+#include <utility>
 
 #include "app/app_state.h"
 #include "ui/closing_notice.h"
 #include "ui/drop_target.h"
 #include "ui/fonts.h"
 #include "ui/frame_pacer.h"
-#include "ui/frame_request.h"
 #include "ui/glyph_demand.h"
 #include "ui/main_window.h"
 #include "ui/probe_file.h"
@@ -166,15 +166,15 @@ bool start_gui(const MainWindow& win, std::string& error) {
     return false;
   }
   reset_viewport(win.window);
-  // End-to-end tests find the widgets through this file.
-  if (const char* probe = std::getenv("OUZEL_PROBE_FILE"); probe && *probe)
-    probe_file::start(probe);
   return true;
 }
 
 void run_frame_loop(AppState& app, const MainWindow& win, TitleDrag& drag) {
   FramePacer pacer;
   WindowState window;
+  // End-to-end tests find the widgets through this file.
+  const char* probe_path = std::getenv("OUZEL_PROBE_FILE");
+  ProbeFile probe(probe_path != nullptr ? probe_path : "");
   WindowClosing closing;
   bool key_pressed = false;
   bool drawn_once = false;
@@ -203,13 +203,13 @@ void run_frame_loop(AppState& app, const MainWindow& win, TitleDrag& drag) {
       done = draw_closing_notice(app);
     else if (quit)
       done = begin_close(app, closing);
-    probe_file::end_frame();
+    probe.end_frame();
     render(win.window);  // the frame of a quit from the GUI is still shown
     pacer.drew(now, busy);
     key_pressed = false;
     drawn_once = true;
     if (glyph_demand::pending()) pacer.owe(1);  // the next frame draws them
-    if (frame_request::take()) pacer.owe(1);
+    if (std::exchange(window.panel.next_frame, false)) pacer.owe(1);
   }
 }
 

@@ -2,49 +2,32 @@
 #include "ui/probe_file.h"
 
 #include <cstdio>
-#include <string>
+#include <utility>
 
+#include "platform/fs.h"
 #include "ui/ui_probe.h"
 
-namespace probe_file {
-namespace {
+ProbeFile::ProbeFile(std::string path) : path_(std::move(path)) {
+  if (!path_.empty())
+    ui_probe::hook = [this](const char* id, const ImVec2& min, const ImVec2& max) {
+      record(id, min, max);
+    };
+}
 
-struct Recorder {
-  bool active = false;  // set by start(), which the tool calls only when a test asks
-  std::string path;
-  std::string frame;    // lines of the frame being drawn
-  std::string written;  // what the file holds
-};
-Recorder recorder;
+ProbeFile::~ProbeFile() {
+  if (!path_.empty()) ui_probe::hook = nullptr;
+}
 
-void record(const char* id, const ImVec2& min, const ImVec2& max) {
+void ProbeFile::record(const char* id, const ImVec2& min, const ImVec2& max) {
   char line[64];
   std::snprintf(line, sizeof line, "\t%.0f\t%.0f\t%.0f\t%.0f\n", min.x, min.y, max.x, max.y);
-  recorder.frame += id;
-  recorder.frame += line;
+  frame_ += id;
+  frame_ += line;
 }
 
-}  // namespace
-
-void start(const char* path) {
-  recorder.active = true;
-  recorder.path = path;
-  ui_probe::hook = &record;
+void ProbeFile::end_frame() {
+  if (path_.empty()) return;
+  // Published whole, so a reader never sees half a layout.
+  if (frame_ != written_ && platform::write_file_safely(path_, frame_)) written_ = frame_;
+  frame_.clear();
 }
-
-void end_frame() {
-  if (!recorder.active) return;
-  if (recorder.frame != recorder.written) {
-    // Written aside and renamed, so a reader never sees half a layout.
-    const std::string tmp = recorder.path + ".tmp";
-    if (FILE* f = std::fopen(tmp.c_str(), "wb")) {
-      const bool ok =
-          std::fwrite(recorder.frame.data(), 1, recorder.frame.size(), f) == recorder.frame.size();
-      if (std::fclose(f) == 0 && ok && std::rename(tmp.c_str(), recorder.path.c_str()) == 0)
-        recorder.written = recorder.frame;
-    }
-  }
-  recorder.frame.clear();
-}
-
-}  // namespace probe_file

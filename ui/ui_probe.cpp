@@ -2,5 +2,5 @@
 #include "ui/ui_probe.h"
 
 namespace ui_probe {
-Hook hook = nullptr;
+Hook hook;
 }

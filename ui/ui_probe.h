@@ -3,11 +3,15 @@
 
 #include <imgui.h>
 
+#include <functional>
+
 namespace ui_probe {
 
-using Hook = void (*)(const char* id, const ImVec2& min, const ImVec2& max);
+using Hook = std::function<void(const char* id, const ImVec2& min, const ImVec2& max)>;
 
-// Null in the tool; a headless test sets it to record where each widget was drawn.
+// Empty in the tool; the window's ProbeFile or a headless test sets it to record where each
+// widget was drawn. Process-wide like the ImGui context the widgets draw into: one window, one
+// thread.
 extern Hook hook;
 
 // Call right after a widget: reports the last item's rectangle under `id`.

@@ -26,6 +26,9 @@ struct PanelState {
   PreviewView preview;
   RulesTable rules;
   bool bring_log = false;  // a conversion started from the preview: its progress is in the log
+  // Set while drawing when one more frame is wanted (what this one set up shows only then);
+  // the frame loop takes it after the frame.
+  bool next_frame = false;
 };
 
 struct WindowState {
