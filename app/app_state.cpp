@@ -41,6 +41,6 @@ void AppState::save_report(const std::string& file) {
     log.append("save report failed, error: %s", errno_text(written.err()).c_str());
     return;
   }
-  log.append("save report to file %s success, %zu entries", fsutil::full_path(file).c_str(),
-             report->entries());
+  log.append("save report to file %s success, %zu entries",
+             fsutil::full_path(file).value_or(file).c_str(), report->entries());
 }

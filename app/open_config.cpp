@@ -53,6 +53,7 @@ pid_t open_current_config(LogBuffer& log) {
     return -1;
   }
   // Always the working directory's file, whatever "Save Config As..." chose since.
-  const auto command = open_config_command(expanded, fsutil::full_path("ouzel.yml"));
+  const auto command =
+      open_config_command(expanded, fsutil::full_path("ouzel.yml").value_or("ouzel.yml"));
   return command.empty() ? -1 : platform::spawn_detached(command).value_or(-1);
 }

@@ -132,10 +132,9 @@ void BM_Catalogue_Build(benchmark::State& state) {
 void BM_Baseline_IconvListCommand(benchmark::State& state) {
   size_t groups = 0;
   for (auto _ : state) {
-    EncodingGroups g;
-    std::string why;
-    if (!groups_from_iconv_command(g, why)) state.SkipWithError(why.c_str());
-    groups = g.size();
+    const platform::Result<EncodingGroups> g = groups_from_iconv_command();
+    if (!g) state.SkipWithError(g.error().context.c_str());
+    groups = g ? g->size() : 0;
   }
   state.counters["names"] = static_cast<double>(groups);
 }

@@ -51,16 +51,17 @@ NamedPaths resolve_named_paths(const std::vector<std::string>& paths) {
     bool folder = false;
     out.error = kind_error(p, folder);
     if (!out.error.empty()) return out;
-    std::string f = fsutil::full_path(p);
-    if (f.empty()) {
-      out.error = "cannot resolve the path " + p;
+    platform::Result<std::string> resolved = fsutil::full_path(p);
+    if (!resolved) {
+      out.error = "cannot resolve the path " + p + ": " + errno_text(resolved.err());
       return out;
     }
+    std::string f = std::move(*resolved);
     const std::string holder = folder ? f : parent_of(f);
     common = common.empty() ? holder : common_folder(common, holder);
     full.push_back(std::move(f));
   }
-  const std::string cwd = fsutil::full_path(".");
+  const std::string cwd = fsutil::full_path(".").value_or("");
   out.base = common;
   if (!cwd.empty() && under(cwd, common)) out.base = cwd;
   for (const std::string& f : full) {

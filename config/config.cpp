@@ -124,7 +124,7 @@ YAML::Node read_document(ConvertConfig& cfg, ConfigProblem& problem) {
     if (errno == ENOENT) return YAML::Load(make_default_config(path));
     problem.error = errno;
     problem.why = errno_text(problem.error);
-    cfg.unreadable = fsutil::full_path(path);
+    cfg.unreadable = fsutil::full_path(path).value_or(path);
     return YAML::Node();
   }
   if (S_ISDIR(st.st_mode)) return YAML::Load(make_default_config(path));
@@ -144,7 +144,7 @@ YAML::Node read_document(ConvertConfig& cfg, ConfigProblem& problem) {
         err == EFBIG ? "larger than 1 MiB, too big for a settings file" : errno_text(err);
     problem.error = err;
     problem.why = why;
-    cfg.unreadable = fsutil::full_path(path);
+    cfg.unreadable = fsutil::full_path(path).value_or(path);
     return YAML::Node();
   }
   try {
@@ -156,7 +156,7 @@ YAML::Node read_document(ConvertConfig& cfg, ConfigProblem& problem) {
   } catch (const YAML::Exception& e) {
     problem.error = 0;
     problem.why = e.what();
-    cfg.unreadable = fsutil::full_path(path);
+    cfg.unreadable = fsutil::full_path(path).value_or(path);
     return YAML::Node();
   }
 }
@@ -275,7 +275,8 @@ YAML::Node settings_document(const Settings& s) {
 platform::Status keep_unreadable(Settings& s, SavedConfig& saved) {
   ConvertConfig& cfg = s.cfg;
   // Important: a save to another file (Save As) leaves the unreadable original where it is.
-  if (cfg.unreadable.empty() || fsutil::full_path(cfg.path) != cfg.unreadable) return {};
+  if (cfg.unreadable.empty() || fsutil::full_path(cfg.path).value_or(cfg.path) != cfg.unreadable)
+    return {};
   platform::Result<std::string> moved = move_aside(cfg.path);
   if (!moved && moved.err() != ENOENT)
     return platform::Error{moved.err(),
@@ -297,11 +298,11 @@ platform::Result<SavedConfig> write_settings(Settings& s) {
     // Nothing replaced it: the unreadable file goes back under its name.
     if (!saved.kept_as.empty() &&
         platform::sysio().rename(saved.kept_as.c_str(), s.cfg.path.c_str()) == 0)
-      s.cfg.unreadable = fsutil::full_path(s.cfg.path);
+      s.cfg.unreadable = fsutil::full_path(s.cfg.path).value_or(s.cfg.path);
     return platform::Error{written.err(), {}};
   }
   s.cfg.document.reset(updated);
-  saved.path = fsutil::full_path(s.cfg.path);
+  saved.path = fsutil::full_path(s.cfg.path).value_or(s.cfg.path);
   return saved;
 }
 
@@ -350,7 +351,7 @@ ConfigProblem load_config(ConvertConfig& config, const EncodingList& encodings,
   } catch (const std::exception& e) {
     problem.error = 0;
     problem.why = e.what();
-    config.unreadable = fsutil::full_path(path);
+    config.unreadable = fsutil::full_path(path).value_or(path);
     config.document.reset(YAML::Node(YAML::NodeType::Map));
     problem.diagnostics.clear();
     read_settings(s);

@@ -193,9 +193,10 @@ void Runner::search() {
   const bool out_exists = platform::sysio().stat(plan_.output.c_str(), &out) == 0;
   if (!ctx_.in_place && !out_exists && !plan_.options.dry_run) {
     // Made only after the search now; said all the same, so every run reads alike.
-    const std::string in_full = fsutil::full_path(plan_.input) + "/";
-    const std::string out_full = fsutil::full_path(plan_.output);
-    if (out_full.compare(0, in_full.size(), in_full) == 0)
+    // Important: a path that cannot be resolved is no prefix ("/" would match everything).
+    const platform::Result<std::string> in_full = fsutil::full_path(plan_.input);
+    const platform::Result<std::string> out_full = fsutil::full_path(plan_.output);
+    if (in_full && out_full && out_full->rfind(*in_full + "/", 0) == 0)
       say(
           kestrum::strfmt("The output directory %s is inside the input directory, left out of "
                           "the search",

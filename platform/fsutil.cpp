@@ -243,12 +243,14 @@ void search_files(const std::string& root, std::string& dir, const search_callba
   search_files(root, dir, callback, accept, options);
 }
 
-std::string full_path(std::string_view path) {
-  if (path.empty() || path.find('\0') != std::string_view::npos) return {};
+platform::Result<std::string> full_path(std::string_view path) {
+  if (path.empty() || path.find('\0') != std::string_view::npos)
+    return platform::Error{EINVAL,
+                           "resolve the path " + std::string(path.substr(0, path.find('\0')))};
   std::string out;
   if (path.front() != '/') {
     char* cwd = ::getcwd(nullptr, 0);
-    if (cwd == nullptr) return {};
+    if (cwd == nullptr) return platform::last_error("resolve the path " + std::string(path));
     append_components(out, cwd);
     std::free(cwd);
   }

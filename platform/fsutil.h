@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/result.h"
+
 namespace fsutil {
 
 // One accepted file: its directory below the search root ("a/b", empty in the root) and name.
@@ -48,7 +50,8 @@ void search_files(const std::string& root, std::string& dir, const search_callba
 void search_files(const std::string& root, std::string& dir, const search_callback& callback,
                   const search_accept& accept, const search_options& options);
 
-// Absolute, lexically normalised path; the file need not exist. Empty on failure.
-std::string full_path(std::string_view path);
+// Absolute, lexically normalised path; the file need not exist. EINVAL for an empty path or
+// one holding a NUL; getcwd's errno for a relative path when the working directory is gone.
+platform::Result<std::string> full_path(std::string_view path);
 
 }  // namespace fsutil

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <set>
 #include <string>
 #include <vector>
@@ -158,9 +159,9 @@ TEST(Catalogue, CommonEncodingsOffered) {
 
 // Aliases share their converter's group; groups come in name order, canonical name first.
 TEST(Catalogue, GroupsAreConvertersInOrder) {
-  EncodingGroups groups;
-  std::string why;
-  ASSERT_TRUE(list_encoding_groups(groups, why)) << why;
+  platform::Result<EncodingGroups> listed = list_encoding_groups();
+  ASSERT_TRUE(listed) << listed.error().context;
+  EncodingGroups groups = std::move(*listed);
   sort_groups(groups);
   const auto group_of = [&](const std::string& name) {
     for (size_t i = 0; i < groups.size(); ++i)
@@ -201,26 +202,25 @@ TEST(Catalogue, DamagedCacheRefused) {
   for (size_t i = 0; i < damaged.size(); ++i) {
     const std::string path = tmp / ("cache" + std::to_string(i));
     write_file(path, damaged[i]);
-    EncodingGroups groups;
-    std::string why;
-    EXPECT_FALSE(groups_from_gconv_cache(path, groups, why)) << i;
-    EXPECT_FALSE(why.empty()) << i;
+    const platform::Result<EncodingGroups> read = groups_from_gconv_cache(path);
+    ASSERT_FALSE(read) << i;
+    EXPECT_EQ(read.err(), EINVAL) << i;
+    EXPECT_EQ(read.error().context.rfind(path + ": ", 0), 0u) << read.error().context;
   }
-  EncodingGroups groups;
-  std::string why;
-  EXPECT_FALSE(groups_from_gconv_cache(tmp / "missing", groups, why));
+  const platform::Result<EncodingGroups> missing = groups_from_gconv_cache(tmp / "missing");
+  EXPECT_EQ(missing.err(), ENOENT);
+  EXPECT_EQ(missing.error().context, (tmp / "missing") + ": " + std::strerror(ENOENT));
 }
 
 // With GCONV_PATH set the C library ignores its cache, and so does the catalogue.
 TEST(Catalogue, GconvPathHonoured) {
   TempDir tmp;
-  EncodingGroups cached;
-  std::string why;
-  ASSERT_TRUE(list_encoding_groups(cached, why)) << why;
+  const platform::Result<EncodingGroups> cached = list_encoding_groups();
+  ASSERT_TRUE(cached) << cached.error().context;
   ScopedEnv env("GCONV_PATH", tmp.path().c_str());
-  EncodingGroups listed;
-  ASSERT_TRUE(list_encoding_groups(listed, why)) << why;
-  std::vector<std::string> a = all_names(cached), b = all_names(listed);
+  const platform::Result<EncodingGroups> listed = list_encoding_groups();
+  ASSERT_TRUE(listed) << listed.error().context;
+  std::vector<std::string> a = all_names(*cached), b = all_names(*listed);
   std::sort(a.begin(), a.end());
   std::sort(b.begin(), b.end());
   EXPECT_EQ(a, b);

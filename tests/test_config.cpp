@@ -593,7 +593,7 @@ TEST_F(ConfigTest, SaveAsWritesOtherFile) {
   app->save_config();
   EXPECT_EQ(read_file(tmp / "ouzel.yml"), "input: /a\n");
   EXPECT_EQ(YAML::LoadFile(tmp / "other.yml")["input"].Scalar(), "/b");
-  EXPECT_EQ(messages().back(), "save config to file " + fsutil::full_path(app->path) + " success");
+  EXPECT_EQ(messages().back(), "save config to file " + *fsutil::full_path(app->path) + " success");
 }
 
 // An unopenable target is logged with its errno and leaves file and document unchanged.

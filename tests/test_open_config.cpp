@@ -106,7 +106,7 @@ TEST(OpenConfigTest, StartsEditorWithoutWaiting) {
   ASSERT_GT(pid, 0);
   EXPECT_FALSE(reaped(pid));  // still running: not waited for
   ASSERT_TRUE(wait_until([&] { return file_exists(tmp / "inst/varnel.exe.args"); }));
-  EXPECT_EQ(read_file(tmp / "inst/varnel.exe.args"), fsutil::full_path("ouzel.yml") + "\n");
+  EXPECT_EQ(read_file(tmp / "inst/varnel.exe.args"), *fsutil::full_path("ouzel.yml") + "\n");
   EXPECT_TRUE(log.lines.empty());
   ::kill(pid, SIGTERM);
   EXPECT_TRUE(wait_until([&] { return reaped(pid); }));
@@ -132,7 +132,7 @@ TEST(OpenConfigTest, FallsBackToDesktopOpener) {
   const pid_t pid = open_current_config(log);
   ASSERT_GT(pid, 0);
   ASSERT_TRUE(wait_until([&] { return file_exists(tmp / "bin/xdg-open.args"); }));
-  EXPECT_EQ(read_file(tmp / "bin/xdg-open.args"), fsutil::full_path("ouzel.yml") + "\n");
+  EXPECT_EQ(read_file(tmp / "bin/xdg-open.args"), *fsutil::full_path("ouzel.yml") + "\n");
   EXPECT_TRUE(wait_until([&] { return reaped(pid); }));  // ended on its own: no zombie
 }
 

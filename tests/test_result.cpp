@@ -6,11 +6,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <string>
 
 #include "config/config.h"
 #include "config/settings_aside.h"
 #include "platform/fs.h"
+#include "platform/fsutil.h"
 #include "platform/publisher.h"
 #include "platform/result.h"
 #include "platform/spawn.h"
@@ -189,6 +191,24 @@ TEST(ResultModel, ProcessesAndSearchPath) {
       platform::run_captured("ouzel-no-such-program", {"ouzel-no-such-program"});
   EXPECT_EQ(missing.error().message(), said(ENOENT, "start ouzel-no-such-program"));
   EXPECT_EQ(platform::spawn_detached({}).err(), EINVAL);
+}
+
+// A relative path cannot be resolved once the working directory is gone: the errno says so
+// rather than an empty path that every other path starts with.
+TEST(ResultModel, FullPathWithoutWorkingDirectory) {
+  char* here = ::getcwd(nullptr, 0);
+  ASSERT_NE(here, nullptr);
+  {
+    TempDir tmp;
+    ASSERT_EQ(::mkdir((tmp / "gone").c_str(), 0700), 0);
+    ASSERT_EQ(::chdir((tmp / "gone").c_str()), 0);
+    ASSERT_EQ(::rmdir((tmp / "gone").c_str()), 0);
+    const platform::Result<std::string> full = fsutil::full_path("a.txt");
+    EXPECT_EQ(full.error().message(), said(ENOENT, "resolve the path a.txt"));
+    EXPECT_EQ(fsutil::full_path("/a/./b").value_or(""), "/a/b");
+    EXPECT_EQ(::chdir(here), 0);
+  }
+  std::free(here);
 }
 
 }  // namespace

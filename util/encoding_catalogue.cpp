@@ -62,12 +62,11 @@ void build_encoding_catalogue(EncodingList& encodings, std::string& encoding_ite
     add_groups(sink, minimal_groups());
   }
 #else
-  EncodingGroups groups;
-  std::string why;
-  if (!list_encoding_groups(groups, why)) {
-    log.append("Cannot list the converter's encodings (%s), offering a minimal list", why.c_str());
-    groups = minimal_groups();
-  }
+  platform::Result<EncodingGroups> listed = list_encoding_groups();
+  if (!listed)
+    log.append("Cannot list the converter's encodings (%s), offering a minimal list",
+               listed.error().context.c_str());
+  EncodingGroups groups = listed ? std::move(*listed) : minimal_groups();
   sort_groups(groups);
   add_groups(sink, groups);
 #endif

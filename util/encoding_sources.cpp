@@ -81,16 +81,12 @@ std::string gconv_cache_path() {
   return {};
 }
 
-bool groups_from_gconv_cache(const std::string& path, EncodingGroups& groups, std::string& why) {
+platform::Result<EncodingGroups> groups_from_gconv_cache(const std::string& path) {
   std::string data;
-  if (const platform::Status read = platform::read_file(path, data); !read) {
-    why = path + ": " + std::strerror(read.err());
-    return false;
-  }
-  const auto bad = [&](const char* what) {
-    why = path + ": " + what;
-    return false;
-  };
+  if (const platform::Status read = platform::read_file(path, data); !read)
+    return platform::Error{read.err(), path + ": " + std::strerror(read.err())};
+  const auto bad = [&](const char* what) { return platform::Error{EINVAL, path + ": " + what}; };
+  EncodingGroups groups;
   if (data.size() < kHeaderSize) return bad("too short");
   uint32_t magic;
   std::memcpy(&magic, data.data(), sizeof magic);
@@ -124,21 +120,17 @@ bool groups_from_gconv_cache(const std::string& path, EncodingGroups& groups, st
     groups.push_back(std::move(names));
   }
   if (groups.empty()) return bad("no names");
-  return true;
+  return groups;
 }
 
-bool groups_from_iconv_command(EncodingGroups& groups, std::string& why) {
+platform::Result<EncodingGroups> groups_from_iconv_command() {
   const platform::Result<platform::captured_run> ran =
       platform::run_captured("iconv", {"iconv", "-l"});
-  if (!ran) {
-    why = std::string("iconv -l: ") + std::strerror(ran.err());
-    return false;
-  }
+  if (!ran) return platform::Error{ran.err(), std::string("iconv -l: ") + std::strerror(ran.err())};
   const platform::captured_run& run = *ran;
-  if (run.exit_status != 0) {
-    why = "iconv -l: exit status " + std::to_string(run.exit_status);
-    return false;
-  }
+  if (run.exit_status != 0)
+    return platform::Error{ECHILD, "iconv -l: exit status " + std::to_string(run.exit_status)};
+  EncodingGroups groups;
   const std::string& text = run.output;
   // One name a line when piped; commas and blanks separate them in the human form.
   std::unordered_set<std::string> seen;
@@ -151,25 +143,25 @@ bool groups_from_iconv_command(EncodingGroups& groups, std::string& why) {
     if (!group.empty()) groups.push_back(std::move(group));
     pos = end + 1;
   }
-  if (groups.empty()) {
-    why = "iconv -l: no names";
-    return false;
-  }
-  return true;
+  if (groups.empty()) return platform::Error{EINVAL, "iconv -l: no names"};
+  return groups;
 }
 
-bool list_encoding_groups(EncodingGroups& groups, std::string& why) {
+platform::Result<EncodingGroups> list_encoding_groups() {
   // The cache is what glibc itself reads, and it knows the groups; glibc ignores it when
   // GCONV_PATH is set, and then so do we, asking `iconv -l`, which sees the same modules.
+  std::string why;
   if (std::getenv("GCONV_PATH") == nullptr) {
     const std::string cache = gconv_cache_path();
-    if (!cache.empty() && groups_from_gconv_cache(cache, groups, why)) return true;
-    groups.clear();
+    if (!cache.empty()) {
+      platform::Result<EncodingGroups> cached = groups_from_gconv_cache(cache);
+      if (cached) return cached;
+      why = cached.error().context + "; ";
+    }
   }
-  std::string command_why;
-  if (groups_from_iconv_command(groups, command_why)) return true;
-  why = why.empty() ? command_why : why + "; " + command_why;
-  return false;
+  platform::Result<EncodingGroups> listed = groups_from_iconv_command();
+  if (listed) return listed;
+  return platform::Error{listed.err(), why + listed.error().context};
 }
 
 void sort_groups(EncodingGroups& groups) {
