@@ -22,6 +22,7 @@ JobPlan AppState::plan_from_settings() const {
   plan.options.bom = bom;
   plan.options.rules = rules;
   plan.options.repair = repair;
+  plan.options.editorconfig = editorconfig;
   return plan;
 }
 

@@ -30,7 +30,8 @@ bool same_settings(const JobPlan& a, const JobPlan& b) {
   return a.input == b.input && a.output == b.output && a.filter == b.filter &&
          a.source == b.source && a.target == b.target && a.options.detect == b.options.detect &&
          a.options.candidates == b.options.candidates && a.options.eol == b.options.eol &&
-         a.options.bom == b.options.bom && a.options.rules == b.options.rules;
+         a.options.bom == b.options.bom && a.options.rules == b.options.rules &&
+         a.options.editorconfig == b.options.editorconfig;
 }
 
 }  // namespace

@@ -122,6 +122,15 @@ const Flag kFlags[] = {
        o.repair = true;
        return std::string();
      }},
+    {"--editorconfig", 0, nullptr,
+     "take each file's charset (latin1, utf-8, utf-8-bom, utf-16be, utf-16le) and end_of_line "
+     "(lf, crlf, cr) from the .editorconfig files above it, after the rules of --config and "
+     "before --to, --eol and --bom; with --check, check each file against them and name the "
+     "first line that is wrong",
+     [](CliOptions& o, const std::string&) {
+       o.editorconfig = true;
+       return std::string();
+     }},
     {"--no-sync", 0, nullptr,
      "publish targets without flushing them to the disk first (faster; a power loss right "
      "after may leave empty targets, a crash still leaves none half written)",

@@ -22,6 +22,7 @@ struct CliOptions {
   std::optional<std::string> eol;
   std::optional<std::string> bom;
   std::optional<bool> repair;
+  std::optional<bool> editorconfig;
   bool no_sync = false;
   std::string report;
   bool dry_run = false;

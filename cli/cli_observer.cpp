@@ -23,6 +23,14 @@ std::string counts_text(const JobReport& report) {
 }  // namespace
 
 std::string file_line(const FileReport& r, bool check) {
+  // Checked against its policy: "path:line: what is wrong", as compilers name a place.
+  if (r.offence) {
+    std::string line = quote_name(r.path);
+    if (r.offence->line != 0) line += ":" + std::to_string(r.offence->line);
+    line += ": " + r.offence->what;
+    if (!r.rule.empty()) line += "; decided by " + r.rule;
+    return line;
+  }
   std::string line = quote_name(r.path) + ": " + std::string(outcome_name(r.outcome));
   std::string detail = detail_text(r);
   if (check && !outcome_is_failure(r.outcome) && check_fails(r))

@@ -17,7 +17,8 @@ struct ConsoleStyle {
   bool dry_run = false;  // nothing is written: the summary says so
 };
 
-// "src/a.c: cannot-convert: stops at byte 3 (line 1, column 4)"; with `check`, a file that
+// "src/a.c: cannot-convert: stops at byte 3 (line 1, column 4)"; checked against its policy
+// "src/a.c:3: CRLF line end, LF wanted; decided by ..."; with `check`, a file that
 // would change says so.
 std::string file_line(const FileReport& report, bool check);
 

@@ -28,6 +28,7 @@ struct Choices {
   EolMode eol = EolMode::keep;
   BomMode bom = kDefaultBom;
   bool repair = false;
+  bool editorconfig = false;
   std::vector<FileRule> rules;
 };
 
@@ -71,6 +72,7 @@ std::string read_settings(const std::string& path, const EncodingList& encodings
   if (!bom.empty() && !parse_bom_mode(bom, bom_parsed))
     return "settings file " + path + ": bom takes keep, add or remove, not \"" + bom + "\"";
   c.repair = cfg.repair;
+  c.editorconfig = cfg.editorconfig;
   // Important: the loader falls back to GBK and UTF8 for names it does not know; a run
   // must not convert from a guess, so such a name is refused like an unknown --from.
   for (const auto& [key, name] : {std::pair{"from", &c.from}, std::pair{"to", &c.to}}) {
@@ -141,6 +143,7 @@ CliPlan make_cli_plan(const CliOptions& o, const EncodingList& encodings) {
     return result;
   }
   if (o.repair) c.repair = *o.repair;
+  if (o.editorconfig) c.editorconfig = *o.editorconfig;
   if (c.detect) {
     std::vector<std::string> unknown;
     detect::expand_candidates(c.candidates, &unknown);
@@ -173,5 +176,13 @@ CliPlan make_cli_plan(const CliOptions& o, const EncodingList& encodings) {
   plan.options.bom = c.bom;
   plan.options.rules = c.rules;
   plan.options.repair = c.repair;
+  plan.options.editorconfig = c.editorconfig;
+  // Checked against .editorconfig, each file is read as what it should be: nothing is
+  // detected, and a double-encoded file is valid text in its charset.
+  plan.options.conform = o.check && c.editorconfig;
+  if (plan.options.conform) {
+    plan.options.detect = false;
+    plan.options.repair_check = false;
+  }
   return result;
 }

@@ -25,7 +25,7 @@ constexpr const char* kDefaultFilters[] = {"*.cpp;*.h;*.c;*.hpp;*.lua", "*.xml;*
 // than their default or the file already had them.
 constexpr const char* kKeys[] = {"input",  "output",  "filters", "filter-index", "from",
                                  "to",     "threads", "detect",  "candidates",   "eol",
-                                 "repair", "bom",     "rules"};
+                                 "repair", "bom",     "rules",   "editorconfig"};
 enum Key {
   kInput,
   kOutput,
@@ -40,6 +40,7 @@ enum Key {
   kRepair,
   kBom,
   kRules,
+  kEditorconfig,
   kKeyCount
 };
 constexpr int32_t kMaxThreads = 256;
@@ -75,6 +76,7 @@ void read_options(ConvertConfig& cfg, YAML::Node& doc) {
   cfg.threads = threads < 0 || threads > kMaxThreads ? 0 : threads;
   cfg.detect = doc[kKeys[kDetect]].as<bool>(false);
   cfg.repair = doc[kKeys[kRepair]].as<bool>(false);
+  cfg.editorconfig = doc[kKeys[kEditorconfig]].as<bool>(false);
   cfg.candidates.clear();
   const YAML::Node list = doc[kKeys[kCandidates]];
   if (list.IsSequence())
@@ -209,6 +211,8 @@ YAML::Node settings_value(const Settings& s, int key, const YAML::Node& old) {
       return YAML::Node(std::string(bom_mode_name(cfg.bom)));
     case kRules:
       return write_rules(cfg.rules, old, s.encodings);
+    case kEditorconfig:
+      return YAML::Node(cfg.editorconfig);
     default: {
       YAML::Node list(YAML::NodeType::Sequence);
       for (const auto& c : cfg.candidates) list.push_back(c);
@@ -234,6 +238,8 @@ bool worth_adding(const ConvertConfig& cfg, int key) {
       return cfg.bom != kDefaultBom;
     case kRules:
       return !cfg.rules.empty();
+    case kEditorconfig:
+      return cfg.editorconfig;
     default:
       return true;
   }

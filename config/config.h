@@ -34,6 +34,7 @@ struct ConvertConfig {
   BomMode bom = kDefaultBom;            // the mark of UTF targets
   std::vector<FileRule> rules;          // per pattern; the first that matches a file decides
   bool repair = false;                  // double-encoded and mixed files are repaired
+  bool editorconfig = false;            // each file's charset and end_of_line from .editorconfig
   // The full path of a file that was there at load but could not be read as settings. The
   // first save to it moves it aside ("ouzel.yml.bad") so that its text is never lost.
   std::string unreadable;

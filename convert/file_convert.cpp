@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "convert/conformance.h"
 #include "convert/detect.h"
 #include "convert/output_dirs.h"
 #include "convert/source_detection.h"
@@ -79,17 +80,18 @@ void FileConverter::release() {
   std::string().swap(eol_out_);
 }
 
-const RunEncodings& FileConverter::encodings_for(const JobFile& file, const EncodingEntry& to) {
-  const bool own_source = !file.source.empty() && file.source.name != run_.encodings.source_name;
+const RunEncodings& FileConverter::encodings_for(const EncodingEntry& source,
+                                                 const EncodingEntry& to) {
+  const bool own_source = !source.empty() && source.name != run_.encodings.source_name;
   const bool own_target = !to.empty() && to.name != run_.encodings.target_name;
   if (!own_source && !own_target) return run_.encodings;
-  const std::string key = (own_source ? file.source.name : std::string()) + '\n' +
-                          (own_target ? to.name : std::string());
+  const std::string key =
+      (own_source ? source.name : std::string()) + '\n' + (own_target ? to.name : std::string());
   auto it = overrides_.find(key);
   if (it == overrides_.end()) {
     RunEncodings e = run_.encodings;
     const RunEncodings probed =
-        RunEncodings::resolve(own_source ? file.source : EncodingEntry(e.source_name),
+        RunEncodings::resolve(own_source ? source : EncodingEntry(e.source_name),
                               own_target ? to : EncodingEntry(e.target_name));
     if (own_source) {
       e.source_name = probed.source_name;
@@ -265,10 +267,31 @@ void FileConverter::publish(const JobFile& file, std::string_view head, std::str
   if (err != 0) set_write_failure(report, err);
 }
 
+void FileConverter::leave_unsettled_policy(const JobFile& file, FileReport& report,
+                                           uint64_t token) {
+  report.outcome = Outcome::cannot_convert;
+  report.note = policy_.error;
+  report.unchanged = true;
+  if (run_.dry_run || run_.in_place) return;
+  platform::TargetFile target;
+  std::string path;
+  int err = open_target(file, target, path);
+  if (err == 0) {
+    const StreamFileResult r = copy_whole_file(source_path_, target);
+    err = r.read_error != 0 ? r.read_error : r.write_error;
+  }
+  if (err == 0) err = finish_target(file, std::move(target), token, report);
+  if (err != 0) set_write_failure(report, err);
+}
+
 FileReport FileConverter::process(const JobFile& file, uint64_t token) {
   FileReport report;
   report.path = file.relative_path();
-  const RunEncodings& enc = encodings_for(file, apply_policy(file, report));
+  const EncodingEntry& to = apply_policy(file, report);
+  // Checked against its policy, a file is read as what it should be: its own target.
+  const RunEncodings& enc =
+      run_.conform ? encodings_for(to.empty() ? EncodingEntry(run_.encodings.target_name) : to, to)
+                   : encodings_for(file.source, to);
   report.source = enc.source_name;
   report.target = enc.target_name;
   report.evidence = file.evidence;
@@ -287,9 +310,21 @@ FileReport FileConverter::process(const JobFile& file, uint64_t token) {
       platform::read_file(source_path, content_, run_.whole_file_limit, &*source_stamp_).err();
   // A file too big to hold is stamped too: before its first chunk is read.
   if (read_error != 0 && read_error != EFBIG) source_stamp_.reset();
+  if (!policy_.error.empty() && (read_error == 0 || read_error == EFBIG)) {
+    leave_unsettled_policy(file, report, token);
+    return report;
+  }
   if (const int err = read_error) {
     if (err == EFBIG) {
       process_streamed(file, source_path, enc, report, token);
+      if (run_.conform) {
+        // Important: a dry run in chunks does not compare what it would write; read as its own
+        // charset, a file converts to the same text, so only its mark and line ends differ.
+        if (report.outcome == Outcome::converted && !report.stop)
+          report.unchanged = (!report.mark_known || report.mark_before == report.mark_after) &&
+                             (!report.eol_counted || report.eol_before == report.eol_after);
+        report.offence = describe_offence({}, enc, Classification{}, report, eol_);
+      }
       return report;
     }
     // Nothing is written: with output == input the source would be destroyed.
@@ -335,5 +370,6 @@ FileReport FileConverter::process(const JobFile& file, uint64_t token) {
         report.outcome == Outcome::already_utf8 ? std::string("UTF-8") : enc.source_charset);
   if (repair_whole(file, enc, cls, report, token)) return report;
   write(file, enc, cls, report, token);
+  if (run_.conform) report.offence = describe_offence(content_, enc, cls, report, eol_);
   return report;
 }

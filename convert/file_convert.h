@@ -45,6 +45,8 @@ struct RunContext {
   // Double-encoded and mixed files are repaired, not only reported.
   bool repair = false;
   bool repair_check = true;  // false: double-encoded and mixed files are not looked for
+  // Each file is checked against its policy: read as its own target, and what is wrong named.
+  bool conform = false;
   // Where the legacy lines of a mixed file that detection left undetected may come from.
   std::vector<std::string> repair_candidates;
   NarrowLabelCheck* narrow = nullptr;        // set when a hand-picked label has a wider one
@@ -96,7 +98,7 @@ class FileConverter {
 
  private:
   // The file's encodings: its own source, and the target its policy names (empty: the run's).
-  const RunEncodings& encodings_for(const JobFile& file, const EncodingEntry& to);
+  const RunEncodings& encodings_for(const EncodingEntry& source, const EncodingEntry& to);
   // Resolves the file's policy (what decided goes in the report), sets eol_ and bom_, and
   // returns the target it names.
   const EncodingEntry& apply_policy(const JobFile& file, FileReport& report);
@@ -121,6 +123,9 @@ class FileConverter {
   void publish(const JobFile& file, std::string_view head, std::string_view body,
                FileReport& report, uint64_t token);
   // The content as read is the target: a file that is not converted.
+  // A file whose policy could not be settled (a broken .editorconfig): cannot-convert, and
+  // copied as it is into a separate output tree, whole or big.
+  void leave_unsettled_policy(const JobFile& file, FileReport& report, uint64_t token);
   void publish_as_read(const JobFile& file, FileReport& report, uint64_t token) {
     publish(file, {}, content_, report, token);
   }

@@ -44,14 +44,18 @@ FilePolicy PolicyResolver::resolve(std::string_view relative_path,
     got.bom = rule.bom;
     got.label = rule_label(index, rule);
   }
+  std::string error;
   for (const PolicySource& source : sources_) {
     if (!got.to.empty() && got.eol && got.bom) break;
-    fill(got, source(relative_path, full_path));
+    const PolicyPart part = source(relative_path, full_path);
+    if (!part.error.empty() && error.empty()) error = part.error;
+    fill(got, part);
   }
   FilePolicy policy;
   policy.to = got.to;
   policy.eol = got.eol.value_or(run_eol_);
   policy.bom = got.bom.value_or(run_bom_);
   policy.decided_by = std::move(got.label);
+  policy.error = std::move(error);
   return policy;
 }

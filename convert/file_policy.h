@@ -26,6 +26,8 @@ struct PolicyPart {
   std::optional<EolMode> eol;
   std::optional<BomMode> bom;
   std::string label;  // how the report names this source for the file; empty: it set nothing
+  std::string
+      error;  // the source could not say (a broken .editorconfig): the file is not converted
 
   bool sets_anything() const { return !to.empty() || eol || bom; }
 };
@@ -36,6 +38,7 @@ struct FilePolicy {
   EolMode eol = EolMode::keep;
   BomMode bom = kDefaultBom;
   std::string decided_by;  // the rule (and sources) that set anything, "; "-joined; empty: none
+  std::string error;       // a source could not say; the file is left as it is
 };
 
 // A source between the rules and the run's settings. Called from the conversion threads at

@@ -15,6 +15,7 @@
 #include <unordered_set>
 
 #include "convert/detect.h"
+#include "convert/editorconfig_policy.h"
 #include "convert/file_convert.h"
 #include "convert/filter.h"
 #include "convert/in_place.h"
@@ -33,8 +34,10 @@ namespace {
 // Each file's policy, or null when every file gets the run's settings. Other policy sources
 // (.editorconfig) are added here, after the rules: see convert/file_policy.h.
 std::shared_ptr<const PolicyResolver> make_policy(const JobOptions& options) {
-  if (options.rules.empty()) return nullptr;
-  return std::make_shared<const PolicyResolver>(options.eol, options.bom, options.rules);
+  if (options.rules.empty() && !options.editorconfig) return nullptr;
+  auto policy = std::make_shared<PolicyResolver>(options.eol, options.bom, options.rules);
+  if (options.editorconfig) policy->add_source(editorconfig_source());
+  return policy;
 }
 
 }  // namespace
@@ -54,6 +57,7 @@ RunContext run_context(const JobPlan& plan) {
   ctx.encodings = RunEncodings::resolve(plan.source, plan.target);
   ctx.repair = plan.options.repair;
   ctx.repair_check = plan.options.repair_check;
+  ctx.conform = plan.options.conform;
   ctx.repair_candidates = {plan.source.charset};
   if (plan.options.detect) {
     std::vector<std::string> names = plan.options.candidates;

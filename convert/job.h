@@ -25,8 +25,12 @@ struct JobOptions {
   EolMode eol = EolMode::keep;          // line endings of the text written anew
   BomMode bom = kDefaultBom;            // the mark of UTF targets
   std::vector<FileRule> rules;          // per pattern, the first that matches deciding
-  bool repair = false;       // double-encoded and mixed files are repaired, not only reported
-  bool repair_check = true;  // false: they are not even looked for (benchmarks measure it)
+  bool editorconfig = false;  // each file's charset and end_of_line from .editorconfig, after rules
+  bool repair = false;        // double-encoded and mixed files are repaired, not only reported
+  bool repair_check = true;   // false: they are not even looked for (benchmarks measure it)
+  // Each file is checked against its own policy (--check --editorconfig): read as its target
+  // (the source and detection are not used) and what is wrong first named in the report.
+  bool conform = false;
   // Files above this many bytes are converted in chunks of stream_chunk (tests make both small).
   uint64_t whole_file_limit = uint64_t{32} << 20;
   size_t stream_chunk = size_t{8} << 20;

@@ -20,6 +20,8 @@ const char* eol_mode_name(EolMode mode) {
       return "lf";
     case EolMode::crlf:
       return "crlf";
+    case EolMode::cr:
+      return "cr";
     case EolMode::keep:
       break;
   }
@@ -59,7 +61,7 @@ EolRewriter::EolRewriter(EolMode mode, EolUnits units) : mode_(mode), units_(uni
 EolCounts EolRewriter::after() const {
   if (passes_through()) return before_;
   EolCounts a;
-  (mode_ == EolMode::lf ? a.lf : a.crlf) = before_.total();
+  (mode_ == EolMode::lf ? a.lf : (mode_ == EolMode::cr ? a.cr : a.crlf)) = before_.total();
   return a;
 }
 
@@ -67,8 +69,8 @@ void EolRewriter::put_line_end(int kind, std::string& out) {
   if (kind == kLfEnd) ++before_.lf;
   if (kind == kCrlfEnd) ++before_.crlf;
   if (kind == kCrEnd) ++before_.cr;
-  if (mode_ == EolMode::crlf) put_unit(kCr, out);
-  put_unit(kLf, out);
+  if (mode_ != EolMode::lf) put_unit(kCr, out);
+  if (mode_ != EolMode::cr) put_unit(kLf, out);
 }
 
 uint32_t EolRewriter::unit_at(const char* p) const {

@@ -5,7 +5,9 @@
 #include <string>
 #include <string_view>
 
-enum class EolMode { keep, lf, crlf };
+// Important: cr is only ever asked for by an .editorconfig; settings and the command line take
+// keep, lf and crlf (parse_eol_mode).
+enum class EolMode { keep, lf, crlf, cr };
 
 // "keep", "lf", "crlf" as settings and the command line spell them.
 const char* eol_mode_name(EolMode mode);

@@ -14,9 +14,16 @@ std::string eol_change_text(const FileReport& r) {
   return eol_counts_text(r.eol_before) + " -> " + eol_counts_text(r.eol_after);
 }
 
+std::string offence_text(const Offence& offence) {
+  if (offence.line == 0) return offence.what;
+  return "line " + std::to_string(offence.line) + ": " + offence.what;
+}
+
 std::string detail_text(const FileReport& r) {
   std::string detail;
-  if (r.stop) {
+  if (r.offence) {
+    detail = offence_text(*r.offence);
+  } else if (r.stop) {
     detail = kestrum::strfmt("stops at byte %llu (line %llu, column %llu)",
                              static_cast<unsigned long long>(r.stop->offset),
                              static_cast<unsigned long long>(r.stop->line),

@@ -17,6 +17,12 @@ struct StopPoint {
   uint64_t column = 1;  // characters from 1 (bytes where the line cannot be decoded)
 };
 
+// What a check against the file's policy found wrong first.
+struct Offence {
+  uint64_t line = 0;  // from 1; 0: the file as a whole
+  std::string what;   // "CRLF line end, LF wanted"
+};
+
 struct FileReport {
   std::string path;  // relative to the input directory, '/'-separated; bytes as found
   Outcome outcome = Outcome::not_reached;
@@ -41,12 +47,16 @@ struct FileReport {
   bool mark_known = false;
   bool mark_before = false, mark_after = false;
   std::string rule;  // what decided its target, line ends, mark ("rule 1: *.cpp;*.h"), or empty
+  std::optional<Offence> offence;  // a check against the policy: what is wrong, and where
   // Preview of a double-encoded or mixed file: the sample as the repair would write it.
   std::string repaired_sample;
 };
 
 // "CRLF 12 -> LF 12", "LF 3" when nothing changes, empty when not counted.
 std::string eol_change_text(const FileReport& report);
+
+// "line 3: CRLF line end, LF wanted"; without "line" for the file as a whole.
+std::string offence_text(const Offence& offence);
 
 // The detail column: the error with its text, where conversion stopped, or the note.
 std::string detail_text(const FileReport& report);

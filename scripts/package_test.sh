@@ -28,7 +28,7 @@ for f in ./usr/bin/ouzel-convert ./usr/bin/ouzeltool ./usr/share/man/man1/ouzel-
   grep -qx -- "$f" <<<"$listing" || fail "$deb lacks $f"
 done
 depends=$(dpkg-deb -f "$deb" Depends)
-for p in libc6 libstdc++6 libyaml-cpp0.7 libicu72 libuchardet0 libsdl2-2.0-0 fonts-wqy-microhei; do
+for p in libc6 libstdc++6 libyaml-cpp0.7 libicu72 libuchardet0 libeditorconfig0 libsdl2-2.0-0 fonts-wqy-microhei; do
   grep -q "\b$p\b" <<<"$depends" || fail "Depends lacks $p: $depends"
 done
 

@@ -551,6 +551,27 @@ TEST_F(ConfigTest, MarksKey) {
   EXPECT_EQ(YAML::LoadFile(tmp / "ouzel.yml")["bom"].Scalar(), "sometimes");
 }
 
+// Following .editorconfig: absent from a new file and from files that never set it (saved byte
+// for byte); once ticked written and read back, and kept (false) once the file has it.
+TEST_F(ConfigTest, EditorconfigKey) {
+  EXPECT_EQ(make_default_config("").find("editorconfig"), std::string::npos);
+  const std::string old = kDefaultText + "\nrepair: true";
+  AppState& a = load(old);
+  EXPECT_FALSE(a.editorconfig);
+  a.save_config();
+  EXPECT_EQ(read_file(tmp / "ouzel.yml"), old);
+  a.editorconfig = true;
+  a.save_config();
+  EXPECT_EQ(YAML::LoadFile(tmp / "ouzel.yml")["editorconfig"].Scalar(), "true");
+  AppState& b = load(read_file(tmp / "ouzel.yml"));
+  EXPECT_TRUE(b.editorconfig);
+  EXPECT_TRUE(b.plan_from_settings().options.editorconfig);
+  b.editorconfig = false;
+  b.save_config();
+  EXPECT_EQ(YAML::LoadFile(tmp / "ouzel.yml")["editorconfig"].Scalar(), "false");
+  EXPECT_FALSE(load("editorconfig: [yes]\n").editorconfig);
+}
+
 // Values that make no sense fall back to the defaults.
 TEST_F(ConfigTest, OptionalKeyFallbacks) {
   AppState& a = load("threads: -4\ndetect: maybe\ncandidates: GBK\nrepair: [yes]\n");

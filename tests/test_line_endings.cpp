@@ -13,22 +13,28 @@ using namespace testing_support;
 
 namespace {
 
-// A text, its line ends, and what it becomes under lf and under crlf (written out by hand).
+// A text, its line ends, and what it becomes under lf, crlf and cr (written out by hand).
 struct EolCase {
   const char* name;
   std::string text;
   EolCounts counts;
   std::string as_lf;
   std::string as_crlf;
+  std::string as_cr;  // only an .editorconfig asks for it
 };
 
 const std::vector<EolCase>& eol_cases() {
   static const std::vector<EolCase> cases = {
-      {"lf", "a\n中文\n\n", {3, 0, 0}, "a\n中文\n\n", "a\r\n中文\r\n\r\n"},
-      {"crlf", "a\r\n中文\r\nz", {0, 2, 0}, "a\n中文\nz", "a\r\n中文\r\nz"},
-      {"lone cr", "\r中\rb\r", {0, 0, 3}, "\n中\nb\n", "\r\n中\r\nb\r\n"},
-      {"mixed", "a\r\nb\nc\r\r\nд\r", {1, 2, 2}, "a\nb\nc\n\nд\n", "a\r\nb\r\nc\r\n\r\nд\r\n"},
-      {"none", "中文 text", {0, 0, 0}, "中文 text", "中文 text"},
+      {"lf", "a\n中文\n\n", {3, 0, 0}, "a\n中文\n\n", "a\r\n中文\r\n\r\n", "a\r中文\r\r"},
+      {"crlf", "a\r\n中文\r\nz", {0, 2, 0}, "a\n中文\nz", "a\r\n中文\r\nz", "a\r中文\rz"},
+      {"lone cr", "\r中\rb\r", {0, 0, 3}, "\n中\nb\n", "\r\n中\r\nb\r\n", "\r中\rb\r"},
+      {"mixed",
+       "a\r\nb\nc\r\r\nд\r",
+       {1, 2, 2},
+       "a\nb\nc\n\nд\n",
+       "a\r\nb\r\nc\r\n\r\nд\r\n",
+       "a\rb\rc\r\rд\r"},
+      {"none", "中文 text", {0, 0, 0}, "中文 text", "中文 text", "中文 text"},
   };
   return cases;
 }
@@ -84,7 +90,8 @@ TEST(LineEndings, EveryKindIntoEveryTargetAtEveryCut) {
         std::string want;
       } modes[] = {{EolMode::keep, in},
                    {EolMode::lf, encode_as(c.as_lf, target)},
-                   {EolMode::crlf, encode_as(c.as_crlf, target)}};
+                   {EolMode::crlf, encode_as(c.as_crlf, target)},
+                   {EolMode::cr, encode_as(c.as_cr, target)}};
       for (const auto& m : modes) {
         SCOPED_TRACE(std::string(target) + " " + c.name + " " + eol_mode_name(m.mode));
         for (size_t cut = 0; cut <= in.size(); ++cut) {

@@ -107,3 +107,20 @@ TEST_F(RulesTableTest, ChangedRulesDropThePreview) {
   EXPECT_EQ(app_.plan_from_settings().options.rules.size(), 1u);
   EXPECT_FALSE(app_.preview.has_value());
 }
+
+// "Follow .editorconfig" on the Rules tab: a click ticks it, Save Config writes it, a second
+// click unticks it; the rules table below it still works.
+TEST_F(RulesTableTest, FollowEditorconfigBox) {
+  EXPECT_FALSE(app_.editorconfig);
+  click("editorconfig");
+  draw();
+  EXPECT_TRUE(app_.editorconfig);
+  EXPECT_TRUE(app_.plan_from_settings().options.editorconfig);
+  choose_file_menu("save_config");
+  EXPECT_EQ(saved()["editorconfig"].Scalar(), "true");
+  add_rule("*.sh");
+  EXPECT_EQ(filters(), std::vector<std::string>{"*.sh"});
+  click("editorconfig");
+  draw();
+  EXPECT_FALSE(app_.editorconfig);
+}

@@ -207,6 +207,17 @@ void draw_start_row(AppState& app, PanelState& panel) {
   draw_progress(progress, panel, busy);
 }
 
+// On the Rules tab: .editorconfig comes after the rules and before the settings above.
+void draw_editorconfig_box(bool& follow) {
+  ImGui::Checkbox("Follow .editorconfig", &follow);
+  ui_probe::item("editorconfig");
+  if (ImGui::IsItemHovered())
+    ImGui::SetTooltip(
+        "Each file's charset and end_of_line from the .editorconfig files above it: what the "
+        "first matching rule leaves open, before the To Encoding, Line Endings and Marks above. "
+        "A file whose .editorconfig cannot be read is left as it is.");
+}
+
 void draw_log_tab(AppState& app, LogView& view) {
   if (ImGui::Button("Clear Log")) app.log.clear();
   ui_probe::item("clear_log");
@@ -263,6 +274,7 @@ void draw_tabs(AppState& app, WindowState& window) {
   const bool rules_open = ImGui::BeginTabItem("Rules");
   ui_probe::item("tab.rules");
   if (rules_open) {
+    draw_editorconfig_box(app.editorconfig);
     panel.rules.draw(app.rules, app.encodings);
     ImGui::EndTabItem();
   }
