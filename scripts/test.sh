@@ -31,6 +31,7 @@ step "AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S . -B build-asan -G Ninja -DOUZEL_ASAN=ON -DOUZEL_GUI=ON -DOUZEL_BENCH=OFF >/dev/null
 cmake --build build-asan
 ASAN_OPTIONS="detect_leaks=1:abort_on_error=1" UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1" \
+  LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp" \
   ctest --test-dir build-asan --output-on-failure --timeout 300 -j2 -LE 'e2e|window|install'
 
 step "ThreadSanitizer"
