@@ -77,21 +77,45 @@ bool special_form(const std::vector<Candidate>& candidates, int preferred, std::
 
 namespace {
 
+// Per-language totals of one reading's text, kept while a file's candidates are weighed.
+// Important: a language's total depends only on the text, so readings that give the same text
+// (CP1252, ISO-8859-1 and ISO-8859-15 on most Western files) are scored once per language.
+struct TextScores {
+  uint64_t signature = 0;
+  size_t length = 0;
+  bool wide = false;
+  uint32_t done = 0;  // the languages whose totals are in
+  double chars = 0;
+  double totals[kMaxLanguages] = {};
+};
+
 // The statistics of the best language the candidate serves; family weights where it serves none.
-void score_candidate(const Candidate& c, std::u32string_view text, Tally& tally) {
+void score_candidate(const Candidate& c, std::u32string_view text, uint64_t signature,
+                     std::vector<TextScores>& scored, Tally& tally) {
   if (c.languages == 0) {
     score_text(c.family, text, tally);
     tally.points = total_points(c.family, tally);
     return;
   }
-  const LangModel& model = lang_model();
   const bool wide = c.family == Family::gb || c.family == Family::big5 ||
                     c.family == Family::japanese || c.family == Family::korean;
-  double totals[kMaxLanguages] = {};
-  tally.chars = static_cast<double>(model.score(text, c.languages, wide ? 2 : 1, totals));
+  auto it = std::find_if(scored.begin(), scored.end(), [&](const TextScores& t) {
+    return t.signature == signature && t.length == text.size() && t.wide == wide;
+  });
+  if (it == scored.end()) {
+    scored.emplace_back();
+    it = scored.end() - 1;
+    it->signature = signature, it->length = text.size(), it->wide = wide;
+  }
+  const LangModel& model = lang_model();
+  if (const uint32_t missing = c.languages & ~it->done) {
+    it->chars = static_cast<double>(model.score(text, missing, wide ? 2 : 1, it->totals));
+    it->done |= missing;
+  }
+  tally.chars = it->chars;
   double best = -std::numeric_limits<double>::infinity();
   for (size_t l = 0; l < model.languages(); ++l)
-    if (c.languages >> l & 1) best = std::max(best, totals[l]);
+    if (c.languages >> l & 1) best = std::max(best, it->totals[l]);
   tally.points = best;
 }
 
@@ -104,6 +128,8 @@ bool weigh(const std::vector<Candidate>& candidates, const Excerpt& ex, FileAnal
   // Important: one buffer per thread, grown once; the detector's threads never share it.
   thread_local std::u32string buffer;
   if (buffer.size() < ex.bytes.size() + 16) buffer.resize(ex.bytes.size() + 16);
+  thread_local std::vector<TextScores> scored;
+  scored.clear();
   bool any = false;
   for (size_t i = 0; i < candidates.size(); ++i) {
     size_t made = 0;
@@ -117,10 +143,10 @@ bool weigh(const std::vector<Candidate>& candidates, const Excerpt& ex, FileAnal
     if (!ok) continue;
     any = true;
     const std::u32string_view text(buffer.data(), made);
-    score_candidate(candidates[i], text, fa.tallies[i]);
+    st.signature = fnv1a(text);
+    score_candidate(candidates[i], text, st.signature, scored, fa.tallies[i]);
     st.points = fa.tallies[i].points;
     st.chars = fa.tallies[i].chars;
-    st.signature = fnv1a(text);
   }
   return any;
 }

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -45,6 +46,7 @@ constexpr uint64_t kAnyLetter = 'A';  // the pairs of any ASCII letter, for lett
 // How many counts of the letters after any character above ASCII stand behind the letters
 // after one character: its own counts outweigh them once it has been seen a few times.
 constexpr double kNextPrior = 2.0;
+constexpr float kNoPair = -1.0f;  // while building: a language has no counts for a pair
 
 bool ascii_letter(char32_t c) { return (c | 0x20) >= 'a' && (c | 0x20) <= 'z'; }
 
@@ -285,8 +287,8 @@ struct ModelBuilder {
           static_cast<double>(r ? r[l] : model->unseen_[l * kCategoryCount + category_of(c)]));
     };
     // Pairs: the character after its predecessor among the characters above ASCII that follow
-    // it, mixed with the character alone.
-    std::vector<float> no_pair(n, 0.0f);
+    // it, mixed with the character alone. kNoPair marks a language without counts for a pair.
+    std::vector<float> no_pair(n, kNoPair);
     for (size_t l = 0; l < n; ++l) {
       const double* st = langs[l].steps;
       const double after_high = (st[8] + 0.5) / (st[6] + st[7] + st[8] + 1.5);
@@ -305,13 +307,29 @@ struct ModelBuilder {
       }
     }
     // Rows hold log(share * P(c | prev) + (1 - share) * P(c)) for every language.
+    // Important: a row exists when any language counted the pair; a language that did not
+    // backs off as the scorer does where no row exists: an ASCII letter to "any ASCII letter"
+    // (else a Greek ’ after "r", a pair only other languages counted, is scored as if ’ never
+    // came after a letter, and the CP1253 reading Ά wins).
+    const auto share_of = [&](uint64_t key, size_t l) {
+      const float* r = bi->find(key);
+      return r && r[l] != kNoPair ? static_cast<double>(r[l]) : 0.0;
+    };
+    std::vector<float> logs(bi->values.size());
     for (size_t i = 0; i < bi->keys.size(); ++i) {
       if (bi->keys[i] == LangModel::Table::kEmpty) continue;
+      const uint64_t prev = bi->keys[i] >> 21;
       const auto c = static_cast<char32_t>(bi->keys[i] & 0x1FFFFF);
-      float* r = &bi->values[bi->rows[i] * n];
-      for (size_t l = 0; l < n; ++l)
-        r[l] = static_cast<float>(std::log(kBigramShare * r[l] + (1 - kBigramShare) * uni_p(c, l)));
+      const bool letter = prev < 0x80 && prev != kOther && prev != kAnyLetter;
+      const size_t at = bi->rows[i] * n;
+      for (size_t l = 0; l < n; ++l) {
+        double share = bi->values[at + l];
+        if (share == kNoPair) share = letter ? share_of(pair_key(kAnyLetter, c), l) : 0.0;
+        logs[at + l] =
+            static_cast<float>(std::log(kBigramShare * share + (1 - kBigramShare) * uni_p(c, l)));
+      }
     }
+    bi->values = std::move(logs);
     // What kind of character (ASCII letter, other ASCII, above ASCII) stands before and
     // after one above ASCII. Important: given that character, not how often such characters
     // come: the evidence excerpt keeps little ASCII, so densities would mislead.
@@ -374,6 +392,7 @@ uint32_t LangModel::served_by(std::string_view encoding) const {
 size_t LangModel::score(std::u32string_view text, uint32_t mask, int bytes_per_char,
                         double* totals) const {
   const size_t n = names_.size();
+  if (n < 32) mask &= (uint32_t{1} << n) - 1;  // bits of languages the model lacks
   const double base = bytes_per_char * std::log(128.0);
   const double alone = std::log(1 - kBigramShare);
   size_t chars = 0;
@@ -394,16 +413,17 @@ size_t LangModel::score(std::u32string_view text, uint32_t mask, int bytes_per_c
         after = nexts_->find(next_key(c, fold(text[i + 1])));
         if (!after) after = nexts_->find(next_key(c, 0));
       }
-      for (size_t l = 0; l < n; ++l) {
-        if (!(mask >> l & 1)) continue;
+      for (uint32_t m = mask; m != 0; m &= m - 1) {
+        const auto l = static_cast<size_t>(std::countr_zero(m));
         const double lp =
             pair ? pair[l] : (single ? single[l] : unseen_[l * kCategoryCount + category]) + alone;
         totals[l] += steps_[l * 6 + prev_kind] + lp + base + (after ? after[l] : 0.0f);
       }
     }
     if (prev_kind == 2) {
-      for (size_t l = 0; l < n; ++l)
-        if (mask >> l & 1) totals[l] += steps_[l * 6 + 3 + kind];
+      for (uint32_t m = mask; m != 0; m &= m - 1)
+        totals[std::countr_zero(m)] +=
+            steps_[static_cast<size_t>(std::countr_zero(m)) * 6 + 3 + kind];
     }
     prev = fold(c);
     prev_kind = kind;

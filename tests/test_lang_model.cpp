@@ -68,6 +68,28 @@ TEST(LangModel, LoaderRejectsGarbledData) {
   }
 }
 
+// A letter's pair that only another language counted backs off, for this language, to "any
+// ASCII letter" before the character, as a pair nobody counted does.
+TEST(LangModel, LetterPairOfAnotherLanguageBacksOffPerLanguage) {
+  const std::string data =
+      "ouzel-lang-model 2\n"
+      "L\txx\tCP1252\t100\t5\t1\t40\t1\t1\t60\t2\t1\t3\n"
+      "L\tyy\tCP1250\t100\t5\t1\t40\t1\t1\t60\t2\t1\t3\n"
+      "U\txx\t\xC3\xA9\t20\n"
+      "U\tyy\t\xC3\xA9\t20\n"
+      "B\txx\tA\t\xC3\xA9\t30\n"   // xx: é after letters, any of them
+      "B\tyy\tr\t\xC3\xA9\t10\n";  // yy counted é after r, so the pair (r, é) has a row
+  const LangModel::Loaded loaded = LangModel::parse(data);
+  ASSERT_TRUE(loaded.model) << loaded.error;
+  auto score = [&](std::u32string_view text) {
+    double totals[detect::kMaxLanguages] = {};
+    loaded.model->score(text, 1u, 1, totals);  // xx alone
+    return totals[0];
+  };
+  EXPECT_DOUBLE_EQ(score(U"r\u00E9"), score(U"z\u00E9"));  // z has no row at all
+  EXPECT_GT(score(U"r\u00E9"), score(U" \u00E9") + 1.0);   // and letters are what xx knew
+}
+
 TEST(LangModel, BuiltInModelServesEveryPreset) {
   const LangModel& m = detect::lang_model();
   EXPECT_GE(m.languages(), 15u);
@@ -145,11 +167,20 @@ TEST(LangModel, WeakPairsRightWithOwnAndEveryPreset) {
       {"La contraseña es incorrecta; inténtelo de nuevo más tarde.\n", "CP1252"},
       {"Nie można otworzyć pliku źródłowego, sprawdź uprawnienia.\n", "CP1250"},
       {"Soubor nelze uložit, protože disk je plný.\n", "ISO-8859-2"},
+      {"A fájl mentése nem sikerült, győződjön meg a jogosultságokról.\n", "ISO-8859-2"},
+      {"Die Größe der Datei überschreitet das Limit für Anhänge.\n", "CP1252"},
+      {"# Não foi possível abrir o ficheiro de configuração\n", "ISO-8859-1"},
+      {"Impossibile salvare: il file è già aperto in un’altra finestra.\n", "CP1252"},
+      {"Không thể mở tệp cấu hình, vui lòng thử lại.\n", "CP1258"},
+      {"// Не вдалося відкрити файл налаштувань, їх буде створено заново\n", "KOI8-U"},
       {"Dosya açılamadı, lütfen izinleri kontrol edin.\n", "CP1254"},
       {"// 설정을 저장하지 못했습니다. 다시 시도하십시오.\n", "EUC-KR"},
       {"// 파일을 읽을 수 없습니다\n", "CP949"},
       {"Άγνωστο σφάλμα κατά την αποθήκευση του αρχείου.\n", "ISO-8859-7"},
       {"Άγνωστο σφάλμα κατά την αποθήκευση του αρχείου.\n", "CP1253"},
+      // ISO-8859-7 0xA2 is ’, CP1253 Ά: the readings differ only after ASCII letters.
+      {"Εκτέλεση: make -C build’ απέτυχε, δείτε το config’ του έργου.\n", "ISO-8859-7"},
+      {"# Η τιμή %s’ δεν ορίστηκε στο αρχείο ρυθμίσεων\n", "ISO-8859-7"},
       {"// 无法打开配置文件，请检查路径\n", "GBK"},
       {"// 無法開啟設定檔，請檢查路徑\n", "BIG5"},
       {"// ファイルを開けませんでした。もう一度お試しください\n", "EUC-JP"},
