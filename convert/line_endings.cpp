@@ -69,8 +69,56 @@ void EolRewriter::put_line_end(int kind, std::string& out) {
   if (kind == kLfEnd) ++before_.lf;
   if (kind == kCrlfEnd) ++before_.crlf;
   if (kind == kCrEnd) ++before_.cr;
+  if (units_.width == 1) {
+    if (mode_ != EolMode::lf) out.push_back('\r');
+    if (mode_ != EolMode::cr) out.push_back('\n');
+    return;
+  }
   if (mode_ != EolMode::lf) put_unit(kCr, out);
   if (mode_ != EolMode::cr) put_unit(kLf, out);
+}
+
+// Text without a CR: only its LFs change, if any; one pass, its size known beforehand.
+void EolRewriter::feed_lf_only(std::string_view in, std::string& out) {
+  const size_t lfs = bytes::count(in, '\n');
+  before_.lf += lfs;
+  if (mode_ == EolMode::lf || lfs == 0) {
+    out.append(in);
+    return;
+  }
+  if (mode_ == EolMode::cr) {
+    const size_t from = out.size();
+    out.append(in);
+    std::replace(out.begin() + static_cast<std::ptrdiff_t>(from), out.end(), '\n', '\r');
+    return;
+  }
+  const size_t base = out.size();
+  // Important: eight bytes are copied at a time, past a line's end too, so the output has
+  // eight bytes of room beyond its final size until the end.
+  out.resize(base + in.size() + lfs + 8);
+  char* o = out.data() + base;
+  const auto* p = reinterpret_cast<const unsigned char*>(in.data());
+  const auto* const end = p + in.size();
+  while (end - p >= 8) {
+    const uint64_t word = bytes::load64(p);
+    const uint64_t lf = bytes::equal_bytes(word, '\n');
+    std::memcpy(o, &word, 8);
+    if (lf == 0) {
+      o += 8;
+      p += 8;
+      continue;
+    }
+    const auto k = static_cast<size_t>(__builtin_ctzll(lf) / 8);  // the word's first LF
+    o += k;
+    *o++ = '\r';
+    *o++ = '\n';
+    p += k + 1;
+  }
+  for (; p < end; ++p) {
+    if (*p == '\n') *o++ = '\r';
+    *o++ = static_cast<char>(*p);
+  }
+  out.resize(static_cast<size_t>(o - out.data()));
 }
 
 uint32_t EolRewriter::unit_at(const char* p) const {
@@ -122,6 +170,10 @@ void EolRewriter::feed_bytes(std::string_view in, std::string& out) {
     pending_cr_ = false;
     put_line_end(*p == '\n' ? kCrlfEnd : kCrEnd, out);
     if (*p == '\n') ++p;
+  }
+  if (p != end && std::memchr(p, '\r', size_t(end - p)) == nullptr) {
+    feed_lf_only(std::string_view(p, size_t(end - p)), out);
+    return;
   }
   // Important: the next LF is looked for once and kept until passed, so text of lone CRs
   // stays linear; both searches are memchr rather than a loop over every byte.

@@ -60,6 +60,7 @@ class EolRewriter {
 
  private:
   void feed_bytes(std::string_view in, std::string& out);
+  void feed_lf_only(std::string_view in, std::string& out);
   void feed_units(std::string_view in, std::string& out);
   void count_bytes(std::string_view in);
   uint32_t unit_at(const char* p) const;

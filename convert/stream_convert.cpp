@@ -9,6 +9,7 @@
 #include <stdexcept>
 
 #include "convert/iconv_handle.h"
+#include "convert/table_decoder.h"
 #include "convert/utf8.h"
 #include "platform/fs.h"
 #include "platform/sys_io.h"
@@ -33,15 +34,38 @@ bool StreamConverter::feed(const char* data, size_t length, std::string& out) {
       outcome_.unsupported = true;
       return fail(cd_.open_error(), offset_);
     }
+    table_ = TableDecoder::find(from_, to_);
   }
   if (!tail_.empty() && !feed_tail(data, length, out)) return false;
   if (length == 0) return true;
+  if (table_ == nullptr) return feed_iconv(data, length, length, out);
+  while (length > 0) {
+    const size_t known = table_->decode(std::string_view(data, length), out);
+    data += known;
+    length -= known;
+    offset_ += known;
+    // What the table does not know, iconv does, a few characters at a time.
+    if (length > 0 && !feed_iconv(data, length, std::min<size_t>(length, 64), out)) return false;
+  }
+  return true;
+}
+
+bool StreamConverter::feed_iconv(const char*& data, size_t& length, size_t window,
+                                 std::string& out) {
+  const bool to_the_end = window == length;
   char* in = const_cast<char*>(data);
-  size_t left = length;
+  size_t left = window;
   const int err = cd_.append(&in, &left, out);
-  offset_ += length - left;
+  const size_t used = window - left;
+  offset_ += used;
+  data += used;
+  length -= used;
+  if (err == EINVAL && !to_the_end)  // cut by the window, not by the chunk
+    return used > 0 || feed_iconv(data, length, length, out);
   if (err == EINVAL) {
-    tail_.assign(in, left);  // cut by the chunk's end: completed by the next chunk
+    tail_.assign(data, length);  // cut by the chunk's end: completed by the next chunk
+    data += length;
+    length = 0;
     return true;
   }
   return err == 0 || fail(err, offset_);

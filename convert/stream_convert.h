@@ -9,6 +9,7 @@
 
 #include "convert/iconv_handle.h"
 #include "convert/line_endings.h"
+#include "convert/table_decoder.h"
 #include "platform/target_file.h"
 
 // Where and why a conversion stopped.
@@ -43,11 +44,15 @@ class StreamConverter {
  private:
   bool fail(int err, uint64_t offset);
   bool feed_tail(const char*& data, size_t& length, std::string& out);
+  // Converts up to `window` of the `length` bytes at `data` with iconv and moves past them; a
+  // sequence cut by the chunk's end is kept in tail_.
+  bool feed_iconv(const char*& data, size_t& length, size_t window, std::string& out);
 
   std::string from_, to_;
-  IconvHandle cd_;       // opened at the first bytes
-  std::string tail_;     // an incomplete sequence from the end of the last chunk
-  uint64_t offset_ = 0;  // stream offset of the first byte not yet converted
+  IconvHandle cd_;                       // opened at the first bytes
+  const TableDecoder* table_ = nullptr;  // iconv's answers in a table, where it has one
+  std::string tail_;                     // an incomplete sequence from the end of the last chunk
+  uint64_t offset_ = 0;                  // stream offset of the first byte not yet converted
   StreamOutcome outcome_;
 };
 

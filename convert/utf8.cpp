@@ -157,8 +157,19 @@ size_t skip_ascii(const unsigned char* p, size_t n, size_t i) {
          ((load64(p + i) | load64(p + i + 8) | load64(p + i + 16) | load64(p + i + 24)) &
           kHighBits) == 0)
     i += 32;
-  while (i + 8 <= n && (load64(p + i) & kHighBits) == 0) i += 8;
+  for (; i + 8 <= n; i += 8)
+    if (const uint64_t high = load64(p + i) & kHighBits; high != 0)
+      return i + static_cast<size_t>(__builtin_ctzll(high) / 8);
   while (i < n && p[i] < 0x80) ++i;
+  return i;
+}
+
+// The first LF at or after i, or n; lines are short, so a word at a time beats a call.
+size_t next_lf(const unsigned char* p, size_t n, size_t i) {
+  for (; i + 8 <= n; i += 8)
+    if (const uint64_t lf = bytes::equal_bytes(load64(p + i), '\n'); lf != 0)
+      return i + static_cast<size_t>(__builtin_ctzll(lf) / 8);
+  while (i < n && p[i] != '\n') ++i;
   return i;
 }
 
@@ -173,23 +184,26 @@ std::string_view find_utf8_line(std::string_view text, size_t& from) {
     // first byte above 0x7F, from which the line is read as UTF-8 until it fails or ends.
     size_t i = skip_ascii(p, n, line);
     if (i == n) break;
-    const void* before = memrchr(p + line, '\n', i - line);
-    const size_t start =
-        before == nullptr ? line
-                          : static_cast<size_t>(static_cast<const unsigned char*>(before) - p) + 1;
+    const size_t first = i;
     uint64_t state = kAccept;
     for (; i < n && p[i] != '\n'; ++i) {
       state = (kRows.row[p[i]] >> state) & 63;
       if (state == kError) break;
     }
     if (state == kAccept) {
+      // The line's start only now: most lines fail, and need none.
+      const void* before = memrchr(p + line, '\n', first - line);
+      const size_t start =
+          before == nullptr
+              ? line
+              : static_cast<size_t>(static_cast<const unsigned char*>(before) - p) + 1;
       from = i < n ? i + 1 : n;
       return text.substr(start, from - start);
     }
     if (i == n) break;
-    const void* nl = p[i] == '\n' ? p + i : std::memchr(p + i, '\n', n - i);
-    if (nl == nullptr) break;
-    line = static_cast<size_t>(static_cast<const unsigned char*>(nl) - p) + 1;
+    const size_t nl = next_lf(p, n, i);
+    if (nl == n) break;
+    line = nl + 1;
   }
   from = n;
   return {};

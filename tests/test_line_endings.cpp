@@ -23,6 +23,25 @@ struct EolCase {
   std::string as_cr;  // only an .editorconfig asks for it
 };
 
+// Lines of every length up to three words, so a line end falls at each place in a word, two
+// ends side by side and a word with no end at all.
+EolCase long_lf_case() {
+  EolCase c{"long lf", "", {0, 0, 0}, "", "", ""};
+  for (size_t len = 0; len <= 24; ++len) {
+    const std::string line =
+        std::string(len % 7, 'x') + (len % 3 == 0 ? "中" : "") + std::string(len - len % 7, 'y');
+    c.text += line + "\n";
+    c.as_crlf += line + "\r\n";
+    c.as_cr += line + "\r";
+    ++c.counts.lf;
+  }
+  c.text += "tail";
+  c.as_crlf += "tail";
+  c.as_cr += "tail";
+  c.as_lf = c.text;
+  return c;
+}
+
 const std::vector<EolCase>& eol_cases() {
   static const std::vector<EolCase> cases = {
       {"lf", "a\n中文\n\n", {3, 0, 0}, "a\n中文\n\n", "a\r\n中文\r\n\r\n", "a\r中文\r\r"},
@@ -35,6 +54,7 @@ const std::vector<EolCase>& eol_cases() {
        "a\r\nb\r\nc\r\n\r\nд\r\n",
        "a\rb\rc\r\rд\r"},
       {"none", "中文 text", {0, 0, 0}, "中文 text", "中文 text", "中文 text"},
+      long_lf_case(),
   };
   return cases;
 }

@@ -1,0 +1,42 @@
+// A legacy encoding's decoding into UTF-8 as a table of the C library converter's own answers.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Important: a cache of iconv, never a second opinion. Every entry is what iconv itself made of
+// that byte or byte pair; what the table does not hold (an invalid or cut sequence, a longer
+// one) is left to iconv, which then reports it as it always did. Only stateless decoders known
+// to decode each character on its own are tabled, and each table is checked against iconv on
+// every character it holds before it is used.
+class TableDecoder {
+ public:
+  // The table for `from` into `to`, built at the first call for that label; null when `to` is
+  // not UTF-8, `from` is not a one- or two-byte encoding the table can stand for, or the
+  // converter is not the C library's (a test replaced it through the system-call seam).
+  static const TableDecoder* find(const std::string& from, const std::string& to);
+
+  // Appends to `out` the UTF-8 of `in` from its start up to the first byte the table does not
+  // know (or its end), and returns how many bytes of `in` that was: always a character boundary.
+  size_t decode(std::string_view in, std::string& out) const;
+
+  // Built from `from` (a label iconv knows) for tests; empty when it cannot stand for iconv.
+  static TableDecoder build(const std::string& from);
+  bool usable() const { return usable_; }
+
+ private:
+  static constexpr uint32_t kLead = 0xFF000000u;
+
+  size_t decode_into(const unsigned char* p, size_t n, char* out, size_t& written) const;
+  bool matches_iconv(const std::string& from) const;
+
+  // Per byte: 0 (not known), kLead, or a character: UTF-8 length in the top byte, bytes below.
+  uint32_t single_[256] = {};
+  std::vector<uint32_t> pairs_;  // [lead - 0x80][trail], as single_ without kLead
+  bool ascii_same_ = false;      // bytes below 0x80 are themselves
+  size_t max_ratio_ = 3;         // output bytes per input byte at most
+  bool usable_ = false;
+};
