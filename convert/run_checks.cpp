@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <set>
 
 #include "platform/fsutil.h"
 #include "platform/sys_io.h"
@@ -67,8 +68,39 @@ platform::Status output_refusal(const std::string& output) {
 
 std::string as_dir(const std::string& full) { return full == "/" ? full : full + "/"; }
 
+bool same_inode(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// Whether `ancestor` is `path` or a real ancestor of it, through links in either: the ".."
+// chain is walked as the kernel resolves it.
+bool within(const std::string& path, const struct stat& ancestor) {
+  struct stat dir, parent;
+  if (platform::sysio().stat(path.c_str(), &dir) != 0) return false;
+  if (same_inode(dir, ancestor)) return true;
+  std::string up = path;
+  for (int depth = 0; depth < 512; ++depth) {
+    up += "/..";
+    if (platform::sysio().stat(up.c_str(), &parent) != 0) return false;
+    if (same_inode(parent, ancestor)) return true;
+    if (same_inode(parent, dir)) return false;  // the root
+    dir = parent;
+  }
+  return false;
+}
+
+platform::Error lands_in_input(const std::string& rel, const std::string& target,
+                               const std::string& input) {
+  return platform::Error{
+      EINVAL, kestrum::strfmt("the output of %s would be %s, inside the input directory %s, "
+                              "over the input's own files; choose an output directory that "
+                              "does not hold the input",
+                              rel.c_str(), target.c_str(), input.c_str())};
+}
+
 // Important: with the input below the output, a target can be an input file (the input out/b
 // holding b/f.txt writes out/b/f.txt, the input's own f.txt), which would be written over.
+// The spelled paths find targets not made yet; the inodes find those reached through links.
 platform::Status input_overlap_refusal(const std::string& input, const std::string& output,
                                        const std::vector<JobFile>& files) {
   const platform::Result<std::string> in_full = fsutil::full_path(input);
@@ -76,15 +108,24 @@ platform::Status input_overlap_refusal(const std::string& input, const std::stri
   if (!in_full || !out_full) return {};
   const std::string in_dir = as_dir(*in_full);
   const std::string out_dir = as_dir(*out_full);
-  if (in_dir == out_dir || in_dir.rfind(out_dir, 0) != 0) return {};
+  if (in_dir == out_dir) return {};
+  if (in_dir.rfind(out_dir, 0) == 0) {
+    for (const JobFile& f : files) {
+      const std::string target = out_dir + f.relative_path();
+      if (target.rfind(in_dir, 0) == 0) return lands_in_input(f.relative_path(), target, *in_full);
+    }
+  }
+  struct stat in_root, out_root;
+  if (platform::sysio().stat(in_dir.c_str(), &in_root) != 0 ||
+      platform::sysio().stat(out_dir.c_str(), &out_root) != 0 || same_inode(in_root, out_root) ||
+      !within(in_dir, out_root))
+    return {};
+  std::set<std::string> looked_at;
   for (const JobFile& f : files) {
-    const std::string target = out_dir + f.relative_path();
-    if (target.rfind(in_dir, 0) != 0) continue;
-    return platform::Error{
-        EINVAL, kestrum::strfmt("the output of %s would be %s, inside the input directory %s, "
-                                "over the input's own files; choose an output directory that "
-                                "does not hold the input",
-                                f.relative_path().c_str(), target.c_str(), in_full->c_str())};
+    if (!looked_at.insert(f.relative_dir).second) continue;
+    const std::string target_dir = out_dir + f.relative_dir;
+    if (within(target_dir, in_root))
+      return lands_in_input(f.relative_path(), out_dir + f.relative_path(), *in_full);
   }
   return {};
 }

@@ -105,6 +105,13 @@ TEST(RunChecks, TargetsLandingInTheInputAreRefusedFirst) {
   // The same spelled with a trailing slash and a dot is the same folder.
   EXPECT_FALSE(run_job(make_plan(tmp / "b/./", tmp / ".", "GBK", "UTF-8")).ran);
 
+  // The output named through a link to it: the same folder, refused all the same.
+  ASSERT_EQ(::symlink(tmp.path().c_str(), (tmp / "link").c_str()), 0);
+  const JobReport linked = run_job(make_plan(tmp / "b", tmp / "link", "GBK", "UTF-8"));
+  EXPECT_FALSE(linked.ran);
+  EXPECT_NE(linked.refusal.find("inside the input directory"), std::string::npos) << linked.refusal;
+  EXPECT_EQ(read_file(tmp / "b/f.txt"), "\xD6\xD0\xCE\xC4 top\n");
+
   // Below the output with no target inside itself: converted.
   write_file(tmp / "c/g.txt", kGbk);
   const JobReport ok = run_job(make_plan(tmp / "c", tmp.path(), "GBK", "UTF-8"));
