@@ -130,7 +130,7 @@ void Runner::say(const std::string& text) {
 }
 
 bool Runner::refused() {
-  const platform::Status can_run = run_refusal(plan_.output, files_, ctx_.in_place);
+  const platform::Status can_run = run_refusal(plan_.input, plan_.output, files_, ctx_.in_place);
   if (can_run) return false;
   report_.refusal = can_run.error().context;
   say(report_.refusal);

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 
+#include "platform/fsutil.h"
 #include "platform/sys_io.h"
 #include "util/strfmt.h"
 
@@ -64,10 +65,34 @@ platform::Status output_refusal(const std::string& output) {
   return {};
 }
 
+std::string as_dir(const std::string& full) { return full == "/" ? full : full + "/"; }
+
+// Important: with the input below the output, a target can be an input file (the input out/b
+// holding b/f.txt writes out/b/f.txt, the input's own f.txt), which would be written over.
+platform::Status input_overlap_refusal(const std::string& input, const std::string& output,
+                                       const std::vector<JobFile>& files) {
+  const platform::Result<std::string> in_full = fsutil::full_path(input);
+  const platform::Result<std::string> out_full = fsutil::full_path(output);
+  if (!in_full || !out_full) return {};
+  const std::string in_dir = as_dir(*in_full);
+  const std::string out_dir = as_dir(*out_full);
+  if (in_dir == out_dir || in_dir.rfind(out_dir, 0) != 0) return {};
+  for (const JobFile& f : files) {
+    const std::string target = out_dir + f.relative_path();
+    if (target.rfind(in_dir, 0) != 0) continue;
+    return platform::Error{
+        EINVAL, kestrum::strfmt("the output of %s would be %s, inside the input directory %s, "
+                                "over the input's own files; choose an output directory that "
+                                "does not hold the input",
+                                f.relative_path().c_str(), target.c_str(), in_full->c_str())};
+  }
+  return {};
+}
+
 }  // namespace
 
-platform::Status run_refusal(const std::string& output, const std::vector<JobFile>& files,
-                             bool in_place) {
+platform::Status run_refusal(const std::string& input, const std::string& output,
+                             const std::vector<JobFile>& files, bool in_place) {
   for (const JobFile& f : files) {
     if (!f.write_path.empty()) continue;  // in place through a link: the file found
     // A target's path with its NUL must fit PATH_MAX, or nothing can open it.
@@ -80,5 +105,7 @@ platform::Status run_refusal(const std::string& output, const std::vector<JobFil
                           f.relative_path().c_str(), length, PATH_MAX - 1)};
   }
   if (in_place) return {};
+  if (platform::Status overlap = input_overlap_refusal(input, output, files); !overlap)
+    return overlap;
   return output_refusal(output);
 }

@@ -86,4 +86,32 @@ TEST(RunChecks, OutputWithoutWritePermissionIsRefusedFirst) {
   EXPECT_FALSE(file_exists(tmp / "out/a.txt"));
 }
 
+// An input folder below the output: a target such as out/b/f.txt for the input's b/b/f.txt is
+// the input's own b/f.txt, which would be written over. Refused before anything is written; an
+// input beside the output, or below it with no target landing in it, goes through.
+TEST(RunChecks, TargetsLandingInTheInputAreRefusedFirst) {
+  TempDir tmp;
+  write_file(tmp / "b/f.txt", "\xD6\xD0\xCE\xC4 top\n");
+  write_file(tmp / "b/b/f.txt", kGbk);
+  JobRecorder rec;
+  const JobReport r = run_job(make_plan(tmp / "b", tmp.path(), "GBK", "UTF-8"), &rec);
+  EXPECT_FALSE(r.ran);
+  EXPECT_NE(r.refusal.find("inside the input directory"), std::string::npos) << r.refusal;
+  EXPECT_NE(r.refusal.find("b/f.txt"), std::string::npos) << r.refusal;
+  EXPECT_EQ(read_file(tmp / "b/f.txt"), "\xD6\xD0\xCE\xC4 top\n");
+  EXPECT_EQ(read_file(tmp / "b/b/f.txt"), kGbk);
+  EXPECT_EQ(std::count(rec.messages.begin(), rec.messages.end(), r.refusal), 1);
+
+  // The same spelled with a trailing slash and a dot is the same folder.
+  EXPECT_FALSE(run_job(make_plan(tmp / "b/./", tmp / ".", "GBK", "UTF-8")).ran);
+
+  // Below the output with no target inside itself: converted.
+  write_file(tmp / "c/g.txt", kGbk);
+  const JobReport ok = run_job(make_plan(tmp / "c", tmp.path(), "GBK", "UTF-8"));
+  EXPECT_TRUE(ok.ran);
+  EXPECT_EQ(ok.failures(), 0u);
+  EXPECT_EQ(read_file(tmp / "g.txt"), "\xE4\xB8\xAD\xE6\x96\x87\n");
+  EXPECT_EQ(read_file(tmp / "c/g.txt"), kGbk);
+}
+
 }  // namespace
