@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <map>
 #include <system_error>
+#include <thread>
 #include <utility>
 
 #include "platform/leftovers.h"
@@ -247,15 +248,45 @@ void OutputDirs::staged_file(const std::string& path, uint64_t bytes, uint64_t t
   if (!flush.empty()) kick_flush(flush);
 }
 
-void OutputDirs::drop_changed(Stage& stage, const Failed& failed) {
-  std::erase_if(stage.files, [&](const StagedFile& f) {
-    if (!f.stamp) return false;
-    const platform::Result<platform::FileStamp> now = platform::stamp_file(f.source);
-    if (now && *now == *f.stamp) return false;
-    platform::sysio().unlink(f.path.c_str());
-    failed(f.token, platform::kSourceChanged);
-    return true;
-  });
+// Whether each staged file's source still has the stamp it was read with, on two threads: at
+// the run's end every source is looked at again, and one thread does it half as fast.
+std::vector<char> OutputDirs::changed_sources(const std::vector<Stage>& stages) {
+  std::vector<const StagedFile*> files;
+  for (const Stage& s : stages)
+    for (const StagedFile& f : s.files) files.push_back(&f);
+  std::vector<char> changed(files.size(), 0);
+  const auto look = [&](size_t first) {
+    for (size_t i = first; i < files.size(); i += 2) {
+      const StagedFile& f = *files[i];
+      if (!f.stamp) continue;
+      const platform::Result<platform::FileStamp> now = platform::stamp_file(f.source);
+      changed[i] = !now || *now != *f.stamp;
+    }
+  };
+  std::thread other;
+  try {
+    if (files.size() > 64) other = std::thread(look, 1);
+  } catch (const std::system_error&) {
+  }
+  look(0);
+  if (other.joinable()) {
+    other.join();
+  } else {
+    look(1);
+  }
+  return changed;
+}
+
+void OutputDirs::drop_changed(std::vector<Stage>& stages, const std::vector<char>& changed,
+                              const Failed& failed) {
+  size_t i = 0;
+  for (Stage& stage : stages)
+    std::erase_if(stage.files, [&](const StagedFile& f) {
+      if (!changed[i++]) return false;
+      platform::sysio().unlink(f.path.c_str());
+      failed(f.token, platform::kSourceChanged);
+      return true;
+    });
 }
 
 void OutputDirs::move_in(Stage& stage, const Failed& failed) {
@@ -278,12 +309,25 @@ void OutputDirs::publish_staged(bool durable, const Failed& failed) {
   }
   if (stages.empty()) return;
   std::vector<std::string> dirs;
-  for (Stage& s : stages) {
-    drop_changed(s, failed);
-    dirs.push_back(s.dir);
+  for (Stage& s : stages) dirs.push_back(s.dir);
+  // Important: the disk is flushed while the sources are looked at again. A target dropped for
+  // its changed source meanwhile is unlinked before its folder is named, and the flush after
+  // the renames makes that lasting too.
+  std::vector<int> flushed(dirs.size());
+  std::thread flush;
+  if (durable) {
+    try {
+      flush = std::thread([&] { flushed = sync_file_systems(dirs); });
+    } catch (const std::system_error&) {
+    }
   }
-  const std::vector<int> flushed =
-      durable ? sync_file_systems(dirs) : std::vector<int>(dirs.size());
+  const std::vector<char> changed = changed_sources(stages);
+  if (flush.joinable()) {
+    flush.join();
+  } else if (durable) {
+    flushed = sync_file_systems(dirs);
+  }
+  drop_changed(stages, changed, failed);
   std::vector<std::string> named;
   for (size_t i = 0; i < stages.size(); ++i) {
     Stage& s = stages[i];

@@ -88,7 +88,11 @@ class OutputDirs {
   Prepared make_staged(const std::string& parent, const std::string& name,
                        const std::string& final);
   void sweep_staged(const std::string& parent);
-  void drop_changed(Stage& stage, const Failed& failed);
+  static std::vector<char> changed_sources(const std::vector<Stage>& stages);
+  // Unlinks and reports the staged files whose sources changed (`changed`: one flag per file,
+  // in the stages' order).
+  void drop_changed(std::vector<Stage>& stages, const std::vector<char>& changed,
+                    const Failed& failed);
   void move_in(Stage& stage, const Failed& failed);
   void kick_flush(const std::string& dir);
   void flush_in_background();

@@ -95,6 +95,36 @@ TEST_F(StagedDirs, ChangedSourceIsLeftOut) {
   EXPECT_EQ(read_tree(tmp / "out"), (std::map<std::string, std::string>{{"d/t.txt", "other"}}));
 }
 
+// Many files over several folders, the sources looked at again on two threads while the disk
+// flushes: exactly the changed ones are left out, durable or not.
+TEST_F(StagedDirs, ChangedSourcesAmongManyAreLeftOutExactly) {
+  for (const bool durable : {true, false}) {
+    const std::string src = tmp / (durable ? "src1" : "src2");
+    const std::string out = tmp / (durable ? "out1" : "out2");
+    OutputDirs dirs(out, true, say, true, durable);
+    ::mkdir(out.c_str(), 0777);
+    std::map<uint64_t, int> want;
+    std::map<std::string, std::string> kept;
+    for (uint64_t i = 0; i < 200; ++i) {
+      const std::string name = "f" + std::to_string(i) + ".txt";
+      const std::string source = src + "/" + name;
+      write_file(source, "old");
+      const platform::Result<platform::FileStamp> stamp = platform::stamp_file(source);
+      ASSERT_TRUE(stamp);
+      const std::string folder = "d" + std::to_string(i % 3);
+      write(dirs, folder, name, "new " + name, i, *stamp, source);
+      if (i % 7 == 3) {
+        write_file(source, "changed meanwhile");
+        want[i] = platform::kSourceChanged;
+      } else {
+        kept[folder + "/" + name] = "new " + name;
+      }
+    }
+    EXPECT_EQ(publish(dirs, durable), want) << durable;
+    EXPECT_EQ(read_tree(out), kept) << durable;
+  }
+}
+
 std::atomic<int> background_syncs{0};
 
 // Durable: once enough is staged a flush starts while the run goes on, and the flush before
