@@ -87,7 +87,6 @@ class OutputDirs {
   Prepared make_existing(const std::string& final);
   Prepared make_staged(const std::string& parent, const std::string& name,
                        const std::string& final);
-  void sweep_staged(const std::string& parent);
   static std::vector<char> changed_sources(const std::vector<Stage>& stages);
   // Unlinks and reports the staged files whose sources changed (`changed`: one flag per file,
   // in the stages' order).
