@@ -20,6 +20,14 @@ std::string counts_text(const JobReport& report) {
   return text.empty() ? "no files" : text;
 }
 
+// Important: a file detection was unsure of is converted all the same; the window flags it, so
+// the terminal names it too, or a wrong guess would pass unseen.
+constexpr int kUnsureConfidence = 60;  // the window's preview flags the same
+
+bool is_unsure(const FileReport& r) {
+  return outcome_is_done(r.outcome) && r.confidence >= 0 && r.confidence < kUnsureConfidence;
+}
+
 }  // namespace
 
 std::string file_line(const FileReport& r, bool check) {
@@ -35,6 +43,9 @@ std::string file_line(const FileReport& r, bool check) {
   std::string detail = detail_text(r);
   if (check && !outcome_is_failure(r.outcome) && check_fails(r))
     detail = detail.empty() ? "would change" : detail + "; would change";
+  if (is_unsure(r))
+    detail += kestrum::strfmt("%sread as %s, confidence %d: unsure, look at it",
+                              detail.empty() ? "" : "; ", r.source.c_str(), r.confidence);
   if (!detail.empty()) line += ": " + detail;
   return line;
 }
@@ -42,6 +53,7 @@ std::string file_line(const FileReport& r, bool check) {
 bool file_is_listed(const FileReport& r, const ConsoleStyle& style) {
   if (r.outcome == Outcome::not_reached) return style.verbosity == Verbosity::verbose;
   if (style.check && check_fails(r)) return true;
+  if (is_unsure(r) && style.verbosity != Verbosity::quiet) return true;
   switch (style.verbosity) {
     case Verbosity::verbose:
       return true;

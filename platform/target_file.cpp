@@ -86,10 +86,12 @@ int link_open_file(int fd, const std::string& to) {
   return 0;
 }
 
-bool is_read_only(const std::string& path, const struct stat& st) {
+// 0 when the file may be replaced; else why not (EROFS on a read-only mount, not EACCES).
+int write_refusal(const std::string& path, const struct stat& st) {
   // Important: root passes access(W_OK) on any file, so the mode bits decide too.
-  return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 ||
-         platform::sysio().access(path.c_str(), W_OK) != 0;
+  if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return EACCES;
+  if (platform::sysio().access(path.c_str(), W_OK) != 0) return errno != 0 ? errno : EACCES;
+  return 0;
 }
 
 }  // namespace
@@ -186,7 +188,7 @@ int TargetFile::prepare(const std::string& path, LinkPolicy links) {
   if (!S_ISLNK(st.st_mode)) {
     if (S_ISDIR(st.st_mode)) return EISDIR;
     if (!S_ISREG(st.st_mode)) return EINVAL;
-    if (is_read_only(final_, st)) return EACCES;
+    if (const int refusal = write_refusal(final_, st); refusal != 0) return refusal;
     keep_owner_ = true;
     mode_ = st.st_mode & 07777;
     uid_ = st.st_uid;

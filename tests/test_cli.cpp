@@ -370,6 +370,25 @@ TEST(ConsoleLines, ListedFilesAndWording) {
   EXPECT_EQ(file_line(r, false), "a.c: cannot-read: error: " + errno_text(ENOENT));
   EXPECT_EQ(file_line(entry(Outcome::converted, false), true), "a.c: converted: would change");
   EXPECT_EQ(file_line(entry(Outcome::converted, false), false), "a.c: converted");
+
+  // A detected encoding the detection was unsure of is named, though converted; a sure one or
+  // one chosen by hand is not.
+  FileReport unsure = entry(Outcome::converted, false);
+  unsure.source = "GBK";
+  unsure.confidence = 40;
+  style = ConsoleStyle{};
+  EXPECT_TRUE(file_is_listed(unsure, style));
+  EXPECT_EQ(file_line(unsure, false),
+            "a.c: converted: read as GBK, confidence 40: unsure, look at it");
+  unsure.confidence = 60;
+  EXPECT_FALSE(file_is_listed(unsure, style));
+  EXPECT_EQ(file_line(unsure, false), "a.c: converted");
+  unsure.confidence = -1;
+  EXPECT_FALSE(file_is_listed(unsure, style));
+  unsure.confidence = 12;
+  style.verbosity = Verbosity::quiet;
+  EXPECT_FALSE(file_is_listed(unsure, style));
+
   r.path = "dir/a\nb.c";
   r.error = 0;
   EXPECT_EQ(file_line(r, false), "'dir/a'$'\\n''b.c': cannot-read");

@@ -230,6 +230,25 @@ TEST_P(Targets, ReadOnlyTargetUnchanged) {
   EXPECT_EQ(list_dir(dir), Names{"f.txt"});
 }
 
+// A target the system refuses to write for another reason than its mode (a read-only file
+// system: EROFS) is refused with that reason, not as a permission the user could change.
+TEST_P(Targets, UnwritableTargetGivesTheSystemsReason) {
+  write_file(target, "old");
+  {
+    platform::ScopedSysIo restore;
+    platform::sysio().access = [](const char*, int mode) {
+      if (mode & W_OK) {
+        errno = EROFS;
+        return -1;
+      }
+      return 0;
+    };
+    EXPECT_EQ(write(target, "new"), EROFS);
+  }
+  EXPECT_EQ(read_file(target), "old");
+  EXPECT_EQ(list_dir(dir), Names{"f.txt"});
+}
+
 // Something other than a regular file in the way: a directory EISDIR, a FIFO EINVAL; a missing
 // directory ENOENT (the job then creates it).
 TEST_P(Targets, NonFileInTheWay) {
