@@ -122,6 +122,18 @@ void FileConverter::process_streamed(const JobFile& file, const std::string& sou
   }
   report.bytes = size_of(source);
   Classification& cls = sf.cls;
+  // As in a file read whole: valid UTF-8 going to a target other than UTF-8 is read as UTF-8.
+  // Past the lines the doubt holds, the text is too long to be anything but UTF-8.
+  const std::string_view high = sf.high.too_many ? std::string_view() : sf.high.lines;
+  if (!outcome_is_unsettled(file.identity) && cls.outcome != Outcome::marked &&
+      utf8_text_for_legacy(enc, run_.conform, sf.facts, cls.mark_length == 0, high)) {
+    const RunEncodings& utf8 =
+        encodings_for(EncodingEntry("UTF-8"), EncodingEntry(enc.target_name));
+    report.source = utf8.source_name;
+    process_streamed(file, source, utf8, report, token);
+    if (report.note.empty()) report.note = "valid UTF-8: read as UTF-8, not as " + enc.source_name;
+    return;
+  }
   if (outcome_is_unsettled(file.identity)) {
     cls.outcome = file.identity;
     report.note = file.identity_note;

@@ -1,6 +1,7 @@
 // Classification rules: marked, binary, already UTF-8, ASCII only, converted.
 #include "convert/classify.h"
 
+#include "convert/detect.h"
 #include "convert/utf8.h"
 
 namespace {
@@ -76,4 +77,14 @@ Classification classify(std::string_view content, const RunEncodings& enc) {
   c.outcome = classify_body(facts, enc);
   if (c.outcome == Outcome::binary) c.nul_offset = c.mark_length + facts.nul_offset;
   return c;
+}
+
+bool utf8_text_for_legacy(const RunEncodings& enc, bool conform, const BodyFacts& facts,
+                          bool unmarked, std::string_view high_text) {
+  if (conform || enc.source.form != UnicodeForm::none || enc.target_is_utf8() ||
+      !enc.source.ascii_compatible || !unmarked)
+    return false;
+  if (!facts.utf8_valid || !facts.non_ascii || facts.nul_offset != std::string_view::npos)
+    return false;
+  return !detect::utf8_doubtful(high_text, {enc.source_charset});
 }

@@ -54,3 +54,10 @@ Classification classify(std::string_view content, const RunEncodings& enc);
 
 // The rules after the mark, on facts gathered at once or chunk by chunk.
 Outcome classify_body(const BodyFacts& facts, const RunEncodings& enc);
+
+// Important: valid UTF-8 text going from a legacy source to a target other than UTF-8 is
+// converted from UTF-8, never read as the legacy source (into UTF-8 it is left as it is:
+// already-utf8); valid UTF-8 that reads as nonsense while the source reads it as text (its
+// lines above ASCII: `high_text`) stays the source's. Never when checking (`conform`).
+bool utf8_text_for_legacy(const RunEncodings& enc, bool conform, const BodyFacts& facts,
+                          bool unmarked, std::string_view high_text);

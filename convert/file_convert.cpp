@@ -346,8 +346,31 @@ FileReport FileConverter::process(const JobFile& file, uint64_t token) {
     publish_as_read(file, report, token);
     return report;
   }
+  const RunEncodings& read_as = utf8_instead(enc, to, report);
+  if (&read_as != &enc) {
+    convert_read(file, read_as, report, token);
+    return report;
+  }
   if (run_.narrow != nullptr && file.source.empty() && run_.narrow->wanted())
     hint_ = run_.narrow->check(content_, report.path);
+  convert_read(file, enc, report, token);
+  return report;
+}
+
+const RunEncodings& FileConverter::utf8_instead(const RunEncodings& enc, const EncodingEntry& to,
+                                                FileReport& report) {
+  const std::string_view text(content_);
+  const bool unmarked = mark_at_start(text.substr(0, 4)).form == UnicodeForm::none;
+  if (!unmarked || !utf8_text_for_legacy(enc, run_.conform, body_facts(text), true, text))
+    return enc;
+  const RunEncodings& utf8 = encodings_for(EncodingEntry("UTF-8"), to);
+  report.source = utf8.source_name;
+  report.note = "valid UTF-8: read as UTF-8, not as " + enc.source_name;
+  return utf8;
+}
+
+void FileConverter::convert_read(const JobFile& file, const RunEncodings& enc, FileReport& report,
+                                 uint64_t token) {
   Classification cls = classify(content_, enc);
   // Valid UTF-8 that reads as nonsense while the source reads it as text is the source's.
   if (cls.outcome == Outcome::already_utf8 &&
@@ -368,8 +391,7 @@ FileReport FileConverter::process(const JobFile& file, uint64_t token) {
     report.sample = detect::sample_line(
         std::string_view(content_).substr(cls.mark_length),
         report.outcome == Outcome::already_utf8 ? std::string("UTF-8") : enc.source_charset);
-  if (repair_whole(file, enc, cls, report, token)) return report;
+  if (repair_whole(file, enc, cls, report, token)) return;
   write(file, enc, cls, report, token);
   if (run_.conform) report.offence = describe_offence(content_, enc, cls, report, eol_);
-  return report;
 }

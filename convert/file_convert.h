@@ -104,6 +104,12 @@ class FileConverter {
   const EncodingEntry& apply_policy(const JobFile& file, FileReport& report);
   // The outcome after classification, with its details (already UTF-8 for UTF-8 to UTF-8).
   Outcome settle(const RunEncodings& enc, const Classification& cls, FileReport& report);
+  // The encodings a whole file read into content_ is converted with: `enc`, or UTF-8's.
+  const RunEncodings& utf8_instead(const RunEncodings& enc, const EncodingEntry& to,
+                                   FileReport& report);
+  // Classifies, settles and writes a file read whole into content_.
+  void convert_read(const JobFile& file, const RunEncodings& enc, FileReport& report,
+                    uint64_t token);
   // Writes what the settled outcome calls for: converted text, a copy, or the content as read.
   void write(const JobFile& file, const RunEncodings& enc, const Classification& cls,
              FileReport& report, uint64_t token);

@@ -107,3 +107,43 @@ TEST(DetectUtf8, JobsConvertTheGbkComments) {
     EXPECT_EQ(read_file(out + "/real.cpp"), utf8);
   }
 }
+
+// Into a target other than UTF-8, valid UTF-8 text is converted from UTF-8 (it was read as the
+// From encoding and written garbled, reported converted), while a GBK comment that happens to
+// be valid UTF-8 is still the From encoding's; whole and in chunks.
+TEST(DetectUtf8, Utf8TextIntoOtherTargetsIsReadAsUtf8) {
+  TempDir tmp;
+  const std::string russian = "// Проверка размера файла перед записью\nint x;\n";
+  const std::string chinese = "/* 读取配置文件，然后检查每一个目录的状态 */\n";
+  const std::string gbk = gbk_source(kWords[0]);
+  std::string long_text;  // more lines above ASCII than the doubt looks at
+  for (int i = 0; i < 400; ++i) long_text += "Строка " + std::to_string(i) + ": всё в порядке\n";
+  write_file(tmp / "in/long.txt", long_text);
+  write_file(tmp / "in/ru.cpp", russian);
+  write_file(tmp / "in/zh.cpp", chinese);
+  write_file(tmp / "in/gbk.cpp", gbk);
+  int run = 0;
+  for (const char* target : {"UTF-16LE", "GB18030"}) {
+    for (const bool streamed : {false, true}) {
+      const std::string out = tmp / ("out" + std::to_string(run++));
+      JobPlan plan = make_plan(tmp / "in", out, "GBK", target);
+      if (streamed) plan.options.whole_file_limit = 8;
+      const JobReport r = run_job(plan);
+      SCOPED_TRACE(std::string(target) + (streamed ? " in chunks" : " whole"));
+      for (const auto& [name, text] :
+           {std::pair{"ru.cpp", russian}, {"zh.cpp", chinese}, {"long.txt", long_text}}) {
+        const FileReport* f = entry_for(r, name);
+        ASSERT_NE(f, nullptr) << name;
+        EXPECT_EQ(f->outcome, Outcome::converted) << name;
+        EXPECT_EQ(f->source, "UTF-8") << name;
+        const std::string want = iconv_command(text, "UTF-8", target);
+        ASSERT_FALSE(want.empty());
+        EXPECT_EQ(read_file(out + "/" + name), want) << name;
+      }
+      const FileReport* g = entry_for(r, "gbk.cpp");
+      ASSERT_NE(g, nullptr);
+      EXPECT_EQ(g->source, "GBK");
+      EXPECT_EQ(read_file(out + "/gbk.cpp"), iconv_command(gbk, "GBK", target));
+    }
+  }
+}
