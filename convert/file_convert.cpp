@@ -206,7 +206,10 @@ int FileConverter::open_target(const JobFile& file, platform::TargetFile& target
       err = target.open(path, links).err();
     }
   }
-  if (err == 0 && source_stamp_) target.guard_source(source_path_, *source_stamp_);
+  // A staged file gets its name with its folder at the run's end, and its source is looked at
+  // again then (OutputDirs::publish_staged): once is enough.
+  if (err == 0 && source_stamp_ && !target.is_staged())
+    target.guard_source(source_path_, *source_stamp_);
   return err;
 }
 

@@ -93,6 +93,33 @@ TEST_P(SourceChanged, AppendedTextIsNeverLost) {
   EXPECT_EQ(read_file(out + "/big.txt"), iconv_command(original + kAppended, "GBK", "UTF-8"));
 }
 
+// Into a folder the run makes, the files are staged and named with their folder at the end:
+// a source changed after it was read is still found then, whole or in chunks.
+TEST(SourceChangedStaged, FreshOutputFolderLeavesTheChangedFileOut) {
+  for (const Size size : {Size::whole, Size::chunks}) {
+    platform::ScopedSysIo scope;
+    TempDir tmp;
+    std::string original;
+    while (original.size() < (size == Size::chunks ? 20000u : 200u)) original += kGbkLine;
+    victim = tmp / "in/sub/big.txt";
+    write_file(victim, original);
+    write_file(tmp / "in/sub/other.txt", kGbkLine);
+    JobPlan p = make_plan(tmp / "in", tmp / "out", "GBK", "UTF-8");
+    if (size == Size::chunks) {
+      p.options.whole_file_limit = 4096;
+      p.options.stream_chunk = 1024;
+    }
+    appends = 0;
+    platform::sysio().write = write_then_append;
+    const JobReport r = run_job(p);
+    platform::sysio() = platform::real_sysio();
+    ASSERT_GE(appends.load(), 1) << "the hook never ran";
+    EXPECT_EQ(entry_for(r, "sub/big.txt")->outcome, Outcome::changed);
+    EXPECT_EQ(read_tree(tmp / "out").count("sub/big.txt"), 0u);
+    EXPECT_EQ(read_file(victim), original + kAppended);
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(
     WritersAndSizes, SourceChanged,
     ::testing::Combine(::testing::Values(Hook::during_write, Hook::before_publish),
