@@ -30,12 +30,19 @@ PolicyPart editorconfig_part(const platform::EditorconfigLookup& lookup) {
     part.to = EncodingEntry(charset == "utf-16be" ? "UTF-16BE" : "UTF-16LE");
     part.bom = BomMode::keep;
   }
-  if (!part.to.empty()) add_label(part.label, "charset", charset);
+  part.source = ".editorconfig";
+  if (!part.to.empty()) {
+    add_label(part.label, "charset", charset);
+    part.to_text = "charset=" + charset;
+  }
   const std::string eol = lookup.value("end_of_line");
   if (eol == "lf") part.eol = EolMode::lf;
   if (eol == "crlf") part.eol = EolMode::crlf;
   if (eol == "cr") part.eol = EolMode::cr;
-  if (part.eol) add_label(part.label, "end_of_line", eol);
+  if (part.eol) {
+    add_label(part.label, "end_of_line", eol);
+    part.eol_text = "end_of_line=" + eol;
+  }
   return part;
 }
 

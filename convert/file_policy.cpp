@@ -3,24 +3,34 @@
 
 namespace {
 
-// Fills what `into` lacks from `part`; names `part` when it set anything.
+// Fills what `into` lacks from `part`; names `part` (or what of it was taken) when it set anything.
 void fill(PolicyPart& into, const PolicyPart& part) {
+  std::string took;
+  const auto take = [&took](const std::string& text) {
+    if (text.empty() || took.find(text) != std::string::npos) return;
+    took += took.empty() ? text : ", " + text;
+  };
   bool used = false;
   if (into.to.empty() && !part.to.empty()) {
     into.to = part.to;
     used = true;
+    take(part.to_text);
   }
   if (!into.eol && part.eol) {
     into.eol = part.eol;
     used = true;
+    take(part.eol_text);
   }
   if (!into.bom && part.bom) {
     into.bom = part.bom;
     used = true;
+    take(part.to_text);  // a mark is set only with the target that asks for it
   }
-  if (used && !part.label.empty()) {
+  const std::string label =
+      part.source.empty() || took.empty() ? part.label : part.source + ": " + took;
+  if (used && !label.empty()) {
     if (!into.label.empty()) into.label += "; ";
-    into.label += part.label;
+    into.label += label;
   }
 }
 

@@ -26,6 +26,9 @@ struct PolicyPart {
   std::optional<EolMode> eol;
   std::optional<BomMode> bom;
   std::string label;  // how the report names this source for the file; empty: it set nothing
+  // A source named per property: `source` ("`.editorconfig`") and what set the target (and a
+  // mark that goes with it) and the line ends; the report then names only what a file took.
+  std::string source, to_text, eol_text;
   std::string
       error;  // the source could not say (a broken .editorconfig): the file is not converted
 

@@ -93,7 +93,7 @@ TEST(EditorconfigPolicy, MapsCharsetAndEndOfLine) {
 }
 
 // Rules first, then .editorconfig, then the run's settings, field by field; the report names
-// both sources that set something.
+// both sources that set something, and of .editorconfig only what the file took.
 TEST(EditorconfigPolicy, PrecedenceBetweenRulesEditorconfigAndRun) {
   TempDir tmp;
   write_file(tmp / ".editorconfig",
@@ -112,7 +112,8 @@ TEST(EditorconfigPolicy, PrecedenceBetweenRulesEditorconfigAndRun) {
   EXPECT_EQ(a.to.name, "UTF-16LE");
   EXPECT_EQ(a.eol, EolMode::lf);
   EXPECT_EQ(a.bom, BomMode::keep);  // utf-16le keeps the file's own mark
-  EXPECT_EQ(a.decided_by, "rule 1: *.cpp; .editorconfig: charset=utf-16le, end_of_line=crlf");
+  // The rule's line ends won: .editorconfig is named only for what the file took from it.
+  EXPECT_EQ(a.decided_by, "rule 1: *.cpp; .editorconfig: charset=utf-16le");
   const FilePolicy h = p.resolve("b.h", tmp / "b.h");
   EXPECT_EQ(h.to.name, "BIG5");
   EXPECT_EQ(h.decided_by, "rule 2: *.h");
