@@ -10,23 +10,11 @@
 #include "tests/test_support.h"
 
 using detect::TreeDetector;
+using testing_support::alone;
 using testing_support::encode_as;
+using testing_support::every_preset;
 
 namespace {
-
-std::vector<std::string> every_preset() {
-  std::vector<std::string> names;
-  for (const detect::Preset& p : detect::presets()) names.push_back(p.name);
-  return names;
-}
-
-detect::Decision alone(const std::vector<std::string>& candidates, const std::string& preferred,
-                       const std::string& bytes) {
-  TreeDetector det(candidates, preferred);
-  det.add(0, "", bytes);
-  det.finish();
-  return det.decision(0);
-}
 
 // What the decision's encoding reads the bytes as; "" when it names none or cannot read them.
 std::string read_as(const detect::Decision& d, const std::string& bytes) {

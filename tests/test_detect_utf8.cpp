@@ -17,15 +17,6 @@ std::string gbk_source(const char* word) {
   return encode_as(std::string("int mode = 0;  // ") + word + "\nreturn mode;\n", "GBK");
 }
 
-const std::vector<std::string>& every_preset() {
-  static const std::vector<std::string> all = [] {
-    std::vector<std::string> names;
-    for (const detect::Preset& p : detect::presets()) names.push_back(p.name);
-    return names;
-  }();
-  return all;
-}
-
 }  // namespace
 
 // The premise holds (the bytes are valid UTF-8), and the GBK reading wins over the UTF-8 one.

@@ -12,7 +12,9 @@
 
 using detect::LangModel;
 using detect::TreeDetector;
+using testing_support::alone;
 using testing_support::encode_as;
+using testing_support::every_preset;
 
 namespace {
 
@@ -21,20 +23,6 @@ const char* const kTinyModel =
     "L\txx\tCP1252\t10\t5\t1\t2\t1\t1\t1\t2\t1\t3\n"
     "U\txx\t\xC3\xA9\t8\n"
     "B\txx\ta\t\xC3\xA9\t2\n";
-
-std::vector<std::string> every_preset() {
-  std::vector<std::string> names;
-  for (const detect::Preset& p : detect::presets()) names.push_back(p.name);
-  return names;
-}
-
-detect::Decision alone(const std::vector<std::string>& candidates, const std::string& preferred,
-                       const std::string& bytes) {
-  TreeDetector det(candidates, preferred);
-  det.add(0, "", bytes);
-  det.finish();
-  return det.decision(0);
-}
 
 }  // namespace
 

@@ -312,4 +312,21 @@ const FileReport* entry_for(const JobReport& report, const std::string& path) {
   return nullptr;
 }
 
+const std::vector<std::string>& every_preset() {
+  static const std::vector<std::string> all = [] {
+    std::vector<std::string> names;
+    for (const detect::Preset& p : detect::presets()) names.push_back(p.name);
+    return names;
+  }();
+  return all;
+}
+
+detect::Decision alone(const std::vector<std::string>& candidates, const std::string& preferred,
+                       const std::string& bytes) {
+  detect::TreeDetector det(candidates, preferred);
+  det.add(0, "", bytes);
+  det.finish();
+  return det.decision(0);
+}
+
 }  // namespace testing_support

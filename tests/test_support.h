@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "convert/detect.h"
 #include "convert/job.h"
 
 namespace testing_support {
@@ -118,5 +119,12 @@ JobPlan make_plan(const std::string& input, const std::string& output, const cha
 
 // The report entry for `path`, or nullptr.
 const FileReport* entry_for(const JobReport& report, const std::string& path);
+
+// The names of every detection preset, in order.
+const std::vector<std::string>& every_preset();
+
+// Detection's decision for `bytes` as the only file of a tree.
+detect::Decision alone(const std::vector<std::string>& candidates, const std::string& preferred,
+                       const std::string& bytes);
 
 }  // namespace testing_support
