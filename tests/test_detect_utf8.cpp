@@ -68,9 +68,9 @@ TEST(DetectUtf8, RealUtf8TextStaysUtf8) {
   EXPECT_TRUE(detect::utf8_doubtful("x // ģʽ\n", every_preset()));
 }
 
-// In a job with or without Detect, the GBK comment is converted from GBK (or, with Detect,
-// left ambiguous), never left as "already UTF-8"; real UTF-8 files beside it stay UTF-8. The
-// same for files too big to read whole, converted in chunks.
+// In a job with or without Detect, the GBK comment is converted from GBK, never left as
+// "already UTF-8" (nor, with Detect, refused as ambiguous: its GBK reading is clear); real
+// UTF-8 files beside it stay UTF-8. The same for files too big to read whole, in chunks.
 TEST(DetectUtf8, JobsConvertTheGbkComments) {
   TempDir tmp;
   for (size_t i = 0; i < std::size(kWords); ++i)
@@ -89,8 +89,9 @@ TEST(DetectUtf8, JobsConvertTheGbkComments) {
       const std::string name = "w" + std::to_string(i) + ".cpp";
       const FileReport* f = entry_for(r, name);
       ASSERT_NE(f, nullptr);
-      if (with_detect && f->outcome == Outcome::ambiguous) continue;
-      EXPECT_EQ(f->outcome, Outcome::converted) << name << " run " << run;
+      EXPECT_EQ(f->outcome, Outcome::converted) << name << " run " << run << ": " << f->note;
+      EXPECT_TRUE(f->source == "GBK" || f->source == "GB18030") << f->source;
+      EXPECT_EQ(f->evidence, with_detect ? "file statistics" : "chosen") << name;
       EXPECT_EQ(read_file(out + "/" + name), iconv_command(gbk_source(kWords[i]), "GBK", "UTF-8"))
           << kWords[i];
     }
