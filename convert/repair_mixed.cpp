@@ -120,10 +120,11 @@ void LineSplitter::finish(const Take& take) {
 
 std::string MixedFacts::counts_text() const {
   using ull = unsigned long long;
-  return kestrum::strfmt("%llu lines UTF-8 (line %llu: %s), %llu lines %s (line %llu: %s)",
-                         static_cast<ull>(utf8_lines), static_cast<ull>(first_utf8_line),
-                         first_utf8.c_str(), static_cast<ull>(legacy_lines), legacy.c_str(),
-                         static_cast<ull>(first_legacy_line), first_legacy.c_str());
+  return kestrum::strfmt("%llu %s UTF-8 (line %llu: %s), %llu %s %s (line %llu: %s)",
+                         static_cast<ull>(utf8_lines), utf8_lines == 1 ? "line" : "lines",
+                         static_cast<ull>(first_utf8_line), first_utf8.c_str(),
+                         static_cast<ull>(legacy_lines), legacy_lines == 1 ? "line" : "lines",
+                         legacy.c_str(), static_cast<ull>(first_legacy_line), first_legacy.c_str());
 }
 
 std::string MixedFacts::bad_line_text() const {

@@ -12,6 +12,7 @@
 #include "convert/repair_double.h"
 #include "convert/repair_leads.h"
 #include "convert/repair_mixed.h"
+#include "convert/report.h"
 #include "test_support.h"
 
 using namespace testing_support;
@@ -156,6 +157,18 @@ TEST(RepairAmbiguous, RepairedWhenTheRepairDoesNotDependOnTheReading) {
       EXPECT_EQ(read_file(out + "/a.txt"), repair ? c.repaired : c.file);
     }
   }
+  // Then the report says what read it: the repair, not a detection that settled nothing.
+  for (size_t i = 0; i < cases.size(); ++i) {
+    write_file(tmp / "in/a.txt", cases[i].file);
+    JobReport report;
+    report.files.push_back(process_ambiguous(tmp / "in", tmp / "named", true));
+    const std::string csv = report_csv(report);
+    EXPECT_NE(csv.find(i == 0 ? "read as UTF-8 by undoing its misreading (ambiguous as a whole)"
+                              : "read as ISO-8859-2 by its lines that are not UTF-8 (ambiguous as "
+                                "a whole)"),
+              std::string::npos)
+        << csv;
+  }
   // "sk\xE8": skè in Latin-1, skč in Latin-2, and nothing to choose (the statistics know
   // that "près" is French: no Czech word has "čs").
   const std::string unsure = "// café crème\nx = 1; // sk\xE8\n";
@@ -198,4 +211,39 @@ TEST(RepairLeads, NeverRejectsAMisreading) {
     EXPECT_FALSE(repair::may_be_misread(chinese, enc)) << enc;
   EXPECT_EQ(repair::run_starts("ascii only", 16, 256), U"");
   EXPECT_EQ(repair::run_starts("a é b ü", 16, 256), U"éü");
+}
+
+// A file no candidate reads whole, of GBK lines beside UTF-8 ones, is repaired with Detect;
+// its report names what read its legacy lines and counts one line as "1 line", whole and in
+// chunks. Without repair it is reported mixed with the same counts.
+TEST(RepairMixed, UndetectedFileReportsWhatReadIt) {
+  TempDir tmp;
+  const std::string original =
+      "// 这是一个配置文件的说明\n// 打开文件失败时返回错误代码\n"
+      "int x;\n// 无法读取用户目录中的设置\n";
+  const std::string file = "// 这是一个配置文件的说明\n" +
+                           encode_as("// 打开文件失败时返回错误代码\nint x;\n", "GBK") +
+                           "// 无法读取用户目录中的设置\n";
+  write_file(tmp / "in/a.txt", file);
+  for (int run = 0; run < 3; ++run) {
+    const std::string out = tmp / ("out" + std::to_string(run));
+    JobPlan plan = repairing(tmp / "in", out, "GBK", run != 2);
+    plan.options.detect = true;
+    plan.options.candidates = {"Chinese"};
+    if (run == 1) plan.options.whole_file_limit = 16;
+    const JobReport r = run_job(plan);
+    const FileReport* e = entry_for(r, "a.txt");
+    ASSERT_NE(e, nullptr);
+    SCOPED_TRACE("run " + std::to_string(run));
+    EXPECT_EQ(e->outcome, run == 2 ? Outcome::mixed : Outcome::converted) << e->note;
+    EXPECT_EQ(read_file(out + "/a.txt"), run == 2 ? file : original);
+    EXPECT_NE(e->note.find("2 lines UTF-8 (line 1: "), std::string::npos) << e->note;
+    const std::string csv = report_csv(r);
+    EXPECT_EQ(csv.find(" by undetected"), std::string::npos) << csv;
+    EXPECT_NE(e->note.find(", 1 line GBK (line 2: "), std::string::npos) << e->note;
+    if (run == 2) continue;
+    EXPECT_NE(csv.find("read as GBK by its lines that are not UTF-8 (undetected as a whole)"),
+              std::string::npos)
+        << csv;
+  }
 }
