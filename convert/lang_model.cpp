@@ -91,6 +91,12 @@ size_t category_of(char32_t c) {
   return t < kCategoryCount ? t : 0;
 }
 
+// Punctuation (Pd .. Pf) and symbols (Sm .. So): marks shared by the languages of a script.
+bool is_mark(size_t category) {
+  const char* name = kCategories[category];
+  return name[0] == 'P' || name[0] == 'S';
+}
+
 // How many code points above ASCII in the BMP each category holds.
 const std::vector<double>& category_sizes() {
   static const std::vector<double> sizes = [] {
@@ -253,6 +259,33 @@ struct ModelBuilder {
     return t;
   }
 
+  // Punctuation and symbols belong to no one language: one a language saw too rarely to know
+  // (a Greek ’, counted 6 times) backs off to the language's share of its category times the
+  // character's share of that category pooled over every language; never below its own count.
+  // Important: letters keep their own language's counts, they are what tells languages apart.
+  void pool_marks(LangModel::Table& uni, const std::vector<float>& unseen) {
+    const size_t n = names.size();
+    std::unordered_map<char32_t, double> pooled;
+    std::vector<double> pooled_category(kCategoryCount, 0.0);
+    for (const Lang& lang : langs) {
+      for (const auto& [c, count] : lang.uni)
+        if (is_mark(category_of(c))) pooled[c] += count;
+      for (size_t k = 0; k < kCategoryCount; ++k) pooled_category[k] += lang.categories[k];
+    }
+    std::vector<float> fill(n);
+    for (const auto& [c, total] : pooled) {
+      const size_t k = category_of(c);
+      if (pooled_category[k] <= 0) continue;
+      for (size_t o = 0; o < n; ++o) fill[o] = unseen[o * kCategoryCount + k];
+      float* r = row(uni, c, fill);
+      for (size_t l = 0; l < n; ++l) {
+        const double share = (langs[l].categories[k] + 0.5) / (langs[l].chars + 15.0);
+        const double backoff = std::log(share * std::min(1.0, total / pooled_category[k]));
+        r[l] = std::max(r[l], static_cast<float>(backoff));
+      }
+    }
+  }
+
   std::shared_ptr<const LangModel> build() {
     const size_t n = names.size();
     auto model = std::make_shared<LangModel>();
@@ -281,6 +314,7 @@ struct ModelBuilder {
         row(*uni, c, fill)[l] = static_cast<float>(std::log(count / langs[l].chars));
       }
     }
+    pool_marks(*uni, model->unseen_);
     auto uni_p = [&](char32_t c, size_t l) {
       const float* r = uni->find(c);
       return std::exp(

@@ -78,6 +78,34 @@ TEST(LangModel, LetterPairOfAnotherLanguageBacksOffPerLanguage) {
   EXPECT_GT(score(U"r\u00E9"), score(U" \u00E9") + 1.0);   // and letters are what xx knew
 }
 
+// A quote a language counted too rarely backs off to its share of the category times the
+// quote's share of that category over every language; a letter does not borrow that way.
+TEST(LangModel, RareMarksBackOffToPooledCategoryLettersDoNot) {
+  const std::string data =
+      "ouzel-lang-model 2\n"
+      "L\txx\tCP1253\t100\t5\t1\t40\t1\t1\t60\t2\t1\t3\n"
+      "L\tyy\tCP1251\t100\t5\t1\t40\t1\t1\t60\t2\t1\t3\n"
+      "C\txx\tLl\t90\n"
+      "C\txx\tPf\t10\n"
+      "U\txx\t\xCE\xB1\t90\n"  // α
+      "U\txx\t\xC2\xBB\t10\n"  // »
+      "C\tyy\tLl\t50\n"
+      "C\tyy\tPf\t50\n"
+      "U\tyy\t\xD0\xB6\t50\n"       // ж
+      "U\tyy\t\xE2\x80\x99\t50\n";  // ’
+  const LangModel::Loaded loaded = LangModel::parse(data);
+  ASSERT_TRUE(loaded.model) << loaded.error;
+  auto score = [&](std::u32string_view text) {
+    double totals[detect::kMaxLanguages] = {};
+    loaded.model->score(text, 1u, 1, totals);  // xx alone
+    return totals[0];
+  };
+  EXPECT_GT(score(U" \u2019 "), score(U" \u201D ") + 1.0);   // ’ others use, ” nobody counted
+  EXPECT_GT(score(U" \u2019 "), score(U" \u0385 ") + 1.0);   // ΅: xx saw no modifier symbol
+  EXPECT_GE(score(U" \u00BB "), score(U" \u2019 "));         // its own » stays its own
+  EXPECT_DOUBLE_EQ(score(U" \u0436 "), score(U" \u0463 "));  // ж, only yy's, is unseen
+}
+
 TEST(LangModel, BuiltInModelServesEveryPreset) {
   const LangModel& m = detect::lang_model();
   EXPECT_GE(m.languages(), 15u);
@@ -169,6 +197,9 @@ TEST(LangModel, WeakPairsRightWithOwnAndEveryPreset) {
       // ISO-8859-7 0xA2 is ’, CP1253 Ά: the readings differ only after ASCII letters.
       {"Εκτέλεση: make -C build’ απέτυχε, δείτε το config’ του έργου.\n", "ISO-8859-7"},
       {"# Η τιμή %s’ δεν ορίστηκε στο αρχείο ρυθμίσεων\n", "ISO-8859-7"},
+      // 0xA1 0xA2 are ‘ ’ in ISO-8859-7, the accent ΅ and the capital Ά in CP1253.
+      {"Η εντολή ‘DROP [(NAME)]’ διαγράφει τον πίνακα.\n", "ISO-8859-7"},
+      {"Χρησιμοποιήστε ‘LIST[(FIELDS)]’ για να δείτε τα πεδία.\n", "ISO-8859-7"},
       {"// 无法打开配置文件，请检查路径\n", "GBK"},
       {"// 無法開啟設定檔，請檢查路徑\n", "BIG5"},
       {"// ファイルを開けませんでした。もう一度お試しください\n", "EUC-JP"},
