@@ -91,11 +91,9 @@ size_t category_of(char32_t c) {
   return t < kCategoryCount ? t : 0;
 }
 
-// Punctuation (Pd .. Pf) and symbols (Sm .. So): marks shared by the languages of a script.
-bool is_mark(size_t category) {
-  const char* name = kCategories[category];
-  return name[0] == 'P' || name[0] == 'S';
-}
+// Punctuation (Pd .. Pf), shared by the languages of a script. Important: not symbols, whose
+// choice (€ against ¤, ¨, ´) is what tells the Latin encodings apart.
+bool is_punctuation(size_t category) { return kCategories[category][0] == 'P'; }
 
 // How many code points above ASCII in the BMP each category holds.
 const std::vector<double>& category_sizes() {
@@ -259,17 +257,17 @@ struct ModelBuilder {
     return t;
   }
 
-  // Punctuation and symbols belong to no one language: one a language saw too rarely to know
+  // Punctuation belongs to no one language: a mark a language saw too rarely to know
   // (a Greek ’, counted 6 times) backs off to the language's share of its category times the
   // character's share of that category pooled over every language; never below its own count.
   // Important: letters keep their own language's counts, they are what tells languages apart.
-  void pool_marks(LangModel::Table& uni, const std::vector<float>& unseen) {
+  void pool_punctuation(LangModel::Table& uni, const std::vector<float>& unseen) {
     const size_t n = names.size();
     std::unordered_map<char32_t, double> pooled;
     std::vector<double> pooled_category(kCategoryCount, 0.0);
     for (const Lang& lang : langs) {
       for (const auto& [c, count] : lang.uni)
-        if (is_mark(category_of(c))) pooled[c] += count;
+        if (is_punctuation(category_of(c))) pooled[c] += count;
       for (size_t k = 0; k < kCategoryCount; ++k) pooled_category[k] += lang.categories[k];
     }
     std::vector<float> fill(n);
@@ -314,7 +312,7 @@ struct ModelBuilder {
         row(*uni, c, fill)[l] = static_cast<float>(std::log(count / langs[l].chars));
       }
     }
-    pool_marks(*uni, model->unseen_);
+    pool_punctuation(*uni, model->unseen_);
     auto uni_p = [&](char32_t c, size_t l) {
       const float* r = uni->find(c);
       return std::exp(
