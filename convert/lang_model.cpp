@@ -47,6 +47,11 @@ constexpr uint64_t kAnyLetter = 'A';  // the pairs of any ASCII letter, for lett
 // after one character: its own counts outweigh them once it has been seen a few times.
 constexpr double kNextPrior = 2.0;
 constexpr float kNoPair = -1.0f;  // while building: a language has no counts for a pair
+// How many counts of the neighbours of a category (or character) stand behind those of one
+// character (or category): one seen a hundred times keeps little of them.
+constexpr double kShapePrior = 2.0;
+constexpr size_t kShapeKinds = 3;                      // letter, blank, other
+constexpr size_t kShapes = kShapeKinds * kShapeKinds;  // what stands before and after
 
 bool ascii_letter(char32_t c) { return (c | 0x20) >= 'a' && (c | 0x20) <= 'z'; }
 
@@ -95,6 +100,22 @@ size_t category_of(char32_t c) {
 // choice (€ against ¤, ¨, ´) is what tells the Latin encodings apart.
 bool is_punctuation(size_t category) { return kCategories[category][0] == 'P'; }
 
+size_t shape_of_category(size_t category) {
+  const char major = kCategories[category][0];
+  if (major == 'L' || major == 'M') return 0;
+  return major == 'Z' ? 1 : 2;
+}
+
+// What stands beside a character, as the script counts it: 0 a letter or combining mark of any
+// script, 1 a blank or the text's edge, 2 anything else.
+size_t shape_of(char32_t c) {
+  if (c < 0x80) {
+    if (ascii_letter(c)) return 0;
+    return c == ' ' || (c >= '\t' && c <= '\r') ? 1 : 2;
+  }
+  return shape_of_category(category_of(c));
+}
+
 // How many code points above ASCII in the BMP each category holds.
 const std::vector<double>& category_sizes() {
   static const std::vector<double> sizes = [] {
@@ -139,10 +160,14 @@ struct ModelBuilder {
   std::vector<std::string> names;
   std::vector<std::vector<std::string>> encodings;
   std::vector<Lang> langs;
+  double shapes[kCategoryCount][kShapes] = {};  // every language pooled
+  std::vector<std::pair<char32_t, std::array<double, kShapes>>> mark_shapes;  // not letters
 
   std::string add_line(std::string_view line) {
     const std::vector<std::string_view> f = split(line, '\t');
     if (f[0] == "L") return add_language(f);
+    if (f[0] == "S") return add_shape(f);
+    if (f[0] == "T") return add_mark_shape(f);
     if (f.size() < 2) return "a record of unknown kind";
     const auto it = std::find(names.begin(), names.end(), f[1]);
     if (it == names.end()) return "language \"" + std::string(f[1]) + "\" not declared before";
@@ -179,6 +204,30 @@ struct ModelBuilder {
       return "";
     }
     return "a record of unknown kind or with a wrong number of fields";
+  }
+
+  std::string add_shape(const std::vector<std::string_view>& f) {
+    const auto* end = std::end(kCategories);
+    const auto* at = f.size() == 2 + kShapes
+                         ? std::find_if(std::begin(kCategories), end,
+                                        [&](const char* name) { return f[1] == name; })
+                         : end;
+    if (at == end) return "a shape record needs a category and 9 counts";
+    double* row = shapes[at - std::begin(kCategories)];
+    for (size_t i = 0; i < kShapes; ++i)
+      if (!count_of(f[2 + i], row[i])) return "a shape record needs a category and 9 counts";
+    return "";
+  }
+
+  std::string add_mark_shape(const std::vector<std::string_view>& f) {
+    const char32_t c = f.size() == 2 + kShapes ? one_char(f[1]) : 0;
+    const char major = c >= 0x80 ? kCategories[category_of(c)][0] : 'L';
+    std::array<double, kShapes> row{};
+    bool ok = major != 'L' && major != 'M';
+    for (size_t i = 0; ok && i < kShapes; ++i) ok = count_of(f[2 + i], row[i]);
+    if (!ok) return "a character's shape record needs one character, not a letter, and 9 counts";
+    mark_shapes.emplace_back(c, row);
+    return "";
   }
 
   std::string add_language(const std::vector<std::string_view>& f) {
@@ -284,11 +333,49 @@ struct ModelBuilder {
     }
   }
 
+  // For characters that are not letters: log(P(neighbours | it) / P(neighbours | any character
+  // above ASCII)), per category into model.shapes_ (smoothed towards every character's) and
+  // per character into model.mark_shapes_ (smoothed towards its category's). All 0 without
+  // shape records.
+  // Important: letters and combining marks score 0. How they sit is each language's business
+  // (Thai and Chinese write no blanks): pooled, a Thai letter before a full stop looks odd.
+  void build_shapes(LangModel& model) const {
+    model.shapes_.assign(kCategoryCount * kShapes, 0.0f);
+    auto marks = make_table(mark_shapes.size(), kShapes);
+    model.mark_shapes_ = marks;
+    double pooled[kShapes] = {}, all = 0;
+    for (const auto& counts : shapes)
+      for (size_t i = 0; i < kShapes; ++i) pooled[i] += counts[i], all += counts[i];
+    if (all <= 0) return;
+    double q[kShapes], by_category[kCategoryCount][kShapes];
+    for (size_t i = 0; i < kShapes; ++i) q[i] = (pooled[i] + 0.5) / (all + 0.5 * kShapes);
+    const auto smooth = [](const double* counts, const double* prior, double* out) {
+      double seen = 0;
+      for (size_t i = 0; i < kShapes; ++i) seen += counts[i];
+      for (size_t i = 0; i < kShapes; ++i)
+        out[i] = (counts[i] + kShapePrior * prior[i]) / (seen + kShapePrior);
+    };
+    for (size_t k = 0; k < kCategoryCount; ++k) {
+      smooth(shapes[k], q, by_category[k]);
+      if (shape_of_category(k) == 0) continue;
+      for (size_t i = 0; i < kShapes; ++i)
+        model.shapes_[k * kShapes + i] = static_cast<float>(std::log(by_category[k][i] / q[i]));
+    }
+    const std::vector<float> zero(kShapes, 0.0f);
+    for (const auto& [c, counts] : mark_shapes) {
+      double p[kShapes];
+      smooth(counts.data(), by_category[category_of(c)], p);
+      float* r = row(*marks, c, zero);
+      for (size_t i = 0; i < kShapes; ++i) r[i] = static_cast<float>(std::log(p[i] / q[i]));
+    }
+  }
+
   std::shared_ptr<const LangModel> build() {
     const size_t n = names.size();
     auto model = std::make_shared<LangModel>();
     model->names_ = names;
     model->encodings_ = encodings;
+    build_shapes(*model);
     size_t uni_entries = 0, bi_entries = 0;
     for (const Lang& l : langs) uni_entries += l.uni.size(), bi_entries += l.bi.size();
     auto uni = make_table(uni_entries, n), bi = make_table(bi_entries, n);
@@ -430,15 +517,24 @@ size_t LangModel::score(std::u32string_view text, uint32_t mask, int bytes_per_c
   size_t chars = 0;
   uint64_t prev = kOther;
   size_t prev_kind = 1;
+  size_t prev_shape = 1;
+  double shape = 0;  // the same for every language
   for (size_t i = 0; i < text.size(); ++i) {
     const char32_t c = text[i];
     const size_t kind = kind_of(c);
+    size_t here = kind == 2 ? 0 : shape_of(c);
     if (kind == 2) {
       ++chars;
       const float* pair = bigrams_->find(pair_key(prev, c));
       if (!pair && prev < 0x80 && prev != kOther) pair = bigrams_->find(pair_key(kAnyLetter, c));
       const float* single = pair ? nullptr : unigrams_->find(c);
-      const size_t category = pair || single ? 0 : category_of(c);
+      const size_t category = category_of(c);
+      here = shape_of_category(category);
+      if (here != 0) {  // a letter's shape is 0
+        const size_t next_shape = i + 1 < text.size() ? shape_of(text[i + 1]) : 1;
+        const float* own = mark_shapes_->find(c);
+        shape += (own ? own : &shapes_[category * kShapes])[prev_shape * kShapeKinds + next_shape];
+      }
       // The ASCII letter after it, where one follows: how typical that letter is after it.
       const float* after = nullptr;
       if (i + 1 < text.size() && ascii_letter(text[i + 1])) {
@@ -459,7 +555,9 @@ size_t LangModel::score(std::u32string_view text, uint32_t mask, int bytes_per_c
     }
     prev = fold(c);
     prev_kind = kind;
+    prev_shape = here;
   }
+  for (uint32_t m = mask; m != 0; m &= m - 1) totals[std::countr_zero(m)] += shape;
   return chars;
 }
 

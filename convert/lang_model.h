@@ -42,7 +42,9 @@ class LangModel {
   std::vector<std::vector<std::string>> encodings_;
   std::vector<float> unseen_;  // per language and category, log-probability of an unseen one
   std::vector<float> steps_;   // per language, log-probabilities of the kinds around one
+  std::vector<float> shapes_;  // per category, log-odds of what stands on either side
   std::shared_ptr<const Table> unigrams_, bigrams_, nexts_;
+  std::shared_ptr<const Table> mark_shapes_;  // per character not a letter, as shapes_
   friend struct ModelBuilder;
 };
 

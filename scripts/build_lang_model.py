@@ -9,7 +9,11 @@ ASCII letters, other ASCII and characters above ASCII, the characters above ASCI
 (previous character, character) that end in one, and the pairs (character above ASCII, ASCII
 letter after it); an ASCII letter is kept in lower case, and counted once more as "A" (any
 ASCII letter), for the pairs a letter of its own has too few of; anything else ASCII is
-folded into " ". Rare entries are dropped to keep the file small.
+folded into " ". Rare entries are dropped to keep the file small. Pooled over every language,
+it counts what stands on either side of a character above ASCII, per Unicode category of that
+character: a letter, a blank (or the text's edge) or anything else (a capital letter alone
+between brackets is rare, a quote there is not); and the same for each character above ASCII
+that is neither a letter nor a mark (’ stands inside words, » after them).
 
 Output, UTF-8, tab-separated, one record a line, after a first line "ouzel-lang-model 2":
     L  <language>  <encodings it is written in, comma-separated>  <characters counted>
@@ -19,6 +23,10 @@ Output, UTF-8, tab-separated, one record a line, after a first line "ouzel-lang-
     U  <language>  <character>  <count>
     B  <language>  <previous>  <character>  <count>
     N  <language>  <character>  <ASCII letter after it>  <count>
+    S  <Unicode general category>  then 9 counts of its characters by what stands before and
+       after them, in the order ll lb lo bl bb bo ol ob oo (l: a letter or combining mark of
+       any script, b: a blank or the text's edge, o: anything else); every language pooled
+    T  <character, not a letter nor a mark>  then 9 counts in the same order, pooled
 """
 import argparse
 import collections
@@ -43,6 +51,34 @@ def fold(c):
 
 def token_class(c):
     return "h" if ord(c) >= 0x80 else ("a" if c.isalpha() else "s")
+
+
+BLANKS = " \t\n\r\v\f"
+
+
+def shape_class(c):
+    # Important: the same classes as the scorer's (convert/lang_model.cpp, shape_of).
+    if c is None or c in BLANKS:
+        return "b"
+    category = unicodedata.category(c)
+    if category[0] in "LM":
+        return "l"
+    return "b" if category in ("Zs", "Zl", "Zp") else "o"
+
+
+def count_shapes(half):
+    shapes = collections.defaultdict(collections.Counter)
+    marks = collections.defaultdict(collections.Counter)  # per character, not letters
+    for _language, _kind, _source, text in detect_corpus.iter_texts(half):
+        for i, c in enumerate(text):
+            if ord(c) >= 0x80:
+                before = shape_class(text[i - 1] if i > 0 else None)
+                after = shape_class(text[i + 1] if i + 1 < len(text) else None)
+                category = unicodedata.category(c)
+                shapes[category][before + after] += 1
+                if category[0] not in "LM":
+                    marks[c][before + after] += 1
+    return shapes, marks
 
 
 def count(half):
@@ -98,6 +134,14 @@ def main():
         for pair, n in nexts[language].most_common(NEXTS):
             if n >= MIN_COUNT and clean(pair[0]):
                 lines.append("N\t%s\t%s\t%s\t%d" % (language, pair[0], pair[1], n))
+    shapes, marks = count_shapes("tune")
+    for category in sorted(shapes):
+        lines.append("S\t%s\t%s" % (category, "\t".join(
+            str(shapes[category][a + b]) for a in "lbo" for b in "lbo")))
+    for c in sorted(marks):
+        if sum(marks[c].values()) >= MIN_COUNT and clean(c):
+            lines.append("T\t%s\t%s" % (c, "\t".join(
+                str(marks[c][a + b]) for a in "lbo" for b in "lbo")))
     with open(args.out + ".tmp", "w", encoding="utf-8") as f:
         f.write("\n".join(lines) + "\n")
     os.replace(args.out + ".tmp", args.out)

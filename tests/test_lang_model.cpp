@@ -47,6 +47,14 @@ TEST(LangModel, LoaderRejectsGarbledData) {
       {"ouzel-lang-model 1\n" + std::string(kTinyModel).substr(19), "line 1: not a language"},
       {"ouzel-lang-model 2\nL\txx\tCP1252\t0\t5\t1\t2\t1\t1\t1\t2\t1\t3\n", "line 2: a language"},
       {"ouzel-lang-model 2\nL\txx\tCP1252\t10\t5\t1\t2\t1\t1\t1\t2\t1\t3\n", "no character"},
+      {std::string(kTinyModel) + "S\tXx\t1\t2\t3\t4\t5\t6\t7\t8\t9\n", "line 5: a shape record"},
+      {std::string(kTinyModel) + "S\tPf\t1\t2\t3\n", "line 5: a shape record"},
+      {std::string(kTinyModel) + "T\t\xC3\xA9\t1\t2\t3\t4\t5\t6\t7\t8\t9\n",
+       "line 5: a character's shape"},
+      {std::string(kTinyModel) + "T\t]\t1\t2\t3\t4\t5\t6\t7\t8\t9\n",
+       "line 5: a character's shape"},
+      {std::string(kTinyModel) + "T\t\xC2\xBB\t1\t2\t3\t4\t5\t6\t7\t8\tx\n",
+       "line 5: a character's"},
       {std::string(kTinyModel).substr(0, 60), "line 3"},  // cut short inside a record
   };
   for (const auto& c : cases) {
@@ -104,6 +112,42 @@ TEST(LangModel, RareMarksBackOffToPooledCategoryLettersDoNot) {
   EXPECT_GT(score(U" \u2019 "), score(U" \u0385 ") + 1.0);   // ΅: xx saw no modifier symbol
   EXPECT_GE(score(U" \u00BB "), score(U" \u2019 "));         // its own » stays its own
   EXPECT_DOUBLE_EQ(score(U" \u0436 "), score(U" \u0463 "));  // ж, only yy's, is unseen
+}
+
+// What stands beside a character that is not a letter, pooled over every language: a quote
+// between a bracket and a blank is common, a capital letter there is not. Its own counts
+// first, then its category's; a letter scores the same wherever it stands.
+TEST(LangModel, ShapeOfNeighboursWeighsMarksNotLetters) {
+  const std::string base =
+      "ouzel-lang-model 2\n"
+      "L\txx\tCP1253\t100\t5\t1\t40\t1\t1\t60\t2\t1\t3\n"
+      "C\txx\tLu\t50\n"
+      "C\txx\tPf\t50\n"
+      "U\txx\t\xCE\x86\t25\n"       // Ά
+      "U\txx\t\xCE\x91\t25\n"       // Α
+      "U\txx\t\xE2\x80\x99\t25\n"   // ’
+      "U\txx\t\xE2\x80\x9D\t25\n";  // ”
+  // In the order ll lb lo bl bb bo ol ob oo: letters inside words, ’ after letters (and
+  // after brackets, before blanks), Pf over all after letters or brackets.
+  const std::string shaped = base +
+                             "S\tLu\t900\t50\t10\t30\t1\t1\t5\t1\t2\n"
+                             "S\tPf\t10\t40\t20\t1\t1\t1\t5\t20\t2\n"
+                             "T\t\xE2\x80\x99\t60\t20\t5\t0\t0\t0\t1\t10\t1\n";
+  const LangModel::Loaded plain = LangModel::parse(base), with = LangModel::parse(shaped);
+  ASSERT_TRUE(plain.model) << plain.error;
+  ASSERT_TRUE(with.model) << with.error;
+  auto gain = [&](std::u32string_view text) {
+    double a[detect::kMaxLanguages] = {}, b[detect::kMaxLanguages] = {};
+    plain.model->score(text, 1u, 1, a);
+    with.model->score(text, 1u, 1, b);
+    return b[0] - a[0];
+  };
+  for (std::u32string_view letters : {U"]\u0386 ", U" \u0386x", U"\u0391\u0386\u0391", U"(\u0386)"})
+    EXPECT_DOUBLE_EQ(gain(letters), 0.0);
+  EXPECT_GT(gain(U"]\u2019 "), 1.0);   // ’ where it stands
+  EXPECT_LT(gain(U" \u2019x"), -1.0);  // ’ never seen before a word
+  EXPECT_GT(gain(U"]\u201D "), 1.0);   // ”, no counts of its own: those of Pf
+  EXPECT_LT(gain(U" \u201Dx"), gain(U"]\u201D "));
 }
 
 TEST(LangModel, BuiltInModelServesEveryPreset) {
@@ -197,9 +241,15 @@ TEST(LangModel, WeakPairsRightWithOwnAndEveryPreset) {
       // ISO-8859-7 0xA2 is ’, CP1253 Ά: the readings differ only after ASCII letters.
       {"Εκτέλεση: make -C build’ απέτυχε, δείτε το config’ του έργου.\n", "ISO-8859-7"},
       {"# Η τιμή %s’ δεν ορίστηκε στο αρχείο ρυθμίσεων\n", "ISO-8859-7"},
-      // 0xA1 0xA2 are ‘ ’ in ISO-8859-7, the accent ΅ and the capital Ά in CP1253.
+      // 0xA1 0xA2 are ‘ ’ in ISO-8859-7, the accent ΅ and the capital Ά in CP1253: a quote
+      // stands between a bracket and a blank, a capital letter does not.
       {"Η εντολή ‘DROP [(NAME)]’ διαγράφει τον πίνακα.\n", "ISO-8859-7"},
       {"Χρησιμοποιήστε ‘LIST[(FIELDS)]’ για να δείτε τα πεδία.\n", "ISO-8859-7"},
+      {"Η μορφή είναι ‘KEY[=VALUE]’ σε κάθε γραμμή.\n", "ISO-8859-7"},
+      {"# το ‘αρχείο’ δεν βρέθηκε\n", "ISO-8859-7"},
+      // And a capital Ά that starts a word stays CP1253, in capitals or alone.
+      {"ΆΔΕΙΑ ΧΡΗΣΗΣ: δείτε το αρχείο COPYING.\n", "CP1253"},
+      {"Κατάσταση: Ά (άκυρο).\n", "CP1253"},
       {"// 无法打开配置文件，请检查路径\n", "GBK"},
       {"// 無法開啟設定檔，請檢查路徑\n", "BIG5"},
       {"// ファイルを開けませんでした。もう一度お試しください\n", "EUC-JP"},
