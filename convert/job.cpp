@@ -98,6 +98,7 @@ class Runner {
                    const fsutil::search_accept& accept);
   void drop_repeats();
   void detect_sources();
+  void watch_sources();
   void convert();
   void worker();
   // Runs `work(index, buffer)` for every file on the job's threads until done or stopped.
@@ -387,7 +388,24 @@ void Runner::detect_sources() {
   for (const auto& line : detection.finish(files_)) say(line);
 }
 
+// Before any source is read for its conversion: the end of the run then looks again only at
+// the sources their folder's watch cannot vouch for (OutputDirs::changed_sources).
+void Runner::watch_sources() {
+  if (!dirs_ || ctx_.in_place || plan_.options.dry_run) return;
+  auto watch = std::make_unique<platform::ChangeWatch>();
+  const std::string* last = nullptr;
+  for (const JobFile& f : files_) {
+    if (f.identity != Outcome::converted && !outcome_is_unsettled(f.identity)) continue;
+    if (last != nullptr && *last == f.relative_dir) continue;
+    last = &f.relative_dir;
+    // Spelled as the file's path is up to its name (FileConverter::process).
+    watch->watch(f.relative_dir.empty() ? plan_.input : plan_.input + "/" + f.relative_dir);
+  }
+  dirs_->watch_sources(std::move(watch));
+}
+
 void Runner::convert() {
+  watch_sources();
   report_.files.resize(files_.size());
   processed_.assign(files_.size(), 0);
   progress_.files_total = files_.size();
