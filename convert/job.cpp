@@ -324,7 +324,9 @@ void Runner::finish_file(size_t index, FileReport&& report, const Clock::time_po
   if (auto it = early_failures_.find(index); it != early_failures_.end())
     set_write_failure(report, it->second);
   guard.unlock();
-  const std::vector<std::string> lines = file_log_lines(files_[index], report, ctx_.in_place);
+  const std::vector<std::string> lines = observer_.wants_file_lines()
+                                             ? file_log_lines(files_[index], report, ctx_.in_place)
+                                             : std::vector<std::string>();
   guard.lock();
   ++progress_.files_done;
   progress_.bytes_done += report.bytes;
