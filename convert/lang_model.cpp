@@ -100,6 +100,7 @@ size_t category_of(char32_t c) {
 // choice (€ against ¤, ¨, ´) is what tells the Latin encodings apart.
 bool is_punctuation(size_t category) { return kCategories[category][0] == 'P'; }
 
+// shape_of() for a character above ASCII of `category`.
 size_t shape_of_category(size_t category) {
   const char major = kCategories[category][0];
   if (major == 'L' || major == 'M') return 0;

@@ -31,8 +31,9 @@ class LangModel {
   // Adds to totals[l], for each language l in `mask`, the log-likelihood of every non-ASCII
   // character of `text` after its predecessor (an ASCII letter as itself), plus
   // `bytes_per_char` * ln 128 per character (what random bytes would score), so plausible text
-  // is above 0 and misdecoded text below; and how much likelier than usual the ASCII letter
-  // after it is.
+  // is above 0 and misdecoded text below; how much likelier than usual the ASCII letter
+  // after it is; and, for one that is not a letter, how typical what stands beside it is
+  // (every language pooled: a quote between a bracket and a blank, not a capital letter).
   // Returns the count of non-ASCII characters.
   size_t score(std::u32string_view text, uint32_t mask, int bytes_per_char, double* totals) const;
 
