@@ -42,6 +42,17 @@ std::string detail_text(const FileReport& r) {
   return detail;
 }
 
+bool read_by_repair(const FileReport& r) {
+  return (r.evidence == "undetected" || r.evidence == "ambiguous") && !r.source.empty() &&
+         !outcome_is_unsettled(r.outcome);
+}
+
+std::string read_by_text(const FileReport& r) {
+  if (!read_by_repair(r)) return "by " + r.evidence;
+  const char* how = r.source == "UTF-8" ? "undoing its misreading" : "its lines that are not UTF-8";
+  return std::string("by ") + how + " (" + r.evidence + " as a whole)";
+}
+
 OutcomeCounts JobReport::counts() const {
   OutcomeCounts c{};
   for (const auto& f : files) ++c[static_cast<size_t>(f.outcome)];
@@ -70,18 +81,6 @@ void csv_field(std::string& out, std::string_view field) {
   out += '"';
 }
 
-// How a detected source was chosen. Important: a file detection left unsettled that its
-// repair then read was read by the repair, not by "undetected".
-std::string read_as_text(const FileReport& r) {
-  if (r.evidence != "undetected" && r.evidence != "ambiguous") {
-    std::string text = "read as " + r.source + " by " + r.evidence;
-    if (r.confidence >= 0) text += ", confidence " + std::to_string(r.confidence);
-    return text;
-  }
-  const char* how = r.source == "UTF-8" ? "undoing its misreading" : "its lines that are not UTF-8";
-  return "read as " + r.source + " by " + how + " (" + r.evidence + " as a whole)";
-}
-
 // The detail, and how a detected source was chosen.
 std::string csv_detail(const FileReport& r) {
   std::string detail = detail_text(r);
@@ -89,7 +88,9 @@ std::string csv_detail(const FileReport& r) {
   if (r.evidence.empty() || r.evidence == "chosen" || outcome_is_unsettled(r.outcome))
     return detail;
   if (!detail.empty()) detail += "; ";
-  detail += read_as_text(r);
+  detail += "read as " + r.source + " " + read_by_text(r);
+  if (r.confidence >= 0 && !read_by_repair(r))
+    detail += ", confidence " + std::to_string(r.confidence);
   if (!r.detection_note.empty()) detail += "; " + r.detection_note;
   return detail;
 }

@@ -61,6 +61,12 @@ std::string offence_text(const Offence& offence);
 // The detail column: the error with its text, where conversion stopped, or the note.
 std::string detail_text(const FileReport& report);
 
+// How a detected source was chosen: "by file statistics". Important: a file detection left
+// undetected or ambiguous that its repair then read was read by the repair ("by its lines that
+// are not UTF-8 (undetected as a whole)"), and its confidence says nothing.
+bool read_by_repair(const FileReport& report);
+std::string read_by_text(const FileReport& report);
+
 struct JobReport {
   std::string input, output, source, target;
   std::vector<FileReport> files;            // search order

@@ -68,6 +68,29 @@ TEST(Report, CsvDetailNamesEvidence) {
   r.files.push_back(f);
   EXPECT_NE(report_csv(r).find(",\"read as GBK by tree statistics, confidence 94\"\r\n"),
             std::string::npos);
+  // Left unsettled by detection, then read by its repair: that, and no confidence.
+  FileReport mixed = entry("m.c", Outcome::converted);
+  mixed.evidence = "undetected";
+  mixed.confidence = 0;
+  FileReport doubled = entry("d.c", Outcome::double_encoded);
+  doubled.evidence = "ambiguous";
+  doubled.source = "UTF-8";
+  FileReport refused = entry("a.c", Outcome::ambiguous);
+  refused.evidence = "ambiguous";
+  refused.source.clear();
+  r.files = {mixed, doubled, refused};
+  const std::string csv = report_csv(r);
+  EXPECT_NE(csv.find("m.c,converted,GBK,UTF-8,12,read as GBK by its lines that are not UTF-8 "
+                     "(undetected as a whole)\r\n"),
+            std::string::npos)
+      << csv;
+  EXPECT_NE(csv.find(",read as UTF-8 by undoing its misreading (ambiguous as a whole)\r\n"),
+            std::string::npos)
+      << csv;
+  EXPECT_NE(csv.find("a.c,ambiguous,,UTF-8,12,\r\n"), std::string::npos) << csv;
+  EXPECT_TRUE(read_by_repair(mixed));
+  EXPECT_FALSE(read_by_repair(refused));
+  EXPECT_FALSE(read_by_repair(f));
 }
 
 // JSON: every entry, counts per outcome, paths that are not UTF-8 also as hex; it parses.

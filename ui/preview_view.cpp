@@ -348,6 +348,8 @@ void PreviewView::draw_tooltip(uint32_t index) const {
         "encoding, or leave it out.");
   else if (encoding.empty())
     ImGui::TextUnformatted("No candidate encoding reads it: choose one, or leave it out.");
+  else if (read_by_repair(row))
+    ImGui::Text("Read as %s %s.", encoding.c_str(), read_by_text(row).c_str());
   else if (row.confidence >= 0 && row.confidence < kLowConfidence)
     ImGui::Text(
         "Read as %s with a confidence of only %d: check the sample, or choose the "
