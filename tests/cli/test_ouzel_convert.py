@@ -226,6 +226,22 @@ class OuzelConvert(unittest.TestCase):
                                                 "ok.c": UTF8_TEXT})
         self.assertEqual(self.run_cli("--check", self.out + "2").returncode, 0)
 
+    # With --detect, a file of UTF-8 and GBK lines no candidate reads whole is repaired, and its
+    # report row names what read it: its lines that are not UTF-8, not "undetected".
+    def test_repair_with_detect_names_what_read_it(self):
+        lines = ["// 这是一个配置文件的说明\n", "// 打开文件失败时返回错误代码\n",
+                 "// 无法读取用户目录中的设置\n"]
+        mixed = b"".join(l.encode("gbk" if i == 1 else "utf-8") for i, l in enumerate(lines))
+        write(os.path.join(self.src, "a.txt"), mixed)
+        r = self.run_cli("--detect", "--candidates", "Chinese", "--repair", "--report", "r.csv",
+                         self.src, self.out)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(tree(self.out), {"a.txt": "".join(lines).encode("utf-8")})
+        rows = read(os.path.join(self.tmp, "r.csv")).decode("utf-8")
+        self.assertIn("1 line GBK (line 2: ", rows)
+        self.assertIn("read as GBK by its lines that are not UTF-8 (undetected as a whole)", rows)
+        self.assertNotIn("by undetected", rows)
+
     # Repaired files go through the same later stages as converted ones: --eol crlf and the
     # target's mark.
     def test_repair_takes_line_ends_and_mark(self):
