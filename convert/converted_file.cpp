@@ -1,7 +1,9 @@
-// A whole file's conversion, written piece by piece into a target opened only once the output
+// The one writer of a file's target: what its settled outcome calls for, made from a chunk
+// source (a file held whole is one chunk) and written into a target opened only once the output
 // differs from the content as read.
 #include <cerrno>
 #include <functional>
+#include <optional>
 
 #include "convert/file_convert.h"
 #include "convert/stop_point.h"
@@ -9,21 +11,19 @@
 #include "convert/utf8.h"
 #include "platform/target_file.h"
 
-namespace {
-
-// Where the pieces go. While they repeat the content as read nothing is opened, so a file
+// Where the output goes. While it repeats the content as read nothing is opened, so a file
 // whose conversion changes nothing is not rewritten in place; at the first piece that differs
 // the target is opened and given the matching part first.
-class PieceSink {
+class OutputSink {
  public:
   using Open = std::function<int(platform::TargetFile&)>;
   // `open` null: a dry run, nothing is ever written.
-  PieceSink(std::string_view content, Open open) : content_(content), open_(std::move(open)) {}
+  OutputSink(ChunkSource& original, Open open) : original_(original), open_(std::move(open)) {}
 
   // 0 or the errno of opening or writing the target.
   int take(std::string_view piece) {
     if (same_) {
-      if (content_.substr(matched_, piece.size()) == piece) {
+      if (original_.holds(matched_, piece)) {
         matched_ += piece.size();
         return 0;
       }
@@ -32,43 +32,46 @@ class PieceSink {
     }
     return open_ ? target_.append(piece) : 0;
   }
+  // The output is the content as read, all of it, without comparing.
+  void take_as_read() { matched_ = original_.size(); }
   // The output was the content as read, all of it.
-  bool unchanged() const { return same_ && matched_ == content_.size(); }
+  bool unchanged() const { return same_ && matched_ == original_.size(); }
   // Makes sure the target holds the whole output (the matching part too); 0 or errno.
   int complete() { return same_ ? start() : 0; }
   platform::TargetFile& target() { return target_; }
+  // The errno of reading the source, which the output is made from.
+  int read_error = 0;
 
  private:
   int start() {
     if (!open_) return 0;
     if (const int err = open_(target_)) return err;
-    return target_.append(content_.substr(0, matched_));
+    const StreamFileResult r = original_.copy_start(matched_, target_);
+    read_error = r.read_error;
+    return r.write_error;
   }
 
-  std::string_view content_;
+  ChunkSource& original_;
   Open open_;
   platform::TargetFile target_;
-  size_t matched_ = 0;
+  uint64_t matched_ = 0;
   bool same_ = true;
 };
 
-}  // namespace
+std::function<int(platform::TargetFile&)> FileConverter::target_opener(const JobFile& file) {
+  if (run_.dry_run) return {};
+  return [this, &file](platform::TargetFile& target) {
+    std::string path;
+    return open_target(file, target, path);
+  };
+}
 
-void FileConverter::convert_whole(const JobFile& file, const RunEncodings& enc,
-                                  const Classification& cls, FileReport& report, uint64_t token) {
-  PieceSink::Open open;
-  if (!run_.dry_run) {
-    open = [this, &file](platform::TargetFile& target) {
-      std::string path;
-      return open_target(file, target, path);
-    };
-  }
-  PieceSink sink(content_, std::move(open));
-  // A converter of its own for each file: a reused one, even reset, would read a UTF-16 file in
-  // the byte order of the file before it (glibc keeps that beyond the shift state).
-  StreamConverter conv(enc.source_charset, enc.target_charset);
-  // Important: line ends are rewritten in the target's code units, after the converter.
-  EolRewriter eol(eol_, enc.target.eol_units);
+bool FileConverter::produce(const RunEncodings& enc, const Classification& cls,
+                            StreamConverter* conv, ChunkSource& src, OutputSink& sink,
+                            FileReport& report, int& err) {
+  // Important: line ends are rewritten in the target's code units, after the converter; text
+  // copied without one is ASCII-compatible, its line ends single bytes.
+  EolRewriter eol(eol_, conv != nullptr ? enc.target.eol_units : EolUnits{1, false});
   const std::function<int(std::string_view)> take = [&](std::string_view p) {
     if (eol.passes_through()) {
       eol.count(p);
@@ -80,39 +83,100 @@ void FileConverter::convert_whole(const JobFile& file, const RunEncodings& enc,
   };
   const size_t piece = std::min(run_.stream_chunk, kPieceBytes);
   const std::string_view mark = output_mark(enc, bom_, cls.own_mark);
-  int write_error = sink.take(mark);
-  if (write_error == 0 &&
-      feed_in_pieces(conv, std::string_view(content_).substr(cls.mark_length), piece, scratch_,
-                     take, write_error) &&
-      conv.finish(scratch_)) {
-    write_error = take(scratch_);
-    eol_out_.clear();
-    eol.finish(eol_out_);
-    if (write_error == 0 && !eol.passes_through()) write_error = sink.take(eol_out_);
-    note_line_ends(eol, report);
-    note_marks(enc, cls.own_mark, mark, report);
-  }
-  if (write_error == 0 && !conv.outcome().ok) {
-    // The content exactly as read: never half converted, never a mark before raw bytes.
+  err = sink.take(mark);
+  if (err == 0)
+    sink.read_error = src.each(cls.mark_length, [&](std::string_view chunk) {
+      if (conv != nullptr) return feed_in_pieces(*conv, chunk, piece, scratch_, take, err);
+      return (err = take(chunk)) == 0;
+    });
+  scratch_.clear();
+  if (err != 0 || sink.read_error != 0 || (conv != nullptr && !conv->finish(scratch_)))
+    return false;
+  err = take(scratch_);
+  eol_out_.clear();
+  eol.finish(eol_out_);
+  if (err == 0 && !eol.passes_through()) err = sink.take(eol_out_);
+  note_line_ends(eol, report);
+  note_marks(enc, cls.own_mark, mark, report);
+  return err == 0;
+}
+
+void FileConverter::write(const JobFile& file, const RunEncodings& enc, const Classification& cls,
+                          ChunkSource& src, FileReport& report, uint64_t token) {
+  const bool copied = report.outcome == Outcome::ascii || report.outcome == Outcome::already_utf8;
+  // Marked and binary content: never a mark before raw bytes.
+  if (!copied && report.outcome != Outcome::converted)
+    return write_as_read(file, src, report, token);
+  OutputSink sink(src, target_opener(file));
+  // A converter of its own for each file: a reused one, even reset, would read a UTF-16 file in
+  // the byte order of the file before it (glibc keeps that beyond the shift state).
+  std::optional<StreamConverter> conv;
+  if (!copied) conv.emplace(enc.source_charset, enc.target_charset);
+  int err = 0;
+  if (!produce(enc, cls, conv ? &*conv : nullptr, src, sink, report, err) && err == 0 &&
+      sink.read_error == 0) {
+    // The content exactly as read: never half converted.
     sink.target().abort();
-    if (conv.outcome().unsupported) {
+    const StreamOutcome& failed = conv->outcome();
+    if (failed.unsupported) {
       report.outcome = Outcome::not_supported;
       report.note = enc.source_name + "-->" + enc.target_name + " is not supported";
     } else {
       report.outcome = Outcome::cannot_convert;
-      report.error = conv.outcome().error;
-      report.stop = locate_stop(content_, cls.mark_length + conv.outcome().stop_offset,
-                                enc.source_charset, enc.source.form);
+      report.error = failed.error;
+      const uint64_t at = cls.mark_length + failed.stop_offset;
+      report.stop = src.whole()
+                        ? locate_stop(content_, at, enc.source_charset, enc.source.form)
+                        : locate_stop_in_file(src.path(), at, enc.source_charset, enc.source.form);
     }
-    publish_as_read(file, report, token);
-    return;
+    return write_as_read(file, src, report, token);
   }
+  finish(file, src, sink, err, report, token);
+}
+
+void FileConverter::finish(const JobFile& file, const ChunkSource& src, OutputSink& sink, int err,
+                           FileReport& report, uint64_t token) {
   report.unchanged = sink.unchanged();
-  if (write_error == 0 && (run_.dry_run || (run_.in_place && report.unchanged))) return;
-  if (write_error == 0) write_error = sink.complete();
-  if (write_error == 0) write_error = finish_target(file, std::move(sink.target()), token, report);
-  if (write_error != 0) {
-    sink.target().abort();
-    set_write_failure(report, write_error);
-  }
+  const bool skip = run_.dry_run || (run_.in_place && report.unchanged);
+  if (err == 0 && sink.read_error == 0 && skip) return;
+  if (err == 0 && sink.read_error == 0) err = sink.complete();
+  // A file read in chunks is looked at again once the last is read, and when it is published.
+  if (err == 0 && sink.read_error == 0 && !src.whole() && source_changed())
+    err = platform::kSourceChanged;
+  if (err == 0 && sink.read_error == 0)
+    err = finish_target(file, std::move(sink.target()), token, report);
+  if (err == 0 && sink.read_error == 0) return;
+  sink.target().abort();
+  if (sink.read_error == 0) return set_write_failure(report, err);
+  report.outcome = Outcome::cannot_read;
+  report.error = sink.read_error;
+  report.stop.reset();
+}
+
+void FileConverter::write_as_read(const JobFile& file, ChunkSource& src, FileReport& report,
+                                  uint64_t token) {
+  OutputSink sink(src, target_opener(file));
+  sink.take_as_read();
+  finish(file, src, sink, 0, report, token);
+}
+
+void FileConverter::publish(const JobFile& file, std::string_view head, std::string_view body,
+                            FileReport& report, uint64_t token) {
+  ChunkSource src(source_path_, run_.stream_chunk, &content_);
+  OutputSink sink(src, target_opener(file));
+  int err = sink.take(head);
+  if (err == 0) err = sink.take(body);
+  finish(file, src, sink, err, report, token);
+}
+
+void FileConverter::publish_as_read(const JobFile& file, FileReport& report, uint64_t token) {
+  ChunkSource src(source_path_, run_.stream_chunk, &content_);
+  write_as_read(file, src, report, token);
+}
+
+void FileConverter::leave_unsettled_policy(const JobFile& file, ChunkSource& src,
+                                           FileReport& report, uint64_t token) {
+  report.outcome = Outcome::cannot_convert;
+  report.note = policy_.error;
+  write_as_read(file, src, report, token);
 }

@@ -13,18 +13,12 @@ namespace {
 
 constexpr size_t kFlushBytes = 1u << 20;
 
-// Reads `source` after its mark in chunks; false when reading failed or `take` refused.
-bool each_chunk(const std::string& source, size_t chunk_size, size_t mark_length,
-                const std::function<bool(std::string_view)>& take, int& read_error) {
-  size_t skip = mark_length;
+// Reads the source after its mark in chunks; false when reading failed or `take` refused.
+bool each_chunk(const ChunkSource& src, size_t mark_length,
+                const std::function<bool(std::string_view)>& take) {
   bool ok = true;
-  read_error = read_in_chunks(source, chunk_size, [&](std::string_view chunk) {
-    const size_t drop = std::min(skip, chunk.size());
-    skip -= drop;
-    chunk.remove_prefix(drop);
-    ok = take(chunk);
-    return ok;
-  });
+  const int read_error =
+      src.each(mark_length, [&](std::string_view chunk) { return ok = take(chunk); });
   return ok && read_error == 0;
 }
 
@@ -81,9 +75,11 @@ void FileConverter::write_streamed(const JobFile& file, const RunEncodings& enc,
   if (!converts) report.note += "; the repaired text has no form in " + enc.target_name;
 }
 
-FileConverter::StreamRepair FileConverter::double_streamed(
-    const JobFile& file, const std::string& source, const RunEncodings& enc, size_t mark_length,
-    std::string_view head, FileReport& report, uint64_t token) {
+FileConverter::StreamRepair FileConverter::double_streamed(const JobFile& file, ChunkSource& src,
+                                                           const RunEncodings& enc,
+                                                           size_t mark_length,
+                                                           std::string_view head,
+                                                           FileReport& report, uint64_t token) {
   head = head.substr(0, head.size() - utf8_incomplete_tail(head));
   const repair::DoubleEncoding found = repair::find_double_encoding(head);
   if (found.chain.empty()) return StreamRepair::none;
@@ -92,21 +88,17 @@ FileConverter::StreamRepair FileConverter::double_streamed(
     repair::ChainUndo undo(found.chain);
     Utf8Scanner check;
     std::string out, carry;
-    int read_error = 0;
-    const bool ok = each_chunk(
-        source, run_.stream_chunk, mark_length,
-        [&](std::string_view chunk) {
-          out.clear();
-          if (!undo.feed(chunk, out)) return false;
-          check.feed(out);
-          if (!check.valid_so_far()) return false;
-          carry += out;
-          const size_t whole = carry.size() - utf8_incomplete_tail(carry);
-          if (!take(std::string_view(carry).substr(0, whole))) return false;
-          carry.erase(0, whole);
-          return true;
-        },
-        read_error);
+    const bool ok = each_chunk(src, mark_length, [&](std::string_view chunk) {
+      out.clear();
+      if (!undo.feed(chunk, out)) return false;
+      check.feed(out);
+      if (!check.valid_so_far()) return false;
+      carry += out;
+      const size_t whole = carry.size() - utf8_incomplete_tail(carry);
+      if (!take(std::string_view(carry).substr(0, whole))) return false;
+      carry.erase(0, whole);
+      return true;
+    });
     return ok && undo.finish() && check.finish().valid && carry.empty();
   };
   if (!undo_all([](std::string_view) { return true; })) return StreamRepair::none;
@@ -125,8 +117,7 @@ FileConverter::StreamRepair FileConverter::double_streamed(
   return StreamRepair::written;
 }
 
-FileConverter::StreamRepair FileConverter::mixed_streamed(const JobFile& file,
-                                                          const std::string& source,
+FileConverter::StreamRepair FileConverter::mixed_streamed(const JobFile& file, ChunkSource& src,
                                                           const RunEncodings& enc,
                                                           size_t mark_length, std::string_view head,
                                                           FileReport& report, uint64_t token) {
@@ -145,15 +136,11 @@ FileConverter::StreamRepair FileConverter::mixed_streamed(const JobFile& file,
     repair::LineSplitter split;
     Utf8Scanner utf8;
     const repair::LineSplitter::Take take = [&](std::string_view line) { scanner.line(line); };
-    int read_error = 0;
-    const bool ok = each_chunk(
-        source, run_.stream_chunk, mark_length,
-        [&](std::string_view chunk) {
-          utf8.feed(chunk);
-          split.feed(chunk, take);
-          return true;
-        },
-        read_error);
+    const bool ok = each_chunk(src, mark_length, [&](std::string_view chunk) {
+      utf8.feed(chunk);
+      split.feed(chunk, take);
+      return true;
+    });
     split.finish(take);
     facts = scanner.facts();
     utf8_valid = utf8.finish().valid;
@@ -195,14 +182,10 @@ FileConverter::StreamRepair FileConverter::mixed_streamed(const JobFile& file,
         out.clear();
       }
     };
-    int read_error = 0;
-    const bool read = each_chunk(
-        source, run_.stream_chunk, mark_length,
-        [&](std::string_view chunk) {
-          split.feed(chunk, line);
-          return ok;
-        },
-        read_error);
+    const bool read = each_chunk(src, mark_length, [&](std::string_view chunk) {
+      split.feed(chunk, line);
+      return ok;
+    });
     split.finish(line);
     return read && ok && take(out);
   };
@@ -210,29 +193,29 @@ FileConverter::StreamRepair FileConverter::mixed_streamed(const JobFile& file,
   return StreamRepair::written;
 }
 
-FileConverter::StreamRepair FileConverter::repair_streamed(
-    const JobFile& file, const std::string& source, const RunEncodings& enc, size_t mark_length,
-    std::string_view head, FileReport& report, uint64_t token) {
+FileConverter::StreamRepair FileConverter::repair_streamed(const JobFile& file, ChunkSource& src,
+                                                           const RunEncodings& enc,
+                                                           size_t mark_length,
+                                                           std::string_view head,
+                                                           FileReport& report, uint64_t token) {
   if (!run_.repair_check) return StreamRepair::none;
   if (report.outcome == Outcome::already_utf8) {
-    const StreamRepair undone =
-        double_streamed(file, source, enc, mark_length, head, report, token);
+    const StreamRepair undone = double_streamed(file, src, enc, mark_length, head, report, token);
     if (undone != StreamRepair::none || escaped_legacy(run_).empty() || !repair::has_escapes(head))
       return undone;
-    return mixed_streamed(file, source, enc, mark_length, head, report, token);
+    return mixed_streamed(file, src, enc, mark_length, head, report, token);
   }
   const bool legacy = enc.source.form == UnicodeForm::none && enc.source.ascii_compatible;
   if (report.outcome == Outcome::converted && legacy && enc.target_is_utf8() &&
       utf8_check(head.substr(0, head.size() - utf8_incomplete_tail(head))).valid) {
     // Important: as for a file read whole, valid UTF-8 taken for the source's text because it
     // reads as such may be double-encoded; undoing it is then exact for the whole file.
-    const StreamRepair undone =
-        double_streamed(file, source, enc, mark_length, head, report, token);
+    const StreamRepair undone = double_streamed(file, src, enc, mark_length, head, report, token);
     if (undone != StreamRepair::none) return undone;
   }
   // A narrow label that misreads ASCII (SHIFT_JIS) has its lines read as its wider one.
   if (report.outcome == Outcome::undetected ||
       (report.outcome == Outcome::converted && !named_legacy(enc).empty()))
-    return mixed_streamed(file, source, enc, mark_length, head, report, token);
+    return mixed_streamed(file, src, enc, mark_length, head, report, token);
   return StreamRepair::none;
 }
