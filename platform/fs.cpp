@@ -1,6 +1,7 @@
 // Directory test, whole-file reads and the safe write of targets and settings files.
 #include "platform/fs.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -106,6 +107,30 @@ Status read_file(const std::string& path, std::string& content, uint64_t max_byt
 
 Status write_file_safely(const std::string& path, std::string_view data) {
   return write_target(path, data, LinkPolicy::write_through);
+}
+
+Result<std::vector<DirName>> list_names(const std::string& dir, bool follow) {
+  const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | (follow ? 0 : O_NOFOLLOW);
+  const int fd = retry_eintr([&] { return sysio().open(dir.c_str(), flags, 0); });
+  if (fd < 0) return last_error("open " + dir);
+  DIR* listing = ::fdopendir(fd);
+  if (listing == nullptr) {
+    Error e = last_error("list " + dir);
+    sysio().close(fd);
+    return e;
+  }
+  std::vector<DirName> names;
+  for (;;) {
+    errno = 0;
+    const dirent* entry = ::readdir(listing);
+    if (entry == nullptr) break;
+    const std::string_view name = entry->d_name;
+    if (name != "." && name != "..") names.push_back(DirName{std::string(name), entry->d_type});
+  }
+  Error e = last_error("list " + dir);
+  ::closedir(listing);
+  if (e.err != 0) return e;
+  return names;
 }
 
 }  // namespace platform

@@ -6,10 +6,21 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/result.h"
 
 namespace platform {
+
+// One entry of a directory: its name and type as the listing says (DT_UNKNOWN where the file
+// system does not say).
+struct DirName {
+  std::string name;
+  unsigned char type = 0;
+};
+// The entries of `dir` but "." and "..", opened through the SysIo seam. `follow`: `dir` itself
+// may be a link to a directory.
+Result<std::vector<DirName>> list_names(const std::string& dir, bool follow = true);
 
 // What a path names, links followed; the error of stat when it names nothing.
 enum class PathKind { directory, file, other };

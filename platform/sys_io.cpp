@@ -26,11 +26,12 @@ int rename_noreplace(const char* from, const char* to) {
 }  // namespace
 
 SysIo real_sysio() {
-  return SysIo{
-      ::iconv_open,      ::iconv,  ::iconv_close, ::write,     ::close,  ::rename,        open_file,
-      ::mkostemp,        ::read,   ::fdatasync,   ::syncfs,    ::linkat, ::unlink,        ficlone,
-      ::copy_file_range, ::lseek,  ::access,      ::mkdir,     ::stat,   ::lstat,         ::fstat,
-      ::pread,           ::pwrite, ::ftruncate,   ::renameat2, ::link,   rename_noreplace};
+  return SysIo{::iconv_open, ::iconv,          ::iconv_close, ::write,     ::close,
+               ::rename,     open_file,        ::mkostemp,    ::read,      ::fdatasync,
+               ::syncfs,     ::linkat,         ::unlink,      ficlone,     ::copy_file_range,
+               ::lseek,      ::access,         ::mkdir,       ::stat,      ::lstat,
+               ::fstat,      ::pread,          ::pwrite,      ::ftruncate, ::renameat2,
+               ::link,       rename_noreplace, ::rmdir};
 }
 
 SysIo& sysio() {

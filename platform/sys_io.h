@@ -39,6 +39,7 @@ struct SysIo {
   int (*link)(const char* from, const char* to);
   // renameat2 with RENAME_NOREPLACE: EEXIST (or ENOTEMPTY) rather than replacing what is there.
   int (*rename_noreplace)(const char* from, const char* to);
+  int (*rmdir)(const char* path);
 };
 
 // The process-wide table; production code calls through it, tests swap entries.
