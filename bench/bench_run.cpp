@@ -117,9 +117,11 @@ class WindowLikeObserver final : public JobObserver {
   std::atomic<size_t> done_{0};
 };
 
+// What the command line does: its own line per file, from the report.
 class QuietObserver final : public JobObserver {
  public:
   void message(const std::string&) override {}
+  bool wants_file_lines() const override { return false; }
 };
 
 int run_job(const Args& a) {

@@ -37,6 +37,7 @@ class CliObserver final : public JobObserver {
 
   void message(const std::string& text) override;
   void search_done(size_t total) override;
+  bool wants_file_lines() const override { return false; }  // each file's line is made here
   void file_done(size_t index, const FileReport& report, const std::vector<std::string>& lines,
                  const JobProgress& progress) override;
   void file_revised(size_t index, const FileReport& report) override;

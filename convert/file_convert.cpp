@@ -158,8 +158,10 @@ int FileConverter::finish_target(const JobFile& file, platform::TargetFile&& tar
     const std::string path = target.path();
     const uint64_t bytes = target.size();
     if (const int err = target.commit()) return err;
+    // Only a file of one name, not reached through a link, is seen changing by its folder's watch.
+    const bool watchable = source_direct_ && source_stamp_ && source_stamp_->links == 1;
     if (run_.dirs != nullptr)
-      run_.dirs->staged_file(path, bytes, token, source_path_, source_stamp_);
+      run_.dirs->staged_file(path, bytes, token, source_path_, source_stamp_, watchable);
     return 0;
   }
   if (run_.publisher != nullptr && file.hard_links.empty()) {
@@ -204,8 +206,9 @@ FileReport FileConverter::process(const JobFile& file, uint64_t token) {
   }
   source_path_ = join_path(run_.input, file.relative_dir, file.file_name);
   source_stamp_.emplace();
-  const int read_error =
-      platform::read_file(source_path_, content_, run_.whole_file_limit, &*source_stamp_).err();
+  const int read_error = platform::read_file(source_path_, content_, run_.whole_file_limit,
+                                             &*source_stamp_, &source_direct_)
+                             .err();
   // A file too big to hold is stamped too: before its first chunk is read.
   if (read_error != 0 && read_error != EFBIG) {
     // Nothing is written: with output == input the source would be destroyed.

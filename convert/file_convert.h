@@ -216,6 +216,7 @@ class FileConverter {
   BomMode bom_ = kDefaultBom;
   std::string source_path_;
   std::optional<platform::FileStamp> source_stamp_;  // set once the source is read
+  bool source_direct_ = false;                       // its path named no link
   std::string content_;
   std::string scratch_;  // one piece's output
   std::string eol_out_;  // one piece's output with its line ends rewritten

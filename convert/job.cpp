@@ -98,6 +98,7 @@ class Runner {
                    const fsutil::search_accept& accept);
   void drop_repeats();
   void detect_sources();
+  void watch_sources();
   void convert();
   void worker();
   // Runs `work(index, buffer)` for every file on the job's threads until done or stopped.
@@ -323,7 +324,9 @@ void Runner::finish_file(size_t index, FileReport&& report, const Clock::time_po
   if (auto it = early_failures_.find(index); it != early_failures_.end())
     set_write_failure(report, it->second);
   guard.unlock();
-  const std::vector<std::string> lines = file_log_lines(files_[index], report, ctx_.in_place);
+  const std::vector<std::string> lines = observer_.wants_file_lines()
+                                             ? file_log_lines(files_[index], report, ctx_.in_place)
+                                             : std::vector<std::string>();
   guard.lock();
   ++progress_.files_done;
   progress_.bytes_done += report.bytes;
@@ -387,7 +390,24 @@ void Runner::detect_sources() {
   for (const auto& line : detection.finish(files_)) say(line);
 }
 
+// Before any source is read for its conversion: the end of the run then looks again only at
+// the sources their folder's watch cannot vouch for (OutputDirs::changed_sources).
+void Runner::watch_sources() {
+  if (!dirs_ || ctx_.in_place || plan_.options.dry_run) return;
+  auto watch = std::make_unique<platform::ChangeWatch>();
+  const std::string* last = nullptr;
+  for (const JobFile& f : files_) {
+    if (f.identity != Outcome::converted && !outcome_is_unsettled(f.identity)) continue;
+    if (last != nullptr && *last == f.relative_dir) continue;
+    last = &f.relative_dir;
+    // Spelled as the file's path is up to its name (FileConverter::process).
+    watch->watch(f.relative_dir.empty() ? plan_.input : plan_.input + "/" + f.relative_dir);
+  }
+  dirs_->watch_sources(std::move(watch));
+}
+
 void Runner::convert() {
+  watch_sources();
   report_.files.resize(files_.size());
   processed_.assign(files_.size(), 0);
   progress_.files_total = files_.size();

@@ -28,6 +28,9 @@ class JobObserver {
   // The file list is known; `total` files will be handled.
   virtual void search_done(size_t total) { (void)total; }
 
+  // Whether file_done wants each file's log lines; without them they are not made.
+  virtual bool wants_file_lines() const { return true; }
+
   // One file is finished. `lines` are its log lines, to be kept together: "Processing
   // file: NAME" and, unless it was plainly converted, the line that says what happened.
   virtual void file_done(size_t index, const FileReport& report,

@@ -13,6 +13,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/change_watch.h"
 #include "platform/fs.h"
 
 // Makes every missing directory along `path` ('/' separated; doubled and trailing separators
@@ -54,8 +55,13 @@ class OutputDirs {
 
   // Records a target of `bytes` written whole into a staged folder (at its path there), made
   // from `source` as it was at `stamp`. Thread-safe.
+  // `watchable`: a change to `source` is seen by the watch of its folder (watch_sources).
   void staged_file(const std::string& path, uint64_t bytes, uint64_t token,
-                   const std::string& source, const std::optional<platform::FileStamp>& stamp);
+                   const std::string& source, const std::optional<platform::FileStamp>& stamp,
+                   bool watchable = false);
+  // The watch of the sources' folders, started before any of them was read: at the end, a
+  // watchable source it saw no change to is not looked at again.
+  void watch_sources(std::unique_ptr<platform::ChangeWatch> watch);
 
   // Names every staged folder: flushed first and its new name made durable after when
   // `durable`. A target whose source changed since it was read is removed (platform::
@@ -76,6 +82,7 @@ class OutputDirs {
     uint64_t token;
     std::string source;
     std::optional<platform::FileStamp> stamp;
+    bool watchable = false;
   };
   struct Stage {
     std::string dir;    // the hidden name
@@ -87,7 +94,7 @@ class OutputDirs {
   Prepared make_existing(const std::string& final);
   Prepared make_staged(const std::string& parent, const std::string& name,
                        const std::string& final);
-  static std::vector<char> changed_sources(const std::vector<Stage>& stages);
+  std::vector<char> changed_sources(const std::vector<Stage>& stages);
   // Unlinks and reports the staged files whose sources changed (`changed`: one flag per file,
   // in the stages' order).
   void drop_changed(std::vector<Stage>& stages, const std::vector<char>& changed,
@@ -104,6 +111,7 @@ class OutputDirs {
   std::mutex lock_;
   std::unordered_map<std::string, Prepared> done_;  // by relative_dir
   std::vector<Stage> stages_;
+  std::unique_ptr<platform::ChangeWatch> watch_;
   // The background flush: its thread, and what the run hands it, under flush_lock_.
   const bool durable_;
   std::mutex flush_lock_;

@@ -40,6 +40,7 @@ FileStamp stamp_of(const struct stat& st) {
   s.size = static_cast<int64_t>(st.st_size);
   s.mtime_ns = nanoseconds(st.st_mtim);
   s.ctime_ns = nanoseconds(st.st_ctim);
+  s.links = static_cast<uint64_t>(st.st_nlink);
   return s;
 }
 
@@ -82,12 +83,27 @@ Result<FileStamp> stamp_file(const std::string& path) {
   return stamp_of(st);
 }
 
-Status read_file(const std::string& path, std::string& content, uint64_t max_bytes,
-                 FileStamp* stamp) {
-  content.clear();  // a growth then copies nothing old
+namespace {
+
+// Opens `path` to read; `direct`, when given, is told whether it named no link.
+int open_to_read(const std::string& path, bool* direct) {
   // Non-blocking, so a FIFO put in a file's place cannot hang the caller.
-  const int fd =
-      retry_eintr([&] { return sysio().open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK, 0); });
+  constexpr int kFlags = O_RDONLY | O_CLOEXEC | O_NONBLOCK;
+  const auto open = [&](int flags) {
+    return retry_eintr([&] { return sysio().open(path.c_str(), flags, 0); });
+  };
+  if (direct == nullptr) return open(kFlags);
+  const int fd = open(kFlags | O_NOFOLLOW);
+  *direct = fd >= 0 || errno != ELOOP;
+  return *direct ? fd : open(kFlags);
+}
+
+}  // namespace
+
+Status read_file(const std::string& path, std::string& content, uint64_t max_bytes,
+                 FileStamp* stamp, bool* direct) {
+  content.clear();  // a growth then copies nothing old
+  const int fd = open_to_read(path, direct);
   if (fd < 0) return last_error("open " + path);
   const int64_t size = regular_size(fd, stamp);
   int err = size < 0 ? errno : make_room(content, size, max_bytes);

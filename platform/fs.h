@@ -39,6 +39,7 @@ struct FileStamp {
   int64_t size = -1;
   int64_t mtime_ns = 0;
   int64_t ctime_ns = 0;
+  uint64_t links = 0;  // names it has (a new one changes ctime too)
   bool operator==(const FileStamp&) const = default;
 };
 
@@ -48,9 +49,10 @@ Result<FileStamp> stamp_file(const std::string& path);
 // Reads a whole regular file into `content`, whose capacity is reused. Fails with the errno:
 // EINVAL for a FIFO or device (never blocks), EFBIG beyond `max_bytes`, ENOMEM when it does
 // not fit in memory. `content` is empty on failure. `stamp`, when given, is the file's stamp
-// taken before the first byte was read.
+// taken before the first byte was read. `direct`, when given, tells whether `path` names the
+// file itself rather than a link to it (also when the read fails).
 Status read_file(const std::string& path, std::string& content, uint64_t max_bytes = UINT64_MAX,
-                 FileStamp* stamp = nullptr);
+                 FileStamp* stamp = nullptr, bool* direct = nullptr);
 
 // Writes `data` to `path` so that no half-written file is ever left: the content goes to a
 // temporary file and is published whole (TargetFile, links written through); an existing target

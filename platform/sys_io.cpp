@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <stdio.h>  // renameat2
+#include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -26,12 +27,37 @@ int rename_noreplace(const char* from, const char* to) {
 }  // namespace
 
 SysIo real_sysio() {
-  return SysIo{::iconv_open, ::iconv,          ::iconv_close, ::write,     ::close,
-               ::rename,     open_file,        ::mkostemp,    ::read,      ::fdatasync,
-               ::syncfs,     ::linkat,         ::unlink,      ficlone,     ::copy_file_range,
-               ::lseek,      ::access,         ::mkdir,       ::stat,      ::lstat,
-               ::fstat,      ::pread,          ::pwrite,      ::ftruncate, ::renameat2,
-               ::link,       rename_noreplace, ::rmdir};
+  return SysIo{::iconv_open,
+               ::iconv,
+               ::iconv_close,
+               ::write,
+               ::close,
+               ::rename,
+               open_file,
+               ::mkostemp,
+               ::read,
+               ::fdatasync,
+               ::syncfs,
+               ::linkat,
+               ::unlink,
+               ficlone,
+               ::copy_file_range,
+               ::lseek,
+               ::access,
+               ::mkdir,
+               ::stat,
+               ::lstat,
+               ::fstat,
+               ::pread,
+               ::pwrite,
+               ::ftruncate,
+               ::renameat2,
+               ::link,
+               rename_noreplace,
+               ::inotify_init1,
+               ::inotify_add_watch,
+               ::statfs,
+               ::rmdir};
 }
 
 SysIo& sysio() {

@@ -3,9 +3,11 @@
 
 #include <iconv.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/types.h>
 
 #include <cerrno>
+#include <cstdint>
 
 namespace platform {
 
@@ -39,6 +41,9 @@ struct SysIo {
   int (*link)(const char* from, const char* to);
   // renameat2 with RENAME_NOREPLACE: EEXIST (or ENOTEMPTY) rather than replacing what is there.
   int (*rename_noreplace)(const char* from, const char* to);
+  int (*inotify_init1)(int flags);
+  int (*inotify_add_watch)(int fd, const char* path, uint32_t mask);
+  int (*statfs)(const char* path, struct statfs* st);
   int (*rmdir)(const char* path);
 };
 

@@ -120,6 +120,32 @@ TEST(SourceChangedStaged, FreshOutputFolderLeavesTheChangedFileOut) {
   }
 }
 
+// A source read through a link, or one with a second name outside the tree, changes where the
+// watch of its folder cannot see: it is still found changed and left out.
+TEST(SourceChangedStaged, ChangeThroughAnotherNameIsFound) {
+  for (const bool symbolic : {true, false}) {
+    platform::ScopedSysIo scope;
+    TempDir tmp;
+    std::string original;
+    while (original.size() < 200u) original += kGbkLine;
+    victim = tmp / "elsewhere/real.txt";
+    write_file(victim, original);
+    write_file(tmp / "in/sub/other.txt", kGbkLine);
+    const std::string name = tmp / "in/sub/big.txt";
+    ASSERT_EQ(
+        symbolic ? ::symlink(victim.c_str(), name.c_str()) : ::link(victim.c_str(), name.c_str()),
+        0);
+    appends = 0;
+    platform::sysio().write = write_then_append;
+    const JobReport r = run_job(make_plan(tmp / "in", tmp / "out", "GBK", "UTF-8"));
+    platform::sysio() = platform::real_sysio();
+    ASSERT_GE(appends.load(), 1) << "the hook never ran";
+    EXPECT_EQ(entry_for(r, "sub/big.txt")->outcome, Outcome::changed) << symbolic;
+    EXPECT_EQ(read_tree(tmp / "out").count("sub/big.txt"), 0u) << symbolic;
+    EXPECT_EQ(entry_for(r, "sub/other.txt")->outcome, Outcome::converted) << symbolic;
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(
     WritersAndSizes, SourceChanged,
     ::testing::Combine(::testing::Values(Hook::during_write, Hook::before_publish),

@@ -1,0 +1,126 @@
+// Changes to watched folders' files: every kind of change is noticed, and whatever the watch
+// cannot vouch for answers "may have changed".
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <linux/magic.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <fstream>
+#include <string>
+
+#include "platform/change_watch.h"
+#include "platform/fs.h"
+#include "platform/sys_io.h"
+#include "test_support.h"
+
+namespace {
+using namespace testing_support;
+using platform::ChangeWatch;
+
+void append(const std::string& path, const std::string& text) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+  ASSERT_GE(fd, 0) << path;
+  ASSERT_EQ(::write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+  ::close(fd);
+}
+
+class ChangeWatchTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (const char* name : {"a", "b", "c", "d", "e", "f"}) write_file(dir + "/" + name, name);
+    write_file(tmp / "other/f", "f");
+  }
+  platform::ScopedSysIo scope;
+  TempDir tmp;
+  const std::string dir = tmp / "src";
+};
+
+TEST_F(ChangeWatchTest, NoticesEveryKindOfChangeAndNothingElse) {
+  ChangeWatch watch;
+  ASSERT_TRUE(watch.watch(dir));
+  append(dir + "/a", "more");
+  ASSERT_EQ(::rename((dir + "/b").c_str(), (dir + "/c").c_str()), 0);  // c replaced, b gone
+  ASSERT_EQ(::chmod((dir + "/d").c_str(), 0600), 0);
+  ASSERT_EQ(::unlink((dir + "/e").c_str()), 0);
+  write_file(dir + "/g", "new");
+  std::string read_back;
+  ASSERT_TRUE(platform::read_file(dir + "/f", read_back));  // reading is no change
+  watch.collect();
+  for (const char* name : {"a", "b", "c", "d", "e", "g"})
+    EXPECT_TRUE(watch.may_have_changed(dir + "/" + name)) << name;
+  EXPECT_FALSE(watch.may_have_changed(dir + "/f"));
+  EXPECT_TRUE(watch.may_have_changed(tmp / "other/f")) << "a folder not watched";
+  EXPECT_TRUE(watch.may_have_changed("f")) << "no folder at all";
+}
+
+TEST_F(ChangeWatchTest, AnotherSpellingOfTheFolderSharesItsChanges) {
+  ASSERT_EQ(::symlink(dir.c_str(), (tmp / "link").c_str()), 0);
+  ChangeWatch watch;
+  ASSERT_TRUE(watch.watch(dir));
+  ASSERT_TRUE(watch.watch(tmp / "link"));
+  append(dir + "/a", "more");
+  watch.collect();
+  EXPECT_TRUE(watch.may_have_changed(tmp / "link/a"));
+  EXPECT_FALSE(watch.may_have_changed(tmp / "link/f"));
+}
+
+TEST_F(ChangeWatchTest, AMovedFolderVouchesForNothing) {
+  ChangeWatch watch;
+  ASSERT_TRUE(watch.watch(dir));
+  ASSERT_EQ(::rename(dir.c_str(), (tmp / "moved").c_str()), 0);
+  watch.collect();
+  EXPECT_TRUE(watch.may_have_changed(dir + "/f"));
+}
+
+// More changes than the kernel queues: the dropped ones could be anyone's.
+TEST_F(ChangeWatchTest, DroppedChangesVouchForNothing) {
+  std::ifstream limit("/proc/sys/fs/inotify/max_queued_events");
+  long queued = 0;
+  ASSERT_TRUE(limit >> queued);
+  if (queued > 200000) GTEST_SKIP() << "the queue holds " << queued << " events";
+  ChangeWatch watch;
+  ASSERT_TRUE(watch.watch(dir));
+  // Alternating names, as the kernel folds a repeat of the event before it.
+  for (long i = 0; i <= queued; ++i) append(dir + (i % 2 == 0 ? "/a" : "/b"), "x");
+  watch.collect();
+  EXPECT_TRUE(watch.may_have_changed(dir + "/f"));
+}
+
+TEST_F(ChangeWatchTest, WithoutTheKernelsHelpNothingIsVouchedFor) {
+  platform::SysIo& io = platform::sysio();
+  io.inotify_init1 = [](int) {
+    errno = EMFILE;
+    return -1;
+  };
+  {
+    ChangeWatch watch;
+    EXPECT_FALSE(watch.watch(dir));
+    watch.collect();
+    EXPECT_TRUE(watch.may_have_changed(dir + "/f"));
+  }
+  io = platform::real_sysio();
+  io.inotify_add_watch = [](int, const char*, uint32_t) {
+    errno = ENOSPC;  // out of watches
+    return -1;
+  };
+  {
+    ChangeWatch watch;
+    EXPECT_FALSE(watch.watch(dir));
+    watch.collect();
+    EXPECT_TRUE(watch.may_have_changed(dir + "/f"));
+  }
+  io = platform::real_sysio();
+  io.statfs = [](const char* path, struct statfs* st) {
+    const int r = platform::real_sysio().statfs(path, st);
+    st->f_type = NFS_SUPER_MAGIC;  // changed by other machines, unseen here
+    return r;
+  };
+  ChangeWatch watch;
+  EXPECT_FALSE(watch.watch(dir));
+  watch.collect();
+  EXPECT_TRUE(watch.may_have_changed(dir + "/f"));
+}
+
+}  // namespace
