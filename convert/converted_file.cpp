@@ -153,6 +153,45 @@ void FileConverter::finish(const JobFile& file, const ChunkSource& src, OutputSi
   report.stop.reset();
 }
 
+void FileConverter::write_streamed(const JobFile& file, ChunkSource& src, const RunEncodings& enc,
+                                   const Produce& produce, FileReport& report, uint64_t token) {
+  OutputSink sink(src, target_opener(file));
+  int err = sink.take(output_mark(enc, bom_, false));
+  std::string converted, ended;
+  bool converts = true;
+  // Important: line ends as the run asks, rewritten in UTF-8 before the target is made.
+  EolRewriter eol(eol_, EolUnits{1, false});
+  const auto put = [&](std::string_view utf8) {
+    if (enc.target_is_utf8()) return (err = sink.take(utf8)) == 0;
+    converted.clear();
+    // Each piece is whole characters, converted and closed on its own.
+    StreamConverter conv("UTF-8", enc.target_charset);
+    converts = conv.feed(utf8.data(), utf8.size(), converted) && conv.finish(converted);
+    return converts && (err = sink.take(converted)) == 0;
+  };
+  const auto take = [&](std::string_view utf8) {
+    if (err != 0) return false;
+    if (eol.passes_through()) {
+      eol.count(utf8);
+      return put(utf8);
+    }
+    ended.clear();
+    eol.feed(utf8, ended);
+    return put(ended);
+  };
+  const auto ends = [&] {
+    ended.clear();
+    eol.finish(ended);
+    note_line_ends(eol, report);
+    return eol.passes_through() || put(ended);
+  };
+  if ((err == 0 && produce(take) && err == 0 && ends()) || err != 0)
+    return finish(file, src, sink, err, report, token);
+  sink.target().abort();
+  report.outcome = Outcome::cannot_convert;
+  if (!converts) report.note += "; the repaired text has no form in " + enc.target_name;
+}
+
 void FileConverter::write_as_read(const JobFile& file, ChunkSource& src, FileReport& report,
                                   uint64_t token) {
   OutputSink sink(src, target_opener(file));

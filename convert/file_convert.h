@@ -198,10 +198,10 @@ class FileConverter {
                               size_t mark_length, std::string_view head, FileReport& report,
                               uint64_t token);
   // Writes what `produce` hands out (UTF-8, each piece whole characters) into the target in the
-  // target encoding; false with the outcome set when it fails.
+  // target encoding, through the one writer; the outcome set when it fails.
   using Produce = std::function<bool(const std::function<bool(std::string_view)>&)>;
-  void write_streamed(const JobFile& file, const RunEncodings& enc, const Produce& produce,
-                      FileReport& report, uint64_t token);
+  void write_streamed(const JobFile& file, ChunkSource& src, const RunEncodings& enc,
+                      const Produce& produce, FileReport& report, uint64_t token);
   // The source no longer has the stamp it had when its reading began.
   bool source_changed() const;
   // A file settled by a repair (written, or reported and written as read); chunked files are

@@ -6,8 +6,6 @@
 #include "convert/repair_mixed.h"
 #include "convert/stream_convert.h"
 #include "convert/utf8.h"
-#include "platform/fs.h"
-#include "platform/target_file.h"
 
 namespace {
 
@@ -23,57 +21,6 @@ bool each_chunk(const ChunkSource& src, size_t mark_length,
 }
 
 }  // namespace
-
-void FileConverter::write_streamed(const JobFile& file, const RunEncodings& enc,
-                                   const Produce& produce, FileReport& report, uint64_t token) {
-  report.unchanged = false;
-  platform::TargetFile target;
-  std::string path;
-  int err = run_.dry_run ? 0 : open_target(file, target, path);
-  const std::string_view mark = output_mark(enc, bom_, false);
-  if (err == 0 && !run_.dry_run && !mark.empty()) err = target.append(mark);
-  std::string converted, ended;
-  bool converts = true;
-  // Important: line ends as the run asks, rewritten in UTF-8 before the target is made.
-  EolRewriter eol(eol_, EolUnits{1, false});
-  const auto put = [&](std::string_view utf8) {
-    if (enc.target_is_utf8()) {
-      if (!run_.dry_run) err = target.append(utf8);
-      return err == 0;
-    }
-    converted.clear();
-    // Each piece is whole characters, converted and closed on its own.
-    StreamConverter conv("UTF-8", enc.target_charset);
-    converts = conv.feed(utf8.data(), utf8.size(), converted) && conv.finish(converted);
-    if (converts && !run_.dry_run) err = target.append(converted);
-    return converts && err == 0;
-  };
-  const auto sink = [&](std::string_view utf8) {
-    if (err != 0) return false;
-    if (eol.passes_through()) {
-      eol.count(utf8);
-      return put(utf8);
-    }
-    ended.clear();
-    eol.feed(utf8, ended);
-    return put(ended);
-  };
-  const auto ends = [&] {
-    ended.clear();
-    eol.finish(ended);
-    note_line_ends(eol, report);
-    return eol.passes_through() || put(ended);
-  };
-  const bool ok = err == 0 && produce(sink) && err == 0 && ends();
-  if (ok && run_.dry_run) return;
-  if (ok && source_changed()) err = platform::kSourceChanged;
-  if (ok && err == 0) err = finish_target(file, std::move(target), token, report);
-  if (ok && err == 0) return;
-  if (!run_.dry_run) target.abort();
-  if (err != 0) return set_write_failure(report, err);
-  report.outcome = Outcome::cannot_convert;
-  if (!converts) report.note += "; the repaired text has no form in " + enc.target_name;
-}
 
 FileConverter::StreamRepair FileConverter::double_streamed(const JobFile& file, ChunkSource& src,
                                                            const RunEncodings& enc,
@@ -113,7 +60,7 @@ FileConverter::StreamRepair FileConverter::double_streamed(const JobFile& file, 
   }
   report.outcome = Outcome::converted;
   report.note = "repaired: " + chain;
-  write_streamed(file, enc, undo_all, report, token);
+  write_streamed(file, src, enc, undo_all, report, token);
   return StreamRepair::written;
 }
 
@@ -189,7 +136,7 @@ FileConverter::StreamRepair FileConverter::mixed_streamed(const JobFile& file, C
     split.finish(line);
     return read && ok && take(out);
   };
-  write_streamed(file, enc, produce, report, token);
+  write_streamed(file, src, enc, produce, report, token);
   return StreamRepair::written;
 }
 
