@@ -69,33 +69,41 @@ std::function<int(platform::TargetFile&)> FileConverter::target_opener(const Job
 bool FileConverter::produce(const RunEncodings& enc, const Classification& cls,
                             StreamConverter* conv, ChunkSource& src, OutputSink& sink,
                             FileReport& report, int& err) {
-  // Important: line ends are rewritten in the target's code units, after the converter; text
-  // copied without one is ASCII-compatible, its line ends single bytes.
+  // Important: line ends are rewritten in the target's code units, by the converter; text copied
+  // without one is ASCII-compatible, its line ends single bytes. Kept, they are only counted.
   EolRewriter eol(eol_, conv != nullptr ? enc.target.eol_units : EolUnits{1, false});
+  const bool counted = eol.passes_through();
+  if (conv != nullptr && !counted) conv->rewrite_line_ends(eol);
   const std::function<int(std::string_view)> take = [&](std::string_view p) {
-    if (eol.passes_through()) {
-      eol.count(p);
-      return sink.take(p);
-    }
-    eol_out_.clear();
-    eol.feed(p, eol_out_);
-    return sink.take(eol_out_);
+    if (counted) eol.count(p);
+    return sink.take(p);
   };
   const size_t piece = std::min(run_.stream_chunk, kPieceBytes);
   const std::string_view mark = output_mark(enc, bom_, cls.own_mark);
-  err = sink.take(mark);
-  if (err == 0)
-    sink.read_error = src.each(cls.mark_length, [&](std::string_view chunk) {
-      if (conv != nullptr) return feed_in_pieces(*conv, chunk, piece, scratch_, take, err);
-      return (err = take(chunk)) == 0;
-    });
-  scratch_.clear();
-  if (err != 0 || sink.read_error != 0 || (conv != nullptr && !conv->finish(scratch_)))
-    return false;
-  err = take(scratch_);
-  eol_out_.clear();
-  eol.finish(eol_out_);
-  if (err == 0 && !eol.passes_through()) err = sink.take(eol_out_);
+  std::string_view head = mark;  // goes out with the first piece: one write, not two
+  sink.read_error = src.each(cls.mark_length, [&](std::string_view chunk) {
+    if (conv != nullptr) {
+      if (!feed_in_pieces(*conv, chunk, piece, scratch_, take, err, head)) return false;
+      if (chunk.empty()) return true;  // the head is still to go
+    } else if (counted) {
+      if (!head.empty()) err = sink.take(head);
+      if (err == 0) err = take(chunk);
+    } else {
+      eol_out_.assign(head);
+      eol.feed(chunk, eol_out_);
+      err = sink.take(eol_out_);
+    }
+    head = {};
+    return err == 0;
+  });
+  if (err != 0 || sink.read_error != 0) return false;
+  std::string& rest = conv != nullptr ? scratch_ : eol_out_;
+  rest.assign(head);
+  if (conv != nullptr && !conv->finish(rest)) return false;  // ends a rewriting `eol` too
+  if (conv == nullptr && !counted) eol.finish(rest);
+  err = take(rest);
+  std::string none;
+  if (counted) eol.finish(none);  // a CR at the very end is counted
   note_line_ends(eol, report);
   note_marks(enc, cls.own_mark, mark, report);
   return err == 0;
