@@ -67,28 +67,24 @@ void FileConverter::convert_whole(const JobFile& file, const RunEncodings& enc,
   // A converter of its own for each file: a reused one, even reset, would read a UTF-16 file in
   // the byte order of the file before it (glibc keeps that beyond the shift state).
   StreamConverter conv(enc.source_charset, enc.target_charset);
-  // Important: line ends are rewritten in the target's code units, after the converter.
+  // Important: line ends are rewritten in the target's code units, by the converter; kept, they
+  // are only counted here.
   EolRewriter eol(eol_, enc.target.eol_units);
+  if (!eol.passes_through()) conv.rewrite_line_ends(eol);
   const std::function<int(std::string_view)> take = [&](std::string_view p) {
-    if (eol.passes_through()) {
-      eol.count(p);
-      return sink.take(p);
-    }
-    eol_out_.clear();
-    eol.feed(p, eol_out_);
-    return sink.take(eol_out_);
+    if (eol.passes_through()) eol.count(p);
+    return sink.take(p);
   };
   const size_t piece = std::min(run_.stream_chunk, kPieceBytes);
+  // The mark goes out with the first piece: one write, not two.
   const std::string_view mark = output_mark(enc, bom_, cls.own_mark);
-  int write_error = sink.take(mark);
-  if (write_error == 0 &&
-      feed_in_pieces(conv, std::string_view(content_).substr(cls.mark_length), piece, scratch_,
-                     take, write_error) &&
+  int write_error = 0;
+  if (feed_in_pieces(conv, std::string_view(content_).substr(cls.mark_length), piece, scratch_,
+                     take, write_error, mark) &&
       conv.finish(scratch_)) {
     write_error = take(scratch_);
-    eol_out_.clear();
-    eol.finish(eol_out_);
-    if (write_error == 0 && !eol.passes_through()) write_error = sink.take(eol_out_);
+    std::string none;
+    if (eol.passes_through()) eol.finish(none);  // a CR at the very end is counted
     note_line_ends(eol, report);
     note_marks(enc, cls.own_mark, mark, report);
   }

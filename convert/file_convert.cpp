@@ -156,16 +156,21 @@ void FileConverter::write(const JobFile& file, const RunEncodings& enc, const Cl
     case Outcome::already_utf8: {
       // Text that needs no converter is ASCII-compatible: its line ends are single bytes.
       EolRewriter eol(eol_, EolUnits{1, false});
-      eol_out_.clear();
-      if (eol.passes_through())
-        eol.count(body);
-      else
-        eol.feed(body, eol_out_);
-      eol.finish(eol_out_);
-      note_line_ends(eol, report);
       const std::string_view mark = output_mark(enc, bom_, cls.own_mark);
       note_marks(enc, cls.own_mark, mark, report);
-      publish(file, mark, eol.passes_through() ? body : eol_out_, report, token);
+      if (eol.passes_through()) {
+        eol.count(body);
+        eol.finish(eol_out_);
+        note_line_ends(eol, report);
+        publish(file, mark, body, report, token);
+        return;
+      }
+      // The mark leads the rewritten text: one write.
+      eol_out_.assign(mark);
+      eol.feed(body, eol_out_);
+      eol.finish(eol_out_);
+      note_line_ends(eol, report);
+      publish(file, {}, eol_out_, report, token);
       return;
     }
     case Outcome::converted:

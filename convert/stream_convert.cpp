@@ -25,7 +25,19 @@ bool StreamConverter::fail(int err, uint64_t offset) {
   return false;
 }
 
+void StreamConverter::flush(std::string& out) {
+  if (eol_ == nullptr || raw_.empty()) return;
+  eol_->feed(raw_, out);
+  raw_.clear();
+}
+
 bool StreamConverter::feed(const char* data, size_t length, std::string& out) {
+  const bool ok = convert(data, length, out);
+  flush(out);
+  return ok;
+}
+
+bool StreamConverter::convert(const char* data, size_t length, std::string& out) {
   if (!outcome_.ok) return false;
   if (length == 0) return true;
   if (!cd_.is_open()) {
@@ -36,16 +48,26 @@ bool StreamConverter::feed(const char* data, size_t length, std::string& out) {
     }
     table_ = TableDecoder::find(from_, to_);
   }
-  if (!tail_.empty() && !feed_tail(data, length, out)) return false;
+  std::string& raw = iconv_out(out);
+  if (!tail_.empty() && !feed_tail(data, length, raw)) return false;
   if (length == 0) return true;
-  if (table_ == nullptr) return feed_iconv(data, length, length, out);
+  if (table_ == nullptr) return feed_iconv(data, length, length, raw);
+  // One pass: the table's loop rewrites the line ends as it copies them.
+  const bool fused = eol_ != nullptr && eol_->rewrites_bytes() && table_->rewrites_line_ends();
   while (length > 0) {
-    const size_t known = table_->decode(std::string_view(data, length), out);
+    const std::string_view in(data, length);
+    size_t known = 0;
+    if (fused) {
+      flush(out);  // Important: iconv's output before this text, in order
+      known = table_->decode(in, out, *eol_);
+    } else {
+      known = table_->decode(in, raw);
+    }
     data += known;
     length -= known;
     offset_ += known;
     // What the table does not know, iconv does, a few characters at a time.
-    if (length > 0 && !feed_iconv(data, length, std::min<size_t>(length, 64), out)) return false;
+    if (length > 0 && !feed_iconv(data, length, std::min<size_t>(length, 64), raw)) return false;
   }
   return true;
 }
@@ -102,25 +124,29 @@ bool StreamConverter::feed_tail(const char*& data, size_t& length, std::string& 
 
 bool feed_in_pieces(StreamConverter& conv, std::string_view data, size_t piece,
                     std::string& scratch, const std::function<int(std::string_view)>& take,
-                    int& take_error) {
+                    int& take_error, std::string_view head) {
   piece = std::max<size_t>(piece, 1);
+  scratch.assign(head);
   for (size_t pos = 0; pos < data.size(); pos += piece) {
     const size_t n = std::min(piece, data.size() - pos);
-    scratch.clear();
     if (!conv.feed(data.data() + pos, n, scratch)) return false;
     if (!scratch.empty() && (take_error = take(scratch)) != 0) return false;
+    scratch.clear();
   }
-  scratch.clear();
   return true;
 }
 
 bool StreamConverter::finish(std::string& out) {
   if (!outcome_.ok) return false;
   if (!tail_.empty()) return fail(EINVAL, offset_);
-  if (!cd_.is_open()) return true;  // nothing was fed
-  // Important: the closing call ends a stateful target (ISO-2022-*) in its initial shift state.
-  const int err = cd_.append(nullptr, nullptr, out);
-  return err == 0 || fail(err, offset_);
+  if (cd_.is_open()) {  // else nothing was fed
+    // Important: the closing call ends a stateful target (ISO-2022-*) in its initial shift state.
+    const int err = cd_.append(nullptr, nullptr, iconv_out(out));
+    flush(out);
+    if (err != 0) return fail(err, offset_);
+  }
+  if (eol_ != nullptr) eol_->finish(out);
+  return true;
 }
 
 namespace {
@@ -213,10 +239,13 @@ StreamFileResult stream_convert_file(const std::string& source, platform::Target
   const auto write = [&](std::string_view piece) {
     return target != nullptr ? target->append(piece) : 0;
   };
-  std::string eol_out;
+  // Line ends rewritten by the converter; only counted here when they stay as they are.
+  EolRewriter* const eol = settings.eol;
+  const bool counted = eol != nullptr && eol->passes_through();
+  if (eol != nullptr && !counted) conv.rewrite_line_ends(*eol);
   const auto append = [&](std::string_view piece) {
-    return settings.eol != nullptr ? rewrite_line_ends(*settings.eol, piece, eol_out, write)
-                                   : write(piece);
+    if (counted) eol->count(piece);
+    return write(piece);
   };
   const size_t piece = std::min(settings.chunk_size, kPieceBytes);
   auto take = [&](std::string_view chunk, StreamFileResult& r) {
@@ -232,7 +261,7 @@ StreamFileResult stream_convert_file(const std::string& source, platform::Target
   result = read_chunks(source, settings.chunk_size, take);
   if (result.read_error == 0 && result.write_error == 0 && conv.outcome().ok && conv.finish(out)) {
     if (!out.empty()) result.write_error = append(out);
-    if (result.write_error == 0) result.write_error = finish_line_ends(settings.eol, write);
+    if (result.write_error == 0 && counted) result.write_error = finish_line_ends(eol, write);
   }
   result.conversion = conv.outcome();
   if (!result.conversion.ok) result.conversion.stop_offset += skipped;

@@ -41,7 +41,15 @@ class StreamConverter {
 
   const StreamOutcome& outcome() const { return outcome_; }
 
+  // From the first feed on, the output's line ends are rewritten by `eol` (which outlives the
+  // converter), in the decoding loop itself where the table allows; finish ends `eol` too.
+  void rewrite_line_ends(EolRewriter& eol) { eol_ = &eol; }
+
  private:
+  bool convert(const char* data, size_t length, std::string& out);
+  // Where iconv writes: with line ends to rewrite, raw_, which flush hands to the rewriter.
+  std::string& iconv_out(std::string& out) { return eol_ != nullptr ? raw_ : out; }
+  void flush(std::string& out);
   bool fail(int err, uint64_t offset);
   bool feed_tail(const char*& data, size_t& length, std::string& out);
   // Converts up to `window` of the `length` bytes at `data` with iconv and moves past them; a
@@ -53,6 +61,8 @@ class StreamConverter {
   const TableDecoder* table_ = nullptr;  // iconv's answers in a table, where it has one
   std::string tail_;                     // an incomplete sequence from the end of the last chunk
   uint64_t offset_ = 0;                  // stream offset of the first byte not yet converted
+  EolRewriter* eol_ = nullptr;
+  std::string raw_;  // iconv's output before its line ends are rewritten
   StreamOutcome outcome_;
 };
 
@@ -62,12 +72,14 @@ inline constexpr size_t kPieceBytes = 256 * 1024;
 
 // Feeds `data` to `conv` in pieces of at most `piece` bytes and hands each piece's output to
 // `take` at once, through `scratch` (cleared after each). false when the conversion failed
-// (conv.outcome() says why) or `take` returned an errno, which is put in `take_error`.
+// (conv.outcome() says why) or `take` returned an errno, which is put in `take_error`. `head`
+// goes out before the first piece's output, in the same take; with no data it is left in
+// `scratch`.
 // Important: writing the output of a large buffer after converting it whole costs more than the
 // conversion itself on these machines (the output has left the cache); piece by piece it has not.
 bool feed_in_pieces(StreamConverter& conv, std::string_view data, size_t piece,
                     std::string& scratch, const std::function<int(std::string_view)>& take,
-                    int& take_error);
+                    int& take_error, std::string_view head = {});
 
 // How stream_convert_file reads and converts.
 struct StreamSettings {

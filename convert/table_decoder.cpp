@@ -10,6 +10,7 @@
 #include <mutex>
 
 #include "convert/iconv_handle.h"
+#include "convert/line_endings.h"
 #include "platform/sys_io.h"
 #include "util/byte_scan.h"
 
@@ -66,6 +67,10 @@ uint32_t entry_of(IconvHandle& cd, const unsigned char* bytes, size_t n, bool& c
 
 size_t length_of(uint32_t entry) { return entry >> 24; }
 
+bool is_line_end(uint32_t entry) {
+  return entry == ((1u << 24) | 0x0Au) || entry == ((1u << 24) | 0x0Du);
+}
+
 // Important: the four bytes are stored whole and the pointer moves by the character's length,
 // so the output needs three bytes of room past its end.
 inline void put(char*& o, uint32_t entry) {
@@ -119,6 +124,8 @@ TableDecoder TableDecoder::build(const std::string& from) {
   t.ascii_same_ = true;
   for (unsigned b = 0; b < 0x80; ++b)
     if (t.single_[b] != ((1u << 24) | b)) t.ascii_same_ = false;
+  t.line_ends_ascii_ = std::none_of(t.single_ + 0x80, t.single_ + 256, is_line_end) &&
+                       std::none_of(t.pairs_.begin(), t.pairs_.end(), is_line_end);
   t.max_ratio_ = longest;
   t.usable_ = t.matches_iconv(from);
   return t;
@@ -147,55 +154,104 @@ bool TableDecoder::matches_iconv(const std::string& from) const {
   return decode(text, by_table) == text.size() && by_table == by_iconv;
 }
 
-size_t TableDecoder::decode_into(const unsigned char* p, size_t n, char* out,
-                                 size_t& written) const {
+template <bool kLineEnds>
+size_t TableDecoder::decode_into(const unsigned char* p, size_t n, char* out, size_t& written,
+                                 [[maybe_unused]] EolRewriter* eol) const {
   const unsigned char* const start = p;
   const unsigned char* const end = p + n;
   char* o = out;
+  const auto at = [](const unsigned char* q) { return reinterpret_cast<const char*>(q); };
+  [[maybe_unused]] EolPass pass{};
+  const auto stop = [&] {
+    if constexpr (kLineEnds) eol->give_back(pass);
+    written = static_cast<size_t>(o - out);
+    return static_cast<size_t>(p - start);
+  };
+  if constexpr (kLineEnds) {
+    pass = eol->take_pass();
+    if (p < end) p += pass.held_cr(at(p), o);
+  }
   while (p < end) {
     if (*p < 0x80 && ascii_same_) {
-      while (end - p >= 8 && (bytes::load64(p) & bytes::kHighBits) == 0) {
-        std::memcpy(o, p, 8);
-        o += 8;
-        p += 8;
+      if constexpr (kLineEnds) {
+        // Important: each word is copied whole, then cut at its first line end or the first
+        // byte of a character run, whichever comes first.
+        while (end - p >= 8) {
+          const uint64_t word = bytes::load64(p);
+          std::memcpy(o, p, 8);
+          const uint64_t high = word & bytes::kHighBits;
+          const uint64_t ends = bytes::equal_bytes(word, '\n') | bytes::equal_bytes(word, '\r');
+          const size_t ascii = high != 0 ? static_cast<size_t>(__builtin_ctzll(high) / 8) : 8;
+          const size_t line_end = ends != 0 ? static_cast<size_t>(__builtin_ctzll(ends) / 8) : 8;
+          if (line_end < ascii) {
+            o += line_end;
+            p += line_end;
+            p += pass.line_end_at(at(p), at(end), o);
+            continue;
+          }
+          o += ascii;
+          p += ascii;
+          if (ascii < 8) break;
+        }
+      } else {
+        while (end - p >= 8 && (bytes::load64(p) & bytes::kHighBits) == 0) {
+          std::memcpy(o, p, 8);
+          o += 8;
+          p += 8;
+        }
       }
-      while (p < end && *p < 0x80) *o++ = static_cast<char>(*p++);
+      while (p < end && *p < 0x80) {
+        if constexpr (kLineEnds) {
+          if (*p <= '\r' && (*p == '\n' || *p == '\r')) {
+            p += pass.line_end_at(at(p), at(end), o);
+            continue;
+          }
+        }
+        *o++ = static_cast<char>(*p++);
+      }
       continue;
     }
     // A run of characters, most often of two bytes each.
     do {
       uint32_t e = single_[*p];
       if (e == kLead) {
-        if (end - p < 2 || (e = pairs_[static_cast<size_t>(*p - 0x80) * 256 + p[1]]) == 0) {
-          written = static_cast<size_t>(o - out);
-          return static_cast<size_t>(p - start);
-        }
+        if (end - p < 2 || (e = pairs_[static_cast<size_t>(*p - 0x80) * 256 + p[1]]) == 0)
+          return stop();
         put(o, e);
         p += 2;
       } else if (e != 0) {
         put(o, e);
         ++p;
       } else {
-        written = static_cast<size_t>(o - out);
-        return static_cast<size_t>(p - start);
+        return stop();
       }
     } while (p < end && (*p >= 0x80 || !ascii_same_));
   }
-  written = static_cast<size_t>(o - out);
-  return static_cast<size_t>(p - start);
+  return stop();
 }
 
-size_t TableDecoder::decode(std::string_view in, std::string& out) const {
+template <bool kLineEnds>
+size_t TableDecoder::decode_to(std::string_view in, std::string& out, EolRewriter* eol) const {
   const size_t used = out.size();
-  if (!try_resize(out, used + in.size() * max_ratio_ + 4)) {
+  // A line end of one byte may become two, and a CR held back is written before the text.
+  const size_t ratio = kLineEnds ? std::max<size_t>(max_ratio_, 2) : max_ratio_;
+  if (!try_resize(out, used + in.size() * ratio + 8)) {
     out.resize(used);
     return 0;  // iconv then takes it and says ENOMEM as it would
   }
   size_t written = 0;
-  const size_t taken = decode_into(reinterpret_cast<const unsigned char*>(in.data()), in.size(),
-                                   out.data() + used, written);
+  const size_t taken = decode_into<kLineEnds>(reinterpret_cast<const unsigned char*>(in.data()),
+                                              in.size(), out.data() + used, written, eol);
   out.resize(used + written);
   return taken;
+}
+
+size_t TableDecoder::decode(std::string_view in, std::string& out) const {
+  return decode_to<false>(in, out, nullptr);
+}
+
+size_t TableDecoder::decode(std::string_view in, std::string& out, EolRewriter& eol) const {
+  return decode_to<true>(in, out, &eol);
 }
 
 const TableDecoder* TableDecoder::find(const std::string& from, const std::string& to) {

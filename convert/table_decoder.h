@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+class EolRewriter;
+
 // Important: a cache of iconv, never a second opinion. Every entry is what iconv itself made of
 // that byte or byte pair; what the table does not hold (an invalid or cut sequence, a longer
 // one) is left to iconv, which then reports it as it always did. Only stateless decoders known
@@ -23,6 +25,14 @@ class TableDecoder {
   // know (or its end), and returns how many bytes of `in` that was: always a character boundary.
   size_t decode(std::string_view in, std::string& out) const;
 
+  // The same, with the line ends rewritten by `eol` in the same pass (its counts and a CR it
+  // holds back carry on from call to call, and to its own feed). Only when
+  // rewrites_line_ends() and eol.rewrites_bytes().
+  size_t decode(std::string_view in, std::string& out, EolRewriter& eol) const;
+  // ASCII is itself and no other character decodes to a CR or LF: every line end of the output
+  // is a CR or LF byte of the input, so the decoding loop can rewrite them as it copies.
+  bool rewrites_line_ends() const { return ascii_same_ && line_ends_ascii_; }
+
   // Built from `from` (a label iconv knows) for tests; empty when it cannot stand for iconv.
   static TableDecoder build(const std::string& from);
   bool usable() const { return usable_; }
@@ -30,13 +40,19 @@ class TableDecoder {
  private:
   static constexpr uint32_t kLead = 0xFF000000u;
 
-  size_t decode_into(const unsigned char* p, size_t n, char* out, size_t& written) const;
+  // `eol` null: the plain decoding; set: line ends rewritten as they are copied.
+  template <bool kLineEnds>
+  size_t decode_into(const unsigned char* p, size_t n, char* out, size_t& written,
+                     EolRewriter* eol) const;
+  template <bool kLineEnds>
+  size_t decode_to(std::string_view in, std::string& out, EolRewriter* eol) const;
   bool matches_iconv(const std::string& from) const;
 
   // Per byte: 0 (not known), kLead, or a character: UTF-8 length in the top byte, bytes below.
   uint32_t single_[256] = {};
-  std::vector<uint32_t> pairs_;  // [lead - 0x80][trail], as single_ without kLead
-  bool ascii_same_ = false;      // bytes below 0x80 are themselves
-  size_t max_ratio_ = 3;         // output bytes per input byte at most
+  std::vector<uint32_t> pairs_;   // [lead - 0x80][trail], as single_ without kLead
+  bool ascii_same_ = false;       // bytes below 0x80 are themselves
+  bool line_ends_ascii_ = false;  // no byte or pair above 0x7F decodes to a CR or LF
+  size_t max_ratio_ = 3;          // output bytes per input byte at most
   bool usable_ = false;
 };
