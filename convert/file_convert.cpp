@@ -202,7 +202,7 @@ int FileConverter::open_target(const JobFile& file, platform::TargetFile& target
     bool made = false, staged = false;
     if ((err = dirs().prepare(file.relative_dir, dir, &made, &staged)) != 0) return err;
     path = dir + "/" + file.file_name;
-    err = (staged ? target.open_staged(path)
+    err = (staged ? target.open_staged(path, target_dirs_.fd_for(dir))
            : made ? target.open_new(path)
                   : target.open(path, links))
               .err();
@@ -316,9 +316,13 @@ FileReport FileConverter::process(const JobFile& file, uint64_t token) {
   source_path_ = join_path(run_.input, file.relative_dir, file.file_name);
   const std::string& source_path = source_path_;
   source_stamp_.emplace();
-  const int read_error = platform::read_file(source_path, content_, run_.whole_file_limit,
-                                             &*source_stamp_, &source_direct_)
-                             .err();
+  // Important: the folder is kept open, so a tree of small files is not walked path by path.
+  const int dir_fd = source_dirs_.fd_for(
+      file.relative_dir.empty() ? run_.input : run_.input + "/" + file.relative_dir);
+  const int read_error =
+      platform::read_file_at(dir_fd, file.file_name, source_path, content_, run_.whole_file_limit,
+                             &*source_stamp_, &source_direct_)
+          .err();
   // A file too big to hold is stamped too: before its first chunk is read.
   if (read_error != 0 && read_error != EFBIG) source_stamp_.reset();
   if (!policy_.error.empty() && (read_error == 0 || read_error == EFBIG)) {

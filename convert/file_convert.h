@@ -14,6 +14,7 @@
 #include "convert/line_endings.h"
 #include "convert/marks.h"
 #include "convert/report.h"
+#include "platform/dir_cache.h"
 #include "platform/fs.h"
 
 class NarrowLabelCheck;
@@ -182,6 +183,8 @@ class FileConverter {
   std::string source_path_;
   std::optional<platform::FileStamp> source_stamp_;  // set once the source is read
   bool source_direct_ = false;                       // its path named no link
+  platform::DirCache source_dirs_;                   // the last source's folder
+  platform::DirCache target_dirs_;                   // the last staged target's folder
   std::string content_;
   std::string scratch_;  // one piece's output
   std::string eol_out_;  // one piece's output with its line ends rewritten

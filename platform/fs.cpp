@@ -84,12 +84,16 @@ Result<FileStamp> stamp_file(const std::string& path) {
 
 namespace {
 
-// Opens `path` to read; `direct`, when given, is told whether it named no link.
-int open_to_read(const std::string& path, bool* direct) {
+// Opens `path` to read (`name` in `dir_fd` when that is not -1); `direct`, when given, is told
+// whether it named no link.
+int open_to_read(int dir_fd, const std::string& name, const std::string& path, bool* direct) {
   // Non-blocking, so a FIFO put in a file's place cannot hang the caller.
   constexpr int kFlags = O_RDONLY | O_CLOEXEC | O_NONBLOCK;
   const auto open = [&](int flags) {
-    return retry_eintr([&] { return sysio().open(path.c_str(), flags, 0); });
+    return retry_eintr([&] {
+      return dir_fd >= 0 ? sysio().openat(dir_fd, name.c_str(), flags, 0)
+                         : sysio().open(path.c_str(), flags, 0);
+    });
   };
   if (direct == nullptr) return open(kFlags);
   const int fd = open(kFlags | O_NOFOLLOW);
@@ -97,13 +101,8 @@ int open_to_read(const std::string& path, bool* direct) {
   return *direct ? fd : open(kFlags);
 }
 
-}  // namespace
-
-Status read_file(const std::string& path, std::string& content, uint64_t max_bytes,
-                 FileStamp* stamp, bool* direct) {
-  content.clear();  // a growth then copies nothing old
-  const int fd = open_to_read(path, direct);
-  if (fd < 0) return last_error("open " + path);
+Status read_open_file(int fd, const std::string& path, std::string& content, uint64_t max_bytes,
+                      FileStamp* stamp) {
   const int64_t size = regular_size(fd, stamp);
   int err = size < 0 ? errno : make_room(content, size, max_bytes);
   size_t got = 0;
@@ -118,6 +117,21 @@ Status read_file(const std::string& path, std::string& content, uint64_t max_byt
   content.resize(err == 0 ? got : 0);
   if (err != 0) return Error{err, "read " + path};
   return {};
+}
+
+}  // namespace
+
+Status read_file(const std::string& path, std::string& content, uint64_t max_bytes,
+                 FileStamp* stamp, bool* direct) {
+  return read_file_at(-1, {}, path, content, max_bytes, stamp, direct);
+}
+
+Status read_file_at(int dir_fd, const std::string& name, const std::string& path,
+                    std::string& content, uint64_t max_bytes, FileStamp* stamp, bool* direct) {
+  content.clear();  // a growth then copies nothing old
+  const int fd = open_to_read(dir_fd, name, path, direct);
+  if (fd < 0) return last_error("open " + path);
+  return read_open_file(fd, path, content, max_bytes, stamp);
 }
 
 Status write_file_safely(const std::string& path, std::string_view data) {

@@ -42,6 +42,11 @@ Result<FileStamp> stamp_file(const std::string& path);
 // file itself rather than a link to it (also when the read fails).
 Status read_file(const std::string& path, std::string& content, uint64_t max_bytes = UINT64_MAX,
                  FileStamp* stamp = nullptr, bool* direct = nullptr);
+// The same, `name` opened in the directory `dir_fd` (platform::DirCache; -1: `path` opened);
+// `path` is its whole path, for the error's context.
+Status read_file_at(int dir_fd, const std::string& name, const std::string& path,
+                    std::string& content, uint64_t max_bytes, FileStamp* stamp = nullptr,
+                    bool* direct = nullptr);
 
 // Writes `data` to `path` so that no half-written file is ever left: the content goes to a
 // temporary file and is published whole (TargetFile, links written through); an existing target
