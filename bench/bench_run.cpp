@@ -1,6 +1,7 @@
 // Headless runs for bench_tool.py: the job on a tree, the plain walk baseline, the input trees.
 //
 //   bench_run job IN OUT [--from GBK] [--to UTF-8] [--threads N] [--no-durable] [--quiet]
+//                        [--whole-limit BYTES]  (files above it in chunks; 0: all)
 //                        [--eol MODE] [--bom MODE] [--rule FILTER:EOL:BOM]...
 //   bench_run plain IN OUT [--from GBK] [--to UTF-8] [--threads N]
 //   bench_run trees DATA          (DATA/source, DATA/small, DATA/big; kept when present)
@@ -34,6 +35,7 @@ struct Args {
   bool quiet = false;
   EolMode eol = EolMode::keep;
   BomMode bom = kDefaultBom;
+  uint64_t whole_limit = uint64_t{32} << 20;  // 0: every file in chunks
   std::vector<FileRule> rules;
 };
 
@@ -70,6 +72,8 @@ bool parse(int argc, char** argv, Args& a) {
       a.durable = false;
     } else if (o == "--quiet") {
       a.quiet = true;
+    } else if (o == "--whole-limit" && has_value) {
+      a.whole_limit = std::strtoull(argv[++i], nullptr, 10);
     } else if (o == "--eol" && has_value && parse_eol_mode(argv[i + 1], a.eol)) {
       ++i;
     } else if (o == "--bom" && has_value && parse_bom_mode(argv[i + 1], a.bom)) {
@@ -131,6 +135,7 @@ int run_job(const Args& a) {
   plan.options.durable = a.durable;
   plan.options.eol = a.eol;
   plan.options.bom = a.bom;
+  plan.options.whole_file_limit = a.whole_limit;
   plan.options.rules = a.rules;
   WindowLikeObserver window;
   QuietObserver quiet;
@@ -264,7 +269,8 @@ int main(int argc, char** argv) {
     return make_big_file(argv[2], std::strtoull(argv[3], nullptr, 10));
   std::fprintf(stderr,
                "usage: bench_run job|plain IN OUT [--from E] [--to E] [--threads N] "
-               "[--no-durable] [--quiet]\n               [--eol MODE] [--bom MODE] [--rule "
+               "[--no-durable] [--quiet] [--whole-limit BYTES]\n               [--eol MODE] [--bom "
+               "MODE] [--rule "
                "FILTER:EOL:BOM]...\n       bench_run trees DATA\n"
                "       bench_run bigfile PATH MIB\n");
   return 2;

@@ -1,7 +1,9 @@
-// A whole file's conversion, written piece by piece into a target opened only once the output
+// The one writer of a file's target: what its settled outcome calls for, made from a chunk
+// source (a file held whole is one chunk) and written into a target opened only once the output
 // differs from the content as read.
 #include <cerrno>
 #include <functional>
+#include <optional>
 
 #include "convert/file_convert.h"
 #include "convert/stop_point.h"
@@ -9,21 +11,19 @@
 #include "convert/utf8.h"
 #include "platform/target_file.h"
 
-namespace {
-
-// Where the pieces go. While they repeat the content as read nothing is opened, so a file
+// Where the output goes. While it repeats the content as read nothing is opened, so a file
 // whose conversion changes nothing is not rewritten in place; at the first piece that differs
 // the target is opened and given the matching part first.
-class PieceSink {
+class OutputSink {
  public:
   using Open = std::function<int(platform::TargetFile&)>;
   // `open` null: a dry run, nothing is ever written.
-  PieceSink(std::string_view content, Open open) : content_(content), open_(std::move(open)) {}
+  OutputSink(ChunkSource& original, Open open) : original_(original), open_(std::move(open)) {}
 
   // 0 or the errno of opening or writing the target.
   int take(std::string_view piece) {
     if (same_) {
-      if (content_.substr(matched_, piece.size()) == piece) {
+      if (original_.holds(matched_, piece)) {
         matched_ += piece.size();
         return 0;
       }
@@ -32,83 +32,198 @@ class PieceSink {
     }
     return open_ ? target_.append(piece) : 0;
   }
+  // The output is the content as read, all of it, without comparing.
+  void take_as_read() { matched_ = original_.size(); }
   // The output was the content as read, all of it.
-  bool unchanged() const { return same_ && matched_ == content_.size(); }
+  bool unchanged() const { return same_ && matched_ == original_.size(); }
   // Makes sure the target holds the whole output (the matching part too); 0 or errno.
   int complete() { return same_ ? start() : 0; }
   platform::TargetFile& target() { return target_; }
+  // The errno of reading the source, which the output is made from.
+  int read_error = 0;
 
  private:
   int start() {
     if (!open_) return 0;
     if (const int err = open_(target_)) return err;
-    return target_.append(content_.substr(0, matched_));
+    const StreamFileResult r = original_.copy_start(matched_, target_);
+    read_error = r.read_error;
+    return r.write_error;
   }
 
-  std::string_view content_;
+  ChunkSource& original_;
   Open open_;
   platform::TargetFile target_;
-  size_t matched_ = 0;
+  uint64_t matched_ = 0;
   bool same_ = true;
 };
 
-}  // namespace
+std::function<int(platform::TargetFile&)> FileConverter::target_opener(const JobFile& file) {
+  if (run_.dry_run) return {};
+  return [this, &file](platform::TargetFile& target) {
+    std::string path;
+    return open_target(file, target, path);
+  };
+}
 
-void FileConverter::convert_whole(const JobFile& file, const RunEncodings& enc,
-                                  const Classification& cls, FileReport& report, uint64_t token) {
-  PieceSink::Open open;
-  if (!run_.dry_run) {
-    open = [this, &file](platform::TargetFile& target) {
-      std::string path;
-      return open_target(file, target, path);
-    };
-  }
-  PieceSink sink(content_, std::move(open));
-  // A converter of its own for each file: a reused one, even reset, would read a UTF-16 file in
-  // the byte order of the file before it (glibc keeps that beyond the shift state).
-  StreamConverter conv(enc.source_charset, enc.target_charset);
-  // Important: line ends are rewritten in the target's code units, by the converter; kept, they
-  // are only counted here.
-  EolRewriter eol(eol_, enc.target.eol_units);
-  if (!eol.passes_through()) conv.rewrite_line_ends(eol);
+bool FileConverter::produce(const RunEncodings& enc, const Classification& cls,
+                            StreamConverter* conv, ChunkSource& src, OutputSink& sink,
+                            FileReport& report, int& err) {
+  // Important: line ends are rewritten in the target's code units, by the converter; text copied
+  // without one is ASCII-compatible, its line ends single bytes. Kept, they are only counted.
+  EolRewriter eol(eol_, conv != nullptr ? enc.target.eol_units : EolUnits{1, false});
+  const bool counted = eol.passes_through();
+  if (conv != nullptr && !counted) conv->rewrite_line_ends(eol);
   const std::function<int(std::string_view)> take = [&](std::string_view p) {
-    if (eol.passes_through()) eol.count(p);
+    if (counted) eol.count(p);
     return sink.take(p);
   };
   const size_t piece = std::min(run_.stream_chunk, kPieceBytes);
-  // The mark goes out with the first piece: one write, not two.
   const std::string_view mark = output_mark(enc, bom_, cls.own_mark);
-  int write_error = 0;
-  if (feed_in_pieces(conv, std::string_view(content_).substr(cls.mark_length), piece, scratch_,
-                     take, write_error, mark) &&
-      conv.finish(scratch_)) {
-    write_error = take(scratch_);
-    std::string none;
-    if (eol.passes_through()) eol.finish(none);  // a CR at the very end is counted
-    note_line_ends(eol, report);
-    note_marks(enc, cls.own_mark, mark, report);
-  }
-  if (write_error == 0 && !conv.outcome().ok) {
-    // The content exactly as read: never half converted, never a mark before raw bytes.
+  std::string_view head = mark;  // goes out with the first piece: one write, not two
+  sink.read_error = src.each(cls.mark_length, [&](std::string_view chunk) {
+    if (conv != nullptr) {
+      if (!feed_in_pieces(*conv, chunk, piece, scratch_, take, err, head)) return false;
+      if (chunk.empty()) return true;  // the head is still to go
+    } else if (counted) {
+      if (!head.empty()) err = sink.take(head);
+      if (err == 0) err = take(chunk);
+    } else {
+      eol_out_.assign(head);
+      eol.feed(chunk, eol_out_);
+      err = sink.take(eol_out_);
+    }
+    head = {};
+    return err == 0;
+  });
+  if (err != 0 || sink.read_error != 0) return false;
+  std::string& rest = conv != nullptr ? scratch_ : eol_out_;
+  rest.assign(head);
+  if (conv != nullptr && !conv->finish(rest)) return false;  // ends a rewriting `eol` too
+  if (conv == nullptr && !counted) eol.finish(rest);
+  err = take(rest);
+  std::string none;
+  if (counted) eol.finish(none);  // a CR at the very end is counted
+  note_line_ends(eol, report);
+  note_marks(enc, cls.own_mark, mark, report);
+  return err == 0;
+}
+
+void FileConverter::write(const JobFile& file, const RunEncodings& enc, const Classification& cls,
+                          ChunkSource& src, FileReport& report, uint64_t token) {
+  const bool copied = report.outcome == Outcome::ascii || report.outcome == Outcome::already_utf8;
+  // Marked and binary content: never a mark before raw bytes.
+  if (!copied && report.outcome != Outcome::converted)
+    return write_as_read(file, src, report, token);
+  OutputSink sink(src, target_opener(file));
+  // A converter of its own for each file: a reused one, even reset, would read a UTF-16 file in
+  // the byte order of the file before it (glibc keeps that beyond the shift state).
+  std::optional<StreamConverter> conv;
+  if (!copied) conv.emplace(enc.source_charset, enc.target_charset);
+  int err = 0;
+  if (!produce(enc, cls, conv ? &*conv : nullptr, src, sink, report, err) && err == 0 &&
+      sink.read_error == 0) {
+    // The content exactly as read: never half converted.
     sink.target().abort();
-    if (conv.outcome().unsupported) {
+    const StreamOutcome& failed = conv->outcome();
+    if (failed.unsupported) {
       report.outcome = Outcome::not_supported;
       report.note = enc.source_name + "-->" + enc.target_name + " is not supported";
     } else {
       report.outcome = Outcome::cannot_convert;
-      report.error = conv.outcome().error;
-      report.stop = locate_stop(content_, cls.mark_length + conv.outcome().stop_offset,
-                                enc.source_charset, enc.source.form);
+      report.error = failed.error;
+      const uint64_t at = cls.mark_length + failed.stop_offset;
+      report.stop = src.whole()
+                        ? locate_stop(content_, at, enc.source_charset, enc.source.form)
+                        : locate_stop_in_file(src.path(), at, enc.source_charset, enc.source.form);
     }
-    publish_as_read(file, report, token);
-    return;
+    return write_as_read(file, src, report, token);
   }
+  finish(file, src, sink, err, report, token);
+}
+
+void FileConverter::finish(const JobFile& file, const ChunkSource& src, OutputSink& sink, int err,
+                           FileReport& report, uint64_t token) {
   report.unchanged = sink.unchanged();
-  if (write_error == 0 && (run_.dry_run || (run_.in_place && report.unchanged))) return;
-  if (write_error == 0) write_error = sink.complete();
-  if (write_error == 0) write_error = finish_target(file, std::move(sink.target()), token, report);
-  if (write_error != 0) {
-    sink.target().abort();
-    set_write_failure(report, write_error);
-  }
+  const bool skip = run_.dry_run || (run_.in_place && report.unchanged);
+  if (err == 0 && sink.read_error == 0 && skip) return;
+  if (err == 0 && sink.read_error == 0) err = sink.complete();
+  // A file read in chunks is looked at again once the last is read, and when it is published.
+  if (err == 0 && sink.read_error == 0 && !src.whole() && source_changed())
+    err = platform::kSourceChanged;
+  if (err == 0 && sink.read_error == 0)
+    err = finish_target(file, std::move(sink.target()), token, report);
+  if (err == 0 && sink.read_error == 0) return;
+  sink.target().abort();
+  if (sink.read_error == 0) return set_write_failure(report, err);
+  report.outcome = Outcome::cannot_read;
+  report.error = sink.read_error;
+  report.stop.reset();
+}
+
+void FileConverter::write_streamed(const JobFile& file, ChunkSource& src, const RunEncodings& enc,
+                                   const Produce& produce, FileReport& report, uint64_t token) {
+  OutputSink sink(src, target_opener(file));
+  int err = sink.take(output_mark(enc, bom_, false));
+  std::string converted, ended;
+  bool converts = true;
+  // Important: line ends as the run asks, rewritten in UTF-8 before the target is made.
+  EolRewriter eol(eol_, EolUnits{1, false});
+  const auto put = [&](std::string_view utf8) {
+    if (enc.target_is_utf8()) return (err = sink.take(utf8)) == 0;
+    converted.clear();
+    // Each piece is whole characters, converted and closed on its own.
+    StreamConverter conv("UTF-8", enc.target_charset);
+    converts = conv.feed(utf8.data(), utf8.size(), converted) && conv.finish(converted);
+    return converts && (err = sink.take(converted)) == 0;
+  };
+  const auto take = [&](std::string_view utf8) {
+    if (err != 0) return false;
+    if (eol.passes_through()) {
+      eol.count(utf8);
+      return put(utf8);
+    }
+    ended.clear();
+    eol.feed(utf8, ended);
+    return put(ended);
+  };
+  const auto ends = [&] {
+    ended.clear();
+    eol.finish(ended);
+    note_line_ends(eol, report);
+    return eol.passes_through() || put(ended);
+  };
+  if ((err == 0 && produce(take) && err == 0 && ends()) || err != 0)
+    return finish(file, src, sink, err, report, token);
+  sink.target().abort();
+  report.outcome = Outcome::cannot_convert;
+  if (!converts) report.note += "; the repaired text has no form in " + enc.target_name;
+}
+
+void FileConverter::write_as_read(const JobFile& file, ChunkSource& src, FileReport& report,
+                                  uint64_t token) {
+  OutputSink sink(src, target_opener(file));
+  sink.take_as_read();
+  finish(file, src, sink, 0, report, token);
+}
+
+void FileConverter::publish(const JobFile& file, std::string_view head, std::string_view body,
+                            FileReport& report, uint64_t token) {
+  ChunkSource src(source_path_, run_.stream_chunk, &content_);
+  OutputSink sink(src, target_opener(file));
+  int err = sink.take(head);
+  if (err == 0) err = sink.take(body);
+  finish(file, src, sink, err, report, token);
+}
+
+void FileConverter::publish_as_read(const JobFile& file, FileReport& report, uint64_t token) {
+  ChunkSource src(source_path_, run_.stream_chunk, &content_);
+  write_as_read(file, src, report, token);
+}
+
+void FileConverter::leave_unsettled_policy(const JobFile& file, ChunkSource& src,
+                                           FileReport& report, uint64_t token) {
+  report.outcome = Outcome::cannot_convert;
+  report.note = policy_.error;
+  write_as_read(file, src, report, token);
 }

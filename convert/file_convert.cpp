@@ -18,15 +18,6 @@
 
 namespace {
 
-// A whole page of zero bytes: where a copied file may hold a hole.
-bool has_zero_block(std::string_view content) {
-  constexpr size_t kBlock = 4096;
-  static const std::string zeros(kBlock, '\0');
-  for (size_t at = 0; at + kBlock <= content.size(); at += kBlock)
-    if (content[at] == '\0' && content.compare(at, kBlock, zeros) == 0) return true;
-  return false;
-}
-
 std::string join_path(const std::string& dir, const std::string& rel, const std::string& name) {
   std::string p = dir;
   p += '/';
@@ -124,63 +115,6 @@ const EncodingEntry& FileConverter::apply_policy(const JobFile& file, FileReport
   return policy_.to;
 }
 
-Outcome FileConverter::settle(const RunEncodings& enc, const Classification& cls,
-                              FileReport& report) {
-  switch (cls.outcome) {
-    case Outcome::marked:
-      report.note = std::string("marked as ") + form_name(cls.foreign_mark);
-      return cls.outcome;
-    case Outcome::binary:
-      report.note = "NUL byte at offset " + std::to_string(cls.nul_offset);
-      return cls.outcome;
-    case Outcome::already_utf8:
-      report.source = "UTF-8";  // what it was read as
-      return cls.outcome;
-    case Outcome::converted:
-      break;
-    default:
-      return cls.outcome;
-  }
-  // UTF-8 to UTF-8 re-encodes nothing: valid text keeps its bytes, only the mark policy applies.
-  if (enc.source.form == UnicodeForm::utf8 && enc.target_is_utf8() &&
-      utf8_check(std::string_view(content_).substr(cls.mark_length)).valid)
-    return Outcome::already_utf8;
-  return Outcome::converted;
-}
-
-void FileConverter::write(const JobFile& file, const RunEncodings& enc, const Classification& cls,
-                          FileReport& report, uint64_t token) {
-  const std::string_view body = std::string_view(content_).substr(cls.mark_length);
-  switch (report.outcome) {
-    case Outcome::ascii:
-    case Outcome::already_utf8: {
-      // Text that needs no converter is ASCII-compatible: its line ends are single bytes.
-      EolRewriter eol(eol_, EolUnits{1, false});
-      const std::string_view mark = output_mark(enc, bom_, cls.own_mark);
-      note_marks(enc, cls.own_mark, mark, report);
-      if (eol.passes_through()) {
-        eol.count(body);
-        eol.finish(eol_out_);
-        note_line_ends(eol, report);
-        publish(file, mark, body, report, token);
-        return;
-      }
-      // The mark leads the rewritten text: one write.
-      eol_out_.assign(mark);
-      eol.feed(body, eol_out_);
-      eol.finish(eol_out_);
-      note_line_ends(eol, report);
-      publish(file, {}, eol_out_, report, token);
-      return;
-    }
-    case Outcome::converted:
-      convert_whole(file, enc, cls, report, token);
-      return;
-    default:  // marked, binary: never a mark before raw bytes
-      publish_as_read(file, report, token);
-  }
-}
-
 OutputDirs& FileConverter::dirs() {
   if (run_.dirs != nullptr) return *run_.dirs;
   if (!own_dirs_) own_dirs_ = OutputDirs::for_root(run_.output, nullptr);
@@ -202,7 +136,7 @@ int FileConverter::open_target(const JobFile& file, platform::TargetFile& target
     bool made = false, staged = false;
     if ((err = dirs().prepare(file.relative_dir, dir, &made, &staged)) != 0) return err;
     path = dir + "/" + file.file_name;
-    err = (staged ? target.open_staged(path)
+    err = (staged ? target.open_staged(path, target_dirs_.fd_for(dir))
            : made ? target.open_new(path)
                   : target.open(path, links))
               .err();
@@ -251,49 +185,6 @@ int FileConverter::finish_target(const JobFile& file, platform::TargetFile&& tar
   return err;
 }
 
-void FileConverter::publish(const JobFile& file, std::string_view head, std::string_view body,
-                            FileReport& report, uint64_t token) {
-  const std::string_view content = content_;
-  // `body` is most often the content itself or its end: then only the head needs a look.
-  const bool tail_of_content = body.data() + body.size() == content.data() + content.size();
-  report.unchanged = head.size() + body.size() == content.size() &&
-                     content.substr(0, head.size()) == head &&
-                     (tail_of_content || content.substr(head.size()) == body);
-  // In place, unchanged bytes are not rewritten: inode, links and times stay as they are.
-  if ((run_.in_place && report.unchanged) || run_.dry_run) return;
-  platform::TargetFile target;
-  std::string path;
-  int err = open_target(file, target, path);
-  if (err == 0 && report.unchanged && head.empty() && has_zero_block(content)) {
-    // Important: a copy of bytes held in memory would allocate the source's holes; the
-    // source's own extents keep them (a change since the read is caught before publishing).
-    const StreamFileResult r = copy_whole_file(source_path_, target);
-    err = r.read_error != 0 ? r.read_error : r.write_error;
-  } else {
-    if (err == 0 && !head.empty()) err = target.append(head);
-    if (err == 0) err = target.append(body);
-  }
-  if (err == 0) err = finish_target(file, std::move(target), token, report);
-  if (err != 0) set_write_failure(report, err);
-}
-
-void FileConverter::leave_unsettled_policy(const JobFile& file, FileReport& report,
-                                           uint64_t token) {
-  report.outcome = Outcome::cannot_convert;
-  report.note = policy_.error;
-  report.unchanged = true;
-  if (run_.dry_run || run_.in_place) return;
-  platform::TargetFile target;
-  std::string path;
-  int err = open_target(file, target, path);
-  if (err == 0) {
-    const StreamFileResult r = copy_whole_file(source_path_, target);
-    err = r.read_error != 0 ? r.read_error : r.write_error;
-  }
-  if (err == 0) err = finish_target(file, std::move(target), token, report);
-  if (err != 0) set_write_failure(report, err);
-}
-
 FileReport FileConverter::process(const JobFile& file, uint64_t token) {
   FileReport report;
   report.path = file.relative_path();
@@ -314,65 +205,45 @@ FileReport FileConverter::process(const JobFile& file, uint64_t token) {
     return report;
   }
   source_path_ = join_path(run_.input, file.relative_dir, file.file_name);
-  const std::string& source_path = source_path_;
   source_stamp_.emplace();
-  const int read_error = platform::read_file(source_path, content_, run_.whole_file_limit,
-                                             &*source_stamp_, &source_direct_)
-                             .err();
+  // Important: the folder is kept open, so a tree of small files is not walked path by path.
+  const int dir_fd = source_dirs_.fd_for(
+      file.relative_dir.empty() ? run_.input : run_.input + "/" + file.relative_dir);
+  const int read_error =
+      platform::read_file_at(dir_fd, file.file_name, source_path_, content_, run_.whole_file_limit,
+                             &*source_stamp_, &source_direct_)
+          .err();
   // A file too big to hold is stamped too: before its first chunk is read.
-  if (read_error != 0 && read_error != EFBIG) source_stamp_.reset();
-  if (!policy_.error.empty() && (read_error == 0 || read_error == EFBIG)) {
-    leave_unsettled_policy(file, report, token);
+  if (read_error != 0 && read_error != EFBIG) {
+    // Nothing is written: with output == input the source would be destroyed.
+    source_stamp_.reset();
+    report.outcome = Outcome::cannot_read;
+    report.error = read_error;
     return report;
   }
-  if (const int err = read_error) {
-    if (err == EFBIG) {
-      process_streamed(file, source_path, enc, report, token);
-      if (run_.conform) {
-        // Important: a dry run in chunks does not compare what it would write; read as its own
-        // charset, a file converts to the same text, so only its mark and line ends differ.
-        if (report.outcome == Outcome::converted && !report.stop)
-          report.unchanged = (!report.mark_known || report.mark_before == report.mark_after) &&
-                             (!report.eol_counted || report.eol_before == report.eol_after);
-        report.offence = describe_offence({}, enc, Classification{}, report, eol_);
-      }
-      return report;
-    }
-    // Nothing is written: with output == input the source would be destroyed.
+  // Above the whole-file limit the file is read in chunks, so memory stays bounded.
+  ChunkSource src(source_path_, run_.stream_chunk, read_error == 0 ? &content_ : nullptr);
+  if (!policy_.error.empty()) {
+    leave_unsettled_policy(file, src, report, token);
+    return report;
+  }
+  FileFacts facts;
+  if (const int err = src.whole() ? (whole_facts(content_, enc, facts), 0)
+                                  : gather_facts(source_path_, enc, run_.stream_chunk, facts)) {
     report.outcome = Outcome::cannot_read;
     report.error = err;
     return report;
   }
-  report.bytes = content_.size();
-  if (outcome_is_unsettled(file.identity)) {
-    report.outcome = file.identity;
-    report.note = file.identity_note;
-    const Classification cls = classify_mark(content_.substr(0, 4), enc);
-    if (cls.outcome != Outcome::marked && repair_whole(file, enc, cls, report, token))
-      return report;
-    report.outcome = file.identity;
-    report.note = file.identity_note;
-    // The readings in question, each with its sample, are what a person settles it by.
-    if (run_.samples && file.identity == Outcome::ambiguous) report.sample = file.identity_note;
-    publish_as_read(file, report, token);
-    return report;
-  }
-  const RunEncodings& read_as = utf8_instead(enc, to, report);
-  if (&read_as != &enc) {
-    convert_read(file, read_as, report, token);
-    return report;
-  }
-  if (run_.narrow != nullptr && file.source.empty() && run_.narrow->wanted())
-    hint_ = run_.narrow->check(content_, report.path);
-  convert_read(file, enc, report, token);
+  report.bytes = src.size();
+  convert_read(file, enc, to, facts, src, report, token);
   return report;
 }
 
 const RunEncodings& FileConverter::utf8_instead(const RunEncodings& enc, const EncodingEntry& to,
-                                                FileReport& report) {
-  const std::string_view text(content_);
-  const bool unmarked = mark_at_start(text.substr(0, 4)).form == UnicodeForm::none;
-  if (!unmarked || !utf8_text_for_legacy(enc, run_.conform, body_facts(text), true, text))
+                                                const FileFacts& facts, FileReport& report) {
+  const bool unmarked = facts.cls.outcome != Outcome::marked && facts.cls.mark_length == 0;
+  if (!utf8_text_for_legacy(enc, run_.conform, facts.body, unmarked,
+                            facts.doubt_known ? facts.doubt : std::string_view()))
     return enc;
   const RunEncodings& utf8 = encodings_for(EncodingEntry("UTF-8"), to);
   report.source = utf8.source_name;
@@ -380,29 +251,71 @@ const RunEncodings& FileConverter::utf8_instead(const RunEncodings& enc, const E
   return utf8;
 }
 
-void FileConverter::convert_read(const JobFile& file, const RunEncodings& enc, FileReport& report,
-                                 uint64_t token) {
-  Classification cls = classify(content_, enc);
+void FileConverter::settle(const RunEncodings& enc, FileFacts& facts, FileReport& report) {
+  Classification& cls = facts.cls;
+  if (cls.outcome == Outcome::marked) {
+    report.note = std::string("marked as ") + form_name(cls.foreign_mark);
+  } else {
+    cls.outcome = classify_body(facts.body, enc);
+    cls.nul_offset = cls.mark_length + facts.body.nul_offset;
+  }
   // Valid UTF-8 that reads as nonsense while the source reads it as text is the source's.
-  if (cls.outcome == Outcome::already_utf8 &&
-      detect::utf8_doubtful(std::string_view(content_).substr(cls.mark_length),
-                            {enc.source_charset})) {
+  if (cls.outcome == Outcome::already_utf8 && facts.doubt_known &&
+      detect::utf8_doubtful(facts.doubt, {enc.source_charset})) {
     cls.outcome = Outcome::converted;
     report.note = "valid UTF-8, but it reads as " + enc.source_name + " text";
   }
-  report.outcome = settle(enc, cls, report);
+  if (cls.outcome == Outcome::binary)
+    report.note = "NUL byte at offset " + std::to_string(cls.nul_offset);
+  if (cls.outcome == Outcome::already_utf8) report.source = "UTF-8";  // what it was read as
+  // UTF-8 to UTF-8 re-encodes nothing: valid text keeps its bytes, only the mark policy applies.
+  if (cls.outcome == Outcome::converted && enc.source.form == UnicodeForm::utf8 &&
+      enc.target_is_utf8() && facts.body.utf8_valid)
+    cls.outcome = Outcome::already_utf8;
+  report.outcome = cls.outcome;
   // A label chosen by hand that turns ASCII into other characters is converted as asked, with
   // a warning on each file where it made a difference.
   if (report.outcome == Outcome::converted && report.note.empty() &&
       !detect::keeps_ascii(enc.source_charset)) {
-    const std::string hint = detect::narrow_label_hint(content_, enc.source_charset);
+    const std::string hint = detect::narrow_label_hint(facts.head, enc.source_charset);
     if (!hint.empty()) report.note = "warning: " + hint;
   }
   if (run_.samples && report.outcome != Outcome::marked && report.outcome != Outcome::binary)
-    report.sample = detect::sample_line(
-        std::string_view(content_).substr(cls.mark_length),
-        report.outcome == Outcome::already_utf8 ? std::string("UTF-8") : enc.source_charset);
-  if (repair_whole(file, enc, cls, report, token)) return;
-  write(file, enc, cls, report, token);
-  if (run_.conform) report.offence = describe_offence(content_, enc, cls, report, eol_);
+    report.sample = detect::sample_line(facts.head, report.outcome == Outcome::already_utf8
+                                                        ? std::string("UTF-8")
+                                                        : enc.source_charset);
+}
+
+bool FileConverter::repaired(const JobFile& file, const RunEncodings& enc, const FileFacts& facts,
+                             ChunkSource& src, FileReport& report, uint64_t token) {
+  if (src.whole()) return repair_whole(file, enc, facts.cls, report, token);
+  const StreamRepair r =
+      repair_streamed(file, src, enc, facts.cls.mark_length, facts.head, report, token);
+  if (r == StreamRepair::as_read) write_as_read(file, src, report, token);
+  return r != StreamRepair::none;
+}
+
+void FileConverter::convert_read(const JobFile& file, const RunEncodings& run_enc,
+                                 const EncodingEntry& to, FileFacts& facts, ChunkSource& src,
+                                 FileReport& report, uint64_t token) {
+  if (outcome_is_unsettled(file.identity)) {
+    report.outcome = file.identity;
+    report.note = file.identity_note;
+    if (facts.cls.outcome != Outcome::marked && repaired(file, run_enc, facts, src, report, token))
+      return;
+    report.outcome = file.identity;
+    report.note = file.identity_note;
+    // The readings in question, each with its sample, are what a person settles it by.
+    if (run_.samples && file.identity == Outcome::ambiguous) report.sample = file.identity_note;
+    return write_as_read(file, src, report, token);
+  }
+  const RunEncodings& enc = utf8_instead(run_enc, to, facts, report);
+  if (&enc == &run_enc && run_.narrow != nullptr && file.source.empty() && run_.narrow->wanted())
+    hint_ = run_.narrow->check(facts.head, report.path);
+  settle(enc, facts, report);
+  if (repaired(file, enc, facts, src, report, token)) return;
+  write(file, enc, facts.cls, src, report, token);
+  if (run_.conform)
+    report.offence = describe_offence(src.whole() ? std::string_view(content_) : std::string_view(),
+                                      enc, facts.cls, report, eol_);
 }

@@ -14,10 +14,14 @@
 #include "convert/line_endings.h"
 #include "convert/marks.h"
 #include "convert/report.h"
+#include "platform/dir_cache.h"
 #include "platform/fs.h"
 
+class ChunkSource;
 class NarrowLabelCheck;
 class OutputDirs;
+class OutputSink;
+class StreamConverter;
 namespace platform {
 class Publisher;
 class TargetFile;
@@ -79,6 +83,29 @@ std::string named_legacy(const RunEncodings& enc);
 // The run's encoding that switches by escapes, whose lines are valid UTF-8 too; "" if none.
 std::string escaped_legacy(const RunContext& run);
 
+// What a file's outcome is decided from, gathered from its content held whole or chunk by chunk.
+struct FileFacts {
+  Classification cls;  // the mark rule; the body's rules are settled from `body`
+  BodyFacts body;
+  std::string_view head;  // the text after the mark (a big file's first 64 KiB): samples, hints
+  // What the UTF-8 doubt weighs: the text (a big file's lines above ASCII); unknown when a big
+  // file has too many such lines to be anything but UTF-8.
+  std::string_view doubt;
+  bool doubt_known = true;
+  std::string kept_head, kept_doubt;  // a big file's, which head and doubt view
+
+  FileFacts() = default;
+  // Important: a copy's views would still point into the original's strings.
+  FileFacts(const FileFacts&) = delete;
+  FileFacts& operator=(const FileFacts&) = delete;
+};
+
+// A file's facts from its content held whole (file_facts.cpp).
+void whole_facts(std::string_view content, const RunEncodings& enc, FileFacts& facts);
+// The same gathered chunk by chunk from the file at `source`; 0 or the errno of reading.
+int gather_facts(const std::string& source, const RunEncodings& enc, size_t chunk_size,
+                 FileFacts& facts);
+
 // Per conversion thread: its buffers are reused from file to file.
 class FileConverter {
  public:
@@ -102,39 +129,47 @@ class FileConverter {
   // Resolves the file's policy (what decided goes in the report), sets eol_ and bom_, and
   // returns the target it names.
   const EncodingEntry& apply_policy(const JobFile& file, FileReport& report);
-  // The outcome after classification, with its details (already UTF-8 for UTF-8 to UTF-8).
-  Outcome settle(const RunEncodings& enc, const Classification& cls, FileReport& report);
-  // The encodings a whole file read into content_ is converted with: `enc`, or UTF-8's.
+  // The one policy for a file held whole or read in chunks: settles the outcome, its notes and
+  // sample from the facts, repairs or writes it.
+  void convert_read(const JobFile& file, const RunEncodings& enc, const EncodingEntry& to,
+                    FileFacts& facts, ChunkSource& src, FileReport& report, uint64_t token);
+  // The one decision of a file's outcome, with its notes and sample, from its facts (the mark
+  // rule, the body's rules, the UTF-8 doubt, then UTF-8 to UTF-8 re-encoding nothing).
+  void settle(const RunEncodings& enc, FileFacts& facts, FileReport& report);
+  // The encodings the file is converted with: `enc`, or UTF-8's for UTF-8 text read as legacy.
   const RunEncodings& utf8_instead(const RunEncodings& enc, const EncodingEntry& to,
-                                   FileReport& report);
-  // Classifies, settles and writes a file read whole into content_.
-  void convert_read(const JobFile& file, const RunEncodings& enc, FileReport& report,
-                    uint64_t token);
-  // Writes what the settled outcome calls for: converted text, a copy, or the content as read.
+                                   const FileFacts& facts, FileReport& report);
+  // Writes what the settled outcome calls for from `src` (converted_file.cpp): the text copied
+  // or converted, with the target's mark and line ends, else the content exactly as read.
   void write(const JobFile& file, const RunEncodings& enc, const Classification& cls,
-             FileReport& report, uint64_t token);
-  // Converts the content after the mark piece by piece into the target (converted_file.cpp);
-  // on failure the content as read is published instead.
-  void convert_whole(const JobFile& file, const RunEncodings& enc, const Classification& cls,
-                     FileReport& report, uint64_t token);
+             ChunkSource& src, FileReport& report, uint64_t token);
+  // Hands the text after the mark to `sink`, through `conv` when set, with the line ends
+  // rewritten; false when converting failed (conv's outcome) or an errno is in `err`.
+  bool produce(const RunEncodings& enc, const Classification& cls, StreamConverter* conv,
+               ChunkSource& src, OutputSink& sink, FileReport& report, int& err);
+  // Publishes what `sink` was given (nothing in a dry run, nor in place when unchanged).
+  void finish(const JobFile& file, const ChunkSource& src, OutputSink& sink, int err,
+              FileReport& report, uint64_t token);
+  // The content exactly as read is the target: a file that is not converted.
+  void write_as_read(const JobFile& file, ChunkSource& src, FileReport& report, uint64_t token);
   // The run's target directories, or this converter's own when the run has none.
   OutputDirs& dirs();
+  // Opens the target of `file` when called (OutputSink); null in a dry run.
+  std::function<int(platform::TargetFile&)> target_opener(const JobFile& file);
   // Opens the crash-safe target of `file`; 0 or errno.
   int open_target(const JobFile& file, platform::TargetFile& target, std::string& path);
   // Hands a fully written target on: to the publisher, or published at once.
   int finish_target(const JobFile& file, platform::TargetFile&& target, uint64_t token,
                     FileReport& report);
-  // Publishes `head` then `body` (nothing in a dry run, nor in place when they are the content
-  // as read).
+  // Publishes `head` then `body` of a file held whole (nothing in a dry run, nor in place when
+  // they are the content as read).
   void publish(const JobFile& file, std::string_view head, std::string_view body,
                FileReport& report, uint64_t token);
-  // The content as read is the target: a file that is not converted.
+  void publish_as_read(const JobFile& file, FileReport& report, uint64_t token);
   // A file whose policy could not be settled (a broken .editorconfig): cannot-convert, and
   // copied as it is into a separate output tree, whole or big.
-  void leave_unsettled_policy(const JobFile& file, FileReport& report, uint64_t token);
-  void publish_as_read(const JobFile& file, FileReport& report, uint64_t token) {
-    publish(file, {}, content_, report, token);
-  }
+  void leave_unsettled_policy(const JobFile& file, ChunkSource& src, FileReport& report,
+                              uint64_t token);
   // Double-encoded and mixed files (repair_file.cpp): true when `report` is settled and
   // written. `legacy`: the encoding of a mixed file's other lines.
   bool repair_whole(const JobFile& file, const RunEncodings& enc, const Classification& cls,
@@ -154,25 +189,26 @@ class FileConverter {
   // `written`: the repair was written (or failed with its outcome); `as_read`: the file is
   // reported and its content as read is the target.
   enum class StreamRepair { none, as_read, written };
-  StreamRepair repair_streamed(const JobFile& file, const std::string& source,
-                               const RunEncodings& enc, size_t mark_length, std::string_view head,
-                               FileReport& report, uint64_t token);
-  StreamRepair double_streamed(const JobFile& file, const std::string& source,
-                               const RunEncodings& enc, size_t mark_length, std::string_view head,
-                               FileReport& report, uint64_t token);
-  StreamRepair mixed_streamed(const JobFile& file, const std::string& source,
-                              const RunEncodings& enc, size_t mark_length, std::string_view head,
-                              FileReport& report, uint64_t token);
+  StreamRepair repair_streamed(const JobFile& file, ChunkSource& src, const RunEncodings& enc,
+                               size_t mark_length, std::string_view head, FileReport& report,
+                               uint64_t token);
+  StreamRepair double_streamed(const JobFile& file, ChunkSource& src, const RunEncodings& enc,
+                               size_t mark_length, std::string_view head, FileReport& report,
+                               uint64_t token);
+  StreamRepair mixed_streamed(const JobFile& file, ChunkSource& src, const RunEncodings& enc,
+                              size_t mark_length, std::string_view head, FileReport& report,
+                              uint64_t token);
   // Writes what `produce` hands out (UTF-8, each piece whole characters) into the target in the
-  // target encoding; false with the outcome set when it fails.
+  // target encoding, through the one writer; the outcome set when it fails.
   using Produce = std::function<bool(const std::function<bool(std::string_view)>&)>;
-  void write_streamed(const JobFile& file, const RunEncodings& enc, const Produce& produce,
-                      FileReport& report, uint64_t token);
+  void write_streamed(const JobFile& file, ChunkSource& src, const RunEncodings& enc,
+                      const Produce& produce, FileReport& report, uint64_t token);
   // The source no longer has the stamp it had when its reading began.
   bool source_changed() const;
-  // Files above kWholeFileLimit (big_file.cpp).
-  void process_streamed(const JobFile& file, const std::string& source, const RunEncodings& enc,
-                        FileReport& report, uint64_t token);
+  // A file settled by a repair (written, or reported and written as read); chunked files are
+  // read again for it.
+  bool repaired(const JobFile& file, const RunEncodings& enc, const FileFacts& facts,
+                ChunkSource& src, FileReport& report, uint64_t token);
 
   const RunContext& run_;
   std::map<std::string, RunEncodings> overrides_;  // per overriding source and target name
@@ -182,6 +218,8 @@ class FileConverter {
   std::string source_path_;
   std::optional<platform::FileStamp> source_stamp_;  // set once the source is read
   bool source_direct_ = false;                       // its path named no link
+  platform::DirCache source_dirs_;                   // the last source's folder
+  platform::DirCache target_dirs_;                   // the last staged target's folder
   std::string content_;
   std::string scratch_;  // one piece's output
   std::string eol_out_;  // one piece's output with its line ends rewritten

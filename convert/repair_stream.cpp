@@ -6,84 +6,27 @@
 #include "convert/repair_mixed.h"
 #include "convert/stream_convert.h"
 #include "convert/utf8.h"
-#include "platform/fs.h"
-#include "platform/target_file.h"
 
 namespace {
 
 constexpr size_t kFlushBytes = 1u << 20;
 
-// Reads `source` after its mark in chunks; false when reading failed or `take` refused.
-bool each_chunk(const std::string& source, size_t chunk_size, size_t mark_length,
-                const std::function<bool(std::string_view)>& take, int& read_error) {
-  size_t skip = mark_length;
+// Reads the source after its mark in chunks; false when reading failed or `take` refused.
+bool each_chunk(const ChunkSource& src, size_t mark_length,
+                const std::function<bool(std::string_view)>& take) {
   bool ok = true;
-  read_error = read_in_chunks(source, chunk_size, [&](std::string_view chunk) {
-    const size_t drop = std::min(skip, chunk.size());
-    skip -= drop;
-    chunk.remove_prefix(drop);
-    ok = take(chunk);
-    return ok;
-  });
+  const int read_error =
+      src.each(mark_length, [&](std::string_view chunk) { return ok = take(chunk); });
   return ok && read_error == 0;
 }
 
 }  // namespace
 
-void FileConverter::write_streamed(const JobFile& file, const RunEncodings& enc,
-                                   const Produce& produce, FileReport& report, uint64_t token) {
-  report.unchanged = false;
-  platform::TargetFile target;
-  std::string path;
-  int err = run_.dry_run ? 0 : open_target(file, target, path);
-  const std::string_view mark = output_mark(enc, bom_, false);
-  if (err == 0 && !run_.dry_run && !mark.empty()) err = target.append(mark);
-  std::string converted, ended;
-  bool converts = true;
-  // Important: line ends as the run asks, rewritten in UTF-8 before the target is made.
-  EolRewriter eol(eol_, EolUnits{1, false});
-  const auto put = [&](std::string_view utf8) {
-    if (enc.target_is_utf8()) {
-      if (!run_.dry_run) err = target.append(utf8);
-      return err == 0;
-    }
-    converted.clear();
-    // Each piece is whole characters, converted and closed on its own.
-    StreamConverter conv("UTF-8", enc.target_charset);
-    converts = conv.feed(utf8.data(), utf8.size(), converted) && conv.finish(converted);
-    if (converts && !run_.dry_run) err = target.append(converted);
-    return converts && err == 0;
-  };
-  const auto sink = [&](std::string_view utf8) {
-    if (err != 0) return false;
-    if (eol.passes_through()) {
-      eol.count(utf8);
-      return put(utf8);
-    }
-    ended.clear();
-    eol.feed(utf8, ended);
-    return put(ended);
-  };
-  const auto ends = [&] {
-    ended.clear();
-    eol.finish(ended);
-    note_line_ends(eol, report);
-    return eol.passes_through() || put(ended);
-  };
-  const bool ok = err == 0 && produce(sink) && err == 0 && ends();
-  if (ok && run_.dry_run) return;
-  if (ok && source_changed()) err = platform::kSourceChanged;
-  if (ok && err == 0) err = finish_target(file, std::move(target), token, report);
-  if (ok && err == 0) return;
-  if (!run_.dry_run) target.abort();
-  if (err != 0) return set_write_failure(report, err);
-  report.outcome = Outcome::cannot_convert;
-  if (!converts) report.note += "; the repaired text has no form in " + enc.target_name;
-}
-
-FileConverter::StreamRepair FileConverter::double_streamed(
-    const JobFile& file, const std::string& source, const RunEncodings& enc, size_t mark_length,
-    std::string_view head, FileReport& report, uint64_t token) {
+FileConverter::StreamRepair FileConverter::double_streamed(const JobFile& file, ChunkSource& src,
+                                                           const RunEncodings& enc,
+                                                           size_t mark_length,
+                                                           std::string_view head,
+                                                           FileReport& report, uint64_t token) {
   head = head.substr(0, head.size() - utf8_incomplete_tail(head));
   const repair::DoubleEncoding found = repair::find_double_encoding(head);
   if (found.chain.empty()) return StreamRepair::none;
@@ -92,21 +35,17 @@ FileConverter::StreamRepair FileConverter::double_streamed(
     repair::ChainUndo undo(found.chain);
     Utf8Scanner check;
     std::string out, carry;
-    int read_error = 0;
-    const bool ok = each_chunk(
-        source, run_.stream_chunk, mark_length,
-        [&](std::string_view chunk) {
-          out.clear();
-          if (!undo.feed(chunk, out)) return false;
-          check.feed(out);
-          if (!check.valid_so_far()) return false;
-          carry += out;
-          const size_t whole = carry.size() - utf8_incomplete_tail(carry);
-          if (!take(std::string_view(carry).substr(0, whole))) return false;
-          carry.erase(0, whole);
-          return true;
-        },
-        read_error);
+    const bool ok = each_chunk(src, mark_length, [&](std::string_view chunk) {
+      out.clear();
+      if (!undo.feed(chunk, out)) return false;
+      check.feed(out);
+      if (!check.valid_so_far()) return false;
+      carry += out;
+      const size_t whole = carry.size() - utf8_incomplete_tail(carry);
+      if (!take(std::string_view(carry).substr(0, whole))) return false;
+      carry.erase(0, whole);
+      return true;
+    });
     return ok && undo.finish() && check.finish().valid && carry.empty();
   };
   if (!undo_all([](std::string_view) { return true; })) return StreamRepair::none;
@@ -121,12 +60,11 @@ FileConverter::StreamRepair FileConverter::double_streamed(
   }
   report.outcome = Outcome::converted;
   report.note = "repaired: " + chain;
-  write_streamed(file, enc, undo_all, report, token);
+  write_streamed(file, src, enc, undo_all, report, token);
   return StreamRepair::written;
 }
 
-FileConverter::StreamRepair FileConverter::mixed_streamed(const JobFile& file,
-                                                          const std::string& source,
+FileConverter::StreamRepair FileConverter::mixed_streamed(const JobFile& file, ChunkSource& src,
                                                           const RunEncodings& enc,
                                                           size_t mark_length, std::string_view head,
                                                           FileReport& report, uint64_t token) {
@@ -145,15 +83,11 @@ FileConverter::StreamRepair FileConverter::mixed_streamed(const JobFile& file,
     repair::LineSplitter split;
     Utf8Scanner utf8;
     const repair::LineSplitter::Take take = [&](std::string_view line) { scanner.line(line); };
-    int read_error = 0;
-    const bool ok = each_chunk(
-        source, run_.stream_chunk, mark_length,
-        [&](std::string_view chunk) {
-          utf8.feed(chunk);
-          split.feed(chunk, take);
-          return true;
-        },
-        read_error);
+    const bool ok = each_chunk(src, mark_length, [&](std::string_view chunk) {
+      utf8.feed(chunk);
+      split.feed(chunk, take);
+      return true;
+    });
     split.finish(take);
     facts = scanner.facts();
     utf8_valid = utf8.finish().valid;
@@ -195,44 +129,40 @@ FileConverter::StreamRepair FileConverter::mixed_streamed(const JobFile& file,
         out.clear();
       }
     };
-    int read_error = 0;
-    const bool read = each_chunk(
-        source, run_.stream_chunk, mark_length,
-        [&](std::string_view chunk) {
-          split.feed(chunk, line);
-          return ok;
-        },
-        read_error);
+    const bool read = each_chunk(src, mark_length, [&](std::string_view chunk) {
+      split.feed(chunk, line);
+      return ok;
+    });
     split.finish(line);
     return read && ok && take(out);
   };
-  write_streamed(file, enc, produce, report, token);
+  write_streamed(file, src, enc, produce, report, token);
   return StreamRepair::written;
 }
 
-FileConverter::StreamRepair FileConverter::repair_streamed(
-    const JobFile& file, const std::string& source, const RunEncodings& enc, size_t mark_length,
-    std::string_view head, FileReport& report, uint64_t token) {
+FileConverter::StreamRepair FileConverter::repair_streamed(const JobFile& file, ChunkSource& src,
+                                                           const RunEncodings& enc,
+                                                           size_t mark_length,
+                                                           std::string_view head,
+                                                           FileReport& report, uint64_t token) {
   if (!run_.repair_check) return StreamRepair::none;
   if (report.outcome == Outcome::already_utf8) {
-    const StreamRepair undone =
-        double_streamed(file, source, enc, mark_length, head, report, token);
+    const StreamRepair undone = double_streamed(file, src, enc, mark_length, head, report, token);
     if (undone != StreamRepair::none || escaped_legacy(run_).empty() || !repair::has_escapes(head))
       return undone;
-    return mixed_streamed(file, source, enc, mark_length, head, report, token);
+    return mixed_streamed(file, src, enc, mark_length, head, report, token);
   }
   const bool legacy = enc.source.form == UnicodeForm::none && enc.source.ascii_compatible;
   if (report.outcome == Outcome::converted && legacy && enc.target_is_utf8() &&
       utf8_check(head.substr(0, head.size() - utf8_incomplete_tail(head))).valid) {
     // Important: as for a file read whole, valid UTF-8 taken for the source's text because it
     // reads as such may be double-encoded; undoing it is then exact for the whole file.
-    const StreamRepair undone =
-        double_streamed(file, source, enc, mark_length, head, report, token);
+    const StreamRepair undone = double_streamed(file, src, enc, mark_length, head, report, token);
     if (undone != StreamRepair::none) return undone;
   }
   // A narrow label that misreads ASCII (SHIFT_JIS) has its lines read as its wider one.
   if (report.outcome == Outcome::undetected ||
       (report.outcome == Outcome::converted && !named_legacy(enc).empty()))
-    return mixed_streamed(file, source, enc, mark_length, head, report, token);
+    return mixed_streamed(file, src, enc, mark_length, head, report, token);
   return StreamRepair::none;
 }

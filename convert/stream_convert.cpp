@@ -202,95 +202,7 @@ StreamFileResult read_chunks(const std::string& source, size_t chunk_size, Take 
   }
 }
 
-// Hands `piece` to `write` with its line ends rewritten (through `buf`), or as it is when the
-// rewriter only counts; 0 or the errno of `write`.
-template <typename Write>
-int rewrite_line_ends(EolRewriter& eol, std::string_view piece, std::string& buf, Write& write) {
-  if (eol.passes_through()) {
-    eol.count(piece);
-    return write(piece);
-  }
-  buf.clear();
-  eol.feed(piece, buf);
-  return buf.empty() ? 0 : write(buf);
-}
-
-// Writes what the rewriter held back at the stream's end.
-template <typename Write>
-int finish_line_ends(EolRewriter* eol, Write& write) {
-  if (eol == nullptr) return 0;
-  std::string rest;
-  eol->finish(rest);
-  return rest.empty() ? 0 : write(rest);
-}
-
 }  // namespace
-
-StreamFileResult stream_convert_file(const std::string& source, platform::TargetFile& target,
-                                     const StreamSettings& settings) {
-  return stream_convert_file(source, &target, settings);
-}
-
-StreamFileResult stream_convert_file(const std::string& source, platform::TargetFile* target,
-                                     const StreamSettings& settings) {
-  StreamConverter conv(settings.from, settings.to);
-  std::string out;
-  uint64_t skipped = 0;
-  const auto write = [&](std::string_view piece) {
-    return target != nullptr ? target->append(piece) : 0;
-  };
-  // Line ends rewritten by the converter; only counted here when they stay as they are.
-  EolRewriter* const eol = settings.eol;
-  const bool counted = eol != nullptr && eol->passes_through();
-  if (eol != nullptr && !counted) conv.rewrite_line_ends(*eol);
-  const auto append = [&](std::string_view piece) {
-    if (counted) eol->count(piece);
-    return write(piece);
-  };
-  const size_t piece = std::min(settings.chunk_size, kPieceBytes);
-  auto take = [&](std::string_view chunk, StreamFileResult& r) {
-    if (r.bytes_read == chunk.size()) {  // the first chunk
-      if (settings.drop_utf8_mark && chunk.substr(0, 3) == kUtf8Bom) skipped = 3;
-      skipped = std::max<uint64_t>(skipped, std::min<uint64_t>(settings.skip, chunk.size()));
-      chunk.remove_prefix(static_cast<size_t>(skipped));
-    }
-    return feed_in_pieces(conv, chunk, piece, out, append, r.write_error);
-  };
-  StreamFileResult result;
-  if (!settings.prefix.empty() && (result.write_error = write(settings.prefix)) != 0) return result;
-  result = read_chunks(source, settings.chunk_size, take);
-  if (result.read_error == 0 && result.write_error == 0 && conv.outcome().ok && conv.finish(out)) {
-    if (!out.empty()) result.write_error = append(out);
-    if (result.write_error == 0 && counted) result.write_error = finish_line_ends(eol, write);
-  }
-  result.conversion = conv.outcome();
-  if (!result.conversion.ok) result.conversion.stop_offset += skipped;
-  return result;
-}
-
-StreamFileResult stream_copy_file(const std::string& source, platform::TargetFile& target,
-                                  size_t chunk_size) {
-  return stream_copy_file(source, target, chunk_size, 0, "");
-}
-
-StreamFileResult stream_copy_file(const std::string& source, platform::TargetFile& target,
-                                  size_t chunk_size, uint64_t skip, const std::string& prefix,
-                                  EolRewriter* eol) {
-  StreamFileResult early;
-  if (!prefix.empty() && (early.write_error = target.append(prefix)) != 0) return early;
-  const auto write = [&target](std::string_view piece) { return target.append(piece); };
-  std::string eol_out;
-  StreamFileResult r =
-      read_chunks(source, chunk_size, [&](std::string_view chunk, StreamFileResult& res) {
-        if (res.bytes_read == chunk.size())
-          chunk.remove_prefix(static_cast<size_t>(std::min<uint64_t>(skip, chunk.size())));
-        res.write_error =
-            eol != nullptr ? rewrite_line_ends(*eol, chunk, eol_out, write) : write(chunk);
-        return res.write_error == 0;
-      });
-  if (r.read_error == 0 && r.write_error == 0) r.write_error = finish_line_ends(eol, write);
-  return r;
-}
 
 StreamFileResult copy_whole_file(const std::string& source, platform::TargetFile& target) {
   StreamFileResult r;
@@ -308,6 +220,88 @@ StreamFileResult copy_whole_file(const std::string& source, platform::TargetFile
     r.bytes_read = static_cast<uint64_t>(*size);
   }
   platform::sysio().close(fd);
+  return r;
+}
+
+namespace {
+
+// A whole page of zero bytes: where a copied file may hold a hole.
+bool has_zero_block(std::string_view content) {
+  constexpr size_t kBlock = 4096;
+  static const std::string zeros(kBlock, '\0');
+  for (size_t at = 0; at + kBlock <= content.size(); at += kBlock)
+    if (content[at] == '\0' && content.compare(at, kBlock, zeros) == 0) return true;
+  return false;
+}
+
+}  // namespace
+
+ChunkSource::ChunkSource(const std::string& path, size_t chunk_size, const std::string* whole)
+    : path_(path), chunk_size_(chunk_size), whole_(whole) {
+  struct stat st;
+  if (whole_ != nullptr)
+    size_ = whole_->size();
+  else if (platform::sysio().stat(path.c_str(), &st) == 0)
+    size_ = static_cast<uint64_t>(st.st_size);
+}
+
+ChunkSource::~ChunkSource() {
+  if (fd_ >= 0) platform::sysio().close(fd_);
+}
+
+int ChunkSource::each(uint64_t skip, const std::function<bool(std::string_view)>& take) const {
+  if (whole_ != nullptr) {
+    take(std::string_view(*whole_).substr(static_cast<size_t>(std::min<uint64_t>(skip, size_))));
+    return 0;
+  }
+  return read_in_chunks(path_, chunk_size_, [&](std::string_view chunk) {
+    const size_t drop = static_cast<size_t>(std::min<uint64_t>(skip, chunk.size()));
+    skip -= drop;
+    chunk.remove_prefix(drop);
+    return take(chunk);
+  });
+}
+
+bool ChunkSource::holds(uint64_t at, std::string_view piece) {
+  if (at > size_ || piece.size() > size_ - at) return false;
+  if (whole_ != nullptr)
+    return std::string_view(*whole_).substr(static_cast<size_t>(at), piece.size()) == piece;
+  if (fd_ < 0 &&
+      (fd_ = platform::sysio().open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK, 0)) < 0)
+    return false;
+  for (size_t done = 0; done < piece.size();) {
+    const size_t want = std::min(piece.size() - done, size_t{1} << 20);
+    if (!try_resize(buf_, want)) return false;
+    const ssize_t n = platform::retry_eintr([&] {
+      return platform::sysio().pread(fd_, buf_.data(), want, static_cast<off_t>(at + done));
+    });
+    if (n <= 0 || piece.substr(done, static_cast<size_t>(n)) !=
+                      std::string_view(buf_.data(), static_cast<size_t>(n)))
+      return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+StreamFileResult ChunkSource::copy_start(uint64_t n, platform::TargetFile& target) const {
+  StreamFileResult r;
+  if (n == size_ && (whole_ == nullptr || has_zero_block(*whole_)))
+    return copy_whole_file(path_, target);
+  if (n == 0) return r;
+  if (whole_ != nullptr) {
+    r.write_error = target.append(std::string_view(*whole_).substr(0, static_cast<size_t>(n)));
+    return r;
+  }
+  r.read_error = read_in_chunks(path_, chunk_size_, [&](std::string_view chunk) {
+    chunk =
+        chunk.substr(0, static_cast<size_t>(std::min<uint64_t>(n - r.bytes_read, chunk.size())));
+    r.bytes_read += chunk.size();
+    r.write_error = target.append(chunk);
+    return r.write_error == 0 && r.bytes_read < n;
+  });
+  // Shorter than when it was looked at: changed since.
+  if (r.read_error == 0 && r.write_error == 0 && r.bytes_read < n)
+    r.write_error = platform::kSourceChanged;
   return r;
 }
 

@@ -81,49 +81,46 @@ bool feed_in_pieces(StreamConverter& conv, std::string_view data, size_t piece,
                     std::string& scratch, const std::function<int(std::string_view)>& take,
                     int& take_error, std::string_view head = {});
 
-// How stream_convert_file reads and converts.
-struct StreamSettings {
-  std::string from, to;
-  size_t chunk_size = size_t{8} << 20;
-  // Important: mark policy. Set only for a UTF-8 source: its leading EF BB BF is dropped, never
-  // converted into the target; a target gets a mark only from `prefix`.
-  bool drop_utf8_mark = false;
-  // The source's own mark as classification found it (any form): these first bytes are dropped.
-  uint64_t skip = 0;
-  std::string prefix;          // written before the converted text
-  EolRewriter* eol = nullptr;  // set: the converted text's line ends go through it
-};
-
+// What copying a file into a target came to.
 struct StreamFileResult {
-  int read_error = 0;        // errno of opening or reading the source; nothing converted then
-  int write_error = 0;       // errno of the target's append (the target is then aborted)
-  StreamOutcome conversion;  // stop_offset counts from the file's first byte, mark included
+  int read_error = 0;   // errno of opening or reading the source
+  int write_error = 0;  // errno of the target's append (the target is then aborted)
   uint64_t bytes_read = 0;
-  bool ok() const { return read_error == 0 && write_error == 0 && conversion.ok; }
 };
 
-// Reads `source` (a regular file; a FIFO or device is EINVAL at once) in chunks, converts them
-// in pieces (feed_in_pieces) and appends to `target`, opened by the caller, after `prefix`. Stops
-// at the first failure and leaves the target to the caller: commit it when ok(), else abort it or
-// write it anew. Peak memory is about the chunk size and one piece's output.
-StreamFileResult stream_convert_file(const std::string& source, platform::TargetFile& target,
-                                     const StreamSettings& settings);
-// The same with no target: the conversion is checked and its output dropped (a dry run).
-StreamFileResult stream_convert_file(const std::string& source, platform::TargetFile* target,
-                                     const StreamSettings& settings);
-
-// Appends `source` unchanged to `target` in chunks (content that cannot be converted).
-StreamFileResult stream_copy_file(const std::string& source, platform::TargetFile& target,
-                                  size_t chunk_size = size_t{8} << 20);
 // Copies `source` unchanged into `target`, to which nothing was appended yet, keeping its holes
 // and sharing its extents where the file system can (TargetFile::copy_from).
 StreamFileResult copy_whole_file(const std::string& source, platform::TargetFile& target);
-// Appends `prefix`, then `source` from byte `skip` on, unchanged (text that needs no
-// converter, with the target's mark policy applied).
-// `eol` set: the text's line ends go through it.
-StreamFileResult stream_copy_file(const std::string& source, platform::TargetFile& target,
-                                  size_t chunk_size, uint64_t skip, const std::string& prefix,
-                                  EolRewriter* eol = nullptr);
+
+// The bytes a file's output is made from: its content held whole (one chunk), or the file read
+// again chunk by chunk.
+class ChunkSource {
+ public:
+  // `whole` null: the file at `path` is read in chunks of `chunk_size`.
+  ChunkSource(const std::string& path, size_t chunk_size, const std::string* whole);
+  ~ChunkSource();
+  ChunkSource(const ChunkSource&) = delete;
+  ChunkSource& operator=(const ChunkSource&) = delete;
+
+  bool whole() const { return whole_ != nullptr; }
+  const std::string& path() const { return path_; }
+  uint64_t size() const { return size_; }
+  // Hands the bytes from `skip` on to `take` until it returns false; 0 or the errno of reading.
+  int each(uint64_t skip, const std::function<bool(std::string_view)>& take) const;
+  // Whether the bytes at `at` are `piece` (not when they cannot be read).
+  bool holds(uint64_t at, std::string_view piece);
+  // Appends the first `n` bytes to `target`, which holds nothing yet. The whole of a file that
+  // may hold holes goes by TargetFile::copy_from, so they stay holes.
+  StreamFileResult copy_start(uint64_t n, platform::TargetFile& target) const;
+
+ private:
+  std::string path_;
+  size_t chunk_size_;
+  const std::string* whole_;
+  uint64_t size_ = 0;
+  int fd_ = -1;  // for holds() on a file, opened at its first call
+  std::string buf_;
+};
 
 // Reads `source` (a regular file; a FIFO or device is EINVAL at once) chunk by chunk and hands
 // each chunk to `take` until it returns false. Returns 0 or the errno of opening or reading.

@@ -1,6 +1,7 @@
 // Directory test, whole-file reads and the safe write of targets and settings files.
 #include "platform/fs.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -84,12 +85,16 @@ Result<FileStamp> stamp_file(const std::string& path) {
 
 namespace {
 
-// Opens `path` to read; `direct`, when given, is told whether it named no link.
-int open_to_read(const std::string& path, bool* direct) {
+// Opens `path` to read (`name` in `dir_fd` when that is not -1); `direct`, when given, is told
+// whether it named no link.
+int open_to_read(int dir_fd, const std::string& name, const std::string& path, bool* direct) {
   // Non-blocking, so a FIFO put in a file's place cannot hang the caller.
   constexpr int kFlags = O_RDONLY | O_CLOEXEC | O_NONBLOCK;
   const auto open = [&](int flags) {
-    return retry_eintr([&] { return sysio().open(path.c_str(), flags, 0); });
+    return retry_eintr([&] {
+      return dir_fd >= 0 ? sysio().openat(dir_fd, name.c_str(), flags, 0)
+                         : sysio().open(path.c_str(), flags, 0);
+    });
   };
   if (direct == nullptr) return open(kFlags);
   const int fd = open(kFlags | O_NOFOLLOW);
@@ -97,13 +102,8 @@ int open_to_read(const std::string& path, bool* direct) {
   return *direct ? fd : open(kFlags);
 }
 
-}  // namespace
-
-Status read_file(const std::string& path, std::string& content, uint64_t max_bytes,
-                 FileStamp* stamp, bool* direct) {
-  content.clear();  // a growth then copies nothing old
-  const int fd = open_to_read(path, direct);
-  if (fd < 0) return last_error("open " + path);
+Status read_open_file(int fd, const std::string& path, std::string& content, uint64_t max_bytes,
+                      FileStamp* stamp) {
   const int64_t size = regular_size(fd, stamp);
   int err = size < 0 ? errno : make_room(content, size, max_bytes);
   size_t got = 0;
@@ -120,8 +120,47 @@ Status read_file(const std::string& path, std::string& content, uint64_t max_byt
   return {};
 }
 
+}  // namespace
+
+Status read_file(const std::string& path, std::string& content, uint64_t max_bytes,
+                 FileStamp* stamp, bool* direct) {
+  return read_file_at(-1, {}, path, content, max_bytes, stamp, direct);
+}
+
+Status read_file_at(int dir_fd, const std::string& name, const std::string& path,
+                    std::string& content, uint64_t max_bytes, FileStamp* stamp, bool* direct) {
+  content.clear();  // a growth then copies nothing old
+  const int fd = open_to_read(dir_fd, name, path, direct);
+  if (fd < 0) return last_error("open " + path);
+  return read_open_file(fd, path, content, max_bytes, stamp);
+}
+
 Status write_file_safely(const std::string& path, std::string_view data) {
   return write_target(path, data, LinkPolicy::write_through);
+}
+
+Result<std::vector<DirName>> list_names(const std::string& dir, bool follow) {
+  const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | (follow ? 0 : O_NOFOLLOW);
+  const int fd = retry_eintr([&] { return sysio().open(dir.c_str(), flags, 0); });
+  if (fd < 0) return last_error("open " + dir);
+  DIR* listing = ::fdopendir(fd);
+  if (listing == nullptr) {
+    Error e = last_error("list " + dir);
+    sysio().close(fd);
+    return e;
+  }
+  std::vector<DirName> names;
+  for (;;) {
+    errno = 0;
+    const dirent* entry = ::readdir(listing);
+    if (entry == nullptr) break;
+    const std::string_view name = entry->d_name;
+    if (name != "." && name != "..") names.push_back(DirName{std::string(name), entry->d_type});
+  }
+  Error e = last_error("list " + dir);
+  ::closedir(listing);
+  if (e.err != 0) return e;
+  return names;
 }
 
 }  // namespace platform

@@ -6,10 +6,21 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/result.h"
 
 namespace platform {
+
+// One entry of a directory: its name and type as the listing says (DT_UNKNOWN where the file
+// system does not say).
+struct DirName {
+  std::string name;
+  unsigned char type = 0;
+};
+// The entries of `dir` but "." and "..", opened through the SysIo seam. `follow`: `dir` itself
+// may be a link to a directory.
+Result<std::vector<DirName>> list_names(const std::string& dir, bool follow = true);
 
 // What a path names, links followed; the error of stat when it names nothing.
 enum class PathKind { directory, file, other };
@@ -42,6 +53,11 @@ Result<FileStamp> stamp_file(const std::string& path);
 // file itself rather than a link to it (also when the read fails).
 Status read_file(const std::string& path, std::string& content, uint64_t max_bytes = UINT64_MAX,
                  FileStamp* stamp = nullptr, bool* direct = nullptr);
+// The same, `name` opened in the directory `dir_fd` (platform::DirCache; -1: `path` opened);
+// `path` is its whole path, for the error's context.
+Status read_file_at(int dir_fd, const std::string& name, const std::string& path,
+                    std::string& content, uint64_t max_bytes, FileStamp* stamp = nullptr,
+                    bool* direct = nullptr);
 
 // Writes `data` to `path` so that no half-written file is ever left: the content goes to a
 // temporary file and is published whole (TargetFile, links written through); an existing target

@@ -17,6 +17,9 @@ namespace {
 
 // open is variadic; the table wants a fixed signature.
 int open_file(const char* path, int flags, mode_t mode) { return ::open(path, flags, mode); }
+int open_at(int dir_fd, const char* name, int flags, mode_t mode) {
+  return ::openat(dir_fd, name, flags, mode);
+}
 
 int ficlone(int to_fd, int from_fd) { return ::ioctl(to_fd, FICLONE, from_fd); }
 
@@ -56,7 +59,9 @@ SysIo real_sysio() {
                rename_noreplace,
                ::inotify_init1,
                ::inotify_add_watch,
-               ::statfs};
+               ::statfs,
+               open_at,
+               ::rmdir};
 }
 
 SysIo& sysio() {

@@ -44,6 +44,8 @@ struct SysIo {
   int (*inotify_init1)(int flags);
   int (*inotify_add_watch)(int fd, const char* path, uint32_t mask);
   int (*statfs)(const char* path, struct statfs* st);
+  int (*openat)(int dir_fd, const char* name, int flags, mode_t mode);
+  int (*rmdir)(const char* path);
 };
 
 // The process-wide table; production code calls through it, tests swap entries.

@@ -146,11 +146,15 @@ Status TargetFile::open_new(const std::string& path) {
   return opened(create_temp(dir_part(final_), name_part(final_)));
 }
 
-Status TargetFile::open_staged(const std::string& path) {
+Status TargetFile::open_staged(const std::string& path, int dir_fd) {
   reset(path);
-  if (name_part(path).empty()) return opened(EISDIR);
-  const int fd = retry_eintr(
-      [&] { return sysio().open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666); });
+  const std::string name = name_part(path);
+  if (name.empty()) return opened(EISDIR);
+  constexpr int kFlags = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC;
+  const int fd = retry_eintr([&] {
+    return dir_fd >= 0 ? sysio().openat(dir_fd, name.c_str(), kFlags, 0666)
+                       : sysio().open(path.c_str(), kFlags, 0666);
+  });
   if (fd < 0) return opened(errno);
   fd_ = fd;
   temp_ = path;  // removed by abort until committed

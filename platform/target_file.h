@@ -51,8 +51,9 @@ class TargetFile {
   Status open_new(const std::string& path);
   // The same for a target in a folder the run fills under a hidden name and names whole at the
   // end (OutputDirs): written under its own name there, as nobody sees it until then; commit
-  // only closes it, and the folder's rename publishes it.
-  Status open_staged(const std::string& path);
+  // only closes it, and the folder's rename publishes it. `dir_fd`: the folder, kept open
+  // (platform::DirCache), or -1.
+  Status open_staged(const std::string& path, int dir_fd = -1);
   // Appends `data`, retrying short writes. 0 or errno (the file is then aborted).
   int append(std::string_view data);
   // Copies the open regular file `from` (`length` bytes) into a target nothing was appended

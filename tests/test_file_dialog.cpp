@@ -5,6 +5,7 @@
 
 #include <filesystem>
 
+#include "platform/sys_io.h"
 #include "tests/imgui_fixture.h"
 #include "tests/test_support.h"
 #include "ui/dir_listing.h"
@@ -52,6 +53,21 @@ TEST(DirListingTest, UnreadableIsEmpty) {
   EXPECT_FALSE(list_directory(t / "file").readable);
   EXPECT_FALSE(list_directory(t / "missing").readable);
   EXPECT_TRUE(list_directory(t / "missing").entries.empty());
+}
+
+// A directory whose opening fails through the seam (as a permission would, which root passes
+// by) is unreadable, however readable it is.
+TEST(DirListingTest, FailedOpenThroughTheSeamIsUnreadable) {
+  TempDir t;
+  write_file(t / "a.txt", "a");
+  platform::ScopedSysIo scope;
+  platform::sysio().open = [](const char*, int, mode_t) -> int {
+    errno = EACCES;
+    return -1;
+  };
+  const DirListing l = list_directory(t.path());
+  EXPECT_FALSE(l.readable);
+  EXPECT_TRUE(l.entries.empty());
 }
 
 // Relative, ".", "~" and untidy paths resolve to one absolute form without a trailing slash.

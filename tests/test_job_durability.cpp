@@ -70,6 +70,17 @@ int open(const char* path, int flags, mode_t mode) {
     file_of_staged[path] = file_of_fd[fd] = ++next_id;
   return fd;
 }
+// A name opened in a folder kept open is traced by its whole path.
+int openat(int dir_fd, const char* name, int flags, mode_t mode) {
+  char dir[4096];
+  const std::string link = "/proc/self/fd/" + std::to_string(dir_fd);
+  const ssize_t n = ::readlink(link.c_str(), dir, sizeof dir);
+  if (n <= 0 || static_cast<size_t>(n) == sizeof dir) {
+    errno = EBADF;
+    return -1;
+  }
+  return open((std::string(dir, static_cast<size_t>(n)) + "/" + name).c_str(), flags, mode);
+}
 int open_without_tmpfile(const char* path, int flags, mode_t mode) {
   if ((flags & O_TMPFILE) == O_TMPFILE) {
     errno = EOPNOTSUPP;
@@ -158,6 +169,7 @@ class JobDurability : public ::testing::Test {
     trace::reset();
     platform::SysIo& io = platform::sysio();
     io.open = trace::open;
+    io.openat = trace::openat;
     io.mkostemp = trace::mkostemp;
     io.write = trace::write;
     io.fdatasync = trace::fdatasync;

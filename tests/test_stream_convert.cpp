@@ -1,6 +1,6 @@
 // Streaming conversion: chunked output byte-identical to the whole-buffer conversion and the
 // iconv command for every chunk size, state and cut sequences across chunks, failure offsets,
-// and whole files streamed into a target through the I/O seam.
+// and whole files read in chunks through the I/O seam.
 #include <gtest/gtest.h>
 #include <iconv.h>
 #include <sys/stat.h>
@@ -11,6 +11,7 @@
 #include <string>
 #include <tuple>
 
+#include "convert/job.h"
 #include "convert/stream_convert.h"
 #include "platform/sys_io.h"
 #include "platform/target_file.h"
@@ -251,134 +252,96 @@ void arm(int at, int error) {
 }
 }  // namespace fake
 
-struct FileCase {
-  TempDir tmp;
-  std::string source = tmp / "in.txt";
-  std::string target = tmp / "out/f.txt";
-  FileCase() { ::mkdir((tmp / "out").c_str(), 0755); }
-  StreamFileResult run(const StreamSettings& settings, TargetFile& file) {
-    EXPECT_TRUE(file.open(target, LinkPolicy::replace_link));
-    return stream_convert_file(source, file, settings);
-  }
-};
-
-StreamSettings settings(const char* from, const char* to, size_t chunk) {
-  StreamSettings s;
-  s.from = from;
-  s.to = to;
-  s.chunk_size = chunk;
-  return s;
+// A job over `in` with every file read in chunks of `chunk` bytes.
+JobReport run_chunked(const TempDir& tmp, const char* from, const char* to, size_t chunk) {
+  JobPlan plan = make_plan(tmp / "in", tmp / "out", from, to);
+  plan.options.whole_file_limit = 0;
+  plan.options.stream_chunk = chunk;
+  return run_job(plan);
 }
 
-// A file streamed in small chunks is the iconv command's result once committed.
-TEST(StreamFile, ChunkedFileMatchesIconvCommand) {
-  FileCase c;
-  const std::string gbk = iconv_command(chinese_text(200000), "UTF-8", "GBK");
-  write_file(c.source, gbk);
-  TargetFile file;
-  const StreamFileResult r = c.run(settings("GBK", "UTF-8", 4093), file);
-  ASSERT_TRUE(r.ok());
-  EXPECT_EQ(r.bytes_read, gbk.size());
-  ASSERT_EQ(file.commit(), 0);
-  EXPECT_EQ(read_file(c.target), iconv_command(gbk, "GBK", "UTF-8"));
-}
-
-// Mark policy: a UTF-8 source's mark is dropped, the prefix written first, offsets count the
-// mark; an empty source gets the prefix alone.
+// A UTF-8 source's mark is dropped and the target's written first; a stop offset counts the
+// mark; an empty source gets the mark alone.
 TEST(StreamFile, MarkDroppedPrefixWrittenOffsetCountsMark) {
   const std::string mark = "\xEF\xBB\xBF";
-  StreamSettings s = settings("UTF-8", "GBK", 1);
-  s.drop_utf8_mark = true;
-  s.prefix = "P";
-  {
-    FileCase c;
-    write_file(c.source, mark + "\xE4\xB8\xAD" + "x");
-    TargetFile file;
-    ASSERT_TRUE(c.run(s, file).ok());
-    ASSERT_EQ(file.commit(), 0);
-    EXPECT_EQ(read_file(c.target), "P\xD6\xD0x");
-  }
-  {
-    FileCase c;
-    write_file(c.source, mark + "ok\xC3");
-    TargetFile file;
-    const StreamFileResult r = c.run(s, file);
-    EXPECT_EQ(r.conversion.error, EINVAL);
-    EXPECT_EQ(r.conversion.stop_offset, 5u);
-  }
-  {
-    FileCase c;
-    write_file(c.source, "");
-    TargetFile file;
-    ASSERT_TRUE(c.run(s, file).ok());
-    ASSERT_EQ(file.commit(), 0);
-    EXPECT_EQ(read_file(c.target), "P");
-  }
+  TempDir tmp;
+  write_file(tmp / "in/zh.txt", mark + "\xE4\xB8\xAD" + "x");
+  write_file(tmp / "in/cut.txt", mark + "ok\xC3");
+  write_file(tmp / "in/empty.txt", "");
+  const JobReport r = run_chunked(tmp, "UTF-8", "UTF-16LE", 1);
+  EXPECT_EQ(read_file(tmp / "out/zh.txt"), encode_as("\xE4\xB8\xAD"
+                                                     "x",
+                                                     "UTF-16LE"));
+  const FileReport* cut = entry_for(r, "cut.txt");
+  ASSERT_NE(cut, nullptr);
+  EXPECT_EQ(cut->outcome, Outcome::cannot_convert);
+  EXPECT_EQ(cut->error, EINVAL);
+  ASSERT_TRUE(cut->stop.has_value());
+  EXPECT_EQ(cut->stop->offset, 5u);
+  EXPECT_EQ(read_file(tmp / "out/cut.txt"), mark + "ok\xC3");
+  EXPECT_TRUE(file_exists(tmp / "out/empty.txt"));
 }
 
 // A full disk at the third write: no temporary file, no truncated target, an old one kept.
 TEST(StreamFile, DiskFullMidStreamLeavesNothing) {
   for (bool existing : {false, true}) {
-    FileCase c;
-    if (existing) write_file(c.target, "previous");
-    write_file(c.source, std::string(10000, 'a'));
+    TempDir tmp;
+    if (existing) write_file(tmp / "out/f.txt", "previous");
+    write_file(tmp / "in/f.txt", std::string(10000, '\xE9'));
     platform::ScopedSysIo scope;
     platform::sysio().write = fake::write_fails_at;
     fake::arm(3, ENOSPC);
-    TargetFile file;
-    const StreamFileResult r = c.run(settings("CP1252", "UTF-8", 1000), file);
-    EXPECT_EQ(r.write_error, ENOSPC);
-    EXPECT_EQ(file.commit(), ENOSPC);
-    EXPECT_EQ(list_dir(c.tmp / "out"),
+    const JobReport r = run_chunked(tmp, "CP1252", "UTF-8", 1000);
+    EXPECT_EQ(r.files.at(0).outcome, Outcome::cannot_write);
+    EXPECT_EQ(r.files.at(0).error, ENOSPC);
+    EXPECT_EQ(list_dir(tmp / "out"),
               existing ? std::vector<std::string>{"f.txt"} : std::vector<std::string>{});
     if (existing) {
-      EXPECT_EQ(read_file(c.target), "previous");
+      EXPECT_EQ(read_file(tmp / "out/f.txt"), "previous");
     }
   }
 }
 
-// Interrupted reads and writes are retried; a read error stops the stream and is reported.
+// Interrupted reads and writes are retried; a read error, while the facts are gathered or while
+// the output is made, is reported and nothing is written.
 TEST(StreamFile, InterruptedCallsRetriedReadErrorReported) {
-  FileCase c;
-  const std::string text = std::string(5000, 'b');
-  write_file(c.source, text);
+  const std::string text = std::string(5000, '\xE9');
   {
+    TempDir tmp;
+    write_file(tmp / "in/f.txt", text);
     platform::ScopedSysIo scope;
     platform::sysio().read = fake::read_interrupted;
     platform::sysio().write = fake::write_interrupted;
     fake::arm(0, 0);
-    TargetFile file;
-    ASSERT_TRUE(c.run(settings("CP1252", "UTF-8", 700), file).ok());
-    ASSERT_EQ(file.commit(), 0);
+    EXPECT_EQ(run_chunked(tmp, "CP1252", "UTF-8", 700).files.at(0).outcome, Outcome::converted);
+    EXPECT_EQ(read_file(tmp / "out/f.txt"), iconv_command(text, "CP1252", "UTF-8"));
   }
-  EXPECT_EQ(read_file(c.target), text);
-  platform::ScopedSysIo scope;
-  platform::sysio().read = fake::read_fails_at;
-  fake::arm(2, EIO);
-  TargetFile file;
-  const StreamFileResult r = c.run(settings("CP1252", "UTF-8", 700), file);
-  EXPECT_EQ(r.read_error, EIO);
-  EXPECT_EQ(r.bytes_read, 700u);
+  // The second read gathers the facts; the last makes the output.
+  int reads = 0;
+  for (int fail_at : {0, 2, -1}) {
+    SCOPED_TRACE(fail_at);
+    TempDir tmp;
+    write_file(tmp / "in/f.txt", text);
+    platform::ScopedSysIo scope;
+    platform::sysio().read = fake::read_fails_at;
+    fake::arm(fail_at < 0 ? reads : fail_at, EIO);
+    const JobReport r = run_chunked(tmp, "CP1252", "UTF-8", 700);
+    if (fail_at == 0) {
+      reads = fake::calls;
+      ASSERT_GT(reads, 2 * 5000 / 700);  // read twice: for the facts, for the output
+      continue;
+    }
+    EXPECT_EQ(r.files.at(0).outcome, Outcome::cannot_read);
+    EXPECT_EQ(r.files.at(0).error, EIO);
+    EXPECT_EQ(list_dir(tmp / "out"), std::vector<std::string>{});
+  }
 }
 
 // A FIFO in a source's place fails at once instead of blocking.
 TEST(StreamFile, FifoSourceFailsAtOnce) {
-  FileCase c;
-  ASSERT_EQ(::mkfifo(c.source.c_str(), 0644), 0);
-  TargetFile file;
-  EXPECT_EQ(c.run(settings("GBK", "UTF-8", 64), file).read_error, EINVAL);
-}
-
-// Content that cannot be converted is copied unchanged, chunk by chunk.
-TEST(StreamFile, CopyKeepsBytes) {
-  FileCase c;
-  const std::string raw = "abc\xFF\xFE" + std::string(3000, '\x80');
-  write_file(c.source, raw);
-  TargetFile file;
-  ASSERT_TRUE(file.open(c.target, LinkPolicy::replace_link));
-  ASSERT_TRUE(stream_copy_file(c.source, file, 7).ok());
-  ASSERT_EQ(file.commit(), 0);
-  EXPECT_EQ(read_file(c.target), raw);
+  TempDir tmp;
+  ASSERT_EQ(::mkfifo((tmp / "fifo").c_str(), 0644), 0);
+  EXPECT_EQ(read_in_chunks(tmp / "fifo", 64, [](std::string_view) { return true; }), EINVAL);
 }
 
 }  // namespace

@@ -435,6 +435,37 @@ TEST(Leftovers, ExactPatternOnly) {
   EXPECT_EQ(platform::remove_leftovers(tmp / "missing"), 0);
 }
 
+// A leftover folder goes with all it holds, a link in it removed and never followed; a folder
+// that cannot be removed (rmdir failing through the seam) is named with its errno, and what was
+// below it is gone.
+TEST(Leftovers, StagingFolderRemovedWholeFailureNamed) {
+  TempDir tmp;
+  write_file(tmp / ".d.ouzel-new-ABCDEF/sub/deep.txt", "x");
+  write_file(tmp / "kept/file.txt", "kept");
+  ASSERT_EQ(::symlink((tmp / "kept").c_str(), (tmp / ".d.ouzel-new-ABCDEF/link").c_str()), 0);
+  int folders = 0;
+  EXPECT_EQ(platform::remove_leftovers(tmp.path(), &folders), 0);
+  EXPECT_EQ(folders, 1);
+  EXPECT_EQ(list_dir(tmp.path()), Names{"kept"});
+  EXPECT_EQ(read_file(tmp / "kept/file.txt"), "kept");
+  EXPECT_TRUE(platform::remove_tree(tmp / "missing"));
+
+  write_file(tmp / ".e.ouzel-new-ABCDEF/a/b.txt", "x");
+  platform::ScopedSysIo scope;
+  platform::sysio().rmdir = [](const char*) -> int {
+    errno = EBUSY;
+    return -1;
+  };
+  const platform::Status s = platform::remove_tree(tmp / ".e.ouzel-new-ABCDEF");
+  ASSERT_FALSE(s);
+  EXPECT_EQ(s.err(), EBUSY);
+  EXPECT_EQ(s.error().context, "remove " + (tmp / ".e.ouzel-new-ABCDEF/a"));
+  EXPECT_EQ(list_dir(tmp / ".e.ouzel-new-ABCDEF/a"), Names{});
+  folders = 0;
+  platform::remove_leftovers(tmp.path(), &folders);
+  EXPECT_EQ(folders, 0);
+}
+
 // The names the writer makes are the names the clean-up recognises, long targets included.
 TEST(Leftovers, WriterNamesMatchPattern) {
   for (size_t len : {size_t{1}, size_t{100}, size_t{NAME_MAX}}) {

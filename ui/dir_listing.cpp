@@ -1,7 +1,6 @@
 // Directory listing and path handling for the file dialog.
 #include "ui/dir_listing.h"
 
-#include <dirent.h>
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,25 +9,24 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "platform/fs.h"
 #include "platform/sys_io.h"
 
 DirListing list_directory(const std::string& dir) {
   DirListing out;
-  DIR* d = opendir(dir.c_str());
-  if (!d) {
+  const platform::Result<std::vector<platform::DirName>> names = platform::list_names(dir);
+  if (!names) {
     out.readable = false;
     return out;
   }
-  while (const dirent* e = readdir(d)) {
-    std::string name = e->d_name;
-    if (name.empty() || name[0] == '.') continue;
+  for (const platform::DirName& e : *names) {
+    if (e.name[0] == '.') continue;
     struct stat st {};
-    if (platform::sysio().stat(join_path(dir, name).c_str(), &st) != 0)
+    if (platform::sysio().stat(join_path(dir, e.name).c_str(), &st) != 0)
       continue;  // dangling link, raced away
     if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode)) continue;
-    out.entries.push_back(DirEntry{std::move(name), S_ISDIR(st.st_mode)});
+    out.entries.push_back(DirEntry{e.name, S_ISDIR(st.st_mode)});
   }
-  closedir(d);
   std::sort(out.entries.begin(), out.entries.end(), [](const DirEntry& a, const DirEntry& b) {
     if (a.is_dir != b.is_dir) return a.is_dir;
     return name_less(a.name, b.name);

@@ -42,20 +42,17 @@ def tree(root):
 
 
 def unreadable_file(root):
-    """A file the search lists but whose path is too long to open, even for root."""
-    depth = root
-    while len(depth) < 3800:
-        depth = os.path.join(depth, "d" * 200)
-    os.makedirs(depth)
-    fd = os.open(depth, os.O_RDONLY | os.O_DIRECTORY)
-    try:
-        name = "f" * 250 + ".txt"
-        out = os.open(name, os.O_CREAT | os.O_WRONLY, 0o644, dir_fd=fd)
-        os.write(out, UTF8_TEXT)
-        os.close(out)
-    finally:
-        os.close(fd)
-    return os.path.relpath(os.path.join(depth, name), root)
+    """A file the search lists but that cannot be opened: no permission at all (the test then
+    runs the program as an unprivileged user when it runs as root)."""
+    name = "locked.txt"
+    write(os.path.join(root, name), UTF8_TEXT)
+    os.chmod(os.path.join(root, name), 0)
+    return name
+
+
+# Runs a command with permissions in force (as nobody when we are root).
+AS_UNPRIVILEGED = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..",
+                               "as_unprivileged.sh")
 
 
 class OuzelConvert(unittest.TestCase):
@@ -261,7 +258,9 @@ class OuzelConvert(unittest.TestCase):
     def test_check_fails_on_unreadable_file(self):
         write(os.path.join(self.src, "a.cpp"), UTF8_TEXT)
         rel = unreadable_file(self.src)
-        r = self.run_cli("--check", "--report", "r.csv", self.src)
+        os.chmod(self.tmp, 0o777)  # the report is written here
+        r = subprocess.run([AS_UNPRIVILEGED, BIN, "--check", "--report", "r.csv", self.src],
+                           capture_output=True, timeout=120, cwd=self.tmp)
         self.assertEqual(r.returncode, 1, r.stderr)
         rows = list(csv.DictReader(io.StringIO(read(os.path.join(self.tmp, "r.csv")).decode())))
         outcomes = {row["path"]: row["outcome"] for row in rows}
