@@ -222,12 +222,14 @@ struct ModelBuilder {
 
   std::string add_mark_shape(const std::vector<std::string_view>& f) {
     const char32_t c = f.size() == 2 + kShapes ? one_char(f[1]) : 0;
-    const char major = c >= 0x80 ? kCategories[category_of(c)][0] : 'L';
     std::array<double, kShapes> row{};
-    bool ok = major != 'L' && major != 'M';
+    bool ok = c >= 0x80;
     for (size_t i = 0; ok && i < kShapes; ++i) ok = count_of(f[2 + i], row[i]);
-    if (!ok) return "a character's shape record needs one character, not a letter, and 9 counts";
-    mark_shapes.emplace_back(c, row);
+    if (!ok) return "a character's shape record needs one character above ASCII and 9 counts";
+    // Important: a character this ICU calls a letter is left out, not refused: letters score 0,
+    // and the script's Unicode may class a character otherwise than the ICU that runs.
+    const char major = kCategories[category_of(c)][0];
+    if (major != 'L' && major != 'M') mark_shapes.emplace_back(c, row);
     return "";
   }
 
