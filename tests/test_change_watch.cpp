@@ -89,38 +89,29 @@ TEST_F(ChangeWatchTest, DroppedChangesVouchForNothing) {
 }
 
 TEST_F(ChangeWatchTest, WithoutTheKernelsHelpNothingIsVouchedFor) {
-  platform::SysIo& io = platform::sysio();
-  io.inotify_init1 = [](int) {
+  const auto refused = [&](const char* why) {
+    ChangeWatch watch;
+    EXPECT_FALSE(watch.watch(dir)) << why;
+    watch.collect();
+    EXPECT_TRUE(watch.may_have_changed(dir + "/f")) << why;
+    platform::sysio() = platform::real_sysio();
+  };
+  platform::sysio().inotify_init1 = [](int) {
     errno = EMFILE;
     return -1;
   };
-  {
-    ChangeWatch watch;
-    EXPECT_FALSE(watch.watch(dir));
-    watch.collect();
-    EXPECT_TRUE(watch.may_have_changed(dir + "/f"));
-  }
-  io = platform::real_sysio();
-  io.inotify_add_watch = [](int, const char*, uint32_t) {
-    errno = ENOSPC;  // out of watches
+  refused("no inotify");
+  platform::sysio().inotify_add_watch = [](int, const char*, uint32_t) {
+    errno = ENOSPC;
     return -1;
   };
-  {
-    ChangeWatch watch;
-    EXPECT_FALSE(watch.watch(dir));
-    watch.collect();
-    EXPECT_TRUE(watch.may_have_changed(dir + "/f"));
-  }
-  io = platform::real_sysio();
-  io.statfs = [](const char* path, struct statfs* st) {
+  refused("out of watches");
+  platform::sysio().statfs = [](const char* path, struct statfs* st) {
     const int r = platform::real_sysio().statfs(path, st);
     st->f_type = NFS_SUPER_MAGIC;  // changed by other machines, unseen here
     return r;
   };
-  ChangeWatch watch;
-  EXPECT_FALSE(watch.watch(dir));
-  watch.collect();
-  EXPECT_TRUE(watch.may_have_changed(dir + "/f"));
+  refused("a network file system");
 }
 
 }  // namespace

@@ -26,6 +26,13 @@ const char* const kTinyModel =
 
 }  // namespace
 
+// The score of `text` for the model's first language alone.
+static double first_language_score(const LangModel& model, std::u32string_view text) {
+  double totals[detect::kMaxLanguages] = {};
+  model.score(text, 1u, 1, totals);
+  return totals[0];
+}
+
 TEST(LangModel, LoaderRejectsGarbledData) {
   ASSERT_TRUE(LangModel::parse(kTinyModel).model) << LangModel::parse(kTinyModel).error;
   const std::string with_next = std::string(kTinyModel) + "N\txx\t\xC3\xA9\tt\t2\n";
@@ -75,11 +82,7 @@ TEST(LangModel, LetterPairOfAnotherLanguageBacksOffPerLanguage) {
       "B\tyy\tr\t\xC3\xA9\t10\n";  // yy counted é after r, so the pair (r, é) has a row
   const LangModel::Loaded loaded = LangModel::parse(data);
   ASSERT_TRUE(loaded.model) << loaded.error;
-  auto score = [&](std::u32string_view text) {
-    double totals[detect::kMaxLanguages] = {};
-    loaded.model->score(text, 1u, 1, totals);  // xx alone
-    return totals[0];
-  };
+  auto score = [&](std::u32string_view text) { return first_language_score(*loaded.model, text); };
   EXPECT_DOUBLE_EQ(score(U"r\u00E9"), score(U"z\u00E9"));  // z has no row at all
   EXPECT_GT(score(U"r\u00E9"), score(U" \u00E9") + 1.0);   // and letters are what xx knew
 }
@@ -101,11 +104,7 @@ TEST(LangModel, RareMarksBackOffToPooledCategoryLettersDoNot) {
       "U\tyy\t\xE2\x80\x99\t50\n";  // ’
   const LangModel::Loaded loaded = LangModel::parse(data);
   ASSERT_TRUE(loaded.model) << loaded.error;
-  auto score = [&](std::u32string_view text) {
-    double totals[detect::kMaxLanguages] = {};
-    loaded.model->score(text, 1u, 1, totals);  // xx alone
-    return totals[0];
-  };
+  auto score = [&](std::u32string_view text) { return first_language_score(*loaded.model, text); };
   EXPECT_GT(score(U" \u2019 "), score(U" \u201D ") + 1.0);   // ’ others use, ” nobody counted
   EXPECT_GT(score(U" \u2019 "), score(U" \u0385 ") + 1.0);   // ΅: xx saw no modifier symbol
   EXPECT_GE(score(U" \u00BB "), score(U" \u2019 "));         // its own » stays its own
