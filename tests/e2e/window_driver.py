@@ -113,7 +113,12 @@ class Tool:
         STARTED.append(self)
         wait_for("the first layout", lambda: "start" in self.layout(), 30)
         self.wid = wait_for("the window", self.find_window, 10)
-        run(["xdotool", "windowfocus", "--sync", self.wid])
+        # A window just found may not be mapped yet: focusing it fails until it is.
+        wait_for("the window's focus", self.focus, 10)
+
+    def focus(self):
+        return subprocess.run(["xdotool", "windowfocus", "--sync", self.wid],
+                              capture_output=True, timeout=10).returncode == 0
 
     def find_window(self):
         r = subprocess.run(["xdotool", "search", "--name", TITLE], capture_output=True,
