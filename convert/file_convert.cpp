@@ -251,6 +251,14 @@ const RunEncodings& FileConverter::utf8_instead(const RunEncodings& enc, const E
   return utf8;
 }
 
+bool FileConverter::keeps_ascii(const std::string& label) {
+  if (ascii_label_ != label) {
+    ascii_kept_ = detect::keeps_ascii(label);
+    ascii_label_ = label;
+  }
+  return ascii_kept_;
+}
+
 void FileConverter::settle(const RunEncodings& enc, FileFacts& facts, FileReport& report) {
   Classification& cls = facts.cls;
   if (cls.outcome == Outcome::marked) {
@@ -276,7 +284,7 @@ void FileConverter::settle(const RunEncodings& enc, FileFacts& facts, FileReport
   // A label chosen by hand that turns ASCII into other characters is converted as asked, with
   // a warning on each file where it made a difference.
   if (report.outcome == Outcome::converted && report.note.empty() &&
-      !detect::keeps_ascii(enc.source_charset)) {
+      !keeps_ascii(enc.source_charset)) {
     const std::string hint = detect::narrow_label_hint(facts.head, enc.source_charset);
     if (!hint.empty()) report.note = "warning: " + hint;
   }
