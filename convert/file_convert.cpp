@@ -206,9 +206,14 @@ FileReport FileConverter::process(const JobFile& file, uint64_t token) {
   }
   source_path_ = join_path(run_.input, file.relative_dir, file.file_name);
   source_stamp_.emplace();
+  const std::string folder =
+      file.relative_dir.empty() ? run_.input : run_.input + "/" + file.relative_dir;
+  if (run_.dirs != nullptr && folder != watched_folder_) {
+    run_.dirs->watch_source_folder(folder);  // before its first source here is read
+    watched_folder_ = folder;
+  }
   // Important: the folder is kept open, so a tree of small files is not walked path by path.
-  const int dir_fd = source_dirs_.fd_for(
-      file.relative_dir.empty() ? run_.input : run_.input + "/" + file.relative_dir);
+  const int dir_fd = source_dirs_.fd_for(folder);
   const int read_error =
       platform::read_file_at(dir_fd, file.file_name, source_path_, content_, run_.whole_file_limit,
                              &*source_stamp_, &source_direct_)

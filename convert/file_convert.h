@@ -221,6 +221,7 @@ class FileConverter {
   std::optional<platform::FileStamp> source_stamp_;  // set once the source is read
   bool source_direct_ = false;                       // its path named no link
   platform::DirCache source_dirs_;                   // the last source's folder
+  std::string watched_folder_;                       // the last folder added to the watch
   platform::DirCache target_dirs_;                   // the last staged target's folder
   std::string content_;
   std::string scratch_;  // one piece's output
