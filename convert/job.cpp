@@ -323,11 +323,12 @@ void Runner::finish_file(size_t index, FileReport&& report, const Clock::time_po
   std::unique_lock guard(observer_lock_);
   if (auto it = early_failures_.find(index); it != early_failures_.end())
     set_write_failure(report, it->second);
-  guard.unlock();
-  const std::vector<std::string> lines = observer_.wants_file_lines()
-                                             ? file_log_lines(files_[index], report, ctx_.in_place)
-                                             : std::vector<std::string>();
-  guard.lock();
+  std::vector<std::string> lines;
+  if (observer_.wants_file_lines()) {  // made outside the lock: the other threads go on
+    guard.unlock();
+    lines = file_log_lines(files_[index], report, ctx_.in_place);
+    guard.lock();
+  }
   ++progress_.files_done;
   progress_.bytes_done += report.bytes;
   progress_.micros =
