@@ -3,7 +3,9 @@
 //   bench_run job IN OUT [--from GBK] [--to UTF-8] [--threads N] [--no-durable] [--quiet]
 //                        [--whole-limit BYTES]  (files above it in chunks; 0: all)
 //                        [--eol MODE] [--bom MODE] [--rule FILTER:EOL:BOM]...
-//   bench_run plain IN OUT [--from GBK] [--to UTF-8] [--threads N]
+//   bench_run plain IN OUT [--from GBK] [--to UTF-8] [--threads N] [--sync]
+//                        (--sync: one syncfs of OUT's file system at the end, timed: the
+//                        least any walk pays to have its output on disk)
 //   bench_run trees DATA          (DATA/source, DATA/small, DATA/big; kept when present)
 //   bench_run bigfile PATH MIB    (one GBK file of MIB mebibytes)
 // job and plain print one line: files, bytes, seconds and failures, as JSON.
@@ -32,6 +34,7 @@ struct Args {
   std::string in, out, from = "GBK", to = "UTF-8";
   unsigned threads = 0;
   bool durable = true;
+  bool sync = false;  // plain only
   bool quiet = false;
   EolMode eol = EolMode::keep;
   BomMode bom = kDefaultBom;
@@ -70,6 +73,8 @@ bool parse(int argc, char** argv, Args& a) {
       a.threads = static_cast<unsigned>(std::strtoul(argv[++i], nullptr, 10));
     } else if (o == "--no-durable") {
       a.durable = false;
+    } else if (o == "--sync") {
+      a.sync = true;
     } else if (o == "--quiet") {
       a.quiet = true;
     } else if (o == "--whole-limit" && has_value) {
@@ -201,6 +206,14 @@ bool plain_convert(const PlainFile& f, const Args& a, std::string& in, std::stri
   return ::close(fd) == 0 && ok && written;
 }
 
+bool sync_output(const std::string& out) {
+  const int fd = ::open(out.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool ok = ::syncfs(fd) == 0;
+  ::close(fd);
+  return ok;
+}
+
 int run_plain(const Args& a) {
   const double start = now_seconds();
   std::vector<PlainFile> files;
@@ -220,6 +233,7 @@ int run_plain(const Args& a) {
   for (unsigned t = 1; t < count; ++t) threads.emplace_back(loop);
   loop();
   for (auto& t : threads) t.join();
+  if (a.sync && !sync_output(a.out)) failures.fetch_add(1);
   print_result(files.size(), bytes.load(), now_seconds() - start, failures.load());
   return failures.load() == 0 ? 0 : 1;
 }
