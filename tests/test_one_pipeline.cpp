@@ -145,9 +145,11 @@ std::string misread(const std::string& utf8, const char* encoding) {
   return out;
 }
 
+const std::string kFrench = "Le fichier « données » a été créé à l'été, déjà vérifié.\n";
+
 // One file of each kind a repair tells apart.
 std::map<std::string, std::string> repair_tree() {
-  const std::string french = "Le fichier « données » a été créé à l'été, déjà vérifié.\n";
+  const std::string& french = kFrench;
   const std::string lines[] = {"第一行：读取配置文件\r\n", "第二行：检查每个目录\n",
                                "第三行：写入目标文件\n"};
   std::string mixed, bad;
@@ -256,6 +258,41 @@ TEST(OnePipeline, AmbiguousRepairsWholeAndChunkedAgree) {
     EXPECT_EQ(whole.reports.at("mixed.txt").rfind(repair ? "converted" : "mixed", 0), 0u)
         << whole.reports.at("mixed.txt");
   }
+}
+
+}  // namespace
+
+namespace {
+
+// Important: a file read in chunks is decided on its first 64 KiB. Escapes that begin after
+// them are not looked for (which would take one more pass over every UTF-8 file); lines of two
+// encodings under a named source are counted over the whole file, chunked or not.
+TEST(OnePipeline, ChunkedRepairDecidedOnItsBeginning) {
+  std::string ascii;
+  while (ascii.size() <= 64 * 1024) ascii += "a plain line of text before anything else\n";
+  std::string gbk, jis;
+  for (int i = 0; i < 4; ++i) {
+    const std::string line = i % 2 == 0 ? "第一行：读取配置文件\n" : "第二行：检查每个目录\n";
+    gbk += i % 2 == 0 ? encode_as(line, "GBK") : line;
+    jis += i % 2 == 0 ? "# " + encode_as("ファイルを開けませんでした。", "ISO-2022-JP") + "\n"
+                      : "# 設定を保存しました\n";
+  }
+  const auto repairing = [](JobPlan& p) { p.options.repair = true; };
+  const Case named = {"named", "GBK", "UTF-8", repairing};
+  const Case escapes = {"escapes", "ISO-2022-JP", "UTF-8", repairing};
+  const std::map<std::string, std::string> late_gbk = {{"a.txt", ascii + gbk}};
+  const std::map<std::string, std::string> late_jis = {{"a.txt", ascii + jis}};
+  const Result gbk_whole = run_case(named, false, late_gbk);
+  const Result gbk_chunked = run_case(named, true, late_gbk);
+  EXPECT_EQ(gbk_whole.reports.at("a.txt").rfind("converted | GBK", 0), 0u);
+  EXPECT_EQ(gbk_chunked.reports.at("a.txt"), gbk_whole.reports.at("a.txt"));
+  EXPECT_EQ(gbk_chunked.written, gbk_whole.written);
+  const Result jis_whole = run_case(escapes, false, late_jis);
+  const Result jis_chunked = run_case(escapes, true, late_jis);
+  EXPECT_EQ(jis_whole.reports.at("a.txt").rfind("converted | ISO-2022-JP", 0), 0u)
+      << jis_whole.reports.at("a.txt");
+  EXPECT_EQ(jis_chunked.reports.at("a.txt").rfind("already-utf8", 0), 0u);
+  EXPECT_EQ(jis_chunked.written.at("a.txt"), late_jis.at("a.txt"));
 }
 
 }  // namespace
