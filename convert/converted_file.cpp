@@ -123,10 +123,9 @@ void FileConverter::write(const JobFile& file, const RunEncodings& enc, const Cl
   if (!copied && report.outcome != Outcome::converted)
     return write_as_read(file, src, report, token);
   OutputSink sink(src, target_opener(file));
-  // A converter of its own for each file: a reused one, even reset, would read a UTF-16 file in
-  // the byte order of the file before it (glibc keeps that beyond the shift state).
+  // The shelf lends converters only for the pairs where reuse is safe (ConverterShelf).
   std::optional<StreamConverter> conv;
-  if (!copied) conv.emplace(enc.source_charset, enc.target_charset);
+  if (!copied) conv.emplace(enc.source_charset, enc.target_charset, &shelf_);
   int err = 0;
   const EachChunk text = [&](const std::function<bool(std::string_view)>& take) {
     return src.each(cls.mark_length, take);

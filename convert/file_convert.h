@@ -139,6 +139,8 @@ class FileConverter {
   // The one decision of a file's outcome, with its notes and sample, from its facts (the mark
   // rule, the body's rules, the UTF-8 doubt, then UTF-8 to UTF-8 re-encoding nothing).
   void settle(const RunEncodings& enc, FileFacts& facts, FileReport& report);
+  // detect::keeps_ascii, remembered for the last label: the same for most files of a run.
+  bool keeps_ascii(const std::string& label);
   // The encodings the file is converted with: `enc`, or UTF-8's for UTF-8 text read as legacy.
   const RunEncodings& utf8_instead(const RunEncodings& enc, const EncodingEntry& to,
                                    const FileFacts& facts, FileReport& report);
@@ -189,12 +191,17 @@ class FileConverter {
   std::optional<platform::FileStamp> source_stamp_;  // set once the source is read
   bool source_direct_ = false;                       // its path named no link
   platform::DirCache source_dirs_;                   // the last source's folder
+  std::string watched_folder_;                       // the last folder added to the watch
   platform::DirCache target_dirs_;                   // the last staged target's folder
   std::string content_;
   std::string scratch_;  // one piece's output
   std::string eol_out_;  // one piece's output with its line ends rewritten
   std::unique_ptr<OutputDirs> own_dirs_;
   std::string hint_;
+  ConverterShelf shelf_;  // this thread's converters, from file to file
+  // Whether the last source label asked about keeps ASCII as itself (asked once per file).
+  std::optional<std::string> ascii_label_;
+  bool ascii_kept_ = true;
 };
 
 // Puts the line ends a rewriter saw and wrote into the report.
