@@ -299,15 +299,6 @@ void FileConverter::settle(const RunEncodings& enc, FileFacts& facts, FileReport
                                                         : enc.source_charset);
 }
 
-bool FileConverter::repaired(const JobFile& file, const RunEncodings& enc, const FileFacts& facts,
-                             ChunkSource& src, FileReport& report, uint64_t token) {
-  if (src.whole()) return repair_whole(file, enc, facts.cls, report, token);
-  const StreamRepair r =
-      repair_streamed(file, src, enc, facts.cls.mark_length, facts.head, report, token);
-  if (r == StreamRepair::as_read) write_as_read(file, src, report, token);
-  return r != StreamRepair::none;
-}
-
 void FileConverter::convert_read(const JobFile& file, const RunEncodings& run_enc,
                                  const EncodingEntry& to, FileFacts& facts, ChunkSource& src,
                                  FileReport& report, uint64_t token) {

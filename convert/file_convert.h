@@ -18,7 +18,6 @@
 #include "platform/dir_cache.h"
 #include "platform/fs.h"
 
-class ChunkSource;
 class NarrowLabelCheck;
 class OutputDirs;
 class OutputSink;
@@ -87,7 +86,7 @@ std::string escaped_legacy(const RunContext& run);
 struct FileFacts {
   Classification cls;  // the mark rule; the body's rules are settled from `body`
   BodyFacts body;
-  std::string_view head;  // the text after the mark (a big file's first 64 KiB): samples, hints
+  std::string_view head;  // after the mark (a big file's first 64 KiB): samples, hints, repairs
   // What the UTF-8 doubt weighs: the text (a big file's lines above ASCII); unknown when a big
   // file has too many such lines to be anything but UTF-8.
   std::string_view doubt;
@@ -105,6 +104,10 @@ void whole_facts(std::string_view content, const RunEncodings& enc, FileFacts& f
 // The same gathered chunk by chunk from the file at `source`; 0 or the errno of reading.
 int gather_facts(const std::string& source, const RunEncodings& enc, size_t chunk_size,
                  FileFacts& facts);
+
+// Appends what a repair makes of the next chunk to `out`; called once more with `last` and no
+// chunk. false when the content does not repair as it was found to.
+using TextRepair = std::function<bool(std::string_view chunk, bool last, std::string& out)>;
 
 // Per conversion thread: its buffers are reused from file to file.
 class FileConverter {
@@ -145,10 +148,10 @@ class FileConverter {
   // or converted, with the target's mark and line ends, else the content exactly as read.
   void write(const JobFile& file, const RunEncodings& enc, const Classification& cls,
              ChunkSource& src, FileReport& report, uint64_t token);
-  // Hands the text after the mark to `sink`, through `conv` when set, with the line ends
+  // Hands the text (after the mark) to `sink`, through `conv` when set, with the line ends
   // rewritten; false when converting failed (conv's outcome) or an errno is in `err`.
   bool produce(const RunEncodings& enc, const Classification& cls, StreamConverter* conv,
-               ChunkSource& src, OutputSink& sink, FileReport& report, int& err);
+               const EachChunk& text, OutputSink& sink, FileReport& report, int& err);
   // Publishes what `sink` was given (nothing in a dry run, nor in place when unchanged).
   void finish(const JobFile& file, const ChunkSource& src, OutputSink& sink, int err,
               FileReport& report, uint64_t token);
@@ -163,52 +166,19 @@ class FileConverter {
   // Hands a fully written target on: to the publisher, or published at once.
   int finish_target(const JobFile& file, platform::TargetFile&& target, uint64_t token,
                     FileReport& report);
-  // Publishes `head` then `body` of a file held whole (nothing in a dry run, nor in place when
-  // they are the content as read).
-  void publish(const JobFile& file, std::string_view head, std::string_view body,
-               FileReport& report, uint64_t token);
-  void publish_as_read(const JobFile& file, FileReport& report, uint64_t token);
   // A file whose policy could not be settled (a broken .editorconfig): cannot-convert, and
   // copied as it is into a separate output tree, whole or big.
   void leave_unsettled_policy(const JobFile& file, ChunkSource& src, FileReport& report,
                               uint64_t token);
-  // Double-encoded and mixed files (repair_file.cpp): true when `report` is settled and
-  // written. `legacy`: the encoding of a mixed file's other lines.
-  bool repair_whole(const JobFile& file, const RunEncodings& enc, const Classification& cls,
-                    FileReport& report, uint64_t token);
-  bool repair_utf8_whole(const JobFile& file, const RunEncodings& enc, std::string_view body,
-                         FileReport& report, uint64_t token);
-  bool repair_ambiguous_whole(const JobFile& file, const RunEncodings& enc, std::string_view body,
-                              FileReport& report, uint64_t token);
-  bool repair_double_whole(const JobFile& file, const RunEncodings& enc, std::string_view body,
-                           FileReport& report, uint64_t token);
-  bool repair_mixed_whole(const JobFile& file, const RunEncodings& enc, std::string_view body,
-                          const std::string& legacy, FileReport& report, uint64_t token);
-  // Publishes UTF-8 `text` in the target encoding; on failure the content as read.
-  void publish_utf8(const JobFile& file, const RunEncodings& enc, std::string_view text,
-                    FileReport& report, uint64_t token);
-  // The same for files above whole_file_limit, read again chunk by chunk (repair_stream.cpp).
-  // `written`: the repair was written (or failed with its outcome); `as_read`: the file is
-  // reported and its content as read is the target.
-  enum class StreamRepair { none, as_read, written };
-  StreamRepair repair_streamed(const JobFile& file, ChunkSource& src, const RunEncodings& enc,
-                               size_t mark_length, std::string_view head, FileReport& report,
-                               uint64_t token);
-  StreamRepair double_streamed(const JobFile& file, ChunkSource& src, const RunEncodings& enc,
-                               size_t mark_length, std::string_view head, FileReport& report,
-                               uint64_t token);
-  StreamRepair mixed_streamed(const JobFile& file, ChunkSource& src, const RunEncodings& enc,
-                              size_t mark_length, std::string_view head, FileReport& report,
-                              uint64_t token);
-  // Writes what `produce` hands out (UTF-8, each piece whole characters) into the target in the
-  // target encoding, through the one writer; the outcome set when it fails.
-  using Produce = std::function<bool(const std::function<bool(std::string_view)>&)>;
-  void write_streamed(const JobFile& file, ChunkSource& src, const RunEncodings& enc,
-                      const Produce& produce, FileReport& report, uint64_t token);
+  // Writes the text `repair` makes of the content after the mark (UTF-8) as converted text
+  // through the one writer; the outcome set when it has no form in the target.
+  void write_repaired(const JobFile& file, const RunEncodings& enc, const Classification& cls,
+                      ChunkSource& src, const TextRepair& repair, FileReport& report,
+                      uint64_t token);
   // The source no longer has the stamp it had when its reading began.
   bool source_changed() const;
-  // A file settled by a repair (written, or reported and written as read); chunked files are
-  // read again for it.
+  // A double-encoded or mixed file (repair_file.cpp): true when the repair settled it (written,
+  // or reported and written as read); the content is read again from `src` for it.
   bool repaired(const JobFile& file, const RunEncodings& enc, const FileFacts& facts,
                 ChunkSource& src, FileReport& report, uint64_t token);
 

@@ -120,6 +120,9 @@ struct StreamFileResult {
 // and sharing its extents where the file system can (TargetFile::copy_from).
 StreamFileResult copy_whole_file(const std::string& source, platform::TargetFile& target);
 
+// Hands a text's chunks in order to `take` until it returns false; 0 or the errno of reading.
+using EachChunk = std::function<int(const std::function<bool(std::string_view)>& take)>;
+
 // The bytes a file's output is made from: its content held whole (one chunk), or the file read
 // again chunk by chunk.
 class ChunkSource {
