@@ -10,10 +10,7 @@ AppState::AppState(no_config_t)
   build_encoding_catalogue(encodings, encoding_items, log);
 }
 
-AppState::AppState() : AppState(no_config) {
-  load_config("ouzel.yml");
-  build_filter_items();
-}
+AppState::AppState() : AppState(no_config) { load_config("ouzel.yml"); }
 
 AppState::~AppState() { stop_worker(); }
 

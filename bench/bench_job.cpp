@@ -94,7 +94,7 @@ void run_job(const std::string& src, const std::string& dst, size_t files,
   app.from_index = app.index_of("GBK");
   app.to_index = app.index_of("UTF-8");
   app.detect = mode != Mode::convert;
-  JobPlan plan = app.plan_from_settings();
+  JobPlan plan = *app.plan_from_settings();
   if (mode == Mode::preview_detecting) {
     plan.options.dry_run = true;
     plan.options.samples = true;

@@ -183,7 +183,7 @@ const Flag kFlags[] = {
 
 const Flag* find_long(std::string_view name) {
   for (const Flag& f : kFlags)
-    if (name == f.name) return &f;
+    if (name == std::string_view(f.name)) return &f;
   return nullptr;
 }
 

@@ -10,11 +10,11 @@
 #include "cli/cli_args.h"
 #include "cli/cli_observer.h"
 #include "cli/cli_plan.h"
-#include "cli/encoding_lookup.h"
 #include "cli/name_quote.h"
 #include "cli/named_paths.h"
 #include "cli/progress_line.h"
 #include "test_support.h"
+#include "util/encoding_lookup.h"
 
 using namespace testing_support;
 
