@@ -7,10 +7,6 @@ platform::Result<JobPlan> AppState::plan_from_settings() const {
   return resolve_plan(*this, encodings);
 }
 
-void AppState::snapshot_job_settings() {
-  if (platform::Result<JobPlan> plan = plan_from_settings()) jobs.prepare(std::move(*plan));
-}
-
 std::optional<JobPlan> AppState::claim_with_plan() {
   platform::Result<JobPlan> plan = plan_from_settings();
   if (!plan) {

@@ -76,11 +76,6 @@ struct AppState : ConvertConfig {
 
   // The plan of a job from the settings as they are now (resolve_plan), or why there is none.
   platform::Result<JobPlan> plan_from_settings() const;
-  // The plan of the next job from the settings, and a fresh task for it. Only while no job
-  // runs.
-  void snapshot_job_settings();
-  // The worker's body, on this thread: runs the job made last (or one from the last plan).
-  void run_convert_job() { jobs.run(); }
   // "Start Convert": busy message, or zeroed counters, snapshot and a new worker thread.
   void request_convert();
   // "Preview": a dry run with samples on a new worker thread (busy message when one runs).

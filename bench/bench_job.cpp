@@ -100,7 +100,7 @@ void run_job(const std::string& src, const std::string& dst, size_t files,
     plan.options.samples = true;
   }
   app.jobs.prepare(std::move(plan));
-  app.run_convert_job();
+  app.jobs.run();
   const std::shared_ptr<const JobReport> r = app.last_report();
   if (!r || !r->ran || r->failures() != 0 || r->files.size() != files) {
     std::fprintf(stderr, "the job on %s did not convert its %zu files\n", src.c_str(), files);

@@ -492,8 +492,8 @@ TEST(CliProcess, SameOutputAsWindowJob) {
   AppState app(AppState::no_config);
   app.load_config(settings);
   app.output = tmp / "window";
-  app.snapshot_job_settings();
-  app.run_convert_job();
+  app.jobs.prepare(*app.plan_from_settings());
+  app.jobs.run();
   const auto window = read_tree(tmp / "window");
   EXPECT_EQ(window.size(), 7u);  // every file but skipped.h
   EXPECT_EQ(read_tree(tmp / "cli"), window);

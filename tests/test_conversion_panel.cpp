@@ -223,7 +223,7 @@ TEST_F(ConversionPanelTest, StopEndsTheRunningJobOnly) {
   EXPECT_EQ(log_count("Conversion stopped during the search"), 1);
   EXPECT_FALSE(testing_support::file_exists(dir_ / "out/a.txt"));
 
-  app_.snapshot_job_settings();  // a fresh task, and no job runs
+  app_.jobs.prepare(*app_.plan_from_settings());  // a fresh task, and no job runs
   draw();
   click("stop");
   EXPECT_FALSE(app_.jobs.stop_requested());

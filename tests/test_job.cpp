@@ -48,8 +48,8 @@ class JobTest : public ::testing::Test {
   // Runs one job on this thread, as the worker would.
   std::vector<std::string> run() {
     app.log.clear();
-    app.snapshot_job_settings();
-    app.run_convert_job();
+    app.jobs.prepare(*app.plan_from_settings());
+    app.jobs.run();
     EXPECT_TRUE(app.worker_idle.load());
     return messages(app);
   }
@@ -258,7 +258,7 @@ TEST_F(JobTest, StopDuringSearchConvertsNothing) {
   write_file(tmp / "in/a.txt", kGbk);
   app.log.clear();
   app.jobs.prepare(*app.plan_from_settings()).request_stop();
-  app.run_convert_job();
+  app.jobs.run();
   const auto m = messages(app);
   ASSERT_EQ(m.size(), 3u);
   EXPECT_EQ(m[1], "Searching files(*.*)...");
