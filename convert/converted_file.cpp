@@ -58,6 +58,13 @@ class OutputSink {
   bool same_ = true;
 };
 
+namespace {
+
+// Repaired text handed to the writer at a time.
+constexpr size_t kRepairedPiece = 1u << 20;
+
+}  // namespace
+
 std::function<int(platform::TargetFile&)> FileConverter::target_opener(const JobFile& file) {
   if (run_.dry_run) return {};
   return [this, &file](platform::TargetFile& target) {
@@ -67,7 +74,7 @@ std::function<int(platform::TargetFile&)> FileConverter::target_opener(const Job
 }
 
 bool FileConverter::produce(const RunEncodings& enc, const Classification& cls,
-                            StreamConverter* conv, ChunkSource& src, OutputSink& sink,
+                            StreamConverter* conv, const EachChunk& text, OutputSink& sink,
                             FileReport& report, int& err) {
   // Important: line ends are rewritten in the target's code units, by the converter; text copied
   // without one is ASCII-compatible, its line ends single bytes. Kept, they are only counted.
@@ -81,7 +88,7 @@ bool FileConverter::produce(const RunEncodings& enc, const Classification& cls,
   const size_t piece = std::min(run_.stream_chunk, kPieceBytes);
   const std::string_view mark = output_mark(enc, bom_, cls.own_mark);
   std::string_view head = mark;  // goes out with the first piece: one write, not two
-  sink.read_error = src.each(cls.mark_length, [&](std::string_view chunk) {
+  sink.read_error = text([&](std::string_view chunk) {
     if (conv != nullptr) {
       if (!feed_in_pieces(*conv, chunk, piece, scratch_, take, err, head)) return false;
       if (chunk.empty()) return true;  // the head is still to go
@@ -116,12 +123,14 @@ void FileConverter::write(const JobFile& file, const RunEncodings& enc, const Cl
   if (!copied && report.outcome != Outcome::converted)
     return write_as_read(file, src, report, token);
   OutputSink sink(src, target_opener(file));
-  // A converter of its own for each file: a reused one, even reset, would read a UTF-16 file in
-  // the byte order of the file before it (glibc keeps that beyond the shift state).
+  // The shelf lends converters only for the pairs where reuse is safe (ConverterShelf).
   std::optional<StreamConverter> conv;
-  if (!copied) conv.emplace(enc.source_charset, enc.target_charset);
+  if (!copied) conv.emplace(enc.source_charset, enc.target_charset, &shelf_);
   int err = 0;
-  if (!produce(enc, cls, conv ? &*conv : nullptr, src, sink, report, err) && err == 0 &&
+  const EachChunk text = [&](const std::function<bool(std::string_view)>& take) {
+    return src.each(cls.mark_length, take);
+  };
+  if (!produce(enc, cls, conv ? &*conv : nullptr, text, sink, report, err) && err == 0 &&
       sink.read_error == 0) {
     // The content exactly as read: never half converted.
     sink.target().abort();
@@ -161,43 +170,45 @@ void FileConverter::finish(const JobFile& file, const ChunkSource& src, OutputSi
   report.stop.reset();
 }
 
-void FileConverter::write_streamed(const JobFile& file, ChunkSource& src, const RunEncodings& enc,
-                                   const Produce& produce, FileReport& report, uint64_t token) {
+void FileConverter::write_repaired(const JobFile& file, const RunEncodings& enc,
+                                   const Classification& cls, ChunkSource& src,
+                                   const TextRepair& repair, FileReport& report, uint64_t token) {
+  // Important: the repaired text (UTF-8) goes through the one writer like any converted text:
+  // the run's line ends and the target's mark, converted into a target other than UTF-8.
+  std::optional<StreamConverter> conv;
+  if (!enc.target_is_utf8()) conv.emplace("UTF-8", enc.target_charset);
+  bool exact = true;
+  std::string out;
+  const EachChunk repaired = [&](const std::function<bool(std::string_view)>& take) {
+    out.clear();
+    bool more = true;
+    const int err = src.each(cls.mark_length, [&](std::string_view chunk) {
+      exact = repair(chunk, false, out);
+      if (!exact || out.size() < kRepairedPiece) return exact;
+      more = take(out);
+      out.clear();
+      return more;
+    });
+    if (err != 0 || !more) return err;
+    if (!(exact = exact && repair({}, true, out))) return platform::kSourceChanged;
+    take(out);
+    return 0;
+  };
   OutputSink sink(src, target_opener(file));
-  int err = sink.take(output_mark(enc, bom_, false));
-  std::string converted, ended;
-  bool converts = true;
-  // Important: line ends as the run asks, rewritten in UTF-8 before the target is made.
-  EolRewriter eol(eol_, EolUnits{1, false});
-  const auto put = [&](std::string_view utf8) {
-    if (enc.target_is_utf8()) return (err = sink.take(utf8)) == 0;
-    converted.clear();
-    // Each piece is whole characters, converted and closed on its own.
-    StreamConverter conv("UTF-8", enc.target_charset);
-    converts = conv.feed(utf8.data(), utf8.size(), converted) && conv.finish(converted);
-    return converts && (err = sink.take(converted)) == 0;
-  };
-  const auto take = [&](std::string_view utf8) {
-    if (err != 0) return false;
-    if (eol.passes_through()) {
-      eol.count(utf8);
-      return put(utf8);
-    }
-    ended.clear();
-    eol.feed(utf8, ended);
-    return put(ended);
-  };
-  const auto ends = [&] {
-    ended.clear();
-    eol.finish(ended);
-    note_line_ends(eol, report);
-    return eol.passes_through() || put(ended);
-  };
-  if ((err == 0 && produce(take) && err == 0 && ends()) || err != 0)
-    return finish(file, src, sink, err, report, token);
+  int err = 0;
+  const bool written =
+      produce(enc, cls, conv ? &*conv : nullptr, repaired, sink, report, err) || err != 0;
+  // It was checked to repair exactly: otherwise its content changed since.
+  if (!exact) {
+    sink.read_error = 0;
+    err = platform::kSourceChanged;
+  }
+  if (written || !exact || sink.read_error != 0) return finish(file, src, sink, err, report, token);
   sink.target().abort();
-  report.outcome = Outcome::cannot_convert;
-  if (!converts) report.note += "; the repaired text has no form in " + enc.target_name;
+  report.outcome = conv->outcome().unsupported ? Outcome::not_supported : Outcome::cannot_convert;
+  report.error = conv->outcome().error;
+  report.note += "; the repaired text has no form in " + enc.target_name;
+  write_as_read(file, src, report, token);
 }
 
 void FileConverter::write_as_read(const JobFile& file, ChunkSource& src, FileReport& report,
@@ -205,20 +216,6 @@ void FileConverter::write_as_read(const JobFile& file, ChunkSource& src, FileRep
   OutputSink sink(src, target_opener(file));
   sink.take_as_read();
   finish(file, src, sink, 0, report, token);
-}
-
-void FileConverter::publish(const JobFile& file, std::string_view head, std::string_view body,
-                            FileReport& report, uint64_t token) {
-  ChunkSource src(source_path_, run_.stream_chunk, &content_);
-  OutputSink sink(src, target_opener(file));
-  int err = sink.take(head);
-  if (err == 0) err = sink.take(body);
-  finish(file, src, sink, err, report, token);
-}
-
-void FileConverter::publish_as_read(const JobFile& file, FileReport& report, uint64_t token) {
-  ChunkSource src(source_path_, run_.stream_chunk, &content_);
-  write_as_read(file, src, report, token);
 }
 
 void FileConverter::leave_unsettled_policy(const JobFile& file, ChunkSource& src,

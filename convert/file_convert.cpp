@@ -206,9 +206,14 @@ FileReport FileConverter::process(const JobFile& file, uint64_t token) {
   }
   source_path_ = join_path(run_.input, file.relative_dir, file.file_name);
   source_stamp_.emplace();
+  const std::string folder =
+      file.relative_dir.empty() ? run_.input : run_.input + "/" + file.relative_dir;
+  if (run_.dirs != nullptr && folder != watched_folder_) {
+    run_.dirs->watch_source_folder(folder);  // before its first source here is read
+    watched_folder_ = folder;
+  }
   // Important: the folder is kept open, so a tree of small files is not walked path by path.
-  const int dir_fd = source_dirs_.fd_for(
-      file.relative_dir.empty() ? run_.input : run_.input + "/" + file.relative_dir);
+  const int dir_fd = source_dirs_.fd_for(folder);
   const int read_error =
       platform::read_file_at(dir_fd, file.file_name, source_path_, content_, run_.whole_file_limit,
                              &*source_stamp_, &source_direct_)
@@ -251,6 +256,14 @@ const RunEncodings& FileConverter::utf8_instead(const RunEncodings& enc, const E
   return utf8;
 }
 
+bool FileConverter::keeps_ascii(const std::string& label) {
+  if (ascii_label_ != label) {
+    ascii_kept_ = detect::keeps_ascii(label);
+    ascii_label_ = label;
+  }
+  return ascii_kept_;
+}
+
 void FileConverter::settle(const RunEncodings& enc, FileFacts& facts, FileReport& report) {
   Classification& cls = facts.cls;
   if (cls.outcome == Outcome::marked) {
@@ -276,7 +289,7 @@ void FileConverter::settle(const RunEncodings& enc, FileFacts& facts, FileReport
   // A label chosen by hand that turns ASCII into other characters is converted as asked, with
   // a warning on each file where it made a difference.
   if (report.outcome == Outcome::converted && report.note.empty() &&
-      !detect::keeps_ascii(enc.source_charset)) {
+      !keeps_ascii(enc.source_charset)) {
     const std::string hint = detect::narrow_label_hint(facts.head, enc.source_charset);
     if (!hint.empty()) report.note = "warning: " + hint;
   }
@@ -284,15 +297,6 @@ void FileConverter::settle(const RunEncodings& enc, FileFacts& facts, FileReport
     report.sample = detect::sample_line(facts.head, report.outcome == Outcome::already_utf8
                                                         ? std::string("UTF-8")
                                                         : enc.source_charset);
-}
-
-bool FileConverter::repaired(const JobFile& file, const RunEncodings& enc, const FileFacts& facts,
-                             ChunkSource& src, FileReport& report, uint64_t token) {
-  if (src.whole()) return repair_whole(file, enc, facts.cls, report, token);
-  const StreamRepair r =
-      repair_streamed(file, src, enc, facts.cls.mark_length, facts.head, report, token);
-  if (r == StreamRepair::as_read) write_as_read(file, src, report, token);
-  return r != StreamRepair::none;
 }
 
 void FileConverter::convert_read(const JobFile& file, const RunEncodings& run_enc,

@@ -14,14 +14,13 @@
 #include "convert/line_endings.h"
 #include "convert/marks.h"
 #include "convert/report.h"
+#include "convert/stream_convert.h"
 #include "platform/dir_cache.h"
 #include "platform/fs.h"
 
-class ChunkSource;
 class NarrowLabelCheck;
 class OutputDirs;
 class OutputSink;
-class StreamConverter;
 namespace platform {
 class Publisher;
 class TargetFile;
@@ -106,6 +105,10 @@ void whole_facts(std::string_view content, const RunEncodings& enc, FileFacts& f
 int gather_facts(const std::string& source, const RunEncodings& enc, size_t chunk_size,
                  FileFacts& facts);
 
+// Appends what a repair makes of the next chunk to `out`; called once more with `last` and no
+// chunk. false when the content does not repair as it was found to.
+using TextRepair = std::function<bool(std::string_view chunk, bool last, std::string& out)>;
+
 // Per conversion thread: its buffers are reused from file to file.
 class FileConverter {
  public:
@@ -136,6 +139,8 @@ class FileConverter {
   // The one decision of a file's outcome, with its notes and sample, from its facts (the mark
   // rule, the body's rules, the UTF-8 doubt, then UTF-8 to UTF-8 re-encoding nothing).
   void settle(const RunEncodings& enc, FileFacts& facts, FileReport& report);
+  // detect::keeps_ascii, remembered for the last label: the same for most files of a run.
+  bool keeps_ascii(const std::string& label);
   // The encodings the file is converted with: `enc`, or UTF-8's for UTF-8 text read as legacy.
   const RunEncodings& utf8_instead(const RunEncodings& enc, const EncodingEntry& to,
                                    const FileFacts& facts, FileReport& report);
@@ -143,10 +148,10 @@ class FileConverter {
   // or converted, with the target's mark and line ends, else the content exactly as read.
   void write(const JobFile& file, const RunEncodings& enc, const Classification& cls,
              ChunkSource& src, FileReport& report, uint64_t token);
-  // Hands the text after the mark to `sink`, through `conv` when set, with the line ends
+  // Hands the text (after the mark) to `sink`, through `conv` when set, with the line ends
   // rewritten; false when converting failed (conv's outcome) or an errno is in `err`.
   bool produce(const RunEncodings& enc, const Classification& cls, StreamConverter* conv,
-               ChunkSource& src, OutputSink& sink, FileReport& report, int& err);
+               const EachChunk& text, OutputSink& sink, FileReport& report, int& err);
   // Publishes what `sink` was given (nothing in a dry run, nor in place when unchanged).
   void finish(const JobFile& file, const ChunkSource& src, OutputSink& sink, int err,
               FileReport& report, uint64_t token);
@@ -161,52 +166,19 @@ class FileConverter {
   // Hands a fully written target on: to the publisher, or published at once.
   int finish_target(const JobFile& file, platform::TargetFile&& target, uint64_t token,
                     FileReport& report);
-  // Publishes `head` then `body` of a file held whole (nothing in a dry run, nor in place when
-  // they are the content as read).
-  void publish(const JobFile& file, std::string_view head, std::string_view body,
-               FileReport& report, uint64_t token);
-  void publish_as_read(const JobFile& file, FileReport& report, uint64_t token);
   // A file whose policy could not be settled (a broken .editorconfig): cannot-convert, and
   // copied as it is into a separate output tree, whole or big.
   void leave_unsettled_policy(const JobFile& file, ChunkSource& src, FileReport& report,
                               uint64_t token);
-  // Double-encoded and mixed files (repair_file.cpp): true when `report` is settled and
-  // written. `legacy`: the encoding of a mixed file's other lines.
-  bool repair_whole(const JobFile& file, const RunEncodings& enc, const Classification& cls,
-                    FileReport& report, uint64_t token);
-  bool repair_utf8_whole(const JobFile& file, const RunEncodings& enc, std::string_view body,
-                         FileReport& report, uint64_t token);
-  bool repair_ambiguous_whole(const JobFile& file, const RunEncodings& enc, std::string_view body,
-                              FileReport& report, uint64_t token);
-  bool repair_double_whole(const JobFile& file, const RunEncodings& enc, std::string_view body,
-                           FileReport& report, uint64_t token);
-  bool repair_mixed_whole(const JobFile& file, const RunEncodings& enc, std::string_view body,
-                          const std::string& legacy, FileReport& report, uint64_t token);
-  // Publishes UTF-8 `text` in the target encoding; on failure the content as read.
-  void publish_utf8(const JobFile& file, const RunEncodings& enc, std::string_view text,
-                    FileReport& report, uint64_t token);
-  // The same for files above whole_file_limit, read again chunk by chunk (repair_stream.cpp).
-  // `written`: the repair was written (or failed with its outcome); `as_read`: the file is
-  // reported and its content as read is the target.
-  enum class StreamRepair { none, as_read, written };
-  StreamRepair repair_streamed(const JobFile& file, ChunkSource& src, const RunEncodings& enc,
-                               size_t mark_length, std::string_view head, FileReport& report,
-                               uint64_t token);
-  StreamRepair double_streamed(const JobFile& file, ChunkSource& src, const RunEncodings& enc,
-                               size_t mark_length, std::string_view head, FileReport& report,
-                               uint64_t token);
-  StreamRepair mixed_streamed(const JobFile& file, ChunkSource& src, const RunEncodings& enc,
-                              size_t mark_length, std::string_view head, FileReport& report,
-                              uint64_t token);
-  // Writes what `produce` hands out (UTF-8, each piece whole characters) into the target in the
-  // target encoding, through the one writer; the outcome set when it fails.
-  using Produce = std::function<bool(const std::function<bool(std::string_view)>&)>;
-  void write_streamed(const JobFile& file, ChunkSource& src, const RunEncodings& enc,
-                      const Produce& produce, FileReport& report, uint64_t token);
+  // Writes the text `repair` makes of the content after the mark (UTF-8) as converted text
+  // through the one writer; the outcome set when it has no form in the target.
+  void write_repaired(const JobFile& file, const RunEncodings& enc, const Classification& cls,
+                      ChunkSource& src, const TextRepair& repair, FileReport& report,
+                      uint64_t token);
   // The source no longer has the stamp it had when its reading began.
   bool source_changed() const;
-  // A file settled by a repair (written, or reported and written as read); chunked files are
-  // read again for it.
+  // A double-encoded or mixed file (repair_file.cpp): true when the repair settled it (written,
+  // or reported and written as read); the content is read again from `src` for it.
   bool repaired(const JobFile& file, const RunEncodings& enc, const FileFacts& facts,
                 ChunkSource& src, FileReport& report, uint64_t token);
 
@@ -219,12 +191,17 @@ class FileConverter {
   std::optional<platform::FileStamp> source_stamp_;  // set once the source is read
   bool source_direct_ = false;                       // its path named no link
   platform::DirCache source_dirs_;                   // the last source's folder
+  std::string watched_folder_;                       // the last folder added to the watch
   platform::DirCache target_dirs_;                   // the last staged target's folder
   std::string content_;
   std::string scratch_;  // one piece's output
   std::string eol_out_;  // one piece's output with its line ends rewritten
   std::unique_ptr<OutputDirs> own_dirs_;
   std::string hint_;
+  ConverterShelf shelf_;  // this thread's converters, from file to file
+  // Whether the last source label asked about keeps ASCII as itself (asked once per file).
+  std::optional<std::string> ascii_label_;
+  bool ascii_kept_ = true;
 };
 
 // Puts the line ends a rewriter saw and wrote into the report.

@@ -323,11 +323,12 @@ void Runner::finish_file(size_t index, FileReport&& report, const Clock::time_po
   std::unique_lock guard(observer_lock_);
   if (auto it = early_failures_.find(index); it != early_failures_.end())
     set_write_failure(report, it->second);
-  guard.unlock();
-  const std::vector<std::string> lines = observer_.wants_file_lines()
-                                             ? file_log_lines(files_[index], report, ctx_.in_place)
-                                             : std::vector<std::string>();
-  guard.lock();
+  std::vector<std::string> lines;
+  if (observer_.wants_file_lines()) {  // made outside the lock: the other threads go on
+    guard.unlock();
+    lines = file_log_lines(files_[index], report, ctx_.in_place);
+    guard.lock();
+  }
   ++progress_.files_done;
   progress_.bytes_done += report.bytes;
   progress_.micros =
@@ -391,19 +392,11 @@ void Runner::detect_sources() {
 }
 
 // Before any source is read for its conversion: the end of the run then looks again only at
-// the sources their folder's watch cannot vouch for (OutputDirs::changed_sources).
+// the sources their folder's watch cannot vouch for (OutputDirs::changed_sources). Each
+// conversion thread adds a folder to it before it reads the folder's first source.
 void Runner::watch_sources() {
   if (!dirs_ || ctx_.in_place || plan_.options.dry_run) return;
-  auto watch = std::make_unique<platform::ChangeWatch>();
-  const std::string* last = nullptr;
-  for (const JobFile& f : files_) {
-    if (f.identity != Outcome::converted && !outcome_is_unsettled(f.identity)) continue;
-    if (last != nullptr && *last == f.relative_dir) continue;
-    last = &f.relative_dir;
-    // Spelled as the file's path is up to its name (FileConverter::process).
-    watch->watch(f.relative_dir.empty() ? plan_.input : plan_.input + "/" + f.relative_dir);
-  }
-  dirs_->watch_sources(std::move(watch));
+  dirs_->watch_sources(std::make_unique<platform::ChangeWatch>());
 }
 
 void Runner::convert() {

@@ -251,10 +251,17 @@ void OutputDirs::staged_file(const std::string& path, uint64_t bytes, uint64_t t
 // Whether each staged file's source still has the stamp it was read with, on two threads: at
 // the run's end every source is looked at again, and one thread does it half as fast.
 void OutputDirs::watch_sources(std::unique_ptr<platform::ChangeWatch> watch) {
+  const std::lock_guard guard(watch_lock_);
   watch_ = std::move(watch);
 }
 
+void OutputDirs::watch_source_folder(const std::string& dir) {
+  const std::lock_guard guard(watch_lock_);
+  if (watch_) watch_->watch(dir);
+}
+
 std::vector<char> OutputDirs::changed_sources(const std::vector<Stage>& stages) {
+  const std::lock_guard guard(watch_lock_);  // the conversion threads are done by now
   if (watch_) watch_->collect();
   const platform::ChangeWatch* watch = watch_.get();
   std::vector<const StagedFile*> files;

@@ -59,9 +59,12 @@ class OutputDirs {
   void staged_file(const std::string& path, uint64_t bytes, uint64_t token,
                    const std::string& source, const std::optional<platform::FileStamp>& stamp,
                    bool watchable = false);
-  // The watch of the sources' folders, started before any of them was read: at the end, a
-  // watchable source it saw no change to is not looked at again.
+  // The watch of the sources' folders: at the end, a watchable source it saw no change to is
+  // not looked at again. Folders are added to it by watch_source_folder.
   void watch_sources(std::unique_ptr<platform::ChangeWatch> watch);
+  // Adds `dir` (spelled as the sources' paths up to their names) to the watch, if there is one.
+  // Important: called before the first source in `dir` is read; thread-safe.
+  void watch_source_folder(const std::string& dir);
 
   // Names every staged folder: flushed first and its new name made durable after when
   // `durable`. A target whose source changed since it was read is removed (platform::
@@ -111,6 +114,7 @@ class OutputDirs {
   std::mutex lock_;
   std::unordered_map<std::string, Prepared> done_;  // by relative_dir
   std::vector<Stage> stages_;
+  std::mutex watch_lock_;  // watch_ while the conversion threads add folders to it
   std::unique_ptr<platform::ChangeWatch> watch_;
   // The background flush: its thread, and what the run hands it, under flush_lock_.
   const bool durable_;

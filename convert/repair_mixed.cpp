@@ -132,49 +132,6 @@ std::string MixedFacts::bad_line_text() const {
                          static_cast<unsigned long long>(bad_line), legacy.c_str());
 }
 
-MixedScan::MixedScan(std::string legacy, bool check_legacy) : check_legacy_(check_legacy) {
-  facts_.legacy = std::move(legacy);
-}
-
-void MixedScan::line(std::string_view line) {
-  ++facts_.lines;
-  const bool escapes = escaped(line, facts_.legacy);
-  if (!escapes && is_ascii(line)) return;
-  const bool utf8 = !escapes && utf8_check(line).valid;
-  if (!utf8 && !escapes && !check_legacy_) {
-    if (facts_.legacy_lines++ == 0) facts_.first_legacy_line = facts_.lines;
-    return;
-  }
-  if ((utf8 || escapes) && check_legacy_) return;  // counted in the first pass
-  switch (line_kind(line, facts_.legacy)) {
-    case LineKind::ascii:
-      return;
-    case LineKind::utf8:
-      if (facts_.utf8_lines++ == 0) {
-        facts_.first_utf8_line = facts_.lines;
-        facts_.first_utf8 = shortened(std::string(line));
-        std::u32string misread;
-        detect::decode_lenient(line, facts_.legacy, misread);
-        std::string text;
-        detect::append_utf8(text, misread);
-        facts_.first_utf8_misread = shortened(std::move(text));
-      }
-      return;
-    case LineKind::legacy:
-      if (!check_legacy_ && facts_.legacy_lines++ == 0) facts_.first_legacy_line = facts_.lines;
-      if (facts_.first_legacy.empty() &&
-          (check_legacy_ || facts_.first_legacy_line == facts_.lines)) {
-        std::string decoded;
-        decode_exact(line, facts_.legacy, decoded);
-        facts_.first_legacy = shortened(std::move(decoded));
-      }
-      return;
-    case LineKind::neither:
-      if (facts_.bad_line == 0) facts_.bad_line = facts_.lines;
-      return;
-  }
-}
-
 std::string legacy_of(std::string_view text, const std::vector<std::string>& candidates,
                       const std::string& preferred, bool sure) {
   // The lines that are not UTF-8, and which candidates read them all.
@@ -233,6 +190,62 @@ bool line_to_utf8(std::string_view line, const std::string& legacy, std::string&
 
 namespace {
 
+// Gathers the facts line by line. Lines that are not UTF-8 are taken as legacy ones at first
+// (decoding each would cost a clean legacy file its time); `check_legacy` then looks at each
+// again in a second pass, only for a file that has UTF-8 lines. Lines with escapes, against
+// an encoding that switches by them, are read at once in the first pass.
+class MixedScan {
+ public:
+  MixedScan(std::string legacy, bool check_legacy) : check_legacy_(check_legacy) {
+    facts_.legacy = std::move(legacy);
+  }
+  void line(std::string_view line);
+  const MixedFacts& facts() const { return facts_; }
+
+ private:
+  MixedFacts facts_;
+  bool check_legacy_;
+};
+
+void MixedScan::line(std::string_view line) {
+  ++facts_.lines;
+  const bool escapes = escaped(line, facts_.legacy);
+  if (!escapes && is_ascii(line)) return;
+  const bool utf8 = !escapes && utf8_check(line).valid;
+  if (!utf8 && !escapes && !check_legacy_) {
+    if (facts_.legacy_lines++ == 0) facts_.first_legacy_line = facts_.lines;
+    return;
+  }
+  if ((utf8 || escapes) && check_legacy_) return;  // counted in the first pass
+  switch (line_kind(line, facts_.legacy)) {
+    case LineKind::ascii:
+      return;
+    case LineKind::utf8:
+      if (facts_.utf8_lines++ == 0) {
+        facts_.first_utf8_line = facts_.lines;
+        facts_.first_utf8 = shortened(std::string(line));
+        std::u32string misread;
+        detect::decode_lenient(line, facts_.legacy, misread);
+        std::string text;
+        detect::append_utf8(text, misread);
+        facts_.first_utf8_misread = shortened(std::move(text));
+      }
+      return;
+    case LineKind::legacy:
+      if (!check_legacy_ && facts_.legacy_lines++ == 0) facts_.first_legacy_line = facts_.lines;
+      if (facts_.first_legacy.empty() &&
+          (check_legacy_ || facts_.first_legacy_line == facts_.lines)) {
+        std::string decoded;
+        decode_exact(line, facts_.legacy, decoded);
+        facts_.first_legacy = shortened(std::move(decoded));
+      }
+      return;
+    case LineKind::neither:
+      if (facts_.bad_line == 0) facts_.bad_line = facts_.lines;
+      return;
+  }
+}
+
 // Whether some line reads as UTF-8 rather than the legacy encoding; one pass skips the rest.
 bool has_utf8_reading(std::string_view text, const std::string& legacy) {
   size_t at = 0;
@@ -241,34 +254,58 @@ bool has_utf8_reading(std::string_view text, const std::string& legacy) {
   return false;
 }
 
-}  // namespace
+// The same over chunks: each one's whole lines at once, a line cut by its end carried.
+bool has_utf8_reading(const EachChunk& text, const std::string& legacy, int& read_error) {
+  std::string carry;
+  bool found = false;
+  read_error = text([&](std::string_view chunk) {
+    const size_t end = chunk.rfind('\n') + 1;  // 0: no line ends here
+    if (carry.empty()) {
+      found = has_utf8_reading(chunk.substr(0, end), legacy);
+    } else if (end > 0) {
+      carry.append(chunk.substr(0, end));
+      found = has_utf8_reading(carry, legacy);
+      carry.clear();
+    }
+    carry.append(chunk.substr(end));
+    return !found;
+  });
+  return found || (read_error == 0 && has_utf8_reading(carry, legacy));
+}
 
-MixedFacts scan_mixed(std::string_view text, const std::string& legacy) {
-  // Important: nearly every legacy file has no UTF-8 line, and its lines need no counting.
-  if (!has_utf8_reading(text, legacy)) {
-    MixedFacts none;
-    none.legacy = legacy;
-    return none;
-  }
-  MixedScan scan(legacy, false);
+MixedFacts scan_pass(const EachChunk& text, const std::string& legacy, bool check_legacy,
+                     int& read_error) {
+  MixedScan scan(legacy, check_legacy);
   LineSplitter split;
   const LineSplitter::Take take = [&scan](std::string_view line) { scan.line(line); };
-  split.feed(text, take);
+  read_error = text([&](std::string_view chunk) {
+    split.feed(chunk, take);
+    return true;
+  });
   split.finish(take);
-  MixedFacts facts = scan.facts();
-  if (facts.utf8_lines == 0) return facts;
-  MixedScan second(legacy, true);
-  const LineSplitter::Take again = [&second](std::string_view line) { second.line(line); };
-  split.feed(text, again);
-  split.finish(again);
-  merge_second_pass(facts, second.facts());
+  return scan.facts();
+}
+
+}  // namespace
+
+MixedFacts scan_mixed(const EachChunk& text, const std::string& legacy, int& read_error) {
+  // Important: nearly every legacy file has no UTF-8 line, and its lines need no counting.
+  MixedFacts facts;
+  facts.legacy = legacy;
+  if (!has_utf8_reading(text, legacy, read_error)) return facts;
+  facts = scan_pass(text, legacy, false, read_error);
+  if (read_error != 0 || facts.utf8_lines == 0) return facts;
+  const MixedFacts second = scan_pass(text, legacy, true, read_error);
+  // The first pass's facts completed by the second's.
+  if (second.bad_line != 0 && (facts.bad_line == 0 || second.bad_line < facts.bad_line))
+    facts.bad_line = second.bad_line;
+  if (facts.first_legacy.empty()) facts.first_legacy = second.first_legacy;
   return facts;
 }
 
-void merge_second_pass(MixedFacts& first, const MixedFacts& second) {
-  if (second.bad_line != 0 && (first.bad_line == 0 || second.bad_line < first.bad_line))
-    first.bad_line = second.bad_line;
-  if (first.first_legacy.empty()) first.first_legacy = second.first_legacy;
+MixedFacts scan_mixed(std::string_view text, const std::string& legacy) {
+  int read_error = 0;
+  return scan_mixed([text](const auto& take) { return take(text), 0; }, legacy, read_error);
 }
 
 }  // namespace repair

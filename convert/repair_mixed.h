@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "convert/stream_convert.h"
+
 namespace repair {
 
 enum class LineKind { ascii, utf8, legacy, neither };
@@ -56,21 +58,6 @@ struct MixedFacts {
   std::string bad_line_text() const;
 };
 
-// Gathers the facts line by line. Lines that are not UTF-8 are taken as legacy ones at first
-// (decoding each would cost a clean legacy file its time); `check_legacy` then looks at each
-// again in a second pass, only for a file that has UTF-8 lines. Lines with escapes, against
-// an encoding that switches by them, are read at once in the first pass.
-class MixedScan {
- public:
-  MixedScan(std::string legacy, bool check_legacy);
-  void line(std::string_view line);
-  const MixedFacts& facts() const { return facts_; }
-
- private:
-  MixedFacts facts_;
-  bool check_legacy_;
-};
-
 // The legacy encoding among `candidates` that reads every line of `text` that is not UTF-8,
 // chosen by detection over those lines alone (`preferred` wins close calls); "" when none reads
 // them all, or when `sure` and detection finds those lines ambiguous too.
@@ -81,11 +68,10 @@ std::string legacy_of(std::string_view text, const std::vector<std::string>& can
 // reads.
 bool line_to_utf8(std::string_view line, const std::string& legacy, std::string& out);
 
-// The facts of `text` (whole) against `legacy`, both passes; only the encoding's name and no
-// counts when no line reads as UTF-8.
+// The facts of a text against `legacy`, line by line, lines cut by a chunk's end carried; only
+// the encoding's name and no counts when no line reads as UTF-8. `read_error`: 0 or errno.
+MixedFacts scan_mixed(const EachChunk& text, const std::string& legacy, int& read_error);
+// The same of a text held whole.
 MixedFacts scan_mixed(std::string_view text, const std::string& legacy);
-
-// The facts of the first pass completed by those of the second.
-void merge_second_pass(MixedFacts& first, const MixedFacts& second);
 
 }  // namespace repair

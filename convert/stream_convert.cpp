@@ -15,8 +15,41 @@
 #include "platform/sys_io.h"
 #include "platform/target_file.h"
 
-StreamConverter::StreamConverter(std::string from, std::string to)
-    : from_(std::move(from)), to_(std::move(to)) {}
+IconvHandle ConverterShelf::take(const std::string& to, const std::string& from,
+                                 const TableDecoder*& table) {
+  for (Shelved& s : shelved_) {
+    if (s.to != to || s.from != from || !s.cd.is_open()) continue;
+    table = s.table;
+    return std::move(s.cd);
+  }
+  IconvHandle cd(to, from);
+  table = cd.is_open() ? TableDecoder::find(from, to) : nullptr;
+  return cd;
+}
+
+void ConverterShelf::put(const std::string& to, const std::string& from, const TableDecoder* table,
+                         IconvHandle cd) {
+  if (table == nullptr || !cd.is_open()) return;
+  cd.reset();
+  for (Shelved& s : shelved_) {
+    if (s.to != to || s.from != from) continue;
+    if (!s.cd.is_open()) s.cd = std::move(cd);
+    return;
+  }
+  shelved_.push_back({to, from, table, std::move(cd)});
+}
+
+size_t ConverterShelf::shelved() const {
+  return static_cast<size_t>(std::count_if(shelved_.begin(), shelved_.end(),
+                                           [](const Shelved& s) { return s.cd.is_open(); }));
+}
+
+StreamConverter::StreamConverter(std::string from, std::string to, ConverterShelf* shelf)
+    : from_(std::move(from)), to_(std::move(to)), shelf_(shelf) {}
+
+StreamConverter::~StreamConverter() {
+  if (shelf_ != nullptr) shelf_->put(to_, from_, table_, std::move(cd_));
+}
 
 bool StreamConverter::fail(int err, uint64_t offset) {
   outcome_.ok = false;
@@ -41,12 +74,16 @@ bool StreamConverter::convert(const char* data, size_t length, std::string& out)
   if (!outcome_.ok) return false;
   if (length == 0) return true;
   if (!cd_.is_open()) {
-    cd_ = IconvHandle(to_, from_);
+    if (shelf_ != nullptr) {
+      cd_ = shelf_->take(to_, from_, table_);
+    } else {
+      cd_ = IconvHandle(to_, from_);
+      if (cd_.is_open()) table_ = TableDecoder::find(from_, to_);
+    }
     if (!cd_.is_open()) {
       outcome_.unsupported = true;
       return fail(cd_.open_error(), offset_);
     }
-    table_ = TableDecoder::find(from_, to_);
   }
   std::string& raw = iconv_out(out);
   if (!tail_.empty() && !feed_tail(data, length, raw)) return false;

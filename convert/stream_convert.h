@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "convert/iconv_handle.h"
 #include "convert/line_endings.h"
@@ -20,6 +21,30 @@ struct StreamOutcome {
   uint64_t stop_offset = 0;  // offset in the whole stream of the first byte not converted
 };
 
+// Converters kept open from file to file on one thread, only for the pairs a table decodes
+// (single- and double-byte sources into UTF-8): they keep no state beyond the shift state a
+// reset clears. Opening and closing one per file cost more than converting a small file.
+// Important: never for UTF-16/32 on either side: glibc keeps the byte order and whether it
+// wrote a mark beyond a reset.
+class ConverterShelf {
+ public:
+  // The table for the pair (null: none) and a converter for it, shelved or newly opened.
+  IconvHandle take(const std::string& to, const std::string& from, const TableDecoder*& table);
+  // Shelves `cd` (reset) when `table` says the pair may be reused; else it is closed.
+  void put(const std::string& to, const std::string& from, const TableDecoder* table,
+           IconvHandle cd);
+  // How many converters wait on the shelf.
+  size_t shelved() const;
+
+ private:
+  struct Shelved {
+    std::string to, from;
+    const TableDecoder* table = nullptr;
+    IconvHandle cd;  // closed while lent out
+  };
+  std::vector<Shelved> shelved_;  // a pair or two per run
+};
+
 // One converter over a stream given in chunks. The output is byte-identical to converting the
 // whole stream at once (the iconv command).
 // Important: iconv state. The converter's shift state lives from chunk to chunk, a multibyte
@@ -27,7 +52,9 @@ struct StreamOutcome {
 // closing call that returns a stateful target (ISO-2022-JP) to its initial shift state.
 class StreamConverter {
  public:
-  StreamConverter(std::string from, std::string to);
+  // `shelf`: where the converter is taken from and given back (tabled pairs only).
+  StreamConverter(std::string from, std::string to, ConverterShelf* shelf = nullptr);
+  ~StreamConverter();
   StreamConverter(const StreamConverter&) = delete;
   StreamConverter& operator=(const StreamConverter&) = delete;
 
@@ -57,6 +84,7 @@ class StreamConverter {
   bool feed_iconv(const char*& data, size_t& length, size_t window, std::string& out);
 
   std::string from_, to_;
+  ConverterShelf* shelf_ = nullptr;
   IconvHandle cd_;                       // opened at the first bytes
   const TableDecoder* table_ = nullptr;  // iconv's answers in a table, where it has one
   std::string tail_;                     // an incomplete sequence from the end of the last chunk
@@ -91,6 +119,9 @@ struct StreamFileResult {
 // Copies `source` unchanged into `target`, to which nothing was appended yet, keeping its holes
 // and sharing its extents where the file system can (TargetFile::copy_from).
 StreamFileResult copy_whole_file(const std::string& source, platform::TargetFile& target);
+
+// Hands a text's chunks in order to `take` until it returns false; 0 or the errno of reading.
+using EachChunk = std::function<int(const std::function<bool(std::string_view)>& take)>;
 
 // The bytes a file's output is made from: its content held whole (one chunk), or the file read
 // again chunk by chunk.

@@ -19,7 +19,7 @@ step "strict build and every test"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOUZEL_STRICT=ON \
   -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" >/dev/null
 cmake --build build
-ctest --test-dir build --output-on-failure --timeout 300 -LE 'e2e|window'
+ctest --test-dir build --output-on-failure --timeout 300 -j2 -LE 'e2e|window'
 # A run whose virtual display could not be opened is tried once more by tests/xvfb_run.sh;
 # no other failure is.
 ctest --test-dir build --output-on-failure --timeout 300 -L 'e2e|window'

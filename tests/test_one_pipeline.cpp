@@ -2,12 +2,14 @@
 // report and the same bytes written, whatever the content and the run's options.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <set>
 
 #include "convert/job.h"
 #include "convert/marks.h"
+#include "convert/repair_codec.h"
 #include "convert/report.h"
 #include "test_support.h"
 
@@ -46,7 +48,8 @@ std::string describe(FileReport f) {
                   " | bytes " + std::to_string(f.bytes) + " | error " + std::to_string(f.error) +
                   " | " + detail_text(f) + " | note " + f.note + " | unchanged " +
                   (f.unchanged ? "yes" : "no") + " | eol " + eol_change_text(f) + " | mark " +
-                  mark_change_text(f) + " | sample " + f.sample;
+                  mark_change_text(f) + " | sample " + f.sample + " | repaired " +
+                  f.repaired_sample;
   if (offence) d += " | offence";
   if (f.stop)
     d += " | stop " + std::to_string(f.stop->offset) + ":" + std::to_string(f.stop->line) + ":" +
@@ -67,9 +70,10 @@ struct Case {
   bool in_place = false;
 };
 
-Result run_case(const Case& c, bool chunked) {
+Result run_case(const Case& c, bool chunked,
+                const std::map<std::string, std::string>& files = tree()) {
   TempDir tmp;
-  for (const auto& [name, bytes] : tree()) write_file(tmp / ("in/" + name), bytes);
+  for (const auto& [name, bytes] : files) write_file(tmp / ("in/" + name), bytes);
   const std::string out = c.in_place ? tmp / "in" : tmp / "out";
   JobPlan plan = make_plan(tmp / "in", out, c.from, c.to);
   if (c.adjust) c.adjust(plan);
@@ -132,6 +136,163 @@ TEST(OnePipeline, WholeAndChunkedAgree) {
     EXPECT_GE(outcomes.size(), 3u);
     EXPECT_EQ(chunked.written, whole.written);
   }
+}
+
+// UTF-8 text as a tool that read it through `encoding` wrote it out again.
+std::string misread(const std::string& utf8, const char* encoding) {
+  std::string out;
+  EXPECT_TRUE(repair::decode_exact(utf8, encoding, out)) << encoding;
+  return out;
+}
+
+const std::string kFrench = "Le fichier « données » a été créé à l'été, déjà vérifié.\n";
+
+// One file of each kind a repair tells apart.
+std::map<std::string, std::string> repair_tree() {
+  const std::string& french = kFrench;
+  const std::string lines[] = {"第一行：读取配置文件\r\n", "第二行：检查每个目录\n",
+                               "第三行：写入目标文件\n"};
+  std::string mixed, bad;
+  for (int i = 0; i < 12; ++i) {
+    const std::string& line = lines[i % 3];
+    mixed += i % 2 == 0 ? encode_as(line, "GBK") : line;
+  }
+  bad = mixed + "\x81\x20 neither\n" + mixed;
+  return {
+      {"cp1252.txt", misread(french + french, "CP1252")},
+      {"latin1.txt", misread(french, "ISO-8859-1")},
+      {"gbk.txt", misread("Файл не найден, проверьте путь к каталогу.\n", "GBK")},
+      {"twice.txt", misread(misread(french, "CP1252"), "CP1252")},
+      // GBK bytes read as Latin-1: valid UTF-8 that undoes to no UTF-8.
+      {"gbk_as_latin1.txt", misread(encode_as(lines[1], "GBK"), "ISO-8859-1")},
+      {"mixed.txt", mixed},
+      {"mixed_no_end.txt", mixed + encode_as("最后一行没有结尾", "GBK")},
+      {"not_repairable.txt", bad},
+      {"utf8.txt", lines[0] + lines[1]},
+      {"clean_gbk.txt", encode_as(lines[2], "GBK")},
+  };
+}
+
+// Double-encoded and mixed files, reported or repaired, give the same reports and bytes held
+// whole as read in chunks of 7 bytes (each multi-byte character and line cut somewhere).
+TEST(OnePipeline, RepairsWholeAndChunkedAgree) {
+  const auto repairing = [](JobPlan& p) {
+    p.options.repair = true;
+    p.options.samples = true;
+  };
+  const std::vector<Case> cases = {
+      {"reported", "GBK", "UTF-8", [](JobPlan& p) { p.options.samples = true; }},
+      {"repaired", "GBK", "UTF-8", repairing},
+      {"repaired, crlf, mark", "GBK", "UTF-8",
+       [&](JobPlan& p) {
+         repairing(p);
+         p.options.eol = EolMode::crlf;
+         p.options.bom = BomMode::add;
+       }},
+      {"repaired into GB18030, lf", "GBK", "GB18030",
+       [&](JobPlan& p) {
+         repairing(p);
+         p.options.eol = EolMode::lf;
+       }},
+      {"repaired into UTF-16LE with a mark", "GBK", "UTF-16LE",
+       [&](JobPlan& p) {
+         repairing(p);
+         p.options.bom = BomMode::add;
+       }},
+      {"repaired into BIG5: no form for simplified text", "GBK", "BIG5", repairing},
+      {"not looked for", "GBK", "UTF-8", [](JobPlan& p) { p.options.repair_check = false; }},
+      {"dry run", "GBK", "UTF-8",
+       [&](JobPlan& p) {
+         repairing(p);
+         p.options.dry_run = true;
+       }},
+      {"detected", "GBK", "UTF-8",
+       [&](JobPlan& p) {
+         repairing(p);
+         p.options.detect = true;
+       }},
+      {"in place", "GBK", "UTF-8", repairing, true},
+  };
+  std::set<std::string> seen;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Result whole = run_case(c, false, repair_tree());
+    const Result chunked = run_case(c, true, repair_tree());
+    ASSERT_EQ(whole.reports.size(), repair_tree().size());
+    for (const auto& [path, text] : whole.reports) {
+      EXPECT_EQ(chunked.reports.at(path), text) << path;
+      seen.insert(text.substr(0, text.find(" | bytes")));
+    }
+    EXPECT_EQ(chunked.written, whole.written);
+  }
+  // The matrix reaches each verdict: found, repaired, refused, and left alone.
+  for (const char* verdict : {"double-encoded | UTF-8", "mixed | GBK", "converted | UTF-8 -> UTF-8",
+                              "converted | GBK -> UTF-8", "cannot-convert | GBK",
+                              "cannot-convert | UTF-8 -> BIG5", "already-utf8 | UTF-8"})
+    EXPECT_TRUE(std::any_of(seen.begin(), seen.end(), [&](const std::string& s) {
+      return s.rfind(verdict, 0) == 0;
+    })) << verdict;
+}
+
+// A file detection left ambiguous is repaired, or left ambiguous, the same whole and chunked.
+TEST(OnePipeline, AmbiguousRepairsWholeAndChunkedAgree) {
+  const std::string czech = "Soubor nelze otevřít: přístup odepřen, zkontrolujte oprávnění.";
+  const std::map<std::string, std::string> files = {
+      {"double.txt", misread(czech, "CP1252")},
+      {"mixed.txt", "// " + czech + "\n// " + encode_as(czech, "ISO-8859-2") + "\n"},
+      {"unsure.txt", "// café crème\nx = 1; // sk\xE8\n"},
+  };
+  for (const bool repair : {false, true}) {
+    SCOPED_TRACE(repair ? "repaired" : "reported");
+    const Case c = {"ambiguous", "GBK", "UTF-8", [repair](JobPlan& p) {
+                      p.options.repair = repair;
+                      p.options.samples = true;
+                      p.options.detect = true;
+                      p.options.candidates = {"ISO-8859-1", "ISO-8859-2"};
+                    }};
+    const Result whole = run_case(c, false, files), chunked = run_case(c, true, files);
+    ASSERT_EQ(whole.reports.size(), files.size());
+    for (const auto& [path, text] : whole.reports) EXPECT_EQ(chunked.reports.at(path), text);
+    EXPECT_EQ(chunked.written, whole.written);
+    EXPECT_EQ(whole.reports.at("unsure.txt").rfind("ambiguous", 0), 0u);
+    EXPECT_EQ(whole.reports.at("mixed.txt").rfind(repair ? "converted" : "mixed", 0), 0u)
+        << whole.reports.at("mixed.txt");
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// Important: a file read in chunks is decided on its first 64 KiB. Escapes that begin after
+// them are not looked for (which would take one more pass over every UTF-8 file); lines of two
+// encodings under a named source are counted over the whole file, chunked or not.
+TEST(OnePipeline, ChunkedRepairDecidedOnItsBeginning) {
+  std::string ascii;
+  while (ascii.size() <= 64 * 1024) ascii += "a plain line of text before anything else\n";
+  std::string gbk, jis;
+  for (int i = 0; i < 4; ++i) {
+    const std::string line = i % 2 == 0 ? "第一行：读取配置文件\n" : "第二行：检查每个目录\n";
+    gbk += i % 2 == 0 ? encode_as(line, "GBK") : line;
+    jis += i % 2 == 0 ? "# " + encode_as("ファイルを開けませんでした。", "ISO-2022-JP") + "\n"
+                      : "# 設定を保存しました\n";
+  }
+  const auto repairing = [](JobPlan& p) { p.options.repair = true; };
+  const Case named = {"named", "GBK", "UTF-8", repairing};
+  const Case escapes = {"escapes", "ISO-2022-JP", "UTF-8", repairing};
+  const std::map<std::string, std::string> late_gbk = {{"a.txt", ascii + gbk}};
+  const std::map<std::string, std::string> late_jis = {{"a.txt", ascii + jis}};
+  const Result gbk_whole = run_case(named, false, late_gbk);
+  const Result gbk_chunked = run_case(named, true, late_gbk);
+  EXPECT_EQ(gbk_whole.reports.at("a.txt").rfind("converted | GBK", 0), 0u);
+  EXPECT_EQ(gbk_chunked.reports.at("a.txt"), gbk_whole.reports.at("a.txt"));
+  EXPECT_EQ(gbk_chunked.written, gbk_whole.written);
+  const Result jis_whole = run_case(escapes, false, late_jis);
+  const Result jis_chunked = run_case(escapes, true, late_jis);
+  EXPECT_EQ(jis_whole.reports.at("a.txt").rfind("converted | ISO-2022-JP", 0), 0u)
+      << jis_whole.reports.at("a.txt");
+  EXPECT_EQ(jis_chunked.reports.at("a.txt").rfind("already-utf8", 0), 0u);
+  EXPECT_EQ(jis_chunked.written.at("a.txt"), late_jis.at("a.txt"));
 }
 
 }  // namespace

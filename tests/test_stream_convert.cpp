@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <string>
 #include <tuple>
+#include <vector>
 
 #include "convert/job.h"
 #include "convert/stream_convert.h"
@@ -29,9 +30,9 @@ struct Streamed {
 };
 
 // Feeds `in` to one converter in pieces of `chunk` bytes, then finishes.
-Streamed stream(const std::string& in, const std::string& from, const std::string& to,
-                size_t chunk) {
-  StreamConverter conv(from, to);
+Streamed stream(const std::string& in, const std::string& from, const std::string& to, size_t chunk,
+                ConverterShelf* shelf = nullptr) {
+  StreamConverter conv(from, to, shelf);
   Streamed r;
   bool ok = true;
   for (size_t pos = 0; ok && pos < in.size(); pos += chunk)
@@ -208,6 +209,45 @@ TEST(StreamConverter, UnsupportedPairAndEmptyStream) {
   const Streamed empty = stream("", "NO-SUCH-CHARSET", "UTF-8", 2);
   EXPECT_TRUE(empty.outcome.ok);
   EXPECT_EQ(empty.out, "");
+}
+
+// A converter lent from the shelf converts each stream as a new one does, after a stream that
+// failed or was cut short too; pairs whose converter keeps more than a shift state (a byte
+// order, a mark written) are never shelved.
+TEST(ConverterShelf, LentConvertersConvertAsNewOnes) {
+  const std::string gbk = "ab\xd6\xd0\xce\xc4\r\n";
+  const std::string utf16 = std::string(
+      "\xff\xfe"
+      "a\0b\0",
+      6);
+  struct Pair {
+    const char* from;
+    const char* to;
+    std::vector<std::string> streams;  // converted one after another by one thread
+    bool shelved;
+  };
+  const std::vector<Pair> pairs = {
+      {"GBK", "UTF-8", {gbk, "x\xd6", gbk, "\xff\xff", gbk, ""}, true},
+      {"BIG5", "UTF-8", {"\xa4\xa4\xa4\xe5", "\xa4", "\xa4\xa4"}, true},
+      {"CP1251", "UTF-8", {"\xcf\xf0\xe8", "\x98", "\xcf"}, true},
+      {"UTF-16", "UTF-8", {utf16, std::string("\xfe\xff\0a", 4), std::string("\0b", 2)}, false},
+      {"UTF-8", "UTF-16", {"a", "b"}, false},
+      {"ISO-2022-JP", "UTF-8", {"\x1b$B0!", "\x1b(Ba"}, false},
+  };
+  for (const Pair& p : pairs) {
+    for (size_t chunk : {size_t{1}, size_t{3}, size_t{64}}) {
+      ConverterShelf shelf;
+      for (const std::string& in : p.streams) {
+        const Streamed lent = stream(in, p.from, p.to, chunk, &shelf);
+        const Streamed fresh = stream(in, p.from, p.to, chunk);
+        SCOPED_TRACE(std::string(p.from) + " to " + p.to + ", chunk " + std::to_string(chunk));
+        EXPECT_EQ(lent.out, fresh.out);
+        EXPECT_EQ(lent.outcome.ok, fresh.outcome.ok);
+        EXPECT_EQ(lent.outcome.stop_offset, fresh.outcome.stop_offset);
+      }
+      EXPECT_EQ(shelf.shelved(), p.shelved ? 1u : 0u) << p.from << " to " << p.to;
+    }
+  }
 }
 
 // ---- Whole files through the seam -------------------------------------------------------
