@@ -1,15 +1,12 @@
 // Resolving a command-line run: settings file, paths, encodings, filter and job options.
 #include "cli/cli_plan.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 
 #include "cli/named_paths.h"
 #include "config/config.h"
 #include "config/plan_resolver.h"
 #include "platform/fs.h"
-#include "platform/sys_io.h"
 #include "util/strfmt.h"
 
 namespace {
@@ -18,10 +15,10 @@ namespace {
 // exists, so a missing file is refused before it is called.
 std::string read_settings(const std::string& path, const EncodingList& encodings,
                           ConvertConfig& cfg) {
-  struct stat st;
-  if (platform::sysio().stat(path.c_str(), &st) != 0)
-    return "cannot read settings file " + path + ": " + errno_text(errno);
-  if (!S_ISREG(st.st_mode)) return "cannot read settings file " + path + ": not a regular file";
+  const platform::Result<platform::PathKind> kind = platform::path_kind(path);
+  if (!kind) return "cannot read settings file " + path + ": " + errno_text(kind.err());
+  if (*kind != platform::PathKind::file)
+    return "cannot read settings file " + path + ": not a regular file";
   const ConfigProblem problem = load_config(cfg, encodings, path);
   if (!problem.empty()) return "cannot read settings file " + path + ": " + problem.why;
   // A rule left out would convert its files by the run's settings: a run refuses it instead.
@@ -69,24 +66,17 @@ std::string take_paths(const CliOptions& o, JobPlan& c) {
 
 }  // namespace
 
-CliPlan make_cli_plan(const CliOptions& o, const EncodingList& encodings) {
-  CliPlan result;
+platform::Result<JobPlan> make_cli_plan(const CliOptions& o, const EncodingList& encodings) {
   ConvertConfig settings = no_settings();
-  if (o.config) {
-    result.error = read_settings(*o.config, encodings, settings);
-    if (!result.error.empty()) return result;
-  }
+  if (o.config)
+    if (std::string e = read_settings(*o.config, encodings, settings); !e.empty())
+      return platform::Error{EINVAL, std::move(e)};
   PlanOverrides overrides = o;
   overrides.strict = true;
   platform::Result<JobPlan> resolved = resolve_plan(settings, encodings, overrides);
-  if (!resolved) {
-    result.error = resolved.error().context;
-    return result;
-  }
-  JobPlan& plan = result.plan;
-  plan = std::move(*resolved);
-  result.error = take_paths(o, plan);
-  if (!result.error.empty()) return result;
+  if (!resolved) return resolved;
+  JobPlan& plan = *resolved;
+  if (std::string e = take_paths(o, plan); !e.empty()) return platform::Error{EINVAL, std::move(e)};
   plan.options.dry_run = o.dry_run || o.check;
   plan.options.durable = !o.no_sync;
   // Checked against .editorconfig, each file is read as what it should be: nothing is
@@ -96,5 +86,5 @@ CliPlan make_cli_plan(const CliOptions& o, const EncodingList& encodings) {
     plan.options.detect = false;
     plan.options.repair_check = false;
   }
-  return result;
+  return resolved;
 }

@@ -96,10 +96,10 @@ TEST(PlanResolver, WindowAndCommandLineAgree) {
       cli_choose(o, app, c);
       window_choose(app, c);
       const platform::Result<JobPlan> window = app.plan_from_settings();
-      const CliPlan cli = make_cli_plan(o, kEncodings);
+      const platform::Result<JobPlan> cli = make_cli_plan(o, kEncodings);
       ASSERT_TRUE(window) << window.error().context;
-      ASSERT_EQ(cli.error, "");
-      expect_same(*window, cli.plan);
+      ASSERT_TRUE(cli) << cli.error().context;
+      expect_same(*window, *cli);
       // The choice is in the plan: the comparison is not of two plans that ignore it.
       EXPECT_EQ(window->source.name, c.from ? c.from : app.encodings[size_t(app.from_index)].name);
       EXPECT_EQ(window->options.eol, c.eol ? EolMode::lf : app.eol);
