@@ -52,7 +52,6 @@ struct AppState : ConvertConfig {
   int32_t window_height = 0;
   float font_size = 0.0f;
   EncodingList encodings;
-  std::string encoding_items;
   LogBuffer log;  // text_lock, text, scroll_to_end, lines_lock, lines
   // The worker thread, the job it runs, its progress and its last report.
   JobController jobs;

@@ -110,9 +110,8 @@ int run_cli(const std::vector<std::string>& args) {
   }
   if (o.quiet && o.verbose) return usage_error("--quiet and --verbose exclude each other");
   EncodingList encodings;
-  std::string items;
   LogBuffer log;
-  build_encoding_catalogue(encodings, items, log);
+  build_encoding_catalogue(encodings, log);
   if (!o.quiet) print_log(log);
   if (o.list_encodings) {
     for (const EncodingEntry& e : encodings) std::printf("%s\n", e.c_str());

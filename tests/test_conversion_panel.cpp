@@ -148,12 +148,7 @@ TEST_F(ConversionPanelTest, CombosPickItemsAndShowCurrent) {
   EXPECT_EQ(app_.filter_index, 1);
 
   app_.encodings.clear();
-  app_.encoding_items.clear();
-  for (int i = 0; i < 300; ++i) {
-    app_.encodings.push_back("ENC-" + std::to_string(i));
-    app_.encoding_items += app_.encodings.back().name + '\0';
-  }
-  app_.encoding_items += '\0';
+  for (int i = 0; i < 300; ++i) app_.encodings.push_back("ENC-" + std::to_string(i));
   const int32_t from_before = app_.from_index;
   app_.to_index = 200;
   draw();
