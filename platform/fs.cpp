@@ -139,10 +139,10 @@ Status write_file_safely(const std::string& path, std::string_view data) {
   return write_target(path, data, LinkPolicy::write_through);
 }
 
-int each_entry(int fd, const std::function<void(const dirent&)>& each) {
+Status each_entry(int fd, const std::function<void(const dirent&)>& each) {
   DIR* listing = sysio().fdopendir(fd);
   if (listing == nullptr) {
-    const int error = errno;
+    const Error error = last_error({});
     sysio().close(fd);
     return error;
   }
@@ -155,7 +155,8 @@ int each_entry(int fd, const std::function<void(const dirent&)>& each) {
   }
   const int error = errno;
   sysio().closedir(listing);
-  return error;
+  if (error != 0) return Error{error, {}};
+  return {};
 }
 
 Result<std::vector<DirName>> list_names(const std::string& dir, bool follow) {
@@ -163,10 +164,10 @@ Result<std::vector<DirName>> list_names(const std::string& dir, bool follow) {
   const int fd = retry_eintr([&] { return sysio().open(dir.c_str(), flags, 0); });
   if (fd < 0) return last_error("open " + dir);
   std::vector<DirName> names;
-  const int error = each_entry(fd, [&](const dirent& entry) {
+  const Status listed = each_entry(fd, [&](const dirent& entry) {
     names.push_back(DirName{entry.d_name, entry.d_type});
   });
-  if (error != 0) return Error{error, "list " + dir};
+  if (!listed) return Error{listed.err(), "list " + dir};
   return names;
 }
 

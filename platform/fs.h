@@ -21,8 +21,8 @@ struct DirName {
   unsigned char type = 0;
 };
 // Calls `each` with every entry of the open directory `fd` but "." and ".."; takes `fd` over
-// and closes it. The errno that cut the listing short, else 0.
-int each_entry(int fd, const std::function<void(const dirent&)>& each);
+// and closes it. Fails with the errno that cut the listing short (no context: the caller's).
+Status each_entry(int fd, const std::function<void(const dirent&)>& each);
 
 // The entries of `dir` but "." and "..", opened through the SysIo seam. `follow`: `dir` itself
 // may be a link to a directory.

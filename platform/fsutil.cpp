@@ -124,7 +124,7 @@ struct Walker {
       platform::sysio().close(fd);
       return false;
     }
-    const int error = platform::each_entry(fd, [&](const dirent& entry) {
+    const platform::Status listed = platform::each_entry(fd, [&](const dirent& entry) {
       if (entry.d_name[0] == '.') return;  // hidden
       const char kind = kind_of(fd, entry);
       if (kind == 0 || (kind != kFile && kind != kDir && !options.on_skipped)) return;
@@ -132,7 +132,7 @@ struct Walker {
       entries.append(entry.d_name);
       entries += '\0';
     });
-    if (error != 0) fail(error);
+    if (!listed) fail(listed.err());
     return true;
   }
 
