@@ -86,7 +86,7 @@ std::string escaped_legacy(const RunContext& run);
 struct FileFacts {
   Classification cls;  // the mark rule; the body's rules are settled from `body`
   BodyFacts body;
-  std::string_view head;  // the text after the mark (a big file's first 64 KiB): samples, hints
+  std::string_view head;  // after the mark (a big file's first 64 KiB): samples, hints, repairs
   // What the UTF-8 doubt weighs: the text (a big file's lines above ASCII); unknown when a big
   // file has too many such lines to be anything but UTF-8.
   std::string_view doubt;

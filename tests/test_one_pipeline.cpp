@@ -160,6 +160,7 @@ std::map<std::string, std::string> repair_tree() {
   bad = mixed + "\x81\x20 neither\n" + mixed;
   return {
       {"cp1252.txt", misread(french + french, "CP1252")},
+      {"marked_cp1252.txt", "\xEF\xBB\xBF" + misread(french, "CP1252")},
       {"latin1.txt", misread(french, "ISO-8859-1")},
       {"gbk.txt", misread("Файл не найден, проверьте путь к каталогу.\n", "GBK")},
       {"twice.txt", misread(misread(french, "CP1252"), "CP1252")},
@@ -212,6 +213,11 @@ TEST(OnePipeline, RepairsWholeAndChunkedAgree) {
          p.options.detect = true;
        }},
       {"in place", "GBK", "UTF-8", repairing, true},
+      {"from UTF-8, marks kept", "UTF-8", "UTF-8",
+       [&](JobPlan& p) {
+         repairing(p);
+         p.options.bom = BomMode::keep;
+       }},
   };
   std::set<std::string> seen;
   for (const Case& c : cases) {
@@ -224,6 +230,10 @@ TEST(OnePipeline, RepairsWholeAndChunkedAgree) {
       seen.insert(text.substr(0, text.find(" | bytes")));
     }
     EXPECT_EQ(chunked.written, whole.written);
+    // Kept, the source's own mark stays before the repaired text.
+    if (c.from == std::string("UTF-8")) {
+      EXPECT_EQ(whole.written.at("marked_cp1252.txt"), "\xEF\xBB\xBF" + kFrench);
+    }
   }
   // The matrix reaches each verdict: found, repaired, refused, and left alone.
   for (const char* verdict : {"double-encoded | UTF-8", "mixed | GBK", "converted | UTF-8 -> UTF-8",
