@@ -53,8 +53,9 @@ void AppState::publish_preview(const JobPlan& plan, JobReport report) {
 }
 
 void AppState::request_preview() {
-  if (!jobs.claim()) return;
-  JobPlan plan = plan_from_settings();
+  std::optional<JobPlan> claimed = claim_with_plan();
+  if (!claimed) return;
+  JobPlan& plan = *claimed;
   // The preview shows what needs repairing, before and after, whether or not it will be.
   plan.options.repair = false;
   plan.options.dry_run = true;
@@ -89,7 +90,9 @@ bool AppState::adopt_preview() {
 }
 
 bool AppState::preview_current() const {
-  return preview && same_settings(preview->plan, plan_from_settings());
+  if (!preview) return false;
+  const platform::Result<JobPlan> plan = plan_from_settings();
+  return plan && same_settings(preview->plan, *plan);
 }
 
 void AppState::discard_stale_preview() {

@@ -7,13 +7,10 @@ AppState::AppState(no_config_t)
     : jobs(log, [this](const JobPlan& plan,
                        JobReport report) { publish_preview(plan, std::move(report)); }),
       worker_idle(jobs.idle_flag()) {
-  build_encoding_catalogue(encodings, encoding_items, log);
+  build_encoding_catalogue(encodings, log);
 }
 
-AppState::AppState() : AppState(no_config) {
-  load_config("ouzel.yml");
-  build_filter_items();
-}
+AppState::AppState() : AppState(no_config) { load_config("ouzel.yml"); }
 
 AppState::~AppState() { stop_worker(); }
 

@@ -41,7 +41,7 @@ struct RereadRow {
 };
 
 // What the window holds: the persisted settings (document, path, input, output, filters,
-// filter_index, filter_items, from_index, to_index come from ConvertConfig), the encoding
+// filter_index, from_index, to_index come from ConvertConfig), the encoding
 // catalogue, the log, the job controller and the preview.
 struct AppState : ConvertConfig {
   struct no_config_t {};
@@ -52,7 +52,6 @@ struct AppState : ConvertConfig {
   int32_t window_height = 0;
   float font_size = 0.0f;
   EncodingList encodings;
-  std::string encoding_items;
   LogBuffer log;  // text_lock, text, scroll_to_end, lines_lock, lines
   // The worker thread, the job it runs, its progress and its last report.
   JobController jobs;
@@ -62,7 +61,7 @@ struct AppState : ConvertConfig {
   // settings stay as they were when it was made.
   std::optional<Preview> preview;
 
-  AppState();                      // catalogue, idle flag, "ouzel.yml", filter items
+  AppState();                      // catalogue, idle flag, "ouzel.yml"
   explicit AppState(no_config_t);  // the same without touching any file (tests)
   ~AppState();
   AppState(const AppState&) = delete;
@@ -74,13 +73,8 @@ struct AppState : ConvertConfig {
   void load_config(const std::string& config_path);
   void save_config();
 
-  // The plan of a job from the settings as they are now.
-  JobPlan plan_from_settings() const;
-  // The plan of the next job from the settings, and a fresh task for it. Only while no job
-  // runs.
-  void snapshot_job_settings();
-  // The worker's body, on this thread: runs the job made last (or one from the last plan).
-  void run_convert_job() { jobs.run(); }
+  // The plan of a job from the settings as they are now (resolve_plan), or why there is none.
+  platform::Result<JobPlan> plan_from_settings() const;
   // "Start Convert": busy message, or zeroed counters, snapshot and a new worker thread.
   void request_convert();
   // "Preview": a dry run with samples on a new worker thread (busy message when one runs).
@@ -108,6 +102,8 @@ struct AppState : ConvertConfig {
  private:
   void publish_preview(const JobPlan& plan, JobReport report);  // on the worker
   void start_rereads();
+  // The plan and the worker claimed, or nothing (logged: why there is no plan, or busy).
+  std::optional<JobPlan> claim_with_plan();
 
   // Important: the worker stores a finished preview and rows read again here; the UI thread
   // takes them in adopt_preview. Nothing else is shared through it.

@@ -94,13 +94,13 @@ void run_job(const std::string& src, const std::string& dst, size_t files,
   app.from_index = app.index_of("GBK");
   app.to_index = app.index_of("UTF-8");
   app.detect = mode != Mode::convert;
-  JobPlan plan = app.plan_from_settings();
+  JobPlan plan = *app.plan_from_settings();
   if (mode == Mode::preview_detecting) {
     plan.options.dry_run = true;
     plan.options.samples = true;
   }
   app.jobs.prepare(std::move(plan));
-  app.run_convert_job();
+  app.jobs.run();
   const std::shared_ptr<const JobReport> r = app.last_report();
   if (!r || !r->ran || r->failures() != 0 || r->files.size() != files) {
     std::fprintf(stderr, "the job on %s did not convert its %zu files\n", src.c_str(), files);

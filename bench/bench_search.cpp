@@ -122,7 +122,7 @@ void BM_Baseline_CountingReaddir(benchmark::State& state) {
 void BM_Catalogue_Build(benchmark::State& state) {
   AppState app{AppState::no_config};
   for (auto _ : state) {
-    build_encoding_catalogue(app.encodings, app.encoding_items, app.log);
+    build_encoding_catalogue(app.encodings, app.log);
     benchmark::DoNotOptimize(app.encodings.data());
   }
   state.counters["names"] = static_cast<double>(app.encodings.size());

@@ -3,6 +3,7 @@
 
 #include <charconv>
 #include <string>
+#include <type_traits>
 
 #ifndef OUZEL_VERSION
 #define OUZEL_VERSION "unknown"
@@ -50,51 +51,41 @@ std::string parse_candidates(CliOptions& o, const std::string& value) {
   return {};
 }
 
+// An option that only sets its field: to its value, or a switch to true.
+template <auto member>
+std::string set_field(CliOptions& o, const std::string& value) {
+  auto& field = o.*member;
+  if constexpr (std::is_assignable_v<decltype(field), const std::string&>)
+    field = value;
+  else
+    field = true;
+  return {};
+}
+
 const Flag kFlags[] = {
     {"--from", 'f', "NAME", "source encoding, as the window lists it (default GBK)",
-     [](CliOptions& o, const std::string& v) {
-       o.from = v;
-       return std::string();
-     }},
+     set_field<&CliOptions::from>},
     {"--to", 't', "NAME", "target encoding, \"UTF-8 with BOM\" included (default UTF-8)",
-     [](CliOptions& o, const std::string& v) {
-       o.to = v;
-       return std::string();
-     }},
+     set_field<&CliOptions::to>},
     {"--filter", 0, "TEXT", "which files, in the window's filter syntax (default \"*.*\")",
-     [](CliOptions& o, const std::string& v) {
-       o.filter = v;
-       return std::string();
-     }},
+     set_field<&CliOptions::filter>},
     {"--config", 'c', "FILE",
      "take input, output, the selected filter and the encodings from a settings file "
      "(ouzel.yml); options given beside it win; the file is never written",
-     [](CliOptions& o, const std::string& v) {
-       o.config = v;
-       return std::string();
-     }},
+     set_field<&CliOptions::config>},
     {"--in-place", 'i', nullptr,
      "every path is an input (files and folders), converted where it is; needed to write files "
      "named on the command line",
-     [](CliOptions& o, const std::string&) {
-       o.in_place = true;
-       return std::string();
-     }},
+     set_field<&CliOptions::in_place>},
     {"--output", 'o', "DIR",
      "every path is an input (files and folders), written under DIR at its path relative to "
      "the current folder (or to the deepest folder holding them all)",
-     [](CliOptions& o, const std::string& v) {
-       o.output = v;
-       return std::string();
-     }},
+     set_field<&CliOptions::output>},
     {"--threads", 'j', "N", "conversion threads (default 0: one per core)", parse_threads},
     {"--detect", 'd', nullptr,
      "detect each file's encoding (its mark, UTF-8, ASCII, else statistics over the file and its "
      "folder); --from is the preferred one",
-     [](CliOptions& o, const std::string&) {
-       o.detect = true;
-       return std::string();
-     }},
+     set_field<&CliOptions::detect>},
     {"--candidates", 0, "LIST",
      "what detection may choose from: presets (Chinese, Japanese, Korean, Cyrillic, Western, "
      "\"Central European\", Greek, Turkish, Hebrew, Arabic, Thai, Vietnamese) and encodings, "
@@ -103,87 +94,45 @@ const Flag kFlags[] = {
     {"--eol", 0, "MODE",
      "line endings of the text written: keep (default), lf or crlf; a file whose encoding is "
      "right but whose line endings are not is rewritten",
-     [](CliOptions& o, const std::string& v) {
-       o.eol = v;
-       return std::string();
-     }},
+     set_field<&CliOptions::eol>},
     {"--bom", 0, "MODE",
      "byte-order mark of UTF targets: keep (the source's own, or none), add, or remove (the "
      "default); the target \"UTF-8 with BOM\" always adds one",
-     [](CliOptions& o, const std::string& v) {
-       o.bom = v;
-       return std::string();
-     }},
+     set_field<&CliOptions::bom>},
     {"--repair", 0, nullptr,
      "repair double-encoded files (UTF-8 misread through a legacy encoding and saved again) and "
      "files of two encodings (UTF-8 lines beside legacy ones); without it they are reported as "
      "double-encoded and mixed and left as they are",
-     [](CliOptions& o, const std::string&) {
-       o.repair = true;
-       return std::string();
-     }},
+     set_field<&CliOptions::repair>},
     {"--editorconfig", 0, nullptr,
      "take each file's charset (latin1, utf-8, utf-8-bom, utf-16be, utf-16le) and end_of_line "
      "(lf, crlf, cr) from the .editorconfig files above it, after the rules of --config and "
      "before --to, --eol and --bom; with --check, check each file against them and name the "
      "first line that is wrong",
-     [](CliOptions& o, const std::string&) {
-       o.editorconfig = true;
-       return std::string();
-     }},
+     set_field<&CliOptions::editorconfig>},
     {"--no-sync", 0, nullptr,
      "publish targets without flushing them to the disk first (faster; a power loss right "
      "after may leave empty targets, a crash still leaves none half written)",
-     [](CliOptions& o, const std::string&) {
-       o.no_sync = true;
-       return std::string();
-     }},
+     set_field<&CliOptions::no_sync>},
     {"--dry-run", 'n', nullptr, "classify and convert in memory, report, write nothing",
-     [](CliOptions& o, const std::string&) {
-       o.dry_run = true;
-       return std::string();
-     }},
+     set_field<&CliOptions::dry_run>},
     {"--check", 0, nullptr,
      "write nothing; exit 1 when any file would change or cannot be read or converted",
-     [](CliOptions& o, const std::string&) {
-       o.check = true;
-       return std::string();
-     }},
+     set_field<&CliOptions::check>},
     {"--report", 'r', "FILE", "write the report: JSON when FILE ends in .json, else CSV",
-     [](CliOptions& o, const std::string& v) {
-       o.report = v;
-       return std::string();
-     }},
-    {"--quiet", 'q', nullptr, "print only errors",
-     [](CliOptions& o, const std::string&) {
-       o.quiet = true;
-       return std::string();
-     }},
+     set_field<&CliOptions::report>},
+    {"--quiet", 'q', nullptr, "print only errors", set_field<&CliOptions::quiet>},
     {"--verbose", 'v', nullptr, "print every file and the engine's messages",
-     [](CliOptions& o, const std::string&) {
-       o.verbose = true;
-       return std::string();
-     }},
+     set_field<&CliOptions::verbose>},
     {"--list-encodings", 0, nullptr, "print every encoding name, one a line, and exit",
-     [](CliOptions& o, const std::string&) {
-       o.list_encodings = true;
-       return std::string();
-     }},
-    {"--help", 'h', nullptr, "print this help and exit",
-     [](CliOptions& o, const std::string&) {
-       o.help = true;
-       return std::string();
-     }},
-    {"--version", 'V', nullptr, "print the version and exit",
-     [](CliOptions& o, const std::string&) {
-       o.version = true;
-       return std::string();
-     }},
+     set_field<&CliOptions::list_encodings>},
+    {"--help", 'h', nullptr, "print this help and exit", set_field<&CliOptions::help>},
+    {"--version", 'V', nullptr, "print the version and exit", set_field<&CliOptions::version>},
 };
 
 const Flag* find_long(std::string_view name) {
   for (const Flag& f : kFlags)
-    if (name == f.name) return &f;
+    if (name == std::string_view(f.name)) return &f;
   return nullptr;
 }
 

@@ -6,23 +6,15 @@
 #include <string_view>
 #include <vector>
 
-// What the command line asked for; unset optionals fall back to the settings file or the
-// defaults.
-struct CliOptions {
+#include "config/plan_resolver.h"
+
+// What the command line asked for: the settings it sets over the settings file or the
+// defaults (unset: not set), its paths and what the run does.
+struct CliOptions : PlanOverrides {
   std::vector<std::string> paths;     // INPUT [OUTPUT], or files and folders
   std::optional<std::string> output;  // --output: every path is an input, written under it
   bool in_place = false;              // every path is an input, written where it is
-  std::optional<std::string> from;
-  std::optional<std::string> to;
-  std::optional<std::string> filter;
   std::optional<std::string> config;
-  std::optional<unsigned> threads;
-  std::optional<bool> detect;
-  std::optional<std::vector<std::string>> candidates;
-  std::optional<std::string> eol;
-  std::optional<std::string> bom;
-  std::optional<bool> repair;
-  std::optional<bool> editorconfig;
   bool no_sync = false;
   std::string report;
   bool dry_run = false;

@@ -110,16 +110,15 @@ int run_cli(const std::vector<std::string>& args) {
   }
   if (o.quiet && o.verbose) return usage_error("--quiet and --verbose exclude each other");
   EncodingList encodings;
-  std::string items;
   LogBuffer log;
-  build_encoding_catalogue(encodings, items, log);
+  build_encoding_catalogue(encodings, log);
   if (!o.quiet) print_log(log);
   if (o.list_encodings) {
     for (const EncodingEntry& e : encodings) std::printf("%s\n", e.c_str());
     return kExitOk;
   }
-  const CliPlan plan = make_cli_plan(o, encodings);
-  if (!plan.error.empty()) return usage_error(plan.error);
+  const platform::Result<JobPlan> plan = make_cli_plan(o, encodings);
+  if (!plan) return usage_error(plan.error().context);
   if (const std::string e = report_place_error(o.report); !e.empty()) return usage_error(e);
-  return run_job(o, plan.plan);
+  return run_job(o, *plan);
 }

@@ -14,6 +14,7 @@
 #include "platform/fs.h"
 #include "platform/fsutil.h"
 #include "platform/sys_io.h"
+#include "util/encoding_lookup.h"
 #include "util/strfmt.h"
 
 namespace {
@@ -64,6 +65,12 @@ void read_filters(ConvertConfig& cfg, const YAML::Node& value) {
     cfg.filters.assign(std::begin(kDefaultFilters), std::end(kDefaultFilters));
 }
 
+// The position of the entry `name` stands for (find_encoding), or the number of entries.
+int32_t found_index(const EncodingList& encodings, const std::string& name) {
+  const EncodingEntry* e = find_encoding(encodings, name);
+  return e ? static_cast<int32_t>(e - encodings.data()) : static_cast<int32_t>(encodings.size());
+}
+
 // What loading and saving work on.
 struct Settings {
   ConvertConfig& cfg;
@@ -107,9 +114,10 @@ void read_settings(Settings& s) {
   const std::string from = text_or(doc[kKeys[kFrom]], "GBK");
   const std::string to = text_or(doc[kKeys[kTo]], "UTF-8");
   const auto names = static_cast<int32_t>(s.encodings.size());
-  cfg.from_index = index_of(s.encodings, from);
+  // Names as the command line reads them ("big5", "utf8"), so both take a file alike.
+  cfg.from_index = found_index(s.encodings, from);
   if (cfg.from_index == names) cfg.from_index = index_of(s.encodings, "GBK");
-  cfg.to_index = index_of(s.encodings, to);
+  cfg.to_index = found_index(s.encodings, to);
   if (cfg.to_index == names) cfg.to_index = index_of(s.encodings, "UTF8");
   read_options(cfg, doc);
   std::vector<std::string> dropped;
@@ -331,15 +339,6 @@ std::string make_default_config(const std::string& path) {
   // Failures are ignored: loading parses `text`, so the defaults hold either way.
   (void)platform::write_file_safely(path, text);
   return text;
-}
-
-void ConvertConfig::build_filter_items() {
-  filter_items.clear();
-  for (const auto& f : filters) {
-    filter_items += f;
-    filter_items += '\0';
-  }
-  filter_items += '\0';
 }
 
 ConfigProblem load_config(ConvertConfig& config, const EncodingList& encodings,

@@ -23,8 +23,7 @@ struct ConvertConfig {
   std::string output;
   int32_t filter_index = 0;
   std::vector<std::string> filters;
-  std::string filter_items;  // `filters` as combo items: each followed by NUL, then one more
-  int32_t from_index = 0;    // into the encoding catalogue
+  int32_t from_index = 0;  // into the encoding catalogue
   int32_t to_index = 0;
   // Beyond the window's fields; absent from a new file and from files that never set them.
   int32_t threads = 0;                  // conversion threads; 0: one per core
@@ -38,8 +37,6 @@ struct ConvertConfig {
   // The full path of a file that was there at load but could not be read as settings. The
   // first save to it moves it aside ("ouzel.yml.bad") so that its text is never lost.
   std::string unreadable;
-
-  void build_filter_items();
 };
 
 // Text of the default settings document; also writes it to `path` (failures ignored).

@@ -139,27 +139,35 @@ Status write_file_safely(const std::string& path, std::string_view data) {
   return write_target(path, data, LinkPolicy::write_through);
 }
 
+Status each_entry(int fd, const std::function<void(const dirent&)>& each) {
+  DIR* listing = sysio().fdopendir(fd);
+  if (listing == nullptr) {
+    const Error error = last_error({});
+    sysio().close(fd);
+    return error;
+  }
+  for (;;) {
+    errno = 0;
+    const dirent* entry = sysio().readdir(listing);
+    if (entry == nullptr) break;
+    const std::string_view name = entry->d_name;
+    if (name != "." && name != "..") each(*entry);
+  }
+  const int error = errno;
+  sysio().closedir(listing);
+  if (error != 0) return Error{error, {}};
+  return {};
+}
+
 Result<std::vector<DirName>> list_names(const std::string& dir, bool follow) {
   const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | (follow ? 0 : O_NOFOLLOW);
   const int fd = retry_eintr([&] { return sysio().open(dir.c_str(), flags, 0); });
   if (fd < 0) return last_error("open " + dir);
-  DIR* listing = ::fdopendir(fd);
-  if (listing == nullptr) {
-    Error e = last_error("list " + dir);
-    sysio().close(fd);
-    return e;
-  }
   std::vector<DirName> names;
-  for (;;) {
-    errno = 0;
-    const dirent* entry = ::readdir(listing);
-    if (entry == nullptr) break;
-    const std::string_view name = entry->d_name;
-    if (name != "." && name != "..") names.push_back(DirName{std::string(name), entry->d_type});
-  }
-  Error e = last_error("list " + dir);
-  ::closedir(listing);
-  if (e.err != 0) return e;
+  const Status listed = each_entry(fd, [&](const dirent& entry) {
+    names.push_back(DirName{entry.d_name, entry.d_type});
+  });
+  if (!listed) return Error{listed.err(), "list " + dir};
   return names;
 }
 

@@ -1,9 +1,11 @@
 // Small file-system queries of the Linux layer.
 #pragma once
 
+#include <dirent.h>
 #include <sys/types.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,6 +20,10 @@ struct DirName {
   std::string name;
   unsigned char type = 0;
 };
+// Calls `each` with every entry of the open directory `fd` but "." and ".."; takes `fd` over
+// and closes it. Fails with the errno that cut the listing short (no context: the caller's).
+Status each_entry(int fd, const std::function<void(const dirent&)>& each);
+
 // The entries of `dir` but "." and "..", opened through the SysIo seam. `follow`: `dir` itself
 // may be a link to a directory.
 Result<std::vector<DirName>> list_names(const std::string& dir, bool follow = true);

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/fs.h"
 #include "platform/sys_io.h"
 
 namespace fsutil {
@@ -68,14 +69,14 @@ char kind_of(int dir_fd, const dirent& entry) {
   if (type != DT_LNK && type != DT_UNKNOWN) return kind_of_type(type);
   struct stat st;
   if (type == DT_UNKNOWN) {
-    if (::fstatat(dir_fd, entry.d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) return 0;
+    if (platform::sysio().fstatat(dir_fd, entry.d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) return 0;
     if (S_ISREG(st.st_mode)) return kFile;
     if (S_ISDIR(st.st_mode)) return kDir;
     if (!S_ISLNK(st.st_mode)) return special_kind(st.st_mode);
   }
   // Important: a link to a directory is never entered (no cycles); one to a regular file is a
   // file. stat does not open the target, so a link to a FIFO cannot block.
-  if (::fstatat(dir_fd, entry.d_name, &st, 0) != 0)
+  if (platform::sysio().fstatat(dir_fd, entry.d_name, &st, 0) != 0)
     return errno == ENOENT ? kDangling : errno == ELOOP ? kLoop : kBadLink;
   if (S_ISREG(st.st_mode)) return kFile;
   return S_ISDIR(st.st_mode) ? 0 : special_kind(st.st_mode);
@@ -120,28 +121,18 @@ struct Walker {
       return false;
     }
     if (!top && excluded(fd)) {
-      ::close(fd);
+      platform::sysio().close(fd);
       return false;
     }
-    DIR* listing = ::fdopendir(fd);
-    if (listing == nullptr) {
-      fail(errno);
-      ::close(fd);
-      return false;
-    }
-    for (;;) {
-      errno = 0;
-      const dirent* entry = ::readdir(listing);
-      if (entry == nullptr) break;
-      if (entry->d_name[0] == '.') continue;  // hidden, ".", ".."
-      const char kind = kind_of(fd, *entry);
-      if (kind == 0 || (kind != kFile && kind != kDir && !options.on_skipped)) continue;
+    const platform::Status listed = platform::each_entry(fd, [&](const dirent& entry) {
+      if (entry.d_name[0] == '.') return;  // hidden
+      const char kind = kind_of(fd, entry);
+      if (kind == 0 || (kind != kFile && kind != kDir && !options.on_skipped)) return;
       entries += kind;
-      entries.append(entry->d_name);
+      entries.append(entry.d_name);
       entries += '\0';
-    }
-    if (errno != 0) fail(errno);
-    ::closedir(listing);
+    });
+    if (!listed) fail(listed.err());
     return true;
   }
 

@@ -61,7 +61,11 @@ SysIo real_sysio() {
                ::inotify_add_watch,
                ::statfs,
                open_at,
-               ::rmdir};
+               ::rmdir,
+               ::fstatat,
+               ::fdopendir,
+               ::readdir,
+               ::closedir};
 }
 
 SysIo& sysio() {

@@ -1,6 +1,7 @@
 // The thin layer every iconv call and file operation goes through, so tests can make them fail.
 #pragma once
 
+#include <dirent.h>
 #include <iconv.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
@@ -46,6 +47,10 @@ struct SysIo {
   int (*statfs)(const char* path, struct statfs* st);
   int (*openat)(int dir_fd, const char* name, int flags, mode_t mode);
   int (*rmdir)(const char* path);
+  int (*fstatat)(int dir_fd, const char* name, struct stat* st, int flags);
+  DIR* (*fdopendir)(int fd);
+  dirent* (*readdir)(DIR* dir);
+  int (*closedir)(DIR* dir);
 };
 
 // The process-wide table; production code calls through it, tests swap entries.

@@ -34,16 +34,6 @@ std::set<std::string> iconv_command_names() {
   return names;
 }
 
-std::string items_of(const std::vector<std::string>& names) {
-  std::string items;
-  for (const auto& n : names) items.append(n.c_str(), n.size() + 1);
-  return items + '\0';
-}
-
-std::string items_of(const EncodingList& entries) {
-  return items_of(std::vector<std::string>(entries.begin(), entries.end()));
-}
-
 std::vector<std::string> names_of(const EncodingList& entries) {
   return std::vector<std::string>(entries.begin(), entries.end());
 }
@@ -82,14 +72,12 @@ std::vector<std::string> all_names(const EncodingGroups& groups) {
 TEST(Catalogue, GroupAppendsNamesAndBomEntry) {
   AppState app{AppState::no_config};
   app.encodings.clear();
-  app.encoding_items.clear();
   const char* first[] = {"A", "B", "UTF-8"};
   const char* second[] = {"UTF-8", "C"};
   const char* third[] = {"utf-8", "UTF8"};
-  CatalogueSink sink{app.encodings, app.encoding_items};
-  EXPECT_EQ(add_encoding_group(3, first, &sink), 0);
-  EXPECT_EQ(add_encoding_group(2, second, &sink), 0);
-  EXPECT_EQ(add_encoding_group(2, third, &sink), 0);
+  EXPECT_EQ(add_encoding_group(3, first, &app.encodings), 0);
+  EXPECT_EQ(add_encoding_group(2, second, &app.encodings), 0);
+  EXPECT_EQ(add_encoding_group(2, third, &app.encodings), 0);
   const std::vector<std::string> expected = {
       "A", "B", "UTF-8", "UTF-8 with BOM", "UTF-8", "UTF-8 with BOM", "C", "utf-8", "UTF8"};
   EXPECT_EQ(names_of(app.encodings), expected);
@@ -97,8 +85,6 @@ TEST(Catalogue, GroupAppendsNamesAndBomEntry) {
   EXPECT_TRUE(app.encodings[3].utf8_mark);
   EXPECT_EQ(app.encodings[3].charset, "UTF-8");
   EXPECT_FALSE(app.encodings[2].utf8_mark);
-  app.encoding_items += '\0';
-  EXPECT_EQ(app.encoding_items, items_of(expected));
 }
 
 // index_of compares exactly and answers the size when nothing matches.
@@ -111,10 +97,9 @@ TEST(Catalogue, IndexOfIsExact) {
   EXPECT_EQ(app.index_of("UTF-8 "), 3);
 }
 
-// The built catalogue: items mirror the list, the BOM entry follows every "UTF-8", no duplicates.
+// The built catalogue: the BOM entry follows every "UTF-8", no duplicates.
 TEST(Catalogue, BuiltListIsConsistent) {
   AppState app{AppState::no_config};
-  EXPECT_EQ(app.encoding_items, items_of(app.encodings));
   size_t utf8 = 0;
   for (size_t i = 0; i < app.encodings.size(); ++i) {
     if (app.encodings[i] != "UTF-8") continue;
@@ -232,7 +217,7 @@ TEST(Catalogue, FallbackListWhenListingFails) {
   {
     ScopedEnv gconv("GCONV_PATH", "/nonexistent");
     ScopedEnv path("PATH", "/nonexistent");
-    build_encoding_catalogue(app.encodings, app.encoding_items, app.log);
+    build_encoding_catalogue(app.encodings, app.log);
   }
   {
     std::lock_guard g(app.log.lines_lock);
@@ -241,5 +226,4 @@ TEST(Catalogue, FallbackListWhenListingFails) {
   }
   for (const char* n : {"UTF-8", "UTF-8 with BOM", "GBK", "BIG5", "UTF-16LE"})
     EXPECT_LT(app.index_of(n), static_cast<int32_t>(app.encodings.size())) << n;
-  EXPECT_EQ(app.encoding_items, items_of(app.encodings));
 }

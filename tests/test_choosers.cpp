@@ -136,8 +136,8 @@ TEST_F(ChooserTest, SaveReportWritesTheLastJobsReport) {
   app_.filter_index = 0;
   app_.from_index = app_.index_of("GBK");
   app_.to_index = app_.index_of("UTF-8");
-  app_.snapshot_job_settings();
-  app_.run_convert_job();
+  app_.jobs.prepare(*app_.plan_from_settings());
+  app_.jobs.run();
 
   write_file(root_ + "/report.csv", "old");
   choose_file_menu("save_report");

@@ -10,11 +10,11 @@
 #include "cli/cli_args.h"
 #include "cli/cli_observer.h"
 #include "cli/cli_plan.h"
-#include "cli/encoding_lookup.h"
 #include "cli/name_quote.h"
 #include "cli/named_paths.h"
 #include "cli/progress_line.h"
 #include "test_support.h"
+#include "util/encoding_lookup.h"
 
 using namespace testing_support;
 
@@ -24,6 +24,12 @@ ParsedArgs parse(std::vector<std::string> args) { return parse_arguments(args); 
 
 const EncodingList kEncodings = {"BIG5", "GBK",      "GB18030",        "UTF-8",
                                  "UTF8", "UTF-16LE", "UTF-8 with BOM", "SHIFT_JIS"};
+
+// Why the command line makes no plan; empty when it makes one.
+std::string plan_error(const CliOptions& o) {
+  const platform::Result<JobPlan> plan = make_cli_plan(o, kEncodings);
+  return plan ? std::string() : plan.error().context;
+}
 
 const std::string kGbk = "\xD6\xD0\xCE\xC4\xB1\xE0\xC2\xEB\n";
 
@@ -135,31 +141,30 @@ TEST(CliPlan, DefaultsAndPaths) {
   TempDir tmp;
   CliOptions o;
   o.paths = {tmp.path(), tmp / "out"};
-  CliPlan p = make_cli_plan(o, kEncodings);
-  ASSERT_EQ(p.error, "");
-  EXPECT_EQ(p.plan.filter, "*.*");
-  EXPECT_EQ(p.plan.source.name, "GBK");
-  EXPECT_EQ(p.plan.target.name, "UTF-8");
-  EXPECT_EQ(p.plan.options.threads, 0u);
-  EXPECT_FALSE(p.plan.options.dry_run);
+  platform::Result<JobPlan> p = make_cli_plan(o, kEncodings);
+  ASSERT_TRUE(p) << p.error().context;
+  EXPECT_EQ(p->filter, "*.*");
+  EXPECT_EQ(p->source.name, "GBK");
+  EXPECT_EQ(p->target.name, "UTF-8");
+  EXPECT_EQ(p->options.threads, 0u);
+  EXPECT_FALSE(p->options.dry_run);
 
   o.paths = {tmp.path()};
-  EXPECT_EQ(make_cli_plan(o, kEncodings).error, "no OUTPUT directory given (see --help)");
+  EXPECT_EQ(plan_error(o), "no OUTPUT directory given (see --help)");
   o.check = true;
   p = make_cli_plan(o, kEncodings);
-  EXPECT_EQ(p.plan.output, tmp.path());
-  EXPECT_TRUE(p.plan.options.dry_run);
+  EXPECT_EQ(p->output, tmp.path());
+  EXPECT_TRUE(p->options.dry_run);
 
   o.paths = {tmp / "missing"};
-  EXPECT_EQ(make_cli_plan(o, kEncodings).error,
-            "input directory " + (tmp / "missing") + " does not exist");
+  EXPECT_EQ(plan_error(o), "input directory " + (tmp / "missing") + " does not exist");
   write_file(tmp / "a.txt", "text");
   o.paths = {tmp / "a.txt"};
   o.check = false;
-  EXPECT_EQ(make_cli_plan(o, kEncodings).error,
+  EXPECT_EQ(plan_error(o),
             "files named: add --in-place to convert them where they are, or --output DIR");
   o.paths.clear();
-  EXPECT_EQ(make_cli_plan(o, kEncodings).error, "no INPUT directory given (see --help)");
+  EXPECT_EQ(plan_error(o), "no INPUT directory given (see --help)");
 }
 
 // A settings file gives the paths, the selected filter and the encodings; options and paths
@@ -173,22 +178,22 @@ TEST(CliPlan, SettingsFileUnderOptions) {
   write_file(tmp / "s.yml", text);
   CliOptions o;
   o.config = tmp / "s.yml";
-  CliPlan p = make_cli_plan(o, kEncodings);
-  ASSERT_EQ(p.error, "");
-  EXPECT_EQ(p.plan.input, tmp / "in");
-  EXPECT_EQ(p.plan.output, tmp / "out");
-  EXPECT_EQ(p.plan.filter, "*.txt;*.h");
-  EXPECT_EQ(p.plan.source.name, "BIG5");
-  EXPECT_TRUE(p.plan.target.utf8_mark);
+  platform::Result<JobPlan> p = make_cli_plan(o, kEncodings);
+  ASSERT_TRUE(p) << p.error().context;
+  EXPECT_EQ(p->input, tmp / "in");
+  EXPECT_EQ(p->output, tmp / "out");
+  EXPECT_EQ(p->filter, "*.txt;*.h");
+  EXPECT_EQ(p->source.name, "BIG5");
+  EXPECT_TRUE(p->target.utf8_mark);
 
   o.from = "SHIFT_JIS";
   o.filter = "*.md";
   o.paths = {tmp / "in", tmp / "elsewhere"};
   p = make_cli_plan(o, kEncodings);
-  EXPECT_EQ(p.plan.source.name, "SHIFT_JIS");
-  EXPECT_EQ(p.plan.target.name, "UTF-8 with BOM");
-  EXPECT_EQ(p.plan.filter, "*.md");
-  EXPECT_EQ(p.plan.output, tmp / "elsewhere");
+  EXPECT_EQ(p->source.name, "SHIFT_JIS");
+  EXPECT_EQ(p->target.name, "UTF-8 with BOM");
+  EXPECT_EQ(p->filter, "*.md");
+  EXPECT_EQ(p->output, tmp / "elsewhere");
   EXPECT_EQ(read_file(tmp / "s.yml"), text);
 }
 
@@ -200,15 +205,14 @@ TEST(CliPlan, LineEndings) {
              "input: " + (tmp / "in") + "\noutput: " + (tmp / "out") + "\neol: crlf\n");
   CliOptions o;
   o.config = tmp / "s.yml";
-  EXPECT_EQ(make_cli_plan(o, kEncodings).plan.options.eol, EolMode::crlf);
+  EXPECT_EQ(make_cli_plan(o, kEncodings)->options.eol, EolMode::crlf);
   o.eol = "lf";
-  EXPECT_EQ(make_cli_plan(o, kEncodings).plan.options.eol, EolMode::lf);
+  EXPECT_EQ(make_cli_plan(o, kEncodings)->options.eol, EolMode::lf);
   o.eol = "unix";
-  EXPECT_EQ(make_cli_plan(o, kEncodings).error, "--eol takes keep, lf or crlf, not \"unix\"");
+  EXPECT_EQ(plan_error(o), "--eol takes keep, lf or crlf, not \"unix\"");
   o.eol.reset();
   write_file(tmp / "s.yml", "input: " + (tmp / "in") + "\neol: mac\n");
-  EXPECT_NE(make_cli_plan(o, kEncodings).error.find("eol takes keep, lf or crlf"),
-            std::string::npos);
+  EXPECT_NE(plan_error(o).find("eol takes keep, lf or crlf"), std::string::npos);
 }
 
 // Marks from --bom over the settings file's bom; removed when neither says; a value neither
@@ -219,18 +223,17 @@ TEST(CliPlan, Marks) {
   write_file(tmp / "s.yml", "input: " + (tmp / "in") + "\noutput: " + (tmp / "out") + "\n");
   CliOptions o;
   o.config = tmp / "s.yml";
-  EXPECT_EQ(make_cli_plan(o, kEncodings).plan.options.bom, BomMode::remove);
+  EXPECT_EQ(make_cli_plan(o, kEncodings)->options.bom, BomMode::remove);
   write_file(tmp / "s.yml",
              "input: " + (tmp / "in") + "\noutput: " + (tmp / "out") + "\nbom: keep\n");
-  EXPECT_EQ(make_cli_plan(o, kEncodings).plan.options.bom, BomMode::keep);
+  EXPECT_EQ(make_cli_plan(o, kEncodings)->options.bom, BomMode::keep);
   o.bom = "add";
-  EXPECT_EQ(make_cli_plan(o, kEncodings).plan.options.bom, BomMode::add);
+  EXPECT_EQ(make_cli_plan(o, kEncodings)->options.bom, BomMode::add);
   o.bom = "yes";
-  EXPECT_EQ(make_cli_plan(o, kEncodings).error, "--bom takes keep, add or remove, not \"yes\"");
+  EXPECT_EQ(plan_error(o), "--bom takes keep, add or remove, not \"yes\"");
   o.bom.reset();
   write_file(tmp / "s.yml", "input: " + (tmp / "in") + "\nbom: maybe\n");
-  EXPECT_NE(make_cli_plan(o, kEncodings).error.find("bom takes keep, add or remove"),
-            std::string::npos);
+  EXPECT_NE(plan_error(o).find("bom takes keep, add or remove"), std::string::npos);
 }
 
 // Detection: --detect and --candidates reach the plan, a settings file's detect, candidates
@@ -243,24 +246,24 @@ TEST(CliPlan, DetectionAndCandidates) {
                                 "\ndetect: true\ncandidates: [Japanese]\nthreads: 3\n");
   CliOptions o;
   o.config = tmp / "s.yml";
-  CliPlan p = make_cli_plan(o, kEncodings);
-  ASSERT_EQ(p.error, "");
-  EXPECT_TRUE(p.plan.options.detect);
-  EXPECT_EQ(p.plan.options.candidates, std::vector<std::string>{"Japanese"});
-  EXPECT_EQ(p.plan.options.threads, 3u);
-  EXPECT_TRUE(p.plan.options.durable);
+  platform::Result<JobPlan> p = make_cli_plan(o, kEncodings);
+  ASSERT_TRUE(p) << p.error().context;
+  EXPECT_TRUE(p->options.detect);
+  EXPECT_EQ(p->options.candidates, std::vector<std::string>{"Japanese"});
+  EXPECT_EQ(p->options.threads, 3u);
+  EXPECT_TRUE(p->options.durable);
 
   const ParsedArgs args =
       parse_arguments({"--candidates", "Chinese,BIG5", "--no-sync", tmp / "in", tmp / "out"});
   ASSERT_EQ(args.error, "");
   p = make_cli_plan(args.options, kEncodings);
-  EXPECT_TRUE(p.plan.options.detect);
-  EXPECT_EQ(p.plan.options.candidates, (std::vector<std::string>{"Chinese", "BIG5"}));
-  EXPECT_FALSE(p.plan.options.durable);
+  EXPECT_TRUE(p->options.detect);
+  EXPECT_EQ(p->options.candidates, (std::vector<std::string>{"Chinese", "BIG5"}));
+  EXPECT_FALSE(p->options.durable);
 
   CliOptions bad = args.options;
   bad.candidates = std::vector<std::string>{"Klingon"};
-  EXPECT_EQ(make_cli_plan(bad, kEncodings).error,
+  EXPECT_EQ(plan_error(bad),
             "unknown candidate \"Klingon\": name a preset (Chinese, Japanese, ...) or an encoding");
 }
 
@@ -271,24 +274,21 @@ TEST(CliPlan, BadSettingsFilesAreRefused) {
   CliOptions o;
   o.paths = {tmp.path(), tmp.path()};
   o.config = tmp / "missing.yml";
-  EXPECT_EQ(make_cli_plan(o, kEncodings).error,
-            "cannot read settings file " + *o.config + ": " + errno_text(ENOENT));
+  EXPECT_EQ(plan_error(o), "cannot read settings file " + *o.config + ": " + errno_text(ENOENT));
   EXPECT_FALSE(file_exists(*o.config));
   o.config = tmp.path();
-  EXPECT_EQ(make_cli_plan(o, kEncodings).error,
-            "cannot read settings file " + tmp.path() + ": not a regular file");
+  EXPECT_EQ(plan_error(o), "cannot read settings file " + tmp.path() + ": not a regular file");
   write_file(tmp / "broken.yml", "input: [unclosed\n");
   o.config = tmp / "broken.yml";
-  EXPECT_EQ(
-      make_cli_plan(o, kEncodings)
-          .error.rfind("cannot read settings file " + *o.config + ": yaml-cpp: error at line", 0),
-      0u);
+  EXPECT_EQ(plan_error(o).rfind(
+                "cannot read settings file " + *o.config + ": yaml-cpp: error at line", 0),
+            0u);
   EXPECT_FALSE(file_exists(tmp / "broken.yml.bad"));
   write_file(tmp / "odd.yml", "from: GBX\n");
   o.config = tmp / "odd.yml";
-  EXPECT_EQ(make_cli_plan(o, kEncodings).error, "unknown encoding \"GBX\" (did you mean \"GBK\"?)");
+  EXPECT_EQ(plan_error(o), "unknown encoding \"GBX\" (did you mean \"GBK\"?)");
   o.from = "GBK";  // an option beside it replaces the file's unknown name
-  EXPECT_EQ(make_cli_plan(o, kEncodings).error, "");
+  EXPECT_EQ(plan_error(o), "");
 }
 
 // --check fails on failures and on files whose bytes would change; a file needing nothing,
@@ -492,8 +492,8 @@ TEST(CliProcess, SameOutputAsWindowJob) {
   AppState app(AppState::no_config);
   app.load_config(settings);
   app.output = tmp / "window";
-  app.snapshot_job_settings();
-  app.run_convert_job();
+  app.jobs.prepare(*app.plan_from_settings());
+  app.jobs.run();
   const auto window = read_tree(tmp / "window");
   EXPECT_EQ(window.size(), 7u);  // every file but skipped.h
   EXPECT_EQ(read_tree(tmp / "cli"), window);
@@ -531,19 +531,19 @@ TEST(CliPlan, NamedPathsPlan) {
   CliOptions o;
   o.paths = {tmp / "a.c", tmp / "d"};
   o.in_place = true;
-  CliPlan p = make_cli_plan(o, kEncodings);
-  ASSERT_EQ(p.error, "");
-  EXPECT_EQ(p.plan.output, p.plan.input);
-  EXPECT_EQ(p.plan.roots, (std::vector<std::string>{"a.c", "d"}));
+  platform::Result<JobPlan> p = make_cli_plan(o, kEncodings);
+  ASSERT_TRUE(p) << p.error().context;
+  EXPECT_EQ(p->output, p->input);
+  EXPECT_EQ(p->roots, (std::vector<std::string>{"a.c", "d"}));
   o.in_place = false;
   o.output = tmp / "out";
   p = make_cli_plan(o, kEncodings);
-  ASSERT_EQ(p.error, "");
-  EXPECT_EQ(p.plan.output, tmp / "out");
+  ASSERT_TRUE(p) << p.error().context;
+  EXPECT_EQ(p->output, tmp / "out");
   o.output.reset();
   o.paths = {tmp.path(), tmp / "d"};  // two folders: INPUT and OUTPUT, as before
   p = make_cli_plan(o, kEncodings);
-  ASSERT_EQ(p.error, "");
-  EXPECT_TRUE(p.plan.roots.empty());
-  EXPECT_EQ(p.plan.output, tmp / "d");
+  ASSERT_TRUE(p) << p.error().context;
+  EXPECT_TRUE(p->roots.empty());
+  EXPECT_EQ(p->output, tmp / "d");
 }

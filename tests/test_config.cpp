@@ -105,9 +105,6 @@ TEST_F(ConfigTest, MissingFileCreatesDefault) {
   EXPECT_EQ(read_file(tmp / "ouzel.yml"), kDefaultText);
   EXPECT_TRUE(messages().empty());
   expect_defaults(*app);
-  app->build_filter_items();
-  const char items[] = "*.cpp;*.h;*.c;*.hpp;*.lua\0*.xml;*.json;*.yml\0*.*\0";
-  EXPECT_EQ(app->filter_items, std::string(items, sizeof items));
   app->save_config();  // the loaded default document writes back as the same text
   EXPECT_EQ(read_file(tmp / "ouzel.yml"), kDefaultText);
 }
@@ -439,9 +436,13 @@ TEST_F(ConfigTest, FilterIndexConversion) {
   EXPECT_EQ(load(ten).filter_index, 0);
 }
 
-// Encodings match exactly; unknown names fall back to "GBK" / "UTF8", else no selection.
+// Encodings match as the command line matches them; unknown names fall back to "GBK" / "UTF8",
+// else no selection.
 TEST_F(ConfigTest, EncodingNameFallbacks) {
-  load("from: gbk\nto: utf-8\n");
+  load("from: big5\nto: utf-8\n");  // read as the command line reads them
+  EXPECT_EQ(app->from_index, app->index_of("BIG5"));
+  EXPECT_EQ(app->to_index, app->index_of("UTF-8"));
+  load("from: NOPE\nto: utf-9\n");
   EXPECT_EQ(app->from_index, app->index_of("GBK"));
   EXPECT_EQ(app->to_index, app->index_of("UTF8"));
   load("from: BIG5\nto: UTF-8 with BOM\n");
@@ -450,7 +451,7 @@ TEST_F(ConfigTest, EncodingNameFallbacks) {
   app->save_config();
   EXPECT_EQ(YAML::LoadFile(tmp / "ouzel.yml")["to"].Scalar(), "UTF-8 with BOM");
 
-  write_file(tmp / "ouzel.yml", "to: utf-8\n");
+  write_file(tmp / "ouzel.yml", "to: utf-9\n");
   AppState bare(AppState::no_config);
   bare.encodings = {"UTF-8", "UTF-8 with BOM"};
   bare.load_config("ouzel.yml");
@@ -565,7 +566,7 @@ TEST_F(ConfigTest, EditorconfigKey) {
   EXPECT_EQ(YAML::LoadFile(tmp / "ouzel.yml")["editorconfig"].Scalar(), "true");
   AppState& b = load(read_file(tmp / "ouzel.yml"));
   EXPECT_TRUE(b.editorconfig);
-  EXPECT_TRUE(b.plan_from_settings().options.editorconfig);
+  EXPECT_TRUE(b.plan_from_settings()->options.editorconfig);
   b.editorconfig = false;
   b.save_config();
   EXPECT_EQ(YAML::LoadFile(tmp / "ouzel.yml")["editorconfig"].Scalar(), "false");
@@ -713,12 +714,12 @@ std::string random_text(std::mt19937& rng, bool allow_empty) {
   return s;
 }
 
-// The full construction loads "ouzel.yml" from the working directory and builds the items.
+// The full construction loads "ouzel.yml" from the working directory.
 TEST_F(ConfigTest, ConstructionLoadsWorkingDirectoryFile) {
   write_file(tmp / "ouzel.yml", "filters: [ab, cde]\n");
   AppState a;
   EXPECT_EQ(a.path, "ouzel.yml");
-  EXPECT_EQ(a.filter_items, std::string("ab\0cde\0\0", 8));
+  EXPECT_EQ(a.filters, (std::vector<std::string>{"ab", "cde"}));
   EXPECT_TRUE(a.worker_idle.load());
 }
 

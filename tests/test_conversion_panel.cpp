@@ -7,6 +7,7 @@
 
 #include "tests/ui_test_app.h"
 #include "ui/conversion_panel.h"
+#include "ui/filter_items.h"
 #include "ui/throughput.h"
 
 using testing_support::read_file;
@@ -139,7 +140,6 @@ TEST_F(ConversionPanelTest, LogViewScrollsAndClears) {
 // A choice in a combo changes only its index; the list opens scrolled to the current item.
 TEST_F(ConversionPanelTest, CombosPickItemsAndShowCurrent) {
   app_.filters = {"*.cpp;*.h", "*.*"};
-  app_.build_filter_items();
   app_.filter_index = 0;
   draw();
   click("filter");
@@ -148,12 +148,7 @@ TEST_F(ConversionPanelTest, CombosPickItemsAndShowCurrent) {
   EXPECT_EQ(app_.filter_index, 1);
 
   app_.encodings.clear();
-  app_.encoding_items.clear();
-  for (int i = 0; i < 300; ++i) {
-    app_.encodings.push_back("ENC-" + std::to_string(i));
-    app_.encoding_items += app_.encodings.back().name + '\0';
-  }
-  app_.encoding_items += '\0';
+  for (int i = 0; i < 300; ++i) app_.encodings.push_back("ENC-" + std::to_string(i));
   const int32_t from_before = app_.from_index;
   app_.to_index = 200;
   draw();
@@ -174,6 +169,15 @@ TEST_F(ConversionPanelTest, AddedCombosFitInTheWindow) {
   draw();
   for (const char* probe : {"eol", "bom"})  // a combo's rectangle holds its label
     EXPECT_LE(rect(probe).max.x, static_cast<float>(app_.window_width)) << probe;
+}
+
+// The Filter items follow the settings' list, made again only when it changes.
+TEST(FilterItemsTest, FollowTheFilterList) {
+  FilterItems items;
+  EXPECT_EQ(items.of({}), std::string(1, '\0'));
+  EXPECT_EQ(items.of({"ab", "cde"}), std::string("ab\0cde\0\0", 8));
+  EXPECT_EQ(items.of({"ab", "cde"}), std::string("ab\0cde\0\0", 8));
+  EXPECT_EQ(items.of({"x"}), std::string("x\0\0", 3));
 }
 
 // Indexes that name no item show empty combos; nothing fails, and an item can still be chosen.
@@ -214,7 +218,7 @@ TEST_F(ConversionPanelTest, StopEndsTheRunningJobOnly) {
   EXPECT_EQ(log_count("Conversion stopped during the search"), 1);
   EXPECT_FALSE(testing_support::file_exists(dir_ / "out/a.txt"));
 
-  app_.snapshot_job_settings();  // a fresh task, and no job runs
+  app_.jobs.prepare(*app_.plan_from_settings());  // a fresh task, and no job runs
   draw();
   click("stop");
   EXPECT_FALSE(app_.jobs.stop_requested());

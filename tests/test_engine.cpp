@@ -8,6 +8,7 @@
 #include <string>
 
 #include "convert/job.h"
+#include "platform/sys_io.h"
 #include "test_support.h"
 
 using namespace testing_support;
@@ -218,6 +219,55 @@ TEST(Engine, Utf16MarkFollowsTargetPolicyOnly) {
   EXPECT_EQ(read_file(tmp / "plain/w.txt"), text);
   run_job(make_plan(tmp / "in", tmp / "marked", "UTF-16LE", "UTF-8 with BOM"));
   EXPECT_EQ(read_file(tmp / "marked/w.txt"), kBom + text);
+}
+
+namespace {
+
+ino_t broken_dir = 0;  // the folder whose listing the seam fails
+
+bool is_broken(int fd) {
+  struct stat st;
+  return ::fstat(fd, &st) == 0 && st.st_ino == broken_dir;
+}
+
+}  // namespace
+
+// A folder whose listing fails through the seam, at its first entry or before it (readdir,
+// fdopendir), is in the report with its errno and said in the log; its siblings convert.
+TEST(Engine, FolderThatCannotBeListedIsReported) {
+  TempDir tmp;
+  write_file(tmp / "in/a.txt", "plain");
+  write_file(tmp / "in/sub/b.txt", "plain");
+  struct stat st;
+  ASSERT_EQ(::stat((tmp / "in/sub").c_str(), &st), 0);
+  broken_dir = st.st_ino;
+  for (const int failing : {0, 1}) {
+    SCOPED_TRACE(failing == 0 ? "readdir" : "fdopendir");
+    platform::ScopedSysIo seam;
+    if (failing == 0)
+      platform::sysio().readdir = [](DIR* d) -> dirent* {
+        if (!is_broken(::dirfd(d))) return ::readdir(d);
+        errno = EIO;
+        return nullptr;
+      };
+    else
+      platform::sysio().fdopendir = [](int fd) -> DIR* {
+        if (!is_broken(fd)) return ::fdopendir(fd);
+        errno = ENOMEM;
+        return nullptr;
+      };
+    JobRecorder rec;
+    const JobReport r = run_job(make_plan(tmp / "in", tmp / "out", "GBK", "UTF-8"), &rec);
+    ASSERT_EQ(r.search_failures.size(), 1u);
+    EXPECT_EQ(r.search_failures[0].path, "sub");
+    EXPECT_EQ(r.search_failures[0].error, failing == 0 ? EIO : ENOMEM);
+    ASSERT_EQ(r.files.size(), 1u);
+    EXPECT_EQ(r.files[0].path, "a.txt");
+    EXPECT_EQ(read_file(tmp / "out/a.txt"), "plain");
+    const std::string said =
+        "Cannot search directory: sub, error: " + errno_text(r.search_failures[0].error);
+    EXPECT_EQ(std::count(rec.messages.begin(), rec.messages.end(), said), 1);
+  }
 }
 
 // The report keeps every accepted file exactly once with its outcome, and each directory the

@@ -162,7 +162,7 @@ TEST(EngineDetect, ChangedSettingDiscardsPreview) {
   app.input = "/in";
   app.output = "/out";
   app.preview.emplace();
-  app.preview->plan = app.plan_from_settings();
+  app.preview->plan = *app.plan_from_settings();
   app.discard_stale_preview();
   EXPECT_TRUE(app.preview.has_value());
   app.input = "/elsewhere";

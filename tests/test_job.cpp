@@ -48,8 +48,8 @@ class JobTest : public ::testing::Test {
   // Runs one job on this thread, as the worker would.
   std::vector<std::string> run() {
     app.log.clear();
-    app.snapshot_job_settings();
-    app.run_convert_job();
+    app.jobs.prepare(*app.plan_from_settings());
+    app.jobs.run();
     EXPECT_TRUE(app.worker_idle.load());
     return messages(app);
   }
@@ -151,13 +151,26 @@ TEST_F(JobTest, OtherWithBomNameGetsNoMark) {
   EXPECT_EQ(read_file(tmp / "out/a.txt"), std::string("A\0", 2));
 }
 
-// An encoding index that names no entry keeps the previous run's name.
-TEST_F(JobTest, EncodingIndexOutOfRangeKeepsPreviousName) {
+// An encoding index that names no entry falls back to GBK or UTF-8 (not the last run's
+// choice); without them in the catalogue nothing starts, and the log says why.
+TEST_F(JobTest, EncodingIndexNamingNothingFallsBack) {
   mkdir(app.input.c_str(), 0755);
+  app.from_index = app.index_of("BIG5");
+  app.to_index = app.index_of("UTF-16LE");
   run();
   app.from_index = static_cast<int32_t>(app.encodings.size());
   app.to_index = -1;
   EXPECT_EQ(run()[0], "Converting GBK-->UTF-8, please wait...");
+
+  app.encodings = {"BIG5"};
+  app.log.clear();
+  app.request_convert();
+  app.request_preview();
+  EXPECT_TRUE(app.worker_idle.load());
+  const std::vector<std::string> m = messages(app);
+  ASSERT_EQ(m.size(), 2u);
+  EXPECT_TRUE(starts_with(m[0], "cannot start: unknown encoding \"GBK\""));
+  EXPECT_EQ(m[0], m[1]);
 }
 
 // No file accepted: zero counts, progress keeps the previous value.
@@ -244,8 +257,8 @@ TEST_F(JobTest, SettingsSnapshotIsolatesRunningJob) {
 TEST_F(JobTest, StopDuringSearchConvertsNothing) {
   write_file(tmp / "in/a.txt", kGbk);
   app.log.clear();
-  app.jobs.prepare(app.plan_from_settings()).request_stop();
-  app.run_convert_job();
+  app.jobs.prepare(*app.plan_from_settings()).request_stop();
+  app.jobs.run();
   const auto m = messages(app);
   ASSERT_EQ(m.size(), 3u);
   EXPECT_EQ(m[1], "Searching files(*.*)...");

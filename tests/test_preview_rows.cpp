@@ -267,8 +267,8 @@ TEST_F(PreviewViewTest, SortsOnlyWhenTheSortChanges) {
 // Drawing the table allocates nothing per row: a frame of the full table makes no allocation,
 // nor does the check that the preview is still current, whatever the last job converted.
 TEST_F(PreviewViewTest, NoAllocationPerFrame) {
-  app_.preview->plan = app_.plan_from_settings();
-  JobPlan converted = app_.plan_from_settings();
+  app_.preview->plan = *app_.plan_from_settings();
+  JobPlan converted = *app_.plan_from_settings();
   converted.files = app_.preview->files;  // as a conversion of a preview leaves it
   app_.jobs.prepare(std::move(converted));
   const Body checked = [this] {

@@ -218,8 +218,8 @@ TEST_F(ReportTabTest, FailuresBringTheReportForwardAndItStays) {
   app_.input = dir_ / "in";
   app_.output = dir_ / "out";
   app_.filter_index = 1;  // "*.*"
-  app_.snapshot_job_settings();
-  app_.run_convert_job();
+  app_.jobs.prepare(*app_.plan_from_settings());
+  app_.jobs.run();
   ASSERT_EQ(log_count("1 of 2 files were not converted, see the report"), 1);
   draw(2);
   EXPECT_TRUE(seen("report.table"));

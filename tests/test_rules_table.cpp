@@ -100,11 +100,11 @@ TEST_F(RulesTableTest, ReorderAndRemove) {
 // A preview made before the rules changed is dropped: it no longer says what would happen.
 TEST_F(RulesTableTest, ChangedRulesDropThePreview) {
   app_.preview.emplace();
-  app_.preview->plan = app_.plan_from_settings();
+  app_.preview->plan = *app_.plan_from_settings();
   draw();
   ASSERT_TRUE(app_.preview.has_value());
   add_rule("*.txt");
-  EXPECT_EQ(app_.plan_from_settings().options.rules.size(), 1u);
+  EXPECT_EQ(app_.plan_from_settings()->options.rules.size(), 1u);
   EXPECT_FALSE(app_.preview.has_value());
 }
 
@@ -115,7 +115,7 @@ TEST_F(RulesTableTest, FollowEditorconfigBox) {
   click("editorconfig");
   draw();
   EXPECT_TRUE(app_.editorconfig);
-  EXPECT_TRUE(app_.plan_from_settings().options.editorconfig);
+  EXPECT_TRUE(app_.plan_from_settings()->options.editorconfig);
   choose_file_menu("save_config");
   EXPECT_EQ(saved()["editorconfig"].Scalar(), "true");
   add_rule("*.sh");

@@ -34,7 +34,6 @@ void MainWindowTest::SetUp() {
   app_.window_height = 500;
   app_.font_size = 15.0f;
   app_.load_config(config_path_);
-  app_.build_filter_items();
   draw(2);  // first frames lay the window out
 }
 

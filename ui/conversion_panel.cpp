@@ -144,8 +144,9 @@ void draw_marks(BomMode& mode) {
 }
 
 void draw_choices(AppState& app, PanelState& panel) {
-  glyph_demand::note(app.filter_items);  // the filters come from the settings file
-  draw_combo(kFilterCombo, app.filter_index, app.filter_items.c_str());
+  const std::string& filters = panel.filters.of(app.filters);
+  glyph_demand::note(filters);  // the filters come from the settings file
+  draw_combo(kFilterCombo, app.filter_index, filters.c_str());
   draw_marks(app.bom);
   panel.from.draw(kFromCombo, app.from_index, app.encodings);
   panel.candidates.draw(app);  // on the From Encoding's line

@@ -7,6 +7,7 @@
 #include "ui/drop_target.h"
 #include "ui/encoding_chooser.h"
 #include "ui/file_dialog.h"
+#include "ui/filter_items.h"
 #include "ui/log_view.h"
 #include "ui/preview_view.h"
 #include "ui/progress_text.h"
@@ -17,6 +18,7 @@
 // clock, the report and the preview.
 struct PanelState {
   DropZones zones;
+  FilterItems filters;
   EncodingChooser from, to;
   CandidateChooser candidates;
   JobTimer timer;

@@ -18,12 +18,12 @@ EncodingGroups minimal_groups() {
           {"ISO-8859-1"}, {"SHIFT_JIS"}, {"UTF-16BE"}, {"UTF-16LE"}, {"UTF-8", "UTF8"}};
 }
 
-void add_groups(CatalogueSink& sink, const EncodingGroups& groups) {
+void add_groups(EncodingList& encodings, const EncodingGroups& groups) {
   std::vector<const char*> names;
   for (const auto& group : groups) {
     names.clear();
     for (const auto& n : group) names.push_back(n.c_str());
-    add_encoding_group(static_cast<unsigned int>(names.size()), names.data(), &sink);
+    add_encoding_group(static_cast<unsigned int>(names.size()), names.data(), &encodings);
   }
 }
 
@@ -37,29 +37,21 @@ EncodingEntry::EncodingEntry(std::string_view entry_name) : name(entry_name), ch
 }
 
 int add_encoding_group(unsigned int count, const char* const* names, void* data) {
-  CatalogueSink& sink = *static_cast<CatalogueSink*>(data);
+  EncodingList& encodings = *static_cast<EncodingList*>(data);
   for (unsigned int i = 0; i < count; ++i) {
-    const size_t length = std::strlen(names[i]);
-    sink.encodings.emplace_back(std::string_view(names[i], length));
-    sink.encoding_items.append(names[i], length + 1);  // the name and its NUL
-    if (std::strcmp(names[i], "UTF-8") == 0) {
-      sink.encodings.emplace_back(kUtf8WithBom);
-      sink.encoding_items.append(kUtf8WithBom, std::strlen(kUtf8WithBom) + 1);
-    }
+    encodings.emplace_back(names[i]);
+    if (std::strcmp(names[i], "UTF-8") == 0) encodings.emplace_back(kUtf8WithBom);
   }
   return 0;
 }
 
-void build_encoding_catalogue(EncodingList& encodings, std::string& encoding_items,
-                              LogBuffer& log) {
+void build_encoding_catalogue(EncodingList& encodings, LogBuffer& log) {
   encodings.clear();
-  encoding_items.clear();
-  CatalogueSink sink{encodings, encoding_items};
 #if defined(_LIBICONV_VERSION)
-  iconvlist(add_encoding_group, &sink);
+  iconvlist(add_encoding_group, &encodings);
   if (encodings.empty()) {
     log.append("%s", "The converter lists no encodings, offering a minimal list");
-    add_groups(sink, minimal_groups());
+    add_groups(encodings, minimal_groups());
   }
 #else
   platform::Result<EncodingGroups> listed = list_encoding_groups();
@@ -68,9 +60,8 @@ void build_encoding_catalogue(EncodingList& encodings, std::string& encoding_ite
                listed.error().context.c_str());
   EncodingGroups groups = listed ? std::move(*listed) : minimal_groups();
   sort_groups(groups);
-  add_groups(sink, groups);
+  add_groups(encodings, groups);
 #endif
-  encoding_items += '\0';
 }
 
 int32_t index_of(const EncodingList& encodings, std::string_view name) {

@@ -43,19 +43,13 @@ inline std::ostream& operator<<(std::ostream& os, const EncodingEntry& e) { retu
 
 using EncodingList = std::vector<EncodingEntry>;
 
-// Where the listing callback appends: the entries and their combo item text.
-struct CatalogueSink {
-  EncodingList& encodings;
-  std::string& encoding_items;
-};
-
 // Listing callback: appends every name of one group (and "UTF-8 with BOM" after "UTF-8").
-// `data` is a CatalogueSink. Always returns 0 (go on).
+// `data` is the EncodingList. Always returns 0 (go on).
 int add_encoding_group(unsigned int count, const char* const* names, void* data);
 
-// Feeds every group the converter knows through add_encoding_group, then the final NUL.
-// A converter that lists nothing gets a minimal list and one log line.
-void build_encoding_catalogue(EncodingList& encodings, std::string& encoding_items, LogBuffer& log);
+// Feeds every group the converter knows through add_encoding_group. A converter that lists
+// nothing gets a minimal list and one log line.
+void build_encoding_catalogue(EncodingList& encodings, LogBuffer& log);
 
 // Position of the first entry equal to `name` (case-sensitive), or the number of entries.
 int32_t index_of(const EncodingList& encodings, std::string_view name);

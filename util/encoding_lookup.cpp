@@ -1,5 +1,5 @@
 // Encoding names typed by users: exact lookup and suggestions by spelling distance.
-#include "cli/encoding_lookup.h"
+#include "util/encoding_lookup.h"
 
 #include <algorithm>
 #include <cctype>
