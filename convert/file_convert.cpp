@@ -134,13 +134,24 @@ int FileConverter::open_target(const JobFile& file, platform::TargetFile& target
   } else {
     std::string dir;
     bool made = false, staged = false;
-    if ((err = dirs().prepare(file.relative_dir, dir, &made, &staged)) != 0) return err;
+    if (staged_known_ && staged_relative_ == file.relative_dir) {
+      dir = staged_dir_;  // this run's own hidden folder: nobody else makes or replaces it
+      staged = true;
+    } else {
+      if ((err = dirs().prepare(file.relative_dir, dir, &made, &staged)) != 0) return err;
+      staged_known_ = staged;
+      if (staged) {
+        staged_relative_ = file.relative_dir;
+        staged_dir_ = dir;
+      }
+    }
     path = dir + "/" + file.file_name;
     err = (staged ? target.open_staged(path, target_dirs_.fd_for(dir))
            : made ? target.open_new(path)
                   : target.open(path, links))
               .err();
     if (err == ENOENT) {  // the directory went away during the run
+      staged_known_ = false;
       if ((err = dirs().prepare_again(file.relative_dir, dir)) != 0) return err;
       err = target.open(path, links).err();
     }

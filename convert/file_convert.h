@@ -193,6 +193,11 @@ class FileConverter {
   platform::DirCache source_dirs_;                   // the last source's folder
   std::string watched_folder_;                       // the last folder added to the watch
   platform::DirCache target_dirs_;                   // the last staged target's folder
+  // The last staged folder prepared, by its relative path: most files follow one of their own
+  // folder, and asking OutputDirs again takes its lock once more per file.
+  bool staged_known_ = false;
+  std::string staged_relative_;
+  std::string staged_dir_;
   std::string content_;
   std::string scratch_;  // one piece's output
   std::string eol_out_;  // one piece's output with its line ends rewritten
