@@ -250,6 +250,22 @@ TEST(ConverterShelf, LentConvertersConvertAsNewOnes) {
   }
 }
 
+// A converter replaced through the seam after one was shelved is the one that converts.
+TEST(ConverterShelf, ReplacedConverterIsNotBypassed) {
+  platform::ScopedSysIo scope;
+  ConverterShelf shelf;
+  const std::string gbk = "\xd6\xd0\xce\xc4";
+  ASSERT_TRUE(stream(gbk, "GBK", "UTF-8", 64, &shelf).outcome.ok);
+  ASSERT_EQ(shelf.shelved(), 1u);
+  platform::sysio().iconv = [](iconv_t, char**, size_t*, char**, size_t*) -> size_t {
+    errno = EILSEQ;
+    return static_cast<size_t>(-1);
+  };
+  const Streamed failed = stream(gbk, "GBK", "UTF-8", 64, &shelf);
+  EXPECT_FALSE(failed.outcome.ok);
+  EXPECT_EQ(failed.outcome.error, EILSEQ);
+}
+
 // ---- Whole files through the seam -------------------------------------------------------
 
 namespace fake {
