@@ -30,6 +30,7 @@ RunEncodings RunEncodings::resolve(const EncodingEntry& source, const EncodingEn
   e.source = charset_traits(source.charset);
   e.target = charset_traits(target.charset);
   e.target_mark = target.utf8_mark;
+  e.source_keeps_ascii = detect::keeps_ascii(source.charset);
   return e;
 }
 

@@ -18,6 +18,8 @@ struct RunEncodings {
   CharsetTraits source;
   CharsetTraits target;
   bool target_mark = false;  // "UTF-8 with BOM": EF BB BF written first
+  // The source label reads ASCII as itself (detect::keeps_ascii), asked once, not per file.
+  bool source_keeps_ascii = true;
 
   static RunEncodings resolve(const EncodingEntry& source, const EncodingEntry& target);
 

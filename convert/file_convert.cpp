@@ -88,6 +88,7 @@ const RunEncodings& FileConverter::encodings_for(const EncodingEntry& source,
       e.source_name = probed.source_name;
       e.source_charset = probed.source_charset;
       e.source = probed.source;
+      e.source_keeps_ascii = probed.source_keeps_ascii;
     }
     if (own_target) {
       e.target_name = probed.target_name;
@@ -267,14 +268,6 @@ const RunEncodings& FileConverter::utf8_instead(const RunEncodings& enc, const E
   return utf8;
 }
 
-bool FileConverter::keeps_ascii(const std::string& label) {
-  if (ascii_label_ != label) {
-    ascii_kept_ = detect::keeps_ascii(label);
-    ascii_label_ = label;
-  }
-  return ascii_kept_;
-}
-
 void FileConverter::settle(const RunEncodings& enc, FileFacts& facts, FileReport& report) {
   Classification& cls = facts.cls;
   if (cls.outcome == Outcome::marked) {
@@ -299,8 +292,7 @@ void FileConverter::settle(const RunEncodings& enc, FileFacts& facts, FileReport
   report.outcome = cls.outcome;
   // A label chosen by hand that turns ASCII into other characters is converted as asked, with
   // a warning on each file where it made a difference.
-  if (report.outcome == Outcome::converted && report.note.empty() &&
-      !keeps_ascii(enc.source_charset)) {
+  if (report.outcome == Outcome::converted && report.note.empty() && !enc.source_keeps_ascii) {
     const std::string hint = detect::narrow_label_hint(facts.head, enc.source_charset);
     if (!hint.empty()) report.note = "warning: " + hint;
   }

@@ -139,8 +139,6 @@ class FileConverter {
   // The one decision of a file's outcome, with its notes and sample, from its facts (the mark
   // rule, the body's rules, the UTF-8 doubt, then UTF-8 to UTF-8 re-encoding nothing).
   void settle(const RunEncodings& enc, FileFacts& facts, FileReport& report);
-  // detect::keeps_ascii, remembered for the last label: the same for most files of a run.
-  bool keeps_ascii(const std::string& label);
   // The encodings the file is converted with: `enc`, or UTF-8's for UTF-8 text read as legacy.
   const RunEncodings& utf8_instead(const RunEncodings& enc, const EncodingEntry& to,
                                    const FileFacts& facts, FileReport& report);
@@ -204,9 +202,6 @@ class FileConverter {
   std::unique_ptr<OutputDirs> own_dirs_;
   std::string hint_;
   ConverterShelf shelf_;  // this thread's converters, from file to file
-  // Whether the last source label asked about keeps ASCII as itself (asked once per file).
-  std::optional<std::string> ascii_label_;
-  bool ascii_kept_ = true;
 };
 
 // Puts the line ends a rewriter saw and wrote into the report.
