@@ -25,6 +25,33 @@ bool inside(const std::string& root, const std::string& path) {
          path[root.size()] == '/';
 }
 
+// Where a link may lead in place: the input tree, or with named roots only those (a folder as
+// it really is; a file by its own name, so a named link to elsewhere still leads outside).
+// Important: named paths are taken relative to their common folder, whose other files the
+// user did not name. Empty entries: nothing can be resolved.
+std::vector<std::string> areas_of(const std::string& input, const std::vector<std::string>& roots) {
+  if (roots.empty()) return {real_path(input)};
+  std::vector<std::string> areas;
+  for (const std::string& root : roots) {
+    const std::string path = root.empty() ? input : input + "/" + root;
+    struct stat st;
+    if (platform::sysio().stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+      areas.push_back(real_path(path));
+      continue;
+    }
+    const size_t slash = path.rfind('/');
+    const std::string dir = real_path(slash == std::string::npos ? "." : path.substr(0, slash));
+    areas.push_back(dir.empty() ? dir : dir + path.substr(slash == std::string::npos ? 0 : slash));
+  }
+  return areas;
+}
+
+bool within(const std::vector<std::string>& areas, const std::string& real) {
+  for (const std::string& a : areas)
+    if (!a.empty() && (a == real || inside(a, real))) return true;
+  return false;
+}
+
 struct FirstName {
   size_t index;
   std::string written;          // the path the first name's content goes to
@@ -57,8 +84,9 @@ bool same_directory(const std::string& input, const std::string& output) {
          a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-void resolve_in_place(const std::string& input, std::vector<JobFile>& files) {
-  const std::string root = real_path(input);
+void resolve_in_place(const std::string& input, const std::vector<std::string>& roots,
+                      std::vector<JobFile>& files) {
+  const std::vector<std::string> areas = areas_of(input, roots);
   std::map<std::pair<dev_t, ino_t>, FirstName> seen;
   for (size_t i = 0; i < files.size(); ++i) {
     JobFile& f = files[i];
@@ -69,13 +97,13 @@ void resolve_in_place(const std::string& input, std::vector<JobFile>& files) {
     const bool link = S_ISLNK(st.st_mode);
     if (link) {
       // Important: a link is written through to the file it names, and only when that file
-      // lies inside the input tree; the link itself stays a link.
+      // lies inside what the run converts; the link itself stays a link.
       const std::string real = real_path(path);
-      if (real.empty() || root.empty() || !inside(root, real) ||
-          platform::sysio().stat(real.c_str(), &st) != 0) {
+      if (real.empty() || !within(areas, real) || platform::sysio().stat(real.c_str(), &st) != 0) {
         f.identity = Outcome::outside;
         f.identity_note = "links to " + (real.empty() ? std::string("a missing file") : real) +
-                          ", outside the input directory";
+                          ", outside " +
+                          (roots.empty() ? "the input directory" : "the paths named");
         continue;
       }
       f.write_path = real;

@@ -301,7 +301,7 @@ void Runner::collect_files() {
       files_.push_back(std::move(file));
     }
   }
-  if (ctx_.in_place) resolve_in_place(plan_.input, files_);
+  if (ctx_.in_place) resolve_in_place(plan_.input, plan_.roots, files_);
 }
 
 // A target the publisher could not put under its name after all (a rename or flush failure,

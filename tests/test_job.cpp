@@ -2,6 +2,7 @@
 // the one-step start, the settings snapshot and stop-and-wait.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -313,4 +314,35 @@ TEST(JobRoots, NamedFilesAndFoldersOnce) {
   EXPECT_EQ(read_file(tmp / "out/dir/b.c"), "中文\n");
   EXPECT_FALSE(file_exists(tmp / "out/other/d.c"));
   EXPECT_FALSE(file_exists(tmp / "out/dir/n.txt"));
+}
+
+// In place with named paths, a link is written through only to a file among those named: the
+// folder they share holds files the user did not name (ouzel-convert --in-place tree).
+TEST(JobRoots, InPlaceLinksLeadOnlyIntoTheNamedPaths) {
+  TempDir tmp;
+  const std::string gbk = "\xD6\xD0\xCE\xC4\n";
+  for (const char* f : {"tree/a.c", "beside/b.c", "beside/c.c", "named.c", "target.c"})
+    write_file(tmp / "base/" + f, gbk);
+  ASSERT_EQ(::symlink("../beside/b.c", (tmp / "base/tree/to_beside.c").c_str()), 0);
+  ASSERT_EQ(::symlink("a.c", (tmp / "base/tree/to_inside.c").c_str()), 0);
+  ASSERT_EQ(::symlink("target.c", (tmp / "base/link.c").c_str()), 0);
+  ASSERT_EQ(::symlink("tree/a.c", (tmp / "base/into_tree.c").c_str()), 0);
+  JobPlan plan = make_plan(tmp / "base", tmp / "base", "GBK", "UTF-8");
+  plan.roots = {"tree", "named.c", "link.c", "into_tree.c"};
+  const JobReport r = run_job(plan);
+  const std::vector<std::pair<const char*, Outcome>> want = {{"tree/to_beside.c", Outcome::outside},
+                                                             {"link.c", Outcome::outside},
+                                                             {"named.c", Outcome::converted}};
+  for (const auto& [path, outcome] : want) {
+    const FileReport* e = entry_for(r, path);
+    ASSERT_NE(e, nullptr) << path;
+    EXPECT_EQ(e->outcome, outcome) << path << ": " << outcome_name(e->outcome);
+  }
+  EXPECT_NE(entry_for(r, "tree/to_beside.c")->note.find("outside the paths named"),
+            std::string::npos);
+  EXPECT_EQ(read_file(tmp / "base/beside/b.c"), gbk);
+  EXPECT_EQ(read_file(tmp / "base/target.c"), gbk);
+  EXPECT_EQ(read_file(tmp / "base/named.c"), "中文\n");
+  EXPECT_EQ(read_file(tmp / "base/tree/a.c"), "中文\n");  // once, through any of its names
+  EXPECT_EQ(read_file(tmp / "base/beside/c.c"), gbk);
 }
