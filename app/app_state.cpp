@@ -20,6 +20,8 @@ void AppState::load_config(const std::string& config_path) {
     log.append("load config %s failed, error: %s", config_path.c_str(), problem.why.c_str());
   for (const std::string& d : problem.diagnostics)
     log.append("load config %s: %s", config_path.c_str(), d.c_str());
+  for (const std::string& f : problem.fallbacks)
+    log.append("load config %s: %s", config_path.c_str(), f.c_str());
 }
 
 void AppState::save_config() {

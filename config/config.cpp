@@ -76,9 +76,21 @@ struct Settings {
   ConvertConfig& cfg;
   const EncodingList& encodings;
   std::vector<std::string>* diagnostics = nullptr;  // loading: what was read but not taken
+  std::vector<std::string>* fallbacks = nullptr;    // loading: names replaced by a fallback
 };
 
-void read_options(ConvertConfig& cfg, YAML::Node& doc) {
+// Important: a name the file holds but this system does not know is replaced by its fallback
+// (and written so at the next save); said, so that a run never takes the fallback unseen.
+void say_fallback(const Settings& s, const char* key, const std::string& text, const char* list,
+                  int32_t used) {
+  if (s.fallbacks == nullptr) return;
+  const bool listed = used >= 0 && static_cast<size_t>(used) < s.encodings.size();
+  s.fallbacks->push_back(std::string(key) + " names no encoding of " + list + ": \"" + text +
+                         "\"; " + (listed ? s.encodings[static_cast<size_t>(used)].name : "none") +
+                         " is used");
+}
+
+void read_options(ConvertConfig& cfg, YAML::Node& doc, std::vector<std::string>* fallbacks) {
   const int32_t threads = doc[kKeys[kThreads]].as<int32_t>(0);
   cfg.threads = threads < 0 || threads > kMaxThreads ? 0 : threads;
   cfg.detect = doc[kKeys[kDetect]].as<bool>(false);
@@ -92,10 +104,13 @@ void read_options(ConvertConfig& cfg, YAML::Node& doc) {
         cfg.candidates.push_back(element.Scalar());
   cfg.eol = EolMode::keep;
   const YAML::Node eol = doc[kKeys[kEol]];
-  if (eol.IsScalar()) parse_eol_mode(eol.Scalar(), cfg.eol);
+  if (eol.IsScalar() && !parse_eol_mode(eol.Scalar(), cfg.eol) && fallbacks)
+    fallbacks->push_back("eol takes keep, lf or crlf, not \"" + eol.Scalar() + "\"; keep is used");
   cfg.bom = kDefaultBom;
   const YAML::Node bom = doc[kKeys[kBom]];
-  if (bom.IsScalar()) parse_bom_mode(bom.Scalar(), cfg.bom);
+  if (bom.IsScalar() && !parse_bom_mode(bom.Scalar(), cfg.bom) && fallbacks)
+    fallbacks->push_back("bom takes keep, add or remove, not \"" + bom.Scalar() + "\"; " +
+                         bom_mode_name(kDefaultBom) + " is used");
 }
 
 // Important: the non-const subscript turns a null or sequence document into a mapping and adds
@@ -116,10 +131,16 @@ void read_settings(Settings& s) {
   const auto names = static_cast<int32_t>(s.encodings.size());
   // Names as the command line reads them ("big5", "utf8"), so both take a file alike.
   cfg.from_index = found_index(s.encodings, from);
-  if (cfg.from_index == names) cfg.from_index = index_of(s.encodings, "GBK");
+  if (cfg.from_index == names) {
+    cfg.from_index = index_of(s.encodings, "GBK");
+    say_fallback(s, "from", from, "the From list", cfg.from_index);
+  }
   cfg.to_index = found_index(s.encodings, to);
-  if (cfg.to_index == names) cfg.to_index = index_of(s.encodings, "UTF8");
-  read_options(cfg, doc);
+  if (cfg.to_index == names) {
+    cfg.to_index = index_of(s.encodings, "UTF8");
+    say_fallback(s, "to", to, "the To list", cfg.to_index);
+  }
+  read_options(cfg, doc, s.fallbacks);
   std::vector<std::string> dropped;
   cfg.rules = read_rules(doc[kKeys[kRules]], s.encodings, s.diagnostics ? *s.diagnostics : dropped);
 }
@@ -344,7 +365,7 @@ std::string make_default_config(const std::string& path) {
 ConfigProblem load_config(ConvertConfig& config, const EncodingList& encodings,
                           const std::string& path) {
   ConfigProblem problem;
-  Settings s{config, encodings, &problem.diagnostics};
+  Settings s{config, encodings, &problem.diagnostics, &problem.fallbacks};
   config.path = path;
   config.unreadable.clear();
   try {
@@ -360,6 +381,7 @@ ConfigProblem load_config(ConvertConfig& config, const EncodingList& encodings,
     config.document.reset(YAML::Node(YAML::NodeType::Map));
     problem.diagnostics.clear();
     read_settings(s);
+    problem.fallbacks.clear();  // about the defaults, not about anything the file holds
   }
   return problem;
 }

@@ -49,6 +49,10 @@ struct ConfigProblem {
   // Read, but not taken as written (a bad rule, left out), each for a person; the file itself
   // keeps them. Set whether or not the file was read.
   std::vector<std::string> diagnostics;
+  // Names the file holds that loading replaced by their fallback (from, to, eol, bom), each for
+  // a person. The window says them; the command line's strict resolve refuses them instead,
+  // unless an option replaces them.
+  std::vector<std::string> fallbacks;
   bool empty() const { return why.empty(); }
 };
 

@@ -193,7 +193,9 @@ TEST_F(ConfigTest, UnclosedQuoteIsASyntaxError) {
   load(
       "\xEF\xBB\xBFinput: '\xE4\xB8\xAD it''s'\n'output': &o \"a\\\"b\"\nfilters: [\"x\", *o]\n"
       "to: |\n  '\"\n");
-  EXPECT_TRUE(messages().empty());
+  // The block's text names no encoding, and is said so; nothing else is.
+  EXPECT_EQ(messages(), std::vector<std::string>{"load config ouzel.yml: to names no encoding of "
+                                                 "the To list: \"'\"\n\"; UTF8 is used"});
   EXPECT_EQ(app->input, "\xE4\xB8\xAD it's");
   EXPECT_EQ(app->output, "a\"b");
   load("to: 'UTF-8\n");
@@ -408,6 +410,23 @@ TEST_F(ConfigTest, TextFallbacks) {
   EXPECT_EQ(app->output, "D:\\x");
 }
 
+// Line ends and marks the file spells wrongly are said, and the run keeps their defaults.
+TEST_F(ConfigTest, UnknownEolAndBomAreSaid) {
+  load("eol: unix\nbom: maybe\n");
+  EXPECT_EQ(app->eol, EolMode::keep);
+  EXPECT_EQ(app->bom, kDefaultBom);
+  EXPECT_EQ(
+      messages(),
+      (std::vector<std::string>{
+          "load config ouzel.yml: eol takes keep, lf or crlf, not \"unix\"; keep is used",
+          std::string("load config ouzel.yml: bom takes keep, add or remove, not \"maybe\"; ") +
+              bom_mode_name(kDefaultBom) + " is used"}));
+  load("eol: crlf\nbom: add\n");
+  EXPECT_EQ(app->eol, EolMode::crlf);
+  EXPECT_EQ(app->bom, BomMode::add);
+  EXPECT_TRUE(messages().empty());
+}
+
 // Filters: only non-empty texts count; no usable entry gives the three defaults.
 TEST_F(ConfigTest, FilterListRules) {
   for (const char* text :
@@ -442,9 +461,16 @@ TEST_F(ConfigTest, EncodingNameFallbacks) {
   load("from: big5\nto: utf-8\n");  // read as the command line reads them
   EXPECT_EQ(app->from_index, app->index_of("BIG5"));
   EXPECT_EQ(app->to_index, app->index_of("UTF-8"));
+  EXPECT_TRUE(messages().empty());
   load("from: NOPE\nto: utf-9\n");
   EXPECT_EQ(app->from_index, app->index_of("GBK"));
   EXPECT_EQ(app->to_index, app->index_of("UTF8"));
+  // Said, so that no run takes the fallback unseen.
+  EXPECT_EQ(messages(), (std::vector<std::string>{
+                            "load config ouzel.yml: from names no encoding of the From list: "
+                            "\"NOPE\"; GBK is used",
+                            "load config ouzel.yml: to names no encoding of the To list: "
+                            "\"utf-9\"; UTF8 is used"}));
   load("from: BIG5\nto: UTF-8 with BOM\n");
   EXPECT_EQ(app->from_index, 0);
   EXPECT_EQ(app->to_index, app->index_of("UTF-8 with BOM"));
@@ -457,6 +483,9 @@ TEST_F(ConfigTest, EncodingNameFallbacks) {
   bare.load_config("ouzel.yml");
   EXPECT_EQ(bare.to_index, 2);
   EXPECT_EQ(bare.from_index, 2);
+  ASSERT_EQ(bare.log.lines.size(), 2u);
+  EXPECT_NE(bare.log.lines[1].find("to names no encoding of the To list: \"utf-9\"; none is used"),
+            std::string::npos);
   bare.save_config();  // no selection writes the fallback names
   const auto saved = YAML::LoadFile(tmp / "ouzel.yml");
   EXPECT_EQ(saved["from"].Scalar(), "GBK");
