@@ -163,12 +163,26 @@ TEST_F(ConversionPanelTest, CombosPickItemsAndShowCurrent) {
   EXPECT_EQ(app_.from_index, from_before);
 }
 
-// The added combos and their labels fit in the window as it is made (800 pixels at 96 DPI).
+// The added combos and their labels fit inside the window's padding as it is made (800 pixels
+// at 96 DPI), and each shows its longest item whole.
 TEST_F(ConversionPanelTest, AddedCombosFitInTheWindow) {
   load_text_fonts(app_.font_size);  // the widths the window has
   draw();
-  for (const char* probe : {"eol", "bom"})  // a combo's rectangle holds its label
-    EXPECT_LE(rect(probe).max.x, static_cast<float>(app_.window_width)) << probe;
+  const ImGuiStyle& style = ImGui::GetStyle();
+  const struct {
+    const char* probe;
+    const char* label;
+    const char* longest;
+  } combos[] = {{"eol", "Line Endings", "CRLF"}, {"bom", "Marks", "Remove"}};
+  for (const auto& c : combos) {
+    SCOPED_TRACE(c.probe);
+    const ItemRect r = rect(c.probe);  // the combo and its label
+    EXPECT_LE(r.max.x, static_cast<float>(app_.window_width) - style.WindowPadding.x);
+    const float frame =
+        r.max.x - r.min.x - ImGui::CalcTextSize(c.label).x - style.ItemInnerSpacing.x;
+    const float arrow = ImGui::GetFrameHeight();
+    EXPECT_GE(frame - arrow - 2 * style.FramePadding.x, ImGui::CalcTextSize(c.longest).x);
+  }
 }
 
 // The Filter items follow the settings' list, made again only when it changes.

@@ -125,7 +125,7 @@ void draw_combo(const ComboWidget& combo, int32_t& index, const char* items) {
 // Beside To Encoding, narrow: its longest item is "CRLF".
 void draw_line_endings(EolMode& mode) {
   ImGui::SameLine();
-  ImGui::SetNextItemWidth(ImGui::GetFontSize() * 5.0f);
+  ImGui::SetNextItemWidth(ImGui::GetFontSize() * 4.25f);
   auto index = static_cast<int32_t>(mode);
   draw_combo(kEolCombo, index, kEolItems);
   mode = static_cast<EolMode>(index);
