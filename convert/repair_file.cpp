@@ -48,6 +48,10 @@ class Decider {
     if (outcome == Outcome::already_utf8) return utf8_file();
     if (outcome == Outcome::ambiguous) return ambiguous();
     if (outcome != Outcome::converted && outcome != Outcome::undetected) return {};
+    // Important: UTF-8 converted into another encoding may have been misread once as well.
+    if (outcome == Outcome::converted && enc_.source.form == UnicodeForm::utf8 &&
+        facts_.body.utf8_valid)
+      return utf8_file();
     return legacy_file(outcome == Outcome::undetected);
   }
 

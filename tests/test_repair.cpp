@@ -238,6 +238,49 @@ TEST(RepairDouble, JobReportsThenRepairsWholeAndInChunks) {
   EXPECT_EQ(read_file(tmp / "fixed/big.txt"), original);
 }
 
+// UTF-8 converted into another encoding is checked the same: a double-encoded file is reported
+// and left as read, or repaired into the target, whole and in chunks; plain UTF-8 is converted.
+TEST(RepairDouble, FromUtf8IntoAnotherEncoding) {
+  const struct {
+    const char* target;
+    size_t sentence;
+    const char* misreading;
+  } cases[] = {{"CP1252", 0, "CP1252"}, {"UTF-16LE", 0, "CP1252"}, {"CP1251", 3, "CP1251"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.target);
+    const std::string line = kSentences[c.sentence] + "\n";
+    std::string original;
+    for (int i = 0; i < 60; ++i) original += line;
+    TempDir tmp;
+    write_file(tmp / "in/small.txt", misread(line, c.misreading));
+    write_file(tmp / "in/big.txt", misread(original, c.misreading));
+    write_file(tmp / "in/plain.txt", original);
+    for (bool repair : {false, true}) {
+      JobPlan plan = make_plan(tmp / "in", tmp / (repair ? "fixed" : "plain"), "UTF-8", c.target);
+      plan.options.repair = repair;
+      plan.options.whole_file_limit = 4000;
+      plan.options.stream_chunk = 1001;
+      const JobReport r = run_job(plan);
+      for (const char* name : {"small.txt", "big.txt"}) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(entry_for(r, name)->outcome,
+                  repair ? Outcome::converted : Outcome::double_encoded);
+        EXPECT_EQ(entry_for(r, name)->note,
+                  std::string(repair ? "repaired: " : "") + "UTF-8 read as " + c.misreading);
+      }
+      EXPECT_EQ(entry_for(r, "plain.txt")->outcome, Outcome::converted);
+    }
+    EXPECT_EQ(read_file(tmp / "plain/big.txt"), read_file(tmp / "in/big.txt"));
+    bool ok = false;
+    const std::string want = iconv_command(original, "UTF-8", c.target, &ok);
+    ASSERT_TRUE(ok);
+    EXPECT_EQ(read_file(tmp / "fixed/big.txt"), want);
+    EXPECT_EQ(read_file(tmp / "fixed/plain.txt"), want);
+    EXPECT_EQ(read_file(tmp / "fixed/small.txt"), iconv_command(line, "UTF-8", c.target, &ok));
+    ASSERT_TRUE(ok);
+  }
+}
+
 // Repaired text takes the run's line ends like any converted file: whole and in chunks, a
 // double-encoded file and one of two encodings, to UTF-8 (and the latter to UTF-16LE).
 TEST(RepairLineEnds, RepairedTextTakesTheRunsLineEnds) {
