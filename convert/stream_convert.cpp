@@ -18,9 +18,7 @@
 IconvHandle ConverterShelf::take(const std::string& to, const std::string& from,
                                  const TableDecoder*& table) {
   // Important: a converter replaced through the seam since one was shelved is the one used.
-  const platform::SysIo real = platform::real_sysio();
-  const bool replaced =
-      platform::sysio().iconv != real.iconv || platform::sysio().iconv_open != real.iconv_open;
+  const bool replaced = platform::converter_replaced();
   for (Shelved& s : shelved_) {
     if (replaced || s.to != to || s.from != from || !s.cd.is_open()) continue;
     table = s.table;

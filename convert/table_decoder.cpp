@@ -256,9 +256,7 @@ size_t TableDecoder::decode(std::string_view in, std::string& out, EolRewriter& 
 
 const TableDecoder* TableDecoder::find(const std::string& from, const std::string& to) {
   // Important: a test that replaced the converter must see every conversion go through it.
-  const platform::SysIo& io = platform::sysio();
-  const platform::SysIo real = platform::real_sysio();
-  if (io.iconv != real.iconv || io.iconv_open != real.iconv_open) return nullptr;
+  if (platform::converter_replaced()) return nullptr;
   if (!is_utf8(to) || !tabled(from)) return nullptr;
   Registry& r = registry();
   const std::string key = upper(from);

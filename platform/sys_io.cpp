@@ -68,6 +68,12 @@ SysIo real_sysio() {
                ::closedir};
 }
 
+bool converter_replaced() {
+  static const SysIo real = real_sysio();
+  const SysIo& io = sysio();
+  return io.iconv != real.iconv || io.iconv_open != real.iconv_open;
+}
+
 SysIo& sysio() {
   static SysIo table = real_sysio();
   return table;

@@ -60,6 +60,10 @@ SysIo& sysio();
 // The real C library functions.
 SysIo real_sysio();
 
+// Whether a test replaced the converter (iconv_open or iconv) in the table: then every
+// conversion must go through it, never through a cache of the real one's answers.
+bool converter_replaced();
+
 // Calls `f` again while it fails with EINTR (a signal arrived before it did anything).
 template <typename F>
 auto retry_eintr(F f) {
