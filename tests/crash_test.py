@@ -209,6 +209,25 @@ class CrashTest:
         return alive
 
 
+def aim_at_staging(t, rng, full):
+    """Kills into fresh trees until one leaves an unfinished folder: with few rounds (a slow
+    sanitizer build) every random kill can fall in the search or after the end. Returns how
+    many it took."""
+    low, high = 0.0, 1.0
+    for n in range(12):
+        if t.staged_seen:
+            return n
+        before = t.staged_seen
+        fraction = rng.uniform(low, high)
+        alive = t.round("fresh", fraction * full, 1 + n % 2)
+        if t.staged_seen == before:
+            # Dead already: the run ended sooner; alive: it was still searching.
+            (high, low) = (fraction, low) if not alive else (high, fraction)
+            if high - low < 0.05:
+                low, high = max(0.0, low - 0.2), min(1.5, high + 0.2)
+    return 12
+
+
 def main():
     child = os.path.abspath(sys.argv[1])
     rounds = int(sys.argv[2]) if len(sys.argv) > 2 else 24
@@ -225,9 +244,11 @@ def main():
         for i in range(rounds):
             alive = t.round(kinds[i % 3], rng.uniform(0.02, 1.0) * full * span, 1 + i % 2)
             span = min(1.0, span * 1.1) if alive else max(0.05, span * 0.7)
+        aimed = aim_at_staging(t, rng, full)
         print("%d kills (seed %d, a full run %.3f s): %d while the job ran, %d temporary files "
-              "and unfinished folders (%d) left and removed by the next run" % (
-                  rounds, seed, full, t.alive_kills, t.leftovers_seen, t.staged_seen))
+              "and unfinished folders (%d) left and removed by the next run; %d more kills "
+              "aimed at the staging" % (rounds, seed, full, t.alive_kills, t.leftovers_seen,
+                                        t.staged_seen, aimed))
         check(t.alive_kills >= rounds // 3, "too few kills landed while the job ran")
         check(t.staged_seen > 0, "no kill left an unfinished folder: the staging went untested")
     except Failure as e:
