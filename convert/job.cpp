@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -194,6 +195,7 @@ void Runner::search() {
   fsutil::search_options options;
   options.on_error = &on_error;
   options.stop = &stop_;
+  options.threads = effective_threads(plan_.options.threads, SIZE_MAX);
   struct stat out;
   const bool out_exists = platform::sysio().stat(plan_.output.c_str(), &out) == 0;
   if (!ctx_.in_place && !out_exists && !plan_.options.dry_run) {

@@ -6,9 +6,17 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 #include "platform/fs.h"
 #include "platform/sys_io.h"
@@ -82,111 +90,168 @@ char kind_of(int dir_fd, const dirent& entry) {
   return S_ISDIR(st.st_mode) ? 0 : special_kind(st.st_mode);
 }
 
-struct Walker {
+// One directory of the search: listed by any thread, reported in walk order by one.
+struct Listing {
+  std::string dir;      // path as opened
+  std::string rel;      // its relative_dir
+  bool top = false;     // the root: may be a link, and its failure to open is always reported
+  std::string entries;  // kind byte, name, NUL for every kept entry, in listing order
+  std::vector<std::unique_ptr<Listing>> subdirs;  // one per kDir entry, in the same order
+  int open_error = 0;                             // reported instead of any entry
+  int list_error = 0;                             // reported before what was listed
+  bool excluded = false;
+
+  std::unique_ptr<Listing> child(std::string_view name) const {
+    auto sub = std::make_unique<Listing>();
+    sub->dir = dir;
+    if (sub->dir.back() != '/') sub->dir += '/';
+    sub->dir += name;
+    sub->rel = rel;
+    if (!sub->rel.empty()) sub->rel += '/';
+    sub->rel += name;
+    return sub;
+  }
+};
+
+bool stop_set(const search_options& options) {
+  return options.stop != nullptr && options.stop->load(std::memory_order_relaxed);
+}
+
+bool is_excluded(const search_options& options, int fd) {
+  if (!options.exclude) return false;
+  struct stat st;
+  return platform::sysio().fstat(fd, &st) == 0 && st.st_dev == options.exclude_dev &&
+         st.st_ino == options.exclude_ino;
+}
+
+// Fills `l` from its directory, one descriptor open at a time; calls back nothing.
+void list_one(Listing& l, const search_options& options) {
+  // The root itself may be a link to a directory; below it, links are not followed.
+  const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | (l.top ? 0 : O_NOFOLLOW);
+  const int fd = platform::sysio().open(l.dir.c_str(), flags, 0);
+  if (fd < 0) {
+    // ELOOP/ENOTDIR below the root: replaced by a link or a file since it was listed.
+    if (l.top || (errno != ELOOP && errno != ENOTDIR)) l.open_error = errno;
+    return;
+  }
+  if (!l.top && is_excluded(options, fd)) {
+    l.excluded = true;
+    platform::sysio().close(fd);
+    return;
+  }
+  const platform::Status listed = platform::each_entry(fd, [&](const dirent& entry) {
+    if (entry.d_name[0] == '.') return;  // hidden
+    const char kind = kind_of(fd, entry);
+    if (kind == 0 || (kind != kFile && kind != kDir && !options.on_skipped)) return;
+    l.entries += kind;
+    l.entries.append(entry.d_name);
+    l.entries += '\0';
+    if (kind == kDir) l.subdirs.push_back(l.child(entry.d_name));
+  });
+  if (!listed) l.list_error = listed.err();
+}
+
+// Lists a whole tree on `threads` threads (the caller's among them): the kernel's share of a
+// search, which is most of it, spread over the cores.
+class Lister {
+ public:
+  explicit Lister(const search_options& options) : options_(options) {}
+
+  void run(Listing& root, unsigned threads) {
+    pending_.push_back(&root);
+    std::vector<std::thread> helpers;
+    for (unsigned t = 1; t < threads; ++t) {
+      try {
+        helpers.emplace_back([this] { work(); });
+      } catch (const std::system_error&) {
+        break;  // fewer threads: the caller still lists
+      }
+    }
+    work();
+    for (std::thread& t : helpers) t.join();
+    if (failure_) std::rethrow_exception(failure_);
+  }
+
+ private:
+  void work() {
+    std::unique_lock lock(lock_);
+    for (;;) {
+      changed_.wait(lock, [this] { return !pending_.empty() || busy_ == 0 || failure_; });
+      if (pending_.empty() || failure_ || stop_set(options_)) break;
+      Listing* l = pending_.back();
+      pending_.pop_back();
+      ++busy_;
+      lock.unlock();
+      std::exception_ptr failed;
+      try {
+        list_one(*l, options_);
+      } catch (...) {
+        failed = std::current_exception();  // out of memory: the caller gets it
+      }
+      lock.lock();
+      --busy_;
+      if (failed) failure_ = failed;
+      for (const auto& sub : l->subdirs) pending_.push_back(sub.get());
+      changed_.notify_all();
+    }
+    // Important: whoever leaves wakes the others, so that none waits for work that will not
+    // come (the end, a stop, a failure).
+    changed_.notify_all();
+  }
+
+  const search_options& options_;
+  std::mutex lock_;
+  std::condition_variable changed_;
+  std::vector<Listing*> pending_;  // under lock_, like busy_ and failure_
+  unsigned busy_ = 0;
+  std::exception_ptr failure_;
+};
+
+// Hands a listed tree to the callbacks in depth-first order, on the calling thread.
+struct Reporter {
   const search_callback& callback;
   const search_accept& accept;
   const search_options& options;
-  std::string& dir;     // path of the directory being listed
-  std::string rel;      // its relative_dir
-  std::string match;    // scratch: match path of one file
-  std::string entries;  // per open level: kind byte, name, NUL for every kept entry
+  std::string match;  // scratch: match path of one file
 
-  bool stopped() const {
-    return options.stop != nullptr && options.stop->load(std::memory_order_relaxed);
+  void fail(const Listing& l, int error) const {
+    if (options.on_error != nullptr && *options.on_error) (*options.on_error)(l.dir, error);
   }
 
-  void fail(int error) const {
-    if (options.on_error != nullptr && *options.on_error) (*options.on_error)(dir, error);
-  }
-
-  bool excluded(int fd) const {
-    if (!options.exclude) return false;
-    struct stat st;
-    if (platform::sysio().fstat(fd, &st) != 0 || st.st_dev != options.exclude_dev ||
-        st.st_ino != options.exclude_ino)
-      return false;
-    if (options.on_excluded) options.on_excluded(dir);
-    return true;
-  }
-
-  // Appends the kept entries of `dir` to `entries` and closes the listing, so that one
-  // descriptor at a time is open however deep the tree goes.
-  bool list(bool top) {
-    // The root itself may be a link to a directory; below it, links are not followed.
-    const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | (top ? 0 : O_NOFOLLOW);
-    const int fd = platform::sysio().open(dir.c_str(), flags, 0);
-    if (fd < 0) {
-      // ELOOP/ENOTDIR below the root: replaced by a link or a file since it was listed.
-      if (top || (errno != ELOOP && errno != ENOTDIR)) fail(errno);
-      return false;
+  bool accepts(const Listing& l, std::string_view name) {
+    if (!accept) return true;
+    match.assign(1, '/');
+    if (!l.rel.empty()) {
+      match += l.rel;
+      match += '/';
     }
-    if (!top && excluded(fd)) {
-      platform::sysio().close(fd);
-      return false;
+    match += name;
+    return accept(match);
+  }
+
+  void report(Listing& l) {
+    if (l.open_error != 0) return fail(l, l.open_error);
+    if (l.excluded) {
+      if (options.on_excluded) options.on_excluded(l.dir);
+      return;
     }
-    const platform::Status listed = platform::each_entry(fd, [&](const dirent& entry) {
-      if (entry.d_name[0] == '.') return;  // hidden
-      const char kind = kind_of(fd, entry);
-      if (kind == 0 || (kind != kFile && kind != kDir && !options.on_skipped)) return;
-      entries += kind;
-      entries.append(entry.d_name);
-      entries += '\0';
-    });
-    if (!listed) fail(listed.err());
-    return true;
-  }
-
-  void skip(std::string_view name, char kind) {
-    if (!options.on_skipped || !accepts(name)) return;
-    options.on_skipped(search_file_info{rel, std::string(name)}, skip_reason(kind));
-  }
-
-  void report(std::string_view name) {
-    if (accepts(name)) callback(search_file_info{rel, std::string(name)});
-  }
-
-  bool accepts(std::string_view name) {
-    if (accept) {
-      match.assign(1, '/');
-      if (!rel.empty()) {
-        match += rel;
-        match += '/';
-      }
-      match += name;
-      return accept(match);
-    }
-    return true;
-  }
-
-  void walk(bool top) {
-    const size_t begin = entries.size();
-    if (!list(top)) return;
-    const size_t end = entries.size();
-    const size_t dir_len = dir.size();
-    const size_t rel_len = rel.size();
-    for (size_t pos = begin; pos < end && !stopped();) {
-      const char kind = entries[pos];
-      const size_t name_at = pos + 1;
-      const size_t name_len = std::strlen(entries.data() + name_at);
-      pos = name_at + name_len + 1;
-      if (kind == kFile) {
-        report(std::string_view(entries.data() + name_at, name_len));
+    if (l.list_error != 0) fail(l, l.list_error);
+    size_t sub = 0;
+    for (size_t pos = 0; pos < l.entries.size() && !stop_set(options);) {
+      const char kind = l.entries[pos];
+      const std::string_view name(l.entries.data() + pos + 1);
+      pos += name.size() + 2;
+      if (kind == kDir) {
+        report(*l.subdirs[sub]);
+        l.subdirs[sub++].reset();  // reported: its names are not needed any more
+      } else if (!accepts(l, name)) {
         continue;
+      } else if (kind == kFile) {
+        callback(search_file_info{l.rel, std::string(name)});
+      } else if (options.on_skipped) {
+        options.on_skipped(search_file_info{l.rel, std::string(name)}, skip_reason(kind));
       }
-      if (kind != kDir) {
-        skip(std::string_view(entries.data() + name_at, name_len), kind);
-        continue;
-      }
-      // Important: `entries` grows while the subdirectory is searched; keep offsets only.
-      if (dir.back() != '/') dir += '/';
-      dir.append(entries, name_at, name_len);
-      if (!rel.empty()) rel += '/';
-      rel.append(entries, name_at, name_len);
-      walk(false);
-      dir.resize(dir_len);
-      rel.resize(rel_len);
     }
-    entries.resize(begin);
   }
 };
 
@@ -221,8 +286,12 @@ void append_components(std::string& out, std::string_view path) {
 void search_files(const std::string& root, std::string& dir, const search_callback& callback,
                   const search_accept& accept, const search_options& options) {
   if (root.empty() || dir.empty()) return;
-  Walker walker{callback, accept, options, dir, relative_to(root, dir), {}, {}};
-  walker.walk(true);
+  Listing top;
+  top.dir = dir;
+  top.rel = relative_to(root, dir);
+  top.top = true;
+  Lister(options).run(top, std::max(1u, options.threads));
+  Reporter{callback, accept, options, {}}.report(top);
 }
 
 void search_files(const std::string& root, std::string& dir, const search_callback& callback,

@@ -37,13 +37,17 @@ struct search_options {
   // Set: an entry the filter accepts but that is no file to convert (a dangling link, a link
   // loop, a FIFO, a socket, a device) is handed here with why, instead of passed over silently.
   std::function<void(search_file_info&& entry, const char* why)> on_skipped;
+  // Directories are listed on this many threads; the callbacks still run on the caller's
+  // thread, in the same order as with one.
+  unsigned threads = 1;
 };
 
-// Depth-first walk of `dir` (a copy of `root` at the top level; extended in place while
-// descending, restored on return). Hidden entries (names starting with '.'), anything that is
-// neither a regular file nor a directory after following links (see on_skipped), and links to
-// directories are passed over. A link to a regular file is reported like a file. A set `stop` ends
-// the walk early (checked before each entry).
+// Depth-first walk of `dir` (`root` itself or a folder below it; left as it is): the whole
+// tree is listed first, then reported in walk order. Hidden entries (names starting with '.'),
+// anything that is neither a regular file nor a directory after following links (see
+// on_skipped), and links to directories are passed over. A link to a regular file is reported
+// like a file. A set `stop` ends the walk early (checked before each directory is listed and
+// before each entry is reported).
 void search_files(const std::string& root, std::string& dir, const search_callback& callback,
                   const search_accept& accept, const search_error_callback* on_error = nullptr,
                   const std::atomic<bool>* stop = nullptr);

@@ -1,10 +1,12 @@
 // The recursive search on real trees, and full_path.
+#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <atomic>
 #include <chrono>
 #include <future>
@@ -17,6 +19,7 @@
 
 #include "convert/filter.h"
 #include "platform/fsutil.h"
+#include "platform/sys_io.h"
 #include "test_support.h"
 
 using namespace testing_support;
@@ -242,4 +245,145 @@ TEST(FullPath, AbsoluteAndNormalised) {
   EXPECT_EQ(fsutil::full_path("/").value_or(""), "/");
   EXPECT_EQ(fsutil::full_path("").err(), EINVAL);
   EXPECT_EQ(fsutil::full_path(std::string_view("a\0b", 3)).err(), EINVAL);
+}
+
+namespace {
+
+std::string refused_dir;  // the folder whose open the seam refuses (EACCES)
+ino_t unlistable = 0;     // the folder whose listing the seam fails (EIO) after some entries
+constexpr unsigned kListedBeforeFailing = 4;
+unsigned listed_before_failing = 0;
+
+// What a walk reports, in its order: "f rel|name", "s rel|name" (skipped), "e dir errno",
+// "x dir" (left out).
+using Events = std::vector<std::string>;
+
+Events search_events(const std::string& root, unsigned threads, const struct stat& left_out) {
+  Events events;
+  const fsutil::search_error_callback on_error = [&](const std::string& d, int e) {
+    events.push_back("e " + d + " " + std::to_string(e));
+  };
+  fsutil::search_options options;
+  options.on_error = &on_error;
+  options.threads = threads;
+  options.exclude = true;
+  options.exclude_dev = left_out.st_dev;
+  options.exclude_ino = left_out.st_ino;
+  options.on_excluded = [&](const std::string& d) { events.push_back("x " + d); };
+  options.on_skipped = [&](fsutil::search_file_info&& f, const char*) {
+    events.push_back("s " + f.relative_dir + "|" + f.file_name);
+  };
+  std::string dir = root;
+  listed_before_failing = 0;
+  fsutil::search_files(
+      root, dir,
+      [&](fsutil::search_file_info&& f) {
+        events.push_back("f " + f.relative_dir + "|" + f.file_name);
+      },
+      nullptr, options);
+  return events;
+}
+
+// The reference: the rules walked with readdir directly, in its order.
+void reference_walk(const std::string& dir, const std::string& rel, const struct stat& left_out,
+                    Events& events) {
+  if (dir == refused_dir) {
+    events.push_back("e " + dir + " " + std::to_string(EACCES));
+    return;
+  }
+  struct stat here;
+  ASSERT_EQ(::stat(dir.c_str(), &here), 0);
+  if (here.st_ino == left_out.st_ino && here.st_dev == left_out.st_dev) {
+    events.push_back("x " + dir);
+    return;
+  }
+  DIR* d = ::opendir(dir.c_str());
+  ASSERT_NE(d, nullptr);
+  std::vector<std::string> names;
+  for (const dirent* e; names.size() < (here.st_ino == unlistable ? kListedBeforeFailing : ~0u) &&
+                        (e = ::readdir(d)) != nullptr;)
+    names.emplace_back(e->d_name);
+  ::closedir(d);
+  // The failure is said before what was listed up to it.
+  if (here.st_ino == unlistable) events.push_back("e " + dir + " " + std::to_string(EIO));
+  const std::string prefix = rel.empty() ? "" : rel + "/";
+  for (const std::string& name : names) {
+    if (name[0] == '.') continue;
+    struct stat st;
+    ASSERT_EQ(::lstat((dir + "/" + name).c_str(), &st), 0);
+    if (S_ISDIR(st.st_mode)) {
+      reference_walk(dir + "/" + name, prefix + name, left_out, events);
+      continue;
+    }
+    if (S_ISLNK(st.st_mode) && ::stat((dir + "/" + name).c_str(), &st) != 0) st.st_mode = 0;
+    if (S_ISDIR(st.st_mode)) continue;  // a link to a folder
+    events.push_back((S_ISREG(st.st_mode) ? "f " : "s ") + rel + "|" + name);
+  }
+}
+
+}  // namespace
+
+// Listed on several threads, a tree is reported in exactly the order one thread walks it,
+// failures and left-out folders in their places, and a stop ends it at the same point.
+TEST(Search, ThreadsReportInTheWalkOrder) {
+  TempDir tmp;
+  const std::string root = tmp / "in";
+  for (int d = 0; d < 40; ++d) {
+    const std::string sub = root + "/d" + std::to_string(d % 8) + "/s" + std::to_string(d);
+    for (int f = 0; f < 5; ++f) write_file(sub + "/f" + std::to_string(f) + ".txt", "x");
+    write_file(sub + "/.hidden", "x");
+  }
+  write_file(root + "/top.txt", "x");
+  ASSERT_EQ(::mkfifo((root + "/d1/fifo").c_str(), 0644), 0);
+  ASSERT_EQ(::symlink("nowhere", (root + "/d2/s2/dangling").c_str()), 0);
+  ASSERT_EQ(::symlink("../d3", (root + "/d2/to_dir").c_str()), 0);
+  write_file(root + "/d4/out/old.txt", "x");
+  write_file(root + "/d5/refused/a.txt", "x");
+  for (const char* name : {"b.txt", "c.txt", "d.txt", "e.txt"})
+    write_file(root + "/d6/broken/" + name, "x");
+  struct stat left_out, broken;
+  ASSERT_EQ(::stat((root + "/d4/out").c_str(), &left_out), 0);
+  ASSERT_EQ(::stat((root + "/d6/broken").c_str(), &broken), 0);
+  refused_dir = root + "/d5/refused";
+  unlistable = broken.st_ino;
+  platform::ScopedSysIo seam;
+  platform::sysio().open = [](const char* path, int flags, mode_t mode) {
+    if (path == refused_dir) {
+      errno = EACCES;
+      return -1;
+    }
+    return ::open(path, flags, mode);
+  };
+  platform::sysio().readdir = [](DIR* d) -> dirent* {
+    struct stat st;
+    if (::fstat(::dirfd(d), &st) != 0 || st.st_ino != unlistable ||
+        listed_before_failing++ < kListedBeforeFailing)
+      return ::readdir(d);
+    errno = EIO;
+    return nullptr;
+  };
+  Events expected;
+  reference_walk(root, "", left_out, expected);
+  // The 200 in the folders, top.txt, and what the broken folder listed before failing.
+  ASSERT_GE(std::count_if(expected.begin(), expected.end(),
+                          [](const std::string& e) { return e[0] == 'f'; }),
+            201);
+  EXPECT_EQ(search_events(root, 1, left_out), expected);
+  for (int round = 0; round < 20; ++round)
+    ASSERT_EQ(search_events(root, 1 + round % 4, left_out), expected) << round;
+
+  std::atomic<bool> stop{false};
+  fsutil::search_options options;
+  options.stop = &stop;
+  options.threads = 3;
+  Found found;
+  std::string dir = root;
+  fsutil::search_files(
+      root, dir,
+      [&](fsutil::search_file_info&& f) {
+        found.push_back(f.relative_dir + "|" + f.file_name);
+        if (found.size() == 7) stop = true;
+      },
+      nullptr, options);
+  EXPECT_EQ(found.size(), 7u);
 }
