@@ -196,6 +196,10 @@ void Runner::search() {
   options.on_error = &on_error;
   options.stop = &stop_;
   options.threads = effective_threads(plan_.options.threads, SIZE_MAX);
+  options.on_listed = [this](size_t entries) {
+    if (files_.capacity() - files_.size() < entries)
+      files_.reserve(std::max(files_.size() + entries, 2 * files_.capacity()));
+  };
   struct stat out;
   const bool out_exists = platform::sysio().stat(plan_.output.c_str(), &out) == 0;
   if (!ctx_.in_place && !out_exists && !plan_.options.dry_run) {

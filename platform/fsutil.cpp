@@ -97,6 +97,7 @@ struct Listing {
   bool top = false;     // the root: may be a link, and its failure to open is always reported
   std::string entries;  // kind byte, name, NUL for every kept entry, in listing order
   std::vector<std::unique_ptr<Listing>> subdirs;  // one per kDir entry, in the same order
+  size_t others = 0;                              // entries that are no directory
   int open_error = 0;                             // reported instead of any entry
   int list_error = 0;                             // reported before what was listed
   bool excluded = false;
@@ -146,7 +147,10 @@ void list_one(Listing& l, const search_options& options) {
     l.entries += kind;
     l.entries.append(entry.d_name);
     l.entries += '\0';
-    if (kind == kDir) l.subdirs.push_back(l.child(entry.d_name));
+    if (kind == kDir)
+      l.subdirs.push_back(l.child(entry.d_name));
+    else
+      ++l.others;
   });
   if (!listed) l.list_error = listed.err();
 }
@@ -157,7 +161,8 @@ class Lister {
  public:
   explicit Lister(const search_options& options) : options_(options) {}
 
-  void run(Listing& root, unsigned threads) {
+  // How many entries that are no directory were listed: the most the tree can report.
+  size_t run(Listing& root, unsigned threads) {
     pending_.push_back(&root);
     std::vector<std::thread> helpers;
     for (unsigned t = 1; t < threads; ++t) {
@@ -170,6 +175,7 @@ class Lister {
     work();
     for (std::thread& t : helpers) t.join();
     if (failure_) std::rethrow_exception(failure_);
+    return others_;
   }
 
  private:
@@ -190,6 +196,7 @@ class Lister {
       }
       lock.lock();
       --busy_;
+      others_ += l->others;
       if (failed) failure_ = failed;
       for (const auto& sub : l->subdirs) pending_.push_back(sub.get());
       changed_.notify_all();
@@ -202,9 +209,10 @@ class Lister {
   const search_options& options_;
   std::mutex lock_;
   std::condition_variable changed_;
-  std::vector<Listing*> pending_;  // under lock_, like busy_ and failure_
+  std::vector<Listing*> pending_;  // under lock_, like the rest below
   unsigned busy_ = 0;
   std::exception_ptr failure_;
+  size_t others_ = 0;
 };
 
 // Hands a listed tree to the callbacks in depth-first order, on the calling thread.
@@ -290,7 +298,8 @@ void search_files(const std::string& root, std::string& dir, const search_callba
   top.dir = dir;
   top.rel = relative_to(root, dir);
   top.top = true;
-  Lister(options).run(top, std::max(1u, options.threads));
+  const size_t listed = Lister(options).run(top, std::max(1u, options.threads));
+  if (options.on_listed) options.on_listed(listed);
   Reporter{callback, accept, options, {}}.report(top);
 }
 

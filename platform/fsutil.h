@@ -40,6 +40,8 @@ struct search_options {
   // Directories are listed on this many threads; the callbacks still run on the caller's
   // thread, in the same order as with one.
   unsigned threads = 1;
+  // Set: told, before the first file is reported, how many entries at most will be.
+  std::function<void(size_t entries)> on_listed;
 };
 
 // Depth-first walk of `dir` (`root` itself or a folder below it; left as it is): the whole

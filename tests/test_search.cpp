@@ -6,8 +6,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <future>
 #include <memory>
@@ -273,6 +273,12 @@ Events search_events(const std::string& root, unsigned threads, const struct sta
   options.on_skipped = [&](fsutil::search_file_info&& f, const char*) {
     events.push_back("s " + f.relative_dir + "|" + f.file_name);
   };
+  // Told before the first file how many entries at most will come: none come beyond it.
+  size_t listed = 0;
+  options.on_listed = [&](size_t n) {
+    EXPECT_TRUE(events.empty());
+    listed = n;
+  };
   std::string dir = root;
   listed_before_failing = 0;
   fsutil::search_files(
@@ -281,6 +287,9 @@ Events search_events(const std::string& root, unsigned threads, const struct sta
         events.push_back("f " + f.relative_dir + "|" + f.file_name);
       },
       nullptr, options);
+  EXPECT_GE(listed, size_t(std::count_if(events.begin(), events.end(), [](const std::string& e) {
+              return e[0] == 'f' || e[0] == 's';
+            })));
   return events;
 }
 
