@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <system_error>
 #include <thread>
 #include <unordered_map>
@@ -82,6 +83,11 @@ class Runner {
  public:
   Runner(const JobPlan& plan, std::atomic<bool>& stop, JobObserver& observer)
       : plan_(plan), stop_(stop), observer_(observer) {}
+  ~Runner() {
+    if (rows_maker_.joinable()) rows_maker_.join();
+  }
+  Runner(const Runner&) = delete;
+  Runner& operator=(const Runner&) = delete;
 
   JobReport run();
 
@@ -98,6 +104,8 @@ class Runner {
   void search_root(const std::string& root, const fsutil::search_options& options,
                    const fsutil::search_accept& accept);
   void drop_repeats();
+  // Starts making `count` report rows on another thread, while the search reports its files.
+  void make_rows(size_t count);
   void detect_sources();
   void watch_sources();
   void convert();
@@ -124,6 +132,9 @@ class Runner {
   std::atomic<size_t> next_{0};
   Clock::time_point convert_start_;
   JobReport report_;
+  // Owned by rows_maker_ while it runs: it is joined before the rows become report_'s.
+  std::vector<FileReport> rows_;
+  std::thread rows_maker_;
 };
 
 void Runner::say(const std::string& text) {
@@ -199,6 +210,7 @@ void Runner::search() {
   options.on_listed = [this](size_t entries) {
     if (files_.capacity() - files_.size() < entries)
       files_.reserve(std::max(files_.size() + entries, 2 * files_.capacity()));
+    make_rows(files_.size() + entries);
   };
   struct stat out;
   const bool out_exists = platform::sysio().stat(plan_.output.c_str(), &out) == 0;
@@ -269,6 +281,22 @@ void Runner::search_root(const std::string& named, const fsutil::search_options&
   if (slash != std::string::npos) file.relative_dir = named.substr(0, slash);
   file.file_name = named.substr(slash == std::string::npos ? 0 : slash + 1);
   files_.push_back(std::move(file));
+}
+
+void Runner::make_rows(size_t count) {
+  // Important: only the first folder's count; the rows are sized again to the files found.
+  if (rows_maker_.joinable()) return;
+  try {
+    rows_maker_ = std::thread([this, count] {
+      try {
+        rows_.resize(count);
+      } catch (const std::bad_alloc&) {
+        rows_.clear();  // made again, and failed as it would, by the conversion's start
+      }
+    });
+  } catch (const std::system_error&) {
+    // No thread: the conversion's start makes them.
+  }
 }
 
 // A file named twice, or named and inside a named folder, is converted once.
@@ -407,6 +435,8 @@ void Runner::watch_sources() {
 
 void Runner::convert() {
   watch_sources();
+  if (rows_maker_.joinable()) rows_maker_.join();
+  report_.files = std::move(rows_);
   report_.files.resize(files_.size());
   processed_.assign(files_.size(), 0);
   progress_.files_total = files_.size();
