@@ -206,7 +206,8 @@ void Runner::search() {
   fsutil::search_options options;
   options.on_error = &on_error;
   options.stop = &stop_;
-  options.threads = effective_threads(plan_.options.threads, SIZE_MAX);
+  // Listing gains little beyond a few threads, and a small tree would pay for each.
+  options.threads = std::min(effective_threads(plan_.options.threads, SIZE_MAX), 8u);
   options.on_listed = [this](size_t entries) {
     if (files_.capacity() - files_.size() < entries)
       files_.reserve(std::max(files_.size() + entries, 2 * files_.capacity()));
