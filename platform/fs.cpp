@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <memory>
 #include <new>
 #include <stdexcept>
 
@@ -140,22 +141,24 @@ Status write_file_safely(const std::string& path, std::string_view data) {
 }
 
 Status each_entry(int fd, const std::function<void(const dirent&)>& each) {
-  DIR* listing = sysio().fdopendir(fd);
-  if (listing == nullptr) {
+  // Important: closed also when `each` throws (out of memory while a caller keeps names).
+  struct Closer {
+    void operator()(DIR* d) const { sysio().closedir(d); }
+  };
+  const std::unique_ptr<DIR, Closer> listing(sysio().fdopendir(fd));
+  if (!listing) {
     const Error error = last_error({});
     sysio().close(fd);
     return error;
   }
   for (;;) {
     errno = 0;
-    const dirent* entry = sysio().readdir(listing);
+    const dirent* entry = sysio().readdir(listing.get());
     if (entry == nullptr) break;
     const std::string_view name = entry->d_name;
     if (name != "." && name != "..") each(*entry);
   }
-  const int error = errno;
-  sysio().closedir(listing);
-  if (error != 0) return Error{error, {}};
+  if (errno != 0) return Error{errno, {}};
   return {};
 }
 

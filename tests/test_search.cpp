@@ -12,12 +12,14 @@
 #include <future>
 #include <memory>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
 
 #include "convert/filter.h"
+#include "platform/fs.h"
 #include "platform/fsutil.h"
 #include "platform/sys_io.h"
 #include "test_support.h"
@@ -395,4 +397,17 @@ TEST(Search, ThreadsReportInTheWalkOrder) {
       },
       nullptr, options);
   EXPECT_EQ(found.size(), 7u);
+}
+
+// A listing is closed also when its caller throws from within it (out of memory, say).
+TEST(Search, ListingClosedWhenItsCallerThrows) {
+  TempDir tmp;
+  write_file(tmp / "a.txt", "x");
+  const int fd = ::open(tmp.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  EXPECT_THROW(
+      (void)platform::each_entry(fd, [](const dirent&) { throw std::runtime_error("full"); }),
+      std::runtime_error);
+  EXPECT_EQ(::fcntl(fd, F_GETFD), -1);
+  EXPECT_EQ(errno, EBADF);
 }
