@@ -25,6 +25,7 @@
 #include "convert/output_dirs.h"
 #include "convert/run_checks.h"
 #include "convert/source_detection.h"
+#include "platform/fan_out.h"
 #include "platform/fs.h"
 #include "platform/fsutil.h"
 #include "platform/publisher.h"
@@ -400,17 +401,7 @@ void Runner::for_each_file(const std::function<void(size_t, std::string&)>& work
     std::string buffer;
     for (size_t i; !stopped() && (i = next.fetch_add(1)) < files_.size();) work(i, buffer);
   };
-  std::vector<std::thread> threads;
-  const unsigned count = effective_threads(plan_.options.threads, files_.size());
-  for (unsigned t = 1; t < count; ++t) {
-    try {
-      threads.emplace_back(loop);
-    } catch (const std::system_error&) {
-      break;
-    }
-  }
-  loop();
-  for (auto& t : threads) t.join();
+  platform::fan_out(effective_threads(plan_.options.threads, files_.size()), loop);
 }
 
 void Runner::detect_sources() {
@@ -442,17 +433,7 @@ void Runner::convert() {
   processed_.assign(files_.size(), 0);
   progress_.files_total = files_.size();
   convert_start_ = Clock::now();
-  const unsigned count = effective_threads(plan_.options.threads, files_.size());
-  std::vector<std::thread> threads;
-  for (unsigned t = 1; t < count; ++t) {
-    try {
-      threads.emplace_back([this] { worker(); });
-    } catch (const std::system_error&) {
-      break;  // fewer threads: the calling thread still does the work
-    }
-  }
-  worker();
-  for (auto& t : threads) t.join();
+  platform::fan_out(effective_threads(plan_.options.threads, files_.size()), [this] { worker(); });
   // Important: every target is published (flushed first when durable) before the summary,
   // also after a stop; no temporary file outlives the run.
   if (publisher_) publisher_->finish();

@@ -14,10 +14,9 @@
 #include <exception>
 #include <memory>
 #include <mutex>
-#include <system_error>
-#include <thread>
 #include <vector>
 
+#include "platform/fan_out.h"
 #include "platform/fs.h"
 #include "platform/sys_io.h"
 
@@ -164,16 +163,7 @@ class Lister {
   // How many entries that are no directory were listed: the most the tree can report.
   size_t run(Listing& root, unsigned threads) {
     pending_.push_back(&root);
-    std::vector<std::thread> helpers;
-    for (unsigned t = 1; t < threads; ++t) {
-      try {
-        helpers.emplace_back([this] { work(); });
-      } catch (const std::system_error&) {
-        break;  // fewer threads: the caller still lists
-      }
-    }
-    work();
-    for (std::thread& t : helpers) t.join();
+    platform::fan_out(threads, [this] { work(); });
     if (failure_) std::rethrow_exception(failure_);
     return others_;
   }

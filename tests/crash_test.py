@@ -217,10 +217,9 @@ def aim_at_staging(t, rng, full):
     for n in range(12):
         if t.staged_seen:
             return n
-        before = t.staged_seen
         fraction = rng.uniform(low, high)
         alive = t.round("fresh", fraction * full, 1 + n % 2)
-        if t.staged_seen == before:
+        if not t.staged_seen:
             # Dead already: the run ended sooner; alive: it was still searching.
             (high, low) = (fraction, low) if not alive else (high, fraction)
             if high - low < 0.05:
