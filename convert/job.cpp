@@ -22,9 +22,11 @@
 #include "convert/filter.h"
 #include "convert/in_place.h"
 #include "convert/job_messages.h"
+#include "convert/lang_model.h"
 #include "convert/output_dirs.h"
 #include "convert/run_checks.h"
 #include "convert/source_detection.h"
+#include "convert/table_decoder.h"
 #include "platform/fan_out.h"
 #include "platform/fs.h"
 #include "platform/fsutil.h"
@@ -86,6 +88,7 @@ class Runner {
       : plan_(plan), stop_(stop), observer_(observer) {}
   ~Runner() {
     if (rows_maker_.joinable()) rows_maker_.join();
+    if (warmer_.joinable()) warmer_.join();
   }
   Runner(const Runner&) = delete;
   Runner& operator=(const Runner&) = delete;
@@ -99,6 +102,8 @@ class Runner {
   // Makes the output root when missing; directories and publishing of the targets.
   void open_output();
   void prepare_context();
+  // Starts building the tables the conversion threads share, while the search runs.
+  void warm_tables();
   void collect_files();
   void search();
   // One named path below the input: a folder searched, a file taken as the search would.
@@ -136,6 +141,7 @@ class Runner {
   // Owned by rows_maker_ while it runs: it is joined before the rows become report_'s.
   std::vector<FileReport> rows_;
   std::thread rows_maker_;
+  std::thread warmer_;  // touches only process-wide tables, each built once under its own lock
 };
 
 void Runner::say(const std::string& text) {
@@ -190,6 +196,22 @@ void Runner::prepare_context() {
   report_.output = plan_.output;
   report_.source = plan_.source.name;
   report_.target = plan_.target.name;
+}
+
+void Runner::warm_tables() {
+  const RunEncodings& enc = ctx_.encodings;
+  const bool legacy_source = enc.source.form == UnicodeForm::none;
+  // Important: the first conversion threads would otherwise wait, each of them, on the one
+  // building these (the language statistics take some 20 ms, a two-byte table a few).
+  if (!legacy_source && !plan_.options.detect) return;
+  try {
+    warmer_ = std::thread([enc, legacy_source] {
+      if (legacy_source) TableDecoder::find(enc.source_charset, enc.target_charset);
+      detect::lang_model();
+    });
+  } catch (const std::system_error&) {
+    // No thread: the first file that needs them builds them, as it would.
+  }
 }
 
 void Runner::search() {
@@ -463,6 +485,7 @@ JobReport Runner::run() {
       plan_.source.c_str(), plan_.target.c_str()));
   say(kestrum::strfmt("Searching files(%s)...", plan_.filter.c_str()));
   const auto search_start = Clock::now();
+  warm_tables();
   collect_files();
   report_.search_seconds = seconds_since(search_start);
   if (stopped() && !plan_.files) {

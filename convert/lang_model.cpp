@@ -129,6 +129,7 @@ const std::vector<double>& category_sizes() {
 
 std::vector<std::string_view> split(std::string_view line, char sep) {
   std::vector<std::string_view> out;
+  out.reserve(16);  // a record's fields in one allocation
   size_t start = 0;
   while (true) {
     const size_t at = line.find(sep, start);
@@ -163,6 +164,7 @@ struct ModelBuilder {
   std::vector<Lang> langs;
   double shapes[kCategoryCount][kShapes] = {};  // every language pooled
   std::vector<std::pair<char32_t, std::array<double, kShapes>>> mark_shapes;  // not letters
+  size_t last_ = 0;  // the language of the last record
 
   std::string add_line(std::string_view line) {
     const std::vector<std::string_view> f = split(line, '\t');
@@ -170,9 +172,13 @@ struct ModelBuilder {
     if (f[0] == "S") return add_shape(f);
     if (f[0] == "T") return add_mark_shape(f);
     if (f.size() < 2) return "a record of unknown kind";
-    const auto it = std::find(names.begin(), names.end(), f[1]);
-    if (it == names.end()) return "language \"" + std::string(f[1]) + "\" not declared before";
-    Lang& lang = langs[static_cast<size_t>(it - names.begin())];
+    // A language's records come together: its name is most often the last line's.
+    if (last_ >= names.size() || names[last_] != f[1]) {
+      const auto it = std::find(names.begin(), names.end(), f[1]);
+      if (it == names.end()) return "language \"" + std::string(f[1]) + "\" not declared before";
+      last_ = static_cast<size_t>(it - names.begin());
+    }
+    Lang& lang = langs[last_];
     double n = 0;
     if (f[0] == "C" && f.size() == 4) {
       const auto* end = std::end(kCategories);
@@ -403,10 +409,24 @@ struct ModelBuilder {
       }
     }
     pool_punctuation(*uni, model->unseen_);
+    // P(c) per language, each exp taken once: the pairs below ask for it some 400,000 times.
+    std::vector<double> uni_exp(uni->values.size()), unseen_exp(model->unseen_.size());
+    for (size_t i = 0; i < uni_exp.size(); ++i) uni_exp[i] = std::exp(double{uni->values[i]});
+    for (size_t i = 0; i < unseen_exp.size(); ++i)
+      unseen_exp[i] = std::exp(double{model->unseen_[i]});
+    // Row of P(c) for every language: its row in the table, else the unseen ones of its category
+    // (stride kCategoryCount).
+    auto uni_row = [&](char32_t c, size_t& stride) {
+      if (const float* r = uni->find(c)) {
+        stride = 1;
+        return &uni_exp[static_cast<size_t>(r - uni->values.data())];
+      }
+      stride = kCategoryCount;
+      return &unseen_exp[category_of(c)];
+    };
     auto uni_p = [&](char32_t c, size_t l) {
-      const float* r = uni->find(c);
-      return std::exp(
-          static_cast<double>(r ? r[l] : model->unseen_[l * kCategoryCount + category_of(c)]));
+      size_t stride = 0;
+      return uni_row(c, stride)[l * stride];
     };
     // Pairs: the character after its predecessor among the characters above ASCII that follow
     // it, mixed with the character alone. kNoPair marks a language without counts for a pair.
@@ -433,22 +453,21 @@ struct ModelBuilder {
     // backs off as the scorer does where no row exists: an ASCII letter to "any ASCII letter"
     // (else a Greek ’ after "r", a pair only other languages counted, is scored as if ’ never
     // came after a letter, and the CP1253 reading Ά wins).
-    const auto share_of = [&](uint64_t key, size_t l) {
-      const float* r = bi->find(key);
-      return r && r[l] != kNoPair ? static_cast<double>(r[l]) : 0.0;
-    };
     std::vector<float> logs(bi->values.size());
     for (size_t i = 0; i < bi->keys.size(); ++i) {
       if (bi->keys[i] == LangModel::Table::kEmpty) continue;
       const uint64_t prev = bi->keys[i] >> 21;
       const auto c = static_cast<char32_t>(bi->keys[i] & 0x1FFFFF);
       const bool letter = prev < 0x80 && prev != kOther && prev != kAnyLetter;
+      const float* any = letter ? bi->find(pair_key(kAnyLetter, c)) : nullptr;
+      size_t stride = 0;
+      const double* p = uni_row(c, stride);
       const size_t at = bi->rows[i] * n;
       for (size_t l = 0; l < n; ++l) {
         double share = bi->values[at + l];
-        if (share == kNoPair) share = letter ? share_of(pair_key(kAnyLetter, c), l) : 0.0;
-        logs[at + l] =
-            static_cast<float>(std::log(kBigramShare * share + (1 - kBigramShare) * uni_p(c, l)));
+        if (share == kNoPair) share = any && any[l] != kNoPair ? static_cast<double>(any[l]) : 0.0;
+        logs[at + l] = static_cast<float>(
+            std::log(kBigramShare * share + (1 - kBigramShare) * p[l * stride]));
       }
     }
     bi->values = std::move(logs);

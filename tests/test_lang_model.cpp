@@ -87,6 +87,35 @@ TEST(LangModel, LetterPairOfAnotherLanguageBacksOffPerLanguage) {
   EXPECT_GT(score(U"r\u00E9"), score(U" \u00E9") + 1.0);   // and letters are what xx knew
 }
 
+// Each record counts for the language it names, whether a language's records come together
+// or take turns with another's.
+TEST(LangModel, RecordsCountForTheLanguageTheyNameInAnyOrder) {
+  const std::string head =
+      "ouzel-lang-model 2\n"
+      "L\txx\tCP1252\t100\t5\t1\t40\t1\t1\t60\t2\t1\t3\n"
+      "L\tyy\tCP1250\t100\t5\t1\t40\t1\t1\t60\t2\t1\t3\n";
+  const std::string xx[] = {"U\txx\t\xC3\xA9\t60\n", "B\txx\tr\t\xC3\xA9\t30\n",
+                            "U\txx\t\xC3\xA8\t5\n"};
+  const std::string yy[] = {"U\tyy\t\xC3\xA8\t70\n", "B\tyy\tt\t\xC3\xA8\t20\n",
+                            "U\tyy\t\xC3\xA9\t2\n"};
+  const LangModel::Loaded grouped =
+      LangModel::parse(head + xx[0] + xx[1] + xx[2] + yy[0] + yy[1] + yy[2]);
+  const LangModel::Loaded turns =
+      LangModel::parse(head + xx[0] + yy[0] + xx[1] + yy[1] + xx[2] + yy[2]);
+  ASSERT_TRUE(grouped.model) << grouped.error;
+  ASSERT_TRUE(turns.model) << turns.error;
+  for (const std::u32string text : {U"r\u00E9", U"t\u00E8", U" \u00E8\u00E9 "}) {
+    double a[detect::kMaxLanguages] = {}, b[detect::kMaxLanguages] = {};
+    grouped.model->score(text, 3u, 1, a);
+    turns.model->score(text, 3u, 1, b);
+    EXPECT_DOUBLE_EQ(a[0], b[0]);
+    EXPECT_DOUBLE_EQ(a[1], b[1]);
+  }
+  double a[detect::kMaxLanguages] = {};
+  grouped.model->score(U"r\u00E9", 3u, 1, a);
+  EXPECT_GT(a[0], a[1] + 1.0);  // é after r is xx's
+}
+
 // A quote a language counted too rarely backs off to its share of the category times the
 // quote's share of that category over every language; a letter does not borrow that way.
 TEST(LangModel, RareMarksBackOffToPooledCategoryLettersDoNot) {
