@@ -466,8 +466,8 @@ struct ModelBuilder {
       for (size_t l = 0; l < n; ++l) {
         double share = bi->values[at + l];
         if (share == kNoPair) share = any && any[l] != kNoPair ? static_cast<double>(any[l]) : 0.0;
-        logs[at + l] = static_cast<float>(
-            std::log(kBigramShare * share + (1 - kBigramShare) * p[l * stride]));
+        logs[at + l] =
+            static_cast<float>(std::log(kBigramShare * share + (1 - kBigramShare) * p[l * stride]));
       }
     }
     bi->values = std::move(logs);

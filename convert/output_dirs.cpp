@@ -210,12 +210,30 @@ OutputDirs::Prepared OutputDirs::make_staged(const std::string& parent, const st
 
 int OutputDirs::prepare(const std::string& relative_dir, std::string& dir, bool* made,
                         bool* staged) {
-  std::lock_guard guard(lock_);
+  std::unique_lock guard(lock_);
+  if (!relative_dir.empty() && done_.count(relative_dir) == 0) make_in_stage(relative_dir, guard);
   const Prepared& p = lookup(relative_dir);
   dir = p.result == 0 ? p.dir : (relative_dir.empty() ? root_ : root_ + "/" + relative_dir);
   if (made != nullptr) *made = p.made;
   if (staged != nullptr) *staged = p.stage >= 0;
   return p.result;
+}
+
+void OutputDirs::make_in_stage(const std::string& relative_dir,
+                               std::unique_lock<std::mutex>& guard) {
+  const size_t slash = relative_dir.rfind('/');
+  const auto up = done_.find(slash == std::string::npos ? "" : relative_dir.substr(0, slash));
+  if (up == done_.end() || up->second.result != 0 || up->second.stage < 0) return;
+  const std::string dir = up->second.dir + "/" + relative_dir.substr(slash + 1);
+  const int stage = up->second.stage;
+  // Important: not under the lock, or every thread entering a new folder waits for one mkdir.
+  // Nobody else makes anything in a staged folder, and no file there has a folder's name:
+  // one found made is another thread's.
+  guard.unlock();
+  const int err = platform::sysio().mkdir(dir.c_str(), 0777) == 0 || errno == EEXIST ? 0 : errno;
+  guard.lock();
+  done_.emplace(relative_dir,
+                err == 0 ? Prepared{0, true, dir, stage} : Prepared{err, false, {}, -1});
 }
 
 int OutputDirs::prepare_again(const std::string& relative_dir, std::string& dir) {
@@ -229,23 +247,39 @@ int OutputDirs::prepare_again(const std::string& relative_dir, std::string& dir)
 void OutputDirs::staged_file(const std::string& path, uint64_t bytes, uint64_t token,
                              const std::string& source,
                              const std::optional<platform::FileStamp>& stamp, bool watchable) {
-  std::string flush;
+  StagedFile file{path, token, source, stamp, watchable};
   {
-    std::lock_guard guard(lock_);
-    for (Stage& s : stages_) {
-      if (path.size() > s.dir.size() && path.compare(0, s.dir.size(), s.dir) == 0 &&
-          path[s.dir.size()] == '/') {
-        s.files.push_back({path, token, source, stamp, watchable});
-        unflushed_ += bytes;
-        if (durable_ && unflushed_ >= kFlushEvery) {
-          unflushed_ = 0;
-          flush = s.dir;
+    // Important: one lock for every thread made them queue on it file after file.
+    Shard& shard = shards_[token % kShards];
+    std::lock_guard guard(shard.lock);
+    shard.files.push_back(std::move(file));
+  }
+  if (!durable_) return;
+  const uint64_t before = unflushed_.fetch_add(bytes, std::memory_order_relaxed);
+  if (before < kFlushEvery && before + bytes >= kFlushEvery) {
+    unflushed_.store(0, std::memory_order_relaxed);
+    kick_flush(path.substr(0, path.rfind('/')));  // its folder: on the staged folder's disk
+  }
+}
+
+// Each staged file into the stage its path lies in; one outside every stage was not staged.
+void OutputDirs::sort_into(std::vector<Stage>& stages) {
+  for (Shard& shard : shards_) {
+    std::vector<StagedFile> files;
+    {
+      std::lock_guard guard(shard.lock);
+      files.swap(shard.files);
+    }
+    for (StagedFile& f : files) {
+      for (Stage& s : stages) {
+        if (f.path.size() > s.dir.size() && f.path.compare(0, s.dir.size(), s.dir) == 0 &&
+            f.path[s.dir.size()] == '/') {
+          s.files.push_back(std::move(f));
+          break;
         }
-        break;
       }
     }
   }
-  if (!flush.empty()) kick_flush(flush);
 }
 
 // Whether each staged file's source still has the stamp it was read with, on two threads: at
@@ -256,8 +290,13 @@ void OutputDirs::watch_sources(std::unique_ptr<platform::ChangeWatch> watch) {
 }
 
 void OutputDirs::watch_source_folder(const std::string& dir) {
-  const std::lock_guard guard(watch_lock_);
-  if (watch_) watch_->watch(dir);
+  platform::ChangeWatch* watch = nullptr;
+  {
+    const std::lock_guard guard(watch_lock_);
+    watch = watch_.get();
+  }
+  // Important: not under watch_lock_: a thread adding a folder kept the other waiting.
+  if (watch != nullptr) watch->watch(dir);
 }
 
 std::vector<char> OutputDirs::changed_sources(const std::vector<Stage>& stages) {
@@ -322,6 +361,7 @@ void OutputDirs::publish_staged(bool durable, const Failed& failed) {
     std::lock_guard guard(lock_);
     stages.swap(stages_);
   }
+  sort_into(stages);
   if (stages.empty()) return;
   std::vector<std::string> dirs;
   for (Stage& s : stages) dirs.push_back(s.dir);

@@ -2,6 +2,7 @@
 // link among them would lead out of the tree, swept of what a killed run left.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -60,7 +61,8 @@ class OutputDirs {
                    const std::string& source, const std::optional<platform::FileStamp>& stamp,
                    bool watchable = false);
   // The watch of the sources' folders: at the end, a watchable source it saw no change to is
-  // not looked at again. Folders are added to it by watch_source_folder.
+  // not looked at again. Folders are added to it by watch_source_folder. Important: set before
+  // the conversion threads start, and not again: they use it without the lock.
   void watch_sources(std::unique_ptr<platform::ChangeWatch> watch);
   // Adds `dir` (spelled as the sources' paths up to their names) to the watch, if there is one.
   // Important: called before the first source in `dir` is read; thread-safe.
@@ -94,9 +96,13 @@ class OutputDirs {
   };
   const Prepared& lookup(const std::string& relative_dir);
   Prepared make(const std::string& relative_dir);
+  // `relative_dir` made in the staged folder its parent lies in, if it does, with `guard`
+  // (on lock_) let go meanwhile.
+  void make_in_stage(const std::string& relative_dir, std::unique_lock<std::mutex>& guard);
   Prepared make_existing(const std::string& final);
   Prepared make_staged(const std::string& parent, const std::string& name,
                        const std::string& final);
+  void sort_into(std::vector<Stage>& stages);
   std::vector<char> changed_sources(const std::vector<Stage>& stages);
   // Unlinks and reports the staged files whose sources changed (`changed`: one flag per file,
   // in the stages' order).
@@ -107,6 +113,14 @@ class OutputDirs {
   void flush_in_background();
   void stop_flushing();
 
+  // Staged files as the conversion threads record them, spread by token so that two threads
+  // seldom share one; sorted into their stages by publish_staged.
+  struct Shard {
+    std::mutex lock;
+    std::vector<StagedFile> files;
+  };
+  static constexpr size_t kShards = 16;
+
   const std::string root_;
   const bool root_is_new_;
   Say say_;
@@ -114,6 +128,7 @@ class OutputDirs {
   std::mutex lock_;
   std::unordered_map<std::string, Prepared> done_;  // by relative_dir
   std::vector<Stage> stages_;
+  Shard shards_[kShards];
   std::mutex watch_lock_;  // watch_ while the conversion threads add folders to it
   std::unique_ptr<platform::ChangeWatch> watch_;
   // The background flush: its thread, and what the run hands it, under flush_lock_.
@@ -122,6 +137,6 @@ class OutputDirs {
   std::condition_variable flush_wanted_;
   std::string flush_dir_;  // a staged folder on the file system to flush; empty: nothing asked
   bool flush_stop_ = false;
-  uint64_t unflushed_ = 0;  // bytes staged since the last request (under lock_)
+  std::atomic<uint64_t> unflushed_{0};  // bytes staged since the last request
   std::thread flusher_;
 };

@@ -45,11 +45,17 @@ ChangeWatch::~ChangeWatch() {
 
 bool ChangeWatch::watch(const std::string& dir) {
   if (fd_ < 0) return false;
-  if (watched_.count(dir) != 0) return true;
+  {
+    std::lock_guard guard(lock_);
+    if (watched_.count(dir) != 0) return true;
+  }
+  // Important: the system calls outside the lock. Two threads adding one folder at once get
+  // the same watch from the kernel; it is there before either returns.
   if (!local_file_system(dir)) return false;
   const int wd = sysio().inotify_add_watch(fd_, dir.c_str(), kChanges);
   if (wd < 0) return false;
   // Two spellings of one directory share a watch, and its events.
+  std::lock_guard guard(lock_);
   watched_.emplace(dir, wd);
   return true;
 }

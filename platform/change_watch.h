@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -22,9 +23,11 @@ class ChangeWatch {
   ChangeWatch& operator=(const ChangeWatch&) = delete;
 
   // Starts watching the files directly in `dir`; false when it cannot be (no inotify, too many
-  // watches, a file system whose changes may come from elsewhere).
+  // watches, a file system whose changes may come from elsewhere). Thread-safe, with itself
+  // only: threads may add folders at once, and none of them waits for another's.
   bool watch(const std::string& dir);
-  // Reads what was noticed so far; the answers below hold as of this call.
+  // Reads what was noticed so far; the answers below hold as of this call. Not while a thread
+  // may still be in watch().
   void collect();
   // Whether `path` ("DIR/NAME", DIR spelled as watched) may have changed since DIR was watched:
   // false only when DIR is watched and nothing was noticed there for NAME or for DIR itself.
@@ -33,7 +36,8 @@ class ChangeWatch {
  private:
   void noticed(int wd, uint32_t mask, std::string_view name);
 
-  int fd_ = -1;
+  const int fd_ = -1;
+  std::mutex lock_;    // watched_ while folders are being added
   bool lost_ = false;  // events were dropped, or reading them failed: nothing is trusted
   std::unordered_map<std::string, int> watched_;                      // by directory
   std::unordered_set<int> dirs_changed_;                              // moved, deleted, unmounted

@@ -6,9 +6,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <fstream>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "platform/change_watch.h"
 #include "platform/fs.h"
@@ -64,6 +67,34 @@ TEST_F(ChangeWatchTest, AnotherSpellingOfTheFolderSharesItsChanges) {
   watch.collect();
   EXPECT_TRUE(watch.may_have_changed(tmp / "link/a"));
   EXPECT_FALSE(watch.may_have_changed(tmp / "link/f"));
+}
+
+// Threads add folders at once, the same ones too: each is watched when its call returns.
+TEST_F(ChangeWatchTest, FoldersAddedByThreadsAtOnceAreEachWatched) {
+  std::vector<std::string> folders;
+  for (int i = 0; i < 24; ++i) {
+    folders.push_back(tmp / ("many/" + std::to_string(i)));
+    write_file(folders.back() + "/x", "x");
+    write_file(folders.back() + "/y", "y");
+  }
+  ChangeWatch watch;
+  std::vector<std::thread> threads;
+  std::atomic<int> refused{0};
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&, t] {
+      for (size_t i = 0; i < folders.size(); ++i) {
+        const std::string& folder = folders[(i + static_cast<size_t>(t) * 5) % folders.size()];
+        if (!watch.watch(folder)) refused.fetch_add(1);
+        append(folder + "/x", "more");  // after this thread's own call: must be noticed
+      }
+    });
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(refused.load(), 0);
+  watch.collect();
+  for (const std::string& folder : folders) {
+    EXPECT_TRUE(watch.may_have_changed(folder + "/x")) << folder;
+    EXPECT_FALSE(watch.may_have_changed(folder + "/y")) << folder;
+  }
 }
 
 TEST_F(ChangeWatchTest, AMovedFolderVouchesForNothing) {

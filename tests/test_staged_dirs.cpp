@@ -125,6 +125,33 @@ TEST_F(StagedDirs, ChangedSourcesAmongManyAreLeftOutExactly) {
   }
 }
 
+// Threads filling the same new folders at once, as the job's do: every folder is made once,
+// whichever thread comes first, and every file is named at the end.
+TEST_F(StagedDirs, ThreadsFillingNewFoldersAtOnceLoseNothing) {
+  ::mkdir((tmp / "out").c_str(), 0777);
+  OutputDirs dirs(tmp / "out", false, say, true, true);
+  constexpr int kThreads = 3, kFiles = 150;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t)
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < kFiles; ++i) {
+        const std::string folder = "a/b" + std::to_string(i / 20) + "/c" + std::to_string(i % 3);
+        const std::string name = "t" + std::to_string(t) + "_" + std::to_string(i);
+        write(dirs, folder, name, name, static_cast<uint64_t>(i * kThreads + t));
+      }
+    });
+  for (std::thread& t : threads) t.join();
+  std::map<std::string, std::string> want;
+  for (int t = 0; t < kThreads; ++t)
+    for (int i = 0; i < kFiles; ++i) {
+      const std::string name = "t" + std::to_string(t) + "_" + std::to_string(i);
+      want["a/b" + std::to_string(i / 20) + "/c" + std::to_string(i % 3) + "/" + name] = name;
+    }
+  EXPECT_TRUE(publish(dirs).empty());
+  EXPECT_EQ(read_tree(tmp / "out"), want);
+  EXPECT_EQ(list_tree(tmp / "out").size(), want.size());  // no hidden folder left either
+}
+
 std::atomic<int> background_syncs{0};
 
 // Durable: once enough is staged a flush starts while the run goes on, and the flush before
