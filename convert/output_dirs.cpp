@@ -263,21 +263,27 @@ void OutputDirs::staged_file(const std::string& path, uint64_t bytes, uint64_t t
 }
 
 // Each staged file into the stage its path lies in; one outside every stage was not staged.
-void OutputDirs::sort_into(std::vector<Stage>& stages) {
-  for (Shard& shard : shards_) {
-    std::vector<StagedFile> files;
+void OutputDirs::sort_into(std::vector<Stage>& stages,
+                           std::vector<std::vector<StagedFile>>& taken) {
+  taken.resize(kShards);
+  for (size_t k = 0; k < kShards; ++k) {
+    std::vector<StagedFile>& files = taken[k];
     {
-      std::lock_guard guard(shard.lock);
-      files.swap(shard.files);
+      std::lock_guard guard(shards_[k].lock);
+      files.swap(shards_[k].files);
     }
-    for (StagedFile& f : files) {
-      for (Stage& s : stages) {
-        if (f.path.size() > s.dir.size() && f.path.compare(0, s.dir.size(), s.dir) == 0 &&
-            f.path[s.dir.size()] == '/') {
-          s.files.push_back(std::move(f));
-          break;
-        }
+    const auto inside = [](const StagedFile& f, const Stage& s) {
+      return f.path.size() > s.dir.size() && f.path.compare(0, s.dir.size(), s.dir) == 0 &&
+             f.path[s.dir.size()] == '/';
+    };
+    size_t last = 0;  // a shard's files come in the walk's order: most share the last one's stage
+    for (const StagedFile& f : files) {
+      if (last >= stages.size() || !inside(f, stages[last])) {
+        last = 0;
+        while (last < stages.size() && !inside(f, stages[last])) ++last;
+        if (last == stages.size()) continue;
       }
+      stages[last].files.push_back(&f);
     }
   }
 }
@@ -301,11 +307,13 @@ void OutputDirs::watch_source_folder(const std::string& dir) {
 
 std::vector<char> OutputDirs::changed_sources(const std::vector<Stage>& stages) {
   const std::lock_guard guard(watch_lock_);  // the conversion threads are done by now
-  if (watch_) watch_->collect();
+  if (watch_) {
+    watch_->collect();
+    watch_->finish();
+  }
   const platform::ChangeWatch* watch = watch_.get();
   std::vector<const StagedFile*> files;
-  for (const Stage& s : stages)
-    for (const StagedFile& f : s.files) files.push_back(&f);
+  for (const Stage& s : stages) files.insert(files.end(), s.files.begin(), s.files.end());
   std::vector<char> changed(files.size(), 0);
   const auto look = [&](size_t first) {
     for (size_t i = first; i < files.size(); i += 2) {
@@ -335,22 +343,22 @@ void OutputDirs::drop_changed(std::vector<Stage>& stages, const std::vector<char
                               const Failed& failed) {
   size_t i = 0;
   for (Stage& stage : stages)
-    std::erase_if(stage.files, [&](const StagedFile& f) {
+    std::erase_if(stage.files, [&](const StagedFile* f) {
       if (!changed[i++]) return false;
-      platform::sysio().unlink(f.path.c_str());
-      failed(f.token, platform::kSourceChanged);
+      platform::sysio().unlink(f->path.c_str());
+      failed(f->token, platform::kSourceChanged);
       return true;
     });
 }
 
 void OutputDirs::move_in(Stage& stage, const Failed& failed) {
-  for (const StagedFile& f : stage.files) {
-    const std::string target = stage.final + f.path.substr(stage.dir.size());
+  for (const StagedFile* f : stage.files) {
+    const std::string target = stage.final + f->path.substr(stage.dir.size());
     // The folders between: made where missing (someone made the top one meanwhile).
     for (size_t at = stage.final.size() + 1; (at = target.find('/', at)) != std::string::npos; ++at)
       platform::sysio().mkdir(target.substr(0, at).c_str(), 0777);
-    if (platform::sysio().rename_noreplace(f.path.c_str(), target.c_str()) != 0)
-      failed(f.token, errno);
+    if (platform::sysio().rename_noreplace(f->path.c_str(), target.c_str()) != 0)
+      failed(f->token, errno);
   }
 }
 
@@ -361,7 +369,8 @@ void OutputDirs::publish_staged(bool durable, const Failed& failed) {
     std::lock_guard guard(lock_);
     stages.swap(stages_);
   }
-  sort_into(stages);
+  std::vector<std::vector<StagedFile>> taken;
+  sort_into(stages, taken);
   if (stages.empty()) return;
   std::vector<std::string> dirs;
   for (Stage& s : stages) dirs.push_back(s.dir);
@@ -396,7 +405,7 @@ void OutputDirs::publish_staged(bool durable, const Failed& failed) {
       move_in(s, failed);
       named.push_back(s.final);
     } else {
-      for (const StagedFile& f : s.files) failed(f.token, err);
+      for (const StagedFile* f : s.files) failed(f->token, err);
     }
     (void)platform::remove_tree(s.dir);
   }

@@ -90,9 +90,9 @@ class OutputDirs {
     bool watchable = false;
   };
   struct Stage {
-    std::string dir;    // the hidden name
-    std::string final;  // the name it gets
-    std::vector<StagedFile> files;
+    std::string dir;                       // the hidden name
+    std::string final;                     // the name it gets
+    std::vector<const StagedFile*> files;  // held by the shards' lists publish_staged took
   };
   const Prepared& lookup(const std::string& relative_dir);
   Prepared make(const std::string& relative_dir);
@@ -102,7 +102,8 @@ class OutputDirs {
   Prepared make_existing(const std::string& final);
   Prepared make_staged(const std::string& parent, const std::string& name,
                        const std::string& final);
-  void sort_into(std::vector<Stage>& stages);
+  // Takes the shards' files into `taken` and points each stage at its own.
+  void sort_into(std::vector<Stage>& stages, std::vector<std::vector<StagedFile>>& taken);
   std::vector<char> changed_sources(const std::vector<Stage>& stages);
   // Unlinks and reports the staged files whose sources changed (`changed`: one flag per file,
   // in the stages' order).

@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <system_error>
 
 #include "platform/sys_io.h"
 
@@ -40,11 +41,25 @@ bool local_file_system(const std::string& dir) {
 ChangeWatch::ChangeWatch() : fd_(sysio().inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {}
 
 ChangeWatch::~ChangeWatch() {
-  if (fd_ >= 0) sysio().close(fd_);
+  if (closer_.joinable()) {
+    closer_.join();
+  } else if (fd_ >= 0 && !finished_) {
+    sysio().close(fd_);
+  }
+}
+
+void ChangeWatch::finish() {
+  if (fd_ < 0 || finished_) return;
+  finished_ = true;
+  try {
+    closer_ = std::thread([fd = fd_] { sysio().close(fd); });
+  } catch (const std::system_error&) {
+    sysio().close(fd_);
+  }
 }
 
 bool ChangeWatch::watch(const std::string& dir) {
-  if (fd_ < 0) return false;
+  if (fd_ < 0 || finished_) return false;
   {
     std::lock_guard guard(lock_);
     if (watched_.count(dir) != 0) return true;
@@ -61,7 +76,7 @@ bool ChangeWatch::watch(const std::string& dir) {
 }
 
 void ChangeWatch::collect() {
-  if (fd_ < 0) return;
+  if (fd_ < 0 || finished_) return;
   alignas(inotify_event) char buffer[64 * 1024];
   for (;;) {
     const ssize_t n = retry_eintr([&] { return sysio().read(fd_, buffer, sizeof buffer); });
@@ -89,10 +104,10 @@ void ChangeWatch::noticed(int wd, uint32_t mask, std::string_view name) {
 bool ChangeWatch::may_have_changed(std::string_view path) const {
   const size_t slash = path.rfind('/');
   if (lost_ || fd_ < 0 || slash == std::string_view::npos) return true;
-  const auto dir = watched_.find(std::string(path.substr(0, slash)));
+  const auto dir = watched_.find(path.substr(0, slash));
   if (dir == watched_.end() || dirs_changed_.count(dir->second) != 0) return true;
   const auto names = changed_.find(dir->second);
-  return names != changed_.end() && names->second.count(std::string(path.substr(slash + 1))) != 0;
+  return names != changed_.end() && names->second.count(path.substr(slash + 1)) != 0;
 }
 
 }  // namespace platform

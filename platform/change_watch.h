@@ -3,9 +3,11 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -29,6 +31,10 @@ class ChangeWatch {
   // Reads what was noticed so far; the answers below hold as of this call. Not while a thread
   // may still be in watch().
   void collect();
+  // Stops noticing; what was collected still answers. Important: the kernel's side is let go
+  // on another thread, since closing it waits until every watch is dropped (some 10 ms at the
+  // end of every run); that thread is joined when the watch goes.
+  void finish();
   // Whether `path` ("DIR/NAME", DIR spelled as watched) may have changed since DIR was watched:
   // false only when DIR is watched and nothing was noticed there for NAME or for DIR itself.
   bool may_have_changed(std::string_view path) const;
@@ -37,11 +43,19 @@ class ChangeWatch {
   void noticed(int wd, uint32_t mask, std::string_view name);
 
   const int fd_ = -1;
+  bool finished_ = false;  // fd_ handed to closer_
+  std::thread closer_;
   std::mutex lock_;    // watched_ while folders are being added
   bool lost_ = false;  // events were dropped, or reading them failed: nothing is trusted
-  std::unordered_map<std::string, int> watched_;                      // by directory
-  std::unordered_set<int> dirs_changed_;                              // moved, deleted, unmounted
-  std::unordered_map<int, std::unordered_set<std::string>> changed_;  // names, by watch
+  // Looked up by a part of a path, with no string made for it: once per file at a run's end.
+  struct NameHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+  };
+  using Names = std::unordered_set<std::string, NameHash, std::equal_to<>>;
+  std::unordered_map<std::string, int, NameHash, std::equal_to<>> watched_;  // by directory
+  std::unordered_set<int> dirs_changed_;    // moved, deleted, unmounted
+  std::unordered_map<int, Names> changed_;  // names, by watch
 };
 
 }  // namespace platform

@@ -97,6 +97,36 @@ TEST_F(ChangeWatchTest, FoldersAddedByThreadsAtOnceAreEachWatched) {
   }
 }
 
+std::atomic<int> watch_closes{0};
+
+// Finished (its instance closed on another thread): what was collected still answers, what
+// comes after is not noticed, so nothing more is vouched for; the instance is closed once.
+TEST_F(ChangeWatchTest, FinishedKeepsItsAnswersAndWatchesNoMore) {
+  static int instance = -1;
+  platform::sysio().inotify_init1 = [](int flags) {
+    return instance = platform::real_sysio().inotify_init1(flags);
+  };
+  platform::sysio().close = [](int fd) {
+    if (fd == instance) ++watch_closes;
+    return platform::real_sysio().close(fd);
+  };
+  {
+    ChangeWatch watch;
+    ASSERT_TRUE(watch.watch(dir));
+    append(dir + "/a", "more");
+    watch.collect();
+    watch.finish();
+    watch.finish();
+    EXPECT_FALSE(watch.watch(tmp / "other")) << "nothing is added once finished";
+    append(dir + "/b", "after");
+    watch.collect();
+    EXPECT_TRUE(watch.may_have_changed(dir + "/a"));
+    EXPECT_FALSE(watch.may_have_changed(dir + "/f"));
+    EXPECT_TRUE(watch.may_have_changed(tmp / "other/f"));
+  }
+  EXPECT_EQ(watch_closes.load(), 1);
+}
+
 TEST_F(ChangeWatchTest, AMovedFolderVouchesForNothing) {
   ChangeWatch watch;
   ASSERT_TRUE(watch.watch(dir));
