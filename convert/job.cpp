@@ -18,6 +18,7 @@
 
 #include "convert/detect.h"
 #include "convert/editorconfig_policy.h"
+#include "convert/file_claims.h"
 #include "convert/file_convert.h"
 #include "convert/filter.h"
 #include "convert/in_place.h"
@@ -134,8 +135,9 @@ class Runner {
   std::unique_ptr<platform::Publisher> publisher_;
   std::unordered_map<size_t, int> early_failures_;  // publish failures before finish_file
   std::vector<JobFile> files_;
-  std::vector<char> processed_;  // one slot per file, each written by one thread
-  std::atomic<size_t> next_{0};
+  std::vector<char> processed_;         // one slot per file, each written by one thread
+  std::unique_ptr<FileClaims> claims_;  // made before the conversion threads start
+  std::atomic<size_t> workers_{0};      // each conversion thread's first part
   Clock::time_point convert_start_;
   JobReport report_;
   // Owned by rows_maker_ while it runs: it is joined before the rows become report_'s.
@@ -398,9 +400,10 @@ void Runner::finish_file(size_t index, FileReport&& report, const Clock::time_po
 
 void Runner::worker() {
   FileConverter converter(ctx_);
+  size_t part = workers_.fetch_add(1);
   for (;;) {
     if (stopped()) return;
-    const size_t i = next_.fetch_add(1);
+    const size_t i = claims_->claim(part);
     if (i >= files_.size()) return;
     FileReport report;
     try {
@@ -455,7 +458,13 @@ void Runner::convert() {
   processed_.assign(files_.size(), 0);
   progress_.files_total = files_.size();
   convert_start_ = Clock::now();
-  platform::fan_out(effective_threads(plan_.options.threads, files_.size()), [this] { worker(); });
+  const unsigned threads = effective_threads(plan_.options.threads, files_.size());
+  claims_ = std::make_unique<FileClaims>(
+      part_starts(
+          files_.size(), threads,
+          [this](size_t i) { return files_[i].relative_dir != files_[i - 1].relative_dir; }),
+      files_.size());
+  platform::fan_out(threads, [this] { worker(); });
   // Important: every target is published (flushed first when durable) before the summary,
   // also after a stop; no temporary file outlives the run.
   if (publisher_) publisher_->finish();
