@@ -371,7 +371,11 @@ void OutputDirs::publish_staged(bool durable, const Failed& failed) {
   }
   std::vector<std::vector<StagedFile>> taken;
   sort_into(stages, taken);
-  if (stages.empty()) return;
+  if (stages.empty()) {
+    const std::lock_guard guard(watch_lock_);
+    if (watch_) watch_->finish();  // nothing to look at again: let it go at once
+    return;
+  }
   std::vector<std::string> dirs;
   for (Stage& s : stages) dirs.push_back(s.dir);
   // Important: the disk is flushed while the sources are looked at again. A target dropped for
