@@ -4,12 +4,14 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <cerrno>
 #include <map>
 #include <system_error>
 #include <thread>
 #include <utility>
 
+#include "platform/fan_out.h"
 #include "platform/leftovers.h"
 #include "platform/sys_io.h"
 #include "platform/target_file.h"
@@ -288,8 +290,6 @@ void OutputDirs::sort_into(std::vector<Stage>& stages,
   }
 }
 
-// Whether each staged file's source still has the stamp it was read with, on two threads: at
-// the run's end every source is looked at again, and one thread does it half as fast.
 void OutputDirs::watch_sources(std::unique_ptr<platform::ChangeWatch> watch) {
   const std::lock_guard guard(watch_lock_);
   watch_ = std::move(watch);
@@ -305,18 +305,27 @@ void OutputDirs::watch_source_folder(const std::string& dir) {
   if (watch != nullptr) watch->watch(dir);
 }
 
-std::vector<char> OutputDirs::changed_sources(const std::vector<Stage>& stages) {
+void OutputDirs::stop_watching(bool read) {
   const std::lock_guard guard(watch_lock_);  // the conversion threads are done by now
-  if (watch_) {
-    watch_->collect();
-    watch_->finish();
+  if (!watch_) return;
+  if (read) watch_->collect();
+  watch_->finish();
+}
+
+// Whether each staged file's source still has the stamp it was read with, on two threads: at
+// the run's end every source is looked at again, and one thread does it half as fast.
+std::vector<char> OutputDirs::changed_sources(const std::vector<Stage>& stages) {
+  const platform::ChangeWatch* watch = nullptr;
+  {
+    const std::lock_guard guard(watch_lock_);
+    watch = watch_.get();
   }
-  const platform::ChangeWatch* watch = watch_.get();
   std::vector<const StagedFile*> files;
   for (const Stage& s : stages) files.insert(files.end(), s.files.begin(), s.files.end());
   std::vector<char> changed(files.size(), 0);
-  const auto look = [&](size_t first) {
-    for (size_t i = first; i < files.size(); i += 2) {
+  std::atomic<size_t> next{0};
+  platform::fan_out(files.size() > 64 ? 2 : 1, [&] {
+    for (size_t i; (i = next.fetch_add(1, std::memory_order_relaxed)) < files.size();) {
       const StagedFile& f = *files[i];
       if (!f.stamp) continue;
       // Important: the stat per file this saves was a tenth of a run of small files.
@@ -324,18 +333,7 @@ std::vector<char> OutputDirs::changed_sources(const std::vector<Stage>& stages) 
       const platform::Result<platform::FileStamp> now = platform::stamp_file(f.source);
       changed[i] = !now || *now != *f.stamp;
     }
-  };
-  std::thread other;
-  try {
-    if (files.size() > 64) other = std::thread(look, 1);
-  } catch (const std::system_error&) {
-  }
-  look(0);
-  if (other.joinable()) {
-    other.join();
-  } else {
-    look(1);
-  }
+  });
   return changed;
 }
 
@@ -371,11 +369,8 @@ void OutputDirs::publish_staged(bool durable, const Failed& failed) {
   }
   std::vector<std::vector<StagedFile>> taken;
   sort_into(stages, taken);
-  if (stages.empty()) {
-    const std::lock_guard guard(watch_lock_);
-    if (watch_) watch_->finish();  // nothing to look at again: let it go at once
-    return;
-  }
+  stop_watching(/*read=*/!stages.empty());  // nothing staged: nothing to look at again
+  if (stages.empty()) return;
   std::vector<std::string> dirs;
   for (Stage& s : stages) dirs.push_back(s.dir);
   // Important: the disk is flushed while the sources are looked at again. A target dropped for

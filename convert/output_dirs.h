@@ -104,6 +104,9 @@ class OutputDirs {
                        const std::string& final);
   // Takes the shards' files into `taken` and points each stage at its own.
   void sort_into(std::vector<Stage>& stages, std::vector<std::vector<StagedFile>>& taken);
+  // Lets the sources' watch go (its kernel side on another thread), first reading what it
+  // noticed when `read`.
+  void stop_watching(bool read);
   std::vector<char> changed_sources(const std::vector<Stage>& stages);
   // Unlinks and reports the staged files whose sources changed (`changed`: one flag per file,
   // in the stages' order).
