@@ -25,6 +25,8 @@ uint64_t fnv1a(std::u32string_view text) {
 std::string undetected_reason(const std::vector<Candidate>& candidates, int preferred,
                               std::string_view content, const Excerpt& ex,
                               const std::vector<size_t>& stops) {
+  // Important: the candidates may hold no legacy encoding at all (--from UTF-16 alone).
+  if (candidates.empty()) return "no candidate reads it: the candidates name no legacy encoding";
   const size_t who = preferred >= 0 ? static_cast<size_t>(preferred) : 0;
   const uint64_t at = ex.file_offset(stops[who]);
   const LineColumn lc = line_column(content, at);

@@ -149,6 +149,25 @@ TEST(DetectTree, NarrowLabelsLoseToWiderOnes) {
   }
 }
 
+// Candidates that name no legacy encoding (Unicode forms only): bytes only a legacy encoding
+// reads are undetected, with the reason; the forms before the statistics are still found.
+TEST(DetectTree, NoLegacyCandidate) {
+  for (const std::vector<std::string>& names :
+       {std::vector<std::string>{}, std::vector<std::string>{"UTF-16LE", "UTF-8"}}) {
+    TreeDetector det(names, "UTF-16BE");
+    EXPECT_TRUE(det.candidates().empty());
+    det.add(1, "", "int a; \xC4\xE3\xBA\xC3\n");
+    det.add(2, "", "int a; // \xE4\xB8\xAD\n");
+    det.add(3, "", std::string("i\0n\0t\0 \0a\0;\0\n\0", 14));
+    det.finish();
+    EXPECT_EQ(det.decision(1).evidence, Evidence::undetected);
+    EXPECT_NE(det.decision(1).note.find("no legacy encoding"), std::string::npos)
+        << det.decision(1).note;
+    EXPECT_EQ(det.decision(2).encoding, "UTF-8");
+    EXPECT_EQ(det.decision(3).encoding, "UTF-16LE");
+  }
+}
+
 // With no candidates configured, the chosen encoding's preset is the candidate list.
 TEST(DetectTree, CandidatesFromThePreferredEncoding) {
   EXPECT_EQ(TreeDetector({}, "gbk").candidates(), detect::preset_of("GBK")->encodings);

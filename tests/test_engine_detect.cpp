@@ -104,6 +104,27 @@ TEST(EngineDetect, UndetectableFileIsNotConverted) {
   EXPECT_TRUE(said(rec, "1 of 1 files were not converted"));
 }
 
+// Detecting with a Unicode form alone (--detect --from UTF-16BE) leaves no legacy candidate: a
+// file only a legacy encoding could read is undetected and kept; the others are still told.
+TEST(EngineDetect, NoLegacyCandidateLeavesLegacyBytesUndetected) {
+  TempDir tmp;
+  const std::string legacy = " \xBCx\xBF\xBC\xB0\xE8\n";
+  write_file(tmp / "in/legacy.txt", legacy);
+  write_file(tmp / "in/utf8.txt", "中文\n");
+  for (const char* from : {"UTF-16BE", "UTF-16"}) {
+    const std::string out = tmp / from;
+    JobPlan plan = detecting(tmp / "in", out, from);
+    plan.options.candidates.clear();
+    const JobReport r = run_job(plan);
+    const FileReport* e = entry_for(r, "legacy.txt");
+    ASSERT_NE(e, nullptr) << from;
+    EXPECT_EQ(e->outcome, Outcome::undetected) << from;
+    EXPECT_NE(e->note.find("no legacy encoding"), std::string::npos) << e->note;
+    EXPECT_EQ(read_file(out + "/legacy.txt"), legacy) << from;
+    EXPECT_EQ(entry_for(r, "utf8.txt")->outcome, Outcome::already_utf8) << from;
+  }
+}
+
 // A preview writes nothing and shows for each file its encoding and a sample line read
 // with it; "Start Convert" after it converts the plan as shown, overrides and exclusions
 // included.
