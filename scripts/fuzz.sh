@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-5}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(filter settings transcode)
+[ ${#targets[@]} -gt 0 ] || targets=(filter job settings transcode)
 
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++-14 -DOUZEL_FUZZ=ON \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null

@@ -1,0 +1,205 @@
+// Fuzz target: one file of random bytes through the whole job (detection, repair, line ends,
+// marks, whole or in chunks, in place or into a new folder). Never a crash; nothing is left
+// beside the file; a file not done is kept byte for byte; a UTF-8 target written anew is strict
+// UTF-8 with the line ends and mark asked for, and a plain conversion is iconv's own output.
+// Input: the first byte picks the options, the second the encodings, the rest is the file.
+#include <dirent.h>
+#include <iconv.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "convert/job.h"
+#include "convert/utf8.h"
+
+namespace {
+
+constexpr const char* kSources[] = {"GBK",      "BIG5",   "SHIFT_JIS",  "EUC-KR",
+                                    "CP1252",   "KOI8-R", "UTF-8",      "UTF-16LE",
+                                    "GB18030",  "CP1251", "EUC-JP",     "ISO-8859-1",
+                                    "UTF-16BE", "CP932",  "BIG5-HKSCS", "ISO-2022-JP"};
+constexpr const char* kTargets[] = {"UTF-8", "UTF-8", "UTF-8 with BOM", "GBK"};
+
+void require(bool ok, const char* what, const FileReport* file = nullptr) {
+  if (ok) return;
+  std::fprintf(stderr, "broken: %s", what);
+  if (file != nullptr)
+    std::fprintf(stderr, " (outcome %s, source %s, note %s)",
+                 std::string(outcome_name(file->outcome)).c_str(), file->source.c_str(),
+                 file->note.c_str());
+  std::fprintf(stderr, "\n");
+  std::abort();
+}
+
+std::string g_dir;
+
+void remove_tree(const std::string& path) {
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0) return;
+  if (S_ISDIR(st.st_mode)) {
+    if (DIR* d = ::opendir(path.c_str())) {
+      std::vector<std::string> names;
+      while (const dirent* e = ::readdir(d))
+        if (std::string n = e->d_name; n != "." && n != "..") names.push_back(n);
+      ::closedir(d);
+      for (const auto& n : names) remove_tree(path + "/" + n);
+    }
+    ::rmdir(path.c_str());
+  } else {
+    ::unlink(path.c_str());
+  }
+}
+
+void remove_work_dir() { remove_tree(g_dir); }
+
+// Under $TMPDIR (a memory file system such as /dev/shm makes the target several times faster).
+const std::string& work_dir() {
+  if (g_dir.empty()) {
+    const char* base = std::getenv("TMPDIR");
+    std::string tmpl =
+        std::string(base != nullptr && *base != 0 ? base : "/tmp") + "/ouzel-fuzz-job-XXXXXX";
+    require(::mkdtemp(tmpl.data()) != nullptr, "mkdtemp");
+    g_dir = tmpl;
+    std::atexit(remove_work_dir);
+  }
+  return g_dir;
+}
+
+std::vector<std::string> names_in(const std::string& dir) {
+  std::vector<std::string> names;
+  if (DIR* d = ::opendir(dir.c_str())) {
+    while (const dirent* e = ::readdir(d))
+      if (std::string n = e->d_name; n != "." && n != "..") names.push_back(n);
+    ::closedir(d);
+  }
+  return names;
+}
+
+bool read_all(const std::string& path, std::string& out) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  std::ostringstream ss;
+  ss << in.rdbuf();
+  out = ss.str();
+  return true;
+}
+
+void write_all(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  require(static_cast<bool>(out), "writing the input");
+}
+
+// iconv's UTF-8 of the whole input in one call, or false where it fails.
+bool plain_iconv(const std::string& charset, const std::string& input, std::string& out) {
+  const iconv_t cd = ::iconv_open("UTF-8", charset.c_str());
+  if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+  out.resize(input.size() * 8 + 64);
+  char* in = const_cast<char*>(input.data());
+  size_t in_left = input.size();
+  char* o = out.data();
+  size_t out_left = out.size();
+  const bool ok = ::iconv(cd, &in, &in_left, &o, &out_left) != static_cast<size_t>(-1) &&
+                  ::iconv(cd, nullptr, nullptr, &o, &out_left) != static_cast<size_t>(-1);
+  out.resize(out.size() - out_left);
+  ::iconv_close(cd);
+  return ok;
+}
+
+class Quiet : public JobObserver {
+ public:
+  void message(const std::string&) override {}
+  bool wants_file_lines() const override { return false; }
+};
+
+bool starts_with_mark(const std::string& s) {
+  return s.rfind("\xEF\xBB\xBF", 0) == 0 || s.rfind("\xFF\xFE", 0) == 0 ||
+         s.rfind("\xFE\xFF", 0) == 0;
+}
+
+// Line ends and mark of a UTF-8 target written anew, as the options asked.
+void check_utf8_written(const std::string& written, const JobOptions& o, bool with_mark,
+                        const FileReport& f) {
+  const bool marked = written.rfind(kUtf8Bom, 0) == 0;
+  const std::string body = marked ? written.substr(3) : written;
+  require(utf8_check(body).valid, "a UTF-8 target that is not UTF-8", &f);
+  if (with_mark || o.bom == BomMode::add) require(marked, "the mark asked for is missing", &f);
+  if (o.bom == BomMode::remove && !with_mark) require(!marked, "a mark left in", &f);
+  if (o.eol == EolMode::lf)
+    require(body.find('\r') == std::string::npos, "a CR left with LF asked for", &f);
+  if (o.eol == EolMode::cr)
+    require(body.find('\n') == std::string::npos, "an LF left with CR asked for", &f);
+  if (o.eol == EolMode::crlf)
+    for (size_t i = 0; i < body.size(); ++i) {
+      if (body[i] == '\r') require(i + 1 < body.size() && body[i + 1] == '\n', "a lone CR", &f);
+      if (body[i] == '\n') require(i > 0 && body[i - 1] == '\r', "a lone LF", &f);
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 2) return 0;
+  const uint8_t opts = data[0], enc = data[1];
+  const std::string input(reinterpret_cast<const char*>(data) + 2, size - 2);
+  const std::string& dir = work_dir();
+  const std::string in_dir = dir + "/in", out_dir = dir + "/out";
+  remove_tree(in_dir);
+  remove_tree(out_dir);
+  require(::mkdir(in_dir.c_str(), 0700) == 0, "mkdir");
+  write_all(in_dir + "/f.txt", input);
+
+  const bool in_place = (opts & 1) != 0;
+  JobPlan plan;
+  plan.input = in_dir;
+  plan.output = in_place ? in_dir : out_dir;
+  plan.filter = "*.*";
+  plan.source = EncodingEntry(kSources[enc % std::size(kSources)]);
+  plan.target = EncodingEntry(kTargets[enc / std::size(kSources) % std::size(kTargets)]);
+  JobOptions& o = plan.options;
+  o.durable = false;
+  o.detect = (opts & 2) != 0;
+  o.repair = (opts & 4) != 0;
+  o.eol = static_cast<EolMode>((opts >> 3) % 4);
+  o.bom = static_cast<BomMode>((opts >> 5) % 3);
+  if ((opts & 0x80) != 0) {  // the chunked path, with chunks cut anywhere
+    o.whole_file_limit = 64;
+    o.stream_chunk = 16 + input.size() % 48;
+  }
+  ConvertJob job(plan);
+  Quiet quiet;
+  const JobReport r = job.run(quiet);
+
+  require(r.ran && r.files.size() == 1 && r.files[0].path == "f.txt", "one file reported");
+  const FileReport& f = r.files[0];
+  require(names_in(in_dir) == std::vector<std::string>{"f.txt"}, "something beside the input", &f);
+  std::string written;
+  const bool exists = read_all(plan.output + "/f.txt", written);
+  if (!in_place && exists)
+    require(names_in(out_dir) == std::vector<std::string>{"f.txt"}, "something beside the target",
+            &f);
+  if (!outcome_is_done(f.outcome) || f.unchanged) {
+    if (in_place || exists) require(written == input, "a file not done was changed", &f);
+    return 0;
+  }
+  require(exists, "a file done has no target", &f);
+  if (plan.target.charset != "UTF-8" || !f.eol_counted) return 0;
+  check_utf8_written(written, o, plan.target.utf8_mark, f);
+  // A plain conversion (no repair, no mark, line ends kept) is iconv's, byte for byte.
+  std::string reference;
+  if (f.outcome == Outcome::converted && o.eol == EolMode::keep && o.bom == BomMode::remove &&
+      !plan.target.utf8_mark && !starts_with_mark(input) && f.note.rfind("repaired", 0) != 0 &&
+      plain_iconv(EncodingEntry(f.source).charset, input, reference))
+    require(written == reference, "a conversion other than iconv's", &f);
+  return 0;
+}
