@@ -1,14 +1,16 @@
-// Fuzz target: one file of random bytes through the whole job (detection, repair, line ends,
-// marks, whole or in chunks, in place or into a new folder). Never a crash; nothing is left
-// beside the file; a file not done is kept byte for byte; a UTF-8 target written anew is strict
-// UTF-8 with the line ends and mark asked for, and a plain conversion is iconv's own output.
-// Input: the first byte picks the options, the second the encodings, the rest is the file.
+// Fuzz target: one to four files of random bytes in two folders through the whole job
+// (detection, repair, line ends, marks, whole or in chunks, in place or into a new folder).
+// Never a crash; nothing is left beside the files; a file not done is kept byte for byte; a UTF-8
+// target written anew is strict UTF-8 with the line ends and mark asked for, and a plain
+// conversion is iconv's own output. Input: the first byte picks the options, the second the
+// encodings and the number of files, the rest is cut into the files.
 #include <dirent.h>
 #include <iconv.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -146,6 +148,49 @@ void check_utf8_written(const std::string& written, const JobOptions& o, bool wi
     }
 }
 
+// One file's target against what the options asked; `written` is empty when there is none.
+void check_file(const std::string& input, const JobPlan& plan, const FileReport& f, bool exists,
+                const std::string& written) {
+  const bool in_place = plan.output == plan.input;
+  const JobOptions& o = plan.options;
+  if (!outcome_is_done(f.outcome) || f.unchanged) {
+    if (in_place || exists) require(written == input, "a file not done was changed", &f);
+    return;
+  }
+  require(exists, "a file done has no target", &f);
+  if (plan.target.charset != "UTF-8" || !f.eol_counted) return;
+  check_utf8_written(written, o, plan.target.utf8_mark, f);
+  // A plain conversion (no repair, no mark, line ends kept) is iconv's, byte for byte.
+  std::string reference;
+  if (f.outcome == Outcome::converted && o.eol == EolMode::keep && o.bom == BomMode::remove &&
+      !plan.target.utf8_mark && !starts_with_mark(input) && f.note.rfind("repaired", 0) != 0 &&
+      plain_iconv(EncodingEntry(f.source).charset, input, reference))
+    require(written == reference, "a conversion other than iconv's", &f);
+}
+
+// Every name under `dir`, folders with a trailing '/', relative and sorted.
+void list_tree(const std::string& dir, const std::string& prefix, std::vector<std::string>& out) {
+  for (const std::string& n : names_in(dir + "/" + prefix)) {
+    struct stat st;
+    const std::string rel = prefix + n;
+    if (::lstat((dir + "/" + rel).c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+      out.push_back(rel + "/");
+      list_tree(dir, rel + "/", out);
+    } else {
+      out.push_back(rel);
+    }
+  }
+}
+
+std::vector<std::string> tree_of(const std::string& dir) {
+  std::vector<std::string> all;
+  list_tree(dir, "", all);
+  std::sort(all.begin(), all.end());
+  return all;
+}
+
+constexpr const char* kPaths[] = {"f0.txt", "a/f1.txt", "b/f2.txt", "a/f3.txt"};
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -156,8 +201,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string in_dir = dir + "/in", out_dir = dir + "/out";
   remove_tree(in_dir);
   remove_tree(out_dir);
-  require(::mkdir(in_dir.c_str(), 0700) == 0, "mkdir");
-  write_all(in_dir + "/f.txt", input);
+  // One to four files in two folders (tiny files pool their folder's statistics), the input
+  // cut in as many parts.
+  const size_t files = 1 + enc / 64;
+  std::vector<std::string> parts, expected_in;
+  for (const char* folder : {"", "/a", "/b"})
+    require(::mkdir((in_dir + folder).c_str(), 0700) == 0, "mkdir");
+  for (size_t i = 0; i < files; ++i) {
+    parts.push_back(input.substr(input.size() * i / files,
+                                 input.size() * (i + 1) / files - input.size() * i / files));
+    write_all(in_dir + "/" + kPaths[i], parts.back());
+    expected_in.push_back(kPaths[i]);
+  }
+  expected_in.insert(expected_in.end(), {"a/", "b/"});
+  std::sort(expected_in.begin(), expected_in.end());
 
   const bool in_place = (opts & 1) != 0;
   JobPlan plan;
@@ -168,6 +225,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   plan.target = EncodingEntry(kTargets[enc / std::size(kSources) % std::size(kTargets)]);
   JobOptions& o = plan.options;
   o.durable = false;
+  o.threads = files > 2 ? 2 : 1;
   o.detect = (opts & 2) != 0;
   o.repair = (opts & 4) != 0;
   o.eol = static_cast<EolMode>((opts >> 3) % 4);
@@ -180,26 +238,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Quiet quiet;
   const JobReport r = job.run(quiet);
 
-  require(r.ran && r.files.size() == 1 && r.files[0].path == "f.txt", "one file reported");
-  const FileReport& f = r.files[0];
-  require(names_in(in_dir) == std::vector<std::string>{"f.txt"}, "something beside the input", &f);
-  std::string written;
-  const bool exists = read_all(plan.output + "/f.txt", written);
-  if (!in_place && exists)
-    require(names_in(out_dir) == std::vector<std::string>{"f.txt"}, "something beside the target",
-            &f);
-  if (!outcome_is_done(f.outcome) || f.unchanged) {
-    if (in_place || exists) require(written == input, "a file not done was changed", &f);
-    return 0;
+  require(r.ran && r.files.size() == files, "every file reported");
+  require(tree_of(in_dir) == expected_in, "something beside the input");
+  if (!in_place) {
+    // Only targets and their folders: nothing staged or half-written left behind.
+    for (const std::string& name : tree_of(out_dir))
+      require(std::find(expected_in.begin(), expected_in.end(), name) != expected_in.end(),
+              "something beside the targets");
   }
-  require(exists, "a file done has no target", &f);
-  if (plan.target.charset != "UTF-8" || !f.eol_counted) return 0;
-  check_utf8_written(written, o, plan.target.utf8_mark, f);
-  // A plain conversion (no repair, no mark, line ends kept) is iconv's, byte for byte.
-  std::string reference;
-  if (f.outcome == Outcome::converted && o.eol == EolMode::keep && o.bom == BomMode::remove &&
-      !plan.target.utf8_mark && !starts_with_mark(input) && f.note.rfind("repaired", 0) != 0 &&
-      plain_iconv(EncodingEntry(f.source).charset, input, reference))
-    require(written == reference, "a conversion other than iconv's", &f);
+  for (size_t i = 0; i < files; ++i) {
+    const auto it = std::find_if(r.files.begin(), r.files.end(),
+                                 [&](const FileReport& f) { return f.path == kPaths[i]; });
+    require(it != r.files.end(), "a file missing from the report");
+    std::string written;
+    const bool exists = read_all(plan.output + "/" + kPaths[i], written);
+    check_file(parts[i], plan, *it, exists, written);
+  }
   return 0;
 }
