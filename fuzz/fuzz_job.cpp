@@ -3,7 +3,8 @@
 // Never a crash; nothing is left beside the files; a file not done is kept byte for byte; a UTF-8
 // target written anew is strict UTF-8 with the line ends and mark asked for, and a plain
 // conversion is iconv's own output. Input: the first byte picks the options, the second the
-// encodings and the number of files, the rest is cut into the files.
+// encodings and the number of files, the third a preview, samples and threads; the rest is cut
+// into the files.
 #include <dirent.h>
 #include <iconv.h>
 #include <stdlib.h>
@@ -194,9 +195,9 @@ constexpr const char* kPaths[] = {"f0.txt", "a/f1.txt", "b/f2.txt", "a/f3.txt"};
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size < 2) return 0;
-  const uint8_t opts = data[0], enc = data[1];
-  const std::string input(reinterpret_cast<const char*>(data) + 2, size - 2);
+  if (size < 3) return 0;
+  const uint8_t opts = data[0], enc = data[1], more = data[2];
+  const std::string input(reinterpret_cast<const char*>(data) + 3, size - 3);
   const std::string& dir = work_dir();
   const std::string in_dir = dir + "/in", out_dir = dir + "/out";
   remove_tree(in_dir);
@@ -225,7 +226,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   plan.target = EncodingEntry(kTargets[enc / std::size(kSources) % std::size(kTargets)]);
   JobOptions& o = plan.options;
   o.durable = false;
-  o.threads = files > 2 ? 2 : 1;
+  o.threads = files > 1 && (more & 4) != 0 ? 2 : 1;
+  o.samples = (more & 1) != 0;
+  o.dry_run = (more & 2) != 0;
   o.detect = (opts & 2) != 0;
   o.repair = (opts & 4) != 0;
   o.eol = static_cast<EolMode>((opts >> 3) % 4);
@@ -240,6 +243,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   require(r.ran && r.files.size() == files, "every file reported");
   require(tree_of(in_dir) == expected_in, "something beside the input");
+  if (o.dry_run) {
+    // A preview writes nothing, anywhere.
+    require(::access(out_dir.c_str(), F_OK) != 0, "a preview made the output folder");
+    for (size_t i = 0; i < files; ++i) {
+      std::string now;
+      require(read_all(in_dir + "/" + kPaths[i], now) && now == parts[i], "a preview wrote");
+    }
+    return 0;
+  }
   if (!in_place) {
     // Only targets and their folders: nothing staged or half-written left behind.
     for (const std::string& name : tree_of(out_dir))
