@@ -49,10 +49,15 @@ Classification classify_mark(std::string_view head, const RunEncodings& enc) {
   if (mark.form == UnicodeForm::none) return c;
   if (own_mark(enc.source.form, mark.form)) {
     c.own_mark = true;
-    // Important: the converter of a self-marking form needs its mark to know the byte
+    // Important: a mark repeated (marked text marked again by some tool) is one mark; a copy
+    // left would start the text with U+FEFF, which reads as a mark again.
+    size_t copies = 1;
+    const std::string_view one = head.substr(0, mark.length);
+    while (head.substr(copies * mark.length, mark.length) == one) ++copies;
+    // Important: the converter of a self-marking form needs one mark to know the byte
     // order; every other form has the mark dropped, and only the target's own policy
     // decides whether the output has one.
-    if (!self_marking(enc.source.form)) c.mark_length = mark.length;
+    c.mark_length = (self_marking(enc.source.form) ? copies - 1 : copies) * mark.length;
     return c;
   }
   c.outcome = Outcome::marked;
@@ -71,7 +76,7 @@ Outcome classify_body(const BodyFacts& facts, const RunEncodings& enc) {
 }
 
 Classification classify(std::string_view content, const RunEncodings& enc) {
-  Classification c = classify_mark(content.substr(0, 4), enc);
+  Classification c = classify_mark(content.substr(0, kMarkHead), enc);
   if (c.outcome == Outcome::marked) return c;
   const std::string_view body = content.substr(c.mark_length);
   const BodyFacts facts = body_facts(body);

@@ -40,14 +40,17 @@ BodyFacts body_facts(std::string_view body);
 
 struct Classification {
   Outcome outcome = Outcome::converted;  // converted means: hand it to the converter
-  size_t mark_length = 0;                // the source's own mark, dropped before anything else
-  bool own_mark = false;                 // the source starts with a mark of its own
+  // The source's own mark (every copy of it), dropped before anything else; a self-marking
+  // form keeps one copy for its converter.
+  size_t mark_length = 0;
+  bool own_mark = false;                         // the source starts with a mark of its own
   UnicodeForm foreign_mark = UnicodeForm::none;  // for marked: what the mark names
   size_t nul_offset = 0;                         // for binary
 };
 
-// The mark rule alone: marked, or how many mark bytes the source drops. Looks at the first
-// four bytes.
+// The mark rule alone: marked, or how many mark bytes the source drops (a mark repeated
+// counts whole). Looks at the first kMarkHead bytes.
+inline constexpr size_t kMarkHead = 64;
 Classification classify_mark(std::string_view head, const RunEncodings& enc);
 
 // Every rule, the first that matches deciding: marked, binary, already UTF-8, ASCII only,

@@ -46,7 +46,7 @@ struct HighLines {
 }  // namespace
 
 void whole_facts(std::string_view content, const RunEncodings& enc, FileFacts& facts) {
-  facts.cls = classify_mark(content.substr(0, 4), enc);
+  facts.cls = classify_mark(content.substr(0, kMarkHead), enc);
   facts.head = facts.doubt = content.substr(facts.cls.mark_length);
   if (facts.cls.outcome != Outcome::marked) facts.body = body_facts(facts.head);
 }
@@ -60,7 +60,7 @@ int gather_facts(const std::string& source, const RunEncodings& enc, size_t chun
   const int err = read_in_chunks(source, chunk_size, [&](std::string_view chunk) {
     if (first) {
       first = false;
-      out.cls = classify_mark(chunk.substr(0, 4), enc);
+      out.cls = classify_mark(chunk.substr(0, kMarkHead), enc);
       if (out.cls.outcome == Outcome::marked) return false;
       chunk.remove_prefix(std::min(out.cls.mark_length, chunk.size()));
     }

@@ -8,6 +8,7 @@
 #include <new>
 #include <stdexcept>
 
+#include "convert/classify.h"
 #include "convert/iconv_handle.h"
 #include "convert/table_decoder.h"
 #include "convert/utf8.h"
@@ -224,8 +225,8 @@ StreamFileResult read_chunks(const std::string& source, size_t chunk_size, Take 
   Source src;
   std::string buf;
   if ((result.read_error = src.open(source)) != 0) return result;
-  // At least four bytes, so the first chunk shows whether the file starts with a mark.
-  if (!try_resize(buf, std::max<size_t>(chunk_size, 4))) {
+  // At least kMarkHead bytes, so the first chunk shows the file's mark, repeated or not.
+  if (!try_resize(buf, std::max<size_t>(chunk_size, kMarkHead))) {
     result.read_error = ENOMEM;
     return result;
   }

@@ -21,10 +21,15 @@ struct Source {
   bool marked;
 };
 
+// A mark repeated (marked text marked again) counts as one: its text never starts with U+FEFF.
 std::vector<Source> sources() {
+  const std::string u16 = encode_as(kText, "UTF-16LE");
   return {{"u8bom.txt", "UTF-8", "\xEF\xBB\xBF" + kText, true},
+          {"u8bom2.txt", "UTF-8", "\xEF\xBB\xBF\xEF\xBB\xBF" + kText, true},
           {"u8.txt", "UTF-8", kText, false},
-          {"u16.txt", "UTF-16LE", "\xFF\xFE" + encode_as(kText, "UTF-16LE"), true},
+          {"u16.txt", "UTF-16LE", "\xFF\xFE" + u16, true},
+          {"u16bom3.txt", "UTF-16LE", "\xFF\xFE\xFF\xFE\xFF\xFE" + u16, true},
+          {"u16self2.txt", "UTF-16", "\xFF\xFE\xFF\xFE" + u16, true},
           {"gbk.txt", "GBK", encode_as(kText, "GBK"), false}};
 }
 
