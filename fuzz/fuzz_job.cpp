@@ -1,10 +1,10 @@
 // Fuzz target: one to four files of random bytes in two folders through the whole job
 // (detection, repair, line ends, marks, whole or in chunks, in place or into a new folder).
 // Never a crash; nothing is left beside the files; a file not done is kept byte for byte; a UTF-8
-// target written anew is strict UTF-8 with the line ends and mark asked for, and a plain
-// conversion is iconv's own output. Input: the first byte picks the options, the second the
-// encodings and the number of files, the third a preview, samples and threads; the rest is cut
-// into the files.
+// target written anew is strict UTF-8 with the line ends and mark asked for, a plain
+// conversion is iconv's own output, and in place a second run changes nothing made right. Input:
+// the first byte picks the options, the second the encodings and the number of files, the third a
+// preview, samples and threads; the rest is cut into the files.
 #include <dirent.h>
 #include <iconv.h>
 #include <stdlib.h>
@@ -192,6 +192,30 @@ std::vector<std::string> tree_of(const std::string& dir) {
 
 constexpr const char* kPaths[] = {"f0.txt", "a/f1.txt", "b/f2.txt", "a/f3.txt"};
 
+const FileReport& report_for(const JobReport& r, const char* path) {
+  const auto it = std::find_if(r.files.begin(), r.files.end(),
+                               [&](const FileReport& f) { return f.path == path; });
+  require(it != r.files.end(), "a file missing from the report");
+  return *it;
+}
+
+// In place, the same run again changes no file the first one made right: nothing is
+// converted twice.
+void run_again(const JobPlan& plan, const JobReport& first, size_t files) {
+  std::vector<std::string> before(files);
+  for (size_t i = 0; i < files; ++i) read_all(plan.input + "/" + kPaths[i], before[i]);
+  ConvertJob again(plan);
+  Quiet quiet;
+  const JobReport second = again.run(quiet);
+  for (size_t i = 0; i < files; ++i) {
+    std::string now;
+    read_all(plan.input + "/" + kPaths[i], now);
+    if (outcome_is_done(report_for(first, kPaths[i]).outcome))
+      require(now == before[i], "a second run in place changed a file the first made right",
+              &report_for(second, kPaths[i]));
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -259,12 +283,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
               "something beside the targets");
   }
   for (size_t i = 0; i < files; ++i) {
-    const auto it = std::find_if(r.files.begin(), r.files.end(),
-                                 [&](const FileReport& f) { return f.path == kPaths[i]; });
-    require(it != r.files.end(), "a file missing from the report");
     std::string written;
     const bool exists = read_all(plan.output + "/" + kPaths[i], written);
-    check_file(parts[i], plan, *it, exists, written);
+    check_file(parts[i], plan, report_for(r, kPaths[i]), exists, written);
   }
+  if (in_place && plan.target.charset == "UTF-8") run_again(plan, r, files);
   return 0;
 }
