@@ -2,6 +2,8 @@
 // first, and the one whose whole undoing reads best wins when it reads better than the file.
 #include "convert/repair_double.h"
 
+#include <unicode/uchar.h>
+
 #include "convert/repair_codec.h"
 #include "convert/repair_leads.h"
 #include "convert/repair_score.h"
@@ -54,12 +56,32 @@ bool pieces_undo(std::string_view text, const std::string& encoding, std::string
   return true;
 }
 
+// Whether strict UTF-8 could be someone's text: no C1 control, no noncharacter, no combining
+// mark without a character to sit on. Important: an undoing that is exact by chance (a
+// character or two) mostly makes such code points, and statistics alone once took this tool's
+// own output for misread text.
+bool could_be_text(std::string_view utf8) {
+  UChar32 before = '\n';
+  for (size_t at = 0; at < utf8.size();) {
+    const UChar32 c = static_cast<UChar32>(utf8_next(utf8, at));
+    if (c >= 0x80) {
+      if (c < 0xA0 || U_IS_UNICODE_NONCHAR(c)) return false;
+      const int8_t type = u_charType(c);
+      const bool mark = type == U_NON_SPACING_MARK || type == U_ENCLOSING_MARK ||
+                        type == U_COMBINING_SPACING_MARK;
+      if (mark && (before < 0x20 || before == 0x7F || u_isUWhiteSpace(before))) return false;
+    }
+    before = c;
+  }
+  return true;
+}
+
 // Undoing one misreading of all of `text` is exact and leaves UTF-8 holding non-ASCII text.
 bool undoes(std::string_view text, const std::string& encoding, std::string& out) {
   out.clear();
   if (!encode_exact(text, encoding, out)) return false;
   const Utf8Check c = utf8_check(out);
-  return c.valid && c.non_ascii && out != text;
+  return c.valid && c.non_ascii && out != text && could_be_text(out);
 }
 
 // Important: an exact undoing that leaves UTF-8 with several multi-byte characters is most of
