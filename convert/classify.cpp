@@ -94,3 +94,11 @@ bool utf8_text_for_legacy(const RunEncodings& enc, bool conform, const BodyFacts
     return false;
   return !detect::utf8_doubtful(high_text, {enc.source_charset});
 }
+
+bool utf8_text_for_wide(const RunEncodings& enc, bool conform, const BodyFacts& facts,
+                        bool own_mark) {
+  const UnicodeForm f = enc.source.form;
+  const bool wide = f != UnicodeForm::none && f != UnicodeForm::utf8;
+  return wide && !conform && !own_mark && facts.nul_offset == std::string_view::npos &&
+         facts.utf8_valid;
+}

@@ -66,3 +66,10 @@ Outcome classify_body(const BodyFacts& facts, const RunEncodings& enc);
 // lines above ASCII: `high_text`) stays the source's. Never when checking (`conform`).
 bool utf8_text_for_legacy(const RunEncodings& enc, bool conform, const BodyFacts& facts,
                           bool unmarked, std::string_view high_text);
+
+// Important: UTF-16 and UTF-32 text has a NUL byte in every character below U+0100 (a line
+// end, a space, a digit). A file of a UTF-16 or UTF-32 source without its own mark, without a
+// NUL byte and valid UTF-8 is UTF-8 (most often this tool's own output of an earlier run),
+// which reading as the source would garble. Never when checking (`conform`).
+bool utf8_text_for_wide(const RunEncodings& enc, bool conform, const BodyFacts& facts,
+                        bool own_mark);

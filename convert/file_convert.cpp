@@ -268,6 +268,19 @@ const RunEncodings& FileConverter::utf8_instead(const RunEncodings& enc, const E
   return utf8;
 }
 
+namespace {
+
+// UTF-8 found where the source is UTF-16 or UTF-32: left as it is into UTF-8, written without
+// the converter as ASCII into a target that keeps ASCII; else converted as asked.
+Outcome utf8_not_wide(const RunEncodings& enc, const BodyFacts& body, FileReport& report) {
+  const bool as_is = enc.target_is_utf8() || (!body.non_ascii && enc.target.ascii_compatible);
+  if (!as_is) return Outcome::converted;
+  report.note = "no NUL byte and valid UTF-8: not " + enc.source_name + " text";
+  return enc.target_is_utf8() ? Outcome::already_utf8 : Outcome::ascii;
+}
+
+}  // namespace
+
 void FileConverter::settle(const RunEncodings& enc, FileFacts& facts, FileReport& report) {
   Classification& cls = facts.cls;
   if (cls.outcome == Outcome::marked) {
@@ -275,6 +288,9 @@ void FileConverter::settle(const RunEncodings& enc, FileFacts& facts, FileReport
   } else {
     cls.outcome = classify_body(facts.body, enc);
     cls.nul_offset = cls.mark_length + facts.body.nul_offset;
+    if (cls.outcome == Outcome::converted &&
+        utf8_text_for_wide(enc, run_.conform, facts.body, cls.own_mark))
+      cls.outcome = utf8_not_wide(enc, facts.body, report);
   }
   // Valid UTF-8 that reads as nonsense while the source reads it as text is the source's.
   if (cls.outcome == Outcome::already_utf8 && facts.doubt_known &&

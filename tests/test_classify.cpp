@@ -103,6 +103,28 @@ TEST(Classify, RepeatedMarkCountsWhole) {
             3u);
 }
 
+// A UTF-16 or UTF-32 source's file without its own mark and without a NUL byte that is valid
+// UTF-8 is UTF-8; with a NUL, invalid UTF-8, a mark of its own, a source of another kind, or
+// when checking against a policy it is not.
+TEST(Classify, Utf8TextForWideSources) {
+  BodyFacts utf8_no_nul;
+  BodyFacts with_nul;
+  with_nul.nul_offset = 1;
+  BodyFacts invalid;
+  invalid.utf8_valid = false;
+  invalid.non_ascii = true;
+  for (const char* wide : {"UTF-16LE", "UTF-16BE", "UTF-16", "UTF-32LE", "UTF-32"}) {
+    const RunEncodings enc = pair(wide, "UTF-8");
+    EXPECT_TRUE(utf8_text_for_wide(enc, false, utf8_no_nul, false)) << wide;
+    EXPECT_FALSE(utf8_text_for_wide(enc, false, with_nul, false)) << wide;
+    EXPECT_FALSE(utf8_text_for_wide(enc, false, invalid, false)) << wide;
+    EXPECT_FALSE(utf8_text_for_wide(enc, false, utf8_no_nul, true)) << wide;
+    EXPECT_FALSE(utf8_text_for_wide(enc, true, utf8_no_nul, false)) << wide;
+  }
+  for (const char* other : {"UTF-8", "GBK", "KOI8-R"})
+    EXPECT_FALSE(utf8_text_for_wide(pair(other, "UTF-8"), false, utf8_no_nul, false)) << other;
+}
+
 // A foreign mark is named by its form.
 TEST(Classify, MarkedNamesTheForm) {
   const Classification r = classify(

@@ -124,6 +124,34 @@ TEST(Engine, InPlaceTwiceRewritesNothingTheSecondTime) {
   EXPECT_EQ(second.counts()[static_cast<size_t>(Outcome::converted)], 0u);
 }
 
+// In place twice from UTF-16: what the first run wrote has no NUL byte and reads as UTF-8, so
+// the second leaves it (it read ASCII text as UTF-16 once: "hi\r\n" became "楨ഊ"). Into a
+// legacy target ASCII is written as it is. Real UTF-16 text is still converted the first time.
+TEST(Engine, InPlaceTwiceFromUtf16ConvertsNothingTwice) {
+  const std::string english = "hello, world\r\nsecond line\n";
+  const std::string chinese = "\xE4\xB8\xAD\xE6\x96\x87";  // 中文: UTF-16LE 2D 4E 87 65, no NUL
+  for (const char* from : {"UTF-16LE", "UTF-16"}) {
+    for (const char* to : {"UTF-8", "GBK"}) {
+      SCOPED_TRACE(std::string(from) + " to " + to);
+      TempDir tmp;
+      write_file(tmp / "in/plain.txt", encode_as(english, "UTF-16LE"));
+      write_file(tmp / "in/marked.txt", "\xFF\xFE" + encode_as(english, "UTF-16LE"));
+      write_file(tmp / "in/zh.txt", "\xFF\xFE" + encode_as(chinese, "UTF-16LE"));
+      const JobPlan plan = make_plan(tmp / "in", tmp / "in", from, to);
+      run_job(plan);
+      EXPECT_EQ(read_file(tmp / "in/marked.txt"), english);
+      EXPECT_EQ(read_file(tmp / "in/zh.txt"), encode_as(chinese, to));
+      const JobReport second = run_job(plan);
+      EXPECT_EQ(read_file(tmp / "in/marked.txt"), english);
+      EXPECT_EQ(read_file(tmp / "in/zh.txt"), encode_as(chinese, to));
+      const FileReport* e = entry_for(second, "marked.txt");
+      ASSERT_NE(e, nullptr);
+      EXPECT_EQ(e->outcome, std::string(to) == "UTF-8" ? Outcome::already_utf8 : Outcome::ascii);
+      EXPECT_NE(e->note.find("not " + std::string(from) + " text"), std::string::npos) << e->note;
+    }
+  }
+}
+
 // In place, an unchanged file keeps its hard links; a converted one keeps them too.
 TEST(Engine, InPlaceKeepsHardLinks) {
   TempDir tmp;
