@@ -65,8 +65,16 @@ Classification classify_mark(std::string_view head, const RunEncodings& enc) {
   return c;
 }
 
+namespace {
+
+bool wide_form(UnicodeForm f) { return f != UnicodeForm::none && f != UnicodeForm::utf8; }
+
+}  // namespace
+
 Outcome classify_body(const BodyFacts& facts, const RunEncodings& enc) {
-  if (enc.source.ascii_compatible && facts.nul_offset != std::string_view::npos)
+  // Important: a NUL byte is a NUL character in every source but UTF-16 and UTF-32, the ones
+  // that change ASCII (SHIFT_JIS, UTF-7, ISO-2022) included.
+  if (!wide_form(enc.source.form) && facts.nul_offset != std::string_view::npos)
     return Outcome::binary;
   if (enc.target_is_utf8() && enc.source.form != UnicodeForm::utf8 && facts.utf8_valid &&
       facts.non_ascii)
@@ -97,8 +105,6 @@ bool utf8_text_for_legacy(const RunEncodings& enc, bool conform, const BodyFacts
 
 bool utf8_text_for_wide(const RunEncodings& enc, bool conform, const BodyFacts& facts,
                         bool own_mark) {
-  const UnicodeForm f = enc.source.form;
-  const bool wide = f != UnicodeForm::none && f != UnicodeForm::utf8;
-  return wide && !conform && !own_mark && facts.nul_offset == std::string_view::npos &&
-         facts.utf8_valid;
+  return wide_form(enc.source.form) && !conform && !own_mark &&
+         facts.nul_offset == std::string_view::npos && facts.utf8_valid;
 }

@@ -11,7 +11,7 @@ enum class Outcome {
   ascii,         // no byte >= 0x80: written without the converter
   already_utf8,  // valid UTF-8 while the target is UTF-8: only the mark policy applied
   marked,        // a byte-order mark names another encoding than the source
-  binary,        // a NUL byte in the first 64 KiB of an ASCII-compatible source
+  binary,        // a NUL byte in the first 64 KiB of a source other than UTF-16 or UTF-32
   same_file,     // in place: reached again through another path
   outside,       // in place: a link to a file outside the input directory
   cannot_read,

@@ -135,14 +135,18 @@ TEST(Classify, MarkedNamesTheForm) {
   EXPECT_STREQ(form_name(r.foreign_mark), "UTF-16LE");
 }
 
-// Binary: a NUL in the first 64 KiB of an ASCII-compatible source; never for UTF-16, whose
+// Binary: a NUL in the first 64 KiB of any source but UTF-16 and UTF-32, whose
 // text is full of NULs; a NUL further in is text's business.
-TEST(Classify, BinaryNeedsNulEarlyAndAsciiSource) {
+TEST(Classify, BinaryNeedsNulEarlyAndANarrowSource) {
   const std::string elf = testing_support::binary_sample(4096);
   EXPECT_EQ(classify(elf, pair("KOI8-R", "UTF-8")).outcome, Outcome::binary);
   EXPECT_EQ(classify(elf, pair("ISO-8859-1", "UTF-8")).outcome, Outcome::binary);
   const std::string utf16 = encode_as("plain text", "UTF-16LE");
   EXPECT_EQ(classify(utf16, pair("UTF-16LE", "UTF-8")).outcome, Outcome::converted);
+  // The sources that change an ASCII character or two still read NUL as NUL.
+  for (const char* narrow : {"SHIFT_JIS", "UTF-7", "ISO-2022-JP"})
+    EXPECT_EQ(classify(std::string("a\0b\n", 4), pair(narrow, "UTF-8")).outcome, Outcome::binary)
+        << narrow;
   const std::string late = std::string(kBinaryScanBytes, 'a') + '\0';
   EXPECT_EQ(classify(late, pair("GBK", "UTF-8")).outcome, Outcome::ascii);
   EXPECT_EQ(classify(elf, pair("GBK", "UTF-8")).nul_offset, elf.find('\0'));
