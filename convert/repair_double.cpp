@@ -86,9 +86,11 @@ bool undoes(std::string_view text, const std::string& encoding, std::string& out
 
 // Important: an exact undoing that leaves UTF-8 with several multi-byte characters is most of
 // the evidence (clean text almost never encodes to valid UTF-8 that way); the statistics need
-// then only find the result plausible and better. With fewer, it must read clearly better.
-bool reads_better(double score, double original, std::string_view repaired) {
-  if (score > original + kBetter) return true;
+// then only find the result plausible and better. With fewer, it must read clearly better; and
+// a text of one character above ASCII (// 隆) is a character as likely as a misreading (¡), so
+// its repair must also read as text on its own.
+bool reads_better(double score, double original, std::string_view repaired, bool one_char) {
+  if (score > original + kBetter && (!one_char || score >= kPlausible)) return true;
   return non_ascii_chars(repaired) >= kConvincing && score >= kPlausible && score > original;
 }
 
@@ -114,7 +116,8 @@ void search(std::string_view text, std::vector<std::string>& chain, Search& s) {
       s.scored = true;
     }
     const double score = plausibility(undone);
-    if (score > s.best_score && reads_better(score, s.original_score, undone)) {
+    if (score > s.best_score &&
+        reads_better(score, s.original_score, undone, non_ascii_chars(s.original) <= 1)) {
       s.best_score = score;
       s.best.chain = chain;
       s.best.repaired = undone;
