@@ -76,6 +76,27 @@ bool could_be_text(std::string_view utf8) {
   return true;
 }
 
+bool ascii_letter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+
+// Important: text whose one character above ASCII stands apart from any ASCII letter (// 隆)
+// is that character as likely as a misreading (¡), so its repair must also read as text on its
+// own (Il file 癡 molto: è); a misread letter inside a word is glued to its letters (caf茅,
+// 籀rdenes). One Chinese character alone in 3 % of comments was once taken for a misread one.
+bool lone_character(std::string_view utf8) {
+  size_t first = std::string_view::npos, end = 0, count = 0;
+  for (size_t at = 0; at < utf8.size(); ++at) {
+    const auto b = static_cast<unsigned char>(utf8[at]);
+    if (b < 0x80) continue;
+    if (b >= 0xC0 && ++count > 1) return false;
+    if (first == std::string_view::npos) first = at;
+    end = at + 1;
+  }
+  if (count != 1) return false;
+  const bool before = first > 0 && ascii_letter(utf8[first - 1]);
+  const bool after = end < utf8.size() && ascii_letter(utf8[end]);
+  return !before && !after;
+}
+
 // Undoing one misreading of all of `text` is exact and leaves UTF-8 holding non-ASCII text.
 bool undoes(std::string_view text, const std::string& encoding, std::string& out) {
   out.clear();
@@ -86,11 +107,9 @@ bool undoes(std::string_view text, const std::string& encoding, std::string& out
 
 // Important: an exact undoing that leaves UTF-8 with several multi-byte characters is most of
 // the evidence (clean text almost never encodes to valid UTF-8 that way); the statistics need
-// then only find the result plausible and better. With fewer, it must read clearly better; and
-// a text of one character above ASCII (// 隆) is a character as likely as a misreading (¡), so
-// its repair must also read as text on its own.
-bool reads_better(double score, double original, std::string_view repaired, bool one_char) {
-  if (score > original + kBetter && (!one_char || score >= kPlausible)) return true;
+// then only find the result plausible and better. With fewer, it must read clearly better.
+bool reads_better(double score, double original, std::string_view repaired, bool lone) {
+  if (score > original + kBetter && (!lone || score >= kPlausible)) return true;
   return non_ascii_chars(repaired) >= kConvincing && score >= kPlausible && score > original;
 }
 
@@ -98,6 +117,7 @@ struct Search {
   std::string_view original;
   double original_score = 0;
   bool scored = false;
+  bool lone = false;         // one character above ASCII, apart from any ASCII letter
   double best_score = -1e9;  // the original is weighed only once some undoing is exact
   DoubleEncoding best;
 };
@@ -116,8 +136,7 @@ void search(std::string_view text, std::vector<std::string>& chain, Search& s) {
       s.scored = true;
     }
     const double score = plausibility(undone);
-    if (score > s.best_score &&
-        reads_better(score, s.original_score, undone, non_ascii_chars(s.original) <= 1)) {
+    if (score > s.best_score && reads_better(score, s.original_score, undone, s.lone)) {
       s.best_score = score;
       s.best.chain = chain;
       s.best.repaired = undone;
@@ -151,6 +170,7 @@ std::string chain_text(const std::vector<std::string>& chain) {
 DoubleEncoding find_double_encoding(std::string_view utf8) {
   Search s;
   s.original = utf8;
+  s.lone = lone_character(utf8);
   std::vector<std::string> chain;
   search(utf8, chain, s);
   return s.best;

@@ -103,19 +103,20 @@ TEST(RepairDouble, TextThatOnlyLooksDoubleEncoded) {
 }
 
 // An undoing exact by chance is no repair where it makes no text (a combining mark on a control
-// byte) or where the text holds one character above ASCII that reads as well as what undoing it
-// makes (// 隆 is a character as much as a misread ¡): this tool's own output of one CP932
-// character (譁, 枚) among control bytes was once "repaired" by the next run, and one Chinese
-// character in 3 % of comments. Short real misreadings of more are still found.
+// byte), or where the one character above ASCII stands apart from any ASCII letter and its
+// repair does not read as text on its own (// 隆 is a character as much as a misread ¡): this
+// tool's own output of one CP932 character (譁, 枚) among control bytes was once "repaired" by
+// the next run, and one Chinese character alone in 3 % of comments. A misread letter inside a
+// word or that reads as a word, and misreadings of more, are still found.
 TEST(RepairDouble, ChanceUndoingIsNoRepair) {
   const std::string controls(9, '\x19');
-  for (const std::string& text :
-       std::vector<std::string>{controls + "譁" + std::string(48, 'r'), "枚  \x13\x13", "// 隆\n",
-                                "// 簿\n", "// 瓣\n"}) {
+  for (const std::string& text : std::vector<std::string>{
+           controls + "譁" + std::string(48, 'r'), "枚  \x13\x13", "// 隆\n", "x = \"簿\";"}) {
     const repair::DoubleEncoding found = repair::find_double_encoding(text);
     EXPECT_TRUE(found.chain.empty()) << text << " -> " << found.repaired;
   }
-  for (const std::string text : {"Да", "café", "über", "// 你好", "é"})
+  for (const std::string text :
+       {"café", "¡Hola!", "órdenes", "Il file è molto vecchio.", "Да", "über", "// 你好"})
     EXPECT_EQ(repair::find_double_encoding(misread(text, "GBK")).repaired, text);
 }
 
