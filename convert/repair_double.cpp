@@ -133,6 +133,7 @@ void search(std::string_view text, std::vector<std::string>& chain, Search& s) {
     chain.insert(chain.begin(), enc);
     if (!s.scored) {
       s.original_score = plausibility(s.original);
+      s.lone = lone_character(s.original);
       s.scored = true;
     }
     const double score = plausibility(undone);
@@ -170,7 +171,6 @@ std::string chain_text(const std::vector<std::string>& chain) {
 DoubleEncoding find_double_encoding(std::string_view utf8) {
   Search s;
   s.original = utf8;
-  s.lone = lone_character(utf8);
   std::vector<std::string> chain;
   search(utf8, chain, s);
   return s.best;
