@@ -1,8 +1,8 @@
 // The preview: a dry run with samples, handed to the UI thread, kept while the settings stay,
 // with the user's choice of encoding or exclusion per file.
 #include "app/app_state.h"
-#include "convert/file_convert.h"
-#include "convert/in_place.h"
+#include "job/file_convert.h"
+#include "job/in_place.h"
 
 namespace {
 

@@ -13,9 +13,9 @@
 
 #include "app/job_controller.h"
 #include "config/config.h"
-#include "convert/job.h"
-#include "convert/report.h"
+#include "job/job.h"
 #include "platform/fsutil.h"
+#include "report/report.h"
 #include "util/encoding_catalogue.h"
 #include "util/log_buffer.h"
 

@@ -8,8 +8,8 @@
 #include <mutex>
 #include <thread>
 
-#include "convert/job.h"
-#include "convert/report.h"
+#include "job/job.h"
+#include "report/report.h"
 #include "util/log_buffer.h"
 
 // Where the running job is, as one consistent copy.

@@ -17,7 +17,7 @@
 
 #include "bench_corpus.h"
 #include "bench_detect_corpus.h"
-#include "convert/detect.h"
+#include "detect/detect.h"
 
 using bench_detect::Sample;
 using bench_detect::Size;

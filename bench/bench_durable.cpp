@@ -23,12 +23,12 @@
 #include <vector>
 
 #include "bench_corpus.h"
-#include "convert/job.h"
-#include "convert/stream_convert.h"
+#include "job/job.h"
 #include "platform/fs.h"
 #include "platform/publisher.h"
 #include "platform/sys_io.h"
 #include "platform/target_file.h"
+#include "transcode/stream_convert.h"
 
 namespace fs = std::filesystem;
 

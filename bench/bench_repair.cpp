@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "bench_corpus.h"
-#include "convert/job.h"
+#include "job/job.h"
 
 namespace {
 

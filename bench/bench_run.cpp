@@ -25,7 +25,7 @@
 #include <vector>
 
 #include "bench_corpus.h"
-#include "convert/job.h"
+#include "job/job.h"
 #include "util/log_buffer.h"
 
 namespace {

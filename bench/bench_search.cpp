@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "app/app_state.h"
-#include "convert/filter.h"
 #include "platform/fsutil.h"
+#include "policy/filter.h"
 #include "util/encoding_sources.h"
 
 namespace fs = std::filesystem;

@@ -6,8 +6,8 @@
 #include <string>
 
 #include "bench_corpus.h"
-#include "convert/line_endings.h"
-#include "convert/stream_convert.h"
+#include "transcode/line_endings.h"
+#include "transcode/stream_convert.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "bench_corpus.h"
-#include "convert/utf8.h"
+#include "transcode/utf8.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <fstream>
 #include <functional>
 
-#include "convert/detect.h"
-#include "convert/job.h"
+#include "detect/detect.h"
+#include "job/job.h"
 
 namespace layouts {
 

@@ -1,7 +1,7 @@
 // What fails a --check run, and the exit status of a run.
 #pragma once
 
-#include "convert/report.h"
+#include "report/report.h"
 
 enum ExitStatus {
   kExitOk = 0,

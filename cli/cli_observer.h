@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "cli/progress_line.h"
-#include "convert/job_observer.h"
+#include "job/job_observer.h"
 
 enum class Verbosity { quiet, normal, verbose };
 

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "cli/cli_args.h"
-#include "convert/job.h"
+#include "job/job.h"
 
 // Options win over the settings file (--config), which wins over the defaults: filter "*.*",
 // GBK to UTF-8, one thread per core. Reads the settings file, never writes it. The error's

@@ -4,7 +4,7 @@
 #include <chrono>
 #include <string>
 
-#include "convert/job_observer.h"
+#include "job/job_observer.h"
 
 // "120/340 files, 3.4 MB/s, 0:12 left" (the speed and the time left once they are known).
 std::string progress_text(const JobProgress& progress);

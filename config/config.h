@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "convert/line_endings.h"
-#include "convert/marks.h"
-#include "convert/rules.h"
 #include "platform/result.h"
+#include "policy/rules.h"
+#include "transcode/line_endings.h"
+#include "transcode/marks.h"
 #include "util/encoding_catalogue.h"
 
 inline constexpr const char* kDefaultOutputDir = "/tmp/ouzel-out";

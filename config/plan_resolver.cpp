@@ -3,7 +3,7 @@
 
 #include <cerrno>
 
-#include "convert/detect.h"
+#include "detect/detect.h"
 #include "util/encoding_lookup.h"
 
 namespace {

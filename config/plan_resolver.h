@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "config/config.h"
-#include "convert/job.h"
+#include "job/job.h"
 #include "platform/result.h"
 #include "util/encoding_catalogue.h"
 

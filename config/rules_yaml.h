@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "convert/rules.h"
+#include "policy/rules.h"
 #include "util/encoding_catalogue.h"
 
 // The rules of a `rules:` value in order. Important: an entry with anything wrong (no map, no

@@ -4,7 +4,7 @@
 #include <set>
 #include <utility>
 
-#include "convert/utf8.h"
+#include "transcode/utf8.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "convert/filter.h"
+#include "policy/filter.h"
 
 namespace {
 

@@ -22,8 +22,8 @@
 #include <string>
 #include <vector>
 
-#include "convert/job.h"
-#include "convert/utf8.h"
+#include "job/job.h"
+#include "transcode/utf8.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "convert/stream_convert.h"
+#include "transcode/stream_convert.h"
 
 namespace {
 

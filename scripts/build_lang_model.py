@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Builds the language statistics detection scores decodings with, from real text.
 
-    python3 scripts/build_lang_model.py [--out convert/lang_model.tsv]
+    python3 scripts/build_lang_model.py [--out detect/lang_model.tsv]
 
 Reads the TUNE half of the labelled corpus (scripts/detect_corpus.py, iter_texts('tune')):
 never the held-out half, which stays for measuring. Per language it counts the steps between
@@ -57,7 +57,7 @@ BLANKS = " \t\n\r\v\f"
 
 
 def shape_class(c):
-    # Important: the same classes as the scorer's (convert/lang_model.cpp, shape_of).
+    # Important: the same classes as the scorer's (detect/lang_model.cpp, shape_of).
     if c is None or c in BLANKS:
         return "b"
     category = unicodedata.category(c)
@@ -110,7 +110,7 @@ def clean(c):
 def main():
     ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     ap.add_argument("--out", default=os.path.join(os.path.dirname(os.path.abspath(__file__)),
-                                                  "..", "convert", "lang_model.tsv"))
+                                                  "..", "detect", "lang_model.tsv"))
     args = ap.parse_args()
     uni, bi, nexts, steps = count("tune")
     lines = ["ouzel-lang-model 2"]

@@ -20,7 +20,7 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOUZEL_STRICT=ON
   -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" >/dev/null
 cmake --build build
 ctest --test-dir build --output-on-failure --timeout 300 -j2 -LE 'e2e|window'
-# A run whose virtual display could not be opened is tried once more by tests/xvfb_run.sh;
+# A run whose virtual display could not be opened is tried once more by tests/support/xvfb_run.sh;
 # no other failure is.
 ctest --test-dir build --output-on-failure --timeout 300 -L 'e2e|window'
 
@@ -31,13 +31,13 @@ step "AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S . -B build-asan -G Ninja -DOUZEL_ASAN=ON -DOUZEL_GUI=ON -DOUZEL_BENCH=OFF >/dev/null
 cmake --build build-asan
 ASAN_OPTIONS="detect_leaks=1:abort_on_error=1" UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1" \
-  LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp" \
+  LSAN_OPTIONS="suppressions=$PWD/tests/support/lsan.supp" \
   ctest --test-dir build-asan --output-on-failure --timeout 300 -j2 -LE 'e2e|window|install'
 
 step "ThreadSanitizer"
 cmake -S . -B build-tsan -G Ninja -DOUZEL_TSAN=ON -DOUZEL_GUI=ON -DOUZEL_BENCH=OFF >/dev/null
 cmake --build build-tsan
-TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/tests/tsan.supp" \
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/tests/support/tsan.supp" \
   ctest --test-dir build-tsan --output-on-failure --timeout 300 -j2 -LE 'e2e|window|install'
 
 step "fuzz targets, a few seconds each"

@@ -9,7 +9,7 @@
 #include <cstdio>
 
 #include "app/app_state.h"
-#include "convert/detect.h"
+#include "detect/detect.h"
 #include "ui/ui_probe.h"
 
 namespace {

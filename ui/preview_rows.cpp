@@ -5,9 +5,9 @@
 #include <cstdio>
 
 #include "app/app_state.h"
-#include "convert/marks.h"
-#include "convert/outcome.h"
-#include "convert/utf8.h"
+#include "report/outcome.h"
+#include "transcode/marks.h"
+#include "transcode/utf8.h"
 #include "util/strfmt.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include <unordered_map>
 
 #include "app/app_state.h"
-#include "convert/marks.h"
+#include "transcode/marks.h"
 #include "ui/glyph_demand.h"
 #include "ui/icons.h"
 #include "ui/ui_probe.h"

@@ -4,8 +4,8 @@
 #include <unicode/uchar.h>
 #include <unicode/utf8.h>
 
-#include "convert/outcome.h"
-#include "convert/utf8.h"
+#include "report/outcome.h"
+#include "transcode/utf8.h"
 #include "util/strfmt.h"
 
 std::string fold_case(std::string_view utf8) {

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "convert/report.h"
+#include "report/report.h"
 
 struct ReportRow {
   const FileReport* entry = nullptr;  // inside the report the rows were made from

@@ -6,7 +6,7 @@
 
 #include <algorithm>
 
-#include "convert/marks.h"
+#include "transcode/marks.h"
 #include "ui/glyph_demand.h"
 #include "ui/ui_probe.h"
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "convert/rules.h"
+#include "policy/rules.h"
 #include "ui/encoding_chooser.h"
 
 // Kept between frames by its owner: the open To list and the probe names.

@@ -51,7 +51,7 @@ def unreadable_file(root):
 
 
 # Runs a command with permissions in force (as nobody when we are root).
-AS_UNPRIVILEGED = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..",
+AS_UNPRIVILEGED = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support",
                                "as_unprivileged.sh")
 
 

@@ -1,0 +1,123 @@
+// Cutting the non-ASCII evidence out of a file, and the cheap whole-file checks.
+#include "detect/detect_excerpt.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace detect {
+namespace {
+
+constexpr size_t kJoinGap = 4;  // ASCII bytes that end a segment
+constexpr size_t kBefore = 2;   // ASCII context kept before a run
+constexpr size_t kAfter = 2;    // and after it (the first may be a trail byte)
+
+bool high(char c) { return static_cast<unsigned char>(c) >= 0x80; }
+
+size_t next_high(std::string_view s, size_t from) {
+  // Eight bytes at a time: the text between non-ASCII runs is mostly long.
+  while (from + 8 <= s.size()) {
+    uint64_t word;
+    std::memcpy(&word, s.data() + from, 8);
+    if (word & 0x8080808080808080ull) break;
+    from += 8;
+  }
+  while (from < s.size() && !high(s[from])) ++from;
+  return from;
+}
+
+}  // namespace
+
+uint64_t Excerpt::file_offset(size_t at) const {
+  auto it = std::upper_bound(pieces.begin(), pieces.end(), at,
+                             [](size_t v, const Piece& p) { return v < p.at; });
+  if (it == pieces.begin()) return at;
+  --it;
+  return it->from + (at - it->at);
+}
+
+Excerpt cut_excerpt(std::string_view content, size_t max_bytes) {
+  Excerpt ex;
+  size_t pos = next_high(content, 0);
+  ex.any_high = pos < content.size();
+  while (pos < content.size()) {
+    if (ex.bytes.size() >= max_bytes) {
+      ex.truncated = true;
+      break;
+    }
+    const size_t start = pos >= kBefore ? pos - kBefore : 0;
+    size_t end = pos;
+    // Extend over runs joined by short ASCII gaps.
+    while (end < content.size()) {
+      while (end < content.size() && high(content[end])) ++end;
+      size_t gap = end;
+      while (gap < content.size() && gap - end < kJoinGap && !high(content[gap])) ++gap;
+      if (gap < content.size() && high(content[gap]) && gap - end < kJoinGap) {
+        end = gap;
+        continue;
+      }
+      break;
+    }
+    end = std::min(content.size(), end + kAfter);
+    if (!ex.bytes.empty()) ex.bytes += '\n';
+    ex.pieces.push_back({ex.bytes.size(), start});
+    const size_t room = max_bytes > ex.bytes.size() ? max_bytes - ex.bytes.size() : 0;
+    if (end - start > room) {
+      // A cut inside a run may leave half a character at the end; readers allow for that.
+      ex.bytes.append(content.substr(start, room));
+      ex.truncated = true;
+      break;
+    }
+    ex.bytes.append(content.substr(start, end - start));
+    pos = next_high(content, end);
+  }
+  return ex;
+}
+
+bool has_high_byte(std::string_view content) { return next_high(content, 0) < content.size(); }
+
+bool valid_utf8(std::string_view s) {
+  size_t i = 0;
+  const size_t n = s.size();
+  while (i < n) {
+    i = next_high(s, i);
+    if (i >= n) break;
+    const auto b = static_cast<unsigned char>(s[i]);
+    size_t len;
+    uint32_t min;
+    uint32_t cp;
+    if (b >= 0xC2 && b <= 0xDF) {
+      len = 2, min = 0x80, cp = b & 0x1Fu;
+    } else if (b >= 0xE0 && b <= 0xEF) {
+      len = 3, min = 0x800, cp = b & 0x0Fu;
+    } else if (b >= 0xF0 && b <= 0xF4) {
+      len = 4, min = 0x10000, cp = b & 0x07u;
+    } else {
+      return false;
+    }
+    if (i + len > n) return false;
+    for (size_t k = 1; k < len; ++k) {
+      const auto c = static_cast<unsigned char>(s[i + k]);
+      if ((c & 0xC0) != 0x80) return false;
+      cp = cp << 6 | (c & 0x3Fu);
+    }
+    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+    i += len;
+  }
+  return true;
+}
+
+LineColumn line_column(std::string_view content, uint64_t offset) {
+  LineColumn lc;
+  const size_t end = static_cast<size_t>(std::min<uint64_t>(offset, content.size()));
+  size_t line_start = 0;
+  for (size_t i = 0; i < end; ++i) {
+    if (content[i] == '\n') {
+      ++lc.line;
+      line_start = i + 1;
+    }
+  }
+  lc.column = end - line_start + 1;
+  return lc;
+}
+
+}  // namespace detect

@@ -1,0 +1,311 @@
+// File-level analysis: Unicode forms and 7-bit escapes, then the statistics of the candidates.
+#include "detect/detect_file.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <limits>
+
+#include "detect/detect_decode.h"
+#include "detect/detect_excerpt.h"
+#include "detect/detect_libs.h"
+#include "detect/lang_model.h"
+
+namespace detect {
+namespace {
+
+uint64_t fnv1a(std::u32string_view text) {
+  uint64_t h = 1469598103934665603ull;
+  for (char32_t c : text) {
+    h ^= c;
+    h *= 1099511628211ull;
+  }
+  return h;
+}
+
+std::string undetected_reason(const std::vector<Candidate>& candidates, int preferred,
+                              std::string_view content, const Excerpt& ex,
+                              const std::vector<size_t>& stops) {
+  // Important: the candidates may hold no legacy encoding at all (--from UTF-16 alone).
+  if (candidates.empty()) return "no candidate reads it: the candidates name no legacy encoding";
+  const size_t who = preferred >= 0 ? static_cast<size_t>(preferred) : 0;
+  const uint64_t at = ex.file_offset(stops[who]);
+  const LineColumn lc = line_column(content, at);
+  char bytes[16] = "";
+  if (at < content.size()) {
+    std::snprintf(bytes, sizeof bytes, " (byte 0x%02X)",
+                  static_cast<unsigned>(static_cast<unsigned char>(content[at])));
+  }
+  return "no candidate reads it: " + candidates[who].name + " stops at line " +
+         std::to_string(lc.line) + ", column " + std::to_string(lc.column) + bytes;
+}
+
+bool special_form(const std::vector<Candidate>& candidates, int preferred, std::string_view content,
+                  FileAnalysis& fa) {
+  Decision& d = fa.decision;
+  if (const std::string utf16 = unmarked_utf16(content); !utf16.empty()) {
+    d = {utf16, Evidence::file_statistics, 90, "no byte-order mark; every other byte is NUL", {}};
+    return true;
+  }
+  if (!has_high_byte(content)) {
+    if (has_iso2022_escapes(content)) {
+      for (const Candidate& c : candidates) {
+        std::u32string out;
+        if (c.name.rfind("ISO-2022", 0) == 0 &&
+            decode_strict(content.substr(0, 1 << 16), c.name, out).ok) {
+          d = {c.name, Evidence::file_statistics, 95, "escape sequences of " + c.name, {}};
+          return true;
+        }
+      }
+    }
+    const std::string label =
+        candidates.empty() ? "US-ASCII"
+                           : candidates[static_cast<size_t>(preferred >= 0 ? preferred : 0)].name;
+    d = {label, Evidence::ascii, 100, "no byte above 0x7F", {}};
+    return true;
+  }
+  if (valid_utf8(content)) {
+    std::string sample;
+    if (utf8_doubtful(content, candidates, &sample)) {
+      fa.utf8_doubt = "valid UTF-8, but it reads \u201C" + sample + "\u201D in UTF-8";
+      return false;
+    }
+    d = {"UTF-8", Evidence::utf8, 100, "", {}};
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+namespace {
+
+// Per-language totals of one reading's text, kept while a file's candidates are weighed.
+// Important: a language's total depends only on the text, so readings that give the same text
+// (CP1252, ISO-8859-1 and ISO-8859-15 on most Western files) are scored once per language.
+struct TextScores {
+  uint64_t signature = 0;
+  size_t length = 0;
+  bool wide = false;
+  uint32_t done = 0;  // the languages whose totals are in
+  double chars = 0;
+  double totals[kMaxLanguages] = {};
+};
+
+// The statistics of the best language the candidate serves; family weights where it serves none.
+void score_candidate(const Candidate& c, std::u32string_view text, uint64_t signature,
+                     std::vector<TextScores>& scored, Tally& tally) {
+  if (c.languages == 0) {
+    score_text(c.family, text, tally);
+    tally.points = total_points(c.family, tally);
+    return;
+  }
+  const bool wide = c.family == Family::gb || c.family == Family::big5 ||
+                    c.family == Family::japanese || c.family == Family::korean;
+  auto it = std::find_if(scored.begin(), scored.end(), [&](const TextScores& t) {
+    return t.signature == signature && t.length == text.size() && t.wide == wide;
+  });
+  if (it == scored.end()) {
+    scored.emplace_back();
+    it = scored.end() - 1;
+    it->signature = signature, it->length = text.size(), it->wide = wide;
+  }
+  const LangModel& model = lang_model();
+  if (const uint32_t missing = c.languages & ~it->done) {
+    it->chars = static_cast<double>(model.score(text, missing, wide ? 2 : 1, it->totals));
+    it->done |= missing;
+  }
+  tally.chars = it->chars;
+  double best = -std::numeric_limits<double>::infinity();
+  for (size_t l = 0; l < model.languages(); ++l)
+    if (c.languages >> l & 1) best = std::max(best, it->totals[l]);
+  tally.points = best;
+}
+
+// Weighs every candidate over `ex`; false when none reads it.
+bool weigh(const std::vector<Candidate>& candidates, const Excerpt& ex, FileAnalysis& fa,
+           std::vector<size_t>& stops) {
+  fa.tallies.assign(candidates.size(), Tally{});
+  fa.standings.assign(candidates.size(), Standing{});
+  stops.assign(candidates.size(), 0);
+  // Important: one buffer per thread, grown once; the detector's threads never share it.
+  thread_local std::u32string buffer;
+  if (buffer.size() < ex.bytes.size() + 16) buffer.resize(ex.bytes.size() + 16);
+  thread_local std::vector<TextScores> scored;
+  scored.clear();
+  bool any = false;
+  for (size_t i = 0; i < candidates.size(); ++i) {
+    size_t made = 0;
+    const Decoded dec =
+        decode_into(ex.bytes, candidates[i].name, buffer.data(), buffer.size(), &made);
+    // A window cut inside a character leaves it incomplete: that is not the file's fault.
+    const bool ok = dec.ok || (ex.truncated && dec.incomplete && dec.stop + 4 >= ex.bytes.size());
+    stops[i] = dec.stop;
+    Standing& st = fa.standings[i];
+    st.viable = ok;
+    if (!ok) continue;
+    any = true;
+    const std::u32string_view text(buffer.data(), made);
+    st.signature = fnv1a(text);
+    score_candidate(candidates[i], text, st.signature, scored, fa.tallies[i]);
+    st.points = fa.tallies[i].points;
+    st.chars = fa.tallies[i].chars;
+  }
+  return any;
+}
+
+// The evidence window saw part of the file: the chosen reading must hold for all of it. One
+// that fails drops out and the next best is tried, so a file gets its own best strict decoder.
+bool verify_whole(const std::vector<Candidate>& candidates, int preferred, std::string_view content,
+                  FileAnalysis& fa) {
+  std::string first_failure;
+  while (fa.own.index >= 0) {
+    const auto i = static_cast<size_t>(fa.own.index);
+    size_t stop = 0;
+    if (check_strict(content, candidates[i].name, &stop)) return true;
+    if (first_failure.empty()) {
+      const LineColumn lc = line_column(content, stop);
+      first_failure = "no candidate reads it: " + candidates[i].name + " stops at line " +
+                      std::to_string(lc.line) + ", column " + std::to_string(lc.column);
+    }
+    fa.standings[i].viable = false;
+    fa.own = choose(candidates, fa.standings, preferred);
+  }
+  fa.decision.note = first_failure;
+  return false;
+}
+
+// The best viable reading whose text differs from the chosen one; -1 when all read alike.
+int rival_of(const FileAnalysis& fa) {
+  int rival = -1;
+  const auto own = static_cast<size_t>(fa.own.index);
+  for (size_t i = 0; i < fa.standings.size(); ++i) {
+    const Standing& st = fa.standings[i];
+    if (!st.viable || st.signature == fa.standings[own].signature) continue;
+    if (rival < 0 || st.points > fa.standings[static_cast<size_t>(rival)].points)
+      rival = static_cast<int>(i);
+  }
+  return rival;
+}
+
+// True when candidates that read the first look alike with `chosen` read the wider window
+// differently: the first look cannot choose among them.
+// Important: ISO-8859-7 and CP1253 read a Greek text alike until its first capital Ά; the
+// first look must not settle which of them it is.
+bool group_parts_later(const std::vector<Candidate>& candidates, const FileAnalysis& fa, int chosen,
+                       std::string_view content, size_t window) {
+  if (chosen < 0) return false;
+  const Standing& own = fa.standings[static_cast<size_t>(chosen)];
+  std::vector<size_t> members;
+  for (size_t i = 0; i < fa.standings.size(); ++i)
+    if (fa.standings[i].viable && fa.standings[i].signature == own.signature) members.push_back(i);
+  if (members.size() < 2) return false;
+  const Excerpt wide = cut_excerpt(content, window);
+  uint64_t first = 0;
+  for (size_t k = 0; k < members.size(); ++k) {
+    std::u32string text;
+    const Decoded dec = decode_strict(wide.bytes, candidates[members[k]].name, text);
+    if (!dec.ok && !dec.incomplete) return true;  // one of them fails later: weigh it all
+    const uint64_t h = fnv1a(text);
+    if (k > 0 && h != first) return true;
+    first = h;
+  }
+  return false;
+}
+
+// "CP1252 reads “à la ligne”, CP1250 “ŕ la ligne”": what a person needs to settle it.
+std::string close_call_note(const std::vector<Candidate>& candidates, std::string_view content,
+                            int first, int second) {
+  const std::string& a = candidates[static_cast<size_t>(first)].name;
+  const std::string& b = candidates[static_cast<size_t>(second)].name;
+  return a + " reads \u201C" + sample_line(content, a, 60) + "\u201D, " + b + " \u201C" +
+         sample_line(content, b, 60) + "\u201D";
+}
+
+constexpr double kLibraryRange = 12.0;  // margins below this are close calls for the libraries
+
+// Evidence read first; a file whose reading is plain by then is not read further.
+constexpr size_t kFirstLook = 1024;
+constexpr double kPlainMargin = 40.0;
+
+}  // namespace
+
+FileAnalysis analyse_file(const std::vector<Candidate>& candidates, int preferred,
+                          std::string_view content, const TreeDetector::Options& options) {
+  FileAnalysis fa;
+  if (special_form(candidates, preferred, content, fa)) {
+    fa.decided = true;
+    return fa;
+  }
+  std::vector<size_t> stops;
+  Excerpt ex = cut_excerpt(content, std::min(kFirstLook, options.window));
+  bool any = weigh(candidates, ex, fa, stops);
+  if (ex.truncated && options.window > kFirstLook) {
+    const Choice first = any ? choose(candidates, fa.standings, preferred) : Choice{};
+    if (!any || first.alone || first.margin < kPlainMargin ||
+        group_parts_later(candidates, fa, first.index, content, options.window)) {
+      ex = cut_excerpt(content, options.window);
+      any = weigh(candidates, ex, fa, stops);
+    }
+  }
+  if (!any) {
+    fa.decided = true;
+    fa.decision = {"",
+                   Evidence::undetected,
+                   0,
+                   undetected_reason(candidates, preferred, content, ex, stops),
+                   {}};
+    return fa;
+  }
+  fa.own = choose(candidates, fa.standings, preferred);
+  if (ex.truncated && !verify_whole(candidates, preferred, content, fa)) {
+    fa.decided = true;
+    fa.decision = {"", Evidence::undetected, 0, fa.decision.note, {}};
+    return fa;
+  }
+  if (fa.own.alone) {
+    size_t viable = 0;
+    for (const Standing& st : fa.standings) viable += st.viable ? 1 : 0;
+    if (viable == 1) {
+      fa.decided = true;
+      fa.decision = {candidates[static_cast<size_t>(fa.own.index)].name,
+                     Evidence::only_decoder,
+                     fa.own.confidence,
+                     "the only candidate that reads it",
+                     {}};
+    }
+  }
+  // A close call on the file's own statistics: the packaged detectors' answers on its text
+  // count too (they are slow, so they are asked only here).
+  if (!fa.decided && options.libraries && fa.own.margin < kLibraryRange) {
+    const std::vector<double> votes = library_votes(ex.bytes, candidates);
+    for (size_t i = 0; i < votes.size(); ++i) fa.standings[i].points += votes[i];
+    fa.own = choose(candidates, fa.standings, preferred);
+    // Important: the votes may raise a reading the window alone vouched for.
+    if (ex.truncated && !verify_whole(candidates, preferred, content, fa)) {
+      fa.decided = true;
+      fa.decision = {"", Evidence::undetected, 0, fa.decision.note, {}};
+      return fa;
+    }
+  }
+  if (!fa.decided && fa.own.margin >= kOwnMargin) {
+    fa.decided = true;
+    // Important: named after the votes, which may have changed the choice.
+    fa.decision = {candidates[static_cast<size_t>(fa.own.index)].name,
+                   Evidence::file_statistics,
+                   fa.own.confidence,
+                   fa.own.note,
+                   {}};
+  }
+  if (!fa.utf8_doubt.empty()) {
+    std::string& note = fa.decided ? fa.decision.note : fa.own.note;
+    note = note.empty() ? fa.utf8_doubt : fa.utf8_doubt + "; " + note;
+  }
+  if (!fa.decided) {
+    fa.rival = rival_of(fa);
+    if (fa.rival >= 0) fa.close_call = close_call_note(candidates, content, fa.own.index, fa.rival);
+  }
+  fa.excerpt = std::move(ex.bytes);
+  return fa;
+}
+
+}  // namespace detect

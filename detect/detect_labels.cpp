@@ -1,0 +1,227 @@
+// Encoding names for detection: presets, aliases, and the narrow labels with a wider twin.
+#include <iconv.h>
+
+#include <algorithm>
+#include <cctype>
+#include <map>
+#include <mutex>
+#include <utility>
+
+#include "detect/detect.h"
+#include "transcode/iconv_handle.h"
+
+namespace detect {
+namespace {
+
+std::string upper(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  while (!out.empty() && std::isspace(static_cast<unsigned char>(out.back()))) out.pop_back();
+  size_t lead = 0;
+  while (lead < out.size() && std::isspace(static_cast<unsigned char>(out[lead]))) ++lead;
+  return out.substr(lead);
+}
+
+const std::pair<const char*, const char*> kAliases[] = {
+    {"SJIS", "SHIFT_JIS"},
+    {"SHIFT-JIS", "SHIFT_JIS"},
+    {"MS_KANJI", "SHIFT_JIS"},
+    {"CSSHIFTJIS", "SHIFT_JIS"},
+    {"MS932", "CP932"},
+    {"WINDOWS-31J", "CP932"},
+    {"IBM-943", "CP932"},
+    {"CP936", "GBK"},
+    {"MS936", "GBK"},
+    {"WINDOWS-936", "GBK"},
+    {"EUC-CN", "GB2312"},
+    {"EUCCN", "GB2312"},
+    {"BIG-5", "BIG5"},
+    {"BIG-FIVE", "BIG5"},
+    {"CN-BIG5", "BIG5"},
+    {"CP950", "BIG5"},
+    {"BIG5HKSCS", "BIG5-HKSCS"},
+    {"UHC", "CP949"},
+    {"MSCP949", "CP949"},
+    {"EUCKR", "EUC-KR"},
+    {"EUCJP", "EUC-JP"},
+    {"KOI8R", "KOI8-R"},
+    {"KOI8U", "KOI8-U"},
+    {"IBM866", "CP866"},
+    {"866", "CP866"},
+    {"TIS620", "TIS-620"},
+    {"WINDOWS-874", "CP874"},
+    {"MS-ANSI", "CP1252"},
+    {"LATIN1", "ISO-8859-1"},
+    {"ISO8859-1", "ISO-8859-1"},
+    {"ISO_8859-1", "ISO-8859-1"},
+    {"L1", "ISO-8859-1"},
+    {"LATIN-9", "ISO-8859-15"},
+    {"LATIN9", "ISO-8859-15"},
+    {"ISO8859-15", "ISO-8859-15"},
+    {"LATIN2", "ISO-8859-2"},
+    {"ISO8859-2", "ISO-8859-2"},
+    {"UTF8", "UTF-8"},
+    {"ASCII", "US-ASCII"},
+};
+
+const std::pair<const char*, const char*> kWider[] = {
+    {"SHIFT_JIS", "CP932"},   {"EUC-KR", "CP949"},      {"GB2312", "GBK"},
+    {"ISO-8859-1", "CP1252"}, {"ISO-8859-9", "CP1254"}, {"TIS-620", "CP874"},
+};
+
+bool iconv_knows(const std::string& name) {
+  return IconvHandle("UTF-8", name, IconvHandle::Via::c_library).is_open();
+}
+
+// Important: straight to the C library, not through the platform seam: a test that swaps in a
+// failing converter must not make every label look like one that changes ASCII.
+bool reads_ascii_as_itself(const std::string& name) {
+  if (!IconvHandle("UTF-8", name, IconvHandle::Via::c_library).is_open()) return true;
+  IconvHandle cd("UTF-32LE", name, IconvHandle::Via::c_library);
+  if (!cd.is_open()) return true;
+  int changed = 0;
+  for (int b = 0x20; b < 0x7F; ++b) {
+    char in = static_cast<char>(b);
+    unsigned char out[8];
+    char* ip = &in;
+    char* op = reinterpret_cast<char*>(out);
+    size_t left = 1, room = sizeof out;
+    cd.reset();
+    const bool one = ::iconv(cd.get(), &ip, &left, &op, &room) != static_cast<size_t>(-1) &&
+                     left == 0 && room == sizeof out - 4;
+    if (!one || out[0] != b || out[1] != 0 || out[2] != 0 || out[3] != 0) ++changed;
+  }
+  // A form that is not ASCII-based at all (EBCDIC, UTF-16) is not this rule's concern.
+  return changed == 0 || changed > 8;
+}
+
+}  // namespace
+
+bool keeps_ascii(std::string_view encoding) {
+  const std::string name = canonical_name(encoding);
+  if (name.rfind("UTF-", 0) == 0 || name.rfind("UCS-", 0) == 0) return true;
+  // Important: asked once per converted file; probing opens two converters, and on a tree of
+  // small files loading and unloading their modules each time cost more than the conversion.
+  static std::mutex lock;
+  static std::map<std::string, bool, std::less<>> known;
+  {
+    const std::lock_guard<std::mutex> hold(lock);
+    if (const auto it = known.find(name); it != known.end()) return it->second;
+  }
+  const bool keeps = reads_ascii_as_itself(name);
+  const std::lock_guard<std::mutex> hold(lock);
+  known.emplace(name, keeps);
+  return keeps;
+}
+
+const char* evidence_name(Evidence evidence) {
+  switch (evidence) {
+    case Evidence::mark:
+      return "mark";
+    case Evidence::utf8:
+      return "utf8";
+    case Evidence::ascii:
+      return "ascii";
+    case Evidence::chosen:
+      return "chosen";
+    case Evidence::override_:
+      return "override";
+    case Evidence::file_statistics:
+      return "file statistics";
+    case Evidence::tree_statistics:
+      return "tree statistics";
+    case Evidence::only_decoder:
+      return "only decoder";
+    case Evidence::undetected:
+      return "undetected";
+    case Evidence::ambiguous:
+      return "ambiguous";
+  }
+  return "undetected";
+}
+
+const std::vector<Preset>& presets() {
+  static const std::vector<Preset> list = {
+      {"Chinese", {"GB18030", "GBK", "BIG5", "BIG5-HKSCS"}},
+      {"Japanese", {"CP932", "EUC-JP", "SHIFT_JIS", "ISO-2022-JP"}},
+      {"Korean", {"CP949", "EUC-KR"}},
+      {"Cyrillic", {"CP1251", "KOI8-R", "KOI8-U", "CP866"}},
+      {"Western", {"CP1252", "ISO-8859-15"}},
+      {"Central European", {"CP1250", "ISO-8859-2"}},
+      {"Greek", {"CP1253", "ISO-8859-7"}},
+      {"Turkish", {"CP1254", "ISO-8859-9"}},
+      {"Hebrew", {"CP1255", "ISO-8859-8"}},
+      {"Arabic", {"CP1256", "ISO-8859-6"}},
+      {"Thai", {"CP874", "TIS-620"}},
+      {"Vietnamese", {"CP1258"}},
+  };
+  return list;
+}
+
+std::string canonical_name(std::string_view encoding) {
+  std::string name = upper(encoding);
+  if (name.rfind("WINDOWS-125", 0) == 0 && name.size() == 12) return "CP" + name.substr(8);
+  for (const auto& [alias, real] : kAliases)
+    if (name == alias) return real;
+  return name;
+}
+
+bool is_unicode_form(std::string_view encoding) {
+  const std::string name = canonical_name(encoding);
+  return name.rfind("UTF-", 0) == 0 || name.rfind("UCS-", 0) == 0;
+}
+
+std::vector<std::string> expand_candidates(const std::vector<std::string>& names_or_presets,
+                                           std::vector<std::string>* unknown) {
+  std::vector<std::string> out;
+  auto push = [&out](const std::string& name) {
+    if (std::find(out.begin(), out.end(), name) == out.end()) out.push_back(name);
+  };
+  for (const std::string& item : names_or_presets) {
+    const std::string key = upper(item);
+    if (key.empty()) continue;
+    const Preset* preset = nullptr;
+    for (const Preset& p : presets())
+      if (upper(p.name) == key) preset = &p;
+    if (preset) {
+      for (const std::string& e : preset->encodings) push(e);
+    } else if (const std::string name = canonical_name(key); iconv_knows(name)) {
+      push(name);
+    } else if (unknown) {
+      unknown->push_back(item);
+    }
+  }
+  return out;
+}
+
+const Preset* preset_of(std::string_view encoding) {
+  std::string name = canonical_name(encoding);
+  for (int round = 0; round < 2; ++round) {
+    for (const Preset& p : presets())
+      if (std::find(p.encodings.begin(), p.encodings.end(), name) != p.encodings.end()) return &p;
+    name = wider_label(name);
+    if (name.empty()) break;
+  }
+  return nullptr;
+}
+
+std::string wider_label(std::string_view encoding) {
+  const std::string name = canonical_name(encoding);
+  for (const auto& [narrow, wide] : kWider)
+    if (name == narrow) return wide;
+  return "";
+}
+
+std::string wider_label_note(std::string_view wide, std::string_view narrow) {
+  const std::string n = canonical_name(narrow);
+  const std::string w = canonical_name(wide);
+  if (wider_label(n) != w) return "";
+  const std::string head = w + " rather than " + n + ": both read it, ";
+  if (n == "SHIFT_JIS") return head + "SHIFT_JIS turns \\ into ¥ and ~ into ‾";
+  if (n == "EUC-KR") return head + "EUC-KR misreads the extended Hangul of CP949";
+  if (n == "GB2312") return head + "GB2312 lacks the characters only GBK has";
+  if (n == "TIS-620") return head + "TIS-620 lacks the punctuation CP874 has at 0x80-0xA0";
+  return head + n + " turns 0x80-0x9F into control characters";
+}
+
+}  // namespace detect

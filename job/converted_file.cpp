@@ -1,0 +1,238 @@
+// The one writer of a file's target: what its settled outcome calls for, made from a chunk
+// source (a file held whole is one chunk) and written into a target opened only once the output
+// differs from the content as read.
+#include <cerrno>
+#include <functional>
+#include <optional>
+
+#include "job/file_convert.h"
+#include "platform/target_file.h"
+#include "transcode/stop_point.h"
+#include "transcode/stream_convert.h"
+#include "transcode/utf8.h"
+
+std::string_view output_mark(const RunEncodings& enc, BomMode mode, bool source_marked) {
+  return target_mark(enc.target.form, enc.target_mark ? BomMode::add : mode, source_marked);
+}
+
+void note_marks(const RunEncodings& enc, bool source_marked, std::string_view written,
+                FileReport& report) {
+  report.mark_known = true;
+  report.mark_before = source_marked;
+  const UnicodeForm form = enc.target.form;
+  report.mark_after = !written.empty() || form == UnicodeForm::utf16 || form == UnicodeForm::utf32;
+}
+
+// Where the output goes. While it repeats the content as read nothing is opened, so a file
+// whose conversion changes nothing is not rewritten in place; at the first piece that differs
+// the target is opened and given the matching part first.
+class OutputSink {
+ public:
+  using Open = std::function<int(platform::TargetFile&)>;
+  // `open` null: a dry run, nothing is ever written.
+  OutputSink(ChunkSource& original, Open open) : original_(original), open_(std::move(open)) {}
+
+  // 0 or the errno of opening or writing the target.
+  int take(std::string_view piece) {
+    if (same_) {
+      if (original_.holds(matched_, piece)) {
+        matched_ += piece.size();
+        return 0;
+      }
+      same_ = false;
+      if (const int err = start()) return err;
+    }
+    return open_ ? target_.append(piece) : 0;
+  }
+  // The output is the content as read, all of it, without comparing.
+  void take_as_read() { matched_ = original_.size(); }
+  // The output was the content as read, all of it.
+  bool unchanged() const { return same_ && matched_ == original_.size(); }
+  // Makes sure the target holds the whole output (the matching part too); 0 or errno.
+  int complete() { return same_ ? start() : 0; }
+  platform::TargetFile& target() { return target_; }
+  // The errno of reading the source, which the output is made from.
+  int read_error = 0;
+
+ private:
+  int start() {
+    if (!open_) return 0;
+    if (const int err = open_(target_)) return err;
+    const StreamFileResult r = original_.copy_start(matched_, target_);
+    read_error = r.read_error;
+    return r.write_error;
+  }
+
+  ChunkSource& original_;
+  Open open_;
+  platform::TargetFile target_;
+  uint64_t matched_ = 0;
+  bool same_ = true;
+};
+
+namespace {
+
+// Repaired text handed to the writer at a time.
+constexpr size_t kRepairedPiece = 1u << 20;
+
+}  // namespace
+
+std::function<int(platform::TargetFile&)> FileConverter::target_opener(const JobFile& file) {
+  if (run_.dry_run) return {};
+  return [this, &file](platform::TargetFile& target) {
+    std::string path;
+    return open_target(file, target, path);
+  };
+}
+
+bool FileConverter::produce(const RunEncodings& enc, const Classification& cls,
+                            StreamConverter* conv, const EachChunk& text, OutputSink& sink,
+                            FileReport& report, int& err) {
+  // Important: line ends are rewritten in the target's code units, by the converter; text copied
+  // without one is ASCII-compatible, its line ends single bytes. Kept, they are only counted.
+  EolRewriter eol(eol_, conv != nullptr ? enc.target.eol_units : EolUnits{1, false});
+  const bool counted = eol.passes_through();
+  if (conv != nullptr && !counted) conv->rewrite_line_ends(eol);
+  const std::function<int(std::string_view)> take = [&](std::string_view p) {
+    if (counted) eol.count(p);
+    return sink.take(p);
+  };
+  const size_t piece = std::min(run_.stream_chunk, kPieceBytes);
+  const std::string_view mark = output_mark(enc, bom_, cls.own_mark);
+  std::string_view head = mark;  // goes out with the first piece: one write, not two
+  sink.read_error = text([&](std::string_view chunk) {
+    if (conv != nullptr) {
+      if (!feed_in_pieces(*conv, chunk, piece, scratch_, take, err, head)) return false;
+      if (chunk.empty()) return true;  // the head is still to go
+    } else if (counted) {
+      if (!head.empty()) err = sink.take(head);
+      if (err == 0) err = take(chunk);
+    } else {
+      eol_out_.assign(head);
+      eol.feed(chunk, eol_out_);
+      err = sink.take(eol_out_);
+    }
+    head = {};
+    return err == 0;
+  });
+  if (err != 0 || sink.read_error != 0) return false;
+  std::string& rest = conv != nullptr ? scratch_ : eol_out_;
+  rest.assign(head);
+  if (conv != nullptr && !conv->finish(rest)) return false;  // ends a rewriting `eol` too
+  if (conv == nullptr && !counted) eol.finish(rest);
+  err = take(rest);
+  std::string none;
+  if (counted) eol.finish(none);  // a CR at the very end is counted
+  note_line_ends(eol, report);
+  note_marks(enc, cls.own_mark, mark, report);
+  return err == 0;
+}
+
+void FileConverter::write(const JobFile& file, const RunEncodings& enc, const Classification& cls,
+                          ChunkSource& src, FileReport& report, uint64_t token) {
+  const bool copied = report.outcome == Outcome::ascii || report.outcome == Outcome::already_utf8;
+  // Marked and binary content: never a mark before raw bytes.
+  if (!copied && report.outcome != Outcome::converted)
+    return write_as_read(file, src, report, token);
+  OutputSink sink(src, target_opener(file));
+  // The shelf lends converters only for the pairs where reuse is safe (ConverterShelf).
+  std::optional<StreamConverter> conv;
+  if (!copied) conv.emplace(enc.source_charset, enc.target_charset, &shelf_);
+  int err = 0;
+  const EachChunk text = [&](const std::function<bool(std::string_view)>& take) {
+    return src.each(cls.mark_length, take);
+  };
+  if (!produce(enc, cls, conv ? &*conv : nullptr, text, sink, report, err) && err == 0 &&
+      sink.read_error == 0) {
+    // The content exactly as read: never half converted.
+    sink.target().abort();
+    const StreamOutcome& failed = conv->outcome();
+    if (failed.unsupported) {
+      report.outcome = Outcome::not_supported;
+      report.note = enc.source_name + "-->" + enc.target_name + " is not supported";
+    } else {
+      report.outcome = Outcome::cannot_convert;
+      report.error = failed.error;
+      const uint64_t at = cls.mark_length + failed.stop_offset;
+      report.stop = src.whole()
+                        ? locate_stop(content_, at, enc.source_charset, enc.source.form)
+                        : locate_stop_in_file(src.path(), at, enc.source_charset, enc.source.form);
+    }
+    return write_as_read(file, src, report, token);
+  }
+  finish(file, src, sink, err, report, token);
+}
+
+void FileConverter::finish(const JobFile& file, const ChunkSource& src, OutputSink& sink, int err,
+                           FileReport& report, uint64_t token) {
+  report.unchanged = sink.unchanged();
+  const bool skip = run_.dry_run || (run_.in_place && report.unchanged);
+  if (err == 0 && sink.read_error == 0 && skip) return;
+  if (err == 0 && sink.read_error == 0) err = sink.complete();
+  // A file read in chunks is looked at again once the last is read, and when it is published.
+  if (err == 0 && sink.read_error == 0 && !src.whole() && source_changed())
+    err = platform::kSourceChanged;
+  if (err == 0 && sink.read_error == 0)
+    err = finish_target(file, std::move(sink.target()), token, report);
+  if (err == 0 && sink.read_error == 0) return;
+  sink.target().abort();
+  if (sink.read_error == 0) return set_write_failure(report, err);
+  report.outcome = Outcome::cannot_read;
+  report.error = sink.read_error;
+  report.stop.reset();
+}
+
+void FileConverter::write_repaired(const JobFile& file, const RunEncodings& enc,
+                                   const Classification& cls, ChunkSource& src,
+                                   const TextRepair& repair, FileReport& report, uint64_t token) {
+  // Important: the repaired text (UTF-8) goes through the one writer like any converted text:
+  // the run's line ends and the target's mark, converted into a target other than UTF-8.
+  std::optional<StreamConverter> conv;
+  if (!enc.target_is_utf8()) conv.emplace("UTF-8", enc.target_charset);
+  bool exact = true;
+  std::string out;
+  const EachChunk repaired = [&](const std::function<bool(std::string_view)>& take) {
+    out.clear();
+    bool more = true;
+    const int err = src.each(cls.mark_length, [&](std::string_view chunk) {
+      exact = repair(chunk, false, out);
+      if (!exact || out.size() < kRepairedPiece) return exact;
+      more = take(out);
+      out.clear();
+      return more;
+    });
+    if (err != 0 || !more) return err;
+    if (!(exact = exact && repair({}, true, out))) return platform::kSourceChanged;
+    take(out);
+    return 0;
+  };
+  OutputSink sink(src, target_opener(file));
+  int err = 0;
+  const bool written =
+      produce(enc, cls, conv ? &*conv : nullptr, repaired, sink, report, err) || err != 0;
+  // It was checked to repair exactly: otherwise its content changed since.
+  if (!exact) {
+    sink.read_error = 0;
+    err = platform::kSourceChanged;
+  }
+  if (written || !exact || sink.read_error != 0) return finish(file, src, sink, err, report, token);
+  sink.target().abort();
+  report.outcome = conv->outcome().unsupported ? Outcome::not_supported : Outcome::cannot_convert;
+  report.error = conv->outcome().error;
+  report.note += "; the repaired text has no form in " + enc.target_name;
+  write_as_read(file, src, report, token);
+}
+
+void FileConverter::write_as_read(const JobFile& file, ChunkSource& src, FileReport& report,
+                                  uint64_t token) {
+  OutputSink sink(src, target_opener(file));
+  sink.take_as_read();
+  finish(file, src, sink, 0, report, token);
+}
+
+void FileConverter::leave_unsettled_policy(const JobFile& file, ChunkSource& src,
+                                           FileReport& report, uint64_t token) {
+  report.outcome = Outcome::cannot_convert;
+  report.note = policy_.error;
+  write_as_read(file, src, report, token);
+}
