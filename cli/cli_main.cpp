@@ -14,6 +14,8 @@
 #include "cli/cli_plan.h"
 #include "cli/name_quote.h"
 #include "cli/stop_signals.h"
+#include "cli/undo_commands.h"
+#include "job/undo_job.h"
 #include "platform/fs.h"
 #include "util/encoding_catalogue.h"
 #include "util/log_buffer.h"
@@ -67,19 +69,19 @@ ConsoleStyle console_style(const CliOptions& o) {
   return style;
 }
 
-// Runs the job to its end or to a stop signal; writes the report; the exit status.
-int run_job(const CliOptions& o, const JobPlan& plan) {
+// Runs a task (a conversion, an undo) to its end or to a stop signal; writes the report; the
+// exit status.
+template <typename Task>
+int run_task(const CliOptions& o, Task& task, const std::string& input) {
   CliObserver observer(stderr, console_style(o));
-  ConvertJob job(plan);
   JobReport report;
   {
     StopSignals signals;  // before the job's threads, which inherit its mask
-    signals.watch([&job] { job.request_stop(); });
-    report = job.run(observer);
+    signals.watch([&task] { task.request_stop(); });
+    report = task.run(observer);
   }
   if (!report.ran)
-    return usage_error(report.refusal.empty() ? "the job did not start: " + plan.input
-                                              : report.refusal);
+    return usage_error(report.refusal.empty() ? "the job did not start: " + input : report.refusal);
   observer.finish(report);
   int status = run_status(report, o.check);
   if (!o.report.empty()) {
@@ -92,6 +94,26 @@ int run_job(const CliOptions& o, const JobPlan& plan) {
     }
   }
   return status;
+}
+
+int run_job(const CliOptions& o, const JobPlan& plan) {
+  ConvertJob job(plan);
+  return run_task(o, job, plan.input);
+}
+
+// --undo, --list-runs, --forget over the one folder named.
+int run_undo_command(const CliOptions& o) {
+  const UndoFolder folder = undo_folder(o);
+  if (!folder.error.empty()) return usage_error(folder.error);
+  if (o.list_runs) return list_runs_command(folder.dir, stdout);
+  if (o.forget) return forget_command(folder.dir, *o.forget, stdout);
+  UndoPlan plan;
+  plan.root = folder.dir;
+  plan.run = o.undo_run;
+  plan.force = o.force;
+  plan.durable = !o.no_sync;
+  UndoJob job(plan);
+  return run_task(o, job, folder.dir);
 }
 
 }  // namespace
@@ -116,6 +138,10 @@ int run_cli(const std::vector<std::string>& args) {
   if (o.list_encodings) {
     for (const EncodingEntry& e : encodings) std::printf("%s\n", e.c_str());
     return kExitOk;
+  }
+  if (o.undo || o.list_runs || o.forget) {
+    if (const std::string e = report_place_error(o.report); !e.empty()) return usage_error(e);
+    return run_undo_command(o);
   }
   const platform::Result<JobPlan> plan = make_cli_plan(o, encodings);
   if (!plan) return usage_error(plan.error().context);

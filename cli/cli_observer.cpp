@@ -82,8 +82,9 @@ std::vector<std::string> summary_text(const JobReport& report, const ConsoleStyl
                                                   "or cannot be converted",
                                                   failed, report.entries()));
   } else if (const size_t failed = report.failures(); failed > 0) {
-    lines.push_back(
-        kestrum::strfmt("%zu of %zu files were not converted", failed, report.entries()));
+    lines.push_back(kestrum::strfmt(report.undone.empty() ? "%zu of %zu files were not converted"
+                                                          : "%zu of %zu files were not put back",
+                                    failed, report.entries()));
   }
   return lines;
 }

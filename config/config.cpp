@@ -24,9 +24,10 @@ constexpr const char* kDefaultFilters[] = {"*.cpp;*.h;*.c;*.hpp;*.lua", "*.xml;*
 // The keys the settings live under, in the order loading looks them up. Those from kThreads
 // on are optional: absent from a new file, written only once they hold something other
 // than their default or the file already had them.
-constexpr const char* kKeys[] = {"input",  "output",  "filters", "filter-index", "from",
-                                 "to",     "threads", "detect",  "candidates",   "eol",
-                                 "repair", "bom",     "rules",   "editorconfig"};
+constexpr const char* kKeys[] = {"input",     "output",        "filters", "filter-index", "from",
+                                 "to",        "threads",       "detect",  "candidates",   "eol",
+                                 "repair",    "bom",           "rules",   "editorconfig", "undo",
+                                 "undo-runs", "undo-megabytes"};
 enum Key {
   kInput,
   kOutput,
@@ -42,9 +43,14 @@ enum Key {
   kBom,
   kRules,
   kEditorconfig,
+  kUndo,
+  kUndoRuns,
+  kUndoMegabytes,
   kKeyCount
 };
 constexpr int32_t kMaxThreads = 256;
+constexpr int32_t kDefaultUndoRuns = 10;
+constexpr int64_t kDefaultUndoMegabytes = 1024;
 
 // A scalar's text; "null" for a null; `fallback` when missing or a collection.
 std::string text_or(const YAML::Node& value, const char* fallback) {
@@ -96,6 +102,12 @@ void read_options(ConvertConfig& cfg, YAML::Node& doc, std::vector<std::string>*
   cfg.detect = doc[kKeys[kDetect]].as<bool>(false);
   cfg.repair = doc[kKeys[kRepair]].as<bool>(false);
   cfg.editorconfig = doc[kKeys[kEditorconfig]].as<bool>(false);
+  cfg.undo = doc[kKeys[kUndo]].as<bool>(true);
+  const int32_t runs = doc[kKeys[kUndoRuns]].as<int32_t>(kDefaultUndoRuns);
+  cfg.undo_runs = runs < 1 || runs > 1000 ? kDefaultUndoRuns : runs;
+  const int64_t megabytes = doc[kKeys[kUndoMegabytes]].as<int64_t>(kDefaultUndoMegabytes);
+  cfg.undo_megabytes =
+      megabytes < 1 || megabytes > (int64_t{1} << 40) ? kDefaultUndoMegabytes : megabytes;
   cfg.candidates.clear();
   const YAML::Node list = doc[kKeys[kCandidates]];
   if (list.IsSequence())
@@ -242,6 +254,12 @@ YAML::Node settings_value(const Settings& s, int key, const YAML::Node& old) {
       return write_rules(cfg.rules, old, s.encodings);
     case kEditorconfig:
       return YAML::Node(cfg.editorconfig);
+    case kUndo:
+      return YAML::Node(cfg.undo);
+    case kUndoRuns:
+      return YAML::Node(cfg.undo_runs);
+    case kUndoMegabytes:
+      return YAML::Node(cfg.undo_megabytes);
     default: {
       YAML::Node list(YAML::NodeType::Sequence);
       for (const auto& c : cfg.candidates) list.push_back(c);
@@ -269,6 +287,12 @@ bool worth_adding(const ConvertConfig& cfg, int key) {
       return !cfg.rules.empty();
     case kEditorconfig:
       return cfg.editorconfig;
+    case kUndo:
+      return !cfg.undo;
+    case kUndoRuns:
+      return cfg.undo_runs != kDefaultUndoRuns;
+    case kUndoMegabytes:
+      return cfg.undo_megabytes != kDefaultUndoMegabytes;
     default:
       return true;
   }

@@ -34,6 +34,9 @@ struct ConvertConfig {
   std::vector<FileRule> rules;          // per pattern; the first that matches a file decides
   bool repair = false;                  // double-encoded and mixed files are repaired
   bool editorconfig = false;            // each file's charset and end_of_line from .editorconfig
+  bool undo = true;                     // in place, what a run replaces is kept to undo it
+  int32_t undo_runs = 10;               // runs the undo store keeps at most
+  int64_t undo_megabytes = 1024;        // old content it keeps at most (10^6 bytes)
   // The full path of a file that was there at load but could not be read as settings. The
   // first save to it moves it aside ("ouzel.yml.bad") so that its text is never lost.
   std::string unreadable;

@@ -33,6 +33,7 @@
 #include "policy/editorconfig_policy.h"
 #include "policy/filter.h"
 #include "transcode/table_decoder.h"
+#include "undo/recorder.h"
 #include "util/strfmt.h"
 
 namespace {
@@ -82,6 +83,39 @@ double seconds_since(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
+// Where a run in place keeps its undo store, below the input: the deepest folder holding every
+// path it names (`--in-place docs` keeps it in docs, as `--undo docs` looks for it), else "".
+std::string undo_prefix(const JobPlan& plan) {
+  std::string common;
+  bool first = true;
+  for (const std::string& named : plan.roots) {
+    std::string dir = named;
+    if (!named.empty() && !platform::is_directory(plan.input + "/" + named)) {
+      const size_t slash = named.rfind('/');
+      dir = slash == std::string::npos ? std::string() : named.substr(0, slash);
+    }
+    if (first) {
+      common = dir;
+      first = false;
+      continue;
+    }
+    size_t same = 0;
+    for (size_t i = 0; i <= std::min(common.size(), dir.size()); ++i) {
+      const bool end_a = i == common.size() || common[i] == '/';
+      const bool end_b = i == dir.size() || dir[i] == '/';
+      if (end_a && end_b) same = i;
+      if (i == common.size() || i == dir.size() || common[i] != dir[i]) break;
+    }
+    common.resize(same);
+  }
+  return common;
+}
+
+std::string undo_root(const JobPlan& plan) {
+  const std::string prefix = undo_prefix(plan);
+  return prefix.empty() ? plan.input : plan.input + "/" + prefix;
+}
+
 // One run: the job's state between its start and its report.
 class Runner {
  public:
@@ -122,6 +156,8 @@ class Runner {
   void finish_file(size_t index, FileReport&& report, const Clock::time_point& start);
   void published(uint64_t index, int error);
   void say(const std::string& text);
+  // The undo store's last record, its bounds, and what it kept in the report.
+  void finish_undo();
   bool stopped() const { return stop_.load(std::memory_order_relaxed); }
 
   const JobPlan& plan_;
@@ -133,6 +169,7 @@ class Runner {
   std::unique_ptr<NarrowLabelCheck> narrow_;
   std::unique_ptr<OutputDirs> dirs_;
   std::unique_ptr<platform::Publisher> publisher_;
+  std::unique_ptr<undo::Recorder> recorder_;        // in place: what the run replaces is kept there
   std::unordered_map<size_t, int> early_failures_;  // publish failures before finish_file
   std::vector<JobFile> files_;
   std::vector<char> processed_;         // one slot per file, each written by one thread
@@ -151,6 +188,15 @@ void Runner::say(const std::string& text) {
   observer_.message(text);
 }
 
+void Runner::finish_undo() {
+  for (const std::string& line : recorder_->finish(stopped())) say(line);
+  if (recorder_->files() == 0) return;
+  report_.kept.run = recorder_->id();
+  report_.kept.dir = recorder_->run_dir();
+  report_.kept.files = recorder_->files();
+  report_.kept.bytes = recorder_->bytes();
+}
+
 bool Runner::refused() {
   const platform::Status can_run = run_refusal(plan_.input, plan_.output, files_, ctx_.in_place);
   if (can_run) return false;
@@ -167,6 +213,14 @@ void Runner::open_output() {
   ctx_.dirs = dirs_.get();
   platform::PublisherOptions publishing;
   publishing.durable = plan_.options.durable;
+  if (ctx_.in_place && plan_.options.undo) {
+    recorder_ = std::make_unique<undo::Recorder>(plan_.input, undo_prefix(plan_), plan_.source.name,
+                                                 plan_.target.name, plan_.options.undo_limits);
+    ctx_.undo = recorder_.get();
+    publishing.before_publish = [this](const std::vector<dev_t>& flushed) {
+      return recorder_->sync(flushed);
+    };
+  }
   publisher_ = std::make_unique<platform::Publisher>(
       publishing, [this](uint64_t token, const std::string&, int err) { published(token, err); });
   ctx_.publisher = publisher_.get();
@@ -368,6 +422,7 @@ void Runner::collect_files() {
 // or its source changed meanwhile).
 void Runner::published(uint64_t index, int error) {
   if (error == 0) return;
+  if (recorder_) recorder_->discard(index);
   std::lock_guard guard(observer_lock_);
   if (!processed_[index]) {
     early_failures_[index] = error;
@@ -495,6 +550,10 @@ JobReport Runner::run() {
   say(kestrum::strfmt("Searching files(%s)...", plan_.filter.c_str()));
   const auto search_start = Clock::now();
   warm_tables();
+  // Important: before the files' names are resolved; what a killed run kept under a second name
+  // would make a file look linked from outside the tree.
+  if (ctx_.in_place && !dry)
+    for (const std::string& line : undo::tidy_interrupted(undo_root(plan_))) say(line);
   collect_files();
   report_.search_seconds = seconds_since(search_start);
   if (stopped() && !plan_.files) {
@@ -522,6 +581,7 @@ JobReport Runner::run() {
                             : "Convert complete, total: %d, cost: %.3f seconds\r\n",
                         static_cast<int>(files_.size()), report_.convert_seconds));
   }
+  if (recorder_) finish_undo();
   for (const auto& line : summary_lines(report_)) say(line);
   return std::move(report_);
 }

@@ -91,7 +91,9 @@ std::vector<std::string> summary_lines(const JobReport& report) {
   }
   if (!only_converted) lines.push_back(list);
   if (const size_t failed = report.failures(); failed > 0)
-    lines.push_back(kestrum::strfmt("%zu of %zu files were not converted, see the report", failed,
-                                    report.entries()));
+    lines.push_back(kestrum::strfmt(report.undone.empty()
+                                        ? "%zu of %zu files were not converted, see the report"
+                                        : "%zu of %zu files were not put back, see the report",
+                                    failed, report.entries()));
   return lines;
 }

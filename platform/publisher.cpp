@@ -88,6 +88,12 @@ int Publisher::publish_linked(TargetFile&& target, const std::vector<std::string
   // Important: data first, names after, as for the batches.
   if (options_.durable) {
     if (const int err = target.flush()) return err;
+    if (options_.before_publish) {
+      if (const int err = options_.before_publish({})) {
+        target.abort();
+        return err;
+      }
+    }
   }
   const std::string path = target.final_path();
   if (const int err = target.commit()) return err;
@@ -150,9 +156,18 @@ void Publisher::process(Batch& batch) {
       batch[i].file.flush();
     }
   }
+  std::vector<dev_t> flushed;
   for (auto& [dev, group] : groups) {
     flush_group(group);
     renamed_.erase(dev);  // this sync made the names published before it durable too
+    flushed.push_back(dev);
+  }
+  if (const int err = options_.before_publish ? options_.before_publish(flushed) : 0) {
+    for (Item& item : batch) {
+      item.file.abort();
+      on_result_(item.token, item.file.path(), err);
+    }
+    return;
   }
   // Important: data first, names after; a crash in between leaves the old content or none.
   for (size_t i = 0; i < batch.size(); ++i) {

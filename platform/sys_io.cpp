@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <stdio.h>  // renameat2
+#include <sys/file.h>
 #include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -65,7 +66,11 @@ SysIo real_sysio() {
                ::fstatat,
                ::fdopendir,
                ::readdir,
-               ::closedir};
+               ::closedir,
+               ::fchmod,
+               ::fchown,
+               ::futimens,
+               ::flock};
 }
 
 bool converter_replaced() {

@@ -2,6 +2,8 @@
 //
 //   job_child IN OUT FROM TO [--threads N] [--no-durable] [--named-temp] [--whole-limit BYTES]
 //             [--chunk BYTES]
+//   job_child --undo DIR [--no-durable]   (the last run in place over DIR taken back; exit 2:
+//             none is kept)
 // Prints every message and every file's lines, one per line, as they come.
 #include <fcntl.h>
 
@@ -11,6 +13,7 @@
 #include <string>
 
 #include "job/job.h"
+#include "job/undo_job.h"
 #include "platform/sys_io.h"
 
 namespace {
@@ -45,6 +48,14 @@ unsigned long long number(const char* text) { return std::strtoull(text, nullptr
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc >= 3 && std::string(argv[1]) == "--undo") {
+    UndoPlan undo;
+    undo.root = argv[2];
+    undo.durable = !(argc == 4 && std::string(argv[3]) == "--no-durable");
+    PrintingObserver observer;
+    const JobReport report = UndoJob(undo).run(observer);
+    return !report.ran ? 2 : report.failures() == 0 ? 0 : 1;
+  }
   if (argc < 5) {
     std::fprintf(stderr, "usage: job_child IN OUT FROM TO [options]\n");
     return 2;

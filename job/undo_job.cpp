@@ -1,0 +1,262 @@
+// The undo of a run: each kept file looked at, put back where it still is the run's, the store
+// removed once everything is back.
+#include "job/undo_job.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <map>
+#include <optional>
+
+#include "job/job_messages.h"
+#include "platform/publisher.h"
+#include "platform/sys_io.h"
+#include "platform/temp_name.h"
+#include "undo/content_hash.h"
+#include "undo/restore.h"
+#include "undo/store.h"
+#include "undo/undo_messages.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+class UndoRunner {
+ public:
+  UndoRunner(const UndoPlan& plan, std::atomic<bool>& stop, JobObserver& observer)
+      : plan_(plan), stop_(stop), observer_(observer) {}
+
+  JobReport run();
+
+ private:
+  bool refused(const std::string& why);
+  const undo::RunSummary* choose(const std::vector<undo::RunSummary>& runs);
+  std::string full(const std::string& relative) const;
+  FileReport undo_file(const undo::KeptFile& k);
+  // Puts the file back; the outcome and note of its row.
+  void put_back(const undo::KeptFile& k, const std::string& path, const undo::FileNow& now,
+                FileReport& row);
+  // Its other names, given its content again; false when one is not.
+  bool relink_names(const undo::KeptFile& k, const std::string& path, FileReport& row);
+  void sync_touched();
+  void done(const FileReport& row, const undo::KeptFile& k);
+
+  const UndoPlan& plan_;
+  std::atomic<bool>& stop_;
+  JobObserver& observer_;
+  undo::RunSummary run_;
+  JobReport report_;
+  JobProgress progress_;
+  Clock::time_point start_;
+  std::map<dev_t, std::string> touched_;  // a folder of each file system written
+  size_t back_ = 0;                       // files as they were before the run
+};
+
+bool UndoRunner::refused(const std::string& why) {
+  report_.ran = false;
+  report_.refusal = why;
+  observer_.message(why);
+  return true;
+}
+
+const undo::RunSummary* UndoRunner::choose(const std::vector<undo::RunSummary>& runs) {
+  if (plan_.run.empty()) {
+    if (runs.empty()) refused(undo::no_run_line(plan_.root));
+    return runs.empty() ? nullptr : &runs.back();
+  }
+  for (const undo::RunSummary& r : runs)
+    if (r.id == plan_.run) return &r;
+  refused(undo::no_such_run_line(plan_.root, plan_.run));
+  return nullptr;
+}
+
+std::string UndoRunner::full(const std::string& relative) const {
+  return !relative.empty() && relative[0] == '/' ? relative : plan_.root + "/" + relative;
+}
+
+void UndoRunner::put_back(const undo::KeptFile& k, const std::string& path,
+                          const undo::FileNow& now, FileReport& row) {
+  const std::string kept = undo::kept_path(run_.dir, k.number);
+  const bool deleted = now.found == undo::Found::deleted;
+  if (const platform::Status whole = undo::check_kept(kept, k); !whole) {
+    row.outcome = Outcome::cannot_read;
+    row.error = whole.err() == EIO ? 0 : whole.err();
+    row.note = undo::damaged_kept_note();
+    return;
+  }
+  row.outcome = Outcome::restored;
+  if (plan_.look_only) {
+    row.note = deleted ? undo::deleted_since_note(true) : undo::goes_back_note();
+    return;
+  }
+  platform::Status status = deleted ? undo::make_parents(path) : platform::Status();
+  if (status) {
+    const std::optional<platform::FileStamp> expected =
+        deleted ? std::nullopt : std::optional<platform::FileStamp>(now.stamp);
+    status = undo::put_back(kept, path, k, expected, plan_.durable);
+  }
+  if (status) {
+    if (deleted) row.note = undo::deleted_since_note(true);
+    struct stat st;
+    if (platform::sysio().stat(path.c_str(), &st) == 0)
+      touched_.try_emplace(st.st_dev, platform::dir_part(path));
+    return;
+  }
+  // Written to between the look and the rename: still someone's, never overwritten.
+  if (status.err() == platform::kSourceChanged) {
+    row.outcome = Outcome::changed_since;
+    row.note = undo::changed_since_note();
+    return;
+  }
+  row.outcome = Outcome::cannot_write;
+  row.error = status.err();
+}
+
+bool UndoRunner::relink_names(const undo::KeptFile& k, const std::string& path, FileReport& row) {
+  bool all = true;
+  for (const std::string& name : k.links) {
+    const std::string other = full(name);
+    struct stat a, b;
+    const bool there = platform::sysio().lstat(other.c_str(), &b) == 0;
+    if (there && platform::sysio().lstat(path.c_str(), &a) == 0 && a.st_dev == b.st_dev &&
+        a.st_ino == b.st_ino)
+      continue;  // back already
+    bool runs = false;
+    if (there && S_ISREG(b.st_mode) && static_cast<uint64_t>(b.st_size) == k.new_size) {
+      const platform::Result<undo::FileDigest> d = undo::digest_path(other);
+      runs = d && d->hash == k.new_hash;
+    }
+    if (runs || (!there && plan_.force)) {
+      if (plan_.look_only) continue;
+      if (platform::relink(path, other)) continue;
+    }
+    all = false;
+    row.note += (row.note.empty() ? "" : "; ") + undo::other_name_note(name, there);
+  }
+  return all;
+}
+
+FileReport UndoRunner::undo_file(const undo::KeptFile& k) {
+  FileReport row;
+  row.path = k.path;
+  row.bytes = k.old_size;
+  row.source = run_.manifest.header.target;
+  row.target = run_.manifest.header.source;
+  const std::string path = full(k.path);
+  const undo::FileNow now = undo::look_at(path, k, undo::kept_path(run_.dir, k.number));
+  switch (now.found) {
+    case undo::Found::old:
+      row.outcome = Outcome::restored;
+      row.note = undo::already_back_note();
+      break;
+    case undo::Found::changed:
+      row.outcome = Outcome::changed_since;
+      row.error = now.error;
+      row.note = undo::changed_since_note();
+      return row;
+    case undo::Found::deleted:
+      if (!plan_.force) {
+        row.outcome = Outcome::deleted_since;
+        row.note = undo::deleted_since_note(false);
+        return row;
+      }
+      put_back(k, path, now, row);
+      break;
+    default:
+      put_back(k, path, now, row);
+      break;
+  }
+  if (row.outcome != Outcome::restored) return row;
+  if (relink_names(k, path, row)) ++back_;
+  return row;
+}
+
+void UndoRunner::done(const FileReport& row, const undo::KeptFile& k) {
+  ++progress_.files_done;
+  progress_.bytes_done += k.old_size;
+  progress_.micros =
+      std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start_).count();
+  std::vector<std::string> lines;
+  if (observer_.wants_file_lines())
+    lines.push_back(row.outcome == Outcome::restored
+                        ? undo::put_back_line(row.path, row.note)
+                        : undo::not_put_back_line(row.path, detail_text(row)));
+  report_.files.push_back(row);
+  observer_.file_done(report_.files.size() - 1, report_.files.back(), lines, progress_);
+}
+
+// What went back is on the disk before the store that held it goes.
+void UndoRunner::sync_touched() {
+  if (!plan_.durable) return;
+  for (const auto& [dev, dir] : touched_) {
+    const char* where = dir.empty() ? "." : dir.c_str();
+    const int fd = platform::retry_eintr(
+        [&] { return platform::sysio().open(where, O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0); });
+    if (fd < 0) continue;
+    platform::retry_eintr([&] { return platform::sysio().syncfs(fd); });
+    platform::sysio().close(fd);
+  }
+}
+
+JobReport UndoRunner::run() {
+  report_.input = report_.output = plan_.root;
+  undo::clear_leftovers(plan_.root);  // a run half made or half dropped by a kill
+  const std::vector<undo::RunSummary> runs = undo::list_runs(plan_.root);
+  const undo::RunSummary* chosen = choose(runs);
+  if (chosen == nullptr) return std::move(report_);
+  run_ = *chosen;
+  if (!run_.readable && refused(undo::unreadable_run_line(run_))) return std::move(report_);
+  undo::RunLock lock;
+  // Important: held throughout, so no run still writing it, nor a second undo, meets this one.
+  if (const platform::Status held = lock.take(run_.dir); !held) {
+    refused(held.err() == EWOULDBLOCK ? undo::busy_run_line(run_) : held.error().message());
+    return std::move(report_);
+  }
+  report_.ran = true;
+  report_.undone = run_.id;
+  report_.source = run_.manifest.header.target;
+  report_.target = run_.manifest.header.source;
+  observer_.message(undo::undo_start_line(run_, plan_.root, plan_.look_only));
+  std::vector<const undo::KeptFile*> files;
+  for (const undo::KeptFile& k : run_.manifest.files)
+    if (!k.voided) files.push_back(&k);
+  progress_.files_total = files.size();
+  observer_.search_done(files.size());
+  start_ = Clock::now();
+  size_t next = 0;
+  for (; next < files.size() && !stop_.load(std::memory_order_relaxed); ++next)
+    done(undo_file(*files[next]), *files[next]);
+  for (size_t i = next; i < files.size(); ++i) {
+    FileReport row;
+    row.path = files[i]->path;
+    row.outcome = Outcome::not_reached;
+    report_.files.push_back(std::move(row));
+  }
+  report_.stopped = next < files.size();
+  sync_touched();
+  report_.convert_seconds = std::chrono::duration<double>(Clock::now() - start_).count();
+  report_.bytes = progress_.bytes_done;
+  observer_.message(
+      undo::undo_complete_line(back_, files.size(), report_.convert_seconds, plan_.look_only));
+  if (plan_.look_only) return std::move(report_);
+  for (const std::string& line : summary_lines(report_)) observer_.message(line);
+  if (back_ == files.size()) {
+    lock.release();
+    if (const platform::Status dropped = undo::drop_run(run_); dropped)
+      observer_.message(undo::store_removed_line(run_));
+    else
+      observer_.message(undo::cannot_drop_line(run_, dropped.error()));
+  } else {
+    observer_.message(undo::store_kept_line(run_, files.size() - back_));
+  }
+  return std::move(report_);
+}
+
+}  // namespace
+
+JobReport UndoJob::run(JobObserver& observer) {
+  UndoRunner runner(plan_, stop_, observer);
+  return runner.run();
+}
