@@ -13,6 +13,7 @@
 #include "ui/progress_text.h"
 #include "ui/report_view.h"
 #include "ui/rules_table.h"
+#include "ui/undo_dialog.h"
 
 // The conversion panel's: where drops land, the encoding lists, the candidates, the job's
 // clock, the report and the preview.
@@ -40,4 +41,5 @@ struct WindowState {
   DroppedPaths drops;
   LogView log_view;
   PanelState panel;
+  UndoDialog undo;  // File > Undo Last Conversion's confirmation
 };

@@ -108,6 +108,18 @@ std::vector<RunSummary> list_runs(const std::string& root) {
   return runs;
 }
 
+bool has_runs(const std::string& root) {
+  for (const std::string& store : {inside_store(root), beside_store(root)}) {
+    if (store.empty()) continue;
+    const platform::Result<std::vector<platform::DirName>> names =
+        platform::list_names(store, false);
+    if (!names) continue;
+    for (const platform::DirName& e : *names)
+      if (!e.name.empty() && e.name[0] != '.') return true;
+  }
+  return false;
+}
+
 RunLock::~RunLock() { release(); }
 
 RunLock::RunLock(RunLock&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}

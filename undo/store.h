@@ -45,6 +45,8 @@ struct RunSummary {
 
 // Every run kept for `root` in either place, oldest first; an unreadable run is listed too.
 std::vector<RunSummary> list_runs(const std::string& root);
+// Whether `root` keeps any run, without reading one.
+bool has_runs(const std::string& root);
 
 // A held run: its manifest locked against every other process's run, undo, drop or tidy.
 class RunLock {
