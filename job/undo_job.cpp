@@ -6,13 +6,17 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <optional>
 
 #include "job/job_messages.h"
 #include "platform/publisher.h"
 #include "platform/sys_io.h"
+#include "platform/target_file.h"
 #include "platform/temp_name.h"
 #include "undo/content_hash.h"
 #include "undo/restore.h"
@@ -34,24 +38,31 @@ class UndoRunner {
   bool refused(const std::string& why);
   const undo::RunSummary* choose(const std::vector<undo::RunSummary>& runs);
   std::string full(const std::string& relative) const;
-  FileReport undo_file(const undo::KeptFile& k);
-  // Puts the file back; the outcome and note of its row.
-  void put_back(const undo::KeptFile& k, const std::string& path, const undo::FileNow& now,
-                FileReport& row);
+  // Looks at the file the run kept as `index` and puts it back; fills its row.
+  void undo_file(size_t index, const undo::KeptFile& k);
+  void put_back(size_t index, const undo::KeptFile& k, const std::string& path,
+                const undo::FileNow& now);
   // Its other names, given its content again; false when one is not.
   bool relink_names(const undo::KeptFile& k, const std::string& path, FileReport& row);
+  void done(size_t index, uint64_t bytes);
+  // A copy handed to the publisher that did not get its name after all.
+  void published(uint64_t index, int error);
   void sync_touched();
-  void done(const FileReport& row, const undo::KeptFile& k);
 
   const UndoPlan& plan_;
   std::atomic<bool>& stop_;
   JobObserver& observer_;
   undo::RunSummary run_;
-  JobReport report_;
+  JobReport report_;  // its rows sized before the first file, each written by index
   JobProgress progress_;
   Clock::time_point start_;
-  std::map<dev_t, std::string> touched_;  // a folder of each file system written
-  size_t back_ = 0;                       // files as they were before the run
+  std::map<dev_t, std::string> touched_;  // a folder of each file system renamed into
+  // Written by the publisher's thread too, and every observer call: under lock_.
+  std::mutex lock_;
+  std::vector<char> back_;      // per file: as before the run, every name
+  std::vector<char> reported_;  // per file: handed to the observer
+  // Copies that go back in durable batches (the kept file itself needs no flush).
+  std::unique_ptr<platform::Publisher> publisher_;
 };
 
 bool UndoRunner::refused(const std::string& why) {
@@ -76,8 +87,21 @@ std::string UndoRunner::full(const std::string& relative) const {
   return !relative.empty() && relative[0] == '/' ? relative : plan_.root + "/" + relative;
 }
 
-void UndoRunner::put_back(const undo::KeptFile& k, const std::string& path,
-                          const undo::FileNow& now, FileReport& row) {
+void set_not_back(FileReport& row, int error) {
+  // Written to between the look and the rename: still someone's, never overwritten.
+  if (error == platform::kSourceChanged) {
+    row.outcome = Outcome::changed_since;
+    row.error = 0;
+    row.note = undo::changed_since_note();
+    return;
+  }
+  row.outcome = Outcome::cannot_write;
+  row.error = error;
+}
+
+void UndoRunner::put_back(size_t index, const undo::KeptFile& k, const std::string& path,
+                          const undo::FileNow& now) {
+  FileReport& row = report_.files[index];
   const std::string kept = undo::kept_path(run_.dir, k.number);
   const bool deleted = now.found == undo::Found::deleted;
   if (const platform::Status whole = undo::check_kept(kept, k); !whole) {
@@ -87,31 +111,32 @@ void UndoRunner::put_back(const undo::KeptFile& k, const std::string& path,
     return;
   }
   row.outcome = Outcome::restored;
+  row.note = deleted ? undo::deleted_since_note(true) : std::string();
   if (plan_.look_only) {
-    row.note = deleted ? undo::deleted_since_note(true) : undo::goes_back_note();
+    if (!deleted) row.note = undo::goes_back_note();
     return;
   }
   platform::Status status = deleted ? undo::make_parents(path) : platform::Status();
-  if (status) {
-    const std::optional<platform::FileStamp> expected =
-        deleted ? std::nullopt : std::optional<platform::FileStamp>(now.stamp);
+  const std::optional<platform::FileStamp> expected =
+      deleted ? std::nullopt : std::optional<platform::FileStamp>(now.stamp);
+  if (status && k.how != undo::KeptBy::link && k.links.empty() && plan_.durable) {
+    // A copy is flushed before its name: in batches, as a run's targets are.
+    platform::TargetFile target;
+    if ((status = undo::prepare_copy(kept, path, k, expected, target))) {
+      std::lock_guard guard(lock_);
+      back_[index] = 1;
+    }
+    if (status) return publisher_->submit(std::move(target), index);
+  } else if (status) {
     status = undo::put_back(kept, path, k, expected, plan_.durable);
   }
-  if (status) {
-    if (deleted) row.note = undo::deleted_since_note(true);
-    struct stat st;
-    if (platform::sysio().stat(path.c_str(), &st) == 0)
-      touched_.try_emplace(st.st_dev, platform::dir_part(path));
-    return;
-  }
-  // Written to between the look and the rename: still someone's, never overwritten.
-  if (status.err() == platform::kSourceChanged) {
-    row.outcome = Outcome::changed_since;
-    row.note = undo::changed_since_note();
-    return;
-  }
-  row.outcome = Outcome::cannot_write;
-  row.error = status.err();
+  if (!status) return set_not_back(row, status.err());
+  struct stat st;
+  if (platform::sysio().stat(path.c_str(), &st) == 0)
+    touched_.try_emplace(st.st_dev, platform::dir_part(path));
+  const bool all = relink_names(k, path, row);
+  std::lock_guard guard(lock_);
+  back_[index] = all ? 1 : 0;
 }
 
 bool UndoRunner::relink_names(const undo::KeptFile& k, const std::string& path, FileReport& row) {
@@ -138,8 +163,8 @@ bool UndoRunner::relink_names(const undo::KeptFile& k, const std::string& path, 
   return all;
 }
 
-FileReport UndoRunner::undo_file(const undo::KeptFile& k) {
-  FileReport row;
+void UndoRunner::undo_file(size_t index, const undo::KeptFile& k) {
+  FileReport& row = report_.files[index];
   row.path = k.path;
   row.bytes = k.old_size;
   row.source = run_.manifest.header.target;
@@ -147,35 +172,45 @@ FileReport UndoRunner::undo_file(const undo::KeptFile& k) {
   const std::string path = full(k.path);
   const undo::FileNow now = undo::look_at(path, k, undo::kept_path(run_.dir, k.number));
   switch (now.found) {
-    case undo::Found::old:
+    case undo::Found::old: {
       row.outcome = Outcome::restored;
       row.note = undo::already_back_note();
-      break;
+      const bool all = relink_names(k, path, row);
+      std::lock_guard guard(lock_);
+      back_[index] = all ? 1 : 0;
+      return;
+    }
     case undo::Found::changed:
       row.outcome = Outcome::changed_since;
       row.error = now.error;
       row.note = undo::changed_since_note();
-      return row;
+      return;
     case undo::Found::deleted:
       if (!plan_.force) {
         row.outcome = Outcome::deleted_since;
         row.note = undo::deleted_since_note(false);
-        return row;
+        return;
       }
-      put_back(k, path, now, row);
-      break;
+      return put_back(index, k, path, now);
     default:
-      put_back(k, path, now, row);
-      break;
+      return put_back(index, k, path, now);
   }
-  if (row.outcome != Outcome::restored) return row;
-  if (relink_names(k, path, row)) ++back_;
-  return row;
 }
 
-void UndoRunner::done(const FileReport& row, const undo::KeptFile& k) {
+void UndoRunner::published(uint64_t index, int error) {
+  if (error == 0) return;
+  std::lock_guard guard(lock_);
+  FileReport& row = report_.files[index];
+  set_not_back(row, error);
+  back_[index] = 0;
+  if (reported_[index]) observer_.file_revised(index, row);
+}
+
+void UndoRunner::done(size_t index, uint64_t bytes) {
+  std::lock_guard guard(lock_);
+  const FileReport& row = report_.files[index];
   ++progress_.files_done;
-  progress_.bytes_done += k.old_size;
+  progress_.bytes_done += bytes;
   progress_.micros =
       std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start_).count();
   std::vector<std::string> lines;
@@ -183,11 +218,12 @@ void UndoRunner::done(const FileReport& row, const undo::KeptFile& k) {
     lines.push_back(row.outcome == Outcome::restored
                         ? undo::put_back_line(row.path, row.note)
                         : undo::not_put_back_line(row.path, detail_text(row)));
-  report_.files.push_back(row);
-  observer_.file_done(report_.files.size() - 1, report_.files.back(), lines, progress_);
+  reported_[index] = 1;
+  observer_.file_done(index, row, lines, progress_);
 }
 
-// What went back is on the disk before the store that held it goes.
+// What went back by rename is on the disk before the store that held it goes (copies are
+// flushed by the publisher).
 void UndoRunner::sync_touched() {
   if (!plan_.durable) return;
   for (const auto& [dev, dir] : touched_) {
@@ -222,34 +258,46 @@ JobReport UndoRunner::run() {
   std::vector<const undo::KeptFile*> files;
   for (const undo::KeptFile& k : run_.manifest.files)
     if (!k.voided) files.push_back(&k);
+  report_.files.resize(files.size());
+  back_.assign(files.size(), 0);
+  reported_.assign(files.size(), 0);
+  if (!plan_.look_only) {
+    platform::PublisherOptions publishing;
+    publishing.durable = plan_.durable;
+    publisher_ = std::make_unique<platform::Publisher>(
+        publishing,
+        [this](uint64_t index, const std::string&, int error) { published(index, error); });
+  }
   progress_.files_total = files.size();
   observer_.search_done(files.size());
   start_ = Clock::now();
   size_t next = 0;
-  for (; next < files.size() && !stop_.load(std::memory_order_relaxed); ++next)
-    done(undo_file(*files[next]), *files[next]);
+  for (; next < files.size() && !stop_.load(std::memory_order_relaxed); ++next) {
+    undo_file(next, *files[next]);
+    done(next, files[next]->old_size);
+  }
+  if (publisher_) publisher_->finish();  // every copy published, its callback run
   for (size_t i = next; i < files.size(); ++i) {
-    FileReport row;
-    row.path = files[i]->path;
-    row.outcome = Outcome::not_reached;
-    report_.files.push_back(std::move(row));
+    report_.files[i].path = files[i]->path;
+    report_.files[i].outcome = Outcome::not_reached;
   }
   report_.stopped = next < files.size();
   sync_touched();
   report_.convert_seconds = std::chrono::duration<double>(Clock::now() - start_).count();
   report_.bytes = progress_.bytes_done;
+  const size_t back = static_cast<size_t>(std::count(back_.begin(), back_.end(), 1));
   observer_.message(
-      undo::undo_complete_line(back_, files.size(), report_.convert_seconds, plan_.look_only));
+      undo::undo_complete_line(back, files.size(), report_.convert_seconds, plan_.look_only));
   if (plan_.look_only) return std::move(report_);
   for (const std::string& line : summary_lines(report_)) observer_.message(line);
-  if (back_ == files.size()) {
+  if (back == files.size()) {
     lock.release();
     if (const platform::Status dropped = undo::drop_run(run_); dropped)
       observer_.message(undo::store_removed_line(run_));
     else
       observer_.message(undo::cannot_drop_line(run_, dropped.error()));
   } else {
-    observer_.message(undo::store_kept_line(run_, files.size() - back_));
+    observer_.message(undo::store_kept_line(run_, files.size() - back));
   }
   return std::move(report_);
 }

@@ -74,18 +74,9 @@ platform::Status rename_back(const std::string& kept, const std::string& path, c
 
 platform::Status copy_back(const std::string& kept, const std::string& path, const KeptFile& k,
                            const std::optional<platform::FileStamp>& expected, bool durable) {
-  const int from = platform::retry_eintr(
-      [&] { return sysio().open(kept.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC, 0); });
-  if (from < 0) return platform::last_error("open " + kept);
   platform::TargetFile target;
-  platform::Status status = target.open(path, platform::LinkPolicy::replace_link);
-  int err = status ? target.copy_from(from, k.old_size) : 0;
-  sysio().close(from);
-  if (!status) return status;
-  if (err == 0) status = set_attributes(target.fd(), path, k);
-  if (!status) return status;
-  if (err == 0 && durable) err = target.flush();
-  if (expected) target.guard_source(path, *expected);
+  if (platform::Status ready = prepare_copy(kept, path, k, expected, target); !ready) return ready;
+  int err = durable ? target.flush() : 0;
   // A file deleted since must still be missing: TargetFile publishes a new one with linkat,
   // which leaves a file someone made meanwhile to them.
   if (err == 0) err = target.commit();
@@ -141,6 +132,22 @@ platform::Status put_back(const std::string& kept, const std::string& path, cons
     if (renamed || renamed.err() != EXDEV) return renamed;
   }
   return copy_back(kept, path, k, expected, durable);
+}
+
+platform::Status prepare_copy(const std::string& kept, const std::string& path, const KeptFile& k,
+                              const std::optional<platform::FileStamp>& expected,
+                              platform::TargetFile& target) {
+  const int from = platform::retry_eintr(
+      [&] { return sysio().open(kept.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC, 0); });
+  if (from < 0) return platform::last_error("open " + kept);
+  platform::Status status = target.open(path, platform::LinkPolicy::replace_link);
+  const int err = status ? target.copy_from(from, k.old_size) : 0;
+  sysio().close(from);
+  if (!status) return status;
+  if (err != 0) return platform::Error{err, "copy " + kept + " to " + path};
+  if (status = set_attributes(target.fd(), path, k); !status) return status;
+  if (expected) target.guard_source(path, *expected);
+  return {};
 }
 
 platform::Status make_parents(const std::string& path) {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/fs.h"
+#include "platform/target_file.h"
 #include "undo/manifest.h"
 
 namespace undo {
@@ -38,6 +39,13 @@ platform::Status check_kept(const std::string& kept, const KeptFile& k);
 // before its rename (a kept file is on the disk already).
 platform::Status put_back(const std::string& kept, const std::string& path, const KeptFile& k,
                           const std::optional<platform::FileStamp>& expected, bool durable);
+
+// The copy of the kept content (a reflink where the file system offers one) written beside
+// `path` into `target`, with the recorded mode, owner and times, guarded by `expected` as
+// put_back is; what is left is to flush it and commit it (a Publisher's batch).
+platform::Status prepare_copy(const std::string& kept, const std::string& path, const KeptFile& k,
+                              const std::optional<platform::FileStamp>& expected,
+                              platform::TargetFile& target);
 
 // The folders above `path` that are missing, made (a file deleted with its folder).
 platform::Status make_parents(const std::string& path);

@@ -239,8 +239,9 @@ class CrashTest:
 class UndoCrashTest:
     """Runs in place over one smaller tree killed at random, then their undo killed at random:
     every file is old or new after each kill, and the next undo brings the tree back, whole, so
-    the next round starts from it again. Without flushes (a kill loses nothing the page cache
-    holds), so the kills fall in the work itself."""
+    the next round starts from it again. Every other round keeps copies (no second names).
+    Without flushes (a kill loses nothing the page cache holds), so the kills fall in the work
+    itself."""
 
     def __init__(self, t, rng):
         self.t, self.rng = t, rng
@@ -253,8 +254,8 @@ class UndoCrashTest:
         self.old = {rel: t.files[rel] for rel in names}
         self.new = {rel: t.expected[rel] for rel in names}
         self.run_kills = self.undo_kills = self.rounds = 0
-        self.run_command = lambda threads: t.command(self.tree, self.tree, [
-            "--threads", str(threads), "--no-durable"])
+        self.run_command = lambda threads, copy=False: t.command(self.tree, self.tree, [
+            "--threads", str(threads), "--no-durable"] + (["--no-link"] if copy else []))
         self.undo_command = [t.child, "--undo", self.tree, "--no-durable"]
 
     def timed(self, command):
@@ -289,8 +290,11 @@ class UndoCrashTest:
         """One round; whether the run, and the undo, were still going when killed."""
         self.rounds += 1
         run_delay = self.rng.uniform(0.0, 1.0) * run_span
-        label = "undo round %d, run killed after %.3f s" % (self.rounds, run_delay)
-        run_alive = self.kill_after(self.run_command(self.rng.choice([1, 2])), run_delay)
+        # Every other round the old content is copied, and copies go back.
+        copy = self.rounds % 2 == 0
+        label = "undo round %d%s, run killed after %.3f s" % (
+            self.rounds, " (copies)" if copy else "", run_delay)
+        run_alive = self.kill_after(self.run_command(self.rng.choice([1, 2]), copy), run_delay)
         self.check_old_or_new(label)
         # The killed run may not have kept anything yet: then there is nothing to undo.
         undo_delay = self.rng.uniform(0.0, 1.0) * undo_span
