@@ -120,6 +120,7 @@ Run convert_in_place(const std::string& tree, Variant v) {
   plan.source = EncodingEntry("GBK");
   plan.target = EncodingEntry("UTF-8");
   plan.options.undo = v != kOff;
+  plan.options.threads = 0;  // one per core, as the tool runs
   const platform::SysIo saved = platform::sysio();
   if (v == kCopy) platform::sysio().link = refuse_link;
   const double before = free_bytes(tree);
@@ -140,7 +141,8 @@ Run convert_in_place(const std::string& tree, Variant v) {
 std::string kept_as(const std::string& tree) {
   std::map<std::string, size_t> n;
   for (const undo::RunSummary& run : undo::list_runs(tree))
-    for (const undo::KeptFile& k : run.manifest.files) ++n[std::string(undo::kept_by_name(k.how))];
+    if (const auto m = undo::read_manifest(undo::manifest_path(run.dir)))
+      for (const undo::KeptFile& k : m->files) ++n[std::string(undo::kept_by_name(k.how))];
   std::string text;
   for (const auto& [how, count] : n) text += " " + how + " " + std::to_string(count);
   return text;

@@ -3,7 +3,7 @@
 # device: what keeping the old content for undo costs a run in place there. A file system whose
 # mkfs is missing is skipped with a message (scripts/setup.sh installs btrfs-progs and xfsprogs).
 # Needs root (mount). The images are sparse files under WORK, removed at the end.
-# Usage: bench/undo_filesystems.sh BUILD_DIR TREE [ROUNDS] [WORK]
+# Usage: bench/undo_filesystems.sh BUILD_DIR TREE [ROUNDS] [WORK]   (KINDS="ext4 xfs" for fewer)
 set -euo pipefail
 build=$(realpath "$1")
 tree=$(realpath "$2")
@@ -14,7 +14,7 @@ mkdir -p "$work"
 mounted=""
 cleanup() { [ -z "$mounted" ] || umount "$mounted" || true; }
 trap cleanup EXIT
-for kind in ext4 xfs btrfs; do
+for kind in ${KINDS:-ext4 xfs btrfs}; do
   if ! command -v "mkfs.$kind" >/dev/null; then
     echo "$kind: skipped, mkfs.$kind is missing"
     continue

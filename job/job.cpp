@@ -215,8 +215,11 @@ void Runner::open_output() {
   publishing.durable = plan_.options.durable;
   if (ctx_.in_place && plan_.options.undo) {
     recorder_ = std::make_unique<undo::Recorder>(plan_.input, undo_prefix(plan_), plan_.source.name,
-                                                 plan_.target.name, plan_.options.undo_limits);
+                                                 plan_.target.name, plan_.options.undo_limits,
+                                                 plan_.options.durable);
     ctx_.undo = recorder_.get();
+    // The records of what was kept go with the batch's flush, before its names.
+    publishing.before_flush = [this] { return recorder_->flush_records(); };
     publishing.before_publish = [this](const std::vector<dev_t>& flushed) {
       return recorder_->sync(flushed);
     };

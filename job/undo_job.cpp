@@ -243,6 +243,12 @@ JobReport UndoRunner::run() {
   const undo::RunSummary* chosen = choose(runs);
   if (chosen == nullptr) return std::move(report_);
   run_ = *chosen;
+  if (run_.readable && !run_.manifest.whole) {
+    platform::Result<undo::Manifest> whole = undo::read_manifest(undo::manifest_path(run_.dir));
+    run_.readable = whole.has_value();
+    if (whole) run_.manifest = std::move(*whole);
+    if (!whole) run_.error = whole.error().message();
+  }
   if (!run_.readable && refused(undo::unreadable_run_line(run_))) return std::move(report_);
   undo::RunLock lock;
   // Important: held throughout, so no run still writing it, nor a second undo, meets this one.

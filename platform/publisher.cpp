@@ -87,6 +87,10 @@ int Publisher::publish_linked(TargetFile&& target, const std::vector<std::string
   const dev_t dev = target.is_open() && sysio().fstat(target.fd(), &st) == 0 ? st.st_dev : 0;
   // Important: data first, names after, as for the batches.
   if (options_.durable) {
+    if (const int err = options_.before_flush ? options_.before_flush() : 0) {
+      target.abort();
+      return err;
+    }
     if (const int err = target.flush()) return err;
     if (options_.before_publish) {
       if (const int err = options_.before_publish({})) {
@@ -142,7 +146,17 @@ void Publisher::run() {
   }
 }
 
+// Every file of the batch left unpublished with `err`.
+void Publisher::refuse(Batch& batch, int err) {
+  for (Item& item : batch) {
+    item.file.abort();
+    on_result_(item.token, item.file.path(), err);
+  }
+}
+
 void Publisher::process(Batch& batch) {
+  if (const int err = options_.before_flush ? options_.before_flush() : 0)
+    return refuse(batch, err);
   std::map<dev_t, std::vector<Item*>> groups;
   std::vector<dev_t> devices(batch.size());
   for (size_t i = 0; i < batch.size(); ++i) {
@@ -162,13 +176,8 @@ void Publisher::process(Batch& batch) {
     renamed_.erase(dev);  // this sync made the names published before it durable too
     flushed.push_back(dev);
   }
-  if (const int err = options_.before_publish ? options_.before_publish(flushed) : 0) {
-    for (Item& item : batch) {
-      item.file.abort();
-      on_result_(item.token, item.file.path(), err);
-    }
-    return;
-  }
+  if (const int err = options_.before_publish ? options_.before_publish(flushed) : 0)
+    return refuse(batch, err);
   // Important: data first, names after; a crash in between leaves the old content or none.
   for (size_t i = 0; i < batch.size(); ++i) {
     TargetFile& file = batch[i].file;

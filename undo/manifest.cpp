@@ -1,13 +1,16 @@
 // Manifest lines: tab-separated fields, escaped, with an XXH3 check sum of the line last.
 #include "undo/manifest.h"
 
+#include <fcntl.h>
 #include <xxhash.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
 
 #include "platform/fs.h"
+#include "platform/sys_io.h"
 
 namespace undo {
 namespace {
@@ -122,8 +125,9 @@ void take_line(const std::vector<std::string>& f, Manifest& m) {
     if (!number_of(f[1], number)) return;
     for (KeptFile& k : m.files)
       if (k.number == number) k.voided = true;
-  } else if (f[0] == "end" && f.size() == 3) {
-    m.finished = number_of(f[1], m.ended_ns);
+  } else if (f[0] == "end" && f.size() == 5) {
+    m.finished =
+        number_of(f[1], m.ended_ns) && number_of(f[3], m.end_files) && number_of(f[4], m.end_bytes);
     m.stopped = f[2] == "1";
   }
 }
@@ -142,12 +146,14 @@ std::string_view kept_by_name(KeptBy how) {
 }
 
 size_t Manifest::kept_count() const {
+  if (!whole) return end_files;
   size_t n = 0;
   for (const KeptFile& k : files) n += k.voided ? 0 : 1;
   return n;
 }
 
 uint64_t Manifest::kept_bytes() const {
+  if (!whole) return end_bytes;
   uint64_t n = 0;
   for (const KeptFile& k : files) n += k.voided ? 0 : k.old_size;
   return n;
@@ -197,11 +203,13 @@ std::string void_record(uint64_t number) {
   return finished_line(std::move(line));
 }
 
-std::string end_record(int64_t ended_ns, bool stopped) {
+std::string end_record(int64_t ended_ns, bool stopped, size_t files, uint64_t bytes) {
   std::string line;
   put_field(line, "end");
   put_number(line, ended_ns);
   put_field(line, stopped ? "1" : "0");
+  put_number(line, files);
+  put_number(line, bytes);
   return finished_line(std::move(line));
 }
 
@@ -227,6 +235,33 @@ platform::Result<Manifest> parse_manifest(std::string_view text) {
     }
   }
   if (!header) return platform::Error{EINVAL, "not an undo manifest"};
+  return m;
+}
+
+platform::Result<Manifest> read_manifest_ends(const std::string& path) {
+  const int fd = platform::retry_eintr(
+      [&] { return platform::sysio().open(path.c_str(), O_RDONLY | O_CLOEXEC, 0); });
+  if (fd < 0) return platform::last_error("open " + path);
+  const platform::Result<int64_t> size = platform::file_size(fd);
+  // The header is two short lines; the last record one.
+  constexpr size_t kHead = 64 << 10, kTail = 4 << 10;
+  std::string head(kHead, '\0'), tail(kTail, '\0');
+  const ssize_t got_head = size ? platform::sysio().pread(fd, head.data(), kHead, 0) : -1;
+  const off_t from = size ? static_cast<off_t>(std::max<int64_t>(0, *size - int64_t{kTail})) : 0;
+  const ssize_t got_tail = size ? platform::sysio().pread(fd, tail.data(), kTail, from) : -1;
+  platform::sysio().close(fd);
+  if (got_head < 0 || got_tail < 0) return read_manifest(path);
+  head.resize(static_cast<size_t>(got_head));
+  tail.resize(static_cast<size_t>(got_tail));
+  const size_t end = tail.rfind('\n', tail.empty() ? 0 : tail.size() - 2);
+  const size_t start = end == std::string::npos ? 0 : end + 1;
+  const size_t header_end = head.find('\n', head.find('\n') + 1);
+  if (header_end == std::string::npos || tail.empty() || tail.back() != '\n')
+    return read_manifest(path);
+  platform::Result<Manifest> m =
+      parse_manifest(head.substr(0, header_end + 1) + tail.substr(start));
+  if (!m || !m->finished) return read_manifest(path);
+  m->whole = false;
   return m;
 }
 

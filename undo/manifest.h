@@ -45,6 +45,11 @@ struct Manifest {
   bool finished = false;        // the run ended (its last record was written)
   bool stopped = false;         // it ended by a stop request
   int64_t ended_ns = 0;
+  // False when only the header and the last record were read (read_manifest_ends): `files`
+  // is empty and the counts are the last record's.
+  bool whole = true;
+  size_t end_files = 0;
+  uint64_t end_bytes = 0;
 
   size_t kept_count() const;
   uint64_t kept_bytes() const;  // old sizes of the files not voided
@@ -54,11 +59,14 @@ struct Manifest {
 std::string header_records(const RunHeader& header);
 std::string keep_record(const KeptFile& file);
 std::string void_record(uint64_t number);
-std::string end_record(int64_t ended_ns, bool stopped);
+// The last record, with what the run kept (so a listing need not read every record).
+std::string end_record(int64_t ended_ns, bool stopped, size_t files, uint64_t bytes);
 
 // A manifest from its text. A line cut short or damaged (a kill during its write, a power
 // loss) is passed over; without its header the text is no manifest (EINVAL).
 platform::Result<Manifest> parse_manifest(std::string_view text);
 platform::Result<Manifest> read_manifest(const std::string& path);
+// Its header and last record only, when that record ends the run; else read whole.
+platform::Result<Manifest> read_manifest_ends(const std::string& path);
 
 }  // namespace undo

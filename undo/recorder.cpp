@@ -133,13 +133,14 @@ std::string Recorder::relative_of_real(const std::string& real) const {
 }
 
 Recorder::Recorder(const std::string& input, const std::string& prefix, std::string source,
-                   std::string target, Limits limits)
+                   std::string target, Limits limits, bool durable)
     : prefix_(prefix),
       root_(prefix.empty() ? input : input + "/" + prefix),
       real_input_(real_path(input)),
       source_(std::move(source)),
       target_(std::move(target)),
-      limits_(limits) {}
+      limits_(limits),
+      durable_(durable) {}
 
 Recorder::~Recorder() {
   if (manifest_fd_ >= 0) sysio().close(manifest_fd_);
@@ -205,9 +206,11 @@ int Recorder::open_run() {
     const std::string beside = beside_store(root_);
     if (!beside.empty() && make_run_dir(beside) == 0) {
       beside_ = true;
+      ready_.store(true, std::memory_order_release);
       return 0;
     }
   }
+  if (err == 0) ready_.store(true, std::memory_order_release);
   if (err != 0) {
     error_place_ = store_.empty() ? inside : store_;
     if (manifest_fd_ >= 0) sysio().close(std::exchange(manifest_fd_, -1));
@@ -218,13 +221,12 @@ int Recorder::open_run() {
 }
 
 int Recorder::keep(const KeepRequest& request, platform::FileStamp& stamp) {
-  uint64_t number;
-  {
+  if (!ready_.load(std::memory_order_acquire)) {
     std::lock_guard guard(lock_);
     if (!tried_) open_run();
     if (error_ != 0) return error_;
-    number = next_++;
   }
+  const uint64_t number = next_.fetch_add(1);
   const std::string kept = kept_path(run_dir_, number);
   KeptFile k;
   k.number = number;
@@ -237,12 +239,12 @@ int Recorder::keep(const KeepRequest& request, platform::FileStamp& stamp) {
   k.outcome = request.outcome;
   int err = keep_by_link(request, kept, k, stamp);
   if (err != 0 && err != platform::kSourceChanged) err = keep_by_copy(request, kept, k);
-  if (err != 0) return err;
-  std::lock_guard guard(lock_);
-  if ((err = append(keep_record(k))) != 0) {
-    sysio().unlink(kept.c_str());
+  if (err == 0) err = record(keep_record(k));
+  if (err != 0) {
+    if (err != platform::kSourceChanged) sysio().unlink(kept.c_str());
     return err;
   }
+  std::lock_guard guard(lock_);
   kept_[request.token] = {number, request.old_size};
   ++files_;
   bytes_ += request.old_size;
@@ -250,20 +252,45 @@ int Recorder::keep(const KeepRequest& request, platform::FileStamp& stamp) {
   return 0;
 }
 
+int Recorder::record(const std::string& line) {
+  if (durable_) {
+    std::lock_guard guard(lock_);
+    if (records_error_ != 0) return records_error_;
+    pending_ += line;
+    return 0;
+  }
+  // Important: one write with O_APPEND, so the threads' records never interleave.
+  return write_all(manifest_fd_, line);
+}
+
+int Recorder::flush_records() {
+  std::string lines;
+  {
+    std::lock_guard guard(lock_);
+    if (records_error_ != 0) return records_error_;
+    lines.swap(pending_);
+  }
+  if (lines.empty()) return 0;
+  const int err = write_all(manifest_fd_, lines);
+  std::lock_guard guard(lock_);
+  if (err != 0) records_error_ = err;
+  return err;
+}
+
 int Recorder::keep_by_link(const KeepRequest& request, const std::string& kept, KeptFile& k,
                            platform::FileStamp& stamp) {
   if (sysio().link(request.path.c_str(), kept.c_str()) != 0) return errno;
   struct stat st;
-  const platform::Result<platform::FileStamp> now = platform::stamp_file(request.path);
   // Important: the second name must be of the file as read; it changes only the link count
   // and ctime, anything else means someone wrote to it (or replaced it) since it was read.
-  if (sysio().lstat(kept.c_str(), &st) != 0 || !as_read(st, request.stamp) || !now ||
-      now->dev != st.st_dev || now->ino != st.st_ino || now->size != request.stamp.size ||
-      now->mtime_ns != request.stamp.mtime_ns || now->links != request.stamp.links + 1) {
+  if (sysio().stat(request.path.c_str(), &st) != 0 || !as_read(st, request.stamp) ||
+      st.st_nlink != request.stamp.links + 1) {
     sysio().unlink(kept.c_str());
     return platform::kSourceChanged;
   }
-  stamp = *now;
+  stamp = request.stamp;
+  stamp.links = st.st_nlink;
+  stamp.ctime_ns = ns_of(st.st_ctim);
   k.how = KeptBy::link;
   take_attributes(st, k);
   return 0;
@@ -312,15 +339,18 @@ std::string Recorder::failure_note() const {
 }
 
 void Recorder::discard(uint64_t token) {
-  std::lock_guard guard(lock_);
-  const auto it = kept_.find(token);
-  if (it == kept_.end()) return;
-  const auto [number, bytes] = it->second;
+  uint64_t number;
+  {
+    std::lock_guard guard(lock_);
+    const auto it = kept_.find(token);
+    if (it == kept_.end()) return;
+    number = it->second.first;
+    --files_;
+    bytes_ -= it->second.second;
+    kept_.erase(it);
+  }
   sysio().unlink(kept_path(run_dir_, number).c_str());
-  (void)append(void_record(number));
-  --files_;
-  bytes_ -= bytes;
-  kept_.erase(it);
+  (void)record(void_record(number));
 }
 
 int Recorder::sync(const std::vector<dev_t>& flushed) {
@@ -345,10 +375,11 @@ uint64_t Recorder::bytes() const {
 }
 
 std::vector<std::string> Recorder::finish(bool stopped) {
+  (void)flush_records();
   std::lock_guard guard(lock_);
   std::vector<std::string> lines;
   if (manifest_fd_ < 0) return lines;
-  (void)append(end_record(now_ns(), stopped));
+  (void)append(end_record(now_ns(), stopped, files_, bytes_));
   sysio().close(manifest_fd_);
   manifest_fd_ = -1;
   const RunSummary run = summary();

@@ -39,8 +39,10 @@ struct KeepRequest {
 class Recorder {
  public:
   // The store is kept in `input`/`prefix` (the deepest folder holding what the run names).
+  // `durable`: the records wait for the next flush (flush_records, the publisher's
+  // before_flush) instead of being written one by one.
   Recorder(const std::string& input, const std::string& prefix, std::string source,
-           std::string target, Limits limits);
+           std::string target, Limits limits, bool durable);
   ~Recorder();
   Recorder(const Recorder&) = delete;
   Recorder& operator=(const Recorder&) = delete;
@@ -57,6 +59,9 @@ class Recorder {
   std::string failure_note() const;
   // The file's new content did not replace it after all: what was kept of it is let go.
   void discard(uint64_t token);
+  // Writes the records waiting for a flush; 0, or the errno (then of every later call too: the
+  // files whose records it held have no way back).
+  int flush_records();
   // Flushes the store's file system unless `flushed` holds it; 0 or errno.
   int sync(const std::vector<dev_t>& flushed);
   // The run ended: its last record written, a store that kept nothing removed, older runs beyond
@@ -75,6 +80,8 @@ class Recorder {
                    platform::FileStamp& stamp);
   int keep_by_copy(const KeepRequest& request, const std::string& kept, KeptFile& k);
   int append(const std::string& records);
+  // A record written now, or (durable) when the next flush comes.
+  int record(const std::string& line);
   RunSummary summary() const;
 
   const std::string prefix_;
@@ -82,7 +89,10 @@ class Recorder {
   const std::string real_input_;
   const std::string source_, target_;
   const Limits limits_;
-  mutable std::mutex lock_;  // guards everything below but dirty_
+  const bool durable_;
+  std::atomic<bool> ready_{false};  // the run's store is made: no lock needed to keep
+  std::atomic<uint64_t> next_{0};
+  mutable std::mutex lock_;  // guards everything below but dirty_ (never held over a call)
   bool tried_ = false;       // the store was made, or failed with error_
   int error_ = 0;
   std::string error_place_;  // the store that could not be made
@@ -90,7 +100,8 @@ class Recorder {
   bool beside_ = false;
   int manifest_fd_ = -1;  // held locked for the whole run
   dev_t dev_ = 0;         // the store's file system
-  uint64_t next_ = 0;
+  std::string pending_;   // records waiting for the next flush
+  int records_error_ = 0;
   std::unordered_map<uint64_t, std::pair<uint64_t, uint64_t>> kept_;  // token: number, bytes
   size_t files_ = 0;
   uint64_t bytes_ = 0;

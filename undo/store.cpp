@@ -42,7 +42,7 @@ void add_runs(const std::string& store, bool beside, std::vector<RunSummary>& ru
     run.store = store;
     run.beside = beside;
     if (!platform::is_directory(run.dir)) continue;
-    platform::Result<Manifest> m = read_manifest(manifest_path(run.dir));
+    platform::Result<Manifest> m = read_manifest_ends(manifest_path(run.dir));
     run.readable = m.has_value();
     if (m) {
       run.manifest = std::move(*m);

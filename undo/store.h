@@ -39,7 +39,7 @@ struct RunSummary {
   bool beside = false;
   bool readable = false;  // its manifest was read; else `error` says why
   std::string error;
-  Manifest manifest;  // header, files and end as read
+  Manifest manifest;  // header and end; the files too of a run that did not end
   bool busy = false;  // a live process holds it (a run still writing it, an undo)
 };
 

@@ -42,6 +42,8 @@ std::map<std::string, long> kept_at;
 std::map<int, bool> store_fds;
 bool store_elsewhere = false;
 long last_store_sync = 0;
+// The last write to the store's manifest (its records), and the last one a sync covered.
+long last_record = 0, synced_record = 0;
 
 void reset() {
   std::lock_guard lock(mutex);
@@ -60,6 +62,7 @@ void reset() {
   store_fds.clear();
   store_elsewhere = false;
   last_store_sync = 0;
+  last_record = synced_record = 0;
 }
 
 // With the lock held.
@@ -68,10 +71,12 @@ void published(int id, const std::string& name) {
   last_publish = ++seq;
   file_of_name[name] = id;
   const long flushed = std::max(last_syncfs, last_flush[id]);
-  // What the new content replaces must be kept on the disk first.
+  // What the new content replaces must be kept on the disk first, and its record written after
+  // and on the disk too.
   const auto kept = kept_at.find(name);
   const long store_synced = store_elsewhere ? last_store_sync : last_syncfs;
-  const bool kept_first = kept == kept_at.end() || store_synced > kept->second;
+  const bool kept_first =
+      kept == kept_at.end() || (store_synced > kept->second && synced_record > kept->second);
   if (last_write.count(id) != 0 && flushed > last_write[id] && kept_first) return;
   if (faults++ == 0) first_fault = name;
 }
@@ -114,6 +119,7 @@ ssize_t write(int fd, const void* data, size_t size) {
   const ssize_t n = platform::real_sysio().write(fd, data, size);
   std::lock_guard lock(mutex);
   if (auto it = file_of_fd.find(fd); it != file_of_fd.end()) last_write[it->second] = ++seq;
+  if (store_fds.count(fd) != 0) last_record = ++seq;
   return n;
 }
 int fdatasync(int fd) {
@@ -128,10 +134,12 @@ int syncfs(int fd) {
   const int r = platform::real_sysio().syncfs(fd);
   std::lock_guard lock(mutex);
   ++syncs;
-  if (r == 0 && store_elsewhere && store_fds.count(fd) != 0)
+  const bool store = store_fds.count(fd) != 0;
+  if (r == 0 && store_elsewhere && store)
     last_store_sync = ++seq;
   else if (r == 0)
     last_syncfs = ++seq;
+  if (r == 0 && (store || !store_elsewhere)) synced_record = last_record;
   return r;
 }
 int close(int fd) {

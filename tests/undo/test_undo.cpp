@@ -220,7 +220,10 @@ TEST_F(Undo, EveryWayOfKeepingComesBackAndNoWayConvertsNothing) {
     }
     const std::vector<undo::RunSummary> runs = undo::list_runs(tree);
     ASSERT_EQ(runs.size(), 1u) << way.name;
-    for (const undo::KeptFile& k : runs[0].manifest.files)
+    const platform::Result<undo::Manifest> m =
+        undo::read_manifest(undo::manifest_path(runs[0].dir));
+    ASSERT_TRUE(m && m->files.size() == 4u) << way.name;  // what GBK reads, changed
+    for (const undo::KeptFile& k : m->files)
       EXPECT_EQ(undo::kept_by_name(k.how), way.kept_as) << way.name << " " << k.path;
     EXPECT_EQ(undo_run(tree).failures(), 0u) << way.name;
     EXPECT_EQ(snapshot(tree), before) << way.name;
@@ -309,7 +312,7 @@ TEST_F(Undo, RunsAreBoundedAndUndoneNewestFirst) {
 TEST_F(Undo, InterruptedRunIsTidiedByTheNext) {
   write_file(root() + "/a.txt", kGbk);
   {
-    undo::Recorder killed(root(), "", "GBK", "UTF-8", {});
+    undo::Recorder killed(root(), "", "GBK", "UTF-8", {}, /*durable=*/false);
     undo::KeepRequest keep;
     keep.path = root() + "/a.txt";
     keep.relative = "a.txt";
@@ -362,7 +365,7 @@ TEST(UndoManifest, RecordsSurviveOddNamesAndDamage) {
   std::string damaged = undo::keep_record(k);
   damaged[10] ^= 1;
   const std::string text = head + damaged + undo::keep_record(k) + undo::void_record(8) +
-                           undo::end_record(9, true) + undo::keep_record(k).substr(0, 20);
+                           undo::end_record(9, true, 1, 0) + undo::keep_record(k).substr(0, 20);
   const platform::Result<undo::Manifest> m = undo::parse_manifest(text);
   ASSERT_TRUE(m);
   ASSERT_EQ(m->files.size(), 1u);
