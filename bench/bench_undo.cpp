@@ -20,6 +20,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -109,7 +110,7 @@ int refuse_link(const char*, const char*) {
 }
 
 struct Run {
-  double seconds = 0, taken = 0, written = 0;
+  double seconds = 0, cpu = 0, taken = 0, written = 0;
   JobReport report;
 };
 
@@ -128,9 +129,11 @@ Run convert_in_place(const std::string& tree, Variant v) {
   Quiet quiet;
   ConvertJob job(plan);
   const auto t0 = std::chrono::steady_clock::now();
+  const std::clock_t c0 = std::clock();
   Run r;
   r.report = job.run(quiet);
   r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  r.cpu = static_cast<double>(std::clock() - c0) / CLOCKS_PER_SEC;
   platform::sysio() = saved;
   r.taken = before - free_bytes(tree);
   r.written = written_bytes() - written;
@@ -157,7 +160,8 @@ int main(int argc, char** argv) {
   }
   const std::string source = argv[1], dir = argv[2];
   const int rounds = argc > 3 ? std::atoi(argv[3]) : 5;
-  std::vector<double> seconds[kVariants], taken[kVariants], written[kVariants], ratios[kVariants];
+  std::vector<double> seconds[kVariants], cpu[kVariants], taken[kVariants], written[kVariants],
+      ratios[kVariants];
   JobReport last[kVariants];
   int serial = 0;
   bool back = true;
@@ -174,6 +178,7 @@ int main(int argc, char** argv) {
       time[v] = run.seconds;
       if (r < 0) continue;
       seconds[v].push_back(run.seconds);
+      cpu[v].push_back(run.cpu);
       taken[v].push_back(run.taken);
       written[v].push_back(run.written);
       if (v == kOff) off = run.seconds;
@@ -203,9 +208,16 @@ int main(int argc, char** argv) {
               kept.files.size(), kept.kept.files, static_cast<double>(kept.kept.bytes) / 1e6,
               rounds);
   for (int v = 0; v < kVariants; ++v)
-    std::printf("  %-20s %7.3f s  ratio %.3f  space taken %7.1f MB  written %7.1f MB\n", kNames[v],
-                median(seconds[v]), median(ratios[v]), median(taken[v]) / 1e6,
-                median(written[v]) / 1e6);
+    std::printf(
+        "  %-20s %7.3f s  ratio %.3f  processor %6.3f s  space taken %7.1f MB  written "
+        "%7.1f MB\n",
+        kNames[v], median(seconds[v]), median(ratios[v]), median(cpu[v]), median(taken[v]) / 1e6,
+        median(written[v]) / 1e6);
+  for (int v = kLink; v < kVariants; ++v) {
+    std::printf("  each round's ratio, %s:", kNames[v]);
+    for (const double r : ratios[v]) std::printf(" %.3f", r);
+    std::printf("\n");
+  }
   std::printf(
       "with undo, against without: space taken %+.1f MB and %+.1f MB, written %+.1f MB "
       "and %+.1f MB (second name, reflink/copy)\n",

@@ -22,7 +22,8 @@ for kind in ${KINDS:-ext4 xfs btrfs}; do
   image=$work/$kind.img
   mnt=$work/$kind
   rm -f "$image"
-  truncate -s 10G "$image"
+  # Every copy is kept (see bench_undo): about half a GB per run, three runs a round.
+  truncate -s $(((rounds + 1) * 3 / 2 + 2))G "$image"
   case $kind in
     ext4) mkfs.ext4 -q -F "$image" ;;
     xfs) mkfs.xfs -q -f "$image" ;;
