@@ -310,6 +310,7 @@ class UndoCrashTest:
 
 def undo_rounds(t, rng, wanted):
     """Rounds until `wanted` kills landed in runs and as many in undos (at most 4x as many)."""
+    started = time.monotonic()
     u = UndoCrashTest(t, rng)
     run_time, undo_time = u.calibrate()
     # Kills after the end shrink the span the next ones fall in (an undo of what a killed run
@@ -319,9 +320,10 @@ def undo_rounds(t, rng, wanted):
         run_alive, undo_alive = u.round(run_span, undo_span)
         run_span = min(run_time, run_span * 1.1) if run_alive else max(0.002, run_span * 0.7)
         undo_span = min(undo_time, undo_span * 1.1) if undo_alive else max(0.002, undo_span * 0.7)
-    print("%d undo rounds (a run %.3f s, its undo %.3f s): %d kills while a run went on, %d "
-          "while its undo did; each time the tree came back whole" % (
-              u.rounds, run_time, undo_time, u.run_kills, u.undo_kills))
+    print("%d undo rounds in %.1f s (a run %.3f s, its undo %.3f s): %d kills while a run went "
+          "on, %d while its undo did; each time the tree came back whole" % (
+              u.rounds, time.monotonic() - started, run_time, undo_time, u.run_kills,
+              u.undo_kills))
     check(u.run_kills >= wanted and u.undo_kills >= wanted,
           "too few kills landed while a run or an undo went on")
 
