@@ -112,10 +112,15 @@ class Undo : public ::testing::Test {
 };
 
 // The whole tree comes back as it was: bytes, modes, times and hard links; only the files the
-// run changed were kept; the store goes once everything is back.
+// run changed were kept; the store goes once everything is back. A run into another folder
+// keeps nothing.
 TEST_F(Undo, RealTreeComesBackExactly) {
   make_tree(root());
   const auto before = snapshot(root());
+  // Into another folder the input is never touched: nothing to keep, no store anywhere.
+  EXPECT_EQ(run_job(make_plan(root(), tmp / "out", "GBK", "UTF-8")).kept.files, 0u);
+  EXPECT_FALSE(fs::exists(root() + "/" + undo::kStoreName));
+  EXPECT_FALSE(fs::exists(tmp / ("out/" + std::string(undo::kStoreName))));
   const JobReport run = convert(/*detect=*/true);
   ASSERT_NE(snapshot(root()), before);
   // 模块.cpp (with its second name), 日本語.h, bom.txt (its mark dropped), u16.txt (read by its
