@@ -24,7 +24,9 @@ rm -f "$build"/ouzeltool_*.deb
 deb=$(ls "$build"/ouzeltool_*.deb)
 listing=$(dpkg-deb -c "$deb" | awk '{print $6}')
 for f in ./usr/bin/ouzel-convert ./usr/bin/ouzeltool ./usr/share/man/man1/ouzel-convert.1 \
-  ./usr/share/applications/ouzeltool.desktop ./usr/share/icons/hicolor/scalable/apps/ouzeltool.svg; do
+  ./usr/share/applications/ouzeltool.desktop ./usr/share/icons/hicolor/scalable/apps/ouzeltool.svg \
+  ./usr/share/bash-completion/completions/ouzel-convert \
+  ./usr/share/metainfo/invalid.varnel.ouzeltool.metainfo.xml; do
   grep -qx -- "$f" <<<"$listing" || fail "$deb lacks $f"
 done
 depends=$(dpkg-deb -f "$deb" Depends)
