@@ -5,8 +5,8 @@
 #include <cstdio>
 
 #include "app/app_state.h"
-#include "ui/glyph_demand.h"
 #include "ui/icon_font.h"
+#include "widgets/glyph_demand.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include "tests/support/test_support.h"
 #include "tests/support/ui_test_app.h"
 #include "ui/fonts.h"
-#include "ui/glyph_demand.h"
+#include "widgets/glyph_demand.h"
 
 using testing_support::TempDir;
 using testing_support::write_file;
