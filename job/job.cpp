@@ -288,12 +288,16 @@ void Runner::search_root(const std::string& named, const fsutil::search_options&
   const std::string& root = plan_.input;
   std::string dir = named.empty() ? root : root + "/" + named;
   if (named.empty() || platform::is_directory(dir)) {
+    // Important: only the folder named may be a link; the search follows none below it.
+    const auto followed = static_cast<uint32_t>(named.size());
     fsutil::search_files(
         root, dir,
-        [this](fsutil::search_file_info&& f) {
+        [this, followed](fsutil::search_file_info&& f) {
           JobFile file;
           file.relative_dir = std::move(f.relative_dir);
           file.file_name = std::move(f.file_name);
+          file.entry = f.link ? JobFile::Entry::link : JobFile::Entry::file;
+          file.followed_dirs = followed;
           files_.push_back(std::move(file));
         },
         accept, options);
@@ -306,6 +310,7 @@ void Runner::search_root(const std::string& named, const fsutil::search_options&
   JobFile file;
   if (slash != std::string::npos) file.relative_dir = named.substr(0, slash);
   file.file_name = named.substr(slash == std::string::npos ? 0 : slash + 1);
+  file.followed_dirs = static_cast<uint32_t>(file.relative_dir.size());
   files_.push_back(std::move(file));
 }
 
