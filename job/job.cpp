@@ -152,7 +152,9 @@ void Runner::say(const std::string& text) {
 }
 
 bool Runner::refused() {
-  const platform::Status can_run = run_refusal(plan_.input, plan_.output, files_, ctx_.in_place);
+  platform::Status can_run = report_refusal(plan_.report, plan_.input, plan_.output, files_);
+  if (can_run && !plan_.options.dry_run)
+    can_run = run_refusal(plan_.input, plan_.output, files_, ctx_.in_place);
   if (can_run) return false;
   report_.refusal = can_run.error().context;
   say(report_.refusal);
@@ -508,7 +510,7 @@ JobReport Runner::run() {
     return std::move(report_);
   }
   // Important: refused before the first directory or file is made.
-  if (!dry && !refused()) open_output();
+  if (!refused() && !dry) open_output();
   if (!report_.ran) return std::move(report_);
   say(kestrum::strfmt("Search complete, cost: %.3f, %d files found, starting convert...",
                       report_.search_seconds, static_cast<int>(files_.size())));
