@@ -285,6 +285,34 @@ class OuzelConvert(unittest.TestCase):
         self.assertEqual(doc["counts"]["converted"], 2)
         self.assertFalse(doc["stopped"])
 
+    # The report on standard output ("-", or /dev/stdout into a pipe) or into a FIFO a program
+    # reads; /dev/full and a FIFO nobody reads are said in one line.
+    def test_report_into_streams(self):
+        write(os.path.join(self.src, "a.txt"), GBK_TEXT)
+        for target in ("-", "/dev/stdout"):
+            r = self.run_cli("--report", target, "--dry-run", self.src)
+            self.assertEqual(r.returncode, 0, r.stderr)
+            self.assertTrue(r.stdout.startswith(b"path,outcome,"), r.stdout)
+            self.assertIn(b"\na.txt,converted,", r.stdout)
+        r = self.run_cli("--report", "/dev/full", "--dry-run", self.src)
+        self.assertEqual(r.returncode, 1)
+        self.assertIn("cannot write the report /dev/full: 28 (No space left on device)",
+                      r.stderr.decode())
+        fifo = os.path.join(self.tmp, "fifo")
+        os.mkfifo(fifo)
+        r = self.run_cli("--report", fifo, "--dry-run", self.src)
+        self.assertEqual(r.returncode, 2)
+        self.assertEqual(self.stderr_lines(r),
+                         ["ouzel-convert: cannot write the report %s: no program reads from it"
+                          % fifo])
+        reader = os.open(fifo, os.O_RDONLY | os.O_NONBLOCK)
+        try:
+            r = self.run_cli("--report", fifo, "--dry-run", self.src)
+            self.assertEqual(r.returncode, 0, r.stderr)
+            self.assertTrue(os.read(reader, 65536).startswith(b"path,outcome,"))
+        finally:
+            os.close(reader)
+
     # A name holding a newline or a byte that is not UTF-8 is one quoted line on the terminal,
     # as ls quotes it; the JSON report keeps the name as it is.
     def test_odd_names_one_line_each(self):
@@ -366,6 +394,9 @@ class OuzelConvert(unittest.TestCase):
         write(os.path.join(self.src, "a.txt"), GBK_TEXT)
         write(os.path.join(self.tmp, "broken.yml"), b'input: "/src\nfrom: GBK\n')
         write(os.path.join(self.tmp, "odd.yml"), b"from: NOPE-1\n")
+        write(os.path.join(self.tmp, "list.yml"), b"from: [BIG5]\n")
+        write(os.path.join(self.tmp, "twice.yml"), b"from: BIG5\nfrom: GBK\n")
+        write(os.path.join(self.tmp, "good.yml"), b"from: GBK\n")
         cases = [
             ["--bogus", self.src, self.out],
             ["--from"],
@@ -380,6 +411,14 @@ class OuzelConvert(unittest.TestCase):
             ["--config", "missing.yml"],
             ["--config", "broken.yml", self.src, self.out],
             ["--config", "odd.yml", self.src, self.out],
+            ["--config", "list.yml", self.src, self.out],
+            ["--config", "twice.yml", self.src, self.out],
+            ["--from", "", self.src, self.out],
+            ["--to", "UTF-8", "--to", "UTF-16LE", self.src, self.out],
+            # A report over a file of the run: a source, the settings file, under --check too.
+            ["--report", os.path.join(self.src, "a.txt"), self.src, self.out],
+            ["--report", "in/a.txt", "--check", self.src],
+            ["--config", "good.yml", "--report", "good.yml", self.src, self.out],
             ["--quiet", "--verbose", self.src, self.out],
             [self.src, os.path.join(self.out, *["d" * 250] * 17)],  # paths past PATH_MAX
         ]
@@ -393,6 +432,8 @@ class OuzelConvert(unittest.TestCase):
                 self.assertEqual(r.stdout, b"")
                 self.assertFalse(os.path.exists(self.out))
         self.assertFalse(os.path.exists(os.path.join(self.tmp, "missing.yml")))
+        self.assertEqual(read(os.path.join(self.src, "a.txt")), GBK_TEXT)
+        self.assertEqual(read(os.path.join(self.tmp, "good.yml")), b"from: GBK\n")
         r = self.run_cli("--to", "utf-8x", self.src, self.out)
         self.assertIn('did you mean "UTF-8"', r.stderr.decode())
 
