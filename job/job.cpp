@@ -443,7 +443,9 @@ void Runner::detect_sources() {
     JobFile& f = files_[i];
     if (f.identity != Outcome::converted) return;
     // A file that cannot be read now is reported when the conversion reads it.
-    if (!platform::read_file(plan_.input + "/" + f.relative_path(), content)) return;
+    // Important: no more than detection looks at, so a huge file costs no more memory or time.
+    const std::string path = plan_.input + "/" + f.relative_path();
+    if (!platform::read_file_head(path, content, SourceDetection::kBytes)) return;
     detection.examine(i, f, content);
   });
   for (const auto& line : detection.finish(files_)) say(line);

@@ -109,9 +109,12 @@ int open_to_read(int dir_fd, const std::string& name, const std::string& path, b
   return *direct ? fd : open(kFlags);
 }
 
+// `head`: at most `max_bytes` of a bigger file are read, rather than none.
 Status read_open_file(int fd, const std::string& path, std::string& content, uint64_t max_bytes,
-                      FileStamp* stamp) {
-  const int64_t size = regular_size(fd, stamp);
+                      FileStamp* stamp, bool head = false) {
+  int64_t size = regular_size(fd, stamp);
+  if (head && size > 0 && static_cast<uint64_t>(size) > max_bytes)
+    size = static_cast<int64_t>(max_bytes);
   int err = size < 0 ? errno : make_room(content, size, max_bytes);
   size_t got = 0;
   while (err == 0 && got < content.size()) {
@@ -132,6 +135,13 @@ Status read_open_file(int fd, const std::string& path, std::string& content, uin
 Status read_file(const std::string& path, std::string& content, uint64_t max_bytes,
                  FileStamp* stamp, bool* direct) {
   return read_file_at(-1, {}, path, content, max_bytes, stamp, direct);
+}
+
+Status read_file_head(const std::string& path, std::string& content, uint64_t bytes) {
+  content.clear();
+  const int fd = open_to_read(-1, {}, path, nullptr, true);
+  if (fd < 0) return last_error("open " + path);
+  return read_open_file(fd, path, content, bytes, nullptr, /*head=*/true);
 }
 
 Status read_file_at(int dir_fd, const std::string& name, const std::string& path,

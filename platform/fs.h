@@ -59,6 +59,8 @@ Result<FileStamp> stamp_file(const std::string& path, bool follow = true);
 // file itself rather than a link to it (also when the read fails).
 Status read_file(const std::string& path, std::string& content, uint64_t max_bytes = UINT64_MAX,
                  FileStamp* stamp = nullptr, bool* direct = nullptr);
+// At most the first `bytes` bytes of a regular file, as read_file reads it (never EFBIG).
+Status read_file_head(const std::string& path, std::string& content, uint64_t bytes);
 // The same, `name` opened in the directory `dir_fd` (platform::DirCache; -1: `path` opened);
 // `path` is its whole path, for the error's context. `follow` false: a link there is ELOOP.
 Status read_file_at(int dir_fd, const std::string& name, const std::string& path,
