@@ -184,9 +184,11 @@ int FileConverter::finish_target(const JobFile& file, platform::TargetFile&& tar
     const bool watchable = source_direct_ && source_stamp_ && source_stamp_->links == 1;
     if (run_.dirs != nullptr)
       run_.dirs->staged_file(path, bytes, token, source_path_, source_stamp_, watchable);
+    published_later_ = run_.dirs != nullptr;
     return 0;
   }
   if (run_.publisher != nullptr && file.hard_links.empty()) {
+    published_later_ = true;
     run_.publisher->submit(std::move(target), token);
     return 0;
   }
@@ -208,6 +210,7 @@ int FileConverter::finish_target(const JobFile& file, platform::TargetFile&& tar
 }
 
 FileReport FileConverter::process(const JobFile& file, uint64_t token) {
+  published_later_ = false;
   FileReport report;
   report.path = file.relative_path();
   const EncodingEntry& to = apply_policy(file, report);

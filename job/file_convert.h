@@ -132,6 +132,9 @@ class FileConverter {
 
   // A line for the log that the last file gave rise to (a narrow-label hint), once.
   std::string take_hint() { return std::move(hint_); }
+  // The last file's target is published later (by the run's publisher, or with its folder):
+  // its outcome may still turn out otherwise.
+  bool published_later() const { return published_later_; }
 
   // Drops the buffers a big file left behind.
   void release();
@@ -214,6 +217,7 @@ class FileConverter {
   std::string eol_out_;  // one piece's output with its line ends rewritten
   std::unique_ptr<OutputDirs> own_dirs_;
   std::string hint_;
+  bool published_later_ = false;
   ConverterShelf shelf_;  // this thread's converters, from file to file
 };
 

@@ -331,12 +331,14 @@ class OuzelConvert(unittest.TestCase):
         self.assertIn("bad\nname.txt", [f["path"] for f in doc["files"]])
 
     # Another program appends to a big file while it is converted in place: not one appended
-    # line is lost; the file is reported `changed`, exit 1, and the next run converts it.
+    # line is lost; the file is reported `changed` (-v: in one line), exit 1, and the next run
+    # converts it.
     def test_appends_during_conversion_are_kept(self):
         big = os.path.join(self.src, "big.txt")
         line = "// 中文 text\n".encode("gbk")
         write(big, line * (15000000 // len(line)))
-        p = subprocess.Popen([BIN, self.src, self.src], stderr=subprocess.PIPE, cwd=self.tmp)
+        p = subprocess.Popen([BIN, "-v", self.src, self.src], stderr=subprocess.PIPE,
+                             cwd=self.tmp)
         appended = 0
         while p.poll() is None:
             appended += 1
@@ -347,6 +349,10 @@ class OuzelConvert(unittest.TestCase):
         p.stderr.close()
         self.assertEqual(p.returncode, 1, err)
         self.assertIn("big.txt: changed", err)
+        # One line per file, its final outcome: never "converted" first.
+        self.assertEqual([l for l in err.splitlines() if "big.txt" in l],
+                         ["big.txt: changed: changed while it was converted, left as it is; "
+                          "the next run converts it"])
         self.assertEqual(read(big).count(b"appended "), appended)
         r = self.run_cli(self.src, self.src)
         self.assertEqual(r.returncode, 0, r.stderr)
@@ -368,10 +374,11 @@ class OuzelConvert(unittest.TestCase):
                 p = subprocess.Popen([BIN, "--verbose", "--threads", "1", "--report", report,
                                       self.src, self.out], stderr=subprocess.PIPE)
                 with p.stderr:
-                    line = b"?"
-                    while line and b": converted" not in line:
-                        line = p.stderr.readline()
-                    self.assertTrue(line, "the job ended before a file was converted")
+                    # A file's line waits for its folder to be named at the end: the first
+                    # file written (in a hidden folder) says the conversion is under way.
+                    while p.poll() is None and not any(f for _, _, f in os.walk(self.out)):
+                        time.sleep(0.001)
+                    self.assertIsNone(p.poll(), "the job ended before a file was converted")
                     p.send_signal(sig)
                     p.stderr.read()
                 self.assertEqual(p.wait(timeout=120), 130)
