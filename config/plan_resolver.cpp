@@ -23,7 +23,14 @@ platform::Status take_encoding(EncodingEntry& out, const ConvertConfig& cfg,
                                const EncodingList& encodings, const PlanOverrides& o,
                                const std::optional<std::string>& typed, const char* key,
                                int32_t index, const char* fallback) {
+  if (typed && typed->empty()) return refused(std::string("--") + key + " names no encoding");
+  const ConvertConfig::Unread& unread =
+      key == std::string("from") ? cfg.from_unread : cfg.to_unread;
   std::string name = typed.value_or(written(cfg, o.strict, key));
+  // Important: what the file holds in place of one name is never taken as the fallback.
+  if (!typed && o.strict && !unread.why.empty() &&
+      (name.empty() || find_encoding(encodings, name) != nullptr))
+    return refused("settings file " + cfg.path + ": " + unread.why);
   if (const EncodingEntry* e = entry_at(encodings, index); name.empty() && e) {
     out = *e;
     return {};
