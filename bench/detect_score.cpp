@@ -10,7 +10,7 @@ namespace score {
 
 namespace {
 
-const std::vector<std::string> kClasses = {"title", "tiny", "small", "medium", "ascii"};
+const std::vector<std::string> kClasses = {"title", "tiny", "small", "medium", "ascii", "boxed"};
 
 std::string pct(double v) {
   char buf[32];
@@ -100,6 +100,7 @@ std::string summary_table(const Board& board) {
   for (size_t i = 0; i < kClasses.size(); ++i) out += "---|";
   out += "---|---|---|\n";
   for (const Run& run : board.runs()) {
+    if (run.setting == kOutsideSetting) continue;
     out += "| " + run.detector + " | " + run.layout + " | " + run.setting + " |";
     for (const std::string& c : kClasses) {
       const Tally t = board.of_class(run, c);
@@ -139,10 +140,45 @@ std::string encoding_table(const Board& board, const std::vector<Run>& columns) 
   return out;
 }
 
+std::string outside_table(const Board& board) {
+  std::vector<Run> runs;
+  for (const Run& run : board.runs())
+    if (run.setting == kOutsideSetting) runs.push_back(run);
+  if (runs.empty()) return "";
+  std::vector<std::string> encodings;
+  for (const auto& [cell, t] : board.cells())
+    if (cell.run.setting == kOutsideSetting &&
+        std::find(encodings.begin(), encodings.end(), cell.encoding) == encodings.end())
+      encodings.push_back(cell.encoding);
+  std::string out = "| encoding | files |", rule = "|---|---|";
+  for (const Run& run : runs) {
+    out += " " + run.detector + ", " + run.layout + ": wrong / refused |";
+    rule += "---|";
+  }
+  out += "\n" + rule + "\n";
+  encodings.push_back("all");
+  for (const std::string& e : encodings) {
+    const auto tally = [&](const Run& run) {
+      return e == "all" ? board.of_class(run, "all") : board.of_encoding(run, e);
+    };
+    out += "| " + e + " | " + std::to_string(tally(runs.front()).files) + " |";
+    for (const Run& run : runs) {
+      const Tally t = tally(run);
+      out += " " + std::to_string(t.wrong) + " / " + std::to_string(t.refused) + " |";
+    }
+    out += "\n";
+  }
+  return out;
+}
+
 std::vector<Floor> measured_floors(const Board& board, double margin) {
   std::vector<Floor> floors;
   for (const Run& run : board.runs()) {
     if (run.detector != "tool") continue;
+    if (run.setting == kOutsideSetting) {  // never a wrong answer, whatever else it does
+      floors.push_back({run.layout, run.setting, "all", 0.0, 0.0});
+      continue;
+    }
     std::vector<std::string> classes = kClasses;
     classes.push_back("all");
     for (const std::string& c : classes) {

@@ -34,6 +34,10 @@ inline constexpr double kAmbiguousMargin = 3.0;
 bool utf8_doubtful(std::string_view content, const std::vector<Candidate>& candidates,
                    std::string* sample);
 
+// Where the readings of candidates `first` and `second` part, for a person to settle it.
+std::string close_call_note(const std::vector<Candidate>& candidates, std::string_view content,
+                            int first, int second);
+
 FileAnalysis analyse_file(const std::vector<Candidate>& candidates, int preferred,
                           std::string_view content, const TreeDetector::Options& options);
 

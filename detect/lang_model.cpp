@@ -41,6 +41,7 @@ struct LangModel::Table {
 namespace {
 
 constexpr double kBigramShare = 0.7;  // weight of the pair statistics against the characters
+constexpr double kCaseJump = -4.0;    // a capital right after a small letter, in any language
 constexpr uint64_t kOther = ' ';      // what an ASCII character other than a letter folds to
 constexpr uint64_t kAnyLetter = 'A';  // the pairs of any ASCII letter, for letters seen too little
 // How many counts of the letters after any character above ASCII stand behind the letters
@@ -483,6 +484,18 @@ struct ModelBuilder {
         model->steps_[l * 6 + 3 + k] = static_cast<float>(std::log((st[6 + k] + 0.5) / out));
       }
     }
+    // How likely a word after a blank is of ASCII letters, against the language likeliest to
+    // write one: a Russian reading of Italian text ("non и un repository Git") pays for its
+    // ASCII words.
+    model->word_start_.assign(n, 0.0f);
+    double most = -1e9;
+    for (size_t l = 0; l < n; ++l) {
+      const double* st = langs[l].steps;  // st[3..5]: blank then ASCII letter, blank, above
+      model->word_start_[l] =
+          static_cast<float>(std::log((st[3] + 0.5) / (st[3] + st[4] + st[5] + 1.5)));
+      most = std::max(most, static_cast<double>(model->word_start_[l]));
+    }
+    for (float& w : model->word_start_) w = static_cast<float>(w - most);
     model->unigrams_ = std::move(uni);
     model->bigrams_ = std::move(bi);
     model->nexts_ = build_nexts(n);
@@ -527,6 +540,14 @@ uint32_t LangModel::served_by(std::string_view encoding) const {
       if (e == name || (preset && preset == preset_of(e))) mask |= uint32_t{1} << l;
     }
   }
+  const auto& every = every_encoding();
+  if (mask != 0 || std::find(every.begin(), every.end(), name) == every.end()) return mask;
+  // Important: an encoding no language is counted in (ISO-8859-10, EBCDIC Hebrew) is weighed
+  // by every language written in its script, so its readings compare with the others'.
+  const Family family = family_of(name);
+  for (size_t l = 0; l < encodings_.size(); ++l)
+    for (const std::string& e : encodings_[l])
+      if (family_of(e) == family) mask |= uint32_t{1} << l;
   return mask;
 }
 
@@ -541,12 +562,24 @@ size_t LangModel::score(std::u32string_view text, uint32_t mask, int bytes_per_c
   size_t prev_kind = 1;
   size_t prev_shape = 1;
   double shape = 0;  // the same for every language
+  bool prev_upper = false, prev_lower = false;
   for (size_t i = 0; i < text.size(); ++i) {
-    const char32_t c = text[i];
-    const size_t kind = kind_of(c);
-    size_t here = kind == 2 ? 0 : shape_of(c);
+    const char32_t raw = text[i];
+    const bool upper = u_isupper(static_cast<UChar32>(raw));
+    const size_t kind = kind_of(raw);
+    size_t here = kind == 2 ? 0 : shape_of(raw);
+    // Important: a word in capitals (ЗАКОН) is read as its letters; the counts come from
+    // text in ordinary case, where such pairs are rare.
+    const bool in_caps =
+        kind == 2 && upper &&
+        (prev_upper || (i + 1 < text.size() && u_isupper(static_cast<UChar32>(text[i + 1]))));
+    const char32_t c = in_caps ? static_cast<char32_t>(u_tolower(static_cast<UChar32>(raw))) : raw;
+    if (in_caps && prev >= 0x80 && prev != kOther && prev != kAnyLetter)
+      prev = static_cast<uint64_t>(u_tolower(static_cast<UChar32>(prev)));
     if (kind == 2) {
       ++chars;
+      // A capital inside a word of small letters (gehtŽs) is no writing.
+      if (upper && !in_caps && prev_lower) shape += kCaseJump;
       const float* pair = bigrams_->find(pair_key(prev, c));
       if (!pair && prev < 0x80 && prev != kOther) pair = bigrams_->find(pair_key(kAnyLetter, c));
       const float* single = pair ? nullptr : unigrams_->find(c);
@@ -575,7 +608,9 @@ size_t LangModel::score(std::u32string_view text, uint32_t mask, int bytes_per_c
         totals[std::countr_zero(m)] +=
             steps_[static_cast<size_t>(std::countr_zero(m)) * 6 + 3 + kind];
     }
-    prev = fold(c);
+    prev = fold(raw);
+    prev_upper = upper;
+    prev_lower = u_islower(static_cast<UChar32>(raw));
     prev_kind = kind;
     prev_shape = here;
   }
