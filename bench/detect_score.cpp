@@ -175,8 +175,10 @@ std::vector<Floor> measured_floors(const Board& board, double margin) {
   std::vector<Floor> floors;
   for (const Run& run : board.runs()) {
     if (run.detector != "tool") continue;
-    if (run.setting == kOutsideSetting) {  // never a wrong answer, whatever else it does
-      floors.push_back({run.layout, run.setting, "all", 0.0, 0.0});
+    if (run.setting == kOutsideSetting) {  // what matters is that it is seldom wrong
+      const Tally t = board.of_class(run, "all");
+      const double high = std::ceil((t.wrong_pct() + margin) * 10.0) / 10.0;
+      floors.push_back({run.layout, run.setting, "all", 0.0, std::min(100.0, high)});
       continue;
     }
     std::vector<std::string> classes = kClasses;

@@ -145,11 +145,12 @@ struct TextScores {
 
 // Words of ASCII letters after a blank, on the lines holding a byte above ASCII (a trail byte's
 // letter follows no blank).
-// Counted to the end of the line where the excerpt stops, so they weigh against the
-// characters it holds.
+// Counted to the end of the line where the excerpt stops (at most 120 bytes on), so they
+// weigh against the characters it holds.
 double ascii_words(std::string_view content, const Excerpt& ex) {
   if (ex.bytes.empty()) return 0;
-  content = content.substr(0, content.find('\n', ex.file_offset(ex.bytes.size() - 1)));
+  const size_t last = ex.file_offset(ex.bytes.size() - 1);
+  content = content.substr(0, std::min(content.find('\n', last), last + 120));
   size_t words = 0, line_words = 0;
   bool high = false;
   for (size_t i = 0; i <= content.size(); ++i) {

@@ -27,7 +27,9 @@ struct FileAnalysis {
 inline constexpr double kOwnMargin = 15.0;
 // Below this lead over a reading that differs, with nothing else to go on, the file is
 // ambiguous (unless the preferred encoding leads: the user's choice settles a close call).
-inline constexpr double kAmbiguousMargin = 3.0;
+inline constexpr double kAmbiguousMargin = 1.5;
+// The same for a file whose valid UTF-8 was set aside as implausible (utf8_doubtful).
+inline constexpr double kDoubtedMargin = 5.0;
 
 // True when `content`, valid UTF-8 with few non-ASCII characters, reads as implausible text
 // in UTF-8 while a candidate reads it as plausible text; `*sample` gets the UTF-8 reading.

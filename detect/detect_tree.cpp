@@ -39,6 +39,7 @@ struct FileRecord {
   std::string own_note;
   std::string close_call;
   uint64_t plausible = 0;
+  bool utf8_doubted = false;  // valid UTF-8 set aside: its legacy reading must be clear
 };
 
 // Files of one folder that share their own choice and their set of plausible readings.
@@ -149,7 +150,10 @@ Decision TreeDetector::State::decide_alone(const FileRecord& f, bool vouched) co
   Decision d{name, Evidence::file_statistics, f.own_confidence, f.own_note, {}};
   d.plausibility = f.own_chars > 0 ? f.own_points / f.own_chars : 0;
   d.chars = f.own_chars, d.lead = f.own_margin;
-  const bool close = f.rival >= 0 && f.own_margin < kAmbiguousMargin && !preferred_leads;
+  // Important: valid UTF-8 read as legacy text on a close call would be a guess written over
+  // what may be right; such a file needs a clearer lead.
+  const double margin = f.utf8_doubted ? kDoubtedMargin : kAmbiguousMargin;
+  const bool close = f.rival >= 0 && f.own_margin < margin && !preferred_leads;
   const bool implausible =
       !vouched && !plausible(candidates[static_cast<size_t>(f.own)], f.own_points, f.own_chars);
   if (!close && !implausible) {
@@ -291,6 +295,7 @@ void TreeDetector::add(size_t id, std::string_view relative_dir, std::string_vie
   rec.own_confidence = fa.own.confidence;
   rec.own_note = fa.own.note;
   rec.close_call = std::move(fa.close_call);
+  rec.utf8_doubted = !fa.utf8_doubt.empty();
   rec.points.reserve(fa.standings.size());
   for (const Standing& st : fa.standings) {
     rec.points.push_back(st.viable ? static_cast<float>(st.points) : NAN);

@@ -41,7 +41,9 @@ struct LangModel::Table {
 namespace {
 
 constexpr double kBigramShare = 0.7;  // weight of the pair statistics against the characters
-constexpr double kCaseJump = -4.0;    // a capital right after a small letter, in any language
+constexpr double kCaseJump = -4.0;
+constexpr double kNeverSeen = -2.0;   // a character no language showed, beyond its category's odds
+                                      // // a capital right after a small letter, in any language
 constexpr uint64_t kOther = ' ';      // what an ASCII character other than a letter folds to
 constexpr uint64_t kAnyLetter = 'A';  // the pairs of any ASCII letter, for letters seen too little
 // How many counts of the letters after any character above ASCII stand behind the letters
@@ -484,18 +486,19 @@ struct ModelBuilder {
         model->steps_[l * 6 + 3 + k] = static_cast<float>(std::log((st[6 + k] + 0.5) / out));
       }
     }
-    // How likely a word after a blank is of ASCII letters, against the language likeliest to
-    // write one: a Russian reading of Italian text ("non и un repository Git") pays for its
-    // ASCII words.
+    // How likely a word after a blank is of ASCII letters, against the median language (no
+    // more than that): a Russian reading of Italian text ("non и un repository Git") pays for
+    // its ASCII words, a German one does not.
     model->word_start_.assign(n, 0.0f);
-    double most = -1e9;
     for (size_t l = 0; l < n; ++l) {
       const double* st = langs[l].steps;  // st[3..5]: blank then ASCII letter, blank, above
       model->word_start_[l] =
           static_cast<float>(std::log((st[3] + 0.5) / (st[3] + st[4] + st[5] + 1.5)));
-      most = std::max(most, static_cast<double>(model->word_start_[l]));
     }
-    for (float& w : model->word_start_) w = static_cast<float>(w - most);
+    std::vector<float> sorted = model->word_start_;
+    std::sort(sorted.begin(), sorted.end());
+    const float median = sorted.empty() ? 0.0f : sorted[sorted.size() / 2];
+    for (float& w : model->word_start_) w = std::min(0.0f, w - median);
     model->unigrams_ = std::move(uni);
     model->bigrams_ = std::move(bi);
     model->nexts_ = build_nexts(n);
@@ -583,6 +586,9 @@ size_t LangModel::score(std::u32string_view text, uint32_t mask, int bytes_per_c
       const float* pair = bigrams_->find(pair_key(prev, c));
       if (!pair && prev < 0x80 && prev != kOther) pair = bigrams_->find(pair_key(kAnyLetter, c));
       const float* single = pair ? nullptr : unigrams_->find(c);
+      // Important: a character no language ever showed (ẃ, read through ISO-8859-14, where
+      // CP1252 has º) is less likely than the one a language shows rarely.
+      if (!pair && !single && bytes_per_char == 1) shape += kNeverSeen;
       const size_t category = category_of(c);
       here = shape_of_category(category);
       if (here != 0) {  // a letter's shape is 0

@@ -39,7 +39,7 @@ class LangModel {
   size_t score(std::u32string_view text, uint32_t mask, int bytes_per_char, double* totals) const;
 
   // Log-odds (0 or less) of a word of ASCII letters after a blank in language `l`, against
-  // the language likeliest to write one.
+  // the median language.
   double ascii_word(size_t l) const { return word_start_[l]; }
 
  private:
