@@ -104,7 +104,11 @@ std::string summary_table(const Board& board) {
     out += "| " + run.detector + " | " + run.layout + " | " + run.setting + " |";
     for (const std::string& c : kClasses) {
       const Tally t = board.of_class(run, c);
-      out += t.files ? " " + pct(t.right_pct()) + " % |" : " - |";
+      // Important: appended piece by piece; GCC 12 at -O3 warns (-Wrestrict) on "x" + string.
+      if (t.files)
+        out.append(" ").append(pct(t.right_pct())).append(" % |");
+      else
+        out += " - |";
     }
     const Tally all = board.of_class(run, "all");
     const Tally high = board.of_class(run, "non-ascii");
@@ -132,8 +136,9 @@ std::string encoding_table(const Board& board, const std::vector<Run>& columns) 
     out += "| " + e + " | " + std::to_string(board.of_encoding(columns.front(), e).files) + " |";
     for (const Run& run : columns) {
       const Tally t = board.of_encoding(run, e);
-      out += " " + pct(t.right_pct()) +
-             (t.wrong ? " (" + std::to_string(t.wrong) + " wrong)" : "") + " |";
+      out.append(" ").append(pct(t.right_pct()));
+      if (t.wrong) out.append(" (").append(std::to_string(t.wrong)).append(" wrong)");
+      out += " |";
     }
     out += "\n";
   }

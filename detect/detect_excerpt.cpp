@@ -149,6 +149,17 @@ std::string around(const std::u32string& text, size_t at, size_t max_chars) {
 
 }  // namespace
 
+std::string readings_apart(std::string_view content, const std::string& a, const std::string& b,
+                           size_t max_chars) {
+  std::string note = first_difference(content, a, b, max_chars);
+  // "line 1: A reads “x”, B “y”" side by side: "line 1: A “x” │ B “y”".
+  if (const size_t reads = note.find(" reads \u201C"); reads != std::string::npos)
+    note.erase(reads, 6);
+  if (const size_t comma = note.find("\u201D, "); comma != std::string::npos)
+    note.replace(comma, 5, "\u201D  \u2502  ");
+  return note;
+}
+
 std::string first_difference(std::string_view content, const std::string& a, const std::string& b,
                              size_t max_chars) {
   const std::string_view head = content.substr(0, size_t{1} << 16);

@@ -51,4 +51,9 @@ namespace detect {
 std::string first_difference(std::string_view content, const std::string& a, const std::string& b,
                              size_t max_chars = 40);
 
+// The same, short and side by side for a table cell: "line 3: CP1252 “geht´s” │ ISO-8859-15
+// “gehtŽs”".
+std::string readings_apart(std::string_view content, const std::string& a, const std::string& b,
+                           size_t max_chars = 14);
+
 }  // namespace detect

@@ -415,6 +415,8 @@ FileAnalysis analyse_file(const std::vector<Candidate>& candidates, int preferre
     const std::string& own = candidates[static_cast<size_t>(fa.own.index)].name;
     fa.close_call = fa.rival >= 0 ? close_call_note(candidates, content, fa.own.index, fa.rival)
                                   : first_difference(content, own, "");
+    fa.readings = readings_apart(
+        content, own, fa.rival >= 0 ? candidates[static_cast<size_t>(fa.rival)].name : "");
   }
   fa.excerpt = std::move(ex.bytes);
   return fa;

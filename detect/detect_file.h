@@ -21,6 +21,7 @@ struct FileAnalysis {
   int rival = -1;          // the best reading that differs from the own choice
   std::string utf8_doubt;  // set when valid UTF-8 was set aside as implausible
   std::string close_call;  // when the file is not decided: both readings with a sample each
+  std::string readings;    // the same, short (readings_apart)
 };
 
 // Minimum lead, in points, for a file to be decided on its own text.

@@ -37,7 +37,7 @@ struct FileRecord {
   double own_points = 0, own_chars = 0;  // of the own reading's text
   int own_confidence = 0;
   std::string own_note;
-  std::string close_call;
+  std::string close_call, readings;
   uint64_t plausible = 0;
   bool utf8_doubted = false;  // valid UTF-8 set aside: its legacy reading must be clear
 };
@@ -167,6 +167,7 @@ Decision TreeDetector::State::decide_alone(const FileRecord& f, bool vouched) co
 // taken as a guess; either way the note shows where the best two readings part.
 Decision TreeDetector::State::unsure(const FileRecord& f, Decision taken, bool implausible) const {
   taken.confidence = reported_confidence(taken.confidence, false);
+  taken.readings = f.readings;
   taken.rivals = {taken.encoding};
   if (f.rival >= 0) taken.rivals.push_back(candidates[static_cast<size_t>(f.rival)].name);
   const std::string why = implausible ? "no candidate reads it as plausible text" : "";
@@ -295,6 +296,7 @@ void TreeDetector::add(size_t id, std::string_view relative_dir, std::string_vie
   rec.own_confidence = fa.own.confidence;
   rec.own_note = fa.own.note;
   rec.close_call = std::move(fa.close_call);
+  rec.readings = std::move(fa.readings);
   rec.utf8_doubted = !fa.utf8_doubt.empty();
   rec.points.reserve(fa.standings.size());
   for (const Standing& st : fa.standings) {

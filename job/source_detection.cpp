@@ -80,6 +80,7 @@ std::vector<std::string> SourceDetection::finish(std::vector<JobFile>& files) {
       if (d.evidence == detect::Evidence::ambiguous) {
         f.identity = Outcome::ambiguous;
         f.identity_note = d.note;
+        f.identity_readings = d.readings;
         f.evidence = "ambiguous";
         f.confidence = d.confidence;
         ++ambiguous;
@@ -88,6 +89,7 @@ std::vector<std::string> SourceDetection::finish(std::vector<JobFile>& files) {
       if (d.encoding.empty()) {
         f.identity = Outcome::undetected;
         f.identity_note = d.note.empty() ? "no candidate encoding reads it" : d.note;
+        f.identity_readings = d.readings;
         f.evidence = "undetected";
         ++undetected;
         continue;

@@ -336,6 +336,11 @@ void PreviewView::draw_encoding(AppState& app, uint32_t index) {
 }
 
 void PreviewView::draw_row_menu(AppState& app, uint32_t index) {
+  // Only rows detection was unsure of, or whose encoding a person chose, have the menu.
+  const FileReport& row = app.preview->rows[index];
+  if (!outcome_is_unsettled(row.outcome) && row.evidence != "guess" &&
+      app.preview->files[index].evidence != "override")
+    return;
   if (!ImGui::BeginPopupContextItem("##row_menu")) return;
   const EncodingEntry* entry = entry_at(app.encodings, encoding_index_[index]);
   const std::string& folder = app.preview->files[index].relative_dir;
