@@ -32,7 +32,7 @@ struct Decision {
   int confidence = 0;               // 0-100
   std::string note;                 // short, for the log and the preview
   std::vector<std::string> rivals;  // ambiguous, undetected: the best two readings
-  std::string readings = "";  // and where they part, short and side by side (readings_apart)
+  std::string readings = "";        // and where they part, short and side by side (readings_apart)
   double plausibility = 0;          // points per character of the reading chosen (or of its pool)
   double chars = 0;                 // the non-ASCII characters behind it
   double lead = 0;                  // points ahead of the best reading of other text
