@@ -169,7 +169,8 @@ std::string outside_table(const Board& board) {
     out += "| " + e + " | " + std::to_string(tally(runs.front()).files) + " |";
     for (const Run& run : runs) {
       const Tally t = tally(run);
-      out += " " + std::to_string(t.wrong) + " / " + std::to_string(t.refused) + " |";
+      out.append(" ").append(std::to_string(t.wrong)).append(" / ");
+      out.append(std::to_string(t.refused)).append(" |");
     }
     out += "\n";
   }

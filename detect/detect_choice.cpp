@@ -45,7 +45,8 @@ Candidate make_candidate(const std::string& name) {
           -1,
           lang_model().served_by(name),
           ascii_changes(name),
-          is_rare(name) ? -kRarePrior : 0.0};
+          -(is_rare(name) ? kRarePrior : 0.0) -
+              (lang_model().written_in(name) == 0 ? kForeignPrior : 0.0)};
 }
 
 Choice choose(const std::vector<Candidate>& candidates, const std::vector<Standing>& s,

@@ -45,6 +45,10 @@ inline constexpr double kPreferBonus = 2.5;
 // Points a rarely met encoding (is_rare) starts behind: a short text that reads alike in
 // CP1252 and ISO-8859-4 is CP1252 text.
 inline constexpr double kRarePrior = 2.0;
+// And one no language of the statistics is written in (ISO-8859-10, ISO-8859-14, EBCDIC),
+// weighed by every language of its script, further behind: its readings compare with text of
+// other languages, so only a clearly better reading should carry it.
+inline constexpr double kForeignPrior = 4.0;
 
 Choice choose(const std::vector<Candidate>& candidates, const std::vector<Standing>& standings,
               int preferred);

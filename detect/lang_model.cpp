@@ -42,7 +42,7 @@ namespace {
 
 constexpr double kBigramShare = 0.7;  // weight of the pair statistics against the characters
 constexpr double kCaseJump = -4.0;
-constexpr double kNeverSeen = -2.0;   // a character no language showed, beyond its category's odds
+constexpr double kNeverSeen = -8.0;   // a character none of the languages showed in their millions
                                       // // a capital right after a small letter, in any language
 constexpr uint64_t kOther = ' ';      // what an ASCII character other than a letter folds to
 constexpr uint64_t kAnyLetter = 'A';  // the pairs of any ASCII letter, for letters seen too little
@@ -535,6 +535,21 @@ int LangModel::language_index(std::string_view name) const {
 }
 
 uint32_t LangModel::served_by(std::string_view encoding) const {
+  if (const uint32_t own = written_in(encoding)) return own;
+  const std::string name = canonical_name(encoding);
+  const auto& every = every_encoding();
+  if (std::find(every.begin(), every.end(), name) == every.end()) return 0;
+  // Important: an encoding no language is counted in (ISO-8859-10, EBCDIC Hebrew) is weighed
+  // by every language written in its script, so its readings compare with the others'.
+  const Family family = family_of(name);
+  uint32_t mask = 0;
+  for (size_t l = 0; l < encodings_.size(); ++l)
+    for (const std::string& e : encodings_[l])
+      if (family_of(e) == family) mask |= uint32_t{1} << l;
+  return mask;
+}
+
+uint32_t LangModel::written_in(std::string_view encoding) const {
   const std::string name = canonical_name(encoding);
   const Preset* preset = preset_of(name);
   uint32_t mask = 0;
@@ -543,14 +558,6 @@ uint32_t LangModel::served_by(std::string_view encoding) const {
       if (e == name || (preset && preset == preset_of(e))) mask |= uint32_t{1} << l;
     }
   }
-  const auto& every = every_encoding();
-  if (mask != 0 || std::find(every.begin(), every.end(), name) == every.end()) return mask;
-  // Important: an encoding no language is counted in (ISO-8859-10, EBCDIC Hebrew) is weighed
-  // by every language written in its script, so its readings compare with the others'.
-  const Family family = family_of(name);
-  for (size_t l = 0; l < encodings_.size(); ++l)
-    for (const std::string& e : encodings_[l])
-      if (family_of(e) == family) mask |= uint32_t{1} << l;
   return mask;
 }
 

@@ -28,6 +28,8 @@ class LangModel {
   // those that list an encoding of its detection preset; else every language written in an
   // encoding of its script family. 0 when the model knows none.
   uint32_t served_by(std::string_view encoding) const;
+  // Only the languages that list it or an encoding of its preset; 0 for the others.
+  uint32_t written_in(std::string_view encoding) const;
 
   // Adds to totals[l], for each language l in `mask`, the log-likelihood of every non-ASCII
   // character of `text` after its predecessor (an ASCII letter as itself), plus
