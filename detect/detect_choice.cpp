@@ -40,13 +40,14 @@ double group_points(const std::vector<Standing>& s, int member) {
 }  // namespace
 
 Candidate make_candidate(const std::string& name) {
+  const bool foreign = lang_model().written_in(name) == 0;
   return {name,
           family_of(name),
           -1,
           lang_model().served_by(name),
           ascii_changes(name),
-          -(is_rare(name) ? kRarePrior : 0.0) -
-              (lang_model().written_in(name) == 0 ? kForeignPrior : 0.0)};
+          -(is_rare(name) ? kRarePrior : 0.0) - (foreign ? kForeignPrior : 0.0),
+          foreign};
 }
 
 Choice choose(const std::vector<Candidate>& candidates, const std::vector<Standing>& s,

@@ -17,6 +17,7 @@ struct Candidate {
   uint32_t languages = 0;  // the languages of the statistics it serves; 0: family weights
   std::string changes;     // the ASCII bytes it reads as other characters (JOHAB: '\\')
   double prior = 0;        // points it starts with: less than 0 for a rarely met encoding
+  bool foreign = false;    // no language is written in it: weighed by those of its script
 };
 
 // A candidate for `name` (canonical glibc name), with its family and languages.

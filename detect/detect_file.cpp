@@ -99,6 +99,7 @@ bool is_blank(char32_t c) { return c == ' ' || c == '\t' || c == '\n' || c == '\
 // Important: only frames; a Russian word in capitals read as CP866 is box characters too, and
 // must still be weighed as the nonsense it is.
 void neutral_frames(char32_t* t, size_t n) {
+  if (std::none_of(t, t + n, is_box)) return;
   thread_local std::vector<char> mark;
   mark.assign(n, 0);
   bool any = false;
@@ -189,14 +190,18 @@ void score_candidate(const Candidate& c, std::u32string_view text, uint64_t sign
     it->signature = signature, it->length = text.size(), it->wide = wide;
   }
   const LangModel& model = lang_model();
-  if (const uint32_t missing = c.languages & ~it->done) {
+  // Important: a text an encoding of its own languages read alike is not weighed again by
+  // every language of the script for one no language is written in (ISO-8859-14 on German).
+  uint32_t want = c.languages;
+  if (c.foreign && (want & it->done) != 0) want &= it->done;
+  if (const uint32_t missing = want & ~it->done) {
     it->chars = static_cast<double>(model.score(text, missing, wide ? 2 : 1, it->totals));
     it->done |= missing;
   }
   tally.chars = it->chars;
   double best = -std::numeric_limits<double>::infinity();
   for (size_t l = 0; l < model.languages(); ++l)
-    if (c.languages >> l & 1) best = std::max(best, it->totals[l] + words * model.ascii_word(l));
+    if (want >> l & 1) best = std::max(best, it->totals[l] + words * model.ascii_word(l));
   tally.points = best;
 }
 

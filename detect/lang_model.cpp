@@ -575,14 +575,19 @@ size_t LangModel::score(std::u32string_view text, uint32_t mask, int bytes_per_c
   bool prev_upper = false, prev_lower = false;
   for (size_t i = 0; i < text.size(); ++i) {
     const char32_t raw = text[i];
-    const bool upper = u_isupper(static_cast<UChar32>(raw));
+    // Important: ICU's case look-ups only above ASCII; this loop sees every character.
+    const bool upper =
+        raw < 0x80 ? (raw >= 'A' && raw <= 'Z') : u_isupper(static_cast<UChar32>(raw));
     const size_t kind = kind_of(raw);
     size_t here = kind == 2 ? 0 : shape_of(raw);
     // Important: a word in capitals (ЗАКОН) is read as its letters; the counts come from
     // text in ordinary case, where such pairs are rare.
+    const auto upper_at = [&text](size_t k) {
+      const char32_t c = text[k];
+      return c < 0x80 ? (c >= 'A' && c <= 'Z') : u_isupper(static_cast<UChar32>(c));
+    };
     const bool in_caps =
-        kind == 2 && upper &&
-        (prev_upper || (i + 1 < text.size() && u_isupper(static_cast<UChar32>(text[i + 1]))));
+        kind == 2 && upper && (prev_upper || (i + 1 < text.size() && upper_at(i + 1)));
     const char32_t c = in_caps ? static_cast<char32_t>(u_tolower(static_cast<UChar32>(raw))) : raw;
     if (in_caps && prev >= 0x80 && prev != kOther && prev != kAnyLetter)
       prev = static_cast<uint64_t>(u_tolower(static_cast<UChar32>(prev)));
@@ -623,7 +628,8 @@ size_t LangModel::score(std::u32string_view text, uint32_t mask, int bytes_per_c
     }
     prev = fold(raw);
     prev_upper = upper;
-    prev_lower = u_islower(static_cast<UChar32>(raw));
+    prev_lower =
+        raw < 0x80 ? (raw >= 'a' && raw <= 'z') : u_islower(static_cast<UChar32>(raw)) != 0;
     prev_kind = kind;
     prev_shape = here;
   }
