@@ -585,7 +585,7 @@ def build(out, halves, size, log=sys.stderr):
             for encoding, cls in _cells(language):
                 count = per_cell * (2 if cls in ("ascii", "boxed") else 1)
                 for n in range(count):
-                    kind = "source" if n % 3 == 2 else "plain"
+                    kind = "source" if n % 3 == 2 and cls != "boxed" else "plain"
                     seed = f"{SEED}:{language}:{encoding}:{cls}:{half}:{n}"
                     rng = random.Random(_stable_hash(seed))
                     sample = _make_sample(pool, encoding, cls, kind, rng)
