@@ -98,9 +98,15 @@ const Flag kFlags[] = {
      set_field<&CliOptions::detect>},
     {"--candidates", 0, "LIST",
      "what detection may choose from: presets (Chinese, Japanese, Korean, Cyrillic, Western, "
-     "\"Central European\", Greek, Turkish, Hebrew, Arabic, Thai, Vietnamese) and encodings, "
+     "\"Central European\", Baltic, Greek, Turkish, Hebrew, Arabic, Thai, Vietnamese, Nordic, "
+     "Celtic, \"DOS Western\", \"DOS Central European\", \"DOS Cyrillic\", \"Mac Western\", "
+     "\"Mac Central European\"), encodings, or all (every encoding detection knows), "
      "comma-separated; implies --detect (default: the preset of --from)",
      parse_candidates},
+    {"--accept-unsure", 0, nullptr,
+     "take detection's best reading of a file it would otherwise leave undetected or ambiguous "
+     "(kept as it is); the report names such files as guesses",
+     set_field<&CliOptions::accept_unsure>},
     {"--eol", 0, "MODE",
      "line endings of the text written: keep (default), lf or crlf; a file whose encoding is "
      "right but whose line endings are not is rewritten",

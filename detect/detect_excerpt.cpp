@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "detect/detect_decode.h"
+
 namespace detect {
 namespace {
 
@@ -118,6 +120,64 @@ LineColumn line_column(std::string_view content, uint64_t offset) {
   }
   lc.column = end - line_start + 1;
   return lc;
+}
+
+}  // namespace detect
+
+namespace detect {
+namespace {
+
+// The characters of `text` around `at`: from the line's start when it lies within a third of
+// `max_chars` before it, else from a word's start, and on to `max_chars` in all, within the
+// line.
+std::string around(const std::u32string& text, size_t at, size_t max_chars) {
+  size_t from = at;
+  const size_t back = max_chars / 3;
+  while (from > 0 && at - from < back && text[from - 1] != '\n') --from;
+  if (from > 0 && text[from - 1] != '\n') {
+    for (size_t k = from; k < at; ++k)
+      if (text[k] == ' ' || text[k] == '\t') from = k + 1;
+  }
+  size_t to = from;
+  while (to < text.size() && to - from < max_chars && text[to] != '\n' && text[to] != '\r') ++to;
+  std::string out;
+  if (from > 0 && text[from - 1] != '\n') out += "\u2026";
+  for (size_t k = from; k < to; ++k) append_utf8(out, text[k] == '\t' ? U' ' : text[k]);
+  if (to < text.size() && text[to] != '\n' && text[to] != '\r') out += "\u2026";
+  return out;
+}
+
+}  // namespace
+
+std::string readings_apart(std::string_view content, const std::string& a, const std::string& b,
+                           size_t max_chars) {
+  std::string note = first_difference(content, a, b, max_chars);
+  // "line 1: A reads “x”, B “y”" side by side: "line 1: A “x” │ B “y”".
+  if (const size_t reads = note.find(" reads \u201C"); reads != std::string::npos)
+    note.erase(reads, 6);
+  if (const size_t comma = note.find("\u201D, "); comma != std::string::npos)
+    note.replace(comma, 5, "\u201D  \u2502  ");
+  return note;
+}
+
+std::string first_difference(std::string_view content, const std::string& a, const std::string& b,
+                             size_t max_chars) {
+  const std::string_view head = content.substr(0, size_t{1} << 16);
+  std::u32string ta, tb;
+  if (!decode_lenient(head, a, ta) || (!b.empty() && !decode_lenient(head, b, tb))) return "";
+  size_t i = 0;
+  if (b.empty()) {  // one reading: where its text leaves ASCII
+    while (i < ta.size() && ta[i] < 0x80) ++i;
+  } else {
+    while (i < ta.size() && i < tb.size() && ta[i] == tb[i]) ++i;
+  }
+  if (i == ta.size() && (b.empty() || i == tb.size())) return "";
+  size_t line = 1;
+  for (size_t k = 0; k < i; ++k) line += ta[k] == '\n' ? 1 : 0;
+  std::string out = "line " + std::to_string(line) + ": " + a + " reads \u201C" +
+                    around(ta, i, max_chars) + "\u201D";
+  if (!b.empty()) out += ", " + b + " \u201C" + around(tb, i, max_chars) + "\u201D";
+  return out;
 }
 
 }  // namespace detect
