@@ -49,7 +49,10 @@ complete_line() {
 expect_completion() {
   local want=$1
   shift
-  complete_line "$@" | grep -qxF -- "$want" || fail "completing '$*' does not offer $want: $(complete_line "$@" | tr '\n' ' ')"
+  local offered
+  offered=$(complete_line "$@")
+  # Important: grep -q on a pipe ends it early, which pipefail reports as a failure.
+  grep -qxF -- "$want" <<<"$offered" || fail "completing '$*' does not offer $want: $(tr '\n' ' ' <<<"$offered")"
 }
 expect_completion --detect --det
 expect_completion --list-presets --list-p
