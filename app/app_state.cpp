@@ -2,6 +2,7 @@
 #include "app/app_state.h"
 
 #include "platform/fs.h"
+#include "util/i18n.h"
 
 AppState::AppState(no_config_t)
     : jobs(log, [this](const JobPlan& plan,
@@ -17,11 +18,11 @@ AppState::~AppState() { stop_worker(); }
 void AppState::load_config(const std::string& config_path) {
   const ConfigProblem problem = ::load_config(*this, encodings, config_path);
   if (!problem.empty())
-    log.append("load config %s failed, error: %s", config_path.c_str(), problem.why.c_str());
+    log.append(_("load config %s failed, error: %s"), config_path.c_str(), problem.why.c_str());
   for (const std::string& d : problem.diagnostics)
-    log.append("load config %s: %s", config_path.c_str(), d.c_str());
+    log.append(_("load config %s: %s"), config_path.c_str(), d.c_str());
   for (const std::string& f : problem.fallbacks)
-    log.append("load config %s: %s", config_path.c_str(), f.c_str());
+    log.append(_("load config %s: %s"), config_path.c_str(), f.c_str());
 }
 
 void AppState::save_config() {
@@ -32,14 +33,15 @@ void AppState::save_config() {
 void AppState::save_report(const std::string& file) {
   const std::shared_ptr<const JobReport> report = last_report();
   if (!report) {
-    log.append("%s", "save report failed: no job has run yet");
+    log.append("%s", _("save report failed: no job has run yet"));
     return;
   }
   if (const platform::Status written = platform::write_file_safely(file, report_csv(*report));
       !written) {
-    log.append("save report failed, error: %s", errno_text(written.err()).c_str());
+    log.append(_("save report failed, error: %s"), errno_text(written.err()).c_str());
     return;
   }
-  log.append("save report to file %s success, %zu entries",
+  log.append(P_("save report to file %s success, %zu entries",
+                "save report to file %s success, %zu entries", report->entries()),
              fsutil::full_path(file).value_or(file).c_str(), report->entries());
 }

@@ -9,6 +9,7 @@
 
 #include "detect/detect.h"
 #include "transcode/iconv_handle.h"
+#include "util/i18n.h"
 
 namespace detect {
 namespace {
@@ -141,19 +142,20 @@ const char* evidence_name(Evidence evidence) {
 }
 
 const std::vector<Preset>& presets() {
+  // The names are what settings and the command line spell; the window shows them translated.
   static const std::vector<Preset> list = {
-      {"Chinese", {"GB18030", "GBK", "BIG5", "BIG5-HKSCS"}},
-      {"Japanese", {"CP932", "EUC-JP", "SHIFT_JIS", "ISO-2022-JP"}},
-      {"Korean", {"CP949", "EUC-KR"}},
-      {"Cyrillic", {"CP1251", "KOI8-R", "KOI8-U", "CP866"}},
-      {"Western", {"CP1252", "ISO-8859-15"}},
-      {"Central European", {"CP1250", "ISO-8859-2"}},
-      {"Greek", {"CP1253", "ISO-8859-7"}},
-      {"Turkish", {"CP1254", "ISO-8859-9"}},
-      {"Hebrew", {"CP1255", "ISO-8859-8"}},
-      {"Arabic", {"CP1256", "ISO-8859-6"}},
-      {"Thai", {"CP874", "TIS-620"}},
-      {"Vietnamese", {"CP1258"}},
+      {N_("Chinese"), {"GB18030", "GBK", "BIG5", "BIG5-HKSCS"}},
+      {N_("Japanese"), {"CP932", "EUC-JP", "SHIFT_JIS", "ISO-2022-JP"}},
+      {N_("Korean"), {"CP949", "EUC-KR"}},
+      {N_("Cyrillic"), {"CP1251", "KOI8-R", "KOI8-U", "CP866"}},
+      {N_("Western"), {"CP1252", "ISO-8859-15"}},
+      {N_("Central European"), {"CP1250", "ISO-8859-2"}},
+      {N_("Greek"), {"CP1253", "ISO-8859-7"}},
+      {N_("Turkish"), {"CP1254", "ISO-8859-9"}},
+      {N_("Hebrew"), {"CP1255", "ISO-8859-8"}},
+      {N_("Arabic"), {"CP1256", "ISO-8859-6"}},
+      {N_("Thai"), {"CP874", "TIS-620"}},
+      {N_("Vietnamese"), {"CP1258"}},
   };
   return list;
 }

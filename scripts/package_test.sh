@@ -23,8 +23,10 @@ rm -f "$build"/ouzeltool_*.deb
 (cd "$build" && cpack -G DEB >/dev/null)
 deb=$(ls "$build"/ouzeltool_*.deb)
 listing=$(dpkg-deb -c "$deb" | awk '{print $6}')
+catalogues=$(cd "$build" && ls locale/*/LC_MESSAGES/ouzeltool.mo | sed 's|^|./usr/share/|')
 for f in ./usr/bin/ouzel-convert ./usr/bin/ouzeltool ./usr/share/man/man1/ouzel-convert.1 \
-  ./usr/share/applications/ouzeltool.desktop ./usr/share/icons/hicolor/scalable/apps/ouzeltool.svg; do
+  ./usr/share/applications/ouzeltool.desktop ./usr/share/icons/hicolor/scalable/apps/ouzeltool.svg \
+  $catalogues; do
   grep -qx -- "$f" <<<"$listing" || fail "$deb lacks $f"
 done
 depends=$(dpkg-deb -f "$deb" Depends)

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# `cmake --install` into a DESTDIR: both programs, the manual page and the desktop entry, each
-# valid; the installed command line runs. Usage: install_test.sh BUILD_DIR [gui]
+# `cmake --install` into a DESTDIR: both programs, the manual page, the desktop entry and every
+# catalogue the build made, each valid; the installed command line runs.
+# Usage: install_test.sh BUILD_DIR [gui]
 set -euo pipefail
 
 fail() {
@@ -26,6 +27,12 @@ version=$("$root/bin/ouzel-convert" --version)
 # The page is written by hand: its header must follow the project's version.
 grep -q "^\.TH OUZEL-CONVERT 1 .*\"$version\"" "$root/share/man/man1/ouzel-convert.1" ||
   fail "the manual page's header does not name $version"
+for mo in "$build"/locale/*/LC_MESSAGES/ouzeltool.mo; do
+  lang=${mo#"$build"/locale/}
+  lang=${lang%%/*}
+  cmp -s "$mo" "$root/share/locale/$lang/LC_MESSAGES/ouzeltool.mo" ||
+    fail "the $lang catalogue is not installed"
+done
 
 if [ "$gui" = gui ]; then
   [ -x "$root/bin/ouzeltool" ] || fail "bin/ouzeltool missing"

@@ -10,6 +10,7 @@
 
 #include "ui/glyph_demand.h"
 #include "ui/ui_probe.h"
+#include "util/i18n.h"
 
 namespace {
 
@@ -80,7 +81,7 @@ bool EncodingChooser::draw(const EncodingChooserIds& ids, int32_t& index, const 
   ImGui::SetNextItemWidth(-FLT_MIN);
   const ImGuiInputTextFlags flags =
       ImGuiInputTextFlags_EnterReturnsTrue | ImGuiInputTextFlags_CallbackHistory;
-  const bool enter = ImGui::InputTextWithHint("##filter", "type to filter", &filter_, flags,
+  const bool enter = ImGui::InputTextWithHint("##filter", _("type to filter"), &filter_, flags,
                                               &EncodingChooser::on_filter_key, this);
   ui_probe::item(ids.filter_probe);
   glyph_demand::note(filter_);

@@ -52,6 +52,6 @@ class PreviewView {
   int rows_drawn_ = 0;
   std::string probe_;
   std::string before_after_;  // a repairable row's sample cell
-  char look_label_[64] = {};
-  char count_text_[64] = {};
+  char look_label_[128] = {};
+  char count_text_[128] = {};
 };
