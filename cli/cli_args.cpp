@@ -126,6 +126,8 @@ const Flag kFlags[] = {
      set_field<&CliOptions::verbose>},
     {"--list-encodings", 0, nullptr, "print every encoding name, one a line, and exit",
      set_field<&CliOptions::list_encodings>},
+    {"--list-presets", 0, nullptr, "print every detection preset, one a line, and exit",
+     set_field<&CliOptions::list_presets>},
     {"--help", 'h', nullptr, "print this help and exit", set_field<&CliOptions::help>},
     {"--version", 'V', nullptr, "print the version and exit", set_field<&CliOptions::version>},
 };

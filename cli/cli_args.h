@@ -24,6 +24,7 @@ struct CliOptions : PlanOverrides {
   bool help = false;
   bool version = false;
   bool list_encodings = false;
+  bool list_presets = false;
 };
 
 // `error` is one line for the user (without the program name), empty on success.

@@ -14,6 +14,7 @@
 #include "cli/cli_plan.h"
 #include "cli/name_quote.h"
 #include "cli/stop_signals.h"
+#include "detect/detect.h"
 #include "platform/fs.h"
 #include "util/encoding_catalogue.h"
 #include "util/log_buffer.h"
@@ -115,6 +116,10 @@ int run_cli(const std::vector<std::string>& args) {
   if (!o.quiet) print_log(log);
   if (o.list_encodings) {
     for (const EncodingEntry& e : encodings) std::printf("%s\n", e.c_str());
+    return kExitOk;
+  }
+  if (o.list_presets) {
+    for (const detect::Preset& p : detect::presets()) std::printf("%s\n", p.name.c_str());
     return kExitOk;
   }
   const platform::Result<JobPlan> plan = make_cli_plan(o, encodings);

@@ -45,6 +45,7 @@ enum Key {
   kKeyCount
 };
 constexpr int32_t kMaxThreads = 256;
+constexpr double kMinScale = 0.5, kMaxScale = 5.0;
 
 // A scalar's text; "null" for a null; `fallback` when missing or a collection.
 std::string text_or(const YAML::Node& value, const char* fallback) {
@@ -90,6 +91,22 @@ void say_fallback(const Settings& s, const char* key, const std::string& text, c
                          " is used");
 }
 
+// Important: looked up through a const node, since `scale` is no key a save writes and the
+// non-const subscript would add it to the document.
+void read_scale(ConvertConfig& cfg, const YAML::Node& doc, std::vector<std::string>* fallbacks) {
+  cfg.scale = 0.0;
+  const YAML::Node value = doc["scale"];
+  if (!value.IsDefined() || value.IsNull()) return;
+  const double scale = value.as<double>(-1.0);
+  if (scale == 0.0 || (scale >= kMinScale && scale <= kMaxScale)) {
+    cfg.scale = scale;
+  } else if (fallbacks) {
+    fallbacks->push_back("scale takes a number from 0.5 to 5 (0: the desktop's), not \"" +
+                         (value.IsScalar() ? value.Scalar() : std::string("a collection")) +
+                         "\"; the desktop's is used");
+  }
+}
+
 void read_options(ConvertConfig& cfg, YAML::Node& doc, std::vector<std::string>* fallbacks) {
   const int32_t threads = doc[kKeys[kThreads]].as<int32_t>(0);
   cfg.threads = threads < 0 || threads > kMaxThreads ? 0 : threads;
@@ -106,6 +123,7 @@ void read_options(ConvertConfig& cfg, YAML::Node& doc, std::vector<std::string>*
   const YAML::Node eol = doc[kKeys[kEol]];
   if (eol.IsScalar() && !parse_eol_mode(eol.Scalar(), cfg.eol) && fallbacks)
     fallbacks->push_back("eol takes keep, lf or crlf, not \"" + eol.Scalar() + "\"; keep is used");
+  read_scale(cfg, doc, fallbacks);
   cfg.bom = kDefaultBom;
   const YAML::Node bom = doc[kKeys[kBom]];
   if (bom.IsScalar() && !parse_bom_mode(bom.Scalar(), cfg.bom) && fallbacks)

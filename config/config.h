@@ -34,6 +34,9 @@ struct ConvertConfig {
   std::vector<FileRule> rules;          // per pattern; the first that matches a file decides
   bool repair = false;                  // double-encoded and mixed files are repaired
   bool editorconfig = false;            // each file's charset and end_of_line from .editorconfig
+  // The window's scale (`scale:`, 0.5 to 5); 0 follows the desktop. Read only: the file keeps
+  // what the user wrote, and the window never writes it.
+  double scale = 0.0;
   // The full path of a file that was there at load but could not be read as settings. The
   // first save to it moves it aside ("ouzel.yml.bad") so that its text is never lost.
   std::string unreadable;

@@ -26,6 +26,8 @@ listing=$(dpkg-deb -c "$deb" | awk '{print $6}')
 catalogues=$(cd "$build" && ls locale/*/LC_MESSAGES/ouzeltool.mo | sed 's|^|./usr/share/|')
 for f in ./usr/bin/ouzel-convert ./usr/bin/ouzeltool ./usr/share/man/man1/ouzel-convert.1 \
   ./usr/share/applications/ouzeltool.desktop ./usr/share/icons/hicolor/scalable/apps/ouzeltool.svg \
+  ./usr/share/bash-completion/completions/ouzel-convert \
+  ./usr/share/metainfo/invalid.varnel.ouzeltool.metainfo.xml \
   $catalogues; do
   grep -qx -- "$f" <<<"$listing" || fail "$deb lacks $f"
 done

@@ -14,7 +14,7 @@ packages=(
   manpages-ja manpages-ru manpages-uk manpages-de manpages-fr manpages-es manpages-pl
   manpages-cs manpages-hu manpages-el manpages-tr manpages-vi iso-codes
   clang-14 clang-format-14 libclang-rt-14-dev
-  desktop-file-utils groff-base man-db
+  desktop-file-utils appstream bash groff-base man-db
   pre-commit git
   gettext
 )

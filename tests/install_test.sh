@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# `cmake --install` into a DESTDIR: both programs, the manual page, the desktop entry and every
-# catalogue the build made, each valid; the installed command line runs.
-# Usage: install_test.sh BUILD_DIR [gui]
+# `cmake --install` into a DESTDIR: both programs, the manual page (in step with --help), the
+# shell completion, the desktop entry, the AppStream description and every catalogue the build
+# made, each valid; the installed command line runs. Usage: install_test.sh BUILD_DIR [gui]
 set -euo pipefail
 
 fail() {
@@ -34,6 +34,39 @@ for mo in "$build"/locale/*/LC_MESSAGES/ouzeltool.mo; do
     fail "the $lang catalogue is not installed"
 done
 
+# Every option --help names has its entry in the manual page, and the page names no other.
+help_options=$("$root/bin/ouzel-convert" --help | grep -oE '^  (-[a-zA-Z], |    )--[a-z][a-z-]*' |
+  grep -oE -- '--[a-z-]+' | sort -u)
+page_options=$(grep -A1 '^\.TP' "$root/share/man/man1/ouzel-convert.1" | grep -oE '\\-\\-[a-z\\-]+' |
+  sed 's/\\//g' | sort -u)
+[ -n "$help_options" ] || fail "no options found in --help"
+[ "$help_options" = "$page_options" ] ||
+  fail "the manual page and --help name other options: $(diff <(echo "$help_options") <(echo "$page_options") | grep '^[<>]' | tr '\n' ' ')"
+
+# The completion, as bash runs it for the installed program: options, encodings whatever the
+# letter case and punctuation, presets inside a list, and the modes.
+completion=$root/share/bash-completion/completions/ouzel-convert
+[ -f "$completion" ] || fail "the bash completion is missing"
+complete_line() {
+  PATH="$root/bin:$PATH" bash -c 'source "$1"; shift; COMP_WORDS=("$@")
+    COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); _ouzel_convert; printf "%s\n" "${COMPREPLY[@]}"' \
+    _ "$completion" ouzel-convert "$@"
+}
+expect_completion() {
+  local want=$1
+  shift
+  complete_line "$@" | grep -qxF -- "$want" || fail "completing '$*' does not offer $want: $(complete_line "$@" | tr '\n' ' ')"
+}
+expect_completion --detect --det
+expect_completion --list-presets --list-p
+expect_completion SHIFT_JIS --from shift
+expect_completion UTF-8 -t utf8
+expect_completion 'UTF-8\ with\ BOM' --to 'utf-8 w'
+expect_completion 'Chinese\,Central\ European' --candidates Chinese,central
+expect_completion crlf --eol cr
+expect_completion remove --bom r
+[ -z "$(complete_line --from no-such-encoding)" ] || fail "an unknown name completes"
+
 if [ "$gui" = gui ]; then
   [ -x "$root/bin/ouzeltool" ] || fail "bin/ouzeltool missing"
   entry=$root/share/applications/ouzeltool.desktop
@@ -46,5 +79,10 @@ if [ "$gui" = gui ]; then
   icon=$root/share/icons/hicolor/scalable/apps/ouzeltool.svg
   python3 -c 'import sys, xml.etree.ElementTree as E; sys.exit(not E.parse(sys.argv[1]).getroot().tag.endswith("svg"))' \
     "$icon" || fail "the icon is not an SVG image"
+  metainfo=$root/share/metainfo/invalid.varnel.ouzeltool.metainfo.xml
+  [ -f "$metainfo" ] || fail "the AppStream description is missing"
+  appstreamcli validate --no-net "$metainfo" >/dev/null || fail "the AppStream description is not valid"
+  grep -q '<launchable type="desktop-id">ouzeltool.desktop</launchable>' "$metainfo" ||
+    fail "the AppStream description does not launch the desktop entry"
 fi
 echo "install into DESTDIR: ok"

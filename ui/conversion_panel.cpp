@@ -14,13 +14,13 @@
 #include <string>
 
 #include "app/app_state.h"
-#include "ui/glyph_demand.h"
-#include "ui/icons.h"
-#include "ui/progress_text.h"
-#include "ui/throughput.h"
-#include "ui/ui_probe.h"
 #include "ui/window_state.h"
 #include "util/i18n.h"
+#include "views/progress_text.h"
+#include "views/throughput.h"
+#include "widgets/glyph_demand.h"
+#include "widgets/icons.h"
+#include "widgets/ui_probe.h"
 
 namespace {
 

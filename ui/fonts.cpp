@@ -5,9 +5,9 @@
 #include <cstdio>
 
 #include "app/app_state.h"
-#include "ui/glyph_demand.h"
 #include "ui/icon_font.h"
 #include "util/i18n.h"
+#include "widgets/glyph_demand.h"
 
 namespace {
 

@@ -12,16 +12,16 @@
 #include <utility>
 
 #include "app/app_state.h"
-#include "ui/closing_notice.h"
-#include "ui/drop_target.h"
 #include "ui/fonts.h"
 #include "ui/frame_pacer.h"
-#include "ui/glyph_demand.h"
 #include "ui/main_window.h"
 #include "ui/probe_file.h"
 #include "ui/sdl_window.h"
 #include "ui/window_state.h"
 #include "util/i18n.h"
+#include "widgets/closing_notice.h"
+#include "widgets/drop_target.h"
+#include "widgets/glyph_demand.h"
 
 namespace {
 

@@ -25,7 +25,6 @@ int fail(MainWindow& win, const std::string& error) {
 int main() {
   i18n::start(i18n::Output::window);  // before the settings' first log line
   AppState app;                       // settings loaded before any window exists
-  apply_metrics(app, metrics_for_dpi(sane_dpi(query_xft_dpi())));
 
   MainWindow win;
   std::string error;
@@ -33,6 +32,7 @@ int main() {
     std::fprintf(stderr, "ouzeltool: %s\n", error.c_str());
     return 1;
   }
+  apply_metrics(app, metrics_for_scale(choose_scale(query_scale_inputs(app.scale))));
   if (!create_main_window(app, win, error)) return fail(win, error);
 
   TitleDrag drag;  // written by the main window each frame, read by the hit test

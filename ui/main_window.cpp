@@ -8,11 +8,11 @@
 #include "app/app_state.h"
 #include "app/open_config.h"
 #include "ui/conversion_panel.h"
-#include "ui/file_dialog.h"
-#include "ui/icons.h"
-#include "ui/ui_probe.h"
 #include "ui/window_state.h"
 #include "util/i18n.h"
+#include "widgets/file_dialog.h"
+#include "widgets/icons.h"
+#include "widgets/ui_probe.h"
 
 namespace {
 

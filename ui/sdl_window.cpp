@@ -101,7 +101,11 @@ void place_and_show(SDL_Window* window) {
   if (SDL_GetDisplayUsableBounds(0, &bounds) != 0) SDL_GetDisplayBounds(0, &bounds);
   int w = 0, h = 0;
   SDL_GetWindowSize(window, &w, &h);
-  const IntPoint p = centred_position(IntRect{bounds.x, bounds.y, bounds.w, bounds.h}, w, h);
+  const IntRect work{bounds.x, bounds.y, bounds.w, bounds.h};
+  // A scaled window larger than the screen is cut to it rather than left overhanging.
+  const IntPoint size = fitted_size(work, w, h);
+  if (size.x != w || size.y != h) SDL_SetWindowSize(window, w = size.x, h = size.y);
+  const IntPoint p = centred_position(work, w, h);
   SDL_SetWindowPosition(window, p.x, p.y);
   SDL_ShowWindow(window);
 }

@@ -410,21 +410,29 @@ TEST_F(ConfigTest, TextFallbacks) {
   EXPECT_EQ(app->output, "D:\\x");
 }
 
-// Line ends and marks the file spells wrongly are said, and the run keeps their defaults.
-TEST_F(ConfigTest, UnknownEolAndBomAreSaid) {
-  load("eol: unix\nbom: maybe\n");
+// Line ends, marks and the window's scale the file spells wrongly are said, and the run keeps
+// their defaults.
+TEST_F(ConfigTest, UnknownEolBomAndScaleAreSaid) {
+  load("eol: unix\nbom: maybe\nscale: 9\n");
   EXPECT_EQ(app->eol, EolMode::keep);
   EXPECT_EQ(app->bom, kDefaultBom);
+  EXPECT_EQ(app->scale, 0.0);
   EXPECT_EQ(
       messages(),
       (std::vector<std::string>{
           "load config ouzel.yml: eol takes keep, lf or crlf, not \"unix\"; keep is used",
+          "load config ouzel.yml: scale takes a number from 0.5 to 5 (0: the desktop's), not "
+          "\"9\"; the desktop's is used",
           std::string("load config ouzel.yml: bom takes keep, add or remove, not \"maybe\"; ") +
               bom_mode_name(kDefaultBom) + " is used"}));
-  load("eol: crlf\nbom: add\n");
+  load("eol: crlf\nbom: add\nscale: 1.5\n");
   EXPECT_EQ(app->eol, EolMode::crlf);
   EXPECT_EQ(app->bom, BomMode::add);
+  EXPECT_EQ(app->scale, 1.5);
   EXPECT_TRUE(messages().empty());
+  // The window never writes the scale: the file keeps it as the user wrote it.
+  app->save_config();
+  EXPECT_NE(read_file(tmp / "ouzel.yml").find("scale: 1.5\n"), std::string::npos);
 }
 
 // Filters: only non-empty texts count; no usable entry gives the three defaults.

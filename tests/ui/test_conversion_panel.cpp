@@ -7,9 +7,9 @@
 
 #include "tests/support/ui_test_app.h"
 #include "ui/conversion_panel.h"
-#include "ui/filter_items.h"
-#include "ui/throughput.h"
 #include "util/i18n.h"
+#include "views/throughput.h"
+#include "widgets/filter_items.h"
 
 using testing_support::read_file;
 

@@ -10,8 +10,8 @@
 #include "tests/support/test_support.h"
 #include "tests/support/ui_test_app.h"
 #include "ui/fonts.h"
-#include "ui/glyph_demand.h"
 #include "util/i18n.h"
+#include "widgets/glyph_demand.h"
 
 using testing_support::TempDir;
 using testing_support::write_file;
