@@ -17,6 +17,7 @@
 #include "detect/detect.h"
 #include "platform/fs.h"
 #include "util/encoding_catalogue.h"
+#include "util/i18n.h"
 #include "util/log_buffer.h"
 #include "util/strfmt.h"
 
@@ -48,8 +49,10 @@ std::string report_place_error(const std::string& path) {
   const size_t slash = path.rfind('/');
   const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
   if (!platform::is_directory(dir))
-    return "cannot write the report " + path + ": no directory " + dir;
-  if (platform::is_directory(path)) return "cannot write the report " + path + ": a directory";
+    return kestrum::strfmt(_("cannot write the report %s: no directory %s"), path.c_str(),
+                           dir.c_str());
+  if (platform::is_directory(path))
+    return kestrum::strfmt(_("cannot write the report %s: a directory"), path.c_str());
   return {};
 }
 
@@ -79,16 +82,18 @@ int run_job(const CliOptions& o, const JobPlan& plan) {
     report = job.run(observer);
   }
   if (!report.ran)
-    return usage_error(report.refusal.empty() ? "the job did not start: " + plan.input
-                                              : report.refusal);
+    return usage_error(report.refusal.empty()
+                           ? kestrum::strfmt(_("the job did not start: %s"), plan.input.c_str())
+                           : report.refusal);
   observer.finish(report);
   int status = run_status(report, o.check);
   if (!o.report.empty()) {
     const std::string text =
         ends_with(o.report, ".json") ? report_json(report) : report_csv(report);
     if (const platform::Status written = platform::write_file_safely(o.report, text); !written) {
-      observer.print_line("ouzel-convert: cannot write the report " + o.report + ": " +
-                          errno_text(written.err()));
+      observer.print_line("ouzel-convert: " + kestrum::strfmt(_("cannot write the report %s: %s"),
+                                                              o.report.c_str(),
+                                                              errno_text(written.err()).c_str()));
       if (status == kExitOk) status = kExitFailed;
     }
   }
@@ -99,7 +104,8 @@ int run_job(const CliOptions& o, const JobPlan& plan) {
 
 int run_cli(const std::vector<std::string>& args) {
   const ParsedArgs parsed = parse_arguments(args);
-  if (!parsed.error.empty()) return usage_error(parsed.error + " (see --help)");
+  if (!parsed.error.empty())
+    return usage_error(kestrum::strfmt(_("%s (see --help)"), parsed.error.c_str()));
   const CliOptions& o = parsed.options;
   if (o.help) {
     std::fputs(help_text().c_str(), stdout);
@@ -109,7 +115,7 @@ int run_cli(const std::vector<std::string>& args) {
     std::printf("%s\n", version_text().c_str());
     return kExitOk;
   }
-  if (o.quiet && o.verbose) return usage_error("--quiet and --verbose exclude each other");
+  if (o.quiet && o.verbose) return usage_error(_("--quiet and --verbose exclude each other"));
   EncodingList encodings;
   LogBuffer log;
   build_encoding_catalogue(encodings, log);

@@ -10,6 +10,7 @@
 #include "detect/detect.h"
 #include "transcode/iconv_handle.h"
 #include "util/i18n.h"
+#include "util/strfmt.h"
 
 namespace detect {
 namespace {
@@ -218,12 +219,19 @@ std::string wider_label_note(std::string_view wide, std::string_view narrow) {
   const std::string n = canonical_name(narrow);
   const std::string w = canonical_name(wide);
   if (wider_label(n) != w) return "";
-  const std::string head = w + " rather than " + n + ": both read it, ";
-  if (n == "SHIFT_JIS") return head + "SHIFT_JIS turns \\ into ¥ and ~ into ‾";
-  if (n == "EUC-KR") return head + "EUC-KR misreads the extended Hangul of CP949";
-  if (n == "GB2312") return head + "GB2312 lacks the characters only GBK has";
-  if (n == "TIS-620") return head + "TIS-620 lacks the punctuation CP874 has at 0x80-0xA0";
-  return head + n + " turns 0x80-0x9F into control characters";
+  std::string why;
+  if (n == "SHIFT_JIS")
+    why = _("SHIFT_JIS turns \\ into ¥ and ~ into ‾");
+  else if (n == "EUC-KR")
+    why = _("EUC-KR misreads the extended Hangul of CP949");
+  else if (n == "GB2312")
+    why = _("GB2312 lacks the characters only GBK has");
+  else if (n == "TIS-620")
+    why = _("TIS-620 lacks the punctuation CP874 has at 0x80-0xA0");
+  else
+    why = kestrum::strfmt(_("%s turns 0x80-0x9F into control characters"), n.c_str());
+  return kestrum::strfmt(_("%s rather than %s: both read it, %s"), w.c_str(), n.c_str(),
+                         why.c_str());
 }
 
 }  // namespace detect

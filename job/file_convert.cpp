@@ -15,6 +15,8 @@
 #include "policy/conformance.h"
 #include "transcode/stream_convert.h"
 #include "transcode/utf8.h"
+#include "util/i18n.h"
+#include "util/strfmt.h"
 
 namespace {
 
@@ -46,7 +48,7 @@ void set_write_failure(FileReport& report, int error) {
   if (error == platform::kSourceChanged) {
     report.outcome = Outcome::changed;
     report.error = 0;
-    report.note = "changed while it was converted, left as it is; the next run converts it";
+    report.note = _("changed while it was converted, left as it is; the next run converts it");
     return;
   }
   report.outcome = Outcome::cannot_write;
@@ -193,7 +195,8 @@ int FileConverter::finish_target(const JobFile& file, platform::TargetFile&& tar
         unlinked.emplace_back(name, e);
   }
   for (const auto& [name, e] : unlinked)
-    report.note = "cannot link " + name + " to the new content, error: " + errno_text(e);
+    report.note = kestrum::strfmt(_("cannot link %s to the new content, error: %s"), name.c_str(),
+                                  errno_text(e).c_str());
   return err;
 }
 
@@ -264,7 +267,8 @@ const RunEncodings& FileConverter::utf8_instead(const RunEncodings& enc, const E
     return enc;
   const RunEncodings& utf8 = encodings_for(EncodingEntry("UTF-8"), to);
   report.source = utf8.source_name;
-  report.note = "valid UTF-8: read as UTF-8, not as " + enc.source_name;
+  report.note =
+      kestrum::strfmt(_("valid UTF-8: read as UTF-8, not as %s"), enc.source_name.c_str());
   return utf8;
 }
 
@@ -275,7 +279,8 @@ namespace {
 Outcome utf8_not_wide(const RunEncodings& enc, const BodyFacts& body, FileReport& report) {
   const bool as_is = enc.target_is_utf8() || (!body.non_ascii && enc.target.ascii_compatible);
   if (!as_is) return Outcome::converted;
-  report.note = "no NUL byte and valid UTF-8: not " + enc.source_name + " text";
+  report.note =
+      kestrum::strfmt(_("no NUL byte and valid UTF-8: not %s text"), enc.source_name.c_str());
   return enc.target_is_utf8() ? Outcome::already_utf8 : Outcome::ascii;
 }
 
@@ -284,7 +289,7 @@ Outcome utf8_not_wide(const RunEncodings& enc, const BodyFacts& body, FileReport
 void FileConverter::settle(const RunEncodings& enc, FileFacts& facts, FileReport& report) {
   Classification& cls = facts.cls;
   if (cls.outcome == Outcome::marked) {
-    report.note = std::string("marked as ") + form_name(cls.foreign_mark);
+    report.note = marked_as_note(form_name(cls.foreign_mark));
   } else {
     cls.outcome = classify_body(facts.body, enc);
     cls.nul_offset = cls.mark_length + facts.body.nul_offset;
@@ -296,10 +301,12 @@ void FileConverter::settle(const RunEncodings& enc, FileFacts& facts, FileReport
   if (cls.outcome == Outcome::already_utf8 && facts.doubt_known &&
       detect::utf8_doubtful(facts.doubt, {enc.source_charset})) {
     cls.outcome = Outcome::converted;
-    report.note = "valid UTF-8, but it reads as " + enc.source_name + " text";
+    report.note =
+        kestrum::strfmt(_("valid UTF-8, but it reads as %s text"), enc.source_name.c_str());
   }
   if (cls.outcome == Outcome::binary)
-    report.note = "NUL byte at offset " + std::to_string(cls.nul_offset);
+    report.note = kestrum::strfmt(_("NUL byte at offset %llu"),
+                                  static_cast<unsigned long long>(cls.nul_offset));
   if (cls.outcome == Outcome::already_utf8) report.source = "UTF-8";  // what it was read as
   // UTF-8 to UTF-8 re-encodes nothing: valid text keeps its bytes, only the mark policy applies.
   if (cls.outcome == Outcome::converted && enc.source.form == UnicodeForm::utf8 &&
@@ -310,7 +317,7 @@ void FileConverter::settle(const RunEncodings& enc, FileFacts& facts, FileReport
   // a warning on each file where it made a difference.
   if (report.outcome == Outcome::converted && report.note.empty() && !enc.source_keeps_ascii) {
     const std::string hint = detect::narrow_label_hint(facts.head, enc.source_charset);
-    if (!hint.empty()) report.note = "warning: " + hint;
+    if (!hint.empty()) report.note = kestrum::strfmt(_("warning: %s"), hint.c_str());
   }
   if (run_.samples && report.outcome != Outcome::marked && report.outcome != Outcome::binary)
     report.sample = detect::sample_line(facts.head, report.outcome == Outcome::already_utf8

@@ -23,6 +23,7 @@ WORD = re.compile(r"[A-Za-z]{2,}")
 CAPITALISED = re.compile(r"^[^A-Za-z]*[A-Z][a-z]")
 FORMAT = re.compile(r"%[-+ #0-9.*]*(?:hh|h|ll|l|z|j|t|L)?[diouxXeEfgGcsp%]")
 ESCAPE = re.compile(r"\\(?:x[0-9A-Fa-f]+|u[0-9A-Fa-f]{4}|[0-7]{1,3}|.)")
+BLANK_ESCAPE = re.compile(r"\\[nrt]")
 
 
 def literals(text):
@@ -105,13 +106,16 @@ def join(out, pending, line, value, marked):
 
 
 def is_text(value):
-    """Whether a literal reads as words for a person."""
+    """Whether a literal reads as words for a person: words with a blank between them, a
+    capitalised word, or a word that a blank joins to others ("repaired: ", " aside")."""
     if value.startswith("##"):
         return False
-    plain = ESCAPE.sub(" ", FORMAT.sub(" ", value.split("##")[0]))
+    plain = ESCAPE.sub("", BLANK_ESCAPE.sub(" ", FORMAT.sub("", value.split("##")[0])))
     if not WORD.search(plain):
         return False
-    return " " in plain.strip() or bool(CAPITALISED.match(plain))
+    if " " in plain.strip() or CAPITALISED.match(plain):
+        return True
+    return bool(re.search(r"[a-z]{3,}", plain)) and plain != plain.strip()
 
 
 def sources(root, paths):

@@ -218,7 +218,7 @@ void PreviewView::draw_table(AppState& app) {
   column(PreviewColumn::evidence, evidence_w);
   column(PreviewColumn::size, size_w);
   column(PreviewColumn::line_ends, ImGui::CalcTextSize("CRLF 00000 -> LF 00000").x);
-  column(PreviewColumn::mark, ImGui::CalcTextSize("none -> BOM").x);
+  column(PreviewColumn::mark, ImGui::CalcTextSize(_("none")).x + ImGui::CalcTextSize(" -> BOM").x);
   column(PreviewColumn::rule, ImGui::CalcTextSize("rule 10: *.cpp;*.h;*.hpp").x);
   draw_headers();
   sort_if_asked();

@@ -149,7 +149,7 @@ void ReportView::draw_table() {
   column(_("Source"), name_width);
   column(_("Target"), name_width);
   column(_("Line Ends"), ImGui::CalcTextSize("CRLF 00000 -> LF 00000").x);
-  column(_("Mark"), ImGui::CalcTextSize("none -> BOM").x);
+  column(_("Mark"), ImGui::CalcTextSize(_("none")).x + ImGui::CalcTextSize(" -> BOM").x);
   ImGui::TableHeadersRow();
 
   const std::vector<uint32_t>& visible = rows_.visible();

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """The real window in another language under Xvfb: every widget of the panel inside the window,
-a preview and a conversion, the report saved through the file chooser with its log line in that
-language and its CSV fields in English.
+a preview and a conversion with the job's log lines in that language, the report saved through
+the file chooser with its log line in that language and its CSV fields in English.
 
 Run inside an X server (xvfb-run). Arguments: the tool's binary, the source tree, the language
 (zh_CN, zh_TW, ja, ko, ru). OUZEL_UPDATE_SCREENSHOT=1 writes docs/window-<language>.png from
@@ -64,6 +64,7 @@ def check(work, binary, source_dir, language):
                     return False
         return True
     wait_for("the outputs as iconv writes them", converted, 60)
+    tool.wait_log(texts.gettext("Processing file: %s").split("%")[0] + "a.cpp")
 
     # File > Save Report...: the chooser offers report.csv in the working directory.
     tool.click("menu_file")
