@@ -41,6 +41,8 @@ $sudo dpkg -i "$deb" >/dev/null
 version=$(/usr/bin/ouzel-convert --version)
 [ "$version" = "ouzel-convert $(dpkg-deb -f "$deb" Version)" ] || fail "--version says '$version'"
 man -w ouzel-convert >/dev/null 2>&1 || fail "man ouzel-convert finds no page"
+usage=$(LC_ALL=zh_CN.UTF-8 LANGUAGE= /usr/bin/ouzel-convert --help)  # whole: a pipe to head may break it
+[[ $usage == 用法：* ]] || fail "the installed command line's help is not in Chinese: ${usage%%$'\n'*}"
 $sudo dpkg -r ouzeltool >/dev/null
 [ ! -e /usr/bin/ouzel-convert ] || fail "dpkg -r left /usr/bin/ouzel-convert"
 trap - EXIT

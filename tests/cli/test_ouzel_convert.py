@@ -7,6 +7,7 @@ import json
 import os
 import pty
 import re
+import unicodedata
 import select
 import shutil
 import signal
@@ -536,6 +537,9 @@ class OuzelConvert(unittest.TestCase):
             text = self.run_cli("--help", env=env).stdout.decode()
             self.assertTrue(text.startswith(word + "ouzel-convert [OPTIONS]"), text[:80])
             self.assertEqual(option.findall(text), option.findall(english), lang)
+            for line in text.splitlines():  # a Chinese, Japanese or Korean character: 2 columns
+                columns = sum(2 if unicodedata.east_asian_width(c) in "WF" else 1 for c in line)
+                self.assertLessEqual(columns, 90, line)
             bad = self.run_cli("--bogus", env=env)
             self.assertEqual(bad.returncode, 2)
             self.assertEqual(len(self.stderr_lines(bad)), 1)
