@@ -67,11 +67,21 @@ std::string set_field(CliOptions& o, const std::string& value) {
   return {};
 }
 
+// An encoding named once: given twice, which one was meant is no guess to make.
+template <auto member>
+std::string set_encoding(CliOptions& o, const std::string& value) {
+  const char* name = member == &CliOptions::from ? "--from" : "--to";
+  if ((o.*member).has_value()) return kestrum::strfmt(_("%s is given more than once"), name);
+  if (value.empty()) return kestrum::strfmt(_("%s names no encoding"), name);
+  o.*member = value;
+  return {};
+}
+
 const Flag kFlags[] = {
     {"--from", 'f', "NAME", N_("source encoding, as the window lists it (default GBK)"),
-     set_field<&CliOptions::from>},
+     set_encoding<&CliOptions::from>},
     {"--to", 't', "NAME", N_("target encoding, \"UTF-8 with BOM\" included (default UTF-8)"),
-     set_field<&CliOptions::to>},
+     set_encoding<&CliOptions::to>},
     {"--filter", 0, "TEXT", N_("which files, in the window's filter syntax (default \"*.*\")"),
      set_field<&CliOptions::filter>},
     {"--config", 'c', "FILE",
@@ -128,7 +138,9 @@ const Flag kFlags[] = {
     {"--check", 0, nullptr,
      N_("write nothing; exit 1 when any file would change or cannot be read or converted"),
      set_field<&CliOptions::check>},
-    {"--report", 'r', "FILE", N_("write the report: JSON when FILE ends in .json, else CSV"),
+    {"--report", 'r', "FILE",
+     N_("write the report: JSON when FILE ends in .json, else CSV; - writes CSV to standard "
+        "output"),
      set_field<&CliOptions::report>},
     {"--quiet", 'q', nullptr, N_("print only errors"), set_field<&CliOptions::quiet>},
     {"--verbose", 'v', nullptr, N_("print every file and the engine's messages"),

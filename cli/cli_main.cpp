@@ -13,6 +13,7 @@
 #include "cli/cli_observer.h"
 #include "cli/cli_plan.h"
 #include "cli/name_quote.h"
+#include "cli/report_target.h"
 #include "cli/stop_signals.h"
 #include "detect/detect.h"
 #include "platform/fs.h"
@@ -43,19 +44,6 @@ bool ends_with(const std::string& s, const char* suffix) {
   return s.size() >= n && s.compare(s.size() - n, n, suffix) == 0;
 }
 
-// A report that could not be written is found out before the job, not after it.
-std::string report_place_error(const std::string& path) {
-  if (path.empty()) return {};
-  const size_t slash = path.rfind('/');
-  const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-  if (!platform::is_directory(dir))
-    return kestrum::strfmt(_("cannot write the report %s: no directory %s"), path.c_str(),
-                           dir.c_str());
-  if (platform::is_directory(path))
-    return kestrum::strfmt(_("cannot write the report %s: a directory"), path.c_str());
-  return {};
-}
-
 bool stderr_is_terminal() {
   const char* term = std::getenv("TERM");
   return ::isatty(STDERR_FILENO) == 1 && (term == nullptr || std::strcmp(term, "dumb") != 0);
@@ -72,7 +60,7 @@ ConsoleStyle console_style(const CliOptions& o) {
 }
 
 // Runs the job to its end or to a stop signal; writes the report; the exit status.
-int run_job(const CliOptions& o, const JobPlan& plan) {
+int run_job(const CliOptions& o, const JobPlan& plan, ReportTarget& out) {
   CliObserver observer(stderr, console_style(o));
   ConvertJob job(plan);
   JobReport report;
@@ -90,10 +78,10 @@ int run_job(const CliOptions& o, const JobPlan& plan) {
   if (!o.report.empty()) {
     const std::string text =
         ends_with(o.report, ".json") ? report_json(report) : report_csv(report);
-    if (const platform::Status written = platform::write_file_safely(o.report, text); !written) {
+    if (const int err = out.write(text)) {
       observer.print_line("ouzel-convert: " + kestrum::strfmt(_("cannot write the report %s: %s"),
                                                               o.report.c_str(),
-                                                              errno_text(written.err()).c_str()));
+                                                              errno_text(err).c_str()));
       if (status == kExitOk) status = kExitFailed;
     }
   }
@@ -130,6 +118,8 @@ int run_cli(const std::vector<std::string>& args) {
   }
   const platform::Result<JobPlan> plan = make_cli_plan(o, encodings);
   if (!plan) return usage_error(plan.error().context);
-  if (const std::string e = report_place_error(o.report); !e.empty()) return usage_error(e);
-  return run_job(o, *plan);
+  // A report that could not be written is found out before the job, not after it.
+  ReportTarget report;
+  if (const std::string e = report.open(o.report, o.config); !e.empty()) return usage_error(e);
+  return run_job(o, *plan, report);
 }

@@ -123,21 +123,23 @@ void CliObserver::search_done(size_t total) {
   std::fflush(out_);
 }
 
-void CliObserver::file_done(size_t, const FileReport& report, const std::vector<std::string>&,
+void CliObserver::file_done(size_t, const FileReport&, const std::vector<std::string>&,
                             const JobProgress& progress) {
   last_ = progress;
+}
+
+// Important: a file's line waits for its final outcome, so that it is printed once.
+void CliObserver::file_revised(size_t, const FileReport&, const std::string&) {}
+
+void CliObserver::file_settled(size_t, const FileReport& report) {
   const bool listed = file_is_listed(report, style_);
   // A printed line redraws the progress line below it already.
   if (listed) print_line(file_line(report, style_.check));
   if (!progress_shown_ || listed) return;
-  if (throttle_.due(RedrawThrottle::Clock::now()) || progress.files_done == progress.files_total) {
+  if (throttle_.due(RedrawThrottle::Clock::now()) || last_.files_done == last_.files_total) {
     draw_progress();
     std::fflush(out_);
   }
-}
-
-void CliObserver::file_revised(size_t, const FileReport& report) {
-  if (file_is_listed(report, style_)) print_line(file_line(report, style_.check));
 }
 
 void CliObserver::draw_progress() {

@@ -83,6 +83,7 @@ platform::Result<JobPlan> make_cli_plan(const CliOptions& o, const EncodingList&
   JobPlan& plan = *resolved;
   if (std::string e = take_paths(o, plan); !e.empty()) return platform::Error{EINVAL, std::move(e)};
   plan.options.dry_run = o.dry_run || o.check;
+  if (o.report != "-") plan.report = o.report;  // never one of the run's files
   plan.options.durable = !o.no_sync;
   // Checked against .editorconfig, each file is read as what it should be: nothing is
   // detected, and a double-encoded file is valid text in its charset.

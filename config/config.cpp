@@ -81,16 +81,60 @@ struct Settings {
   std::vector<std::string>* fallbacks = nullptr;    // loading: names replaced by a fallback
 };
 
-// Important: a name the file holds but this system does not know is replaced by its fallback
-// (and written so at the next save); said, so that a run never takes the fallback unseen.
-void say_fallback(const Settings& s, const char* key, const std::string& text, const char* list,
-                  int32_t used) {
-  if (s.fallbacks == nullptr) return;
-  const bool listed = used >= 0 && static_cast<size_t>(used) < s.encodings.size();
+bool repeated(const YAML::Node& doc, const char* key) {
+  int seen = 0;
+  for (auto it = doc.begin(); it != doc.end() && seen < 2; ++it)
+    seen += it->first.IsScalar() && it->first.Scalar() == key ? 1 : 0;
+  return seen > 1;
+}
+
+// "from names no encoding of the From list: "X"", in the user's language.
+std::string no_encoding_text(const char* key, const char* list, const std::string& name) {
+  return kestrum::strfmt(_("%s names no encoding of %s: \"%s\""), key, _(list), name.c_str());
+}
+
+// Why the value of `key` names no encoding of `list`, or empty when it names one (`index`).
+std::string unread_encoding(const Settings& s, const char* key, const YAML::Node& value,
+                            const char* list, int32_t& index) {
   // Translators: the first word is the settings file's key (from, to); it stays.
-  s.fallbacks->push_back(kestrum::strfmt(
-      _("%s names no encoding of %s: \"%s\"; %s is used"), key, _(list), text.c_str(),
-      listed ? s.encodings[static_cast<size_t>(used)].name.c_str() : _("none")));
+  using kestrum::strfmt;
+  if (repeated(s.cfg.document, key)) return strfmt(_("%s is given more than once"), key);
+  if (value.IsNull() || (value.IsScalar() && value.Scalar().empty()))
+    return strfmt(_("%s is empty"), key);
+  if (!value.IsScalar())
+    return strfmt(_("%s holds a list or a mapping, not one encoding name"), key);
+  index = found_index(s.encodings, value.Scalar());
+  if (index < static_cast<int32_t>(s.encodings.size())) return {};
+  return no_encoding_text(key, list, value.Scalar());
+}
+
+// The index `key` names. Important: only a missing key takes the fallback unsaid; anything else
+// the file holds that names no encoding is said, so that a run never takes the fallback
+// unseen, and kept as written by a save (`unread`).
+int32_t read_encoding(const Settings& s, const char* key, const char* list, const char* missing,
+                      const char* fallback, ConvertConfig::Unread& unread) {
+  unread = {};
+  const auto names = static_cast<int32_t>(s.encodings.size());
+  const auto say = [&](const std::string& why, int32_t used) {
+    if (s.fallbacks == nullptr) return;
+    const bool listed = used >= 0 && used < names;
+    s.fallbacks->push_back(
+        kestrum::strfmt(_("%s; %s is used"), why.c_str(),
+                        listed ? s.encodings[static_cast<size_t>(used)].name.c_str() : _("none")));
+  };
+  const YAML::Node value = s.cfg.document[key];
+  if (!value.IsDefined()) {
+    const int32_t index = found_index(s.encodings, missing);
+    if (index == names) say(no_encoding_text(key, list, missing), index);
+    return index;
+  }
+  const int32_t fallback_index = index_of(s.encodings, fallback);
+  int32_t index = fallback_index;
+  unread.why = unread_encoding(s, key, value, list, index);
+  if (unread.why.empty()) return index;
+  unread.index = fallback_index;
+  say(unread.why, fallback_index);
+  return fallback_index;
 }
 
 // Important: looked up through a const node, since `scale` is no key a save writes and the
@@ -149,20 +193,10 @@ void read_settings(Settings& s) {
   const int32_t index = doc[kKeys[kFilterIndex]].as<int32_t>(0);
   const auto count = static_cast<int32_t>(cfg.filters.size());
   cfg.filter_index = index < 0 || index >= count ? 0 : index;
-  const std::string from = text_or(doc[kKeys[kFrom]], "GBK");
-  const std::string to = text_or(doc[kKeys[kTo]], "UTF-8");
-  const auto names = static_cast<int32_t>(s.encodings.size());
   // Names as the command line reads them ("big5", "utf8"), so both take a file alike.
-  cfg.from_index = found_index(s.encodings, from);
-  if (cfg.from_index == names) {
-    cfg.from_index = index_of(s.encodings, "GBK");
-    say_fallback(s, "from", from, N_("the From list"), cfg.from_index);
-  }
-  cfg.to_index = found_index(s.encodings, to);
-  if (cfg.to_index == names) {
-    cfg.to_index = index_of(s.encodings, "UTF8");
-    say_fallback(s, "to", to, N_("the To list"), cfg.to_index);
-  }
+  cfg.from_index =
+      read_encoding(s, kKeys[kFrom], N_("the From list"), "GBK", "GBK", cfg.from_unread);
+  cfg.to_index = read_encoding(s, kKeys[kTo], N_("the To list"), "UTF-8", "UTF8", cfg.to_unread);
   read_options(cfg, doc, s.fallbacks);
   std::vector<std::string> dropped;
   cfg.rules = read_rules(doc[kKeys[kRules]], s.encodings, s.diagnostics ? *s.diagnostics : dropped);
@@ -238,8 +272,10 @@ YAML::Node settings_value(const Settings& s, int key, const YAML::Node& old) {
     case kFilterIndex:
       return YAML::Node(cfg.filter_index);
     case kFrom:
+      if (!cfg.from_unread.why.empty() && cfg.from_index == cfg.from_unread.index) return old;
       return encoding_name(s, cfg.from_index, "GBK");
     case kTo:
+      if (!cfg.to_unread.why.empty() && cfg.to_index == cfg.to_unread.index) return old;
       return encoding_name(s, cfg.to_index, "UTF-8");
     case kThreads:
       return YAML::Node(cfg.threads);
@@ -310,13 +346,19 @@ int settings_key(const YAML::Node& key) {
 YAML::Node settings_document(const Settings& s) {
   YAML::Node out(YAML::NodeType::Map);
   bool placed[kKeyCount] = {};
+  bool replaced[kKeyCount] = {};
   const YAML::Node& doc = s.cfg.document;
   if (doc.IsMap()) {
     for (auto it = doc.begin(); it != doc.end(); ++it) {
       const int k = settings_key(it->first);
       if (k >= 0 && !placed[k]) {
-        out.force_insert(it->first, settings_value(s, k, it->second));
+        YAML::Node value = settings_value(s, k, it->second);
+        // A source or target chosen anew replaces every copy the file held, not the first.
+        replaced[k] = (k == kFrom || k == kTo) && !value.is(it->second);
+        out.force_insert(it->first, value);
         placed[k] = true;
+      } else if (k >= 0 && replaced[k]) {
+        continue;
       } else {
         out.force_insert(it->first, it->second);
       }

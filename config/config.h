@@ -37,6 +37,14 @@ struct ConvertConfig {
   // The window's scale (`scale:`, 0.5 to 5); 0 follows the desktop. Read only: the file keeps
   // what the user wrote, and the window never writes it.
   double scale = 0.0;
+  // A from or to the file holds but loading could not take (empty, a list or map, given twice,
+  // a name not known here): why, and the fallback index used instead. While the index is still
+  // that one, a save leaves the file's own text as it was written.
+  struct Unread {
+    std::string why;
+    int32_t index = -1;
+  };
+  Unread from_unread, to_unread;
   // The full path of a file that was there at load but could not be read as settings. The
   // first save to it moves it aside ("ouzel.yml.bad") so that its text is never lost.
   std::string unreadable;

@@ -25,7 +25,16 @@ platform::Status take_encoding(EncodingEntry& out, const ConvertConfig& cfg,
                                const EncodingList& encodings, const PlanOverrides& o,
                                const std::optional<std::string>& typed, const char* key,
                                int32_t index, const char* fallback) {
+  if (typed && typed->empty())
+    return refused(kestrum::strfmt(_("%s names no encoding"), (std::string("--") + key).c_str()));
+  const ConvertConfig::Unread& unread =
+      key == std::string("from") ? cfg.from_unread : cfg.to_unread;
   std::string name = typed.value_or(written(cfg, o.strict, key));
+  // Important: what the file holds in place of one name is never taken as the fallback.
+  if (!typed && o.strict && !unread.why.empty() &&
+      (name.empty() || find_encoding(encodings, name) != nullptr))
+    return refused(
+        kestrum::strfmt(_("settings file %s: %s"), cfg.path.c_str(), unread.why.c_str()));
   if (const EncodingEntry* e = entry_at(encodings, index); name.empty() && e) {
     out = *e;
     return {};

@@ -63,8 +63,18 @@ FileConverter::~FileConverter() = default;
 
 bool FileConverter::source_changed() const {
   if (!source_stamp_) return false;
-  const platform::Result<platform::FileStamp> now = platform::stamp_file(source_path_);
+  const platform::Result<platform::FileStamp> now =
+      platform::stamp_file(source_path_, !source_direct_);
   return !now || *now != *source_stamp_;
+}
+
+FileReport& FileConverter::replaced(FileReport& report, const char* what) {
+  source_stamp_.reset();
+  content_.clear();
+  report.outcome = Outcome::changed;
+  report.note =
+      kestrum::strfmt(_("%s since the search, left as it is; the next run converts it"), _(what));
+  return report;
 }
 
 void FileConverter::release() {
@@ -126,10 +136,11 @@ OutputDirs& FileConverter::dirs() {
 
 int FileConverter::open_target(const JobFile& file, platform::TargetFile& target,
                                std::string& path) {
-  // Important: in place a link (checked to stay inside the tree) is written through and stays a
-  // link; in a separate output tree a link found at the target is replaced, never followed.
-  const platform::LinkPolicy links =
-      run_.in_place ? platform::LinkPolicy::write_through : platform::LinkPolicy::replace_link;
+  // Important: a link found at the target is never followed. In place a link the search found
+  // (checked to stay inside the tree) is written through as its file's own path (write_path)
+  // and stays a link; one found where the search saw the file replaced it since, and the source
+  // guard below refuses it at publishing.
+  const platform::LinkPolicy links = platform::LinkPolicy::replace_link;
   int err = 0;
   if (!file.write_path.empty()) {
     path = file.write_path;
@@ -162,7 +173,7 @@ int FileConverter::open_target(const JobFile& file, platform::TargetFile& target
   // A staged file gets its name with its folder at the run's end, and its source is looked at
   // again then (OutputDirs::publish_staged): once is enough.
   if (err == 0 && source_stamp_ && !target.is_staged())
-    target.guard_source(source_path_, *source_stamp_);
+    target.guard_source(source_path_, *source_stamp_, /*follow=*/!source_direct_);
   return err;
 }
 
@@ -176,9 +187,11 @@ int FileConverter::finish_target(const JobFile& file, platform::TargetFile&& tar
     const bool watchable = source_direct_ && source_stamp_ && source_stamp_->links == 1;
     if (run_.dirs != nullptr)
       run_.dirs->staged_file(path, bytes, token, source_path_, source_stamp_, watchable);
+    published_later_ = run_.dirs != nullptr;
     return 0;
   }
   if (run_.publisher != nullptr && file.hard_links.empty()) {
+    published_later_ = true;
     run_.publisher->submit(std::move(target), token);
     return 0;
   }
@@ -201,6 +214,7 @@ int FileConverter::finish_target(const JobFile& file, platform::TargetFile&& tar
 }
 
 FileReport FileConverter::process(const JobFile& file, uint64_t token) {
+  published_later_ = false;
   FileReport report;
   report.path = file.relative_path();
   const EncodingEntry& to = apply_policy(file, report);
@@ -228,11 +242,19 @@ FileReport FileConverter::process(const JobFile& file, uint64_t token) {
     watched_folder_ = folder;
   }
   // Important: the folder is kept open, so a tree of small files is not walked path by path.
-  const int dir_fd = source_dirs_.fd_for(folder);
+  // Below what the user named, neither a folder nor a file the search found is followed if it
+  // is a link now: swapped for one meanwhile, it could lead out of the tree.
+  const int dir_fd = source_dirs_.fd_below(run_.input, file.relative_dir, file.followed_dirs);
+  if (dir_fd < 0 && (errno == ENOTDIR || errno == ELOOP))
+    return replaced(report, N_("a folder on its way was replaced"));
+  const bool follow = file.entry != JobFile::Entry::file;
   const int read_error =
-      platform::read_file_at(dir_fd, file.file_name, source_path_, content_, run_.whole_file_limit,
-                             &*source_stamp_, &source_direct_)
-          .err();
+      dir_fd < 0
+          ? errno
+          : platform::read_file_at(dir_fd, file.file_name, source_path_, content_,
+                                   run_.whole_file_limit, &*source_stamp_, &source_direct_, follow)
+                .err();
+  if (read_error == ELOOP && !follow) return replaced(report, N_("replaced by a link"));
   // A file too big to hold is stamped too: before its first chunk is read.
   if (read_error != 0 && read_error != EFBIG) {
     // Nothing is written: with output == input the source would be destroyed.
@@ -241,6 +263,8 @@ FileReport FileConverter::process(const JobFile& file, uint64_t token) {
     report.error = read_error;
     return report;
   }
+  if (file.ino != 0 && (source_stamp_->dev != file.dev || source_stamp_->ino != file.ino))
+    return replaced(report, N_("replaced by another file"));
   // Above the whole-file limit the file is read in chunks, so memory stays bounded.
   ChunkSource src(source_path_, run_.stream_chunk, read_error == 0 ? &content_ : nullptr);
   if (!policy_.error.empty()) {

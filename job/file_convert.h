@@ -71,6 +71,16 @@ struct JobFile {
   std::string write_path;               // in place: the file a link inside the tree names
   std::vector<std::string> hard_links;  // in place: other names of the same file to re-link
   bool repair = false;                  // repaired even when the run does not repair
+  // What was found under the file's name: the file itself is opened without following a link
+  // (one there now replaced it since). Unknown for files named or planned, not searched.
+  enum class Entry : unsigned char { unknown, file, link };
+  Entry entry = Entry::unknown;
+  // How much of relative_dir the user named, whose links are followed; the folders below it
+  // are opened one by one without following any (one swapped for a link was replaced since).
+  uint32_t followed_dirs = 0;
+  // In place: the file the search found (0: not known), which the file read must be.
+  dev_t dev = 0;
+  ino_t ino = 0;
 
   std::string relative_path() const;
 };
@@ -122,6 +132,9 @@ class FileConverter {
 
   // A line for the log that the last file gave rise to (a narrow-label hint), once.
   std::string take_hint() { return std::move(hint_); }
+  // The last file's target is published later (by the run's publisher, or with its folder):
+  // its outcome may still turn out otherwise.
+  bool published_later() const { return published_later_; }
 
   // Drops the buffers a big file left behind.
   void release();
@@ -175,6 +188,9 @@ class FileConverter {
                       uint64_t token);
   // The source no longer has the stamp it had when its reading began.
   bool source_changed() const;
+  // The file or a folder on its way is not what the search found (`what` says how): changed,
+  // nothing read from it nor written.
+  FileReport& replaced(FileReport& report, const char* what);
   // A double-encoded or mixed file (repair_file.cpp): true when the repair settled it (written,
   // or reported and written as read); the content is read again from `src` for it.
   bool repaired(const JobFile& file, const RunEncodings& enc, const FileFacts& facts,
@@ -201,6 +217,7 @@ class FileConverter {
   std::string eol_out_;  // one piece's output with its line ends rewritten
   std::unique_ptr<OutputDirs> own_dirs_;
   std::string hint_;
+  bool published_later_ = false;
   ConverterShelf shelf_;  // this thread's converters, from file to file
 };
 

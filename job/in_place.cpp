@@ -118,6 +118,12 @@ void resolve_in_place(const std::string& input, const std::vector<std::string>& 
       }
       f.write_path = real;
     }
+    // What the conversion must find again when it reads the file.
+    if (S_ISREG(st.st_mode)) {
+      f.entry = link ? JobFile::Entry::link : JobFile::Entry::file;
+      f.dev = st.st_dev;
+      f.ino = st.st_ino;
+    }
     const auto key = std::make_pair(st.st_dev, st.st_ino);
     auto it = seen.find(key);
     const bool first_name = it == seen.end();

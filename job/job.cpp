@@ -120,8 +120,11 @@ class Runner {
   void worker();
   // Runs `work(index, buffer)` for every file on the job's threads until done or stopped.
   void for_each_file(const std::function<void(size_t, std::string&)>& work);
-  void finish_file(size_t index, FileReport&& report, const Clock::time_point& start);
+  // `later`: its target is published later (in a batch, or with its folder at the end).
+  void finish_file(size_t index, FileReport&& report, const Clock::time_point& start, bool later);
   void published(uint64_t index, int error);
+  // Tells the observer a file's outcome is final, once (under observer_lock_).
+  void settle(size_t index);
   void say(const std::string& text);
   bool stopped() const { return stop_.load(std::memory_order_relaxed); }
 
@@ -134,9 +137,11 @@ class Runner {
   std::unique_ptr<NarrowLabelCheck> narrow_;
   std::unique_ptr<OutputDirs> dirs_;
   std::unique_ptr<platform::Publisher> publisher_;
-  std::unordered_map<size_t, int> early_failures_;  // publish failures before finish_file
+  std::unordered_map<size_t, int> early_results_;  // publishing's errno before finish_file
   std::vector<JobFile> files_;
-  std::vector<char> processed_;         // one slot per file, each written by one thread
+  // Per file: 0 not done yet; kSettled; kPending, done with its target not published yet.
+  std::vector<char> processed_;
+  static constexpr char kSettled = 1, kPending = 2;
   std::unique_ptr<FileClaims> claims_;  // made before the conversion threads start
   std::atomic<size_t> workers_{0};      // each conversion thread's first part
   Clock::time_point convert_start_;
@@ -153,7 +158,9 @@ void Runner::say(const std::string& text) {
 }
 
 bool Runner::refused() {
-  const platform::Status can_run = run_refusal(plan_.input, plan_.output, files_, ctx_.in_place);
+  platform::Status can_run = report_refusal(plan_.report, plan_.input, plan_.output, files_);
+  if (can_run && !plan_.options.dry_run)
+    can_run = run_refusal(plan_.input, plan_.output, files_, ctx_.in_place);
   if (can_run) return false;
   report_.refusal = can_run.error().context;
   say(report_.refusal);
@@ -287,12 +294,16 @@ void Runner::search_root(const std::string& named, const fsutil::search_options&
   const std::string& root = plan_.input;
   std::string dir = named.empty() ? root : root + "/" + named;
   if (named.empty() || platform::is_directory(dir)) {
+    // Important: only the folder named may be a link; the search follows none below it.
+    const auto followed = static_cast<uint32_t>(named.size());
     fsutil::search_files(
         root, dir,
-        [this](fsutil::search_file_info&& f) {
+        [this, followed](fsutil::search_file_info&& f) {
           JobFile file;
           file.relative_dir = std::move(f.relative_dir);
           file.file_name = std::move(f.file_name);
+          file.entry = f.link ? JobFile::Entry::link : JobFile::Entry::file;
+          file.followed_dirs = followed;
           files_.push_back(std::move(file));
         },
         accept, options);
@@ -305,6 +316,7 @@ void Runner::search_root(const std::string& named, const fsutil::search_options&
   JobFile file;
   if (slash != std::string::npos) file.relative_dir = named.substr(0, slash);
   file.file_name = named.substr(slash == std::string::npos ? 0 : slash + 1);
+  file.followed_dirs = static_cast<uint32_t>(file.relative_dir.size());
   files_.push_back(std::move(file));
 }
 
@@ -366,22 +378,32 @@ void Runner::collect_files() {
 // A target the publisher could not put under its name after all (a rename or flush failure,
 // or its source changed meanwhile).
 void Runner::published(uint64_t index, int error) {
-  if (error == 0) return;
   std::lock_guard guard(observer_lock_);
   if (!processed_[index]) {
-    early_failures_[index] = error;
+    early_results_[index] = error;
     return;
   }
-  FileReport& r = report_.files[index];
-  set_write_failure(r, error);
-  observer_.message(file_log_lines(files_[index], r, ctx_.in_place).back());
-  observer_.file_revised(index, r);
+  if (error != 0) {
+    FileReport& r = report_.files[index];
+    set_write_failure(r, error);
+    observer_.file_revised(index, r, file_log_lines(files_[index], r, ctx_.in_place).back());
+  }
+  settle(index);
 }
 
-void Runner::finish_file(size_t index, FileReport&& report, const Clock::time_point& start) {
+void Runner::settle(size_t index) {
+  if (processed_[index] != kPending) return;
+  processed_[index] = kSettled;
+  observer_.file_settled(index, report_.files[index]);
+}
+
+void Runner::finish_file(size_t index, FileReport&& report, const Clock::time_point& start,
+                         bool later) {
   std::unique_lock guard(observer_lock_);
-  if (auto it = early_failures_.find(index); it != early_failures_.end())
-    set_write_failure(report, it->second);
+  if (auto it = early_results_.find(index); it != early_results_.end()) {
+    if (it->second != 0) set_write_failure(report, it->second);
+    later = false;
+  }
   std::vector<std::string> lines;
   if (observer_.wants_file_lines()) {  // made outside the lock: the other threads go on
     guard.unlock();
@@ -393,8 +415,9 @@ void Runner::finish_file(size_t index, FileReport&& report, const Clock::time_po
   progress_.micros =
       std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count();
   report_.files[index] = std::move(report);
-  processed_[index] = 1;
+  processed_[index] = later ? kPending : kSettled;
   observer_.file_done(index, report_.files[index], lines, progress_);
+  if (!later) observer_.file_settled(index, report_.files[index]);
 }
 
 void Runner::worker() {
@@ -405,8 +428,10 @@ void Runner::worker() {
     const size_t i = claims_->claim(part);
     if (i >= files_.size()) return;
     FileReport report;
+    bool later = false;
     try {
       report = converter.process(files_[i], i);
+      later = converter.published_later();
     } catch (const std::exception& e) {
       // Out of memory on a huge file, say: that file fails, the job goes on.
       report.path = files_[i].relative_path();
@@ -415,7 +440,7 @@ void Runner::worker() {
       converter.release();
     }
     if (std::string hint = converter.take_hint(); !hint.empty()) say(hint);
-    finish_file(i, std::move(report), convert_start_);
+    finish_file(i, std::move(report), convert_start_, later);
   }
 }
 
@@ -435,7 +460,9 @@ void Runner::detect_sources() {
     JobFile& f = files_[i];
     if (f.identity != Outcome::converted) return;
     // A file that cannot be read now is reported when the conversion reads it.
-    if (!platform::read_file(plan_.input + "/" + f.relative_path(), content)) return;
+    // Important: no more than detection looks at, so a huge file costs no more memory or time.
+    const std::string path = plan_.input + "/" + f.relative_path();
+    if (!platform::read_file_head(path, content, SourceDetection::kBytes)) return;
     detection.examine(i, f, content);
   });
   for (const auto& line : detection.finish(files_)) say(line);
@@ -470,6 +497,10 @@ void Runner::convert() {
   if (dirs_)
     dirs_->publish_staged(plan_.options.durable,
                           [this](uint64_t token, int err) { published(token, err); });
+  {
+    std::lock_guard guard(observer_lock_);  // the rest was published with its folder
+    for (size_t i = 0; i < files_.size(); ++i) settle(i);
+  }
   report_.convert_seconds = seconds_since(convert_start_);
   report_.bytes = progress_.bytes_done;
   for (size_t i = 0; i < files_.size(); ++i) {
@@ -502,7 +533,7 @@ JobReport Runner::run() {
     return std::move(report_);
   }
   // Important: refused before the first directory or file is made.
-  if (!dry && !refused()) open_output();
+  if (!refused() && !dry) open_output();
   if (!report_.ran) return std::move(report_);
   say(kestrum::strfmt(
       P_("Search complete, cost: %.3f, %d files found, starting convert...",

@@ -62,6 +62,8 @@ struct JobPlan {
   // on a command line): each folder is searched, each file taken when the filter accepts it,
   // and a file reached twice is taken once.
   std::vector<std::string> roots;
+  // Where the front end writes the report after the run; refused when it is one of its files.
+  std::string report;
 };
 
 // What stays fixed for the whole of a run of `plan` (without the run's directories, publisher

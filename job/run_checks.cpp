@@ -6,10 +6,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <set>
 
 #include "platform/fsutil.h"
 #include "platform/sys_io.h"
+#include "platform/temp_name.h"
 #include "util/i18n.h"
 #include "util/strfmt.h"
 
@@ -150,4 +153,58 @@ platform::Status run_refusal(const std::string& input, const std::string& output
   if (platform::Status overlap = input_overlap_refusal(input, output, files); !overlap)
     return overlap;
   return output_refusal(output);
+}
+
+namespace {
+
+std::optional<std::pair<dev_t, ino_t>> identity(const std::string& path) {
+  struct stat st;
+  if (platform::sysio().stat(path.c_str(), &st) != 0) return std::nullopt;
+  return std::make_pair(st.st_dev, st.st_ino);
+}
+
+}  // namespace
+
+ReportPlace::ReportPlace(const std::string& report, const std::string& input,
+                         const std::string& output)
+    : input_(input), output_(output) {
+  // Important: a report that is a link is written through to its file (write_file_safely).
+  char real[PATH_MAX];
+  const std::string where =
+      ::realpath(report.c_str(), real) != nullptr ? std::string(real) : report;
+  name_ = platform::name_part(where);
+  const std::string dir = platform::dir_part(where);
+  folder_ = identity(dir.empty() ? "." : dir);
+  file_ = identity(where);
+}
+
+std::optional<ReportPlace::Id> ReportPlace::folder_of(const std::string& root,
+                                                      const std::string& relative_dir) {
+  return identity(relative_dir.empty() ? root : root + "/" + relative_dir);
+}
+
+bool ReportPlace::holds(const std::string& relative_dir, const std::string& name,
+                        bool may_be_link) {
+  if (!folder_) return false;
+  if (name == name_ &&
+      (folder_of(input_, relative_dir) == folder_ || folder_of(output_, relative_dir) == folder_))
+    return true;
+  if (!may_be_link || !file_) return false;
+  const std::string source =
+      (relative_dir.empty() ? input_ : input_ + "/" + relative_dir) + "/" + name;
+  return identity(source) == file_;
+}
+
+platform::Status report_refusal(const std::string& report, const std::string& input,
+                                const std::string& output, const std::vector<JobFile>& files) {
+  if (report.empty()) return {};
+  ReportPlace place(report, input, output);
+  for (const JobFile& f : files) {
+    if (!place.holds(f.relative_dir, f.file_name, f.entry != JobFile::Entry::file)) continue;
+    return platform::Error{
+        EEXIST, kestrum::strfmt(_("the report %s would be written over %s, a file of the run; "
+                                  "choose another place for it"),
+                                report.c_str(), f.relative_path().c_str())};
+  }
+  return {};
 }

@@ -11,8 +11,6 @@
 
 namespace {
 
-constexpr size_t kDetectBytes = 1u << 20;  // of a big file, its beginning is enough
-
 std::string joined(const std::vector<std::string>& names) {
   std::string out;
   for (const auto& n : names) out += (out.empty() ? "" : ", ") + n;
@@ -37,7 +35,7 @@ std::string SourceDetection::opening_line() const {
 }
 
 void SourceDetection::examine(size_t index, JobFile& file, std::string_view content) {
-  if (content.size() > kDetectBytes) content = content.substr(0, kDetectBytes);
+  if (content.size() > kBytes) content = content.substr(0, kBytes);
   const MarkInfo mark = mark_at_start(content);
   if (mark.form != UnicodeForm::none) return decide(file, form_name(mark.form), "mark", 100);
   // 7-bit ISO-2022 text and unmarked UTF-16 would pass for ASCII or binary below.

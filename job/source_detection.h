@@ -20,6 +20,9 @@ class SourceDetection {
   // The line that opens the detection in the log.
   std::string opening_line() const;
 
+  // Of a big file, its beginning is enough: examine looks at no more.
+  static constexpr size_t kBytes = size_t{1} << 20;
+
   // Looks at one file's content (thread-safe; each index from one thread). Decides it at
   // once when the content speaks for itself, else hands it to the tree detector.
   void examine(size_t index, JobFile& file, std::string_view content);

@@ -455,8 +455,10 @@ TEST(ConsoleLines, ProgressLineRedrawnInPlace) {
   p.files_total = 2;
   p.files_done = 1;
   observer.file_done(0, report.files[0], {}, p);
+  observer.file_settled(0, report.files[0]);
   p.files_done = 2;
   observer.file_done(1, report.files[1], {}, p);
+  observer.file_settled(1, report.files[1]);
   observer.finish(report);
   std::fclose(out);
   const std::string text = read_file(tmp / "err");

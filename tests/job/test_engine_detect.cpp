@@ -4,12 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <string>
 #include <thread>
 
 #include "app/app_state.h"
 #include "job/job.h"
+#include "platform/sys_io.h"
 #include "tests/support/test_support.h"
 
 using namespace testing_support;
@@ -89,6 +91,35 @@ TEST(EngineDetect, EvidenceOrder) {
   EXPECT_EQ(gbk->evidence, "file statistics");
   EXPECT_GE(gbk->confidence, 80);
   EXPECT_EQ(read_file(tmp / "out/long.txt"), text);
+}
+
+namespace {
+
+std::atomic<uint64_t> bytes_read{0};
+
+ssize_t counting_read(int fd, void* data, size_t size) {
+  const ssize_t n = platform::real_sysio().read(fd, data, size);
+  if (n > 0) bytes_read += static_cast<uint64_t>(n);
+  return n;
+}
+
+}  // namespace
+
+// Detection reads no more of a big file than it looks at: its beginning, then the conversion
+// reads it whole (a file of gigabytes was held whole once more, per thread, only to be cut).
+TEST(EngineDetect, BigFileIsReadOnlyAsFarAsDetectionLooks) {
+  TempDir tmp;
+  std::string big;
+  while (big.size() < (size_t{4} << 20)) big += source_with_comment(kSimplified[0], "GBK");
+  write_file(tmp / "in/big.cpp", big);
+  platform::ScopedSysIo scope;
+  platform::sysio().read = counting_read;
+  bytes_read = 0;
+  const JobReport r = run_job(detecting(tmp / "in", tmp / "out", "GBK"));
+  platform::sysio() = platform::real_sysio();
+  EXPECT_EQ(entry_for(r, "big.cpp")->outcome, Outcome::converted);
+  EXPECT_EQ(read_file(tmp / "out/big.cpp"), iconv_command(big, "GBK", "UTF-8"));
+  EXPECT_LE(bytes_read.load(), big.size() + (size_t{1} << 20));
 }
 
 // A file that no candidate reads is not converted: copied unchanged, with the reason.

@@ -151,6 +151,18 @@ TEST_F(ChooserTest, SaveReportWritesTheLastJobsReport) {
   EXPECT_NE(csv.find("\r\na.txt,converted,GBK,UTF-8,3,\r\n"), std::string::npos);
   EXPECT_NE(csv.find("\r\nb.bin,binary,GBK,UTF-8,3,NUL byte at offset 1\r\n"), std::string::npos);
   EXPECT_EQ(log_count("save report to file " + root_ + "/report.csv success, 2 entries"), 1);
+
+  // Never over a file of the run, however spelled, nor over the settings file.
+  app_.save_report(root_ + "/in/../out/a.txt");
+  EXPECT_EQ(log_count("save report failed: " + root_ +
+                      "/in/../out/a.txt would be written over "
+                      "a.txt, a file of the last run"),
+            1);
+  app_.save_report(root_ + "/in/a.txt");
+  EXPECT_EQ(read_file(root_ + "/in/a.txt"), "\xD6\xD0\n");
+  app_.save_report(config_path_);
+  EXPECT_EQ(read_file(config_path_), initial_text_);
+  EXPECT_EQ(log_count("save report failed: "), 3);
 }
 
 // "Open Current Config" hands the editor the working directory's "ouzel.yml", even after
