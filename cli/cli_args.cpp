@@ -102,11 +102,18 @@ const Flag kFlags[] = {
         "its folder); --from is the preferred one"),
      set_field<&CliOptions::detect>},
     {"--candidates", 0, "LIST",
-     // Translators: the presets' names are what the option takes: they stay in English.
+     // Translators: the presets' names and "all" are what the option takes: they stay in English.
      N_("what detection may choose from: presets (Chinese, Japanese, Korean, Cyrillic, Western, "
-        "\"Central European\", Greek, Turkish, Hebrew, Arabic, Thai, Vietnamese) and encodings, "
+        "\"Central European\", Baltic, Greek, Turkish, Hebrew, Arabic, Thai, Vietnamese, Nordic, "
+        "Celtic, \"DOS Western\", \"DOS Central European\", \"DOS Cyrillic\", \"Mac Western\", "
+        "\"Mac Central European\"), encodings, or all (every encoding detection knows), "
         "comma-separated; implies --detect (default: the preset of --from)"),
      parse_candidates},
+    {"--accept-unsure", 0, nullptr,
+     // Translators: undetected and ambiguous are outcome names of the report: they stay.
+     N_("take detection's best reading of a file it would otherwise leave undetected or "
+        "ambiguous (kept as it is); the report names such files as guesses"),
+     set_field<&CliOptions::accept_unsure>},
     {"--eol", 0, "MODE",
      // Translators: keep, lf and crlf are what the option takes: they stay as they are.
      N_("line endings of the text written: keep (default), lf or crlf; a file whose encoding is "

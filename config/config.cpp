@@ -27,7 +27,7 @@ constexpr const char* kDefaultFilters[] = {"*.cpp;*.h;*.c;*.hpp;*.lua", "*.xml;*
 // than their default or the file already had them.
 constexpr const char* kKeys[] = {"input",  "output",  "filters", "filter-index", "from",
                                  "to",     "threads", "detect",  "candidates",   "eol",
-                                 "repair", "bom",     "rules",   "editorconfig"};
+                                 "repair", "bom",     "rules",   "editorconfig", "accept-unsure"};
 enum Key {
   kInput,
   kOutput,
@@ -43,6 +43,7 @@ enum Key {
   kBom,
   kRules,
   kEditorconfig,
+  kAcceptUnsure,
   kKeyCount
 };
 constexpr int32_t kMaxThreads = 256;
@@ -160,6 +161,7 @@ void read_options(ConvertConfig& cfg, YAML::Node& doc, std::vector<std::string>*
   cfg.detect = doc[kKeys[kDetect]].as<bool>(false);
   cfg.repair = doc[kKeys[kRepair]].as<bool>(false);
   cfg.editorconfig = doc[kKeys[kEditorconfig]].as<bool>(false);
+  cfg.accept_unsure = doc[kKeys[kAcceptUnsure]].as<bool>(false);
   cfg.candidates.clear();
   const YAML::Node list = doc[kKeys[kCandidates]];
   if (list.IsSequence())
@@ -301,6 +303,8 @@ YAML::Node settings_value(const Settings& s, int key, const YAML::Node& old) {
       return write_rules(cfg.rules, old, s.encodings);
     case kEditorconfig:
       return YAML::Node(cfg.editorconfig);
+    case kAcceptUnsure:
+      return YAML::Node(cfg.accept_unsure);
     default: {
       YAML::Node list(YAML::NodeType::Sequence);
       for (const auto& c : cfg.candidates) list.push_back(c);
@@ -328,6 +332,8 @@ bool worth_adding(const ConvertConfig& cfg, int key) {
       return !cfg.rules.empty();
     case kEditorconfig:
       return cfg.editorconfig;
+    case kAcceptUnsure:
+      return cfg.accept_unsure;
     default:
       return true;
   }

@@ -29,6 +29,7 @@ struct ConvertConfig {
   int32_t threads = 0;                  // conversion threads; 0: one per core
   bool detect = false;                  // detect each file's source encoding
   std::vector<std::string> candidates;  // encodings or presets detection may choose from
+  bool accept_unsure = false;           // detection's best guess is taken where it would refuse a file
   EolMode eol = EolMode::keep;          // line endings of the text written anew
   BomMode bom = kDefaultBom;            // the mark of UTF targets
   std::vector<FileRule> rules;          // per pattern; the first that matches a file decides

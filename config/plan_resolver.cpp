@@ -86,6 +86,7 @@ platform::Result<JobPlan> resolve_plan(const ConvertConfig& cfg, const EncodingL
   opt.bom = cfg.bom;
   opt.detect = o.detect.value_or(cfg.detect);
   opt.candidates = o.candidates.value_or(cfg.candidates);
+  opt.accept_unsure = o.accept_unsure.value_or(cfg.accept_unsure);
   platform::Status ok =
       take_mode(opt.eol, cfg, o, o.eol, "eol", parse_eol_mode, N_("keep, lf or crlf"));
   if (ok) ok = take_mode(opt.bom, cfg, o, o.bom, "bom", parse_bom_mode, N_("keep, add or remove"));

@@ -360,7 +360,8 @@ void FileConverter::convert_read(const JobFile& file, const RunEncodings& run_en
     report.outcome = file.identity;
     report.note = file.identity_note;
     // The readings in question, each with its sample, are what a person settles it by.
-    if (run_.samples && file.identity == Outcome::ambiguous) report.sample = file.identity_note;
+    if (run_.samples)
+      report.sample = file.identity_readings.empty() ? file.identity_note : file.identity_readings;
     return write_as_read(file, src, report, token);
   }
   const RunEncodings& enc = utf8_instead(run_enc, to, facts, report);

@@ -68,6 +68,7 @@ struct JobFile {
   // Settled before reading: same_file, outside or excluded; converted means "process it".
   Outcome identity = Outcome::converted;
   std::string identity_note;
+  std::string identity_readings;        // undetected, ambiguous: the best two readings, short
   std::string write_path;               // in place: the file a link inside the tree names
   std::vector<std::string> hard_links;  // in place: other names of the same file to re-link
   bool repair = false;                  // repaired even when the run does not repair

@@ -454,7 +454,8 @@ void Runner::for_each_file(const std::function<void(size_t, std::string&)>& work
 }
 
 void Runner::detect_sources() {
-  SourceDetection detection(plan_.options.candidates, plan_.source, files_.size());
+  SourceDetection detection(plan_.options.candidates, plan_.source, files_.size(),
+                            plan_.options.accept_unsure);
   say(detection.opening_line());
   for_each_file([&](size_t i, std::string& content) {
     JobFile& f = files_[i];

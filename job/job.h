@@ -22,9 +22,12 @@ struct JobOptions {
   bool durable = true;   // targets flushed to the disk (in batches) before they are published
   bool detect = false;   // decide each file's source; the plan's source is the preferred one
   std::vector<std::string> candidates;  // encodings and presets; empty: the source's preset
-  EolMode eol = EolMode::keep;          // line endings of the text written anew
-  BomMode bom = kDefaultBom;            // the mark of UTF targets
-  std::vector<FileRule> rules;          // per pattern, the first that matches deciding
+  // Detection's best reading is taken (evidence "guess") where it would leave a file
+  // undetected or ambiguous.
+  bool accept_unsure = false;
+  EolMode eol = EolMode::keep;  // line endings of the text written anew
+  BomMode bom = kDefaultBom;    // the mark of UTF targets
+  std::vector<FileRule> rules;  // per pattern, the first that matches deciding
   bool editorconfig = false;  // each file's charset and end_of_line from .editorconfig, after rules
   bool repair = false;        // double-encoded and mixed files are repaired, not only reported
   bool repair_check = true;   // false: they are not even looked for (benchmarks measure it)

@@ -25,9 +25,21 @@ void decide(JobFile& file, const std::string& source, const char* evidence, int 
 
 }  // namespace
 
+namespace {
+
+detect::TreeDetector::Options detector_options(bool accept_unsure) {
+  detect::TreeDetector::Options o;
+  o.accept_unsure = accept_unsure;
+  return o;
+}
+
+}  // namespace
+
 SourceDetection::SourceDetection(const std::vector<std::string>& candidates,
-                                 const EncodingEntry& preferred, size_t files)
-    : preferred_(preferred), tree_(candidates, preferred.charset), pooled_(files, 0) {}
+                                 const EncodingEntry& preferred, size_t files, bool accept_unsure)
+    : preferred_(preferred),
+      tree_(candidates, preferred.charset, detector_options(accept_unsure)),
+      pooled_(files, 0) {}
 
 std::string SourceDetection::opening_line() const {
   return kestrum::strfmt(_("Detecting each file's encoding among %s and the UTF forms..."),
@@ -39,7 +51,7 @@ void SourceDetection::examine(size_t index, JobFile& file, std::string_view cont
   const MarkInfo mark = mark_at_start(content);
   if (mark.form != UnicodeForm::none) return decide(file, form_name(mark.form), "mark", 100);
   // 7-bit ISO-2022 text and unmarked UTF-16 would pass for ASCII or binary below.
-  if (detect::has_iso2022_escapes(content) || !detect::unmarked_utf16(content).empty()) {
+  if (detect::has_iso2022_escapes(content) || !detect::unmarked_wide(content).empty()) {
     pooled_[index] = 1;
     return tree_.add(index, file.relative_dir, content);
   }
@@ -59,7 +71,7 @@ std::vector<std::string> SourceDetection::finish(std::vector<JobFile>& files) {
   tree_.finish();
   std::map<std::tuple<std::string, std::string>, std::pair<size_t, int>> groups;
   std::map<std::string, size_t> notes;
-  size_t undetected = 0, ambiguous = 0;
+  size_t undetected = 0, ambiguous = 0, guesses = 0;
   for (size_t i = 0; i < files.size(); ++i) {
     JobFile& f = files[i];
     if (i < pooled_.size() && pooled_[i]) {
@@ -67,6 +79,7 @@ std::vector<std::string> SourceDetection::finish(std::vector<JobFile>& files) {
       if (d.evidence == detect::Evidence::ambiguous) {
         f.identity = Outcome::ambiguous;
         f.identity_note = d.note;
+        f.identity_readings = d.readings;
         f.evidence = "ambiguous";
         f.confidence = d.confidence;
         ++ambiguous;
@@ -75,12 +88,20 @@ std::vector<std::string> SourceDetection::finish(std::vector<JobFile>& files) {
       if (d.encoding.empty()) {
         f.identity = Outcome::undetected;
         f.identity_note = d.note.empty() ? _("no candidate encoding reads it") : d.note;
+        f.identity_readings = d.readings;
         f.evidence = "undetected";
         ++undetected;
         continue;
       }
-      decide(f, d.encoding, detect::evidence_name(d.evidence), d.confidence);
-      if (!d.note.empty()) ++notes[d.note];
+      if (d.guess) {
+        // Important: named as a guess in the report, with where its readings part.
+        decide(f, d.encoding, "guess", d.confidence);
+        f.detection_note = d.note;
+        ++guesses;
+      } else {
+        decide(f, d.encoding, detect::evidence_name(d.evidence), d.confidence);
+        if (!d.note.empty()) ++notes[d.note];
+      }
     }
     if (f.evidence.empty() || f.identity != Outcome::converted) continue;
     const std::string name = f.source.empty() ? std::string("ASCII") : f.source.name;
@@ -105,6 +126,12 @@ std::vector<std::string> SourceDetection::finish(std::vector<JobFile>& files) {
   std::vector<std::string> lines;
   lines.push_back(kestrum::strfmt(_("Detected: %s"),
                                   summary.empty() ? _("nothing to decide") : summary.c_str()));
+  if (guesses > 0)
+    lines.push_back(kestrum::strfmt(
+        P_("Note: %zu file read as a guess, below the line detection trusts (look at them)",
+           "Note: %zu files read as a guess, below the line detection trusts (look at them)",
+           guesses),
+        guesses));
   for (const auto& [note, count] : notes)
     lines.push_back(kestrum::strfmt(P_("Note: %s (%zu files)", "Note: %s (%zu files)", count),
                                     note.c_str(), count));

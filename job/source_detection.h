@@ -14,8 +14,9 @@
 class SourceDetection {
  public:
   // `candidates`: encodings and preset names; empty means the preset of `preferred`.
+  // `accept_unsure`: a file detection would refuse is read as its best reading, a guess.
   SourceDetection(const std::vector<std::string>& candidates, const EncodingEntry& preferred,
-                  size_t files);
+                  size_t files, bool accept_unsure = false);
 
   // The line that opens the detection in the log.
   std::string opening_line() const;

@@ -13,6 +13,7 @@
 #include "app/app_state.h"
 #include "transcode/marks.h"
 #include "util/i18n.h"
+#include "util/strfmt.h"
 #include "widgets/glyph_demand.h"
 #include "widgets/icons.h"
 #include "widgets/ui_probe.h"
@@ -251,6 +252,7 @@ void PreviewView::draw_row(AppState& app, uint32_t index) {
                     ImGuiSelectableFlags_SpanAllColumns | ImGuiSelectableFlags_AllowItemOverlap,
                     ImVec2(0.0f, ImGui::GetFrameHeight()));
   const bool hovered = ImGui::IsItemHovered();
+  draw_row_menu(app, index);
   ImGui::SameLine(0.0f, 0.0f);
   if (ImGui::Checkbox("##skip", &file.excluded)) rows_.refresh(index);
   if (ui_probe::hook) ui_probe::item(probe_id("preview.skip:", index));
@@ -347,6 +349,36 @@ void PreviewView::draw_encoding(AppState& app, uint32_t index) {
   app.set_preview_source(index, *entry);  // reads the file again: outcome and sample anew
   encoding_index_[index] = chosen;
   rows_.refresh(index);
+}
+
+void PreviewView::draw_row_menu(AppState& app, uint32_t index) {
+  // Only rows detection was unsure of, or whose encoding a person chose, have the menu.
+  const FileReport& row = app.preview->rows[index];
+  if (!outcome_is_unsettled(row.outcome) && row.evidence != "guess" &&
+      app.preview->files[index].evidence != "override")
+    return;
+  if (!ImGui::BeginPopupContextItem("##row_menu")) return;
+  const EncodingEntry* entry = entry_at(app.encodings, encoding_index_[index]);
+  const std::string& folder = app.preview->files[index].relative_dir;
+  menu_label_ =
+      entry ? kestrum::strfmt(_("Read the files of %s that need a look as %s"),
+                              folder.empty() ? _("the top folder") : ("\"" + folder + "\"").c_str(),
+                              entry->name.c_str())
+            : std::string(_("Choose this file's encoding first, then use it for its folder"));
+  glyph_demand::note(menu_label_);
+  if (ImGui::MenuItem(menu_label_.c_str(), nullptr, false, entry != nullptr) && entry &&
+      app.set_preview_folder_source(index, *entry) > 0) {
+    const std::vector<PlannedFile>& files = app.preview->files;
+    for (uint32_t i = 0; i < files.size(); ++i) {
+      if (i == index || files[i].relative_dir != folder || files[i].evidence != "override" ||
+          files[i].source.name != entry->name)
+        continue;
+      encoding_index_[i] = encoding_index_[index];
+      rows_.refresh(i);
+    }
+  }
+  if (ui_probe::hook) ui_probe::item(probe_id("preview.folder:", index));
+  ImGui::EndPopup();
 }
 
 void PreviewView::draw_tooltip(uint32_t index) const {

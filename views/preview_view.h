@@ -33,6 +33,8 @@ class PreviewView {
   void sort_if_asked();
   void draw_row(AppState& app, uint32_t index);
   void draw_encoding(AppState& app, uint32_t index);
+  // The row's menu: its encoding for every file of its folder that needs a look.
+  void draw_row_menu(AppState& app, uint32_t index);
   void draw_tooltip(uint32_t index) const;
   void take_rereads(const Preview& p);
   // The probe identifier "<prefix><path>" of a row in a reused buffer (tests only).
@@ -51,6 +53,7 @@ class PreviewView {
   std::string why_;
   int rows_drawn_ = 0;
   std::string probe_;
+  std::string menu_label_;
   std::string before_after_;  // a repairable row's sample cell
   char look_label_[128] = {};
   char count_text_[128] = {};

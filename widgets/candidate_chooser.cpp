@@ -20,7 +20,11 @@ bool same_name(std::string_view a, std::string_view b) {
   return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
 }
 
+// "all", as the settings and the command line write every encoding detection knows.
+constexpr const char* kEveryEncoding = "all";
+
 bool is_preset(std::string_view name) {
+  if (same_name(name, detect::kEveryEncoding)) return true;
   const auto& all = detect::presets();
   return std::any_of(all.begin(), all.end(),
                      [&](const detect::Preset& p) { return same_name(p.name, name); });
@@ -62,6 +66,9 @@ void set_candidate(std::vector<std::string>& candidates, const std::string& name
 
 std::string describe_candidates(const std::vector<std::string>& candidates, std::string_view from) {
   using kestrum::strfmt;
+  if (has_candidate(candidates, kEveryEncoding))
+    return strfmt(_("Detection chooses among every encoding it knows (%zu) and the UTF forms."),
+                  detect::every_encoding().size());
   if (!candidates.empty())
     return strfmt(_("Detection chooses among %s and the UTF forms."), joined(candidates).c_str());
   const std::string name(from);
@@ -118,6 +125,14 @@ bool CandidateChooser::draw_list(std::vector<std::string>& candidates, const std
       if (!is_preset(c)) others_.push_back(c);
   }
   bool changed = false;
+  bool every = has_candidate(candidates, kEveryEncoding);
+  if (ImGui::Checkbox(_("Every encoding"), &every)) {
+    set_candidate(candidates, kEveryEncoding, every);
+    changed = true;
+  }
+  probe_entry(kEveryEncoding);
+  ImGui::SameLine(ImGui::GetFontSize() * 10.0f);
+  ImGui::TextDisabled("%s", _("every preset below, and the EBCDIC pages"));
   for (size_t i = 0; i < presets.size(); ++i) {
     ImGui::PushID(static_cast<int>(i));
     bool on = has_candidate(candidates, presets[i].name);

@@ -98,10 +98,12 @@ TEST_F(PreviewWindowTest, DetectAndCandidatesPersist) {
   EXPECT_EQ(loaded.candidates, (std::vector<std::string>{"Japanese"}));
 }
 
-// An empty list means the From Encoding's preset, and says so; names from the settings file
-// that are no preset are kept beside the ticked presets.
+// An empty list means the From Encoding's preset, and says so; "all" means every encoding;
+// names from the settings file that are no preset are kept beside the ticked presets.
 TEST(CandidateList, EmptyMeansTheFromEncodingsPreset) {
-  EXPECT_NE(describe_candidates({}, "GBK").find("Chinese (GB18030, GBK, BIG5, BIG5-HKSCS)"),
+  EXPECT_NE(describe_candidates({}, "GBK").find("Chinese (GB18030, GBK, BIG5, BIG5-HKSCS, EUC-TW"),
+            std::string::npos);
+  EXPECT_NE(describe_candidates({"Cyrillic", "all"}, "GBK").find("every encoding it knows"),
             std::string::npos);
   EXPECT_NE(describe_candidates({}, "UTF-8").find("only UTF and ASCII files"), std::string::npos);
   std::vector<std::string> list = {"gbk", "Chinese"};
