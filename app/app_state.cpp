@@ -6,6 +6,7 @@
 #include "job/run_checks.h"
 #include "platform/fs.h"
 #include "platform/sys_io.h"
+#include "util/i18n.h"
 
 AppState::AppState(no_config_t)
     : jobs(log, [this](const JobPlan& plan,
@@ -21,11 +22,11 @@ AppState::~AppState() { stop_worker(); }
 void AppState::load_config(const std::string& config_path) {
   const ConfigProblem problem = ::load_config(*this, encodings, config_path);
   if (!problem.empty())
-    log.append("load config %s failed, error: %s", config_path.c_str(), problem.why.c_str());
+    log.append(_("load config %s failed, error: %s"), config_path.c_str(), problem.why.c_str());
   for (const std::string& d : problem.diagnostics)
-    log.append("load config %s: %s", config_path.c_str(), d.c_str());
+    log.append(_("load config %s: %s"), config_path.c_str(), d.c_str());
   for (const std::string& f : problem.fallbacks)
-    log.append("load config %s: %s", config_path.c_str(), f.c_str());
+    log.append(_("load config %s: %s"), config_path.c_str(), f.c_str());
 }
 
 void AppState::save_config() {
@@ -41,16 +42,18 @@ std::string report_place_refusal(const std::string& file, const JobReport& repor
                                  const std::string& settings) {
   struct stat st, own;
   const bool exists = platform::sysio().stat(file.c_str(), &st) == 0;
-  if (exists && !S_ISREG(st.st_mode)) return file + " is not a regular file";
+  using kestrum::strfmt;
+  if (exists && !S_ISREG(st.st_mode)) return strfmt(_("%s is not a regular file"), file.c_str());
   if (exists && platform::sysio().stat(settings.c_str(), &own) == 0 && st.st_dev == own.st_dev &&
       st.st_ino == own.st_ino)
-    return file + " is the settings file";
+    return strfmt(_("%s is the settings file"), file.c_str());
   ReportPlace place(file, report.input, report.output);
   for (const FileReport& f : report.files) {
     const size_t slash = f.path.rfind('/');
     const std::string dir = slash == std::string::npos ? std::string() : f.path.substr(0, slash);
     if (place.holds(dir, f.path.substr(slash + 1), /*may_be_link=*/true))
-      return file + " would be written over " + f.path + ", a file of the last run";
+      return strfmt(_("%s would be written over %s, a file of the last run"), file.c_str(),
+                    f.path.c_str());
   }
   return {};
 }
@@ -60,18 +63,19 @@ std::string report_place_refusal(const std::string& file, const JobReport& repor
 void AppState::save_report(const std::string& file) {
   const std::shared_ptr<const JobReport> report = last_report();
   if (!report) {
-    log.append("%s", "save report failed: no job has run yet");
+    log.append("%s", _("save report failed: no job has run yet"));
     return;
   }
   if (const std::string refusal = report_place_refusal(file, *report, path); !refusal.empty()) {
-    log.append("save report failed: %s", refusal.c_str());
+    log.append(_("save report failed: %s"), refusal.c_str());
     return;
   }
   if (const platform::Status written = platform::write_file_safely(file, report_csv(*report));
       !written) {
-    log.append("save report failed, error: %s", errno_text(written.err()).c_str());
+    log.append(_("save report failed, error: %s"), errno_text(written.err()).c_str());
     return;
   }
-  log.append("save report to file %s success, %zu entries",
+  log.append(P_("save report to file %s success, %zu entries",
+                "save report to file %s success, %zu entries", report->entries()),
              fsutil::full_path(file).value_or(file).c_str(), report->entries());
 }

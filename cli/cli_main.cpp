@@ -18,6 +18,7 @@
 #include "detect/detect.h"
 #include "platform/fs.h"
 #include "util/encoding_catalogue.h"
+#include "util/i18n.h"
 #include "util/log_buffer.h"
 #include "util/strfmt.h"
 
@@ -69,16 +70,18 @@ int run_job(const CliOptions& o, const JobPlan& plan, ReportTarget& out) {
     report = job.run(observer);
   }
   if (!report.ran)
-    return usage_error(report.refusal.empty() ? "the job did not start: " + plan.input
-                                              : report.refusal);
+    return usage_error(report.refusal.empty()
+                           ? kestrum::strfmt(_("the job did not start: %s"), plan.input.c_str())
+                           : report.refusal);
   observer.finish(report);
   int status = run_status(report, o.check);
   if (!o.report.empty()) {
     const std::string text =
         ends_with(o.report, ".json") ? report_json(report) : report_csv(report);
     if (const int err = out.write(text)) {
-      observer.print_line("ouzel-convert: cannot write the report " + o.report + ": " +
-                          errno_text(err));
+      observer.print_line("ouzel-convert: " + kestrum::strfmt(_("cannot write the report %s: %s"),
+                                                              o.report.c_str(),
+                                                              errno_text(err).c_str()));
       if (status == kExitOk) status = kExitFailed;
     }
   }
@@ -89,7 +92,8 @@ int run_job(const CliOptions& o, const JobPlan& plan, ReportTarget& out) {
 
 int run_cli(const std::vector<std::string>& args) {
   const ParsedArgs parsed = parse_arguments(args);
-  if (!parsed.error.empty()) return usage_error(parsed.error + " (see --help)");
+  if (!parsed.error.empty())
+    return usage_error(kestrum::strfmt(_("%s (see --help)"), parsed.error.c_str()));
   const CliOptions& o = parsed.options;
   if (o.help) {
     std::fputs(help_text().c_str(), stdout);
@@ -99,7 +103,7 @@ int run_cli(const std::vector<std::string>& args) {
     std::printf("%s\n", version_text().c_str());
     return kExitOk;
   }
-  if (o.quiet && o.verbose) return usage_error("--quiet and --verbose exclude each other");
+  if (o.quiet && o.verbose) return usage_error(_("--quiet and --verbose exclude each other"));
   EncodingList encodings;
   LogBuffer log;
   build_encoding_catalogue(encodings, log);

@@ -9,6 +9,7 @@
 
 #include "platform/fs.h"
 #include "platform/sys_io.h"
+#include "util/i18n.h"
 #include "util/strfmt.h"
 
 namespace {
@@ -34,23 +35,29 @@ std::string ReportTarget::open(const std::string& path,
     fd_ = STDOUT_FILENO;
     return {};
   }
-  const std::string cannot = "cannot write the report " + path + ": ";
+  using kestrum::strfmt;
+  const auto cannot = [&path](const std::string& why) {
+    return strfmt(_("cannot write the report %s: %s"), path.c_str(), why.c_str());
+  };
   const size_t slash = path.rfind('/');
   const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-  if (!platform::is_directory(dir)) return cannot + "no directory " + dir;
+  if (!platform::is_directory(dir))
+    return strfmt(_("cannot write the report %s: no directory %s"), path.c_str(), dir.c_str());
   if (settings && same_file(path, *settings))
-    return "the report " + path + " would be written over the settings file " + *settings;
+    return strfmt(_("the report %s would be written over the settings file %s"), path.c_str(),
+                  settings->c_str());
   struct stat st;
   if (platform::sysio().stat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode)) return {};
-  if (S_ISDIR(st.st_mode)) return cannot + "a directory";
+  if (S_ISDIR(st.st_mode))
+    return strfmt(_("cannot write the report %s: a directory"), path.c_str());
   if (!S_ISFIFO(st.st_mode) && !S_ISCHR(st.st_mode))
-    return cannot + "neither a regular file, a FIFO nor a character device";
+    return cannot(_("neither a regular file, a FIFO nor a character device"));
   // Important: non-blocking, so a FIFO nobody reads is said at once instead of hanging.
   const int fd = platform::retry_eintr([&] {
     return platform::sysio().open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0);
   });
   if (fd < 0)
-    return cannot + (errno == ENXIO ? std::string("no program reads from it") : errno_text(errno));
+    return cannot(errno == ENXIO ? std::string(_("no program reads from it")) : errno_text(errno));
   const int flags = ::fcntl(fd, F_GETFL);
   if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);  // a slow reader is waited for
   fd_ = fd;

@@ -15,6 +15,7 @@
 #include "platform/fsutil.h"
 #include "platform/sys_io.h"
 #include "util/encoding_lookup.h"
+#include "util/i18n.h"
 #include "util/strfmt.h"
 
 namespace {
@@ -88,16 +89,24 @@ bool repeated(const YAML::Node& doc, const char* key) {
   return seen > 1;
 }
 
+// "from names no encoding of the From list: "X"", in the user's language.
+std::string no_encoding_text(const char* key, const char* list, const std::string& name) {
+  return kestrum::strfmt(_("%s names no encoding of %s: \"%s\""), key, _(list), name.c_str());
+}
+
 // Why the value of `key` names no encoding of `list`, or empty when it names one (`index`).
 std::string unread_encoding(const Settings& s, const char* key, const YAML::Node& value,
                             const char* list, int32_t& index) {
-  const std::string name = key;
-  if (repeated(s.cfg.document, key)) return name + " is given more than once";
-  if (value.IsNull() || (value.IsScalar() && value.Scalar().empty())) return name + " is empty";
-  if (!value.IsScalar()) return name + " holds a list or a mapping, not one encoding name";
+  // Translators: the first word is the settings file's key (from, to); it stays.
+  using kestrum::strfmt;
+  if (repeated(s.cfg.document, key)) return strfmt(_("%s is given more than once"), key);
+  if (value.IsNull() || (value.IsScalar() && value.Scalar().empty()))
+    return strfmt(_("%s is empty"), key);
+  if (!value.IsScalar())
+    return strfmt(_("%s holds a list or a mapping, not one encoding name"), key);
   index = found_index(s.encodings, value.Scalar());
   if (index < static_cast<int32_t>(s.encodings.size())) return {};
-  return name + " names no encoding of " + list + ": \"" + value.Scalar() + "\"";
+  return no_encoding_text(key, list, value.Scalar());
 }
 
 // The index `key` names. Important: only a missing key takes the fallback unsaid; anything else
@@ -111,13 +120,13 @@ int32_t read_encoding(const Settings& s, const char* key, const char* list, cons
     if (s.fallbacks == nullptr) return;
     const bool listed = used >= 0 && used < names;
     s.fallbacks->push_back(
-        why + "; " + (listed ? s.encodings[static_cast<size_t>(used)].name : "none") + " is used");
+        kestrum::strfmt(_("%s; %s is used"), why.c_str(),
+                        listed ? s.encodings[static_cast<size_t>(used)].name.c_str() : _("none")));
   };
   const YAML::Node value = s.cfg.document[key];
   if (!value.IsDefined()) {
     const int32_t index = found_index(s.encodings, missing);
-    if (index == names)
-      say(std::string(key) + " names no encoding of " + list + ": \"" + missing + "\"", index);
+    if (index == names) say(no_encoding_text(key, list, missing), index);
     return index;
   }
   const int32_t fallback_index = index_of(s.encodings, fallback);
@@ -139,9 +148,10 @@ void read_scale(ConvertConfig& cfg, const YAML::Node& doc, std::vector<std::stri
   if (scale == 0.0 || (scale >= kMinScale && scale <= kMaxScale)) {
     cfg.scale = scale;
   } else if (fallbacks) {
-    fallbacks->push_back("scale takes a number from 0.5 to 5 (0: the desktop's), not \"" +
-                         (value.IsScalar() ? value.Scalar() : std::string("a collection")) +
-                         "\"; the desktop's is used");
+    fallbacks->push_back(kestrum::strfmt(
+        _("scale takes a number from 0.5 to 5 (0: the desktop's), not \"%s\"; the desktop's is "
+          "used"),
+        value.IsScalar() ? value.Scalar().c_str() : _("a collection")));
   }
 }
 
@@ -161,13 +171,15 @@ void read_options(ConvertConfig& cfg, YAML::Node& doc, std::vector<std::string>*
   cfg.eol = EolMode::keep;
   const YAML::Node eol = doc[kKeys[kEol]];
   if (eol.IsScalar() && !parse_eol_mode(eol.Scalar(), cfg.eol) && fallbacks)
-    fallbacks->push_back("eol takes keep, lf or crlf, not \"" + eol.Scalar() + "\"; keep is used");
+    fallbacks->push_back(kestrum::strfmt(_("eol takes keep, lf or crlf, not \"%s\"; keep is used"),
+                                         eol.Scalar().c_str()));
   read_scale(cfg, doc, fallbacks);
   cfg.bom = kDefaultBom;
   const YAML::Node bom = doc[kKeys[kBom]];
   if (bom.IsScalar() && !parse_bom_mode(bom.Scalar(), cfg.bom) && fallbacks)
-    fallbacks->push_back("bom takes keep, add or remove, not \"" + bom.Scalar() + "\"; " +
-                         bom_mode_name(kDefaultBom) + " is used");
+    fallbacks->push_back(kestrum::strfmt(_("bom takes keep, add or remove, not \"%s\"; %s is used"),
+                                         bom.Scalar().c_str(),
+                                         std::string(bom_mode_name(kDefaultBom)).c_str()));
 }
 
 // Important: the non-const subscript turns a null or sequence document into a mapping and adds
@@ -184,8 +196,9 @@ void read_settings(Settings& s) {
   const auto count = static_cast<int32_t>(cfg.filters.size());
   cfg.filter_index = index < 0 || index >= count ? 0 : index;
   // Names as the command line reads them ("big5", "utf8"), so both take a file alike.
-  cfg.from_index = read_encoding(s, kKeys[kFrom], "the From list", "GBK", "GBK", cfg.from_unread);
-  cfg.to_index = read_encoding(s, kKeys[kTo], "the To list", "UTF-8", "UTF8", cfg.to_unread);
+  cfg.from_index =
+      read_encoding(s, kKeys[kFrom], N_("the From list"), "GBK", "GBK", cfg.from_unread);
+  cfg.to_index = read_encoding(s, kKeys[kTo], N_("the To list"), "UTF-8", "UTF8", cfg.to_unread);
   read_options(cfg, doc, s.fallbacks);
   std::vector<std::string> dropped;
   cfg.rules = read_rules(doc[kKeys[kRules]], s.encodings, s.diagnostics ? *s.diagnostics : dropped);
@@ -208,7 +221,7 @@ YAML::Node read_document(ConvertConfig& cfg, ConfigProblem& problem) {
   if (!S_ISREG(st.st_mode)) {
     // A FIFO or device would block the start or never end.
     problem.error = EINVAL;
-    problem.why = "not a regular file";
+    problem.why = _("not a regular file");
     return YAML::Node();
   }
   std::string text;
@@ -218,7 +231,7 @@ YAML::Node read_document(ConvertConfig& cfg, ConfigProblem& problem) {
   if (const platform::Status read = platform::read_file(path, text, kMaxSettingsBytes); !read) {
     const int err = read.err();
     const std::string why =
-        err == EFBIG ? "larger than 1 MiB, too big for a settings file" : errno_text(err);
+        err == EFBIG ? _("larger than 1 MiB, too big for a settings file") : errno_text(err);
     problem.error = err;
     problem.why = why;
     cfg.unreadable = fsutil::full_path(path).value_or(path);
@@ -227,7 +240,7 @@ YAML::Node read_document(ConvertConfig& cfg, ConfigProblem& problem) {
   try {
     YAML::Node doc = YAML::Load(text);
     if (const auto mark = unclosed_quote(doc, text)) {
-      throw YAML::ParserException(*mark, "a quoted value has no closing quote");
+      throw YAML::ParserException(*mark, _("a quoted value has no closing quote"));
     }
     return doc;
   } catch (const YAML::Exception& e) {
@@ -372,8 +385,9 @@ platform::Status keep_unreadable(Settings& s, SavedConfig& saved) {
     return {};
   platform::Result<std::string> moved = move_aside(cfg.path);
   if (!moved && moved.err() != ENOENT)
-    return platform::Error{moved.err(),
-                           "the unreadable settings file " + cfg.path + " is left as it was"};
+    return platform::Error{
+        moved.err(),
+        kestrum::strfmt(_("the unreadable settings file %s is left as it was"), cfg.path.c_str())};
   if (moved) saved.kept_as = std::move(*moved);
   cfg.unreadable.clear();
   return {};
@@ -384,7 +398,7 @@ platform::Result<SavedConfig> write_settings(Settings& s) {
   std::string text;
   if (!yamltext::emit_exact(updated, text))
     return platform::Error{
-        EILSEQ, "a setting holds bytes that cannot be written so that they read back unchanged"};
+        EILSEQ, _("a setting holds bytes that cannot be written so that they read back unchanged")};
   SavedConfig saved;
   if (platform::Status kept = keep_unreadable(s, saved); !kept) return kept.error();
   if (const platform::Status written = platform::write_file_safely(s.cfg.path, text); !written) {
@@ -430,7 +444,7 @@ ConfigProblem load_config(ConvertConfig& config, const EncodingList& encodings,
     config.document.reset(read_document(config, problem));
     // A list on top would be saved as a map keyed 0, 1, ...: refused, so it is kept aside.
     if (!config.document.IsMap() && !config.document.IsNull())
-      throw YAML::Exception(YAML::Mark::null_mark(), "the top level is not a mapping");
+      throw YAML::Exception(YAML::Mark::null_mark(), _("the top level is not a mapping"));
     read_settings(s);
   } catch (const std::exception& e) {
     problem.error = 0;
@@ -456,14 +470,16 @@ platform::Result<SavedConfig> save_config(ConvertConfig& config, const EncodingL
 std::vector<std::string> save_config_lines(const platform::Result<SavedConfig>& saved,
                                            const std::string& path) {
   if (!saved) {
-    std::vector<std::string> lines{"save config failed, error: " + errno_text(saved.err())};
+    std::vector<std::string> lines{
+        kestrum::strfmt(_("save config failed, error: %s"), errno_text(saved.err()).c_str())};
     if (!saved.error().context.empty()) lines.push_back(saved.error().context);
     return lines;
   }
   std::vector<std::string> lines;
   if (!saved->kept_as.empty())
-    lines.push_back("the settings file " + path + " could not be read; its text is kept as " +
-                    saved->kept_as);
-  lines.push_back("save config to file " + saved->path + " success");
+    lines.push_back(
+        kestrum::strfmt(_("the settings file %s could not be read; its text is kept as %s"),
+                        path.c_str(), saved->kept_as.c_str()));
+  lines.push_back(kestrum::strfmt(_("save config to file %s success"), saved->path.c_str()));
   return lines;
 }

@@ -5,6 +5,8 @@
 #include <cstring>
 
 #include "detect/detect_decode.h"
+#include "util/i18n.h"
+#include "util/strfmt.h"
 
 namespace detect {
 namespace {
@@ -147,37 +149,53 @@ std::string around(const std::u32string& text, size_t at, size_t max_chars) {
   return out;
 }
 
-}  // namespace
+// Where two readings part: the line and each reading's text around it; `found` false when they
+// agree over the first 64 KiB.
+struct Parting {
+  bool found = false;
+  unsigned long long line = 1;
+  std::string a, b;
+};
 
-std::string readings_apart(std::string_view content, const std::string& a, const std::string& b,
-                           size_t max_chars) {
-  std::string note = first_difference(content, a, b, max_chars);
-  // "line 1: A reads “x”, B “y”" side by side: "line 1: A “x” │ B “y”".
-  if (const size_t reads = note.find(" reads \u201C"); reads != std::string::npos)
-    note.erase(reads, 6);
-  if (const size_t comma = note.find("\u201D, "); comma != std::string::npos)
-    note.replace(comma, 5, "\u201D  \u2502  ");
-  return note;
-}
-
-std::string first_difference(std::string_view content, const std::string& a, const std::string& b,
-                             size_t max_chars) {
+Parting parting(std::string_view content, const std::string& a, const std::string& b,
+                size_t max_chars) {
+  Parting p;
   const std::string_view head = content.substr(0, size_t{1} << 16);
   std::u32string ta, tb;
-  if (!decode_lenient(head, a, ta) || (!b.empty() && !decode_lenient(head, b, tb))) return "";
+  if (!decode_lenient(head, a, ta) || (!b.empty() && !decode_lenient(head, b, tb))) return p;
   size_t i = 0;
   if (b.empty()) {  // one reading: where its text leaves ASCII
     while (i < ta.size() && ta[i] < 0x80) ++i;
   } else {
     while (i < ta.size() && i < tb.size() && ta[i] == tb[i]) ++i;
   }
-  if (i == ta.size() && (b.empty() || i == tb.size())) return "";
-  size_t line = 1;
-  for (size_t k = 0; k < i; ++k) line += ta[k] == '\n' ? 1 : 0;
-  std::string out = "line " + std::to_string(line) + ": " + a + " reads \u201C" +
-                    around(ta, i, max_chars) + "\u201D";
-  if (!b.empty()) out += ", " + b + " \u201C" + around(tb, i, max_chars) + "\u201D";
-  return out;
+  if (i == ta.size() && (b.empty() || i == tb.size())) return p;
+  for (size_t k = 0; k < i; ++k) p.line += ta[k] == '\n' ? 1 : 0;
+  p.found = true;
+  p.a = around(ta, i, max_chars);
+  if (!b.empty()) p.b = around(tb, i, max_chars);
+  return p;
+}
+
+}  // namespace
+
+std::string readings_apart(std::string_view content, const std::string& a, const std::string& b,
+                           size_t max_chars) {
+  const Parting p = parting(content, a, b, max_chars);
+  if (!p.found) return "";
+  std::string side = a + " \u201C" + p.a + "\u201D";
+  if (!b.empty()) side += "  \u2502  " + b + " \u201C" + p.b + "\u201D";
+  return kestrum::strfmt(_("line %llu: %s"), p.line, side.c_str());
+}
+
+std::string first_difference(std::string_view content, const std::string& a, const std::string& b,
+                             size_t max_chars) {
+  const Parting p = parting(content, a, b, max_chars);
+  if (!p.found) return "";
+  if (b.empty())
+    return kestrum::strfmt(_("line %llu: %s reads \u201C%s\u201D"), p.line, a.c_str(), p.a.c_str());
+  return kestrum::strfmt(_("line %llu: %s reads \u201C%s\u201D, %s \u201C%s\u201D"), p.line,
+                         a.c_str(), p.a.c_str(), b.c_str(), p.b.c_str());
 }
 
 }  // namespace detect

@@ -12,6 +12,8 @@
 #include "detect/detect_excerpt.h"
 #include "detect/detect_libs.h"
 #include "detect/lang_model.h"
+#include "util/i18n.h"
+#include "util/strfmt.h"
 
 namespace detect {
 namespace {
@@ -25,21 +27,26 @@ uint64_t fnv1a(std::u32string_view text) {
   return h;
 }
 
+std::string stop_text(const std::string& name, const LineColumn& lc) {
+  return kestrum::strfmt(_("no candidate reads it: %s stops at line %llu, column %llu"),
+                         name.c_str(), static_cast<unsigned long long>(lc.line),
+                         static_cast<unsigned long long>(lc.column));
+}
+
 std::string undetected_reason(const std::vector<Candidate>& candidates, int preferred,
                               std::string_view content, const Excerpt& ex,
                               const std::vector<size_t>& stops) {
   // Important: the candidates may hold no legacy encoding at all (--from UTF-16 alone).
-  if (candidates.empty()) return "no candidate reads it: the candidates name no legacy encoding";
+  if (candidates.empty()) return _("no candidate reads it: the candidates name no legacy encoding");
   const size_t who = preferred >= 0 ? static_cast<size_t>(preferred) : 0;
   const uint64_t at = ex.file_offset(stops[who]);
   const LineColumn lc = line_column(content, at);
-  char bytes[16] = "";
-  if (at < content.size()) {
-    std::snprintf(bytes, sizeof bytes, " (byte 0x%02X)",
-                  static_cast<unsigned>(static_cast<unsigned char>(content[at])));
-  }
-  return "no candidate reads it: " + candidates[who].name + " stops at line " +
-         std::to_string(lc.line) + ", column " + std::to_string(lc.column) + bytes;
+  if (at >= content.size()) return stop_text(candidates[who].name, lc);
+  return kestrum::strfmt(
+      _("no candidate reads it: %s stops at line %llu, column %llu (byte 0x%02X)"),
+      candidates[who].name.c_str(), static_cast<unsigned long long>(lc.line),
+      static_cast<unsigned long long>(lc.column),
+      static_cast<unsigned>(static_cast<unsigned char>(content[at])));
 }
 
 bool special_form(const std::vector<Candidate>& candidates, int preferred, std::string_view content,
@@ -49,7 +56,7 @@ bool special_form(const std::vector<Candidate>& candidates, int preferred, std::
     d = {wide,
          Evidence::file_statistics,
          90,
-         "no byte-order mark; " + wide + " by its NUL bytes",
+         kestrum::strfmt(_("no byte-order mark; %s by its NUL bytes"), wide.c_str()),
          {}};
     return true;
   }
@@ -59,24 +66,33 @@ bool special_form(const std::vector<Candidate>& candidates, int preferred, std::
         std::u32string out;
         if (c.name.rfind(form, 0) == 0 &&
             decode_strict(content.substr(0, 1 << 16), c.name, out).ok) {
-          d = {c.name, Evidence::file_statistics, 95, "escape sequences of " + c.name, {}};
+          d = {c.name,
+               Evidence::file_statistics,
+               95,
+               kestrum::strfmt(_("escape sequences of %s"), c.name.c_str()),
+               {}};
           return true;
         }
       }
       // Important: read as ASCII it would keep its escape sequences as text.
-      d = {"", Evidence::undetected, 0, "escape sequences of " + form + ", no candidate", {form}};
+      d = {"",
+           Evidence::undetected,
+           0,
+           kestrum::strfmt(_("escape sequences of %s, no candidate"), form.c_str()),
+           {form}};
       return true;
     }
     const std::string label =
         candidates.empty() ? "US-ASCII"
                            : candidates[static_cast<size_t>(preferred >= 0 ? preferred : 0)].name;
-    d = {label, Evidence::ascii, 100, "no byte above 0x7F", {}};
+    d = {label, Evidence::ascii, 100, _("no byte above 0x7F"), {}};
     return true;
   }
   if (valid_utf8(content)) {
     std::string sample;
     if (utf8_doubtful(content, candidates, &sample)) {
-      fa.utf8_doubt = "valid UTF-8, but it reads \u201C" + sample + "\u201D in UTF-8";
+      fa.utf8_doubt =
+          kestrum::strfmt(_("valid UTF-8, but it reads \u201C%s\u201D in UTF-8"), sample.c_str());
       return false;
     }
     d = {"UTF-8", Evidence::utf8, 100, "", {}};
@@ -255,8 +271,7 @@ bool verify_whole(const std::vector<Candidate>& candidates, int preferred, std::
     if (check_strict(content, candidates[i].name, &stop)) return true;
     if (first_failure.empty()) {
       const LineColumn lc = line_column(content, stop);
-      first_failure = "no candidate reads it: " + candidates[i].name + " stops at line " +
-                      std::to_string(lc.line) + ", column " + std::to_string(lc.column);
+      first_failure = stop_text(candidates[i].name, lc);
     }
     fa.standings[i].viable = false;
     fa.own = choose(candidates, fa.standings, preferred);
@@ -313,8 +328,9 @@ std::string close_call_note(const std::vector<Candidate>& candidates, std::strin
   const std::string& b = candidates[static_cast<size_t>(second)].name;
   std::string note = first_difference(content, a, b);
   if (note.empty())  // they part past the first 64 KiB
-    note = a + " reads \u201C" + sample_line(content, a, 60) + "\u201D, " + b + " \u201C" +
-           sample_line(content, b, 60) + "\u201D";
+    note = kestrum::strfmt(_("%s reads \u201C%s\u201D, %s \u201C%s\u201D"), a.c_str(),
+                           sample_line(content, a, 60).c_str(), b.c_str(),
+                           sample_line(content, b, 60).c_str());
   return note;
 }
 
@@ -374,7 +390,7 @@ FileAnalysis analyse_file(const std::vector<Candidate>& candidates, int preferre
       fa.decision = {candidates[static_cast<size_t>(fa.own.index)].name,
                      Evidence::only_decoder,
                      fa.own.confidence,
-                     "the only candidate that reads it",
+                     _("the only candidate that reads it"),
                      {}};
     }
   }

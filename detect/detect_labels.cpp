@@ -10,6 +10,8 @@
 
 #include "detect/detect.h"
 #include "transcode/iconv_handle.h"
+#include "util/i18n.h"
+#include "util/strfmt.h"
 
 namespace detect {
 namespace {
@@ -159,30 +161,31 @@ const char* evidence_name(Evidence evidence) {
 }
 
 const std::vector<Preset>& presets() {
+  // The names are what settings and the command line spell; the window shows them translated.
   // Important: a preset's first encodings are its common ones; an encoding listed in two
   // presets belongs to the first for preset_of() (and so for the languages it serves).
   static const std::vector<Preset> list = {
-      {"Chinese", {"GB18030", "GBK", "BIG5", "BIG5-HKSCS", "EUC-TW", "ISO-2022-CN"}},
-      {"Japanese", {"CP932", "EUC-JP", "SHIFT_JIS", "ISO-2022-JP"}},
-      {"Korean", {"CP949", "EUC-KR", "JOHAB", "ISO-2022-KR"}},
-      {"Cyrillic",
+      {N_("Chinese"), {"GB18030", "GBK", "BIG5", "BIG5-HKSCS", "EUC-TW", "ISO-2022-CN"}},
+      {N_("Japanese"), {"CP932", "EUC-JP", "SHIFT_JIS", "ISO-2022-JP"}},
+      {N_("Korean"), {"CP949", "EUC-KR", "JOHAB", "ISO-2022-KR"}},
+      {N_("Cyrillic"),
        {"CP1251", "KOI8-R", "KOI8-U", "CP866", "ISO-8859-5", "CP855", "MAC-CYRILLIC", "KOI8-RU"}},
-      {"Western", {"CP1252", "ISO-8859-15"}},
-      {"Central European", {"CP1250", "ISO-8859-2", "ISO-8859-16"}},
-      {"Baltic", {"CP1257", "ISO-8859-13", "ISO-8859-4"}},
-      {"Greek", {"CP1253", "ISO-8859-7"}},
-      {"Turkish", {"CP1254", "ISO-8859-9", "ISO-8859-3"}},
-      {"Hebrew", {"CP1255", "ISO-8859-8"}},
-      {"Arabic", {"CP1256", "ISO-8859-6"}},
-      {"Thai", {"CP874", "TIS-620", "ISO-8859-11"}},
-      {"Vietnamese", {"CP1258", "VISCII"}},
-      {"Nordic", {"ISO-8859-10"}},
-      {"Celtic", {"ISO-8859-14"}},
-      {"DOS Western", {"CP850", "CP437"}},
-      {"DOS Central European", {"CP852"}},
-      {"DOS Cyrillic", {"CP866", "CP855"}},
-      {"Mac Western", {"MACINTOSH"}},
-      {"Mac Central European", {"MAC-CENTRALEUROPE"}},
+      {N_("Western"), {"CP1252", "ISO-8859-15"}},
+      {N_("Central European"), {"CP1250", "ISO-8859-2", "ISO-8859-16"}},
+      {N_("Baltic"), {"CP1257", "ISO-8859-13", "ISO-8859-4"}},
+      {N_("Greek"), {"CP1253", "ISO-8859-7"}},
+      {N_("Turkish"), {"CP1254", "ISO-8859-9", "ISO-8859-3"}},
+      {N_("Hebrew"), {"CP1255", "ISO-8859-8"}},
+      {N_("Arabic"), {"CP1256", "ISO-8859-6"}},
+      {N_("Thai"), {"CP874", "TIS-620", "ISO-8859-11"}},
+      {N_("Vietnamese"), {"CP1258", "VISCII"}},
+      {N_("Nordic"), {"ISO-8859-10"}},
+      {N_("Celtic"), {"ISO-8859-14"}},
+      {N_("DOS Western"), {"CP850", "CP437"}},
+      {N_("DOS Central European"), {"CP852"}},
+      {N_("DOS Cyrillic"), {"CP866", "CP855"}},
+      {N_("Mac Western"), {"MACINTOSH"}},
+      {N_("Mac Central European"), {"MAC-CENTRALEUROPE"}},
   };
   return list;
 }
@@ -278,12 +281,19 @@ std::string wider_label_note(std::string_view wide, std::string_view narrow) {
   const std::string n = canonical_name(narrow);
   const std::string w = canonical_name(wide);
   if (wider_label(n) != w) return "";
-  const std::string head = w + " rather than " + n + ": both read it, ";
-  if (n == "SHIFT_JIS") return head + "SHIFT_JIS turns \\ into ¥ and ~ into ‾";
-  if (n == "EUC-KR") return head + "EUC-KR misreads the extended Hangul of CP949";
-  if (n == "GB2312") return head + "GB2312 lacks the characters only GBK has";
-  if (n == "TIS-620") return head + "TIS-620 lacks the punctuation CP874 has at 0x80-0xA0";
-  return head + n + " turns 0x80-0x9F into control characters";
+  std::string why;
+  if (n == "SHIFT_JIS")
+    why = _("SHIFT_JIS turns \\ into ¥ and ~ into ‾");
+  else if (n == "EUC-KR")
+    why = _("EUC-KR misreads the extended Hangul of CP949");
+  else if (n == "GB2312")
+    why = _("GB2312 lacks the characters only GBK has");
+  else if (n == "TIS-620")
+    why = _("TIS-620 lacks the punctuation CP874 has at 0x80-0xA0");
+  else
+    why = kestrum::strfmt(_("%s turns 0x80-0x9F into control characters"), n.c_str());
+  return kestrum::strfmt(_("%s rather than %s: both read it, %s"), w.c_str(), n.c_str(),
+                         why.c_str());
 }
 
 }  // namespace detect

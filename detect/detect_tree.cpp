@@ -10,6 +10,8 @@
 #include "detect/detect_choice.h"
 #include "detect/detect_file.h"
 #include "detect/detect_libs.h"
+#include "util/i18n.h"
+#include "util/strfmt.h"
 
 namespace detect {
 namespace {
@@ -170,10 +172,11 @@ Decision TreeDetector::State::unsure(const FileRecord& f, Decision taken, bool i
   taken.readings = f.readings;
   taken.rivals = {taken.encoding};
   if (f.rival >= 0) taken.rivals.push_back(candidates[static_cast<size_t>(f.rival)].name);
-  const std::string why = implausible ? "no candidate reads it as plausible text" : "";
+  const std::string why = implausible ? _("no candidate reads it as plausible text") : "";
   if (options.accept_unsure) {
     taken.guess = true;
-    taken.note = "guess: " + (why.empty() ? "a close call" : why) + "; " + f.close_call;
+    taken.note = kestrum::strfmt(_("guess: %s; %s"), why.empty() ? _("a close call") : why.c_str(),
+                                 f.close_call.c_str());
     return taken;
   }
   taken.encoding.clear();
@@ -215,17 +218,18 @@ Decision TreeDetector::State::decide_weak(const FileRecord& f) const {
   if (c.index < 0 || c.margin < kPoolMargin ||
       !plausible(candidates[static_cast<size_t>(c.index)], c.points, c.chars))
     return decide_alone(f);
-  const std::string where = folder.path.empty() ? "the top folder" : folder.path;
+  const std::string where = folder.path.empty() ? _("the top folder") : folder.path;
   // Its own text already chose this reading clearly enough: the folder only agrees.
   if (f.own_margin >= kAmbiguousMargin &&
       f.signature[static_cast<size_t>(c.index)] == f.signature[static_cast<size_t>(f.own)]) {
     Decision own = decide_alone(f, true);
-    own.note += std::string(own.note.empty() ? "" : "; ") + "the files of " + where +
-                " that read alike agree";
+    own.note += std::string(own.note.empty() ? "" : "; ") +
+                kestrum::strfmt(_("the files of %s that read alike agree"), where.c_str());
     return own;
   }
-  std::string note = "pooled with " + std::to_string(members - 1) + " file" +
-                     (members == 2 ? "" : "s") + " of " + where + " that read alike";
+  std::string note = kestrum::strfmt(P_("pooled with %zu file of %s that read alike",
+                                        "pooled with %zu files of %s that read alike", members - 1),
+                                     members - 1, where.c_str());
   if (!c.note.empty()) note += "; " + c.note;
   Decision d{candidates[static_cast<size_t>(c.index)].name,
              Evidence::tree_statistics,
@@ -339,9 +343,10 @@ Decision TreeDetector::decision(size_t id) const {
   const State& s = *state_;
   std::lock_guard<std::mutex> lock(s.mutex);
   const auto it = s.file_of.find(id);
-  if (it == s.file_of.end()) return {"", Evidence::undetected, 0, "not added to the detector", {}};
+  if (it == s.file_of.end())
+    return {"", Evidence::undetected, 0, _("not added to the detector"), {}};
   const FileRecord& f = s.files[it->second];
-  if (!f.decided) return {"", Evidence::undetected, 0, "the tree is not finished yet", {}};
+  if (!f.decided) return {"", Evidence::undetected, 0, _("the tree is not finished yet"), {}};
   return f.decision;
 }
 

@@ -10,6 +10,8 @@
 #include "transcode/stop_point.h"
 #include "transcode/stream_convert.h"
 #include "transcode/utf8.h"
+#include "util/i18n.h"
+#include "util/strfmt.h"
 
 std::string_view output_mark(const RunEncodings& enc, BomMode mode, bool source_marked) {
   return target_mark(enc.target.form, enc.target_mark ? BomMode::add : mode, source_marked);
@@ -149,7 +151,8 @@ void FileConverter::write(const JobFile& file, const RunEncodings& enc, const Cl
     const StreamOutcome& failed = conv->outcome();
     if (failed.unsupported) {
       report.outcome = Outcome::not_supported;
-      report.note = enc.source_name + "-->" + enc.target_name + " is not supported";
+      report.note = kestrum::strfmt(_("%s-->%s is not supported"), enc.source_name.c_str(),
+                                    enc.target_name.c_str());
     } else {
       report.outcome = Outcome::cannot_convert;
       report.error = failed.error;
@@ -219,7 +222,8 @@ void FileConverter::write_repaired(const JobFile& file, const RunEncodings& enc,
   sink.target().abort();
   report.outcome = conv->outcome().unsupported ? Outcome::not_supported : Outcome::cannot_convert;
   report.error = conv->outcome().error;
-  report.note += "; the repaired text has no form in " + enc.target_name;
+  report.note +=
+      "; " + kestrum::strfmt(_("the repaired text has no form in %s"), enc.target_name.c_str());
   write_as_read(file, src, report, token);
 }
 

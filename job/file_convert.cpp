@@ -15,6 +15,8 @@
 #include "policy/conformance.h"
 #include "transcode/stream_convert.h"
 #include "transcode/utf8.h"
+#include "util/i18n.h"
+#include "util/strfmt.h"
 
 namespace {
 
@@ -46,7 +48,7 @@ void set_write_failure(FileReport& report, int error) {
   if (error == platform::kSourceChanged) {
     report.outcome = Outcome::changed;
     report.error = 0;
-    report.note = "changed while it was converted, left as it is; the next run converts it";
+    report.note = _("changed while it was converted, left as it is; the next run converts it");
     return;
   }
   report.outcome = Outcome::cannot_write;
@@ -70,7 +72,8 @@ FileReport& FileConverter::replaced(FileReport& report, const char* what) {
   source_stamp_.reset();
   content_.clear();
   report.outcome = Outcome::changed;
-  report.note = std::string(what) + " since the search, left as it is; the next run converts it";
+  report.note =
+      kestrum::strfmt(_("%s since the search, left as it is; the next run converts it"), _(what));
   return report;
 }
 
@@ -205,7 +208,8 @@ int FileConverter::finish_target(const JobFile& file, platform::TargetFile&& tar
         unlinked.emplace_back(name, e);
   }
   for (const auto& [name, e] : unlinked)
-    report.note = "cannot link " + name + " to the new content, error: " + errno_text(e);
+    report.note = kestrum::strfmt(_("cannot link %s to the new content, error: %s"), name.c_str(),
+                                  errno_text(e).c_str());
   return err;
 }
 
@@ -242,7 +246,7 @@ FileReport FileConverter::process(const JobFile& file, uint64_t token) {
   // is a link now: swapped for one meanwhile, it could lead out of the tree.
   const int dir_fd = source_dirs_.fd_below(run_.input, file.relative_dir, file.followed_dirs);
   if (dir_fd < 0 && (errno == ENOTDIR || errno == ELOOP))
-    return replaced(report, "a folder on its way was replaced");
+    return replaced(report, N_("a folder on its way was replaced"));
   const bool follow = file.entry != JobFile::Entry::file;
   const int read_error =
       dir_fd < 0
@@ -250,7 +254,7 @@ FileReport FileConverter::process(const JobFile& file, uint64_t token) {
           : platform::read_file_at(dir_fd, file.file_name, source_path_, content_,
                                    run_.whole_file_limit, &*source_stamp_, &source_direct_, follow)
                 .err();
-  if (read_error == ELOOP && !follow) return replaced(report, "replaced by a link");
+  if (read_error == ELOOP && !follow) return replaced(report, N_("replaced by a link"));
   // A file too big to hold is stamped too: before its first chunk is read.
   if (read_error != 0 && read_error != EFBIG) {
     // Nothing is written: with output == input the source would be destroyed.
@@ -260,7 +264,7 @@ FileReport FileConverter::process(const JobFile& file, uint64_t token) {
     return report;
   }
   if (file.ino != 0 && (source_stamp_->dev != file.dev || source_stamp_->ino != file.ino))
-    return replaced(report, "replaced by another file");
+    return replaced(report, N_("replaced by another file"));
   // Above the whole-file limit the file is read in chunks, so memory stays bounded.
   ChunkSource src(source_path_, run_.stream_chunk, read_error == 0 ? &content_ : nullptr);
   if (!policy_.error.empty()) {
@@ -287,7 +291,8 @@ const RunEncodings& FileConverter::utf8_instead(const RunEncodings& enc, const E
     return enc;
   const RunEncodings& utf8 = encodings_for(EncodingEntry("UTF-8"), to);
   report.source = utf8.source_name;
-  report.note = "valid UTF-8: read as UTF-8, not as " + enc.source_name;
+  report.note =
+      kestrum::strfmt(_("valid UTF-8: read as UTF-8, not as %s"), enc.source_name.c_str());
   return utf8;
 }
 
@@ -298,7 +303,8 @@ namespace {
 Outcome utf8_not_wide(const RunEncodings& enc, const BodyFacts& body, FileReport& report) {
   const bool as_is = enc.target_is_utf8() || (!body.non_ascii && enc.target.ascii_compatible);
   if (!as_is) return Outcome::converted;
-  report.note = "no NUL byte and valid UTF-8: not " + enc.source_name + " text";
+  report.note =
+      kestrum::strfmt(_("no NUL byte and valid UTF-8: not %s text"), enc.source_name.c_str());
   return enc.target_is_utf8() ? Outcome::already_utf8 : Outcome::ascii;
 }
 
@@ -307,7 +313,7 @@ Outcome utf8_not_wide(const RunEncodings& enc, const BodyFacts& body, FileReport
 void FileConverter::settle(const RunEncodings& enc, FileFacts& facts, FileReport& report) {
   Classification& cls = facts.cls;
   if (cls.outcome == Outcome::marked) {
-    report.note = std::string("marked as ") + form_name(cls.foreign_mark);
+    report.note = marked_as_note(form_name(cls.foreign_mark));
   } else {
     cls.outcome = classify_body(facts.body, enc);
     cls.nul_offset = cls.mark_length + facts.body.nul_offset;
@@ -319,10 +325,12 @@ void FileConverter::settle(const RunEncodings& enc, FileFacts& facts, FileReport
   if (cls.outcome == Outcome::already_utf8 && facts.doubt_known &&
       detect::utf8_doubtful(facts.doubt, {enc.source_charset})) {
     cls.outcome = Outcome::converted;
-    report.note = "valid UTF-8, but it reads as " + enc.source_name + " text";
+    report.note =
+        kestrum::strfmt(_("valid UTF-8, but it reads as %s text"), enc.source_name.c_str());
   }
   if (cls.outcome == Outcome::binary)
-    report.note = "NUL byte at offset " + std::to_string(cls.nul_offset);
+    report.note = kestrum::strfmt(_("NUL byte at offset %llu"),
+                                  static_cast<unsigned long long>(cls.nul_offset));
   if (cls.outcome == Outcome::already_utf8) report.source = "UTF-8";  // what it was read as
   // UTF-8 to UTF-8 re-encodes nothing: valid text keeps its bytes, only the mark policy applies.
   if (cls.outcome == Outcome::converted && enc.source.form == UnicodeForm::utf8 &&
@@ -333,7 +341,7 @@ void FileConverter::settle(const RunEncodings& enc, FileFacts& facts, FileReport
   // a warning on each file where it made a difference.
   if (report.outcome == Outcome::converted && report.note.empty() && !enc.source_keeps_ascii) {
     const std::string hint = detect::narrow_label_hint(facts.head, enc.source_charset);
-    if (!hint.empty()) report.note = "warning: " + hint;
+    if (!hint.empty()) report.note = kestrum::strfmt(_("warning: %s"), hint.c_str());
   }
   if (run_.samples && report.outcome != Outcome::marked && report.outcome != Outcome::binary)
     report.sample = detect::sample_line(facts.head, report.outcome == Outcome::already_utf8

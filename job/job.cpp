@@ -33,6 +33,7 @@
 #include "policy/editorconfig_policy.h"
 #include "policy/filter.h"
 #include "transcode/table_decoder.h"
+#include "util/i18n.h"
 #include "util/strfmt.h"
 
 namespace {
@@ -181,15 +182,15 @@ void Runner::open_output() {
 
 bool Runner::checks() {
   if (plan_.input.empty()) {
-    say("Input directory can't be empty!");
+    say(_("Input directory can't be empty!"));
     return false;
   }
   if (!platform::is_directory(plan_.input)) {
-    say("Input directory not exists!");
+    say(_("Input directory not exists!"));
     return false;
   }
   if (plan_.output.empty()) {
-    say("Output directory can't be empty!");
+    say(_("Output directory can't be empty!"));
     return false;
   }
   return true;
@@ -253,9 +254,8 @@ void Runner::search() {
     const platform::Result<std::string> in_full = fsutil::full_path(plan_.input);
     const platform::Result<std::string> out_full = fsutil::full_path(plan_.output);
     if (in_full && out_full && out_full->rfind(*in_full + "/", 0) == 0)
-      say(
-          kestrum::strfmt("The output directory %s is inside the input directory, left out of "
-                          "the search",
+      say(kestrum::strfmt(_("The output directory %s is inside the input directory, left out "
+                            "of the search"),
                           plan_.output.c_str()));
   }
   if (!ctx_.in_place && out_exists && S_ISDIR(out.st_mode)) {
@@ -264,9 +264,8 @@ void Runner::search() {
     options.exclude_dev = out.st_dev;
     options.exclude_ino = out.st_ino;
     options.on_excluded = [this](const std::string& dir) {
-      say(
-          kestrum::strfmt("The output directory %s is inside the input directory, left out of "
-                          "the search",
+      say(kestrum::strfmt(_("The output directory %s is inside the input directory, left out "
+                            "of the search"),
                           dir.c_str()));
     };
   }
@@ -275,7 +274,7 @@ void Runner::search() {
     file.relative_dir = std::move(f.relative_dir);
     file.file_name = std::move(f.file_name);
     file.identity = Outcome::skipped;
-    file.identity_note = std::string("is ") + why;
+    file.identity_note = kestrum::strfmt(_("is %s"), _(why));
     files_.push_back(std::move(file));
   };
   const fsutil::search_accept accept = accept_by(filters);
@@ -362,7 +361,7 @@ void Runner::collect_files() {
       file.repair = p.repair;
       if (p.excluded) {
         file.identity = Outcome::excluded;
-        file.identity_note = "left out in the preview";
+        file.identity_note = _("left out in the preview");
       } else if (p.evidence == "skipped") {
         file.identity = Outcome::skipped;
         file.identity_note = p.note;
@@ -512,7 +511,7 @@ void Runner::convert() {
     r.outcome = Outcome::not_reached;
     r.source = plan_.source.name;
     r.target = plan_.target.name;
-    r.note = "the job was stopped before this file";
+    r.note = _("the job was stopped before this file");
   }
 }
 
@@ -521,24 +520,26 @@ JobReport Runner::run() {
   report_.ran = true;
   const bool dry = plan_.options.dry_run;
   prepare_context();
-  say(kestrum::strfmt(
-      dry ? "Previewing %s-->%s, nothing is written..." : "Converting %s-->%s, please wait...",
-      plan_.source.c_str(), plan_.target.c_str()));
-  say(kestrum::strfmt("Searching files(%s)...", plan_.filter.c_str()));
+  say(kestrum::strfmt(dry ? _("Previewing %s-->%s, nothing is written...")
+                          : _("Converting %s-->%s, please wait..."),
+                      plan_.source.c_str(), plan_.target.c_str()));
+  say(kestrum::strfmt(_("Searching files(%s)..."), plan_.filter.c_str()));
   const auto search_start = Clock::now();
   warm_tables();
   collect_files();
   report_.search_seconds = seconds_since(search_start);
   if (stopped() && !plan_.files) {
     report_.stopped = true;
-    say("Conversion stopped during the search");
+    say(_("Conversion stopped during the search"));
     return std::move(report_);
   }
   // Important: refused before the first directory or file is made.
   if (!refused() && !dry) open_output();
   if (!report_.ran) return std::move(report_);
-  say(kestrum::strfmt("Search complete, cost: %.3f, %d files found, starting convert...",
-                      report_.search_seconds, static_cast<int>(files_.size())));
+  say(kestrum::strfmt(
+      P_("Search complete, cost: %.3f, %d files found, starting convert...",
+         "Search complete, cost: %.3f, %d files found, starting convert...", files_.size()),
+      report_.search_seconds, static_cast<int>(files_.size())));
   if (plan_.options.detect && !plan_.files && !stopped()) detect_sources();
   {
     std::lock_guard guard(observer_lock_);
@@ -547,12 +548,14 @@ JobReport Runner::run() {
   convert();
   if (stopped()) {
     report_.stopped = true;
-    say(kestrum::strfmt("Conversion stopped after %zu of %zu files", progress_.files_done,
-                        files_.size()));
+    say(kestrum::strfmt(P_("Conversion stopped after %zu of %zu files",
+                           "Conversion stopped after %zu of %zu files", files_.size()),
+                        progress_.files_done, files_.size()));
   } else {
-    say(kestrum::strfmt(dry ? "Preview complete, total: %d, cost: %.3f seconds\r\n"
-                            : "Convert complete, total: %d, cost: %.3f seconds\r\n",
-                        static_cast<int>(files_.size()), report_.convert_seconds));
+    say(kestrum::strfmt(dry ? _("Preview complete, total: %d, cost: %.3f seconds")
+                            : _("Convert complete, total: %d, cost: %.3f seconds"),
+                        static_cast<int>(files_.size()), report_.convert_seconds) +
+        "\r\n");
   }
   for (const auto& line : summary_lines(report_)) say(line);
   return std::move(report_);

@@ -6,6 +6,8 @@
 #include "repair/repair_mixed.h"
 #include "transcode/stream_convert.h"
 #include "transcode/utf8.h"
+#include "util/i18n.h"
+#include "util/strfmt.h"
 
 std::string named_legacy(const RunEncodings& enc) {
   if (enc.source.form != UnicodeForm::none) return {};
@@ -192,7 +194,7 @@ bool FileConverter::repaired(const JobFile& file, const RunEncodings& enc, const
       if (run_.samples) report.sample = detect::sample_line(facts.head, "UTF-8");
       if (run_.samples) report.repaired_sample = detect::sample_line(v.found.repaired, "UTF-8");
       report.outcome = repair ? Outcome::converted : Outcome::double_encoded;
-      report.note = repair ? "repaired: " + chain : chain;
+      report.note = repair ? kestrum::strfmt(_("repaired: %s"), chain.c_str()) : chain;
       if (!repair) break;
       write_repaired(file, enc, facts.cls, src, undo_repair(v.found.chain), report, token);
       return true;
@@ -210,7 +212,7 @@ bool FileConverter::repaired(const JobFile& file, const RunEncodings& enc, const
       if (run_.samples) report.repaired_sample = v.mixed.first_utf8;
       report.outcome = repair ? Outcome::converted : Outcome::mixed;
       if (!repair) break;
-      report.note = "repaired: " + report.note;
+      report.note = kestrum::strfmt(_("repaired: %s"), report.note.c_str());
       write_repaired(file, enc, facts.cls, src, lines_repair(v.mixed.legacy), report, token);
       return true;
   }

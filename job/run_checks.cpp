@@ -13,6 +13,7 @@
 #include "platform/fsutil.h"
 #include "platform/sys_io.h"
 #include "platform/temp_name.h"
+#include "util/i18n.h"
 #include "util/strfmt.h"
 
 namespace {
@@ -47,23 +48,23 @@ platform::Status output_refusal(const std::string& output) {
   using kestrum::strfmt;
   if (const std::string name = too_long_component(output); !name.empty())
     return platform::Error{ENAMETOOLONG,
-                           strfmt("the output directory %s has a name longer than %d bytes",
+                           strfmt(_("the output directory %s has a name longer than %d bytes"),
                                   output.c_str(), NAME_MAX)};
   struct stat st;
   const std::string there = nearest_existing(output, st);
   if (there.empty()) return {};
   if (platform::sysio().stat(there.c_str(), &st) != 0) {
     const int err = errno;
-    return platform::Error{err, strfmt("cannot use the output directory %s: %s", output.c_str(),
+    return platform::Error{err, strfmt(_("cannot use the output directory %s: %s"), output.c_str(),
                                        errno_text(err).c_str())};
   }
   if (!S_ISDIR(st.st_mode))
-    return platform::Error{ENOTDIR,
-                           strfmt("the output directory %s cannot be made: %s is not a directory",
-                                  output.c_str(), there.c_str())};
+    return platform::Error{ENOTDIR, strfmt(_("the output directory %s cannot be made: %s is not a "
+                                             "directory"),
+                                           output.c_str(), there.c_str())};
   if (platform::sysio().access(there.c_str(), W_OK | X_OK) != 0) {
     const int err = errno;
-    return platform::Error{err, strfmt("cannot write in %s (the output directory %s): %s",
+    return platform::Error{err, strfmt(_("cannot write in %s (the output directory %s): %s"),
                                        there.c_str(), output.c_str(), errno_text(err).c_str())};
   }
   return {};
@@ -95,9 +96,9 @@ bool within(const std::string& path, const struct stat& ancestor) {
 platform::Error lands_in_input(const std::string& rel, const std::string& target,
                                const std::string& input) {
   return platform::Error{
-      EINVAL, kestrum::strfmt("the output of %s would be %s, inside the input directory %s, "
-                              "over the input's own files; choose an output directory that "
-                              "does not hold the input",
+      EINVAL, kestrum::strfmt(_("the output of %s would be %s, inside the input directory %s, "
+                                "over the input's own files; choose an output directory that "
+                                "does not hold the input"),
                               rel.c_str(), target.c_str(), input.c_str())};
 }
 
@@ -144,8 +145,8 @@ platform::Status run_refusal(const std::string& input, const std::string& output
     if (length >= PATH_MAX)
       return platform::Error{
           ENAMETOOLONG,
-          kestrum::strfmt("the output path of %s would be %zu bytes, longer than the %d a path "
-                          "may have; choose a shorter output directory",
+          kestrum::strfmt(_("the output path of %s would be %zu bytes, longer than the %d a "
+                            "path may have; choose a shorter output directory"),
                           f.relative_path().c_str(), length, PATH_MAX - 1)};
   }
   if (in_place) return {};
@@ -201,8 +202,8 @@ platform::Status report_refusal(const std::string& report, const std::string& in
   for (const JobFile& f : files) {
     if (!place.holds(f.relative_dir, f.file_name, f.entry != JobFile::Entry::file)) continue;
     return platform::Error{
-        EEXIST, kestrum::strfmt("the report %s would be written over %s, a file of the run; "
-                                "choose another place for it",
+        EEXIST, kestrum::strfmt(_("the report %s would be written over %s, a file of the run; "
+                                  "choose another place for it"),
                                 report.c_str(), f.relative_path().c_str())};
   }
   return {};

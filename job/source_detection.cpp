@@ -6,6 +6,7 @@
 
 #include "transcode/charset.h"
 #include "transcode/utf8.h"
+#include "util/i18n.h"
 #include "util/strfmt.h"
 
 namespace {
@@ -41,7 +42,7 @@ SourceDetection::SourceDetection(const std::vector<std::string>& candidates,
       pooled_(files, 0) {}
 
 std::string SourceDetection::opening_line() const {
-  return kestrum::strfmt("Detecting each file's encoding among %s and the UTF forms...",
+  return kestrum::strfmt(_("Detecting each file's encoding among %s and the UTF forms..."),
                          joined(tree_.candidates()).c_str());
 }
 
@@ -86,7 +87,7 @@ std::vector<std::string> SourceDetection::finish(std::vector<JobFile>& files) {
       }
       if (d.encoding.empty()) {
         f.identity = Outcome::undetected;
-        f.identity_note = d.note.empty() ? "no candidate encoding reads it" : d.note;
+        f.identity_note = d.note.empty() ? _("no candidate encoding reads it") : d.note;
         f.identity_readings = d.readings;
         f.evidence = "undetected";
         ++undetected;
@@ -112,22 +113,28 @@ std::vector<std::string> SourceDetection::finish(std::vector<JobFile>& files) {
   for (const auto& [key, g] : groups) {
     const auto& [name, evidence] = key;
     summary += summary.empty() ? "" : ", ";
-    summary += kestrum::strfmt("%s %zu (%s", name.c_str(), g.first, evidence.c_str());
-    summary +=
-        g.second >= 0 && g.second < 100 ? kestrum::strfmt(", confidence %d+)", g.second) : ")";
+    // The evidence and outcome names are the report's: they stay in English.
+    summary += g.second >= 0 && g.second < 100
+                   ? kestrum::strfmt(_("%s %zu (%s, confidence %d+)"), name.c_str(), g.first,
+                                     evidence.c_str(), g.second)
+                   : kestrum::strfmt("%s %zu (%s)", name.c_str(), g.first, evidence.c_str());
   }
   if (undetected > 0)
     summary += kestrum::strfmt("%sundetected %zu", summary.empty() ? "" : ", ", undetected);
   if (ambiguous > 0)
     summary += kestrum::strfmt("%sambiguous %zu", summary.empty() ? "" : ", ", ambiguous);
   std::vector<std::string> lines;
-  lines.push_back("Detected: " + (summary.empty() ? std::string("nothing to decide") : summary));
+  lines.push_back(kestrum::strfmt(_("Detected: %s"),
+                                  summary.empty() ? _("nothing to decide") : summary.c_str()));
   if (guesses > 0)
     lines.push_back(kestrum::strfmt(
-        "Note: %zu file%s read as a guess, below the line detection trusts (look at them)", guesses,
-        guesses == 1 ? "" : "s"));
+        P_("Note: %zu file read as a guess, below the line detection trusts (look at them)",
+           "Note: %zu files read as a guess, below the line detection trusts (look at them)",
+           guesses),
+        guesses));
   for (const auto& [note, count] : notes)
-    lines.push_back(kestrum::strfmt("Note: %s (%zu files)", note.c_str(), count));
+    lines.push_back(kestrum::strfmt(P_("Note: %s (%zu files)", "Note: %s (%zu files)", count),
+                                    note.c_str(), count));
   return lines;
 }
 
@@ -148,6 +155,6 @@ std::string NarrowLabelCheck::check(std::string_view content, const std::string&
   if (left == 0) return {};
   const std::string hint = detect::narrow_label_hint(content.substr(0, take), charset_);
   if (hint.empty() || given_.exchange(true)) return {};
-  return kestrum::strfmt("Hint: %s (first seen in %s); choose %s to read it that way", hint.c_str(),
-                         path.c_str(), wider_.c_str());
+  return kestrum::strfmt(_("Hint: %s (first seen in %s); choose %s to read it that way"),
+                         hint.c_str(), path.c_str(), wider_.c_str());
 }

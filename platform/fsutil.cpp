@@ -30,22 +30,28 @@ constexpr char kDir = 'd';
 constexpr char kDangling = '1', kLoop = '2', kBadLink = '3', kFifo = '4', kSocket = '5',
                kDevice = '6';
 
+// The texts are marked for the catalogue as util/i18n.h does (a layer above): the job shows them
+// in the user's language.
+#define N_(text) text
+
 const char* skip_reason(char kind) {
   switch (kind) {
     case kDangling:
-      return "a link to nothing (dangling)";
+      return N_("a link to nothing (dangling)");
     case kLoop:
-      return "a link loop";
+      return N_("a link loop");
     case kBadLink:
-      return "a link that cannot be followed";
+      return N_("a link that cannot be followed");
     case kFifo:
-      return "a FIFO";
+      return N_("a FIFO");
     case kSocket:
-      return "a socket";
+      return N_("a socket");
     default:
-      return "a device";
+      return N_("a device");
   }
 }
+
+#undef N_
 
 char special_kind(mode_t mode) {
   if (S_ISFIFO(mode)) return kFifo;

@@ -65,7 +65,8 @@ SysIo real_sysio() {
                ::fstatat,
                ::fdopendir,
                ::readdir,
-               ::closedir};
+               ::closedir,
+               ::readlink};
 }
 
 bool converter_replaced() {

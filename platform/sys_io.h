@@ -51,6 +51,7 @@ struct SysIo {
   DIR* (*fdopendir)(int fd);
   dirent* (*readdir)(DIR* dir);
   int (*closedir)(DIR* dir);
+  ssize_t (*readlink)(const char* path, char* buf, size_t size);
 };
 
 // The process-wide table; production code calls through it, tests swap entries.

@@ -10,6 +10,7 @@
 #include "repair/repair_score.h"
 #include "repair/repair_script.h"
 #include "transcode/utf8.h"
+#include "util/i18n.h"
 #include "util/strfmt.h"
 
 namespace repair {
@@ -120,15 +121,18 @@ void LineSplitter::finish(const Take& take) {
 
 std::string MixedFacts::counts_text() const {
   using ull = unsigned long long;
-  return kestrum::strfmt("%llu %s UTF-8 (line %llu: %s), %llu %s %s (line %llu: %s)",
-                         static_cast<ull>(utf8_lines), utf8_lines == 1 ? "line" : "lines",
-                         static_cast<ull>(first_utf8_line), first_utf8.c_str(),
-                         static_cast<ull>(legacy_lines), legacy_lines == 1 ? "line" : "lines",
-                         legacy.c_str(), static_cast<ull>(first_legacy_line), first_legacy.c_str());
+  const std::string utf8 = kestrum::strfmt(
+      P_("%llu line UTF-8 (line %llu: %s)", "%llu lines UTF-8 (line %llu: %s)", utf8_lines),
+      static_cast<ull>(utf8_lines), static_cast<ull>(first_utf8_line), first_utf8.c_str());
+  const std::string other = kestrum::strfmt(
+      P_("%llu line %s (line %llu: %s)", "%llu lines %s (line %llu: %s)", legacy_lines),
+      static_cast<ull>(legacy_lines), legacy.c_str(), static_cast<ull>(first_legacy_line),
+      first_legacy.c_str());
+  return utf8 + ", " + other;
 }
 
 std::string MixedFacts::bad_line_text() const {
-  return kestrum::strfmt("line %llu is neither UTF-8 nor %s",
+  return kestrum::strfmt(_("line %llu is neither UTF-8 nor %s"),
                          static_cast<unsigned long long>(bad_line), legacy.c_str());
 }
 

@@ -16,6 +16,7 @@ packages=(
   clang-14 clang-format-14 libclang-rt-14-dev
   desktop-file-utils appstream bash groff-base man-db
   pre-commit git
+  gettext
 )
 # What scripts/detect_corpus.py reads (translated messages and debconf questions) besides the
 # manual pages above: the detection benchmark and its gate are only comparable on the same text.

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # `cmake --install` into a DESTDIR: both programs, the manual page (in step with --help), the
-# shell completion, the desktop entry and the AppStream description, each valid; the installed
-# command line runs. Usage: install_test.sh BUILD_DIR [gui]
+# shell completion, the desktop entry, the AppStream description and every catalogue the build
+# made, each valid; the installed command line runs. Usage: install_test.sh BUILD_DIR [gui]
 set -euo pipefail
 
 fail() {
@@ -20,13 +20,24 @@ root=$dest/usr/local
 [ -f "$root/share/man/man1/ouzel-convert.1" ] || fail "the manual page is missing"
 out=$(groff -man -Tutf8 -ww -z "$root/share/man/man1/ouzel-convert.1" 2>&1)
 [ -z "$out" ] || fail "the manual page has warnings: $out"
-man -l "$root/share/man/man1/ouzel-convert.1" 2>/dev/null | grep -q -- '--check' ||
-  fail "the manual page does not render"
+# Important: read whole, then searched; `grep -q` in the pipe would end the writer early, which
+# pipefail takes for a failure.
+page=$(man -l "$root/share/man/man1/ouzel-convert.1" 2>/dev/null)
+grep -q -- '--check' <<<"$page" || fail "the manual page does not render"
 version=$("$root/bin/ouzel-convert" --version)
 [[ $version =~ ^ouzel-convert\ [0-9]+\.[0-9]+$ ]] || fail "--version says '$version'"
 # The page is written by hand: its header must follow the project's version.
 grep -q "^\.TH OUZEL-CONVERT 1 .*\"$version\"" "$root/share/man/man1/ouzel-convert.1" ||
   fail "the manual page's header does not name $version"
+for mo in "$build"/locale/*/LC_MESSAGES/ouzeltool.mo; do
+  lang=${mo#"$build"/locale/}
+  lang=${lang%%/*}
+  cmp -s "$mo" "$root/share/locale/$lang/LC_MESSAGES/ouzeltool.mo" ||
+    fail "the $lang catalogue is not installed"
+done
+# The installed program finds them from where it is.
+usage=$(LC_ALL=zh_CN.UTF-8 LANGUAGE= "$root/bin/ouzel-convert" --help)  # whole: a pipe to head may break it
+[[ $usage == 用法：* ]] || fail "the installed command line's help is not in Chinese: ${usage%%$'\n'*}"
 
 # Every option --help names has its entry in the manual page, and the page names no other.
 help_options=$("$root/bin/ouzel-convert" --help | grep -oE '^  (-[a-zA-Z], |    )--[a-z][a-z-]*' |
@@ -51,8 +62,7 @@ expect_completion() {
   shift
   local offered
   offered=$(complete_line "$@")
-  # Important: grep -q on a pipe ends it early, which pipefail reports as a failure.
-  grep -qxF -- "$want" <<<"$offered" || fail "completing '$*' does not offer $want: $(tr '\n' ' ' <<<"$offered")"
+  grep -qxF -- "$want" <<<"$offered" || fail "completing '$*' does not offer $want: ${offered//$'\n'/ }"
 }
 expect_completion --detect --det
 expect_completion --list-presets --list-p

@@ -18,6 +18,7 @@
 #include "ui/probe_file.h"
 #include "ui/sdl_window.h"
 #include "ui/window_state.h"
+#include "util/i18n.h"
 #include "widgets/closing_notice.h"
 #include "widgets/drop_target.h"
 #include "widgets/glyph_demand.h"
@@ -162,7 +163,7 @@ bool start_gui(const MainWindow& win, std::string& error) {
   if (!ImGui_ImplOpenGL3_Init(glsl_version())) {
     ImGui_ImplSDL2_Shutdown();
     ImGui::DestroyContext();
-    error = "cannot load the OpenGL functions";
+    error = _("cannot load the OpenGL functions");
     return false;
   }
   reset_viewport(win.window);

@@ -9,6 +9,7 @@
 #include "ui/main_window.h"
 #include "ui/screen_dpi.h"
 #include "ui/sdl_window.h"
+#include "util/i18n.h"
 
 namespace {
 
@@ -22,7 +23,8 @@ int fail(MainWindow& win, const std::string& error) {
 }  // namespace
 
 int main() {
-  AppState app;  // settings loaded before any window exists
+  i18n::start(i18n::Output::window);  // before the settings' first log line
+  AppState app;                       // settings loaded before any window exists
 
   MainWindow win;
   std::string error;

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <mutex>
 
+#include "util/i18n.h"
 #include "util/log_buffer.h"
 #include "widgets/glyph_demand.h"
 #include "widgets/ui_probe.h"
@@ -85,7 +86,7 @@ void LogView::draw_text() {
 
 void LogView::draw_context_menu() {
   if (!ImGui::BeginPopupContextItem("##log_menu")) return;
-  if (ImGui::MenuItem("Copy Log"))
+  if (ImGui::MenuItem(_("Copy Log")))
     ImGui::SetClipboardText(shown_.empty() ? "" : (shown_ + '\n').c_str());
   ui_probe::item("copy_log");
   ImGui::EndPopup();

@@ -8,6 +8,7 @@
 #include "report/outcome.h"
 #include "transcode/marks.h"
 #include "transcode/utf8.h"
+#include "util/i18n.h"
 #include "util/strfmt.h"
 
 namespace {
@@ -101,7 +102,7 @@ void PreviewRows::count() {
     ++counts[static_cast<size_t>(shown_outcome(row, file))];
     if (needs_look(row, file)) ++look_count_;
   }
-  choices_.push_back({kAllOutcomes, kestrum::strfmt("All (%zu)", paths_.size())});
+  choices_.push_back({kAllOutcomes, kestrum::strfmt(_("All (%zu)"), paths_.size())});
   for (size_t i = 0; i < counts.size(); ++i) {
     if (counts[i] == 0) continue;
     const std::string name(outcome_name(static_cast<Outcome>(i)));

@@ -12,6 +12,8 @@
 
 #include "app/app_state.h"
 #include "transcode/marks.h"
+#include "util/i18n.h"
+#include "util/strfmt.h"
 #include "widgets/glyph_demand.h"
 #include "widgets/icons.h"
 #include "widgets/ui_probe.h"
@@ -22,7 +24,10 @@ const ImVec4 kLookColour(1.0f, 0.7f, 0.25f, 1.0f);
 const ImVec4 kFailedColour(1.0f, 0.55f, 0.4f, 1.0f);
 constexpr ImU32 kLookBackground = IM_COL32(140, 90, 0, 70);
 constexpr int kColumns = 10;
-const std::string kReadingAgain = "reading again...";
+// The headers in the order of PreviewColumn, untranslated: tests find them under these names.
+constexpr const char* kColumnNames[kColumns] = {
+    N_("Leave out"), N_("Path"), N_("Encoding"),  N_("Outcome"), N_("Sample"),
+    N_("Evidence"),  N_("Size"), N_("Line Ends"), N_("Mark"),    N_("Rule")};
 
 bool repairable(Outcome outcome) {
   return outcome == Outcome::double_encoded || outcome == Outcome::mixed;
@@ -96,8 +101,8 @@ void PreviewView::draw(AppState& app) {
   rows_drawn_ = 0;
   follow(app);
   if (!app.preview) {
-    ImGui::TextDisabled("%s", why_.empty() ? "No preview: press Preview to see each file's "
-                                             "encoding and what Start Convert would do with it."
+    ImGui::TextDisabled("%s", why_.empty() ? _("No preview: press Preview to see each file's "
+                                               "encoding and what Start Convert would do with it.")
                                            : why_.c_str());
     return;
   }
@@ -107,8 +112,11 @@ void PreviewView::draw(AppState& app) {
 
 void PreviewView::draw_outcome_combo() {
   const OutcomeChoice* current = find_choice(rows_.choices(), outcome_);
-  ImGui::SetNextItemWidth(ImGui::CalcTextSize("cannot-convert (000000)").x +
-                          ImGui::GetFrameHeight() + ImGui::GetStyle().FramePadding.x * 2.0f);
+  float widest = ImGui::CalcTextSize("cannot-convert (000000)").x;
+  for (const OutcomeChoice& choice : rows_.choices())  // a translation may be longer
+    widest = std::max(widest, ImGui::CalcTextSize(choice.label.c_str()).x);
+  ImGui::SetNextItemWidth(widest + ImGui::GetFrameHeight() +
+                          ImGui::GetStyle().FramePadding.x * 2.0f);
   if (!ImGui::BeginCombo("##preview_outcome", current ? current->label.c_str() : "")) {
     ui_probe::item("preview.outcome");
     return;
@@ -127,16 +135,20 @@ void PreviewView::draw_outcome_combo() {
 void PreviewView::draw_filters() {
   draw_outcome_combo();
   ImGui::SameLine();
-  std::snprintf(look_label_, sizeof look_label_, "Needs a look (%zu)###look", rows_.look_count());
+  // "###look": the box is the same one whatever its count and language.
+  char look[96];
+  std::snprintf(look, sizeof look, _("Needs a look (%zu)"), rows_.look_count());
+  std::snprintf(look_label_, sizeof look_label_, "%s###look", look);
   if (ImGui::Checkbox(look_label_, &look_only_)) rows_.filter(outcome_, look_only_, text_);
   ui_probe::item("preview.look");
   ImGui::SameLine();
-  std::snprintf(count_text_, sizeof count_text_, "%zu of %zu files", rows_.visible().size(),
+  std::snprintf(count_text_, sizeof count_text_,
+                P_("%zu of %zu files", "%zu of %zu files", rows_.size()), rows_.visible().size(),
                 rows_.size());
   ImGui::SetNextItemWidth(ImGui::GetContentRegionAvail().x - ImGui::CalcTextSize(count_text_).x -
                           ImGui::GetStyle().ItemSpacing.x);
   glyph_demand::note(text_);
-  if (ImGui::InputTextWithHint("##preview_text", "path, encoding or sample contains...", &text_))
+  if (ImGui::InputTextWithHint("##preview_text", _("path, encoding or sample contains..."), &text_))
     rows_.filter(outcome_, look_only_, text_);
   ui_probe::item("preview.text");
   ImGui::SameLine();
@@ -162,11 +174,11 @@ void PreviewView::draw_headers() {
   ImGui::TableNextRow(ImGuiTableRowFlags_Headers);
   for (int c = 0; c < kColumns; ++c) {
     if (!ImGui::TableSetColumnIndex(c)) continue;
-    const char* name = ImGui::TableGetColumnName(c);
     ImGui::PushID(c);
-    ImGui::TableHeader(name);
+    ImGui::TableHeader(ImGui::TableGetColumnName(c));
     ImGui::PopID();
-    if (ui_probe::hook) ui_probe::item(probe_.assign("preview.header:").append(name).c_str());
+    if (ui_probe::hook)
+      ui_probe::item(probe_.assign("preview.header:").append(kColumnNames[c]).c_str());
   }
 }
 
@@ -179,7 +191,7 @@ void PreviewView::draw_table(AppState& app) {
   if (!ImGui::BeginTable("##preview", kColumns, flags)) return;
   // The short columns as wide as their usual texts; path and sample share what is left.
   const ImGuiStyle& style = ImGui::GetStyle();
-  const float leave_w = ImGui::CalcTextSize("Leave out").x + ImGui::GetFontSize();  // + arrow
+  const float leave_w = ImGui::CalcTextSize(_("Leave out")).x + ImGui::GetFontSize();  // + arrow
   const float size_w = ImGui::CalcTextSize("1023.9 KB").x;
   const float encoding_w =
       ImGui::CalcTextSize("BIG5-HKSCS").x + ImGui::GetFrameHeight() + style.FramePadding.x * 2.0f;
@@ -191,21 +203,24 @@ void PreviewView::draw_table(AppState& app) {
   const float rest = std::max(ImGui::GetContentRegionAvail().x - leave_w - encoding_w - outcome_w -
                                   spacing - style.ScrollbarSize,
                               ImGui::GetFontSize() * 20.0f);
-  const auto column = [](const char* name, float width, PreviewColumn id) {
+  // A header in another language may be wider than the column's usual text: its arrow too.
+  const auto column = [](PreviewColumn id, float width) {
+    const char* name = _(kColumnNames[static_cast<size_t>(id)]);
+    width = std::max(width, ImGui::CalcTextSize(name).x + ImGui::GetFontSize());
     ImGui::TableSetupColumn(name, ImGuiTableColumnFlags_WidthFixed, width,
                             static_cast<ImGuiID>(id));
   };
   ImGui::TableSetupScrollFreeze(2, 1);  // the box, the path and the header stay in view
-  column("Leave out", leave_w, PreviewColumn::leave_out);
-  column("Path", rest * 0.4f, PreviewColumn::path);
-  column("Encoding", encoding_w, PreviewColumn::encoding);
-  column("Outcome", outcome_w, PreviewColumn::outcome);
-  column("Sample", rest * 0.6f, PreviewColumn::sample);
-  column("Evidence", evidence_w, PreviewColumn::evidence);
-  column("Size", size_w, PreviewColumn::size);
-  column("Line Ends", ImGui::CalcTextSize("CRLF 00000 -> LF 00000").x, PreviewColumn::line_ends);
-  column("Mark", ImGui::CalcTextSize("none -> BOM").x, PreviewColumn::mark);
-  column("Rule", ImGui::CalcTextSize("rule 10: *.cpp;*.h;*.hpp").x, PreviewColumn::rule);
+  column(PreviewColumn::leave_out, leave_w);
+  column(PreviewColumn::path, rest * 0.4f);
+  column(PreviewColumn::encoding, encoding_w);
+  column(PreviewColumn::outcome, outcome_w);
+  column(PreviewColumn::sample, rest * 0.6f);
+  column(PreviewColumn::evidence, evidence_w);
+  column(PreviewColumn::size, size_w);
+  column(PreviewColumn::line_ends, ImGui::CalcTextSize("CRLF 00000 -> LF 00000").x);
+  column(PreviewColumn::mark, ImGui::CalcTextSize(_("none")).x + ImGui::CalcTextSize(" -> BOM").x);
+  column(PreviewColumn::rule, ImGui::CalcTextSize("rule 10: *.cpp;*.h;*.hpp").x);
   draw_headers();
   sort_if_asked();
 
@@ -270,7 +285,7 @@ void PreviewView::draw_row(AppState& app, uint32_t index) {
     // The row's own opt-in: this file is repaired whatever the run's setting.
     ImGui::Checkbox("##repair", &file.repair);
     if (ui_probe::hook) ui_probe::item(probe_id("preview.repair:", index));
-    if (ImGui::IsItemHovered()) ImGui::SetTooltip("Repair this file when converting");
+    if (ImGui::IsItemHovered()) ImGui::SetTooltip("%s", _("Repair this file when converting"));
     ImGui::SameLine();
   }
   if (failed) ImGui::PushStyleColor(ImGuiCol_Text, kFailedColour);
@@ -285,7 +300,8 @@ void PreviewView::draw_row(AppState& app, uint32_t index) {
   }
   // Read again with the encoding just chosen, on the worker: the old sample would mislead.
   const bool reading = app.preview->rereading_row(index);
-  if (reading) shown = &kReadingAgain;
+  std::string reading_text;
+  if (reading) shown = &(reading_text = _("reading again..."));
   glyph_demand::note(*shown);
   if (reading)
     ImGui::PushStyleColor(ImGuiCol_Text, ImGui::GetStyleColorVec4(ImGuiCol_TextDisabled));
@@ -344,11 +360,11 @@ void PreviewView::draw_row_menu(AppState& app, uint32_t index) {
   if (!ImGui::BeginPopupContextItem("##row_menu")) return;
   const EncodingEntry* entry = entry_at(app.encodings, encoding_index_[index]);
   const std::string& folder = app.preview->files[index].relative_dir;
-  menu_label_ = entry
-                    ? "Read the files of " +
-                          (folder.empty() ? std::string("the top folder") : "\"" + folder + "\"") +
-                          " that need a look as " + entry->name
-                    : std::string("Choose this file's encoding first, then use it for its folder");
+  menu_label_ =
+      entry ? kestrum::strfmt(_("Read the files of %s that need a look as %s"),
+                              folder.empty() ? _("the top folder") : ("\"" + folder + "\"").c_str(),
+                              entry->name.c_str())
+            : std::string(_("Choose this file's encoding first, then use it for its folder"));
   glyph_demand::note(menu_label_);
   if (ImGui::MenuItem(menu_label_.c_str(), nullptr, false, entry != nullptr) && entry &&
       app.set_preview_folder_source(index, *entry) > 0) {
@@ -375,27 +391,26 @@ void PreviewView::draw_tooltip(uint32_t index) const {
   ImGui::TextUnformatted(rows_.path(index).c_str());
   if (row.outcome == Outcome::ambiguous && encoding.empty())
     ImGui::TextUnformatted(
-        "Not sure: candidates read it as different text (the sample shows each). Choose its "
-        "encoding, or leave it out.");
+        _("Not sure: candidates read it as different text (the sample shows each). Choose its "
+          "encoding, or leave it out."));
   else if (encoding.empty())
-    ImGui::TextUnformatted("No candidate encoding reads it: choose one, or leave it out.");
+    ImGui::TextUnformatted(_("No candidate encoding reads it: choose one, or leave it out."));
   else if (read_by_repair(row))
-    ImGui::Text("Read as %s %s.", encoding.c_str(), read_by_text(row).c_str());
+    ImGui::Text(_("Read as %s %s."), encoding.c_str(), read_by_text(row).c_str());
   else if (row.confidence >= 0 && row.confidence < kLowConfidence)
-    ImGui::Text(
-        "Read as %s with a confidence of only %d: check the sample, or choose the "
-        "encoding.",
-        encoding.c_str(), row.confidence);
+    ImGui::Text(_("Read as %s with a confidence of only %d: check the sample, or choose the "
+                  "encoding."),
+                encoding.c_str(), row.confidence);
   else
-    ImGui::Text("Read as %s (%s).", encoding.c_str(), row.evidence.c_str());
+    ImGui::Text(_("Read as %s (%s)."), encoding.c_str(), row.evidence.c_str());
   char size[32];
   size_text(row.bytes, size, sizeof size);
   const std::string_view outcome = outcome_name(shown_outcome(row, file));
   ImGui::Text("%s, %.*s", size, static_cast<int>(outcome.size()), outcome.data());
-  if (row.eol_counted) ImGui::Text("Line ends: %s", eol_change_text(row).c_str());
-  if (row.mark_known) ImGui::Text("Mark: %s", mark_change_text(row).c_str());
+  if (row.eol_counted) ImGui::Text(_("Line ends: %s"), eol_change_text(row).c_str());
+  if (row.mark_known) ImGui::Text(_("Mark: %s"), mark_change_text(row).c_str());
   if (!row.rule.empty())
-    ImGui::Text("Written as %s, decided by %s", row.target.c_str(), row.rule.c_str());
+    ImGui::Text(_("Written as %s, decided by %s"), row.target.c_str(), row.rule.c_str());
   for (const std::string* text : {&row.detection_note, &row.note}) {
     if (text->empty()) continue;
     glyph_demand::note(*text);
@@ -403,9 +418,9 @@ void PreviewView::draw_tooltip(uint32_t index) const {
   }
   if (!row.repaired_sample.empty()) {
     ImGui::Separator();
-    ImGui::Text("Now: %s", row.sample.c_str());
-    ImGui::Text("Repaired: %s", row.repaired_sample.c_str());
-    if (file.repair) ImGui::TextUnformatted("This file will be repaired.");
+    ImGui::Text(_("Now: %s"), row.sample.c_str());
+    ImGui::Text(_("Repaired: %s"), row.repaired_sample.c_str());
+    if (file.repair) ImGui::TextUnformatted(_("This file will be repaired."));
   } else if (!row.sample.empty()) {
     ImGui::Separator();
     ImGui::TextUnformatted(row.sample.c_str());

@@ -55,6 +55,6 @@ class PreviewView {
   std::string probe_;
   std::string menu_label_;
   std::string before_after_;  // a repairable row's sample cell
-  char look_label_[64] = {};
-  char count_text_[64] = {};
+  char look_label_[128] = {};
+  char count_text_[128] = {};
 };

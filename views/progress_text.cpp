@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "util/i18n.h"
 #include "util/strfmt.h"
 
 namespace {
@@ -35,14 +36,15 @@ double JobTimer::elapsed(double now_seconds) const {
 
 std::string progress_text(uint64_t done, uint64_t total, bool busy, double elapsed_seconds) {
   if (total == 0) return {};
-  std::string text = kestrum::strfmt("%llu / %llu files", static_cast<unsigned long long>(done),
-                                     static_cast<unsigned long long>(total));
+  const auto done_n = static_cast<unsigned long long>(done);
+  const auto total_n = static_cast<unsigned long long>(total);
   const double fraction = static_cast<double>(done) / static_cast<double>(total);
   const bool known = elapsed_seconds >= kMinSeconds || fraction >= kMinFraction;
   if (busy && done > 0 && done < total && known && elapsed_seconds > 0.0) {
     const double left =
         elapsed_seconds * static_cast<double>(total - done) / static_cast<double>(done);
-    text += ", " + format_time_left(left) + " left";
+    return kestrum::strfmt(P_("%llu / %llu files, %s left", "%llu / %llu files, %s left", total),
+                           done_n, total_n, format_time_left(left).c_str());
   }
-  return text;
+  return kestrum::strfmt(P_("%llu / %llu files", "%llu / %llu files", total), done_n, total_n);
 }

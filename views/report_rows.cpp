@@ -6,6 +6,7 @@
 
 #include "report/outcome.h"
 #include "transcode/utf8.h"
+#include "util/i18n.h"
 #include "util/strfmt.h"
 
 std::string fold_case(std::string_view utf8) {
@@ -61,9 +62,9 @@ void ReportRows::load(std::shared_ptr<const JobReport> report) {
 void ReportRows::make_choices() {
   choices_.clear();
   if (!report_) return;
-  choices_.push_back({kAllOutcomes, kestrum::strfmt("All (%zu)", rows_.size())});
+  choices_.push_back({kAllOutcomes, kestrum::strfmt(_("All (%zu)"), rows_.size())});
   if (const size_t failed = report_->failures(); failed > 0)
-    choices_.push_back({kFailedOutcomes, kestrum::strfmt("Not converted (%zu)", failed)});
+    choices_.push_back({kFailedOutcomes, kestrum::strfmt(_("Not converted (%zu)"), failed)});
   const OutcomeCounts counts = report_->counts();
   for (size_t i = 0; i < counts.size(); ++i) {
     if (counts[i] == 0) continue;

@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "transcode/marks.h"
+#include "util/i18n.h"
 #include "widgets/glyph_demand.h"
 #include "widgets/ui_probe.h"
 
@@ -36,11 +37,11 @@ bool ReportView::update(const std::shared_ptr<const JobReport>& report) {
 void ReportView::draw() {
   rows_drawn_ = 0;
   if (!rows_.report()) {
-    ImGui::TextDisabled("No job has run yet.");
+    ImGui::TextDisabled("%s", _("No job has run yet."));
     return;
   }
   if (!rows_.report()->ran) {  // its log line said why
-    ImGui::TextDisabled("The last job ended before its search: nothing to report.");
+    ImGui::TextDisabled("%s", _("The last job ended before its search: nothing to report."));
     return;
   }
   draw_filters();
@@ -49,8 +50,11 @@ void ReportView::draw() {
 
 void ReportView::draw_outcome_combo() {
   const OutcomeChoice* current = find_choice(rows_.choices(), outcome_);
-  ImGui::SetNextItemWidth(ImGui::CalcTextSize("cannot-convert (000000)").x +
-                          ImGui::GetFrameHeight() + ImGui::GetStyle().FramePadding.x * 2.0f);
+  float widest = ImGui::CalcTextSize("cannot-convert (000000)").x;
+  for (const OutcomeChoice& choice : rows_.choices())  // a translation may be longer
+    widest = std::max(widest, ImGui::CalcTextSize(choice.label.c_str()).x);
+  ImGui::SetNextItemWidth(widest + ImGui::GetFrameHeight() +
+                          ImGui::GetStyle().FramePadding.x * 2.0f);
   if (!ImGui::BeginCombo("##report_outcome", current ? current->label.c_str() : "")) {
     ui_probe::item("report.outcome");
     return;
@@ -71,11 +75,12 @@ void ReportView::draw_filters() {
   ImGui::SameLine();
   ImGui::SetNextItemWidth(ImGui::GetContentRegionAvail().x * 0.5f);
   glyph_demand::note(text_);
-  if (ImGui::InputTextWithHint("##report_text", "path or detail contains...", &text_))
+  if (ImGui::InputTextWithHint("##report_text", _("path or detail contains..."), &text_))
     rows_.apply(outcome_, text_);
   ui_probe::item("report.text");
   ImGui::SameLine();
-  ImGui::TextDisabled("%zu of %zu entries", rows_.visible().size(), rows_.size());
+  ImGui::TextDisabled(P_("%zu of %zu entries", "%zu of %zu entries", rows_.size()),
+                      rows_.visible().size(), rows_.size());
 }
 
 void ReportView::draw_row(const ReportRow& row, bool evidence) {
@@ -122,26 +127,29 @@ void ReportView::draw_table() {
   // the whole table starts in view. Every column can be widened.
   const float outcome_width = ImGui::CalcTextSize("cannot-convert").x;
   const float name_width = ImGui::CalcTextSize("SHIFT_JIS").x;
-  const float evidence_width = evidence ? ImGui::CalcTextSize("Confidence").x * 2.0f : 0.0f;
+  const float evidence_width = evidence ? ImGui::CalcTextSize(_("Confidence")).x * 2.0f : 0.0f;
   const ImGuiStyle& style = ImGui::GetStyle();
   const float spacing = static_cast<float>(columns) * (style.CellPadding.x * 2.0f + 1.0f);
   const float rest = std::max(ImGui::GetContentRegionAvail().x - outcome_width - 2.0f * name_width -
                                   evidence_width - spacing - style.ScrollbarSize,
                               ImGui::GetFontSize() * 20.0f);
+  // A header in another language may be wider than the column's usual text.
+  const auto column = [](const char* name, float width) {
+    ImGui::TableSetupColumn(name, ImGuiTableColumnFlags_WidthFixed,
+                            std::max(width, ImGui::CalcTextSize(name).x));
+  };
   ImGui::TableSetupScrollFreeze(1, 1);  // the path and the header stay in view
-  ImGui::TableSetupColumn("Path", ImGuiTableColumnFlags_WidthFixed, rest * 0.55f);
-  ImGui::TableSetupColumn("Outcome", ImGuiTableColumnFlags_WidthFixed, outcome_width);
-  ImGui::TableSetupColumn("Detail", ImGuiTableColumnFlags_WidthFixed, rest * 0.45f);
+  column(_("Path"), rest * 0.55f);
+  column(_("Outcome"), outcome_width);
+  column(_("Detail"), rest * 0.45f);
   if (evidence) {
-    ImGui::TableSetupColumn("Evidence", ImGuiTableColumnFlags_WidthFixed, evidence_width * 0.5f);
-    ImGui::TableSetupColumn("Confidence", ImGuiTableColumnFlags_WidthFixed, evidence_width * 0.5f);
+    column(_("Evidence"), evidence_width * 0.5f);
+    column(_("Confidence"), evidence_width * 0.5f);
   }
-  ImGui::TableSetupColumn("Source", ImGuiTableColumnFlags_WidthFixed, name_width);
-  ImGui::TableSetupColumn("Target", ImGuiTableColumnFlags_WidthFixed, name_width);
-  ImGui::TableSetupColumn("Line Ends", ImGuiTableColumnFlags_WidthFixed,
-                          ImGui::CalcTextSize("CRLF 00000 -> LF 00000").x);
-  ImGui::TableSetupColumn("Mark", ImGuiTableColumnFlags_WidthFixed,
-                          ImGui::CalcTextSize("none -> BOM").x);
+  column(_("Source"), name_width);
+  column(_("Target"), name_width);
+  column(_("Line Ends"), ImGui::CalcTextSize("CRLF 00000 -> LF 00000").x);
+  column(_("Mark"), ImGui::CalcTextSize(_("none")).x + ImGui::CalcTextSize(" -> BOM").x);
   ImGui::TableHeadersRow();
 
   const std::vector<uint32_t>& visible = rows_.visible();

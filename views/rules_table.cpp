@@ -4,26 +4,41 @@
 #include <imgui.h>
 #include <imgui_stdlib.h>
 
+#include <algorithm>
 #include <cfloat>
 #include <cstring>
 #include <utility>
 
+#include "util/i18n.h"
 #include "widgets/glyph_demand.h"
 #include "widgets/ui_probe.h"
 
 namespace {
 
-// Item 0 leaves the setting to the run; the rest follow EolMode and BomMode.
-constexpr const char* kEolItems[] = {"Run's", "Keep", "LF", "CRLF"};
-constexpr const char* kBomItems[] = {"Run's", "Keep", "Add", "Remove"};
-constexpr const char* kRunsSetting = "Run's";
+// Item 0 leaves the setting to the run; the rest follow EolMode and BomMode. Untranslated: the
+// probes name them so; LF and CRLF are names.
+constexpr const char* kEolItems[] = {N_("Run's"), N_("Keep"), "LF", "CRLF"};
+constexpr const char* kBomItems[] = {N_("Run's"), N_("Keep"), N_("Add"), N_("Remove")};
+
+// What a longer translation of `text` adds to its width: the columns keep their English widths
+// and grow by it.
+float extra_width(const char* text) {
+  return std::max(0.0f, ImGui::CalcTextSize(_(text)).x - ImGui::CalcTextSize(text).x);
+}
+
+template <size_t N>
+float extra_width(const char* const (&items)[N]) {
+  float extra = 0.0f;
+  for (const char* item : items) extra = std::max(extra, extra_width(item));
+  return extra;
+}
 
 template <typename Mode, size_t N>
 bool mode_combo(const char* id, const char* probe, std::optional<Mode>& mode,
                 const char* const (&items)[N]) {
   const size_t current = mode ? static_cast<size_t>(*mode) + 1 : 0;
   bool changed = false;
-  if (ImGui::BeginCombo(id, items[current])) {
+  if (ImGui::BeginCombo(id, _(items[current]))) {
     if (ui_probe::hook) {
       const ImVec2 pos = ImGui::GetWindowPos();
       const ImVec2 size = ImGui::GetWindowSize();
@@ -31,7 +46,7 @@ bool mode_combo(const char* id, const char* probe, std::optional<Mode>& mode,
       ui_probe::hook(popup.c_str(), pos, ImVec2(pos.x + size.x, pos.y + size.y));
     }
     for (size_t i = 0; i < N; ++i) {
-      if (ImGui::Selectable(items[i], i == current) && i != current) {
+      if (ImGui::Selectable(_(items[i]), i == current) && i != current) {
         mode = i == 0 ? std::nullopt : std::optional<Mode>(static_cast<Mode>(i - 1));
         changed = true;
       }
@@ -62,7 +77,7 @@ bool RulesTable::draw_to(size_t index, FileRule& rule, const EncodingList& encod
   // Room is left for the button that gives the setting back to the run.
   const float clear_w = ImGui::CalcTextSize("x").x + ImGui::GetStyle().FramePadding.x * 2.0f;
   ImGui::SetNextItemWidth(rule.to.empty() ? -FLT_MIN : -clear_w);
-  if (!to_.draw(ids, chosen, encodings, rule.to.empty() ? kRunsSetting : rule.to.c_str()))
+  if (!to_.draw(ids, chosen, encodings, rule.to.empty() ? _("Run's") : rule.to.c_str()))
     return false;
   const EncodingEntry* entry = entry_at(encodings, chosen);
   if (entry == nullptr || entry->name == rule.to.name) return false;
@@ -83,7 +98,7 @@ bool RulesTable::draw_row(size_t index, FileRule& rule, size_t count, const Enco
   changed |= ImGui::InputTextWithHint("##filter", "*.cpp;*.h", &rule.filter);
   ui_probe::item(probe("filter", index));
   if (rule.filter.empty() && ImGui::IsItemHovered())
-    ImGui::SetTooltip("A rule without a filter matches no file");
+    ImGui::SetTooltip("%s", _("A rule without a filter matches no file"));
   ImGui::TableNextColumn();
   changed |= draw_to(index, rule, encodings);
   if (!rule.to.empty()) {
@@ -111,18 +126,18 @@ bool RulesTable::draw_row(size_t index, FileRule& rule, size_t count, const Enco
   ui_probe::item(probe("down", index));
   ImGui::EndDisabled();
   ImGui::SameLine();
-  if (ImGui::Button("Remove")) move = Move::remove;
+  if (ImGui::Button(_("Remove"))) move = Move::remove;
   ui_probe::item(probe("remove", index));
   return changed;
 }
 
 bool RulesTable::draw(std::vector<FileRule>& rules, const EncodingList& encodings) {
   ImGui::TextWrapped(
-      "The first rule whose filter matches a file decides its encoding, line endings and "
-      "mark; what a rule leaves as \"Run's\" comes from the settings above. Saved with the "
-      "settings.");
+      "%s", _("The first rule whose filter matches a file decides its encoding, line endings and "
+              "mark; what a rule leaves as \"Run's\" comes from the settings above. Saved with "
+              "the settings."));
   bool changed = false;
-  if (ImGui::Button("Add Rule")) {
+  if (ImGui::Button(_("Add Rule"))) {
     rules.emplace_back();
     changed = true;
   }
@@ -135,11 +150,18 @@ bool RulesTable::draw(std::vector<FileRule>& rules, const EncodingList& encoding
     const float font = ImGui::GetFontSize();
     ImGui::TableSetupScrollFreeze(0, 1);
     ImGui::TableSetupColumn("#", ImGuiTableColumnFlags_WidthFixed, font * 1.5f);
-    ImGui::TableSetupColumn("Filter", ImGuiTableColumnFlags_WidthStretch, 1.0f);
-    ImGui::TableSetupColumn("To", ImGuiTableColumnFlags_WidthFixed, font * 10.0f);
-    ImGui::TableSetupColumn("Line Endings", ImGuiTableColumnFlags_WidthFixed, font * 6.5f);
-    ImGui::TableSetupColumn("Marks", ImGuiTableColumnFlags_WidthFixed, font * 5.5f);
-    ImGui::TableSetupColumn("##buttons", ImGuiTableColumnFlags_WidthFixed, font * 7.5f);
+    ImGui::TableSetupColumn(_("Filter"), ImGuiTableColumnFlags_WidthStretch, 1.0f);
+    ImGui::TableSetupColumn(
+        _("To"), ImGuiTableColumnFlags_WidthFixed,
+        font * 10.0f + std::max(extra_width(N_("To")), extra_width(kEolItems[0])));
+    ImGui::TableSetupColumn(
+        _("Line Endings"), ImGuiTableColumnFlags_WidthFixed,
+        font * 6.5f + std::max(extra_width(N_("Line Endings")), extra_width(kEolItems)));
+    ImGui::TableSetupColumn(
+        _("Marks"), ImGuiTableColumnFlags_WidthFixed,
+        font * 5.5f + std::max(extra_width(N_("Marks")), extra_width(kBomItems)));
+    ImGui::TableSetupColumn("##buttons", ImGuiTableColumnFlags_WidthFixed,
+                            font * 7.5f + extra_width(kBomItems[3]));  // "Remove"
     ImGui::TableHeadersRow();
     for (size_t i = 0; i < rules.size(); ++i) {
       ImGui::PushID(static_cast<int>(i));

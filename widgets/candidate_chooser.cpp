@@ -10,6 +10,8 @@
 
 #include "app/app_state.h"
 #include "detect/detect.h"
+#include "util/i18n.h"
+#include "util/strfmt.h"
 #include "widgets/ui_probe.h"
 
 namespace {
@@ -63,25 +65,30 @@ void set_candidate(std::vector<std::string>& candidates, const std::string& name
 }
 
 std::string describe_candidates(const std::vector<std::string>& candidates, std::string_view from) {
+  using kestrum::strfmt;
   if (has_candidate(candidates, kEveryEncoding))
-    return "Detection chooses among every encoding it knows (" +
-           std::to_string(detect::every_encoding().size()) + ") and the UTF forms.";
+    return strfmt(_("Detection chooses among every encoding it knows (%zu) and the UTF forms."),
+                  detect::every_encoding().size());
   if (!candidates.empty())
-    return "Detection chooses among " + joined(candidates) + " and the UTF forms.";
+    return strfmt(_("Detection chooses among %s and the UTF forms."), joined(candidates).c_str());
   const std::string name(from);
   if (const detect::Preset* p = detect::preset_of(from))
-    return "None ticked: the preset of the From Encoding, " + p->name + " (" +
-           joined(p->encodings) + "), and the UTF forms.";
-  if (from.empty() || detect::is_unicode_form(from))
-    return "None ticked: " + (name.empty() ? std::string("the From Encoding") : name) +
-           " is in no preset, so only UTF and ASCII files are decided; tick the presets of "
-           "the others.";
-  return "None ticked: " + name + " alone, and the UTF forms.";
+    return strfmt(_("None ticked: the preset of the From Encoding, %s (%s), and the UTF forms."),
+                  _(p->name.c_str()), joined(p->encodings).c_str());
+  if (name.empty())
+    return _(
+        "None ticked: the From Encoding is in no preset, so only UTF and ASCII files are "
+        "decided; tick the presets of the others.");
+  if (detect::is_unicode_form(from))
+    return strfmt(_("None ticked: %s is in no preset, so only UTF and ASCII files are decided; "
+                    "tick the presets of the others."),
+                  name.c_str());
+  return strfmt(_("None ticked: %s alone, and the UTF forms."), name.c_str());
 }
 
 bool CandidateChooser::draw(AppState& app) {
   ImGui::SameLine();
-  bool changed = ImGui::Checkbox("Detect", &app.detect);
+  bool changed = ImGui::Checkbox(_("Detect"), &app.detect);
   ui_probe::item("detect");
   ImGui::SameLine();
   const EncodingEntry* from = entry_at(app.encodings, app.from_index);
@@ -119,17 +126,18 @@ bool CandidateChooser::draw_list(std::vector<std::string>& candidates, const std
   }
   bool changed = false;
   bool every = has_candidate(candidates, kEveryEncoding);
-  if (ImGui::Checkbox("Every encoding", &every)) {
+  if (ImGui::Checkbox(_("Every encoding"), &every)) {
     set_candidate(candidates, kEveryEncoding, every);
     changed = true;
   }
   probe_entry(kEveryEncoding);
   ImGui::SameLine(ImGui::GetFontSize() * 10.0f);
-  ImGui::TextDisabled("%s", "every preset below, and the EBCDIC pages");
+  ImGui::TextDisabled("%s", _("every preset below, and the EBCDIC pages"));
   for (size_t i = 0; i < presets.size(); ++i) {
     ImGui::PushID(static_cast<int>(i));
     bool on = has_candidate(candidates, presets[i].name);
-    if (ImGui::Checkbox(presets[i].name.c_str(), &on)) {
+    // The preset's name in the user's language; the settings keep the English one.
+    if (ImGui::Checkbox(_(presets[i].name.c_str()), &on)) {
       set_candidate(candidates, presets[i].name, on);
       changed = true;
     }
@@ -148,11 +156,11 @@ bool CandidateChooser::draw_list(std::vector<std::string>& candidates, const std
     }
     probe_entry(name);
     ImGui::SameLine(ImGui::GetFontSize() * 10.0f);
-    ImGui::TextDisabled("%s", "from the settings file");
+    ImGui::TextDisabled("%s", _("from the settings file"));
     ImGui::PopID();
   }
   ImGui::BeginDisabled(candidates.empty());
-  if (ImGui::Button("Untick all")) {
+  if (ImGui::Button(_("Untick all"))) {
     candidates.clear();
     changed = true;
   }

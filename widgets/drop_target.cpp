@@ -7,6 +7,7 @@
 
 #include "app/app_state.h"
 #include "platform/fs.h"
+#include "util/i18n.h"
 #include "widgets/dir_listing.h"
 
 void DroppedPaths::add(const std::string& path, ImVec2 pos) {
@@ -43,16 +44,16 @@ void apply_dropped_paths(AppState& app, DroppedPaths& drops, const DropZones& zo
   if (!drops.pending()) return;
   for (const auto& drop : drops.take()) {
     if (dialog_open) {
-      app.log.append("Dropped while a dialog is open, ignored: %s", drop.path.c_str());
+      app.log.append(_("Dropped while a dialog is open, ignored: %s"), drop.path.c_str());
       continue;
     }
     if (!drop.first_of_batch) {
-      app.log.append("Only the first dropped item is used, ignored: %s", drop.path.c_str());
+      app.log.append(_("Only the first dropped item is used, ignored: %s"), drop.path.c_str());
       continue;
     }
     const std::string dir = dropped_directory(drop.path);
     if (dir.empty()) {
-      app.log.append("Dropped item is neither a folder nor a file: %s", drop.path.c_str());
+      app.log.append(_("Dropped item is neither a folder nor a file: %s"), drop.path.c_str());
       continue;
     }
     const bool output = inside(drop.pos, zones.output_min, zones.output_max);
@@ -60,7 +61,8 @@ void apply_dropped_paths(AppState& app, DroppedPaths& drops, const DropZones& zo
     if (ImGui::GetActiveID() != 0) ImGui::ClearActiveID();
     (output ? app.output : app.input) = dir;
     if (dir != resolve_path(drop.path, working_directory()))
-      app.log.append("%s directory set to the folder of the dropped file: %s",
-                     output ? "Output" : "Input", dir.c_str());
+      app.log.append(output ? _("Output directory set to the folder of the dropped file: %s")
+                            : _("Input directory set to the folder of the dropped file: %s"),
+                     dir.c_str());
   }
 }

@@ -8,6 +8,7 @@
 #include <cfloat>
 #include <cstdio>
 
+#include "util/i18n.h"
 #include "widgets/glyph_demand.h"
 #include "widgets/ui_probe.h"
 
@@ -80,7 +81,7 @@ bool EncodingChooser::draw(const EncodingChooserIds& ids, int32_t& index, const 
   ImGui::SetNextItemWidth(-FLT_MIN);
   const ImGuiInputTextFlags flags =
       ImGuiInputTextFlags_EnterReturnsTrue | ImGuiInputTextFlags_CallbackHistory;
-  const bool enter = ImGui::InputTextWithHint("##filter", "type to filter", &filter_, flags,
+  const bool enter = ImGui::InputTextWithHint("##filter", _("type to filter"), &filter_, flags,
                                               &EncodingChooser::on_filter_key, this);
   ui_probe::item(ids.filter_probe);
   glyph_demand::note(filter_);

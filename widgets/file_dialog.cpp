@@ -6,13 +6,14 @@
 #include <strings.h>
 
 #include "platform/fs.h"
+#include "util/i18n.h"
+#include "util/strfmt.h"
 #include "widgets/dialog_icons.h"
 #include "widgets/glyph_demand.h"
 #include "widgets/ui_probe.h"
 
 namespace {
 
-constexpr const char* kOverwritePopup = "Overwrite?##ouzel-file-dialog";
 const ImVec4 kErrorColor(1.0f, 0.45f, 0.4f, 1.0f);
 
 bool ends_with_nocase(const std::string& s, const std::string& suffix) {
@@ -51,6 +52,11 @@ std::string existing_directory(std::string dir) {
 
 void probe(const std::string& id) {
   if (ui_probe::hook) ui_probe::item(id.c_str());
+}
+
+// A button's label: its icon, a blank, the word in the user's language.
+std::string icon_label(const char* icon, const char* word) {
+  return std::string(icon) + " " + word;
 }
 
 }  // namespace
@@ -122,14 +128,14 @@ void FileDialog::apply_typed_path() {
     name_text_ = target.substr(target.find_last_of('/') + 1);
   } else {
     path_text_ = dir_;
-    error_ = "Not a directory: " + target;
+    error_ = kestrum::strfmt(_("Not a directory: %s"), target.c_str());
   }
 }
 
 void FileDialog::try_accept() {
   if (!save_mode_) {
     if (!platform::is_directory(dir_)) {
-      error_ = "The directory no longer exists: " + dir_;
+      error_ = kestrum::strfmt(_("The directory no longer exists: %s"), dir_.c_str());
       return;
     }
     result_dir_ = dir_;
@@ -139,7 +145,7 @@ void FileDialog::try_accept() {
   }
   const std::string name = trim(name_text_);
   if (name.empty()) {
-    error_ = "Enter a file name.";
+    error_ = _("Enter a file name.");
     return;
   }
   const std::string target = resolve_path(name, dir_);
@@ -149,7 +155,7 @@ void FileDialog::try_accept() {
     return;
   }
   if (!platform::is_directory(parent_directory(target))) {
-    error_ = "No such directory: " + parent_directory(target);
+    error_ = kestrum::strfmt(_("No such directory: %s"), parent_directory(target).c_str());
     return;
   }
   if ((flags_ & ConfirmOverwrite) && path_exists(target)) {
@@ -243,7 +249,7 @@ bool FileDialog::display(const std::string& key, ImGuiWindowFlags flags, ImVec2 
 void FileDialog::draw_path_bar() {
   if (ImGui::Button(ICON_OUZEL_UP)) go_to(parent_directory(dir_));
   probe("dialog.up");
-  if (ImGui::IsItemHovered()) ImGui::SetTooltip("Parent directory");
+  if (ImGui::IsItemHovered()) ImGui::SetTooltip("%s", _("Parent directory"));
   ImGui::SameLine();
   if (ImGui::Button(ICON_OUZEL_REFRESH)) go_to(dir_);
   probe("dialog.refresh");
@@ -262,7 +268,7 @@ void FileDialog::draw_entries(float footer_height) {
   // A click that is not the second of a double click starts a fresh selection.
   if (ImGui::IsMouseClicked(0) && !ImGui::IsMouseDoubleClicked(0)) after_navigation_ = false;
   const bool after_navigation = after_navigation_;
-  if (!listing_.readable) ImGui::TextDisabled("This directory cannot be read.");
+  if (!listing_.readable) ImGui::TextDisabled("%s", _("This directory cannot be read."));
   // Important: an entry may navigate away, which replaces listing_ and its entries; the loop
   // stops there rather than copying the listing every frame.
   const unsigned listed = listing_serial_;
@@ -316,33 +322,35 @@ void FileDialog::draw_entry(const DirEntry& e, bool after_navigation) {
 void FileDialog::draw_footer() {
   if (save_mode_) {
     ImGui::AlignTextToFramePadding();
-    ImGui::TextUnformatted("File name:");
+    ImGui::TextUnformatted(_("File name:"));
     ImGui::SameLine();
     ImGui::SetNextItemWidth(-FLT_MIN);
     if (ImGui::IsWindowAppearing()) ImGui::SetKeyboardFocusHere();
     if (ImGui::InputText("##name", &name_text_, ImGuiInputTextFlags_EnterReturnsTrue)) try_accept();
     probe("dialog.filename");
   }
-  if (ImGui::Button(ICON_OUZEL_OK " OK")) try_accept();
+  if (ImGui::Button(icon_label(ICON_OUZEL_OK, _("OK")).c_str())) try_accept();
   probe("dialog.ok");
   ImGui::SameLine();
-  if (ImGui::Button(ICON_OUZEL_CANCEL " Cancel")) finish(false);
+  if (ImGui::Button(icon_label(ICON_OUZEL_CANCEL, _("Cancel")).c_str())) finish(false);
   probe("dialog.cancel");
 }
 
 void FileDialog::draw_overwrite_prompt() {
-  if (overwrite_pending_ && !ImGui::IsPopupOpen(kOverwritePopup)) ImGui::OpenPopup(kOverwritePopup);
-  if (!ImGui::BeginPopupModal(kOverwritePopup, nullptr, ImGuiWindowFlags_AlwaysAutoResize)) return;
-  ImGui::Text("%s already exists.", overwrite_target_.c_str());
-  ImGui::TextUnformatted("Replace it?");
+  const std::string title = std::string(_("Overwrite?")) + "###ouzel-file-dialog";
+  const char* popup = title.c_str();
+  if (overwrite_pending_ && !ImGui::IsPopupOpen(popup)) ImGui::OpenPopup(popup);
+  if (!ImGui::BeginPopupModal(popup, nullptr, ImGuiWindowFlags_AlwaysAutoResize)) return;
+  ImGui::Text(_("%s already exists."), overwrite_target_.c_str());
+  ImGui::TextUnformatted(_("Replace it?"));
   bool close = false;
-  if (ImGui::Button(ICON_OUZEL_OK " Yes")) {
+  if (ImGui::Button(icon_label(ICON_OUZEL_OK, _("Yes")).c_str())) {
     close = true;
     accept_file(overwrite_target_);
   }
   probe("dialog.overwrite.yes");
   ImGui::SameLine();
-  if (ImGui::Button(ICON_OUZEL_CANCEL " No") ||
+  if (ImGui::Button(icon_label(ICON_OUZEL_CANCEL, _("No")).c_str()) ||
       ImGui::IsKeyPressed(ImGui::GetKeyIndex(ImGuiKey_Escape), false)) {
     close = true;
     overwrite_pending_ = false;

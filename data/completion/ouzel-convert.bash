@@ -74,7 +74,7 @@ _ouzel_convert() {
   esac
   if [[ $cur == -* ]]; then
     local -a options
-    mapfile -t options < <("$prog" --help 2>/dev/null |
+    mapfile -t options < <(LC_ALL=C "$prog" --help 2>/dev/null |
                            grep -oE '^  (-[a-zA-Z], |    )--[a-z][a-z-]*' | grep -oE -- '--[a-z-]+')
     mapfile -t COMPREPLY < <(compgen -W "${options[*]}" -- "$cur")
     return

@@ -6,6 +6,8 @@ import io
 import json
 import os
 import pty
+import re
+import unicodedata
 import select
 import shutil
 import signal
@@ -567,6 +569,41 @@ class OuzelConvert(unittest.TestCase):
         r = self.run_cli("--version")
         self.assertEqual(r.returncode, 0)
         self.assertRegex(r.stdout.decode(), r"^ouzel-convert \d+\.\d+\n$")
+
+    # In each language with a catalogue (LC_ALL, as a desktop sets it; the system need not have
+    # generated the locale) the help, the errors and the summary are translated, the help lists
+    # every option of the English one, and what programs read stays: the exit statuses, the
+    # CSV fields and outcome names. A terminal whose character set is not UTF-8 keeps English.
+    def test_translated_help_and_messages(self):
+        option = re.compile(r"^  (?:-\w, |    )(--[a-z-]+)", re.M)
+        english = self.run_cli("--help").stdout.decode()
+        self.mixed_tree()
+        usage = {"zh_CN": "用法：", "zh_TW": "用法：", "ja": "使い方: ", "ko": "사용법: ",
+                 "ru": "Использование: "}
+        for lang, word in usage.items():
+            env = dict(os.environ, LC_ALL=lang + ".UTF-8", LANGUAGE="")
+            text = self.run_cli("--help", env=env).stdout.decode()
+            self.assertTrue(text.startswith(word + "ouzel-convert [OPTIONS]"), text[:80])
+            self.assertEqual(option.findall(text), option.findall(english), lang)
+            for line in text.splitlines():  # a Chinese, Japanese or Korean character: 2 columns
+                columns = sum(2 if unicodedata.east_asian_width(c) in "WF" else 1 for c in line)
+                self.assertLessEqual(columns, 90, line)
+            bad = self.run_cli("--bogus", env=env)
+            self.assertEqual(bad.returncode, 2)
+            self.assertEqual(len(self.stderr_lines(bad)), 1)
+            self.assertNotIn("unknown option", bad.stderr.decode(), lang)
+            run = self.run_cli("--report", "r.csv", self.src, self.out, env=env)
+            self.assertEqual(run.returncode, 1, lang)  # bad.txt cannot be converted
+            self.assertNotIn("files in", run.stderr.decode(), lang)
+            self.assertIn("cannot-convert 1", run.stderr.decode(), lang)
+            with open(os.path.join(self.tmp, "r.csv"), encoding="utf-8", newline="") as f:
+                rows = list(csv.reader(f))
+            self.assertEqual(rows[0], ["path", "outcome", "source", "target", "bytes", "detail"])
+            bad_row = next(r for r in rows if r[0] == "bad.txt")
+            self.assertEqual(bad_row[1], "cannot-convert")
+            self.assertNotIn("stops at byte", bad_row[5], lang)
+        env = dict(os.environ, LC_ALL="zh_CN.GB18030", LANGUAGE="")
+        self.assertTrue(self.run_cli("--help", env=env).stdout.decode("latin-1").startswith("Usage:"))
 
 
 if __name__ == "__main__":
