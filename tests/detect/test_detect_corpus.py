@@ -23,7 +23,8 @@ def preset_encodings():
         source = f.read()
     body = source[source.index("presets()"):]
     body = body[:body.index("};")]
-    return {name for group in re.findall(r"\{\"[^\"]+\", \{([^}]*)\}\}", body)
+    # A preset's name may be marked for translation, and its list wrapped onto the next line.
+    return {name for group in re.findall(r"\{(?:N_\()?\"[^\"]+\"\)?,\s*\{([^}]*)\}\}", body)
             for name in re.findall(r"\"([^\"]+)\"", group)}
 
 
