@@ -13,11 +13,10 @@
 #include "platform/target_file.h"
 #include "transcode/iconv_handle.h"
 #include "transcode/marks.h"
-#include "transcode/table_decoder.h"
 #include "transcode/utf8.h"
 
 IconvHandle ConverterShelf::take(const std::string& to, const std::string& from,
-                                 const TableDecoder*& table) {
+                                 const CodeTable*& table) {
   // Important: a converter replaced through the seam since one was shelved is the one used.
   const bool replaced = platform::converter_replaced();
   for (Shelved& s : shelved_) {
@@ -26,13 +25,13 @@ IconvHandle ConverterShelf::take(const std::string& to, const std::string& from,
     return std::move(s.cd);
   }
   IconvHandle cd(to, from);
-  table = cd.is_open() ? TableDecoder::find(from, to) : nullptr;
+  table = cd.is_open() ? CodeTable::find(from, to) : nullptr;
   return cd;
 }
 
-void ConverterShelf::put(const std::string& to, const std::string& from, const TableDecoder* table,
+void ConverterShelf::put(const std::string& to, const std::string& from, const CodeTable* table,
                          IconvHandle cd) {
-  if (table == nullptr || !cd.is_open()) return;
+  if (table == nullptr || !table->reusable() || !cd.is_open()) return;
   cd.reset();
   for (Shelved& s : shelved_) {
     if (s.to != to || s.from != from) continue;
@@ -81,7 +80,7 @@ bool StreamConverter::convert(const char* data, size_t length, std::string& out)
       cd_ = shelf_->take(to_, from_, table_);
     } else {
       cd_ = IconvHandle(to_, from_);
-      if (cd_.is_open()) table_ = TableDecoder::find(from_, to_);
+      if (cd_.is_open()) table_ = CodeTable::find(from_, to_);
     }
     if (!cd_.is_open()) {
       outcome_.unsupported = true;
@@ -99,9 +98,9 @@ bool StreamConverter::convert(const char* data, size_t length, std::string& out)
     size_t known = 0;
     if (fused) {
       flush(out);  // Important: iconv's output before this text, in order
-      known = table_->decode(in, out, *eol_);
+      known = table_->convert(in, out, *eol_);
     } else {
-      known = table_->decode(in, raw);
+      known = table_->convert(in, raw);
     }
     data += known;
     length -= known;
