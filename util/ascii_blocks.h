@@ -117,6 +117,27 @@ inline size_t copy_to_line_end(const unsigned char* p, size_t n, char* out) {
   return i;
 }
 
+// Offset of the first `byte` in p[0..n), or n. Lines are short: inline blocks beat a call.
+template <bool kVectors>
+inline size_t find_byte(const unsigned char* p, size_t n, unsigned char byte) {
+  size_t i = 0;
+#if defined(__SSE2__)
+  if constexpr (kVectors) {
+    const __m128i want = _mm_set1_epi8(static_cast<char>(byte));
+    for (; i + 16 <= n; i += 16) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+      if (const int hit = _mm_movemask_epi8(_mm_cmpeq_epi8(v, want)); hit != 0)
+        return i + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(hit)));
+    }
+  }
+#endif
+  for (; i + 8 <= n; i += 8)
+    if (const uint64_t hit = bytes::equal_bytes(bytes::load64(p + i), byte); hit != 0)
+      return i + static_cast<size_t>(__builtin_ctzll(hit) / 8);
+  while (i < n && p[i] != byte) ++i;
+  return i;
+}
+
 // UTF-16 code units below 0x80 narrowed to bytes: copies the run of them at the start of the
 // `units` units at p (byte order by kBigEndian) and returns its length in units. Important:
 // up to 7 bytes past the run are written; never past out + units.
