@@ -245,8 +245,10 @@ FileReport FileConverter::process(const JobFile& file, uint64_t token) {
     return report;
   }
   FileFacts facts;
-  if (const int err = src.whole() ? (whole_facts(content_, enc, facts), 0)
-                                  : gather_facts(source_path_, enc, run_.stream_chunk, facts)) {
+  const bool utf8 = utf8_validity_needed(enc, run_.conform, file.identity);
+  if (const int err = src.whole()
+                          ? (whole_facts(content_, enc, utf8, facts), 0)
+                          : gather_facts(source_path_, enc, utf8, run_.stream_chunk, facts)) {
     report.outcome = Outcome::cannot_read;
     report.error = err;
     return report;

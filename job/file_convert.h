@@ -91,6 +91,8 @@ struct FileFacts {
   // file has too many such lines to be anything but UTF-8.
   std::string_view doubt;
   bool doubt_known = true;
+  // Whether body.utf8_valid was looked at (else it is true): see utf8_validity_needed.
+  bool utf8_known = true;
   std::string kept_head, kept_doubt;  // a big file's, which head and doubt view
 
   FileFacts() = default;
@@ -99,10 +101,15 @@ struct FileFacts {
   FileFacts& operator=(const FileFacts&) = delete;
 };
 
-// A file's facts from its content held whole (file_facts.cpp).
-void whole_facts(std::string_view content, const RunEncodings& enc, FileFacts& facts);
+// Whether a file's outcome may depend on its being valid UTF-8 as a whole. Not for UTF-8 text
+// into another encoding that is settled by the file's own source: nothing but a repair looks at
+// it, and a repair found looks at it then (the conversion stops at an invalid byte anyway).
+bool utf8_validity_needed(const RunEncodings& enc, bool conform, Outcome identity);
+
+// A file's facts from its content held whole (file_facts.cpp); `utf8`: utf8_validity_needed.
+void whole_facts(std::string_view content, const RunEncodings& enc, bool utf8, FileFacts& facts);
 // The same gathered chunk by chunk from the file at `source`; 0 or the errno of reading.
-int gather_facts(const std::string& source, const RunEncodings& enc, size_t chunk_size,
+int gather_facts(const std::string& source, const RunEncodings& enc, bool utf8, size_t chunk_size,
                  FileFacts& facts);
 
 // Appends what a repair makes of the next chunk to `out`; called once more with `last` and no

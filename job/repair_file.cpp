@@ -48,10 +48,16 @@ class Decider {
     if (outcome == Outcome::already_utf8) return utf8_file();
     if (outcome == Outcome::ambiguous) return ambiguous();
     if (outcome != Outcome::converted && outcome != Outcome::undetected) return {};
-    // Important: UTF-8 converted into another encoding may have been misread once as well.
+    // Important: UTF-8 converted into another encoding may have been misread once as well; its
+    // validity is looked at only once a repair is found (FileFacts::utf8_known).
     if (outcome == Outcome::converted && enc_.source.form == UnicodeForm::utf8 &&
-        facts_.body.utf8_valid)
-      return utf8_file();
+        facts_.body.utf8_valid) {
+      const Verdict v = utf8_file();
+      if (v.kind == Verdict::Kind::none || facts_.utf8_known) return v;
+      int read_error = 0;
+      if (!valid_utf8(read_error)) return read_error != 0 ? unreadable(read_error) : Verdict();
+      return v;
+    }
     return legacy_file(outcome == Outcome::undetected);
   }
 
@@ -90,6 +96,17 @@ class Decider {
     if (v.mixed.utf8_lines == 0 || (v.mixed.legacy_lines == 0 && v.mixed.bad_line == 0)) return {};
     v.kind = Verdict::Kind::mixed;
     return v;
+  }
+
+  // The text after the mark is valid UTF-8, all of it.
+  bool valid_utf8(int& read_error) const {
+    if (src_.whole()) return utf8_check(facts_.head).valid;
+    Utf8Scanner check;
+    read_error = each([&](std::string_view chunk) {
+      check.feed(chunk);
+      return check.valid_so_far();
+    });
+    return read_error == 0 && check.finish().valid;
   }
 
   static Verdict unreadable(int err) {

@@ -219,7 +219,8 @@ struct Source {
 
 // Reads `source` chunk by chunk and hands each to `take`; stops when it returns false.
 template <typename Take>
-StreamFileResult read_chunks(const std::string& source, size_t chunk_size, Take take) {
+StreamFileResult read_chunks(const std::string& source, size_t chunk_size, Take take,
+                             size_t first = 0) {
   StreamFileResult result;
   Source src;
   std::string buf;
@@ -229,7 +230,9 @@ StreamFileResult read_chunks(const std::string& source, size_t chunk_size, Take 
     result.read_error = ENOMEM;
     return result;
   }
-  for (size_t want = buf.size();; want = std::max<size_t>(chunk_size, 1)) {
+  const size_t first_want =
+      first != 0 ? std::clamp<size_t>(first, kMarkHead, buf.size()) : buf.size();
+  for (size_t want = first_want;; want = std::max<size_t>(chunk_size, 1)) {
     const ssize_t n = src.read_chunk(buf, want);
     if (n < 0) {
       result.read_error = errno;
@@ -345,8 +348,9 @@ StreamFileResult ChunkSource::copy_start(uint64_t n, platform::TargetFile& targe
 }
 
 int read_in_chunks(const std::string& source, size_t chunk_size,
-                   const std::function<bool(std::string_view)>& take) {
-  return read_chunks(source, chunk_size,
-                     [&](std::string_view chunk, StreamFileResult&) { return take(chunk); })
+                   const std::function<bool(std::string_view)>& take, size_t first) {
+  return read_chunks(
+             source, chunk_size,
+             [&](std::string_view chunk, StreamFileResult&) { return take(chunk); }, first)
       .read_error;
 }

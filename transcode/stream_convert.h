@@ -154,5 +154,7 @@ class ChunkSource {
 
 // Reads `source` (a regular file; a FIFO or device is EINVAL at once) chunk by chunk and hands
 // each chunk to `take` until it returns false. Returns 0 or the errno of opening or reading.
+// `first`: the first chunk's size when smaller (at least kMarkHead), for a reader that most
+// often stops after it.
 int read_in_chunks(const std::string& source, size_t chunk_size,
-                   const std::function<bool(std::string_view)>& take);
+                   const std::function<bool(std::string_view)>& take, size_t first = 0);
