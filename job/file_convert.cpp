@@ -338,8 +338,15 @@ void FileConverter::convert_read(const JobFile& file, const RunEncodings& run_en
   if (&enc == &run_enc && run_.narrow != nullptr && file.source.empty() && run_.narrow->wanted())
     hint_ = run_.narrow->check(facts.head, report.path);
   settle(enc, facts, report);
-  if (repaired(file, enc, facts, src, report, token)) return;
-  write(file, enc, facts.cls, src, report, token);
+  std::string watch;
+  if (repaired(file, enc, facts, src, report, token, &watch)) return;
+  const FileReport before = report;
+  if (!write(file, enc, facts.cls, src, report, token, watch)) {
+    // A line reads as UTF-8 after all: the repair check looks at the whole file first.
+    report = before;
+    if (repaired(file, enc, facts, src, report, token)) return;
+    write(file, enc, facts.cls, src, report, token);
+  }
   if (run_.conform)
     report.offence = describe_offence(src.whole() ? std::string_view(content_) : std::string_view(),
                                       enc, facts.cls, report, eol_);

@@ -151,8 +151,10 @@ class FileConverter {
                                    const FileFacts& facts, FileReport& report);
   // Writes what the settled outcome calls for from `src` (converted_file.cpp): the text copied
   // or converted, with the target's mark and line ends, else the content exactly as read.
-  void write(const JobFile& file, const RunEncodings& enc, const Classification& cls,
-             ChunkSource& src, FileReport& report, uint64_t token);
+  // `watch` (a legacy encoding): false, and nothing written, when a line reads as UTF-8 rather
+  // than it (or the text was not read to its end): the repair check has to look first.
+  bool write(const JobFile& file, const RunEncodings& enc, const Classification& cls,
+             ChunkSource& src, FileReport& report, uint64_t token, const std::string& watch = {});
   // Hands the text (after the mark) to `sink`, through `conv` when set, with the line ends
   // rewritten; false when converting failed (conv's outcome) or an errno is in `err`.
   bool produce(const RunEncodings& enc, const Classification& cls, StreamConverter* conv,
@@ -183,9 +185,11 @@ class FileConverter {
   // The source no longer has the stamp it had when its reading began.
   bool source_changed() const;
   // A double-encoded or mixed file (repair_file.cpp): true when the repair settled it (written,
-  // or reported and written as read); the content is read again from `src` for it.
+  // or reported and written as read); the content is read again from `src` for it. `watch`
+  // set: the look for lines that read as UTF-8 may be left to write(), the legacy encoding
+  // they would be read against put there ("" when none is left).
   bool repaired(const JobFile& file, const RunEncodings& enc, const FileFacts& facts,
-                ChunkSource& src, FileReport& report, uint64_t token);
+                ChunkSource& src, FileReport& report, uint64_t token, std::string* watch = nullptr);
 
   const RunContext& run_;
   std::map<std::string, RunEncodings> overrides_;  // per overriding source and target name

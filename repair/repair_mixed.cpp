@@ -254,23 +254,36 @@ bool has_utf8_reading(std::string_view text, const std::string& legacy) {
   return false;
 }
 
-// The same over chunks: each one's whole lines at once, a line cut by its end carried.
+}  // namespace
+
+bool Utf8LineWatch::feed(std::string_view chunk) {
+  if (found_) return false;
+  const size_t end = chunk.rfind('\n') + 1;  // 0: no line ends here
+  if (carry_.empty()) {
+    found_ = has_utf8_reading(chunk.substr(0, end), legacy_);
+  } else if (end > 0) {
+    carry_.append(chunk.substr(0, end));
+    found_ = has_utf8_reading(carry_, legacy_);
+    carry_.clear();
+  }
+  carry_.append(chunk.substr(end));
+  return !found_;
+}
+
+void Utf8LineWatch::finish() {
+  if (!found_) found_ = has_utf8_reading(carry_, legacy_);
+  carry_.clear();
+  finished_ = true;
+}
+
+namespace {
+
+// The same over chunks.
 bool has_utf8_reading(const EachChunk& text, const std::string& legacy, int& read_error) {
-  std::string carry;
-  bool found = false;
-  read_error = text([&](std::string_view chunk) {
-    const size_t end = chunk.rfind('\n') + 1;  // 0: no line ends here
-    if (carry.empty()) {
-      found = has_utf8_reading(chunk.substr(0, end), legacy);
-    } else if (end > 0) {
-      carry.append(chunk.substr(0, end));
-      found = has_utf8_reading(carry, legacy);
-      carry.clear();
-    }
-    carry.append(chunk.substr(end));
-    return !found;
-  });
-  return found || (read_error == 0 && has_utf8_reading(carry, legacy));
+  Utf8LineWatch watch(legacy);
+  read_error = text([&](std::string_view chunk) { return watch.feed(chunk); });
+  if (read_error == 0) watch.finish();
+  return watch.found();
 }
 
 MixedFacts scan_pass(const EachChunk& text, const std::string& legacy, bool check_legacy,

@@ -68,6 +68,26 @@ std::string legacy_of(std::string_view text, const std::vector<std::string>& can
 // reads.
 bool line_to_utf8(std::string_view line, const std::string& legacy, std::string& out);
 
+// Whether some line of a text given in chunks reads as UTF-8 rather than `legacy` (what
+// scan_mixed asks first): one pass, each chunk's whole lines at once, a line cut by its end
+// carried. Nearly every legacy file has no such line.
+class Utf8LineWatch {
+ public:
+  explicit Utf8LineWatch(std::string legacy) : legacy_(std::move(legacy)) {}
+  // false once such a line was found: nothing more to learn.
+  bool feed(std::string_view chunk);
+  // The text ended: its last line, when it has no '\n', is looked at.
+  void finish();
+  bool found() const { return found_; }
+  bool finished() const { return finished_; }
+
+ private:
+  std::string legacy_;
+  std::string carry_;
+  bool found_ = false;
+  bool finished_ = false;
+};
+
 // The facts of a text against `legacy`, line by line, lines cut by a chunk's end carried; only
 // the encoding's name and no counts when no line reads as UTF-8. `read_error`: 0 or errno.
 MixedFacts scan_mixed(const EachChunk& text, const std::string& legacy, int& read_error);

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <memory>
 #include <new>
 #include <stdexcept>
 
@@ -204,11 +205,11 @@ struct Source {
     return platform::file_size(fd).err();
   }
   // Fills `buf` up to `want` bytes, less only at the end. Bytes read, or -1 with errno.
-  ssize_t read_chunk(std::string& buf, size_t want) {
+  ssize_t read_chunk(char* buf, size_t want) {
     size_t got = 0;
     while (got < want) {
-      const ssize_t n = platform::retry_eintr(
-          [&] { return platform::sysio().read(fd, buf.data() + got, want - got); });
+      const ssize_t n =
+          platform::retry_eintr([&] { return platform::sysio().read(fd, buf + got, want - got); });
       if (n < 0) return -1;
       if (n == 0) break;
       got += static_cast<size_t>(n);
@@ -223,24 +224,32 @@ StreamFileResult read_chunks(const std::string& source, size_t chunk_size, Take 
                              size_t first = 0) {
   StreamFileResult result;
   Source src;
-  std::string buf;
   if ((result.read_error = src.open(source)) != 0) return result;
   // At least kMarkHead bytes, so the first chunk shows the file's mark, repeated or not.
-  if (!try_resize(buf, std::max<size_t>(chunk_size, kMarkHead))) {
-    result.read_error = ENOMEM;
-    return result;
-  }
-  const size_t first_want =
-      first != 0 ? std::clamp<size_t>(first, kMarkHead, buf.size()) : buf.size();
-  for (size_t want = first_want;; want = std::max<size_t>(chunk_size, 1)) {
-    const ssize_t n = src.read_chunk(buf, want);
+  const size_t most = std::max<size_t>(chunk_size, kMarkHead);
+  // Important: not a string, whose every byte would be written once more before it is read
+  // into; as big as the chunk asked for, so a reader that stops after the first takes little.
+  std::unique_ptr<char[]> buf;
+  size_t room = 0;
+  for (size_t want = first != 0 ? std::clamp<size_t>(first, kMarkHead, most) : most;;
+       want = std::max<size_t>(chunk_size, 1)) {
+    if (want > room) {
+      buf.reset();
+      buf.reset(new (std::nothrow) char[want]);
+      room = buf ? want : 0;
+      if (!buf) {
+        result.read_error = ENOMEM;
+        return result;
+      }
+    }
+    const ssize_t n = src.read_chunk(buf.get(), want);
     if (n < 0) {
       result.read_error = errno;
       return result;
     }
     if (n == 0) return result;
     result.bytes_read += static_cast<uint64_t>(n);
-    if (!take(std::string_view(buf.data(), static_cast<size_t>(n)), result)) return result;
+    if (!take(std::string_view(buf.get(), static_cast<size_t>(n)), result)) return result;
   }
 }
 

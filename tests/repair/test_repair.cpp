@@ -204,7 +204,8 @@ TEST(RepairMixed, JobReportsThenRepairsWholeAndInChunks) {
   EXPECT_EQ(read_file(tmp / "fixed/big.txt"), big_original);
 }
 
-// A line that is neither UTF-8 nor the legacy encoding is named, and nothing is converted.
+// A line that is neither UTF-8 nor the legacy encoding is named, and nothing is converted; also
+// when the conversion stops at it before any UTF-8 line is read.
 TEST(RepairMixed, LineNeitherEncodingReads) {
   TempDir tmp;
   const TwoEncodings gbk = two_encodings(kSimplified, 6, "GBK");
@@ -214,6 +215,11 @@ TEST(RepairMixed, LineNeitherEncodingReads) {
   for (int i = 0; i < 40; ++i) big += gbk.file;
   big += "\x80\xFF\n";
   write_file(tmp / "in/big.c", big);
+  // Read in chunks, its conversion stops at its first line, chunks before its UTF-8 lines.
+  std::string late = "\x80\xFF\n";
+  for (int i = 0; i < 90; ++i) late += "int x" + std::to_string(i) + " = 0;  // plain ASCII\n";
+  late += gbk.file;
+  write_file(tmp / "in/late.c", late);
   JobPlan plan = repairing(tmp / "in", tmp / "out", "GBK", true);
   plan.options.whole_file_limit = 2000;
   plan.options.stream_chunk = 333;
@@ -226,6 +232,10 @@ TEST(RepairMixed, LineNeitherEncodingReads) {
   EXPECT_EQ(b->outcome, Outcome::cannot_convert);
   EXPECT_EQ(b->note, "line 241 is neither UTF-8 nor GBK");
   EXPECT_EQ(read_file(tmp / "out/big.c"), big);
+  const FileReport* l = entry_for(r, "late.c");
+  EXPECT_EQ(l->outcome, Outcome::cannot_convert);
+  EXPECT_EQ(l->note, "line 1 is neither UTF-8 nor GBK");
+  EXPECT_EQ(read_file(tmp / "out/late.c"), late);
 }
 
 // A double-encoded file through the job: reported and copied unchanged, or repaired with the
