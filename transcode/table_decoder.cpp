@@ -44,6 +44,12 @@ inline void put(char*& o, uint32_t entry) {
   o += length_of(entry);
 }
 
+// A CR or LF where the loop rewrites line ends.
+template <bool kLineEnds>
+inline bool line_end(unsigned char b) {
+  return kLineEnds && (b == '\n' || b == '\r');
+}
+
 struct Registry {
   std::mutex lock;  // guards tables; a table, once in, never changes or goes
   std::map<std::string, std::unique_ptr<TableDecoder>> tables;
@@ -137,8 +143,13 @@ size_t TableDecoder::decode_into(const unsigned char* p, size_t n, char* out, si
     pass = eol->take_pass();
     if (p < end) p += pass.held_cr(at(p), o);
   }
+  // Important: locals, not members: every store through a char pointer may alias a member, which
+  // would then be loaded again for each character.
+  const uint32_t* const single = single_;
+  const uint32_t* const pairs = pairs_.data();
+  const bool ascii_same = ascii_same_;
   while (p < end) {
-    if (*p < 0x80 && ascii_same_) {
+    if (*p < 0x80 && ascii_same) {
       if constexpr (kLineEnds) {
         const size_t run = ascii::copy_to_line_end<kVectors>(p, static_cast<size_t>(end - p), o);
         o += run;
@@ -151,11 +162,12 @@ size_t TableDecoder::decode_into(const unsigned char* p, size_t n, char* out, si
       }
       continue;
     }
-    // A run of characters, most often of two bytes each.
+    // A run of characters, most often of two bytes each, with the odd ASCII byte between them
+    // (not a line end, which the loop above rewrites).
     do {
-      uint32_t e = single_[*p];
+      uint32_t e = single[*p];
       if (e == kLead) {
-        if (end - p < 2 || (e = pairs_[static_cast<size_t>(*p - 0x80) * 256 + p[1]]) == 0)
+        if (end - p < 2 || (e = pairs[static_cast<size_t>(*p - 0x80) * 256 + p[1]]) == 0)
           return stop();
         put(o, e);
         p += 2;
@@ -165,7 +177,8 @@ size_t TableDecoder::decode_into(const unsigned char* p, size_t n, char* out, si
       } else {
         return stop();
       }
-    } while (p < end && (*p >= 0x80 || !ascii_same_));
+    } while (p < end &&
+             (*p >= 0x80 || !ascii_same || !(ascii::run_ahead(p, end) || line_end<kLineEnds>(*p))));
   }
   return stop();
 }

@@ -70,6 +70,12 @@ inline void put(char*& o, uint16_t entry) {
 
 inline bool cont(unsigned char b) { return (b & 0xC0) == 0x80; }
 
+// A CR or LF where the loop rewrites line ends.
+template <bool kLineEnds>
+inline bool line_end(unsigned char b) {
+  return kLineEnds && (b == '\n' || b == '\r');
+}
+
 struct Registry {
   std::mutex lock;  // guards tables; a table, once in, never changes or goes
   std::map<std::string, std::unique_ptr<TableEncoder>> tables;
@@ -157,9 +163,12 @@ size_t TableEncoder::from_utf8(const unsigned char* p, size_t n, char* out, size
     pass = eol->take_pass();
     if (p < end) p += pass.held_cr(at(p), o);
   }
+  // Important: locals, not members: every store through a char pointer may alias a member, which
+  // would then be loaded again for each character.
   const uint16_t* const table = bytes_.data();
+  const bool ascii_same = ascii_same_;
   while (p < end) {
-    if (*p < 0x80 && ascii_same_) {
+    if (*p < 0x80 && ascii_same) {
       if constexpr (kLineEnds) {
         const size_t run = ascii::copy_to_line_end<kVectors>(p, static_cast<size_t>(end - p), o);
         o += run;
@@ -172,8 +181,9 @@ size_t TableEncoder::from_utf8(const unsigned char* p, size_t n, char* out, size
       }
       continue;
     }
-    // A run of characters: strict UTF-8 of two or three bytes (or ASCII where the target writes
-    // it otherwise); anything else, and a character cut by the end, is iconv's.
+    // A run of characters: strict UTF-8 of two or three bytes, with the odd ASCII byte between
+    // them (all of ASCII where the target writes it otherwise; never a line end the loop above
+    // rewrites); anything else, and a character cut by the end, is iconv's.
     do {
       const unsigned char b = *p;
       char32_t c;
@@ -181,12 +191,11 @@ size_t TableEncoder::from_utf8(const unsigned char* p, size_t n, char* out, size
       if (b < 0x80) {
         c = b;
         length = 1;
-      } else if (b >= 0xE0 && b < 0xF0) {
-        if (end - p < 3 || !cont(p[2])) return stop();
-        const unsigned char lo = b == 0xE0 ? 0xA0 : 0x80;  // overlong
-        const unsigned char hi = b == 0xED ? 0x9F : 0xBF;  // surrogates
-        if (p[1] < lo || p[1] > hi) return stop();
+      } else if ((b & 0xF0) == 0xE0) {
+        if (end - p < 3 || !cont(p[1]) || !cont(p[2])) return stop();
         c = static_cast<char32_t>((b & 0x0Fu) << 12 | (p[1] & 0x3Fu) << 6 | (p[2] & 0x3Fu));
+        // Overlong forms; surrogates have no entry.
+        if (c < 0x800) return stop();
         length = 3;
       } else if (b >= 0xC2 && b < 0xE0) {
         if (end - p < 2 || !cont(p[1])) return stop();
@@ -199,7 +208,8 @@ size_t TableEncoder::from_utf8(const unsigned char* p, size_t n, char* out, size
       if (e == 0) return stop();
       put(o, e);
       p += length;
-    } while (p < end && (*p >= 0x80 || !ascii_same_));
+    } while (p < end &&
+             (*p >= 0x80 || !ascii_same || !(ascii::run_ahead(p, end) || line_end<kLineEnds>(*p))));
   }
   return stop();
 }
@@ -211,10 +221,11 @@ size_t TableEncoder::from_utf16(const unsigned char* p, size_t n, char* out,
   const unsigned char* const end = p + (n & ~size_t{1});  // a unit cut by the end is iconv's
   char* o = out;
   const uint16_t* const table = bytes_.data();
+  const bool ascii_same = ascii_same_;
   while (p < end) {
     const char32_t c = kBigEndian ? static_cast<char32_t>(p[0] << 8 | p[1])
                                   : static_cast<char32_t>(p[1] << 8 | p[0]);
-    if (c < 0x80 && ascii_same_) {
+    if (c < 0x80 && ascii_same) {
       const size_t units =
           ascii::narrow<kVectors, kBigEndian>(p, static_cast<size_t>(end - p) / 2, o);
       o += units;

@@ -35,6 +35,15 @@ decltype(auto) with_lanes(F&& f) {
   return f.template operator()<false>();
 }
 
+// Whether the next four bytes are below 0x80: a run worth the block loops, not a space between
+// two words that a character loop takes as it comes.
+inline bool run_ahead(const unsigned char* p, const unsigned char* end) {
+  if (end - p < 4) return false;
+  uint32_t word;
+  std::memcpy(&word, p, 4);
+  return (word & 0x80808080u) == 0;
+}
+
 // Length of the run of bytes below 0x80 at the start of p[0..n).
 template <bool kVectors>
 inline size_t run(const unsigned char* p, size_t n) {
