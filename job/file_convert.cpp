@@ -220,7 +220,9 @@ FileReport FileConverter::process(const JobFile& file, uint64_t token) {
   source_stamp_.emplace();
   const std::string folder =
       file.relative_dir.empty() ? run_.input : run_.input + "/" + file.relative_dir;
-  if (run_.dirs != nullptr && folder != watched_folder_) {
+  // Important: only a file below the output's root may be staged (OutputDirs), so only its
+  // folder is watched: a watch costs its closing a wait of some 10 ms at the run's end.
+  if (run_.dirs != nullptr && !file.relative_dir.empty() && folder != watched_folder_) {
     run_.dirs->watch_source_folder(folder);  // before its first source here is read
     watched_folder_ = folder;
   }
@@ -239,7 +241,9 @@ FileReport FileConverter::process(const JobFile& file, uint64_t token) {
     return report;
   }
   // Above the whole-file limit the file is read in chunks, so memory stays bounded.
-  ChunkSource src(source_path_, run_.stream_chunk, read_error == 0 ? &content_ : nullptr);
+  // Read a piece at a time, a file too big to hold is converted while it is in the cache.
+  ChunkSource src(source_path_, std::min(run_.stream_chunk, kPieceBytes),
+                  read_error == 0 ? &content_ : nullptr);
   if (!policy_.error.empty()) {
     leave_unsettled_policy(file, src, report, token);
     return report;
