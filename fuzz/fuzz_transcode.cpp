@@ -28,7 +28,7 @@ constexpr Pair kPairs[] = {
     {"SHIFT_JIS", "UTF-8"},   {"CP1252", "UTF-8"},  {"KOI8-R", "UTF-8"},
     {"UTF-16LE", "UTF-8"},    {"UTF-8", "UTF-16"},  {"UTF-8", "ISO-2022-JP"},
     {"ISO-2022-JP", "UTF-8"}, {"GB18030", "UTF-8"}, {"EUC-JP", "UTF-8"},
-    {"UTF-8", "UTF-7"},       {"UTF-16", "GBK"},      {"UTF-8", "BIG5"},
+    {"UTF-8", "UTF-7"},       {"UTF-16", "GBK"},    {"UTF-8", "BIG5"},
     {"UTF-8", "CP932"},       {"UTF-8", "EUC-KR"},  {"UTF-8", "CP1251"},
     {"UTF-8", "CP1252"},      {"UTF-8", "GB18030"}, {"UTF-8", "EUC-JP"},
     {"UTF-8", "SHIFT_JIS"},   {"UTF-16LE", "GBK"},  {"UTF-16BE", "CP1251"},
