@@ -46,13 +46,6 @@ bool is_utf8_label(const std::string& label) {
   return u == "UTF-8" || u == "UTF8";
 }
 
-bool grow_for(std::string& out, size_t in_bytes, size_t ratio) {
-  const size_t used = out.size();
-  if (try_resize(out, used + in_bytes * ratio + 16)) return true;
-  out.resize(used);
-  return false;
-}
-
 const CodeTable* CodeTable::find(const std::string& from, const std::string& to) {
   if (const CodeTable* decoding = TableDecoder::find(from, to)) return decoding;
   return TableEncoder::find(from, to);

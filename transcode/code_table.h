@@ -2,9 +2,12 @@
 // the one interface the streaming converter uses.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <string>
 #include <string_view>
+
+#include "transcode/iconv_handle.h"
 
 class EolRewriter;
 
@@ -36,6 +39,27 @@ bool tabled_charset(const std::string& label);
 bool is_utf8_label(const std::string& label);
 // The label in capitals: one table per encoding however it is spelled.
 std::string upper_label(std::string_view label);
-// Output bytes of `in` at the most for `ratio` bytes per input byte, with room for the blocks
-// the loops store past their end; false when memory runs out (`out` then as it was).
-bool grow_for(std::string& out, size_t in_bytes, size_t ratio);
+// Runs a table's `loop(p, n, o, written)` (returning the bytes of p it took) over `in` a window
+// at a time, appending to `out` at most `ratio` bytes per input byte (and room for the blocks
+// the loops store past their end). Returns the bytes taken, up to the loop's first stop short of
+// the text's end (a window's end is none: the next window goes on from it).
+// Important: `out` grows by what was written, so only a window's room is written twice (a
+// string's new bytes are zeroed first), not the room for all of `in`.
+template <typename Loop>
+size_t in_windows(std::string_view in, std::string& out, size_t ratio, Loop loop) {
+  constexpr size_t kWindow = 16 * 1024;
+  const auto* p = reinterpret_cast<const unsigned char*>(in.data());
+  size_t at = out.size(), taken = 0;
+  while (taken < in.size()) {
+    const size_t n = std::min(in.size() - taken, kWindow);
+    const size_t room = at + n * ratio + 16;
+    if (out.size() < room && !try_resize(out, room)) break;  // iconv then says ENOMEM
+    size_t written = 0;
+    const size_t step = loop(p + taken, n, out.data() + at, written);
+    at += written;
+    taken += step;
+    if (step == 0) break;
+  }
+  out.resize(at);
+  return taken;
+}

@@ -185,17 +185,13 @@ size_t TableDecoder::decode_into(const unsigned char* p, size_t n, char* out, si
 
 template <bool kLineEnds>
 size_t TableDecoder::decode_to(std::string_view in, std::string& out, EolRewriter* eol) const {
-  const size_t used = out.size();
   // A line end of one byte may become two, and a CR held back is written before the text.
   const size_t ratio = kLineEnds ? std::max<size_t>(max_ratio_, 2) : max_ratio_;
-  if (!grow_for(out, in.size(), ratio)) return 0;  // iconv then takes it and says ENOMEM
-  size_t written = 0;
-  const auto* p = reinterpret_cast<const unsigned char*>(in.data());
-  const size_t taken = ascii::with_lanes([&]<bool kVectors>() {
-    return decode_into<kLineEnds, kVectors>(p, in.size(), out.data() + used, written, eol);
+  return ascii::with_lanes([&]<bool kVectors>() {
+    return in_windows(in, out, ratio, [&](const unsigned char* p, size_t n, char* o, size_t& w) {
+      return decode_into<kLineEnds, kVectors>(p, n, o, w, eol);
+    });
   });
-  out.resize(used + written);
-  return taken;
 }
 
 size_t TableDecoder::decode(std::string_view in, std::string& out) const {

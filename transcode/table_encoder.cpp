@@ -243,25 +243,21 @@ size_t TableEncoder::from_utf16(const unsigned char* p, size_t n, char* out,
 
 template <bool kLineEnds>
 size_t TableEncoder::convert_to(std::string_view in, std::string& out, EolRewriter* eol) const {
-  const size_t used = out.size();
   // No character is written longer than it is read; a line end of one byte may become two.
-  if (!grow_for(out, in.size(), kLineEnds ? 2 : 1)) return 0;  // iconv then says ENOMEM
-  size_t written = 0;
-  const auto* p = reinterpret_cast<const unsigned char*>(in.data());
-  char* o = out.data() + used;
-  const size_t taken = ascii::with_lanes([&]<bool kVectors>() {
-    switch (source_) {
-      case Source::utf16le:
-        return from_utf16<false, kVectors>(p, in.size(), o, written);
-      case Source::utf16be:
-        return from_utf16<true, kVectors>(p, in.size(), o, written);
-      case Source::utf8:
-        break;
-    }
-    return from_utf8<kLineEnds, kVectors>(p, in.size(), o, written, eol);
+  return ascii::with_lanes([&]<bool kVectors>() {
+    return in_windows(in, out, kLineEnds ? 2 : 1,
+                      [&](const unsigned char* p, size_t n, char* o, size_t& written) {
+                        switch (source_) {
+                          case Source::utf16le:
+                            return from_utf16<false, kVectors>(p, n, o, written);
+                          case Source::utf16be:
+                            return from_utf16<true, kVectors>(p, n, o, written);
+                          case Source::utf8:
+                            break;
+                        }
+                        return from_utf8<kLineEnds, kVectors>(p, n, o, written, eol);
+                      });
   });
-  out.resize(used + written);
-  return taken;
 }
 
 size_t TableEncoder::convert(std::string_view in, std::string& out) const {

@@ -147,6 +147,25 @@ TEST(FusedLineEnds, TabledPairsAtEveryCut) {
   ascii::use_vectors(true);
 }
 
+// A character or a CR LF cut by the end of one of the windows the loops work in (16 KiB of
+// input), for each place around it, a piece at a time as the product feeds them.
+TEST(FusedLineEnds, CutByTheLoopsWindows) {
+  for (size_t before = 16384 - 6; before <= 16384; ++before)
+    for (const char* legacy : {"GBK", "CP1251"})
+      for (const bool into_utf8 : {true, false}) {
+        const std::string text = std::string(before, 'x') + (legacy[0] == 'G' ? "中" : "ж") +
+                                 "\r\n\r" + std::string(16384, 'y') + "\r";
+        const std::string from = into_utf8 ? legacy : "UTF-8", to = into_utf8 ? "UTF-8" : legacy;
+        const std::string in = encode_as(text, from);
+        for (EolMode mode : {EolMode::keep, EolMode::lf, EolMode::crlf}) {
+          const std::vector<std::string_view> pieces = {std::string_view(in).substr(0, 20000),
+                                                        std::string_view(in).substr(20000)};
+          expect_same(one_pass(from, to, mode, pieces), two_passes(from, to, mode, pieces),
+                      from + " to " + to + ", " + std::to_string(before));
+        }
+      }
+}
+
 // GB18030's four-byte characters are not in its tables: iconv converts them, and the line ends
 // of its output go through the rewriter, which hands a held-back CR on to the table's loop.
 TEST(FusedLineEnds, TableMissesNextToLineEnds) {
