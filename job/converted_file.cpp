@@ -93,12 +93,9 @@ bool FileConverter::produce(const RunEncodings& enc, const Classification& cls,
   // without one is ASCII-compatible, its line ends single bytes. Kept, they are only counted.
   EolRewriter eol(eol_, conv != nullptr ? enc.target.eol_units : EolUnits{1, false});
   const bool counted = eol.passes_through();
-  // Kept line ends are counted by the table's loop as it copies them, where it can.
-  const bool by_conv = conv != nullptr && (!counted || conv->line_ends_in_loop(eol));
-  if (by_conv) conv->rewrite_line_ends(eol);
-  const bool count_here = counted && !by_conv;
+  if (conv != nullptr && !counted) conv->rewrite_line_ends(eol);
   const std::function<int(std::string_view)> take = [&](std::string_view p) {
-    if (count_here) eol.count(p);
+    if (counted) eol.count(p);
     return sink.take(p);
   };
   const size_t piece = std::min(run_.stream_chunk, kPieceBytes);
@@ -126,7 +123,7 @@ bool FileConverter::produce(const RunEncodings& enc, const Classification& cls,
   if (conv == nullptr && !counted) eol.finish(rest);
   err = take(rest);
   std::string none;
-  if (count_here) eol.finish(none);  // a CR at the very end is counted
+  if (counted) eol.finish(none);  // a CR at the very end is counted
   note_line_ends(eol, report);
   note_marks(enc, cls.own_mark, mark, report);
   return err == 0;

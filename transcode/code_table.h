@@ -26,7 +26,7 @@ class CodeTable {
   // not hold (or its end), and returns how many bytes of `in` that was: a character boundary.
   virtual size_t convert(std::string_view in, std::string& out) const = 0;
   // The same, with the line ends rewritten by `eol` in the same pass. Only when
-  // rewrites_line_ends() and eol.in_pass().
+  // rewrites_line_ends() and eol.rewrites_bytes().
   virtual size_t convert(std::string_view in, std::string& out, EolRewriter& eol) const = 0;
   // Every CR or LF of the output is one of the input, which is ASCII-compatible.
   virtual bool rewrites_line_ends() const = 0;

@@ -48,40 +48,28 @@ struct EolPass {
     pending_cr = false;
     const bool pair = *p == '\n';
     ++(pair ? before.crlf : before.cr);
-    if (mode != EolMode::keep)
-      put(o, p, 1);
-    else if (pair)
-      *o++ = '\n';  // the CR went out already
+    put(o);
     return pair ? 1 : 0;
   }
   // `p` at a CR or LF of text ending at `end`: writes its line end at `o` (two bytes of room)
-  // and returns the bytes taken. Important: a CR ending the text is held back, as feed holds it
-  // (kept, it is written and only its count waits, as count does).
+  // and returns the bytes taken. Important: a CR ending the text is held back, as feed holds it.
   size_t line_end_at(const char* p, const char* end, char*& o) {
     if (*p == '\n') {
       ++before.lf;
-      put(o, p, 1);
+      put(o);
       return 1;
     }
     if (p + 1 == end) {
       pending_cr = true;
-      if (mode == EolMode::keep) *o++ = '\r';
       return 1;
     }
     const bool pair = p[1] == '\n';
     ++(pair ? before.crlf : before.cr);
-    put(o, p, pair ? 2 : 1);
+    put(o);
     return pair ? 2 : 1;
   }
-  // Writes the line end of the `n` bytes at `seen` (CR LF, or one of them) as the mode says.
-  // Important: rewritten, two bytes are written whatever the mode, and `o` moves by the line
-  // end's length; kept, the bytes seen.
-  void put(char*& o, const char* seen, size_t n) const {
-    if (mode == EolMode::keep) {
-      std::memcpy(o, seen, n);
-      o += n;
-      return;
-    }
+  // Important: two bytes are written whatever the mode, and `o` moves by the line end's length.
+  void put(char*& o) const {
     std::memcpy(o, written, 2);
     o += length;
   }
@@ -124,10 +112,10 @@ class EolRewriter {
   // false for an encoding without ASCII line ends: nothing was counted.
   bool counts_known() const { return units_.width != 0; }
 
-  // For a loop that copies single-byte text and rewrites (or counts) its line ends in the same
-  // pass (the tables'): it takes the state as an EolPass and gives it back, so it and feed can
-  // take turns on one stream. Only when in_pass().
-  bool in_pass() const { return units_.width == 1; }
+  // For a loop that copies single-byte text and rewrites its line ends in the same pass (the
+  // table decoder's): it takes the state as an EolPass and gives it back, so it and feed can
+  // take turns on one stream. Only when rewrites_bytes().
+  bool rewrites_bytes() const { return units_.width == 1 && !passes_through(); }
   EolPass take_pass() const { return EolPass(mode_, pending_cr_, before_); }
   void give_back(const EolPass& pass) {
     pending_cr_ = pass.pending_cr;

@@ -54,11 +54,6 @@ StreamConverter::~StreamConverter() {
   if (shelf_ != nullptr) shelf_->put(to_, from_, table_, std::move(cd_));
 }
 
-bool StreamConverter::line_ends_in_loop(const EolRewriter& eol) const {
-  const CodeTable* table = CodeTable::find(from_, to_);
-  return eol.in_pass() && table != nullptr && table->rewrites_line_ends();
-}
-
 bool StreamConverter::fail(int err, uint64_t offset) {
   outcome_.ok = false;
   outcome_.error = err;
@@ -98,7 +93,7 @@ bool StreamConverter::convert(const char* data, size_t length, std::string& out)
   if (length == 0) return true;
   if (table_ == nullptr) return feed_iconv(data, length, length, raw);
   // One pass: the table's loop rewrites the line ends as it copies them.
-  const bool fused = eol_ != nullptr && eol_->in_pass() && table_->rewrites_line_ends();
+  const bool fused = eol_ != nullptr && eol_->rewrites_bytes() && table_->rewrites_line_ends();
   while (length > 0) {
     const std::string_view in(data, length);
     size_t known = 0;

@@ -67,13 +67,9 @@ class StreamConverter {
 
   const StreamOutcome& outcome() const { return outcome_; }
 
-  // From the first feed on, the output's line ends are rewritten (or kept and counted) by `eol`
-  // (which outlives the converter), in the table's loop itself where it allows; finish ends
-  // `eol` too.
+  // From the first feed on, the output's line ends are rewritten by `eol` (which outlives the
+  // converter), in the decoding loop itself where the table allows; finish ends `eol` too.
   void rewrite_line_ends(EolRewriter& eol) { eol_ = &eol; }
-  // Whether the table's loop does it, so kept line ends cost no pass of their own (else the
-  // converter's output is copied once more to go through `eol`).
-  bool line_ends_in_loop(const EolRewriter& eol) const;
 
  private:
   bool convert(const char* data, size_t length, std::string& out);

@@ -25,7 +25,7 @@ class TableDecoder final : public CodeTable {
 
   // The same, with the line ends rewritten by `eol` in the same pass (its counts and a CR it
   // holds back carry on from call to call, and to its own feed). Only when
-  // rewrites_line_ends() and eol.in_pass().
+  // rewrites_line_ends() and eol.rewrites_bytes().
   size_t decode(std::string_view in, std::string& out, EolRewriter& eol) const;
   // ASCII is itself and no other character decodes to a CR or LF: every line end of the output
   // is a CR or LF byte of the input, so the decoding loop can rewrite them as it copies.
