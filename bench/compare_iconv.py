@@ -11,11 +11,13 @@ UTF-8 each, above the whole-file limit, so read in chunks); then each round time
 that moves by one every round, `iconv -f A -t B FILE -o OUT` and `ouzel-convert -q -j 1
 --no-sync --from A --to B IN OUT` (and the one of --old, another build, when given) into fresh
 outputs in DIR (a tmpfs by default). An untimed first round warms the caches and checks every
-output is iconv's, byte for byte. Prints medians of wall time and the ratios as a Markdown table.
+output is iconv's, byte for byte. Prints medians of wall time and of processor time (user and
+system, every thread) and the ratios as a Markdown table.
 """
 import argparse
 import filecmp
 import os
+import resource
 import shutil
 import statistics
 import subprocess
@@ -26,9 +28,13 @@ DEFAULT_PAIRS = "zh_CN:GBK,zh_TW:BIG5,ja:CP932,ko:EUC-KR,ru:CP1251,de:CP1252"
 
 
 def timed(cmd):
+    """Wall and processor seconds (user and system, every thread) of one run."""
+    before = resource.getrusage(resource.RUSAGE_CHILDREN)
     start = time.perf_counter()
     subprocess.run(cmd, check=True, stdout=subprocess.DEVNULL)
-    return time.perf_counter() - start
+    wall = time.perf_counter() - start
+    after = resource.getrusage(resource.RUSAGE_CHILDREN)
+    return wall, after.ru_utime + after.ru_stime - before.ru_utime - before.ru_stime
 
 
 def commands(tools, src, dst, frm, to):
@@ -45,13 +51,14 @@ def commands(tools, src, dst, frm, to):
 def measure(tools, src, work, frm, to, rounds):
     names = ["iconv"] + [n for n, _ in tools]
     times = {n: [] for n in names}
+    cpu = {n: [] for n in names}
     for r in range(-1, rounds):  # round -1: untimed, outputs checked
         order = names[r % len(names):] + names[:r % len(names)] if r >= 0 else names
         for n in order:
             dst = os.path.join(work, "out-%s-%d" % (n, r))
             os.makedirs(dst)
             cmd, out = commands(tools, src, dst, frm, to)[n]
-            t = timed(cmd)
+            t, c = timed(cmd)
             if r < 0:
                 ref = os.path.join(work, "reference.txt")
                 if n == "iconv":
@@ -60,8 +67,10 @@ def measure(tools, src, work, frm, to, rounds):
                     sys.exit("%s made another output than iconv: %s -> %s" % (n, frm, to))
             else:
                 times[n].append(t)
+                cpu[n].append(c)
             shutil.rmtree(dst)
-    return {n: statistics.median(v) for n, v in times.items()}
+    return ({n: statistics.median(v) for n, v in times.items()},
+            {n: statistics.median(v) for n, v in cpu.items()})
 
 
 def main():
@@ -77,9 +86,10 @@ def main():
     if a.old:
         tools.append(("old", os.path.join(a.old, "ouzel-convert")))
     runner = os.path.join(a.build, "bench", "bench_run")
-    header = "| encoding | text | direction | MB | iconv ms | new ms | new vs iconv |"
+    header = ("| encoding | text | direction | MB | iconv ms | new ms | new vs iconv | processor: "
+              "iconv ms | new ms | new vs iconv |")
     if a.old:
-        header += " old ms | old vs iconv |"
+        header += " old ms | old vs iconv | old processor ms |"
     print("load average %.1f at the start" % os.getloadavg()[0])
     print(header)
     print("|" + "---|" * (header.count("|") - 1))
@@ -91,12 +101,13 @@ def main():
             for frm, to, kind in ((encoding, "UTF-8", "legacy"), ("UTF-8", encoding, "utf8")):
                 src = os.path.join(a.dir, "%s-%s" % (shape, kind))
                 mb = os.path.getsize(os.path.join(src, "one.txt")) / 1e6
-                m = measure(tools, src, a.dir, frm, to, a.rounds)
-                row = "| %s | %s | %s -> %s | %.0f | %.0f | %.0f | %.2fx |" % (
+                m, c = measure(tools, src, a.dir, frm, to, a.rounds)
+                row = "| %s | %s | %s -> %s | %.0f | %.0f | %.0f | %.2fx | %.0f | %.0f | %.2fx |" % (
                     encoding, shape, frm, to, mb, m["iconv"] * 1e3, m["new"] * 1e3,
-                    m["iconv"] / m["new"])
+                    m["iconv"] / m["new"], c["iconv"] * 1e3, c["new"] * 1e3, c["iconv"] / c["new"])
                 if a.old:
-                    row += " %.0f | %.2fx |" % (m["old"] * 1e3, m["iconv"] / m["old"])
+                    row += " %.0f | %.2fx | %.0f |" % (m["old"] * 1e3, m["iconv"] / m["old"],
+                                                       c["old"] * 1e3)
                 print(row, flush=True)
         shutil.rmtree(a.dir, ignore_errors=True)
     print("load average %.1f at the end" % os.getloadavg()[0])

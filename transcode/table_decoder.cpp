@@ -99,6 +99,8 @@ TableDecoder TableDecoder::build(const std::string& from) {
   t.line_ends_ascii_ = std::none_of(t.single_ + 0x80, t.single_ + 256, is_line_end) &&
                        std::none_of(t.pairs_.begin(), t.pairs_.end(), is_line_end);
   t.max_ratio_ = longest;
+  std::copy(std::begin(t.single_), std::end(t.single_), t.no_line_ends_);
+  t.no_line_ends_['\n'] = t.no_line_ends_['\r'] = 0;
   t.usable_ = t.matches_iconv(from);
   return t;
 }
@@ -126,6 +128,30 @@ bool TableDecoder::matches_iconv(const std::string& from) const {
   return decode(text, by_table) == text.size() && by_table == by_iconv;
 }
 
+template <bool kLineEnds>
+const unsigned char* TableDecoder::run_of_singles(const unsigned char* p, const unsigned char* end,
+                                                  char*& o, bool ascii_same) const {
+  // Important: CR and LF have no entry here where the loop rewrites line ends, so that they stop
+  // the eight and go to the loop that rewrites them.
+  const uint32_t* const batch = kLineEnds ? no_line_ends_ : single_;
+  while (end - p >= 8) {
+    char* const from = o;
+    uint32_t unknown = 0;  // bit 31: some byte has no entry (its entry minus one)
+    for (int k = 0; k < 8; ++k) {
+      const uint32_t e = batch[p[k]];
+      put(o, e);
+      unknown |= e - 1;
+    }
+    if (unknown >> 31) {
+      o = from;  // one by one, to the byte
+      break;
+    }
+    p += 8;
+    if (ascii_same && ascii::run_ahead(p, end)) break;
+  }
+  return p;
+}
+
 template <bool kLineEnds, bool kVectors>
 size_t TableDecoder::decode_into(const unsigned char* p, size_t n, char* out, size_t& written,
                                  [[maybe_unused]] EolRewriter* eol) const {
@@ -148,6 +174,7 @@ size_t TableDecoder::decode_into(const unsigned char* p, size_t n, char* out, si
   const uint32_t* const single = single_;
   const uint32_t* const pairs = pairs_.data();
   const bool ascii_same = ascii_same_;
+  const bool one_byte = pairs_.empty();
   while (p < end) {
     if (*p < 0x80 && ascii_same) {
       if constexpr (kLineEnds) {
@@ -165,6 +192,12 @@ size_t TableDecoder::decode_into(const unsigned char* p, size_t n, char* out, si
     // A run of characters, most often of two bytes each, with the odd ASCII byte between them
     // (not a line end, which the loop above rewrites).
     do {
+      if (one_byte) {
+        p = run_of_singles<kLineEnds>(p, end, o, ascii_same);
+        if (p == end ||
+            (*p < 0x80 && ascii_same && (ascii::run_ahead(p, end) || line_end<kLineEnds>(*p))))
+          break;
+      }
       uint32_t e = single[*p];
       if (e == kLead) {
         if (end - p < 2 || (e = pairs[static_cast<size_t>(*p - 0x80) * 256 + p[1]]) == 0)

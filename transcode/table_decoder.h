@@ -45,6 +45,11 @@ class TableDecoder final : public CodeTable {
   static constexpr uint32_t kLead = 0xFF000000u;
 
   // `eol` null: the plain decoding; set: line ends rewritten as they are copied.
+  // Characters of a one-byte table eight at a time, without a branch, as long as all eight
+  // have entries (and none is a line end to rewrite); returns where it stopped.
+  template <bool kLineEnds>
+  const unsigned char* run_of_singles(const unsigned char* p, const unsigned char* end, char*& o,
+                                      bool ascii_same) const;
   template <bool kLineEnds, bool kVectors>
   size_t decode_into(const unsigned char* p, size_t n, char* out, size_t& written,
                      EolRewriter* eol) const;
@@ -54,9 +59,10 @@ class TableDecoder final : public CodeTable {
 
   // Per byte: 0 (not known), kLead, or a character: UTF-8 length in the top byte, bytes below.
   uint32_t single_[256] = {};
-  std::vector<uint32_t> pairs_;   // [lead - 0x80][trail], as single_ without kLead
-  bool ascii_same_ = false;       // bytes below 0x80 are themselves
-  bool line_ends_ascii_ = false;  // no byte or pair above 0x7F decodes to a CR or LF
-  size_t max_ratio_ = 3;          // output bytes per input byte at most
+  uint32_t no_line_ends_[256] = {};  // single_ without CR and LF
+  std::vector<uint32_t> pairs_;      // [lead - 0x80][trail], as single_ without kLead
+  bool ascii_same_ = false;          // bytes below 0x80 are themselves
+  bool line_ends_ascii_ = false;     // no byte or pair above 0x7F decodes to a CR or LF
+  size_t max_ratio_ = 3;             // output bytes per input byte at most
   bool usable_ = false;
 };

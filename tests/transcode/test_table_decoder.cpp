@@ -114,6 +114,12 @@ std::string utf16(const std::u16string& units, bool big) {
 // the very end; runs of ASCII longer than a block between them.
 std::vector<Sample> samples() {
   const std::string run = "for (int i = 0; i < n; ++i) {  // ";
+  // Every byte of a one-byte page, scrambled, in runs long enough for its eight-at-a-time loop,
+  // then one it has no character for.
+  std::string page;
+  for (unsigned i = 0; i < 512; ++i)
+    if (const unsigned b = (i * 167 + 13) % 256; b != 0x98 && b != 0)
+      page.push_back(static_cast<char>(b));
   const std::u16string run16(run.begin(), run.end());
   return {
       {"GBK", "int x; // \xC4\xA3\xCA\xBD \xD7\xB4\xCC\xAC\r\n\xCD\xA3\xD6\xB9 ok\n"},
@@ -141,6 +147,7 @@ std::vector<Sample> samples() {
       {"UTF-16LE", utf16(u"A-中文 😀 " + std::u16string{0xDC00} + u"文x", false) + "\x41", "GBK"},
       {"UTF-16BE", utf16(u"A中文 😀ж" + std::u16string{0xD800} + u"z", true), "CP932"},
       {"UTF-16LE", utf16(run16 + u"中ж" + run16 + u"€", false), "CP1251"},
+      {"CP1251", page + "\x98" + page.substr(0, 40)},
   };
 }
 
