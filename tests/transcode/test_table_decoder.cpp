@@ -148,6 +148,11 @@ std::vector<Sample> samples() {
       {"UTF-16BE", utf16(u"A中文 😀ж" + std::u16string{0xD800} + u"z", true), "CP932"},
       {"UTF-16LE", utf16(run16 + u"中ж" + run16 + u"€", false), "CP1251"},
       {"CP1251", page + "\x98" + page.substr(0, 40)},
+      // Runs of characters of one length with an overlong form or a surrogate among them.
+      {"UTF-8", "жжжжжжж\xC1\x81 жжж", "CP1251"},
+      {"UTF-8", "\xC1\x81\xC1\x82\xC1\x83\xC1\x84", "CP1251"},
+      {"UTF-8", "中文中文中文\xE0\x81\x81中文中文", "GBK"},
+      {"UTF-8", "中文中\xED\xA0\x80文中文中", "GBK"},
   };
 }
 
