@@ -7,6 +7,7 @@
 
 #include "job/file_convert.h"
 #include "platform/target_file.h"
+#include "repair/repair_mixed.h"
 #include "transcode/stop_point.h"
 #include "transcode/stream_convert.h"
 #include "transcode/utf8.h"
@@ -130,22 +131,45 @@ bool FileConverter::produce(const RunEncodings& enc, const Classification& cls,
   return err == 0;
 }
 
-void FileConverter::write(const JobFile& file, const RunEncodings& enc, const Classification& cls,
-                          ChunkSource& src, FileReport& report, uint64_t token) {
+bool FileConverter::write(const JobFile& file, const RunEncodings& enc, const Classification& cls,
+                          ChunkSource& src, FileReport& report, uint64_t token,
+                          const std::string& watch) {
   const bool copied = report.outcome == Outcome::ascii || report.outcome == Outcome::already_utf8;
   // Marked and binary content: never a mark before raw bytes.
-  if (!copied && report.outcome != Outcome::converted)
-    return write_as_read(file, src, report, token);
+  if (!copied && report.outcome != Outcome::converted) {
+    if (!watch.empty()) return false;
+    write_as_read(file, src, report, token);
+    return true;
+  }
   OutputSink sink(src, target_opener(file));
   // The shelf lends converters only for the pairs where reuse is safe (ConverterShelf).
   std::optional<StreamConverter> conv;
   if (!copied) conv.emplace(enc.source_charset, enc.target_charset, &shelf_);
+  std::optional<repair::Utf8LineWatch> lines;
+  if (!watch.empty()) lines.emplace(watch);
   int err = 0;
   const EachChunk text = [&](const std::function<bool(std::string_view)>& take) {
-    return src.each(cls.mark_length, take);
+    bool all = true;
+    const int read_error = src.each(cls.mark_length, [&](std::string_view chunk) {
+      return all = (!lines || lines->feed(chunk)) && take(chunk);
+    });
+    if (lines && all && read_error == 0) lines->finish();
+    return read_error;
   };
-  if (!produce(enc, cls, conv ? &*conv : nullptr, text, sink, report, err) && err == 0 &&
-      sink.read_error == 0) {
+  const bool produced = produce(enc, cls, conv ? &*conv : nullptr, text, sink, report, err);
+  // Important: nothing is published or reported before every line was looked at; stopped
+  // early (by a conversion, reading or writing error) the rest is read for it first.
+  if (lines && !lines->finished() && !lines->found()) {
+    lines.emplace(watch);
+    const int read_error =
+        src.each(cls.mark_length, [&](std::string_view chunk) { return lines->feed(chunk); });
+    if (read_error == 0) lines->finish();
+  }
+  if (lines && (!lines->finished() || lines->found())) {
+    sink.target().abort();
+    return false;
+  }
+  if (!produced && err == 0 && sink.read_error == 0) {
     // The content exactly as read: never half converted.
     sink.target().abort();
     const StreamOutcome& failed = conv->outcome();
@@ -161,9 +185,11 @@ void FileConverter::write(const JobFile& file, const RunEncodings& enc, const Cl
                         ? locate_stop(content_, at, enc.source_charset, enc.source.form)
                         : locate_stop_in_file(src.path(), at, enc.source_charset, enc.source.form);
     }
-    return write_as_read(file, src, report, token);
+    write_as_read(file, src, report, token);
+    return true;
   }
   finish(file, src, sink, err, report, token);
+  return true;
 }
 
 void FileConverter::finish(const JobFile& file, const ChunkSource& src, OutputSink& sink, int err,

@@ -237,7 +237,9 @@ FileReport FileConverter::process(const JobFile& file, uint64_t token) {
   source_stamp_.emplace();
   const std::string folder =
       file.relative_dir.empty() ? run_.input : run_.input + "/" + file.relative_dir;
-  if (run_.dirs != nullptr && folder != watched_folder_) {
+  // Important: only a file below the output's root may be staged (OutputDirs), so only its
+  // folder is watched: a watch costs its closing a wait of some 10 ms at the run's end.
+  if (run_.dirs != nullptr && !file.relative_dir.empty() && folder != watched_folder_) {
     run_.dirs->watch_source_folder(folder);  // before its first source here is read
     watched_folder_ = folder;
   }
@@ -266,14 +268,18 @@ FileReport FileConverter::process(const JobFile& file, uint64_t token) {
   if (file.ino != 0 && (source_stamp_->dev != file.dev || source_stamp_->ino != file.ino))
     return replaced(report, N_("replaced by another file"));
   // Above the whole-file limit the file is read in chunks, so memory stays bounded.
-  ChunkSource src(source_path_, run_.stream_chunk, read_error == 0 ? &content_ : nullptr);
+  // Read a piece at a time, a file too big to hold is converted while it is in the cache.
+  ChunkSource src(source_path_, std::min(run_.stream_chunk, kPieceBytes),
+                  read_error == 0 ? &content_ : nullptr);
   if (!policy_.error.empty()) {
     leave_unsettled_policy(file, src, report, token);
     return report;
   }
   FileFacts facts;
-  if (const int err = src.whole() ? (whole_facts(content_, enc, facts), 0)
-                                  : gather_facts(source_path_, enc, run_.stream_chunk, facts)) {
+  const bool utf8 = utf8_validity_needed(enc, run_.conform, file.identity);
+  if (const int err = src.whole()
+                          ? (whole_facts(content_, enc, utf8, facts), 0)
+                          : gather_facts(source_path_, enc, utf8, run_.stream_chunk, facts)) {
     report.outcome = Outcome::cannot_read;
     report.error = err;
     return report;
@@ -368,8 +374,15 @@ void FileConverter::convert_read(const JobFile& file, const RunEncodings& run_en
   if (&enc == &run_enc && run_.narrow != nullptr && file.source.empty() && run_.narrow->wanted())
     hint_ = run_.narrow->check(facts.head, report.path);
   settle(enc, facts, report);
-  if (repaired(file, enc, facts, src, report, token)) return;
-  write(file, enc, facts.cls, src, report, token);
+  std::string watch;
+  if (repaired(file, enc, facts, src, report, token, &watch)) return;
+  const FileReport before = report;
+  if (!write(file, enc, facts.cls, src, report, token, watch)) {
+    // A line reads as UTF-8 after all: the repair check looks at the whole file first.
+    report = before;
+    if (repaired(file, enc, facts, src, report, token)) return;
+    write(file, enc, facts.cls, src, report, token);
+  }
   if (run_.conform)
     report.offence = describe_offence(src.whole() ? std::string_view(content_) : std::string_view(),
                                       enc, facts.cls, report, eol_);

@@ -32,6 +32,7 @@
 #include "platform/sys_io.h"
 #include "policy/editorconfig_policy.h"
 #include "policy/filter.h"
+#include "transcode/code_table.h"
 #include "transcode/table_decoder.h"
 #include "util/i18n.h"
 #include "util/strfmt.h"
@@ -211,13 +212,15 @@ void Runner::prepare_context() {
 void Runner::warm_tables() {
   const RunEncodings& enc = ctx_.encodings;
   const bool legacy_source = enc.source.form == UnicodeForm::none;
+  const bool statistics = legacy_source || plan_.options.detect;
+  const bool tabled = tabled_charset(enc.source_charset) || tabled_charset(enc.target_charset);
   // Important: the first conversion threads would otherwise wait, each of them, on the one
-  // building these (the language statistics take some 20 ms, a two-byte table a few).
-  if (!legacy_source && !plan_.options.detect) return;
+  // building these (the language statistics take some 20 ms, a table a few).
+  if (!statistics && !tabled) return;
   try {
-    warmer_ = std::thread([enc, legacy_source] {
-      if (legacy_source) TableDecoder::find(enc.source_charset, enc.target_charset);
-      detect::lang_model();
+    warmer_ = std::thread([enc, statistics] {
+      CodeTable::find(enc.source_charset, enc.target_charset);
+      if (statistics) detect::lang_model();
     });
   } catch (const std::system_error&) {
     // No thread: the first file that needs them builds them, as it would.
