@@ -1,6 +1,7 @@
 // The window's side of a conversion job: the plan from the settings and the start of it.
 #include "app/app_state.h"
 #include "config/plan_resolver.h"
+#include "util/i18n.h"
 
 platform::Result<JobPlan> AppState::plan_from_settings() const {
   // Important: called every frame (preview_current); it copies no file list and reads no file.
@@ -10,7 +11,7 @@ platform::Result<JobPlan> AppState::plan_from_settings() const {
 std::optional<JobPlan> AppState::claim_with_plan() {
   platform::Result<JobPlan> plan = plan_from_settings();
   if (!plan) {
-    log.append("cannot start: %s", plan.error().context.c_str());
+    log.append(_("cannot start: %s"), plan.error().context.c_str());
     return std::nullopt;
   }
   if (!jobs.claim()) return std::nullopt;

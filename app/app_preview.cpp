@@ -116,6 +116,21 @@ void AppState::set_preview_source(size_t index, const EncodingEntry& source) {
   start_rereads();
 }
 
+size_t AppState::set_preview_folder_source(size_t index, const EncodingEntry& source) {
+  if (!preview || index >= preview->rows.size()) return 0;
+  const std::string folder = preview->files[index].relative_dir;
+  size_t set = 0;
+  for (size_t i = 0; i < preview->rows.size(); ++i) {
+    const PlannedFile& f = preview->files[i];
+    const FileReport& row = preview->rows[i];
+    const bool unsure = outcome_is_unsettled(row.outcome) || row.evidence == "guess";
+    if (f.relative_dir != folder || f.excluded || f.evidence == "override" || !unsure) continue;
+    set_preview_source(i, source);
+    ++set;
+  }
+  return set;
+}
+
 void AppState::start_rereads() {
   if (!preview || preview->reread_waiting.empty()) return;
   JobPlan plan = preview->plan;

@@ -89,6 +89,9 @@ struct AppState : ConvertConfig {
   // Reads preview row `index` with `source` from now on (empty: as planned by the run); its
   // planned outcome and sample are worked out again on the worker, the row pending meanwhile.
   void set_preview_source(size_t index, const EncodingEntry& source);
+  // The same for every row of row `index`'s folder that detection left unsettled or read as
+  // a guess (not left out, not chosen by hand); returns how many rows it set.
+  size_t set_preview_folder_source(size_t index, const EncodingEntry& source);
   // Asks a running job to stop after the files in progress; returns at once.
   void request_stop() { jobs.request_stop(); }
   // Asks a running job to stop and waits for it.

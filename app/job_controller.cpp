@@ -4,6 +4,8 @@
 #include <exception>
 #include <system_error>
 
+#include "util/i18n.h"
+
 namespace {
 
 class WindowJobObserver final : public JobObserver {
@@ -53,7 +55,7 @@ bool JobController::claim() {
   // in a row start one job.
   bool expected = true;
   if (!idle_.compare_exchange_strong(expected, false)) {
-    log_.append("%s", "The worker thread is busy...");
+    log_.append("%s", _("The worker thread is busy..."));
     return false;
   }
   // The previous worker set the idle flag as its last act; its thread is ending or has ended.
@@ -89,7 +91,7 @@ void JobController::run() {
     else
       finish(task_->run(observer));
   } catch (const std::exception& e) {
-    log_.append("Conversion stopped: %s", e.what());
+    log_.append(_("Conversion stopped: %s"), e.what());
   }
 }
 
@@ -136,7 +138,7 @@ bool JobController::spawn(std::function<void()> work) {
     return true;
   } catch (const std::system_error& e) {
     idle_.store(true);
-    log_.append("Cannot start the worker thread: %s", e.what());
+    log_.append(_("Cannot start the worker thread: %s"), e.what());
     return false;
   }
 }

@@ -6,6 +6,7 @@
 
 #include "platform/fsutil.h"
 #include "platform/spawn.h"
+#include "util/i18n.h"
 #include "util/log_buffer.h"
 
 int expand_env_vars(std::string_view text, std::string& out, size_t limit) {
@@ -49,7 +50,7 @@ std::vector<std::string> open_config_command(std::string_view expanded, const st
 pid_t open_current_config(LogBuffer& log) {
   std::string expanded;
   if (int err = expand_env_vars(kEditorCommand, expanded)) {
-    log.append("Expand Env var fail, ec=%d", err);
+    log.append(_("Expand Env var fail, ec=%d"), err);
     return -1;
   }
   // Always the working directory's file, whatever "Save Config As..." chose since.

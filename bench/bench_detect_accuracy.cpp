@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+#include "detect/detect.h"
+#include "detect_calibrate.h"
 #include "detect_layouts.h"
 #include "detect_score.h"
 #include "labelled_corpus.h"
@@ -31,13 +33,15 @@ using Answers = std::map<size_t, layouts::Answer>;
 
 struct Options {
   std::string corpus = "bench-data/detect-corpus";
-  std::string size = "full", half = "held", floors, tsv, work;
+  std::string size = "full", half = "held", floors, tsv, work, calibrate;
   bool build = false, gate = false, print_floors = false, speed = false, accuracy = true;
   size_t show_wrong = 0;
 };
 
 const char* const kOwn = "own preset";
 const char* const kEvery = "every preset";
+const char* const kAll = "all";
+const char* const kOutside = score::kOutsideSetting;
 // The command line's default --from: what "every preset" runs prefer.
 const char* const kDefaultFrom = "GBK";
 
@@ -57,6 +61,8 @@ bool parse(int argc, char** argv, Options* o) {
       o->tsv = argv[++i];
     else if (a == "--work" && has_value)
       o->work = argv[++i];
+    else if (a == "--calibrate" && has_value)
+      o->calibrate = argv[++i];
     else if (a == "--show-wrong" && has_value)
       o->show_wrong = std::strtoul(argv[++i], nullptr, 10);
     else if (a == "--build")
@@ -139,16 +145,54 @@ class Scorer {
 // The tool over every folder of a placement, with each candidate setting.
 void run_tool(const std::string& root, const Files& files, const layouts::Placement& own,
               const layouts::Placement& every, const std::string& layout, Scorer& scorer) {
-  for (const char* setting : {kOwn, kEvery}) {
+  for (const char* setting : {kOwn, kEvery, kAll}) {
     const bool is_own = std::strcmp(setting, kOwn) == 0;
     for (const auto& [folder, members] : layouts::folders(is_own ? own : every)) {
-      const std::string preset = labelled::preset_of_language(files[members.front()].language);
+      const std::string preset = labelled::own_preset(files[members.front()]);
+      const std::vector<std::string> all = {"all"};
       const Answers answers =
           is_own ? layouts::run_job(root + "/" + folder, {preset}, layouts::first_encoding(preset))
-                 : layouts::run_job(root + "/" + folder, layouts::preset_names(), kDefaultFrom);
+                 : layouts::run_job(root + "/" + folder,
+                                    setting == kAll ? all : layouts::preset_names(), kDefaultFrom);
       scorer.record({"tool", layout, setting}, members, answers);
     }
   }
+}
+
+// What a packaged detector's answer comes to for a user who gave `candidates`: a name outside
+// them is no answer (refused), as the tool refuses.
+layouts::Answer restricted(const std::string& named, const std::vector<std::string>& candidates) {
+  const std::string name = detect::canonical_name(named);
+  for (const std::string& c : detect::expand_candidates(candidates))
+    if (c == name || c == detect::wider_label(name)) return {named, ""};
+  return {"", "undetected"};
+}
+
+// Files run with candidates that lack their encoding (labelled::outside_candidates), each
+// file alone and a folder per encoding; uchardet and ICU held to the same candidates.
+void run_outside(const std::string& root, const Files& files, const layouts::Placement& by_encoding,
+                 const layouts::Placement& alone, Scorer& scorer) {
+  for (const auto& [layout, placement] :
+       {std::pair{"each file alone", &alone}, std::pair{"folder per encoding", &by_encoding}}) {
+    for (const auto& [folder, members] : layouts::folders(*placement)) {
+      const std::vector<std::string> outside = labelled::outside_candidates(files[members.front()]);
+      if (outside.empty()) continue;
+      const Answers answers =
+          layouts::run_job(root + "/" + folder, outside, layouts::first_encoding(outside.front()));
+      scorer.record({"tool", layout, kOutside}, members, answers);
+    }
+  }
+  Answers uchardet, icu;
+  std::vector<size_t> all;
+  for (size_t i = 0; i < files.size(); ++i) {
+    const std::vector<std::string> outside = labelled::outside_candidates(files[i]);
+    if (outside.empty()) continue;
+    uchardet[i] = restricted(peers::iconv_label(peers::uchardet_name(files[i].bytes)), outside);
+    icu[i] = restricted(peers::iconv_label(peers::icu_name(files[i].bytes)), outside);
+    all.push_back(i);
+  }
+  scorer.record({"uchardet", "per file", kOutside}, all, uchardet);
+  scorer.record({"ICU", "per file", kOutside}, all, icu);
 }
 
 // uchardet and ICU per file, and pooled over each folder of the two folder layouts.
@@ -213,6 +257,7 @@ score::Board measure(const std::string& root, const Files& files, const Options&
   run_tool(root, files, alone, alone, "each file alone", scorer);
   run_tool(root, files, tree_own, tree_every, "whole tree", scorer);
   run_peers(files, by_encoding, mixed, scorer);
+  run_outside(root, files, by_encoding, alone, scorer);
   *hurt = hurt_table(scorer);
   if (scorer.missing())
     std::fprintf(stderr,
@@ -237,6 +282,11 @@ void print_tables(const score::Board& board, const Files& files, const Options& 
                                            {"uchardet", "per file", "-"},
                                            {"ICU", "per file", "-"}};
   std::printf("### Right %% per encoding\n\n%s\n", score::encoding_table(board, columns).c_str());
+  std::printf(
+      "### Outside the candidates: each file run with candidates that lack its encoding "
+      "(every one must be refused or read exactly; uchardet and ICU held to the same "
+      "candidates: a name outside them counts as refused)\n\n%s\n",
+      score::outside_table(board).c_str());
 }
 
 double seconds_since(std::chrono::steady_clock::time_point t0) {
@@ -341,6 +391,10 @@ int main(int argc, char** argv) {
   if (files.empty()) {
     std::fprintf(stderr, "bench_detect_accuracy: %s\n", error.c_str());
     return 2;
+  }
+  if (!o.calibrate.empty()) {
+    std::ofstream(o.calibrate) << calibrate::features(files);
+    return 0;
   }
   const std::string root = make_work_dir(o);
   if (root.empty()) {

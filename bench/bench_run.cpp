@@ -8,6 +8,9 @@
 //                        least any walk pays to have its output on disk)
 //   bench_run trees DATA          (DATA/source, DATA/small, DATA/big; kept when present)
 //   bench_run bigfile PATH MIB    (one GBK file of MIB mebibytes)
+//   bench_run shapes DIR MIB LANGUAGE ENCODING
+//                        (DIR/{source,prose}-{legacy,utf8}/one.txt: C++ source with comments
+//                        and prose in LANGUAGE, in ENCODING and in UTF-8, MIB mebibytes of UTF-8)
 // job and plain print one line: files, bytes, seconds and failures, as JSON.
 #include <dirent.h>
 #include <fcntl.h>
@@ -271,6 +274,34 @@ int make_big_file(const std::string& path, uint64_t mib) {
   return std::fclose(f) == 0 && ok ? 0 : 1;
 }
 
+bool write_whole(const std::string& path, const std::string& bytes) {
+  ::mkdir(path.substr(0, path.rfind('/')).c_str(), 0755);
+  FILE* f = std::fopen(path.c_str(), "wb");
+  if (f == nullptr) return false;
+  const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  return std::fclose(f) == 0 && ok;
+}
+
+int make_shapes(const std::string& dir, uint64_t mib, const std::string& language,
+                const std::string& encoding) {
+  ::mkdir(dir.c_str(), 0755);
+  const size_t bytes = static_cast<size_t>(mib << 20);
+  for (const char* shape : {"source", "prose"}) {
+    const std::string utf8 = std::string(shape) == "source"
+                                 ? bench_corpus::source_text(language, encoding, bytes)
+                                 : bench_corpus::prose_text(language, encoding, bytes);
+    const std::string legacy = bench_corpus::encoded(utf8, encoding);
+    if (utf8.empty() || legacy.empty()) {
+      std::fprintf(stderr, "no %s text in %s for %s\n", language.c_str(), encoding.c_str(), shape);
+      return 1;
+    }
+    if (!write_whole(dir + "/" + shape + "-utf8/one.txt", utf8) ||
+        !write_whole(dir + "/" + shape + "-legacy/one.txt", legacy))
+      return 1;
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -281,11 +312,14 @@ int main(int argc, char** argv) {
   if (mode == "trees" && argc == 3) return make_trees(argv[2]);
   if (mode == "bigfile" && argc == 4)
     return make_big_file(argv[2], std::strtoull(argv[3], nullptr, 10));
+  if (mode == "shapes" && argc == 6)
+    return make_shapes(argv[2], std::strtoull(argv[3], nullptr, 10), argv[4], argv[5]);
   std::fprintf(stderr,
                "usage: bench_run job|plain IN OUT [--from E] [--to E] [--threads N] "
                "[--no-durable] [--quiet] [--whole-limit BYTES]\n               [--eol MODE] [--bom "
                "MODE] [--rule "
                "FILTER:EOL:BOM]...\n       bench_run trees DATA\n"
-               "       bench_run bigfile PATH MIB\n");
+               "       bench_run bigfile PATH MIB\n"
+               "       bench_run shapes DIR MIB LANGUAGE ENCODING\n");
   return 2;
 }

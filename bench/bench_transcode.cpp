@@ -1,9 +1,15 @@
 // The conversion a file goes through against one plain iconv call into a buffer sized for the
-// whole result.
+// whole result and against ICU's converter, both directions, on several shapes of real text.
+//
+//   bench_transcode --benchmark_repetitions=5 --benchmark_enable_random_interleaving=true
+//                   --benchmark_report_aggregates_only=true --benchmark_filter=shape
 #include <benchmark/benchmark.h>
 #include <iconv.h>
+#include <unicode/ucnv.h>
 
+#include <map>
 #include <string>
+#include <vector>
 
 #include "bench_corpus.h"
 #include "transcode/line_endings.h"
@@ -131,6 +137,113 @@ void small_file_kept(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kSmallFile));
 }
 
+// ---- Shapes of text, both directions, against iconv and ICU --------------------------------
+
+struct Shape {
+  const char* name;
+  const char* language;
+  const char* legacy;      // the iconv name
+  const char* icu_legacy;  // ICU's name of the same encoding
+  bool source;             // C++ source with comments in the language, else prose
+};
+
+constexpr Shape kShapes[] = {
+    {"cpp_chinese_comments", "zh_CN", "GBK", "GBK", true},
+    {"chinese_prose", "zh_CN", "GBK", "GBK", false},
+    {"japanese", "ja", "CP932", "windows-31j", false},
+    {"russian", "ru", "CP1251", "windows-1251", false},
+    {"latin1", "de", "CP1252", "windows-1252", false},
+};
+
+// The shape's text in UTF-8 and in its legacy encoding, made once.
+const std::pair<std::string, std::string>& texts(const Shape& s) {
+  static std::map<std::string, std::pair<std::string, std::string>> made;
+  auto it = made.find(s.name);
+  if (it == made.end()) {
+    std::string utf8 = s.source ? bench_corpus::source_text(s.language, s.legacy, kBytes)
+                                : bench_corpus::prose_text(s.language, s.legacy, kBytes);
+    std::string legacy = bench_corpus::encoded(utf8, s.legacy);
+    it = made.emplace(s.name, std::make_pair(std::move(utf8), std::move(legacy))).first;
+  }
+  return it->second;
+}
+
+enum class Peer { iconv, icu, ours };
+
+// One conversion of `in`, whole, by a converter opened for it; false when it failed.
+bool by_iconv(const std::string& in, std::string& out, const char* from, const char* to) {
+  iconv_t cd = iconv_open(to, from);
+  char* ip = const_cast<char*>(in.data());
+  size_t il = in.size();
+  char* op = out.data();
+  size_t ol = out.size();
+  const bool ok = iconv(cd, &ip, &il, &op, &ol) != static_cast<size_t>(-1);
+  iconv_close(cd);
+  return ok;
+}
+
+bool by_icu(const std::string& in, std::string& out, const char* from, const char* to) {
+  static std::vector<UChar> pivot(1 << 16);
+  UErrorCode status = U_ZERO_ERROR;
+  UConverter* source = ucnv_open(from, &status);
+  UConverter* target = ucnv_open(to, &status);
+  const char* ip = in.data();
+  char* op = out.data();
+  UChar* pivot_source = pivot.data();
+  UChar* pivot_target = pivot.data();
+  ucnv_convertEx(target, source, &op, out.data() + out.size(), &ip, in.data() + in.size(),
+                 pivot.data(), &pivot_source, &pivot_target, pivot.data() + pivot.size(), true,
+                 true, &status);
+  ucnv_close(source);
+  ucnv_close(target);
+  return U_SUCCESS(status);
+}
+
+bool by_ours(const std::string& in, std::string& scratch, const char* from, const char* to) {
+  StreamConverter conv(from, to);
+  size_t made = 0;
+  int take_error = 0;
+  const auto take = [&made](std::string_view piece) {
+    made += piece.size();
+    return 0;
+  };
+  const bool ok =
+      feed_in_pieces(conv, in, kPieceBytes, scratch, take, take_error) && conv.finish(scratch);
+  benchmark::DoNotOptimize(made += scratch.size());
+  return ok;
+}
+
+void shape(benchmark::State& state, const Shape& s, bool to_utf8, Peer peer) {
+  const auto& [utf8, legacy] = texts(s);
+  if (utf8.empty() || legacy.empty()) return state.SkipWithError("no text (manual pages)");
+  const std::string& in = to_utf8 ? legacy : utf8;
+  const char* from = to_utf8 ? (peer == Peer::icu ? s.icu_legacy : s.legacy) : "UTF-8";
+  const char* to = to_utf8 ? "UTF-8" : (peer == Peer::icu ? s.icu_legacy : s.legacy);
+  std::string out(in.size() * 4, '\0');
+  for (auto _ : state) {
+    const bool ok = peer == Peer::iconv ? by_iconv(in, out, from, to)
+                    : peer == Peer::icu ? by_icu(in, out, from, to)
+                                        : by_ours(in, out, from, to);
+    if (!ok) return state.SkipWithError("the conversion failed");
+    benchmark::DoNotOptimize(out.data());
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * in.size()));
+}
+
+void register_shapes() {
+  for (const Shape& s : kShapes)
+    for (bool to_utf8 : {true, false})
+      for (Peer peer : {Peer::iconv, Peer::icu, Peer::ours}) {
+        const std::string name = std::string("shape/") + s.name + "/" +
+                                 (to_utf8 ? "to_utf8/" : "from_utf8/") +
+                                 (peer == Peer::iconv ? "iconv"
+                                  : peer == Peer::icu ? "icu"
+                                                      : "ours");
+        benchmark::RegisterBenchmark(name.c_str(), shape, s, to_utf8, peer)
+            ->Unit(benchmark::kMillisecond);
+      }
+}
+
 }  // namespace
 
 BENCHMARK(small_file_opened);
@@ -144,4 +257,11 @@ BENCHMARK_CAPTURE(ours, utf8_to_gbk, "UTF-8", "GBK")->Unit(benchmark::kMilliseco
 BENCHMARK_CAPTURE(plain_iconv, utf8_to_utf16le, "UTF-8", "UTF-16LE")->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(ours, utf8_to_utf16le, "UTF-8", "UTF-16LE")->Unit(benchmark::kMillisecond);
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  register_shapes();
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

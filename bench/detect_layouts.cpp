@@ -37,7 +37,7 @@ size_t index_of(const std::string& path) {
 }  // namespace
 
 std::string preset_folder(const labelled::File& file) {
-  std::string name = labelled::preset_of_language(file.language);
+  std::string name = labelled::own_preset(file);
   std::replace(name.begin(), name.end(), ' ', '_');
   return name;
 }

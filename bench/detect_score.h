@@ -63,8 +63,15 @@ class Board {
 // Every cell as a tab-separated row with a header.
 std::string tsv(const Board& board);
 
-// Per run: right % per size class and in all, wrong and refused counts (markdown).
+// The candidate setting of runs whose candidates lack each file's encoding.
+inline constexpr const char* kOutsideSetting = "outside";
+
+// Per run: right % per size class and in all, wrong and refused counts (markdown); the
+// outside runs left out.
 std::string summary_table(const Board& board);
+
+// Per encoding, the outside runs' wrong and refused counts (markdown); "" without such runs.
+std::string outside_table(const Board& board);
 
 // Per encoding: right % (and wrong answers) of the chosen runs (markdown).
 std::string encoding_table(const Board& board, const std::vector<Run>& columns);

@@ -8,6 +8,8 @@
 #include <map>
 #include <sstream>
 
+#include "detect/detect.h"
+
 namespace labelled {
 
 namespace {
@@ -104,6 +106,8 @@ std::string preset_of_language(const std::string& language) {
       {"ar", "Arabic"},
       {"th", "Thai"},
       {"vi", "Vietnamese"},
+      {"lt", "Baltic"},
+      {"lv", "Baltic"},
   };
   const auto it = presets.find(language);
   return it == presets.end() ? "Western" : it->second;
@@ -125,6 +129,24 @@ bool decode(const std::string& bytes, const std::string& encoding, std::string* 
   out.resize(out.size() - ol);
   *text = std::move(out);
   return done;
+}
+
+}  // namespace labelled
+
+namespace labelled {
+
+std::string own_preset(const File& file) {
+  const detect::Preset* p = detect::preset_of(file.encoding);
+  return p ? p->name : preset_of_language(file.language);
+}
+
+std::vector<std::string> outside_candidates(const File& file) {
+  if (file.encoding == "UTF-8" || file.encoding == "ASCII") return {};
+  const std::string language_preset = preset_of_language(file.language);
+  if (own_preset(file) != language_preset) return {language_preset};
+  if (language_preset == "Western" || language_preset == "Central European")
+    return {"Cyrillic", "Greek"};
+  return {"Western", "Central European"};
 }
 
 }  // namespace labelled

@@ -21,6 +21,15 @@ std::vector<File> load(const std::string& dir, const std::string& half, const st
 // The preset a user would pick for the language ("Western" for the ASCII files).
 std::string preset_of_language(const std::string& language);
 
+// The preset that holds the file's encoding ("Mac Western" for MACINTOSH), else its language's.
+std::string own_preset(const File& file);
+
+// Candidates that lack the file's encoding, as a user may pick them wrongly: the language's
+// own preset for an encoding it does not hold (MacRoman French with "Western"), else presets
+// of other scripts ("Cyrillic, Greek" for Latin-script text, "Western, Central European" for
+// the others). Empty for UTF-8 and ASCII files, which need no candidate.
+std::vector<std::string> outside_candidates(const File& file);
+
 // `bytes` decoded by glibc iconv from `encoding`; false unless all of it decodes.
 bool decode(const std::string& bytes, const std::string& encoding, std::string* text);
 

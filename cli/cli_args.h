@@ -30,6 +30,7 @@ struct CliOptions : PlanOverrides {
   bool force = false;                 // files deleted since the run are put back too
   bool list_runs = false;             // --list-runs
   std::optional<std::string> forget;  // --forget RUN|all
+  bool list_presets = false;
 };
 
 // `error` is one line for the user (without the program name), empty on success.
@@ -45,6 +46,9 @@ ParsedArgs parse_arguments(const std::vector<std::string>& args);
 
 // The --help text: usage, every option of the table, exit statuses, examples.
 std::string help_text();
+
+// The terminal columns UTF-8 `text` takes (a Chinese, Japanese or Korean character two).
+size_t display_columns(const std::string& text);
 
 // Whether `text` has the form of an undo run's ID ("20260115-143012", "20260115-143012-2").
 bool is_run_id(const std::string& text);

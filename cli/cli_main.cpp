@@ -13,11 +13,14 @@
 #include "cli/cli_observer.h"
 #include "cli/cli_plan.h"
 #include "cli/name_quote.h"
+#include "cli/report_target.h"
 #include "cli/stop_signals.h"
 #include "cli/undo_commands.h"
+#include "detect/detect.h"
 #include "job/undo_job.h"
 #include "platform/fs.h"
 #include "util/encoding_catalogue.h"
+#include "util/i18n.h"
 #include "util/log_buffer.h"
 #include "util/strfmt.h"
 
@@ -43,17 +46,6 @@ bool ends_with(const std::string& s, const char* suffix) {
   return s.size() >= n && s.compare(s.size() - n, n, suffix) == 0;
 }
 
-// A report that could not be written is found out before the job, not after it.
-std::string report_place_error(const std::string& path) {
-  if (path.empty()) return {};
-  const size_t slash = path.rfind('/');
-  const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-  if (!platform::is_directory(dir))
-    return "cannot write the report " + path + ": no directory " + dir;
-  if (platform::is_directory(path)) return "cannot write the report " + path + ": a directory";
-  return {};
-}
-
 bool stderr_is_terminal() {
   const char* term = std::getenv("TERM");
   return ::isatty(STDERR_FILENO) == 1 && (term == nullptr || std::strcmp(term, "dumb") != 0);
@@ -72,7 +64,7 @@ ConsoleStyle console_style(const CliOptions& o) {
 // Runs a task (a conversion, an undo) to its end or to a stop signal; writes the report; the
 // exit status.
 template <typename Task>
-int run_task(const CliOptions& o, Task& task, const std::string& input) {
+int run_task(const CliOptions& o, Task& task, const std::string& input, ReportTarget& out) {
   CliObserver observer(stderr, console_style(o));
   JobReport report;
   {
@@ -81,28 +73,31 @@ int run_task(const CliOptions& o, Task& task, const std::string& input) {
     report = task.run(observer);
   }
   if (!report.ran)
-    return usage_error(report.refusal.empty() ? "the job did not start: " + input : report.refusal);
+    return usage_error(report.refusal.empty()
+                           ? kestrum::strfmt(_("the job did not start: %s"), input.c_str())
+                           : report.refusal);
   observer.finish(report);
   int status = run_status(report, o.check);
   if (!o.report.empty()) {
     const std::string text =
         ends_with(o.report, ".json") ? report_json(report) : report_csv(report);
-    if (const platform::Status written = platform::write_file_safely(o.report, text); !written) {
-      observer.print_line("ouzel-convert: cannot write the report " + o.report + ": " +
-                          errno_text(written.err()));
+    if (const int err = out.write(text)) {
+      observer.print_line("ouzel-convert: " + kestrum::strfmt(_("cannot write the report %s: %s"),
+                                                              o.report.c_str(),
+                                                              errno_text(err).c_str()));
       if (status == kExitOk) status = kExitFailed;
     }
   }
   return status;
 }
 
-int run_job(const CliOptions& o, const JobPlan& plan) {
+int run_job(const CliOptions& o, const JobPlan& plan, ReportTarget& out) {
   ConvertJob job(plan);
-  return run_task(o, job, plan.input);
+  return run_task(o, job, plan.input, out);
 }
 
 // --undo, --list-runs, --forget over the one folder named.
-int run_undo_command(const CliOptions& o) {
+int run_undo_command(const CliOptions& o, ReportTarget& out) {
   const UndoFolder folder = undo_folder(o);
   if (!folder.error.empty()) return usage_error(folder.error);
   if (o.list_runs) return list_runs_command(folder.dir, stdout);
@@ -113,14 +108,15 @@ int run_undo_command(const CliOptions& o) {
   plan.force = o.force;
   plan.durable = !o.no_sync;
   UndoJob job(plan);
-  return run_task(o, job, folder.dir);
+  return run_task(o, job, folder.dir, out);
 }
 
 }  // namespace
 
 int run_cli(const std::vector<std::string>& args) {
   const ParsedArgs parsed = parse_arguments(args);
-  if (!parsed.error.empty()) return usage_error(parsed.error + " (see --help)");
+  if (!parsed.error.empty())
+    return usage_error(kestrum::strfmt(_("%s (see --help)"), parsed.error.c_str()));
   const CliOptions& o = parsed.options;
   if (o.help) {
     std::fputs(help_text().c_str(), stdout);
@@ -130,7 +126,7 @@ int run_cli(const std::vector<std::string>& args) {
     std::printf("%s\n", version_text().c_str());
     return kExitOk;
   }
-  if (o.quiet && o.verbose) return usage_error("--quiet and --verbose exclude each other");
+  if (o.quiet && o.verbose) return usage_error(_("--quiet and --verbose exclude each other"));
   EncodingList encodings;
   LogBuffer log;
   build_encoding_catalogue(encodings, log);
@@ -139,12 +135,19 @@ int run_cli(const std::vector<std::string>& args) {
     for (const EncodingEntry& e : encodings) std::printf("%s\n", e.c_str());
     return kExitOk;
   }
+  if (o.list_presets) {
+    for (const detect::Preset& p : detect::presets()) std::printf("%s\n", p.name.c_str());
+    return kExitOk;
+  }
   if (o.undo || o.list_runs || o.forget) {
-    if (const std::string e = report_place_error(o.report); !e.empty()) return usage_error(e);
-    return run_undo_command(o);
+    ReportTarget report;
+    if (const std::string e = report.open(o.report, o.config); !e.empty()) return usage_error(e);
+    return run_undo_command(o, report);
   }
   const platform::Result<JobPlan> plan = make_cli_plan(o, encodings);
   if (!plan) return usage_error(plan.error().context);
-  if (const std::string e = report_place_error(o.report); !e.empty()) return usage_error(e);
-  return run_job(o, *plan);
+  // A report that could not be written is found out before the job, not after it.
+  ReportTarget report;
+  if (const std::string e = report.open(o.report, o.config); !e.empty()) return usage_error(e);
+  return run_job(o, *plan, report);
 }

@@ -3,6 +3,7 @@
 
 #include "cli/check_rule.h"
 #include "cli/name_quote.h"
+#include "util/i18n.h"
 #include "util/strfmt.h"
 
 namespace {
@@ -17,7 +18,7 @@ std::string counts_text(const JobReport& report) {
     if (!text.empty()) text += ", ";
     text += std::string(outcome_name(static_cast<Outcome>(i))) + " " + std::to_string(counts[i]);
   }
-  return text.empty() ? "no files" : text;
+  return text.empty() ? _("no files") : text;
 }
 
 // Important: a file detection was unsure of is converted all the same; the window flags it, so
@@ -36,16 +37,17 @@ std::string file_line(const FileReport& r, bool check) {
     std::string line = quote_name(r.path);
     if (r.offence->line != 0) line += ":" + std::to_string(r.offence->line);
     line += ": " + r.offence->what;
-    if (!r.rule.empty()) line += "; decided by " + r.rule;
+    if (!r.rule.empty()) line += "; " + kestrum::strfmt(_("decided by %s"), r.rule.c_str());
     return line;
   }
   std::string line = quote_name(r.path) + ": " + std::string(outcome_name(r.outcome));
   std::string detail = detail_text(r);
   if (check && !outcome_is_failure(r.outcome) && check_fails(r))
-    detail = detail.empty() ? "would change" : detail + "; would change";
+    detail = detail.empty() ? _("would change") : detail + "; " + _("would change");
   if (is_unsure(r))
-    detail += kestrum::strfmt("%sread as %s, confidence %d: unsure, look at it",
-                              detail.empty() ? "" : "; ", r.source.c_str(), r.confidence);
+    detail += (detail.empty() ? "" : "; ") +
+              kestrum::strfmt(_("read as %s, confidence %d: unsure, look at it"), r.source.c_str(),
+                              r.confidence);
   if (!detail.empty()) line += ": " + detail;
   return line;
 }
@@ -71,20 +73,28 @@ std::vector<std::string> summary_text(const JobReport& report, const ConsoleStyl
   const double speed = report.convert_seconds > 0
                            ? static_cast<double>(report.bytes) / 1e6 / report.convert_seconds
                            : 0.0;
-  std::string head = report.stopped ? "stopped: " : "";
-  if (style.dry_run) head += "nothing written: ";
-  head += kestrum::strfmt("%zu files in %.2f s, %.1f MB/s: ", total, seconds, speed);
-  lines.push_back(head + counts_text(report));
+  std::string line = kestrum::strfmt(
+      P_("%zu files in %.2f s, %.1f MB/s: %s", "%zu files in %.2f s, %.1f MB/s: %s", total), total,
+      seconds, speed, counts_text(report).c_str());
+  if (style.dry_run) line = kestrum::strfmt(_("nothing written: %s"), line.c_str());
+  if (report.stopped) line = kestrum::strfmt(_("stopped: %s"), line.c_str());
+  lines.push_back(line);
   if (style.check) {
     const size_t failed = check_failures(report);
-    lines.push_back(failed == 0 ? kestrum::strfmt("check passed: no file would change")
-                                : kestrum::strfmt("check failed: %zu of %zu entries would change "
-                                                  "or cannot be converted",
+    lines.push_back(failed == 0 ? _("check passed: no file would change")
+                                : kestrum::strfmt(P_("check failed: %zu of %zu entries would "
+                                                     "change or cannot be converted",
+                                                     "check failed: %zu of %zu entries would "
+                                                     "change or cannot be converted",
+                                                     report.entries()),
                                                   failed, report.entries()));
   } else if (const size_t failed = report.failures(); failed > 0) {
-    lines.push_back(kestrum::strfmt(report.undone.empty() ? "%zu of %zu files were not converted"
-                                                          : "%zu of %zu files were not put back",
-                                    failed, report.entries()));
+    lines.push_back(kestrum::strfmt(
+        report.undone.empty() ? P_("%zu of %zu files were not converted",
+                                   "%zu of %zu files were not converted", report.entries())
+                              : P_("%zu of %zu files were not put back",
+                                   "%zu of %zu files were not put back", report.entries()),
+        failed, report.entries()));
   }
   return lines;
 }
@@ -116,21 +126,23 @@ void CliObserver::search_done(size_t total) {
   std::fflush(out_);
 }
 
-void CliObserver::file_done(size_t, const FileReport& report, const std::vector<std::string>&,
+void CliObserver::file_done(size_t, const FileReport&, const std::vector<std::string>&,
                             const JobProgress& progress) {
   last_ = progress;
+}
+
+// Important: a file's line waits for its final outcome, so that it is printed once.
+void CliObserver::file_revised(size_t, const FileReport&, const std::string&) {}
+
+void CliObserver::file_settled(size_t, const FileReport& report) {
   const bool listed = file_is_listed(report, style_);
   // A printed line redraws the progress line below it already.
   if (listed) print_line(file_line(report, style_.check));
   if (!progress_shown_ || listed) return;
-  if (throttle_.due(RedrawThrottle::Clock::now()) || progress.files_done == progress.files_total) {
+  if (throttle_.due(RedrawThrottle::Clock::now()) || last_.files_done == last_.files_total) {
     draw_progress();
     std::fflush(out_);
   }
-}
-
-void CliObserver::file_revised(size_t, const FileReport& report) {
-  if (file_is_listed(report, style_)) print_line(file_line(report, style_.check));
 }
 
 void CliObserver::draw_progress() {

@@ -40,7 +40,8 @@ class CliObserver final : public JobObserver {
   bool wants_file_lines() const override { return false; }  // each file's line is made here
   void file_done(size_t index, const FileReport& report, const std::vector<std::string>& lines,
                  const JobProgress& progress) override;
-  void file_revised(size_t index, const FileReport& report) override;
+  void file_revised(size_t index, const FileReport& report, const std::string& line) override;
+  void file_settled(size_t index, const FileReport& report) override;
 
   // After the run: the search failures, the progress line cleared, the summary.
   void finish(const JobReport& report);

@@ -7,6 +7,7 @@
 #include "config/config.h"
 #include "config/plan_resolver.h"
 #include "platform/fs.h"
+#include "util/i18n.h"
 #include "util/strfmt.h"
 
 namespace {
@@ -16,14 +17,17 @@ namespace {
 std::string read_settings(const std::string& path, const EncodingList& encodings,
                           ConvertConfig& cfg) {
   const platform::Result<platform::PathKind> kind = platform::path_kind(path);
-  if (!kind) return "cannot read settings file " + path + ": " + errno_text(kind.err());
-  if (*kind != platform::PathKind::file)
-    return "cannot read settings file " + path + ": not a regular file";
+  const auto cannot_read = [&path](const std::string& why) {
+    return kestrum::strfmt(_("cannot read settings file %s: %s"), path.c_str(), why.c_str());
+  };
+  if (!kind) return cannot_read(errno_text(kind.err()));
+  if (*kind != platform::PathKind::file) return cannot_read(_("not a regular file"));
   const ConfigProblem problem = load_config(cfg, encodings, path);
-  if (!problem.empty()) return "cannot read settings file " + path + ": " + problem.why;
+  if (!problem.empty()) return cannot_read(problem.why);
   // A rule left out would convert its files by the run's settings: a run refuses it instead.
   if (!problem.diagnostics.empty())
-    return "settings file " + path + ": " + problem.diagnostics.front();
+    return kestrum::strfmt(_("settings file %s: %s"), path.c_str(),
+                           problem.diagnostics.front().c_str());
   return {};
 }
 
@@ -40,7 +44,7 @@ bool names_paths(const CliOptions& o) {
 // Important: files named without --in-place or --output are only looked at; writing them
 // where they are is never a guess.
 std::string take_named_paths(const CliOptions& o, JobPlan& c) {
-  if (o.paths.empty()) return "no files or folders given (see --help)";
+  if (o.paths.empty()) return _("no files or folders given (see --help)");
   const NamedPaths named = resolve_named_paths(o.paths);
   if (!named.error.empty()) return named.error;
   c.input = named.base;
@@ -48,7 +52,7 @@ std::string take_named_paths(const CliOptions& o, JobPlan& c) {
   if (o.output) c.output = *o.output;
   if (o.in_place || (!o.output && (o.dry_run || o.check))) c.output = c.input;
   if (c.output.empty())
-    return "files named: add --in-place to convert them where they are, or --output DIR";
+    return _("files named: add --in-place to convert them where they are, or --output DIR");
   return {};
 }
 
@@ -56,11 +60,12 @@ std::string take_paths(const CliOptions& o, JobPlan& c) {
   if (names_paths(o)) return take_named_paths(o, c);
   if (!o.paths.empty()) c.input = o.paths[0];
   if (o.paths.size() > 1) c.output = o.paths[1];
-  if (c.input.empty()) return "no INPUT directory given (see --help)";
-  if (!platform::is_directory(c.input)) return "input directory " + c.input + " does not exist";
+  if (c.input.empty()) return _("no INPUT directory given (see --help)");
+  if (!platform::is_directory(c.input))
+    return kestrum::strfmt(_("input directory %s does not exist"), c.input.c_str());
   // Nothing is written when only looking: the tree is seen as it would be in place.
   if (c.output.empty() && (o.dry_run || o.check)) c.output = c.input;
-  if (c.output.empty()) return "no OUTPUT directory given (see --help)";
+  if (c.output.empty()) return _("no OUTPUT directory given (see --help)");
   return {};
 }
 
@@ -78,6 +83,7 @@ platform::Result<JobPlan> make_cli_plan(const CliOptions& o, const EncodingList&
   JobPlan& plan = *resolved;
   if (std::string e = take_paths(o, plan); !e.empty()) return platform::Error{EINVAL, std::move(e)};
   plan.options.dry_run = o.dry_run || o.check;
+  if (o.report != "-") plan.report = o.report;  // never one of the run's files
   plan.options.durable = !o.no_sync;
   // Checked against .editorconfig, each file is read as what it should be: nothing is
   // detected, and a double-encoded file is valid text in its charset.

@@ -5,6 +5,7 @@
 
 #include "platform/fs.h"
 #include "platform/fsutil.h"
+#include "util/i18n.h"
 #include "util/strfmt.h"
 
 namespace {
@@ -24,9 +25,11 @@ std::string below(const std::string& folder, const std::string& path) {
 std::string kind_error(const std::string& path, bool& folder) {
   const platform::Result<platform::PathKind> kind = platform::path_kind(path);
   if (!kind)
-    return kind.err() == ENOENT ? path + " does not exist" : path + ": " + errno_text(kind.err());
+    return kind.err() == ENOENT ? kestrum::strfmt(_("%s does not exist"), path.c_str())
+                                : path + ": " + errno_text(kind.err());
   folder = *kind == platform::PathKind::directory;
-  if (*kind == platform::PathKind::other) return path + " is neither a file nor a folder";
+  if (*kind == platform::PathKind::other)
+    return kestrum::strfmt(_("%s is neither a file nor a folder"), path.c_str());
   return {};
 }
 
@@ -53,7 +56,8 @@ NamedPaths resolve_named_paths(const std::vector<std::string>& paths) {
     if (!out.error.empty()) return out;
     platform::Result<std::string> resolved = fsutil::full_path(p);
     if (!resolved) {
-      out.error = "cannot resolve the path " + p + ": " + errno_text(resolved.err());
+      out.error = kestrum::strfmt(_("cannot resolve the path %s: %s"), p.c_str(),
+                                  errno_text(resolved.err()).c_str());
       return out;
     }
     std::string f = std::move(*resolved);

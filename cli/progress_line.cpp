@@ -1,6 +1,7 @@
 // Progress text: files, throughput and an estimate of the time left from the files done.
 #include "cli/progress_line.h"
 
+#include "util/i18n.h"
 #include "util/strfmt.h"
 
 std::string clock_text(int64_t seconds) {
@@ -13,14 +14,16 @@ std::string clock_text(int64_t seconds) {
 }
 
 std::string progress_text(const JobProgress& p) {
-  std::string text = kestrum::strfmt("%zu/%zu files", p.files_done, p.files_total);
+  std::string text = kestrum::strfmt(P_("%zu/%zu files", "%zu/%zu files", p.files_total),
+                                     p.files_done, p.files_total);
   if (p.micros <= 0 || p.files_done == 0) return text;
   const double seconds = static_cast<double>(p.micros) / 1e6;
   text += kestrum::strfmt(", %.1f MB/s", static_cast<double>(p.bytes_done) / 1e6 / seconds);
   if (p.files_done < p.files_total) {
     const double left = seconds * static_cast<double>(p.files_total - p.files_done) /
                         static_cast<double>(p.files_done);
-    text += ", " + clock_text(static_cast<int64_t>(left + 0.5)) + " left";
+    text +=
+        ", " + kestrum::strfmt(_("%s left"), clock_text(static_cast<int64_t>(left + 0.5)).c_str());
   }
   return text;
 }

@@ -4,13 +4,17 @@
 #include <pthread.h>
 #include <unistd.h>
 
-#include <cstring>
+#include <string>
+
+#include "util/i18n.h"
 
 namespace {
 
+// One line of its own, even after a progress line.
 void say(const char* text) {
+  const std::string line = std::string("\nouzel-convert: ") + text + "\n";
   // write(2), not stdio: the main thread may hold the stream's lock mid-line.
-  const ssize_t n = ::write(STDERR_FILENO, text, std::strlen(text));
+  const ssize_t n = ::write(STDERR_FILENO, line.data(), line.size());
   (void)n;
 }
 
@@ -45,10 +49,10 @@ void StopSignals::run() {
     // Important: no hard exit on a second signal; a new target being written would be left
     // truncated under its name.
     if (received_.exchange(true)) {
-      say("\nouzel-convert: still finishing the files in progress\n");
+      say(_("still finishing the files in progress"));
       continue;
     }
-    say("\nouzel-convert: stopping after the files in progress\n");
+    say(_("stopping after the files in progress"));
     if (on_stop_) on_stop_();
   }
 }

@@ -15,6 +15,7 @@
 #include "platform/fsutil.h"
 #include "platform/sys_io.h"
 #include "util/encoding_lookup.h"
+#include "util/i18n.h"
 #include "util/strfmt.h"
 
 namespace {
@@ -24,10 +25,10 @@ constexpr const char* kDefaultFilters[] = {"*.cpp;*.h;*.c;*.hpp;*.lua", "*.xml;*
 // The keys the settings live under, in the order loading looks them up. Those from kThreads
 // on are optional: absent from a new file, written only once they hold something other
 // than their default or the file already had them.
-constexpr const char* kKeys[] = {"input",     "output",        "filters", "filter-index", "from",
-                                 "to",        "threads",       "detect",  "candidates",   "eol",
-                                 "repair",    "bom",           "rules",   "editorconfig", "undo",
-                                 "undo-runs", "undo-megabytes"};
+constexpr const char* kKeys[] = {
+    "input",   "output",       "filters",       "filter-index", "from",      "to",
+    "threads", "detect",       "candidates",    "eol",          "repair",    "bom",
+    "rules",   "editorconfig", "accept-unsure", "undo",         "undo-runs", "undo-megabytes"};
 enum Key {
   kInput,
   kOutput,
@@ -43,12 +44,14 @@ enum Key {
   kBom,
   kRules,
   kEditorconfig,
+  kAcceptUnsure,
   kUndo,
   kUndoRuns,
   kUndoMegabytes,
   kKeyCount
 };
 constexpr int32_t kMaxThreads = 256;
+constexpr double kMinScale = 0.5, kMaxScale = 5.0;
 constexpr int32_t kDefaultUndoRuns = 10;
 constexpr int64_t kDefaultUndoMegabytes = 1024;
 
@@ -85,15 +88,77 @@ struct Settings {
   std::vector<std::string>* fallbacks = nullptr;    // loading: names replaced by a fallback
 };
 
-// Important: a name the file holds but this system does not know is replaced by its fallback
-// (and written so at the next save); said, so that a run never takes the fallback unseen.
-void say_fallback(const Settings& s, const char* key, const std::string& text, const char* list,
-                  int32_t used) {
-  if (s.fallbacks == nullptr) return;
-  const bool listed = used >= 0 && static_cast<size_t>(used) < s.encodings.size();
-  s.fallbacks->push_back(std::string(key) + " names no encoding of " + list + ": \"" + text +
-                         "\"; " + (listed ? s.encodings[static_cast<size_t>(used)].name : "none") +
-                         " is used");
+bool repeated(const YAML::Node& doc, const char* key) {
+  int seen = 0;
+  for (auto it = doc.begin(); it != doc.end() && seen < 2; ++it)
+    seen += it->first.IsScalar() && it->first.Scalar() == key ? 1 : 0;
+  return seen > 1;
+}
+
+// "from names no encoding of the From list: "X"", in the user's language.
+std::string no_encoding_text(const char* key, const char* list, const std::string& name) {
+  return kestrum::strfmt(_("%s names no encoding of %s: \"%s\""), key, _(list), name.c_str());
+}
+
+// Why the value of `key` names no encoding of `list`, or empty when it names one (`index`).
+std::string unread_encoding(const Settings& s, const char* key, const YAML::Node& value,
+                            const char* list, int32_t& index) {
+  // Translators: the first word is the settings file's key (from, to); it stays.
+  using kestrum::strfmt;
+  if (repeated(s.cfg.document, key)) return strfmt(_("%s is given more than once"), key);
+  if (value.IsNull() || (value.IsScalar() && value.Scalar().empty()))
+    return strfmt(_("%s is empty"), key);
+  if (!value.IsScalar())
+    return strfmt(_("%s holds a list or a mapping, not one encoding name"), key);
+  index = found_index(s.encodings, value.Scalar());
+  if (index < static_cast<int32_t>(s.encodings.size())) return {};
+  return no_encoding_text(key, list, value.Scalar());
+}
+
+// The index `key` names. Important: only a missing key takes the fallback unsaid; anything else
+// the file holds that names no encoding is said, so that a run never takes the fallback
+// unseen, and kept as written by a save (`unread`).
+int32_t read_encoding(const Settings& s, const char* key, const char* list, const char* missing,
+                      const char* fallback, ConvertConfig::Unread& unread) {
+  unread = {};
+  const auto names = static_cast<int32_t>(s.encodings.size());
+  const auto say = [&](const std::string& why, int32_t used) {
+    if (s.fallbacks == nullptr) return;
+    const bool listed = used >= 0 && used < names;
+    s.fallbacks->push_back(
+        kestrum::strfmt(_("%s; %s is used"), why.c_str(),
+                        listed ? s.encodings[static_cast<size_t>(used)].name.c_str() : _("none")));
+  };
+  const YAML::Node value = s.cfg.document[key];
+  if (!value.IsDefined()) {
+    const int32_t index = found_index(s.encodings, missing);
+    if (index == names) say(no_encoding_text(key, list, missing), index);
+    return index;
+  }
+  const int32_t fallback_index = index_of(s.encodings, fallback);
+  int32_t index = fallback_index;
+  unread.why = unread_encoding(s, key, value, list, index);
+  if (unread.why.empty()) return index;
+  unread.index = fallback_index;
+  say(unread.why, fallback_index);
+  return fallback_index;
+}
+
+// Important: looked up through a const node, since `scale` is no key a save writes and the
+// non-const subscript would add it to the document.
+void read_scale(ConvertConfig& cfg, const YAML::Node& doc, std::vector<std::string>* fallbacks) {
+  cfg.scale = 0.0;
+  const YAML::Node value = doc["scale"];
+  if (!value.IsDefined() || value.IsNull()) return;
+  const double scale = value.as<double>(-1.0);
+  if (scale == 0.0 || (scale >= kMinScale && scale <= kMaxScale)) {
+    cfg.scale = scale;
+  } else if (fallbacks) {
+    fallbacks->push_back(kestrum::strfmt(
+        _("scale takes a number from 0.5 to 5 (0: the desktop's), not \"%s\"; the desktop's is "
+          "used"),
+        value.IsScalar() ? value.Scalar().c_str() : _("a collection")));
+  }
 }
 
 void read_options(ConvertConfig& cfg, YAML::Node& doc, std::vector<std::string>* fallbacks) {
@@ -102,6 +167,7 @@ void read_options(ConvertConfig& cfg, YAML::Node& doc, std::vector<std::string>*
   cfg.detect = doc[kKeys[kDetect]].as<bool>(false);
   cfg.repair = doc[kKeys[kRepair]].as<bool>(false);
   cfg.editorconfig = doc[kKeys[kEditorconfig]].as<bool>(false);
+  cfg.accept_unsure = doc[kKeys[kAcceptUnsure]].as<bool>(false);
   cfg.undo = doc[kKeys[kUndo]].as<bool>(true);
   const int32_t runs = doc[kKeys[kUndoRuns]].as<int32_t>(kDefaultUndoRuns);
   cfg.undo_runs = runs < 1 || runs > 1000 ? kDefaultUndoRuns : runs;
@@ -117,12 +183,15 @@ void read_options(ConvertConfig& cfg, YAML::Node& doc, std::vector<std::string>*
   cfg.eol = EolMode::keep;
   const YAML::Node eol = doc[kKeys[kEol]];
   if (eol.IsScalar() && !parse_eol_mode(eol.Scalar(), cfg.eol) && fallbacks)
-    fallbacks->push_back("eol takes keep, lf or crlf, not \"" + eol.Scalar() + "\"; keep is used");
+    fallbacks->push_back(kestrum::strfmt(_("eol takes keep, lf or crlf, not \"%s\"; keep is used"),
+                                         eol.Scalar().c_str()));
+  read_scale(cfg, doc, fallbacks);
   cfg.bom = kDefaultBom;
   const YAML::Node bom = doc[kKeys[kBom]];
   if (bom.IsScalar() && !parse_bom_mode(bom.Scalar(), cfg.bom) && fallbacks)
-    fallbacks->push_back("bom takes keep, add or remove, not \"" + bom.Scalar() + "\"; " +
-                         bom_mode_name(kDefaultBom) + " is used");
+    fallbacks->push_back(kestrum::strfmt(_("bom takes keep, add or remove, not \"%s\"; %s is used"),
+                                         bom.Scalar().c_str(),
+                                         std::string(bom_mode_name(kDefaultBom)).c_str()));
 }
 
 // Important: the non-const subscript turns a null or sequence document into a mapping and adds
@@ -138,20 +207,10 @@ void read_settings(Settings& s) {
   const int32_t index = doc[kKeys[kFilterIndex]].as<int32_t>(0);
   const auto count = static_cast<int32_t>(cfg.filters.size());
   cfg.filter_index = index < 0 || index >= count ? 0 : index;
-  const std::string from = text_or(doc[kKeys[kFrom]], "GBK");
-  const std::string to = text_or(doc[kKeys[kTo]], "UTF-8");
-  const auto names = static_cast<int32_t>(s.encodings.size());
   // Names as the command line reads them ("big5", "utf8"), so both take a file alike.
-  cfg.from_index = found_index(s.encodings, from);
-  if (cfg.from_index == names) {
-    cfg.from_index = index_of(s.encodings, "GBK");
-    say_fallback(s, "from", from, "the From list", cfg.from_index);
-  }
-  cfg.to_index = found_index(s.encodings, to);
-  if (cfg.to_index == names) {
-    cfg.to_index = index_of(s.encodings, "UTF8");
-    say_fallback(s, "to", to, "the To list", cfg.to_index);
-  }
+  cfg.from_index =
+      read_encoding(s, kKeys[kFrom], N_("the From list"), "GBK", "GBK", cfg.from_unread);
+  cfg.to_index = read_encoding(s, kKeys[kTo], N_("the To list"), "UTF-8", "UTF8", cfg.to_unread);
   read_options(cfg, doc, s.fallbacks);
   std::vector<std::string> dropped;
   cfg.rules = read_rules(doc[kKeys[kRules]], s.encodings, s.diagnostics ? *s.diagnostics : dropped);
@@ -174,7 +233,7 @@ YAML::Node read_document(ConvertConfig& cfg, ConfigProblem& problem) {
   if (!S_ISREG(st.st_mode)) {
     // A FIFO or device would block the start or never end.
     problem.error = EINVAL;
-    problem.why = "not a regular file";
+    problem.why = _("not a regular file");
     return YAML::Node();
   }
   std::string text;
@@ -184,7 +243,7 @@ YAML::Node read_document(ConvertConfig& cfg, ConfigProblem& problem) {
   if (const platform::Status read = platform::read_file(path, text, kMaxSettingsBytes); !read) {
     const int err = read.err();
     const std::string why =
-        err == EFBIG ? "larger than 1 MiB, too big for a settings file" : errno_text(err);
+        err == EFBIG ? _("larger than 1 MiB, too big for a settings file") : errno_text(err);
     problem.error = err;
     problem.why = why;
     cfg.unreadable = fsutil::full_path(path).value_or(path);
@@ -193,7 +252,7 @@ YAML::Node read_document(ConvertConfig& cfg, ConfigProblem& problem) {
   try {
     YAML::Node doc = YAML::Load(text);
     if (const auto mark = unclosed_quote(doc, text)) {
-      throw YAML::ParserException(*mark, "a quoted value has no closing quote");
+      throw YAML::ParserException(*mark, _("a quoted value has no closing quote"));
     }
     return doc;
   } catch (const YAML::Exception& e) {
@@ -227,8 +286,10 @@ YAML::Node settings_value(const Settings& s, int key, const YAML::Node& old) {
     case kFilterIndex:
       return YAML::Node(cfg.filter_index);
     case kFrom:
+      if (!cfg.from_unread.why.empty() && cfg.from_index == cfg.from_unread.index) return old;
       return encoding_name(s, cfg.from_index, "GBK");
     case kTo:
+      if (!cfg.to_unread.why.empty() && cfg.to_index == cfg.to_unread.index) return old;
       return encoding_name(s, cfg.to_index, "UTF-8");
     case kThreads:
       return YAML::Node(cfg.threads);
@@ -254,6 +315,8 @@ YAML::Node settings_value(const Settings& s, int key, const YAML::Node& old) {
       return write_rules(cfg.rules, old, s.encodings);
     case kEditorconfig:
       return YAML::Node(cfg.editorconfig);
+    case kAcceptUnsure:
+      return YAML::Node(cfg.accept_unsure);
     case kUndo:
       return YAML::Node(cfg.undo);
     case kUndoRuns:
@@ -287,6 +350,8 @@ bool worth_adding(const ConvertConfig& cfg, int key) {
       return !cfg.rules.empty();
     case kEditorconfig:
       return cfg.editorconfig;
+    case kAcceptUnsure:
+      return cfg.accept_unsure;
     case kUndo:
       return !cfg.undo;
     case kUndoRuns:
@@ -311,13 +376,19 @@ int settings_key(const YAML::Node& key) {
 YAML::Node settings_document(const Settings& s) {
   YAML::Node out(YAML::NodeType::Map);
   bool placed[kKeyCount] = {};
+  bool replaced[kKeyCount] = {};
   const YAML::Node& doc = s.cfg.document;
   if (doc.IsMap()) {
     for (auto it = doc.begin(); it != doc.end(); ++it) {
       const int k = settings_key(it->first);
       if (k >= 0 && !placed[k]) {
-        out.force_insert(it->first, settings_value(s, k, it->second));
+        YAML::Node value = settings_value(s, k, it->second);
+        // A source or target chosen anew replaces every copy the file held, not the first.
+        replaced[k] = (k == kFrom || k == kTo) && !value.is(it->second);
+        out.force_insert(it->first, value);
         placed[k] = true;
+      } else if (k >= 0 && replaced[k]) {
+        continue;
       } else {
         out.force_insert(it->first, it->second);
       }
@@ -338,8 +409,9 @@ platform::Status keep_unreadable(Settings& s, SavedConfig& saved) {
     return {};
   platform::Result<std::string> moved = move_aside(cfg.path);
   if (!moved && moved.err() != ENOENT)
-    return platform::Error{moved.err(),
-                           "the unreadable settings file " + cfg.path + " is left as it was"};
+    return platform::Error{
+        moved.err(),
+        kestrum::strfmt(_("the unreadable settings file %s is left as it was"), cfg.path.c_str())};
   if (moved) saved.kept_as = std::move(*moved);
   cfg.unreadable.clear();
   return {};
@@ -350,7 +422,7 @@ platform::Result<SavedConfig> write_settings(Settings& s) {
   std::string text;
   if (!yamltext::emit_exact(updated, text))
     return platform::Error{
-        EILSEQ, "a setting holds bytes that cannot be written so that they read back unchanged"};
+        EILSEQ, _("a setting holds bytes that cannot be written so that they read back unchanged")};
   SavedConfig saved;
   if (platform::Status kept = keep_unreadable(s, saved); !kept) return kept.error();
   if (const platform::Status written = platform::write_file_safely(s.cfg.path, text); !written) {
@@ -396,7 +468,7 @@ ConfigProblem load_config(ConvertConfig& config, const EncodingList& encodings,
     config.document.reset(read_document(config, problem));
     // A list on top would be saved as a map keyed 0, 1, ...: refused, so it is kept aside.
     if (!config.document.IsMap() && !config.document.IsNull())
-      throw YAML::Exception(YAML::Mark::null_mark(), "the top level is not a mapping");
+      throw YAML::Exception(YAML::Mark::null_mark(), _("the top level is not a mapping"));
     read_settings(s);
   } catch (const std::exception& e) {
     problem.error = 0;
@@ -422,14 +494,16 @@ platform::Result<SavedConfig> save_config(ConvertConfig& config, const EncodingL
 std::vector<std::string> save_config_lines(const platform::Result<SavedConfig>& saved,
                                            const std::string& path) {
   if (!saved) {
-    std::vector<std::string> lines{"save config failed, error: " + errno_text(saved.err())};
+    std::vector<std::string> lines{
+        kestrum::strfmt(_("save config failed, error: %s"), errno_text(saved.err()).c_str())};
     if (!saved.error().context.empty()) lines.push_back(saved.error().context);
     return lines;
   }
   std::vector<std::string> lines;
   if (!saved->kept_as.empty())
-    lines.push_back("the settings file " + path + " could not be read; its text is kept as " +
-                    saved->kept_as);
-  lines.push_back("save config to file " + saved->path + " success");
+    lines.push_back(
+        kestrum::strfmt(_("the settings file %s could not be read; its text is kept as %s"),
+                        path.c_str(), saved->kept_as.c_str()));
+  lines.push_back(kestrum::strfmt(_("save config to file %s success"), saved->path.c_str()));
   return lines;
 }

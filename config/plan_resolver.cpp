@@ -5,6 +5,8 @@
 
 #include "detect/detect.h"
 #include "util/encoding_lookup.h"
+#include "util/i18n.h"
+#include "util/strfmt.h"
 
 namespace {
 
@@ -23,7 +25,16 @@ platform::Status take_encoding(EncodingEntry& out, const ConvertConfig& cfg,
                                const EncodingList& encodings, const PlanOverrides& o,
                                const std::optional<std::string>& typed, const char* key,
                                int32_t index, const char* fallback) {
+  if (typed && typed->empty())
+    return refused(kestrum::strfmt(_("%s names no encoding"), (std::string("--") + key).c_str()));
+  const ConvertConfig::Unread& unread =
+      key == std::string("from") ? cfg.from_unread : cfg.to_unread;
   std::string name = typed.value_or(written(cfg, o.strict, key));
+  // Important: what the file holds in place of one name is never taken as the fallback.
+  if (!typed && o.strict && !unread.why.empty() &&
+      (name.empty() || find_encoding(encodings, name) != nullptr))
+    return refused(
+        kestrum::strfmt(_("settings file %s: %s"), cfg.path.c_str(), unread.why.c_str()));
   if (const EncodingEntry* e = entry_at(encodings, index); name.empty() && e) {
     out = *e;
     return {};
@@ -42,16 +53,20 @@ platform::Status take_mode(Mode& out, const ConvertConfig& cfg, const PlanOverri
                            const char* choices) {
   const std::string text = typed.value_or(written(cfg, o.strict, key));
   if (text.empty() || parse(text, out)) return {};
-  const std::string where = typed ? "--" : "settings file " + cfg.path + ": ";
-  return refused(where + key + " takes " + choices + ", not \"" + text + "\"");
+  // Translators: the first word is an option or settings key (eol, bom); it stays.
+  const std::string why =
+      kestrum::strfmt(_("%s takes %s, not \"%s\""), key, _(choices), text.c_str());
+  if (typed) return refused("--" + why);
+  return refused(kestrum::strfmt(_("settings file %s: %s"), cfg.path.c_str(), why.c_str()));
 }
 
 platform::Status check_candidates(const std::vector<std::string>& candidates) {
   std::vector<std::string> unknown;
   detect::expand_candidates(candidates, &unknown);
   if (unknown.empty()) return {};
-  return refused("unknown candidate \"" + unknown.front() +
-                 "\": name a preset (Chinese, Japanese, ...) or an encoding");
+  return refused(kestrum::strfmt(
+      _("unknown candidate \"%s\": name a preset (Chinese, Japanese, ...) or an encoding"),
+      unknown.front().c_str()));
 }
 
 }  // namespace
@@ -71,9 +86,10 @@ platform::Result<JobPlan> resolve_plan(const ConvertConfig& cfg, const EncodingL
   opt.bom = cfg.bom;
   opt.detect = o.detect.value_or(cfg.detect);
   opt.candidates = o.candidates.value_or(cfg.candidates);
+  opt.accept_unsure = o.accept_unsure.value_or(cfg.accept_unsure);
   platform::Status ok =
-      take_mode(opt.eol, cfg, o, o.eol, "eol", parse_eol_mode, "keep, lf or crlf");
-  if (ok) ok = take_mode(opt.bom, cfg, o, o.bom, "bom", parse_bom_mode, "keep, add or remove");
+      take_mode(opt.eol, cfg, o, o.eol, "eol", parse_eol_mode, N_("keep, lf or crlf"));
+  if (ok) ok = take_mode(opt.bom, cfg, o, o.bom, "bom", parse_bom_mode, N_("keep, add or remove"));
   // Important: the window lists a candidate it does not know beside the others and the file
   // keeps it; a run from the command line cannot show that, so it refuses the name instead.
   if (ok && opt.detect && (o.strict || o.candidates)) ok = check_candidates(opt.candidates);

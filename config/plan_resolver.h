@@ -19,6 +19,7 @@ struct PlanOverrides {
   std::optional<unsigned> threads;
   std::optional<bool> detect;
   std::optional<std::vector<std::string>> candidates;
+  std::optional<bool> accept_unsure;
   std::optional<std::string> eol;
   std::optional<std::string> bom;
   std::optional<bool> repair;

@@ -1,6 +1,9 @@
 // Reading and writing per-pattern rules as YAML.
 #include "config/rules_yaml.h"
 
+#include "util/i18n.h"
+#include "util/strfmt.h"
+
 namespace {
 
 constexpr const char* kRuleKeys[] = {"filter", "to", "eol", "bom"};
@@ -16,39 +19,41 @@ std::string odd_key(const YAML::Node& entry) {
     const std::string key = it->first.IsScalar() ? it->first.Scalar() : std::string("?");
     bool known = false;
     for (const char* k : kRuleKeys) known = known || key == k;
-    if (!known) return "has an unknown key \"" + key + "\" (filter, to, eol, bom)";
-    if (!it->second.IsScalar() && !it->second.IsNull()) return key + " is not a single value";
+    if (!known)
+      return kestrum::strfmt(_("has an unknown key \"%s\" (filter, to, eol, bom)"), key.c_str());
+    if (!it->second.IsScalar() && !it->second.IsNull())
+      return kestrum::strfmt(_("%s is not a single value"), key.c_str());
   }
   return {};
 }
 
 // The entry as a rule, or why it cannot be one.
 std::string parse_entry(const YAML::Node& entry, const EncodingList& encodings, FileRule& rule) {
-  if (!entry.IsMap()) return "is not a map of filter, to, eol and bom";
+  if (!entry.IsMap()) return _("is not a map of filter, to, eol and bom");
   if (std::string odd = odd_key(entry); !odd.empty()) return odd;
   rule.filter = scalar(entry, "filter");
-  if (rule.filter.empty()) return "has no filter";
+  if (rule.filter.empty()) return _("has no filter");
   const std::string to = scalar(entry, "to");
   if (!to.empty() && index_of(encodings, to) == static_cast<int32_t>(encodings.size()))
-    return "to names no encoding of the To list: \"" + to + "\"";
+    return kestrum::strfmt(_("to names no encoding of the To list: \"%s\""), to.c_str());
   rule.to = EncodingEntry(to);
   const std::string e = scalar(entry, "eol");
   EolMode eol = EolMode::keep;
-  if (!e.empty() && !parse_eol_mode(e, eol)) return "eol takes keep, lf or crlf, not \"" + e + "\"";
+  if (!e.empty() && !parse_eol_mode(e, eol))
+    return kestrum::strfmt(_("eol takes keep, lf or crlf, not \"%s\""), e.c_str());
   if (!e.empty()) rule.eol = eol;
   const std::string b = scalar(entry, "bom");
   BomMode bom = kDefaultBom;
   if (!b.empty() && !parse_bom_mode(b, bom))
-    return "bom takes keep, add or remove, not \"" + b + "\"";
+    return kestrum::strfmt(_("bom takes keep, add or remove, not \"%s\""), b.c_str());
   if (!b.empty()) rule.bom = bom;
   return {};
 }
 
 std::string entry_name(size_t number, const YAML::Node& entry) {
-  std::string name = "rule " + std::to_string(number);
   const std::string filter = entry.IsMap() ? scalar(entry, "filter") : std::string();
-  if (!filter.empty()) name += " (" + filter + ")";
-  return name;
+  if (filter.empty()) return kestrum::strfmt(_("rule %zu"), number);
+  return kestrum::strfmt(_("rule %zu (%s)"), number, filter.c_str());
 }
 
 }  // namespace
@@ -58,7 +63,7 @@ std::vector<FileRule> read_rules(const YAML::Node& list, const EncodingList& enc
   std::vector<FileRule> rules;
   if (!list.IsDefined() || list.IsNull()) return rules;
   if (!list.IsSequence()) {
-    problems.push_back("rules is not a list of rules; none is used");
+    problems.push_back(_("rules is not a list of rules; none is used"));
     return rules;
   }
   size_t number = 0;
@@ -69,7 +74,8 @@ std::vector<FileRule> read_rules(const YAML::Node& list, const EncodingList& enc
     if (why.empty())
       rules.push_back(std::move(rule));
     else
-      problems.push_back(entry_name(number, entry) + " " + why + "; it is left out");
+      problems.push_back(kestrum::strfmt(_("%s %s; it is left out"),
+                                         entry_name(number, entry).c_str(), why.c_str()));
   }
   return rules;
 }

@@ -9,6 +9,8 @@
 #include <cstdio>
 
 #include "platform/sys_io.h"
+#include "util/i18n.h"
+#include "util/strfmt.h"
 
 namespace {
 
@@ -34,14 +36,17 @@ int rename_no_replace(const std::string& from, const std::string& to) {
 
 platform::Result<std::string> move_aside(const std::string& path) {
   struct stat st;
-  if (platform::sysio().lstat(path.c_str(), &st) != 0) return platform::last_error("stat " + path);
+  if (platform::sysio().lstat(path.c_str(), &st) != 0)
+    return platform::last_error(kestrum::strfmt(_("stat %s"), path.c_str()));
   const std::string base = path + ".bad";
   for (int n = 0; n < kMaxTries; ++n) {
     std::string name = n == 0 ? base : base + "." + std::to_string(n);
     const int err = rename_no_replace(path, name);
     if (err == EEXIST) continue;
-    if (err != 0) return platform::Error{err, "rename " + path + " to " + name};
+    if (err != 0)
+      return platform::Error{err,
+                             kestrum::strfmt(_("rename %s to %s"), path.c_str(), name.c_str())};
     return name;
   }
-  return platform::Error{EEXIST, "rename " + path + " aside"};
+  return platform::Error{EEXIST, kestrum::strfmt(_("rename %s aside"), path.c_str())};
 }

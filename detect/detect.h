@@ -31,7 +31,12 @@ struct Decision {
   Evidence evidence = Evidence::undetected;
   int confidence = 0;               // 0-100
   std::string note;                 // short, for the log and the preview
-  std::vector<std::string> rivals;  // ambiguous: the candidates in question, best first
+  std::vector<std::string> rivals;  // ambiguous, undetected: the best two readings
+  std::string readings = "";        // and where they part, short and side by side (readings_apart)
+  double plausibility = 0;          // points per character of the reading chosen (or of its pool)
+  double chars = 0;                 // the non-ASCII characters behind it
+  double lead = 0;                  // points ahead of the best reading of other text
+  bool guess = false;  // below the line, taken only because unsure readings are accepted
 };
 
 struct Preset {
@@ -40,6 +45,12 @@ struct Preset {
 };
 
 const std::vector<Preset>& presets();
+
+// The candidate name that stands for every encoding detection knows ("--candidates all").
+inline constexpr const char* kEveryEncoding = "ALL";
+
+// Every preset's encodings in order, then those no preset offers (EBCDIC): what "all" means.
+const std::vector<std::string>& every_encoding();
 
 // The upper-case glibc name for an alias ("sjis" -> "SHIFT_JIS", "windows-1251" -> "CP1251").
 std::string canonical_name(std::string_view encoding);
@@ -55,12 +66,20 @@ const Preset* preset_of(std::string_view encoding);
 // True for the Unicode forms the detector always considers besides the candidates.
 bool is_unicode_form(std::string_view encoding);
 
+// True for an encoding met far less often than the Windows and common ISO pages of its script
+// (ISO-8859-4, MacRoman, CP437, JOHAB...): it needs more evidence to be chosen.
+bool is_rare(std::string_view encoding);
+
 // The wider label that reads everything `encoding` reads ("SHIFT_JIS" -> "CP932"); "" if none.
 std::string wider_label(std::string_view encoding);
 
 // True when `encoding` reads every printable ASCII byte as itself (SHIFT_JIS does not: 0x5C is
 // ¥ and 0x7E is ‾). Unknown encodings and those that are not ASCII-based count as keeping it.
 bool keeps_ascii(std::string_view encoding);
+
+// The printable ASCII bytes `encoding` reads as other characters ("\\~" for SHIFT_JIS); "" for
+// those that keep ASCII and those that are not ASCII-based.
+std::string ascii_changes(std::string_view encoding);
 
 // Why the wider label was taken over a narrow one that also reads the text; "" if not a pair.
 std::string wider_label_note(std::string_view wide, std::string_view narrow);
@@ -85,8 +104,16 @@ std::string sample_line(std::string_view content, const std::string& encoding,
 // "UTF-16LE" or "UTF-16BE" for text with no mark whose every other byte is mostly NUL; "".
 std::string unmarked_utf16(std::string_view content);
 
+// The UTF form of text with no mark that holds NUL bytes: UTF-32 (LE/BE), UTF-16 as above, or
+// UTF-16 with few NUL bytes (Chinese, Russian) whose text reads as some language; "" if none.
+std::string unmarked_wide(std::string_view content);
+
 // True when 7-bit content carries the escape sequences of ISO-2022-JP/KR/CN.
 bool has_iso2022_escapes(std::string_view content);
+
+// "ISO-2022-JP", "ISO-2022-KR" or "ISO-2022-CN" by the character sets the first escape
+// sequence designates; "" when there is none.
+std::string iso2022_form(std::string_view content);
 
 // Decides a tree of files: first each file on its own text; a file with too little text of its
 // own is helped by the files of its folder whose own readings agree with it, never by other
@@ -97,6 +124,9 @@ class TreeDetector {
     bool pooling = true;    // false: every file on its own text alone (for measurements)
     bool libraries = true;  // let ICU and uchardet vote on the pools
     size_t window = 8192;   // bytes of non-ASCII evidence read per file
+    // Take the best reading of a close call or of implausible text as a guess (Decision::guess)
+    // instead of refusing the file.
+    bool accept_unsure = false;
   };
 
   // `candidates` are glibc names or preset names; `preferred` wins ties and close calls.

@@ -40,7 +40,14 @@ double group_points(const std::vector<Standing>& s, int member) {
 }  // namespace
 
 Candidate make_candidate(const std::string& name) {
-  return {name, family_of(name), -1, lang_model().served_by(name)};
+  const bool foreign = lang_model().written_in(name) == 0;
+  return {name,
+          family_of(name),
+          -1,
+          lang_model().served_by(name),
+          ascii_changes(name),
+          -(is_rare(name) ? kRarePrior : 0.0) - (foreign ? kForeignPrior : 0.0),
+          foreign};
 }
 
 Choice choose(const std::vector<Candidate>& candidates, const std::vector<Standing>& s,
@@ -73,8 +80,27 @@ Choice choose(const std::vector<Candidate>& candidates, const std::vector<Standi
     best = wide;
   }
   c.index = best;
+  c.points = top;
+  c.chars = s[static_cast<size_t>(best)].chars;
   c.confidence = confidence_of(c.margin, c.alone, top, s[static_cast<size_t>(best)].chars);
   return c;
+}
+
+double plausible_floor(double chars, bool wide) {
+  if (wide) return -4.0;
+  return chars <= 3 ? -2.0 : chars <= 10 ? -1.0 : -0.5;
+}
+
+bool plausible(const Candidate& c, double points, double chars) {
+  const bool wide = c.family == Family::gb || c.family == Family::big5 ||
+                    c.family == Family::japanese || c.family == Family::korean;
+  return chars <= 0 || points - c.prior >= plausible_floor(chars, wide) * chars;
+}
+
+int reported_confidence(int confidence, bool taken) {
+  const int c = std::clamp(confidence, 0, 99);
+  const int span = taken ? 99 - kTakenConfidence : kTakenConfidence - 1;
+  return (taken ? kTakenConfidence : 0) + (c * span + 49) / 99;
 }
 
 int confidence_of(double margin, bool alone, double points, double chars) {

@@ -4,6 +4,10 @@
 #include <algorithm>
 #include <cstring>
 
+#include "detect/detect_decode.h"
+#include "util/i18n.h"
+#include "util/strfmt.h"
+
 namespace detect {
 namespace {
 
@@ -118,6 +122,80 @@ LineColumn line_column(std::string_view content, uint64_t offset) {
   }
   lc.column = end - line_start + 1;
   return lc;
+}
+
+}  // namespace detect
+
+namespace detect {
+namespace {
+
+// The characters of `text` around `at`: from the line's start when it lies within a third of
+// `max_chars` before it, else from a word's start, and on to `max_chars` in all, within the
+// line.
+std::string around(const std::u32string& text, size_t at, size_t max_chars) {
+  size_t from = at;
+  const size_t back = max_chars / 3;
+  while (from > 0 && at - from < back && text[from - 1] != '\n') --from;
+  if (from > 0 && text[from - 1] != '\n') {
+    for (size_t k = from; k < at; ++k)
+      if (text[k] == ' ' || text[k] == '\t') from = k + 1;
+  }
+  size_t to = from;
+  while (to < text.size() && to - from < max_chars && text[to] != '\n' && text[to] != '\r') ++to;
+  std::string out;
+  if (from > 0 && text[from - 1] != '\n') out += "\u2026";
+  for (size_t k = from; k < to; ++k) append_utf8(out, text[k] == '\t' ? U' ' : text[k]);
+  if (to < text.size() && text[to] != '\n' && text[to] != '\r') out += "\u2026";
+  return out;
+}
+
+// Where two readings part: the line and each reading's text around it; `found` false when they
+// agree over the first 64 KiB.
+struct Parting {
+  bool found = false;
+  unsigned long long line = 1;
+  std::string a, b;
+};
+
+Parting parting(std::string_view content, const std::string& a, const std::string& b,
+                size_t max_chars) {
+  Parting p;
+  const std::string_view head = content.substr(0, size_t{1} << 16);
+  std::u32string ta, tb;
+  if (!decode_lenient(head, a, ta) || (!b.empty() && !decode_lenient(head, b, tb))) return p;
+  size_t i = 0;
+  if (b.empty()) {  // one reading: where its text leaves ASCII
+    while (i < ta.size() && ta[i] < 0x80) ++i;
+  } else {
+    while (i < ta.size() && i < tb.size() && ta[i] == tb[i]) ++i;
+  }
+  if (i == ta.size() && (b.empty() || i == tb.size())) return p;
+  for (size_t k = 0; k < i; ++k) p.line += ta[k] == '\n' ? 1 : 0;
+  p.found = true;
+  p.a = around(ta, i, max_chars);
+  if (!b.empty()) p.b = around(tb, i, max_chars);
+  return p;
+}
+
+}  // namespace
+
+std::string readings_apart(std::string_view content, const std::string& a, const std::string& b,
+                           size_t max_chars) {
+  const Parting p = parting(content, a, b, max_chars);
+  if (!p.found) return "";
+  std::string side = a + " \u201C" + p.a + "\u201D";
+  if (!b.empty()) side += "  \u2502  " + b + " \u201C" + p.b + "\u201D";
+  return kestrum::strfmt(_("line %llu: %s"), p.line, side.c_str());
+}
+
+std::string first_difference(std::string_view content, const std::string& a, const std::string& b,
+                             size_t max_chars) {
+  const Parting p = parting(content, a, b, max_chars);
+  if (!p.found) return "";
+  if (b.empty())
+    return kestrum::strfmt(_("line %llu: %s reads \u201C%s\u201D"), p.line, a.c_str(), p.a.c_str());
+  return kestrum::strfmt(_("line %llu: %s reads \u201C%s\u201D, %s \u201C%s\u201D"), p.line,
+                         a.c_str(), p.a.c_str(), b.c_str(), p.b.c_str());
 }
 
 }  // namespace detect

@@ -40,3 +40,20 @@ struct LineColumn {
 LineColumn line_column(std::string_view content, uint64_t offset);
 
 }  // namespace detect
+
+namespace detect {
+
+// Where two readings of `content` first part: "line 3: CP1252 reads “geht´s”, ISO-8859-15
+// “gehtŽs”", each side at most about `max_chars` characters around the first character they
+// read differently (lenient: a byte one of them cannot read shows as U+FFFD). "" when the
+// readings agree over the first 64 KiB. With `b` empty, the one reading where it first
+// leaves ASCII.
+std::string first_difference(std::string_view content, const std::string& a, const std::string& b,
+                             size_t max_chars = 40);
+
+// The same, short and side by side for a table cell: "line 3: CP1252 “geht´s” │ ISO-8859-15
+// “gehtŽs”".
+std::string readings_apart(std::string_view content, const std::string& a, const std::string& b,
+                           size_t max_chars = 14);
+
+}  // namespace detect

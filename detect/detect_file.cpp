@@ -1,14 +1,19 @@
 // File-level analysis: Unicode forms and 7-bit escapes, then the statistics of the candidates.
 #include "detect/detect_file.h"
 
+#include <unicode/uchar.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <limits>
+#include <vector>
 
 #include "detect/detect_decode.h"
 #include "detect/detect_excerpt.h"
 #include "detect/detect_libs.h"
 #include "detect/lang_model.h"
+#include "util/i18n.h"
+#include "util/strfmt.h"
 
 namespace detect {
 namespace {
@@ -22,51 +27,72 @@ uint64_t fnv1a(std::u32string_view text) {
   return h;
 }
 
+std::string stop_text(const std::string& name, const LineColumn& lc) {
+  return kestrum::strfmt(_("no candidate reads it: %s stops at line %llu, column %llu"),
+                         name.c_str(), static_cast<unsigned long long>(lc.line),
+                         static_cast<unsigned long long>(lc.column));
+}
+
 std::string undetected_reason(const std::vector<Candidate>& candidates, int preferred,
                               std::string_view content, const Excerpt& ex,
                               const std::vector<size_t>& stops) {
   // Important: the candidates may hold no legacy encoding at all (--from UTF-16 alone).
-  if (candidates.empty()) return "no candidate reads it: the candidates name no legacy encoding";
+  if (candidates.empty()) return _("no candidate reads it: the candidates name no legacy encoding");
   const size_t who = preferred >= 0 ? static_cast<size_t>(preferred) : 0;
   const uint64_t at = ex.file_offset(stops[who]);
   const LineColumn lc = line_column(content, at);
-  char bytes[16] = "";
-  if (at < content.size()) {
-    std::snprintf(bytes, sizeof bytes, " (byte 0x%02X)",
-                  static_cast<unsigned>(static_cast<unsigned char>(content[at])));
-  }
-  return "no candidate reads it: " + candidates[who].name + " stops at line " +
-         std::to_string(lc.line) + ", column " + std::to_string(lc.column) + bytes;
+  if (at >= content.size()) return stop_text(candidates[who].name, lc);
+  return kestrum::strfmt(
+      _("no candidate reads it: %s stops at line %llu, column %llu (byte 0x%02X)"),
+      candidates[who].name.c_str(), static_cast<unsigned long long>(lc.line),
+      static_cast<unsigned long long>(lc.column),
+      static_cast<unsigned>(static_cast<unsigned char>(content[at])));
 }
 
 bool special_form(const std::vector<Candidate>& candidates, int preferred, std::string_view content,
                   FileAnalysis& fa) {
   Decision& d = fa.decision;
-  if (const std::string utf16 = unmarked_utf16(content); !utf16.empty()) {
-    d = {utf16, Evidence::file_statistics, 90, "no byte-order mark; every other byte is NUL", {}};
+  if (const std::string wide = unmarked_wide(content); !wide.empty()) {
+    d = {wide,
+         Evidence::file_statistics,
+         90,
+         kestrum::strfmt(_("no byte-order mark; %s by its NUL bytes"), wide.c_str()),
+         {}};
     return true;
   }
   if (!has_high_byte(content)) {
-    if (has_iso2022_escapes(content)) {
+    if (const std::string form = iso2022_form(content); !form.empty()) {
       for (const Candidate& c : candidates) {
         std::u32string out;
-        if (c.name.rfind("ISO-2022", 0) == 0 &&
+        if (c.name.rfind(form, 0) == 0 &&
             decode_strict(content.substr(0, 1 << 16), c.name, out).ok) {
-          d = {c.name, Evidence::file_statistics, 95, "escape sequences of " + c.name, {}};
+          d = {c.name,
+               Evidence::file_statistics,
+               95,
+               kestrum::strfmt(_("escape sequences of %s"), c.name.c_str()),
+               {}};
           return true;
         }
       }
+      // Important: read as ASCII it would keep its escape sequences as text.
+      d = {"",
+           Evidence::undetected,
+           0,
+           kestrum::strfmt(_("escape sequences of %s, no candidate"), form.c_str()),
+           {form}};
+      return true;
     }
     const std::string label =
         candidates.empty() ? "US-ASCII"
                            : candidates[static_cast<size_t>(preferred >= 0 ? preferred : 0)].name;
-    d = {label, Evidence::ascii, 100, "no byte above 0x7F", {}};
+    d = {label, Evidence::ascii, 100, _("no byte above 0x7F"), {}};
     return true;
   }
   if (valid_utf8(content)) {
     std::string sample;
     if (utf8_doubtful(content, candidates, &sample)) {
-      fa.utf8_doubt = "valid UTF-8, but it reads \u201C" + sample + "\u201D in UTF-8";
+      fa.utf8_doubt =
+          kestrum::strfmt(_("valid UTF-8, but it reads \u201C%s\u201D in UTF-8"), sample.c_str());
       return false;
     }
     d = {"UTF-8", Evidence::utf8, 100, "", {}};
@@ -78,6 +104,49 @@ bool special_form(const std::vector<Candidate>& candidates, int preferred, std::
 }  // namespace
 
 namespace {
+
+bool is_box(char32_t c) { return c >= 0x2500 && c <= 0x257F; }
+bool is_bar(char32_t c) { return c == U'│' || c == U'║' || c == U'┃'; }
+bool is_blank(char32_t c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+// Line-drawing characters that draw a frame (a run of three alike, a corner or tee on such a
+// run, an upright bar standing between blanks) become '-': a frame is no language's text, and a DOS
+// file's box must not count against the code page that draws it.
+// Important: only frames; a Russian word in capitals read as CP866 is box characters too, and
+// must still be weighed as the nonsense it is.
+void neutral_frames(char32_t* t, size_t n) {
+  if (std::none_of(t, t + n, is_box)) return;
+  thread_local std::vector<char> mark;
+  mark.assign(n, 0);
+  bool any = false;
+  for (size_t i = 0; i + 2 < n; ++i)
+    if (is_box(t[i]) && t[i + 1] == t[i] && t[i + 2] == t[i])
+      mark[i] = mark[i + 1] = mark[i + 2] = 1, any = true;
+  for (size_t i = 0; i < n; ++i) {
+    if (!is_box(t[i]) || mark[i]) continue;
+    const bool left_blank = i == 0 || is_blank(t[i - 1]);
+    const bool right_blank = i + 1 == n || is_blank(t[i + 1]);
+    const bool on_run = (i > 0 && mark[i - 1] == 1) || (i + 1 < n && mark[i + 1] == 1);
+    if (on_run || (left_blank && right_blank && is_bar(t[i]))) mark[i] = 2, any = true;
+  }
+  if (!any) return;
+  for (size_t i = 0; i < n; ++i)
+    if (mark[i]) t[i] = U'-';
+}
+
+// Letters above ASCII in runs of three or more alike: no language writes "дддд", but a frame
+// of ─ read through the wrong code page does.
+constexpr double kRepeatPenalty = 4.0;
+double repeated_letters(std::u32string_view t) {
+  size_t count = 0;
+  for (size_t i = 0; i < t.size();) {
+    size_t j = i + 1;
+    while (j < t.size() && t[j] == t[i]) ++j;
+    if (j - i >= 3 && t[i] >= 0x80 && u_isalpha(static_cast<UChar32>(t[i]))) count += j - i;
+    i = j;
+  }
+  return static_cast<double>(count);
+}
 
 // Per-language totals of one reading's text, kept while a file's candidates are weighed.
 // Important: a language's total depends only on the text, so readings that give the same text
@@ -91,8 +160,35 @@ struct TextScores {
   double totals[kMaxLanguages] = {};
 };
 
+// Words of ASCII letters after a blank, on the lines holding a byte above ASCII (a trail byte's
+// letter follows no blank).
+// Counted to the end of the line where the excerpt stops (at most 120 bytes on), so they
+// weigh against the characters it holds.
+double ascii_words(std::string_view content, const Excerpt& ex) {
+  if (ex.bytes.empty()) return 0;
+  const size_t last = ex.file_offset(ex.bytes.size() - 1);
+  content = content.substr(0, std::min(content.find('\n', last), last + 120));
+  size_t words = 0, line_words = 0;
+  bool high = false;
+  for (size_t i = 0; i <= content.size(); ++i) {
+    const char c = i < content.size() ? content[i] : '\n';
+    if (c == '\n') {
+      words += high ? line_words : 0;
+      line_words = 0, high = false;
+      continue;
+    }
+    if (static_cast<unsigned char>(c) >= 0x80) high = true;
+    const bool letter = (c | 0x20) >= 'a' && (c | 0x20) <= 'z';
+    const bool after_blank = i == 0 || content[i - 1] == ' ' || content[i - 1] == '\t';
+    if (letter && after_blank && i + 1 < content.size() &&
+        ((content[i + 1] | 0x20) >= 'a' && (content[i + 1] | 0x20) <= 'z'))
+      ++line_words;
+  }
+  return static_cast<double>(words);
+}
+
 // The statistics of the best language the candidate serves; family weights where it serves none.
-void score_candidate(const Candidate& c, std::u32string_view text, uint64_t signature,
+void score_candidate(const Candidate& c, std::u32string_view text, uint64_t signature, double words,
                      std::vector<TextScores>& scored, Tally& tally) {
   if (c.languages == 0) {
     score_text(c.family, text, tally);
@@ -110,20 +206,24 @@ void score_candidate(const Candidate& c, std::u32string_view text, uint64_t sign
     it->signature = signature, it->length = text.size(), it->wide = wide;
   }
   const LangModel& model = lang_model();
-  if (const uint32_t missing = c.languages & ~it->done) {
+  // Important: a text an encoding of its own languages read alike is not weighed again by
+  // every language of the script for one no language is written in (ISO-8859-14 on German).
+  uint32_t want = c.languages;
+  if (c.foreign && (want & it->done) != 0) want &= it->done;
+  if (const uint32_t missing = want & ~it->done) {
     it->chars = static_cast<double>(model.score(text, missing, wide ? 2 : 1, it->totals));
     it->done |= missing;
   }
   tally.chars = it->chars;
   double best = -std::numeric_limits<double>::infinity();
   for (size_t l = 0; l < model.languages(); ++l)
-    if (c.languages >> l & 1) best = std::max(best, it->totals[l]);
+    if (want >> l & 1) best = std::max(best, it->totals[l] + words * model.ascii_word(l));
   tally.points = best;
 }
 
 // Weighs every candidate over `ex`; false when none reads it.
-bool weigh(const std::vector<Candidate>& candidates, const Excerpt& ex, FileAnalysis& fa,
-           std::vector<size_t>& stops) {
+bool weigh(const std::vector<Candidate>& candidates, const std::vector<char>& banned,
+           const Excerpt& ex, double words, FileAnalysis& fa, std::vector<size_t>& stops) {
   fa.tallies.assign(candidates.size(), Tally{});
   fa.standings.assign(candidates.size(), Standing{});
   stops.assign(candidates.size(), 0);
@@ -134,6 +234,10 @@ bool weigh(const std::vector<Candidate>& candidates, const Excerpt& ex, FileAnal
   scored.clear();
   bool any = false;
   for (size_t i = 0; i < candidates.size(); ++i) {
+    if (banned[i]) {
+      fa.standings[i].viable = false;
+      continue;
+    }
     size_t made = 0;
     const Decoded dec =
         decode_into(ex.bytes, candidates[i].name, buffer.data(), buffer.size(), &made);
@@ -146,8 +250,11 @@ bool weigh(const std::vector<Candidate>& candidates, const Excerpt& ex, FileAnal
     any = true;
     const std::u32string_view text(buffer.data(), made);
     st.signature = fnv1a(text);
-    score_candidate(candidates[i], text, st.signature, scored, fa.tallies[i]);
-    st.points = fa.tallies[i].points;
+    neutral_frames(buffer.data(), made);
+    const double repeats = repeated_letters(text);
+    score_candidate(candidates[i], text, st.signature, words, scored, fa.tallies[i]);
+    fa.tallies[i].points -= kRepeatPenalty * repeats;
+    st.points = fa.tallies[i].points + candidates[i].prior;
     st.chars = fa.tallies[i].chars;
   }
   return any;
@@ -164,8 +271,7 @@ bool verify_whole(const std::vector<Candidate>& candidates, int preferred, std::
     if (check_strict(content, candidates[i].name, &stop)) return true;
     if (first_failure.empty()) {
       const LineColumn lc = line_column(content, stop);
-      first_failure = "no candidate reads it: " + candidates[i].name + " stops at line " +
-                      std::to_string(lc.line) + ", column " + std::to_string(lc.column);
+      first_failure = stop_text(candidates[i].name, lc);
     }
     fa.standings[i].viable = false;
     fa.own = choose(candidates, fa.standings, preferred);
@@ -212,14 +318,23 @@ bool group_parts_later(const std::vector<Candidate>& candidates, const FileAnaly
   return false;
 }
 
-// "CP1252 reads “à la ligne”, CP1250 “ŕ la ligne”": what a person needs to settle it.
+}  // namespace
+
+// "line 2: CP1252 reads “à la ligne”, CP1250 “ŕ la ligne”": where the two readings part,
+// what a person needs to settle it.
 std::string close_call_note(const std::vector<Candidate>& candidates, std::string_view content,
                             int first, int second) {
   const std::string& a = candidates[static_cast<size_t>(first)].name;
   const std::string& b = candidates[static_cast<size_t>(second)].name;
-  return a + " reads \u201C" + sample_line(content, a, 60) + "\u201D, " + b + " \u201C" +
-         sample_line(content, b, 60) + "\u201D";
+  std::string note = first_difference(content, a, b);
+  if (note.empty())  // they part past the first 64 KiB
+    note = kestrum::strfmt(_("%s reads \u201C%s\u201D, %s \u201C%s\u201D"), a.c_str(),
+                           sample_line(content, a, 60).c_str(), b.c_str(),
+                           sample_line(content, b, 60).c_str());
+  return note;
 }
+
+namespace {
 
 constexpr double kLibraryRange = 12.0;  // margins below this are close calls for the libraries
 
@@ -237,14 +352,19 @@ FileAnalysis analyse_file(const std::vector<Candidate>& candidates, int preferre
     return fa;
   }
   std::vector<size_t> stops;
+  // A label that reads an ASCII byte of this file as another character is never its answer.
+  std::vector<char> banned(candidates.size(), 0);
+  for (size_t i = 0; i < candidates.size(); ++i)
+    banned[i] = !candidates[i].changes.empty() &&
+                content.find_first_of(candidates[i].changes) != std::string_view::npos;
   Excerpt ex = cut_excerpt(content, std::min(kFirstLook, options.window));
-  bool any = weigh(candidates, ex, fa, stops);
+  bool any = weigh(candidates, banned, ex, ascii_words(content, ex), fa, stops);
   if (ex.truncated && options.window > kFirstLook) {
     const Choice first = any ? choose(candidates, fa.standings, preferred) : Choice{};
     if (!any || first.alone || first.margin < kPlainMargin ||
         group_parts_later(candidates, fa, first.index, content, options.window)) {
       ex = cut_excerpt(content, options.window);
-      any = weigh(candidates, ex, fa, stops);
+      any = weigh(candidates, banned, ex, ascii_words(content, ex), fa, stops);
     }
   }
   if (!any) {
@@ -270,7 +390,7 @@ FileAnalysis analyse_file(const std::vector<Candidate>& candidates, int preferre
       fa.decision = {candidates[static_cast<size_t>(fa.own.index)].name,
                      Evidence::only_decoder,
                      fa.own.confidence,
-                     "the only candidate that reads it",
+                     _("the only candidate that reads it"),
                      {}};
     }
   }
@@ -296,13 +416,28 @@ FileAnalysis analyse_file(const std::vector<Candidate>& candidates, int preferre
                    fa.own.note,
                    {}};
   }
+  if (fa.decided) {
+    Decision& d = fa.decision;
+    d.plausibility = fa.own.chars > 0 ? fa.own.points / fa.own.chars : 0;
+    d.chars = fa.own.chars;
+    d.lead = fa.own.margin;
+    d.confidence = reported_confidence(d.confidence, true);
+    // Important: a clear lead among readings none of which is text is no answer (a Russian
+    // file in ISO-8859-5 with Western candidates); its folder, or a refusal, settles it.
+    if (!plausible(candidates[static_cast<size_t>(fa.own.index)], fa.own.points, fa.own.chars))
+      fa.decided = false;
+  }
   if (!fa.utf8_doubt.empty()) {
     std::string& note = fa.decided ? fa.decision.note : fa.own.note;
     note = note.empty() ? fa.utf8_doubt : fa.utf8_doubt + "; " + note;
   }
   if (!fa.decided) {
     fa.rival = rival_of(fa);
-    if (fa.rival >= 0) fa.close_call = close_call_note(candidates, content, fa.own.index, fa.rival);
+    const std::string& own = candidates[static_cast<size_t>(fa.own.index)].name;
+    fa.close_call = fa.rival >= 0 ? close_call_note(candidates, content, fa.own.index, fa.rival)
+                                  : first_difference(content, own, "");
+    fa.readings = readings_apart(
+        content, own, fa.rival >= 0 ? candidates[static_cast<size_t>(fa.rival)].name : "");
   }
   fa.excerpt = std::move(ex.bytes);
   return fa;

@@ -400,8 +400,8 @@ Family family_of(std::string_view encoding) {
   if (in({"CP1251", "KOI8-R", "KOI8-U", "KOI8-RU", "CP866", "ISO-8859-5", "CP855", "MAC-CYRILLIC"}))
     return Family::cyrillic;
   if (in({"CP1253", "ISO-8859-7", "CP737", "CP869"})) return Family::greek;
-  if (in({"CP1255", "ISO-8859-8", "CP862"})) return Family::hebrew;
-  if (in({"CP1256", "ISO-8859-6", "CP864"})) return Family::arabic;
+  if (in({"CP1255", "ISO-8859-8", "CP862", "IBM424"})) return Family::hebrew;
+  if (in({"CP1256", "ISO-8859-6", "CP864", "IBM420"})) return Family::arabic;
   if (in({"CP874", "TIS-620", "ISO-8859-11"})) return Family::thai;
   if (in({"CP1258", "TCVN", "VISCII"})) return Family::vietnamese;
   if (encoding.rfind("UTF-", 0) == 0) return Family::unicode;

@@ -5,6 +5,8 @@
 
 #include "detect/detect.h"
 #include "detect/detect_decode.h"
+#include "util/i18n.h"
+#include "util/strfmt.h"
 
 namespace detect {
 namespace {
@@ -73,8 +75,8 @@ std::string hex_bytes(const std::string& bytes) {
 std::string shown(char32_t c) {
   if (c < 0x20 || (c >= 0x7F && c < 0xA0)) {
     char h[24];
-    std::snprintf(h, sizeof h, "U+%04X (a control)", static_cast<unsigned>(c));
-    return h;
+    std::snprintf(h, sizeof h, "U+%04X", static_cast<unsigned>(c));
+    return kestrum::strfmt(_("%s (a control)"), h);
   }
   std::string out;
   append_utf8(out, c);
@@ -122,11 +124,12 @@ std::string narrow_label_hint(std::string_view content, std::string_view chosen)
   // Where the wider label cannot read the text either, it is no better a choice.
   if (i == n || b[i] == 0xFFFD) return "";
   const std::string bytes = encode_char(b[i], wide);
-  const std::string where = bytes.empty() ? "a byte" : hex_bytes(bytes);
+  const std::string where = bytes.empty() ? _("a byte") : hex_bytes(bytes);
   if (a[i] == 0xFFFD)
-    return narrow + " cannot read " + where + "; " + wide + " reads it as " + shown(b[i]);
-  return narrow + " reads " + where + " as " + shown(a[i]) + "; " + wide + " would read it as " +
-         shown(b[i]);
+    return kestrum::strfmt(_("%s cannot read %s; %s reads it as %s"), narrow.c_str(), where.c_str(),
+                           wide.c_str(), shown(b[i]).c_str());
+  return kestrum::strfmt(_("%s reads %s as %s; %s would read it as %s"), narrow.c_str(),
+                         where.c_str(), shown(a[i]).c_str(), wide.c_str(), shown(b[i]).c_str());
 }
 
 }  // namespace detect

@@ -10,6 +10,8 @@
 #include "detect/detect_choice.h"
 #include "detect/detect_file.h"
 #include "detect/detect_libs.h"
+#include "util/i18n.h"
+#include "util/strfmt.h"
 
 namespace detect {
 namespace {
@@ -34,10 +36,12 @@ struct FileRecord {
   int own = -1;        // the file's own best reading
   int rival = -1;      // and the best that reads differently
   double own_margin = 0;
+  double own_points = 0, own_chars = 0;  // of the own reading's text
   int own_confidence = 0;
   std::string own_note;
-  std::string close_call;
+  std::string close_call, readings;
   uint64_t plausible = 0;
+  bool utf8_doubted = false;  // valid UTF-8 set aside: its legacy reading must be clear
 };
 
 // Files of one folder that share their own choice and their set of plausible readings.
@@ -100,7 +104,8 @@ struct TreeDetector::State {
   int folder_for(const std::string& dir);
   void count(const FileRecord& f, const FileAnalysis& fa);
   Decision decide_weak(const FileRecord& f) const;
-  Decision decide_alone(const FileRecord& f) const;
+  Decision decide_alone(const FileRecord& f, bool vouched = false) const;
+  Decision unsure(const FileRecord& f, Decision taken, bool implausible) const;
 };
 
 int TreeDetector::State::folder_for(const std::string& dir) {
@@ -137,19 +142,47 @@ void TreeDetector::State::count(const FileRecord& f, const FileAnalysis& fa) {
   }
 }
 
-// Its own reading, or ambiguous when it barely leads a reading of other text. The preferred
-// encoding settles a close call only when the file's own text puts it ahead: a bonus alone
-// (a two-byte file read either way) is no evidence.
-Decision TreeDetector::State::decide_alone(const FileRecord& f) const {
+// Its own reading; ambiguous when it barely leads a reading of other text, undetected when
+// no reading is plausible text (unless the folder's plausible pool `vouched` for it). The
+// preferred encoding settles a close call only when the file's own text puts it ahead: a bonus
+// alone (a two-byte file read either way) is no evidence.
+Decision TreeDetector::State::decide_alone(const FileRecord& f, bool vouched) const {
   const std::string& name = candidates[static_cast<size_t>(f.own)].name;
   const bool preferred_leads = f.own == preferred && f.own_margin > 0;
-  if (f.rival < 0 || f.own_margin >= kAmbiguousMargin || preferred_leads)
-    return {name, Evidence::file_statistics, f.own_confidence, f.own_note, {}};
-  return {"",
-          Evidence::ambiguous,
-          f.own_confidence,
-          f.close_call,
-          {name, candidates[static_cast<size_t>(f.rival)].name}};
+  Decision d{name, Evidence::file_statistics, f.own_confidence, f.own_note, {}};
+  d.plausibility = f.own_chars > 0 ? f.own_points / f.own_chars : 0;
+  d.chars = f.own_chars, d.lead = f.own_margin;
+  // Important: valid UTF-8 read as legacy text on a close call would be a guess written over
+  // what may be right; such a file needs a clearer lead.
+  const double margin = f.utf8_doubted ? kDoubtedMargin : kAmbiguousMargin;
+  const bool close = f.rival >= 0 && f.own_margin < margin && !preferred_leads;
+  const bool implausible =
+      !vouched && !plausible(candidates[static_cast<size_t>(f.own)], f.own_points, f.own_chars);
+  if (!close && !implausible) {
+    d.confidence = reported_confidence(d.confidence, true);
+    return d;
+  }
+  return unsure(f, std::move(d), implausible);
+}
+
+// A reading below the line: refused (kept as it is) or, when unsure readings are accepted,
+// taken as a guess; either way the note shows where the best two readings part.
+Decision TreeDetector::State::unsure(const FileRecord& f, Decision taken, bool implausible) const {
+  taken.confidence = reported_confidence(taken.confidence, false);
+  taken.readings = f.readings;
+  taken.rivals = {taken.encoding};
+  if (f.rival >= 0) taken.rivals.push_back(candidates[static_cast<size_t>(f.rival)].name);
+  const std::string why = implausible ? _("no candidate reads it as plausible text") : "";
+  if (options.accept_unsure) {
+    taken.guess = true;
+    taken.note = kestrum::strfmt(_("guess: %s; %s"), why.empty() ? _("a close call") : why.c_str(),
+                                 f.close_call.c_str());
+    return taken;
+  }
+  taken.encoding.clear();
+  taken.evidence = implausible ? Evidence::undetected : Evidence::ambiguous;
+  taken.note = why.empty() ? f.close_call : why + ": " + f.close_call;
+  return taken;
 }
 
 // A file too short to decide alone: the files of its folder that agree with it (each one's
@@ -181,24 +214,30 @@ Decision TreeDetector::State::decide_weak(const FileRecord& f) const {
     for (size_t i = 0; i < n; ++i) s[i].points += votes[i];
     c = choose(candidates, s, preferred);
   }
-  if (c.index < 0 || c.margin < kPoolMargin) return decide_alone(f);
-  const std::string where = folder.path.empty() ? "the top folder" : folder.path;
+  // Important: a pool of files none of which reads as text decides none of them.
+  if (c.index < 0 || c.margin < kPoolMargin ||
+      !plausible(candidates[static_cast<size_t>(c.index)], c.points, c.chars))
+    return decide_alone(f);
+  const std::string where = folder.path.empty() ? _("the top folder") : folder.path;
   // Its own text already chose this reading clearly enough: the folder only agrees.
   if (f.own_margin >= kAmbiguousMargin &&
       f.signature[static_cast<size_t>(c.index)] == f.signature[static_cast<size_t>(f.own)]) {
-    Decision own = decide_alone(f);
-    own.note += std::string(own.note.empty() ? "" : "; ") + "the files of " + where +
-                " that read alike agree";
+    Decision own = decide_alone(f, true);
+    own.note += std::string(own.note.empty() ? "" : "; ") +
+                kestrum::strfmt(_("the files of %s that read alike agree"), where.c_str());
     return own;
   }
-  std::string note = "pooled with " + std::to_string(members - 1) + " file" +
-                     (members == 2 ? "" : "s") + " of " + where + " that read alike";
+  std::string note = kestrum::strfmt(P_("pooled with %zu file of %s that read alike",
+                                        "pooled with %zu files of %s that read alike", members - 1),
+                                     members - 1, where.c_str());
   if (!c.note.empty()) note += "; " + c.note;
-  return {candidates[static_cast<size_t>(c.index)].name,
-          Evidence::tree_statistics,
-          std::min(c.confidence, 90),
-          note,
-          {}};
+  Decision d{candidates[static_cast<size_t>(c.index)].name,
+             Evidence::tree_statistics,
+             reported_confidence(std::min(c.confidence, 90), true),
+             note,
+             {}};
+  d.plausibility = c.chars > 0 ? c.points / c.chars : 0, d.chars = c.chars, d.lead = c.margin;
+  return d;
 }
 
 TreeDetector::TreeDetector(std::vector<std::string> candidates, std::string preferred)
@@ -220,9 +259,11 @@ TreeDetector::TreeDetector(std::vector<std::string> candidates, std::string pref
       listed.push_back(pref);
   }
   // Important: detection never names a label that turns an ASCII byte into another character
-  // (SHIFT_JIS reads \ as ¥): its wider label stands in, or it is dropped.
+  // (SHIFT_JIS reads \ as ¥): its wider label stands in; one with no wider label (JOHAB reads
+  // \ as ₩) is weighed only on files holding none of the bytes it changes (analyse_file).
   for (const std::string& name : listed) {
-    const std::string kept = keeps_ascii(name) ? name : wider_label(name);
+    const std::string wide = keeps_ascii(name) ? "" : wider_label(name);
+    const std::string kept = wide.empty() ? name : wide;
     if (!kept.empty() && std::find(s.names.begin(), s.names.end(), kept) == s.names.end())
       s.names.push_back(kept);
   }
@@ -254,9 +295,13 @@ void TreeDetector::add(size_t id, std::string_view relative_dir, std::string_vie
   rec.own = fa.own.index;
   rec.rival = fa.rival;
   rec.own_margin = fa.own.margin;
+  rec.own_points = fa.own.points;
+  rec.own_chars = fa.own.chars;
   rec.own_confidence = fa.own.confidence;
   rec.own_note = fa.own.note;
   rec.close_call = std::move(fa.close_call);
+  rec.readings = std::move(fa.readings);
+  rec.utf8_doubted = !fa.utf8_doubt.empty();
   rec.points.reserve(fa.standings.size());
   for (const Standing& st : fa.standings) {
     rec.points.push_back(st.viable ? static_cast<float>(st.points) : NAN);
@@ -298,9 +343,10 @@ Decision TreeDetector::decision(size_t id) const {
   const State& s = *state_;
   std::lock_guard<std::mutex> lock(s.mutex);
   const auto it = s.file_of.find(id);
-  if (it == s.file_of.end()) return {"", Evidence::undetected, 0, "not added to the detector", {}};
+  if (it == s.file_of.end())
+    return {"", Evidence::undetected, 0, _("not added to the detector"), {}};
   const FileRecord& f = s.files[it->second];
-  if (!f.decided) return {"", Evidence::undetected, 0, "the tree is not finished yet", {}};
+  if (!f.decided) return {"", Evidence::undetected, 0, _("the tree is not finished yet"), {}};
   return f.decision;
 }
 

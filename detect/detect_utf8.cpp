@@ -16,8 +16,8 @@ namespace {
 // Past this many non-ASCII characters, legacy text that happens to be valid UTF-8 is out of
 // the question (each character is a further chance to break the UTF-8 rules).
 constexpr size_t kFewCharacters = 100;
-// A candidate's reading is plausible when its language statistics score it above random
-// bytes (above 0), and it must lead the UTF-8 reading by this much.
+// A candidate's reading must be plausible (detect_choice.h) and lead the UTF-8 reading by
+// this much.
 constexpr double kDoubtLead = 5.0;
 
 size_t non_ascii_characters(std::string_view utf8, size_t stop_after) {
@@ -116,7 +116,9 @@ bool utf8_doubtful(std::string_view content, const std::vector<Candidate>& candi
     if (!decode_strict(ex.bytes, c.name, other).ok) continue;
     double chars = 0;
     const double points = language_points(other, c.name, &chars);
-    if (chars > 0 && points > 0 && points >= as_utf8 + kDoubtLead) {
+    // Plausible by the line detection draws for its own readings (a lone common character,
+    // 式, scores a little below random bytes), and well ahead of the UTF-8 reading.
+    if (chars > 0 && plausible(c, points, chars) && points >= as_utf8 + kDoubtLead) {
       if (sample) *sample = sample_line(content, "UTF-8", 60);
       return true;
     }

@@ -41,6 +41,9 @@ struct LangModel::Table {
 namespace {
 
 constexpr double kBigramShare = 0.7;  // weight of the pair statistics against the characters
+constexpr double kCaseJump = -4.0;
+constexpr double kNeverSeen = -8.0;   // a character none of the languages showed in their millions
+                                      // // a capital right after a small letter, in any language
 constexpr uint64_t kOther = ' ';      // what an ASCII character other than a letter folds to
 constexpr uint64_t kAnyLetter = 'A';  // the pairs of any ASCII letter, for letters seen too little
 // How many counts of the letters after any character above ASCII stand behind the letters
@@ -483,6 +486,19 @@ struct ModelBuilder {
         model->steps_[l * 6 + 3 + k] = static_cast<float>(std::log((st[6 + k] + 0.5) / out));
       }
     }
+    // How likely a word after a blank is of ASCII letters, against the median language (no
+    // more than that): a Russian reading of Italian text ("non и un repository Git") pays for
+    // its ASCII words, a German one does not.
+    model->word_start_.assign(n, 0.0f);
+    for (size_t l = 0; l < n; ++l) {
+      const double* st = langs[l].steps;  // st[3..5]: blank then ASCII letter, blank, above
+      model->word_start_[l] =
+          static_cast<float>(std::log((st[3] + 0.5) / (st[3] + st[4] + st[5] + 1.5)));
+    }
+    std::vector<float> sorted = model->word_start_;
+    std::sort(sorted.begin(), sorted.end());
+    const float median = sorted.empty() ? 0.0f : sorted[sorted.size() / 2];
+    for (float& w : model->word_start_) w = std::min(0.0f, w - median);
     model->unigrams_ = std::move(uni);
     model->bigrams_ = std::move(bi);
     model->nexts_ = build_nexts(n);
@@ -519,6 +535,21 @@ int LangModel::language_index(std::string_view name) const {
 }
 
 uint32_t LangModel::served_by(std::string_view encoding) const {
+  if (const uint32_t own = written_in(encoding)) return own;
+  const std::string name = canonical_name(encoding);
+  const auto& every = every_encoding();
+  if (std::find(every.begin(), every.end(), name) == every.end()) return 0;
+  // Important: an encoding no language is counted in (ISO-8859-10, EBCDIC Hebrew) is weighed
+  // by every language written in its script, so its readings compare with the others'.
+  const Family family = family_of(name);
+  uint32_t mask = 0;
+  for (size_t l = 0; l < encodings_.size(); ++l)
+    for (const std::string& e : encodings_[l])
+      if (family_of(e) == family) mask |= uint32_t{1} << l;
+  return mask;
+}
+
+uint32_t LangModel::written_in(std::string_view encoding) const {
   const std::string name = canonical_name(encoding);
   const Preset* preset = preset_of(name);
   uint32_t mask = 0;
@@ -541,15 +572,35 @@ size_t LangModel::score(std::u32string_view text, uint32_t mask, int bytes_per_c
   size_t prev_kind = 1;
   size_t prev_shape = 1;
   double shape = 0;  // the same for every language
+  bool prev_upper = false, prev_lower = false;
   for (size_t i = 0; i < text.size(); ++i) {
-    const char32_t c = text[i];
-    const size_t kind = kind_of(c);
-    size_t here = kind == 2 ? 0 : shape_of(c);
+    const char32_t raw = text[i];
+    // Important: ICU's case look-ups only above ASCII; this loop sees every character.
+    const bool upper =
+        raw < 0x80 ? (raw >= 'A' && raw <= 'Z') : u_isupper(static_cast<UChar32>(raw));
+    const size_t kind = kind_of(raw);
+    size_t here = kind == 2 ? 0 : shape_of(raw);
+    // Important: a word in capitals (ЗАКОН) is read as its letters; the counts come from
+    // text in ordinary case, where such pairs are rare.
+    const auto upper_at = [&text](size_t k) {
+      const char32_t c = text[k];
+      return c < 0x80 ? (c >= 'A' && c <= 'Z') : u_isupper(static_cast<UChar32>(c));
+    };
+    const bool in_caps =
+        kind == 2 && upper && (prev_upper || (i + 1 < text.size() && upper_at(i + 1)));
+    const char32_t c = in_caps ? static_cast<char32_t>(u_tolower(static_cast<UChar32>(raw))) : raw;
+    if (in_caps && prev >= 0x80 && prev != kOther && prev != kAnyLetter)
+      prev = static_cast<uint64_t>(u_tolower(static_cast<UChar32>(prev)));
     if (kind == 2) {
       ++chars;
+      // A capital inside a word of small letters (gehtŽs) is no writing.
+      if (upper && !in_caps && prev_lower) shape += kCaseJump;
       const float* pair = bigrams_->find(pair_key(prev, c));
       if (!pair && prev < 0x80 && prev != kOther) pair = bigrams_->find(pair_key(kAnyLetter, c));
       const float* single = pair ? nullptr : unigrams_->find(c);
+      // Important: a character no language ever showed (ẃ, read through ISO-8859-14, where
+      // CP1252 has º) is less likely than the one a language shows rarely.
+      if (!pair && !single && bytes_per_char == 1) shape += kNeverSeen;
       const size_t category = category_of(c);
       here = shape_of_category(category);
       if (here != 0) {  // a letter's shape is 0
@@ -575,7 +626,10 @@ size_t LangModel::score(std::u32string_view text, uint32_t mask, int bytes_per_c
         totals[std::countr_zero(m)] +=
             steps_[static_cast<size_t>(std::countr_zero(m)) * 6 + 3 + kind];
     }
-    prev = fold(c);
+    prev = fold(raw);
+    prev_upper = upper;
+    prev_lower =
+        raw < 0x80 ? (raw >= 'a' && raw <= 'z') : u_islower(static_cast<UChar32>(raw)) != 0;
     prev_kind = kind;
     prev_shape = here;
   }

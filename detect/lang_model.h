@@ -25,8 +25,11 @@ class LangModel {
   int language_index(std::string_view name) const;  // -1 when unknown
 
   // The languages an encoding (canonical glibc name) is written in: those that list it, and
-  // those that list an encoding of its detection preset. 0 when the model knows none.
+  // those that list an encoding of its detection preset; else every language written in an
+  // encoding of its script family. 0 when the model knows none.
   uint32_t served_by(std::string_view encoding) const;
+  // Only the languages that list it or an encoding of its preset; 0 for the others.
+  uint32_t written_in(std::string_view encoding) const;
 
   // Adds to totals[l], for each language l in `mask`, the log-likelihood of every non-ASCII
   // character of `text` after its predecessor (an ASCII letter as itself), plus
@@ -37,13 +40,18 @@ class LangModel {
   // Returns the count of non-ASCII characters.
   size_t score(std::u32string_view text, uint32_t mask, int bytes_per_char, double* totals) const;
 
+  // Log-odds (0 or less) of a word of ASCII letters after a blank in language `l`, against
+  // the median language.
+  double ascii_word(size_t l) const { return word_start_[l]; }
+
  private:
   struct Table;  // open-addressing map from a 64-bit key to a row of per-language floats
   std::vector<std::string> names_;
   std::vector<std::vector<std::string>> encodings_;
-  std::vector<float> unseen_;  // per language and category, log-probability of an unseen one
-  std::vector<float> steps_;   // per language, log-probabilities of the kinds around one
-  std::vector<float> shapes_;  // per category, log-odds of what stands on either side
+  std::vector<float> unseen_;      // per language and category, log-probability of an unseen one
+  std::vector<float> steps_;       // per language, log-probabilities of the kinds around one
+  std::vector<float> word_start_;  // per language, see ascii_word()
+  std::vector<float> shapes_;      // per category, log-odds of what stands on either side
   std::shared_ptr<const Table> unigrams_, bigrams_, nexts_;
   std::shared_ptr<const Table> mark_shapes_;  // per character not a letter, as shapes_
   friend struct ModelBuilder;

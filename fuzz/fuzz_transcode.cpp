@@ -1,7 +1,8 @@
-// Fuzz target: random bytes through a file's conversion (one converter fed in pieces) over a
-// dozen encoding pairs. Never a crash; the output is exactly one plain iconv call's into a
-// buffer big enough for all of it, and a failure is the same failure (error and offset).
-// Input: the first byte picks the pair and the piece size, the rest is the text.
+// Fuzz target: random bytes through a file's conversion (one converter fed in pieces) over two
+// dozen encoding pairs, the tables' both ways among them, on either loop path (SSE2 blocks or
+// words). Never a crash; the output is exactly one plain iconv call's into a buffer big enough
+// for all of it, and a failure is the same failure (error and offset).
+// Input: the first byte picks the pair, the piece size and the path, the rest is the text.
 #include <iconv.h>
 
 #include <cerrno>
@@ -13,6 +14,7 @@
 #include <string_view>
 
 #include "transcode/stream_convert.h"
+#include "util/ascii_blocks.h"
 
 namespace {
 
@@ -26,7 +28,11 @@ constexpr Pair kPairs[] = {
     {"SHIFT_JIS", "UTF-8"},   {"CP1252", "UTF-8"},  {"KOI8-R", "UTF-8"},
     {"UTF-16LE", "UTF-8"},    {"UTF-8", "UTF-16"},  {"UTF-8", "ISO-2022-JP"},
     {"ISO-2022-JP", "UTF-8"}, {"GB18030", "UTF-8"}, {"EUC-JP", "UTF-8"},
-    {"UTF-8", "UTF-7"},       {"UTF-16", "GBK"},
+    {"UTF-8", "UTF-7"},       {"UTF-16", "GBK"},    {"UTF-8", "BIG5"},
+    {"UTF-8", "CP932"},       {"UTF-8", "EUC-KR"},  {"UTF-8", "CP1251"},
+    {"UTF-8", "CP1252"},      {"UTF-8", "GB18030"}, {"UTF-8", "EUC-JP"},
+    {"UTF-8", "SHIFT_JIS"},   {"UTF-16LE", "GBK"},  {"UTF-16BE", "CP1251"},
+    {"CP1251", "UTF-8"},
 };
 
 // Piece sizes: every byte apart, odd cuts, and the size the product uses.
@@ -72,6 +78,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const Pair& pair = kPairs[data[0] % std::size(kPairs)];
   const std::string input(reinterpret_cast<const char*>(data) + 1, size - 1);
   const size_t piece = kPieces[data[0] / std::size(kPairs) % std::size(kPieces)];
+  ascii::use_vectors(data[0] / (std::size(kPairs) * std::size(kPieces)) % 2 == 0);
   StreamConverter conv(pair.from, pair.to);
   std::string output, scratch;
   int take_error = 0;

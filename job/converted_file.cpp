@@ -7,11 +7,14 @@
 
 #include "job/file_convert.h"
 #include "platform/target_file.h"
+#include "repair/repair_mixed.h"
 #include "transcode/stop_point.h"
 #include "transcode/stream_convert.h"
 #include "transcode/utf8.h"
 #include "undo/content_hash.h"
 #include "undo/recorder.h"
+#include "util/i18n.h"
+#include "util/strfmt.h"
 
 std::string_view output_mark(const RunEncodings& enc, BomMode mode, bool source_marked) {
   return target_mark(enc.target.form, enc.target_mark ? BomMode::add : mode, source_marked);
@@ -134,28 +137,52 @@ bool FileConverter::produce(const RunEncodings& enc, const Classification& cls,
   return err == 0;
 }
 
-void FileConverter::write(const JobFile& file, const RunEncodings& enc, const Classification& cls,
-                          ChunkSource& src, FileReport& report, uint64_t token) {
+bool FileConverter::write(const JobFile& file, const RunEncodings& enc, const Classification& cls,
+                          ChunkSource& src, FileReport& report, uint64_t token,
+                          const std::string& watch) {
   const bool copied = report.outcome == Outcome::ascii || report.outcome == Outcome::already_utf8;
   // Marked and binary content: never a mark before raw bytes.
-  if (!copied && report.outcome != Outcome::converted)
-    return write_as_read(file, src, report, token);
+  if (!copied && report.outcome != Outcome::converted) {
+    if (!watch.empty()) return false;
+    write_as_read(file, src, report, token);
+    return true;
+  }
   OutputSink sink(src, target_opener(file), output_hasher());
   // The shelf lends converters only for the pairs where reuse is safe (ConverterShelf).
   std::optional<StreamConverter> conv;
   if (!copied) conv.emplace(enc.source_charset, enc.target_charset, &shelf_);
+  std::optional<repair::Utf8LineWatch> lines;
+  if (!watch.empty()) lines.emplace(watch);
   int err = 0;
   const EachChunk text = [&](const std::function<bool(std::string_view)>& take) {
-    return src.each(cls.mark_length, take);
+    bool all = true;
+    const int read_error = src.each(cls.mark_length, [&](std::string_view chunk) {
+      return all = (!lines || lines->feed(chunk)) && take(chunk);
+    });
+    if (lines && all && read_error == 0) lines->finish();
+    return read_error;
   };
-  if (!produce(enc, cls, conv ? &*conv : nullptr, text, sink, report, err) && err == 0 &&
-      sink.read_error == 0) {
+  const bool produced = produce(enc, cls, conv ? &*conv : nullptr, text, sink, report, err);
+  // Important: nothing is published or reported before every line was looked at; stopped
+  // early (by a conversion, reading or writing error) the rest is read for it first.
+  if (lines && !lines->finished() && !lines->found()) {
+    lines.emplace(watch);
+    const int read_error =
+        src.each(cls.mark_length, [&](std::string_view chunk) { return lines->feed(chunk); });
+    if (read_error == 0) lines->finish();
+  }
+  if (lines && (!lines->finished() || lines->found())) {
+    sink.target().abort();
+    return false;
+  }
+  if (!produced && err == 0 && sink.read_error == 0) {
     // The content exactly as read: never half converted.
     sink.target().abort();
     const StreamOutcome& failed = conv->outcome();
     if (failed.unsupported) {
       report.outcome = Outcome::not_supported;
-      report.note = enc.source_name + "-->" + enc.target_name + " is not supported";
+      report.note = kestrum::strfmt(_("%s-->%s is not supported"), enc.source_name.c_str(),
+                                    enc.target_name.c_str());
     } else {
       report.outcome = Outcome::cannot_convert;
       report.error = failed.error;
@@ -164,9 +191,11 @@ void FileConverter::write(const JobFile& file, const RunEncodings& enc, const Cl
                         ? locate_stop(content_, at, enc.source_charset, enc.source.form)
                         : locate_stop_in_file(src.path(), at, enc.source_charset, enc.source.form);
     }
-    return write_as_read(file, src, report, token);
+    write_as_read(file, src, report, token);
+    return true;
   }
   finish(file, src, sink, err, report, token);
+  return true;
 }
 
 void FileConverter::finish(const JobFile& file, const ChunkSource& src, OutputSink& sink, int err,
@@ -272,7 +301,8 @@ void FileConverter::write_repaired(const JobFile& file, const RunEncodings& enc,
   sink.target().abort();
   report.outcome = conv->outcome().unsupported ? Outcome::not_supported : Outcome::cannot_convert;
   report.error = conv->outcome().error;
-  report.note += "; the repaired text has no form in " + enc.target_name;
+  report.note +=
+      "; " + kestrum::strfmt(_("the repaired text has no form in %s"), enc.target_name.c_str());
   write_as_read(file, src, report, token);
 }
 

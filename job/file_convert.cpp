@@ -16,6 +16,8 @@
 #include "transcode/stream_convert.h"
 #include "transcode/utf8.h"
 #include "undo/recorder.h"
+#include "util/i18n.h"
+#include "util/strfmt.h"
 
 namespace {
 
@@ -47,7 +49,7 @@ void set_write_failure(FileReport& report, int error) {
   if (error == platform::kSourceChanged) {
     report.outcome = Outcome::changed;
     report.error = 0;
-    report.note = "changed while it was converted, left as it is; the next run converts it";
+    report.note = _("changed while it was converted, left as it is; the next run converts it");
     return;
   }
   report.outcome = Outcome::cannot_write;
@@ -62,8 +64,18 @@ FileConverter::~FileConverter() = default;
 
 bool FileConverter::source_changed() const {
   if (!source_stamp_) return false;
-  const platform::Result<platform::FileStamp> now = platform::stamp_file(source_path_);
+  const platform::Result<platform::FileStamp> now =
+      platform::stamp_file(source_path_, !source_direct_);
   return !now || *now != *source_stamp_;
+}
+
+FileReport& FileConverter::replaced(FileReport& report, const char* what) {
+  source_stamp_.reset();
+  content_.clear();
+  report.outcome = Outcome::changed;
+  report.note =
+      kestrum::strfmt(_("%s since the search, left as it is; the next run converts it"), _(what));
+  return report;
 }
 
 void FileConverter::release() {
@@ -125,10 +137,11 @@ OutputDirs& FileConverter::dirs() {
 
 int FileConverter::open_target(const JobFile& file, platform::TargetFile& target,
                                std::string& path) {
-  // Important: in place a link (checked to stay inside the tree) is written through and stays a
-  // link; in a separate output tree a link found at the target is replaced, never followed.
-  const platform::LinkPolicy links =
-      run_.in_place ? platform::LinkPolicy::write_through : platform::LinkPolicy::replace_link;
+  // Important: a link found at the target is never followed. In place a link the search found
+  // (checked to stay inside the tree) is written through as its file's own path (write_path)
+  // and stays a link; one found where the search saw the file replaced it since, and the source
+  // guard below refuses it at publishing.
+  const platform::LinkPolicy links = platform::LinkPolicy::replace_link;
   int err = 0;
   if (!file.write_path.empty()) {
     path = file.write_path;
@@ -161,7 +174,7 @@ int FileConverter::open_target(const JobFile& file, platform::TargetFile& target
   // A staged file gets its name with its folder at the run's end, and its source is looked at
   // again then (OutputDirs::publish_staged): once is enough.
   if (err == 0 && source_stamp_ && !target.is_staged())
-    target.guard_source(source_path_, *source_stamp_);
+    target.guard_source(source_path_, *source_stamp_, /*follow=*/!source_direct_);
   return err;
 }
 
@@ -175,9 +188,11 @@ int FileConverter::finish_target(const JobFile& file, platform::TargetFile&& tar
     const bool watchable = source_direct_ && source_stamp_ && source_stamp_->links == 1;
     if (run_.dirs != nullptr)
       run_.dirs->staged_file(path, bytes, token, source_path_, source_stamp_, watchable);
+    published_later_ = run_.dirs != nullptr;
     return 0;
   }
   if (run_.publisher != nullptr && file.hard_links.empty()) {
+    published_later_ = true;
     run_.publisher->submit(std::move(target), token);
     return 0;
   }
@@ -195,11 +210,13 @@ int FileConverter::finish_target(const JobFile& file, platform::TargetFile&& tar
         unlinked.emplace_back(name, e);
   }
   for (const auto& [name, e] : unlinked)
-    report.note = "cannot link " + name + " to the new content, error: " + errno_text(e);
+    report.note = kestrum::strfmt(_("cannot link %s to the new content, error: %s"), name.c_str(),
+                                  errno_text(e).c_str());
   return err;
 }
 
 FileReport FileConverter::process(const JobFile& file, uint64_t token) {
+  published_later_ = false;
   FileReport report;
   report.path = file.relative_path();
   const EncodingEntry& to = apply_policy(file, report);
@@ -222,16 +239,26 @@ FileReport FileConverter::process(const JobFile& file, uint64_t token) {
   source_stamp_.emplace();
   const std::string folder =
       file.relative_dir.empty() ? run_.input : run_.input + "/" + file.relative_dir;
-  if (run_.dirs != nullptr && folder != watched_folder_) {
+  // Important: only a file below the output's root may be staged (OutputDirs), so only its
+  // folder is watched: a watch costs its closing a wait of some 10 ms at the run's end.
+  if (run_.dirs != nullptr && !file.relative_dir.empty() && folder != watched_folder_) {
     run_.dirs->watch_source_folder(folder);  // before its first source here is read
     watched_folder_ = folder;
   }
   // Important: the folder is kept open, so a tree of small files is not walked path by path.
-  const int dir_fd = source_dirs_.fd_for(folder);
+  // Below what the user named, neither a folder nor a file the search found is followed if it
+  // is a link now: swapped for one meanwhile, it could lead out of the tree.
+  const int dir_fd = source_dirs_.fd_below(run_.input, file.relative_dir, file.followed_dirs);
+  if (dir_fd < 0 && (errno == ENOTDIR || errno == ELOOP))
+    return replaced(report, N_("a folder on its way was replaced"));
+  const bool follow = file.entry != JobFile::Entry::file;
   const int read_error =
-      platform::read_file_at(dir_fd, file.file_name, source_path_, content_, run_.whole_file_limit,
-                             &*source_stamp_, &source_direct_)
-          .err();
+      dir_fd < 0
+          ? errno
+          : platform::read_file_at(dir_fd, file.file_name, source_path_, content_,
+                                   run_.whole_file_limit, &*source_stamp_, &source_direct_, follow)
+                .err();
+  if (read_error == ELOOP && !follow) return replaced(report, N_("replaced by a link"));
   // A file too big to hold is stamped too: before its first chunk is read.
   if (read_error != 0 && read_error != EFBIG) {
     // Nothing is written: with output == input the source would be destroyed.
@@ -240,15 +267,21 @@ FileReport FileConverter::process(const JobFile& file, uint64_t token) {
     report.error = read_error;
     return report;
   }
+  if (file.ino != 0 && (source_stamp_->dev != file.dev || source_stamp_->ino != file.ino))
+    return replaced(report, N_("replaced by another file"));
   // Above the whole-file limit the file is read in chunks, so memory stays bounded.
-  ChunkSource src(source_path_, run_.stream_chunk, read_error == 0 ? &content_ : nullptr);
+  // Read a piece at a time, a file too big to hold is converted while it is in the cache.
+  ChunkSource src(source_path_, std::min(run_.stream_chunk, kPieceBytes),
+                  read_error == 0 ? &content_ : nullptr);
   if (!policy_.error.empty()) {
     leave_unsettled_policy(file, src, report, token);
     return report;
   }
   FileFacts facts;
-  if (const int err = src.whole() ? (whole_facts(content_, enc, facts), 0)
-                                  : gather_facts(source_path_, enc, run_.stream_chunk, facts)) {
+  const bool utf8 = utf8_validity_needed(enc, run_.conform, file.identity);
+  if (const int err = src.whole()
+                          ? (whole_facts(content_, enc, utf8, facts), 0)
+                          : gather_facts(source_path_, enc, utf8, run_.stream_chunk, facts)) {
     report.outcome = Outcome::cannot_read;
     report.error = err;
     return report;
@@ -266,7 +299,8 @@ const RunEncodings& FileConverter::utf8_instead(const RunEncodings& enc, const E
     return enc;
   const RunEncodings& utf8 = encodings_for(EncodingEntry("UTF-8"), to);
   report.source = utf8.source_name;
-  report.note = "valid UTF-8: read as UTF-8, not as " + enc.source_name;
+  report.note =
+      kestrum::strfmt(_("valid UTF-8: read as UTF-8, not as %s"), enc.source_name.c_str());
   return utf8;
 }
 
@@ -277,7 +311,8 @@ namespace {
 Outcome utf8_not_wide(const RunEncodings& enc, const BodyFacts& body, FileReport& report) {
   const bool as_is = enc.target_is_utf8() || (!body.non_ascii && enc.target.ascii_compatible);
   if (!as_is) return Outcome::converted;
-  report.note = "no NUL byte and valid UTF-8: not " + enc.source_name + " text";
+  report.note =
+      kestrum::strfmt(_("no NUL byte and valid UTF-8: not %s text"), enc.source_name.c_str());
   return enc.target_is_utf8() ? Outcome::already_utf8 : Outcome::ascii;
 }
 
@@ -286,7 +321,7 @@ Outcome utf8_not_wide(const RunEncodings& enc, const BodyFacts& body, FileReport
 void FileConverter::settle(const RunEncodings& enc, FileFacts& facts, FileReport& report) {
   Classification& cls = facts.cls;
   if (cls.outcome == Outcome::marked) {
-    report.note = std::string("marked as ") + form_name(cls.foreign_mark);
+    report.note = marked_as_note(form_name(cls.foreign_mark));
   } else {
     cls.outcome = classify_body(facts.body, enc);
     cls.nul_offset = cls.mark_length + facts.body.nul_offset;
@@ -298,10 +333,12 @@ void FileConverter::settle(const RunEncodings& enc, FileFacts& facts, FileReport
   if (cls.outcome == Outcome::already_utf8 && facts.doubt_known &&
       detect::utf8_doubtful(facts.doubt, {enc.source_charset})) {
     cls.outcome = Outcome::converted;
-    report.note = "valid UTF-8, but it reads as " + enc.source_name + " text";
+    report.note =
+        kestrum::strfmt(_("valid UTF-8, but it reads as %s text"), enc.source_name.c_str());
   }
   if (cls.outcome == Outcome::binary)
-    report.note = "NUL byte at offset " + std::to_string(cls.nul_offset);
+    report.note = kestrum::strfmt(_("NUL byte at offset %llu"),
+                                  static_cast<unsigned long long>(cls.nul_offset));
   if (cls.outcome == Outcome::already_utf8) report.source = "UTF-8";  // what it was read as
   // UTF-8 to UTF-8 re-encodes nothing: valid text keeps its bytes, only the mark policy applies.
   if (cls.outcome == Outcome::converted && enc.source.form == UnicodeForm::utf8 &&
@@ -312,7 +349,7 @@ void FileConverter::settle(const RunEncodings& enc, FileFacts& facts, FileReport
   // a warning on each file where it made a difference.
   if (report.outcome == Outcome::converted && report.note.empty() && !enc.source_keeps_ascii) {
     const std::string hint = detect::narrow_label_hint(facts.head, enc.source_charset);
-    if (!hint.empty()) report.note = "warning: " + hint;
+    if (!hint.empty()) report.note = kestrum::strfmt(_("warning: %s"), hint.c_str());
   }
   if (run_.samples && report.outcome != Outcome::marked && report.outcome != Outcome::binary)
     report.sample = detect::sample_line(facts.head, report.outcome == Outcome::already_utf8
@@ -331,15 +368,23 @@ void FileConverter::convert_read(const JobFile& file, const RunEncodings& run_en
     report.outcome = file.identity;
     report.note = file.identity_note;
     // The readings in question, each with its sample, are what a person settles it by.
-    if (run_.samples && file.identity == Outcome::ambiguous) report.sample = file.identity_note;
+    if (run_.samples)
+      report.sample = file.identity_readings.empty() ? file.identity_note : file.identity_readings;
     return write_as_read(file, src, report, token);
   }
   const RunEncodings& enc = utf8_instead(run_enc, to, facts, report);
   if (&enc == &run_enc && run_.narrow != nullptr && file.source.empty() && run_.narrow->wanted())
     hint_ = run_.narrow->check(facts.head, report.path);
   settle(enc, facts, report);
-  if (repaired(file, enc, facts, src, report, token)) return;
-  write(file, enc, facts.cls, src, report, token);
+  std::string watch;
+  if (repaired(file, enc, facts, src, report, token, &watch)) return;
+  const FileReport before = report;
+  if (!write(file, enc, facts.cls, src, report, token, watch)) {
+    // A line reads as UTF-8 after all: the repair check looks at the whole file first.
+    report = before;
+    if (repaired(file, enc, facts, src, report, token)) return;
+    write(file, enc, facts.cls, src, report, token);
+  }
   if (run_.conform)
     report.offence = describe_offence(src.whole() ? std::string_view(content_) : std::string_view(),
                                       enc, facts.cls, report, eol_);

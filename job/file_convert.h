@@ -74,9 +74,20 @@ struct JobFile {
   // Settled before reading: same_file, outside or excluded; converted means "process it".
   Outcome identity = Outcome::converted;
   std::string identity_note;
+  std::string identity_readings;        // undetected, ambiguous: the best two readings, short
   std::string write_path;               // in place: the file a link inside the tree names
   std::vector<std::string> hard_links;  // in place: other names of the same file to re-link
   bool repair = false;                  // repaired even when the run does not repair
+  // What was found under the file's name: the file itself is opened without following a link
+  // (one there now replaced it since). Unknown for files named or planned, not searched.
+  enum class Entry : unsigned char { unknown, file, link };
+  Entry entry = Entry::unknown;
+  // How much of relative_dir the user named, whose links are followed; the folders below it
+  // are opened one by one without following any (one swapped for a link was replaced since).
+  uint32_t followed_dirs = 0;
+  // In place: the file the search found (0: not known), which the file read must be.
+  dev_t dev = 0;
+  ino_t ino = 0;
 
   std::string relative_path() const;
 };
@@ -97,6 +108,8 @@ struct FileFacts {
   // file has too many such lines to be anything but UTF-8.
   std::string_view doubt;
   bool doubt_known = true;
+  // Whether body.utf8_valid was looked at (else it is true): see utf8_validity_needed.
+  bool utf8_known = true;
   std::string kept_head, kept_doubt;  // a big file's, which head and doubt view
 
   FileFacts() = default;
@@ -105,10 +118,15 @@ struct FileFacts {
   FileFacts& operator=(const FileFacts&) = delete;
 };
 
-// A file's facts from its content held whole (file_facts.cpp).
-void whole_facts(std::string_view content, const RunEncodings& enc, FileFacts& facts);
+// Whether a file's outcome may depend on its being valid UTF-8 as a whole. Not for UTF-8 text
+// into another encoding that is settled by the file's own source: nothing but a repair looks at
+// it, and a repair found looks at it then (the conversion stops at an invalid byte anyway).
+bool utf8_validity_needed(const RunEncodings& enc, bool conform, Outcome identity);
+
+// A file's facts from its content held whole (file_facts.cpp); `utf8`: utf8_validity_needed.
+void whole_facts(std::string_view content, const RunEncodings& enc, bool utf8, FileFacts& facts);
 // The same gathered chunk by chunk from the file at `source`; 0 or the errno of reading.
-int gather_facts(const std::string& source, const RunEncodings& enc, size_t chunk_size,
+int gather_facts(const std::string& source, const RunEncodings& enc, bool utf8, size_t chunk_size,
                  FileFacts& facts);
 
 // Appends what a repair makes of the next chunk to `out`; called once more with `last` and no
@@ -128,6 +146,9 @@ class FileConverter {
 
   // A line for the log that the last file gave rise to (a narrow-label hint), once.
   std::string take_hint() { return std::move(hint_); }
+  // The last file's target is published later (by the run's publisher, or with its folder):
+  // its outcome may still turn out otherwise.
+  bool published_later() const { return published_later_; }
 
   // Drops the buffers a big file left behind.
   void release();
@@ -150,8 +171,10 @@ class FileConverter {
                                    const FileFacts& facts, FileReport& report);
   // Writes what the settled outcome calls for from `src` (converted_file.cpp): the text copied
   // or converted, with the target's mark and line ends, else the content exactly as read.
-  void write(const JobFile& file, const RunEncodings& enc, const Classification& cls,
-             ChunkSource& src, FileReport& report, uint64_t token);
+  // `watch` (a legacy encoding): false, and nothing written, when a line reads as UTF-8 rather
+  // than it (or the text was not read to its end): the repair check has to look first.
+  bool write(const JobFile& file, const RunEncodings& enc, const Classification& cls,
+             ChunkSource& src, FileReport& report, uint64_t token, const std::string& watch = {});
   // Hands the text (after the mark) to `sink`, through `conv` when set, with the line ends
   // rewritten; false when converting failed (conv's outcome) or an errno is in `err`.
   bool produce(const RunEncodings& enc, const Classification& cls, StreamConverter* conv,
@@ -187,10 +210,15 @@ class FileConverter {
                       uint64_t token);
   // The source no longer has the stamp it had when its reading began.
   bool source_changed() const;
+  // The file or a folder on its way is not what the search found (`what` says how): changed,
+  // nothing read from it nor written.
+  FileReport& replaced(FileReport& report, const char* what);
   // A double-encoded or mixed file (repair_file.cpp): true when the repair settled it (written,
-  // or reported and written as read); the content is read again from `src` for it.
+  // or reported and written as read); the content is read again from `src` for it. `watch`
+  // set: the look for lines that read as UTF-8 may be left to write(), the legacy encoding
+  // they would be read against put there ("" when none is left).
   bool repaired(const JobFile& file, const RunEncodings& enc, const FileFacts& facts,
-                ChunkSource& src, FileReport& report, uint64_t token);
+                ChunkSource& src, FileReport& report, uint64_t token, std::string* watch = nullptr);
 
   const RunContext& run_;
   std::map<std::string, RunEncodings> overrides_;  // per overriding source and target name
@@ -214,6 +242,7 @@ class FileConverter {
   std::unique_ptr<OutputDirs> own_dirs_;
   std::unique_ptr<undo::Hasher> output_hash_;  // made at the first file an undo keeps
   std::string hint_;
+  bool published_later_ = false;
   ConverterShelf shelf_;  // this thread's converters, from file to file
 };
 

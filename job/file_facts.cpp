@@ -45,45 +45,70 @@ struct HighLines {
 
 }  // namespace
 
-void whole_facts(std::string_view content, const RunEncodings& enc, FileFacts& facts) {
-  facts.cls = classify_mark(content.substr(0, kMarkHead), enc);
-  facts.head = facts.doubt = content.substr(facts.cls.mark_length);
-  if (facts.cls.outcome != Outcome::marked) facts.body = body_facts(facts.head);
+bool utf8_validity_needed(const RunEncodings& enc, bool conform, Outcome identity) {
+  return conform || enc.source.form != UnicodeForm::utf8 || enc.target_is_utf8() ||
+         outcome_is_unsettled(identity);
 }
 
-int gather_facts(const std::string& source, const RunEncodings& enc, size_t chunk_size,
+void whole_facts(std::string_view content, const RunEncodings& enc, bool utf8, FileFacts& facts) {
+  facts.cls = classify_mark(content.substr(0, kMarkHead), enc);
+  facts.head = facts.doubt = content.substr(facts.cls.mark_length);
+  if (facts.cls.outcome == Outcome::marked) return;
+  if (utf8) {
+    facts.body = body_facts(facts.head);
+    return;
+  }
+  facts.body.nul_offset = find_nul(facts.head, kBinaryScanBytes);
+  facts.body.non_ascii = !is_ascii(facts.head);
+  facts.utf8_known = !facts.body.non_ascii;
+}
+
+int gather_facts(const std::string& source, const RunEncodings& enc, bool utf8, size_t chunk_size,
                  FileFacts& out) {
   Utf8Scanner scanner;
   HighLines high;
   uint64_t body_pos = 0;
   bool first = true;
-  const int err = read_in_chunks(source, chunk_size, [&](std::string_view chunk) {
-    if (first) {
-      first = false;
-      out.cls = classify_mark(chunk.substr(0, kMarkHead), enc);
-      if (out.cls.outcome == Outcome::marked) return false;
-      chunk.remove_prefix(std::min(out.cls.mark_length, chunk.size()));
-    }
-    if (out.kept_head.size() < kSampleBytes)
-      out.kept_head.append(chunk.substr(0, kSampleBytes - out.kept_head.size()));
-    if (body_pos < kBinaryScanBytes && out.body.nul_offset == std::string_view::npos) {
-      const size_t at = find_nul(chunk, static_cast<size_t>(kBinaryScanBytes - body_pos));
-      if (at != std::string_view::npos) out.body.nul_offset = static_cast<size_t>(body_pos + at);
-    }
-    scanner.feed(chunk);
-    if (scanner.valid_so_far()) high.feed(chunk);
-    body_pos += chunk.size();
-    // Invalid UTF-8 means non-ASCII too: past the NUL window nothing is left to learn.
-    // Important: not finish(), which takes a sequence cut by this chunk's end for an error.
-    return scanner.valid_so_far() || body_pos < kBinaryScanBytes;
-  });
+  const int err = read_in_chunks(
+      source, chunk_size,
+      [&](std::string_view chunk) {
+        if (first) {
+          first = false;
+          out.cls = classify_mark(chunk.substr(0, kMarkHead), enc);
+          if (out.cls.outcome == Outcome::marked) return false;
+          chunk.remove_prefix(std::min(out.cls.mark_length, chunk.size()));
+        }
+        if (out.kept_head.size() < kSampleBytes)
+          out.kept_head.append(chunk.substr(0, kSampleBytes - out.kept_head.size()));
+        if (body_pos < kBinaryScanBytes && out.body.nul_offset == std::string_view::npos) {
+          const size_t at = find_nul(chunk, static_cast<size_t>(kBinaryScanBytes - body_pos));
+          if (at != std::string_view::npos)
+            out.body.nul_offset = static_cast<size_t>(body_pos + at);
+        }
+        body_pos += chunk.size();
+        if (!utf8) {
+          out.body.non_ascii = out.body.non_ascii || !is_ascii(chunk);
+          return !out.body.non_ascii || body_pos < kBinaryScanBytes;
+        }
+        scanner.feed(chunk);
+        if (scanner.valid_so_far()) high.feed(chunk);
+        // Invalid UTF-8 means non-ASCII too: past the NUL window nothing is left to learn.
+        // Important: not finish(), which takes a sequence cut by this chunk's end for an error.
+        return scanner.valid_so_far() || body_pos < kBinaryScanBytes;
+      },
+      kBinaryScanBytes + kMarkHead);  // most files need no more than their first chunk
+  out.head = out.kept_head;
+  if (!utf8) {
+    out.utf8_known = !out.body.non_ascii;
+    out.doubt_known = false;
+    return err;
+  }
   if (!high.too_many && !high.line.empty()) high.end_line();
   const Utf8Check check = scanner.finish();
   out.body.utf8_valid = check.valid;
   out.body.non_ascii = !check.valid || check.non_ascii;
   out.kept_doubt = std::move(high.lines);
   out.doubt_known = !high.too_many;
-  out.head = out.kept_head;
   out.doubt = out.kept_doubt;
   return err;
 }

@@ -12,6 +12,7 @@
 
 #include "platform/sys_io.h"
 #include "undo/store.h"
+#include "util/i18n.h"
 #include "util/strfmt.h"
 
 namespace {
@@ -82,8 +83,11 @@ struct FirstName {
 void keep_linked_outside(std::vector<JobFile>& files, const FirstName& first) {
   if (first.links <= 1 || first.names.size() >= first.links) return;
   const std::string note = kestrum::strfmt(
-      "is a hard link: %zu of its %zu names are outside the files converted, which would keep "
-      "the old text",
+      P_("is a hard link: %zu of its %zu names are outside the files converted, which would keep "
+         "the old text",
+         "is a hard link: %zu of its %zu names are outside the files converted, which would keep "
+         "the old text",
+         first.links),
       static_cast<size_t>(first.links) - first.names.size(), static_cast<size_t>(first.links));
   for (const size_t i : first.members) {
     files[i].identity = Outcome::outside;
@@ -111,7 +115,7 @@ void resolve_in_place(const std::string& input, const std::vector<std::string>& 
     // Important: what an undo keeps is never converted itself.
     if (in_undo_store(f.relative_path())) {
       f.identity = Outcome::skipped;
-      f.identity_note = "is kept in an undo store";
+      f.identity_note = _("is kept in an undo store");
       continue;
     }
     const std::string path = input + "/" + f.relative_path();
@@ -124,12 +128,24 @@ void resolve_in_place(const std::string& input, const std::vector<std::string>& 
       const std::string real = real_path(path);
       if (real.empty() || !within(areas, real) || platform::sysio().stat(real.c_str(), &st) != 0) {
         f.identity = Outcome::outside;
-        f.identity_note = "links to " + (real.empty() ? std::string("a missing file") : real) +
-                          ", outside " +
-                          (roots.empty() ? "the input directory" : "the paths named");
+        if (real.empty())
+          f.identity_note = roots.empty()
+                                ? _("links to a missing file, outside the input directory")
+                                : _("links to a missing file, outside the paths named");
+        else
+          f.identity_note =
+              kestrum::strfmt(roots.empty() ? _("links to %s, outside the input directory")
+                                            : _("links to %s, outside the paths named"),
+                              real.c_str());
         continue;
       }
       f.write_path = real;
+    }
+    // What the conversion must find again when it reads the file.
+    if (S_ISREG(st.st_mode)) {
+      f.entry = link ? JobFile::Entry::link : JobFile::Entry::file;
+      f.dev = st.st_dev;
+      f.ino = st.st_ino;
     }
     const auto key = std::make_pair(st.st_dev, st.st_ino);
     auto it = seen.find(key);
@@ -142,7 +158,7 @@ void resolve_in_place(const std::string& input, const std::vector<std::string>& 
     if (first_name) continue;
     JobFile& first = files[it->second.index];
     f.identity = Outcome::same_file;
-    f.identity_note = "same file as " + first.relative_path();
+    f.identity_note = kestrum::strfmt(_("same file as %s"), first.relative_path().c_str());
     // A second hard link keeps the new content too once the first name is written.
     if (!link && st.st_nlink > 1 && real_path(path) != real_path(it->second.written))
       first.hard_links.push_back(path);

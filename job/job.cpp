@@ -32,8 +32,10 @@
 #include "platform/sys_io.h"
 #include "policy/editorconfig_policy.h"
 #include "policy/filter.h"
+#include "transcode/code_table.h"
 #include "transcode/table_decoder.h"
 #include "undo/recorder.h"
+#include "util/i18n.h"
 #include "util/strfmt.h"
 
 namespace {
@@ -153,8 +155,11 @@ class Runner {
   void worker();
   // Runs `work(index, buffer)` for every file on the job's threads until done or stopped.
   void for_each_file(const std::function<void(size_t, std::string&)>& work);
-  void finish_file(size_t index, FileReport&& report, const Clock::time_point& start);
+  // `later`: its target is published later (in a batch, or with its folder at the end).
+  void finish_file(size_t index, FileReport&& report, const Clock::time_point& start, bool later);
   void published(uint64_t index, int error);
+  // Tells the observer a file's outcome is final, once (under observer_lock_).
+  void settle(size_t index);
   void say(const std::string& text);
   // The undo store's last record, its bounds, and what it kept in the report.
   void finish_undo();
@@ -169,10 +174,12 @@ class Runner {
   std::unique_ptr<NarrowLabelCheck> narrow_;
   std::unique_ptr<OutputDirs> dirs_;
   std::unique_ptr<platform::Publisher> publisher_;
-  std::unique_ptr<undo::Recorder> recorder_;        // in place: what the run replaces is kept there
-  std::unordered_map<size_t, int> early_failures_;  // publish failures before finish_file
+  std::unique_ptr<undo::Recorder> recorder_;       // in place: what the run replaces is kept there
+  std::unordered_map<size_t, int> early_results_;  // publishing's errno before finish_file
   std::vector<JobFile> files_;
-  std::vector<char> processed_;         // one slot per file, each written by one thread
+  // Per file: 0 not done yet; kSettled; kPending, done with its target not published yet.
+  std::vector<char> processed_;
+  static constexpr char kSettled = 1, kPending = 2;
   std::unique_ptr<FileClaims> claims_;  // made before the conversion threads start
   std::atomic<size_t> workers_{0};      // each conversion thread's first part
   Clock::time_point convert_start_;
@@ -198,7 +205,9 @@ void Runner::finish_undo() {
 }
 
 bool Runner::refused() {
-  const platform::Status can_run = run_refusal(plan_.input, plan_.output, files_, ctx_.in_place);
+  platform::Status can_run = report_refusal(plan_.report, plan_.input, plan_.output, files_);
+  if (can_run && !plan_.options.dry_run)
+    can_run = run_refusal(plan_.input, plan_.output, files_, ctx_.in_place);
   if (can_run) return false;
   report_.refusal = can_run.error().context;
   say(report_.refusal);
@@ -231,15 +240,15 @@ void Runner::open_output() {
 
 bool Runner::checks() {
   if (plan_.input.empty()) {
-    say("Input directory can't be empty!");
+    say(_("Input directory can't be empty!"));
     return false;
   }
   if (!platform::is_directory(plan_.input)) {
-    say("Input directory not exists!");
+    say(_("Input directory not exists!"));
     return false;
   }
   if (plan_.output.empty()) {
-    say("Output directory can't be empty!");
+    say(_("Output directory can't be empty!"));
     return false;
   }
   return true;
@@ -260,13 +269,15 @@ void Runner::prepare_context() {
 void Runner::warm_tables() {
   const RunEncodings& enc = ctx_.encodings;
   const bool legacy_source = enc.source.form == UnicodeForm::none;
+  const bool statistics = legacy_source || plan_.options.detect;
+  const bool tabled = tabled_charset(enc.source_charset) || tabled_charset(enc.target_charset);
   // Important: the first conversion threads would otherwise wait, each of them, on the one
-  // building these (the language statistics take some 20 ms, a two-byte table a few).
-  if (!legacy_source && !plan_.options.detect) return;
+  // building these (the language statistics take some 20 ms, a table a few).
+  if (!statistics && !tabled) return;
   try {
-    warmer_ = std::thread([enc, legacy_source] {
-      if (legacy_source) TableDecoder::find(enc.source_charset, enc.target_charset);
-      detect::lang_model();
+    warmer_ = std::thread([enc, statistics] {
+      CodeTable::find(enc.source_charset, enc.target_charset);
+      if (statistics) detect::lang_model();
     });
   } catch (const std::system_error&) {
     // No thread: the first file that needs them builds them, as it would.
@@ -303,9 +314,8 @@ void Runner::search() {
     const platform::Result<std::string> in_full = fsutil::full_path(plan_.input);
     const platform::Result<std::string> out_full = fsutil::full_path(plan_.output);
     if (in_full && out_full && out_full->rfind(*in_full + "/", 0) == 0)
-      say(
-          kestrum::strfmt("The output directory %s is inside the input directory, left out of "
-                          "the search",
+      say(kestrum::strfmt(_("The output directory %s is inside the input directory, left out "
+                            "of the search"),
                           plan_.output.c_str()));
   }
   if (!ctx_.in_place && out_exists && S_ISDIR(out.st_mode)) {
@@ -314,9 +324,8 @@ void Runner::search() {
     options.exclude_dev = out.st_dev;
     options.exclude_ino = out.st_ino;
     options.on_excluded = [this](const std::string& dir) {
-      say(
-          kestrum::strfmt("The output directory %s is inside the input directory, left out of "
-                          "the search",
+      say(kestrum::strfmt(_("The output directory %s is inside the input directory, left out "
+                            "of the search"),
                           dir.c_str()));
     };
   }
@@ -325,7 +334,7 @@ void Runner::search() {
     file.relative_dir = std::move(f.relative_dir);
     file.file_name = std::move(f.file_name);
     file.identity = Outcome::skipped;
-    file.identity_note = std::string("is ") + why;
+    file.identity_note = kestrum::strfmt(_("is %s"), _(why));
     files_.push_back(std::move(file));
   };
   const fsutil::search_accept accept = accept_by(filters);
@@ -345,12 +354,16 @@ void Runner::search_root(const std::string& named, const fsutil::search_options&
   const std::string& root = plan_.input;
   std::string dir = named.empty() ? root : root + "/" + named;
   if (named.empty() || platform::is_directory(dir)) {
+    // Important: only the folder named may be a link; the search follows none below it.
+    const auto followed = static_cast<uint32_t>(named.size());
     fsutil::search_files(
         root, dir,
-        [this](fsutil::search_file_info&& f) {
+        [this, followed](fsutil::search_file_info&& f) {
           JobFile file;
           file.relative_dir = std::move(f.relative_dir);
           file.file_name = std::move(f.file_name);
+          file.entry = f.link ? JobFile::Entry::link : JobFile::Entry::file;
+          file.followed_dirs = followed;
           files_.push_back(std::move(file));
         },
         accept, options);
@@ -363,6 +376,7 @@ void Runner::search_root(const std::string& named, const fsutil::search_options&
   JobFile file;
   if (slash != std::string::npos) file.relative_dir = named.substr(0, slash);
   file.file_name = named.substr(slash == std::string::npos ? 0 : slash + 1);
+  file.followed_dirs = static_cast<uint32_t>(file.relative_dir.size());
   files_.push_back(std::move(file));
 }
 
@@ -407,7 +421,7 @@ void Runner::collect_files() {
       file.repair = p.repair;
       if (p.excluded) {
         file.identity = Outcome::excluded;
-        file.identity_note = "left out in the preview";
+        file.identity_note = _("left out in the preview");
       } else if (p.evidence == "skipped") {
         file.identity = Outcome::skipped;
         file.identity_note = p.note;
@@ -424,23 +438,33 @@ void Runner::collect_files() {
 // A target the publisher could not put under its name after all (a rename or flush failure,
 // or its source changed meanwhile).
 void Runner::published(uint64_t index, int error) {
-  if (error == 0) return;
-  if (recorder_) recorder_->discard(index);
+  if (error != 0 && recorder_) recorder_->discard(index);
   std::lock_guard guard(observer_lock_);
   if (!processed_[index]) {
-    early_failures_[index] = error;
+    early_results_[index] = error;
     return;
   }
-  FileReport& r = report_.files[index];
-  set_write_failure(r, error);
-  observer_.message(file_log_lines(files_[index], r, ctx_.in_place).back());
-  observer_.file_revised(index, r);
+  if (error != 0) {
+    FileReport& r = report_.files[index];
+    set_write_failure(r, error);
+    observer_.file_revised(index, r, file_log_lines(files_[index], r, ctx_.in_place).back());
+  }
+  settle(index);
 }
 
-void Runner::finish_file(size_t index, FileReport&& report, const Clock::time_point& start) {
+void Runner::settle(size_t index) {
+  if (processed_[index] != kPending) return;
+  processed_[index] = kSettled;
+  observer_.file_settled(index, report_.files[index]);
+}
+
+void Runner::finish_file(size_t index, FileReport&& report, const Clock::time_point& start,
+                         bool later) {
   std::unique_lock guard(observer_lock_);
-  if (auto it = early_failures_.find(index); it != early_failures_.end())
-    set_write_failure(report, it->second);
+  if (auto it = early_results_.find(index); it != early_results_.end()) {
+    if (it->second != 0) set_write_failure(report, it->second);
+    later = false;
+  }
   std::vector<std::string> lines;
   if (observer_.wants_file_lines()) {  // made outside the lock: the other threads go on
     guard.unlock();
@@ -452,8 +476,9 @@ void Runner::finish_file(size_t index, FileReport&& report, const Clock::time_po
   progress_.micros =
       std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count();
   report_.files[index] = std::move(report);
-  processed_[index] = 1;
+  processed_[index] = later ? kPending : kSettled;
   observer_.file_done(index, report_.files[index], lines, progress_);
+  if (!later) observer_.file_settled(index, report_.files[index]);
 }
 
 void Runner::worker() {
@@ -464,8 +489,10 @@ void Runner::worker() {
     const size_t i = claims_->claim(part);
     if (i >= files_.size()) return;
     FileReport report;
+    bool later = false;
     try {
       report = converter.process(files_[i], i);
+      later = converter.published_later();
     } catch (const std::exception& e) {
       // Out of memory on a huge file, say: that file fails, the job goes on.
       report.path = files_[i].relative_path();
@@ -474,7 +501,7 @@ void Runner::worker() {
       converter.release();
     }
     if (std::string hint = converter.take_hint(); !hint.empty()) say(hint);
-    finish_file(i, std::move(report), convert_start_);
+    finish_file(i, std::move(report), convert_start_, later);
   }
 }
 
@@ -488,13 +515,16 @@ void Runner::for_each_file(const std::function<void(size_t, std::string&)>& work
 }
 
 void Runner::detect_sources() {
-  SourceDetection detection(plan_.options.candidates, plan_.source, files_.size());
+  SourceDetection detection(plan_.options.candidates, plan_.source, files_.size(),
+                            plan_.options.accept_unsure);
   say(detection.opening_line());
   for_each_file([&](size_t i, std::string& content) {
     JobFile& f = files_[i];
     if (f.identity != Outcome::converted) return;
     // A file that cannot be read now is reported when the conversion reads it.
-    if (!platform::read_file(plan_.input + "/" + f.relative_path(), content)) return;
+    // Important: no more than detection looks at, so a huge file costs no more memory or time.
+    const std::string path = plan_.input + "/" + f.relative_path();
+    if (!platform::read_file_head(path, content, SourceDetection::kBytes)) return;
     detection.examine(i, f, content);
   });
   for (const auto& line : detection.finish(files_)) say(line);
@@ -529,6 +559,10 @@ void Runner::convert() {
   if (dirs_)
     dirs_->publish_staged(plan_.options.durable,
                           [this](uint64_t token, int err) { published(token, err); });
+  {
+    std::lock_guard guard(observer_lock_);  // the rest was published with its folder
+    for (size_t i = 0; i < files_.size(); ++i) settle(i);
+  }
   report_.convert_seconds = seconds_since(convert_start_);
   report_.bytes = progress_.bytes_done;
   for (size_t i = 0; i < files_.size(); ++i) {
@@ -538,7 +572,7 @@ void Runner::convert() {
     r.outcome = Outcome::not_reached;
     r.source = plan_.source.name;
     r.target = plan_.target.name;
-    r.note = "the job was stopped before this file";
+    r.note = _("the job was stopped before this file");
   }
 }
 
@@ -547,10 +581,10 @@ JobReport Runner::run() {
   report_.ran = true;
   const bool dry = plan_.options.dry_run;
   prepare_context();
-  say(kestrum::strfmt(
-      dry ? "Previewing %s-->%s, nothing is written..." : "Converting %s-->%s, please wait...",
-      plan_.source.c_str(), plan_.target.c_str()));
-  say(kestrum::strfmt("Searching files(%s)...", plan_.filter.c_str()));
+  say(kestrum::strfmt(dry ? _("Previewing %s-->%s, nothing is written...")
+                          : _("Converting %s-->%s, please wait..."),
+                      plan_.source.c_str(), plan_.target.c_str()));
+  say(kestrum::strfmt(_("Searching files(%s)..."), plan_.filter.c_str()));
   const auto search_start = Clock::now();
   warm_tables();
   // Important: before the files' names are resolved; what a killed run kept under a second name
@@ -561,14 +595,16 @@ JobReport Runner::run() {
   report_.search_seconds = seconds_since(search_start);
   if (stopped() && !plan_.files) {
     report_.stopped = true;
-    say("Conversion stopped during the search");
+    say(_("Conversion stopped during the search"));
     return std::move(report_);
   }
   // Important: refused before the first directory or file is made.
-  if (!dry && !refused()) open_output();
+  if (!refused() && !dry) open_output();
   if (!report_.ran) return std::move(report_);
-  say(kestrum::strfmt("Search complete, cost: %.3f, %d files found, starting convert...",
-                      report_.search_seconds, static_cast<int>(files_.size())));
+  say(kestrum::strfmt(
+      P_("Search complete, cost: %.3f, %d files found, starting convert...",
+         "Search complete, cost: %.3f, %d files found, starting convert...", files_.size()),
+      report_.search_seconds, static_cast<int>(files_.size())));
   if (plan_.options.detect && !plan_.files && !stopped()) detect_sources();
   {
     std::lock_guard guard(observer_lock_);
@@ -577,12 +613,14 @@ JobReport Runner::run() {
   convert();
   if (stopped()) {
     report_.stopped = true;
-    say(kestrum::strfmt("Conversion stopped after %zu of %zu files", progress_.files_done,
-                        files_.size()));
+    say(kestrum::strfmt(P_("Conversion stopped after %zu of %zu files",
+                           "Conversion stopped after %zu of %zu files", files_.size()),
+                        progress_.files_done, files_.size()));
   } else {
-    say(kestrum::strfmt(dry ? "Preview complete, total: %d, cost: %.3f seconds\r\n"
-                            : "Convert complete, total: %d, cost: %.3f seconds\r\n",
-                        static_cast<int>(files_.size()), report_.convert_seconds));
+    say(kestrum::strfmt(dry ? _("Preview complete, total: %d, cost: %.3f seconds")
+                            : _("Convert complete, total: %d, cost: %.3f seconds"),
+                        static_cast<int>(files_.size()), report_.convert_seconds) +
+        "\r\n");
   }
   if (recorder_) finish_undo();
   for (const auto& line : summary_lines(report_)) say(line);

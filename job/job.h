@@ -23,9 +23,12 @@ struct JobOptions {
   bool durable = true;   // targets flushed to the disk (in batches) before they are published
   bool detect = false;   // decide each file's source; the plan's source is the preferred one
   std::vector<std::string> candidates;  // encodings and presets; empty: the source's preset
-  EolMode eol = EolMode::keep;          // line endings of the text written anew
-  BomMode bom = kDefaultBom;            // the mark of UTF targets
-  std::vector<FileRule> rules;          // per pattern, the first that matches deciding
+  // Detection's best reading is taken (evidence "guess") where it would leave a file
+  // undetected or ambiguous.
+  bool accept_unsure = false;
+  EolMode eol = EolMode::keep;  // line endings of the text written anew
+  BomMode bom = kDefaultBom;    // the mark of UTF targets
+  std::vector<FileRule> rules;  // per pattern, the first that matches deciding
   bool editorconfig = false;  // each file's charset and end_of_line from .editorconfig, after rules
   bool repair = false;        // double-encoded and mixed files are repaired, not only reported
   bool repair_check = true;   // false: they are not even looked for (benchmarks measure it)
@@ -67,6 +70,8 @@ struct JobPlan {
   // on a command line): each folder is searched, each file taken when the filter accepts it,
   // and a file reached twice is taken once.
   std::vector<std::string> roots;
+  // Where the front end writes the report after the run; refused when it is one of its files.
+  std::string report;
 };
 
 // What stays fixed for the whole of a run of `plan` (without the run's directories, publisher

@@ -42,8 +42,17 @@ class JobObserver {
   }
 
   // A file reported done turned out otherwise: its target could not be published after all
-  // (cannot-write, or changed). Its log line went to message() already.
-  virtual void file_revised(size_t index, const FileReport& report) {
+  // (cannot-write, or changed). `line` says so for the log; it goes to message() unless the
+  // observer words it itself.
+  virtual void file_revised(size_t index, const FileReport& report, const std::string& line) {
+    (void)index;
+    (void)report;
+    message(line);
+  }
+
+  // A file's outcome is final: once for every file done, right after file_done, or once its
+  // target was published (after file_revised when it could not be).
+  virtual void file_settled(size_t index, const FileReport& report) {
     (void)index;
     (void)report;
   }

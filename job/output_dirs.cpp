@@ -16,6 +16,7 @@
 #include "platform/sys_io.h"
 #include "platform/target_file.h"
 #include "platform/temp_name.h"
+#include "util/i18n.h"
 #include "util/strfmt.h"
 
 namespace {
@@ -78,7 +79,8 @@ platform::Status make_directories(const std::string& path) {
     if (end < path.size() && path[end] != '/') continue;
     if (path[end - 1] == '/') continue;
     if (const int err = make_one(path.substr(0, end)))
-      return platform::Error{err, "make directory " + path.substr(0, end)};
+      return platform::Error{err,
+                             kestrum::strfmt(_("make directory %s"), path.substr(0, end).c_str())};
   }
   return {};
 }
@@ -188,11 +190,13 @@ OutputDirs::Prepared OutputDirs::make_existing(const std::string& dir) {
   int folders = 0;
   const int removed = platform::remove_leftovers(dir, &folders);
   if (removed > 0 && say_)
-    say_(kestrum::strfmt("Removed %d temporary file%s a stopped run left in %s", removed,
-                         removed == 1 ? "" : "s", dir.c_str()));
+    say_(kestrum::strfmt(P_("Removed %d temporary file a stopped run left in %s",
+                            "Removed %d temporary files a stopped run left in %s", removed),
+                         removed, dir.c_str()));
   if (folders > 0 && say_)
-    say_(kestrum::strfmt("Removed %d unfinished folder%s a stopped run left in %s", folders,
-                         folders == 1 ? "" : "s", dir.c_str()));
+    say_(kestrum::strfmt(P_("Removed %d unfinished folder a stopped run left in %s",
+                            "Removed %d unfinished folders a stopped run left in %s", folders),
+                         folders, dir.c_str()));
   return {0, false, dir, -1};
 }
 

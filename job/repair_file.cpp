@@ -6,6 +6,8 @@
 #include "repair/repair_mixed.h"
 #include "transcode/stream_convert.h"
 #include "transcode/utf8.h"
+#include "util/i18n.h"
+#include "util/strfmt.h"
 
 std::string named_legacy(const RunEncodings& enc) {
   if (enc.source.form != UnicodeForm::none) return {};
@@ -28,6 +30,9 @@ struct Verdict {
   repair::DoubleEncoding found;  // double-encoded: the chain, and the head undone
   repair::MixedFacts mixed;      // mixed: the lines of each encoding, or the line of neither
   int read_error = 0;
+  // none: the legacy encoding whose lines are still to be looked at for UTF-8 ones, by the
+  // writer as it reads them (FileConverter::repaired).
+  std::string watch;
 };
 
 // Decides on the file's text after its mark, read again from `src` where the whole is needed.
@@ -36,9 +41,11 @@ struct Verdict {
 // content is then checked against that choice. Held whole, the beginning is all of it.
 class Decider {
  public:
+  // `may_watch`: the one look that most often settles a legacy file (has it a line that reads
+  // as UTF-8?) may be left to the writer.
   Decider(const RunContext& run, const JobFile& file, const RunEncodings& enc,
-          const FileFacts& facts, const ChunkSource& src)
-      : run_(run), file_(file), enc_(enc), facts_(facts), src_(src) {
+          const FileFacts& facts, const ChunkSource& src, bool may_watch)
+      : run_(run), file_(file), enc_(enc), facts_(facts), src_(src), may_watch_(may_watch) {
     const std::string_view head = facts.head;
     utf8_head_ = head.substr(0, head.size() - utf8_incomplete_tail(head));
     lines_ = src.whole() ? head : head.substr(0, head.rfind('\n') + 1);
@@ -48,10 +55,16 @@ class Decider {
     if (outcome == Outcome::already_utf8) return utf8_file();
     if (outcome == Outcome::ambiguous) return ambiguous();
     if (outcome != Outcome::converted && outcome != Outcome::undetected) return {};
-    // Important: UTF-8 converted into another encoding may have been misread once as well.
+    // Important: UTF-8 converted into another encoding may have been misread once as well; its
+    // validity is looked at only once a repair is found (FileFacts::utf8_known).
     if (outcome == Outcome::converted && enc_.source.form == UnicodeForm::utf8 &&
-        facts_.body.utf8_valid)
-      return utf8_file();
+        facts_.body.utf8_valid) {
+      const Verdict v = utf8_file();
+      if (v.kind == Verdict::Kind::none || facts_.utf8_known) return v;
+      int read_error = 0;
+      if (!valid_utf8(read_error)) return read_error != 0 ? unreadable(read_error) : Verdict();
+      return v;
+    }
     return legacy_file(outcome == Outcome::undetected);
   }
 
@@ -90,6 +103,17 @@ class Decider {
     if (v.mixed.utf8_lines == 0 || (v.mixed.legacy_lines == 0 && v.mixed.bad_line == 0)) return {};
     v.kind = Verdict::Kind::mixed;
     return v;
+  }
+
+  // The text after the mark is valid UTF-8, all of it.
+  bool valid_utf8(int& read_error) const {
+    if (src_.whole()) return utf8_check(facts_.head).valid;
+    Utf8Scanner check;
+    read_error = each([&](std::string_view chunk) {
+      check.feed(chunk);
+      return check.valid_so_far();
+    });
+    return read_error == 0 && check.finish().valid;
   }
 
   static Verdict unreadable(int err) {
@@ -132,6 +156,12 @@ class Decider {
     // one; and a detected one was weighed with its UTF-8 lines too, so once some are found its
     // legacy lines alone choose their encoding.
     const bool detected = file_.evidence != "chosen" && file_.evidence != "override";
+    if (!undetected && may_watch_) {
+      // Without a line that reads as UTF-8 nothing below finds a repair.
+      Verdict v;
+      v.watch = named;
+      return v;
+    }
     if (!undetected) {
       Verdict v = mixed(named);
       if (!detected || v.kind != Verdict::Kind::mixed) return v;
@@ -148,6 +178,7 @@ class Decider {
   const ChunkSource& src_;
   std::string_view utf8_head_;  // the head cut before a character its end cuts
   std::string_view lines_;      // the head cut after its last whole line
+  bool may_watch_;
 };
 
 // Undoes the chain chunk by chunk.
@@ -175,12 +206,14 @@ TextRepair lines_repair(const std::string& legacy) {
 }  // namespace
 
 bool FileConverter::repaired(const JobFile& file, const RunEncodings& enc, const FileFacts& facts,
-                             ChunkSource& src, FileReport& report, uint64_t token) {
+                             ChunkSource& src, FileReport& report, uint64_t token,
+                             std::string* watch) {
   if (!run_.repair_check) return false;
-  const Verdict v = Decider(run_, file, enc, facts, src).decide(report.outcome);
+  const Verdict v = Decider(run_, file, enc, facts, src, watch != nullptr).decide(report.outcome);
   const bool repair = run_.repair || file.repair;
   switch (v.kind) {
     case Verdict::Kind::none:
+      if (watch != nullptr) *watch = v.watch;
       return false;
     case Verdict::Kind::unreadable:
       report.outcome = Outcome::cannot_read;
@@ -192,7 +225,7 @@ bool FileConverter::repaired(const JobFile& file, const RunEncodings& enc, const
       if (run_.samples) report.sample = detect::sample_line(facts.head, "UTF-8");
       if (run_.samples) report.repaired_sample = detect::sample_line(v.found.repaired, "UTF-8");
       report.outcome = repair ? Outcome::converted : Outcome::double_encoded;
-      report.note = repair ? "repaired: " + chain : chain;
+      report.note = repair ? kestrum::strfmt(_("repaired: %s"), chain.c_str()) : chain;
       if (!repair) break;
       write_repaired(file, enc, facts.cls, src, undo_repair(v.found.chain), report, token);
       return true;
@@ -210,7 +243,7 @@ bool FileConverter::repaired(const JobFile& file, const RunEncodings& enc, const
       if (run_.samples) report.repaired_sample = v.mixed.first_utf8;
       report.outcome = repair ? Outcome::converted : Outcome::mixed;
       if (!repair) break;
-      report.note = "repaired: " + report.note;
+      report.note = kestrum::strfmt(_("repaired: %s"), report.note.c_str());
       write_repaired(file, enc, facts.cls, src, lines_repair(v.mixed.legacy), report, token);
       return true;
   }

@@ -6,10 +6,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <set>
 
 #include "platform/fsutil.h"
 #include "platform/sys_io.h"
+#include "platform/temp_name.h"
+#include "util/i18n.h"
 #include "util/strfmt.h"
 
 namespace {
@@ -44,23 +48,23 @@ platform::Status output_refusal(const std::string& output) {
   using kestrum::strfmt;
   if (const std::string name = too_long_component(output); !name.empty())
     return platform::Error{ENAMETOOLONG,
-                           strfmt("the output directory %s has a name longer than %d bytes",
+                           strfmt(_("the output directory %s has a name longer than %d bytes"),
                                   output.c_str(), NAME_MAX)};
   struct stat st;
   const std::string there = nearest_existing(output, st);
   if (there.empty()) return {};
   if (platform::sysio().stat(there.c_str(), &st) != 0) {
     const int err = errno;
-    return platform::Error{err, strfmt("cannot use the output directory %s: %s", output.c_str(),
+    return platform::Error{err, strfmt(_("cannot use the output directory %s: %s"), output.c_str(),
                                        errno_text(err).c_str())};
   }
   if (!S_ISDIR(st.st_mode))
-    return platform::Error{ENOTDIR,
-                           strfmt("the output directory %s cannot be made: %s is not a directory",
-                                  output.c_str(), there.c_str())};
+    return platform::Error{ENOTDIR, strfmt(_("the output directory %s cannot be made: %s is not a "
+                                             "directory"),
+                                           output.c_str(), there.c_str())};
   if (platform::sysio().access(there.c_str(), W_OK | X_OK) != 0) {
     const int err = errno;
-    return platform::Error{err, strfmt("cannot write in %s (the output directory %s): %s",
+    return platform::Error{err, strfmt(_("cannot write in %s (the output directory %s): %s"),
                                        there.c_str(), output.c_str(), errno_text(err).c_str())};
   }
   return {};
@@ -92,9 +96,9 @@ bool within(const std::string& path, const struct stat& ancestor) {
 platform::Error lands_in_input(const std::string& rel, const std::string& target,
                                const std::string& input) {
   return platform::Error{
-      EINVAL, kestrum::strfmt("the output of %s would be %s, inside the input directory %s, "
-                              "over the input's own files; choose an output directory that "
-                              "does not hold the input",
+      EINVAL, kestrum::strfmt(_("the output of %s would be %s, inside the input directory %s, "
+                                "over the input's own files; choose an output directory that "
+                                "does not hold the input"),
                               rel.c_str(), target.c_str(), input.c_str())};
 }
 
@@ -141,12 +145,66 @@ platform::Status run_refusal(const std::string& input, const std::string& output
     if (length >= PATH_MAX)
       return platform::Error{
           ENAMETOOLONG,
-          kestrum::strfmt("the output path of %s would be %zu bytes, longer than the %d a path "
-                          "may have; choose a shorter output directory",
+          kestrum::strfmt(_("the output path of %s would be %zu bytes, longer than the %d a "
+                            "path may have; choose a shorter output directory"),
                           f.relative_path().c_str(), length, PATH_MAX - 1)};
   }
   if (in_place) return {};
   if (platform::Status overlap = input_overlap_refusal(input, output, files); !overlap)
     return overlap;
   return output_refusal(output);
+}
+
+namespace {
+
+std::optional<std::pair<dev_t, ino_t>> identity(const std::string& path) {
+  struct stat st;
+  if (platform::sysio().stat(path.c_str(), &st) != 0) return std::nullopt;
+  return std::make_pair(st.st_dev, st.st_ino);
+}
+
+}  // namespace
+
+ReportPlace::ReportPlace(const std::string& report, const std::string& input,
+                         const std::string& output)
+    : input_(input), output_(output) {
+  // Important: a report that is a link is written through to its file (write_file_safely).
+  char real[PATH_MAX];
+  const std::string where =
+      ::realpath(report.c_str(), real) != nullptr ? std::string(real) : report;
+  name_ = platform::name_part(where);
+  const std::string dir = platform::dir_part(where);
+  folder_ = identity(dir.empty() ? "." : dir);
+  file_ = identity(where);
+}
+
+std::optional<ReportPlace::Id> ReportPlace::folder_of(const std::string& root,
+                                                      const std::string& relative_dir) {
+  return identity(relative_dir.empty() ? root : root + "/" + relative_dir);
+}
+
+bool ReportPlace::holds(const std::string& relative_dir, const std::string& name,
+                        bool may_be_link) {
+  if (!folder_) return false;
+  if (name == name_ &&
+      (folder_of(input_, relative_dir) == folder_ || folder_of(output_, relative_dir) == folder_))
+    return true;
+  if (!may_be_link || !file_) return false;
+  const std::string source =
+      (relative_dir.empty() ? input_ : input_ + "/" + relative_dir) + "/" + name;
+  return identity(source) == file_;
+}
+
+platform::Status report_refusal(const std::string& report, const std::string& input,
+                                const std::string& output, const std::vector<JobFile>& files) {
+  if (report.empty()) return {};
+  ReportPlace place(report, input, output);
+  for (const JobFile& f : files) {
+    if (!place.holds(f.relative_dir, f.file_name, f.entry != JobFile::Entry::file)) continue;
+    return platform::Error{
+        EEXIST, kestrum::strfmt(_("the report %s would be written over %s, a file of the run; "
+                                  "choose another place for it"),
+                                report.c_str(), f.relative_path().c_str())};
+  }
+  return {};
 }

@@ -1,7 +1,11 @@
 // What a run can be told before it makes anything: paths too long, an output it cannot write.
 #pragma once
 
+#include <sys/types.h>
+
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "job/file_convert.h"
@@ -14,3 +18,26 @@
 // `input` (an input below the output) is refused.
 platform::Status run_refusal(const std::string& input, const std::string& output,
                              const std::vector<JobFile>& files, bool in_place);
+
+// Whether a report path names one of a run's files, so that writing the report would replace
+// it: a source, its target, or the file a link among the sources leads to. Folders are told
+// apart by device and inode, so any spelling of a path is found.
+class ReportPlace {
+ public:
+  ReportPlace(const std::string& report, const std::string& input, const std::string& output);
+  // The file `name` in `relative_dir` of the run; `may_be_link`: its source may be a link.
+  bool holds(const std::string& relative_dir, const std::string& name, bool may_be_link);
+
+ private:
+  using Id = std::pair<dev_t, ino_t>;
+  std::optional<Id> folder_of(const std::string& root, const std::string& relative_dir);
+
+  std::string input_, output_;
+  std::string name_;          // the report's own name, links followed
+  std::optional<Id> folder_;  // its folder's
+  std::optional<Id> file_;    // the report's, when it exists
+};
+
+// The line refusing a run whose report (when set) would be written over one of `files`.
+platform::Status report_refusal(const std::string& report, const std::string& input,
+                                const std::string& output, const std::vector<JobFile>& files);

@@ -6,11 +6,10 @@
 
 #include "transcode/charset.h"
 #include "transcode/utf8.h"
+#include "util/i18n.h"
 #include "util/strfmt.h"
 
 namespace {
-
-constexpr size_t kDetectBytes = 1u << 20;  // of a big file, its beginning is enough
 
 std::string joined(const std::vector<std::string>& names) {
   std::string out;
@@ -26,21 +25,33 @@ void decide(JobFile& file, const std::string& source, const char* evidence, int 
 
 }  // namespace
 
+namespace {
+
+detect::TreeDetector::Options detector_options(bool accept_unsure) {
+  detect::TreeDetector::Options o;
+  o.accept_unsure = accept_unsure;
+  return o;
+}
+
+}  // namespace
+
 SourceDetection::SourceDetection(const std::vector<std::string>& candidates,
-                                 const EncodingEntry& preferred, size_t files)
-    : preferred_(preferred), tree_(candidates, preferred.charset), pooled_(files, 0) {}
+                                 const EncodingEntry& preferred, size_t files, bool accept_unsure)
+    : preferred_(preferred),
+      tree_(candidates, preferred.charset, detector_options(accept_unsure)),
+      pooled_(files, 0) {}
 
 std::string SourceDetection::opening_line() const {
-  return kestrum::strfmt("Detecting each file's encoding among %s and the UTF forms...",
+  return kestrum::strfmt(_("Detecting each file's encoding among %s and the UTF forms..."),
                          joined(tree_.candidates()).c_str());
 }
 
 void SourceDetection::examine(size_t index, JobFile& file, std::string_view content) {
-  if (content.size() > kDetectBytes) content = content.substr(0, kDetectBytes);
+  if (content.size() > kBytes) content = content.substr(0, kBytes);
   const MarkInfo mark = mark_at_start(content);
   if (mark.form != UnicodeForm::none) return decide(file, form_name(mark.form), "mark", 100);
   // 7-bit ISO-2022 text and unmarked UTF-16 would pass for ASCII or binary below.
-  if (detect::has_iso2022_escapes(content) || !detect::unmarked_utf16(content).empty()) {
+  if (detect::has_iso2022_escapes(content) || !detect::unmarked_wide(content).empty()) {
     pooled_[index] = 1;
     return tree_.add(index, file.relative_dir, content);
   }
@@ -60,7 +71,7 @@ std::vector<std::string> SourceDetection::finish(std::vector<JobFile>& files) {
   tree_.finish();
   std::map<std::tuple<std::string, std::string>, std::pair<size_t, int>> groups;
   std::map<std::string, size_t> notes;
-  size_t undetected = 0, ambiguous = 0;
+  size_t undetected = 0, ambiguous = 0, guesses = 0;
   for (size_t i = 0; i < files.size(); ++i) {
     JobFile& f = files[i];
     if (i < pooled_.size() && pooled_[i]) {
@@ -68,6 +79,7 @@ std::vector<std::string> SourceDetection::finish(std::vector<JobFile>& files) {
       if (d.evidence == detect::Evidence::ambiguous) {
         f.identity = Outcome::ambiguous;
         f.identity_note = d.note;
+        f.identity_readings = d.readings;
         f.evidence = "ambiguous";
         f.confidence = d.confidence;
         ++ambiguous;
@@ -75,13 +87,21 @@ std::vector<std::string> SourceDetection::finish(std::vector<JobFile>& files) {
       }
       if (d.encoding.empty()) {
         f.identity = Outcome::undetected;
-        f.identity_note = d.note.empty() ? "no candidate encoding reads it" : d.note;
+        f.identity_note = d.note.empty() ? _("no candidate encoding reads it") : d.note;
+        f.identity_readings = d.readings;
         f.evidence = "undetected";
         ++undetected;
         continue;
       }
-      decide(f, d.encoding, detect::evidence_name(d.evidence), d.confidence);
-      if (!d.note.empty()) ++notes[d.note];
+      if (d.guess) {
+        // Important: named as a guess in the report, with where its readings part.
+        decide(f, d.encoding, "guess", d.confidence);
+        f.detection_note = d.note;
+        ++guesses;
+      } else {
+        decide(f, d.encoding, detect::evidence_name(d.evidence), d.confidence);
+        if (!d.note.empty()) ++notes[d.note];
+      }
     }
     if (f.evidence.empty() || f.identity != Outcome::converted) continue;
     const std::string name = f.source.empty() ? std::string("ASCII") : f.source.name;
@@ -93,18 +113,28 @@ std::vector<std::string> SourceDetection::finish(std::vector<JobFile>& files) {
   for (const auto& [key, g] : groups) {
     const auto& [name, evidence] = key;
     summary += summary.empty() ? "" : ", ";
-    summary += kestrum::strfmt("%s %zu (%s", name.c_str(), g.first, evidence.c_str());
-    summary +=
-        g.second >= 0 && g.second < 100 ? kestrum::strfmt(", confidence %d+)", g.second) : ")";
+    // The evidence and outcome names are the report's: they stay in English.
+    summary += g.second >= 0 && g.second < 100
+                   ? kestrum::strfmt(_("%s %zu (%s, confidence %d+)"), name.c_str(), g.first,
+                                     evidence.c_str(), g.second)
+                   : kestrum::strfmt("%s %zu (%s)", name.c_str(), g.first, evidence.c_str());
   }
   if (undetected > 0)
     summary += kestrum::strfmt("%sundetected %zu", summary.empty() ? "" : ", ", undetected);
   if (ambiguous > 0)
     summary += kestrum::strfmt("%sambiguous %zu", summary.empty() ? "" : ", ", ambiguous);
   std::vector<std::string> lines;
-  lines.push_back("Detected: " + (summary.empty() ? std::string("nothing to decide") : summary));
+  lines.push_back(kestrum::strfmt(_("Detected: %s"),
+                                  summary.empty() ? _("nothing to decide") : summary.c_str()));
+  if (guesses > 0)
+    lines.push_back(kestrum::strfmt(
+        P_("Note: %zu file read as a guess, below the line detection trusts (look at them)",
+           "Note: %zu files read as a guess, below the line detection trusts (look at them)",
+           guesses),
+        guesses));
   for (const auto& [note, count] : notes)
-    lines.push_back(kestrum::strfmt("Note: %s (%zu files)", note.c_str(), count));
+    lines.push_back(kestrum::strfmt(P_("Note: %s (%zu files)", "Note: %s (%zu files)", count),
+                                    note.c_str(), count));
   return lines;
 }
 
@@ -125,6 +155,6 @@ std::string NarrowLabelCheck::check(std::string_view content, const std::string&
   if (left == 0) return {};
   const std::string hint = detect::narrow_label_hint(content.substr(0, take), charset_);
   if (hint.empty() || given_.exchange(true)) return {};
-  return kestrum::strfmt("Hint: %s (first seen in %s); choose %s to read it that way", hint.c_str(),
-                         path.c_str(), wider_.c_str());
+  return kestrum::strfmt(_("Hint: %s (first seen in %s); choose %s to read it that way"),
+                         hint.c_str(), path.c_str(), wider_.c_str());
 }

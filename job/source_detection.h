@@ -14,11 +14,15 @@
 class SourceDetection {
  public:
   // `candidates`: encodings and preset names; empty means the preset of `preferred`.
+  // `accept_unsure`: a file detection would refuse is read as its best reading, a guess.
   SourceDetection(const std::vector<std::string>& candidates, const EncodingEntry& preferred,
-                  size_t files);
+                  size_t files, bool accept_unsure = false);
 
   // The line that opens the detection in the log.
   std::string opening_line() const;
+
+  // Of a big file, its beginning is enough: examine looks at no more.
+  static constexpr size_t kBytes = size_t{1} << 20;
 
   // Looks at one file's content (thread-safe; each index from one thread). Decides it at
   // once when the content speaks for itself, else hands it to the tree detector.

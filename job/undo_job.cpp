@@ -59,8 +59,9 @@ class UndoRunner {
   std::map<dev_t, std::string> touched_;  // a folder of each file system renamed into
   // Written by the publisher's thread too, and every observer call: under lock_.
   std::mutex lock_;
-  std::vector<char> back_;      // per file: as before the run, every name
-  std::vector<char> reported_;  // per file: handed to the observer
+  std::vector<char> back_;        // per file: as before the run, every name
+  std::vector<char> reported_;    // per file: handed to the observer
+  std::vector<char> publishing_;  // per file: a copy with the publisher, its result to come
   // Copies that go back in durable batches (the kept file itself needs no flush).
   std::unique_ptr<platform::Publisher> publisher_;
 };
@@ -125,6 +126,7 @@ void UndoRunner::put_back(size_t index, const undo::KeptFile& k, const std::stri
     if ((status = undo::prepare_copy(kept, path, k, expected, target))) {
       std::lock_guard guard(lock_);
       back_[index] = 1;
+      publishing_[index] = 1;
     }
     if (status) return publisher_->submit(std::move(target), index);
   } else if (status) {
@@ -198,12 +200,17 @@ void UndoRunner::undo_file(size_t index, const undo::KeptFile& k) {
 }
 
 void UndoRunner::published(uint64_t index, int error) {
-  if (error == 0) return;
   std::lock_guard guard(lock_);
   FileReport& row = report_.files[index];
-  set_not_back(row, error);
-  back_[index] = 0;
-  if (reported_[index]) observer_.file_revised(index, row);
+  publishing_[index] = 0;
+  if (error != 0) {
+    set_not_back(row, error);
+    back_[index] = 0;
+  }
+  if (!reported_[index]) return;  // done() settles it
+  if (error != 0)
+    observer_.file_revised(index, row, undo::not_put_back_line(row.path, detail_text(row)));
+  observer_.file_settled(index, row);
 }
 
 void UndoRunner::done(size_t index, uint64_t bytes) {
@@ -220,6 +227,7 @@ void UndoRunner::done(size_t index, uint64_t bytes) {
                         : undo::not_put_back_line(row.path, detail_text(row)));
   reported_[index] = 1;
   observer_.file_done(index, row, lines, progress_);
+  if (!publishing_[index]) observer_.file_settled(index, row);
 }
 
 // What went back by rename is on the disk before the store that held it goes (copies are
@@ -267,6 +275,7 @@ JobReport UndoRunner::run() {
   report_.files.resize(files.size());
   back_.assign(files.size(), 0);
   reported_.assign(files.size(), 0);
+  publishing_.assign(files.size(), 0);
   if (!plan_.look_only) {
     platform::PublisherOptions publishing;
     publishing.durable = plan_.durable;

@@ -17,10 +17,14 @@ class DirCache {
   // the caller then uses the whole path, which reports the failure in its own words.
   // Important: a directory renamed away and replaced meanwhile is still the one opened first.
   int fd_for(const std::string& dir);
+  // A descriptor of the folder `rel` below `root`, or -1 with errno: the first `followed` bytes
+  // of `rel` are opened by path (links followed), each folder after them by name without
+  // following a link (ENOTDIR where a link or file stands in a folder's place).
+  int fd_below(const std::string& root, const std::string& rel, size_t followed);
   void close();
 
  private:
-  std::string dir_;
+  std::string dir_;  // the key: the path, or root, rel and followed for fd_below
   int fd_ = -1;
 };
 

@@ -15,21 +15,27 @@ namespace platform {
 
 namespace {
 
+// Important: no errno the open of a regular file gives; said as what it is.
+constexpr int kNotRegular = EINVAL;
+
 std::string parent_of(const std::string& path) {
   const size_t slash = path.rfind('/');
   if (slash == std::string::npos || slash == 0) return "/";
   return path.substr(0, slash);
 }
 
-// 0 when `path` is absent or can be opened for reading; else the errno.
+// 0 when `path` is absent or a regular file that can be opened for reading; else the errno,
+// kNotRegular for anything else (the library would wait on a FIFO or read a device forever).
 int open_error(const std::string& path) {
   struct stat st {};
   if (sysio().stat(path.c_str(), &st) != 0) return errno == ENOENT || errno == ENOTDIR ? 0 : errno;
-  if (!S_ISREG(st.st_mode)) return 0;
-  const int fd = retry_eintr([&] { return sysio().open(path.c_str(), O_RDONLY | O_CLOEXEC, 0); });
+  if (!S_ISREG(st.st_mode)) return kNotRegular;
+  const int fd = retry_eintr(
+      [&] { return sysio().open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0); });
   if (fd < 0) return errno;
+  const int err = sysio().fstat(fd, &st) != 0 ? errno : S_ISREG(st.st_mode) ? 0 : kNotRegular;
   sysio().close(fd);
-  return 0;
+  return err;
 }
 
 // Owns one handle of the library.
@@ -89,7 +95,9 @@ EditorconfigLookup EditorconfigReader::lookup(const std::string& path) {
   const std::string unreadable = unreadable_above(parent_of(full), error_number);
   if (!unreadable.empty()) {
     out.error_number = error_number;
-    out.error = unreadable + " cannot be read: " + std::strerror(error_number);
+    out.error = unreadable + (error_number == kNotRegular
+                                  ? std::string(" is not a regular file")
+                                  : " cannot be read: " + std::string(std::strerror(error_number)));
     return out;
   }
   Handle handle;

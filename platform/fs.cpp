@@ -78,17 +78,19 @@ Result<int64_t> file_size(int fd) {
   return size;
 }
 
-Result<FileStamp> stamp_file(const std::string& path) {
+Result<FileStamp> stamp_file(const std::string& path, bool follow) {
   struct stat st;
-  if (platform::sysio().stat(path.c_str(), &st) != 0) return last_error("stat " + path);
+  if ((follow ? sysio().stat(path.c_str(), &st) : sysio().lstat(path.c_str(), &st)) != 0)
+    return last_error("stat " + path);
   return stamp_of(st);
 }
 
 namespace {
 
 // Opens `path` to read (`name` in `dir_fd` when that is not -1); `direct`, when given, is told
-// whether it named no link.
-int open_to_read(int dir_fd, const std::string& name, const std::string& path, bool* direct) {
+// whether it named no link. Not `follow`: a link is ELOOP.
+int open_to_read(int dir_fd, const std::string& name, const std::string& path, bool* direct,
+                 bool follow) {
   // Non-blocking, so a FIFO put in a file's place cannot hang the caller.
   constexpr int kFlags = O_RDONLY | O_CLOEXEC | O_NONBLOCK;
   const auto open = [&](int flags) {
@@ -97,15 +99,22 @@ int open_to_read(int dir_fd, const std::string& name, const std::string& path, b
                          : sysio().open(path.c_str(), flags, 0);
     });
   };
+  if (!follow) {
+    if (direct != nullptr) *direct = true;
+    return open(kFlags | O_NOFOLLOW);
+  }
   if (direct == nullptr) return open(kFlags);
   const int fd = open(kFlags | O_NOFOLLOW);
   *direct = fd >= 0 || errno != ELOOP;
   return *direct ? fd : open(kFlags);
 }
 
+// `head`: at most `max_bytes` of a bigger file are read, rather than none.
 Status read_open_file(int fd, const std::string& path, std::string& content, uint64_t max_bytes,
-                      FileStamp* stamp) {
-  const int64_t size = regular_size(fd, stamp);
+                      FileStamp* stamp, bool head = false) {
+  int64_t size = regular_size(fd, stamp);
+  if (head && size > 0 && static_cast<uint64_t>(size) > max_bytes)
+    size = static_cast<int64_t>(max_bytes);
   int err = size < 0 ? errno : make_room(content, size, max_bytes);
   size_t got = 0;
   while (err == 0 && got < content.size()) {
@@ -128,10 +137,18 @@ Status read_file(const std::string& path, std::string& content, uint64_t max_byt
   return read_file_at(-1, {}, path, content, max_bytes, stamp, direct);
 }
 
+Status read_file_head(const std::string& path, std::string& content, uint64_t bytes) {
+  content.clear();
+  const int fd = open_to_read(-1, {}, path, nullptr, true);
+  if (fd < 0) return last_error("open " + path);
+  return read_open_file(fd, path, content, bytes, nullptr, /*head=*/true);
+}
+
 Status read_file_at(int dir_fd, const std::string& name, const std::string& path,
-                    std::string& content, uint64_t max_bytes, FileStamp* stamp, bool* direct) {
+                    std::string& content, uint64_t max_bytes, FileStamp* stamp, bool* direct,
+                    bool follow) {
   content.clear();  // a growth then copies nothing old
-  const int fd = open_to_read(dir_fd, name, path, direct);
+  const int fd = open_to_read(dir_fd, name, path, direct, follow);
   if (fd < 0) return last_error("open " + path);
   return read_open_file(fd, path, content, max_bytes, stamp);
 }

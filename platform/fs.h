@@ -49,8 +49,8 @@ struct FileStamp {
   bool operator==(const FileStamp&) const = default;
 };
 
-// The stamp of `path` (links followed).
-Result<FileStamp> stamp_file(const std::string& path);
+// The stamp of `path` (links followed unless `follow` is false: then a link's own).
+Result<FileStamp> stamp_file(const std::string& path, bool follow = true);
 
 // Reads a whole regular file into `content`, whose capacity is reused. Fails with the errno:
 // EINVAL for a FIFO or device (never blocks), EFBIG beyond `max_bytes`, ENOMEM when it does
@@ -59,11 +59,13 @@ Result<FileStamp> stamp_file(const std::string& path);
 // file itself rather than a link to it (also when the read fails).
 Status read_file(const std::string& path, std::string& content, uint64_t max_bytes = UINT64_MAX,
                  FileStamp* stamp = nullptr, bool* direct = nullptr);
+// At most the first `bytes` bytes of a regular file, as read_file reads it (never EFBIG).
+Status read_file_head(const std::string& path, std::string& content, uint64_t bytes);
 // The same, `name` opened in the directory `dir_fd` (platform::DirCache; -1: `path` opened);
-// `path` is its whole path, for the error's context.
+// `path` is its whole path, for the error's context. `follow` false: a link there is ELOOP.
 Status read_file_at(int dir_fd, const std::string& name, const std::string& path,
                     std::string& content, uint64_t max_bytes, FileStamp* stamp = nullptr,
-                    bool* direct = nullptr);
+                    bool* direct = nullptr, bool follow = true);
 
 // Writes `data` to `path` so that no half-written file is ever left: the content goes to a
 // temporary file and is published whole (TargetFile, links written through); an existing target

@@ -24,27 +24,34 @@ namespace fsutil {
 namespace {
 
 constexpr char kFile = 'f';
+constexpr char kLinkedFile = 'l';  // a link to a regular file
 constexpr char kDir = 'd';
 // Skipped entries, each kind its own byte.
 constexpr char kDangling = '1', kLoop = '2', kBadLink = '3', kFifo = '4', kSocket = '5',
                kDevice = '6';
 
+// The texts are marked for the catalogue as util/i18n.h does (a layer above): the job shows them
+// in the user's language.
+#define N_(text) text
+
 const char* skip_reason(char kind) {
   switch (kind) {
     case kDangling:
-      return "a link to nothing (dangling)";
+      return N_("a link to nothing (dangling)");
     case kLoop:
-      return "a link loop";
+      return N_("a link loop");
     case kBadLink:
-      return "a link that cannot be followed";
+      return N_("a link that cannot be followed");
     case kFifo:
-      return "a FIFO";
+      return N_("a FIFO");
     case kSocket:
-      return "a socket";
+      return N_("a socket");
     default:
-      return "a device";
+      return N_("a device");
   }
 }
+
+#undef N_
 
 char special_kind(mode_t mode) {
   if (S_ISFIFO(mode)) return kFifo;
@@ -67,8 +74,8 @@ char kind_of_type(unsigned char type) {
   }
 }
 
-// What the search does with an entry: kFile, kDir, a skipped kind, or 0 (passed over: a link
-// to a directory). Stats only when the listing's type byte cannot tell.
+// What the search does with an entry: kFile, kLinkedFile, kDir, a skipped kind, or 0 (passed
+// over: a link to a directory). Stats only when the listing's type byte cannot tell.
 char kind_of(int dir_fd, const dirent& entry) {
   const unsigned char type = entry.d_type;
   if (type == DT_REG) return kFile;
@@ -85,7 +92,7 @@ char kind_of(int dir_fd, const dirent& entry) {
   // file. stat does not open the target, so a link to a FIFO cannot block.
   if (platform::sysio().fstatat(dir_fd, entry.d_name, &st, 0) != 0)
     return errno == ENOENT ? kDangling : errno == ELOOP ? kLoop : kBadLink;
-  if (S_ISREG(st.st_mode)) return kFile;
+  if (S_ISREG(st.st_mode)) return kLinkedFile;
   return S_ISDIR(st.st_mode) ? 0 : special_kind(st.st_mode);
 }
 
@@ -142,7 +149,8 @@ void list_one(Listing& l, const search_options& options) {
   const platform::Status listed = platform::each_entry(fd, [&](const dirent& entry) {
     if (entry.d_name[0] == '.') return;  // hidden
     const char kind = kind_of(fd, entry);
-    if (kind == 0 || (kind != kFile && kind != kDir && !options.on_skipped)) return;
+    const bool file = kind == kFile || kind == kLinkedFile;
+    if (kind == 0 || (!file && kind != kDir && !options.on_skipped)) return;
     l.entries += kind;
     l.entries.append(entry.d_name);
     l.entries += '\0';
@@ -244,10 +252,10 @@ struct Reporter {
         l.subdirs[sub++].reset();  // reported: its names are not needed any more
       } else if (!accepts(l, name)) {
         continue;
-      } else if (kind == kFile) {
-        callback(search_file_info{l.rel, std::string(name)});
+      } else if (kind == kFile || kind == kLinkedFile) {
+        callback(search_file_info{l.rel, std::string(name), kind == kLinkedFile});
       } else if (options.on_skipped) {
-        options.on_skipped(search_file_info{l.rel, std::string(name)}, skip_reason(kind));
+        options.on_skipped(search_file_info{l.rel, std::string(name), false}, skip_reason(kind));
       }
     }
   }

@@ -16,6 +16,7 @@ namespace fsutil {
 struct search_file_info {
   std::string relative_dir;
   std::string file_name;
+  bool link = false;  // a link to a regular file, not the file itself
 };
 
 using search_callback = std::function<void(search_file_info&&)>;

@@ -70,7 +70,8 @@ SysIo real_sysio() {
                ::fchmod,
                ::fchown,
                ::futimens,
-               ::flock};
+               ::flock,
+               ::readlink};
 }
 
 bool converter_replaced() {

@@ -55,6 +55,7 @@ struct SysIo {
   int (*fchown)(int fd, uid_t uid, gid_t gid);
   int (*futimens)(int fd, const struct timespec times[2]);
   int (*flock)(int fd, int operation);
+  ssize_t (*readlink)(const char* path, char* buf, size_t size);
 };
 
 // The process-wide table; production code calls through it, tests swap entries.

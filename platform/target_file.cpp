@@ -115,6 +115,7 @@ TargetFile& TargetFile::operator=(TargetFile&& other) noexcept {
   size_ = std::exchange(other.size_, 0);
   source_ = std::move(other.source_);
   source_stamp_ = std::exchange(other.source_stamp_, std::nullopt);
+  source_follow_ = other.source_follow_;
   return *this;
 }
 
@@ -170,6 +171,7 @@ void TargetFile::reset(const std::string& path) {
   path_ = final_ = path;
   source_.clear();
   source_stamp_.reset();
+  source_follow_ = true;
 }
 
 int TargetFile::prepare(const std::string& path, LinkPolicy links) {
@@ -311,9 +313,10 @@ int TargetFile::flush() {
   return 0;
 }
 
-void TargetFile::guard_source(const std::string& source, const FileStamp& stamp) {
+void TargetFile::guard_source(const std::string& source, const FileStamp& stamp, bool follow) {
   source_ = source;
   source_stamp_ = stamp;
+  source_follow_ = follow;
 }
 
 int TargetFile::commit() {
@@ -322,7 +325,7 @@ int TargetFile::commit() {
   // Important: as late as can be, right before the name changes. A write between this check
   // and the rename is still possible; no lock the writers honour exists to close that gap.
   if (source_stamp_) {
-    const Result<FileStamp> now = stamp_file(source_);
+    const Result<FileStamp> now = stamp_file(source_, source_follow_);
     if (!now || *now != *source_stamp_) return fail(kSourceChanged);
   }
   if (staged_) {

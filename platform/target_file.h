@@ -16,11 +16,12 @@ inline constexpr int kSourceChanged = ECANCELED;
 
 // What happens to a symbolic link found at the target path.
 enum class LinkPolicy {
-  // In place: the file the link names is replaced and the link stays. The caller has checked
-  // that this file lies inside the input tree.
+  // A file the user names (settings, a report): the file the link names is replaced and the
+  // link stays.
   write_through,
-  // A separate output tree: the link itself is replaced by the new regular file, so nothing
-  // outside the tree is ever written through a link someone left there.
+  // A run's targets: the link itself is replaced by the new regular file, so nothing outside
+  // the tree is ever written through a link someone left there (in place, a link the search
+  // found is written through by naming its file).
   replace_link,
 };
 
@@ -63,8 +64,9 @@ class TargetFile {
   // Flushes the written data to the disk (fdatasync). 0 or errno (the file is then aborted).
   int flush();
   // Makes commit refuse (kSourceChanged) unless `source` still has `stamp`: the content was
-  // made from it, and text written to it meanwhile would be lost or left out.
-  void guard_source(const std::string& source, const FileStamp& stamp);
+  // made from it, and text written to it meanwhile would be lost or left out. `follow` false:
+  // `source` itself must be the file (a link put in its place is a change).
+  void guard_source(const std::string& source, const FileStamp& stamp, bool follow = true);
   // Publishes the content under the final path and closes. 0 or errno; nothing is left behind
   // on failure.
   int commit();
@@ -103,6 +105,7 @@ class TargetFile {
   uint64_t size_ = 0;
   std::string source_;  // the guarded source, with its stamp when read
   std::optional<FileStamp> source_stamp_;
+  bool source_follow_ = true;
 };
 
 // Writes `data` whole through a TargetFile, unflushed.

@@ -3,6 +3,8 @@
 
 #include "detect/classify.h"
 #include "transcode/charset.h"
+#include "util/i18n.h"
+#include "util/strfmt.h"
 
 namespace {
 
@@ -32,10 +34,28 @@ std::string counts_offence(const EolCounts& counts, EolMode want) {
     wrong += std::to_string(n[k]) + " " + kind_name(k);
   }
   if (wrong.empty()) return {};
-  return "line ends " + wrong + ", " + kind_name(wanted_kind(want)) + " wanted";
+  return kestrum::strfmt(_("line ends %s, %s wanted"), wrong.c_str(), kind_name(wanted_kind(want)));
 }
 
+// Translators: the note of a file with another form's byte-order mark ("marked as UTF-16LE").
+const char* marked_as_format() { return _("marked as %s"); }
+
 }  // namespace
+
+std::string marked_as_note(std::string_view form) {
+  return kestrum::strfmt(marked_as_format(), std::string(form).c_str());
+}
+
+std::string form_of_marked_note(std::string_view note) {
+  const std::string_view format = marked_as_format();
+  const size_t slot = format.find("%s");
+  if (slot == std::string_view::npos) return {};
+  const std::string_view before = format.substr(0, slot), after = format.substr(slot + 2);
+  if (note.size() <= before.size() + after.size() || !note.starts_with(before) ||
+      !note.ends_with(after))
+    return {};
+  return std::string(note.substr(before.size(), note.size() - before.size() - after.size()));
+}
 
 std::optional<Offence> first_wrong_line_end(std::string_view text, EolUnits units, EolMode want) {
   if (want == EolMode::keep || units.width == 0) return std::nullopt;
@@ -52,8 +72,8 @@ std::optional<Offence> first_wrong_line_end(std::string_view text, EolUnits unit
       if (pair) at += w;
     }
     if (kind != wanted)
-      return Offence{line,
-                     std::string(kind_name(kind)) + " line end, " + kind_name(wanted) + " wanted"};
+      return Offence{
+          line, kestrum::strfmt(_("%s line end, %s wanted"), kind_name(kind), kind_name(wanted))};
     ++line;
   }
   return std::nullopt;
@@ -64,20 +84,22 @@ std::optional<Offence> describe_offence(std::string_view content, const RunEncod
                                         EolMode want) {
   if (report.outcome == Outcome::marked) {
     // A file read in chunks has only the note ("marked as UTF-16LE") to say which mark.
-    constexpr std::string_view kMarkedAs = "marked as ";
+    // Important: the note is in the user's language; its form is found through the same text.
     std::string form = cls.foreign_mark != UnicodeForm::none ? form_name(cls.foreign_mark) : "";
-    if (form.empty() && report.note.starts_with(kMarkedAs))
-      form = report.note.substr(kMarkedAs.size());
-    const std::string mark = form.empty() ? "a byte-order mark" : "a " + form + " byte-order mark";
-    return Offence{1, mark + ", not " + enc.target_name};
+    if (form.empty()) form = form_of_marked_note(report.note);
+    return Offence{1, form.empty()
+                          ? kestrum::strfmt(_("a byte-order mark, not %s"), enc.target_name.c_str())
+                          : kestrum::strfmt(_("a %s byte-order mark, not %s"), form.c_str(),
+                                            enc.target_name.c_str())};
   }
   if (report.outcome == Outcome::cannot_convert && report.stop)
-    return Offence{report.stop->line, "not " + enc.target_name + " (column " +
-                                          std::to_string(report.stop->column) + ")"};
+    return Offence{report.stop->line,
+                   kestrum::strfmt(_("not %s (column %llu)"), enc.target_name.c_str(),
+                                   static_cast<unsigned long long>(report.stop->column))};
   if (!outcome_is_done(report.outcome) || report.unchanged) return std::nullopt;
   if (report.mark_known && report.mark_before != report.mark_after)
-    return Offence{1, report.mark_before ? "a byte-order mark, none wanted"
-                                         : "no byte-order mark, one wanted"};
+    return Offence{1, report.mark_before ? _("a byte-order mark, none wanted")
+                                         : _("no byte-order mark, one wanted")};
   if (!content.empty()) {
     const EolUnits units =
         report.outcome == Outcome::converted ? enc.target.eol_units : EolUnits{1, false};
@@ -86,5 +108,5 @@ std::optional<Offence> describe_offence(std::string_view content, const RunEncod
     const std::string what = counts_offence(report.eol_before, want);
     if (!what.empty()) return Offence{0, what};
   }
-  return Offence{0, "would change"};
+  return Offence{0, _("would change")};
 }

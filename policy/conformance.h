@@ -12,6 +12,11 @@
 struct Classification;
 struct RunEncodings;
 
+// The note of a file that carries another form's byte-order mark ("marked as UTF-16LE"), in the
+// user's language, and the form such a note names ("" for any other note).
+std::string marked_as_note(std::string_view form);
+std::string form_of_marked_note(std::string_view note);
+
 // The first line end of `text` (code units of `units`) that is not of the kind `want` asks
 // for, with its line (from 1): "CRLF line end, LF wanted". Nothing for keep, for a width-0
 // encoding, or when every line end is right.

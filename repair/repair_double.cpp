@@ -8,6 +8,8 @@
 #include "repair/repair_leads.h"
 #include "repair/repair_score.h"
 #include "transcode/utf8.h"
+#include "util/i18n.h"
+#include "util/strfmt.h"
 
 namespace repair {
 namespace {
@@ -158,12 +160,11 @@ const std::vector<std::string>& misreading_encodings() {
 std::string chain_text(const std::vector<std::string>& chain) {
   std::string out = "UTF-8";
   for (size_t i = 0; i < chain.size(); ++i) {
-    if (i > 0 && chain[i] == chain[i - 1]) {
-      out += ", twice";
-      continue;
-    }
-    out += i == 0 ? " read as " : ", then as ";
-    out += chain[i];
+    if (i > 0 && chain[i] == chain[i - 1])
+      out = kestrum::strfmt(_("%s, twice"), out.c_str());
+    else
+      out = kestrum::strfmt(i == 0 ? _("%s read as %s") : _("%s, then as %s"), out.c_str(),
+                            chain[i].c_str());
   }
   return out;
 }

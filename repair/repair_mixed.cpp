@@ -10,6 +10,7 @@
 #include "repair/repair_score.h"
 #include "repair/repair_script.h"
 #include "transcode/utf8.h"
+#include "util/i18n.h"
 #include "util/strfmt.h"
 
 namespace repair {
@@ -120,15 +121,18 @@ void LineSplitter::finish(const Take& take) {
 
 std::string MixedFacts::counts_text() const {
   using ull = unsigned long long;
-  return kestrum::strfmt("%llu %s UTF-8 (line %llu: %s), %llu %s %s (line %llu: %s)",
-                         static_cast<ull>(utf8_lines), utf8_lines == 1 ? "line" : "lines",
-                         static_cast<ull>(first_utf8_line), first_utf8.c_str(),
-                         static_cast<ull>(legacy_lines), legacy_lines == 1 ? "line" : "lines",
-                         legacy.c_str(), static_cast<ull>(first_legacy_line), first_legacy.c_str());
+  const std::string utf8 = kestrum::strfmt(
+      P_("%llu line UTF-8 (line %llu: %s)", "%llu lines UTF-8 (line %llu: %s)", utf8_lines),
+      static_cast<ull>(utf8_lines), static_cast<ull>(first_utf8_line), first_utf8.c_str());
+  const std::string other = kestrum::strfmt(
+      P_("%llu line %s (line %llu: %s)", "%llu lines %s (line %llu: %s)", legacy_lines),
+      static_cast<ull>(legacy_lines), legacy.c_str(), static_cast<ull>(first_legacy_line),
+      first_legacy.c_str());
+  return utf8 + ", " + other;
 }
 
 std::string MixedFacts::bad_line_text() const {
-  return kestrum::strfmt("line %llu is neither UTF-8 nor %s",
+  return kestrum::strfmt(_("line %llu is neither UTF-8 nor %s"),
                          static_cast<unsigned long long>(bad_line), legacy.c_str());
 }
 
@@ -246,31 +250,79 @@ void MixedScan::line(std::string_view line) {
   }
 }
 
-// Whether some line reads as UTF-8 rather than the legacy encoding; one pass skips the rest.
-bool has_utf8_reading(std::string_view text, const std::string& legacy) {
-  size_t at = 0;
-  for (std::string_view line; !(line = find_utf8_line(text, at)).empty();)
-    if (line_kind(line, legacy) == LineKind::utf8) return true;
-  return false;
+}  // namespace
+
+bool Utf8LineWatch::feed(std::string_view chunk) {
+  if (found_) return false;
+  if (skipping_) {
+    const size_t nl = chunk.find('\n');
+    if (nl == std::string_view::npos) return true;
+    skipping_ = false;
+    chunk.remove_prefix(nl + 1);
+  }
+  const size_t end = chunk.rfind('\n') + 1;  // 0: no line ends here
+  size_t from = 0;
+  if (!carry_.empty() && end > 0) {
+    // Important: only the carried line is completed and copied, never the chunk.
+    from = chunk.find('\n') + 1;
+    carry_.append(chunk.substr(0, from));
+    look(carry_);
+    carry_.clear();
+    checked_ = 0;
+  }
+  look(chunk.substr(from, end - std::min(from, end)));
+  carry_.append(chunk.substr(std::max(from, end)));
+  drop_invalid_carry();
+  return !found_;
 }
 
-// The same over chunks: each one's whole lines at once, a line cut by its end carried.
+void Utf8LineWatch::drop_invalid_carry() {
+  // Important: a line cut by a chunk's end is kept until its end, but not a long one that is
+  // no UTF-8 already: a big file without line ends would be held whole. Looked at again each
+  // time it doubled, so a long line costs linear time.
+  constexpr size_t kKept = 64 * 1024;
+  if (carry_.size() < kKept || carry_.size() < 2 * checked_) return;
+  const std::string_view line(carry_);
+  if (utf8_check(line.substr(0, line.size() - utf8_incomplete_tail(line))).valid) {
+    checked_ = carry_.size();
+    return;
+  }
+  std::string().swap(carry_);
+  checked_ = 0;
+  skipping_ = true;
+}
+
+void Utf8LineWatch::finish() {
+  if (!found_) look(carry_);
+  carry_.clear();
+  weigh();
+  finished_ = true;
+}
+
+void Utf8LineWatch::look(std::string_view lines) {
+  constexpr size_t kGathered = 64 * 1024;
+  size_t at = 0;
+  for (std::string_view line; !found_ && !(line = find_utf8_line(lines, at)).empty();) {
+    valid_.emplace_back(line);
+    if ((valid_bytes_ += line.size()) > kGathered) weigh();
+  }
+}
+
+void Utf8LineWatch::weigh() {
+  for (const std::string& line : valid_)
+    if (!found_ && line_kind(line, legacy_) == LineKind::utf8) found_ = true;
+  valid_.clear();
+  valid_bytes_ = 0;
+}
+
+namespace {
+
+// The same over chunks.
 bool has_utf8_reading(const EachChunk& text, const std::string& legacy, int& read_error) {
-  std::string carry;
-  bool found = false;
-  read_error = text([&](std::string_view chunk) {
-    const size_t end = chunk.rfind('\n') + 1;  // 0: no line ends here
-    if (carry.empty()) {
-      found = has_utf8_reading(chunk.substr(0, end), legacy);
-    } else if (end > 0) {
-      carry.append(chunk.substr(0, end));
-      found = has_utf8_reading(carry, legacy);
-      carry.clear();
-    }
-    carry.append(chunk.substr(end));
-    return !found;
-  });
-  return found || (read_error == 0 && has_utf8_reading(carry, legacy));
+  Utf8LineWatch watch(legacy);
+  read_error = text([&](std::string_view chunk) { return watch.feed(chunk); });
+  if (read_error == 0) watch.finish();
+  return watch.found();
 }
 
 MixedFacts scan_pass(const EachChunk& text, const std::string& legacy, bool check_legacy,

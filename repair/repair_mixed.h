@@ -68,6 +68,37 @@ std::string legacy_of(std::string_view text, const std::vector<std::string>& can
 // reads.
 bool line_to_utf8(std::string_view line, const std::string& legacy, std::string& out);
 
+// Whether some line of a text given in chunks reads as UTF-8 rather than `legacy` (what
+// scan_mixed asks first): one pass, each chunk's whole lines at once, a line cut by its end
+// carried. Nearly every legacy file has no such line.
+// Important: the few lines that are valid UTF-8 (legacy text can be, by chance) are weighed
+// by the language statistics, which take a while to build: they are weighed when some 64 KiB
+// of them are gathered, or at the end, so a reader converting the text meanwhile seldom waits.
+class Utf8LineWatch {
+ public:
+  explicit Utf8LineWatch(std::string legacy) : legacy_(std::move(legacy)) {}
+  // false once such a line was found: nothing more to learn.
+  bool feed(std::string_view chunk);
+  // The text ended: its last line, when it has no '\n', and the lines gathered are weighed.
+  void finish();
+  bool found() const { return found_; }
+  bool finished() const { return finished_; }
+
+ private:
+  void look(std::string_view lines);
+  void weigh();
+  void drop_invalid_carry();
+
+  std::string legacy_;
+  std::string carry_;               // the start of a line cut by the last chunk's end
+  size_t checked_ = 0;              // how much of carry_ was found valid UTF-8
+  bool skipping_ = false;           // in a line already found to be no UTF-8
+  std::vector<std::string> valid_;  // lines that are valid UTF-8, not weighed yet
+  size_t valid_bytes_ = 0;
+  bool found_ = false;
+  bool finished_ = false;
+};
+
 // The facts of a text against `legacy`, line by line, lines cut by a chunk's end carried; only
 // the encoding's name and no counts when no line reads as UTF-8. `read_error`: 0 or errno.
 MixedFacts scan_mixed(const EachChunk& text, const std::string& legacy, int& read_error);

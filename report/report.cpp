@@ -5,13 +5,16 @@
 #include <cstring>
 
 #include "transcode/utf8.h"
+#include "util/i18n.h"
 #include "util/strfmt.h"
 
 std::string mark_change_text(const FileReport& r) {
   if (!r.mark_known) return {};
-  const char* before = r.mark_before ? "BOM" : "none";
+  // Translators: no byte-order mark, in the report's column beside "BOM" ("none -> BOM").
+  const char* none = _("none");
+  const char* before = r.mark_before ? "BOM" : none;
   if (r.mark_before == r.mark_after) return before;
-  return std::string(before) + " -> " + (r.mark_after ? "BOM" : "none");
+  return std::string(before) + " -> " + (r.mark_after ? "BOM" : none);
 }
 
 std::string eol_change_text(const FileReport& r) {
@@ -22,7 +25,8 @@ std::string eol_change_text(const FileReport& r) {
 
 std::string offence_text(const Offence& offence) {
   if (offence.line == 0) return offence.what;
-  return "line " + std::to_string(offence.line) + ": " + offence.what;
+  return kestrum::strfmt(_("line %llu: %s"), static_cast<unsigned long long>(offence.line),
+                         offence.what.c_str());
 }
 
 std::string detail_text(const FileReport& r) {
@@ -30,12 +34,12 @@ std::string detail_text(const FileReport& r) {
   if (r.offence) {
     detail = offence_text(*r.offence);
   } else if (r.stop) {
-    detail = kestrum::strfmt("stops at byte %llu (line %llu, column %llu)",
+    detail = kestrum::strfmt(_("stops at byte %llu (line %llu, column %llu)"),
                              static_cast<unsigned long long>(r.stop->offset),
                              static_cast<unsigned long long>(r.stop->line),
                              static_cast<unsigned long long>(r.stop->column));
   } else if (r.error != 0) {
-    detail = "error: " + errno_text(r.error);
+    detail = kestrum::strfmt(_("error: %s"), errno_text(r.error).c_str());
   }
   if (!r.note.empty()) {
     if (!detail.empty()) detail += "; ";
@@ -43,7 +47,7 @@ std::string detail_text(const FileReport& r) {
   }
   if (!r.rule.empty()) {
     if (!detail.empty()) detail += "; ";
-    detail += "decided by " + r.rule;
+    detail += kestrum::strfmt(_("decided by %s"), r.rule.c_str());
   }
   return detail;
 }
@@ -54,9 +58,11 @@ bool read_by_repair(const FileReport& r) {
 }
 
 std::string read_by_text(const FileReport& r) {
-  if (!read_by_repair(r)) return "by " + r.evidence;
-  const char* how = r.source == "UTF-8" ? "undoing its misreading" : "its lines that are not UTF-8";
-  return std::string("by ") + how + " (" + r.evidence + " as a whole)";
+  // The evidence names are the report's: they stay in English.
+  if (!read_by_repair(r)) return kestrum::strfmt(_("by %s"), r.evidence.c_str());
+  return kestrum::strfmt(r.source == "UTF-8" ? _("by undoing its misreading (%s as a whole)")
+                                             : _("by its lines that are not UTF-8 (%s as a whole)"),
+                         r.evidence.c_str());
 }
 
 OutcomeCounts JobReport::counts() const {
@@ -94,9 +100,11 @@ std::string csv_detail(const FileReport& r) {
   if (r.evidence.empty() || r.evidence == "chosen" || outcome_is_unsettled(r.outcome))
     return detail;
   if (!detail.empty()) detail += "; ";
-  detail += "read as " + r.source + " " + read_by_text(r);
   if (r.confidence >= 0 && !read_by_repair(r))
-    detail += ", confidence " + std::to_string(r.confidence);
+    detail += kestrum::strfmt(_("read as %s %s, confidence %d"), r.source.c_str(),
+                              read_by_text(r).c_str(), r.confidence);
+  else
+    detail += kestrum::strfmt(_("read as %s %s"), r.source.c_str(), read_by_text(r).c_str());
   if (!r.detection_note.empty()) detail += "; " + r.detection_note;
   return detail;
 }
@@ -106,11 +114,11 @@ std::string csv_detail_with_line_ends(const FileReport& r) {
   std::string detail = csv_detail(r);
   if (r.eol_counted && (r.eol_before != r.eol_after || r.eol_before.mixed())) {
     if (!detail.empty()) detail += "; ";
-    detail += "line ends " + eol_change_text(r);
+    detail += kestrum::strfmt(_("line ends %s"), eol_change_text(r).c_str());
   }
   if (r.mark_known && r.mark_before != r.mark_after) {
     if (!detail.empty()) detail += "; ";
-    detail += "mark " + mark_change_text(r);
+    detail += kestrum::strfmt(_("mark %s"), mark_change_text(r).c_str());
   }
   return detail;
 }

@@ -1,7 +1,11 @@
 #!/usr/bin/env python3
 """Builds the language statistics detection scores decodings with, from real text.
 
-    python3 scripts/build_lang_model.py [--out detect/lang_model.tsv]
+    python3 scripts/build_lang_model.py [--out detect/lang_model.tsv] [--add LANGUAGES]
+
+--add lt,lv counts only those languages and merges them into the model at --out, whose other
+languages' counts and pooled S and T lines stay as they are (every L line's encodings follow
+detect_corpus.LANGUAGES): a language joins without the others' figures moving.
 
 Reads the TUNE half of the labelled corpus (scripts/detect_corpus.py, iter_texts('tune')):
 never the held-out half, which stays for measuring. Per language it counts the steps between
@@ -81,12 +85,12 @@ def count_shapes(half):
     return shapes, marks
 
 
-def count(half):
+def count(half, only=None):
     uni = collections.defaultdict(collections.Counter)
     bi = collections.defaultdict(collections.Counter)
     nexts = collections.defaultdict(collections.Counter)
     steps = collections.defaultdict(collections.Counter)
-    for language, _kind, _source, text in detect_corpus.iter_texts(half):
+    for language, _kind, _source, text in detect_corpus.iter_texts(half, languages=only):
         u, b, n, t = uni[language], bi[language], nexts[language], steps[language]
         prev, prev_class = " ", "s"
         for c in text:
@@ -107,13 +111,8 @@ def clean(c):
     return c if c.isprintable() or ord(c) >= 0xA0 else None
 
 
-def main():
-    ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
-    ap.add_argument("--out", default=os.path.join(os.path.dirname(os.path.abspath(__file__)),
-                                                  "..", "detect", "lang_model.tsv"))
-    args = ap.parse_args()
-    uni, bi, nexts, steps = count("tune")
-    lines = ["ouzel-lang-model 2"]
+def language_lines(uni, bi, nexts, steps):
+    lines = []
     for language in sorted(uni):
         encodings = ",".join(detect_corpus.LANGUAGES[language][1])
         total = sum(uni[language].values())
@@ -134,7 +133,56 @@ def main():
         for pair, n in nexts[language].most_common(NEXTS):
             if n >= MIN_COUNT and clean(pair[0]):
                 lines.append("N\t%s\t%s\t%s\t%d" % (language, pair[0], pair[1], n))
-    shapes, marks = count_shapes("tune")
+    return lines
+
+
+def merged(path, added):
+    """The model at `path` with the languages of `added` (their lines) put in or replaced."""
+    with open(path, encoding="utf-8") as f:
+        old = f.read().split("\n")
+    new_languages = {line.split("\t")[1] for line in added if line.startswith("L\t")}
+    kept, pooled = [], []
+    for line in old[1:]:
+        cells = line.split("\t")
+        if not line or (cells[0] in "LCUBN" and cells[1] in new_languages):
+            continue
+        if cells[0] == "L":
+            cells[2] = ",".join(detect_corpus.LANGUAGES[cells[1]][1])
+            line = "\t".join(cells)
+        (pooled if cells[0] in "ST" else kept).append(line)
+    by_language = collections.OrderedDict()
+    for line in kept + added:
+        by_language.setdefault(line.split("\t")[1], []).append(line)
+    lines = [old[0]]
+    for language in sorted(by_language):
+        lines += by_language[language]
+    return lines + pooled
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    ap.add_argument("--out", default=os.path.join(os.path.dirname(os.path.abspath(__file__)),
+                                                  "..", "detect", "lang_model.tsv"))
+    ap.add_argument("--add", help="comma-separated languages to count and merge into --out")
+    args = ap.parse_args()
+    if args.add:
+        only = args.add.split(",")
+        lines = merged(args.out, language_lines(*count("tune", only)))
+        languages = only
+    else:
+        uni, bi, nexts, steps = count("tune")
+        lines = ["ouzel-lang-model 2"] + language_lines(uni, bi, nexts, steps)
+        shapes, marks = count_shapes("tune")
+        lines += shape_lines(shapes, marks)
+        languages = uni
+    with open(args.out + ".tmp", "w", encoding="utf-8") as f:
+        f.write("\n".join(lines) + "\n")
+    os.replace(args.out + ".tmp", args.out)
+    print("%s: %d languages, %d bytes" % (args.out, len(languages), os.path.getsize(args.out)))
+
+
+def shape_lines(shapes, marks):
+    lines = []
     for category in sorted(shapes):
         lines.append("S\t%s\t%s" % (category, "\t".join(
             str(shapes[category][a + b]) for a in "lbo" for b in "lbo")))
@@ -142,10 +190,7 @@ def main():
         if sum(marks[c].values()) >= MIN_COUNT and clean(c):
             lines.append("T\t%s\t%s" % (c, "\t".join(
                 str(marks[c][a + b]) for a in "lbo" for b in "lbo")))
-    with open(args.out + ".tmp", "w", encoding="utf-8") as f:
-        f.write("\n".join(lines) + "\n")
-    os.replace(args.out + ".tmp", args.out)
-    print("%s: %d languages, %d bytes" % (args.out, len(uni), os.path.getsize(args.out)))
+    return lines
 
 
 if __name__ == "__main__":

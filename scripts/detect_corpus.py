@@ -11,8 +11,10 @@ Interface (other tools rely on it; keep it):
                     encoding  a glibc iconv name (the file decodes with it to exactly its text)
                     class     by the count of bytes >= 0x80 in the file: title (1-6 words),
                               tiny 10-60, small 60-500, medium 500-8000; `ascii` for the
-                              ASCII files (none). ISO-2022-JP counts the bytes of its
-                              non-ASCII characters, since its file has none >= 0x80.
+                              ASCII files (none); `boxed` for English text in a box of
+                              line-drawing characters (CP437). ISO-2022-JP, -KR and -CN
+                              count the bytes of their non-ASCII characters, since their
+                              files have none >= 0x80.
                     kind      plain (text alone) or source (text in comments and strings of
                               ASCII code)
                     source    where the text comes from: mo:<domain>, iso:<standard>,
@@ -54,26 +56,30 @@ DEBCONF_DIR = "/var/lib/dpkg/info"
 # Language -> (locale folders, encodings it is written in besides UTF-8).
 LANGUAGES = {
     "zh_CN": (["zh_CN"], ["GB18030", "GBK"]),
-    "zh_TW": (["zh_TW"], ["BIG5", "BIG5-HKSCS"]),
+    "zh_TW": (["zh_TW"], ["BIG5", "BIG5-HKSCS", "EUC-TW"]),
     "ja": (["ja"], ["CP932", "EUC-JP", "SHIFT_JIS", "ISO-2022-JP"]),
-    "ko": (["ko"], ["CP949", "EUC-KR"]),
-    "ru": (["ru"], ["CP1251", "KOI8-R", "CP866"]),
+    "ko": (["ko"], ["CP949", "EUC-KR", "JOHAB", "ISO-2022-KR"]),
+    "ru": (["ru"], ["CP1251", "KOI8-R", "CP866", "ISO-8859-5", "MAC-CYRILLIC", "CP855"]),
     "uk": (["uk"], ["CP1251", "KOI8-U", "CP866"]),
     "el": (["el"], ["CP1253", "ISO-8859-7"]),
-    "de": (["de"], ["CP1252", "ISO-8859-15", "ISO-8859-1"]),
-    "fr": (["fr"], ["CP1252", "ISO-8859-15", "ISO-8859-1"]),
-    "es": (["es"], ["CP1252", "ISO-8859-15", "ISO-8859-1"]),
+    "de": (["de"], ["CP1252", "ISO-8859-15", "ISO-8859-1", "CP850", "MACINTOSH"]),
+    "fr": (["fr"], ["CP1252", "ISO-8859-15", "ISO-8859-1", "CP850", "MACINTOSH"]),
+    "es": (["es"], ["CP1252", "ISO-8859-15", "ISO-8859-1", "CP437"]),
     "pt": (["pt", "pt_BR"], ["CP1252", "ISO-8859-15", "ISO-8859-1"]),
     "it": (["it"], ["CP1252", "ISO-8859-15", "ISO-8859-1"]),
-    "pl": (["pl"], ["CP1250", "ISO-8859-2"]),
-    "cs": (["cs"], ["CP1250", "ISO-8859-2"]),
+    "pl": (["pl"], ["CP1250", "ISO-8859-2", "CP852", "ISO-8859-16"]),
+    "cs": (["cs"], ["CP1250", "ISO-8859-2", "MAC-CENTRALEUROPE"]),
     "hu": (["hu"], ["CP1250", "ISO-8859-2"]),
-    "tr": (["tr"], ["CP1254", "ISO-8859-9"]),
+    "tr": (["tr"], ["CP1254", "ISO-8859-9", "ISO-8859-3"]),
     "he": (["he"], ["CP1255", "ISO-8859-8"]),
     "ar": (["ar"], ["CP1256", "ISO-8859-6"]),
-    "th": (["th"], ["CP874", "TIS-620"]),
-    "vi": (["vi"], ["CP1258"]),
+    "th": (["th"], ["CP874", "TIS-620", "ISO-8859-11"]),
+    "vi": (["vi"], ["CP1258", "VISCII"]),
+    "lt": (["lt"], ["CP1257", "ISO-8859-13", "ISO-8859-4"]),
+    "lv": (["lv"], ["CP1257", "ISO-8859-13"]),
 }
+# English text in a box of line-drawing characters, as DOS-era files hold it (class `boxed`).
+BOXED_ENCODING = "CP437"
 NO_SPACE_LANGUAGES = {"zh_CN", "zh_TW", "ja", "th"}
 ASCII_LANGUAGE = "en"
 
@@ -144,7 +150,7 @@ def encode_exact(text, encoding):
 
 
 def high_count(text, data, encoding):
-    if encoding == "ISO-2022-JP":
+    if encoding.startswith("ISO-2022-"):
         return 2 * sum(1 for c in text if ord(c) >= 0x80)
     return sum(1 for b in data if b >= 0x80)
 
@@ -357,11 +363,11 @@ def language_sources(language, size="full"):
     return [s for s in sources if s[2]]
 
 
-def iter_texts(half, size="full"):
+def iter_texts(half, size="full", languages=None):
     """Yields (language, kind, source_id, utf8_text) of every piece of text of `half`."""
     if half not in ("tune", "held"):
         raise ValueError("half must be tune or held")
-    for language in sorted(LANGUAGES):
+    for language in sorted(languages or LANGUAGES):
         for source_id, kind, units in language_sources(language, size):
             if half_of(source_id) == half:
                 for text in units:
@@ -520,14 +526,35 @@ def _pick_ascii(pool, rng):
     return (source_id, kind, picks) if picks else None
 
 
+def _boxed(units, rng):
+    """ASCII lines in a frame of line-drawing characters, a rule under the first."""
+    lines = [line[:70] for unit in units for line in unit.split("\n") if line.strip()][:12]
+    width = max(len(line) for line in lines) + 2
+    double = rng.random() < 0.5
+    h, v, corners, tee = ("═", "║", "╔╗╚╝", "╟─╢") if double else ("─", "│", "┌┐└┘", "├─┤")
+    out = [corners[0] + h * width + corners[1]]
+    for i, line in enumerate(lines):
+        out.append(v + " " + line.ljust(width - 1) + v)
+        if i == 0 and len(lines) > 1:
+            out.append(tee[0] + tee[1] * width + tee[2])
+    out.append(corners[2] + h * width + corners[3])
+    return "\n".join(out) + "\n", "txt"
+
+
 def _make_sample(pool, encoding, cls, kind, rng):
     """(text, data, ext, source_id) of one file, or None when the pool cannot give one."""
     for _ in range(8):
-        picked = _pick_ascii(pool, rng) if cls == "ascii" else _pick_units(pool, encoding, cls,
-                                                                           rng)
+        ascii_units = cls in ("ascii", "boxed")
+        picked = _pick_ascii(pool, rng) if ascii_units else _pick_units(pool, encoding, cls, rng)
         if picked is None:
             return None
         source_id, unit_kind, units = picked
+        if cls == "boxed":
+            text, ext = _boxed(units, rng)
+            data = encode_exact(text, encoding)
+            if data is not None:
+                return text, data, ext, source_id
+            continue
         text, ext = _render(kind, units, unit_kind, rng)
         data = encode_exact(text, encoding)
         if data is None:
@@ -542,7 +569,7 @@ def _make_sample(pool, encoding, cls, kind, rng):
 def _cells(language):
     """(encoding, class) pairs a language is written in."""
     if language == ASCII_LANGUAGE:
-        return [("ASCII", "ascii")]
+        return [("ASCII", "ascii"), (BOXED_ENCODING, "boxed")]
     encodings = LANGUAGES[language][1] + ["UTF-8"]
     return [(e, c) for e in encodings for c in CLASSES]
 
@@ -556,9 +583,9 @@ def build(out, halves, size, log=sys.stderr):
         for half in halves:
             pool = Pool(language, [s for s in sources if half_of(s[0]) == half])
             for encoding, cls in _cells(language):
-                count = per_cell * (2 if cls == "ascii" else 1)
+                count = per_cell * (2 if cls in ("ascii", "boxed") else 1)
                 for n in range(count):
-                    kind = "source" if n % 3 == 2 else "plain"
+                    kind = "source" if n % 3 == 2 and cls != "boxed" else "plain"
                     seed = f"{SEED}:{language}:{encoding}:{cls}:{half}:{n}"
                     rng = random.Random(_stable_hash(seed))
                     sample = _make_sample(pool, encoding, cls, kind, rng)

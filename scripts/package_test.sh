@@ -23,8 +23,12 @@ rm -f "$build"/ouzeltool_*.deb
 (cd "$build" && cpack -G DEB >/dev/null)
 deb=$(ls "$build"/ouzeltool_*.deb)
 listing=$(dpkg-deb -c "$deb" | awk '{print $6}')
+catalogues=$(cd "$build" && ls locale/*/LC_MESSAGES/ouzeltool.mo | sed 's|^|./usr/share/|')
 for f in ./usr/bin/ouzel-convert ./usr/bin/ouzeltool ./usr/share/man/man1/ouzel-convert.1 \
-  ./usr/share/applications/ouzeltool.desktop ./usr/share/icons/hicolor/scalable/apps/ouzeltool.svg; do
+  ./usr/share/applications/ouzeltool.desktop ./usr/share/icons/hicolor/scalable/apps/ouzeltool.svg \
+  ./usr/share/bash-completion/completions/ouzel-convert \
+  ./usr/share/metainfo/invalid.varnel.ouzeltool.metainfo.xml \
+  $catalogues; do
   grep -qx -- "$f" <<<"$listing" || fail "$deb lacks $f"
 done
 depends=$(dpkg-deb -f "$deb" Depends)
@@ -37,6 +41,8 @@ $sudo dpkg -i "$deb" >/dev/null
 version=$(/usr/bin/ouzel-convert --version)
 [ "$version" = "ouzel-convert $(dpkg-deb -f "$deb" Version)" ] || fail "--version says '$version'"
 man -w ouzel-convert >/dev/null 2>&1 || fail "man ouzel-convert finds no page"
+usage=$(LC_ALL=zh_CN.UTF-8 LANGUAGE= /usr/bin/ouzel-convert --help)  # whole: a pipe to head may break it
+[[ $usage == 用法：* ]] || fail "the installed command line's help is not in Chinese: ${usage%%$'\n'*}"
 $sudo dpkg -r ouzeltool >/dev/null
 [ ! -e /usr/bin/ouzel-convert ] || fail "dpkg -r left /usr/bin/ouzel-convert"
 trap - EXIT

@@ -14,9 +14,10 @@ packages=(
   manpages-ja manpages-ru manpages-uk manpages-de manpages-fr manpages-es manpages-pl
   manpages-cs manpages-hu manpages-el manpages-tr manpages-vi iso-codes
   clang-14 clang-format-14 libclang-rt-14-dev
-  desktop-file-utils groff-base man-db
+  desktop-file-utils appstream bash groff-base man-db
   pre-commit git
   btrfs-progs xfsprogs
+  gettext
 )
 # What scripts/detect_corpus.py reads (translated messages and debconf questions) besides the
 # manual pages above: the detection benchmark and its gate are only comparable on the same text.

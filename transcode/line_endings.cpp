@@ -5,6 +5,8 @@
 #include <cstring>
 
 #include "util/byte_scan.h"
+#include "util/i18n.h"
+#include "util/strfmt.h"
 
 namespace {
 
@@ -41,7 +43,8 @@ bool parse_eol_mode(std::string_view text, EolMode& mode) {
 }
 
 std::string eol_counts_text(const EolCounts& c) {
-  if (c.total() == 0) return "none";
+  // Translators: no line end at all, in the report's line ends column.
+  if (c.total() == 0) return _("none");
   std::string parts;
   const auto add = [&parts](const char* name, uint64_t n) {
     if (n == 0) return;
@@ -53,7 +56,7 @@ std::string eol_counts_text(const EolCounts& c) {
   add("LF", c.lf);
   add("CRLF", c.crlf);
   add("CR", c.cr);
-  return c.mixed() ? "mixed (" + parts + ")" : parts;
+  return c.mixed() ? kestrum::strfmt(_("mixed (%s)"), parts.c_str()) : parts;
 }
 
 EolRewriter::EolRewriter(EolMode mode, EolUnits units) : mode_(mode), units_(units) {}

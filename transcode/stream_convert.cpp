@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <memory>
 #include <new>
 #include <stdexcept>
 
@@ -13,11 +14,10 @@
 #include "platform/target_file.h"
 #include "transcode/iconv_handle.h"
 #include "transcode/marks.h"
-#include "transcode/table_decoder.h"
 #include "transcode/utf8.h"
 
 IconvHandle ConverterShelf::take(const std::string& to, const std::string& from,
-                                 const TableDecoder*& table) {
+                                 const CodeTable*& table) {
   // Important: a converter replaced through the seam since one was shelved is the one used.
   const bool replaced = platform::converter_replaced();
   for (Shelved& s : shelved_) {
@@ -26,13 +26,13 @@ IconvHandle ConverterShelf::take(const std::string& to, const std::string& from,
     return std::move(s.cd);
   }
   IconvHandle cd(to, from);
-  table = cd.is_open() ? TableDecoder::find(from, to) : nullptr;
+  table = cd.is_open() ? CodeTable::find(from, to) : nullptr;
   return cd;
 }
 
-void ConverterShelf::put(const std::string& to, const std::string& from, const TableDecoder* table,
+void ConverterShelf::put(const std::string& to, const std::string& from, const CodeTable* table,
                          IconvHandle cd) {
-  if (table == nullptr || !cd.is_open()) return;
+  if (table == nullptr || !table->reusable() || !cd.is_open()) return;
   cd.reset();
   for (Shelved& s : shelved_) {
     if (s.to != to || s.from != from) continue;
@@ -81,7 +81,7 @@ bool StreamConverter::convert(const char* data, size_t length, std::string& out)
       cd_ = shelf_->take(to_, from_, table_);
     } else {
       cd_ = IconvHandle(to_, from_);
-      if (cd_.is_open()) table_ = TableDecoder::find(from_, to_);
+      if (cd_.is_open()) table_ = CodeTable::find(from_, to_);
     }
     if (!cd_.is_open()) {
       outcome_.unsupported = true;
@@ -99,9 +99,9 @@ bool StreamConverter::convert(const char* data, size_t length, std::string& out)
     size_t known = 0;
     if (fused) {
       flush(out);  // Important: iconv's output before this text, in order
-      known = table_->decode(in, out, *eol_);
+      known = table_->convert(in, out, *eol_);
     } else {
-      known = table_->decode(in, raw);
+      known = table_->convert(in, raw);
     }
     data += known;
     length -= known;
@@ -205,11 +205,11 @@ struct Source {
     return platform::file_size(fd).err();
   }
   // Fills `buf` up to `want` bytes, less only at the end. Bytes read, or -1 with errno.
-  ssize_t read_chunk(std::string& buf, size_t want) {
+  ssize_t read_chunk(char* buf, size_t want) {
     size_t got = 0;
     while (got < want) {
-      const ssize_t n = platform::retry_eintr(
-          [&] { return platform::sysio().read(fd, buf.data() + got, want - got); });
+      const ssize_t n =
+          platform::retry_eintr([&] { return platform::sysio().read(fd, buf + got, want - got); });
       if (n < 0) return -1;
       if (n == 0) break;
       got += static_cast<size_t>(n);
@@ -220,25 +220,36 @@ struct Source {
 
 // Reads `source` chunk by chunk and hands each to `take`; stops when it returns false.
 template <typename Take>
-StreamFileResult read_chunks(const std::string& source, size_t chunk_size, Take take) {
+StreamFileResult read_chunks(const std::string& source, size_t chunk_size, Take take,
+                             size_t first = 0) {
   StreamFileResult result;
   Source src;
-  std::string buf;
   if ((result.read_error = src.open(source)) != 0) return result;
   // At least kMarkHead bytes, so the first chunk shows the file's mark, repeated or not.
-  if (!try_resize(buf, std::max<size_t>(chunk_size, kMarkHead))) {
-    result.read_error = ENOMEM;
-    return result;
-  }
-  for (size_t want = buf.size();; want = std::max<size_t>(chunk_size, 1)) {
-    const ssize_t n = src.read_chunk(buf, want);
+  const size_t most = std::max<size_t>(chunk_size, kMarkHead);
+  // Important: not a string, whose every byte would be written once more before it is read
+  // into; as big as the chunk asked for, so a reader that stops after the first takes little.
+  std::unique_ptr<char[]> buf;
+  size_t room = 0;
+  for (size_t want = first != 0 ? std::clamp<size_t>(first, kMarkHead, most) : most;;
+       want = std::max<size_t>(chunk_size, 1)) {
+    if (want > room) {
+      buf.reset();
+      buf.reset(new (std::nothrow) char[want]);
+      room = buf ? want : 0;
+      if (!buf) {
+        result.read_error = ENOMEM;
+        return result;
+      }
+    }
+    const ssize_t n = src.read_chunk(buf.get(), want);
     if (n < 0) {
       result.read_error = errno;
       return result;
     }
     if (n == 0) return result;
     result.bytes_read += static_cast<uint64_t>(n);
-    if (!take(std::string_view(buf.data(), static_cast<size_t>(n)), result)) return result;
+    if (!take(std::string_view(buf.get(), static_cast<size_t>(n)), result)) return result;
   }
 }
 
@@ -346,8 +357,9 @@ StreamFileResult ChunkSource::copy_start(uint64_t n, platform::TargetFile& targe
 }
 
 int read_in_chunks(const std::string& source, size_t chunk_size,
-                   const std::function<bool(std::string_view)>& take) {
-  return read_chunks(source, chunk_size,
-                     [&](std::string_view chunk, StreamFileResult&) { return take(chunk); })
+                   const std::function<bool(std::string_view)>& take, size_t first) {
+  return read_chunks(
+             source, chunk_size,
+             [&](std::string_view chunk, StreamFileResult&) { return take(chunk); }, first)
       .read_error;
 }

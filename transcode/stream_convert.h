@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "platform/target_file.h"
+#include "transcode/code_table.h"
 #include "transcode/iconv_handle.h"
 #include "transcode/line_endings.h"
-#include "transcode/table_decoder.h"
 
 // Where and why a conversion stopped.
 struct StreamOutcome {
@@ -21,25 +21,24 @@ struct StreamOutcome {
   uint64_t stop_offset = 0;  // offset in the whole stream of the first byte not converted
 };
 
-// Converters kept open from file to file on one thread, only for the pairs a table decodes
-// (single- and double-byte sources into UTF-8): they keep no state beyond the shift state a
+// Converters kept open from file to file on one thread, only for the pairs a table converts
+// (single- and double-byte encodings and UTF-8): they keep no state beyond the shift state a
 // reset clears. Opening and closing one per file cost more than converting a small file.
 // Important: never for UTF-16/32 on either side: glibc keeps the byte order and whether it
 // wrote a mark beyond a reset.
 class ConverterShelf {
  public:
   // The table for the pair (null: none) and a converter for it, shelved or newly opened.
-  IconvHandle take(const std::string& to, const std::string& from, const TableDecoder*& table);
+  IconvHandle take(const std::string& to, const std::string& from, const CodeTable*& table);
   // Shelves `cd` (reset) when `table` says the pair may be reused; else it is closed.
-  void put(const std::string& to, const std::string& from, const TableDecoder* table,
-           IconvHandle cd);
+  void put(const std::string& to, const std::string& from, const CodeTable* table, IconvHandle cd);
   // How many converters wait on the shelf.
   size_t shelved() const;
 
  private:
   struct Shelved {
     std::string to, from;
-    const TableDecoder* table = nullptr;
+    const CodeTable* table = nullptr;
     IconvHandle cd;  // closed while lent out
   };
   std::vector<Shelved> shelved_;  // a pair or two per run
@@ -85,10 +84,10 @@ class StreamConverter {
 
   std::string from_, to_;
   ConverterShelf* shelf_ = nullptr;
-  IconvHandle cd_;                       // opened at the first bytes
-  const TableDecoder* table_ = nullptr;  // iconv's answers in a table, where it has one
-  std::string tail_;                     // an incomplete sequence from the end of the last chunk
-  uint64_t offset_ = 0;                  // stream offset of the first byte not yet converted
+  IconvHandle cd_;                    // opened at the first bytes
+  const CodeTable* table_ = nullptr;  // iconv's answers in a table, where it has one
+  std::string tail_;                  // an incomplete sequence from the end of the last chunk
+  uint64_t offset_ = 0;               // stream offset of the first byte not yet converted
   EolRewriter* eol_ = nullptr;
   std::string raw_;  // iconv's output before its line ends are rewritten
   StreamOutcome outcome_;
@@ -155,5 +154,7 @@ class ChunkSource {
 
 // Reads `source` (a regular file; a FIFO or device is EINVAL at once) chunk by chunk and hands
 // each chunk to `take` until it returns false. Returns 0 or the errno of opening or reading.
+// `first`: the first chunk's size when smaller (at least kMarkHead), for a reader that most
+// often stops after it.
 int read_in_chunks(const std::string& source, size_t chunk_size,
-                   const std::function<bool(std::string_view)>& take);
+                   const std::function<bool(std::string_view)>& take, size_t first = 0);

@@ -2,7 +2,6 @@
 #include "transcode/table_decoder.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <map>
@@ -12,42 +11,9 @@
 #include "platform/sys_io.h"
 #include "transcode/iconv_handle.h"
 #include "transcode/line_endings.h"
-#include "util/byte_scan.h"
+#include "util/ascii_blocks.h"
 
 namespace {
-
-// Stateless decoders of one- and two-byte characters (longer ones are left to iconv). Not here:
-// decoders that join a character to the next (CP1255, CP1258, TCVN, BIG5-HKSCS, the JIS X 0213
-// ones) and every stateful one (ISO-2022-*, UTF-7, EBCDIC with shifts).
-constexpr const char* kTabled[] = {
-    "GBK",          "CP936",        "GB2312",       "EUC-CN",       "GB18030",      "BIG5",
-    "BIG-5",        "CP950",        "SHIFT_JIS",    "SJIS",         "SHIFT-JIS",    "MS_KANJI",
-    "CP932",        "WINDOWS-31J",  "EUC-JP",       "EUC-KR",       "CP949",        "UHC",
-    "JOHAB",        "CP1250",       "CP1251",       "CP1252",       "CP1253",       "CP1254",
-    "CP1256",       "CP1257",       "WINDOWS-1250", "WINDOWS-1251", "WINDOWS-1252", "WINDOWS-1253",
-    "WINDOWS-1254", "WINDOWS-1256", "WINDOWS-1257", "ISO-8859-1",   "ISO-8859-2",   "ISO-8859-3",
-    "ISO-8859-4",   "ISO-8859-5",   "ISO-8859-6",   "ISO-8859-7",   "ISO-8859-8",   "ISO-8859-9",
-    "ISO-8859-10",  "ISO-8859-11",  "ISO-8859-13",  "ISO-8859-14",  "ISO-8859-15",  "ISO-8859-16",
-    "LATIN1",       "KOI8-R",       "KOI8-U",       "KOI8-RU",      "CP866",        "IBM866",
-    "CP874",        "TIS-620",      "CP437",        "CP850",        "CP852",        "MACINTOSH",
-};
-
-std::string upper(std::string_view s) {
-  std::string u(s);
-  for (char& c : u) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return u;
-}
-
-bool tabled(const std::string& from) {
-  const std::string u = upper(from);
-  return std::any_of(std::begin(kTabled), std::end(kTabled),
-                     [&](const char* name) { return u == name; });
-}
-
-bool is_utf8(const std::string& to) {
-  const std::string u = upper(to);
-  return u == "UTF-8" || u == "UTF8";
-}
 
 // iconv's UTF-8 for exactly these bytes as one entry, 0 when it is not one whole character
 // of at most three bytes; `cut` tells a sequence that needs more bytes.
@@ -76,6 +42,12 @@ bool is_line_end(uint32_t entry) {
 inline void put(char*& o, uint32_t entry) {
   std::memcpy(o, &entry, 4);
   o += length_of(entry);
+}
+
+// A CR or LF where the loop rewrites line ends.
+template <bool kLineEnds>
+inline bool line_end(unsigned char b) {
+  return kLineEnds && (b == '\n' || b == '\r');
 }
 
 struct Registry {
@@ -127,6 +99,8 @@ TableDecoder TableDecoder::build(const std::string& from) {
   t.line_ends_ascii_ = std::none_of(t.single_ + 0x80, t.single_ + 256, is_line_end) &&
                        std::none_of(t.pairs_.begin(), t.pairs_.end(), is_line_end);
   t.max_ratio_ = longest;
+  std::copy(std::begin(t.single_), std::end(t.single_), t.no_line_ends_);
+  t.no_line_ends_['\n'] = t.no_line_ends_['\r'] = 0;
   t.usable_ = t.matches_iconv(from);
   return t;
 }
@@ -155,6 +129,30 @@ bool TableDecoder::matches_iconv(const std::string& from) const {
 }
 
 template <bool kLineEnds>
+const unsigned char* TableDecoder::run_of_singles(const unsigned char* p, const unsigned char* end,
+                                                  char*& o, bool ascii_same) const {
+  // Important: CR and LF have no entry here where the loop rewrites line ends, so that they stop
+  // the eight and go to the loop that rewrites them.
+  const uint32_t* const batch = kLineEnds ? no_line_ends_ : single_;
+  while (end - p >= 8) {
+    char* const from = o;
+    uint32_t unknown = 0;  // bit 31: some byte has no entry (its entry minus one)
+    for (int k = 0; k < 8; ++k) {
+      const uint32_t e = batch[p[k]];
+      put(o, e);
+      unknown |= e - 1;
+    }
+    if (unknown >> 31) {
+      o = from;  // one by one, to the byte
+      break;
+    }
+    p += 8;
+    if (ascii_same && ascii::run_ahead(p, end)) break;
+  }
+  return p;
+}
+
+template <bool kLineEnds, bool kVectors>
 size_t TableDecoder::decode_into(const unsigned char* p, size_t n, char* out, size_t& written,
                                  [[maybe_unused]] EolRewriter* eol) const {
   const unsigned char* const start = p;
@@ -171,51 +169,38 @@ size_t TableDecoder::decode_into(const unsigned char* p, size_t n, char* out, si
     pass = eol->take_pass();
     if (p < end) p += pass.held_cr(at(p), o);
   }
+  // Important: locals, not members: every store through a char pointer may alias a member, which
+  // would then be loaded again for each character.
+  const uint32_t* const single = single_;
+  const uint32_t* const pairs = pairs_.data();
+  const bool ascii_same = ascii_same_;
+  const bool one_byte = pairs_.empty();
   while (p < end) {
-    if (*p < 0x80 && ascii_same_) {
+    if (*p < 0x80 && ascii_same) {
       if constexpr (kLineEnds) {
-        // Important: each word is copied whole, then cut at its first line end or the first
-        // byte of a character run, whichever comes first.
-        while (end - p >= 8) {
-          const uint64_t word = bytes::load64(p);
-          std::memcpy(o, p, 8);
-          const uint64_t high = word & bytes::kHighBits;
-          const uint64_t ends = bytes::equal_bytes(word, '\n') | bytes::equal_bytes(word, '\r');
-          const size_t ascii = high != 0 ? static_cast<size_t>(__builtin_ctzll(high) / 8) : 8;
-          const size_t line_end = ends != 0 ? static_cast<size_t>(__builtin_ctzll(ends) / 8) : 8;
-          if (line_end < ascii) {
-            o += line_end;
-            p += line_end;
-            p += pass.line_end_at(at(p), at(end), o);
-            continue;
-          }
-          o += ascii;
-          p += ascii;
-          if (ascii < 8) break;
-        }
+        const size_t run = ascii::copy_to_line_end<kVectors>(p, static_cast<size_t>(end - p), o);
+        o += run;
+        p += run;
+        if (p < end && *p < 0x80) p += pass.line_end_at(at(p), at(end), o);
       } else {
-        while (end - p >= 8 && (bytes::load64(p) & bytes::kHighBits) == 0) {
-          std::memcpy(o, p, 8);
-          o += 8;
-          p += 8;
-        }
-      }
-      while (p < end && *p < 0x80) {
-        if constexpr (kLineEnds) {
-          if (*p <= '\r' && (*p == '\n' || *p == '\r')) {
-            p += pass.line_end_at(at(p), at(end), o);
-            continue;
-          }
-        }
-        *o++ = static_cast<char>(*p++);
+        const size_t run = ascii::copy<kVectors>(p, static_cast<size_t>(end - p), o);
+        o += run;
+        p += run;
       }
       continue;
     }
-    // A run of characters, most often of two bytes each.
+    // A run of characters, most often of two bytes each, with the odd ASCII byte between them
+    // (not a line end, which the loop above rewrites).
     do {
-      uint32_t e = single_[*p];
+      if (one_byte) {
+        p = run_of_singles<kLineEnds>(p, end, o, ascii_same);
+        if (p == end ||
+            (*p < 0x80 && ascii_same && (ascii::run_ahead(p, end) || line_end<kLineEnds>(*p))))
+          break;
+      }
+      uint32_t e = single[*p];
       if (e == kLead) {
-        if (end - p < 2 || (e = pairs_[static_cast<size_t>(*p - 0x80) * 256 + p[1]]) == 0)
+        if (end - p < 2 || (e = pairs[static_cast<size_t>(*p - 0x80) * 256 + p[1]]) == 0)
           return stop();
         put(o, e);
         p += 2;
@@ -225,25 +210,21 @@ size_t TableDecoder::decode_into(const unsigned char* p, size_t n, char* out, si
       } else {
         return stop();
       }
-    } while (p < end && (*p >= 0x80 || !ascii_same_));
+    } while (p < end &&
+             (*p >= 0x80 || !ascii_same || !(ascii::run_ahead(p, end) || line_end<kLineEnds>(*p))));
   }
   return stop();
 }
 
 template <bool kLineEnds>
 size_t TableDecoder::decode_to(std::string_view in, std::string& out, EolRewriter* eol) const {
-  const size_t used = out.size();
   // A line end of one byte may become two, and a CR held back is written before the text.
   const size_t ratio = kLineEnds ? std::max<size_t>(max_ratio_, 2) : max_ratio_;
-  if (!try_resize(out, used + in.size() * ratio + 8)) {
-    out.resize(used);
-    return 0;  // iconv then takes it and says ENOMEM as it would
-  }
-  size_t written = 0;
-  const size_t taken = decode_into<kLineEnds>(reinterpret_cast<const unsigned char*>(in.data()),
-                                              in.size(), out.data() + used, written, eol);
-  out.resize(used + written);
-  return taken;
+  return ascii::with_lanes([&]<bool kVectors>() {
+    return in_windows(in, out, ratio, [&](const unsigned char* p, size_t n, char* o, size_t& w) {
+      return decode_into<kLineEnds, kVectors>(p, n, o, w, eol);
+    });
+  });
 }
 
 size_t TableDecoder::decode(std::string_view in, std::string& out) const {
@@ -257,9 +238,9 @@ size_t TableDecoder::decode(std::string_view in, std::string& out, EolRewriter& 
 const TableDecoder* TableDecoder::find(const std::string& from, const std::string& to) {
   // Important: a test that replaced the converter must see every conversion go through it.
   if (platform::converter_replaced()) return nullptr;
-  if (!is_utf8(to) || !tabled(from)) return nullptr;
+  if (!is_utf8_label(to) || !tabled_charset(from)) return nullptr;
   Registry& r = registry();
-  const std::string key = upper(from);
+  const std::string key = upper_label(from);
   std::lock_guard guard(r.lock);
   auto it = r.tables.find(key);
   if (it == r.tables.end())

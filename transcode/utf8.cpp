@@ -4,12 +4,9 @@
 #include <cstdint>
 #include <cstring>
 
-#include "util/byte_scan.h"
+#include "util/ascii_blocks.h"
 
 namespace {
-
-using bytes::kHighBits;
-using bytes::load64;
 
 bool cont(unsigned char c) { return (c & 0xC0) == 0x80; }
 
@@ -117,21 +114,17 @@ size_t first_error(const unsigned char* p, size_t n) {
 
 }  // namespace
 
-Utf8Check utf8_check(std::string_view text) {
+namespace {
+
+template <bool kVectors>
+Utf8Check check(const unsigned char* p, size_t n) {
   Utf8Check r;
-  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-  const size_t n = text.size();
   uint64_t state = kAccept;
   size_t i = 0;
   constexpr size_t kBlock = 64;
   while (i < n) {
-    // Runs of ASCII 32 bytes at a time, between characters only.
-    if (state == kAccept) {
-      while (i + 32 <= n &&
-             ((load64(p + i) | load64(p + i + 8) | load64(p + i + 16) | load64(p + i + 24)) &
-              kHighBits) == 0)
-        i += 32;
-    }
+    // Runs of ASCII a block at a time, between characters only.
+    if (state == kAccept) i += ascii::run<kVectors>(p + i, n - i);
     const size_t end = n - i < kBlock ? n : i + kBlock;
     uint64_t high = 0;
     for (; i < end; ++i) {
@@ -149,40 +142,24 @@ Utf8Check utf8_check(std::string_view text) {
   return r;
 }
 
-namespace {
-
-// The first byte above 0x7F at or after i, or n.
-size_t skip_ascii(const unsigned char* p, size_t n, size_t i) {
-  while (i + 32 <= n &&
-         ((load64(p + i) | load64(p + i + 8) | load64(p + i + 16) | load64(p + i + 24)) &
-          kHighBits) == 0)
-    i += 32;
-  for (; i + 8 <= n; i += 8)
-    if (const uint64_t high = load64(p + i) & kHighBits; high != 0)
-      return i + static_cast<size_t>(__builtin_ctzll(high) / 8);
-  while (i < n && p[i] < 0x80) ++i;
-  return i;
-}
-
-// The first LF at or after i, or n; lines are short, so a word at a time beats a call.
-size_t next_lf(const unsigned char* p, size_t n, size_t i) {
-  for (; i + 8 <= n; i += 8)
-    if (const uint64_t lf = bytes::equal_bytes(load64(p + i), '\n'); lf != 0)
-      return i + static_cast<size_t>(__builtin_ctzll(lf) / 8);
-  while (i < n && p[i] != '\n') ++i;
-  return i;
-}
-
 }  // namespace
 
-std::string_view find_utf8_line(std::string_view text, size_t& from) {
+Utf8Check utf8_check(std::string_view text) {
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  return ascii::with_lanes([&]<bool kVectors>() { return check<kVectors>(p, text.size()); });
+}
+
+namespace {
+
+template <bool kVectors>
+std::string_view next_utf8_line(std::string_view text, size_t& from) {
   const auto* p = reinterpret_cast<const unsigned char*>(text.data());
   const size_t n = text.size();
   size_t line = from;  // always where a line starts
   while (line < n) {
     // Important: ASCII lines need no look at all, so line ends are found only around the
     // first byte above 0x7F, from which the line is read as UTF-8 until it fails or ends.
-    size_t i = skip_ascii(p, n, line);
+    size_t i = line + ascii::run<kVectors>(p + line, n - line);
     if (i == n) break;
     const size_t first = i;
     uint64_t state = kAccept;
@@ -201,7 +178,7 @@ std::string_view find_utf8_line(std::string_view text, size_t& from) {
       return text.substr(start, from - start);
     }
     if (i == n) break;
-    const size_t nl = next_lf(p, n, i);
+    const size_t nl = i + ascii::find_byte<kVectors>(p + i, n - i, '\n');
     if (nl == n) break;
     line = nl + 1;
   }
@@ -209,15 +186,16 @@ std::string_view find_utf8_line(std::string_view text, size_t& from) {
   return {};
 }
 
+}  // namespace
+
+std::string_view find_utf8_line(std::string_view text, size_t& from) {
+  return ascii::with_lanes([&]<bool kVectors>() { return next_utf8_line<kVectors>(text, from); });
+}
+
 bool is_ascii(std::string_view text) {
   const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-  const size_t n = text.size();
-  size_t i = 0;
-  uint64_t acc = 0;
-  for (; i + 32 <= n; i += 32)
-    acc |= load64(p + i) | load64(p + i + 8) | load64(p + i + 16) | load64(p + i + 24);
-  for (; i < n; ++i) acc |= p[i];
-  return (acc & kHighBits) == 0;
+  return ascii::with_lanes(
+      [&]<bool kVectors>() { return ascii::run<kVectors>(p, text.size()) == text.size(); });
 }
 
 size_t find_nul(std::string_view text, size_t limit) {

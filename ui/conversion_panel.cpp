@@ -6,19 +6,21 @@
 #include <imgui_internal.h>
 #include <imgui_stdlib.h>
 
+#include <algorithm>
 #include <cfloat>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
+#include <span>
 #include <string>
 
 #include "app/app_state.h"
-#include "ui/glyph_demand.h"
-#include "ui/icons.h"
-#include "ui/progress_text.h"
-#include "ui/throughput.h"
-#include "ui/ui_probe.h"
 #include "ui/window_state.h"
+#include "util/i18n.h"
+#include "views/progress_text.h"
+#include "views/throughput.h"
+#include "widgets/glyph_demand.h"
+#include "widgets/icons.h"
+#include "widgets/ui_probe.h"
 
 namespace {
 
@@ -32,9 +34,9 @@ struct DirectoryRow {
 
 const std::string kInputKey = "ChooseInputDir";
 const std::string kOutputKey = "ChooseOutputDir";
-const DirectoryRow kInputRow{"##1", "Choose Input Directory", kInputKey, "input_dir",
+const DirectoryRow kInputRow{"##1", N_("Choose Input Directory"), kInputKey, "input_dir",
                              "choose_input"};
-const DirectoryRow kOutputRow{"##2", "Choose Output Directory", kOutputKey, "output_dir",
+const DirectoryRow kOutputRow{"##2", N_("Choose Output Directory"), kOutputKey, "output_dir",
                               "choose_output"};
 
 void open_directory_chooser(const AppState& app, FileDialog& dialog, const std::string& key) {
@@ -44,8 +46,8 @@ void open_directory_chooser(const AppState& app, FileDialog& dialog, const std::
   ImGui::SetNextWindowSize(ImVec2(500.0f * app.dpi_scale, 300.0f * app.dpi_scale),
                            ImGuiCond_Always);
   // No filter list: a directory chooser.
-  dialog.open_modal(key, ICON_FOLDER_OPEN "Choose a Directory", nullptr, ".", "", 1, nullptr,
-                    FileDialog::None);
+  dialog.open_modal(key, std::string(ICON_FOLDER_OPEN) + _("Choose a Directory"), nullptr, ".", "",
+                    1, nullptr, FileDialog::None);
 }
 
 // Draws one row; returns its rectangle (field and button).
@@ -56,7 +58,7 @@ ImRect draw_directory_row(const AppState& app, FileDialog& dialog, const Directo
   ui_probe::item(row.probe_field);
   const ImVec2 min = ImGui::GetItemRectMin();
   ImGui::SameLine();
-  if (ImGui::Button(row.button)) open_directory_chooser(app, dialog, row.dialog_key);
+  if (ImGui::Button(_(row.button))) open_directory_chooser(app, dialog, row.dialog_key);
   ui_probe::item(row.probe_button);
   const ImRect rect(min, ImGui::GetItemRectMax());
 
@@ -69,27 +71,54 @@ ImRect draw_directory_row(const AppState& app, FileDialog& dialog, const Directo
 }
 
 struct ComboWidget {
-  const char* label;
-  const char* probe;        // the closed combo; its items as "<probe>:<item>"
+  const char* label;        // untranslated
+  const char* probe;        // the closed combo; its items as "<probe>:<item>", untranslated
   const char* popup_probe;  // the open list's window
+  bool translated;          // its items are words, shown in the user's language
 };
 
-constexpr ComboWidget kFilterCombo{"Filter", "filter", "filter_popup"};
-constexpr EncodingChooserIds kFromCombo{"From Encoding", "from", "from_popup", "from_filter"};
-constexpr EncodingChooserIds kToCombo{"To Encoding", "to", "to_popup", "to_filter"};
-constexpr ComboWidget kEolCombo{"Line Endings", "eol", "eol_popup"};
-// In the order of EolMode.
-constexpr char kEolItems[] = "Keep\0LF\0CRLF\0";
-constexpr ComboWidget kBomCombo{"Marks", "bom", "bom_popup"};
+constexpr ComboWidget kFilterCombo{N_("Filter"), "filter", "filter_popup", false};
+constexpr EncodingChooserIds kFromCombo{N_("From Encoding"), "from", "from_popup", "from_filter"};
+constexpr EncodingChooserIds kToCombo{N_("To Encoding"), "to", "to_popup", "to_filter"};
+constexpr ComboWidget kEolCombo{N_("Line Endings"), "eol", "eol_popup", true};
+// In the order of EolMode; LF and CRLF are names.
+constexpr const char* kEolItems[] = {N_("Keep"), "LF", "CRLF"};
+constexpr ComboWidget kBomCombo{N_("Marks"), "bom", "bom_popup", true};
 // In the order of BomMode.
-constexpr char kBomItems[] = "Keep\0Add\0Remove\0";
+constexpr const char* kBomItems[] = {N_("Keep"), N_("Add"), N_("Remove")};
 
-// Item `index` of a zero-separated list, or "" when there is none.
-const char* combo_item(const char* items, int32_t index) {
-  if (index < 0) return "";
-  for (const char* p = items; *p != '\0'; p += std::strlen(p) + 1)
-    if (index-- == 0) return p;
-  return "";
+const char* shown_item(const ComboWidget& combo, const char* item) {
+  return combo.translated ? _(item) : item;
+}
+
+// The chooser with its label in the user's language.
+EncodingChooserIds translated(EncodingChooserIds ids) {
+  ids.label = _(ids.label);
+  return ids;
+}
+
+// As wide as `fixed`, or wider when an item would not show whole (a longer translation).
+float combo_width(const ComboWidget& combo, std::span<const char* const> items, float fixed) {
+  float longest = 0.0f;
+  for (const char* item : items)
+    longest = std::max(longest, ImGui::CalcTextSize(shown_item(combo, item)).x);
+  const float needed = longest + ImGui::GetFrameHeight() + ImGui::GetStyle().FramePadding.x * 2.0f;
+  return std::max(fixed, needed);
+}
+
+float eol_width() { return combo_width(kEolCombo, kEolItems, ImGui::GetFontSize() * 4.25f); }
+float bom_width() { return combo_width(kBomCombo, kBomItems, ImGui::GetFontSize() * 5.5f); }
+
+// A widget of frame width `frame` with its label on the right, after a SameLine.
+float labelled(float frame, const char* label) {
+  const ImGuiStyle& style = ImGui::GetStyle();
+  return style.ItemSpacing.x + frame + style.ItemInnerSpacing.x + ImGui::CalcTextSize(label).x;
+}
+
+// The room a combo has before its label and what follows it on the line (`after`).
+float room_before(const char* label, float after) {
+  return ImGui::GetContentRegionAvail().x - ImGui::GetStyle().ItemInnerSpacing.x -
+         ImGui::CalcTextSize(label).x - after;
 }
 
 void probe_combo_item(const ComboWidget& combo, const char* item) {
@@ -99,9 +128,11 @@ void probe_combo_item(const ComboWidget& combo, const char* item) {
   ui_probe::hook(id, ImGui::GetItemRectMin(), ImGui::GetItemRectMax());
 }
 
-// ImGui::Combo over zero-separated items, spelled out so tests can find each item.
-void draw_combo(const ComboWidget& combo, int32_t& index, const char* items) {
-  if (!ImGui::BeginCombo(combo.label, combo_item(items, index))) {
+// ImGui::Combo, spelled out so tests can find each item.
+void draw_combo(const ComboWidget& combo, int32_t& index, std::span<const char* const> items) {
+  const bool valid = index >= 0 && static_cast<size_t>(index) < items.size();
+  const char* current = valid ? shown_item(combo, items[static_cast<size_t>(index)]) : "";
+  if (!ImGui::BeginCombo(_(combo.label), current)) {
     ui_probe::item(combo.probe);  // once open, the last item is the list's
     return;
   }
@@ -111,13 +142,14 @@ void draw_combo(const ComboWidget& combo, int32_t& index, const char* items) {
     ui_probe::hook(combo.popup_probe, pos, ImVec2(pos.x + size.x, pos.y + size.y));
   }
   int32_t i = 0;
-  for (const char* p = items; *p != '\0'; p += std::strlen(p) + 1, ++i) {
+  for (const char* p : items) {
     ImGui::PushID(i);
     const bool selected = i == index;
-    if (ImGui::Selectable(p, selected)) index = i;
+    if (ImGui::Selectable(shown_item(combo, p), selected)) index = i;
     if (selected) ImGui::SetItemDefaultFocus();  // the list opens scrolled to it
     probe_combo_item(combo, p);
     ImGui::PopID();
+    ++i;
   }
   ImGui::EndCombo();
 }
@@ -125,7 +157,7 @@ void draw_combo(const ComboWidget& combo, int32_t& index, const char* items) {
 // Beside To Encoding, narrow: its longest item is "CRLF".
 void draw_line_endings(EolMode& mode) {
   ImGui::SameLine();
-  ImGui::SetNextItemWidth(ImGui::GetFontSize() * 4.25f);
+  ImGui::SetNextItemWidth(eol_width());
   auto index = static_cast<int32_t>(mode);
   draw_combo(kEolCombo, index, kEolItems);
   mode = static_cast<EolMode>(index);
@@ -135,22 +167,35 @@ void draw_line_endings(EolMode& mode) {
 // Encoding adds a mark whatever it says.
 void draw_marks(BomMode& mode) {
   ImGui::SameLine();
-  ImGui::SetNextItemWidth(ImGui::GetFontSize() * 5.5f);
+  ImGui::SetNextItemWidth(bom_width());
   auto index = static_cast<int32_t>(mode);
   draw_combo(kBomCombo, index, kBomItems);
   if (ImGui::IsItemHovered())
-    ImGui::SetTooltip("Byte-order mark of UTF targets: the source's own, added, or removed");
+    ImGui::SetTooltip("%s",
+                      _("Byte-order mark of UTF targets: the source's own, added, or removed"));
   mode = static_cast<BomMode>(index);
 }
 
 void draw_choices(AppState& app, PanelState& panel) {
   const std::string& filters = panel.filters.of(app.filters);
   glyph_demand::note(filters);  // the filters come from the settings file
-  draw_combo(kFilterCombo, app.filter_index, filters.c_str());
+  // The three combos as wide as items usually are, all narrower when a line would otherwise run
+  // out of the window: labels in other languages are longer.
+  const float frame = ImGui::GetFrameHeight();
+  const float width =
+      std::min({ImGui::CalcItemWidth(),
+                room_before(_(kFilterCombo.label), labelled(bom_width(), _(kBomCombo.label))),
+                room_before(_(kFromCombo.label),  // then "Detect" and the candidates' arrow
+                            labelled(frame, _("Detect")) + ImGui::GetStyle().ItemSpacing.x + frame),
+                room_before(_(kToCombo.label), labelled(eol_width(), _(kEolCombo.label)))});
+  ImGui::SetNextItemWidth(width);
+  draw_combo(kFilterCombo, app.filter_index, panel.filters.list());
   draw_marks(app.bom);
-  panel.from.draw(kFromCombo, app.from_index, app.encodings);
+  ImGui::SetNextItemWidth(width);
+  panel.from.draw(translated(kFromCombo), app.from_index, app.encodings);
   panel.candidates.draw(app);  // on the From Encoding's line
-  panel.to.draw(kToCombo, app.to_index, app.encodings);
+  ImGui::SetNextItemWidth(width);
+  panel.to.draw(translated(kToCombo), app.to_index, app.encodings);
   draw_line_endings(app.eol);
 }
 
@@ -169,37 +214,38 @@ void start_convert(AppState& app, PanelState& panel) {
   app.request_convert();
   if (had_preview && !app.preview) {
     panel.preview.dropped(
-        "The conversion started from the preview, so its files have changed: "
-        "press Preview to see them as they are now.");
+        _("The conversion started from the preview, so its files have changed: "
+          "press Preview to see them as they are now."));
     panel.bring_log = true;
   }
 }
 
 void draw_start_row(AppState& app, PanelState& panel) {
-  if (ImGui::Button("Start Convert")) start_convert(app, panel);
+  if (ImGui::Button(_("Start Convert"))) start_convert(app, panel);
   ui_probe::item("start");
   ImGui::SameLine();
   // Read after the start: a job started in this frame can be stopped at once. Once asked,
   // the job is finishing its files in progress and the button has done its part.
   const bool busy = !app.worker_idle.load();
   ImGui::BeginDisabled(busy);
-  if (ImGui::Button("Preview")) app.request_preview();
+  if (ImGui::Button(_("Preview"))) app.request_preview();
   ui_probe::item("preview");
   ImGui::EndDisabled();
   ImGui::SameLine();
   const bool stopping = busy && app.jobs.stop_requested();
   ImGui::BeginDisabled(!busy || stopping);
-  if (ImGui::Button("Stop")) app.request_stop();
+  if (ImGui::Button(_("Stop"))) app.request_stop();
   ui_probe::item("stop");
   ImGui::EndDisabled();
   ImGui::SameLine();
-  ImGui::Checkbox("Repair double-encoded files", &app.repair);
+  ImGui::Checkbox(_("Repair double-encoded files"), &app.repair);
   ui_probe::item("repair");
   if (ImGui::IsItemHovered())
     ImGui::SetTooltip(
-        "Also repair files that were UTF-8 misread through a legacy encoding and saved again, "
-        "and files with lines in two encodings. Unticked, they are reported and left alone; "
-        "the preview shows them before and after, and each row can be repaired on its own.");
+        "%s",
+        _("Also repair files that were UTF-8 misread through a legacy encoding and saved again, "
+          "and files with lines in two encodings. Unticked, they are reported and left alone; "
+          "the preview shows them before and after, and each row can be repaired on its own."));
   ImGui::SameLine();
   const ProgressSnapshot progress = app.jobs.progress();
   format_speed(progress.speed, panel.speed_text, sizeof panel.speed_text);
@@ -210,17 +256,18 @@ void draw_start_row(AppState& app, PanelState& panel) {
 
 // On the Rules tab: .editorconfig comes after the rules and before the settings above.
 void draw_editorconfig_box(bool& follow) {
-  ImGui::Checkbox("Follow .editorconfig", &follow);
+  ImGui::Checkbox(_("Follow .editorconfig"), &follow);
   ui_probe::item("editorconfig");
   if (ImGui::IsItemHovered())
     ImGui::SetTooltip(
-        "Each file's charset and end_of_line from the .editorconfig files above it: what the "
-        "first matching rule leaves open, before the To Encoding, Line Endings and Marks above. "
-        "A file whose .editorconfig cannot be read is left as it is.");
+        "%s",
+        _("Each file's charset and end_of_line from the .editorconfig files above it: what the "
+          "first matching rule leaves open, before the To Encoding, Line Endings and Marks above. "
+          "A file whose .editorconfig cannot be read is left as it is."));
 }
 
 void draw_log_tab(AppState& app, LogView& view) {
-  if (ImGui::Button("Clear Log")) app.log.clear();
+  if (ImGui::Button(_("Clear Log"))) app.log.clear();
   ui_probe::item("clear_log");
   view.draw(app.log);
 }
@@ -232,8 +279,8 @@ bool follow_preview(AppState& app, PanelState& panel) {
   app.discard_stale_preview();
   if (had_preview && !app.preview)
     panel.preview.dropped(
-        "The preview was dropped: a setting it was made from has changed. "
-        "Press Preview again.");
+        _("The preview was dropped: a setting it was made from has changed. "
+          "Press Preview again."));
   panel.preview.follow(app);
   return arrived && app.preview;
 }
@@ -248,8 +295,11 @@ void draw_tabs(AppState& app, WindowState& window) {
   // A tab brought forward is drawn from the next frame on, which must come.
   if (bring_report || bring_preview || panel.bring_log) panel.next_frame = true;
   if (!ImGui::BeginTabBar("##views")) return;
-  const bool log_open = ImGui::BeginTabItem(
-      "Log", nullptr, panel.bring_log ? ImGuiTabItemFlags_SetSelected : ImGuiTabItemFlags_None);
+  // What a tab holds is identified under its name: "###" keeps that the same in every language.
+  const auto tab = [](const char* name, const char* id) { return std::string(name) + "###" + id; };
+  const bool log_open =
+      ImGui::BeginTabItem(tab(_("Log"), "log").c_str(), nullptr,
+                          panel.bring_log ? ImGuiTabItemFlags_SetSelected : ImGuiTabItemFlags_None);
   panel.bring_log = false;
   ui_probe::item("tab.log");
   if (log_open) {
@@ -258,21 +308,23 @@ void draw_tabs(AppState& app, WindowState& window) {
   } else {
     window.log_view.hidden(app.log);
   }
-  const bool report_open = ImGui::BeginTabItem(
-      "Report", nullptr, bring_report ? ImGuiTabItemFlags_SetSelected : ImGuiTabItemFlags_None);
+  const bool report_open =
+      ImGui::BeginTabItem(tab(_("Report"), "report").c_str(), nullptr,
+                          bring_report ? ImGuiTabItemFlags_SetSelected : ImGuiTabItemFlags_None);
   ui_probe::item("tab.report");
   if (report_open) {
     panel.report.draw();
     ImGui::EndTabItem();
   }
-  const bool preview_open = ImGui::BeginTabItem(
-      "Preview", nullptr, bring_preview ? ImGuiTabItemFlags_SetSelected : ImGuiTabItemFlags_None);
+  const bool preview_open =
+      ImGui::BeginTabItem(tab(_("Preview"), "preview").c_str(), nullptr,
+                          bring_preview ? ImGuiTabItemFlags_SetSelected : ImGuiTabItemFlags_None);
   ui_probe::item("tab.preview");
   if (preview_open) {
     panel.preview.draw(app);
     ImGui::EndTabItem();
   }
-  const bool rules_open = ImGui::BeginTabItem("Rules");
+  const bool rules_open = ImGui::BeginTabItem(tab(_("Rules"), "rules").c_str());
   ui_probe::item("tab.rules");
   if (rules_open) {
     draw_editorconfig_box(app.editorconfig);

@@ -5,8 +5,9 @@
 #include <cstdio>
 
 #include "app/app_state.h"
-#include "ui/glyph_demand.h"
 #include "ui/icon_font.h"
+#include "util/i18n.h"
+#include "widgets/glyph_demand.h"
 
 namespace {
 
@@ -96,6 +97,9 @@ TextFontSource TextFonts::setup(const AppState& app, const TextFontPaths& paths)
   } else if (source_ == TextFontSource::Fallback) {
     primary_name_ = file_name(paths.fallback);
   }
+  // The translations' characters are there from the first frame: no label shows "?".
+  glyph_demand::note(i18n::catalogue_texts());
+  take_requested_glyphs();
   add_fonts_to_atlas();
 
   return source_;
@@ -126,7 +130,7 @@ bool TextFonts::secondary_has_glyph(ImWchar c) {
   return secondary_.has_glyph(c);
 }
 
-bool TextFonts::add_requested_glyphs() {
+bool TextFonts::take_requested_glyphs() {
   bool added = false;
   for (ImWchar c : glyph_demand::take()) {
     if (in_base_ranges(c) || extra_.count(c) != 0) continue;
@@ -135,7 +139,11 @@ bool TextFonts::add_requested_glyphs() {
     extra_.insert(c);
     added = true;
   }
-  if (!added) return false;
+  return added;
+}
+
+bool TextFonts::add_requested_glyphs() {
+  if (!take_requested_glyphs()) return false;
   add_fonts_to_atlas();
   ImGui::GetIO().Fonts->Build();
   return true;

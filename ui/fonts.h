@@ -70,6 +70,9 @@ class TextFonts {
 
  private:
   void add_fonts_to_atlas();
+  // The characters noted since the last call that a loaded file can draw join extra_; true
+  // when any did.
+  bool take_requested_glyphs();
   bool secondary_has_glyph(ImWchar c);  // reads the second file at the first call
 
   TextFontSource source_ = TextFontSource::BuiltIn;

@@ -12,15 +12,16 @@
 #include <utility>
 
 #include "app/app_state.h"
-#include "ui/closing_notice.h"
-#include "ui/drop_target.h"
 #include "ui/fonts.h"
 #include "ui/frame_pacer.h"
-#include "ui/glyph_demand.h"
 #include "ui/main_window.h"
 #include "ui/probe_file.h"
 #include "ui/sdl_window.h"
 #include "ui/window_state.h"
+#include "util/i18n.h"
+#include "widgets/closing_notice.h"
+#include "widgets/drop_target.h"
+#include "widgets/glyph_demand.h"
 
 namespace {
 
@@ -162,7 +163,7 @@ bool start_gui(const MainWindow& win, std::string& error) {
   if (!ImGui_ImplOpenGL3_Init(glsl_version())) {
     ImGui_ImplSDL2_Shutdown();
     ImGui::DestroyContext();
-    error = "cannot load the OpenGL functions";
+    error = _("cannot load the OpenGL functions");
     return false;
   }
   reset_viewport(win.window);

@@ -9,6 +9,7 @@
 #include "ui/main_window.h"
 #include "ui/screen_dpi.h"
 #include "ui/sdl_window.h"
+#include "util/i18n.h"
 
 namespace {
 
@@ -22,8 +23,8 @@ int fail(MainWindow& win, const std::string& error) {
 }  // namespace
 
 int main() {
-  AppState app;  // settings loaded before any window exists
-  apply_metrics(app, metrics_for_dpi(sane_dpi(query_xft_dpi())));
+  i18n::start(i18n::Output::window);  // before the settings' first log line
+  AppState app;                       // settings loaded before any window exists
 
   MainWindow win;
   std::string error;
@@ -31,6 +32,7 @@ int main() {
     std::fprintf(stderr, "ouzeltool: %s\n", error.c_str());
     return 1;
   }
+  apply_metrics(app, metrics_for_scale(choose_scale(query_scale_inputs(app.scale))));
   if (!create_main_window(app, win, error)) return fail(win, error);
 
   TitleDrag drag;  // written by the main window each frame, read by the hit test

@@ -8,11 +8,12 @@
 #include "app/app_state.h"
 #include "app/open_config.h"
 #include "ui/conversion_panel.h"
-#include "ui/file_dialog.h"
-#include "ui/icons.h"
-#include "ui/ui_probe.h"
 #include "ui/undo_dialog.h"
 #include "ui/window_state.h"
+#include "util/i18n.h"
+#include "widgets/file_dialog.h"
+#include "widgets/icons.h"
+#include "widgets/ui_probe.h"
 
 namespace {
 
@@ -56,29 +57,29 @@ void open_save_chooser(const AppState& app, FileDialog& dialog, const std::strin
                           ImVec2(0.5f, 0.5f));
   ImGui::SetNextWindowSize(ImVec2(500.0f * app.dpi_scale, 300.0f * app.dpi_scale),
                            ImGuiCond_Always);
-  dialog.open_modal(key, ICON_SAVE " Choose a File", "*.*", ".", file_name, 1, nullptr,
-                    FileDialog::ConfirmOverwrite);
+  dialog.open_modal(key, std::string(ICON_SAVE " ") + _("Choose a File"), "*.*", ".", file_name, 1,
+                    nullptr, FileDialog::ConfirmOverwrite);
 }
 
 // The "File" menu; true when "Exit" was chosen.
 bool draw_file_menu(AppState& app, FileDialog& dialog) {
   bool exit = false;
   if (!ImGui::BeginMenuBar()) return false;
-  const bool menu_open = ImGui::BeginMenu("File");
+  const bool menu_open = ImGui::BeginMenu(_("File"));
   if (!menu_open) ui_probe::item("menu_file");  // once open, the last item is the popup's
   if (menu_open) {
-    if (ImGui::MenuItem("Open Current Config")) open_current_config(app.log);
+    if (ImGui::MenuItem(_("Open Current Config"))) open_current_config(app.log);
     ui_probe::item("open_config");
-    if (ImGui::MenuItem("Save Config")) app.save_config();
+    if (ImGui::MenuItem(_("Save Config"))) app.save_config();
     ui_probe::item("save_config");
-    if (ImGui::MenuItem("Save Config As...")) open_save_chooser(app, dialog, kSaveKey, "");
+    if (ImGui::MenuItem(_("Save Config As..."))) open_save_chooser(app, dialog, kSaveKey, "");
     ui_probe::item("save_config_as");
     // Every outcome of the last job, long after the log has moved on.
-    if (ImGui::MenuItem("Save Report...", nullptr, false, app.last_report() != nullptr))
+    if (ImGui::MenuItem(_("Save Report..."), nullptr, false, app.last_report() != nullptr))
       open_save_chooser(app, dialog, kReportKey, "report.csv");
     ui_probe::item("save_report");
     draw_undo_menu_item(app);
-    if (ImGui::MenuItem("Exit")) exit = true;
+    if (ImGui::MenuItem(_("Exit"))) exit = true;
     ui_probe::item("exit");
     ImGui::EndMenu();
   }

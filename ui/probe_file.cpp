@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "platform/fs.h"
-#include "ui/ui_probe.h"
+#include "widgets/ui_probe.h"
 
 ProbeFile::ProbeFile(std::string path) : path_(std::move(path)) {
   if (!path_.empty())

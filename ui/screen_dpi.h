@@ -1,7 +1,9 @@
-// The logical DPI of the screen, read from the window system.
+// What the desktop says of its scale: the environment, the X server, SDL's display.
 #pragma once
 
-#include <optional>
+#include "app/app_metrics.h"
 
-// The X resource "Xft.dpi" of the default display, when there is one and it is set.
-std::optional<int> query_xft_dpi();
+// GDK_SCALE and GDK_DPI_SCALE, the X resource "Xft.dpi" and the X server's screen DPI (when
+// there is a display), and SDL's display DPI where there is no X server (SDL's video must be
+// started). `setting` is the settings' own scale.
+ScaleInputs query_scale_inputs(double setting);

@@ -8,6 +8,7 @@
 #include "app/app_metrics.h"
 #include "app/app_state.h"
 #include "ui/main_window.h"
+#include "util/i18n.h"
 
 namespace {
 
@@ -41,7 +42,7 @@ bool choose_video_drivers(std::string& error) {
   if (env_set("DISPLAY")) drivers = "x11";
   if (env_set("WAYLAND_DISPLAY")) drivers += drivers.empty() ? "wayland" : ",wayland";
   if (drivers.empty()) {
-    error = "cannot start SDL video: no display (neither DISPLAY nor WAYLAND_DISPLAY is set)";
+    error = _("cannot start SDL video: no display (neither DISPLAY nor WAYLAND_DISPLAY is set)");
     return false;
   }
   SDL_SetHint(SDL_HINT_VIDEODRIVER, drivers.c_str());
@@ -55,7 +56,7 @@ bool start_sdl(std::string& error) {
   setenv("SDL_VIDEO_X11_WMCLASS", "ouzeltool", 0);
   if (!choose_video_drivers(error)) return false;
   if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_TIMER) != 0) {
-    error = sdl_error("cannot start SDL video");
+    error = sdl_error(_("cannot start SDL video"));
     return false;
   }
   return true;
@@ -75,7 +76,7 @@ bool create_main_window(const AppState& app, MainWindow& win, std::string& error
   const Uint32 flags = SDL_WINDOW_OPENGL | SDL_WINDOW_BORDERLESS | SDL_WINDOW_HIDDEN;
   win.window = SDL_CreateWindow(kTitle, 100, 100, app.window_width, app.window_height, flags);
   if (!win.window) {
-    error = sdl_error("cannot create the window");
+    error = sdl_error(_("cannot create the window"));
     return false;
   }
   win.gl_context = SDL_GL_CreateContext(win.window);
@@ -85,7 +86,7 @@ bool create_main_window(const AppState& app, MainWindow& win, std::string& error
     win.gl_context = SDL_GL_CreateContext(win.window);
   }
   if (!win.gl_context) {
-    error = sdl_error("cannot create the OpenGL context");
+    error = sdl_error(_("cannot create the OpenGL context"));
     return false;
   }
   SDL_GL_MakeCurrent(win.window, win.gl_context);
@@ -100,7 +101,11 @@ void place_and_show(SDL_Window* window) {
   if (SDL_GetDisplayUsableBounds(0, &bounds) != 0) SDL_GetDisplayBounds(0, &bounds);
   int w = 0, h = 0;
   SDL_GetWindowSize(window, &w, &h);
-  const IntPoint p = centred_position(IntRect{bounds.x, bounds.y, bounds.w, bounds.h}, w, h);
+  const IntRect work{bounds.x, bounds.y, bounds.w, bounds.h};
+  // A scaled window larger than the screen is cut to it rather than left overhanging.
+  const IntPoint size = fitted_size(work, w, h);
+  if (size.x != w || size.y != h) SDL_SetWindowSize(window, w = size.x, h = size.y);
+  const IntPoint p = centred_position(work, w, h);
   SDL_SetWindowPosition(window, p.x, p.y);
   SDL_ShowWindow(window);
 }

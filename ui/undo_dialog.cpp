@@ -6,12 +6,13 @@
 #include <string>
 
 #include "app/app_state.h"
-#include "ui/ui_probe.h"
+#include "util/i18n.h"
+#include "widgets/ui_probe.h"
 
 namespace {
 
-constexpr const char* kMenuItem = "Undo Last Conversion";
-constexpr const char* kPopup = "Undo Last Conversion##undo";
+// Its title in the user's language; "###" keeps the popup's identifier the same in every one.
+std::string popup_title() { return std::string(_("Undo Last Conversion")) + "###ouzel-undo"; }
 
 // "2026-12-10 05:28:57" from the run's ID "20261210-052857".
 std::string run_date(const std::string& id) {
@@ -28,7 +29,9 @@ void probe_window(const char* id) {
 
 // The files that cannot go back, one line each with why.
 void draw_cannot(const JobReport& look, size_t cannot) {
-  ImGui::Text("%zu cannot go back and stay as they are:", cannot);
+  ImGui::TextWrapped(P_("%zu cannot go back and stay as they are:",
+                        "%zu cannot go back and stay as they are:", cannot),
+                     cannot);
   const ImGuiStyle& style = ImGui::GetStyle();
   const float rows = static_cast<float>(cannot < 8 ? cannot : 8);
   // Room for the rows, the frame and a horizontal scroll bar under a long name.
@@ -49,7 +52,8 @@ void draw_cannot(const JobReport& look, size_t cannot) {
 }  // namespace
 
 void draw_undo_menu_item(AppState& app) {
-  if (ImGui::MenuItem(kMenuItem, nullptr, false, app.undo_available())) app.request_undo_look();
+  if (ImGui::MenuItem(_("Undo Last Conversion"), nullptr, false, app.undo_available()))
+    app.request_undo_look();
   ui_probe::item("undo_last");
 }
 
@@ -59,7 +63,7 @@ bool draw_undo_dialog(AppState& app, UndoDialog& dialog) {
     // A run that could not be looked at says why in the log; nothing to confirm.
     if (look->ran) {
       dialog.look = std::move(look);
-      ImGui::OpenPopup(kPopup);
+      ImGui::OpenPopup(popup_title().c_str());
       more = true;
     }
   }
@@ -70,7 +74,7 @@ bool draw_undo_dialog(AppState& app, UndoDialog& dialog) {
   ImGui::SetNextWindowSize(ImVec2(vp->Size.x * 0.8f, 0.0f), ImGuiCond_Always);
   const ImGuiWindowFlags flags =
       ImGuiWindowFlags_NoMove | ImGuiWindowFlags_NoSavedSettings | ImGuiWindowFlags_NoResize;
-  if (!ImGui::BeginPopupModal(kPopup, nullptr, flags)) {
+  if (!ImGui::BeginPopupModal(popup_title().c_str(), nullptr, flags)) {
     dialog.look.reset();
     return more;
   }
@@ -79,21 +83,23 @@ bool draw_undo_dialog(AppState& app, UndoDialog& dialog) {
   for (const FileReport& f : look.files) back += f.outcome == Outcome::restored ? 1 : 0;
   const size_t cannot = look.files.size() - back;
   // The undo's report reads the run backwards: its source is what the run wrote.
-  ImGui::TextWrapped("Undo the conversion %s-->%s of %s in %s?", look.target.c_str(),
+  ImGui::TextWrapped(_("Undo the conversion %s-->%s of %s in %s?"), look.target.c_str(),
                      look.source.c_str(), run_date(look.undone).c_str(), look.input.c_str());
   ImGui::Spacing();
   if (back > 0)
-    ImGui::Text("%zu files go back to what they were before it.", back);
+    ImGui::TextWrapped(P_("%zu files go back to what they were before it.",
+                          "%zu files go back to what they were before it.", back),
+                       back);
   else
-    ImGui::TextUnformatted("No file can go back.");
+    ImGui::TextWrapped("%s", _("No file can go back."));
   if (cannot > 0) draw_cannot(look, cannot);
   ImGui::Spacing();
   ImGui::BeginDisabled(back == 0);
-  const bool confirmed = ImGui::Button("Undo");
+  const bool confirmed = ImGui::Button(_("Undo"));
   ImGui::EndDisabled();
   ui_probe::item("undo.confirm");
   ImGui::SameLine();
-  const bool cancelled = ImGui::Button("Cancel");
+  const bool cancelled = ImGui::Button(_("Cancel"));
   ui_probe::item("undo.cancel");
   if (confirmed) app.request_undo(look.input, look.undone);
   if (confirmed || cancelled) {

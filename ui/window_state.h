@@ -3,17 +3,17 @@
 
 #include <string>
 
-#include "ui/candidate_chooser.h"
-#include "ui/drop_target.h"
-#include "ui/encoding_chooser.h"
-#include "ui/file_dialog.h"
-#include "ui/filter_items.h"
-#include "ui/log_view.h"
-#include "ui/preview_view.h"
-#include "ui/progress_text.h"
-#include "ui/report_view.h"
-#include "ui/rules_table.h"
 #include "ui/undo_dialog.h"
+#include "views/log_view.h"
+#include "views/preview_view.h"
+#include "views/progress_text.h"
+#include "views/report_view.h"
+#include "views/rules_table.h"
+#include "widgets/candidate_chooser.h"
+#include "widgets/drop_target.h"
+#include "widgets/encoding_chooser.h"
+#include "widgets/file_dialog.h"
+#include "widgets/filter_items.h"
 
 // The conversion panel's: where drops land, the encoding lists, the candidates, the job's
 // clock, the report and the preview.

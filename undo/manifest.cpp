@@ -11,6 +11,7 @@
 
 #include "platform/fs.h"
 #include "platform/sys_io.h"
+#include "util/i18n.h"
 
 namespace undo {
 namespace {
@@ -234,7 +235,7 @@ platform::Result<Manifest> parse_manifest(std::string_view text) {
       take_line(f, m);
     }
   }
-  if (!header) return platform::Error{EINVAL, "not an undo manifest"};
+  if (!header) return platform::Error{EINVAL, _("not an undo manifest")};
   return m;
 }
 

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "util/encoding_sources.h"
+#include "util/i18n.h"
 #include "util/log_buffer.h"
 
 namespace {
@@ -50,13 +51,13 @@ void build_encoding_catalogue(EncodingList& encodings, LogBuffer& log) {
 #if defined(_LIBICONV_VERSION)
   iconvlist(add_encoding_group, &encodings);
   if (encodings.empty()) {
-    log.append("%s", "The converter lists no encodings, offering a minimal list");
+    log.append("%s", _("The converter lists no encodings, offering a minimal list"));
     add_groups(encodings, minimal_groups());
   }
 #else
   platform::Result<EncodingGroups> listed = list_encoding_groups();
   if (!listed)
-    log.append("Cannot list the converter's encodings (%s), offering a minimal list",
+    log.append(_("Cannot list the converter's encodings (%s), offering a minimal list"),
                listed.error().context.c_str());
   EncodingGroups groups = listed ? std::move(*listed) : minimal_groups();
   sort_groups(groups);

@@ -5,6 +5,8 @@
 #include <cctype>
 
 #include "util/encoding_order.h"
+#include "util/i18n.h"
+#include "util/strfmt.h"
 
 namespace {
 
@@ -65,10 +67,13 @@ std::vector<std::string> close_encoding_names(const EncodingList& encodings, std
 }
 
 std::string unknown_encoding_text(const EncodingList& encodings, std::string_view name) {
-  std::string text = "unknown encoding \"" + std::string(name) + "\"";
+  const std::string typed(name);
   const std::vector<std::string> close = close_encoding_names(encodings, name);
-  for (size_t i = 0; i < close.size(); ++i)
-    text += (i == 0 ? " (did you mean \"" : ", \"") + close[i] + "\"";
-  text += close.empty() ? "; --list-encodings prints every name" : "?)";
-  return text;
+  if (close.empty())
+    return kestrum::strfmt(_("unknown encoding \"%s\"; --list-encodings prints every name"),
+                           typed.c_str());
+  std::string names;
+  for (const std::string& n : close) names += (names.empty() ? "\"" : ", \"") + n + "\"";
+  return kestrum::strfmt(_("unknown encoding \"%s\" (did you mean %s?)"), typed.c_str(),
+                         names.c_str());
 }

@@ -84,3 +84,46 @@ TEST(AppMetrics, NonPositiveCoordinateTakesTheWorkAreaEdge) {
   EXPECT_EQ(left.x, -100);
   EXPECT_EQ(left.y, 150);
 }
+
+// Which of the desktop's answers sets the scale: the setting, GDK_SCALE, Xft.dpi, the screen's
+// own DPI (a quarter step, never below 1), SDL's display; GDK_DPI_SCALE on top of any of them.
+TEST(AppMetrics, ScaleFollowsTheDesktopInItsOrder) {
+  struct Case {
+    const char* what;
+    ScaleInputs in;
+    float want;
+  };
+  const Case cases[] = {
+      {"nothing said", {}, 1.0f},
+      {"a bare X server (100 DPI)", {0.0, {}, {}, {}, 100.0, {}}, 1.0f},
+      {"an X server of 192 DPI, no Xft.dpi", {0.0, {}, {}, {}, 192.0, {}}, 2.0f},
+      {"an X server of 138 DPI", {0.0, {}, {}, {}, 138.0, {}}, 1.5f},
+      {"a small screen's 72 DPI never shrinks", {0.0, {}, {}, {}, 72.0, {}}, 1.0f},
+      {"Xft.dpi over the server", {0.0, {}, {}, 120, 192.0, {}}, 1.25f},
+      {"an absurd Xft.dpi is 96", {0.0, {}, {}, 2000, 192.0, {}}, 1.0f},
+      {"GDK_SCALE over Xft.dpi", {0.0, 2, {}, 192, 192.0, {}}, 2.0f},
+      {"GDK_DPI_SCALE on GDK_SCALE", {0.0, 2, 1.25, {}, {}, {}}, 2.5f},
+      {"GDK_DPI_SCALE on Xft.dpi", {0.0, {}, 1.5, 96, {}, {}}, 1.5f},
+      {"SDL's display (Wayland)", {0.0, {}, {}, {}, {}, 144.0}, 1.5f},
+      {"the setting over everything", {1.75, 2, 1.5, 192, 192.0, 192.0}, 1.75f},
+      {"too large is kept at 5", {0.0, 8, 8.0, {}, {}, {}}, 5.0f},
+  };
+  for (const Case& c : cases) EXPECT_FLOAT_EQ(choose_scale(c.in), c.want) << c.what;
+
+  EXPECT_EQ(parse_gdk_scale("2"), 2);
+  EXPECT_EQ(parse_gdk_scale("1.5"), std::nullopt);  // GDK takes whole numbers only
+  EXPECT_EQ(parse_gdk_scale("0"), std::nullopt);
+  EXPECT_EQ(parse_gdk_scale(""), std::nullopt);
+  EXPECT_EQ(parse_gdk_scale(nullptr), std::nullopt);
+  EXPECT_EQ(parse_gdk_dpi_scale("1.25"), 1.25);
+  EXPECT_EQ(parse_gdk_dpi_scale("1.25x"), std::nullopt);
+  EXPECT_EQ(parse_gdk_dpi_scale("0.1"), std::nullopt);
+}
+
+// A window larger than the usable area is made to fit it, so no part of it is off the screen.
+TEST(AppMetrics, WindowFitsTheUsableArea) {
+  EXPECT_EQ(fitted_size({0, 0, 2560, 1600}, 1600, 1000).x, 1600);
+  const IntPoint small = fitted_size({0, 30, 1280, 770}, 1600, 1000);
+  EXPECT_EQ(small.x, 1280);
+  EXPECT_EQ(small.y, 770);
+}

@@ -245,14 +245,15 @@ TEST(CliPlan, Marks) {
   EXPECT_NE(plan_error(o).find("bom takes keep, add or remove"), std::string::npos);
 }
 
-// Detection: --detect and --candidates reach the plan, a settings file's detect, candidates
-// and threads are taken under the options, and a candidate that is neither a preset nor an
-// encoding is refused.
+// Detection: --detect, --candidates (all included) and --accept-unsure reach the plan, a
+// settings file's detect, candidates, accept-unsure and threads are taken under the options,
+// and a candidate that is neither a preset nor an encoding is refused.
 TEST(CliPlan, DetectionAndCandidates) {
   TempDir tmp;
   write_file(tmp / "in/a.txt", "x");
   write_file(tmp / "s.yml", "input: " + (tmp / "in") + "\noutput: " + (tmp / "out") +
-                                "\ndetect: true\ncandidates: [Japanese]\nthreads: 3\n");
+                                "\ndetect: true\ncandidates: [Japanese]\nthreads: 3\n"
+                                "accept-unsure: true\n");
   CliOptions o;
   o.config = tmp / "s.yml";
   platform::Result<JobPlan> p = make_cli_plan(o, kEncodings);
@@ -261,6 +262,7 @@ TEST(CliPlan, DetectionAndCandidates) {
   EXPECT_EQ(p->options.candidates, std::vector<std::string>{"Japanese"});
   EXPECT_EQ(p->options.threads, 3u);
   EXPECT_TRUE(p->options.durable);
+  EXPECT_TRUE(p->options.accept_unsure);
 
   const ParsedArgs args =
       parse_arguments({"--candidates", "Chinese,BIG5", "--no-sync", tmp / "in", tmp / "out"});
@@ -269,6 +271,15 @@ TEST(CliPlan, DetectionAndCandidates) {
   EXPECT_TRUE(p->options.detect);
   EXPECT_EQ(p->options.candidates, (std::vector<std::string>{"Chinese", "BIG5"}));
   EXPECT_FALSE(p->options.durable);
+  EXPECT_FALSE(p->options.accept_unsure);  // the safe default
+
+  const ParsedArgs every =
+      parse_arguments({"--candidates", "all", "--accept-unsure", tmp / "in", tmp / "out"});
+  ASSERT_EQ(every.error, "");
+  p = make_cli_plan(every.options, kEncodings);
+  ASSERT_TRUE(p) << p.error().context;
+  EXPECT_EQ(p->options.candidates, std::vector<std::string>{"all"});
+  EXPECT_TRUE(p->options.accept_unsure);
 
   CliOptions bad = args.options;
   bad.candidates = std::vector<std::string>{"Klingon"};
@@ -464,8 +475,10 @@ TEST(ConsoleLines, ProgressLineRedrawnInPlace) {
   p.files_total = 2;
   p.files_done = 1;
   observer.file_done(0, report.files[0], {}, p);
+  observer.file_settled(0, report.files[0]);
   p.files_done = 2;
   observer.file_done(1, report.files[1], {}, p);
+  observer.file_settled(1, report.files[1]);
   observer.finish(report);
   std::fclose(out);
   const std::string text = read_file(tmp / "err");

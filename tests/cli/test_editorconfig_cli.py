@@ -133,6 +133,29 @@ class Editorconfig(unittest.TestCase):
         self.assertEqual(read(os.path.join(self.src, "sub/b.cpp")), "// 中文\r\n".encode("gbk"))
         self.assertEqual(read(os.path.join(self.src, "a.cpp")), "// 中文\r\n".encode())
 
+    # A .editorconfig that is a FIFO or a link to /dev/zero, in the tree or above it, is named
+    # for the files below it (cannot-convert, left as they are) at once: never waited on.
+    def test_odd_editorconfig_is_named_not_waited_for(self):
+        gbk = "// 中文\n".encode("gbk")
+        self.put("sub/b.cpp", gbk)
+        for folder in (os.path.join(self.src, "sub"), self.tmp):
+            for kind in ("fifo", "zero"):
+                with self.subTest(folder=folder, kind=kind):
+                    odd = os.path.join(folder, ".editorconfig")
+                    if kind == "fifo":
+                        os.mkfifo(odd)
+                    else:
+                        os.symlink("/dev/zero", odd)
+                    try:
+                        r = subprocess.run([BIN, "--editorconfig", "--in-place", "src"],
+                                           capture_output=True, timeout=20, cwd=self.tmp)
+                    finally:
+                        os.unlink(odd)
+                    self.assertEqual(r.returncode, 1, r.stderr)
+                    self.assertIn("sub/b.cpp: cannot-convert: %s is not a regular file" % odd,
+                                  r.stderr.decode())
+                    self.assertEqual(read(os.path.join(self.src, "sub/b.cpp")), gbk)
+
     # Without --editorconfig, .editorconfig files change nothing.
     def test_off_without_the_option(self):
         self.put("b.h", b"int b;\r\nint c;\n")

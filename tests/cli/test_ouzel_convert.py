@@ -6,6 +6,8 @@ import io
 import json
 import os
 import pty
+import re
+import unicodedata
 import select
 import shutil
 import signal
@@ -285,6 +287,34 @@ class OuzelConvert(unittest.TestCase):
         self.assertEqual(doc["counts"]["converted"], 2)
         self.assertFalse(doc["stopped"])
 
+    # The report on standard output ("-", or /dev/stdout into a pipe) or into a FIFO a program
+    # reads; /dev/full and a FIFO nobody reads are said in one line.
+    def test_report_into_streams(self):
+        write(os.path.join(self.src, "a.txt"), GBK_TEXT)
+        for target in ("-", "/dev/stdout"):
+            r = self.run_cli("--report", target, "--dry-run", self.src)
+            self.assertEqual(r.returncode, 0, r.stderr)
+            self.assertTrue(r.stdout.startswith(b"path,outcome,"), r.stdout)
+            self.assertIn(b"\na.txt,converted,", r.stdout)
+        r = self.run_cli("--report", "/dev/full", "--dry-run", self.src)
+        self.assertEqual(r.returncode, 1)
+        self.assertIn("cannot write the report /dev/full: 28 (No space left on device)",
+                      r.stderr.decode())
+        fifo = os.path.join(self.tmp, "fifo")
+        os.mkfifo(fifo)
+        r = self.run_cli("--report", fifo, "--dry-run", self.src)
+        self.assertEqual(r.returncode, 2)
+        self.assertEqual(self.stderr_lines(r),
+                         ["ouzel-convert: cannot write the report %s: no program reads from it"
+                          % fifo])
+        reader = os.open(fifo, os.O_RDONLY | os.O_NONBLOCK)
+        try:
+            r = self.run_cli("--report", fifo, "--dry-run", self.src)
+            self.assertEqual(r.returncode, 0, r.stderr)
+            self.assertTrue(os.read(reader, 65536).startswith(b"path,outcome,"))
+        finally:
+            os.close(reader)
+
     # A name holding a newline or a byte that is not UTF-8 is one quoted line on the terminal,
     # as ls quotes it; the JSON report keeps the name as it is.
     def test_odd_names_one_line_each(self):
@@ -303,12 +333,14 @@ class OuzelConvert(unittest.TestCase):
         self.assertIn("bad\nname.txt", [f["path"] for f in doc["files"]])
 
     # Another program appends to a big file while it is converted in place: not one appended
-    # line is lost; the file is reported `changed`, exit 1, and the next run converts it.
+    # line is lost; the file is reported `changed` (-v: in one line), exit 1, and the next run
+    # converts it.
     def test_appends_during_conversion_are_kept(self):
         big = os.path.join(self.src, "big.txt")
         line = "// 中文 text\n".encode("gbk")
         write(big, line * (15000000 // len(line)))
-        p = subprocess.Popen([BIN, self.src, self.src], stderr=subprocess.PIPE, cwd=self.tmp)
+        p = subprocess.Popen([BIN, "-v", self.src, self.src], stderr=subprocess.PIPE,
+                             cwd=self.tmp)
         appended = 0
         while p.poll() is None:
             appended += 1
@@ -319,6 +351,10 @@ class OuzelConvert(unittest.TestCase):
         p.stderr.close()
         self.assertEqual(p.returncode, 1, err)
         self.assertIn("big.txt: changed", err)
+        # One line per file, its final outcome: never "converted" first.
+        self.assertEqual([l for l in err.splitlines() if "big.txt" in l],
+                         ["big.txt: changed: changed while it was converted, left as it is; "
+                          "the next run converts it"])
         self.assertEqual(read(big).count(b"appended "), appended)
         r = self.run_cli(self.src, self.src)
         self.assertEqual(r.returncode, 0, r.stderr)
@@ -340,10 +376,11 @@ class OuzelConvert(unittest.TestCase):
                 p = subprocess.Popen([BIN, "--verbose", "--threads", "1", "--report", report,
                                       self.src, self.out], stderr=subprocess.PIPE)
                 with p.stderr:
-                    line = b"?"
-                    while line and b": converted" not in line:
-                        line = p.stderr.readline()
-                    self.assertTrue(line, "the job ended before a file was converted")
+                    # A file's line waits for its folder to be named at the end: the first
+                    # file written (in a hidden folder) says the conversion is under way.
+                    while p.poll() is None and not any(f for _, _, f in os.walk(self.out)):
+                        time.sleep(0.001)
+                    self.assertIsNone(p.poll(), "the job ended before a file was converted")
                     p.send_signal(sig)
                     p.stderr.read()
                 self.assertEqual(p.wait(timeout=120), 130)
@@ -366,6 +403,9 @@ class OuzelConvert(unittest.TestCase):
         write(os.path.join(self.src, "a.txt"), GBK_TEXT)
         write(os.path.join(self.tmp, "broken.yml"), b'input: "/src\nfrom: GBK\n')
         write(os.path.join(self.tmp, "odd.yml"), b"from: NOPE-1\n")
+        write(os.path.join(self.tmp, "list.yml"), b"from: [BIG5]\n")
+        write(os.path.join(self.tmp, "twice.yml"), b"from: BIG5\nfrom: GBK\n")
+        write(os.path.join(self.tmp, "good.yml"), b"from: GBK\n")
         cases = [
             ["--bogus", self.src, self.out],
             ["--from"],
@@ -380,6 +420,14 @@ class OuzelConvert(unittest.TestCase):
             ["--config", "missing.yml"],
             ["--config", "broken.yml", self.src, self.out],
             ["--config", "odd.yml", self.src, self.out],
+            ["--config", "list.yml", self.src, self.out],
+            ["--config", "twice.yml", self.src, self.out],
+            ["--from", "", self.src, self.out],
+            ["--to", "UTF-8", "--to", "UTF-16LE", self.src, self.out],
+            # A report over a file of the run: a source, the settings file, under --check too.
+            ["--report", os.path.join(self.src, "a.txt"), self.src, self.out],
+            ["--report", "in/a.txt", "--check", self.src],
+            ["--config", "good.yml", "--report", "good.yml", self.src, self.out],
             ["--quiet", "--verbose", self.src, self.out],
             [self.src, os.path.join(self.out, *["d" * 250] * 17)],  # paths past PATH_MAX
         ]
@@ -393,6 +441,8 @@ class OuzelConvert(unittest.TestCase):
                 self.assertEqual(r.stdout, b"")
                 self.assertFalse(os.path.exists(self.out))
         self.assertFalse(os.path.exists(os.path.join(self.tmp, "missing.yml")))
+        self.assertEqual(read(os.path.join(self.src, "a.txt")), GBK_TEXT)
+        self.assertEqual(read(os.path.join(self.tmp, "good.yml")), b"from: GBK\n")
         r = self.run_cli("--to", "utf-8x", self.src, self.out)
         self.assertIn('did you mean "UTF-8"', r.stderr.decode())
 
@@ -576,6 +626,41 @@ class OuzelConvert(unittest.TestCase):
         r = self.run_cli("--version")
         self.assertEqual(r.returncode, 0)
         self.assertRegex(r.stdout.decode(), r"^ouzel-convert \d+\.\d+\n$")
+
+    # In each language with a catalogue (LC_ALL, as a desktop sets it; the system need not have
+    # generated the locale) the help, the errors and the summary are translated, the help lists
+    # every option of the English one, and what programs read stays: the exit statuses, the
+    # CSV fields and outcome names. A terminal whose character set is not UTF-8 keeps English.
+    def test_translated_help_and_messages(self):
+        option = re.compile(r"^  (?:-\w, |    )(--[a-z-]+)", re.M)
+        english = self.run_cli("--help").stdout.decode()
+        self.mixed_tree()
+        usage = {"zh_CN": "用法：", "zh_TW": "用法：", "ja": "使い方: ", "ko": "사용법: ",
+                 "ru": "Использование: "}
+        for lang, word in usage.items():
+            env = dict(os.environ, LC_ALL=lang + ".UTF-8", LANGUAGE="")
+            text = self.run_cli("--help", env=env).stdout.decode()
+            self.assertTrue(text.startswith(word + "ouzel-convert [OPTIONS]"), text[:80])
+            self.assertEqual(option.findall(text), option.findall(english), lang)
+            for line in text.splitlines():  # a Chinese, Japanese or Korean character: 2 columns
+                columns = sum(2 if unicodedata.east_asian_width(c) in "WF" else 1 for c in line)
+                self.assertLessEqual(columns, 90, line)
+            bad = self.run_cli("--bogus", env=env)
+            self.assertEqual(bad.returncode, 2)
+            self.assertEqual(len(self.stderr_lines(bad)), 1)
+            self.assertNotIn("unknown option", bad.stderr.decode(), lang)
+            run = self.run_cli("--report", "r.csv", self.src, self.out, env=env)
+            self.assertEqual(run.returncode, 1, lang)  # bad.txt cannot be converted
+            self.assertNotIn("files in", run.stderr.decode(), lang)
+            self.assertIn("cannot-convert 1", run.stderr.decode(), lang)
+            with open(os.path.join(self.tmp, "r.csv"), encoding="utf-8", newline="") as f:
+                rows = list(csv.reader(f))
+            self.assertEqual(rows[0], ["path", "outcome", "source", "target", "bytes", "detail"])
+            bad_row = next(r for r in rows if r[0] == "bad.txt")
+            self.assertEqual(bad_row[1], "cannot-convert")
+            self.assertNotIn("stops at byte", bad_row[5], lang)
+        env = dict(os.environ, LC_ALL="zh_CN.GB18030", LANGUAGE="")
+        self.assertTrue(self.run_cli("--help", env=env).stdout.decode("latin-1").startswith("Usage:"))
 
 
 if __name__ == "__main__":

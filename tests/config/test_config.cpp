@@ -400,31 +400,37 @@ TEST_F(ConfigTest, FailedSaveRestoresUnreadableFile) {
 
 // Text values: scalar text, "null" for a null, the fallback when missing or a collection.
 TEST_F(ConfigTest, TextFallbacks) {
-  load("input:\noutput: [a]\nfrom: ~\nto: {a: b}\n");
+  load("input:\noutput: [a]\n");
   EXPECT_EQ(app->input, "null");
   EXPECT_EQ(app->output, kDefaultOutputDir);
-  EXPECT_EQ(app->from_index, app->index_of("GBK"));  // "null" is not listed
-  EXPECT_EQ(app->to_index, app->index_of("UTF-8"));  // a mapping reads as the text "UTF-8"
   load("output: D:\\x # comment\n");
   EXPECT_EQ(app->input, "");
   EXPECT_EQ(app->output, "D:\\x");
 }
 
-// Line ends and marks the file spells wrongly are said, and the run keeps their defaults.
-TEST_F(ConfigTest, UnknownEolAndBomAreSaid) {
-  load("eol: unix\nbom: maybe\n");
+// Line ends, marks and the window's scale the file spells wrongly are said, and the run keeps
+// their defaults.
+TEST_F(ConfigTest, UnknownEolBomAndScaleAreSaid) {
+  load("eol: unix\nbom: maybe\nscale: 9\n");
   EXPECT_EQ(app->eol, EolMode::keep);
   EXPECT_EQ(app->bom, kDefaultBom);
+  EXPECT_EQ(app->scale, 0.0);
   EXPECT_EQ(
       messages(),
       (std::vector<std::string>{
           "load config ouzel.yml: eol takes keep, lf or crlf, not \"unix\"; keep is used",
+          "load config ouzel.yml: scale takes a number from 0.5 to 5 (0: the desktop's), not "
+          "\"9\"; the desktop's is used",
           std::string("load config ouzel.yml: bom takes keep, add or remove, not \"maybe\"; ") +
               bom_mode_name(kDefaultBom) + " is used"}));
-  load("eol: crlf\nbom: add\n");
+  load("eol: crlf\nbom: add\nscale: 1.5\n");
   EXPECT_EQ(app->eol, EolMode::crlf);
   EXPECT_EQ(app->bom, BomMode::add);
+  EXPECT_EQ(app->scale, 1.5);
   EXPECT_TRUE(messages().empty());
+  // The window never writes the scale: the file keeps it as the user wrote it.
+  app->save_config();
+  EXPECT_NE(read_file(tmp / "ouzel.yml").find("scale: 1.5\n"), std::string::npos);
 }
 
 // Filters: only non-empty texts count; no usable entry gives the three defaults.
@@ -486,10 +492,54 @@ TEST_F(ConfigTest, EncodingNameFallbacks) {
   ASSERT_EQ(bare.log.lines.size(), 2u);
   EXPECT_NE(bare.log.lines[1].find("to names no encoding of the To list: \"utf-9\"; none is used"),
             std::string::npos);
-  bare.save_config();  // no selection writes the fallback names
+  bare.save_config();  // no selection writes the fallback name of a missing key only
   const auto saved = YAML::LoadFile(tmp / "ouzel.yml");
   EXPECT_EQ(saved["from"].Scalar(), "GBK");
-  EXPECT_EQ(saved["to"].Scalar(), "UTF-8");
+  EXPECT_EQ(saved["to"].Scalar(), "utf-9");
+}
+
+// Anything but one name in from or to is said and falls back, and a save leaves it as written
+// until another encoding is chosen; only a missing key takes the default unsaid.
+TEST_F(ConfigTest, UnreadEncodingIsSaidAndKeptAsWritten) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"from: [BIG5]\n", "from holds a list or a mapping, not one encoding name; GBK is used"},
+      {"from: {a: b}\n", "from holds a list or a mapping, not one encoding name; GBK is used"},
+      {"from: ''\n", "from is empty; GBK is used"},
+      {"from:\n", "from is empty; GBK is used"},
+      {"from: BIG5\nfrom: UTF-8\n", "from is given more than once; GBK is used"},
+      {"to: [BIG5]\n", "to holds a list or a mapping, not one encoding name; UTF8 is used"},
+      {"to: BIG5\nx: 1\nto: BIG5\n", "to is given more than once; UTF8 is used"},
+  };
+  for (const auto& [text, said] : cases) {
+    SCOPED_TRACE(text);
+    load(text);
+    EXPECT_EQ(messages(), std::vector<std::string>{std::string("load config ouzel.yml: ") + said});
+    app->save_config();
+    const std::string saved = read_file(tmp / "ouzel.yml");
+    EXPECT_NE(saved.find(text[0] == 'f' ? "from" : "to"), std::string::npos);
+    const YAML::Node doc = YAML::Load(saved);
+    std::string as_written;
+    for (const auto& kv : YAML::Load(text))
+      if (kv.first.Scalar() == (text[0] == 'f' ? "from" : "to"))
+        as_written += YAML::Dump(kv.second);
+    std::string kept;
+    for (const auto& kv : doc)
+      if (kv.first.Scalar() == (text[0] == 'f' ? "from" : "to")) kept += YAML::Dump(kv.second);
+    EXPECT_EQ(kept, as_written);
+    // Chosen anew, every copy gives way to the choice.
+    load(text);
+    (text[0] == 'f' ? app->from_index : app->to_index) = app->index_of("UTF-16LE");
+    app->save_config();
+    reset_app();
+    app->load_config("ouzel.yml");
+    EXPECT_TRUE(messages().empty());
+    EXPECT_EQ(text[0] == 'f' ? app->from_index : app->to_index, app->index_of("UTF-16LE"));
+  }
+  // Missing: the default, unsaid.
+  load("input: /x\n");
+  EXPECT_TRUE(messages().empty());
+  EXPECT_EQ(app->from_index, app->index_of("GBK"));
+  EXPECT_EQ(app->to_index, app->index_of("UTF-8"));
 }
 
 // Unknown keys keep place and value; missing keys follow in loading order.
@@ -827,8 +877,12 @@ TEST_F(ConfigTest, AnyFileLoadsAndSavesConsistently) {
     const std::string input = a.input, output = a.output;
     const auto filters = a.filters;
     const int32_t indexes[] = {a.filter_index, a.from_index, a.to_index};
+    // An encoding it could not read is kept as written, and said again.
+    const std::string unread[] = {a.from_unread.why, a.to_unread.why};
     AppState& b = load(read_file(tmp / "ouzel.yml"));
-    EXPECT_TRUE(b.log.lines.empty());
+    EXPECT_EQ(b.from_unread.why, unread[0]);
+    EXPECT_EQ(b.to_unread.why, unread[1]);
+    EXPECT_EQ(b.log.lines.size(), (unread[0].empty() ? 0u : 1u) + (unread[1].empty() ? 0u : 1u));
     EXPECT_EQ(b.input, input);
     EXPECT_EQ(b.output, output);
     EXPECT_EQ(b.filters, filters);

@@ -67,6 +67,25 @@ const Sample kSentences[] = {
     {"Ouvrir « %s »\n", "CP1252"},
     {"%u\xC2\xA0octet\n", "ISO-8859-15"},
     {"Metainfo-Datei »%s« existiert nicht.\n", "CP1252"},
+    // An acute accent for an apostrophe, which ISO-8859-15 reads as Ž inside a word.
+    {"Na, wie geht´s? Wußten Sie schon, daß Bier ein Grundnahrungsmittel ist?\n", "CP1252"},
+    // Short Russian in capitals, which CP1253 and KOI8-R read as lower-case nonsense.
+    {"ЗАКОН ТЕХНОЛОГИИ ЛЕРМАНА\n", "KOI8-R"},
+    {"ЗАКОН ТЕХНОЛОГИИ ЛЕРМАНА\n", "CP1251"},
+    {"ПРАВИЛО ВТОРОЕ: НЕ СПЕШИ\n", "KOI8-R"},
+    // The encodings the packaged detectors name beyond the common pages.
+    {"Не удалось открыть файл настроек программы.\n", "ISO-8859-5"},
+    {"Ошибка при чтении каталога пользователя.\n", "CP855"},
+    {"Сохранить изменения в документе перед закрытием?\n", "MAC-CYRILLIC"},
+    {"Impossible de créer le fichier « %s » : accès refusé.\n", "MACINTOSH"},
+    {"Die Datei konnte nicht gelöscht werden, sie ist schreibgeschützt.\n", "CP850"},
+    {"Nie można otworzyć pliku, sprawdź uprawnienia dostępu.\n", "CP852"},
+    {"Nepavyko atidaryti failo, patikrinkite prieigos teises.\n", "CP1257"},
+    {"Neizdevās saglabāt izmaiņas failā, mēģiniet vēlreiz.\n", "ISO-8859-13"},
+    {"파일을 저장할 수 없습니다. 디스크가 가득 찼습니다.\n", "JOHAB"},
+    {"無法儲存檔案，磁碟空間已經用完了。\n", "EUC-TW"},
+    {"Không thể mở tệp tin này, hãy kiểm tra lại quyền truy cập.\n", "VISCII"},
+    {"╔══════════╗\n║ Settings ║\n╟──────────╢\n║ Save     ║\n╚══════════╝\n", "CP437"},
 };
 
 }  // namespace
@@ -91,6 +110,45 @@ TEST(DetectCandidates, EveryPresetReadsWhatTheOwnPresetReadsRight) {
         << detect::evidence_name(d_every.evidence) << "): " << d_every.note;
   }
   EXPECT_EQ(checked, std::size(kSentences));
+}
+
+// A file in an encoding no candidate names is refused (undetected or ambiguous, with the
+// place its best readings part), never read wrongly: Russian, Greek and Chinese with Western
+// and Central European candidates, German and Polish with Cyrillic and Greek ones, and
+// MacRoman, DOS and ISO-8859-5 text with its language's usual preset.
+TEST(DetectCandidates, OutsideTheCandidatesIsRefused) {
+  const struct {
+    const char* text;
+    const char* encoding;
+    std::vector<std::string> candidates;
+  } cases[] = {
+      {"Не удалось сохранить настройки программы.\n", "CP1251", {"Western", "Central European"}},
+      {"Ошибка при чтении каталога.\n", "KOI8-R", {"Western", "Central European"}},
+      {"Δεν ήταν δυνατό το άνοιγμα του αρχείου.\n", "CP1253", {"Western", "Central European"}},
+      {"无法保存文件，磁盘已满。\n", "GBK", {"Western", "Central European"}},
+      {"Datei konnte nicht geöffnet werden: Zugriff verweigert.\n",
+       "CP1252",
+       {"Cyrillic", "Greek"}},
+      {"Nie udało się zapisać zmian w pliku.\n", "ISO-8859-2", {"Cyrillic", "Greek"}},
+      {"Impossible de créer le fichier « %s » : accès refusé.\n", "MACINTOSH", {"Western"}},
+      {"Die Datei konnte nicht gelöscht werden, sie ist schreibgeschützt.\n", "CP850", {"Western"}},
+      {"Не удалось открыть файл настроек программы.\n", "ISO-8859-5", {"Western", "Greek"}},
+      {"┌──────────┐\n│ Menu     │\n├──────────┤\n│ Open     │\n└──────────┘\n",
+       "CP437",
+       {"Western", "Cyrillic"}},
+  };
+  for (const auto& c : cases) {
+    const std::string bytes = encode_as(c.text, c.encoding);
+    ASSERT_FALSE(bytes.empty()) << c.text;
+    const detect::Decision d = alone(c.candidates, "", bytes);
+    const std::string read = read_as(d, bytes);
+    EXPECT_TRUE(read.empty() || read == c.text)
+        << c.encoding << " read as " << d.encoding << ": " << read;
+    if (!d.encoding.empty()) continue;
+    EXPECT_TRUE(d.evidence == detect::Evidence::undetected ||
+                d.evidence == detect::Evidence::ambiguous);
+    EXPECT_NE(d.note.find("line 1: "), std::string::npos) << c.encoding << ": " << d.note;
+  }
 }
 
 // Japanese kana that GB2312 holds too read alike in EUC-JP and GBK: the text is as plausible

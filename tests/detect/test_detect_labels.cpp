@@ -36,13 +36,20 @@ TEST(DetectLabels, PresetsCoverTheScriptsWithKnownEncodings) {
 // duplicates and unknown names dropped, the unknown ones reported.
 TEST(DetectLabels, ExpandMixesPresetsAndNames) {
   std::vector<std::string> unknown;
-  const auto got =
-      expand_candidates({"utf-8", "chinese", "sjis", "GBK", "windows-1251", "nosuch"}, &unknown);
-  const std::vector<std::string> want = {"UTF-8",      "GB18030",   "GBK",   "BIG5",
-                                         "BIG5-HKSCS", "SHIFT_JIS", "CP1251"};
+  const auto got = expand_candidates(
+      {"utf-8", "chinese", "sjis", "GBK", "windows-1251", "x-mac-cyrillic", "iso8859-5", "nosuch"},
+      &unknown);
+  const std::vector<std::string> want = {"UTF-8",      "GB18030",      "GBK",         "BIG5",
+                                         "BIG5-HKSCS", "EUC-TW",       "ISO-2022-CN", "SHIFT_JIS",
+                                         "CP1251",     "MAC-CYRILLIC", "ISO-8859-5"};
   EXPECT_EQ(got, want);
   EXPECT_EQ(unknown, std::vector<std::string>{"nosuch"});
   EXPECT_TRUE(expand_candidates({}).empty());
+  // "all": every encoding detection knows, the EBCDIC pages no preset offers among them.
+  EXPECT_EQ(expand_candidates({"All"}), detect::every_encoding());
+  const std::vector<std::string>& every = detect::every_encoding();
+  for (const char* name : {"MACINTOSH", "CP437", "JOHAB", "ISO-8859-13", "IBM424"})
+    EXPECT_NE(std::find(every.begin(), every.end(), name), every.end()) << name;
 }
 
 // "From Encoding = GBK" with no candidates means the Chinese preset; a narrow label finds the

@@ -115,3 +115,17 @@ TEST(DetectText, ConverterFailuresThroughTheSeam) {
   det.finish();
   EXPECT_EQ(det.decision(1).evidence, detect::Evidence::undetected);
 }
+
+// A note on two readings shows where they part, not the first line above ASCII, which both
+// read alike here; one reading alone shows where it leaves ASCII.
+TEST(DetectText, FirstDifferenceIsWhereReadingsPart) {
+  const std::string bytes =
+      "Wu\xDF"
+      "ten Sie schon?\nNa, wie geht\xB4s?\n";
+  EXPECT_EQ(detect::first_difference(bytes, "CP1252", "ISO-8859-15"),
+            "line 2: CP1252 reads \u201CNa, wie geht\u00B4s?\u201D, ISO-8859-15 \u201CNa, wie "
+            "geht\u017Ds?\u201D");
+  EXPECT_EQ(detect::first_difference(bytes, "CP1252", ""),
+            "line 1: CP1252 reads \u201CWu\u00DFten Sie schon?\u201D");
+  EXPECT_EQ(detect::first_difference("plain\n", "CP1252", "ISO-8859-15"), "");
+}

@@ -88,7 +88,7 @@ TEST(DetectTree, TwoEncodingsInTwoFolders) {
 TEST(DetectTree, OnlyDecoder) {
   // 丂 (0x8140) exists in GBK and not in Big5.
   TreeDetector det({"GBK", "BIG5"}, "BIG5");
-  det.add(1, "", "x = 1; // " + encode_as("丂", "GBK") + "\n");
+  det.add(1, "", "x = 1; // " + encode_as("丂，这是一个测试文件的说明", "GBK") + "\n");
   det.finish();
   EXPECT_EQ(det.decision(1).encoding, "GBK");
   EXPECT_EQ(det.decision(1).evidence, Evidence::only_decoder);
@@ -112,7 +112,7 @@ TEST(DetectTree, PooledFileThePoolCannotRead) {
   size_t id = 0;
   for (const char* c : kTraditional) det.add(id++, "lib", source_with_comment(c, "BIG5"));
   // Big5 has no 0x8140 (丂): this tiny file is GBK however the folder leans.
-  det.add(100, "lib", "// " + encode_as("丂乚", "GBK") + "\n");
+  det.add(100, "lib", "// " + encode_as("丂是字", "GBK") + "\n");
   det.finish();
   EXPECT_TRUE(big5_family(det.decision(0).encoding));
   EXPECT_TRUE(gbk_family(det.decision(100).encoding)) << det.decision(100).encoding;
@@ -171,7 +171,7 @@ TEST(DetectTree, NoLegacyCandidate) {
 // With no candidates configured, the chosen encoding's preset is the candidate list.
 TEST(DetectTree, CandidatesFromThePreferredEncoding) {
   EXPECT_EQ(TreeDetector({}, "gbk").candidates(), detect::preset_of("GBK")->encodings);
-  EXPECT_EQ(TreeDetector({}, "CP1257").candidates(), std::vector<std::string>{"CP1257"});
+  EXPECT_EQ(TreeDetector({}, "IBM424").candidates(), std::vector<std::string>{"IBM424"});
   EXPECT_EQ(TreeDetector({"UTF-8", "KOI8-R"}, "").candidates(), std::vector<std::string>{"KOI8-R"});
 }
 
@@ -381,13 +381,14 @@ TEST(DetectTree, LabelsThatChangeAsciiAreNeverNamed) {
 }
 
 // A very short close call is not settled by the preferred encoding when the file's own text
-// puts the other reading ahead: one byte, æ in Latin-1 and ć in Latin-2, is ambiguous.
+// puts the other reading ahead: one byte, æ in Latin-1 and ć in Latin-2, is refused with both.
 TEST(DetectTree, PreferenceAloneSettlesNoShortCloseCall) {
   TreeDetector det({"ISO-8859-2", "ISO-8859-1"}, "ISO-8859-1");
   det.add(1, "", "x = 1; // \xE6\n");
   det.finish();
   const detect::Decision d = det.decision(1);
-  EXPECT_EQ(d.evidence, Evidence::ambiguous) << d.encoding << " " << d.note;
+  EXPECT_EQ(d.encoding, "") << d.note;
+  EXPECT_TRUE(d.evidence == Evidence::ambiguous || d.evidence == Evidence::undetected);
   EXPECT_EQ(d.rivals.size(), 2u);
 }
 

@@ -10,8 +10,9 @@ using namespace testing_support;
 
 namespace {
 
-// GBK words from real phrases whose GBK bytes are also valid UTF-8.
-const char* const kWords[] = {"模式", "目录", "状态", "停止"};
+// GBK words from real phrases, and common characters alone, whose GBK bytes are also valid
+// UTF-8 (展示 reads "չʾ", 式 "ʽ").
+const char* const kWords[] = {"模式", "目录", "状态", "停止", "展示", "筛选", "抓取", "式", "值"};
 
 std::string gbk_source(const char* word) {
   return encode_as(std::string("int mode = 0;  // ") + word + "\nreturn mode;\n", "GBK");

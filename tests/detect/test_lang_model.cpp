@@ -117,7 +117,8 @@ TEST(LangModel, RecordsCountForTheLanguageTheyNameInAnyOrder) {
 }
 
 // A quote a language counted too rarely backs off to its share of the category times the
-// quote's share of that category over every language; a letter does not borrow that way.
+// quote's share of that category over every language; a letter does not borrow that way, and
+// one that no language showed is less likely than one another language did.
 TEST(LangModel, RareMarksBackOffToPooledCategoryLettersDoNot) {
   const std::string data =
       "ouzel-lang-model 2\n"
@@ -134,10 +135,10 @@ TEST(LangModel, RareMarksBackOffToPooledCategoryLettersDoNot) {
   const LangModel::Loaded loaded = LangModel::parse(data);
   ASSERT_TRUE(loaded.model) << loaded.error;
   auto score = [&](std::u32string_view text) { return first_language_score(*loaded.model, text); };
-  EXPECT_GT(score(U" \u2019 "), score(U" \u201D ") + 1.0);   // ’ others use, ” nobody counted
-  EXPECT_GT(score(U" \u2019 "), score(U" \u0385 ") + 1.0);   // ΅: xx saw no modifier symbol
-  EXPECT_GE(score(U" \u00BB "), score(U" \u2019 "));         // its own » stays its own
-  EXPECT_DOUBLE_EQ(score(U" \u0436 "), score(U" \u0463 "));  // ж, only yy's, is unseen
+  EXPECT_GT(score(U" \u2019 "), score(U" \u201D ") + 1.0);  // ’ others use, ” nobody counted
+  EXPECT_GT(score(U" \u2019 "), score(U" \u0385 ") + 1.0);  // ΅: xx saw no modifier symbol
+  EXPECT_GE(score(U" \u00BB "), score(U" \u2019 "));        // its own » stays its own
+  EXPECT_GT(score(U" \u0436 "), score(U" \u0463 ") + 1.0);  // ж is yy's, ѣ nobody's
 }
 
 // What stands beside a character that is not a letter, pooled over every language: a quote

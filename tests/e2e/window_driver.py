@@ -106,9 +106,9 @@ def run_e2e(prefix, body):
 class Tool:
     """The running tool: its window, and its widgets from the layout file it writes."""
 
-    def __init__(self, binary, workdir):
+    def __init__(self, binary, workdir, env=None):
         self.layout_path = os.path.join(workdir, "layout.tsv")
-        env = dict(os.environ, OUZEL_PROBE_FILE=self.layout_path)
+        env = dict(os.environ, **(env or {}), OUZEL_PROBE_FILE=self.layout_path)
         self.proc = subprocess.Popen([binary], cwd=workdir, env=env)
         STARTED.append(self)
         wait_for("the first layout", lambda: "start" in self.layout(), 30)

@@ -4,12 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <string>
 #include <thread>
 
 #include "app/app_state.h"
 #include "job/job.h"
+#include "platform/sys_io.h"
 #include "tests/support/test_support.h"
 
 using namespace testing_support;
@@ -67,12 +69,16 @@ TEST(EngineDetect, TwoFoldersEachRight) {
   EXPECT_TRUE(said(rec, "Detected: "));
 }
 
-// The evidence order on a real tree: a mark, then strict UTF-8, then ASCII, then statistics;
-// each decision carries its evidence and a confidence.
+// The evidence order on a real tree: a mark, then strict UTF-8, then ASCII, the NUL bytes of
+// unmarked UTF-32 and UTF-16 (not binary), then statistics; each decision carries its evidence
+// and a confidence.
 TEST(EngineDetect, EvidenceOrder) {
   TempDir tmp;
   const std::string text = chinese_text(3000);
   write_file(tmp / "in/marked.txt", "\xFF\xFE" + encode_as(text, "UTF-16LE"));
+  const char* const wide[] = {"UTF-32LE", "UTF-32BE", "UTF-16BE", "UTF-16LE"};
+  for (const char* form : wide)
+    write_file(tmp / (std::string("in/") + form), encode_as(text, form));
   write_file(tmp / "in/utf8.cpp", source_with_comment(kSimplified[0], "UTF-8"));
   write_file(tmp / "in/plain.h", "int x;\n");
   write_file(tmp / "in/long.txt", encode_as(text, "GBK"));
@@ -89,6 +95,67 @@ TEST(EngineDetect, EvidenceOrder) {
   EXPECT_EQ(gbk->evidence, "file statistics");
   EXPECT_GE(gbk->confidence, 80);
   EXPECT_EQ(read_file(tmp / "out/long.txt"), text);
+  for (const char* form : wide) {
+    EXPECT_EQ(entry_for(r, form)->source, form) << entry_for(r, form)->note;
+    EXPECT_EQ(read_file(tmp / (std::string("out/") + form)), text) << form;
+  }
+}
+
+// Text in an encoding no candidate holds (Russian in ISO-8859-5 with Western candidates) is
+// kept byte for byte as undetected, where its readings part; with unsure readings accepted it
+// is read as the best one, and the report names it a guess.
+TEST(EngineDetect, NoPlausibleReadingIsKeptUnlessGuessesAreAccepted) {
+  TempDir tmp;
+  const std::string bytes =
+      encode_as("// Не удалось открыть файл настроек.\nint x;\n", "ISO-8859-5");
+  write_file(tmp / "in/ru.cpp", bytes);
+  for (const bool accept : {false, true}) {
+    JobPlan plan = detecting(tmp / "in", tmp / (accept ? "guessed" : "kept"), "CP1252");
+    plan.options.candidates = {"Western"};
+    plan.options.accept_unsure = accept;
+    const JobReport r = run_job(plan);
+    const FileReport* f = entry_for(r, "ru.cpp");
+    ASSERT_NE(f, nullptr);
+    if (!accept) {
+      EXPECT_EQ(f->outcome, Outcome::undetected);
+      EXPECT_NE(f->note.find("line 1: "), std::string::npos) << f->note;
+      EXPECT_EQ(read_file(tmp / "kept/ru.cpp"), bytes);
+    } else {
+      EXPECT_EQ(f->outcome, Outcome::converted);
+      EXPECT_EQ(f->evidence, "guess");
+      EXPECT_LT(f->confidence, 60);
+      EXPECT_NE(report_csv(r).find("by guess"), std::string::npos);
+    }
+  }
+}
+
+namespace {
+
+std::atomic<uint64_t> bytes_read{0};
+
+ssize_t counting_read(int fd, void* data, size_t size) {
+  const ssize_t n = platform::real_sysio().read(fd, data, size);
+  if (n > 0) bytes_read += static_cast<uint64_t>(n);
+  return n;
+}
+
+}  // namespace
+
+// Detection reads no more of a big file than it looks at: its beginning, then the conversion
+// reads it whole (a file of gigabytes was held whole once more, per thread, only to be cut).
+TEST(EngineDetect, BigFileIsReadOnlyAsFarAsDetectionLooks) {
+  TempDir tmp;
+  std::string big;
+  while (big.size() < (size_t{4} << 20)) big += source_with_comment(kSimplified[0], "GBK");
+  write_file(tmp / "in/big.cpp", big);
+  platform::ScopedSysIo scope;
+  platform::sysio().read = counting_read;
+  bytes_read = 0;
+  const JobReport r = run_job(detecting(tmp / "in", tmp / "out", "GBK"));
+  platform::sysio() = platform::real_sysio();
+  EXPECT_EQ(entry_for(r, "big.cpp")->outcome, Outcome::converted);
+  EXPECT_EQ(read_file(tmp / "out/big.cpp"), iconv_command(big, "GBK", "UTF-8"));
+  EXPECT_LE(bytes_read.load(), big.size() + (size_t{1} << 20));
 }
 
 // A file that no candidate reads is not converted: copied unchanged, with the reason.
@@ -268,7 +335,7 @@ TEST(EngineDetect, CloseCallIsAmbiguousUntilChosen) {
   EXPECT_EQ(read_file(tmp / "out/a/close.c"), bytes);
   const std::vector<std::string> lines = file_lines(rec);
   EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string& m) {
-    return m.find("a/close.c, not sure which encoding: ISO-8859-") != std::string::npos;
+    return m.find("a/close.c, not sure which encoding: line 1: ISO-8859-") != std::string::npos;
   })) << ::testing::PrintToString(lines);
   EXPECT_TRUE(said(rec, "1 of 1 files were not converted"));
   EXPECT_NE(report_csv(r).find("a/close.c,ambiguous,"), std::string::npos) << report_csv(r);

@@ -121,4 +121,48 @@ TEST(RunChecks, TargetsLandingInTheInputAreRefusedFirst) {
   EXPECT_EQ(read_file(tmp / "c/g.txt"), kGbk);
 }
 
+// A report that would be written over one of the run's files (a source, a target, the file a
+// link of the tree leads to, however spelled) is refused before anything is read or made, also
+// when the run writes nothing; one beside them goes through.
+TEST(RunChecks, ReportOverAFileOfTheRunIsRefusedFirst) {
+  TempDir tmp;
+  write_file(tmp / "in/a.txt", kGbk);
+  write_file(tmp / "in/sub/notes.txt", "my notes\n");
+  write_file(tmp / "elsewhere/kept.txt", "kept\n");
+  ASSERT_EQ(::mkdir((tmp / "out").c_str(), 0755), 0);
+  ASSERT_EQ(::mkdir((tmp / "out/sub").c_str(), 0755), 0);
+  ASSERT_EQ(::symlink((tmp / "elsewhere/kept.txt").c_str(), (tmp / "in/sub/link.txt").c_str()), 0);
+  ASSERT_EQ(::symlink((tmp / "in/a.txt").c_str(), (tmp / "to-a.csv").c_str()), 0);
+  struct Case {
+    const char* report;
+    bool in_place, dry;
+    const char* over;
+  };
+  const Case cases[] = {
+      {"in/sub/notes.txt", true, false, "sub/notes.txt"},    // in place: a source and target
+      {"in/sub/../a.txt", false, false, "a.txt"},            // a source of a fresh run
+      {"out/sub/notes.txt", false, false, "sub/notes.txt"},  // a target not made yet
+      {"elsewhere/kept.txt", false, false, "sub/link.txt"},  // a link of the tree leads to it
+      {"to-a.csv", false, false, "a.txt"},                   // written through to a source
+      {"in/a.txt", false, true, "a.txt"},                    // a run that writes nothing else
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.report);
+    JobPlan plan = make_plan(tmp / "in", c.in_place ? tmp / "in" : tmp / "out", "GBK", "UTF-8");
+    plan.report = tmp / c.report;
+    plan.options.dry_run = c.dry;
+    JobRecorder rec;
+    const JobReport r = run_job(plan, &rec);
+    EXPECT_FALSE(r.ran);
+    EXPECT_NE(r.refusal.find(std::string("would be written over ") + c.over), std::string::npos)
+        << r.refusal;
+    EXPECT_EQ(std::count(rec.messages.begin(), rec.messages.end(), r.refusal), 1);
+    EXPECT_EQ(read_file(tmp / "in/a.txt"), kGbk);
+    EXPECT_EQ(list_tree(tmp / "out"), std::vector<std::string>{});
+  }
+  JobPlan beside = make_plan(tmp / "in", tmp / "out", "GBK", "UTF-8");
+  beside.report = tmp / "out/report.csv";
+  EXPECT_TRUE(run_job(beside).ran);
+}
+
 }  // namespace

@@ -165,6 +165,72 @@ TEST(SourceChangedStaged, ChangeThroughAnotherNameIsFound) {
   }
 }
 
+// After the search and before its conversion, a file or the folder it is in is swapped for a
+// link to one outside the tree (the swap made when the other folder's file is read): it is
+// `changed`, nothing outside is written or copied, in place and into another tree.
+struct Swap {
+  ino_t first[2] = {0, 0};  // the two sources' inodes: whichever is read first swaps the other
+  std::string tree, outside;
+  bool folder = false;
+  std::atomic<int> done{0};
+} swap;
+
+ssize_t read_then_swap(int fd, void* data, size_t size) {
+  struct stat st;
+  if (::fstat(fd, &st) == 0 && swap.done.load() == 0 &&
+      (st.st_ino == swap.first[0] || st.st_ino == swap.first[1])) {
+    swap.done = st.st_ino == swap.first[0] ? 2 : 1;  // 1 + the index of the one swapped
+    const std::string dir = swap.done == 1 ? "a" : "b";
+    const std::string name = swap.done == 1 ? "x.cpp" : "y.cpp";
+    const std::string entry = swap.tree + "/" + dir + (swap.folder ? "" : "/" + name);
+    const std::string moved = swap.tree + "/../moved";
+    EXPECT_EQ(::rename(entry.c_str(), moved.c_str()), 0);
+    const std::string to = swap.folder ? swap.outside : swap.outside + "/" + name;
+    EXPECT_EQ(::symlink(to.c_str(), entry.c_str()), 0);
+  }
+  return platform::real_sysio().read(fd, data, size);
+}
+
+TEST(SourceReplaced, LinkSwappedInAfterTheSearchLeadsNowhere) {
+  for (const bool folder : {false, true}) {
+    for (const bool in_place : {true, false}) {
+      SCOPED_TRACE(std::string(folder ? "folder" : "file") + (in_place ? " in place" : ""));
+      platform::ScopedSysIo scope;
+      TempDir tmp;
+      write_file(tmp / "in/a/x.cpp", kGbkLine);
+      write_file(tmp / "in/b/y.cpp", kGbkLine);
+      write_file(tmp / "outside/x.cpp", kGbkLine);
+      write_file(tmp / "outside/y.cpp", kGbkLine);
+      struct stat st;
+      ASSERT_EQ(::stat((tmp / "in/a/x.cpp").c_str(), &st), 0);
+      swap.first[0] = st.st_ino;
+      ASSERT_EQ(::stat((tmp / "in/b/y.cpp").c_str(), &st), 0);
+      swap.first[1] = st.st_ino;
+      swap.tree = tmp / "in";
+      swap.outside = tmp / "outside";
+      swap.folder = folder;
+      swap.done = 0;
+      platform::sysio().read = read_then_swap;
+      JobPlan plan = make_plan(tmp / "in", in_place ? tmp / "in" : tmp / "out", "GBK", "UTF-8");
+      plan.options.threads = 1;
+      const JobReport r = run_job(plan);
+      platform::sysio() = platform::real_sysio();
+      ASSERT_NE(swap.done.load(), 0) << "the hook never ran";
+      const std::string swapped = swap.done == 1 ? "a/x.cpp" : "b/y.cpp";
+      const std::string kept = swap.done == 1 ? "b/y.cpp" : "a/x.cpp";
+      const FileReport* gone = entry_for(r, swapped);
+      ASSERT_NE(gone, nullptr);
+      EXPECT_EQ(gone->outcome, Outcome::changed) << outcome_name(gone->outcome);
+      EXPECT_EQ(entry_for(r, kept)->outcome, Outcome::converted);
+      EXPECT_EQ(read_file(tmp / "outside/x.cpp"), kGbkLine);
+      EXPECT_EQ(read_file(tmp / "outside/y.cpp"), kGbkLine);
+      if (!in_place) {
+        EXPECT_EQ(read_tree(tmp / "out").count(swapped), 0u);
+      }
+    }
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(
     WritersAndSizes, SourceChanged,
     ::testing::Combine(::testing::Values(Hook::during_write, Hook::before_publish),

@@ -166,6 +166,34 @@ TEST(RepairMixed, LinesOfEachEncodingCountedAndRead) {
   const std::string clean = encode_as(lines({"// 模式", "// 目录", "// 状态", "// 停止了"}), "GBK");
   EXPECT_FALSE(repair::scan_mixed(clean, "GBK").mixed());
   EXPECT_EQ(repair::scan_mixed(clean, "GBK").utf8_lines, 0u);
+  // In chunks, a line longer than what is kept of one that is no UTF-8 (GBK, or valid until a
+  // byte no UTF-8 has) before a UTF-8 line, or before none: the line after it is still seen; a
+  // long line of UTF-8 is one.
+  const std::string gbk_run = encode_as(std::string(30000, 'x') + "模式", "GBK");
+  const std::string long_gbk = gbk_run + gbk_run + gbk_run + "\n";
+  const std::string long_cut =
+      std::string(70000, 'y') + "中文\xFF" + std::string(70000, 'z') + "\n";
+  const std::string long_utf8 = std::string(70000, 'w') + "中文，一行很长\n";  // kept whole
+  std::string long_words;  // a UTF-8 line across chunks
+  for (int i = 0; i < 600; ++i) long_words += "中文";
+  for (const std::string& first : {long_gbk, long_cut, long_utf8}) {
+    for (const bool utf8_after : {true, false}) {
+      const std::string all = first + "// x\n" + (utf8_after ? "// " + long_words + "\n" : "") +
+                              encode_as("中\n", "GBK");
+      for (size_t chunk : {size_t{1000}, size_t{4096}}) {
+        int err = 0;
+        const repair::MixedFacts m = repair::scan_mixed(
+            [&](const auto& give) {
+              for (size_t at = 0; at < all.size(); at += chunk)
+                if (!give(std::string_view(all).substr(at, chunk))) break;
+              return 0;
+            },
+            "GBK", err);
+        EXPECT_EQ(m.utf8_lines, (utf8_after ? 1u : 0u) + (first == long_utf8 ? 1u : 0u))
+            << chunk << " " << first.size();
+      }
+    }
+  }
 }
 
 // Through the job: reported without the opt-in (copied unchanged), written as the original
@@ -204,7 +232,8 @@ TEST(RepairMixed, JobReportsThenRepairsWholeAndInChunks) {
   EXPECT_EQ(read_file(tmp / "fixed/big.txt"), big_original);
 }
 
-// A line that is neither UTF-8 nor the legacy encoding is named, and nothing is converted.
+// A line that is neither UTF-8 nor the legacy encoding is named, and nothing is converted; also
+// when the conversion stops at it before any UTF-8 line is read.
 TEST(RepairMixed, LineNeitherEncodingReads) {
   TempDir tmp;
   const TwoEncodings gbk = two_encodings(kSimplified, 6, "GBK");
@@ -214,6 +243,11 @@ TEST(RepairMixed, LineNeitherEncodingReads) {
   for (int i = 0; i < 40; ++i) big += gbk.file;
   big += "\x80\xFF\n";
   write_file(tmp / "in/big.c", big);
+  // Read in chunks, its conversion stops at its first line, chunks before its UTF-8 lines.
+  std::string late = "\x80\xFF\n";
+  for (int i = 0; i < 90; ++i) late += "int x" + std::to_string(i) + " = 0;  // plain ASCII\n";
+  late += gbk.file;
+  write_file(tmp / "in/late.c", late);
   JobPlan plan = repairing(tmp / "in", tmp / "out", "GBK", true);
   plan.options.whole_file_limit = 2000;
   plan.options.stream_chunk = 333;
@@ -226,6 +260,10 @@ TEST(RepairMixed, LineNeitherEncodingReads) {
   EXPECT_EQ(b->outcome, Outcome::cannot_convert);
   EXPECT_EQ(b->note, "line 241 is neither UTF-8 nor GBK");
   EXPECT_EQ(read_file(tmp / "out/big.c"), big);
+  const FileReport* l = entry_for(r, "late.c");
+  EXPECT_EQ(l->outcome, Outcome::cannot_convert);
+  EXPECT_EQ(l->note, "line 1 is neither UTF-8 nor GBK");
+  EXPECT_EQ(read_file(tmp / "out/late.c"), late);
 }
 
 // A double-encoded file through the job: reported and copied unchanged, or repaired with the

@@ -86,6 +86,38 @@ TEST(RepairEscapes, Iso2022JpLinesBesideUtf8) {
   EXPECT_EQ(f.bad_line_text(), "line 2 is neither UTF-8 nor ISO-2022-JP");
 }
 
+// UTF-8 into another encoding is read whole for its validity only once a repair is found: its
+// lines beside ISO-2022-JP ones are mixed; with one byte that is no UTF-8 they are not (the file
+// cannot be converted), held whole or read in chunks.
+TEST(RepairEscapes, Utf8SourceWithAnInvalidByteIsNoRepair) {
+  TempDir tmp;
+  const std::string file = alternate("ISO-2022-JP").second;
+  std::string big;
+  for (int i = 0; i < 80; ++i) big += file;
+  write_file(tmp / "in/a.txt", file);
+  write_file(tmp / "in/a-broken.txt", file + "\xFF\n" + file);
+  write_file(tmp / "in/big.txt", big);
+  write_file(tmp / "in/big-broken.txt", big + "\xFF\n" + file);
+  JobPlan plan = make_plan(tmp / "in", tmp / "out", "UTF-8", "CP932");
+  plan.options.whole_file_limit = 4000;
+  plan.options.stream_chunk = 1013;
+  RunContext ctx = run_context(plan);
+  ctx.repair_candidates = {"ISO-2022-JP"};
+  FileConverter conv(ctx);
+  for (const char* name : {"a.txt", "a-broken.txt", "big.txt", "big-broken.txt"}) {
+    JobFile f;
+    f.file_name = name;
+    const FileReport r = conv.process(f);
+    const bool broken = std::string(name).find("broken") != std::string::npos;
+    EXPECT_EQ(r.outcome, broken ? Outcome::cannot_convert : Outcome::mixed) << name << r.note;
+    EXPECT_EQ(r.source, broken ? "UTF-8" : "ISO-2022-JP") << name;
+    if (broken) {
+      ASSERT_TRUE(r.stop.has_value()) << name;
+      EXPECT_EQ(r.stop->offset, (name[0] == 'a' ? file : big).size()) << name;
+    }
+  }
+}
+
 // SHIFT_JIS picked by hand stops at the first UTF-8 line; a file of its lines beside UTF-8
 // ones is read as its wider label, as detection names it, so \ and ~ stay themselves.
 TEST(RepairEscapes, ShiftJisLinesReadAsCp932) {

@@ -3,7 +3,7 @@
 
 #include "app/app_state.h"
 #include "ui/fonts.h"
-#include "ui/ui_probe.h"
+#include "widgets/ui_probe.h"
 
 namespace {
 

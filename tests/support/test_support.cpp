@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <iconv.h>
+#include <locale.h>
 #include <spawn.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -18,6 +19,8 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+
+#include "util/i18n.h"
 
 namespace fs = std::filesystem;
 
@@ -327,6 +330,29 @@ detect::Decision alone(const std::vector<std::string>& candidates, const std::st
   det.add(0, "", bytes);
   det.finish();
   return det.decision(0);
+}
+
+std::vector<std::string> languages() {
+  std::vector<std::string> out;
+  std::istringstream list(OUZEL_LANGUAGES);
+  for (std::string language; list >> language;) out.push_back(language);
+  return out;
+}
+
+ScopedLanguage::ScopedLanguage(const std::string& language) {
+  if (language.empty()) return;
+  // As the program does for a locale the system lacks: the language named by LANGUAGE.
+  ::setenv("LANGUAGE", language.c_str(), 1);
+  ::setlocale(LC_MESSAGES, "C.UTF-8");
+  ::bindtextdomain(i18n::kDomain, OUZEL_BUILD_LOCALE_DIR);
+  ::bind_textdomain_codeset(i18n::kDomain, "UTF-8");
+  ::textdomain(i18n::kDomain);  // also drops the translations looked up before
+}
+
+ScopedLanguage::~ScopedLanguage() {
+  ::unsetenv("LANGUAGE");
+  ::setlocale(LC_MESSAGES, "C");
+  ::textdomain(i18n::kDomain);
 }
 
 }  // namespace testing_support

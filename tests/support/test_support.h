@@ -127,4 +127,17 @@ const std::vector<std::string>& every_preset();
 detect::Decision alone(const std::vector<std::string>& candidates, const std::string& preferred,
                        const std::string& bytes);
 
+// Every language with a catalogue, as po/ names them ("zh_CN", "ru", ...).
+std::vector<std::string> languages();
+
+// The program's texts in `language` (its catalogue in the build tree) for the scope of the
+// object, English again after; "" keeps English.
+class ScopedLanguage {
+ public:
+  explicit ScopedLanguage(const std::string& language);
+  ~ScopedLanguage();
+  ScopedLanguage(const ScopedLanguage&) = delete;
+  ScopedLanguage& operator=(const ScopedLanguage&) = delete;
+};
+
 }  // namespace testing_support

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "ui/file_dialog.h"
+#include "widgets/file_dialog.h"
 
 ImGuiWindow* log_view_window() {
   for (ImGuiWindow* w : GImGui->Windows)

@@ -10,6 +10,7 @@
 #include "transcode/line_endings.h"
 #include "transcode/stream_convert.h"
 #include "transcode/table_decoder.h"
+#include "util/ascii_blocks.h"
 
 using namespace testing_support;
 
@@ -34,6 +35,9 @@ std::vector<Text> texts(bool with_misses) {
       {"characters at line ends", "中\n文\r\n字\r中\r\n\n文"},
       {"long lines", std::string(40, 'x') + "\r\n" + std::string(13, 'y') + "中\n" +
                          std::string(9, 'z') + "\r" + std::string(23, 'w') + "\n"},
+      {"blocks", std::string(15, 'x') + "\r\n" + std::string(16, 'y') + "\r" +
+                     std::string(17, 'z') + "中" + std::string(31, 'w') + "\n" +
+                     std::string(33, 'v') + "\r"},
   };
   if (with_misses) {
     t.push_back({"miss next to line ends", "\n😀\r\n😀\r😀\n😀"});
@@ -126,25 +130,53 @@ void check_every_cut(const std::string& from, const std::string& to, bool with_m
 
 }  // namespace
 
-// The sources whose table rewrites line ends as it decodes: one- and two-byte ones.
-TEST(FusedLineEnds, TabledSourcesIntoUtf8AtEveryCut) {
-  for (const char* from : {"GBK", "BIG5", "CP932", "EUC-KR", "CP1251"}) {
-    const TableDecoder* table = TableDecoder::find(from, "UTF-8");
-    ASSERT_NE(table, nullptr) << from;
-    ASSERT_TRUE(table->rewrites_line_ends()) << from;
-    check_every_cut(from, "UTF-8", false);
+// The pairs whose table rewrites line ends as it converts: one- and two-byte encodings into
+// UTF-8 and back, on both loop paths.
+TEST(FusedLineEnds, TabledPairsAtEveryCut) {
+  for (bool vectors : {true, false}) {
+    ascii::use_vectors(vectors);
+    for (const char* legacy : {"GBK", "BIG5", "CP932", "EUC-KR", "CP1251"})
+      for (const bool into_utf8 : {true, false}) {
+        const std::string from = into_utf8 ? legacy : "UTF-8", to = into_utf8 ? "UTF-8" : legacy;
+        const CodeTable* table = CodeTable::find(from, to);
+        ASSERT_NE(table, nullptr) << from << " to " << to;
+        ASSERT_TRUE(table->rewrites_line_ends()) << from << " to " << to;
+        check_every_cut(from, to, false);
+      }
   }
+  ascii::use_vectors(true);
 }
 
-// GB18030's four-byte characters are not in its table: iconv decodes them, and the line ends
+// A character or a CR LF cut by the end of one of the windows the loops work in (16 KiB of
+// input), for each place around it, a piece at a time as the product feeds them.
+TEST(FusedLineEnds, CutByTheLoopsWindows) {
+  for (size_t before = 16384 - 6; before <= 16384; ++before)
+    for (const char* legacy : {"GBK", "CP1251"})
+      for (const bool into_utf8 : {true, false}) {
+        const std::string text = std::string(before, 'x') + (legacy[0] == 'G' ? "中" : "ж") +
+                                 "\r\n\r" + std::string(16384, 'y') + "\r";
+        const std::string from = into_utf8 ? legacy : "UTF-8", to = into_utf8 ? "UTF-8" : legacy;
+        const std::string in = encode_as(text, from);
+        for (EolMode mode : {EolMode::keep, EolMode::lf, EolMode::crlf}) {
+          const std::vector<std::string_view> pieces = {std::string_view(in).substr(0, 20000),
+                                                        std::string_view(in).substr(20000)};
+          expect_same(one_pass(from, to, mode, pieces), two_passes(from, to, mode, pieces),
+                      from + " to " + to + ", " + std::to_string(before));
+        }
+      }
+}
+
+// GB18030's four-byte characters are not in its tables: iconv converts them, and the line ends
 // of its output go through the rewriter, which hands a held-back CR on to the table's loop.
 TEST(FusedLineEnds, TableMissesNextToLineEnds) {
-  ASSERT_NE(TableDecoder::find("GB18030", "UTF-8"), nullptr);
+  ASSERT_NE(CodeTable::find("GB18030", "UTF-8"), nullptr);
+  ASSERT_NE(CodeTable::find("UTF-8", "GB18030"), nullptr);
   check_every_cut("GB18030", "UTF-8", true);
+  check_every_cut("UTF-8", "GB18030", true);
 }
 
 // Without a table that can (another target, a source iconv alone decodes, SHIFT_JIS whose
-// 0x5C is not a backslash) the converter's output goes through the rewriter afterwards.
+// 0x5C is not a backslash, UTF-16) the converter's output goes through the rewriter afterwards.
 TEST(FusedLineEnds, UntabledPathsAtEveryCut) {
   const TableDecoder* sjis = TableDecoder::find("SHIFT_JIS", "UTF-8");
   ASSERT_NE(sjis, nullptr);
@@ -152,7 +184,7 @@ TEST(FusedLineEnds, UntabledPathsAtEveryCut) {
   check_every_cut("SHIFT_JIS", "UTF-8", false);
   check_every_cut("GBK", "UTF-16LE", false);
   check_every_cut("UTF-16BE", "UTF-8", false);
-  check_every_cut("UTF-8", "GB18030", true);
+  check_every_cut("UTF-16LE", "GBK", false);
 }
 
 // The written text itself, by hand, so the two passes are not the only word on it.

@@ -232,6 +232,11 @@ TEST(ConverterShelf, LentConvertersConvertAsNewOnes) {
       {"CP1251", "UTF-8", {"\xcf\xf0\xe8", "\x98", "\xcf"}, true},
       {"UTF-16", "UTF-8", {utf16, std::string("\xfe\xff\0a", 4), std::string("\0b", 2)}, false},
       {"UTF-8", "UTF-16", {"a", "b"}, false},
+      {"UTF-8",
+       "GBK",
+       {"a\xe4\xb8\xad\r\n", "\xe4\xb8", "\xe4\xb8\xad", "\xf0\x9f\x98\x80", "b"},
+       true},
+      {"UTF-16LE", "GBK", {std::string("a\0\x2d\x4e", 4), std::string("\0\xd8", 2), "b\0"}, false},
       {"ISO-2022-JP", "UTF-8", {"\x1b$B0!", "\x1b(Ba"}, false},
   };
   for (const Pair& p : pairs) {

@@ -6,11 +6,23 @@
 
 #include "tests/support/test_support.h"
 #include "transcode/utf8.h"
+#include "util/ascii_blocks.h"
 
 namespace {
 
 // Code points of every length, the longest ones outside the BMP.
 const std::string kMixed = "a\xC3\xA9\xE4\xB8\xAD\xF0\x9F\x98\x80z";
+
+// Runs `check` on the SSE2 path and on the portable one.
+template <typename F>
+void on_both_paths(F check) {
+  for (bool vectors : {true, false}) {
+    SCOPED_TRACE(vectors ? "blocks of 16" : "words of 8");
+    ascii::use_vectors(vectors);
+    check();
+  }
+  ascii::use_vectors(true);
+}
 
 }  // namespace
 
@@ -30,11 +42,15 @@ TEST(Utf8, StrictRejectsEveryIllFormedSequence) {
       {"abc\xE4\xB8", 3},       // cut at the end
       {kMixed + "\xFF", kMixed.size()},
   };
-  for (const auto& c : cases) {
-    const Utf8Check r = utf8_check(c.text);
-    EXPECT_FALSE(r.valid) << testing::PrintToString(c.text);
-    EXPECT_EQ(r.error_offset, c.offset) << testing::PrintToString(c.text);
-  }
+  on_both_paths([&] {
+    for (const auto& c : cases)
+      for (size_t pad : {size_t{0}, size_t{15}, size_t{33}}) {
+        const std::string text = std::string(pad, ' ') + c.text;
+        const Utf8Check r = utf8_check(text);
+        EXPECT_FALSE(r.valid) << testing::PrintToString(text);
+        EXPECT_EQ(r.error_offset, pad + c.offset) << testing::PrintToString(text);
+      }
+  });
 }
 
 // Valid text of every sequence length passes, and says whether it had non-ASCII bytes.
@@ -76,10 +92,9 @@ TEST(Utf8, IncompleteTail) {
 
 class Utf8Chunks : public ::testing::TestWithParam<size_t> {};
 
-// Fed in chunks of any size, sequences cut at every boundary, the scanner agrees with the
-// whole-buffer check: same validity, same error offset.
-TEST_P(Utf8Chunks, ScannerAgreesWithWholeCheck) {
-  const size_t chunk = GetParam();
+namespace {
+
+void agree_in_chunks(size_t chunk) {
   const std::string good = kMixed + testing_support::chinese_text(300) + kMixed;
   for (const std::string& text : {good, good + "\xE4\xB8", good.substr(0, 101) + "\xFF" + good}) {
     Utf8Scanner scanner;
@@ -93,6 +108,14 @@ TEST_P(Utf8Chunks, ScannerAgreesWithWholeCheck) {
     }
     EXPECT_TRUE(parts.non_ascii);
   }
+}
+
+}  // namespace
+
+// Fed in chunks of any size, sequences cut at every boundary, the scanner agrees with the
+// whole-buffer check: same validity, same error offset.
+TEST_P(Utf8Chunks, ScannerAgreesWithWholeCheck) {
+  on_both_paths([this] { agree_in_chunks(GetParam()); });
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, Utf8Chunks, ::testing::Values(1, 2, 3, 4, 5, 7, 64, 4096));
@@ -135,17 +158,19 @@ TEST(Utf8, FindUtf8LineAgreesWithLineByLine) {
       "\x80\xE4\xB8\xAD\n",  // a stray byte, then a character
   };
   int some = 0, none = 0;
-  for (size_t pad = 0; pad < 18; ++pad) {
-    for (const std::string& a : lines) {
-      for (const std::string& b : lines) {
-        const std::string text = std::string(pad, 'x') + "\n" + std::string(pad, 'y') + a +
-                                 std::string(17 - pad, 'z') + b;
-        const auto expected = utf8_lines_one_by_one(text);
-        EXPECT_EQ(utf8_lines_in_one_pass(text), expected) << testing::PrintToString(text);
-        ++(expected.empty() ? none : some);
+  on_both_paths([&] {
+    for (size_t pad = 0; pad < 34; ++pad) {
+      for (const std::string& a : lines) {
+        for (const std::string& b : lines) {
+          const std::string text = std::string(pad, 'x') + "\n" + std::string(pad, 'y') + a +
+                                   std::string(33 - pad, 'z') + b;
+          const auto expected = utf8_lines_one_by_one(text);
+          EXPECT_EQ(utf8_lines_in_one_pass(text), expected) << testing::PrintToString(text);
+          ++(expected.empty() ? none : some);
+        }
       }
     }
-  }
+  });
   // The oracle must have given both answers many times, or the agreement means nothing.
   EXPECT_GT(some, 100);
   EXPECT_GT(none, 100);

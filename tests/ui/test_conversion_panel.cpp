@@ -7,8 +7,9 @@
 
 #include "tests/support/ui_test_app.h"
 #include "ui/conversion_panel.h"
-#include "ui/filter_items.h"
-#include "ui/throughput.h"
+#include "util/i18n.h"
+#include "views/throughput.h"
+#include "widgets/filter_items.h"
 
 using testing_support::read_file;
 
@@ -163,25 +164,38 @@ TEST_F(ConversionPanelTest, CombosPickItemsAndShowCurrent) {
   EXPECT_EQ(app_.from_index, from_before);
 }
 
-// The added combos and their labels fit inside the window's padding as it is made (800 pixels
-// at 96 DPI), and each shows its longest item whole.
+// In English and every translation, the panel's widgets and their labels fit inside the
+// window's padding as it is made (800 pixels at 96 DPI), and the added combos show their
+// longest item whole.
 TEST_F(ConversionPanelTest, AddedCombosFitInTheWindow) {
-  load_text_fonts(app_.font_size);  // the widths the window has
-  draw();
-  const ImGuiStyle& style = ImGui::GetStyle();
-  const struct {
-    const char* probe;
-    const char* label;
-    const char* longest;
-  } combos[] = {{"eol", "Line Endings", "CRLF"}, {"bom", "Marks", "Remove"}};
-  for (const auto& c : combos) {
-    SCOPED_TRACE(c.probe);
-    const ItemRect r = rect(c.probe);  // the combo and its label
-    EXPECT_LE(r.max.x, static_cast<float>(app_.window_width) - style.WindowPadding.x);
-    const float frame =
-        r.max.x - r.min.x - ImGui::CalcTextSize(c.label).x - style.ItemInnerSpacing.x;
-    const float arrow = ImGui::GetFrameHeight();
-    EXPECT_GE(frame - arrow - 2 * style.FramePadding.x, ImGui::CalcTextSize(c.longest).x);
+  std::vector<std::string> languages = testing_support::languages();
+  languages.insert(languages.begin(), "");
+  for (const std::string& language : languages) {
+    SCOPED_TRACE("language " + language);
+    testing_support::ScopedLanguage in(language);
+    load_text_fonts(app_.font_size);  // the widths the window has, with the language's glyphs
+    draw(2);
+    const ImGuiStyle& style = ImGui::GetStyle();
+    const float right = static_cast<float>(app_.window_width) - style.WindowPadding.x;
+    for (const char* probe : {"choose_input", "choose_output", "filter", "bom", "from", "detect",
+                              "candidates", "to", "eol", "start", "preview", "stop", "repair",
+                              "tab.log", "tab.report", "tab.preview", "tab.rules", "clear_log"})
+      EXPECT_LE(rect(probe).max.x, right) << probe;
+    const struct {
+      const char* probe;
+      const char* label;
+      std::vector<const char*> items;
+    } combos[] = {{"eol", "Line Endings", {"Keep", "LF", "CRLF"}},
+                  {"bom", "Marks", {"Keep", "Add", "Remove"}}};
+    for (const auto& c : combos) {
+      SCOPED_TRACE(c.probe);
+      const ItemRect r = rect(c.probe);  // the combo and its label
+      const float frame =
+          r.max.x - r.min.x - ImGui::CalcTextSize(_(c.label)).x - style.ItemInnerSpacing.x;
+      const float arrow = ImGui::GetFrameHeight();
+      for (const char* item : c.items)
+        EXPECT_GE(frame - arrow - 2 * style.FramePadding.x, ImGui::CalcTextSize(_(item)).x) << item;
+    }
   }
 }
 

@@ -10,7 +10,8 @@
 #include "tests/support/test_support.h"
 #include "tests/support/ui_test_app.h"
 #include "ui/fonts.h"
-#include "ui/glyph_demand.h"
+#include "util/i18n.h"
+#include "widgets/glyph_demand.h"
 
 using testing_support::TempDir;
 using testing_support::write_file;
@@ -206,6 +207,27 @@ TEST_F(GlyphTest, CharacterNoFontHasIsAskedForOnce) {
   EXPECT_FALSE(in_atlas(0xA000));
   app_.log.append("%s", "\xea\x80\x80 again");
   EXPECT_FALSE(draw_and_add());
+}
+
+// In every language, each character of its catalogue is in the atlas before the first frame:
+// no menu, label or message is drawn with "?".
+TEST_F(FontSetupTest, EveryTranslatedCharacterFromTheStart) {
+  for (const std::string& language : testing_support::languages()) {
+    SCOPED_TRACE(language);
+    testing_support::ScopedLanguage in(language);
+    setup_and_build(1.0f, kSystem);
+    const std::string texts = i18n::catalogue_texts();
+    ASSERT_GT(texts.size(), 1000u);  // the catalogue in use was found and read
+    const ImFont* font = ImGui::GetIO().Fonts->Fonts[0];
+    size_t missing = 0;
+    for (const char* p = texts.data(); p < texts.data() + texts.size();) {
+      unsigned int c = 0;  // plural forms are separated by NULs
+      p += std::max(1, ImTextCharFromUtf8(&c, p, texts.data() + texts.size()));
+      if (c >= 0x20 && !font->FindGlyphNoFallback(static_cast<ImWchar>(c)) && missing++ < 5)
+        ADD_FAILURE() << std::hex << c;
+    }
+    EXPECT_EQ(missing, 0u);
+  }
 }
 
 // With only the fallback collection, it draws the ideographs itself; with the built-in font

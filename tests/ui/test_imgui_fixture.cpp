@@ -1,6 +1,6 @@
 // The headless fixture itself: a probed button is found and a synthetic click reaches it.
 #include "tests/support/imgui_fixture.h"
-#include "ui/ui_probe.h"
+#include "widgets/ui_probe.h"
 
 using FixtureTest = ImGuiFixture;
 

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "tests/support/ui_test_app.h"
-#include "ui/closing_notice.h"
+#include "widgets/closing_notice.h"
 
 using testing_support::read_file;
 

@@ -3,7 +3,7 @@
 
 #include "tests/support/test_support.h"
 #include "ui/probe_file.h"
-#include "ui/ui_probe.h"
+#include "widgets/ui_probe.h"
 
 using testing_support::read_file;
 

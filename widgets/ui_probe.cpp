@@ -1,0 +1,6 @@
+// Storage of the widget-rectangle test hook.
+#include "widgets/ui_probe.h"
+
+namespace ui_probe {
+Hook hook;
+}
