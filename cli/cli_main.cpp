@@ -107,6 +107,7 @@ int run_undo_command(const CliOptions& o, ReportTarget& out) {
   plan.run = o.undo_run;
   plan.force = o.force;
   plan.durable = !o.no_sync;
+  if (o.report != "-") plan.report = o.report;  // never one of the run's files
   UndoJob job(plan);
   return run_task(o, job, folder.dir, out);
 }

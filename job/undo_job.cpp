@@ -14,6 +14,7 @@
 #include <optional>
 
 #include "job/job_messages.h"
+#include "job/run_checks.h"
 #include "platform/publisher.h"
 #include "platform/sys_io.h"
 #include "platform/target_file.h"
@@ -22,6 +23,8 @@
 #include "undo/restore.h"
 #include "undo/store.h"
 #include "undo/undo_messages.h"
+#include "util/i18n.h"
+#include "util/strfmt.h"
 
 namespace {
 
@@ -36,6 +39,8 @@ class UndoRunner {
 
  private:
   bool refused(const std::string& why);
+  // The line refusing a report that would be written over a file of the run, or empty.
+  std::string report_refusal();
   const undo::RunSummary* choose(const std::vector<undo::RunSummary>& runs);
   std::string full(const std::string& relative) const;
   // Looks at the file the run kept as `index` and puts it back; fills its row.
@@ -82,6 +87,30 @@ const undo::RunSummary* UndoRunner::choose(const std::vector<undo::RunSummary>& 
     if (r.id == plan_.run) return &r;
   refused(undo::no_such_run_line(plan_.root, plan_.run));
   return nullptr;
+}
+
+std::string UndoRunner::report_refusal() {
+  if (plan_.report.empty()) return {};
+  ReportPlace place(plan_.report, plan_.root, plan_.root);
+  const auto over = [&](const std::string& name) {
+    if (!name.empty() && name[0] == '/')
+      return ReportPlace(plan_.report, platform::dir_part(name), platform::dir_part(name))
+          .holds("", platform::name_part(name), true);
+    const size_t slash = name.rfind('/');
+    return place.holds(slash == std::string::npos ? std::string() : name.substr(0, slash),
+                       name.substr(slash + 1), true);
+  };
+  for (const undo::KeptFile& k : run_.manifest.files) {
+    if (k.voided) continue;
+    for (size_t i = 0; i <= k.links.size(); ++i) {
+      const std::string& name = i == 0 ? k.path : k.links[i - 1];
+      if (!over(name)) continue;
+      return kestrum::strfmt(_("the report %s would be written over %s, a file of the run; "
+                               "choose another place for it"),
+                             plan_.report.c_str(), name.c_str());
+    }
+  }
+  return {};
 }
 
 std::string UndoRunner::full(const std::string& relative) const {
@@ -258,6 +287,8 @@ JobReport UndoRunner::run() {
     if (!whole) run_.error = whole.error().message();
   }
   if (!run_.readable && refused(undo::unreadable_run_line(run_))) return std::move(report_);
+  if (const std::string why = report_refusal(); !why.empty() && refused(why))
+    return std::move(report_);
   undo::RunLock lock;
   // Important: held throughout, so no run still writing it, nor a second undo, meets this one.
   if (const platform::Status held = lock.take(run_.dir); !held) {

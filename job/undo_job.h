@@ -13,6 +13,7 @@ struct UndoPlan {
   bool force = false;      // files deleted since the run are put back too
   bool durable = true;     // what goes back is on the disk before the run's store goes
   bool look_only = false;  // find what would go back and what cannot; change nothing
+  std::string report;      // where the report goes (none: empty); never over a file kept
 };
 
 // Each file the run replaced goes back where it still holds what the run wrote (restored);

@@ -536,7 +536,8 @@ class OuzelConvert(unittest.TestCase):
 
     # A run in place is taken back from the command line: --list-runs names it, --undo RUN DIR
     # puts every file back with its mode and time and forgets the run (exit 0); a file changed
-    # since is left and named (exit 1) and the run kept until --forget; --no-undo keeps nothing.
+    # since is left and named (exit 1) and the run kept until --forget, a report over one of its
+    # files refused; --no-undo keeps nothing.
     def test_undo_commands(self):
         self.mixed_tree()
         os.chmod(os.path.join(self.src, "a.cpp"), 0o600)
@@ -559,6 +560,10 @@ class OuzelConvert(unittest.TestCase):
         # Changed since: left as it is, named, and the run stays to be forgotten.
         self.assertEqual(self.run_cli("--in-place", "in").returncode, 1)
         write(os.path.join(self.src, "a.cpp"), b"mine\n")
+        # A report over a file the undo puts back is refused before anything goes back.
+        r = self.run_cli("--undo", "--report", os.path.join("in", "中文", "名字.txt"), "in")
+        self.assertEqual(r.returncode, 2, r.stderr)
+        self.assertIn("would be written over", r.stderr.decode())
         r = self.run_cli("--undo", "in")
         self.assertEqual(r.returncode, 1, r.stderr)
         self.assertIn("a.cpp: changed-since", r.stderr.decode())
