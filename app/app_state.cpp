@@ -13,6 +13,10 @@ AppState::AppState(no_config_t)
                        JobReport report) { publish_preview(plan, std::move(report)); }),
       worker_idle(jobs.idle_flag()) {
   build_encoding_catalogue(encodings, log);
+  jobs.on_undo_look([this](JobReport report) {
+    std::lock_guard guard(preview_lock_);
+    undo_look_ = std::move(report);
+  });
 }
 
 AppState::AppState() : AppState(no_config) { load_config("ouzel.yml"); }

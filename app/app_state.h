@@ -99,6 +99,15 @@ struct AppState : ConvertConfig {
 
   // The last finished job's report (null before the first). Any thread.
   std::shared_ptr<const JobReport> last_report() const { return jobs.last_report(); }
+
+  // File > Undo Last Conversion: no job runs and the input directory keeps a run in place.
+  bool undo_available() const;
+  // What undoing the input's newest run would do, looked at on the worker (nothing changes);
+  // take_undo_look hands its report to the UI thread once there, for the confirmation.
+  void request_undo_look();
+  std::optional<JobReport> take_undo_look();
+  // Undoes run `id` kept for `root` on the worker, as confirmed; its report becomes the last.
+  void request_undo(const std::string& root, const std::string& id);
   // Writes the last report as CSV to `file`; logs the outcome.
   void save_report(const std::string& file);
 
@@ -113,5 +122,6 @@ struct AppState : ConvertConfig {
   mutable std::mutex preview_lock_;
   std::optional<Preview> finished_preview_;
   std::vector<RereadRow> reread_done_;
-  uint64_t preview_serial_ = 0;  // UI thread
+  std::optional<JobReport> undo_look_;  // what undoing would do, until the UI takes it
+  uint64_t preview_serial_ = 0;         // UI thread
 };

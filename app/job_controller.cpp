@@ -66,9 +66,15 @@ bool JobController::claim() {
 }
 
 ConvertJob& JobController::prepare(JobPlan plan) {
+  undo_.reset();
   plan_ = std::move(plan);
   task_ = std::make_unique<ConvertJob>(plan_);
   return *task_;
+}
+
+UndoJob& JobController::prepare_undo(UndoPlan plan) {
+  undo_ = std::make_unique<UndoJob>(std::move(plan));
+  return *undo_;
 }
 
 void JobController::run() {
@@ -77,10 +83,13 @@ void JobController::run() {
     std::atomic<bool>& idle;
     ~IdleOnExit() { idle.store(true); }
   } idle_on_exit{idle_};
-  if (!task_) task_ = std::make_unique<ConvertJob>(plan_);
+  if (!task_ && !undo_) task_ = std::make_unique<ConvertJob>(plan_);
   try {
     WindowJobObserver observer(*this, log_);
-    finish(task_->run(observer));
+    if (undo_)
+      finish_undo(undo_->run(observer));
+    else
+      finish(task_->run(observer));
   } catch (const std::exception& e) {
     log_.append(_("Conversion stopped: %s"), e.what());
   }
@@ -89,6 +98,16 @@ void JobController::run() {
 void JobController::finish(JobReport report) {
   if (task_->plan().options.dry_run) {
     if (dry_runs_) dry_runs_(task_->plan(), std::move(report));
+    return;
+  }
+  auto shared = std::make_shared<const JobReport>(std::move(report));
+  std::lock_guard guard(lock_);
+  last_report_ = std::move(shared);
+}
+
+void JobController::finish_undo(JobReport report) {
+  if (undo_->plan().look_only) {
+    if (undo_looks_) undo_looks_(std::move(report));
     return;
   }
   auto shared = std::make_shared<const JobReport>(std::move(report));
@@ -125,12 +144,17 @@ bool JobController::spawn(std::function<void()> work) {
 }
 
 void JobController::request_stop() {
-  if (task_ && !idle_.load()) task_->request_stop();
+  if (idle_.load()) return;
+  if (undo_) undo_->request_stop();
+  if (task_) task_->request_stop();
 }
 
-bool JobController::stop_requested() const { return task_ && task_->stop_requested(); }
+bool JobController::stop_requested() const {
+  return undo_ ? undo_->stop_requested() : task_ && task_->stop_requested();
+}
 
 void JobController::stop_and_wait() {
+  if (undo_) undo_->request_stop();
   if (task_) task_->request_stop();
   wait();
 }

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "job/job.h"
+#include "job/undo_job.h"
 #include "report/report.h"
 #include "util/log_buffer.h"
 
@@ -26,6 +27,8 @@ class JobController {
  public:
   // Called on the worker with a finished dry run's plan and report.
   using DryRunSink = std::function<void(const JobPlan&, JobReport)>;
+  // Called on the worker with what undoing a run would do (an undo that only looked).
+  using UndoLookSink = std::function<void(JobReport)>;
 
   JobController(LogBuffer& log, DryRunSink dry_runs);
   ~JobController();  // asks a running job to stop and waits for it
@@ -37,6 +40,10 @@ class JobController {
   bool claim();
   // The job of `plan`, to run next. Only while no worker runs.
   ConvertJob& prepare(JobPlan plan);
+  // The undo of `plan`, to run next instead of a conversion. Only while no worker runs.
+  UndoJob& prepare_undo(UndoPlan plan);
+  // Where an undo that only looked hands its report (the UI's confirmation).
+  void on_undo_look(UndoLookSink sink) { undo_looks_ = std::move(sink); }
   // Runs the prepared job (or one made from the last plan) on this thread; idle again after.
   void run();
   // run() on a new worker thread, after claim() and prepare().
@@ -67,6 +74,7 @@ class JobController {
 
  private:
   void finish(JobReport report);
+  void finish_undo(JobReport report);
   bool spawn(std::function<void()> work);  // the worker claimed before
 
   LogBuffer& log_;
@@ -77,6 +85,8 @@ class JobController {
   // Both are replaced only after the worker has been joined.
   JobPlan plan_;
   std::unique_ptr<ConvertJob> task_;
+  std::unique_ptr<UndoJob> undo_;  // set: the next run is this undo, not task_
+  UndoLookSink undo_looks_;
   std::thread worker_;
   mutable std::mutex lock_;  // guards the two below
   ProgressSnapshot progress_;

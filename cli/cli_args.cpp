@@ -56,6 +56,17 @@ std::string parse_candidates(CliOptions& o, const std::string& value) {
   return {};
 }
 
+std::string set_undo(CliOptions& o, const std::string& value) {
+  o.undo = true;
+  o.undo_run = value;
+  return {};
+}
+
+std::string set_no_undo(CliOptions& o, const std::string&) {
+  o.PlanOverrides::undo = false;
+  return {};
+}
+
 // An option that only sets its field: to its value, or a switch to true.
 template <auto member>
 std::string set_field(CliOptions& o, const std::string& value) {
@@ -140,6 +151,23 @@ const Flag kFlags[] = {
      N_("publish targets without flushing them to the disk first (faster; a power loss right "
         "after may leave empty targets, a crash still leaves none half written)"),
      set_field<&CliOptions::no_sync>},
+    {"--no-undo", 0, nullptr,
+     N_("in place, convert without keeping what each file held before (by default it is kept in "
+        "the folder's .ouzel-undo, so that --undo can put it back)"),
+     set_no_undo},
+    {"--undo", 0, "[RUN]",
+     N_("put back what the last run in place over DIR (the one path; default the current folder) "
+        "replaced, or run RUN's: each file that still holds what the run wrote gets its old "
+        "bytes, mode and times; a file changed since is left as it is; then the run is forgotten"),
+     set_undo},
+    {"--force", 0, nullptr, N_("with --undo, files deleted since the run are put back too"),
+     set_field<&CliOptions::force>},
+    {"--list-runs", 0, nullptr,
+     N_("list the runs kept to undo for DIR (default the current folder): date, files, size "
+        "kept"),
+     set_field<&CliOptions::list_runs>},
+    {"--forget", 0, "RUN|all", N_("drop what a run kept to undo it (or every run's) for DIR"),
+     set_field<&CliOptions::forget>},
     {"--dry-run", 'n', nullptr, N_("classify and convert in memory, report, write nothing"),
      set_field<&CliOptions::dry_run>},
     {"--check", 0, nullptr,
@@ -260,6 +288,17 @@ std::string wrapped(const std::string& text, size_t indent, size_t width) {
 
 }  // namespace
 
+size_t display_columns(const std::string& text) {
+  size_t columns = 0;
+  for (size_t i = 0; i < text.size();) {
+    const size_t from = i;
+    const char32_t c = next_code_point(text, i);
+    if (i == from) ++i;
+    columns += is_wide(c) ? 2 : 1;
+  }
+  return columns;
+}
+
 ParsedArgs parse_arguments(const std::vector<std::string>& args) {
   ParsedArgs out;
   CliOptions& o = out.options;
@@ -283,7 +322,10 @@ ParsedArgs parse_arguments(const std::vector<std::string>& args) {
       return out;
     }
     std::string value;
-    if (flag->value == nullptr) {
+    const bool optional = flag->value != nullptr && flag->value[0] == '[';
+    if (optional) {
+      if (eq != std::string::npos) value = arg.substr(eq + 1);
+    } else if (flag->value == nullptr) {
       if (eq != std::string::npos) {
         out.error = kestrum::strfmt(_("%s takes no value"), flag->name);
         return out;
@@ -300,7 +342,25 @@ ParsedArgs parse_arguments(const std::vector<std::string>& args) {
     if (!out.error.empty()) return out;
   }
   if (o.in_place && o.output) out.error = _("--in-place and --output exclude each other");
+  // "--undo RUN [DIR]": a first path of a run's form is the run.
+  if (o.undo && o.undo_run.empty() && !o.paths.empty() && is_run_id(o.paths.front())) {
+    o.undo_run = o.paths.front();
+    o.paths.erase(o.paths.begin());
+  }
+  if (o.undo + o.list_runs + o.forget.has_value() > 1)
+    out.error = _("--undo, --list-runs and --forget exclude each other");
   return out;
+}
+
+bool is_run_id(const std::string& text) {
+  const auto digits = [&](size_t from, size_t n) {
+    if (text.size() < from + n) return false;
+    for (size_t i = from; i < from + n; ++i)
+      if (text[i] < '0' || text[i] > '9') return false;
+    return true;
+  };
+  if (!digits(0, 8) || text.size() < 15 || text[8] != '-' || !digits(9, 6)) return false;
+  return text.size() == 15 || (text[15] == '-' && text.size() > 16 && digits(16, text.size() - 16));
 }
 
 std::string help_text() {
@@ -309,7 +369,8 @@ std::string help_text() {
   std::string text =
       _("Usage: ouzel-convert [OPTIONS] INPUT [OUTPUT]\n"
         "       ouzel-convert [OPTIONS] (--in-place | --output DIR | --check) PATH...\n"
-        "       ouzel-convert --config FILE [OPTIONS] [INPUT [OUTPUT]]\n");
+        "       ouzel-convert --config FILE [OPTIONS] [INPUT [OUTPUT]]\n"
+        "       ouzel-convert (--undo [RUN] [--force] | --list-runs | --forget RUN|all) [DIR]\n");
   text += "\n";
   // Translators: lines of at most 90 columns (a Chinese, Japanese or Korean character takes two).
   text +=
@@ -341,7 +402,9 @@ std::string help_text() {
         "  1    a file could not be read, converted or written (--check: or would change), or\n"
         "       the report could not be written\n"
         "  2    bad usage, an unknown encoding, an unreadable settings file or input directory\n"
-        "  130  stopped by SIGINT or SIGTERM after the files in progress\n");
+        "  130  stopped by SIGINT or SIGTERM after the files in progress\n"
+        "  With --undo: 0 every file is back, 1 a file is not (changed or deleted since, or it\n"
+        "       could not be written), 2 no such run is kept\n");
   text += "\n";
   // Translators: only the heading and the comments after "#" are translated.
   text +=
@@ -353,7 +416,9 @@ std::string help_text() {
         "  ouzel-convert --in-place --from GBK --to UTF-8 a.cpp include/\n"
         "  ouzel-convert --config ouzel.yml --dry-run --report plan.json\n"
         "  ouzel-convert --detect --candidates Chinese,Japanese --dry-run --report plan.csv old/\n"
-        "  ouzel-convert --list-encodings | grep -i jis\n");
+        "  ouzel-convert --list-encodings | grep -i jis\n"
+        "  ouzel-convert --undo docs/    # put back what the last run in place over docs/ changed\n"
+        "  ouzel-convert --list-runs docs/\n");
   return text;
 }
 

@@ -15,7 +15,9 @@
 #include "cli/name_quote.h"
 #include "cli/report_target.h"
 #include "cli/stop_signals.h"
+#include "cli/undo_commands.h"
 #include "detect/detect.h"
+#include "job/undo_job.h"
 #include "platform/fs.h"
 #include "util/encoding_catalogue.h"
 #include "util/i18n.h"
@@ -59,19 +61,20 @@ ConsoleStyle console_style(const CliOptions& o) {
   return style;
 }
 
-// Runs the job to its end or to a stop signal; writes the report; the exit status.
-int run_job(const CliOptions& o, const JobPlan& plan, ReportTarget& out) {
+// Runs a task (a conversion, an undo) to its end or to a stop signal; writes the report; the
+// exit status.
+template <typename Task>
+int run_task(const CliOptions& o, Task& task, const std::string& input, ReportTarget& out) {
   CliObserver observer(stderr, console_style(o));
-  ConvertJob job(plan);
   JobReport report;
   {
     StopSignals signals;  // before the job's threads, which inherit its mask
-    signals.watch([&job] { job.request_stop(); });
-    report = job.run(observer);
+    signals.watch([&task] { task.request_stop(); });
+    report = task.run(observer);
   }
   if (!report.ran)
     return usage_error(report.refusal.empty()
-                           ? kestrum::strfmt(_("the job did not start: %s"), plan.input.c_str())
+                           ? kestrum::strfmt(_("the job did not start: %s"), input.c_str())
                            : report.refusal);
   observer.finish(report);
   int status = run_status(report, o.check);
@@ -86,6 +89,27 @@ int run_job(const CliOptions& o, const JobPlan& plan, ReportTarget& out) {
     }
   }
   return status;
+}
+
+int run_job(const CliOptions& o, const JobPlan& plan, ReportTarget& out) {
+  ConvertJob job(plan);
+  return run_task(o, job, plan.input, out);
+}
+
+// --undo, --list-runs, --forget over the one folder named.
+int run_undo_command(const CliOptions& o, ReportTarget& out) {
+  const UndoFolder folder = undo_folder(o);
+  if (!folder.error.empty()) return usage_error(folder.error);
+  if (o.list_runs) return list_runs_command(folder.dir, stdout);
+  if (o.forget) return forget_command(folder.dir, *o.forget, stdout);
+  UndoPlan plan;
+  plan.root = folder.dir;
+  plan.run = o.undo_run;
+  plan.force = o.force;
+  plan.durable = !o.no_sync;
+  if (o.report != "-") plan.report = o.report;  // never one of the run's files
+  UndoJob job(plan);
+  return run_task(o, job, folder.dir, out);
 }
 
 }  // namespace
@@ -115,6 +139,11 @@ int run_cli(const std::vector<std::string>& args) {
   if (o.list_presets) {
     for (const detect::Preset& p : detect::presets()) std::printf("%s\n", p.name.c_str());
     return kExitOk;
+  }
+  if (o.undo || o.list_runs || o.forget) {
+    ReportTarget report;
+    if (const std::string e = report.open(o.report, o.config); !e.empty()) return usage_error(e);
+    return run_undo_command(o, report);
   }
   const platform::Result<JobPlan> plan = make_cli_plan(o, encodings);
   if (!plan) return usage_error(plan.error().context);

@@ -89,9 +89,12 @@ std::vector<std::string> summary_text(const JobReport& report, const ConsoleStyl
                                                      report.entries()),
                                                   failed, report.entries()));
   } else if (const size_t failed = report.failures(); failed > 0) {
-    lines.push_back(kestrum::strfmt(P_("%zu of %zu files were not converted",
-                                       "%zu of %zu files were not converted", report.entries()),
-                                    failed, report.entries()));
+    lines.push_back(kestrum::strfmt(
+        report.undone.empty() ? P_("%zu of %zu files were not converted",
+                                   "%zu of %zu files were not converted", report.entries())
+                              : P_("%zu of %zu files were not put back",
+                                   "%zu of %zu files were not put back", report.entries()),
+        failed, report.entries()));
   }
   return lines;
 }

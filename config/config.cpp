@@ -25,9 +25,10 @@ constexpr const char* kDefaultFilters[] = {"*.cpp;*.h;*.c;*.hpp;*.lua", "*.xml;*
 // The keys the settings live under, in the order loading looks them up. Those from kThreads
 // on are optional: absent from a new file, written only once they hold something other
 // than their default or the file already had them.
-constexpr const char* kKeys[] = {"input",  "output",  "filters", "filter-index", "from",
-                                 "to",     "threads", "detect",  "candidates",   "eol",
-                                 "repair", "bom",     "rules",   "editorconfig", "accept-unsure"};
+constexpr const char* kKeys[] = {
+    "input",   "output",       "filters",       "filter-index", "from",      "to",
+    "threads", "detect",       "candidates",    "eol",          "repair",    "bom",
+    "rules",   "editorconfig", "accept-unsure", "undo",         "undo-runs", "undo-megabytes"};
 enum Key {
   kInput,
   kOutput,
@@ -44,10 +45,15 @@ enum Key {
   kRules,
   kEditorconfig,
   kAcceptUnsure,
+  kUndo,
+  kUndoRuns,
+  kUndoMegabytes,
   kKeyCount
 };
 constexpr int32_t kMaxThreads = 256;
 constexpr double kMinScale = 0.5, kMaxScale = 5.0;
+constexpr int32_t kDefaultUndoRuns = 10;
+constexpr int64_t kDefaultUndoMegabytes = 1024;
 
 // A scalar's text; "null" for a null; `fallback` when missing or a collection.
 std::string text_or(const YAML::Node& value, const char* fallback) {
@@ -162,6 +168,12 @@ void read_options(ConvertConfig& cfg, YAML::Node& doc, std::vector<std::string>*
   cfg.repair = doc[kKeys[kRepair]].as<bool>(false);
   cfg.editorconfig = doc[kKeys[kEditorconfig]].as<bool>(false);
   cfg.accept_unsure = doc[kKeys[kAcceptUnsure]].as<bool>(false);
+  cfg.undo = doc[kKeys[kUndo]].as<bool>(true);
+  const int32_t runs = doc[kKeys[kUndoRuns]].as<int32_t>(kDefaultUndoRuns);
+  cfg.undo_runs = runs < 1 || runs > 1000 ? kDefaultUndoRuns : runs;
+  const int64_t megabytes = doc[kKeys[kUndoMegabytes]].as<int64_t>(kDefaultUndoMegabytes);
+  cfg.undo_megabytes =
+      megabytes < 1 || megabytes > (int64_t{1} << 40) ? kDefaultUndoMegabytes : megabytes;
   cfg.candidates.clear();
   const YAML::Node list = doc[kKeys[kCandidates]];
   if (list.IsSequence())
@@ -305,6 +317,12 @@ YAML::Node settings_value(const Settings& s, int key, const YAML::Node& old) {
       return YAML::Node(cfg.editorconfig);
     case kAcceptUnsure:
       return YAML::Node(cfg.accept_unsure);
+    case kUndo:
+      return YAML::Node(cfg.undo);
+    case kUndoRuns:
+      return YAML::Node(cfg.undo_runs);
+    case kUndoMegabytes:
+      return YAML::Node(cfg.undo_megabytes);
     default: {
       YAML::Node list(YAML::NodeType::Sequence);
       for (const auto& c : cfg.candidates) list.push_back(c);
@@ -334,6 +352,12 @@ bool worth_adding(const ConvertConfig& cfg, int key) {
       return cfg.editorconfig;
     case kAcceptUnsure:
       return cfg.accept_unsure;
+    case kUndo:
+      return !cfg.undo;
+    case kUndoRuns:
+      return cfg.undo_runs != kDefaultUndoRuns;
+    case kUndoMegabytes:
+      return cfg.undo_megabytes != kDefaultUndoMegabytes;
     default:
       return true;
   }

@@ -29,12 +29,15 @@ struct ConvertConfig {
   int32_t threads = 0;                  // conversion threads; 0: one per core
   bool detect = false;                  // detect each file's source encoding
   std::vector<std::string> candidates;  // encodings or presets detection may choose from
-  bool accept_unsure = false;   // detection's best guess is taken where it would refuse a file
-  EolMode eol = EolMode::keep;  // line endings of the text written anew
-  BomMode bom = kDefaultBom;    // the mark of UTF targets
-  std::vector<FileRule> rules;  // per pattern; the first that matches a file decides
-  bool repair = false;          // double-encoded and mixed files are repaired
-  bool editorconfig = false;    // each file's charset and end_of_line from .editorconfig
+  bool accept_unsure = false;     // detection's best guess is taken where it would refuse a file
+  EolMode eol = EolMode::keep;    // line endings of the text written anew
+  BomMode bom = kDefaultBom;      // the mark of UTF targets
+  std::vector<FileRule> rules;    // per pattern; the first that matches a file decides
+  bool repair = false;            // double-encoded and mixed files are repaired
+  bool editorconfig = false;      // each file's charset and end_of_line from .editorconfig
+  bool undo = true;               // in place, what a run replaces is kept to undo it
+  int32_t undo_runs = 10;         // runs the undo store keeps at most
+  int64_t undo_megabytes = 1024;  // old content it keeps at most (10^6 bytes)
   // The window's scale (`scale:`, 0.5 to 5); 0 follows the desktop. Read only: the file keeps
   // what the user wrote, and the window never writes it.
   double scale = 0.0;

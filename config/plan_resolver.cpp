@@ -104,5 +104,8 @@ platform::Result<JobPlan> resolve_plan(const ConvertConfig& cfg, const EncodingL
   opt.rules = cfg.rules;
   opt.repair = o.repair.value_or(cfg.repair);
   opt.editorconfig = o.editorconfig.value_or(cfg.editorconfig);
+  opt.undo = o.undo.value_or(cfg.undo);
+  opt.undo_limits.runs = static_cast<size_t>(cfg.undo_runs);
+  opt.undo_limits.bytes = static_cast<uint64_t>(cfg.undo_megabytes) * 1000000;
   return plan;
 }

@@ -24,6 +24,7 @@ struct PlanOverrides {
   std::optional<std::string> bom;
   std::optional<bool> repair;
   std::optional<bool> editorconfig;
+  std::optional<bool> undo;  // in place, what the run replaces is kept to undo it
   // Names the settings file holds but loading replaced by its fallback (an unknown from, to,
   // eol or bom; an unknown candidate) are refused rather than taken as loaded.
   bool strict = false;

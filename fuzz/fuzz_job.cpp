@@ -1,8 +1,9 @@
 // Fuzz target: one to four files of random bytes in two folders through the whole job
 // (detection, repair, line ends, marks, whole or in chunks, in place or into a new folder).
-// Never a crash; nothing is left beside the files; a file not done is kept byte for byte; a UTF-8
-// target written anew is strict UTF-8 with the line ends and mark asked for, a plain conversion
-// is iconv's own output, and in place without repair a second run changes nothing made right.
+// Never a crash; nothing is left beside the files (in place, once the runs are undone); a file
+// not done is kept byte for byte; a UTF-8 target written anew is strict UTF-8 with the line
+// ends and mark asked for, a plain conversion is iconv's own output; in place without repair a
+// second run changes nothing made right, and undoing the runs puts every file back.
 // Input: the first byte picks the options, the second the encodings and the number of files,
 // the third a preview, samples and threads; the rest is cut into the files.
 #include <dirent.h>
@@ -23,6 +24,7 @@
 #include <vector>
 
 #include "job/job.h"
+#include "job/undo_job.h"
 #include "transcode/utf8.h"
 
 namespace {
@@ -218,6 +220,27 @@ void run_again(const JobPlan& plan, const JobReport& first, size_t files) {
   }
 }
 
+// In place, undoing every run kept, newest first, puts each file back byte for byte and leaves
+// nothing beside the files.
+void undo_every_run(const std::string& in_dir, const std::vector<std::string>& parts,
+                    const std::vector<std::string>& expected) {
+  for (int runs = 0; runs < 3; ++runs) {
+    UndoPlan undo;
+    undo.root = in_dir;
+    undo.durable = false;
+    Quiet quiet;
+    const JobReport back = UndoJob(undo).run(quiet);
+    if (!back.ran) break;
+    require(back.failures() == 0, "an undo left a file as the run wrote it");
+  }
+  for (size_t i = 0; i < parts.size(); ++i) {
+    std::string now;
+    require(read_all(in_dir + "/" + kPaths[i], now) && now == parts[i],
+            "an undo did not put a file back");
+  }
+  require(tree_of(in_dir) == expected, "something beside the input after the undo");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -268,7 +291,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const JobReport r = job.run(quiet);
 
   require(r.ran && r.files.size() == files, "every file reported");
-  require(tree_of(in_dir) == expected_in, "something beside the input");
+  // In place, the undo store is beside the files until the runs are undone (below).
+  if (!in_place || o.dry_run) require(tree_of(in_dir) == expected_in, "something beside the input");
   if (o.dry_run) {
     // A preview writes nothing, anywhere.
     require(::access(out_dir.c_str(), F_OK) != 0, "a preview made the output folder");
@@ -292,5 +316,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Important: not with repair, whose statistics still take a few random short texts for
   // misread ones (three like Hanja after "-A", two half-width katakana inside a word).
   if (in_place && plan.target.charset == "UTF-8" && !o.repair) run_again(plan, r, files);
+  if (in_place) undo_every_run(in_dir, parts, expected_in);
   return 0;
 }

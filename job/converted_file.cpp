@@ -11,6 +11,8 @@
 #include "transcode/stop_point.h"
 #include "transcode/stream_convert.h"
 #include "transcode/utf8.h"
+#include "undo/content_hash.h"
+#include "undo/recorder.h"
 #include "util/i18n.h"
 #include "util/strfmt.h"
 
@@ -32,11 +34,13 @@ void note_marks(const RunEncodings& enc, bool source_marked, std::string_view wr
 class OutputSink {
  public:
   using Open = std::function<int(platform::TargetFile&)>;
-  // `open` null: a dry run, nothing is ever written.
-  OutputSink(ChunkSource& original, Open open) : original_(original), open_(std::move(open)) {}
+  // `open` null: a dry run, nothing is ever written. `hasher`, when set, sees all the output.
+  OutputSink(ChunkSource& original, Open open, undo::Hasher* hasher)
+      : original_(original), open_(std::move(open)), hasher_(hasher) {}
 
   // 0 or the errno of opening or writing the target.
   int take(std::string_view piece) {
+    if (hasher_ != nullptr) hasher_->update(piece);
     if (same_) {
       if (original_.holds(matched_, piece)) {
         matched_ += piece.size();
@@ -54,6 +58,7 @@ class OutputSink {
   // Makes sure the target holds the whole output (the matching part too); 0 or errno.
   int complete() { return same_ ? start() : 0; }
   platform::TargetFile& target() { return target_; }
+  undo::Hasher* hasher() { return hasher_; }
   // The errno of reading the source, which the output is made from.
   int read_error = 0;
 
@@ -68,6 +73,7 @@ class OutputSink {
 
   ChunkSource& original_;
   Open open_;
+  undo::Hasher* hasher_;
   platform::TargetFile target_;
   uint64_t matched_ = 0;
   bool same_ = true;
@@ -141,7 +147,7 @@ bool FileConverter::write(const JobFile& file, const RunEncodings& enc, const Cl
     write_as_read(file, src, report, token);
     return true;
   }
-  OutputSink sink(src, target_opener(file));
+  OutputSink sink(src, target_opener(file), output_hasher());
   // The shelf lends converters only for the pairs where reuse is safe (ConverterShelf).
   std::optional<StreamConverter> conv;
   if (!copied) conv.emplace(enc.source_charset, enc.target_charset, &shelf_);
@@ -201,6 +207,8 @@ void FileConverter::finish(const JobFile& file, const ChunkSource& src, OutputSi
   // A file read in chunks is looked at again once the last is read, and when it is published.
   if (err == 0 && sink.read_error == 0 && !src.whole() && source_changed())
     err = platform::kSourceChanged;
+  if (err == 0 && sink.read_error == 0 && run_.undo != nullptr)
+    err = keep_old(file, src, sink, report, token);
   if (err == 0 && sink.read_error == 0)
     err = finish_target(file, std::move(sink.target()), token, report);
   if (err == 0 && sink.read_error == 0) return;
@@ -209,6 +217,51 @@ void FileConverter::finish(const JobFile& file, const ChunkSource& src, OutputSi
   report.outcome = Outcome::cannot_read;
   report.error = sink.read_error;
   report.stop.reset();
+}
+
+undo::Hasher* FileConverter::output_hasher() {
+  if (run_.undo == nullptr || !run_.in_place || run_.dry_run) return nullptr;
+  if (!output_hash_) output_hash_ = std::make_unique<undo::Hasher>();
+  output_hash_->reset();
+  return output_hash_.get();
+}
+
+int FileConverter::keep_old(const JobFile& file, const ChunkSource& src, OutputSink& sink,
+                            FileReport& report, uint64_t token) {
+  platform::TargetFile& target = sink.target();
+  if (!run_.in_place || target.is_staged() || sink.hasher() == nullptr || !source_stamp_) return 0;
+  undo::KeepRequest keep;
+  keep.path = target.final_path();
+  keep.relative = file.write_path.empty() ? run_.undo->relative(file.relative_path())
+                                          : run_.undo->relative_of_real(file.write_path);
+  // Other names are the input's path joined with theirs (resolve_in_place).
+  const std::string input = run_.input + "/";
+  for (const std::string& name : file.hard_links)
+    keep.links.push_back(run_.undo->relative(
+        name.compare(0, input.size(), input) == 0 ? name.substr(input.size()) : name));
+  keep.stamp = *source_stamp_;
+  undo::Hasher old;
+  if (const int err = src.each(0, [&](std::string_view chunk) {
+        old.update(chunk);
+        return true;
+      }))
+    return err;
+  keep.old_size = src.size();
+  keep.old_hash = old.digest();
+  keep.new_size = target.size();
+  keep.new_hash = sink.hasher()->digest();
+  keep.outcome = outcome_name(report.outcome);
+  keep.token = token;
+  platform::FileStamp after = *source_stamp_;
+  const int err = run_.undo->keep(keep, after);
+  if (err == 0) {
+    // A second name changes the file's link count and ctime, not its content.
+    source_stamp_ = after;
+    target.guard_source(source_path_, after);
+  } else if (err != platform::kSourceChanged) {
+    report.note = run_.undo->failure_note() + (report.note.empty() ? "" : "; " + report.note);
+  }
+  return err;
 }
 
 void FileConverter::write_repaired(const JobFile& file, const RunEncodings& enc,
@@ -235,7 +288,7 @@ void FileConverter::write_repaired(const JobFile& file, const RunEncodings& enc,
     take(out);
     return 0;
   };
-  OutputSink sink(src, target_opener(file));
+  OutputSink sink(src, target_opener(file), output_hasher());
   int err = 0;
   const bool written =
       produce(enc, cls, conv ? &*conv : nullptr, repaired, sink, report, err) || err != 0;
@@ -255,7 +308,7 @@ void FileConverter::write_repaired(const JobFile& file, const RunEncodings& enc,
 
 void FileConverter::write_as_read(const JobFile& file, ChunkSource& src, FileReport& report,
                                   uint64_t token) {
-  OutputSink sink(src, target_opener(file));
+  OutputSink sink(src, target_opener(file), output_hasher());
   sink.take_as_read();
   finish(file, src, sink, 0, report, token);
 }

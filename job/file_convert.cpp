@@ -15,6 +15,7 @@
 #include "policy/conformance.h"
 #include "transcode/stream_convert.h"
 #include "transcode/utf8.h"
+#include "undo/recorder.h"
 #include "util/i18n.h"
 #include "util/strfmt.h"
 
@@ -199,6 +200,7 @@ int FileConverter::finish_target(const JobFile& file, platform::TargetFile&& tar
   int err = 0;
   if (run_.publisher != nullptr) {
     err = run_.publisher->publish_linked(std::move(target), file.hard_links, unlinked);
+    if (err != 0 && run_.undo != nullptr) run_.undo->discard(token);
   } else {
     // No job around it (a single file): published at once, unflushed, like write_target.
     const std::string path = target.final_path();

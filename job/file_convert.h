@@ -25,6 +25,10 @@ namespace platform {
 class Publisher;
 class TargetFile;
 }  // namespace platform
+namespace undo {
+class Hasher;
+class Recorder;
+}  // namespace undo
 
 // What stays fixed for a whole run; shared read-only by the conversion threads.
 struct RunContext {
@@ -55,6 +59,8 @@ struct RunContext {
   NarrowLabelCheck* narrow = nullptr;        // set when a hand-picked label has a wider one
   OutputDirs* dirs = nullptr;                // null: each converter prepares its own
   platform::Publisher* publisher = nullptr;  // null: each target published at once
+  // In place: what each file's new content replaces is kept here first; null: not kept.
+  undo::Recorder* undo = nullptr;
 };
 
 // One accepted file as the job hands it to a converter.
@@ -187,6 +193,12 @@ class FileConverter {
   // Hands a fully written target on: to the publisher, or published at once.
   int finish_target(const JobFile& file, platform::TargetFile&& target, uint64_t token,
                     FileReport& report);
+  // Keeps the content the target replaces in the run's undo store; 0 or errno (the note says
+  // why it could not be kept).
+  int keep_old(const JobFile& file, const ChunkSource& src, OutputSink& sink, FileReport& report,
+               uint64_t token);
+  // The hasher of the output when the run keeps what it replaces, reset; else null.
+  undo::Hasher* output_hasher();
   // A file whose policy could not be settled (a broken .editorconfig): cannot-convert, and
   // copied as it is into a separate output tree, whole or big.
   void leave_unsettled_policy(const JobFile& file, ChunkSource& src, FileReport& report,
@@ -228,6 +240,7 @@ class FileConverter {
   std::string scratch_;  // one piece's output
   std::string eol_out_;  // one piece's output with its line ends rewritten
   std::unique_ptr<OutputDirs> own_dirs_;
+  std::unique_ptr<undo::Hasher> output_hash_;  // made at the first file an undo keeps
   std::string hint_;
   bool published_later_ = false;
   ConverterShelf shelf_;  // this thread's converters, from file to file

@@ -7,9 +7,11 @@
 #include <cstdlib>
 #include <map>
 #include <set>
+#include <string_view>
 #include <utility>
 
 #include "platform/sys_io.h"
+#include "undo/store.h"
 #include "util/i18n.h"
 #include "util/strfmt.h"
 
@@ -45,6 +47,21 @@ std::vector<std::string> areas_of(const std::string& input, const std::vector<st
     areas.push_back(dir.empty() ? dir : dir + path.substr(slash == std::string::npos ? 0 : slash));
   }
   return areas;
+}
+
+// A path through an undo store (named on a command line: the search never enters one).
+bool in_undo_store(const std::string& relative) {
+  const std::string_view tag = undo::kStoreName;
+  for (size_t at = 0; at <= relative.size();) {
+    size_t end = relative.find('/', at);
+    if (end == std::string::npos) end = relative.size();
+    const std::string_view part(relative.data() + at, end - at);
+    if (part.size() >= tag.size() && part.front() == '.' &&
+        part.substr(part.size() - tag.size()) == tag)
+      return true;
+    at = end + 1;
+  }
+  return false;
 }
 
 bool within(const std::vector<std::string>& areas, const std::string& real) {
@@ -95,6 +112,12 @@ void resolve_in_place(const std::string& input, const std::vector<std::string>& 
   for (size_t i = 0; i < files.size(); ++i) {
     JobFile& f = files[i];
     if (f.identity != Outcome::converted) continue;
+    // Important: what an undo keeps is never converted itself.
+    if (in_undo_store(f.relative_path())) {
+      f.identity = Outcome::skipped;
+      f.identity_note = _("is kept in an undo store");
+      continue;
+    }
     const std::string path = input + "/" + f.relative_path();
     struct stat st;
     if (platform::sysio().lstat(path.c_str(), &st) != 0) continue;  // gone: reading it reports why

@@ -34,6 +34,7 @@
 #include "policy/filter.h"
 #include "transcode/code_table.h"
 #include "transcode/table_decoder.h"
+#include "undo/recorder.h"
 #include "util/i18n.h"
 #include "util/strfmt.h"
 
@@ -84,6 +85,39 @@ double seconds_since(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
+// Where a run in place keeps its undo store, below the input: the deepest folder holding every
+// path it names (`--in-place docs` keeps it in docs, as `--undo docs` looks for it), else "".
+std::string undo_prefix(const JobPlan& plan) {
+  std::string common;
+  bool first = true;
+  for (const std::string& named : plan.roots) {
+    std::string dir = named;
+    if (!named.empty() && !platform::is_directory(plan.input + "/" + named)) {
+      const size_t slash = named.rfind('/');
+      dir = slash == std::string::npos ? std::string() : named.substr(0, slash);
+    }
+    if (first) {
+      common = dir;
+      first = false;
+      continue;
+    }
+    size_t same = 0;
+    for (size_t i = 0; i <= std::min(common.size(), dir.size()); ++i) {
+      const bool end_a = i == common.size() || common[i] == '/';
+      const bool end_b = i == dir.size() || dir[i] == '/';
+      if (end_a && end_b) same = i;
+      if (i == common.size() || i == dir.size() || common[i] != dir[i]) break;
+    }
+    common.resize(same);
+  }
+  return common;
+}
+
+std::string undo_root(const JobPlan& plan) {
+  const std::string prefix = undo_prefix(plan);
+  return prefix.empty() ? plan.input : plan.input + "/" + prefix;
+}
+
 // One run: the job's state between its start and its report.
 class Runner {
  public:
@@ -127,6 +161,8 @@ class Runner {
   // Tells the observer a file's outcome is final, once (under observer_lock_).
   void settle(size_t index);
   void say(const std::string& text);
+  // The undo store's last record, its bounds, and what it kept in the report.
+  void finish_undo();
   bool stopped() const { return stop_.load(std::memory_order_relaxed); }
 
   const JobPlan& plan_;
@@ -138,6 +174,7 @@ class Runner {
   std::unique_ptr<NarrowLabelCheck> narrow_;
   std::unique_ptr<OutputDirs> dirs_;
   std::unique_ptr<platform::Publisher> publisher_;
+  std::unique_ptr<undo::Recorder> recorder_;       // in place: what the run replaces is kept there
   std::unordered_map<size_t, int> early_results_;  // publishing's errno before finish_file
   std::vector<JobFile> files_;
   // Per file: 0 not done yet; kSettled; kPending, done with its target not published yet.
@@ -158,6 +195,15 @@ void Runner::say(const std::string& text) {
   observer_.message(text);
 }
 
+void Runner::finish_undo() {
+  for (const std::string& line : recorder_->finish(stopped())) say(line);
+  if (recorder_->files() == 0) return;
+  report_.kept.run = recorder_->id();
+  report_.kept.dir = recorder_->run_dir();
+  report_.kept.files = recorder_->files();
+  report_.kept.bytes = recorder_->bytes();
+}
+
 bool Runner::refused() {
   platform::Status can_run = report_refusal(plan_.report, plan_.input, plan_.output, files_);
   if (can_run && !plan_.options.dry_run)
@@ -176,6 +222,17 @@ void Runner::open_output() {
   ctx_.dirs = dirs_.get();
   platform::PublisherOptions publishing;
   publishing.durable = plan_.options.durable;
+  if (ctx_.in_place && plan_.options.undo) {
+    recorder_ = std::make_unique<undo::Recorder>(plan_.input, undo_prefix(plan_), plan_.source.name,
+                                                 plan_.target.name, plan_.options.undo_limits,
+                                                 plan_.options.durable);
+    ctx_.undo = recorder_.get();
+    // The records of what was kept go with the batch's flush, before its names.
+    publishing.before_flush = [this] { return recorder_->flush_records(); };
+    publishing.before_publish = [this](const std::vector<dev_t>& flushed) {
+      return recorder_->sync(flushed);
+    };
+  }
   publisher_ = std::make_unique<platform::Publisher>(
       publishing, [this](uint64_t token, const std::string&, int err) { published(token, err); });
   ctx_.publisher = publisher_.get();
@@ -381,6 +438,7 @@ void Runner::collect_files() {
 // A target the publisher could not put under its name after all (a rename or flush failure,
 // or its source changed meanwhile).
 void Runner::published(uint64_t index, int error) {
+  if (error != 0 && recorder_) recorder_->discard(index);
   std::lock_guard guard(observer_lock_);
   if (!processed_[index]) {
     early_results_[index] = error;
@@ -529,6 +587,10 @@ JobReport Runner::run() {
   say(kestrum::strfmt(_("Searching files(%s)..."), plan_.filter.c_str()));
   const auto search_start = Clock::now();
   warm_tables();
+  // Important: before the files' names are resolved; what a killed run kept under a second name
+  // would make a file look linked from outside the tree.
+  if (ctx_.in_place && !dry)
+    for (const std::string& line : undo::tidy_interrupted(undo_root(plan_))) say(line);
   collect_files();
   report_.search_seconds = seconds_since(search_start);
   if (stopped() && !plan_.files) {
@@ -560,6 +622,7 @@ JobReport Runner::run() {
                         static_cast<int>(files_.size()), report_.convert_seconds) +
         "\r\n");
   }
+  if (recorder_) finish_undo();
   for (const auto& line : summary_lines(report_)) say(line);
   return std::move(report_);
 }

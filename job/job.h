@@ -11,6 +11,7 @@
 #include "report/report.h"
 #include "transcode/line_endings.h"
 #include "transcode/marks.h"
+#include "undo/store.h"
 #include "util/encoding_catalogue.h"
 
 struct RunContext;
@@ -34,6 +35,10 @@ struct JobOptions {
   // Each file is checked against its own policy (--check --editorconfig): read as its target
   // (the source and detection are not used) and what is wrong first named in the report.
   bool conform = false;
+  // In place: what each file's new content replaces is kept in the tree's undo store first, a
+  // file whose old content cannot be kept is not converted; older runs beyond the limits go.
+  bool undo = true;
+  undo::Limits undo_limits;
   // Files above this many bytes are converted in chunks of stream_chunk (tests make both small).
   uint64_t whole_file_limit = uint64_t{32} << 20;
   size_t stream_chunk = size_t{8} << 20;

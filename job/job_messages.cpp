@@ -95,9 +95,12 @@ std::vector<std::string> summary_lines(const JobReport& report) {
   }
   if (!only_converted) lines.push_back(list);
   if (const size_t failed = report.failures(); failed > 0)
-    lines.push_back(
-        kestrum::strfmt(P_("%zu of %zu files were not converted, see the report",
-                           "%zu of %zu files were not converted, see the report", report.entries()),
-                        failed, report.entries()));
+    lines.push_back(kestrum::strfmt(
+        report.undone.empty()
+            ? P_("%zu of %zu files were not converted, see the report",
+                 "%zu of %zu files were not converted, see the report", report.entries())
+            : P_("%zu of %zu files were not put back, see the report",
+                 "%zu of %zu files were not put back, see the report", report.entries()),
+        failed, report.entries()));
   return lines;
 }

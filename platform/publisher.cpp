@@ -87,7 +87,17 @@ int Publisher::publish_linked(TargetFile&& target, const std::vector<std::string
   const dev_t dev = target.is_open() && sysio().fstat(target.fd(), &st) == 0 ? st.st_dev : 0;
   // Important: data first, names after, as for the batches.
   if (options_.durable) {
+    if (const int err = options_.before_flush ? options_.before_flush() : 0) {
+      target.abort();
+      return err;
+    }
     if (const int err = target.flush()) return err;
+    if (options_.before_publish) {
+      if (const int err = options_.before_publish({})) {
+        target.abort();
+        return err;
+      }
+    }
   }
   const std::string path = target.final_path();
   if (const int err = target.commit()) return err;
@@ -136,7 +146,17 @@ void Publisher::run() {
   }
 }
 
+// Every file of the batch left unpublished with `err`.
+void Publisher::refuse(Batch& batch, int err) {
+  for (Item& item : batch) {
+    item.file.abort();
+    on_result_(item.token, item.file.path(), err);
+  }
+}
+
 void Publisher::process(Batch& batch) {
+  if (const int err = options_.before_flush ? options_.before_flush() : 0)
+    return refuse(batch, err);
   std::map<dev_t, std::vector<Item*>> groups;
   std::vector<dev_t> devices(batch.size());
   for (size_t i = 0; i < batch.size(); ++i) {
@@ -150,10 +170,14 @@ void Publisher::process(Batch& batch) {
       batch[i].file.flush();
     }
   }
+  std::vector<dev_t> flushed;
   for (auto& [dev, group] : groups) {
     flush_group(group);
     renamed_.erase(dev);  // this sync made the names published before it durable too
+    flushed.push_back(dev);
   }
+  if (const int err = options_.before_publish ? options_.before_publish(flushed) : 0)
+    return refuse(batch, err);
   // Important: data first, names after; a crash in between leaves the old content or none.
   for (size_t i = 0; i < batch.size(); ++i) {
     TargetFile& file = batch[i].file;

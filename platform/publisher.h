@@ -29,6 +29,15 @@ struct PublisherOptions {
   // of the descriptor limit, as two batches of open files are held.
   uint64_t batch_bytes = uint64_t{64} << 20;
   size_t batch_files = 1024;
+  // Durable only: called before a batch's data is flushed (and before publish_linked flushes),
+  // to write what that flush must cover (the records of what an undo keeps). 0, or the errno
+  // that keeps the batch unpublished.
+  std::function<int()> before_flush;
+  // Durable only: called once a batch's data is flushed and before its names are published (and
+  // before publish_linked publishes), with the devices that flush covered, so that what must be
+  // on the disk before the new names (the old content an undo keeps) is flushed too. 0, or the
+  // errno that keeps the batch unpublished.
+  std::function<int(const std::vector<dev_t>& flushed)> before_publish;
 };
 
 // The final result of one target: 0 once it is under its name, or the errno that kept it out.
@@ -73,6 +82,7 @@ class Publisher {
   void hand_over(std::unique_lock<std::mutex>& lock);
   void run();
   void process(Batch& batch);
+  void refuse(Batch& batch, int err);
   void flush_group(std::vector<Item*>& group);
   void sync_renamed();
 

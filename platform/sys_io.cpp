@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <stdio.h>  // renameat2
+#include <sys/file.h>
 #include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -66,6 +67,10 @@ SysIo real_sysio() {
                ::fdopendir,
                ::readdir,
                ::closedir,
+               ::fchmod,
+               ::fchown,
+               ::futimens,
+               ::flock,
                ::readlink};
 }
 

@@ -51,6 +51,10 @@ struct SysIo {
   DIR* (*fdopendir)(int fd);
   dirent* (*readdir)(DIR* dir);
   int (*closedir)(DIR* dir);
+  int (*fchmod)(int fd, mode_t mode);
+  int (*fchown)(int fd, uid_t uid, gid_t gid);
+  int (*futimens)(int fd, const struct timespec times[2]);
+  int (*flock)(int fd, int operation);
   ssize_t (*readlink)(const char* path, char* buf, size_t size);
 };
 

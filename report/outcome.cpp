@@ -4,10 +4,10 @@
 namespace {
 
 constexpr std::array<std::string_view, kOutcomeCount> kNames = {
-    "converted",      "ascii",   "already-utf8",  "marked",         "binary",
-    "same-file",      "outside", "cannot-read",   "cannot-convert", "not-supported",
-    "cannot-write",   "changed", "search-failed", "undetected",     "ambiguous",
-    "double-encoded", "mixed",   "excluded",      "skipped",        "not-reached"};
+    "converted",     "ascii",       "already-utf8",   "marked",         "binary",       "same-file",
+    "outside",       "cannot-read", "cannot-convert", "not-supported",  "cannot-write", "changed",
+    "search-failed", "undetected",  "ambiguous",      "double-encoded", "mixed",        "excluded",
+    "skipped",       "restored",    "changed-since",  "deleted-since",  "not-reached"};
 
 }  // namespace
 
@@ -25,6 +25,7 @@ bool outcome_is_done(Outcome outcome) {
     case Outcome::ascii:
     case Outcome::already_utf8:
     case Outcome::same_file:
+    case Outcome::restored:
       return true;
     default:
       return false;

@@ -26,6 +26,9 @@ enum class Outcome {
   mixed,           // lines in UTF-8 beside lines in a legacy encoding; not repaired
   excluded,        // left out by the user in a preview
   skipped,         // met by the search, but no file to convert: a FIFO, a dangling link, ...
+  restored,        // an undo put the old content back (or found it back already)
+  changed_since,   // an undo found it changed since the run it takes back: left as it is
+  deleted_since,   // an undo found it deleted since that run: left deleted unless forced
   not_reached,     // the job was stopped before this file
 };
 

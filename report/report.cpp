@@ -278,6 +278,18 @@ std::string report_json(const JobReport& report) {
     out += std::to_string(counts[i]);
   }
   out += "}";
+  if (!report.kept.run.empty()) {
+    out += ",\"undo\":{\"run\":";
+    json_string(out, report.kept.run);
+    out += ",\"store\":";
+    json_string(out, report.kept.dir);
+    out += ",\"files\":" + std::to_string(report.kept.files);
+    out += ",\"bytes\":" + std::to_string(report.kept.bytes) + "}";
+  }
+  if (!report.undone.empty()) {
+    out += ",\"undone\":";
+    json_string(out, report.undone);
+  }
   json_list(out, "files", report.files);
   json_list(out, "search_failures", report.search_failures);
   out += "\n}\n";

@@ -74,6 +74,14 @@ struct JobReport {
   double search_seconds = 0.0;
   double convert_seconds = 0.0;
   uint64_t bytes = 0;  // read from source files
+  // In place: the undo store the run kept what it replaced in (its run, folder, files, bytes);
+  // no run when it kept nothing.
+  struct Kept {
+    std::string run, dir;
+    size_t files = 0;
+    uint64_t bytes = 0;
+  } kept;
+  std::string undone;  // an undo: the run it took back (its files are its rows)
 
   OutcomeCounts counts() const;  // search failures included
   size_t failures() const;       // entries with outcome_is_failure

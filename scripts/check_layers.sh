@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Fails when a source includes a project header from a folder it may not use. The folders,
-# lowest first: platform, util; the engine's stages transcode, report, detect, then repair and
-# policy beside each other, then job; config; app and cli beside each other; the window's
-# widgets, views and ui on app, in that order.
+# lowest first: platform, util; the engine's stages transcode, report, detect, then repair,
+# policy and undo beside each other, then job; config; app and cli beside each other; the
+# window's widgets, views and ui on app, in that order.
 # Tests, benchmarks and fuzzers may include anything.
 # Usage: scripts/check_layers.sh   (checks every tracked .cpp and .h file of the layer folders)
 set -euo pipefail
@@ -17,13 +17,14 @@ declare -A allowed=(
   [detect]="platform util transcode report"
   [repair]="platform util transcode report detect"
   [policy]="platform util transcode report detect"
-  [job]="platform util transcode report detect repair policy"
-  [config]="platform util transcode report detect repair policy job"
-  [app]="platform util transcode report detect repair policy job config"
-  [widgets]="platform util transcode report detect repair policy job config app"
-  [views]="platform util transcode report detect repair policy job config app widgets"
-  [ui]="platform util transcode report detect repair policy job config app widgets views"
-  [cli]="platform util transcode report detect repair policy job config"
+  [undo]="platform util"
+  [job]="platform util transcode report detect repair policy undo"
+  [config]="platform util transcode report detect repair policy undo job"
+  [app]="platform util transcode report detect repair policy undo job config"
+  [widgets]="platform util transcode report detect repair policy undo job config app"
+  [views]="platform util transcode report detect repair policy undo job config app widgets"
+  [ui]="platform util transcode report detect repair policy undo job config app widgets views"
+  [cli]="platform util transcode report detect repair policy undo job config"
 )
 
 bad=0

@@ -10,12 +10,13 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth xdotool imagemagick libgl1-mesa-dri x11-utils
   manpages-zh python3
-  libicu-dev libuchardet-dev libeditorconfig-dev
+  libicu-dev libuchardet-dev libeditorconfig-dev libxxhash-dev
   manpages-ja manpages-ru manpages-uk manpages-de manpages-fr manpages-es manpages-pl
   manpages-cs manpages-hu manpages-el manpages-tr manpages-vi iso-codes
   clang-14 clang-format-14 libclang-rt-14-dev
   desktop-file-utils appstream bash groff-base man-db
   pre-commit git
+  btrfs-progs xfsprogs
   gettext
 )
 # What scripts/detect_corpus.py reads (translated messages and debconf questions) besides the

@@ -8,6 +8,7 @@
 #include "app/app_state.h"
 #include "app/open_config.h"
 #include "ui/conversion_panel.h"
+#include "ui/undo_dialog.h"
 #include "ui/window_state.h"
 #include "util/i18n.h"
 #include "widgets/file_dialog.h"
@@ -77,6 +78,7 @@ bool draw_file_menu(AppState& app, FileDialog& dialog) {
     if (ImGui::MenuItem(_("Save Report..."), nullptr, false, app.last_report() != nullptr))
       open_save_chooser(app, dialog, kReportKey, "report.csv");
     ui_probe::item("save_report");
+    draw_undo_menu_item(app);
     if (ImGui::MenuItem(_("Exit"))) exit = true;
     ui_probe::item("exit");
     ImGui::EndMenu();
@@ -105,11 +107,12 @@ void draw_report_chooser(AppState& app, FileDialog& dialog) {
 bool draw_main_window(AppState& app, WindowState& window, TitleDrag& drag) {
   bool open = true;
   begin_main_window(app, &open);
-  update_title_drag(drag, window.dialog.is_opened());
+  update_title_drag(drag, window.dialog.is_opened() || window.undo.look.has_value());
   bool quit = !open;
   if (draw_file_menu(app, window.dialog)) quit = true;
   draw_save_chooser(app, window.dialog);
   draw_report_chooser(app, window.dialog);
+  if (draw_undo_dialog(app, window.undo)) window.panel.next_frame = true;
   draw_conversion_panel(app, window);
   ImGui::End();
   // Important: no log lock is held here; save_config appends its outcome to the log.

@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "ui/undo_dialog.h"
 #include "views/log_view.h"
 #include "views/preview_view.h"
 #include "views/progress_text.h"
@@ -40,4 +41,5 @@ struct WindowState {
   DroppedPaths drops;
   LogView log_view;
   PanelState panel;
+  UndoDialog undo;  // File > Undo Last Conversion's confirmation
 };

@@ -58,6 +58,15 @@ TEST(CliArgs, LongShortAndEqualsForms) {
   EXPECT_EQ(a.options.report, "r.json");
   EXPECT_EQ(a.options.paths, (std::vector<std::string>{"in", "out"}));
   EXPECT_EQ(parse({"--filter="}).options.filter, "");  // an empty value is a value
+  // An optional value comes after '=' only; --undo takes a first path of a run's form too.
+  EXPECT_EQ(parse({"--undo=20260101-101010-2", "d"}).options.undo_run, "20260101-101010-2");
+  const ParsedArgs u = parse({"--undo", "20260101-101010", "--force", "d"});
+  EXPECT_EQ(u.options.undo_run, "20260101-101010");
+  EXPECT_EQ(u.options.paths, std::vector<std::string>{"d"});
+  EXPECT_TRUE(u.options.force);
+  for (const char* dir : {"20260101", "20260101-10101x", "20260101-101010-", "docs"})
+    EXPECT_EQ(parse({"--undo", dir}).options.paths, std::vector<std::string>{dir}) << dir;
+  EXPECT_EQ(parse({"--no-undo", "-i", "d"}).options.PlanOverrides::undo, false);
 }
 
 // Every error names what was wrong: an unknown option, a missing value, a value given to a

@@ -523,6 +523,68 @@ class OuzelConvert(unittest.TestCase):
                 self.assertIn(says, lines[0])
         self.assertEqual(read(os.path.join(self.tmp, "a b.cpp")), GBK_TEXT)
 
+    def files_as_they_are(self, root):
+        """{path: (mode, mtime in ns, bytes)} of every file but the undo store's."""
+        out = {}
+        for d, dirs, files in os.walk(root):
+            dirs[:] = [n for n in dirs if n != ".ouzel-undo"]
+            for name in files:
+                p = os.path.join(d, name)
+                st = os.lstat(p)
+                out[os.path.relpath(p, root)] = (st.st_mode & 0o7777, st.st_mtime_ns, read(p))
+        return out
+
+    # A run in place is taken back from the command line: --list-runs names it, --undo RUN DIR
+    # puts every file back with its mode and time and forgets the run (exit 0); a file changed
+    # since is left and named (exit 1) and the run kept until --forget, a report over one of its
+    # files refused; --no-undo keeps nothing.
+    def test_undo_commands(self):
+        self.mixed_tree()
+        os.chmod(os.path.join(self.src, "a.cpp"), 0o600)
+        os.utime(os.path.join(self.src, "a.cpp"), ns=(1, 1500000000123456789))
+        before = self.files_as_they_are(self.src)
+        self.assertEqual(self.run_cli("--in-place", "in").returncode, 1)  # bad.txt
+        r = self.run_cli("--list-runs", "in")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        lines = r.stdout.decode().splitlines()
+        self.assertEqual(len(lines), 3, lines)
+        run = lines[1].split()[0]
+        self.assertRegex(lines[1], r"^\d{8}-\d{6} .* 2 +\S+ \S+ +GBK-->UTF-8 +complete$")
+        self.assertNotEqual(self.files_as_they_are(self.src), before)
+        r = self.run_cli("--undo", run, "in")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertIn("restored 2", r.stderr.decode())
+        self.assertEqual(self.files_as_they_are(self.src), before)
+        self.assertIn("No runs", self.run_cli("--list-runs", "in").stdout.decode())
+        self.assertFalse(os.path.exists(os.path.join(self.src, ".ouzel-undo")))
+        # Changed since: left as it is, named, and the run stays to be forgotten.
+        self.assertEqual(self.run_cli("--in-place", "in").returncode, 1)
+        write(os.path.join(self.src, "a.cpp"), b"mine\n")
+        # A report over a file the undo puts back is refused before anything goes back.
+        r = self.run_cli("--undo", "--report", os.path.join("in", "中文", "名字.txt"), "in")
+        self.assertEqual(r.returncode, 2, r.stderr)
+        self.assertIn("would be written over", r.stderr.decode())
+        r = self.run_cli("--undo", "in")
+        self.assertEqual(r.returncode, 1, r.stderr)
+        self.assertIn("a.cpp: changed-since", r.stderr.decode())
+        self.assertEqual(read(os.path.join(self.src, "a.cpp")), b"mine\n")
+        self.assertEqual(read(os.path.join(self.src, "中文", "名字.txt")), GBK_TEXT + GBK_TEXT)
+        r = self.run_cli("--forget", "all", "in")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertIn("Forgot run", r.stdout.decode())
+        self.assertFalse(os.path.exists(os.path.join(self.src, ".ouzel-undo")))
+        self.assertEqual(self.run_cli("--no-undo", "--in-place", "in").returncode, 1)
+        self.assertFalse(os.path.exists(os.path.join(self.src, ".ouzel-undo")))
+        for args, says in ((["--undo", "in"], "No conversion in place"),
+                           (["--undo", "20990101-000000", "in"], "No run 20990101-000000"),
+                           (["--forget", "20990101-000000", "in"], "No run"),
+                           (["--undo", "--list-runs"], "exclude each other"),
+                           (["--undo", "in", "out"], "one folder")):
+            with self.subTest(args=args):
+                r = self.run_cli(*args)
+                self.assertEqual(r.returncode, 2, r.stderr)
+                self.assertIn(says, (r.stdout + r.stderr).decode())
+
     # On a terminal, a progress line is redrawn in place on stderr; off one there is none.
     def test_progress_only_on_terminal(self):
         self.mixed_tree()

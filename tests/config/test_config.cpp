@@ -573,12 +573,19 @@ TEST_F(ConfigTest, OptionalKeysOnlyWhenSet) {
   app->repair = true;
   app->detect = true;
   app->candidates = {"Chinese", "BIG5"};
+  app->undo = false;
+  app->undo_runs = 4;
+  app->undo_megabytes = 50;
   app->save_config();
   AppState& again = load(read_file(tmp / "ouzel.yml"));
   EXPECT_EQ(again.threads, 3);
   EXPECT_TRUE(again.detect);
   EXPECT_EQ(again.candidates, (std::vector<std::string>{"Chinese", "BIG5"}));
   EXPECT_TRUE(again.repair);
+  const JobOptions options = again.plan_from_settings()->options;
+  EXPECT_FALSE(options.undo);
+  EXPECT_EQ(options.undo_limits.runs, 4u);
+  EXPECT_EQ(options.undo_limits.bytes, 50000000u);
 
   again.detect = false;
   again.repair = false;
@@ -660,6 +667,10 @@ TEST_F(ConfigTest, OptionalKeyFallbacks) {
   EXPECT_FALSE(a.repair);
   EXPECT_TRUE(a.candidates.empty());
   EXPECT_EQ(load("threads: 100000\n").threads, 0);
+  AppState& u = load("undo: maybe\nundo-runs: 0\nundo-megabytes: -3\n");
+  EXPECT_TRUE(u.undo);
+  EXPECT_EQ(u.undo_runs, 10);
+  EXPECT_EQ(u.undo_megabytes, 1024);
   EXPECT_EQ(load("threads: 2\ncandidates: [GBK, [x], '']\n").candidates,
             std::vector<std::string>{"GBK"});
 }

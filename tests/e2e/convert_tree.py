@@ -2,8 +2,8 @@
 """The whole tool as a person uses it: real window under Xvfb, driven with xdotool.
 
 Run inside an X server (xvfb-run). Arguments: the tool's binary, the source tree (where
-docs/using.png and docs/chooser.png are written when OUZEL_UPDATE_SCREENSHOT=1). Every wait
-is bounded.
+docs/using.png, docs/chooser.png and docs/undo.png are written when OUZEL_UPDATE_SCREENSHOT=1).
+Every wait is bounded.
 """
 import os
 import re
@@ -75,6 +75,51 @@ def check_name_glyphs(tool, shot):
             raise Failure(name + " is drawn like " + question_marks)
         if max(crops[0]) - min(crops[0]) < 64:
             raise Failure(name + " is drawn blank")
+
+
+def undo_in_place(tool, work, in_dir, wanted):
+    """Converts the tree in place, changes one file, then File > Undo Last Conversion: the
+    confirmation names that file, Undo puts every other one back byte for byte. Returns the
+    confirmation's screenshot."""
+    def read(rel):
+        with open(os.path.join(in_dir, rel), "rb") as f:
+            return f.read()
+    originals = {rel: read(rel) for rel in wanted}
+    tool.type_into("output_dir", in_dir)
+    tool.click("start")
+    wait_for("the tree converted in place", lambda: all(
+        read(rel) == iconv(originals[rel], "GBK", "UTF-8") for rel in wanted), 60)
+    changed = wanted[-1]  # in names/, which the report's text filter keeps
+    with open(os.path.join(in_dir, changed), "wb") as f:
+        f.write(b"mine\n")
+
+    def confirmation():
+        # The item is greyed until the worker is idle again, a moment after the run's last line.
+        tool.click("menu_file")
+        tool.click("undo_last")
+        try:
+            tool.wait_item("undo.dialog", timeout=3)
+            return True
+        except Failure:
+            run(["xdotool", "key", "--window", tool.wid, "Escape"])
+            return False
+    wait_for("the undo's confirmation", confirmation, 30)
+    tool.wait_item("undo.row:" + changed)
+    time.sleep(0.3)
+    shot = os.path.join(work, "undo.png")
+    tool.screenshot(shot)
+    tool.click("undo.confirm")
+    tool.wait_gone("undo.dialog")
+    wait_for("the tree back as it was", lambda: all(
+        read(rel) == (b"mine\n" if rel == changed else originals[rel]) for rel in wanted), 30)
+    # The file changed since is not back: the report comes forward with it first.
+    wait_for("the changed file first in the report", lambda: tool.report_rows()[:1] == [changed],
+             10)
+    tool.select_tab("tab.log", "clear_log")
+    tool.wait_log("Undo complete: %d of %d files" % (len(wanted) - 1, len(wanted)))
+    if not os.path.isdir(os.path.join(in_dir, ".ouzel-undo")):
+        raise Failure("the run with a file changed since is no longer kept")
+    return shot
 
 
 def check(work, binary, source_dir):
@@ -154,10 +199,13 @@ def check(work, binary, source_dir):
     time.sleep(0.3)
     shot = os.path.join(work, "using.png")
     tool.screenshot(shot)
+    undo_shot = undo_in_place(tool, work, in_dir, wanted)
+    tool.type_into("output_dir", out_dir)
     if os.environ.get("OUZEL_UPDATE_SCREENSHOT") == "1":
         os.makedirs(os.path.join(source_dir, "docs"), exist_ok=True)
         shutil.copyfile(shot, os.path.join(source_dir, "docs", "using.png"))
         shutil.copyfile(chooser_shot, os.path.join(source_dir, "docs", "chooser.png"))
+        shutil.copyfile(undo_shot, os.path.join(source_dir, "docs", "undo.png"))
 
     tool.exit_by_menu()
 

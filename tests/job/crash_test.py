@@ -1,14 +1,17 @@
 #!/usr/bin/env python3
 """Kill -9 of a running job at random instants: no target is ever truncated or mixed, and the
 next run over the same directories completes, removes what the killed one left and says so.
+In place, the undo of the killed run brings the whole tree back, and so does an undo killed at
+random instants itself, once undone again.
 
-    crash_test.py JOB_CHILD [ROUNDS]      (OUZEL_CRASH_SEED=N repeats a run's instants)
+    crash_test.py JOB_CHILD [ROUNDS [UNDO_KILLS]]   (OUZEL_CRASH_SEED=N repeats the instants)
 
 A tree of many small GBK files and a few of several MiB (some above the whole-file limit, so
 converted in chunks) is converted to UTF-8 by tests/job_child, killed after a random delay:
 into a fresh output tree, over an output tree that holds older targets (named temporary files,
 as on a file system without unnamed ones), and in place. After each kill every target is
-absent, its old content, or exactly what the iconv command makes of its source.
+absent, its old content, or exactly what the iconv command makes of its source. Undo rounds
+kill runs in place over a smaller tree and their undos until UNDO_KILLS kills of each landed.
 """
 import glob
 import gzip
@@ -25,6 +28,8 @@ import time
 TEMP_NAME = re.compile(r"^\..+\.ouzel-[A-Za-z0-9]{6}$")
 # A new folder is filled under this name and renamed whole at the end of the run.
 STAGING_NAME = re.compile(r"^\..+\.ouzel-new-[A-Za-z0-9]{6}$")
+# In place, what a run replaces is kept here (the undo store).
+UNDO_STORE = ".ouzel-undo"
 REMOVED = re.compile(r"^Removed (\d+) (temporary files?|unfinished folders?) a stopped run left in ")
 # Small enough that two of the big files are converted in chunks of 256 KiB.
 LIMITS = ["--whole-limit", str(4 << 20), "--chunk", str(256 << 10)]
@@ -97,7 +102,7 @@ def walk(root):
     found = []
     for d, dirs, names in os.walk(root):
         staged = [n for n in dirs if STAGING_NAME.match(n)]
-        dirs[:] = [n for n in dirs if n not in staged]
+        dirs[:] = [n for n in dirs if n not in staged and n != UNDO_STORE]
         found += [os.path.relpath(os.path.join(d, n), root) for n in names + staged]
     return found
 
@@ -128,6 +133,25 @@ class CrashTest:
 
     def command(self, src, out, extra):
         return [self.child, src, out, "GBK", "UTF-8"] + LIMITS + extra
+
+    def undo(self, tree):
+        """The undo of the last run over `tree`, to its end: True when one was kept."""
+        p = subprocess.run([self.child, "--undo", tree], stdout=subprocess.PIPE, timeout=60)
+        check(p.returncode in (0, 2), "an undo failed: %d\n%s" % (
+            p.returncode, p.stdout.decode("utf-8", "replace")[-2000:]))
+        return p.returncode == 0
+
+    def check_undone(self, tree, old, label):
+        """The tree holds exactly its old files, their content as before, and no undo store;
+        temporary files a killed run left are the next run's to remove."""
+        names = sorted(n for n in walk(tree) if not TEMP_NAME.match(os.path.basename(n)))
+        check(names == sorted(old), "%s: after the undo the tree holds %s" % (
+            label, [n for n in names if n not in old][:5]))
+        for rel, data in old.items():
+            check(read(os.path.join(tree, rel)) == data, "%s: the undo did not bring back %s" % (
+                label, rel))
+        check(not os.path.exists(os.path.join(tree, UNDO_STORE)),
+              "%s: the undo store is still there" % label)
 
     def run(self, src, out, extra):
         p = subprocess.run(self.command(src, out, extra), stdout=subprocess.PIPE, timeout=60)
@@ -204,9 +228,104 @@ class CrashTest:
         alive = self.kill_after(src, out, extra, delay)
         leftovers = self.check_after_kill(out, old, label)
         self.leftovers_seen += leftovers
+        if kind == "in place":
+            self.undo(out)
+            self.check_undone(out, old, label + ", undone")
         lines = self.run(src, out, extra)
         self.check_after_rerun(out, lines, leftovers, label)
         return alive
+
+
+class UndoCrashTest:
+    """Runs in place over one smaller tree killed at random, then their undo killed at random:
+    every file is old or new after each kill, and the next undo brings the tree back, whole, so
+    the next round starts from it again. Every other round keeps copies (no second names).
+    Without flushes (a kill loses nothing the page cache holds), so the kills fall in the work
+    itself."""
+
+    def __init__(self, t, rng):
+        self.t, self.rng = t, rng
+        self.tree = os.path.join(t.work, "undo-tree")
+        names = [rel for rel in sorted(t.files) if "big" not in rel][:80]
+        for rel in names:
+            os.makedirs(os.path.dirname(os.path.join(self.tree, rel)), exist_ok=True)
+            with open(os.path.join(self.tree, rel), "wb") as f:
+                f.write(t.files[rel])
+        self.old = {rel: t.files[rel] for rel in names}
+        self.new = {rel: t.expected[rel] for rel in names}
+        self.run_kills = self.undo_kills = self.rounds = 0
+        self.run_command = lambda threads, copy=False: t.command(self.tree, self.tree, [
+            "--threads", str(threads), "--no-durable"] + (["--no-link"] if copy else []))
+        self.undo_command = [t.child, "--undo", self.tree, "--no-durable"]
+
+    def timed(self, command):
+        start = time.monotonic()
+        subprocess.run(command, stdout=subprocess.DEVNULL, timeout=60)
+        return time.monotonic() - start
+
+    def calibrate(self):
+        """How long a run over the tree takes, and an undo of it."""
+        runs, undos = [], []
+        for _ in range(3):
+            runs.append(self.timed(self.run_command(2)))
+            undos.append(self.timed(self.undo_command))
+        self.t.check_undone(self.tree, self.old, "calibration")
+        return sorted(runs)[1], sorted(undos)[1]
+
+    def kill_after(self, command, delay):
+        p = subprocess.Popen(command, stdout=subprocess.DEVNULL)
+        time.sleep(delay)
+        alive = p.poll() is None
+        p.send_signal(signal.SIGKILL)
+        p.wait()
+        return alive
+
+    def check_old_or_new(self, label):
+        for rel, data in self.old.items():
+            got = read(os.path.join(self.tree, rel))
+            check(got == data or got == self.new[rel], "%s: %s is neither old nor new (%s)" % (
+                label, rel, "missing" if got is None else "%d bytes" % len(got)))
+
+    def round(self, run_span, undo_span):
+        """One round; whether the run, and the undo, were still going when killed."""
+        self.rounds += 1
+        run_delay = self.rng.uniform(0.0, 1.0) * run_span
+        # Every other round the old content is copied, and copies go back.
+        copy = self.rounds % 2 == 0
+        label = "undo round %d%s, run killed after %.3f s" % (
+            self.rounds, " (copies)" if copy else "", run_delay)
+        run_alive = self.kill_after(self.run_command(self.rng.choice([1, 2]), copy), run_delay)
+        self.check_old_or_new(label)
+        # The killed run may not have kept anything yet: then there is nothing to undo.
+        undo_delay = self.rng.uniform(0.0, 1.0) * undo_span
+        label += ", its undo killed after %.3f s" % undo_delay
+        undo_alive = self.kill_after(self.undo_command, undo_delay)
+        self.check_old_or_new(label)
+        self.t.undo(self.tree)
+        self.t.check_undone(self.tree, self.old, label)
+        self.run_kills += run_alive
+        self.undo_kills += undo_alive
+        return run_alive, undo_alive
+
+
+def undo_rounds(t, rng, wanted):
+    """Rounds until `wanted` kills landed in runs and as many in undos (at most 4x as many)."""
+    started = time.monotonic()
+    u = UndoCrashTest(t, rng)
+    run_time, undo_time = u.calibrate()
+    # Kills after the end shrink the span the next ones fall in (an undo of what a killed run
+    # kept is shorter than of a whole run), kills that land widen it again.
+    run_span, undo_span = run_time, undo_time
+    while (u.run_kills < wanted or u.undo_kills < wanted) and u.rounds < 4 * wanted:
+        run_alive, undo_alive = u.round(run_span, undo_span)
+        run_span = min(run_time, run_span * 1.1) if run_alive else max(0.002, run_span * 0.7)
+        undo_span = min(undo_time, undo_span * 1.1) if undo_alive else max(0.002, undo_span * 0.7)
+    print("%d undo rounds in %.1f s (a run %.3f s, its undo %.3f s): %d kills while a run went "
+          "on, %d while its undo did; each time the tree came back whole" % (
+              u.rounds, time.monotonic() - started, run_time, undo_time, u.run_kills,
+              u.undo_kills))
+    check(u.run_kills >= wanted and u.undo_kills >= wanted,
+          "too few kills landed while a run or an undo went on")
 
 
 def aim_at_staging(t, rng, full):
@@ -230,6 +349,7 @@ def aim_at_staging(t, rng, full):
 def main():
     child = os.path.abspath(sys.argv[1])
     rounds = int(sys.argv[2]) if len(sys.argv) > 2 else 24
+    wanted_undo_kills = int(sys.argv[3]) if len(sys.argv) > 3 else 20
     seed = int(os.environ.get("OUZEL_CRASH_SEED", random.randrange(1 << 30)))
     rng = random.Random(seed)
     work = tempfile.mkdtemp(prefix="ouzel-crash-")
@@ -250,6 +370,7 @@ def main():
                                         t.staged_seen, aimed))
         check(t.alive_kills >= rounds // 3, "too few kills landed while the job ran")
         check(t.staged_seen > 0, "no kill left an unfinished folder: the staging went untested")
+        undo_rounds(t, rng, wanted_undo_kills)
     except Failure as e:
         print("FAILED (seed %d): %s" % (seed, e))
         return 1

@@ -1,7 +1,9 @@
 // A conversion job run from the command line, for the crash test that kills it.
 //
 //   job_child IN OUT FROM TO [--threads N] [--no-durable] [--named-temp] [--whole-limit BYTES]
-//             [--chunk BYTES]
+//             [--chunk BYTES] [--no-link]   (--no-link: in place, the old content is copied)
+//   job_child --undo DIR [--no-durable]   (the last run in place over DIR taken back; exit 2:
+//             none is kept)
 // Prints every message and every file's lines, one per line, as they come.
 #include <fcntl.h>
 
@@ -11,6 +13,7 @@
 #include <string>
 
 #include "job/job.h"
+#include "job/undo_job.h"
 #include "platform/sys_io.h"
 
 namespace {
@@ -31,6 +34,12 @@ class PrintingObserver final : public JobObserver {
   }
 };
 
+// As where a second name cannot be given: what a run in place replaces is copied to be kept.
+int refuse_link(const char*, const char*) {
+  errno = EXDEV;
+  return -1;
+}
+
 // As on a file system without unnamed files: every temporary file gets a name.
 int open_without_tmpfile(const char* path, int flags, mode_t mode) {
   if ((flags & O_TMPFILE) == O_TMPFILE) {
@@ -45,6 +54,14 @@ unsigned long long number(const char* text) { return std::strtoull(text, nullptr
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc >= 3 && std::string(argv[1]) == "--undo") {
+    UndoPlan undo;
+    undo.root = argv[2];
+    undo.durable = !(argc == 4 && std::string(argv[3]) == "--no-durable");
+    PrintingObserver observer;
+    const JobReport report = UndoJob(undo).run(observer);
+    return !report.ran ? 2 : report.failures() == 0 ? 0 : 1;
+  }
   if (argc < 5) {
     std::fprintf(stderr, "usage: job_child IN OUT FROM TO [options]\n");
     return 2;
@@ -62,6 +79,8 @@ int main(int argc, char** argv) {
       plan.options.threads = static_cast<unsigned>(number(argv[++i]));
     } else if (o == "--no-durable") {
       plan.options.durable = false;
+    } else if (o == "--no-link") {
+      platform::sysio().link = refuse_link;
     } else if (o == "--named-temp") {
       platform::sysio().open = open_without_tmpfile;
     } else if (o == "--whole-limit" && has_value) {

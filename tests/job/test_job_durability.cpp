@@ -1,6 +1,7 @@
 // What a power loss could find after a durable job: every name the job published holds data
 // that reached the disk before the name did, whatever path the target took (unnamed or named
-// temporary file, whole or in chunks, new or replacing); without durability nothing is synced.
+// temporary file, whole or in chunks, new or replacing), and in place the old content it
+// replaced is kept on the disk before; without durability nothing is synced.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -35,6 +36,14 @@ long last_syncfs = 0, last_publish = 0;
 int publishes = 0, syncs = 0;
 std::string first_fault;  // the first name published too early
 int faults = 0;
+// In place: when the old content of each path got its name in the undo store; the store's
+// descriptors, and whether the store plays another file system (its own syncs then count).
+std::map<std::string, long> kept_at;
+std::map<int, bool> store_fds;
+bool store_elsewhere = false;
+long last_store_sync = 0;
+// The last write to the store's manifest (its records), and the last one a sync covered.
+long last_record = 0, synced_record = 0;
 
 void reset() {
   std::lock_guard lock(mutex);
@@ -49,6 +58,11 @@ void reset() {
   last_syncfs = last_publish = 0;
   publishes = syncs = faults = 0;
   first_fault.clear();
+  kept_at.clear();
+  store_fds.clear();
+  store_elsewhere = false;
+  last_store_sync = 0;
+  last_record = synced_record = 0;
 }
 
 // With the lock held.
@@ -57,7 +71,13 @@ void published(int id, const std::string& name) {
   last_publish = ++seq;
   file_of_name[name] = id;
   const long flushed = std::max(last_syncfs, last_flush[id]);
-  if (last_write.count(id) != 0 && flushed > last_write[id]) return;
+  // What the new content replaces must be kept on the disk first, and its record written after
+  // and on the disk too.
+  const auto kept = kept_at.find(name);
+  const long store_synced = store_elsewhere ? last_store_sync : last_syncfs;
+  const bool kept_first =
+      kept == kept_at.end() || (store_synced > kept->second && synced_record > kept->second);
+  if (last_write.count(id) != 0 && flushed > last_write[id] && kept_first) return;
   if (faults++ == 0) first_fault = name;
 }
 
@@ -65,6 +85,7 @@ int open(const char* path, int flags, mode_t mode) {
   const int fd = platform::real_sysio().open(path, flags, mode);
   std::lock_guard lock(mutex);
   if (fd >= 0 && (flags & O_TMPFILE) == O_TMPFILE) file_of_fd[fd] = ++next_id;
+  if (fd >= 0 && std::string(path).find("/.ouzel-undo/") != std::string::npos) store_fds[fd] = true;
   if (fd >= 0 && (flags & O_TMPFILE) != O_TMPFILE && (flags & O_CREAT) != 0 &&
       std::string(path).find(".ouzel-new-") != std::string::npos)
     file_of_staged[path] = file_of_fd[fd] = ++next_id;
@@ -98,6 +119,7 @@ ssize_t write(int fd, const void* data, size_t size) {
   const ssize_t n = platform::real_sysio().write(fd, data, size);
   std::lock_guard lock(mutex);
   if (auto it = file_of_fd.find(fd); it != file_of_fd.end()) last_write[it->second] = ++seq;
+  if (store_fds.count(fd) != 0) last_record = ++seq;
   return n;
 }
 int fdatasync(int fd) {
@@ -112,15 +134,33 @@ int syncfs(int fd) {
   const int r = platform::real_sysio().syncfs(fd);
   std::lock_guard lock(mutex);
   ++syncs;
-  if (r == 0) last_syncfs = ++seq;
+  const bool store = store_fds.count(fd) != 0;
+  if (r == 0 && store_elsewhere && store)
+    last_store_sync = ++seq;
+  else if (r == 0)
+    last_syncfs = ++seq;
+  if (r == 0 && (store || !store_elsewhere)) synced_record = last_record;
   return r;
 }
 int close(int fd) {
   {
     std::lock_guard lock(mutex);
     file_of_fd.erase(fd);
+    store_fds.erase(fd);
   }
   return platform::real_sysio().close(fd);
+}
+int fstat(int fd, struct stat* st) {
+  const int r = platform::real_sysio().fstat(fd, st);
+  std::lock_guard lock(mutex);
+  if (r == 0 && store_elsewhere && store_fds.count(fd) != 0) st->st_dev ^= 0x5a5a;
+  return r;
+}
+int link(const char* from, const char* to) {
+  const int r = platform::real_sysio().link(from, to);
+  std::lock_guard lock(mutex);
+  if (r == 0 && std::string(to).find("/.ouzel-undo/") != std::string::npos) kept_at[from] = ++seq;
+  return r;
 }
 int linkat(int from_dir, const char* from, int to_dir, const char* to, int flags) {
   {
@@ -175,6 +215,8 @@ class JobDurability : public ::testing::Test {
     io.fdatasync = trace::fdatasync;
     io.syncfs = trace::syncfs;
     io.close = trace::close;
+    io.fstat = trace::fstat;
+    io.link = trace::link;
     io.linkat = trace::linkat;
     io.rename = trace::rename;
     io.rename_noreplace = trace::rename_noreplace;
@@ -239,6 +281,28 @@ TEST_F(JobDurability, HardLinkedFileInPlace) {
   ASSERT_EQ(::stat((tmp / "tree/a.txt").c_str(), &a), 0);
   ASSERT_EQ(::stat((tmp / "tree/sub/b.txt").c_str(), &b), 0);
   EXPECT_EQ(a.st_ino, b.st_ino);
+}
+
+// In place, the old content of each file is kept in the undo store before its new content is
+// published, and reaches the disk first: by the batch's sync when the store shares the file
+// system, by a sync of the store's own when it does not.
+TEST_F(JobDurability, KeptContentReachesTheDiskBeforeTheNewName) {
+  for (const bool elsewhere : {false, true}) {
+    trace::reset();
+    trace::store_elsewhere = elsewhere;
+    const std::string tree = tmp / (elsewhere ? "elsewhere" : "here");
+    for (int i = 0; i < 40; ++i)
+      write_file(tree + "/d" + std::to_string(i % 3) + "/f" + std::to_string(i) + ".txt",
+                 "\xD6\xD0\xCE\xC4 " + std::to_string(i) + "\n");
+    JobPlan plan = make_plan(tree, tree, "GBK", "UTF-8");
+    plan.options.threads = 2;
+    const JobReport r = run_job(plan);
+    EXPECT_EQ(r.kept.files, 40u) << elsewhere;
+    std::lock_guard lock(trace::mutex);
+    EXPECT_EQ(trace::kept_at.size(), 40u) << elsewhere;
+    EXPECT_EQ(trace::faults, 0) << elsewhere << ", first: " << trace::first_fault;
+    EXPECT_EQ(trace::last_store_sync > 0, elsewhere);
+  }
 }
 
 // Durability off: every target is published and nothing is synced.

@@ -120,3 +120,39 @@ TEST_F(MainWindowTest, UnreadableSettingsSurviveSaveAndExit) {
   EXPECT_EQ(saved()["input"].as<std::string>(""), "/data/typed");
   EXPECT_EQ(log_count("could not be read; its text is kept as " + config_path_ + ".bad"), 1);
 }
+
+// File > Undo Last Conversion does nothing until the input keeps a run in place; then it looks
+// at the run, the confirmation names what cannot go back (a file changed since), and Undo puts
+// the rest back, the log and the report saying so.
+TEST_F(MainWindowTest, UndoLastConversionFromTheMenu) {
+  const std::string gbk = "\xD6\xD0\xCE\xC4\n";
+  testing_support::write_file(dir_ / "in/a.cpp", gbk);
+  testing_support::write_file(dir_ / "in/b.cpp", gbk);
+  app_.input = app_.output = dir_ / "in";
+  choose_file_menu("undo_last");  // greyed: the menu stays open, nothing runs
+  app_.jobs.wait();
+  draw(2);
+  EXPECT_FALSE(seen("undo.dialog"));
+  EXPECT_TRUE(app_.worker_idle.load());
+  press_key(ImGuiKey_Escape, body());
+  click("start");
+  app_.jobs.wait();
+  testing_support::write_file(dir_ / "in/b.cpp", "mine\n");
+  draw();
+  choose_file_menu("undo_last");
+  app_.jobs.wait();
+  draw(2);
+  ASSERT_TRUE(seen("undo.dialog"));
+  EXPECT_TRUE(seen("undo.row:b.cpp"));
+  EXPECT_FALSE(seen("undo.row:a.cpp"));
+  EXPECT_NE(drawn_text().find("1 files go back"), std::string::npos);
+  click("undo.confirm");
+  app_.jobs.wait();
+  draw();
+  EXPECT_FALSE(seen("undo.dialog"));
+  EXPECT_EQ(testing_support::read_file(dir_ / "in/a.cpp"), gbk);
+  EXPECT_EQ(testing_support::read_file(dir_ / "in/b.cpp"), "mine\n");
+  EXPECT_EQ(log_count("Undo complete: 1 of 2 files"), 1);
+  ASSERT_NE(app_.last_report(), nullptr);
+  EXPECT_EQ(app_.last_report()->counts()[static_cast<size_t>(Outcome::changed_since)], 1u);
+}
