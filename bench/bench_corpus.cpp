@@ -34,13 +34,26 @@ std::string repeat_to(const std::string& text, size_t bytes) {
 // Only lines that survive UTF-8 -> GBK, so both directions convert cleanly.
 const std::string& base_utf8() {
   // iconv -c drops what GBK cannot hold, so the text converts cleanly both ways.
+  // Important: with no root the pages would be the installed ones.
   static const std::string text =
-      run("for f in /usr/share/man/zh_CN/man1/*.gz; do zcat \"$f\"; done 2>/dev/null | "
-          "head -c 4000000 | iconv -c -f UTF-8 -t GBK | iconv -f GBK -t UTF-8");
+      text_root().empty()
+          ? std::string()
+          : run("for f in '" + text_root() + "'/usr/share/man/zh_CN/man1/*.gz; do zcat \"$f\"; " +
+                "done 2>/dev/null | head -c 4000000 | iconv -c -f UTF-8 -t GBK | " +
+                "iconv -f GBK -t UTF-8");
   return text;
 }
 
 }  // namespace
+
+const std::string& text_root() {
+  static const std::string root = [] {
+    std::string out = run("python3 '" OUZEL_SOURCE_DIR "/scripts/text_cache.py' fetch </dev/null");
+    while (!out.empty() && out.back() == '\n') out.pop_back();
+    return out;
+  }();
+  return root;
+}
 
 std::string utf8_text(size_t bytes) { return repeat_to(base_utf8(), bytes); }
 

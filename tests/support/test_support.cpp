@@ -196,17 +196,16 @@ std::string source_with_comment(std::string_view comment_utf8, const std::string
 
 std::string chinese_text(size_t bytes) {
   std::string source;
-  const char* candidates[] = {"/usr/share/man/zh_CN/man1/ls.1.gz",
-                              "/usr/share/man/zh_CN/man1/bash.1.gz"};
-  for (const char* c : candidates) {
-    if (!file_exists(c)) continue;
-    FILE* p = ::popen((std::string("zcat ") + c).c_str(), "r");
-    if (!p) continue;
+  // The fetched packages (scripts/text_cache.py), never the installed ones.
+  const char* cmd =
+      "r=$(python3 '" OUZEL_SOURCE_DIR
+      "/scripts/text_cache.py' root) && for p in ls bash; do "
+      "f=\"$r/usr/share/man/zh_CN/man1/$p.1.gz\"; [ -f \"$f\" ] && exec zcat \"$f\"; done";
+  if (FILE* p = ::popen(cmd, "r")) {
     char buf[65536];
     size_t n;
     while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) source.append(buf, n);
     ::pclose(p);
-    if (!source.empty()) break;
   }
   if (source.empty()) {
     source =
