@@ -79,7 +79,10 @@ def _complete():
 
 
 def _run(cmd, **kwargs):
-    return subprocess.run(cmd, capture_output=True, text=True, **kwargs)
+    try:
+        return subprocess.run(cmd, capture_output=True, text=True, **kwargs)
+    except OSError as e:  # no apt on this system
+        return subprocess.CompletedProcess(cmd, 127, "", f"{cmd[0]}: {e.strerror}")
 
 
 def _apt_options():
@@ -105,7 +108,7 @@ def _candidates():
 def _apt_update():
     sudo = [] if os.geteuid() == 0 or not shutil.which("sudo") else ["sudo"]
     _log("updating apt's package lists")
-    subprocess.run(sudo + ["apt-get", "update", "-qq"], check=False)
+    _run(sudo + ["apt-get", "update", "-qq"])
 
 
 def _relative_links(tree):
