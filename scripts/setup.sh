@@ -12,7 +12,7 @@ packages=(
   python3 gettext
   libicu-dev libuchardet-dev libeditorconfig-dev
   clang-14 clang-format-14 libclang-rt-14-dev
-  desktop-file-utils groff-base man-db
+  desktop-file-utils groff-base man-db file
   pre-commit git
 )
 # The text the benchmarks and some tests read comes from packages that are fetched, never
