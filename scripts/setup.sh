@@ -11,10 +11,12 @@ packages=(
   xvfb xauth xdotool imagemagick libgl1-mesa-dri x11-utils
   python3 gettext
   libicu-dev libuchardet-dev libeditorconfig-dev
-  clang-14 clang-format-14 libclang-rt-14-dev
+  clang-14 clang-format-14 libclang-rt-14-dev libc6-dbg
   desktop-file-utils groff-base man-db file
   pre-commit git
 )
+# libc6-dbg names the dynamic loader's functions, which tests/support/tsan.supp suppresses by
+# name: without it ThreadSanitizer reports the loader's unnamed frames (a fresh machine has none).
 # The text the benchmarks and some tests read comes from packages that are fetched, never
 # installed: scripts/text_cache.py (run by scripts/test.sh and by what reads the text).
 
