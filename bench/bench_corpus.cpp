@@ -38,15 +38,20 @@ std::string repeat_to(const std::string& text, size_t bytes) {
 // Only lines that survive UTF-8 -> GBK, so both directions convert cleanly.
 const std::string& base_utf8() {
   // iconv -c drops what GBK cannot hold, so the text converts cleanly both ways.
+  // Important: with no root the pages would be the installed ones.
   static const std::string text =
-      run("for f in /usr/share/man/zh_CN/man1/*.gz; do zcat \"$f\"; done 2>/dev/null | "
-          "head -c 4000000 | iconv -c -f UTF-8 -t GBK | iconv -f GBK -t UTF-8");
+      text_root().empty()
+          ? std::string()
+          : run("for f in '" + text_root() + "'/usr/share/man/zh_CN/man1/*.gz; do zcat \"$f\"; " +
+                "done 2>/dev/null | head -c 4000000 | iconv -c -f UTF-8 -t GBK | " +
+                "iconv -f GBK -t UTF-8");
   return text;
 }
 
 // The manual pages of `language` as groff source, UTF-8.
 std::string man_pages(const std::string& language) {
-  return run("for f in /usr/share/man/" + language +
+  if (text_root().empty()) return {};
+  return run("for f in '" + text_root() + "'/usr/share/man/" + language +
              "/man*/*.gz; do zcat \"$f\"; done 2>/dev/null | head -c 16000000");
 }
 
@@ -168,6 +173,15 @@ std::string source_text(const std::string& language, const std::string& encoding
     at = end + 1 < code.size() ? end + 1 : 0;
   }
   return text;
+}
+
+const std::string& text_root() {
+  static const std::string root = [] {
+    std::string out = run("python3 '" OUZEL_SOURCE_DIR "/scripts/text_cache.py' fetch </dev/null");
+    while (!out.empty() && out.back() == '\n') out.pop_back();
+    return out;
+  }();
+  return root;
 }
 
 std::string utf8_text(size_t bytes) { return repeat_to(base_utf8(), bytes); }

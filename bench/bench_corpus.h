@@ -7,6 +7,10 @@
 
 namespace bench_corpus {
 
+// Where the packaged text stands (scripts/text_cache.py), fetched on first use; empty when it
+// cannot be fetched.
+const std::string& text_root();
+
 // About `bytes` of GBK text converted from the Chinese manual pages (empty when missing).
 std::string gbk_text(size_t bytes);
 

@@ -13,6 +13,8 @@
 #include <random>
 #include <sstream>
 
+#include "bench_corpus.h"
+
 namespace fs = std::filesystem;
 
 namespace bench_detect {
@@ -53,8 +55,10 @@ bool has_high(const std::string& s) {
 // Strings of the gettext catalogues of iso-codes: language, country and currency names.
 std::string iso_codes_text(const std::string& lang) {
   std::string text;
+  const std::string& root = bench_corpus::text_root();
+  if (root.empty()) return text;
   for (const char* domain : {"iso_639-3", "iso_3166-1", "iso_3166-2", "iso_4217", "iso_15924"}) {
-    std::ifstream in("/usr/share/locale/" + lang + "/LC_MESSAGES/" + domain + ".mo",
+    std::ifstream in(root + "/usr/share/locale/" + lang + "/LC_MESSAGES/" + domain + ".mo",
                      std::ios::binary);
     std::stringstream ss;
     ss << in.rdbuf();
@@ -87,7 +91,8 @@ bool charset_table(const std::string& name) {
 
 std::vector<std::string> page_texts(const Language& lang) {
   std::vector<std::string> pages;
-  const std::string dir = "/usr/share/man/" + lang.code;
+  if (bench_corpus::text_root().empty()) return pages;
+  const std::string dir = bench_corpus::text_root() + "/usr/share/man/" + lang.code;
   if (!fs::exists(dir)) {
     // No manual pages: cut the iso-codes names into page-sized pieces.
     const std::string all = iso_codes_text(lang.code);

@@ -13,7 +13,8 @@ trees and the outputs. Made from the corpus's texts:
   mixed/<ENC>/    lines of one language, alternately in UTF-8 and in ENC (one of its legacy
                   encodings), 2-16 lines a file
 and, as false-alarm tests, the corpus's own files (every encoding and size) and the UTF-8
-manual pages and documentation of every installed language.
+manual pages and documentation, in every language, of the packages the corpus reads
+(scripts/text_cache.py fetches them).
 
 Double-encoded files are found when the dry run says double-encoded, repaired when --repair
 writes exactly the original text. Two-encoding files count when --repair writes exactly the
@@ -143,10 +144,11 @@ def make_mixed(corpus, texts, root):
     return expected
 
 
-def installed_manuals(root, limit_bytes=1 << 20):
-    """The UTF-8 manual pages and documentation of every installed language, decompressed."""
+def packaged_manuals(corpus, root, limit_bytes=1 << 20):
+    """The UTF-8 manual pages and documentation of the fetched packages, decompressed."""
     count = 0
-    for top in ("/usr/share/man", "/usr/share/doc"):
+    share = os.path.join(corpus.text_cache.fetch(), "usr", "share")
+    for top in (os.path.join(share, "man"), os.path.join(share, "doc")):
         for d, _, files in os.walk(top):
             for name in sorted(files):
                 path = os.path.join(d, name)
@@ -162,7 +164,7 @@ def installed_manuals(root, limit_bytes=1 << 20):
                     data.decode("utf-8")
                 except UnicodeDecodeError:
                     continue
-                rel = os.path.relpath(path, "/usr/share")
+                rel = os.path.relpath(path, share)
                 write(os.path.join(root, rel[:-3] if rel.endswith(".gz") else rel), data)
                 count += 1
     return count
@@ -259,13 +261,13 @@ def main():
           (len(rows), len(os.listdir(clean)), len(alarms)))
     if not a.no_manuals:
         manuals = os.path.join(data, "manuals")
-        n = installed_manuals(manuals)
+        n = packaged_manuals(corpus, manuals)
         found = []
         for options in ([], ["--detect", "--candidates", PRESETS]):
             entries = report_of(binary, manuals, None, os.path.join(data, "manuals.json"),
                                 *options)
             found += [("manuals " + " ".join(options[:1]), *b) for b in false_alarms(entries)]
-        print("UTF-8 manual pages and documentation (every installed language): %d files; "
+        print("UTF-8 manual pages and documentation of the corpus's packages: %d files; "
               "false alarms: %d" % (n, len(found)))
         alarms += found
     for alarm in alarms[:40]:

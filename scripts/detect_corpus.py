@@ -27,7 +27,9 @@ Interface (other tools rely on it; keep it):
 
 Text comes from what Debian packages ship: gettext catalogues (program messages), iso-codes
 translations (short titles), translated manual pages (documentation paragraphs) and debconf
-templates (installation questions). Each file holds text of one source in one language.
+templates (installation questions). Each file holds text of one source in one language. The
+packages are fetched and unpacked, never installed, by scripts/text_cache.py (run on demand);
+DIR/packages.txt names the version of each, since another version may change the corpus.
 
 Important: the corpus is split by SOURCE (a stable hash of the source id, the same for every
 language), never by file, into `tune` and `held`. The held half is held out: nothing may ever
@@ -49,9 +51,13 @@ import shutil
 import struct
 import sys
 
-LOCALE_DIR = "/usr/share/locale"
-MAN_DIR = "/usr/share/man"
-DEBCONF_DIR = "/var/lib/dpkg/info"
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import text_cache  # noqa: E402
+
+TEXT_ROOT = text_cache.root()
+LOCALE_DIR = os.path.join(TEXT_ROOT, "usr", "share", "locale")
+MAN_DIR = os.path.join(TEXT_ROOT, "usr", "share", "man")
+DEBCONF_DIR = os.path.join(TEXT_ROOT, "var", "lib", "dpkg", "info")
 
 # Language -> (locale folders, encodings it is written in besides UTF-8).
 LANGUAGES = {
@@ -347,6 +353,7 @@ def _debconf_sources(language_folders):
 
 def language_sources(language, size="full"):
     """Every source of `language`: list of (source_id, kind, units), in a stable order."""
+    text_cache.fetch()
     if language == ASCII_LANGUAGE:
         return [s for s in _mo_sources(["fr", "de"], english=True)]
     folders = LANGUAGES[language][0]
@@ -629,7 +636,7 @@ def main(argv=None):
     parser.add_argument("--size", choices=["short", "full"], default="full")
     args = parser.parse_args(argv)
     _check_out_dir(args.out)
-    for stale in ("tune", "held", "text", "labels.tsv"):
+    for stale in ("tune", "held", "text", "labels.tsv", text_cache.MANIFEST):
         path = os.path.join(args.out, stale)
         if os.path.isdir(path):
             shutil.rmtree(path)
@@ -643,6 +650,7 @@ def main(argv=None):
         for row in [header] + rows:
             f.write("\t".join(row) + "\n")
     os.replace(temporary, os.path.join(args.out, "labels.tsv"))
+    shutil.copy(os.path.join(TEXT_ROOT, text_cache.MANIFEST), args.out)
     print(f"detect_corpus: {len(rows)} files in {args.out}", file=sys.stderr)
     return 0
 

