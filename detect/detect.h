@@ -36,7 +36,8 @@ struct Decision {
   double plausibility = 0;          // points per character of the reading chosen (or of its pool)
   double chars = 0;                 // the non-ASCII characters behind it
   double lead = 0;                  // points ahead of the best reading of other text
-  bool guess = false;  // below the line, taken only because unsure readings are accepted
+  double outside = -1e9;  // points a reading of an encoding not among the candidates leads by
+  bool guess = false;     // below the line, taken only because unsure readings are accepted
 };
 
 struct Preset {

@@ -3,6 +3,7 @@
 // nothing separates is ambiguous.
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <mutex>
 #include <unordered_map>
 
@@ -42,7 +43,15 @@ struct FileRecord {
   std::string close_call, readings;
   uint64_t plausible = 0;
   bool utf8_doubted = false;  // valid UTF-8 set aside: its legacy reading must be clear
+  // The best reading of an encoding outside the candidates that no candidate reads alike.
+  std::string outsider;
+  double outside_points = 0;
+  std::string outside_note;
 };
+
+bool outside_leads(const FileRecord& f, double points) {
+  return !f.outsider.empty() && f.outside_points - points >= kOutsideLead;
+}
 
 // Files of one folder that share their own choice and their set of plausible readings.
 struct Kind {
@@ -86,10 +95,21 @@ uint64_t plausible_set(const FileRecord& f) {
 
 bool has(uint64_t mask, int i) { return i >= 64 || (mask >> i & 1) != 0; }
 
+// The file's best points for the text candidate `i` reads.
+double own_points_of(const FileRecord& f, int i) {
+  const uint64_t sig = f.signature[static_cast<size_t>(i)];
+  double best = -std::numeric_limits<double>::infinity();
+  for (size_t k = 0; k < f.points.size(); ++k)
+    if (viable(f, k) && f.signature[k] == sig)
+      best = std::max(best, static_cast<double>(f.points[k]));
+  return best;
+}
+
 }  // namespace
 
 struct TreeDetector::State {
   std::vector<Candidate> candidates;
+  std::vector<Candidate> outsiders;  // every preset's other encodings, weighed only to refuse
   std::vector<std::string> names;
   int preferred = -1;
   Options options;
@@ -105,7 +125,7 @@ struct TreeDetector::State {
   void count(const FileRecord& f, const FileAnalysis& fa);
   Decision decide_weak(const FileRecord& f) const;
   Decision decide_alone(const FileRecord& f, bool vouched = false) const;
-  Decision unsure(const FileRecord& f, Decision taken, bool implausible) const;
+  Decision unsure(const FileRecord& f, Decision taken, bool implausible, bool outside) const;
 };
 
 int TreeDetector::State::folder_for(const std::string& dir) {
@@ -152,36 +172,47 @@ Decision TreeDetector::State::decide_alone(const FileRecord& f, bool vouched) co
   Decision d{name, Evidence::file_statistics, f.own_confidence, f.own_note, {}};
   d.plausibility = f.own_chars > 0 ? f.own_points / f.own_chars : 0;
   d.chars = f.own_chars, d.lead = f.own_margin;
+  const double own_bare = f.own_points - candidates[static_cast<size_t>(f.own)].prior;
+  if (!f.outsider.empty()) d.outside = f.outside_points - own_bare;
   // Important: valid UTF-8 read as legacy text on a close call would be a guess written over
   // what may be right; such a file needs a clearer lead.
   const double margin = f.utf8_doubted ? kDoubtedMargin : kAmbiguousMargin;
   const bool close = f.rival >= 0 && f.own_margin < margin && !preferred_leads;
   const bool implausible =
       !vouched && !plausible(candidates[static_cast<size_t>(f.own)], f.own_points, f.own_chars);
-  if (!close && !implausible) {
+  const bool outside = outside_leads(f, own_bare);
+  if (!close && !implausible && !outside) {
     d.confidence = reported_confidence(d.confidence, true);
     return d;
   }
-  return unsure(f, std::move(d), implausible);
+  return unsure(f, std::move(d), implausible, outside);
 }
 
 // A reading below the line: refused (kept as it is) or, when unsure readings are accepted,
 // taken as a guess; either way the note shows where the best two readings part.
-Decision TreeDetector::State::unsure(const FileRecord& f, Decision taken, bool implausible) const {
+// Important: a reading of an encoding the user did not list that is clearly better text refuses
+// the file even where the candidates' own reading is plausible (Lithuanian ų read as Czech ů).
+Decision TreeDetector::State::unsure(const FileRecord& f, Decision taken, bool implausible,
+                                     bool outside) const {
   taken.confidence = reported_confidence(taken.confidence, false);
   taken.readings = f.readings;
   taken.rivals = {taken.encoding};
   if (f.rival >= 0) taken.rivals.push_back(candidates[static_cast<size_t>(f.rival)].name);
-  const std::string why = implausible ? _("no candidate reads it as plausible text") : "";
+  const std::string why =
+      outside       ? kestrum::strfmt(_("it reads better as %s, which is not a candidate"),
+                                      f.outsider.c_str())
+      : implausible ? _("no candidate reads it as plausible text")
+                    : "";
+  const std::string& call = outside && !f.outside_note.empty() ? f.outside_note : f.close_call;
   if (options.accept_unsure) {
     taken.guess = true;
     taken.note = kestrum::strfmt(_("guess: %s; %s"), why.empty() ? _("a close call") : why.c_str(),
-                                 f.close_call.c_str());
+                                 call.c_str());
     return taken;
   }
   taken.encoding.clear();
-  taken.evidence = implausible ? Evidence::undetected : Evidence::ambiguous;
-  taken.note = why.empty() ? f.close_call : why + ": " + f.close_call;
+  taken.evidence = implausible || outside ? Evidence::undetected : Evidence::ambiguous;
+  taken.note = why.empty() ? call : why + ": " + call;
   return taken;
 }
 
@@ -214,9 +245,11 @@ Decision TreeDetector::State::decide_weak(const FileRecord& f) const {
     for (size_t i = 0; i < n; ++i) s[i].points += votes[i];
     c = choose(candidates, s, preferred);
   }
-  // Important: a pool of files none of which reads as text decides none of them.
+  // Important: a pool of files none of which reads as text decides none of them; nor does it
+  // take a reading of this file that an encoding outside the candidates reads better.
   if (c.index < 0 || c.margin < kPoolMargin ||
-      !plausible(candidates[static_cast<size_t>(c.index)], c.points, c.chars))
+      !plausible(candidates[static_cast<size_t>(c.index)], c.points, c.chars) ||
+      outside_leads(f, own_points_of(f, c.index) - candidates[static_cast<size_t>(c.index)].prior))
     return decide_alone(f);
   const std::string where = folder.path.empty() ? _("the top folder") : folder.path;
   // Its own text already chose this reading clearly enough: the folder only agrees.
@@ -237,6 +270,9 @@ Decision TreeDetector::State::decide_weak(const FileRecord& f) const {
              note,
              {}};
   d.plausibility = c.chars > 0 ? c.points / c.chars : 0, d.chars = c.chars, d.lead = c.margin;
+  if (!f.outsider.empty())
+    d.outside = f.outside_points - own_points_of(f, c.index) +
+                candidates[static_cast<size_t>(c.index)].prior;
   return d;
 }
 
@@ -269,6 +305,15 @@ TreeDetector::TreeDetector(std::vector<std::string> candidates, std::string pref
   }
   if (!keeps_ascii(pref)) pref = wider_label(pref);
   for (const std::string& name : s.names) s.candidates.push_back(make_candidate(name));
+  for (const Preset& p : presets())
+    for (const std::string& name : p.encodings) {
+      const std::string wide = keeps_ascii(name) ? "" : wider_label(name);
+      const std::string kept = wide.empty() ? name : wide;
+      const auto is_kept = [&kept](const Candidate& c) { return c.name == kept; };
+      if (std::find(s.names.begin(), s.names.end(), kept) == s.names.end() &&
+          std::none_of(s.outsiders.begin(), s.outsiders.end(), is_kept))
+        s.outsiders.push_back(make_candidate(kept));
+    }
   for (size_t i = 0; i < s.names.size(); ++i) {
     const auto it = std::find(s.names.begin(), s.names.end(), wider_label(s.names[i]));
     if (it != s.names.end()) s.candidates[i].wide = static_cast<int>(it - s.names.begin());
@@ -287,7 +332,7 @@ bool TreeDetector::doubts_utf8(std::string_view content) const {
 void TreeDetector::add(size_t id, std::string_view relative_dir, std::string_view content) {
   State& s = *state_;
   // Important: the analysis reads only the immutable candidate list, so it runs unlocked.
-  FileAnalysis fa = analyse_file(s.candidates, s.preferred, content, s.options);
+  FileAnalysis fa = analyse_file(s.candidates, s.outsiders, s.preferred, content, s.options);
   FileRecord rec;
   rec.id = id;
   rec.decided = fa.decided;
@@ -302,6 +347,11 @@ void TreeDetector::add(size_t id, std::string_view relative_dir, std::string_vie
   rec.close_call = std::move(fa.close_call);
   rec.readings = std::move(fa.readings);
   rec.utf8_doubted = !fa.utf8_doubt.empty();
+  if (fa.outsider >= 0) {
+    rec.outsider = s.outsiders[static_cast<size_t>(fa.outsider)].name;
+    rec.outside_points = fa.outside_points;
+    rec.outside_note = std::move(fa.outside_note);
+  }
   rec.points.reserve(fa.standings.size());
   for (const Standing& st : fa.standings) {
     rec.points.push_back(st.viable ? static_cast<float>(st.points) : NAN);
