@@ -3,7 +3,6 @@
 // nothing separates is ambiguous.
 #include <algorithm>
 #include <cmath>
-#include <limits>
 #include <mutex>
 #include <unordered_map>
 
@@ -95,16 +94,6 @@ uint64_t plausible_set(const FileRecord& f) {
 
 bool has(uint64_t mask, int i) { return i >= 64 || (mask >> i & 1) != 0; }
 
-// The file's best points for the text candidate `i` reads.
-double own_points_of(const FileRecord& f, int i) {
-  const uint64_t sig = f.signature[static_cast<size_t>(i)];
-  double best = -std::numeric_limits<double>::infinity();
-  for (size_t k = 0; k < f.points.size(); ++k)
-    if (viable(f, k) && f.signature[k] == sig)
-      best = std::max(best, static_cast<double>(f.points[k]));
-  return best;
-}
-
 }  // namespace
 
 struct TreeDetector::State {
@@ -163,7 +152,8 @@ void TreeDetector::State::count(const FileRecord& f, const FileAnalysis& fa) {
 }
 
 // Its own reading; ambiguous when it barely leads a reading of other text, undetected when
-// no reading is plausible text (unless the folder's plausible pool `vouched` for it). The
+// no reading is plausible text or an encoding outside the candidates reads it better (unless
+// the folder's plausible pool `vouched` for it). The
 // preferred encoding settles a close call only when the file's own text puts it ahead: a bonus
 // alone (a two-byte file read either way) is no evidence.
 Decision TreeDetector::State::decide_alone(const FileRecord& f, bool vouched) const {
@@ -180,7 +170,7 @@ Decision TreeDetector::State::decide_alone(const FileRecord& f, bool vouched) co
   const bool close = f.rival >= 0 && f.own_margin < margin && !preferred_leads;
   const bool implausible =
       !vouched && !plausible(candidates[static_cast<size_t>(f.own)], f.own_points, f.own_chars);
-  const bool outside = outside_leads(f, own_bare);
+  const bool outside = !vouched && outside_leads(f, own_bare);
   if (!close && !implausible && !outside) {
     d.confidence = reported_confidence(d.confidence, true);
     return d;
@@ -245,11 +235,10 @@ Decision TreeDetector::State::decide_weak(const FileRecord& f) const {
     for (size_t i = 0; i < n; ++i) s[i].points += votes[i];
     c = choose(candidates, s, preferred);
   }
-  // Important: a pool of files none of which reads as text decides none of them; nor does it
-  // take a reading of this file that an encoding outside the candidates reads better.
+  // Important: a pool of files none of which reads as text decides none of them. Files that
+  // agree outweigh a reading outside the candidates: that test is the lone file's own.
   if (c.index < 0 || c.margin < kPoolMargin ||
-      !plausible(candidates[static_cast<size_t>(c.index)], c.points, c.chars) ||
-      outside_leads(f, own_points_of(f, c.index) - candidates[static_cast<size_t>(c.index)].prior))
+      !plausible(candidates[static_cast<size_t>(c.index)], c.points, c.chars))
     return decide_alone(f);
   const std::string where = folder.path.empty() ? _("the top folder") : folder.path;
   // Its own text already chose this reading clearly enough: the folder only agrees.
@@ -270,9 +259,6 @@ Decision TreeDetector::State::decide_weak(const FileRecord& f) const {
              note,
              {}};
   d.plausibility = c.chars > 0 ? c.points / c.chars : 0, d.chars = c.chars, d.lead = c.margin;
-  if (!f.outsider.empty())
-    d.outside = f.outside_points - own_points_of(f, c.index) +
-                candidates[static_cast<size_t>(c.index)].prior;
   return d;
 }
 
