@@ -128,6 +128,9 @@ class TreeDetector {
     // Take the best reading of a close call or of implausible text as a guess (Decision::guess)
     // instead of refusing the file.
     bool accept_unsure = false;
+    // Refuse a file that an encoding outside the candidates reads as clearly better text
+    // (false: choose among the candidates only, as a repair among exact readers does).
+    bool outsiders = true;
   };
 
   // `candidates` are glibc names or preset names; `preferred` wins ties and close calls.

@@ -385,13 +385,15 @@ FileAnalysis analyse_file(const std::vector<Candidate>& candidates,
     banned[i] = !candidates[i].changes.empty() &&
                 content.find_first_of(candidates[i].changes) != std::string_view::npos;
   Excerpt ex = cut_excerpt(content, std::min(kFirstLook, options.window));
-  bool any = weigh(candidates, banned, ex, ascii_words(content, ex), fa, stops);
+  double words = ascii_words(content, ex);
+  bool any = weigh(candidates, banned, ex, words, fa, stops);
   if (ex.truncated && options.window > kFirstLook) {
     const Choice first = any ? choose(candidates, fa.standings, preferred) : Choice{};
     if (!any || first.alone || first.margin < kPlainMargin ||
         group_parts_later(candidates, fa, first.index, content, options.window)) {
       ex = cut_excerpt(content, options.window);
-      any = weigh(candidates, banned, ex, ascii_words(content, ex), fa, stops);
+      words = ascii_words(content, ex);
+      any = weigh(candidates, banned, ex, words, fa, stops);
     }
   }
   if (!any) {
@@ -444,10 +446,14 @@ FileAnalysis analyse_file(const std::vector<Candidate>& candidates,
                    {}};
   }
   // Compared on their text alone: the priors rank the encodings the user listed.
-  const double own_bare = fa.own.points - candidates[static_cast<size_t>(fa.own.index)].prior;
-  if (!outsiders.empty() &&
+  const Candidate& chosen = candidates[static_cast<size_t>(fa.own.index)];
+  const double own_bare = fa.own.points - chosen.prior;
+  // Important: only a reading that could be taken is weighed against them; the others are
+  // refused or pooled anyway, and weighing every encoding of every file costs several times
+  // the detection of a few candidates.
+  if (!outsiders.empty() && plausible(chosen, fa.own.points, fa.own.chars) &&
       (fa.own.chars <= kOutsideChars || own_bare < kOutsidePlausible * fa.own.chars))
-    weigh_outsiders(outsiders, content, ex, ascii_words(content, ex), fa);
+    weigh_outsiders(outsiders, content, ex, words, fa);
   if (fa.decided) {
     Decision& d = fa.decision;
     d.plausibility = fa.own.chars > 0 ? fa.own.points / fa.own.chars : 0;

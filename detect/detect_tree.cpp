@@ -94,6 +94,21 @@ uint64_t plausible_set(const FileRecord& f) {
 
 bool has(uint64_t mask, int i) { return i >= 64 || (mask >> i & 1) != 0; }
 
+// Every preset's encodings that are not among `names` (a narrow label as its wider one).
+std::vector<Candidate> outsiders_of(const std::vector<std::string>& names) {
+  std::vector<Candidate> out;
+  for (const Preset& p : presets())
+    for (const std::string& name : p.encodings) {
+      const std::string wide = keeps_ascii(name) ? "" : wider_label(name);
+      const std::string kept = wide.empty() ? name : wide;
+      const auto is_kept = [&kept](const Candidate& c) { return c.name == kept; };
+      if (std::find(names.begin(), names.end(), kept) == names.end() &&
+          std::none_of(out.begin(), out.end(), is_kept))
+        out.push_back(make_candidate(kept));
+    }
+  return out;
+}
+
 }  // namespace
 
 struct TreeDetector::State {
@@ -291,15 +306,7 @@ TreeDetector::TreeDetector(std::vector<std::string> candidates, std::string pref
   }
   if (!keeps_ascii(pref)) pref = wider_label(pref);
   for (const std::string& name : s.names) s.candidates.push_back(make_candidate(name));
-  for (const Preset& p : presets())
-    for (const std::string& name : p.encodings) {
-      const std::string wide = keeps_ascii(name) ? "" : wider_label(name);
-      const std::string kept = wide.empty() ? name : wide;
-      const auto is_kept = [&kept](const Candidate& c) { return c.name == kept; };
-      if (std::find(s.names.begin(), s.names.end(), kept) == s.names.end() &&
-          std::none_of(s.outsiders.begin(), s.outsiders.end(), is_kept))
-        s.outsiders.push_back(make_candidate(kept));
-    }
+  if (s.options.outsiders) s.outsiders = outsiders_of(s.names);
   for (size_t i = 0; i < s.names.size(); ++i) {
     const auto it = std::find(s.names.begin(), s.names.end(), wider_label(s.names[i]));
     if (it != s.names.end()) s.candidates[i].wide = static_cast<int>(it - s.names.begin());

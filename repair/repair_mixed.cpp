@@ -166,6 +166,7 @@ std::string legacy_of(std::string_view text, const std::vector<std::string>& can
   // The detection's own statistics choose among them, on those lines alone.
   detect::TreeDetector::Options options;
   options.pooling = false;
+  options.outsiders = false;
   detect::TreeDetector detector(readers, preferred, options);
   detector.add(0, "", legacy_lines);
   detector.finish();
