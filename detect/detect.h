@@ -129,8 +129,11 @@ class TreeDetector {
     // instead of refusing the file.
     bool accept_unsure = false;
     // Refuse a file that an encoding outside the candidates reads as clearly better text
-    // (false: choose among the candidates only, as a repair among exact readers does).
+    // (false: choose among the candidates only).
     bool outsiders = true;
+    // Encodings the user listed that are not among the candidates given (a repair weighs only
+    // those that read the lines): never counted as outside them.
+    std::vector<std::string> listed;
   };
 
   // `candidates` are glibc names or preset names; `preferred` wins ties and close calls.

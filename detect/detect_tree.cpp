@@ -95,17 +95,23 @@ uint64_t plausible_set(const FileRecord& f) {
 bool has(uint64_t mask, int i) { return i >= 64 || (mask >> i & 1) != 0; }
 
 // Every preset's encodings that are not among `names` (a narrow label as its wider one).
+// Important: made once; a repair builds a detector per file, and making a candidate looks its
+// name up in every table.
 std::vector<Candidate> outsiders_of(const std::vector<std::string>& names) {
+  static const std::vector<Candidate> every = [] {
+    std::vector<Candidate> all;
+    for (const Preset& p : presets())
+      for (const std::string& name : p.encodings) {
+        const std::string wide = keeps_ascii(name) ? "" : wider_label(name);
+        const std::string kept = wide.empty() ? name : wide;
+        const auto is_kept = [&kept](const Candidate& c) { return c.name == kept; };
+        if (std::none_of(all.begin(), all.end(), is_kept)) all.push_back(make_candidate(kept));
+      }
+    return all;
+  }();
   std::vector<Candidate> out;
-  for (const Preset& p : presets())
-    for (const std::string& name : p.encodings) {
-      const std::string wide = keeps_ascii(name) ? "" : wider_label(name);
-      const std::string kept = wide.empty() ? name : wide;
-      const auto is_kept = [&kept](const Candidate& c) { return c.name == kept; };
-      if (std::find(names.begin(), names.end(), kept) == names.end() &&
-          std::none_of(out.begin(), out.end(), is_kept))
-        out.push_back(make_candidate(kept));
-    }
+  for (const Candidate& c : every)
+    if (std::find(names.begin(), names.end(), c.name) == names.end()) out.push_back(c);
   return out;
 }
 
@@ -306,7 +312,14 @@ TreeDetector::TreeDetector(std::vector<std::string> candidates, std::string pref
   }
   if (!keeps_ascii(pref)) pref = wider_label(pref);
   for (const std::string& name : s.names) s.candidates.push_back(make_candidate(name));
-  if (s.options.outsiders) s.outsiders = outsiders_of(s.names);
+  if (s.options.outsiders) {
+    std::vector<std::string> inside = s.names;
+    for (const std::string& name : expand_candidates(s.options.listed)) {
+      inside.push_back(name);
+      inside.push_back(wider_label(name));
+    }
+    s.outsiders = outsiders_of(inside);
+  }
   for (size_t i = 0; i < s.names.size(); ++i) {
     const auto it = std::find(s.names.begin(), s.names.end(), wider_label(s.names[i]));
     if (it != s.names.end()) s.candidates[i].wide = static_cast<int>(it - s.names.begin());
