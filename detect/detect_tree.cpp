@@ -94,10 +94,10 @@ uint64_t plausible_set(const FileRecord& f) {
 
 bool has(uint64_t mask, int i) { return i >= 64 || (mask >> i & 1) != 0; }
 
-// Every preset's encodings that are not among `names` (a narrow label as its wider one).
+// Every preset's encodings as candidates (a narrow label as its wider one).
 // Important: made once; a repair builds a detector per file, and making a candidate looks its
 // name up in every table.
-std::vector<Candidate> outsiders_of(const std::vector<std::string>& names) {
+const std::vector<Candidate>& preset_candidates() {
   static const std::vector<Candidate> every = [] {
     std::vector<Candidate> all;
     for (const Preset& p : presets())
@@ -109,8 +109,19 @@ std::vector<Candidate> outsiders_of(const std::vector<std::string>& names) {
       }
     return all;
   }();
+  return every;
+}
+
+Candidate candidate_for(const std::string& name) {
+  for (const Candidate& c : preset_candidates())
+    if (c.name == name) return c;
+  return make_candidate(name);
+}
+
+// Every preset's encodings that are not among `names`.
+std::vector<Candidate> outsiders_of(const std::vector<std::string>& names) {
   std::vector<Candidate> out;
-  for (const Candidate& c : every)
+  for (const Candidate& c : preset_candidates())
     if (std::find(names.begin(), names.end(), c.name) == names.end()) out.push_back(c);
   return out;
 }
@@ -311,7 +322,7 @@ TreeDetector::TreeDetector(std::vector<std::string> candidates, std::string pref
       s.names.push_back(kept);
   }
   if (!keeps_ascii(pref)) pref = wider_label(pref);
-  for (const std::string& name : s.names) s.candidates.push_back(make_candidate(name));
+  for (const std::string& name : s.names) s.candidates.push_back(candidate_for(name));
   if (s.options.outsiders) {
     std::vector<std::string> inside = s.names;
     for (const std::string& name : expand_candidates(s.options.listed)) {
