@@ -128,11 +128,9 @@ class TreeDetector {
     // Take the best reading of a close call or of implausible text as a guess (Decision::guess)
     // instead of refusing the file.
     bool accept_unsure = false;
-    // Refuse a file that an encoding outside the candidates reads as clearly better text
-    // (false: choose among the candidates only).
-    bool outsiders = true;
     // Encodings the user listed that are not among the candidates given (a repair weighs only
-    // those that read the lines): never counted as outside them.
+    // those that read the lines): never counted among those outside the candidates, which
+    // refuse a file they read as clearly better text.
     std::vector<std::string> listed;
   };
 

@@ -323,14 +323,12 @@ TreeDetector::TreeDetector(std::vector<std::string> candidates, std::string pref
   }
   if (!keeps_ascii(pref)) pref = wider_label(pref);
   for (const std::string& name : s.names) s.candidates.push_back(candidate_for(name));
-  if (s.options.outsiders) {
-    std::vector<std::string> inside = s.names;
-    for (const std::string& name : expand_candidates(s.options.listed)) {
-      inside.push_back(name);
-      inside.push_back(wider_label(name));
-    }
-    s.outsiders = outsiders_of(inside);
+  std::vector<std::string> inside = s.names;
+  for (const std::string& name : expand_candidates(s.options.listed)) {
+    inside.push_back(name);
+    inside.push_back(wider_label(name));
   }
+  s.outsiders = outsiders_of(inside);
   for (size_t i = 0; i < s.names.size(); ++i) {
     const auto it = std::find(s.names.begin(), s.names.end(), wider_label(s.names[i]));
     if (it != s.names.end()) s.candidates[i].wide = static_cast<int>(it - s.names.begin());
