@@ -35,9 +35,9 @@ std::string row(const Setting& s, const char* layout, const labelled::File& f,
   const char* verdict = v == score::Verdict::right   ? "right"
                         : v == score::Verdict::wrong ? "wrong"
                                                      : "refused";
-  char nums[96];
-  std::snprintf(nums, sizeof nums, "%.3f\t%.1f\t%.2f\t%d", d.plausibility, d.chars, d.lead,
-                d.confidence);
+  char nums[128];
+  std::snprintf(nums, sizeof nums, "%.3f\t%.1f\t%.2f\t%d\t%.2f", d.plausibility, d.chars, d.lead,
+                d.confidence, d.outside);
   return s.name + "\t" + layout + "\t" + f.path + "\t" + f.encoding + "\t" + f.language + "\t" +
          f.size_class + "\t" + d.encoding + "\t" + detect::evidence_name(d.evidence) + "\t" +
          (d.guess ? "1" : "0") + "\t" + verdict + "\t" + nums + "\n";
@@ -55,7 +55,7 @@ bool legacy(const detect::TreeDetector& det, const labelled::File& f) {
 std::string features(const std::vector<labelled::File>& files) {
   std::string out =
       "setting\tlayout\tpath\tencoding\tlanguage\tclass\tnamed\tevidence\tguess\tverdict\t"
-      "plausibility\tchars\tlead\tconfidence\n";
+      "plausibility\tchars\tlead\tconfidence\toutside\n";
   detect::TreeDetector::Options opt;
   opt.accept_unsure = true;
   for (const char* name : {"own preset", "every preset", "all", "outside"}) {

@@ -36,7 +36,8 @@ struct Decision {
   double plausibility = 0;          // points per character of the reading chosen (or of its pool)
   double chars = 0;                 // the non-ASCII characters behind it
   double lead = 0;                  // points ahead of the best reading of other text
-  bool guess = false;  // below the line, taken only because unsure readings are accepted
+  double outside = -1e9;  // points a reading of an encoding not among the candidates leads by
+  bool guess = false;     // below the line, taken only because unsure readings are accepted
 };
 
 struct Preset {
@@ -127,6 +128,10 @@ class TreeDetector {
     // Take the best reading of a close call or of implausible text as a guess (Decision::guess)
     // instead of refusing the file.
     bool accept_unsure = false;
+    // Encodings the user listed that are not among the candidates given (a repair weighs only
+    // those that read the lines): never counted among those outside the candidates, which
+    // refuse a file they read as clearly better text.
+    std::vector<std::string> listed;
   };
 
   // `candidates` are glibc names or preset names; `preferred` wins ties and close calls.

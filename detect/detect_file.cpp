@@ -318,7 +318,33 @@ bool group_parts_later(const std::vector<Candidate>& candidates, const FileAnaly
   return false;
 }
 
+// The best reading of an encoding outside the candidates whose text no candidate reads, by its
+// points without its prior.
+void weigh_outsiders(const std::vector<Candidate>& outsiders, std::string_view content,
+                     const Excerpt& ex, double words, FileAnalysis& fa) {
+  std::vector<char> banned(outsiders.size(), 0);
+  for (size_t i = 0; i < outsiders.size(); ++i)
+    banned[i] = !outsiders[i].changes.empty() &&
+                content.find_first_of(outsiders[i].changes) != std::string_view::npos;
+  FileAnalysis out;
+  std::vector<size_t> stops;
+  if (!weigh(outsiders, banned, ex, words, out, stops)) return;
+  for (size_t i = 0; i < outsiders.size(); ++i) {
+    const Standing& st = out.standings[i];
+    const double bare = st.points - outsiders[i].prior;
+    if (!st.viable || (fa.outsider >= 0 && bare <= fa.outside_points)) continue;
+    const bool candidate_reads =
+        std::any_of(fa.standings.begin(), fa.standings.end(),
+                    [&](const Standing& c) { return c.viable && c.signature == st.signature; });
+    if (!candidate_reads) fa.outsider = static_cast<int>(i), fa.outside_points = bare;
+  }
+}
+
 }  // namespace
+
+bool outside_leads(const FileAnalysis& fa, double points) {
+  return fa.outsider >= 0 && fa.outside_points - points >= kOutsideLead;
+}
 
 // "line 2: CP1252 reads “à la ligne”, CP1250 “ŕ la ligne”": where the two readings part,
 // what a person needs to settle it.
@@ -344,7 +370,8 @@ constexpr double kPlainMargin = 40.0;
 
 }  // namespace
 
-FileAnalysis analyse_file(const std::vector<Candidate>& candidates, int preferred,
+FileAnalysis analyse_file(const std::vector<Candidate>& candidates,
+                          const std::vector<Candidate>& outsiders, int preferred,
                           std::string_view content, const TreeDetector::Options& options) {
   FileAnalysis fa;
   if (special_form(candidates, preferred, content, fa)) {
@@ -358,13 +385,15 @@ FileAnalysis analyse_file(const std::vector<Candidate>& candidates, int preferre
     banned[i] = !candidates[i].changes.empty() &&
                 content.find_first_of(candidates[i].changes) != std::string_view::npos;
   Excerpt ex = cut_excerpt(content, std::min(kFirstLook, options.window));
-  bool any = weigh(candidates, banned, ex, ascii_words(content, ex), fa, stops);
+  double words = ascii_words(content, ex);
+  bool any = weigh(candidates, banned, ex, words, fa, stops);
   if (ex.truncated && options.window > kFirstLook) {
     const Choice first = any ? choose(candidates, fa.standings, preferred) : Choice{};
     if (!any || first.alone || first.margin < kPlainMargin ||
         group_parts_later(candidates, fa, first.index, content, options.window)) {
       ex = cut_excerpt(content, options.window);
-      any = weigh(candidates, banned, ex, ascii_words(content, ex), fa, stops);
+      words = ascii_words(content, ex);
+      any = weigh(candidates, banned, ex, words, fa, stops);
     }
   }
   if (!any) {
@@ -416,15 +445,26 @@ FileAnalysis analyse_file(const std::vector<Candidate>& candidates, int preferre
                    fa.own.note,
                    {}};
   }
+  // Compared on their text alone: the priors rank the encodings the user listed.
+  const Candidate& chosen = candidates[static_cast<size_t>(fa.own.index)];
+  const double own_bare = fa.own.points - chosen.prior;
+  // Important: only a reading that could be taken is weighed against them; the others are
+  // refused or pooled anyway, and weighing every encoding of every file costs several times
+  // the detection of a few candidates.
+  if (!outsiders.empty() && plausible(chosen, fa.own.points, fa.own.chars) &&
+      (fa.own.chars <= kOutsideChars || own_bare < kOutsidePlausible * fa.own.chars))
+    weigh_outsiders(outsiders, content, ex, words, fa);
   if (fa.decided) {
     Decision& d = fa.decision;
     d.plausibility = fa.own.chars > 0 ? fa.own.points / fa.own.chars : 0;
     d.chars = fa.own.chars;
     d.lead = fa.own.margin;
+    if (fa.outsider >= 0) d.outside = fa.outside_points - own_bare;
     d.confidence = reported_confidence(d.confidence, true);
     // Important: a clear lead among readings none of which is text is no answer (a Russian
     // file in ISO-8859-5 with Western candidates); its folder, or a refusal, settles it.
-    if (!plausible(candidates[static_cast<size_t>(fa.own.index)], fa.own.points, fa.own.chars))
+    if (!plausible(candidates[static_cast<size_t>(fa.own.index)], fa.own.points, fa.own.chars) ||
+        outside_leads(fa, own_bare))
       fa.decided = false;
   }
   if (!fa.utf8_doubt.empty()) {
@@ -438,6 +478,10 @@ FileAnalysis analyse_file(const std::vector<Candidate>& candidates, int preferre
                                   : first_difference(content, own, "");
     fa.readings = readings_apart(
         content, own, fa.rival >= 0 ? candidates[static_cast<size_t>(fa.rival)].name : "");
+    if (outside_leads(fa, own_bare))
+      fa.outside_note = close_call_note({candidates[static_cast<size_t>(fa.own.index)],
+                                         outsiders[static_cast<size_t>(fa.outsider)]},
+                                        content, 0, 1);
   }
   fa.excerpt = std::move(ex.bytes);
   return fa;

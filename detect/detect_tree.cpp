@@ -42,7 +42,15 @@ struct FileRecord {
   std::string close_call, readings;
   uint64_t plausible = 0;
   bool utf8_doubted = false;  // valid UTF-8 set aside: its legacy reading must be clear
+  // The best reading of an encoding outside the candidates that no candidate reads alike.
+  std::string outsider;
+  double outside_points = 0;
+  std::string outside_note;
 };
+
+bool outside_leads(const FileRecord& f, double points) {
+  return !f.outsider.empty() && f.outside_points - points >= kOutsideLead;
+}
 
 // Files of one folder that share their own choice and their set of plausible readings.
 struct Kind {
@@ -86,10 +94,43 @@ uint64_t plausible_set(const FileRecord& f) {
 
 bool has(uint64_t mask, int i) { return i >= 64 || (mask >> i & 1) != 0; }
 
+// Every preset's encodings as candidates (a narrow label as its wider one).
+// Important: made once; a repair builds a detector per file, and making a candidate looks its
+// name up in every table.
+const std::vector<Candidate>& preset_candidates() {
+  static const std::vector<Candidate> every = [] {
+    std::vector<Candidate> all;
+    for (const Preset& p : presets())
+      for (const std::string& name : p.encodings) {
+        const std::string wide = keeps_ascii(name) ? "" : wider_label(name);
+        const std::string kept = wide.empty() ? name : wide;
+        const auto is_kept = [&kept](const Candidate& c) { return c.name == kept; };
+        if (std::none_of(all.begin(), all.end(), is_kept)) all.push_back(make_candidate(kept));
+      }
+    return all;
+  }();
+  return every;
+}
+
+Candidate candidate_for(const std::string& name) {
+  for (const Candidate& c : preset_candidates())
+    if (c.name == name) return c;
+  return make_candidate(name);
+}
+
+// Every preset's encodings that are not among `names`.
+std::vector<Candidate> outsiders_of(const std::vector<std::string>& names) {
+  std::vector<Candidate> out;
+  for (const Candidate& c : preset_candidates())
+    if (std::find(names.begin(), names.end(), c.name) == names.end()) out.push_back(c);
+  return out;
+}
+
 }  // namespace
 
 struct TreeDetector::State {
   std::vector<Candidate> candidates;
+  std::vector<Candidate> outsiders;  // every preset's other encodings, weighed only to refuse
   std::vector<std::string> names;
   int preferred = -1;
   Options options;
@@ -105,7 +146,7 @@ struct TreeDetector::State {
   void count(const FileRecord& f, const FileAnalysis& fa);
   Decision decide_weak(const FileRecord& f) const;
   Decision decide_alone(const FileRecord& f, bool vouched = false) const;
-  Decision unsure(const FileRecord& f, Decision taken, bool implausible) const;
+  Decision unsure(const FileRecord& f, Decision taken, bool implausible, bool outside) const;
 };
 
 int TreeDetector::State::folder_for(const std::string& dir) {
@@ -143,7 +184,8 @@ void TreeDetector::State::count(const FileRecord& f, const FileAnalysis& fa) {
 }
 
 // Its own reading; ambiguous when it barely leads a reading of other text, undetected when
-// no reading is plausible text (unless the folder's plausible pool `vouched` for it). The
+// no reading is plausible text or an encoding outside the candidates reads it better (unless
+// the folder's plausible pool `vouched` for it). The
 // preferred encoding settles a close call only when the file's own text puts it ahead: a bonus
 // alone (a two-byte file read either way) is no evidence.
 Decision TreeDetector::State::decide_alone(const FileRecord& f, bool vouched) const {
@@ -152,36 +194,47 @@ Decision TreeDetector::State::decide_alone(const FileRecord& f, bool vouched) co
   Decision d{name, Evidence::file_statistics, f.own_confidence, f.own_note, {}};
   d.plausibility = f.own_chars > 0 ? f.own_points / f.own_chars : 0;
   d.chars = f.own_chars, d.lead = f.own_margin;
+  const double own_bare = f.own_points - candidates[static_cast<size_t>(f.own)].prior;
+  if (!f.outsider.empty()) d.outside = f.outside_points - own_bare;
   // Important: valid UTF-8 read as legacy text on a close call would be a guess written over
   // what may be right; such a file needs a clearer lead.
   const double margin = f.utf8_doubted ? kDoubtedMargin : kAmbiguousMargin;
   const bool close = f.rival >= 0 && f.own_margin < margin && !preferred_leads;
   const bool implausible =
       !vouched && !plausible(candidates[static_cast<size_t>(f.own)], f.own_points, f.own_chars);
-  if (!close && !implausible) {
+  const bool outside = !vouched && outside_leads(f, own_bare);
+  if (!close && !implausible && !outside) {
     d.confidence = reported_confidence(d.confidence, true);
     return d;
   }
-  return unsure(f, std::move(d), implausible);
+  return unsure(f, std::move(d), implausible, outside);
 }
 
 // A reading below the line: refused (kept as it is) or, when unsure readings are accepted,
 // taken as a guess; either way the note shows where the best two readings part.
-Decision TreeDetector::State::unsure(const FileRecord& f, Decision taken, bool implausible) const {
+// Important: a reading of an encoding the user did not list that is clearly better text refuses
+// the file even where the candidates' own reading is plausible (Lithuanian ų read as Czech ů).
+Decision TreeDetector::State::unsure(const FileRecord& f, Decision taken, bool implausible,
+                                     bool outside) const {
   taken.confidence = reported_confidence(taken.confidence, false);
   taken.readings = f.readings;
   taken.rivals = {taken.encoding};
   if (f.rival >= 0) taken.rivals.push_back(candidates[static_cast<size_t>(f.rival)].name);
-  const std::string why = implausible ? _("no candidate reads it as plausible text") : "";
+  const std::string why =
+      outside       ? kestrum::strfmt(_("it reads better as %s, which is not a candidate"),
+                                      f.outsider.c_str())
+      : implausible ? _("no candidate reads it as plausible text")
+                    : "";
+  const std::string& call = outside && !f.outside_note.empty() ? f.outside_note : f.close_call;
   if (options.accept_unsure) {
     taken.guess = true;
     taken.note = kestrum::strfmt(_("guess: %s; %s"), why.empty() ? _("a close call") : why.c_str(),
-                                 f.close_call.c_str());
+                                 call.c_str());
     return taken;
   }
   taken.encoding.clear();
-  taken.evidence = implausible ? Evidence::undetected : Evidence::ambiguous;
-  taken.note = why.empty() ? f.close_call : why + ": " + f.close_call;
+  taken.evidence = implausible || outside ? Evidence::undetected : Evidence::ambiguous;
+  taken.note = why.empty() ? call : why + ": " + call;
   return taken;
 }
 
@@ -214,7 +267,8 @@ Decision TreeDetector::State::decide_weak(const FileRecord& f) const {
     for (size_t i = 0; i < n; ++i) s[i].points += votes[i];
     c = choose(candidates, s, preferred);
   }
-  // Important: a pool of files none of which reads as text decides none of them.
+  // Important: a pool of files none of which reads as text decides none of them. Files that
+  // agree outweigh a reading outside the candidates: that test is the lone file's own.
   if (c.index < 0 || c.margin < kPoolMargin ||
       !plausible(candidates[static_cast<size_t>(c.index)], c.points, c.chars))
     return decide_alone(f);
@@ -268,7 +322,13 @@ TreeDetector::TreeDetector(std::vector<std::string> candidates, std::string pref
       s.names.push_back(kept);
   }
   if (!keeps_ascii(pref)) pref = wider_label(pref);
-  for (const std::string& name : s.names) s.candidates.push_back(make_candidate(name));
+  for (const std::string& name : s.names) s.candidates.push_back(candidate_for(name));
+  std::vector<std::string> inside = s.names;
+  for (const std::string& name : expand_candidates(s.options.listed)) {
+    inside.push_back(name);
+    inside.push_back(wider_label(name));
+  }
+  s.outsiders = outsiders_of(inside);
   for (size_t i = 0; i < s.names.size(); ++i) {
     const auto it = std::find(s.names.begin(), s.names.end(), wider_label(s.names[i]));
     if (it != s.names.end()) s.candidates[i].wide = static_cast<int>(it - s.names.begin());
@@ -287,7 +347,7 @@ bool TreeDetector::doubts_utf8(std::string_view content) const {
 void TreeDetector::add(size_t id, std::string_view relative_dir, std::string_view content) {
   State& s = *state_;
   // Important: the analysis reads only the immutable candidate list, so it runs unlocked.
-  FileAnalysis fa = analyse_file(s.candidates, s.preferred, content, s.options);
+  FileAnalysis fa = analyse_file(s.candidates, s.outsiders, s.preferred, content, s.options);
   FileRecord rec;
   rec.id = id;
   rec.decided = fa.decided;
@@ -302,6 +362,11 @@ void TreeDetector::add(size_t id, std::string_view relative_dir, std::string_vie
   rec.close_call = std::move(fa.close_call);
   rec.readings = std::move(fa.readings);
   rec.utf8_doubted = !fa.utf8_doubt.empty();
+  if (fa.outsider >= 0) {
+    rec.outsider = s.outsiders[static_cast<size_t>(fa.outsider)].name;
+    rec.outside_points = fa.outside_points;
+    rec.outside_note = std::move(fa.outside_note);
+  }
   rec.points.reserve(fa.standings.size());
   for (const Standing& st : fa.standings) {
     rec.points.push_back(st.viable ? static_cast<float>(st.points) : NAN);

@@ -166,13 +166,17 @@ std::string legacy_of(std::string_view text, const std::vector<std::string>& can
   // The detection's own statistics choose among them, on those lines alone.
   detect::TreeDetector::Options options;
   options.pooling = false;
+  options.listed = candidates;
   detect::TreeDetector detector(readers, preferred, options);
   detector.add(0, "", legacy_lines);
   detector.finish();
   const detect::Decision& decision = detector.decision(0);
   const bool unsure = decision.evidence == detect::Evidence::ambiguous ||
                       decision.evidence == detect::Evidence::undetected;
-  if (sure && unsure) return {};
+  // Important: lines no candidate reads as plausible text, or that an encoding outside the
+  // candidates reads better, are no candidate's, even where the lines beside them left
+  // detection unsure (Mac Czech read as ISO-8859-2, Ukrainian CP866 as CP1252).
+  if ((sure && unsure) || decision.evidence == detect::Evidence::undetected) return {};
   const std::string chosen = decision.encoding;
   return std::find(readers.begin(), readers.end(), chosen) != readers.end() ? chosen
                                                                             : readers.front();

@@ -60,7 +60,8 @@ struct MixedFacts {
 
 // The legacy encoding among `candidates` that reads every line of `text` that is not UTF-8,
 // chosen by detection over those lines alone (`preferred` wins close calls); "" when none reads
-// them all, or when `sure` and detection finds those lines ambiguous too.
+// them all, when `sure` and detection finds those lines ambiguous too, or when detection finds
+// no plausible reading of them (or one outside `candidates` reads them better).
 std::string legacy_of(std::string_view text, const std::vector<std::string>& candidates,
                       const std::string& preferred, bool sure = false);
 

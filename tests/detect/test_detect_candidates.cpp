@@ -115,7 +115,9 @@ TEST(DetectCandidates, EveryPresetReadsWhatTheOwnPresetReadsRight) {
 // A file in an encoding no candidate names is refused (undetected or ambiguous, with the
 // place its best readings part), never read wrongly: Russian, Greek and Chinese with Western
 // and Central European candidates, German and Polish with Cyrillic and Greek ones, and
-// MacRoman, DOS and ISO-8859-5 text with its language's usual preset.
+// MacRoman, DOS and ISO-8859-5 text with its language's usual preset. Also where a candidate
+// reads it as plausible text of another language (Lithuanian ų as Czech ů, Turkish ı as ý,
+// DOS Polish ą as Ą): an encoding outside the candidates reads it better.
 TEST(DetectCandidates, OutsideTheCandidatesIsRefused) {
   const struct {
     const char* text;
@@ -136,6 +138,16 @@ TEST(DetectCandidates, OutsideTheCandidatesIsRefused) {
       {"┌──────────┐\n│ Menu     │\n├──────────┤\n│ Open     │\n└──────────┘\n",
        "CP437",
        {"Western", "Cyrillic"}},
+      {"Meksikiečių ir Arabų gestų kalbos, Kinų, Katalonų ir Venetų tarmės; Bulgarų, Austrų ir "
+       "Lietuvių gestų kalbos žodynas.\n",
+       "ISO-8859-4",
+       {"Western", "Central European"}},
+      {"Mērķa mape nav atrasta\n", "CP1257", {"Western", "Central European"}},
+      {"Geçersiz kullanıcı adı\n", "ISO-8859-3", {"Western", "Central European"}},
+      {"Mantık hatası\n", "ISO-8859-9", {"Western", "Central European"}},
+      {"Nastavení tisku\n", "MAC-CENTRALEUROPE", {"Western", "Central European"}},
+      {"Zarządzanie plikami\n", "CP852", {"Central European"}},
+      {"Datei gehört niemandem\n", "CP850", {"Western"}},
   };
   for (const auto& c : cases) {
     const std::string bytes = encode_as(c.text, c.encoding);

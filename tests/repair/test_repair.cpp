@@ -435,6 +435,7 @@ TEST(RepairScript, UTF8LinesNameTheFamily) {
 // Lines alternately in UTF-8 and a legacy encoding, detected among every preset: the legacy
 // lines are read in their own language's encoding (not Greek for Hebrew, nor a Latin one for
 // Russian) and a short UTF-8 line of two Hangul stays UTF-8; written exactly as the original.
+// Among candidates that lack their encoding they are no candidate's.
 TEST(RepairMixed, DetectedAmongEveryPresetByTheScriptOfTheUTF8Lines) {
   TempDir tmp;
   std::vector<std::pair<std::string, std::string>> expected;
@@ -451,6 +452,10 @@ TEST(RepairMixed, DetectedAmongEveryPresetByTheScriptOfTheUTF8Lines) {
     const std::string legacy =
         repair::legacy_of(file, detect::expand_candidates(kEveryPreset), "GBK");
     EXPECT_EQ(detect::family_of(legacy), detect::family_of(lang.legacy)) << legacy;
+    EXPECT_EQ(repair::legacy_of(file, detect::expand_candidates({"Western", "Central European"}),
+                                "CP1252"),
+              "")
+        << lang.legacy;
   }
   JobPlan plan = repairing(tmp / "in", tmp / "out", "GBK", true);
   plan.options.detect = true;
