@@ -1,5 +1,6 @@
 // Valid UTF-8 as evidence, not proof: a short UTF-8 reading that is implausible text while a
-// candidate reads the same bytes as plausible text belongs to the candidate.
+// candidate reads the same bytes as plausible text belongs to the candidate; one that reads
+// no better than the candidate's is a toss-up.
 #include <unicode/uchar.h>
 #include <unicode/uscript.h>
 
