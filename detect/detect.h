@@ -94,6 +94,21 @@ std::string narrow_label_hint(std::string_view content, std::string_view chosen)
 // `encodings` (names or presets) reads it as plausible text.
 bool utf8_doubtful(std::string_view content, const std::vector<std::string>& encodings);
 
+// The same question with its third answer: a toss-up, when a legacy reading is as plausible as
+// an implausible UTF-8 reading without leading it clearly (GBK 式 against UTF-8 ʽ, a lone
+// letter of another script); such a file is neither UTF-8 nor the legacy encoding's.
+enum class Utf8Verdict { utf8, legacy, toss_up };
+struct Utf8Doubt {
+  Utf8Verdict verdict = Utf8Verdict::utf8;
+  std::string encoding;  // legacy, toss_up: the legacy reading's
+  std::string note;      // toss_up: where the two readings part in `shown`, for a person
+  std::string readings;  // toss_up: the same, short and side by side (readings_apart)
+};
+// `shown`: the file's beginning, whose line numbers the note names (`content` may be only its
+// lines above ASCII).
+Utf8Doubt utf8_doubt(std::string_view content, const std::vector<std::string>& encodings,
+                     std::string_view shown);
+
 // True when `content` converts from `encoding` with no invalid or incomplete sequence.
 bool decodes_strictly(std::string_view content, const std::string& encoding);
 
@@ -151,7 +166,7 @@ class TreeDetector {
   // The decision for `id` after finish(); undetected with a note for an unknown id.
   Decision decision(size_t id) const;
 
-  // utf8_doubtful against this detector's candidates.
+  // True unless utf8_doubt against this detector's candidates leaves it UTF-8.
   bool doubts_utf8(std::string_view content) const;
 
   // The candidates after expansion, UTF forms excluded.

@@ -90,7 +90,13 @@ bool special_form(const std::vector<Candidate>& candidates, int preferred, std::
   }
   if (valid_utf8(content)) {
     std::string sample;
-    if (utf8_doubtful(content, candidates, &sample)) {
+    int legacy = -1;
+    const Utf8Verdict verdict = utf8_verdict(content, candidates, &sample, &legacy);
+    if (verdict == Utf8Verdict::toss_up) {
+      d = utf8_toss_up(content, content, candidates[static_cast<size_t>(legacy)].name);
+      return true;
+    }
+    if (verdict == Utf8Verdict::legacy) {
       fa.utf8_doubt =
           kestrum::strfmt(_("valid UTF-8, but it reads \u201C%s\u201D in UTF-8"), sample.c_str());
       return false;

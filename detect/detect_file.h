@@ -54,6 +54,12 @@ inline constexpr double kOutsidePlausible = 0.5;
 // in UTF-8 while a candidate reads it as plausible text; `*sample` gets the UTF-8 reading.
 bool utf8_doubtful(std::string_view content, const std::vector<Candidate>& candidates,
                    std::string* sample);
+// The same with the toss-up (detect.h); `*legacy` gets the index of the legacy reading.
+Utf8Verdict utf8_verdict(std::string_view content, const std::vector<Candidate>& candidates,
+                         std::string* sample, int* legacy);
+// The ambiguous decision for a toss-up between UTF-8 and `legacy`; where they part is named
+// in `shown`, the beginning of the file `content` comes from.
+Decision utf8_toss_up(std::string_view content, std::string_view shown, const std::string& legacy);
 
 // Where the readings of candidates `first` and `second` part, for a person to settle it.
 std::string close_call_note(const std::vector<Candidate>& candidates, std::string_view content,

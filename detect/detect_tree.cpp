@@ -341,7 +341,7 @@ TreeDetector::~TreeDetector() = default;
 const std::vector<std::string>& TreeDetector::candidates() const { return state_->names; }
 
 bool TreeDetector::doubts_utf8(std::string_view content) const {
-  return utf8_doubtful(content, state_->candidates, nullptr);
+  return utf8_verdict(content, state_->candidates, nullptr, nullptr) != Utf8Verdict::utf8;
 }
 
 void TreeDetector::add(size_t id, std::string_view relative_dir, std::string_view content) {

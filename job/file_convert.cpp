@@ -330,11 +330,19 @@ void FileConverter::settle(const RunEncodings& enc, FileFacts& facts, FileReport
       cls.outcome = utf8_not_wide(enc, facts.body, report);
   }
   // Valid UTF-8 that reads as nonsense while the source reads it as text is the source's.
-  if (cls.outcome == Outcome::already_utf8 && facts.doubt_known &&
-      detect::utf8_doubtful(facts.doubt, {enc.source_charset})) {
+  // As plausible either way, it is refused: kept as it is, both readings shown.
+  const detect::Utf8Doubt doubt =
+      cls.outcome == Outcome::already_utf8 && facts.doubt_known
+          ? detect::utf8_doubt(facts.doubt, {enc.source_charset}, facts.head)
+          : detect::Utf8Doubt();
+  if (doubt.verdict == detect::Utf8Verdict::legacy) {
     cls.outcome = Outcome::converted;
     report.note =
         kestrum::strfmt(_("valid UTF-8, but it reads as %s text"), enc.source_name.c_str());
+  } else if (doubt.verdict == detect::Utf8Verdict::toss_up) {
+    cls.outcome = Outcome::ambiguous;
+    report.source.clear();  // read as neither
+    report.note = doubt.note;
   }
   if (cls.outcome == Outcome::binary)
     report.note = kestrum::strfmt(_("NUL byte at offset %llu"),
@@ -355,6 +363,9 @@ void FileConverter::settle(const RunEncodings& enc, FileFacts& facts, FileReport
     report.sample = detect::sample_line(facts.head, report.outcome == Outcome::already_utf8
                                                         ? std::string("UTF-8")
                                                         : enc.source_charset);
+  // The readings in question, as detection shows its own ambiguous files.
+  if (run_.samples && report.outcome == Outcome::ambiguous)
+    report.sample = doubt.readings.empty() ? doubt.note : doubt.readings;
 }
 
 void FileConverter::convert_read(const JobFile& file, const RunEncodings& run_enc,
@@ -376,6 +387,7 @@ void FileConverter::convert_read(const JobFile& file, const RunEncodings& run_en
   if (&enc == &run_enc && run_.narrow != nullptr && file.source.empty() && run_.narrow->wanted())
     hint_ = run_.narrow->check(facts.head, report.path);
   settle(enc, facts, report);
+  if (report.outcome == Outcome::ambiguous) return write_as_read(file, src, report, token);
   std::string watch;
   if (repaired(file, enc, facts, src, report, token, &watch)) return;
   const FileReport before = report;

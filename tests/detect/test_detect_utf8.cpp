@@ -14,6 +14,10 @@ namespace {
 // UTF-8 (展示 reads "չʾ", 式 "ʽ").
 const char* const kWords[] = {"模式", "目录", "状态", "停止", "展示", "筛选", "抓取", "式", "值"};
 
+// Common characters whose GBK bytes read in UTF-8 as a lone letter of another script (校 "У",
+// 注 Hebrew "ע", 什 "ʲ"): as plausible either way, a toss-up.
+const char* const kTossUps[] = {"校", "注", "学", "小", "位", "什"};
+
 std::string gbk_source(const char* word) {
   return encode_as(std::string("int mode = 0;  // ") + word + "\nreturn mode;\n", "GBK");
 }
@@ -57,10 +61,20 @@ TEST(DetectUtf8, RealUtf8TextStaysUtf8) {
       "// ©",
       "// é",
       "// 中",
+      // A few characters in ASCII text, whose GBK readings are common characters too.
+      "// delay 5 µs",
+      "// α",
+      "// x = α * r",
+      "// José",
+      "// Müller",
+      "// 50 °C",
+      "// π",
   };
   for (const char* t : texts) {
     const std::string line = std::string("int x = 0;\n") + t + "\nreturn x;\n";
-    EXPECT_FALSE(detect::utf8_doubtful(line, every_preset())) << t;
+    EXPECT_EQ(detect::utf8_doubt(line, every_preset(), line).verdict, detect::Utf8Verdict::utf8)
+        << t;
+    EXPECT_EQ(detect::utf8_doubt(line, {"GBK"}, line).verdict, detect::Utf8Verdict::utf8) << t;
   }
   // Past a hundred non-ASCII characters nothing is doubted at all, even unusual text.
   std::string many = "x\n";
@@ -78,6 +92,8 @@ TEST(DetectUtf8, JobsConvertTheGbkComments) {
     write_file(tmp / ("in/w" + std::to_string(i) + ".cpp"), gbk_source(kWords[i]));
   const std::string utf8 = "// Größe der Datei prüfen\n";
   write_file(tmp / "in/real.cpp", utf8);
+  const std::string few = "double r = 0.5;  // α, 5 µs, José\n";
+  write_file(tmp / "in/few.cpp", few);
   for (int run = 0; run < 4; ++run) {
     const bool with_detect = run % 2 == 1, streamed = run >= 2;
     const std::string out = tmp / ("out" + std::to_string(run));
@@ -98,6 +114,48 @@ TEST(DetectUtf8, JobsConvertTheGbkComments) {
     }
     EXPECT_EQ(entry_for(r, "real.cpp")->outcome, Outcome::already_utf8);
     EXPECT_EQ(read_file(out + "/real.cpp"), utf8);
+    EXPECT_EQ(entry_for(r, "few.cpp")->outcome, Outcome::already_utf8);
+    EXPECT_EQ(read_file(out + "/few.cpp"), few);
+  }
+}
+
+// A toss-up is refused, with Detect and without, whole and in chunks: kept byte for byte, and
+// the note shows both readings.
+TEST(DetectUtf8, TossUpsAreRefused) {
+  TempDir tmp;
+  for (size_t i = 0; i < std::size(kTossUps); ++i) {
+    const std::string bytes = gbk_source(kTossUps[i]);
+    ASSERT_TRUE(detect::decodes_strictly(bytes, "UTF-8")) << kTossUps[i];
+    const detect::Utf8Doubt doubt = detect::utf8_doubt(bytes, {"GBK"}, bytes);
+    EXPECT_EQ(doubt.verdict, detect::Utf8Verdict::toss_up) << kTossUps[i];
+    EXPECT_FALSE(detect::utf8_doubtful(bytes, {"GBK"})) << kTossUps[i];
+    write_file(tmp / ("in/t" + std::to_string(i) + ".cpp"), bytes);
+  }
+  // In chunks only its lines above ASCII are weighed: the line named is still the file's.
+  const std::string third = "int a;\nint b;\n" + gbk_source(kTossUps[0]);
+  write_file(tmp / "in/third.cpp", third);
+  for (int run = 0; run < 4; ++run) {
+    const bool with_detect = run % 2 == 1, streamed = run >= 2;
+    const std::string out = tmp / ("out" + std::to_string(run));
+    JobPlan plan = make_plan(tmp / "in", out, "GBK", "UTF-8");
+    if (streamed) plan.options.whole_file_limit = 8;
+    plan.options.detect = with_detect;
+    const JobReport r = run_job(plan);
+    for (size_t i = 0; i < std::size(kTossUps); ++i) {
+      const std::string name = "t" + std::to_string(i) + ".cpp";
+      const FileReport* f = entry_for(r, name);
+      ASSERT_NE(f, nullptr);
+      EXPECT_EQ(f->outcome, Outcome::ambiguous) << name << " run " << run << ": " << f->note;
+      const std::string note = f->outcome == Outcome::ambiguous ? f->note : "";
+      EXPECT_NE(note.find(kTossUps[i]), std::string::npos) << note;
+      EXPECT_NE(note.find(gbk_source(kTossUps[i]).substr(18, 2)), std::string::npos) << note;
+      EXPECT_EQ(read_file(out + "/" + name), gbk_source(kTossUps[i])) << name;
+    }
+    const FileReport* f = entry_for(r, "third.cpp");
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(f->outcome, Outcome::ambiguous);
+    EXPECT_EQ(f->note.rfind("line 3:", 0), 0u) << f->note;
+    EXPECT_EQ(read_file(out + "/third.cpp"), third);
   }
 }
 
