@@ -94,13 +94,11 @@ Classification classify(std::string_view content, const RunEncodings& enc) {
 }
 
 bool utf8_text_for_legacy(const RunEncodings& enc, bool conform, const BodyFacts& facts,
-                          bool unmarked, std::string_view high_text) {
+                          bool unmarked) {
   if (conform || enc.source.form != UnicodeForm::none || enc.target_is_utf8() ||
       !enc.source.ascii_compatible || !unmarked)
     return false;
-  if (!facts.utf8_valid || !facts.non_ascii || facts.nul_offset != std::string_view::npos)
-    return false;
-  return !detect::utf8_doubtful(high_text, {enc.source_charset});
+  return facts.utf8_valid && facts.non_ascii && facts.nul_offset == std::string_view::npos;
 }
 
 bool utf8_text_for_wide(const RunEncodings& enc, bool conform, const BodyFacts& facts,

@@ -62,10 +62,10 @@ Outcome classify_body(const BodyFacts& facts, const RunEncodings& enc);
 
 // Important: valid UTF-8 text going from a legacy source to a target other than UTF-8 is
 // converted from UTF-8, never read as the legacy source (into UTF-8 it is left as it is:
-// already-utf8); valid UTF-8 that reads as nonsense while the source reads it as text (its
-// lines above ASCII: `high_text`) stays the source's. Never when checking (`conform`).
+// already-utf8), unless the language statistics say otherwise (detect::utf8_doubt decides,
+// as for already-utf8). Never when checking (`conform`).
 bool utf8_text_for_legacy(const RunEncodings& enc, bool conform, const BodyFacts& facts,
-                          bool unmarked, std::string_view high_text);
+                          bool unmarked);
 
 // Important: UTF-16 and UTF-32 text has a NUL byte in every character below U+0100 (a line
 // end, a space, a digit). A file of a UTF-16 or UTF-32 source without its own mark, without a

@@ -294,9 +294,19 @@ FileReport FileConverter::process(const JobFile& file, uint64_t token) {
 const RunEncodings& FileConverter::utf8_instead(const RunEncodings& enc, const EncodingEntry& to,
                                                 const FileFacts& facts, FileReport& report) {
   const bool unmarked = facts.cls.outcome != Outcome::marked && facts.cls.mark_length == 0;
-  if (!utf8_text_for_legacy(enc, run_.conform, facts.body, unmarked,
-                            facts.doubt_known ? facts.doubt : std::string_view()))
+  if (!utf8_text_for_legacy(enc, run_.conform, facts.body, unmarked)) return enc;
+  const detect::Utf8Doubt doubt =
+      facts.doubt_known ? detect::utf8_doubt(facts.doubt, {enc.source_charset}, facts.head)
+                        : detect::Utf8Doubt();
+  if (doubt.verdict == detect::Utf8Verdict::legacy) return enc;
+  if (doubt.verdict == detect::Utf8Verdict::toss_up) {
+    // Important: read either way it would be a guess; refused, as into UTF-8.
+    report.outcome = Outcome::ambiguous;
+    report.source.clear();  // read as neither
+    report.note = doubt.note;
+    if (run_.samples) report.sample = doubt.readings.empty() ? doubt.note : doubt.readings;
     return enc;
+  }
   const RunEncodings& utf8 = encodings_for(EncodingEntry("UTF-8"), to);
   report.source = utf8.source_name;
   report.note =
@@ -384,6 +394,7 @@ void FileConverter::convert_read(const JobFile& file, const RunEncodings& run_en
     return write_as_read(file, src, report, token);
   }
   const RunEncodings& enc = utf8_instead(run_enc, to, facts, report);
+  if (report.outcome == Outcome::ambiguous) return write_as_read(file, src, report, token);
   if (&enc == &run_enc && run_.narrow != nullptr && file.source.empty() && run_.narrow->wanted())
     hint_ = run_.narrow->check(facts.head, report.path);
   settle(enc, facts, report);
