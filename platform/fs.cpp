@@ -6,10 +6,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <memory>
 #include <new>
 #include <stdexcept>
+#include <vector>
 
 #include "platform/sys_io.h"
 #include "platform/target_file.h"
@@ -189,6 +191,34 @@ Result<std::vector<DirName>> list_names(const std::string& dir, bool follow) {
   });
   if (!listed) return Error{listed.err(), "list " + dir};
   return names;
+}
+
+int copy_bytes(int from, int to, off_t begin, off_t end) {
+  off_t in = begin, out = begin;
+  while (in < end) {
+    const ssize_t n = retry_eintr([&] {
+      return sysio().copy_file_range(from, &in, to, &out, static_cast<size_t>(end - in), 0);
+    });
+    if (n > 0) continue;
+    if (n == 0) return EIO;  // shorter than it was
+    if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return errno;
+    // Not between these file systems: read and write it.
+    std::vector<char> buffer(std::min<size_t>(size_t{1} << 20, static_cast<size_t>(end - in)));
+    while (in < end) {
+      const ssize_t got = sysio().pread(from, buffer.data(),
+                                        std::min(buffer.size(), static_cast<size_t>(end - in)), in);
+      if (got <= 0) return got == 0 ? EIO : errno;
+      for (ssize_t put = 0; put < got;) {
+        const ssize_t w =
+            sysio().pwrite(to, buffer.data() + put, static_cast<size_t>(got - put), out + put);
+        if (w <= 0) return w == 0 ? EIO : errno;
+        put += w;
+      }
+      in += got;
+      out += got;
+    }
+  }
+  return 0;
 }
 
 }  // namespace platform

@@ -72,4 +72,8 @@ Status read_file_at(int dir_fd, const std::string& name, const std::string& path
 // keeps its permission bits; a read-only one is left unchanged (EACCES). Not flushed.
 Status write_file_safely(const std::string& path, std::string_view data);
 
+// Bytes [begin, end) of `from` into the same place of `to`: in the kernel where it can (shared
+// extents on a file system that shares them), else read and written. 0, or an errno value.
+int copy_bytes(int from, int to, off_t begin, off_t end);
+
 }  // namespace platform

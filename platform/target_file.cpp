@@ -269,40 +269,12 @@ int TargetFile::copy_from(int from, uint64_t length) {
     if (data < 0) data = at;                // no hole support: all of it is data
     off_t hole = sysio().lseek(from, data, SEEK_HOLE);
     if (hole < 0 || hole > end) hole = end;
-    if (const int err = copy_range(from, data, hole)) return fail(err);
+    if (const int err = copy_bytes(from, fd_, data, hole)) return fail(err);
     at = hole;
   }
   // The holes at the end: the length without allocating them.
   if (sysio().ftruncate(fd_, end) != 0) return fail(errno);
   size_ = length;
-  return 0;
-}
-
-int TargetFile::copy_range(int from, off_t begin, off_t end) {
-  off_t in = begin, out = begin;
-  while (in < end) {
-    const ssize_t n = retry_eintr([&] {
-      return sysio().copy_file_range(from, &in, fd_, &out, static_cast<size_t>(end - in), 0);
-    });
-    if (n > 0) continue;
-    if (n == 0) return EIO;  // shorter than it was
-    if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return errno;
-    // Not between these file systems: read and write it.
-    std::vector<char> buffer(std::min<size_t>(size_t{1} << 20, static_cast<size_t>(end - in)));
-    while (in < end) {
-      const ssize_t got = sysio().pread(from, buffer.data(),
-                                        std::min(buffer.size(), static_cast<size_t>(end - in)), in);
-      if (got <= 0) return got == 0 ? EIO : errno;
-      for (ssize_t put = 0; put < got;) {
-        const ssize_t w =
-            sysio().pwrite(fd_, buffer.data() + put, static_cast<size_t>(got - put), out + put);
-        if (w <= 0) return w == 0 ? EIO : errno;
-        put += w;
-      }
-      in += got;
-      out += got;
-    }
-  }
   return 0;
 }
 

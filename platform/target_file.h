@@ -90,7 +90,6 @@ class TargetFile {
   int link_to_temp_name();
   int publish_new();
   int publish_by_rename();
-  int copy_range(int from, off_t begin, off_t end);
 
   int fd_ = -1;
   int error_ = 0;          // the first failure, returned by commit

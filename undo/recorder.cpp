@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/fs.h"
 #include "platform/leftovers.h"
 #include "platform/sys_io.h"
 #include "platform/target_file.h"
@@ -74,35 +75,6 @@ int write_all(int fd, const std::string& text) {
     if (n < 0) return errno;
     if (n == 0) return EIO;
     done += static_cast<size_t>(n);
-  }
-  return 0;
-}
-
-// `length` bytes of `from` into the empty `to`: in the kernel where it can, else read and write.
-int copy_bytes(int from, int to, uint64_t length) {
-  off_t in = 0, out = 0;
-  const auto end = static_cast<off_t>(length);
-  while (in < end) {
-    const ssize_t n = platform::retry_eintr([&] {
-      return sysio().copy_file_range(from, &in, to, &out, static_cast<size_t>(end - in), 0);
-    });
-    if (n > 0) continue;
-    if (n == 0) return EIO;  // shorter than it was
-    if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return errno;
-    std::vector<char> buffer(std::min<size_t>(size_t{1} << 20, static_cast<size_t>(end - in)));
-    while (in < end) {
-      const ssize_t got = sysio().pread(from, buffer.data(),
-                                        std::min(buffer.size(), static_cast<size_t>(end - in)), in);
-      if (got <= 0) return got == 0 ? EIO : errno;
-      for (ssize_t put = 0; put < got;) {
-        const ssize_t w =
-            sysio().pwrite(to, buffer.data() + put, static_cast<size_t>(got - put), out + put);
-        if (w <= 0) return w == 0 ? EIO : errno;
-        put += w;
-      }
-      in += got;
-      out += got;
-    }
   }
   return 0;
 }
@@ -310,7 +282,8 @@ int Recorder::keep_by_copy(const KeepRequest& request, const std::string& kept, 
   if (err == 0 && to < 0) err = errno;
   if (err == 0) {
     k.how = sysio().ficlone(to, from) == 0 ? KeptBy::reflink : KeptBy::copy;
-    if (k.how == KeptBy::copy) err = copy_bytes(from, to, request.old_size);
+    if (k.how == KeptBy::copy)
+      err = platform::copy_bytes(from, to, 0, static_cast<off_t>(request.old_size));
   }
   if (to >= 0 && sysio().close(to) != 0 && errno != EINTR && err == 0) err = errno;
   // Written to while it was copied: the copy is not what the run read.
