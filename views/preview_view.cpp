@@ -14,6 +14,7 @@
 #include "transcode/marks.h"
 #include "util/i18n.h"
 #include "util/strfmt.h"
+#include "views/outcome_filter.h"
 #include "widgets/glyph_demand.h"
 #include "widgets/icons.h"
 #include "widgets/ui_probe.h"
@@ -31,12 +32,6 @@ constexpr const char* kColumnNames[kColumns] = {
 
 bool repairable(Outcome outcome) {
   return outcome == Outcome::double_encoded || outcome == Outcome::mixed;
-}
-
-const OutcomeChoice* find_choice(const std::vector<OutcomeChoice>& choices, int value) {
-  for (const OutcomeChoice& c : choices)
-    if (c.value == value) return &c;
-  return nullptr;
 }
 
 void text_cell(std::string_view text) {
@@ -111,25 +106,8 @@ void PreviewView::draw(AppState& app) {
 }
 
 void PreviewView::draw_outcome_combo() {
-  const OutcomeChoice* current = find_choice(rows_.choices(), outcome_);
-  float widest = ImGui::CalcTextSize("cannot-convert (000000)").x;
-  for (const OutcomeChoice& choice : rows_.choices())  // a translation may be longer
-    widest = std::max(widest, ImGui::CalcTextSize(choice.label.c_str()).x);
-  ImGui::SetNextItemWidth(widest + ImGui::GetFrameHeight() +
-                          ImGui::GetStyle().FramePadding.x * 2.0f);
-  if (!ImGui::BeginCombo("##preview_outcome", current ? current->label.c_str() : "")) {
-    ui_probe::item("preview.outcome");
-    return;
-  }
-  for (const OutcomeChoice& choice : rows_.choices()) {
-    const bool selected = choice.value == outcome_;
-    if (ImGui::Selectable(choice.label.c_str(), selected) && !selected) {
-      outcome_ = choice.value;
-      rows_.filter(outcome_, look_only_, text_);
-    }
-    if (ui_probe::hook) ui_probe::item(("preview.outcome:" + choice.label).c_str());
-  }
-  ImGui::EndCombo();
+  if (outcome_combo("##preview_outcome", "preview.outcome", rows_.choices(), outcome_))
+    rows_.filter(outcome_, look_only_, text_);
 }
 
 void PreviewView::draw_filters() {

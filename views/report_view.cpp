@@ -8,16 +8,11 @@
 
 #include "transcode/marks.h"
 #include "util/i18n.h"
+#include "views/outcome_filter.h"
 #include "widgets/glyph_demand.h"
 #include "widgets/ui_probe.h"
 
 namespace {
-
-const OutcomeChoice* find_choice(const std::vector<OutcomeChoice>& choices, int value) {
-  for (const OutcomeChoice& c : choices)
-    if (c.value == value) return &c;
-  return nullptr;
-}
 
 void text_cell(const std::string& text) {
   ImGui::TextUnformatted(text.data(), text.data() + text.size());
@@ -49,25 +44,8 @@ void ReportView::draw() {
 }
 
 void ReportView::draw_outcome_combo() {
-  const OutcomeChoice* current = find_choice(rows_.choices(), outcome_);
-  float widest = ImGui::CalcTextSize("cannot-convert (000000)").x;
-  for (const OutcomeChoice& choice : rows_.choices())  // a translation may be longer
-    widest = std::max(widest, ImGui::CalcTextSize(choice.label.c_str()).x);
-  ImGui::SetNextItemWidth(widest + ImGui::GetFrameHeight() +
-                          ImGui::GetStyle().FramePadding.x * 2.0f);
-  if (!ImGui::BeginCombo("##report_outcome", current ? current->label.c_str() : "")) {
-    ui_probe::item("report.outcome");
-    return;
-  }
-  for (const OutcomeChoice& choice : rows_.choices()) {
-    const bool selected = choice.value == outcome_;
-    if (ImGui::Selectable(choice.label.c_str(), selected) && !selected) {
-      outcome_ = choice.value;
-      rows_.apply(outcome_, text_);
-    }
-    if (ui_probe::hook) ui_probe::item(("report.outcome:" + choice.label).c_str());
-  }
-  ImGui::EndCombo();
+  if (outcome_combo("##report_outcome", "report.outcome", rows_.choices(), outcome_))
+    rows_.apply(outcome_, text_);
 }
 
 void ReportView::draw_filters() {
