@@ -21,6 +21,7 @@
 #include "platform/target_file.h"
 #include "platform/temp_name.h"
 #include "undo/undo_messages.h"
+#include "util/local_time.h"
 
 namespace undo {
 namespace {
@@ -36,14 +37,7 @@ int64_t now_ns() {
 int64_t ns_of(const struct timespec& t) { return int64_t{t.tv_sec} * 1000000000 + t.tv_nsec; }
 
 // "20260115-143012": the run's local start, sortable.
-std::string run_id(int64_t started_ns) {
-  const time_t secs = static_cast<time_t>(started_ns / 1000000000);
-  struct tm local;
-  localtime_r(&secs, &local);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y%m%d-%H%M%S", &local);
-  return text;
-}
+std::string run_id(int64_t started_ns) { return local_time_text(started_ns, "%Y%m%d-%H%M%S"); }
 
 void take_attributes(const struct stat& st, KeptFile& k) {
   k.mode = st.st_mode & 07777;

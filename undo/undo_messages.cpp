@@ -4,6 +4,7 @@
 #include <ctime>
 
 #include "util/i18n.h"
+#include "util/local_time.h"
 #include "util/strfmt.h"
 
 namespace undo {
@@ -18,14 +19,7 @@ std::string size_text(uint64_t bytes) {
   return kestrum::strfmt("%.2f GB", b / 1e9);
 }
 
-std::string date_text(int64_t ns) {
-  const time_t secs = static_cast<time_t>(ns / 1000000000);
-  struct tm local;
-  localtime_r(&secs, &local);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
-  return text;
-}
+std::string date_text(int64_t ns) { return local_time_text(ns, "%Y-%m-%d %H:%M:%S"); }
 
 std::string kept_line(const RunSummary& run, size_t files, uint64_t bytes) {
   return kestrum::strfmt(
